@@ -1,0 +1,111 @@
+#include "app/app_delegate.h"
+
+#include <cstdio>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/preference_keys.h"
+#include "platform/application.h"
+#include "platform/log.h"
+#include "platform/preferences_store.h"
+#include "platform/scheduler.h"
+#include "platform/screens.h"
+
+namespace tovami {
+namespace {
+
+std::weak_ptr<AppDelegate>& sharedDelegate() {
+  static std::weak_ptr<AppDelegate> delegate;
+  return delegate;
+}
+
+constexpr Seconds kShowTourDelay = 1.0;
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppEnvironment environment, AppServices services, std::unique_ptr<HotKeyControl> hotKey)
+    : env_(environment), services_(std::move(services)), hotKey_(std::move(hotKey)) {}
+
+AppDelegate::~AppDelegate() = default;
+
+std::shared_ptr<AppDelegate> AppDelegate::shared() { return sharedDelegate().lock(); }
+
+void AppDelegate::applicationDidFinishLaunching() {
+  sharedDelegate() = weak_from_this();
+  env_.application.setAccessoryPolicy();
+
+  const auto arguments = env_.application.arguments();
+  if (auto request = findOneShotSwitch(arguments)) {
+    auto handler = services_.oneShotHandlers.find(request->name);
+    if (handler != services_.oneShotHandlers.end() && handler->second) {
+      handler->second(request->value);
+    } else {
+      // One-shot runs report to the terminal, not to the log.
+      std::fprintf(stderr, "%s is not available in this build\n", request->name.c_str());
+      env_.application.exitNow(2);
+    }
+    return;
+  }
+
+  installHotKeys();
+  // Display changes reach screensChanged() through the backend's screen observer.
+  seedPreferences(env_.preferences, anyScreenHasCameraHousing(env_.screens));
+  if (services_.island) services_.island()->refresh();
+  if (services_.agentWatcher) services_.agentWatcher()->start();
+  if (services_.usageTracker) services_.usageTracker()->start();
+  if (env_.preferences.boolValue(prefs::kNotchApprovals)) {
+    if (services_.hookInstaller) services_.hookInstaller()->install();
+    if (services_.approvalServer) services_.approvalServer()->start();  // whatever the install's result
+  }
+  if (!env_.preferences.boolValue(prefs::kHasCompletedOnboarding)) showOnboarding();
+  if (wantsShowTour(arguments)) {
+    env_.dispatcher.mainQueue().asyncAfter(kShowTourDelay, [] {
+      if (auto delegate = AppDelegate::shared()) delegate->showOnboarding();
+    });
+  }
+}
+
+std::function<void()> AppDelegate::napAction() const {
+  return [nap = services_.nap] {
+    if (nap) nap()->startNap();
+  };
+}
+
+void AppDelegate::installHotKeys() {
+  if (!hotKey_) return;
+  hotKey_->setNapHandler(napAction());
+  hotKey_->setIslandHandler([island = services_.island] {
+    if (island) island()->toggle();
+  });
+  hotKey_->registerKeys();
+}
+
+void AppDelegate::applicationWillTerminate() {
+  if (terminated_) return;
+  terminated_ = true;
+  if (services_.nap) services_.nap()->endNap();
+  if (services_.island) services_.island()->teardown();
+  if (services_.agentWatcher) services_.agentWatcher()->stop();
+  if (services_.usageTracker) services_.usageTracker()->stop();
+  if (services_.approvalServer) services_.approvalServer()->stop();
+  if (hotKey_) hotKey_->unregisterKeys();
+}
+
+void AppDelegate::screensChanged() {
+  if (services_.nap) services_.nap()->scheduleScreenRebuild();
+  if (services_.island) services_.island()->screensChanged();
+}
+
+void AppDelegate::showOnboarding() {
+  env_.preferences.setBool(prefs::kHasCompletedOnboarding, false);
+  if (onboarding_) onboarding_->orderOut();
+  if (hotKey_) hotKey_->setNapHandler(napAction());
+  if (!services_.makeTourWindow) {
+    onboarding_.reset();
+    return;
+  }
+  onboarding_ = services_.makeTourWindow(hotKey_.get());
+  if (onboarding_) onboarding_->show();
+}
+
+}  // namespace tovami

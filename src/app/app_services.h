@@ -1,0 +1,76 @@
+// What the application shell asks of the long-lived services. Each accessor in AppServices
+// returns the service's shared instance (creating it on first use); an accessor left empty
+// means that service is not part of this build, and the steps that need it are skipped.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace tovami {
+
+class NapControl {
+ public:
+  virtual ~NapControl() = default;
+  virtual void startNap() = 0;
+  virtual void endNap() = 0;
+  virtual bool isNapping() const = 0;
+  virtual void scheduleScreenRebuild() = 0;
+};
+
+class IslandControl {
+ public:
+  virtual ~IslandControl() = default;
+  virtual void refresh() = 0;
+  virtual void toggle() = 0;
+  virtual void teardown() = 0;
+  virtual void screensChanged() = 0;
+};
+
+// Start/stop services: the agent watcher, the usage tracker and the approval server.
+class StartStopControl {
+ public:
+  virtual ~StartStopControl() = default;
+  virtual void start() = 0;
+  virtual void stop() = 0;
+};
+
+class HookInstallControl {
+ public:
+  virtual ~HookInstallControl() = default;
+  virtual bool install() = 0;
+  virtual bool remove() = 0;
+};
+
+class HotKeyControl {
+ public:
+  virtual ~HotKeyControl() = default;
+  virtual void setNapHandler(std::function<void()> handler) = 0;
+  virtual void setIslandHandler(std::function<void()> handler) = 0;
+  virtual void registerKeys() = 0;
+  virtual void unregisterKeys() = 0;
+};
+
+// The welcome tour's window; a new one is made for each showing.
+class TourWindow {
+ public:
+  virtual ~TourWindow() = default;
+  virtual void show() = 0;
+  virtual void orderOut() = 0;
+};
+
+struct AppServices {
+  std::function<NapControl*()> nap;
+  std::function<IslandControl*()> island;
+  std::function<StartStopControl*()> agentWatcher;
+  std::function<StartStopControl*()> usageTracker;
+  std::function<StartStopControl*()> approvalServer;
+  std::function<HookInstallControl*()> hookInstaller;
+  std::function<std::unique_ptr<TourWindow>(HotKeyControl*)> makeTourWindow;
+  // One-shot switch handlers by switch name. A handler ends the program itself through the
+  // Application (terminate for a normal end, exitNow for a status).
+  std::map<std::string, std::function<void(const std::string& value)>> oneShotHandlers;
+};
+
+}  // namespace tovami

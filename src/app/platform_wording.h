@@ -1,0 +1,24 @@
+// The few words and key spellings that differ between platforms. Every user-facing text that
+// names the machine, its authentication or its shortcuts takes them from here, so the macOS
+// build shows its texts exactly and the Linux build speaks Linux.
+#pragma once
+
+namespace tovami::wording {
+
+#if defined(__APPLE__)
+inline constexpr const char* kMachine = "Mac";
+inline constexpr const char* kAuthentication = "Touch ID or password";
+inline constexpr const char* kNapHotKey = "\u2325\u2318N";
+inline constexpr const char* kIslandHotKey = "\u2325\u2318A";
+inline constexpr const char* kBelowMenuBar = "below the menu bar";
+inline constexpr const char* kCredentialSource = "the Keychain (the system asks first)";
+#else
+inline constexpr const char* kMachine = "computer";
+inline constexpr const char* kAuthentication = "Your password";
+inline constexpr const char* kNapHotKey = "Ctrl+Alt+N";
+inline constexpr const char* kIslandHotKey = "Ctrl+Alt+A";
+inline constexpr const char* kBelowMenuBar = "at the top of the screen";
+inline constexpr const char* kCredentialSource = "Claude Code's own credentials file (read only)";
+#endif
+
+}  // namespace tovami::wording

@@ -1,0 +1,21 @@
+#include "app/preference_keys.h"
+
+#include "platform/preferences_store.h"
+
+namespace tovami {
+
+void seedPreferences(PreferenceStore& store, bool someDisplayHasCameraHousing) {
+  if (!store.hasValue(prefs::kIslandEnabled)) store.setBool(prefs::kIslandEnabled, someDisplayHasCameraHousing);
+  for (auto key : prefs::kSeededTrue)
+    if (!store.hasValue(key)) store.setBool(key, true);
+}
+
+bool boolOr(const PreferenceStore& store, std::string_view key, bool fallback) {
+  return store.hasValue(key) ? store.boolValue(key) : fallback;
+}
+
+bool wakeRequiresAuthentication(const PreferenceStore& store) {
+  return store.stringValue(prefs::kWakeRequirement) == std::string(prefs::kWakeAuth);
+}
+
+}  // namespace tovami

@@ -1,0 +1,50 @@
+// The preference keys, their defaults and the launch-time seeding rule.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace tovami {
+
+class PreferenceStore;
+
+namespace prefs {
+inline constexpr std::string_view kWakeRequirement = "wakeRequirement";  // "none" or "auth"
+inline constexpr std::string_view kIslandEnabled = "islandEnabled";
+inline constexpr std::string_view kIslandOnNonNotch = "islandOnNonNotch";
+inline constexpr std::string_view kIslandOpenOnHover = "islandOpenOnHover";
+inline constexpr std::string_view kIslandShowsCat = "islandShowsCat";
+inline constexpr std::string_view kAgentWatchEnabled = "agentWatchEnabled";
+inline constexpr std::string_view kAgentKeepAwake = "agentKeepAwake";
+inline constexpr std::string_view kBatteryGuard = "batteryGuard";
+inline constexpr std::string_view kAgentShowSnippets = "agentShowSnippets";
+inline constexpr std::string_view kAgentOpensIsland = "agentOpensIsland";
+inline constexpr std::string_view kAgentQuietSound = "agentQuietSound";
+inline constexpr std::string_view kUsageTracking = "usageTracking";
+inline constexpr std::string_view kNotchApprovals = "notchApprovals";
+inline constexpr std::string_view kHasCompletedOnboarding = "hasCompletedOnboarding";
+
+inline constexpr std::string_view kWakeNone = "none";
+inline constexpr std::string_view kWakeAuth = "auth";
+
+// Switches stored as true at launch when they have no value yet.
+inline constexpr std::array<std::string_view, 6> kSeededTrue = {
+    kAgentWatchEnabled, kAgentKeepAwake, kAgentShowSnippets, kAgentOpensIsland, kAgentQuietSound, kUsageTracking};
+
+// Every key the store knows, in the order of the table that defines them.
+inline constexpr std::array<std::string_view, 14> kAllKeys = {
+    kWakeRequirement,  kIslandEnabled,     kIslandOnNonNotch, kIslandOpenOnHover, kIslandShowsCat,
+    kAgentWatchEnabled, kAgentKeepAwake,   kBatteryGuard,     kAgentShowSnippets, kAgentOpensIsland,
+    kAgentQuietSound,  kUsageTracking,     kNotchApprovals,   kHasCompletedOnboarding};
+}  // namespace prefs
+
+// Stores a value only for keys that have none, so a switch the user turned off stays off.
+void seedPreferences(PreferenceStore& store, bool someDisplayHasCameraHousing);
+
+// Reads a boolean that views show with their own default while it is still absent.
+bool boolOr(const PreferenceStore& store, std::string_view key, bool fallback);
+
+// True when waking from a nap needs authentication ("wakeRequirement" is "auth").
+bool wakeRequiresAuthentication(const PreferenceStore& store);
+
+}  // namespace tovami

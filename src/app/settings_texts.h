@@ -1,0 +1,65 @@
+// The settings window's texts.
+#pragma once
+
+#include <string>
+
+#include "app/platform_wording.h"
+
+namespace tovami::settings_texts {
+
+using wording::kMachine;
+
+inline const std::string kWakingSection = "Waking from a nap";
+inline const std::string kWakeRequires = "Wake requires";
+inline const std::string kJustWake = "Just wake";
+inline const std::string kAuthWake = wording::kAuthentication;
+
+inline const std::string kIslandSection = "Notch island";
+inline const std::string kShowInNotch = "Show the island in the notch";
+inline const std::string kShowFloating = std::string("Show a floating island ") + wording::kBelowMenuBar;
+inline const std::string kNoNotchCaption =
+    std::string("Your ") + kMachine + " has no notch, so the island floats instead of hiding in one.";
+inline const std::string kExpandOnHover = "Expand on hover";
+inline const std::string kShowCat = "Show the cat in the notch";
+
+inline const std::string kAgentSection = "Agent Watch";
+inline const std::string kWatchAgents = "Watch coding agents in the island";
+inline const std::string kKeepAwake = std::string("Keep the ") + kMachine + " awake while agents work";
+inline const std::string kBatteryGuard = "Pause keep-awake below 15% battery";
+inline const std::string kShowSnippets = "Show last messages from sessions";
+inline const std::string kOpensIsland = "Open the island when an agent needs you";
+inline const std::string kPlaySounds = "Play sounds for agent events";
+inline const std::string kSoundsCaption =
+    "Three quiet chimes: Glass when an agent finishes a long stretch, Ping when one needs a yes, Purr when a "
+    "nap ends. Naps themselves are always silent.";
+inline const std::string kAgentCaption =
+    "Tovami samples your own process list to find running agents \u2014 Claude Code, Codex, Gemini CLI, Cursor, "
+    "and friends. Message lines come from Claude Code's own transcript files. Read-only, fully local, nothing "
+    "configured or sent anywhere.";
+
+inline const std::string kApprovalsSection = "Notch approvals";
+inline const std::string kApproveFromNotch = "Approve Claude Code from the notch";
+inline const std::string kApprovalsError =
+    "Couldn't update ~/.claude/settings.json \u2014 is it valid JSON?";
+inline const std::string kApprovalsCaption =
+    "Adds one Claude Code hook (a single entry in ~/.claude/settings.json, backed up first) that offers each "
+    "shell-command permission ask to the notch. Answer there, or ignore it \u2014 the terminal prompt always "
+    "works exactly as before. Turning this off removes the hook completely.";
+
+inline const std::string kUsageSection = "Claude usage";
+inline const std::string kShowUsage = "Show plan usage in the island";
+inline const std::string kUsageCaption =
+    std::string("Reads your Claude Code login from ") + wording::kCredentialSource +
+    " and fetches your five-hour and seven-day usage from api.anthropic.com every 5 minutes. This is "
+    "Tovami's only network request.";
+
+inline const std::string kStartAtLogin = "Start Tovami at login";
+inline const std::string kLoginItemErrorPrefix = "Couldn't change this: ";
+inline const std::string kNapHotKeyLabel = "Nap hotkey";
+inline const std::string kIslandHotKeyLabel = "Agents panel hotkey";
+inline const std::string kNapHotKeyValue = wording::kNapHotKey;
+inline const std::string kIslandHotKeyValue = wording::kIslandHotKey;
+inline const std::string kShowTourAgain = "Show welcome tour again";
+inline const std::string kFooter = "Tovami 1.2";
+
+}  // namespace tovami::settings_texts

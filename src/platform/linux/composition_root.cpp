@@ -1,0 +1,62 @@
+#include "platform/linux/composition_root.h"
+
+#include <QApplication>
+
+#include "platform/log.h"
+
+namespace tovami::linux_backend {
+
+CompositionRoot::CompositionRoot(int argc, char** argv)
+    : logSink_(std::make_shared<JournalLogSink>()),
+      autostart_(XdgAutostart::defaultDirectory(), QCoreApplication::applicationFilePath()),
+      application_(argc, argv) {
+  setLogSink(logSink_);
+  store_ = std::make_unique<SettingsStore>(SettingsStore::defaultFilePath(), dispatcher_.mainQueue());
+  cues_ = std::make_unique<SoundCues>(*store_, soundPlayer_, [] { return false; });
+  delegate_ = std::make_shared<AppDelegate>(AppEnvironment{application_, dispatcher_, *store_, screens_},
+                                            makeServices(), nullptr);
+  application_.setWillTerminate([this] {
+    delegate_->applicationWillTerminate();
+    store_->flush();
+    logInfo(log_categories::kApp, "tovami ended");
+  });
+  application_.handleTerminationSignals();
+}
+
+CompositionRoot::~CompositionRoot() { setLogSink(nullptr); }
+
+AppServices CompositionRoot::makeServices() {
+  AppServices services;
+  return services;
+}
+
+void CompositionRoot::launch() {
+  delegate_->applicationDidFinishLaunching();
+  if (QCoreApplication::closingDown()) return;
+  screenObserver_ = std::make_unique<ScreenChangeObserver>([this] { delegate_->screensChanged(); });
+  tray_ = std::make_unique<TrayIcon>();
+  tray_->setMenuBuilder([this](QMenu& menu) { buildTrayMenu(menu); });
+  logInfo(log_categories::kApp, "tovami started");
+}
+
+void CompositionRoot::buildTrayMenu(QMenu& menu) {
+  menu.addAction("Settings\u2026", [this] { openSettings(); });
+  menu.addSeparator();
+  menu.addAction("Quit Tovami", [this] { application_.terminate(); });
+}
+
+void CompositionRoot::openSettings() {
+  if (!settingsWindow_) {
+    auto model = std::make_unique<SettingsModel>(*store_, autostart_, makeServices(), anyScreenHasCameraHousing(screens_),
+                                                 [] {
+                                                   if (auto delegate = AppDelegate::shared())
+                                                     delegate->showOnboarding();
+                                                 });
+    settingsWindow_ = new SettingsWindow(std::move(model), *store_);
+  }
+  settingsWindow_->show();
+  settingsWindow_->raise();
+  settingsWindow_->activateWindow();
+}
+
+}  // namespace tovami::linux_backend

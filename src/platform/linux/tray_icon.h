@@ -1,0 +1,31 @@
+// The tray item and its menu (a StatusNotifierItem where the desktop hosts one, XEmbed
+// otherwise). Where no tray exists yet, it keeps looking and appears when one does.
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace tovami::linux_backend {
+
+class TrayIcon final : public QObject {
+ public:
+  TrayIcon();
+  QMenu* menu() { return &menu_; }
+  // Builds the menu now and on each rebuildMenu() (called when what it shows changes).
+  void setMenuBuilder(std::function<void(QMenu&)> builder);
+  void rebuildMenu();
+  bool isVisible() const { return icon_.isVisible(); }
+
+  static QIcon makeIcon(bool attention);
+
+ private:
+  void showWhenAvailable();
+  QSystemTrayIcon icon_;
+  QMenu menu_;
+  QTimer retry_;
+  std::function<void(QMenu&)> builder_;
+};
+
+}  // namespace tovami::linux_backend

@@ -1,0 +1,71 @@
+#include "platform/linux/xdg_autostart.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace tovami::linux_backend {
+namespace {
+
+QString quoteExec(const QString& path) {
+  // Desktop-entry quoting: reserved characters force double quotes, with \" \` \$ \\ escaped.
+  static const QString reserved = " \t\n\"'\\><~|&;$*?#()`";
+  bool needsQuotes = std::any_of(path.begin(), path.end(), [](QChar c) { return reserved.contains(c); });
+  if (!needsQuotes) return path;
+  QString escaped;
+  for (QChar c : path) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return '"' + escaped + '"';
+}
+
+}  // namespace
+
+XdgAutostart::XdgAutostart(QString autostartDir, QString executable)
+    : dir_(std::move(autostartDir)), executable_(std::move(executable)) {}
+
+QString XdgAutostart::defaultDirectory() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/autostart";
+}
+
+QString XdgAutostart::entryPath() const { return dir_ + "/app.tovami.Tovami.desktop"; }
+
+bool XdgAutostart::isEnabled() const {
+  if (!QFile::exists(entryPath())) return false;
+  QSettings entry(entryPath(), QSettings::IniFormat);
+  entry.beginGroup("Desktop Entry");
+  const bool hidden = entry.value("Hidden").toString().compare("true", Qt::CaseInsensitive) == 0;
+  const bool disabled =
+      entry.value("X-GNOME-Autostart-enabled").toString().compare("false", Qt::CaseInsensitive) == 0;
+  return !hidden && !disabled;
+}
+
+std::optional<std::string> XdgAutostart::setEnabled(bool enabled) {
+  if (!enabled) {
+    QFile entry(entryPath());
+    if (entry.exists() && !entry.remove()) return entry.errorString().toStdString();
+    return std::nullopt;
+  }
+  if (!QDir().mkpath(dir_)) return "cannot create the folder " + dir_.toStdString();
+  QSaveFile file(entryPath());
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return file.errorString().toStdString();
+  const QString text = QStringLiteral(
+                           "[Desktop Entry]\n"
+                           "Type=Application\n"
+                           "Name=Tovami\n"
+                           "Comment=Naps and agent watch for people who run coding agents\n"
+                           "Exec=%1\n"
+                           "TryExec=%2\n"
+                           "Icon=tovami\n"
+                           "Terminal=false\n"
+                           "X-GNOME-Autostart-enabled=true\n")
+                           .arg(quoteExec(executable_), executable_);
+  file.write(text.toUtf8());
+  if (!file.commit()) return file.errorString().toStdString();
+  return std::nullopt;
+}
+
+}  // namespace tovami::linux_backend

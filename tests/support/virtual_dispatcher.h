@@ -1,0 +1,60 @@
+// Deterministic virtual time for tests: every queue (main and background) shares one timeline,
+// and nothing runs until the test advances it. Tasks run in the order they fall due; tasks due
+// at the same instant run in the order they were scheduled.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/scheduler.h"
+
+namespace tovami::testing {
+
+class VirtualDispatcher final : public Dispatcher {
+ public:
+  explicit VirtualDispatcher(Seconds startWallTime = 1'800'000'000.0);
+  ~VirtualDispatcher() override;
+
+  TaskQueue& mainQueue() override;
+  std::shared_ptr<TaskQueue> makeSerialQueue(std::string label) override;
+  Clock& clock() override;
+
+  // Runs everything due now, including work that it schedules for now.
+  void runUntilIdle();
+  // Moves time forward by `seconds`, running each task at its due time.
+  void advance(Seconds seconds);
+  // Moves the wall clock alone (a system clock change); the monotonic clock is unaffected.
+  void shiftWallClock(Seconds seconds);
+
+  Seconds elapsed() const { return now_; }
+  // Number of tasks waiting (cancelled ones excluded).
+  size_t pendingCount() const;
+  // Labels of the serial queues made so far, in order.
+  std::vector<std::string> queueLabels() const;
+
+ private:
+  class Queue;
+  class VirtualClock;
+  struct Entry {
+    Queue* queue;
+    std::weak_ptr<bool> queueAlive;
+    Task task;
+    WorkItem item;
+    Seconds repeatInterval;
+  };
+  void schedule(Queue* queue, const std::shared_ptr<bool>& alive, Seconds due, Task task, WorkItem item,
+                Seconds repeatInterval);
+  bool runNextDueBy(Seconds limit);
+
+  Seconds now_ = 0;
+  Seconds wallOffset_;
+  unsigned long long sequence_ = 0;
+  std::multimap<std::pair<Seconds, unsigned long long>, Entry> pending_;
+  std::unique_ptr<Queue> main_;
+  std::unique_ptr<VirtualClock> clock_;
+  std::vector<std::string> labels_;
+};
+
+}  // namespace tovami::testing
