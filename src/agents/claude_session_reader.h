@@ -1,0 +1,51 @@
+// Summaries of Claude Code conversations for the agent watcher and the island.
+//
+// How to use it (agent watcher):
+//   - Own one ClaudeSessionReader for the life of the watcher, built from
+//     ClaudeCodeLocations::fromEnvironment(processEnvironment()) (tests pass their own folders).
+//   - Call read(agent's working directory) on the watcher's serial queue
+//     ("app.tovami.agentwatch"), once per Claude Code agent per scan. The reader holds a cache
+//     and no lock: never call it from two threads.
+//   - Nothing means the project has no transcript. Otherwise every field may be absent;
+//     `updatedAt` is the transcript's modification time in Unix seconds, comparable with
+//     Clock::now(), and is the sign that the agent wrote to it recently.
+//   - Cost: an unchanged transcript costs the folder listing, a stat per transcript in it and a
+//     map lookup (a few microseconds for a typical project folder); a changed one reads at most
+//     32 KB + 256 KB and parses those lines (about a millisecond or two; see
+//     bench/transcript_bench.cpp). It never logs and never throws for bad files.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "agents/claude_transcript_parsing.h"
+#include "integrations/claude_code_peer.h"
+
+namespace tovami {
+
+class ClaudeSessionReader {
+ public:
+  using Info = ClaudeSessionInfo;
+
+  explicit ClaudeSessionReader(claude_code::ClaudeCodeLocations locations);
+
+  // The summary of the newest transcript of the project at `projectPath` (the string is also the
+  // cache key). Fields that the transcript's head and tail no longer show keep the values seen
+  // before for the same project.
+  std::optional<Info> read(const std::string& projectPath);
+
+  const claude_code::ClaudeCodeLocations& locations() const { return locations_; }
+
+ private:
+  struct CacheEntry {
+    std::filesystem::file_time_type modified;
+    Info info;
+  };
+
+  claude_code::ClaudeCodeLocations locations_;
+  std::unordered_map<std::string, CacheEntry> cache_;  // one entry per project path, never removed
+};
+
+}  // namespace tovami
