@@ -23,12 +23,15 @@ constexpr Seconds kShowTourDelay = 1.0;
 
 }  // namespace
 
-AppDelegate::AppDelegate(AppEnvironment environment, AppServices services, std::unique_ptr<HotKeyControl> hotKey)
+AppDelegate::AppDelegate(AppEnvironment environment, AppServices services,
+                         std::unique_ptr<HotKeyControl> hotKey)
     : env_(environment), services_(std::move(services)), hotKey_(std::move(hotKey)) {}
 
 AppDelegate::~AppDelegate() = default;
 
-std::shared_ptr<AppDelegate> AppDelegate::shared() { return sharedDelegate().lock(); }
+std::shared_ptr<AppDelegate> AppDelegate::shared() {
+  return sharedDelegate().lock();
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
   sharedDelegate() = weak_from_this();

@@ -5,7 +5,8 @@
 namespace tovami {
 
 void seedPreferences(PreferenceStore& store, bool someDisplayHasCameraHousing) {
-  if (!store.hasValue(prefs::kIslandEnabled)) store.setBool(prefs::kIslandEnabled, someDisplayHasCameraHousing);
+  if (!store.hasValue(prefs::kIslandEnabled))
+    store.setBool(prefs::kIslandEnabled, someDisplayHasCameraHousing);
   for (auto key : prefs::kSeededTrue)
     if (!store.hasValue(key)) store.setBool(key, true);
 }

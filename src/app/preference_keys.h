@@ -28,14 +28,15 @@ inline constexpr std::string_view kWakeNone = "none";
 inline constexpr std::string_view kWakeAuth = "auth";
 
 // Switches stored as true at launch when they have no value yet.
-inline constexpr std::array<std::string_view, 6> kSeededTrue = {
-    kAgentWatchEnabled, kAgentKeepAwake, kAgentShowSnippets, kAgentOpensIsland, kAgentQuietSound, kUsageTracking};
+inline constexpr std::array<std::string_view, 6> kSeededTrue = {kAgentWatchEnabled, kAgentKeepAwake,
+                                                                kAgentShowSnippets, kAgentOpensIsland,
+                                                                kAgentQuietSound,   kUsageTracking};
 
 // Every key the store knows, in the order of the table that defines them.
 inline constexpr std::array<std::string_view, 14> kAllKeys = {
-    kWakeRequirement,  kIslandEnabled,     kIslandOnNonNotch, kIslandOpenOnHover, kIslandShowsCat,
-    kAgentWatchEnabled, kAgentKeepAwake,   kBatteryGuard,     kAgentShowSnippets, kAgentOpensIsland,
-    kAgentQuietSound,  kUsageTracking,     kNotchApprovals,   kHasCompletedOnboarding};
+    kWakeRequirement,   kIslandEnabled,  kIslandOnNonNotch, kIslandOpenOnHover,     kIslandShowsCat,
+    kAgentWatchEnabled, kAgentKeepAwake, kBatteryGuard,     kAgentShowSnippets,     kAgentOpensIsland,
+    kAgentQuietSound,   kUsageTracking,  kNotchApprovals,   kHasCompletedOnboarding};
 }  // namespace prefs
 
 // Stores a value only for keys that have none, so a switch the user turned off stays off.

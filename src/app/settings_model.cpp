@@ -16,14 +16,17 @@ SettingsModel::SettingsModel(PreferenceStore& store, LoginItemService& loginItem
       showWelcomeTour_(std::move(showWelcomeTour)),
       launchAtLogin_(loginItems.isEnabled()) {}
 
-bool SettingsModel::wakeRequiresAuth() const { return wakeRequiresAuthentication(store_); }
+bool SettingsModel::wakeRequiresAuth() const {
+  return wakeRequiresAuthentication(store_);
+}
 
 void SettingsModel::setWakeRequiresAuth(bool auth) {
   store_.setString(prefs::kWakeRequirement, auth ? prefs::kWakeAuth : prefs::kWakeNone);
 }
 
 bool SettingsModel::islandSwitch() const {
-  return hasCameraHousing_ ? store_.boolValue(prefs::kIslandEnabled) : store_.boolValue(prefs::kIslandOnNonNotch);
+  return hasCameraHousing_ ? store_.boolValue(prefs::kIslandEnabled)
+                           : store_.boolValue(prefs::kIslandOnNonNotch);
 }
 
 void SettingsModel::setIslandSwitch(bool on) {
@@ -31,12 +34,22 @@ void SettingsModel::setIslandSwitch(bool on) {
   if (services_.island) services_.island()->refresh();
 }
 
-bool SettingsModel::openOnHover() const { return boolOr(store_, prefs::kIslandOpenOnHover, true); }
-void SettingsModel::setOpenOnHover(bool on) { store_.setBool(prefs::kIslandOpenOnHover, on); }
-bool SettingsModel::showsCat() const { return boolOr(store_, prefs::kIslandShowsCat, true); }
-void SettingsModel::setShowsCat(bool on) { store_.setBool(prefs::kIslandShowsCat, on); }
+bool SettingsModel::openOnHover() const {
+  return boolOr(store_, prefs::kIslandOpenOnHover, true);
+}
+void SettingsModel::setOpenOnHover(bool on) {
+  store_.setBool(prefs::kIslandOpenOnHover, on);
+}
+bool SettingsModel::showsCat() const {
+  return boolOr(store_, prefs::kIslandShowsCat, true);
+}
+void SettingsModel::setShowsCat(bool on) {
+  store_.setBool(prefs::kIslandShowsCat, on);
+}
 
-bool SettingsModel::agentWatch() const { return boolOr(store_, prefs::kAgentWatchEnabled, true); }
+bool SettingsModel::agentWatch() const {
+  return boolOr(store_, prefs::kAgentWatchEnabled, true);
+}
 
 void SettingsModel::setAgentWatch(bool on) {
   store_.setBool(prefs::kAgentWatchEnabled, on);
@@ -52,15 +65,21 @@ bool SettingsModel::agentSwitch(std::string_view key) const {
   return boolOr(store_, key, key != prefs::kBatteryGuard);
 }
 
-void SettingsModel::setAgentSwitch(std::string_view key, bool on) { store_.setBool(key, on); }
+void SettingsModel::setAgentSwitch(std::string_view key, bool on) {
+  store_.setBool(key, on);
+}
 
-bool SettingsModel::agentRowsEnabled() const { return agentWatch(); }
+bool SettingsModel::agentRowsEnabled() const {
+  return agentWatch();
+}
 
 bool SettingsModel::batteryGuardEnabled() const {
   return agentRowsEnabled() && agentSwitch(prefs::kAgentKeepAwake);
 }
 
-bool SettingsModel::notchApprovals() const { return store_.boolValue(prefs::kNotchApprovals); }
+bool SettingsModel::notchApprovals() const {
+  return store_.boolValue(prefs::kNotchApprovals);
+}
 
 void SettingsModel::setNotchApprovals(bool on) {
   approvalsError_.reset();
@@ -79,7 +98,9 @@ void SettingsModel::setNotchApprovals(bool on) {
   if (services_.approvalServer) services_.approvalServer()->stop();
 }
 
-bool SettingsModel::usageTracking() const { return boolOr(store_, prefs::kUsageTracking, true); }
+bool SettingsModel::usageTracking() const {
+  return boolOr(store_, prefs::kUsageTracking, true);
+}
 
 void SettingsModel::setUsageTracking(bool on) {
   store_.setBool(prefs::kUsageTracking, on);

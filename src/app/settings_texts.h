@@ -33,14 +33,15 @@ inline const std::string kSoundsCaption =
     "Three quiet chimes: Glass when an agent finishes a long stretch, Ping when one needs a yes, Purr when a "
     "nap ends. Naps themselves are always silent.";
 inline const std::string kAgentCaption =
-    "Tovami samples your own process list to find running agents \u2014 Claude Code, Codex, Gemini CLI, Cursor, "
-    "and friends. Message lines come from Claude Code's own transcript files. Read-only, fully local, nothing "
+    "Tovami samples your own process list to find running agents \u2014 Claude Code, Codex, Gemini CLI, "
+    "Cursor, "
+    "and friends. Message lines come from Claude Code's own transcript files. Read-only, fully local, "
+    "nothing "
     "configured or sent anywhere.";
 
 inline const std::string kApprovalsSection = "Notch approvals";
 inline const std::string kApproveFromNotch = "Approve Claude Code from the notch";
-inline const std::string kApprovalsError =
-    "Couldn't update ~/.claude/settings.json \u2014 is it valid JSON?";
+inline const std::string kApprovalsError = "Couldn't update ~/.claude/settings.json \u2014 is it valid JSON?";
 inline const std::string kApprovalsCaption =
     "Adds one Claude Code hook (a single entry in ~/.claude/settings.json, backed up first) that offers each "
     "shell-command permission ask to the notch. Answer there, or ignore it \u2014 the terminal prompt always "

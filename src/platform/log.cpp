@@ -37,7 +37,11 @@ void setLogSink(std::shared_ptr<LogSink> sink) {
   currentSink() = std::move(sink);
 }
 
-void logInfo(std::string_view category, std::string_view message) { emit(LogLevel::info, category, message); }
-void logError(std::string_view category, std::string_view message) { emit(LogLevel::error, category, message); }
+void logInfo(std::string_view category, std::string_view message) {
+  emit(LogLevel::info, category, message);
+}
+void logError(std::string_view category, std::string_view message) {
+  emit(LogLevel::error, category, message);
+}
 
 }  // namespace tovami

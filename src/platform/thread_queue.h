@@ -1,8 +1,8 @@
 // A serial background queue backed by one thread, with delayed and repeating tasks.
 #pragma once
 
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>

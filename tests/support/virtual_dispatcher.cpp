@@ -45,16 +45,22 @@ VirtualDispatcher::VirtualDispatcher(Seconds startWallTime)
       main_(std::make_unique<Queue>(*this, "main")),
       clock_(std::make_unique<VirtualClock>(*this)) {}
 
-VirtualDispatcher::~VirtualDispatcher() { pending_.clear(); }
+VirtualDispatcher::~VirtualDispatcher() {
+  pending_.clear();
+}
 
-TaskQueue& VirtualDispatcher::mainQueue() { return *main_; }
+TaskQueue& VirtualDispatcher::mainQueue() {
+  return *main_;
+}
 
 std::shared_ptr<TaskQueue> VirtualDispatcher::makeSerialQueue(std::string label) {
   labels_.push_back(label);
   return std::make_shared<Queue>(*this, std::move(label));
 }
 
-Clock& VirtualDispatcher::clock() { return *clock_; }
+Clock& VirtualDispatcher::clock() {
+  return *clock_;
+}
 
 void VirtualDispatcher::schedule(Queue* queue, const std::shared_ptr<bool>& alive, Seconds due, Task task,
                                  WorkItem item, Seconds repeatInterval) {
@@ -94,7 +100,9 @@ void VirtualDispatcher::advance(Seconds seconds) {
   now_ = target;
 }
 
-void VirtualDispatcher::shiftWallClock(Seconds seconds) { wallOffset_ += seconds; }
+void VirtualDispatcher::shiftWallClock(Seconds seconds) {
+  wallOffset_ += seconds;
+}
 
 size_t VirtualDispatcher::pendingCount() const {
   size_t n = 0;
@@ -103,6 +111,8 @@ size_t VirtualDispatcher::pendingCount() const {
   return n;
 }
 
-std::vector<std::string> VirtualDispatcher::queueLabels() const { return labels_; }
+std::vector<std::string> VirtualDispatcher::queueLabels() const {
+  return labels_;
+}
 
 }  // namespace tovami::testing

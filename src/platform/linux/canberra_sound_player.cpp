@@ -38,8 +38,8 @@ bool CanberraSoundPlayer::play(std::string_view systemSoundName, double volume) 
                             "app.tovami.Tovami", nullptr);
   }
   const std::string decibels = volumeInDecibels(volume);
-  return ca_context_play(context_, 0, CA_PROP_EVENT_ID, event.c_str(), CA_PROP_CANBERRA_VOLUME, decibels.c_str(),
-                         CA_PROP_CANBERRA_CACHE_CONTROL, "volatile", nullptr) == CA_SUCCESS;
+  return ca_context_play(context_, 0, CA_PROP_EVENT_ID, event.c_str(), CA_PROP_CANBERRA_VOLUME,
+                         decibels.c_str(), CA_PROP_CANBERRA_CACHE_CONTROL, "volatile", nullptr) == CA_SUCCESS;
 }
 
 }  // namespace tovami::linux_backend

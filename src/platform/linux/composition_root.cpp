@@ -23,7 +23,9 @@ CompositionRoot::CompositionRoot(int argc, char** argv)
   application_.handleTerminationSignals();
 }
 
-CompositionRoot::~CompositionRoot() { setLogSink(nullptr); }
+CompositionRoot::~CompositionRoot() {
+  setLogSink(nullptr);
+}
 
 AppServices CompositionRoot::makeServices() {
   AppServices services;
@@ -47,8 +49,8 @@ void CompositionRoot::buildTrayMenu(QMenu& menu) {
 
 void CompositionRoot::openSettings() {
   if (!settingsWindow_) {
-    auto model = std::make_unique<SettingsModel>(*store_, autostart_, makeServices(), anyScreenHasCameraHousing(screens_),
-                                                 [] {
+    auto model = std::make_unique<SettingsModel>(*store_, autostart_, makeServices(),
+                                                 anyScreenHasCameraHousing(screens_), [] {
                                                    if (auto delegate = AppDelegate::shared())
                                                      delegate->showOnboarding();
                                                  });

@@ -19,9 +19,10 @@ void JournalLogSink::write(LogLevel level, std::string_view category, std::strin
   const std::string msg(message);
   bool sent = false;
   if (journal_) {
-    sent = sd_journal_send("MESSAGE=%s", msg.c_str(), "PRIORITY=%d", level == LogLevel::error ? LOG_ERR : LOG_INFO,
-                           "SYSLOG_IDENTIFIER=tovami", "TOVAMI_SUBSYSTEM=%s", kLogSubsystem,
-                           "TOVAMI_CATEGORY=%s", cat.c_str(), nullptr) >= 0;
+    sent = sd_journal_send("MESSAGE=%s", msg.c_str(), "PRIORITY=%d",
+                           level == LogLevel::error ? LOG_ERR : LOG_INFO, "SYSLOG_IDENTIFIER=tovami",
+                           "TOVAMI_SUBSYSTEM=%s", kLogSubsystem, "TOVAMI_CATEGORY=%s", cat.c_str(),
+                           nullptr) >= 0;
   }
   if (!sent || mirror_) {
     std::lock_guard lock(stderrMutex_);

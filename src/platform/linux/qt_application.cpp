@@ -32,7 +32,9 @@ void QtApplication::setAccessoryPolicy() {
   QApplication::setQuitOnLastWindowClosed(false);
 }
 
-void QtApplication::terminate() { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); }
+void QtApplication::terminate() {
+  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
 
 void QtApplication::exitNow(int status) {
   skipTermination_ = true;

@@ -12,7 +12,8 @@ QtMainQueue::QtMainQueue() : context_(std::make_unique<QObject>()) {}
 QtMainQueue::~QtMainQueue() = default;
 
 void QtMainQueue::async(Task task) {
-  QMetaObject::invokeMethod(context_.get(), [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      context_.get(), [task = std::move(task)] { task(); }, Qt::QueuedConnection);
 }
 
 WorkItem QtMainQueue::asyncAfter(Seconds delay, Task task) {

@@ -10,7 +10,9 @@
 namespace tovami::linux_backend {
 namespace {
 
-QString toKey(std::string_view key) { return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())); }
+QString toKey(std::string_view key) {
+  return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+}
 
 // Booleans read as the platform's own defaults do: true, yes and non-zero numbers are true;
 // anything else stored under the key is false.
@@ -45,13 +47,16 @@ SettingsStore::SettingsStore(const QString& filePath, TaskQueue& observerQueue)
     const QString backup = filePath + ".malformed";
     QFile::remove(backup);
     QFile::copy(filePath, backup);
-    logError(log_categories::kApp, "preferences: " + filePath.toStdString() +
-                                       " is malformed; using the values that could be read (original kept as " +
-                                       backup.toStdString() + ")");
+    logError(log_categories::kApp,
+             "preferences: " + filePath.toStdString() +
+                 " is malformed; using the values that could be read (original kept as " +
+                 backup.toStdString() + ")");
   }
 }
 
-SettingsStore::~SettingsStore() { flush(); }
+SettingsStore::~SettingsStore() {
+  flush();
+}
 
 void SettingsStore::flush() {
   std::lock_guard lock(mutex_);
@@ -81,9 +86,13 @@ void SettingsStore::write(std::string_view key, const QVariant& value) {
   notify(key);
 }
 
-bool SettingsStore::hasValue(std::string_view key) const { return read(key).isValid(); }
+bool SettingsStore::hasValue(std::string_view key) const {
+  return read(key).isValid();
+}
 
-bool SettingsStore::boolValue(std::string_view key) const { return variantToBool(read(key)); }
+bool SettingsStore::boolValue(std::string_view key) const {
+  return variantToBool(read(key));
+}
 
 std::optional<std::string> SettingsStore::stringValue(std::string_view key) const {
   QVariant v = read(key);
@@ -91,7 +100,9 @@ std::optional<std::string> SettingsStore::stringValue(std::string_view key) cons
   return v.toString().toStdString();
 }
 
-void SettingsStore::setBool(std::string_view key, bool value) { write(key, value); }
+void SettingsStore::setBool(std::string_view key, bool value) {
+  write(key, value);
+}
 
 void SettingsStore::setString(std::string_view key, std::string_view value) {
   write(key, QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));

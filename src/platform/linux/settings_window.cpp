@@ -17,7 +17,9 @@
 namespace tovami::linux_backend {
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 QVBoxLayout* addSection(QVBoxLayout* page, const std::string& title) {
   auto* box = new QGroupBox(q(title));
@@ -41,7 +43,9 @@ SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceS
   observerToken_ = store_.addObserver([this](std::string_view) { refresh(); });
 }
 
-SettingsWindow::~SettingsWindow() { store_.removeObserver(observerToken_); }
+SettingsWindow::~SettingsWindow() {
+  store_.removeObserver(observerToken_);
+}
 
 QCheckBox* SettingsWindow::addToggle(QVBoxLayout* layout, const std::string& text,
                                      std::function<void(bool)> onChange) {
@@ -105,10 +109,11 @@ void SettingsWindow::build() {
   // 3. Agent Watch
   auto* agents = addSection(page, t::kAgentSection);
   agentWatch_ = addToggle(agents, t::kWatchAgents, [this](bool on) { model_->setAgentWatch(on); });
-  const std::pair<std::string, std::string_view> rows[] = {
-      {t::kKeepAwake, prefs::kAgentKeepAwake},     {t::kBatteryGuard, prefs::kBatteryGuard},
-      {t::kShowSnippets, prefs::kAgentShowSnippets}, {t::kOpensIsland, prefs::kAgentOpensIsland},
-      {t::kPlaySounds, prefs::kAgentQuietSound}};
+  const std::pair<std::string, std::string_view> rows[] = {{t::kKeepAwake, prefs::kAgentKeepAwake},
+                                                           {t::kBatteryGuard, prefs::kBatteryGuard},
+                                                           {t::kShowSnippets, prefs::kAgentShowSnippets},
+                                                           {t::kOpensIsland, prefs::kAgentOpensIsland},
+                                                           {t::kPlaySounds, prefs::kAgentQuietSound}};
   for (const auto& [text, key] : rows) {
     auto* box = addToggle(agents, text, [this, key = key](bool on) { model_->setAgentSwitch(key, on); });
     agentRows_.emplace_back(box, std::string(key));

@@ -31,7 +31,9 @@ QString XdgAutostart::defaultDirectory() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/autostart";
 }
 
-QString XdgAutostart::entryPath() const { return dir_ + "/app.tovami.Tovami.desktop"; }
+QString XdgAutostart::entryPath() const {
+  return dir_ + "/app.tovami.Tovami.desktop";
+}
 
 bool XdgAutostart::isEnabled() const {
   if (!QFile::exists(entryPath())) return false;

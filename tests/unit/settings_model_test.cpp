@@ -1,0 +1,142 @@
+#include "app/settings_model.h"
+
+#include <gtest/gtest.h>
+
+#include "app/preference_keys.h"
+#include "app/settings_texts.h"
+#include "platform/login_item.h"
+#include "support/memory_preferences.h"
+
+namespace tovami {
+namespace {
+
+struct FakeLoginItems : LoginItemService {
+  bool enabled = false;
+  std::optional<std::string> failure;
+  bool isEnabled() const override { return enabled; }
+  std::optional<std::string> setEnabled(bool on) override {
+    if (failure) return failure;
+    enabled = on;
+    return std::nullopt;
+  }
+};
+
+struct Recorder : StartStopControl, HookInstallControl, IslandControl {
+  std::vector<std::string> calls;
+  bool installSucceeds = true;
+  void start() override { calls.push_back("start"); }
+  void stop() override { calls.push_back("stop"); }
+  bool install() override {
+    calls.push_back("install");
+    return installSucceeds;
+  }
+  bool remove() override {
+    calls.push_back("remove");
+    return true;
+  }
+  void refresh() override { calls.push_back("refresh"); }
+  void toggle() override {}
+  void teardown() override {}
+  void screensChanged() override {}
+};
+
+class SettingsModelTest : public ::testing::Test {
+ protected:
+  testing::MemoryPreferences prefs;
+  FakeLoginItems login;
+  Recorder watcher, usage, server, hook, island;
+  int tours = 0;
+
+  SettingsModel make(bool notch = false) {
+    AppServices services;
+    services.agentWatcher = [this] { return &watcher; };
+    services.usageTracker = [this] { return &usage; };
+    services.approvalServer = [this] { return &server; };
+    services.hookInstaller = [this] { return &hook; };
+    services.island = [this] { return &island; };
+    return SettingsModel(prefs, login, services, notch, [this] { ++tours; });
+  }
+};
+
+TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThem) {
+  auto model = make();
+  EXPECT_TRUE(model.agentRowsEnabled());  // view default: on
+  EXPECT_TRUE(model.batteryGuardEnabled());
+  EXPECT_FALSE(model.agentSwitch(prefs::kBatteryGuard));
+  model.setAgentSwitch(prefs::kAgentKeepAwake, false);
+  EXPECT_TRUE(model.agentRowsEnabled());
+  EXPECT_FALSE(model.batteryGuardEnabled());
+  model.setAgentSwitch(prefs::kAgentKeepAwake, true);
+  model.setAgentWatch(false);
+  EXPECT_FALSE(model.agentRowsEnabled());
+  EXPECT_FALSE(model.batteryGuardEnabled());
+  EXPECT_EQ(watcher.calls, (std::vector<std::string>{"stop"}));
+  model.setAgentWatch(true);
+  EXPECT_EQ(watcher.calls.back(), "start");
+}
+
+TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
+  auto model = make();
+  hook.installSucceeds = false;
+  model.setNotchApprovals(true);
+  EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
+  EXPECT_EQ(model.approvalsError(), settings_texts::kApprovalsError);
+  EXPECT_TRUE(server.calls.empty());
+
+  hook.installSucceeds = true;
+  model.setNotchApprovals(true);
+  EXPECT_TRUE(prefs.boolValue(prefs::kNotchApprovals));
+  EXPECT_FALSE(model.approvalsError());
+  EXPECT_EQ(server.calls, (std::vector<std::string>{"start"}));
+
+  model.setNotchApprovals(false);
+  EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
+  EXPECT_EQ(hook.calls.back(), "remove");
+  EXPECT_EQ(server.calls.back(), "stop");
+}
+
+TEST_F(SettingsModelTest, ApprovalsAreUnavailableWithoutAHookInstaller) {
+  SettingsModel model(prefs, login, AppServices{}, false, nullptr);
+  EXPECT_FALSE(model.approvalsAvailable());
+  model.setNotchApprovals(true);
+  EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
+}
+
+TEST_F(SettingsModelTest, LoginItemFailureShowsTheReasonAndTheRealStatus) {
+  auto model = make();
+  login.failure = "Permission denied";
+  model.setLaunchAtLogin(true);
+  EXPECT_FALSE(model.launchAtLogin());
+  EXPECT_EQ(model.loginItemError(), "Couldn't change this: Permission denied");
+  login.failure.reset();
+  model.setLaunchAtLogin(true);
+  EXPECT_TRUE(model.launchAtLogin());
+  EXPECT_FALSE(model.loginItemError());
+}
+
+TEST_F(SettingsModelTest, IslandSwitchFollowsTheDisplaysAndRefreshesTheIsland) {
+  auto plain = make(false);
+  plain.setIslandSwitch(true);
+  EXPECT_TRUE(prefs.boolValue(prefs::kIslandOnNonNotch));
+  EXPECT_FALSE(prefs.hasValue(prefs::kIslandEnabled));
+  auto notched = make(true);
+  notched.setIslandSwitch(false);
+  EXPECT_TRUE(prefs.hasValue(prefs::kIslandEnabled));
+  EXPECT_EQ(island.calls, (std::vector<std::string>{"refresh", "refresh"}));
+}
+
+TEST_F(SettingsModelTest, WakePickerAndUsageSwitchWriteThroughAndReadBack) {
+  auto model = make();
+  model.setWakeRequiresAuth(true);
+  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "auth");
+  model.setWakeRequiresAuth(false);
+  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "none");
+  model.setUsageTracking(false);
+  model.setUsageTracking(true);
+  EXPECT_EQ(usage.calls, (std::vector<std::string>{"stop", "start"}));
+  model.showWelcomeTour();
+  EXPECT_EQ(tours, 1);
+}
+
+}  // namespace
+}  // namespace tovami
