@@ -1,0 +1,58 @@
+// Which command lines are coding agents, and under which display name.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tovami {
+
+struct AgentExecutable {
+  const char* executable;  // lower case, matched exactly
+  const char* agentName;
+};
+
+inline constexpr std::array<AgentExecutable, 27> kAgentExecutables{{
+    {"claude", "Claude Code"},
+    {"codex", "Codex"},
+    {"gemini", "Gemini CLI"},
+    {"cursor-agent", "Cursor"},
+    {"opencode", "OpenCode"},
+    {"droid", "Droid"},
+    {"kiro", "Kiro"},
+    {"amp", "Amp"},
+    {"aider", "Aider"},
+    {"goose", "Goose"},
+    {"qwen", "Qwen Code"},
+    {"copilot", "Copilot CLI"},
+    {"kimi", "Kimi Code"},
+    {"grok", "Grok CLI"},
+    {"deepseek", "DeepSeek CLI"},
+    {"trae", "Trae"},
+    {"crush", "Crush"},
+    {"zcode", "ZCode"},
+    {"antigravity", "Antigravity CLI"},
+    {"mimocode", "MiMoCode"},
+    {"qoder", "Qoder"},
+    {"codebuddy", "CodeBuddy"},
+    {"workbuddy", "WorkBuddy"},
+    {"mistral-vibe", "Mistral Vibe"},
+    {"pi-agent", "Pi Agent"},
+    {"ohmypi", "Oh My Pi"},
+    {"gajae", "Gajae Code"},
+}};
+
+// Programs that run an agent given as their first argument.
+inline constexpr std::array<const char*, 8> kAgentInterpreters{"node",    "bun", "deno", "python",
+                                                               "python3", "sh",  "bash", "zsh"};
+
+// An executable under one of these is an editor extension's private copy, never a user's agent.
+inline constexpr std::array<const char*, 2> kExcludedAgentPathFragments{"/.vscode/extensions/",
+                                                                        "/.cursor/extensions/"};
+
+// The agent name for a command line, or nothing. Background workers of an agent (next argument
+// "daemon", "bg-..." or "--bg...") are not agents.
+std::optional<std::string> recognizeAgent(std::string_view args);
+
+}  // namespace tovami

@@ -1,0 +1,68 @@
+// Process sampling for the agent watcher: how to read the process table each scan.
+//
+// Every scan (every 3 s, on the watcher's serial queue):
+//   1. `auto rows = sampler.sampleProcesses();` (a ProcessSampler from src/platform/processes.h:
+//      the /proc sampler on Linux, ToolProcessSampler running ps/lsof elsewhere). Nothing means
+//      a failed scan (count it); an empty list is a good scan with no processes.
+//   2. `ProcessTable table(std::move(*rows));` builds byPid and children.
+//   3. `AgentMap top = recognizeTopAgents(table);` gives pid -> agent name ("Claude Code") for
+//      the outermost agents: recognizeAgent over every row, minus hasAgentAncestor.
+//   4. For agents not seen before, batched into one call:
+//      `sampler.workingDirectories(newPids)` -> pid -> directory (missing entries: unknown).
+//      Also once per new agent: `resolveTerminal(pid, table.byPid, apps)` -> terminal name and
+//      application pid (terminal_resolution.h), and the row's `tty`.
+//   5. For each agent every scan: its row's `cpuTime` and `elapsed`, and
+//      `treeCPUTime(pid, table.byPid, table.children)` for the whole process tree.
+// Every walk is bounded (30 generations, 10 for the application, 400 processes for the CPU sum)
+// and treats a missing row as the end of the walk. The samplers are not thread-safe: use one
+// from the watcher's queue only.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agents/process_table.h"
+#include "platform/processes.h"
+
+namespace tovami {
+
+// Where the two tools live on this platform.
+struct ToolPaths {
+  std::string ps;
+  std::string lsof;
+};
+inline const ToolPaths kMacToolPaths{"/bin/ps", "/usr/sbin/lsof"};
+
+inline constexpr double kToolTimeoutSeconds = 5.0;
+
+bool isValidUtf8(std::string_view bytes);
+
+// Runs a tool through `launcher` and returns its standard output as UTF-8 text, or nothing when
+// it cannot be launched ("<path> failed to launch: <error>"), exceeds `timeoutSeconds`
+// ("<path> exceeded <timeout>s; terminating"; partial output is dropped) or prints bytes that
+// are not UTF-8. Blocks for at most the timeout plus about one second.
+std::optional<std::string> runTool(ProcessLauncher& launcher, const std::string& path,
+                                   const std::vector<std::string>& arguments, double timeoutSeconds);
+
+// The arguments for `ps` and `lsof`.
+std::vector<std::string> psArguments();
+std::vector<std::string> lsofArguments(const std::vector<int32_t>& pids);
+
+// The portable sampler: `ps -axww -o pid=,ppid=,tty=,cputime=,etime=,args=` and
+// `lsof -n -P -a -p <pids> -d cwd -Fn`, each with a 5 s limit.
+class ToolProcessSampler final : public ProcessSampler {
+ public:
+  ToolProcessSampler(ProcessLauncher& launcher, ToolPaths paths);
+  std::optional<std::vector<PSRow>> sampleProcesses() override;
+  std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) override;
+
+ private:
+  ProcessLauncher& launcher_;
+  ToolPaths paths_;
+};
+
+// Steps 3 and 4 of a scan: the recognised agents that have no agent among their ancestors.
+AgentMap recognizeTopAgents(const ProcessTable& table);
+
+}  // namespace tovami
