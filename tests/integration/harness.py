@@ -58,7 +58,7 @@ class Session:
             if self.system_bus:
                 self._start_bus("system", "DBUS_SYSTEM_BUS_ADDRESS")
             if self.openbox:
-                self._spawn(["openbox", "--sm-disable"])
+                self._spawn(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 wait_for(lambda: "_NET_SUPPORTING_WM_CHECK" in self.run(["xprop", "-root"]).stdout, 10)
         except Exception:
             self.__exit__(None, None, None)

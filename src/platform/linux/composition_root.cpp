@@ -1,7 +1,10 @@
 #include "platform/linux/composition_root.h"
 
 #include <QApplication>
+#include <QScreen>
 
+#include "app/command_line.h"
+#include "platform/linux/overlay_renderer.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
@@ -29,6 +32,10 @@ CompositionRoot::~CompositionRoot() {
 
 AppServices CompositionRoot::makeServices() {
   AppServices services;
+  services.oneShotHandlers[std::string(switches::kRenderOverlay)] = [this](const std::string& path) {
+    renderOverlay(path, dispatcher_);  // reports its own failure; the program ends normally either way
+    application_.terminate();
+  };
   return services;
 }
 
@@ -55,6 +62,11 @@ void CompositionRoot::openSettings() {
                                                      delegate->showOnboarding();
                                                  });
     settingsWindow_ = new SettingsWindow(std::move(model), *store_);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      QRect frame = settingsWindow_->frameGeometry();
+      frame.moveCenter(screen->availableGeometry().center());
+      settingsWindow_->move(frame.topLeft());
+    }
   }
   settingsWindow_->show();
   settingsWindow_->raise();

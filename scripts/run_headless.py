@@ -1,0 +1,85 @@
+#!/usr/bin/python3
+"""`make run` on a machine without a display: Tovami in a private Xvfb, driven like a person would,
+with a screenshot of each step and the log left in run-output/<time>/."""
+
+import os
+import shutil
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
+os.environ.setdefault("TOVAMI_BINARY", os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/tovami"))
+
+import harness  # noqa: E402
+import tray  # noqa: E402
+
+
+def main():
+    out = os.path.abspath(os.path.join(HERE, "..", "run-output", time.strftime("%Y%m%d-%H%M%S")))
+    os.makedirs(out)
+    steps = []
+    shots = [0]
+
+    def shot(session, name, what):
+        shots[0] += 1
+        file_name = f"{shots[0]:02d}-{name}.png"
+        session.screenshot(os.path.join(out, file_name))
+        steps.append(f"{file_name}  {what}")
+
+    with harness.Session(screen="1440x900", openbox=True) as s:
+        tray.start_fake_host(s)
+        s.start_tovami()
+        if not s.wait_for_log("tovami started", 15):
+            print("Tovami did not start; its log follows.\n" + s.log_text())
+            return 1
+        time.sleep(1)
+        shot(s, "started", "Tovami running: no window, only its tray item")
+
+        item = tray.find_item(s)
+        if item:
+            steps.append("     tray menu: " + " | ".join(tray.labels(s, item)))
+            tray.click(s, item, "Settings\u2026")
+            s.wait_for(lambda: "Tovami Settings" in s.window_names(), 5)
+            time.sleep(0.5)
+            shot(s, "settings", "the settings window, opened from the tray menu")
+            geometry = s.xdotool("search", "--name", "Tovami Settings", "getwindowgeometry").stdout
+            pos = [int(v) for v in geometry.split("Position: ")[1].split()[0].split(",")] if "Position" in geometry else [0, 0]
+            s.xdotool("mousemove", pos[0] + 170, pos[1] + 250, "click", "--repeat", "20", "5")
+            time.sleep(0.5)
+            shot(s, "settings-end", "the rest of the settings window, scrolled down")
+
+        for step in EXTRA_STEPS:
+            step(s, shot)
+
+        status = s.stop_tovami()
+        steps.append(f"     ended with status {status} on SIGTERM")
+        shutil.copy(s.log_path, os.path.join(out, "tovami.log"))
+
+    print(f"Tovami ran in a private virtual display. What it did is in {out}:")
+    for line in steps:
+        print("  " + line)
+    print("  tovami.log  the program's log")
+    return 0
+
+
+def nap_step(s, shot):
+    """Ctrl+Alt+N starts a nap; a poke shows the hint; Space wakes."""
+    s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "n", "keyup", "Alt_L", "keyup", "Control_L")
+    if not s.wait_for_log("nap started", 5):
+        return
+    time.sleep(1)
+    shot(s, "nap", "a nap after Ctrl+Alt+N")
+    s.xdotool("key", "q")
+    time.sleep(0.8)
+    shot(s, "nap-poked", "the same nap after a poke (the letter Q)")
+    s.xdotool("key", "space")
+    s.wait_for_log("nap ended", 5)
+    time.sleep(0.5)
+    shot(s, "woken", "after Space woke it")
+
+
+EXTRA_STEPS = [nap_step]
+
+if __name__ == "__main__":
+    sys.exit(main())
