@@ -1,0 +1,228 @@
+#include "platform/linux/proc_sampler.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <string_view>
+#include <vector>
+
+#include "agents/process_sampling.h"
+
+namespace tovami::linux_backend {
+namespace {
+
+enum class ReadResult { ok, missing };
+
+// Reads a whole (small or bounded) file. /proc entries of a process that exits mid-read vanish
+// (ENOENT) or fail (ESRCH): both count as missing.
+ReadResult readFile(const std::string& path, std::string& out, size_t limit) {
+  out.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ReadResult::missing;
+  char buffer[4096];
+  ReadResult result = ReadResult::ok;
+  while (out.size() < limit) {
+    const ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, limit - out.size()));
+    if (got > 0) {
+      out.append(buffer, static_cast<size_t>(got));
+    } else if (got == 0) {
+      break;
+    } else if (errno != EINTR) {
+      result = ReadResult::missing;
+      break;
+    }
+  }
+  ::close(fd);
+  return result;
+}
+
+template <typename T>
+bool parseNumber(std::string_view text, T& value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+struct StatFields {
+  std::string_view name;
+  char state = '?';
+  int32_t ppid = 0;
+  uint64_t ttyNumber = 0;
+  uint64_t userTicks = 0;
+  uint64_t systemTicks = 0;
+  uint64_t startTicks = 0;
+};
+
+// /proc/<pid>/stat: "pid (name) state ppid pgrp session tty_nr tpgid flags minflt cminflt majflt
+// cmajflt utime stime cutime cstime priority nice threads itrealvalue starttime ...". The name
+// may hold spaces and parentheses, so the fields start after the last ")".
+std::optional<StatFields> parseStat(std::string_view text) {
+  const size_t open = text.find('(');
+  const size_t close = text.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
+  StatFields fields;
+  fields.name = text.substr(open + 1, close - open - 1);
+  std::string_view rest = text.substr(close + 1);
+  std::string_view tokens[20];
+  for (auto& token : tokens) {
+    const size_t start = rest.find_first_not_of(' ');
+    if (start == std::string_view::npos) return std::nullopt;
+    rest.remove_prefix(start);
+    const size_t end = std::min(rest.find(' '), rest.size());
+    token = rest.substr(0, end);
+    rest.remove_prefix(end);
+  }
+  if (tokens[0].size() != 1) return std::nullopt;
+  fields.state = tokens[0][0];
+  int64_t tty = 0;
+  if (!parseNumber(tokens[1], fields.ppid) || !parseNumber(tokens[4], tty) ||
+      !parseNumber(tokens[11], fields.userTicks) || !parseNumber(tokens[12], fields.systemTicks) ||
+      !parseNumber(tokens[19], fields.startTicks))
+    return std::nullopt;
+  fields.ttyNumber = static_cast<uint32_t>(tty);
+  return fields;
+}
+
+// Appends one code point's worth of bytes, or "?" for a byte that does not start valid UTF-8.
+size_t appendSanitized(std::string_view raw, size_t i, std::string& out) {
+  const auto c = static_cast<unsigned char>(raw[i]);
+  if (c < 0x80) {
+    out += (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
+    return 1;
+  }
+  const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  if (length > 1 && i + length <= raw.size() && isValidUtf8(raw.substr(i, length))) {
+    out.append(raw.substr(i, length));
+    return length;
+  }
+  out += '?';
+  return 1;
+}
+
+}  // namespace
+
+std::string commandLineText(std::string_view raw) {
+  while (!raw.empty() && raw.back() == '\0') raw.remove_suffix(1);
+  std::string text;
+  text.reserve(raw.size());
+  for (size_t i = 0; i < raw.size();) {
+    if (raw[i] == '\0') {
+      text += ' ';
+      ++i;
+    } else {
+      i += appendSanitized(raw, i, text);
+    }
+  }
+  return text;
+}
+
+ProcSampler::ProcSampler(std::string procRoot) : root_(std::move(procRoot)) {
+  const long ticks = ::sysconf(_SC_CLK_TCK);
+  ticksPerSecond_ = ticks > 0 ? static_cast<double>(ticks) : 100.0;
+}
+
+std::optional<std::string> ProcSampler::terminalName(uint64_t ttyNumber) {
+  if (ttyNumber == 0) return std::nullopt;
+  const uint64_t major = (ttyNumber >> 8) & 0xfff;
+  const uint64_t minor = (ttyNumber & 0xff) | ((ttyNumber >> 12) & 0xfff00);
+  if (major >= 136 && major <= 143) return "pts/" + std::to_string((major - 136) * 256 + minor);
+  if (major == 4) return minor < 64 ? "tty" + std::to_string(minor) : "ttyS" + std::to_string(minor - 64);
+  auto cached = ttyNames_.find(ttyNumber);
+  if (cached != ttyNames_.end()) return cached->second;
+  // Any other character device: the kernel's name for it.
+  std::optional<std::string> name;
+  const std::string link = "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(minor);
+  char target[512];
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+  if (length > 0) {
+    std::string_view path(target, static_cast<size_t>(length));
+    name = std::string(path.substr(path.rfind('/') + 1));
+  }
+  ttyNames_.emplace(ttyNumber, name);
+  return name;
+}
+
+std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
+  std::string text;
+  if (readFile(root_ + "/uptime", text, 256) != ReadResult::ok) return std::nullopt;
+  double uptime = 0;
+  if (!parseNumber(std::string_view(text).substr(0, text.find(' ')), uptime)) return std::nullopt;
+
+  DIR* directory = ::opendir(root_.c_str());
+  if (!directory) return std::nullopt;
+  std::vector<int32_t> pids;
+  while (const dirent* entry = ::readdir(directory)) {
+    int32_t pid = 0;
+    if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9' &&
+        parseNumber(std::string_view(entry->d_name), pid))
+      pids.push_back(pid);
+  }
+  ::closedir(directory);
+  std::sort(pids.begin(), pids.end());
+
+  for (auto& [pid, known] : known_) known.seen = false;
+  std::vector<PSRow> rows;
+  rows.reserve(pids.size());
+  std::string path;
+  std::string raw;
+  for (int32_t pid : pids) {
+    path = root_ + "/" + std::to_string(pid);
+    if (readFile(path + "/stat", text, 4096) != ReadResult::ok) continue;  // gone meanwhile
+    const auto stat = parseStat(text);
+    if (!stat) continue;
+
+    PSRow row;
+    row.pid = pid;
+    row.ppid = stat->ppid;
+    row.tty = terminalName(stat->ttyNumber);
+    row.cpuTime = static_cast<double>(stat->userTicks + stat->systemTicks) / ticksPerSecond_;
+    row.elapsed = std::max(0.0, uptime - static_cast<double>(stat->startTicks) / ticksPerSecond_);
+
+    if (stat->state == 'Z') {
+      // A zombie has lost its command line; ps shows its name in brackets.
+      known_.erase(pid);
+      row.args = "[" + commandLineText(stat->name) + "] <defunct>";
+      rows.push_back(std::move(row));
+      continue;
+    }
+    auto [it, inserted] = known_.try_emplace(pid);
+    Known& known = it->second;
+    if (inserted || known.startTicks != stat->startTicks || known.name != stat->name || !known.settled) {
+      ++commandLineReads_;
+      if (readFile(path + "/cmdline", raw, kMaxCommandLineBytes) != ReadResult::ok) {
+        known_.erase(it);  // exited between the two reads
+        continue;
+      }
+      known.startTicks = stat->startTicks;
+      known.name = std::string(stat->name);
+      known.args = commandLineText(raw);
+      if (known.args.empty()) {
+        // Kernel threads have no command line; ps shows their name in brackets.
+        known.args = "[" + commandLineText(stat->name) + "]";
+      }
+      known.settled = row.elapsed >= kSettleSeconds;
+    }
+    known.seen = true;
+    row.args = known.args;
+    rows.push_back(std::move(row));
+  }
+  std::erase_if(known_, [](const auto& entry) { return !entry.second.seen; });
+  return rows;
+}
+
+std::map<int32_t, std::string> ProcSampler::workingDirectories(const std::vector<int32_t>& pids) {
+  std::map<int32_t, std::string> directories;
+  std::vector<char> target(4096);
+  for (int32_t pid : pids) {
+    const std::string link = root_ + "/" + std::to_string(pid) + "/cwd";
+    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<size_t>(length) >= target.size()) continue;
+    directories[pid] = std::string(target.data(), static_cast<size_t>(length));
+  }
+  return directories;
+}
+
+}  // namespace tovami::linux_backend

@@ -1,0 +1,22 @@
+// Runs external tools for the logic: posix_spawn without a shell, standard output through a pipe,
+// standard input and error on /dev/null, a deadline enforced with poll and a pidfd.
+#pragma once
+
+#include "agents/process_sampling.h"
+#include "platform/processes.h"
+
+namespace tovami::linux_backend {
+
+class PosixProcessLauncher final : public ProcessLauncher {
+ public:
+  // Output past this many bytes is a fault of the tool: the run counts as failed.
+  static constexpr size_t kMaxOutputBytes = 64u << 20;
+
+  ToolRun run(const std::string& path, const std::vector<std::string>& arguments,
+              double timeoutSeconds) override;
+};
+
+// ps and lsof where this system keeps them (/usr/bin or /bin, /usr/bin or /usr/sbin).
+ToolPaths linuxToolPaths();
+
+}  // namespace tovami::linux_backend

@@ -1,0 +1,136 @@
+#include "nap/battery_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+namespace tovami {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PowerSupplyTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = fs::temp_directory_path() / ("tovami-power-" + std::to_string(std::random_device{}()));
+    fs::create_directories(root);
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  void write(const std::string& supply, const std::string& file, const std::string& text) {
+    fs::create_directories(root / supply);
+    std::ofstream(root / supply / file) << text;
+  }
+  void battery(const std::string& name, const std::string& status, int64_t now, int64_t full) {
+    write(name, "type", "Battery\n");
+    write(name, "status", status + "\n");
+    write(name, "energy_now", std::to_string(now) + "\n");
+    write(name, "energy_full", std::to_string(full) + "\n");
+  }
+  void adapter(const std::string& name, const std::string& online) {
+    write(name, "type", "Mains\n");
+    write(name, "online", online + "\n");
+  }
+  std::optional<BatteryReading> read() const { return PowerSupplyBatteryReader(root).batteryReading(); }
+
+  fs::path root;
+};
+
+class FixedReader final : public BatteryReader {
+ public:
+  explicit FixedReader(std::optional<BatteryReading> value) : value_(value) {}
+  std::optional<BatteryReading> batteryReading() const override {
+    ++calls;
+    return value_;
+  }
+  mutable int calls = 0;
+
+ private:
+  std::optional<BatteryReading> value_;
+};
+
+TEST(BatteryPercent, RoundsHalvesAwayFromZero) {
+  EXPECT_EQ(batteryPercent(149, 1000), 15);
+  EXPECT_EQ(batteryPercent(155, 1000), 16);
+  EXPECT_EQ(batteryPercent(145, 1000), 15);  // 14.5
+  EXPECT_EQ(batteryPercent(1, 3), 33);
+  EXPECT_EQ(batteryPercent(0, 50), 0);
+  EXPECT_EQ(batteryPercent(48'000'000, 48'000'000), 100);
+}
+
+TEST(BatteryGuard, HoldsOnBatteryAtFifteenPercentOrLess) {
+  FixedReader at15(BatteryReading{15, true}), at16(BatteryReading{16, true}), mains(BatteryReading{5, false}),
+      none(std::nullopt);
+  EXPECT_TRUE(batteryGuardHolds(true, at15));
+  EXPECT_FALSE(batteryGuardHolds(true, at16));
+  EXPECT_FALSE(batteryGuardHolds(true, mains));
+  EXPECT_FALSE(batteryGuardHolds(true, none));
+  EXPECT_FALSE(batteryGuardHolds(false, at15));
+  EXPECT_EQ(at15.calls, 1);  // the preference off reads nothing
+}
+
+TEST_F(PowerSupplyTree, ReadsTheDischargingBattery) {
+  adapter("AC", "0");
+  battery("BAT0", "Discharging", 149, 1000);
+  EXPECT_EQ(read(), (BatteryReading{15, true}));
+  battery("BAT0", "Discharging", 155, 1000);
+  EXPECT_EQ(read(), (BatteryReading{16, true}));
+}
+
+TEST_F(PowerSupplyTree, MainsPowerOrNoBatteryNeverPauses) {
+  EXPECT_EQ(read(), std::nullopt);  // empty tree
+  adapter("AC", "1");
+  EXPECT_EQ(read(), std::nullopt);  // a desktop: mains only
+  battery("BAT0", "Discharging", 5, 100);
+  EXPECT_EQ(read(), (BatteryReading{5, false}));  // an online adapter wins over a confused battery
+  adapter("AC", "2");
+  EXPECT_EQ(read(), (BatteryReading{5, false}));  // "online" may be 2
+  EXPECT_EQ(PowerSupplyBatteryReader(root / "missing").batteryReading(), std::nullopt);
+}
+
+TEST_F(PowerSupplyTree, StatusDecidesWithoutAnAdapterAndOfflineAdaptersDecideOtherwise) {
+  battery("BAT0", "Charging", 10, 100);
+  EXPECT_EQ(read(), (BatteryReading{10, false}));
+  battery("BAT0", "Unknown", 10, 100);
+  EXPECT_EQ(read(), (BatteryReading{10, false}));
+  adapter("ADP1", "0");
+  EXPECT_EQ(read(), (BatteryReading{10, true}));
+  adapter("ADP1", "garbage");
+  EXPECT_EQ(read(), (BatteryReading{10, false}));
+}
+
+TEST_F(PowerSupplyTree, TakesTheFirstBatteryWithUsableCapacities) {
+  // BAT0: text in its capacity files, a zero maximum; BAT1 usable; BAT2 never looked at.
+  write("BAT0", "type", "Battery\n");
+  write("BAT0", "energy_now", "lots\n");
+  write("BAT0", "energy_full", "0\n");
+  write("BAT0", "capacity", "full\n");
+  battery("BAT1", "Discharging", 30, 200);
+  battery("BAT2", "Discharging", 90, 100);
+  // A wireless mouse's battery is not the machine's.
+  battery("AAA-hid-mouse", "Discharging", 1, 100);
+  write("AAA-hid-mouse", "scope", "Device\n");
+  EXPECT_EQ(read(), (BatteryReading{15, true}));
+}
+
+TEST_F(PowerSupplyTree, FallsBackToChargeAndCapacityFiles) {
+  write("BAT0", "type", "Battery\n");
+  write("BAT0", "status", "Discharging\n");
+  write("BAT0", "charge_now", "1550\n");
+  write("BAT0", "charge_full", "10000\n");
+  EXPECT_EQ(read(), (BatteryReading{16, true}));
+  fs::remove(root / "BAT0" / "charge_full");
+  write("BAT0", "capacity", "15\n");
+  EXPECT_EQ(read(), (BatteryReading{15, true}));
+  write("BAT0", "capacity", "-3\n");
+  EXPECT_EQ(read(), std::nullopt);
+  write("BAT0", "capacity", "\n");
+  EXPECT_EQ(read(), std::nullopt);
+  write("BAT0", "capacity", "15");  // no line feed
+  write("BAT0", "present", "0\n");
+  EXPECT_EQ(read(), std::nullopt);  // an empty bay
+}
+
+}  // namespace
+}  // namespace tovami
