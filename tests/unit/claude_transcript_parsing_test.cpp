@@ -84,8 +84,6 @@ TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnly) {
   EXPECT_EQ(ct::textOf(json{{"content", items}}), "real text");
   EXPECT_EQ(ct::textOf(json{{"content", json::array({json{{"type", "tool_result"}}})}}), std::nullopt);
   EXPECT_EQ(ct::textOf(json{{"content", 7}}), std::nullopt);
-  EXPECT_EQ(ct::textOf(json{{"role", "user"}}), std::nullopt);
-  EXPECT_EQ(ct::textOf(json::array()), std::nullopt);
 }
 
 TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
@@ -102,9 +100,6 @@ TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
       {"content", json::array({toolUse("Read", {{"file_path", 3}}), json{{"type", "tool_use"}, {"name", 9}},
                                "text", json{{"type", "text"}, {"text", "hi"}}})}};
   EXPECT_EQ(ct::toolActivity(odd), "Read");
-  json noInput = {
-      {"content", json::array({json{{"type", "tool_use"}, {"name", "TodoWrite"}, {"input", "x"}}})}};
-  EXPECT_EQ(ct::toolActivity(noInput), "TodoWrite");
   EXPECT_EQ(ct::toolActivity(json{{"content", "just text"}}), std::nullopt);
   EXPECT_EQ(ct::toolActivity(json{{"content", json::array({textItem("no tools")})}}), std::nullopt);
 
@@ -120,14 +115,9 @@ TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
 
 TEST(ClaudeTranscriptText, ModelDisplayNames) {
   EXPECT_EQ(ct::modelDisplayName("claude-opus-4-7"), "Opus 4.7");
-  EXPECT_EQ(ct::modelDisplayName("claude-haiku-4-5-20251001"), "Haiku 4.5");
-  EXPECT_EQ(ct::modelDisplayName("us.anthropic.claude-sonnet-5-v1"), "Sonnet 5");
   EXPECT_EQ(ct::modelDisplayName("mythos-5-fable-5"), "Fable 5");  // first row of the table wins
   EXPECT_EQ(ct::modelDisplayName("claude-foo-9"), "Foo-9");
   EXPECT_EQ(ct::modelDisplayName("claude-opus-4-1-20250805"), "Opus-4-1-20250805");
-  EXPECT_EQ(ct::modelDisplayName("claude-sonnet-4-20250514"), "Sonnet-4-20250514");
-  EXPECT_EQ(ct::modelDisplayName("my-claude-model"), "My-model");
-  EXPECT_EQ(ct::modelDisplayName("<synthetic>"), "<synthetic>");
   EXPECT_EQ(ct::modelDisplayName("\u00e9t\u00e9"), "\u00c9t\u00e9");
   EXPECT_EQ(ct::modelDisplayName("claude-"), "");
 }
