@@ -1,0 +1,35 @@
+// The drawing surface of the figures on Linux: a QPainter on a widget or an image.
+#pragma once
+
+#include <QFont>
+#include <QPainter>
+
+#include "platform/canvas.h"
+
+namespace tovami::linux_backend {
+
+class QtCanvas final : public Canvas {
+ public:
+  // The painter must outlive the canvas; drawing is antialiased.
+  explicit QtCanvas(QPainter& painter);
+
+  void save() override { painter_.save(); }
+  void restore() override { painter_.restore(); }
+  void translate(double dx, double dy) override { painter_.translate(dx, dy); }
+  void mirrorHorizontally(double axis) override;
+
+  void fillRect(const Rect& rect, Color color) override;
+  void fillRoundedRect(const Rect& rect, double radius, Color color) override;
+  void fillEllipse(const Rect& rect, Color color) override;
+  void fillPath(const VectorPath& path, Color color) override;
+  void drawText(std::string_view text, Point topLeft, const FontSpec& font, Color color) override;
+  Size measureText(std::string_view text, const FontSpec& font) const override;
+
+  static QColor toQColor(Color color);
+  static QFont toQFont(const FontSpec& font);
+
+ private:
+  QPainter& painter_;
+};
+
+}  // namespace tovami::linux_backend
