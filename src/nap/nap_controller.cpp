@@ -1,0 +1,247 @@
+#include "nap/nap_controller.h"
+
+#include "app/preference_keys.h"
+#include "platform/log.h"
+#include "platform/preferences_store.h"
+
+namespace tovami {
+
+NapController::NapController(NapControllerDependencies deps)
+    : dispatcher_(deps.dispatcher),
+      preferences_(deps.preferences),
+      windowSystem_(deps.windows),
+      input_(deps.input),
+      authenticator_(deps.authenticator),
+      island_(deps.island ? std::move(deps.island) : std::make_shared<LoggingNapIslandLink>()),
+      playCue_(std::move(deps.playCue)),
+      overlayState_(deps.overlayState ? std::move(deps.overlayState) : std::make_shared<NoOverlayHints>()),
+      keepAwake_(kKeepAwakeReason, deps.power, deps.dispatcher.mainQueue()) {}
+
+NapController::~NapController() = default;
+
+void NapController::setIslandLink(std::shared_ptr<NapIslandLink> island) {
+  if (island) island_ = std::move(island);
+}
+
+void NapController::startNap() {
+  cancelDelayedNap();
+  if (isNapping_) return;
+  isNapping_ = true;
+  napStartDate_ = dispatcher_.clock().uptime();
+  pokeCount_ = 0;
+  island_->setNapping(true, std::nullopt);
+  overlayState_->reset();
+  keepAwake_.begin();
+  buildWindows();
+  if (windows_.empty()) {
+    logError(log_categories::kPower, "No screens available for nap; retrying in 2s");
+    isNapping_ = false;
+    napStartDate_.reset();
+    keepAwake_.end();
+    island_->setNapping(false, std::nullopt);
+    scheduleDelayedNap(kNoScreensRetryDelay);
+    return;
+  }
+  installMonitors();
+  hidePointer();
+}
+
+void NapController::buildWindows() {
+  for (const auto& screen : windowSystem_.screens()) {
+    auto window = windowSystem_.makeBlackoutWindow(screen);
+    if (!window) continue;
+    window->setLevel(NapWindowLevel::screenSaver);
+    window->orderFrontRegardless();
+    windows_.push_back(std::move(window));
+  }
+  bringToFront();
+}
+
+void NapController::closeWindows() {
+  auto closing = std::move(windows_);
+  windows_.clear();
+  for (auto& window : closing) window->close();
+}
+
+void NapController::bringToFront() {
+  if (windows_.empty()) return;
+  windowSystem_.activateIgnoringOtherApps();
+  windows_.back()->makeKeyAndOrderFront();
+}
+
+void NapController::hidePointer() {
+  if (cursorHidden_) return;
+  cursorHidden_ = true;
+  input_.hideCursor();
+}
+
+void NapController::showPointer() {
+  if (!cursorHidden_) return;
+  cursorHidden_ = false;
+  input_.unhideCursor();
+}
+
+bool NapController::handleKey(const InputEvent& event) {
+  switch (event.key) {
+    case InputKey::returnKey:
+    case InputKey::space:
+    case InputKey::escape:
+    case InputKey::keypadEnter:
+      requestWake();
+      return true;
+    case InputKey::other:
+      break;
+  }
+  if (!event.isAutoRepeat) pokeCount_ += 1;
+  overlayState_->showHint();
+  return true;
+}
+
+void NapController::installMonitors() {
+  std::weak_ptr<NapController> weak = weak_from_this();
+  eventMonitors_.push_back(input_.addLocalMonitor(input_mask::kKeyDown, [weak](const InputEvent& event) {
+    auto self = weak.lock();
+    if (!self || !self->isNapping_) return false;
+    return self->handleKey(event);
+  }));
+  eventMonitors_.push_back(input_.addLocalMonitor(input_mask::kMouseDown, [weak](const InputEvent&) {
+    auto self = weak.lock();
+    if (!self || !self->isNapping_) return false;
+    self->requestWake();
+    return true;
+  }));
+  eventMonitors_.push_back(input_.addLocalMonitor(input_mask::kMouseMoved, [weak](const InputEvent&) {
+    auto self = weak.lock();
+    if (self && self->isNapping_) self->overlayState_->showHint();
+    return false;
+  }));
+  if (!resignActiveObserver_) {
+    resignActiveObserver_ = input_.addResignActiveObserver([weak] {
+      auto self = weak.lock();
+      if (!self || !self->isNapping_ || self->isAuthenticating_) return;
+      self->bringToFront();
+      self->hidePointer();
+    });
+  }
+}
+
+void NapController::removeMonitors() {
+  if (resignActiveObserver_) {
+    input_.removeResignActiveObserver(*resignActiveObserver_);
+    resignActiveObserver_.reset();
+  }
+  for (auto token : eventMonitors_) input_.removeMonitor(token);
+  eventMonitors_.clear();
+}
+
+void NapController::requestWake() {
+  if (!isNapping_) return;
+  if (isAuthenticating_) {
+    // A second gesture cancels a prompt that is stuck; its reply arrives through authReplied.
+    if (activeAuthContext_) activeAuthContext_->invalidate();
+    return;
+  }
+  const auto requirement =
+      preferences_.stringValue(prefs::kWakeRequirement).value_or(std::string(prefs::kWakeNone));
+  if (requirement != prefs::kWakeAuth) {
+    endNap();
+    return;
+  }
+  auto context = authenticator_.makeContext();
+  if (!context || !context->canEvaluateOwnerAuthentication()) {
+    endNap();  // never leave a nap without a way out
+    return;
+  }
+  isAuthenticating_ = true;
+  activeAuthContext_ = context;
+  showPointer();
+  for (auto& window : windows_) window->setLevel(NapWindowLevel::status);
+
+  std::weak_ptr<NapController> weak = weak_from_this();
+  authWatchdog_.schedule(dispatcher_.mainQueue(), kAuthWatchdogDelay, [weak] {
+    auto self = weak.lock();
+    if (!self || !self->isAuthenticating_) return;
+    logError(log_categories::kPower, "Auth watchdog fired; invalidating stuck context");
+    if (self->activeAuthContext_) self->activeAuthContext_->invalidate();
+  });
+  TaskQueue& main = dispatcher_.mainQueue();
+  const AuthenticationContext* identity = context.get();
+  context->evaluateOwnerAuthentication(kAuthReason, [weak, &main, identity](bool success) {
+    main.async([weak, identity, success] {
+      if (auto self = weak.lock()) self->authReplied(success, identity);
+    });
+  });
+}
+
+void NapController::authReplied(bool success, const AuthenticationContext* from) {
+  // A late reply from a prompt that an ended nap already dropped must not close a newer one.
+  if (from && activeAuthContext_ && activeAuthContext_.get() != from) return;
+  isAuthenticating_ = false;
+  activeAuthContext_.reset();
+  authWatchdog_.cancel();
+  if (!isNapping_) return;
+  for (auto& window : windows_) window->setLevel(NapWindowLevel::screenSaver);
+  scheduleScreenRebuild();
+  if (success) {
+    endNap();
+    return;
+  }
+  pokeCount_ += 1;
+  hidePointer();
+  bringToFront();
+}
+
+void NapController::endNap() {
+  cancelDelayedNap();
+  if (!isNapping_) return;
+  isNapping_ = false;
+  isAuthenticating_ = false;
+  if (auto context = std::move(activeAuthContext_)) context->invalidate();
+  activeAuthContext_.reset();
+  authWatchdog_.cancel();
+  screenRebuildWorkItem_.cancel();
+  removeMonitors();
+  closeWindows();
+  keepAwake_.end();
+  showPointer();
+  std::optional<NapReport> report;
+  if (napStartDate_) report = NapReport{dispatcher_.clock().uptime() - *napStartDate_, pokeCount_};
+  napStartDate_.reset();
+  island_->setNapping(false, report);
+  if (report && report->duration > kPurrAfter && playCue_) playCue_(SoundCue::napEnded);
+}
+
+void NapController::scheduleDelayedNap(Seconds delay) {
+  if (isNapping_) return;
+  cancelDelayedNap();
+  std::weak_ptr<NapController> weak = weak_from_this();
+  delayedNapWorkItem_.schedule(dispatcher_.mainQueue(), delay, [weak] {
+    if (auto self = weak.lock()) self->startNap();
+  });
+  island_->setNapTimerDeadline(dispatcher_.clock().now() + delay);
+}
+
+void NapController::cancelDelayedNap() {
+  delayedNapWorkItem_.cancel();
+  island_->setNapTimerDeadline(std::nullopt);
+}
+
+void NapController::scheduleScreenRebuild() {
+  if (!isNapping_) return;
+  std::weak_ptr<NapController> weak = weak_from_this();
+  screenRebuildWorkItem_.schedule(dispatcher_.mainQueue(), kScreenRebuildDelay, [weak] {
+    if (auto self = weak.lock()) self->rebuildIfScreensChanged();
+  });
+}
+
+void NapController::rebuildIfScreensChanged() {
+  if (!isNapping_ || isAuthenticating_) return;
+  const auto screens = windowSystem_.screens();
+  bool same = screens.size() == windows_.size();
+  for (size_t i = 0; same && i < screens.size(); ++i) same = screens[i].frame == windows_[i]->frame();
+  if (same) return;
+  closeWindows();
+  buildWindows();
+}
+
+}  // namespace tovami

@@ -1,0 +1,21 @@
+// What the nap controller asks of the scene drawn inside its blackout windows: forget the wake
+// hint when a nap starts, and show it when the user touches the keyboard or the mouse.
+#pragma once
+
+namespace tovami {
+
+class NapOverlayHints {
+ public:
+  virtual ~NapOverlayHints() = default;
+  virtual void reset() = 0;
+  virtual void showHint() = 0;
+};
+
+// For a nap whose windows draw no scene.
+class NoOverlayHints final : public NapOverlayHints {
+ public:
+  void reset() override {}
+  void showHint() override {}
+};
+
+}  // namespace tovami

@@ -1,0 +1,122 @@
+#include "app/hot_key_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "support/virtual_dispatcher.h"
+
+namespace tovami {
+namespace {
+
+class FakeHotKeys final : public GlobalHotKeys {
+ public:
+  std::set<char> ownedElsewhere;
+  bool handlerFails = false;
+  std::function<void(std::optional<HotKeyID>)> onPressed;
+  std::map<Token, char> registered;
+  int handlers = 0;
+
+  std::optional<Token> installHandler(std::function<void(std::optional<HotKeyID>)> fn) override {
+    if (handlerFails) return std::nullopt;
+    onPressed = std::move(fn);
+    ++handlers;
+    return 100;
+  }
+  void removeHandler(Token) override {
+    onPressed = nullptr;
+    --handlers;
+  }
+  std::optional<Token> registerHotKey(HotKeyCombination combination, HotKeyID id) override {
+    EXPECT_EQ(id.signature, 0x54564D49u);  // "TVMI"
+    EXPECT_EQ(combination.modifiers, 0x900u);
+    if (ownedElsewhere.count(combination.letter)) return std::nullopt;
+    registered[next_] = combination.letter;
+    return next_++;
+  }
+  void unregisterHotKey(Token token) override { registered.erase(token); }
+  void press(std::uint32_t id) { onPressed(HotKeyID{0x54564D49u, id}); }
+
+ private:
+  Token next_ = 1;
+};
+
+class HotKeyManagerTest : public ::testing::Test {
+ protected:
+  testing::VirtualDispatcher dispatcher;
+  FakeHotKeys platform;
+  std::shared_ptr<HotKeyManager> manager = std::make_shared<HotKeyManager>(platform, dispatcher.mainQueue());
+  int naps = 0, islands = 0;
+  void installActions() {
+    manager->handler = [this] { ++naps; };
+    manager->islandHandler = [this] { ++islands; };
+  }
+};
+
+TEST_F(HotKeyManagerTest, DeliversEachKeyOnTheMainQueueToItsCurrentHandler) {
+  installActions();
+  manager->registerKeys();
+  manager->registerKeys();  // harmless
+  EXPECT_EQ(platform.registered.size(), 2u);
+  EXPECT_EQ(platform.handlers, 1);
+
+  platform.press(1);
+  EXPECT_EQ(naps, 0);  // not on the event thread
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(naps, 1);
+  platform.press(2);
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(islands, 1);
+  platform.onPressed(std::nullopt);  // an unreadable id counts as the nap key
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(naps, 2);
+
+  int replaced = 0;
+  manager->handler = [&] { ++replaced; };
+  platform.press(1);
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(replaced, 1);
+  EXPECT_EQ(naps, 2);
+}
+
+TEST_F(HotKeyManagerTest, WithoutTheNapKeyNothingIsRegistered) {
+  platform.ownedElsewhere = {'N'};
+  manager->registerKeys();
+  EXPECT_FALSE(manager->isNapKeyRegistered());
+  EXPECT_FALSE(manager->isIslandKeyRegistered());
+  EXPECT_FALSE(manager->hasEventHandler());
+  EXPECT_TRUE(platform.registered.empty());
+  EXPECT_EQ(platform.handlers, 0);
+
+  platform.ownedElsewhere.clear();  // a later attempt may succeed
+  manager->registerKeys();
+  EXPECT_TRUE(manager->isNapKeyRegistered());
+}
+
+TEST_F(HotKeyManagerTest, WithoutTheIslandKeyTheNapKeyStillWorks) {
+  installActions();
+  platform.ownedElsewhere = {'A'};
+  manager->registerKeys();
+  EXPECT_TRUE(manager->isNapKeyRegistered());
+  EXPECT_FALSE(manager->isIslandKeyRegistered());
+  platform.press(1);
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(naps, 1);
+}
+
+TEST_F(HotKeyManagerTest, UnregisterReleasesEverythingAndAPressAfterDestructionIsIgnored) {
+  installActions();
+  manager->registerKeys();
+  auto onPressed = platform.onPressed;
+  manager->unregisterKeys();
+  EXPECT_TRUE(platform.registered.empty());
+  EXPECT_EQ(platform.handlers, 0);
+  manager.reset();
+  onPressed(HotKeyID{0, 1});
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(naps, 0);
+}
+
+}  // namespace
+}  // namespace tovami
