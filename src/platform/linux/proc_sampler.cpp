@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -19,9 +20,9 @@ enum class ReadResult { ok, missing };
 
 // Reads a whole (small or bounded) file. /proc entries of a process that exits mid-read vanish
 // (ENOENT) or fail (ESRCH): both count as missing.
-ReadResult readFile(const std::string& path, std::string& out, size_t limit) {
+ReadResult readFile(int directoryFd, const char* path, std::string& out, size_t limit) {
   out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return ReadResult::missing;
   char buffer[4096];
   ReadResult result = ReadResult::ok;
@@ -147,12 +148,18 @@ std::optional<std::string> ProcSampler::terminalName(uint64_t ttyNumber) {
 
 std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
   std::string text;
-  if (readFile(root_ + "/uptime", text, 256) != ReadResult::ok) return std::nullopt;
-  double uptime = 0;
-  if (!parseNumber(std::string_view(text).substr(0, text.find(' ')), uptime)) return std::nullopt;
-
   DIR* directory = ::opendir(root_.c_str());
   if (!directory) return std::nullopt;
+  const int rootFd = ::dirfd(directory);
+  if (readFile(rootFd, "uptime", text, 256) != ReadResult::ok) {
+    ::closedir(directory);
+    return std::nullopt;
+  }
+  double uptime = 0;
+  if (!parseNumber(std::string_view(text).substr(0, text.find(' ')), uptime)) {
+    ::closedir(directory);
+    return std::nullopt;
+  }
   std::vector<int32_t> pids;
   while (const dirent* entry = ::readdir(directory)) {
     int32_t pid = 0;
@@ -160,17 +167,16 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
         parseNumber(std::string_view(entry->d_name), pid))
       pids.push_back(pid);
   }
-  ::closedir(directory);
   std::sort(pids.begin(), pids.end());
 
   for (auto& [pid, known] : known_) known.seen = false;
   std::vector<PSRow> rows;
   rows.reserve(pids.size());
-  std::string path;
   std::string raw;
+  char path[64];
   for (int32_t pid : pids) {
-    path = root_ + "/" + std::to_string(pid);
-    if (readFile(path + "/stat", text, 4096) != ReadResult::ok) continue;  // gone meanwhile
+    std::snprintf(path, sizeof path, "%d/stat", pid);
+    if (readFile(rootFd, path, text, 4096) != ReadResult::ok) continue;  // gone meanwhile
     const auto stat = parseStat(text);
     if (!stat) continue;
 
@@ -192,7 +198,8 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
     Known& known = it->second;
     if (inserted || known.startTicks != stat->startTicks || known.name != stat->name || !known.settled) {
       ++commandLineReads_;
-      if (readFile(path + "/cmdline", raw, kMaxCommandLineBytes) != ReadResult::ok) {
+      std::snprintf(path, sizeof path, "%d/cmdline", pid);
+      if (readFile(rootFd, path, raw, kMaxCommandLineBytes) != ReadResult::ok) {
         known_.erase(it);  // exited between the two reads
         continue;
       }
@@ -209,6 +216,7 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
     row.args = known.args;
     rows.push_back(std::move(row));
   }
+  ::closedir(directory);
   std::erase_if(known_, [](const auto& entry) { return !entry.second.seen; });
   return rows;
 }
