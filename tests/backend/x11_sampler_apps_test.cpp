@@ -1,0 +1,118 @@
+// Window owners as running applications, on a private Xvfb: nothing without a window manager,
+// the owner of a managed window with one (openbox).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/linux/x11_running_apps.h"
+
+extern char** environ;
+
+namespace tovami::linux_backend {
+namespace {
+
+pid_t spawnQuietly(std::vector<std::string> arguments, const std::vector<std::string>& extraEnvironment = {},
+                   int keepFd = -1) {
+  std::vector<char*> argv;
+  for (auto& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStrings(extraEnvironment);
+  std::vector<char*> env;
+  for (auto& e : envStrings) env.push_back(e.data());
+  for (char** e = environ; *e; ++e) env.push_back(*e);
+  env.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  if (keepFd >= 0) posix_spawn_file_actions_adddup2(&actions, keepFd, keepFd);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+void stop(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  ::waitpid(pid, nullptr, 0);
+}
+
+template <typename Predicate>
+bool waitFor(Predicate predicate, double seconds = 10) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (predicate()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return predicate();
+}
+
+xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
+  auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
+  const xcb_atom_t atom = reply ? reply->atom : 0;
+  std::free(reply);
+  return atom;
+}
+
+TEST(X11RunningApplications, WindowOwnersAreApplicationsOnlyUnderAWindowManager) {
+  if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0)
+    GTEST_SKIP() << "Xvfb or openbox missing";
+  int displayPipe[2];
+  ASSERT_EQ(::pipe(displayPipe), 0);
+  const pid_t xvfb = spawnQuietly({"/usr/bin/Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen",
+                                   "0", "640x480x24", "-nolisten", "tcp"},
+                                  {}, displayPipe[1]);
+  ::close(displayPipe[1]);
+  ASSERT_GT(xvfb, 0);
+  char number[16] = {};
+  pollfd ready{displayPipe[0], POLLIN, 0};
+  ASSERT_GT(::poll(&ready, 1, 10000), 0);
+  ASSERT_GT(::read(displayPipe[0], number, sizeof number - 1), 0);
+  ::close(displayPipe[0]);
+  const std::string display = ":" + std::to_string(std::atoi(number));
+
+  // A window of our own, carrying our pid.
+  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+  ASSERT_FALSE(xcb_connection_has_error(c));
+  xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  const xcb_window_t window = xcb_generate_id(c);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 200, 100, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+  const uint32_t self = static_cast<uint32_t>(::getpid());
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, internAtom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32,
+                      1, &self);
+  xcb_map_window(c, window);
+  xcb_flush(c);
+
+  X11RunningApplications apps(display);
+  EXPECT_FALSE(apps.isRegisteredApplication(::getpid()));  // no window manager: no client list
+  EXPECT_EQ(apps.frontmostApplicationPID(), std::nullopt);
+
+  const pid_t openbox = spawnQuietly({"/usr/bin/openbox"}, {"DISPLAY=" + display});
+  ASSERT_GT(openbox, 0);
+  // openbox takes over already mapped windows when it starts.
+  EXPECT_TRUE(waitFor([&] { return apps.isRegisteredApplication(::getpid()); }));
+  EXPECT_FALSE(apps.isRegisteredApplication(openbox));
+  xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+  xcb_flush(c);
+  EXPECT_TRUE(waitFor([&] { return apps.frontmostApplicationPID() == ::getpid(); }));
+
+  xcb_disconnect(c);
+  stop(openbox);
+  stop(xvfb);
+  // The server gone: answers fall back to nothing, without hanging.
+  EXPECT_TRUE(waitFor([&] { return !apps.isRegisteredApplication(::getpid()); }, 5));
+}
+
+}  // namespace
+}  // namespace tovami::linux_backend
