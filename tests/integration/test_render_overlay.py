@@ -1,0 +1,74 @@
+"""--render-overlay draws the nap scene into a PNG without a display, and any failure ends the
+program normally with "render failed" on standard error and no file reported as written."""
+
+import os
+import stat
+import struct
+import subprocess
+import tempfile
+import unittest
+
+import harness
+
+
+def render(path, extra_env=None):
+    env = {key: value for key, value in os.environ.items() if key not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.pop("QT_QPA_PLATFORM", None)  # the program chooses the off-screen platform itself
+    env.update(extra_env or {})
+    return subprocess.run([harness.BINARY, "--render-overlay", path], env=env, capture_output=True, text=True,
+                          timeout=60)
+
+
+def png_size(path):
+    with open(path, "rb") as handle:
+        head = handle.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", head[16:24])
+
+
+class RenderOverlayTest(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory(prefix="tovami-render-")
+        self.runtime = os.path.join(self.scratch.name, "runtime")
+        os.makedirs(self.runtime, mode=0o700)
+        self.env = {"HOME": self.scratch.name, "XDG_RUNTIME_DIR": self.runtime,
+                    "XDG_CONFIG_HOME": os.path.join(self.scratch.name, "config")}
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+    def test_writes_a_1600_by_840_png_and_replaces_it_on_a_second_run(self):
+        path = os.path.join(self.scratch.name, "overlay.png")
+        for _ in range(2):
+            result = render(path, self.env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertNotIn("render failed", result.stderr)
+            self.assertEqual(png_size(path), (1600, 840))
+        self.assertEqual(sorted(os.listdir(self.scratch.name)), ["config", "overlay.png", "runtime"])
+
+    def test_every_failure_says_render_failed_and_still_ends_normally(self):
+        locked = os.path.join(self.scratch.name, "locked.png")
+        with open(locked, "wb") as handle:
+            handle.write(b"keep me")
+        os.chmod(locked, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+        cases = {
+            "missing folder": os.path.join(self.scratch.name, "no", "such", "overlay.png"),
+            "read-only file": locked,
+            "full device": "/dev/full",
+            "a folder": self.scratch.name,
+        }
+        for what, path in cases.items():
+            with self.subTest(what):
+                result = render(path, self.env)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(result.stderr.startswith("render failed\n") or "\nrender failed\n" in result.stderr,
+                                result.stderr)
+        self.assertFalse(os.path.exists(cases["missing folder"]))
+        with open(locked, "rb") as handle:
+            self.assertEqual(handle.read(), b"keep me")
+        self.assertEqual(sorted(os.listdir(self.scratch.name)), ["config", "locked.png", "runtime"])
+
+
+if __name__ == "__main__":
+    unittest.main()
