@@ -1,21 +1,29 @@
 // Process sampling for the agent watcher: how to read the process table each scan.
 //
-// Every scan (every 3 s, on the watcher's serial queue):
-//   1. `auto rows = sampler.sampleProcesses();` (a ProcessSampler from src/platform/processes.h:
-//      the /proc sampler on Linux, ToolProcessSampler running ps/lsof elsewhere). Nothing means
-//      a failed scan (count it); an empty list is a good scan with no processes.
-//   2. `ProcessTable table(std::move(*rows));` builds byPid and children.
-//   3. `AgentMap top = recognizeTopAgents(table);` gives pid -> agent name ("Claude Code") for
-//      the outermost agents: recognizeAgent over every row, minus hasAgentAncestor.
-//   4. For agents not seen before, batched into one call:
-//      `sampler.workingDirectories(newPids)` -> pid -> directory (missing entries: unknown).
-//      Also once per new agent: `resolveTerminal(pid, table.byPid, apps)` -> terminal name and
-//      application pid (terminal_resolution.h), and the row's `tty`.
-//   5. For each agent every scan: its row's `cpuTime` and `elapsed`, and
+// Dependencies to hold (created once, used only from the watcher's serial queue):
+//   - a ProcessSampler (src/platform/processes.h): on Linux `makeLinuxProcessSampler()` from
+//     src/platform/linux/proc_sampler.h (reads /proc, spawns nothing); elsewhere a
+//     ToolProcessSampler over a ProcessLauncher (ps and lsof, 5 s limit each).
+//   - a RunningApplications (src/platform/running_apps.h): on Linux X11RunningApplications
+//     (windows' _NET_WM_PID); it also answers `frontmostApplicationPID()` for announcements.
+//   - for the battery guard: a BatteryReader (src/nap/battery_guard.h, PowerSupplyBatteryReader)
+//     and `batteryGuardHolds(preference, reader)` at each publication.
+//
+// Every scan (every 3 s):
+//   1. `auto rows = sampler.sampleProcesses();` Nothing means a failed scan (count it); an empty
+//      list is a good scan.
+//   2. `ProcessTable table(std::move(*rows));` builds `byPid` and `children`.
+//   3. `AgentMap top = recognizeTopAgents(table);` gives pid -> agent name ("Claude Code") for the
+//      outermost agents (recognizeAgent on every row, minus those with hasAgentAncestor).
+//   4. For agents without a record, in one batch: `sampler.workingDirectories(newPids)` gives
+//      pid -> directory (a missing entry: unknown, never retried). Once per new agent:
+//      `resolveTerminal(pid, table.byPid, apps)` (terminal_resolution.h) gives the terminal name
+//      ("tmux", "GNOME Terminal") and the pid standing for its application, or nothing; take the
+//      row's `tty` too.
+//   5. Every agent every scan: `table.byPid.at(pid).cpuTime` / `.elapsed`, and
 //      `treeCPUTime(pid, table.byPid, table.children)` for the whole process tree.
 // Every walk is bounded (30 generations, 10 for the application, 400 processes for the CPU sum)
-// and treats a missing row as the end of the walk. The samplers are not thread-safe: use one
-// from the watcher's queue only.
+// and treats a missing row as the end of the walk, so a process that exits mid-scan is harmless.
 #pragma once
 
 #include <string>

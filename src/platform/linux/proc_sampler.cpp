@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
 #include "agents/process_sampling.h"
+#include "platform/linux/process_runner.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -103,7 +105,28 @@ size_t appendSanitized(std::string_view raw, size_t i, std::string& out) {
   return 1;
 }
 
+// The portable sampler with the launcher it runs its tools through.
+class LinuxToolSampler final : public ProcessSampler {
+ public:
+  LinuxToolSampler() : sampler_(launcher_, linuxToolPaths()) {}
+  std::optional<std::vector<PSRow>> sampleProcesses() override { return sampler_.sampleProcesses(); }
+  std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) override {
+    return sampler_.workingDirectories(pids);
+  }
+
+ private:
+  PosixProcessLauncher launcher_;
+  ToolProcessSampler sampler_;
+};
+
 }  // namespace
+
+std::unique_ptr<ProcessSampler> makeLinuxProcessSampler() {
+  const char* choice = std::getenv("TOVAMI_PROCESS_SAMPLER");
+  if ((choice && std::string_view(choice) == "ps") || ::access("/proc/self/stat", R_OK) != 0)
+    return std::make_unique<LinuxToolSampler>();
+  return std::make_unique<ProcSampler>();
+}
 
 std::string commandLineText(std::string_view raw) {
   while (!raw.empty() && raw.back() == '\0') raw.remove_suffix(1);

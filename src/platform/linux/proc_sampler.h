@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -45,6 +46,10 @@ class ProcSampler final : public ProcessSampler {
   std::unordered_map<uint64_t, std::optional<std::string>> ttyNames_;
   size_t commandLineReads_ = 0;
 };
+
+// The sampler for this system: /proc, or ps and lsof when TOVAMI_PROCESS_SAMPLER=ps (to compare
+// the two, or where /proc is not mounted).
+std::unique_ptr<ProcessSampler> makeLinuxProcessSampler();
 
 // "a\0b\0" -> "a b": arguments joined by single spaces, trailing terminators dropped, control
 // characters and bytes that are not UTF-8 shown as "?" (as ps shows them).
