@@ -1,0 +1,71 @@
+// What the agent watcher shows about one running coding agent, and the main-thread state that
+// holds the current list for the tray menu and the island.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agents/claude_transcript_parsing.h"
+#include "platform/scheduler.h"
+
+namespace tovami {
+
+enum class AgentActivity { working, quiet };
+
+struct AgentSession {
+  int32_t pid = 0;  // also the identity of the entry
+  std::string agentName;
+  std::string projectName;
+  std::optional<std::string> projectPath;
+  std::optional<std::string> terminalName;
+  std::optional<int32_t> terminalPID;
+  std::optional<std::string> terminalTTY;
+  Seconds startedAt = 0;  // Unix seconds
+  int64_t ageMinutes = 0;
+  AgentActivity activity = AgentActivity::working;
+  std::optional<ClaudeSessionInfo> context;  // Claude Code agents with a project path only
+
+  bool operator==(const AgentSession&) const = default;
+
+  // "now", "45m", "2h 10m", "3h", "2d".
+  std::string ageLabel() const;
+  bool hasSnippet() const;
+};
+
+// The project name shown for an agent: the last component of its folder, else the agent name in
+// lower case; "~" when that is empty.
+std::string agentProjectName(const std::optional<std::string>& projectPath, const std::string& agentName);
+
+// The tray menu row: "api — Claude · idle".
+std::string agentMenuTitle(const AgentSession& session);
+
+// The watcher's published state. Lives on the main thread: read, written and observed there only.
+class AgentWatchState {
+ public:
+  using Observer = std::function<void()>;
+
+  const std::vector<AgentSession>& sessions() const { return sessions_; }
+  bool napWhenIdleArmed() const { return napWhenIdleArmed_; }
+  bool anyWorking() const;
+
+  // Observers run only when the value actually changes.
+  void setSessions(std::vector<AgentSession> sessions);
+  void setNapWhenIdleArmed(bool armed);
+
+  int addObserver(Observer observer);
+  void removeObserver(int token);
+
+ private:
+  void notify();
+
+  std::vector<AgentSession> sessions_;
+  bool napWhenIdleArmed_ = false;
+  std::map<int, Observer> observers_;
+  int nextToken_ = 1;
+};
+
+}  // namespace tovami

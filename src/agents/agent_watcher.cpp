@@ -1,0 +1,258 @@
+#include "agents/agent_watcher.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "agents/process_sampling.h"
+#include "agents/process_table.h"
+#include "agents/terminal_resolution.h"
+#include "app/preference_keys.h"
+#include "platform/delayed_work.h"
+#include "platform/log.h"
+#include "platform/preferences_store.h"
+
+namespace tovami {
+
+void LoggingAnnouncementSink::announce() {
+  logInfo(log_categories::kAgentWatch, "island announcement (no island in this build)");
+}
+
+AgentScanner::AgentScanner(ProcessSampler& sampler, RunningApplications& apps,
+                           TranscriptLookup readTranscript)
+    : sampler_(sampler), apps_(apps), readTranscript_(std::move(readTranscript)) {}
+
+std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
+  auto rows = sampler_.sampleProcesses();
+  if (!rows) return std::nullopt;
+  const ProcessTable table(std::move(*rows));
+  const AgentMap agents = recognizeTopAgents(table);
+
+  // Visit agents in pid order, so that equal start times keep one order from scan to scan.
+  std::vector<std::pair<int32_t, std::string>> top(agents.begin(), agents.end());
+  std::sort(top.begin(), top.end());
+
+  std::vector<int32_t> newPids;
+  for (const auto& [pid, name] : top)
+    if (!records_.count(pid)) newPids.push_back(pid);
+  const auto directories =
+      newPids.empty() ? std::map<int32_t, std::string>{} : sampler_.workingDirectories(newPids);
+
+  std::unordered_map<int32_t, Record> newRecords;
+  Result result;
+  for (const auto& [pid, agentName] : top) {
+    const auto row = table.byPid.find(pid);
+    if (row == table.byPid.end()) continue;
+    const double cpu = row->second.cpuTime;
+    const double elapsed = row->second.elapsed;
+
+    Record record;
+    if (auto existing = records_.find(pid); existing != records_.end()) {
+      // The same pid, another process: its CPU time fell or its start moved.
+      if (cpu < existing->second.lastCPUTime - kReusedCPUDrop ||
+          std::abs((now - elapsed) - existing->second.startedAt) > kReusedStartShift) {
+        records_.erase(existing);
+        continue;  // picked up as a new agent by the next scan
+      }
+      record = existing->second;
+    } else {
+      record.startedAt = now - elapsed;
+      record.lastBusy = now;
+      if (auto dir = directories.find(pid); dir != directories.end()) record.projectPath = dir->second;
+      record.workingSince = now;
+      if (auto terminal = resolveTerminal(pid, table.byPid, apps_)) {
+        record.terminalName = terminal->terminalName;
+        record.terminalPID = terminal->terminalPID;
+      }
+      record.tty = row->second.tty;
+    }
+
+    const std::string projectName = agentProjectName(record.projectPath, agentName);
+    std::optional<ClaudeSessionInfo> context;
+    if (agentName == "Claude Code" && record.projectPath && readTranscript_)
+      context = readTranscript_(*record.projectPath);
+
+    if (record.lastCPUTime >= 0 && cpu - record.lastCPUTime >= kBusyCPUSeconds) record.lastBusy = now;
+    record.lastCPUTime = cpu;
+    const double tree = treeCPUTime(pid, table.byPid, table.children);
+    if (record.lastTreeCPUTime >= 0 && tree - record.lastTreeCPUTime >= kBusyCPUSeconds)
+      record.lastBusy = now;
+    record.lastTreeCPUTime = tree;
+    if (context && context->updatedAt && now - *context->updatedAt < kFreshTranscript) record.lastBusy = now;
+
+    const Seconds idle = now - record.lastBusy;
+    if (record.lastActivity == AgentActivity::quiet && idle < kQuietAfter) {
+      record.workingSince = now;
+    } else if (record.lastActivity == AgentActivity::working && idle >= kQuietAfter) {
+      if (!dismissed_.count(pid) && now - record.workingSince >= kAnnounceMinimumStretch &&
+          (!record.lastAnnounce || now - *record.lastAnnounce >= kAnnounceAgainAfter)) {
+        result.announcements.push_back({agentName, record.terminalPID});
+        record.lastAnnounce = now;
+      }
+    }
+    record.lastActivity = idle >= kQuietAfter ? AgentActivity::quiet : AgentActivity::working;
+
+    AgentSession entry;
+    entry.pid = pid;
+    entry.agentName = agentName;
+    entry.projectName = projectName;
+    entry.projectPath = record.projectPath;
+    entry.terminalName = record.terminalName;
+    entry.terminalPID = record.terminalPID;
+    entry.terminalTTY = record.tty;
+    entry.startedAt = record.startedAt;
+    const double minutes = std::trunc((now - record.startedAt) / 60.0);
+    entry.ageMinutes = std::isfinite(minutes) ? std::max<int64_t>(0, static_cast<int64_t>(minutes)) : 0;
+    entry.activity = record.lastActivity;
+    entry.context = std::move(context);
+    result.entries.push_back(std::move(entry));
+    newRecords[pid] = std::move(record);
+  }
+
+  records_ = std::move(newRecords);
+  std::erase_if(dismissed_, [this](int32_t pid) { return !records_.count(pid); });
+  std::erase_if(result.entries, [this](const AgentSession& e) { return dismissed_.count(e.pid) > 0; });
+  std::stable_sort(result.entries.begin(), result.entries.end(),
+                   [](const AgentSession& a, const AgentSession& b) { return a.startedAt < b.startedAt; });
+  return result;
+}
+
+AgentWatcher::AgentWatcher(AgentWatcherDependencies deps)
+    : dispatcher_(deps.dispatcher),
+      preferences_(deps.preferences),
+      sampler_(std::move(deps.sampler)),
+      apps_(deps.apps ? std::move(deps.apps) : std::make_shared<NoRunningApplications>()),
+      battery_(std::move(deps.battery)),
+      nap_(std::move(deps.nap)),
+      island_(deps.island ? std::move(deps.island) : std::make_shared<LoggingAnnouncementSink>()),
+      playCue_(std::move(deps.playCue)),
+      queue_(dispatcher_.makeSerialQueue(queue_labels::kAgentWatch)),
+      keepAwake_(kKeepAwakeReason, deps.power, dispatcher_.mainQueue()),
+      scanner_(*sampler_, *apps_, std::move(deps.readTranscript)) {}
+
+AgentWatcher::~AgentWatcher() {
+  timer_.cancel();
+}
+
+void AgentWatcher::start() {
+  if (!preferences_.boolValue(prefs::kAgentWatchEnabled) || timer_.isActive()) return;
+  timer_ = WorkItem::make();
+  const uint64_t generation = ++generation_;
+  logInfo(log_categories::kAgentWatch, "agent watch started");
+
+  // The first pass runs shortly after the start, then every interval. Every task checks the
+  // timer's flag, so that stop() ends the chain wherever it is.
+  auto weak = weak_from_this();
+  queue_->asyncAfter(kFirstScanDelay, [weak, timer = timer_, generation] {
+    auto self = weak.lock();
+    if (!self || timer.isCancelled()) return;
+    self->scan(generation);
+    auto repeat = std::make_shared<WorkItem>();
+    *repeat = self->queue_->repeating(kScanInterval, [weak, timer, generation, repeat] {
+      auto watcher = weak.lock();
+      if (!watcher || timer.isCancelled()) {
+        repeat->cancel();
+        return;
+      }
+      watcher->scan(generation);
+    });
+  });
+}
+
+void AgentWatcher::stop() {
+  const bool wasWatching = timer_.isActive();
+  timer_.cancel();
+  timer_ = WorkItem();
+  if (wasWatching) logInfo(log_categories::kAgentWatch, "agent watch stopped");
+  queue_->async(weakTask(shared_from_this(), [](AgentWatcher& self) { self.scanner_.clear(); }));
+  dispatcher_.mainQueue().async(weakTask(shared_from_this(), [](AgentWatcher& self) {
+    self.state_.setSessions({});
+    self.state_.setNapWhenIdleArmed(false);
+    self.keepAwake_.end();
+  }));
+}
+
+void AgentWatcher::dismiss(int32_t pid) {
+  queue_->async(weakTask(shared_from_this(), [pid](AgentWatcher& self) { self.scanner_.dismiss(pid); }));
+}
+
+void AgentWatcher::scan(uint64_t generation) {
+  auto result = scanner_.scan(dispatcher_.clock().now());
+  if (!result) {
+    if (++scanFailures_ == kFailuresBeforeClearing) {
+      dispatcher_.mainQueue().async(
+          weakTask(shared_from_this(), [generation](AgentWatcher& self) { self.scanFailed(generation); }));
+    }
+    return;
+  }
+  scanFailures_ = 0;
+  dispatcher_.mainQueue().async(weakTask(
+      shared_from_this(), [generation, entries = std::move(result->entries),
+                           announcements = std::move(result->announcements)](AgentWatcher& self) mutable {
+        self.publish(generation, std::move(entries), std::move(announcements));
+      }));
+}
+
+void AgentWatcher::scanFailed(uint64_t generation) {
+  if (!timer_.isActive() || generation != generation_) return;
+  logChange({});
+  state_.setSessions({});
+  keepAwake_.end();
+}
+
+void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entries,
+                           std::vector<AgentAnnouncement> announcements) {
+  // A pass that was under way when watching stopped (or restarted) shows nothing.
+  if (!timer_.isActive() || generation != generation_) return;
+  logChange(entries);
+  state_.setSessions(entries);
+
+  const bool allQuiet = std::none_of(entries.begin(), entries.end(), [](const AgentSession& e) {
+    return e.activity == AgentActivity::working;
+  });
+  const bool batteryLow =
+      battery_ && batteryGuardHolds(preferences_.boolValue(prefs::kBatteryGuard), *battery_);
+  if (allQuiet || !preferences_.boolValue(prefs::kAgentKeepAwake) || batteryLow)
+    keepAwake_.end();
+  else
+    keepAwake_.begin();
+
+  NapControl* nap = nap_ ? nap_() : nullptr;
+  if (allQuiet && state_.napWhenIdleArmed()) {
+    state_.setNapWhenIdleArmed(false);
+    if (nap) {
+      logInfo(log_categories::kAgentWatch, "every agent is quiet; starting the armed nap");
+      nap->startNap();
+    }
+    return;
+  }
+
+  if (announcements.empty()) return;
+  // The user already looks at the terminal of an agent that just finished: no need to call.
+  const auto frontmost = apps_->frontmostApplicationPID();
+  std::erase_if(announcements, [&](const AgentAnnouncement& a) {
+    return frontmost && a.terminalPID && *a.terminalPID == *frontmost;
+  });
+  if (announcements.empty() || (nap && nap->isNapping())) return;
+  for (const auto& a : announcements)
+    logInfo(log_categories::kAgentWatch, a.agentName + " finished its work");
+  if (preferences_.boolValue(prefs::kAgentOpensIsland)) island_->announce();
+  if (playCue_) playCue_(SoundCue::agentQuiet);
+}
+
+void AgentWatcher::logChange(const std::vector<AgentSession>& entries) {
+  // One line when an agent appears, leaves or changes between working and quiet; transcript
+  // updates alone are not worth a line.
+  auto summary = [](const std::vector<AgentSession>& list) {
+    std::vector<std::pair<int32_t, AgentActivity>> out;
+    for (const auto& e : list) out.emplace_back(e.pid, e.activity);
+    return out;
+  };
+  if (summary(entries) == summary(state_.sessions())) return;
+  std::string line = "agents:";
+  if (entries.empty()) line += " none";
+  for (const auto& e : entries) line += " [" + std::to_string(e.pid) + "] " + agentMenuTitle(e) + ";";
+  if (line.back() == ';') line.pop_back();
+  logInfo(log_categories::kAgentWatch, line);
+}
+
+}  // namespace tovami

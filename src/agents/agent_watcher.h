@@ -1,0 +1,170 @@
+// The agent watcher: every 3 s it reads the process table, finds the coding agents, decides for
+// each whether it is working or quiet and publishes the list in an AgentWatchState. Around that
+// list it keeps the machine awake while an agent works, starts an armed nap once every agent is
+// quiet, and announces an agent that just finished a long stretch of work.
+//
+// Threads: scans and their bookkeeping run on the serial queue "app.tovami.agentwatch";
+// start(), stop(), the state, the keep-awake and the announcements belong to the main queue.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "agents/agent_session.h"
+#include "app/app_services.h"
+#include "app/sound_cues.h"
+#include "nap/battery_guard.h"
+#include "nap/keep_awake.h"
+#include "platform/processes.h"
+#include "platform/running_apps.h"
+#include "platform/shared_instance.h"
+
+namespace tovami {
+
+class PreferenceStore;
+
+// The island's side of an announcement: it opens to show that an agent finished.
+class AgentAnnouncementSink {
+ public:
+  virtual ~AgentAnnouncementSink() = default;
+  virtual void announce() = 0;
+};
+
+// Until the island is part of the program, announcements go to the log.
+class LoggingAnnouncementSink final : public AgentAnnouncementSink {
+ public:
+  void announce() override;
+};
+
+// An agent that just finished a long stretch of work.
+struct AgentAnnouncement {
+  std::string agentName;
+  std::optional<int32_t> terminalPID;
+  bool operator==(const AgentAnnouncement&) const = default;
+};
+
+// The summary of a Claude Code project's newest transcript (ClaudeSessionReader::read).
+using TranscriptLookup = std::function<std::optional<ClaudeSessionInfo>(const std::string& projectPath)>;
+
+// One pass over the process table with the per-agent bookkeeping kept between passes. Not
+// thread-safe: the watcher uses it on its queue only; a one-shot listing uses its own.
+class AgentScanner {
+ public:
+  static constexpr double kBusyCPUSeconds = 0.12;  // 4 % of one core over a 3 s interval
+  static constexpr Seconds kQuietAfter = 10.0;
+  static constexpr Seconds kFreshTranscript = 20.0;
+  static constexpr Seconds kAnnounceMinimumStretch = 60.0;
+  static constexpr Seconds kAnnounceAgainAfter = 300.0;
+  static constexpr double kReusedCPUDrop = 0.5;
+  static constexpr Seconds kReusedStartShift = 60.0;
+
+  struct Result {
+    std::vector<AgentSession> entries;  // oldest first, dismissed agents left out
+    std::vector<AgentAnnouncement> announcements;
+  };
+
+  AgentScanner(ProcessSampler& sampler, RunningApplications& apps, TranscriptLookup readTranscript);
+
+  // Nothing when the process table could not be read (records are left as they were).
+  std::optional<Result> scan(Seconds now);
+  void clear() { records_.clear(); }
+
+  // Agents hidden from the list and never announced; pruned to the agents still running.
+  void dismiss(int32_t pid) { dismissed_.insert(pid); }
+  size_t recordCount() const { return records_.size(); }
+
+ private:
+  struct Record {
+    Seconds startedAt = 0;
+    Seconds lastBusy = 0;
+    std::optional<std::string> projectPath;
+    std::optional<std::string> terminalName;
+    std::optional<int32_t> terminalPID;
+    std::optional<std::string> tty;
+    AgentActivity lastActivity = AgentActivity::working;
+    double lastCPUTime = -1;
+    double lastTreeCPUTime = -1;
+    Seconds workingSince = 0;
+    std::optional<Seconds> lastAnnounce;
+  };
+
+  ProcessSampler& sampler_;
+  RunningApplications& apps_;
+  TranscriptLookup readTranscript_;
+  std::unordered_map<int32_t, Record> records_;
+  std::set<int32_t> dismissed_;
+};
+
+struct AgentWatcherDependencies {
+  Dispatcher& dispatcher;
+  PreferenceStore& preferences;
+  std::shared_ptr<ProcessSampler> sampler;    // used on the watcher's queue only
+  std::shared_ptr<RunningApplications> apps;  // terminal owners and the frontmost application
+  std::shared_ptr<const BatteryReader> battery;
+  PowerManagement& power;                         // for the watcher's own keep-awake
+  TranscriptLookup readTranscript;                // may be empty: no transcript summaries
+  std::function<NapControl*()> nap;               // may be empty or give null: no nap
+  std::shared_ptr<AgentAnnouncementSink> island;  // null: announcements are logged
+  std::function<void(SoundCue)> playCue;          // may be empty
+};
+
+class AgentWatcher final : public StartStopControl,
+                           public SharedInstance<AgentWatcher>,
+                           public std::enable_shared_from_this<AgentWatcher> {
+ public:
+  static constexpr const char* kKeepAwakeReason = "Tovami: agents are working";
+  static constexpr Seconds kFirstScanDelay = 0.5;
+  static constexpr Seconds kScanInterval = 3.0;
+  static constexpr int kFailuresBeforeClearing = 3;
+
+  // Create with std::make_shared: the timer and posted work hold the watcher weakly.
+  explicit AgentWatcher(AgentWatcherDependencies deps);
+  ~AgentWatcher() override;
+
+  // Main thread. Begins watching when "agentWatchEnabled" is on and it is not watching yet.
+  void start() override;
+  // Main thread. Stops watching; the list empties, an armed nap is disarmed, keep-awake ends.
+  void stop() override;
+  bool isWatching() const { return timer_.isActive(); }
+
+  AgentWatchState& state() { return state_; }
+  bool isKeepingAwake() const { return keepAwake_.isActive(); }
+
+  // Hides an agent from the list until it exits (any thread; applied on the queue).
+  void dismiss(int32_t pid);
+
+ private:
+  void scan(uint64_t generation);
+  void publish(uint64_t generation, std::vector<AgentSession> entries,
+               std::vector<AgentAnnouncement> announcements);
+  void scanFailed(uint64_t generation);
+  void logChange(const std::vector<AgentSession>& entries);
+
+  Dispatcher& dispatcher_;
+  PreferenceStore& preferences_;
+  std::shared_ptr<ProcessSampler> sampler_;
+  std::shared_ptr<RunningApplications> apps_;
+  std::shared_ptr<const BatteryReader> battery_;
+  std::function<NapControl*()> nap_;
+  std::shared_ptr<AgentAnnouncementSink> island_;
+  std::function<void(SoundCue)> playCue_;
+  std::shared_ptr<TaskQueue> queue_;
+
+  // Main thread.
+  AgentWatchState state_;
+  KeepAwake keepAwake_;
+  WorkItem timer_;           // active exactly while watching
+  uint64_t generation_ = 0;  // one per start(), so a late pass of an earlier watch is ignored
+
+  // Queue.
+  AgentScanner scanner_;
+  int scanFailures_ = 0;
+};
+
+}  // namespace tovami

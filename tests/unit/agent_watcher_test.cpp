@@ -1,0 +1,448 @@
+#include "agents/agent_watcher.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "app/preference_keys.h"
+#include "nap_fakes.h"
+#include "support/memory_preferences.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami {
+namespace {
+
+using namespace tovami::testing;
+
+// A process table that evolves in virtual time: elapsed and CPU seconds follow the clock.
+class FakeProcesses final : public ProcessSampler {
+ public:
+  struct Process {
+    int32_t ppid = 1;
+    std::optional<std::string> tty;
+    std::string args;
+    Seconds startedAt = 0;
+    double cpuBase = 0;  // CPU seconds at `rateSince`
+    double cpuRate = 0;  // CPU seconds per wall second from `rateSince` on
+    Seconds rateSince = 0;
+  };
+
+  explicit FakeProcesses(Clock& clock) : clock_(clock) {}
+
+  void add(int32_t pid, int32_t ppid, std::string args, std::optional<std::string> tty = std::nullopt,
+           double cpu = 0, Seconds age = 0) {
+    processes[pid] = Process{ppid, std::move(tty), std::move(args), clock_.now() - age, cpu, 0, clock_.now()};
+  }
+  double cpu(const Process& p) const { return p.cpuBase + p.cpuRate * (clock_.now() - p.rateSince); }
+  void setRate(int32_t pid, double rate) {
+    auto& p = processes.at(pid);
+    p.cpuBase = cpu(p);
+    p.rateSince = clock_.now();
+    p.cpuRate = rate;
+  }
+
+  std::optional<std::vector<PSRow>> sampleProcesses() override {
+    ++samples;
+    if (onSample) onSample();
+    if (failing) return std::nullopt;
+    std::vector<PSRow> rows;
+    for (const auto& [pid, p] : processes)
+      rows.push_back(PSRow{pid, p.ppid, p.tty, cpu(p), clock_.now() - p.startedAt, p.args});
+    return rows;
+  }
+  std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) override {
+    asked.push_back(pids);
+    std::map<int32_t, std::string> out;
+    for (int32_t pid : pids)
+      if (auto it = directories.find(pid); it != directories.end()) out[pid] = it->second;
+    return out;
+  }
+
+  std::map<int32_t, Process> processes;
+  std::map<int32_t, std::string> directories;
+  std::vector<std::vector<int32_t>> asked;
+  bool failing = false;
+  int samples = 0;
+  std::function<void()> onSample;
+
+ private:
+  Clock& clock_;
+};
+
+class FakeApps final : public RunningApplications {
+ public:
+  std::set<int32_t> registered;
+  std::optional<int32_t> frontmost;
+  bool isRegisteredApplication(int32_t pid) override { return registered.count(pid) > 0; }
+  std::optional<int32_t> frontmostApplicationPID() override { return frontmost; }
+};
+
+class FakeBattery final : public BatteryReader {
+ public:
+  std::optional<BatteryReading> reading;
+  std::optional<BatteryReading> batteryReading() const override { return reading; }
+};
+
+class FakeNap final : public NapControl {
+ public:
+  int starts = 0;
+  bool napping = false;
+  void startNap() override { ++starts; }
+  void endNap() override {}
+  bool isNapping() const override { return napping; }
+  void scheduleScreenRebuild() override {}
+};
+
+class FakeIsland final : public AgentAnnouncementSink {
+ public:
+  int announcements = 0;
+  void announce() override { ++announcements; }
+};
+
+constexpr int32_t kTmux = 50, kShell = 100, kAgent = 200, kBuild = 300;
+
+class AgentWatcherTest : public ::testing::Test {
+ protected:
+  AgentWatcherTest() : processes(std::make_shared<FakeProcesses>(dispatcher.clock())) {
+    prefs.setBool(prefs::kAgentWatchEnabled, true);
+    prefs.setBool(prefs::kAgentKeepAwake, true);
+    prefs.setBool(prefs::kAgentOpensIsland, true);
+    processes->add(kTmux, 1, "tmux new-session");
+    processes->add(kShell, kTmux, "-zsh", "pts/3");
+    processes->add(kAgent, kShell, "claude --model sonnet", "pts/3");
+    processes->directories[kAgent] = "/home/u/api";
+    watcher = std::make_shared<AgentWatcher>(AgentWatcherDependencies{
+        dispatcher, prefs, processes, apps, battery, power,
+        [this](const std::string& path) -> std::optional<ClaudeSessionInfo> {
+          ++transcriptReads;
+          if (!transcriptAge) return std::nullopt;
+          ClaudeSessionInfo info;
+          info.youLine = "fix the tests in " + path;
+          info.updatedAt = dispatcher.clock().now() - *transcriptAge;
+          return info;
+        },
+        [this] { return &nap; }, island, [this](SoundCue cue) { cues.push_back(cue); }});
+    watcher->state().addObserver([this] { ++notifications; });
+  }
+
+  const std::vector<AgentSession>& sessions() { return watcher->state().sessions(); }
+  AgentActivity activity() { return sessions().at(0).activity; }
+  // Lets the agent burn CPU for `seconds`, then sit still.
+  void work(Seconds seconds, int32_t pid = kAgent) {
+    processes->setRate(pid, 0.5);
+    dispatcher.advance(seconds);
+    processes->setRate(pid, 0);
+  }
+  // The scan after the work ended still sees its last CPU; ten silent seconds follow.
+  void fallQuiet() { dispatcher.advance(15); }
+
+  VirtualDispatcher dispatcher;
+  MemoryPreferences prefs;
+  std::shared_ptr<FakeProcesses> processes;
+  std::shared_ptr<FakeApps> apps = std::make_shared<FakeApps>();
+  std::shared_ptr<FakeBattery> battery = std::make_shared<FakeBattery>();
+  FakePower power;
+  FakeNap nap;
+  std::shared_ptr<FakeIsland> island = std::make_shared<FakeIsland>();
+  std::vector<SoundCue> cues;
+  std::optional<Seconds> transcriptAge;
+  int transcriptReads = 0;
+  int notifications = 0;
+  std::shared_ptr<AgentWatcher> watcher;
+};
+
+TEST_F(AgentWatcherTest, NewAgentIsWorkingThenQuietAfterTenSilentSecondsWithoutAnnouncement) {
+  watcher->start();
+  dispatcher.advance(0.5);
+  ASSERT_EQ(sessions().size(), 1u);
+  const AgentSession& s = sessions()[0];
+  EXPECT_EQ(s.agentName, "Claude Code");
+  EXPECT_EQ(s.projectName, "api");
+  EXPECT_EQ(s.terminalName, "tmux");
+  EXPECT_EQ(s.terminalPID, kTmux);  // no window owner: the matched terminal stands for itself
+  EXPECT_EQ(s.terminalTTY, "pts/3");
+  EXPECT_EQ(activity(), AgentActivity::working);
+  EXPECT_TRUE(watcher->isKeepingAwake());
+  EXPECT_EQ(power.names.begin()->second, "Tovami: agents are working");
+
+  dispatcher.advance(9.0);  // scans at 3.5, 6.5, 9.5: idle 9 s
+  EXPECT_EQ(activity(), AgentActivity::working);
+  dispatcher.advance(3.0);  // 12.5: idle 12 s
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_FALSE(watcher->isKeepingAwake());
+  EXPECT_TRUE(power.held.empty());
+  EXPECT_EQ(island->announcements, 0);
+  EXPECT_TRUE(cues.empty());
+
+  // The working directory is asked once, for the new agent only; an unchanged list is not
+  // published again.
+  const int before = notifications;
+  dispatcher.advance(30);
+  EXPECT_EQ(processes->asked, (std::vector<std::vector<int32_t>>{{kAgent}}));
+  EXPECT_EQ(notifications, before);
+}
+
+TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceWithinFiveMinutes) {
+  watcher->start();
+  work(300);
+  EXPECT_EQ(activity(), AgentActivity::working);
+  fallQuiet();
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(island->announcements, 1);
+  EXPECT_EQ(cues, std::vector<SoundCue>{SoundCue::agentQuiet});
+
+  // Works again for 90 s and stops, 100 s after the announcement: not announced again.
+  work(90);
+  fallQuiet();
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(island->announcements, 1);
+
+  // Past 300 s since the announcement, the next long stretch is announced again.
+  dispatcher.advance(120);
+  work(90);
+  fallQuiet();
+  EXPECT_EQ(island->announcements, 2);
+  EXPECT_EQ(cues.size(), 2u);
+
+  // A short stretch is never announced.
+  dispatcher.advance(400);
+  work(30);
+  fallQuiet();
+  EXPECT_EQ(island->announcements, 2);
+}
+
+TEST_F(AgentWatcherTest, BusyMarksKeepAnAgentWorking) {
+  // A child process (a build) burns CPU while the agent's own time stays flat.
+  processes->add(kBuild, kAgent, "/bin/bash -c make");
+  watcher->start();
+  processes->setRate(kBuild, 0.3);
+  dispatcher.advance(60);
+  EXPECT_EQ(activity(), AgentActivity::working);
+  processes->processes.erase(kBuild);
+  dispatcher.advance(12);
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+
+  // A transcript written 15 s ago keeps a Claude Code agent working with flat CPU time.
+  transcriptAge = 15;
+  dispatcher.advance(3);
+  EXPECT_EQ(activity(), AgentActivity::working);
+  dispatcher.advance(60);
+  EXPECT_EQ(activity(), AgentActivity::working);
+  ASSERT_TRUE(sessions()[0].context);
+  EXPECT_EQ(sessions()[0].context->youLine, "fix the tests in /home/u/api");
+  transcriptAge = 25;
+  dispatcher.advance(12);
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+}
+
+TEST_F(AgentWatcherTest, OnlyClaudeCodeWithAProjectReadsItsTranscript) {
+  transcriptAge = 1;
+  processes->processes.at(kAgent).args = "codex";
+  processes->add(201, kShell, "claude");  // no working directory known
+  watcher->start();
+  dispatcher.advance(30.5);
+  EXPECT_EQ(transcriptReads, 0);
+  ASSERT_EQ(sessions().size(), 2u);
+  for (const auto& s : sessions()) {
+    EXPECT_FALSE(s.context);
+    EXPECT_EQ(s.activity, AgentActivity::quiet);
+  }
+  EXPECT_EQ(sessions()[1].projectName, "claude code");
+}
+
+TEST_F(AgentWatcherTest, ReusedPidDisappearsForOneScanAndReturnsWithFreshData) {
+  processes->processes.at(kAgent).cpuBase = 50;
+  watcher->start();
+  dispatcher.advance(3.5);
+  const Seconds firstStart = sessions().at(0).startedAt;
+
+  // Another agent gets the same pid within one interval: its CPU time fell by more than 0.5 s.
+  processes->add(kAgent, kShell, "claude", "pts/4", 0.2, 1);
+  processes->directories[kAgent] = "/home/u/web";
+  dispatcher.advance(3);
+  EXPECT_TRUE(sessions().empty());
+  dispatcher.advance(3);
+  ASSERT_EQ(sessions().size(), 1u);
+  EXPECT_EQ(sessions()[0].projectName, "web");
+  EXPECT_EQ(sessions()[0].terminalTTY, "pts/4");
+  EXPECT_NEAR(sessions()[0].startedAt - firstStart, 2.5, 0.01);  // started 1 s before it was seen
+
+  // Same CPU time, but a start time that moved by more than a minute.
+  processes->add(kAgent, kShell, "claude", "pts/5", processes->cpu(processes->processes.at(kAgent)) + 1, -90);
+  dispatcher.advance(3);
+  EXPECT_TRUE(sessions().empty());
+  dispatcher.advance(3);
+  EXPECT_EQ(sessions().at(0).terminalTTY, "pts/5");
+}
+
+TEST_F(AgentWatcherTest, ArmedNapStartsWhenTheLastAgentFallsQuietAndDropsTheAnnouncement) {
+  watcher->start();
+  work(120);
+  watcher->state().setNapWhenIdleArmed(true);
+  dispatcher.advance(3);
+  EXPECT_EQ(nap.starts, 0);
+  dispatcher.advance(12);
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(nap.starts, 1);
+  EXPECT_FALSE(watcher->state().napWhenIdleArmed());
+  EXPECT_EQ(island->announcements, 0);
+  EXPECT_TRUE(cues.empty());
+
+  // With no agent at all, an armed nap starts at the next publication.
+  processes->processes.erase(kAgent);
+  dispatcher.advance(3);
+  watcher->state().setNapWhenIdleArmed(true);
+  dispatcher.advance(3);
+  EXPECT_EQ(nap.starts, 2);
+}
+
+TEST_F(AgentWatcherTest, BatteryGuardReleasesKeepAwakeBelowSixteenPercent) {
+  prefs.setBool(prefs::kBatteryGuard, true);
+  watcher->start();
+  processes->setRate(kAgent, 0.5);
+  battery->reading = BatteryReading{16, true};
+  dispatcher.advance(3.5);
+  EXPECT_TRUE(watcher->isKeepingAwake());
+  battery->reading = BatteryReading{15, true};
+  dispatcher.advance(3);
+  EXPECT_FALSE(watcher->isKeepingAwake());
+  EXPECT_TRUE(power.held.empty());
+  battery->reading = BatteryReading{15, false};  // plugged in
+  dispatcher.advance(3);
+  EXPECT_TRUE(watcher->isKeepingAwake());
+  prefs.setBool(prefs::kBatteryGuard, false);
+  battery->reading = BatteryReading{3, true};
+  dispatcher.advance(3);
+  EXPECT_TRUE(watcher->isKeepingAwake());
+  prefs.setBool(prefs::kAgentKeepAwake, false);
+  dispatcher.advance(3);
+  EXPECT_FALSE(watcher->isKeepingAwake());
+}
+
+TEST_F(AgentWatcherTest, NoChimeForTheTerminalInFrontOrDuringANap) {
+  apps->registered = {kTmux};
+  apps->frontmost = kTmux;
+  watcher->start();
+  work(90);
+  fallQuiet();
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(island->announcements, 0);
+  EXPECT_TRUE(cues.empty());
+
+  // Another application in front, but a nap runs.
+  apps->frontmost = 4242;
+  nap.napping = true;
+  dispatcher.advance(300);
+  work(90);
+  fallQuiet();
+  EXPECT_TRUE(cues.empty());
+
+  // Neither: the chime plays; the island opens only when the user wants it to.
+  nap.napping = false;
+  prefs.setBool(prefs::kAgentOpensIsland, false);
+  dispatcher.advance(300);
+  work(90);
+  fallQuiet();
+  EXPECT_EQ(island->announcements, 0);
+  EXPECT_EQ(cues.size(), 1u);
+}
+
+TEST_F(AgentWatcherTest, StopWhileAPublicationIsInFlightLeavesTheListEmpty) {
+  watcher->start();
+  dispatcher.advance(3.5);
+  ASSERT_EQ(sessions().size(), 1u);
+  processes->setRate(kAgent, 0.5);
+  // The user turns watching off while the next scan runs on its queue.
+  processes->onSample = [this] {
+    processes->onSample = nullptr;
+    prefs.setBool(prefs::kAgentWatchEnabled, false);
+    watcher->stop();
+  };
+  dispatcher.advance(3);
+  EXPECT_TRUE(sessions().empty());
+  EXPECT_FALSE(watcher->isKeepingAwake());
+  const int samples = processes->samples;
+  dispatcher.advance(30);
+  EXPECT_EQ(processes->samples, samples);
+  EXPECT_TRUE(sessions().empty());
+
+  // Watching again starts over, with a fresh record.
+  prefs.setBool(prefs::kAgentWatchEnabled, true);
+  watcher->start();
+  dispatcher.advance(0.5);
+  EXPECT_EQ(processes->asked.size(), 2u);
+  EXPECT_EQ(activity(), AgentActivity::working);
+}
+
+TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndRunsOneTimer) {
+  prefs.setBool(prefs::kAgentWatchEnabled, false);
+  watcher->start();
+  dispatcher.advance(10);
+  EXPECT_EQ(processes->samples, 0);
+  prefs.setBool(prefs::kAgentWatchEnabled, true);
+  watcher->start();
+  watcher->start();
+  dispatcher.advance(30.5);  // 0.5, 3.5, ... 30.5
+  EXPECT_EQ(processes->samples, 11);
+}
+
+TEST_F(AgentWatcherTest, ThirdFailedScanEmptiesTheListUntilAScanSucceeds) {
+  watcher->start();
+  processes->setRate(kAgent, 0.5);
+  dispatcher.advance(0.5);
+  processes->failing = true;
+  dispatcher.advance(6);
+  EXPECT_EQ(sessions().size(), 1u);
+  EXPECT_TRUE(watcher->isKeepingAwake());
+  dispatcher.advance(3);
+  EXPECT_TRUE(sessions().empty());
+  EXPECT_FALSE(watcher->isKeepingAwake());
+  dispatcher.advance(9);
+  processes->failing = false;
+  dispatcher.advance(3);
+  EXPECT_EQ(sessions().size(), 1u);
+  EXPECT_TRUE(watcher->isKeepingAwake());
+}
+
+TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstAndHonoursDismissal) {
+  processes->processes.at(kAgent).startedAt -= 60;
+  processes->add(150, kShell, "node /usr/lib/node_modules/@openai/codex/bin/codex", "pts/3", 0, 600);
+  processes->add(151, 150, "/usr/lib/node_modules/@openai/codex/vendor/bin/codex");  // inner copy
+  processes->add(152, kAgent, "claude --resume");  // an agent started by an agent
+  watcher->start();
+  dispatcher.advance(0.5);
+  ASSERT_EQ(sessions().size(), 2u);
+  EXPECT_EQ(sessions()[0].pid, 150);
+  EXPECT_EQ(sessions()[0].agentName, "Codex");
+  EXPECT_EQ(sessions()[1].pid, kAgent);
+
+  watcher->dismiss(150);
+  dispatcher.advance(3);
+  ASSERT_EQ(sessions().size(), 1u);
+  EXPECT_EQ(sessions()[0].pid, kAgent);
+}
+
+TEST(AgentSession, LabelsForTheMenu) {
+  AgentSession s;
+  const std::pair<int64_t, const char*> ages[] = {{-3, "now"},       {0, "now"},      {45, "45m"},
+                                                  {60, "1h"},        {130, "2h 10m"}, {180, "3h"},
+                                                  {2879, "47h 59m"}, {3000, "2d"}};
+  for (const auto& [minutes, label] : ages) {
+    s.ageMinutes = minutes;
+    EXPECT_EQ(s.ageLabel(), label) << minutes;
+  }
+  s.agentName = "Claude Code";
+  s.projectName = agentProjectName("/home/u/api/", "Claude Code");
+  s.activity = AgentActivity::quiet;
+  EXPECT_EQ(agentMenuTitle(s), "api \u2014 Claude \u00b7 idle");
+  s.agentName = "Codex";
+  s.projectName = agentProjectName(std::nullopt, "Codex");
+  s.activity = AgentActivity::working;
+  EXPECT_EQ(agentMenuTitle(s), "codex \u2014 Codex \u00b7 working");
+  EXPECT_EQ(agentProjectName("/", "Codex"), "~");
+  EXPECT_EQ(agentProjectName(std::nullopt, ""), "~");
+}
+
+}  // namespace
+}  // namespace tovami
