@@ -1,8 +1,10 @@
 """The nap scene in the real program under Xvfb: the cat sleeps on every nap, a key press shows the
 wake hint, which is gone about 3.5 s after the last touch, and an idle scene costs next to no CPU."""
 
+import hashlib
 import os
 import re
+import subprocess
 import time
 import unittest
 
@@ -23,6 +25,21 @@ def count_terracotta(session, x, y, w, h):
     out = session.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "-depth", "8", "txt:-"],
                       check=True).stdout
     return len(re.findall(r"#D97757", out, re.I))
+
+
+def crop_digest(session, x, y, w, h):
+    out = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "-depth", "8", "rgb:-"],
+                         env=session.env, capture_output=True, check=True, timeout=30).stdout
+    return hashlib.sha1(out).hexdigest()
+
+
+def start_settings_portal(session, animations):
+    here = os.path.dirname(os.path.abspath(__file__))
+    proc = session._spawn(["/usr/bin/python3", f"{here}/fake_settings_portal.py", animations], stdout=subprocess.PIPE)
+    ready = proc.stdout.readline().strip() == b"ready"
+    proc.stdout.close()
+    if not ready:
+        raise RuntimeError("fake settings portal did not start")
 
 
 def cpu_seconds(pid):
@@ -63,6 +80,29 @@ class NapSceneTest(unittest.TestCase):
             print(f"idle nap: {100 * share:.2f} % of one core over 15 s")
             self.assertLess(share, 0.01)
 
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
+
+    def test_with_reduce_motion_the_cat_sleeps_still_under_three_marks(self):
+        with harness.Session(screen=f"{WIDTH}x{HEIGHT}") as s:
+            start_settings_portal(s, "false")
+            s.start_tovami()
+            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            s.xdotool("key", "ctrl+alt+n")
+            self.assertTrue(s.wait_for_log("nap began"), s.log_text())
+            scene = (WIDTH // 2 - 320, HEIGHT // 2 - 160, 640, 200)
+            self.assertTrue(s.wait_for(lambda: count_terracotta(s, *scene) > 50), "no cat on screen")
+            # All three soft blue marks beside the cat: the centre of each one's top-left dot (dot i + 3,
+            # the column's bottom level with the cat's feet, 8 points right of the cat, indented 10 per mark).
+            for (x, y) in ((688, 328), (698, 346), (709, 368)):
+                r, g, b = s.root_pixel(x, y)
+                self.assertGreater(b, r + 40, f"no sleep mark at {x},{y}: {(r, g, b)}")
+            before = crop_digest(s, *scene)
+            time.sleep(4)  # longer than a breath (0.9 s) and a twinkle (1.4 s)
+            self.assertEqual(crop_digest(s, *scene), before, "something moved")
+
+            s.xdotool("key", "a")  # the hint appears without a fade
+            self.assertTrue(s.wait_for(lambda: brightest(s, *HINT_BAND) > 100, timeout=3), "no hint after a key")
             s.xdotool("key", "space")
             self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
 
