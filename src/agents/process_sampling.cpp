@@ -58,6 +58,9 @@ std::optional<std::string> runTool(ProcessLauncher& launcher, const std::string&
       logError(log_categories::kAgentWatch, path + " exceeded " + seconds + "s; terminating");
       return std::nullopt;
     }
+    case ToolRun::Outcome::tooMuchOutput:
+      logError(log_categories::kAgentWatch, path + " printed too much output; terminating");
+      return std::nullopt;
     case ToolRun::Outcome::finished:
       break;
   }

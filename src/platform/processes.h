@@ -33,7 +33,8 @@ struct PSRow {
 
 // The result of running a tool to its end (or not).
 struct ToolRun {
-  enum class Outcome { finished, failedToLaunch, timedOut };
+  // tooMuchOutput: the tool flooded its pipe past the launcher's bound and was stopped.
+  enum class Outcome { finished, failedToLaunch, timedOut, tooMuchOutput };
   Outcome outcome = Outcome::failedToLaunch;
   // Everything the tool wrote to its standard output (finished only; raw bytes).
   std::string output;

@@ -96,6 +96,15 @@ TEST(PosixProcessLauncher, TerminatesAToolThatHangsWithinItsLimit) {
   fs::remove_all(dir);
 }
 
+TEST(PosixProcessLauncher, StopsAToolThatFloodsItsOutput) {
+  PosixProcessLauncher launcher;
+  const auto start = Clock::now();
+  const auto run = launcher.run("/usr/bin/yes", {}, 20.0);
+  EXPECT_EQ(run.outcome, ToolRun::Outcome::tooMuchOutput);
+  EXPECT_TRUE(run.output.empty());
+  EXPECT_LT(secondsSince(start), 15.0);
+}
+
 TEST(PosixProcessLauncher, FinishesWhenTheToolExitsEvenIfAnHeirKeepsTheOutputOpen) {
   const auto start = Clock::now();
   const auto run = shell("echo done; sleep 2 & exit 0", 5.0);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -119,7 +120,7 @@ ToolRun PosixProcessLauncher::run(const std::string& path, const std::vector<std
   }
 
   FileDescriptor pidfd(openPidfd(pid));
-  const auto timeout = std::chrono::duration<double>(std::max(0.0, timeoutSeconds));
+  const auto timeout = std::chrono::duration<double>(std::clamp(timeoutSeconds, 0.0, 86400.0));
   const auto deadline = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(timeout);
   std::string output;
   bool endOfOutput = false;
@@ -168,12 +169,7 @@ ToolRun PosixProcessLauncher::run(const std::string& path, const std::vector<std
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  if (overflow) {
-    result.outcome = ToolRun::Outcome::failedToLaunch;
-    result.launchError = "output exceeded " + std::to_string(kMaxOutputBytes) + " bytes";
-  } else {
-    result.outcome = ToolRun::Outcome::timedOut;
-  }
+  result.outcome = overflow ? ToolRun::Outcome::tooMuchOutput : ToolRun::Outcome::timedOut;
   return result;
 }
 

@@ -9,7 +9,7 @@ namespace tovami::linux_backend {
 
 class PosixProcessLauncher final : public ProcessLauncher {
  public:
-  // Output past this many bytes is a fault of the tool: the run counts as failed.
+  // Output past this many bytes is a fault of the tool: it is stopped and the run fails.
   static constexpr size_t kMaxOutputBytes = 64u << 20;
 
   ToolRun run(const std::string& path, const std::vector<std::string>& arguments,
