@@ -161,7 +161,12 @@ ToolRun PosixProcessLauncher::run(const std::string& path, const std::vector<std
     result.output = std::move(output);
     return result;
   }
-  // Past the limit (or flooding us): ask it to stop, give it a second, then make sure.
+  // Past the limit (or flooding us): ask it to stop, give it a second, then make sure. A reaped
+  // pid is never signalled: it may already belong to another process.
+  if (exited) {
+    result.outcome = ToolRun::Outcome::tooMuchOutput;
+    return result;
+  }
   ::kill(pid, SIGTERM);
   if (!waitForExit(pid, pidfd.get(), SteadyClock::now() + std::chrono::seconds(1))) {
     ::kill(pid, SIGKILL);
