@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -307,6 +308,25 @@ TEST(LiveProcessTable, ProcAndPsAgree) {
   const auto lsof = tools.workingDirectories(pids);
   EXPECT_EQ(native.workingDirectories(pids), lsof);
   EXPECT_EQ(lsof.at(::getpid()), fs::current_path().string());
+}
+
+TEST(LiveProcessTable, ProcessesComingAndGoingMidScanAreSkippedOrWhole) {
+  std::atomic<bool> done = false;
+  std::thread churn([&] {
+    while (!done) Children(20, {"/bin/true"});
+  });
+  ProcSampler sampler;
+  for (int i = 0; i < 40; ++i) {
+    const auto rows = sampler.sampleProcesses();
+    ASSERT_TRUE(rows);
+    for (const auto& row : *rows) {
+      EXPECT_GT(row.pid, 0);
+      EXPECT_FALSE(row.args.empty());
+      EXPECT_GE(row.elapsed, 0);
+    }
+  }
+  done = true;
+  churn.join();
 }
 
 TEST(X11RunningApplications, WithoutADisplayNoProcessIsAnApplication) {
