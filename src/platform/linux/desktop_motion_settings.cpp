@@ -6,6 +6,8 @@
 #include <QDBusVariant>
 #include <QProcess>
 #include <QStandardPaths>
+#include <chrono>
+#include <mutex>
 
 namespace tovami::linux_backend {
 namespace {
@@ -13,14 +15,24 @@ namespace {
 constexpr const char* kSchema = "org.gnome.desktop.interface";
 constexpr const char* kKey = "enable-animations";
 constexpr int kPortalTimeoutMs = 400;
-constexpr int kGsettingsTimeoutMs = 1000;
+constexpr int kGsettingsTimeoutMs = 500;
+// A nap builds one window per display at once: they share one reading.
+constexpr auto kReadingLifetime = std::chrono::seconds(2);
 
 }  // namespace
 
 bool DesktopMotionSettings::reduceMotion() const {
+  static std::mutex mutex;
+  static std::optional<std::chrono::steady_clock::time_point> readAt;
+  static bool reduce = false;
+  std::lock_guard lock(mutex);
+  const auto now = std::chrono::steady_clock::now();
+  if (readAt && now - *readAt < kReadingLifetime) return reduce;
   std::optional<bool> animations = readPortal();
   if (!animations) animations = readGsettings();
-  return animations.has_value() && !*animations;
+  reduce = animations.has_value() && !*animations;
+  readAt = now;
+  return reduce;
 }
 
 std::optional<bool> DesktopMotionSettings::animationsFromPortalReply(const QVariant& reply) {
