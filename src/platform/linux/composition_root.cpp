@@ -4,6 +4,10 @@
 #include <QScreen>
 
 #include "app/command_line.h"
+#include "app/hot_key_manager.h"
+#include "nap/nap_controller.h"
+#include "platform/linux/desktop_motion_settings.h"
+#include "platform/linux/nap_overlay_widget.h"
 #include "platform/linux/overlay_renderer.h"
 #include "platform/log.h"
 
@@ -15,9 +19,13 @@ CompositionRoot::CompositionRoot(int argc, char** argv)
       application_(argc, argv) {
   setLogSink(logSink_);
   store_ = std::make_unique<SettingsStore>(SettingsStore::defaultFilePath(), dispatcher_.mainQueue());
-  cues_ = std::make_unique<SoundCues>(*store_, soundPlayer_, [] { return false; });
-  delegate_ = std::make_shared<AppDelegate>(AppEnvironment{application_, dispatcher_, *store_, screens_},
-                                            makeServices(), nullptr);
+  cues_ = std::make_unique<SoundCues>(
+      *store_, soundPlayer_, [] { return NapController::exists() && NapController::shared()->isNapping(); });
+  installNap();
+  delegate_ = std::make_shared<AppDelegate>(
+      AppEnvironment{application_, dispatcher_, *store_, screens_}, makeServices(),
+      std::make_unique<HotKeyManagerControl>(
+          std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue())));
   application_.setWillTerminate([this] {
     delegate_->applicationWillTerminate();
     store_->flush();
@@ -30,8 +38,27 @@ CompositionRoot::~CompositionRoot() {
   setLogSink(nullptr);
 }
 
+void CompositionRoot::installNap() {
+  napDesktop_ = std::make_unique<LinuxNapDesktop>(screens_);
+  authenticator_ =
+      std::make_unique<PamAuthenticator>([this]() -> QWidget* { return napDesktop_->keyWindow(); });
+  power_ = std::make_unique<DBusPowerManagement>();
+  hotKeys_ = std::make_unique<XcbGlobalHotKeys>();
+  overlayState_ = std::make_shared<OverlayState>(dispatcher_);
+  napDesktop_->setContentFactory([this](QWidget* parent, const ScreenInfo&) -> QWidget* {
+    return new NapOverlayWidget(overlayState_, dispatcher_, systemRandomSource(),
+                                DesktopMotionSettings().reduceMotion(), parent);
+  });
+  NapController::setFactory([this] {
+    return std::make_shared<NapController>(
+        NapControllerDependencies{dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
+                                  nullptr, overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
+  });
+}
+
 AppServices CompositionRoot::makeServices() {
   AppServices services;
+  services.nap = []() -> NapControl* { return NapController::shared().get(); };
   services.oneShotHandlers[std::string(switches::kRenderOverlay)] = [this](const std::string& path) {
     renderOverlay(path, dispatcher_);  // reports its own failure; the program ends normally either way
     application_.terminate();
@@ -49,6 +76,7 @@ void CompositionRoot::launch() {
 }
 
 void CompositionRoot::buildTrayMenu(QMenu& menu) {
+  menu.addAction("Start Nap", [] { NapController::shared()->startNap(); });
   menu.addAction("Settings\u2026", [this] { openSettings(); });
   menu.addSeparator();
   menu.addAction("Quit Tovami", [this] { application_.terminate(); });

@@ -1,0 +1,278 @@
+#include "platform/linux/pam_authenticator.h"
+
+#include <pwd.h>
+#include <security/pam_appl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/log.h"
+
+namespace tovami::linux_backend {
+namespace {
+
+struct Conversation {
+  const char* user;
+  const char* password;
+};
+
+int converse(int count, const struct pam_message** messages, struct pam_response** responses, void* data) {
+  if (count <= 0 || count > PAM_MAX_NUM_MSG || !data) return PAM_CONV_ERR;
+  auto* conversation = static_cast<Conversation*>(data);
+  auto* replies = static_cast<pam_response*>(std::calloc(size_t(count), sizeof(pam_response)));
+  if (!replies) return PAM_BUF_ERR;
+  for (int i = 0; i < count; ++i) {
+    switch (messages[i]->msg_style) {
+      case PAM_PROMPT_ECHO_OFF:
+        replies[i].resp = strdup(conversation->password);
+        break;
+      case PAM_PROMPT_ECHO_ON:
+        replies[i].resp = strdup(conversation->user);
+        break;
+      default:  // information and error texts need no answer
+        break;
+    }
+  }
+  *responses = replies;
+  return PAM_SUCCESS;
+}
+
+std::string currentUser() {
+  std::string name;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::string buffer(size_t(size > 0 ? size : 16384), '\0');
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+    name = found->pw_name;
+  return name;
+}
+
+// A passwd entry whose password field is empty has no password to check.
+bool userHasPassword() {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::string buffer(size_t(size > 0 ? size : 16384), '\0');
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return false;
+  return found->pw_passwd && found->pw_passwd[0] != '\0';
+}
+
+void wipe(std::string& secret) {
+  volatile char* p = secret.data();
+  for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;
+  secret.clear();
+}
+
+class PamContext final : public AuthenticationContext, public std::enable_shared_from_this<PamContext> {
+ public:
+  explicit PamContext(std::function<QWidget*()> promptHost) : promptHost_(std::move(promptHost)) {}
+  ~PamContext() override { closePrompt(); }
+
+  bool canEvaluateOwnerAuthentication() override {
+    if (!promptHost_ || !promptHost_()) return false;
+    service_ = resolvePamService();
+    if (!service_) {
+      logError(log_categories::kPower, "no PAM service for the password check; waking without it");
+      return false;
+    }
+    user_ = currentUser();
+    return !user_.empty() && userHasPassword();
+  }
+
+  void evaluateOwnerAuthentication(const std::string& reason, std::function<void(bool)> reply) override {
+    reply_ = std::move(reply);
+    QWidget* host = promptHost_ ? promptHost_() : nullptr;
+    if (!host || !service_) {
+      answer(false);
+      return;
+    }
+    prompt_ = new PasswordPrompt(host, QString::fromStdString(reason));
+    std::weak_ptr<PamContext> weak = weak_from_this();
+    prompt_->onDone = [weak](std::optional<std::string> password) {
+      if (auto self = weak.lock()) self->check(std::move(password));
+    };
+  }
+
+  void invalidate() override {
+    closePrompt();
+    answer(false);
+  }
+
+ private:
+  void check(std::optional<std::string> password) {
+    if (!password) {
+      closePrompt();
+      answer(false);
+      return;
+    }
+    if (prompt_) prompt_->showChecking();
+    std::weak_ptr<PamContext> weak = weak_from_this();
+    std::thread([weak, service = *service_, user = user_, secret = std::move(*password)]() mutable {
+      const bool ok = checkPasswordWithPam(service, user, secret);
+      wipe(secret);
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(),
+          [weak, ok] {
+            if (auto self = weak.lock()) {
+              self->closePrompt();
+              self->answer(ok);
+            }
+          },
+          Qt::QueuedConnection);
+    }).detach();
+    wipe(*password);
+  }
+
+  void closePrompt() {
+    if (prompt_) {
+      prompt_->onDone = nullptr;
+      prompt_->hide();
+      prompt_->deleteLater();
+    }
+    prompt_ = nullptr;
+  }
+
+  void answer(bool success) {
+    if (auto reply = std::move(reply_)) {
+      reply_ = nullptr;
+      reply(success);
+    }
+  }
+
+  std::function<QWidget*()> promptHost_;
+  std::optional<std::string> service_;
+  std::string user_;
+  std::function<void(bool)> reply_;
+  QPointer<PasswordPrompt> prompt_;
+};
+
+}  // namespace
+
+bool checkPasswordWithPam(const std::string& service, const std::string& user, const std::string& password) {
+  Conversation conversation{user.c_str(), password.c_str()};
+  const pam_conv conv{&converse, &conversation};
+  pam_handle_t* handle = nullptr;
+  int status = pam_start(service.c_str(), user.c_str(), &conv, &handle);
+  if (status != PAM_SUCCESS) {
+    logError(log_categories::kPower, "pam_start failed (" + std::to_string(status) + ")");
+    return false;
+  }
+  status = pam_authenticate(handle, 0);
+  if (status == PAM_SUCCESS) {
+    status = pam_acct_mgmt(handle, 0);
+    // An expired password was still typed correctly by the owner.
+    if (status == PAM_NEW_AUTHTOK_REQD) status = PAM_SUCCESS;
+  }
+  pam_end(handle, status);
+  return status == PAM_SUCCESS;
+}
+
+std::optional<std::string> resolvePamService() {
+  std::vector<std::filesystem::path> folders;
+  const char* wrapper = std::getenv("PAM_WRAPPER");
+  const char* wrapperDir = std::getenv("PAM_WRAPPER_SERVICE_DIR");
+  if (wrapper && std::string(wrapper) == "1" && wrapperDir && *wrapperDir) folders.emplace_back(wrapperDir);
+  folders.emplace_back("/etc/pam.d");
+  folders.emplace_back("/usr/lib/pam.d");
+  for (const char* service : {"tovami", "login"}) {
+    for (const auto& folder : folders) {
+      std::error_code error;
+      if (std::filesystem::is_regular_file(folder / service, error)) return std::string(service);
+    }
+  }
+  return std::nullopt;
+}
+
+PasswordPrompt::PasswordPrompt(QWidget* host, const QString& reason) : QFrame(host) {
+  setObjectName("passwordPrompt");
+  setAttribute(Qt::WA_StyledBackground);
+  setStyleSheet(
+      "#passwordPrompt { background: rgb(30,25,21); border: 1px solid rgba(217,119,87,150); border-radius: "
+      "14px; }"
+      "QLabel { color: rgb(243,238,231); background: transparent; }"
+      "QLabel#detail { color: rgb(169,158,144); }"
+      "QLineEdit { background: rgb(20,17,16); color: rgb(250,249,245); border: 1px solid rgb(180,85,45);"
+      " border-radius: 6px; padding: 6px 8px; selection-background-color: rgb(217,119,87); }");
+  setCursor(Qt::ArrowCursor);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(28, 24, 28, 24);
+  layout->setSpacing(12);
+  auto* title = new QLabel("Tovami", this);
+  QFont font = title->font();
+  font.setPointSizeF(font.pointSizeF() * 1.3);
+  font.setBold(true);
+  title->setFont(font);
+  auto* detail = new QLabel("Enter your password to " + reason + ".", this);
+  detail->setObjectName("detail");
+  detail->setWordWrap(true);
+  field_ = new QLineEdit(this);
+  field_->setEchoMode(QLineEdit::Password);
+  field_->setPlaceholderText("Password");
+  field_->installEventFilter(this);
+  status_ = new QLabel("Return to unlock \u00b7 Escape to go back to the nap", this);
+  status_->setObjectName("detail");
+  layout->addWidget(title);
+  layout->addWidget(detail);
+  layout->addWidget(field_);
+  layout->addWidget(status_);
+  connect(field_, &QLineEdit::returnPressed, this, [this] {
+    std::string password = field_->text().toStdString();
+    field_->clear();
+    finish(std::move(password));
+  });
+  setFixedWidth(440);
+  adjustSize();
+  place();
+  host->installEventFilter(this);
+  show();
+  raise();
+  field_->setFocus(Qt::OtherFocusReason);
+}
+
+void PasswordPrompt::place() {
+  if (!parentWidget()) return;
+  const QRect area = parentWidget()->rect();
+  move(area.center().x() - width() / 2, area.center().y() - height() / 2);
+}
+
+void PasswordPrompt::showChecking() {
+  field_->setEnabled(false);
+  status_->setText("Checking\u2026");
+}
+
+void PasswordPrompt::finish(std::optional<std::string> password) {
+  if (auto done = onDone) done(std::move(password));
+}
+
+void PasswordPrompt::keyPressEvent(QKeyEvent* event) {
+  // Every key stays with the prompt: typing a password is not a poke.
+  if (event->key() == Qt::Key_Escape) finish(std::nullopt);
+  event->accept();
+}
+
+void PasswordPrompt::mousePressEvent(QMouseEvent* event) {
+  event->accept();  // a click on the prompt is not a second wake gesture
+}
+
+bool PasswordPrompt::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == parentWidget() && event->type() == QEvent::Resize) place();
+  return QFrame::eventFilter(watched, event);
+}
+
+PamAuthenticator::PamAuthenticator(std::function<QWidget*()> promptHost)
+    : promptHost_(std::move(promptHost)) {}
+
+std::shared_ptr<AuthenticationContext> PamAuthenticator::makeContext() {
+  return std::make_shared<PamContext>(promptHost_);
+}
+
+}  // namespace tovami::linux_backend

@@ -1,0 +1,56 @@
+// Waking with the password on Linux: a prompt drawn by Tovami above the nap scene on the key
+// display, and the user's own password checked through PAM off the GUI thread.
+#pragma once
+
+#include <QFrame>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/authentication.h"
+
+class QLabel;
+class QLineEdit;
+
+namespace tovami::linux_backend {
+
+// Checks `password` for `user` with the PAM service `service`; blocks for seconds on a wrong
+// password, so never call it on the GUI thread.
+bool checkPasswordWithPam(const std::string& service, const std::string& user, const std::string& password);
+
+// The PAM service to use: our own "tovami" where it is installed, else "login" (which every
+// distribution ships for password logins); absent when neither exists.
+std::optional<std::string> resolvePamService();
+
+class PasswordPrompt final : public QFrame {
+ public:
+  PasswordPrompt(QWidget* host, const QString& reason);
+  // Called once with the typed password, or with nothing when the user cancels.
+  std::function<void(std::optional<std::string>)> onDone;
+  void showChecking();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void place();
+  void finish(std::optional<std::string> password);
+  QLineEdit* field_;
+  QLabel* status_;
+};
+
+class PamAuthenticator final : public Authenticator {
+ public:
+  // `promptHost` names the window that shows the prompt (the key blackout window), or null.
+  explicit PamAuthenticator(std::function<QWidget*()> promptHost);
+  std::shared_ptr<AuthenticationContext> makeContext() override;
+
+ private:
+  std::function<QWidget*()> promptHost_;
+};
+
+}  // namespace tovami::linux_backend
