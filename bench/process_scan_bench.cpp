@@ -41,26 +41,37 @@ class Sleepers {
   }
 };
 
-double cpuSecondsIncludingChildren() {
-  double total = 0;
+struct CpuSeconds {
+  double user = 0;
+  double system = 0;
+};
+
+CpuSeconds cpuSecondsIncludingChildren() {
+  CpuSeconds total;
   for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
     rusage usage{};
     ::getrusage(who, &usage);
-    total += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    total.user +=
+        static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
+    total.system +=
+        static_cast<double>(usage.ru_stime.tv_sec) + static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
   }
   return total;
 }
 
-// Runs `scan` per iteration and reports the CPU per scan (own and the tools') and the table size.
+// Runs `scan` per iteration and reports the CPU per scan (own and the tools', user and kernel)
+// and the table size.
 template <typename Scan>
 void measure(benchmark::State& state, Scan scan) {
   Sleepers::shared();
   size_t rows = 0;
-  const double cpuBefore = cpuSecondsIncludingChildren();
+  const CpuSeconds before = cpuSecondsIncludingChildren();
   for (auto _ : state) rows = scan();
-  const double cpu = cpuSecondsIncludingChildren() - cpuBefore;
-  state.counters["cpu_ms_per_scan"] = cpu * 1000 / static_cast<double>(state.iterations());
+  const CpuSeconds after = cpuSecondsIncludingChildren();
+  const double perScan = 1000 / static_cast<double>(state.iterations());
+  state.counters["cpu_ms_per_scan"] = (after.user - before.user + after.system - before.system) * perScan;
+  state.counters["user_ms"] = (after.user - before.user) * perScan;
+  state.counters["kernel_ms"] = (after.system - before.system) * perScan;
   state.counters["processes"] = static_cast<double>(rows);
 }
 

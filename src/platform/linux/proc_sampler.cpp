@@ -20,18 +20,25 @@ namespace {
 
 enum class ReadResult { ok, missing };
 
+// How a file ends: most need a read that returns 0; a one-record /proc file (stat) is produced
+// whole by its first read, so a short read already is the end (one system call saved per process).
+enum class Ending { atZeroRead, atShortRead };
+
 // Reads a whole (small or bounded) file. /proc entries of a process that exits mid-read vanish
 // (ENOENT) or fail (ESRCH): both count as missing.
-ReadResult readFile(int directoryFd, const char* path, std::string& out, size_t limit) {
+ReadResult readFile(int directoryFd, const char* path, std::string& out, size_t limit,
+                    Ending ending = Ending::atZeroRead) {
   out.clear();
   const int fd = ::openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return ReadResult::missing;
   char buffer[4096];
   ReadResult result = ReadResult::ok;
   while (out.size() < limit) {
-    const ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, limit - out.size()));
+    const size_t want = std::min(sizeof buffer, limit - out.size());
+    const ssize_t got = ::read(fd, buffer, want);
     if (got > 0) {
       out.append(buffer, static_cast<size_t>(got));
+      if (ending == Ending::atShortRead && static_cast<size_t>(got) < want) break;
     } else if (got == 0) {
       break;
     } else if (errno != EINTR) {
@@ -199,7 +206,8 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
   char path[64];
   for (int32_t pid : pids) {
     std::snprintf(path, sizeof path, "%d/stat", pid);
-    if (readFile(rootFd, path, text, 4096) != ReadResult::ok) continue;  // gone meanwhile
+    if (readFile(rootFd, path, text, 4096, Ending::atShortRead) != ReadResult::ok)
+      continue;  // gone meanwhile
     const auto stat = parseStat(text);
     if (!stat) continue;
 
