@@ -1,10 +1,13 @@
 #include "agents/agent_watcher.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 
+#include "agents/agent_listing.h"
 #include "app/preference_keys.h"
 #include "nap_fakes.h"
 #include "support/memory_preferences.h"
@@ -442,6 +445,31 @@ TEST(AgentSession, LabelsForTheMenu) {
   EXPECT_EQ(agentMenuTitle(s), "codex \u2014 Codex \u00b7 working");
   EXPECT_EQ(agentProjectName("/", "Codex"), "~");
   EXPECT_EQ(agentProjectName(std::nullopt, ""), "~");
+}
+
+TEST(AgentListing, ReportsSurviveFolderNamesThatAreNotText) {
+  EXPECT_EQ(parseAgentListFormat("json"), AgentListFormat::json);
+  EXPECT_FALSE(parseAgentListFormat("JSON"));
+  EXPECT_EQ(formatAgentList({}, AgentListFormat::json), "[]\n");
+
+  AgentSession s;
+  s.pid = 42;
+  s.agentName = "Claude Code";
+  s.projectPath = "/home/u/caf\xe9\nx";  // Latin-1 byte and a line feed
+  s.projectName = agentProjectName(s.projectPath, s.agentName);
+  s.context = ClaudeSessionInfo{};
+  s.context->youLine = "hi";
+  const auto json = nlohmann::json::parse(formatAgentList({s}, AgentListFormat::json));
+  EXPECT_EQ(json[0]["projectPath"], "/home/u/caf\xef\xbf\xbd\nx");
+  EXPECT_TRUE(json[0]["terminal"].is_null());
+  EXPECT_EQ(json[0]["transcript"]["you"], "hi");
+  EXPECT_TRUE(json[0]["transcript"]["reply"].is_null());
+
+  const std::string text = formatAgentList({s}, AgentListFormat::text);
+  EXPECT_EQ(text,
+            "42  Claude Code  caf\xe9?x  (/home/u/caf\xe9?x)\n"
+            "    terminal: unknown  tty: none  age: now\n"
+            "    you: hi\n");
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+// The report of `--list-agents FORMAT`: every agent one scan found, as text for people or as JSON
+// for scripts and tests.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agents/agent_session.h"
+
+namespace tovami {
+
+enum class AgentListFormat { text, json };
+
+// "text" or "json"; anything else is nothing.
+std::optional<AgentListFormat> parseAgentListFormat(std::string_view value);
+
+// The whole report, ending with a line feed. JSON is an array of objects with the keys pid, agent,
+// project, projectPath, terminal, terminalPid, tty, startedAt, ageMinutes, age and transcript
+// (null, or an object with title, you, reply, model, activity and updatedAt); absent values are
+// null. Bytes that are not UTF-8 (a folder name can hold any) are shown as U+FFFD.
+std::string formatAgentList(const std::vector<AgentSession>& sessions, AgentListFormat format);
+
+}  // namespace tovami
