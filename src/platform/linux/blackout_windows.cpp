@@ -147,8 +147,20 @@ void BlackoutWindow::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
-  InputEvent input{InputEventType::keyDown, inputKey(event->key()), event->isAutoRepeat()};
+  // The server repeats a held key as release/press pairs with one timestamp, which Qt flags only
+  // when both are already queued; a press of a key never released is a repeat as well.
+  const quint32 code = event->nativeScanCode();
+  const bool repeat = event->isAutoRepeat() || heldKeys_.count(code) > 0 ||
+                      (lastRelease_.first == code && lastRelease_.second == event->timestamp());
+  heldKeys_.insert(event->nativeScanCode());
+  InputEvent input{InputEventType::keyDown, inputKey(event->key()), repeat};
   event->setAccepted(desktop_.dispatch(input));
+}
+
+void BlackoutWindow::keyReleaseEvent(QKeyEvent* event) {
+  lastRelease_ = {event->nativeScanCode(), event->timestamp()};
+  if (!event->isAutoRepeat()) heldKeys_.erase(event->nativeScanCode());
+  event->accept();
 }
 
 void BlackoutWindow::mousePressEvent(QMouseEvent* event) {

@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "platform/input.h"
 #include "platform/linux/xcb_support.h"
@@ -34,6 +35,7 @@ class BlackoutWindow final : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -42,6 +44,8 @@ class BlackoutWindow final : public QWidget {
   LinuxNapDesktop& desktop_;
   QPointer<QWidget> content_;
   bool translucent_;
+  std::set<quint32> heldKeys_;                     // native key codes pressed and not yet released
+  std::pair<quint32, quint64> lastRelease_{0, 0};  // key code and time of the last release
 };
 
 class LinuxNapDesktop final : public QObject,
