@@ -164,11 +164,11 @@ void AgentWatcher::stop() {
   timer_ = WorkItem();
   if (wasWatching) logInfo(log_categories::kAgentWatch, "agent watch stopped");
   queue_->async(weakTask(shared_from_this(), [](AgentWatcher& self) { self.scanner_.clear(); }));
-  dispatcher_.mainQueue().async(weakTask(shared_from_this(), [](AgentWatcher& self) {
-    self.state_.setSessions({});
-    self.state_.setNapWhenIdleArmed(false);
-    self.keepAwake_.end();
-  }));
+  // Already on the main thread: cleared at once, so that a stop during the program's end (when
+  // the main queue runs no more work) still releases the keep-awake.
+  state_.setSessions({});
+  state_.setNapWhenIdleArmed(false);
+  keepAwake_.end();
 }
 
 void AgentWatcher::dismiss(int32_t pid) {

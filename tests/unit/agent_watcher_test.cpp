@@ -376,6 +376,12 @@ TEST_F(AgentWatcherTest, StopWhileAPublicationIsInFlightLeavesTheListEmpty) {
   dispatcher.advance(0.5);
   EXPECT_EQ(processes->asked.size(), 2u);
   EXPECT_EQ(activity(), AgentActivity::working);
+
+  // At the program's end the main queue runs nothing more: stop() clears at once.
+  ASSERT_TRUE(watcher->isKeepingAwake());
+  watcher->stop();
+  EXPECT_TRUE(sessions().empty());
+  EXPECT_TRUE(power.held.empty());
 }
 
 TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndRunsOneTimer) {
