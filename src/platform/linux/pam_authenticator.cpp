@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "platform/log.h"
@@ -95,6 +96,7 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
       answer(false);
       return;
     }
+    logInfo(log_categories::kNap, "nap: asking for the password");
     prompt_ = new PasswordPrompt(host, QString::fromStdString(reason));
     std::weak_ptr<PamContext> weak = weak_from_this();
     prompt_->onDone = [weak](std::optional<std::string> password) {
@@ -116,9 +118,19 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
     }
     if (prompt_) prompt_->showChecking();
     std::weak_ptr<PamContext> weak = weak_from_this();
-    std::thread([weak, service = *service_, user = user_, secret = std::move(*password)]() mutable {
+    try {
+      startCheck(weak, std::move(*password));
+    } catch (const std::system_error&) {  // no thread to be had: count it as a failed attempt
+      closePrompt();
+      answer(false);
+    }
+  }
+
+  void startCheck(std::weak_ptr<PamContext> weak, std::string password) {
+    std::thread([weak, service = *service_, user = user_, secret = std::move(password)]() mutable {
       const bool ok = checkPasswordWithPam(service, user, secret);
       wipe(secret);
+      logInfo(log_categories::kNap, ok ? "nap: password accepted" : "nap: password refused");
       QMetaObject::invokeMethod(
           QCoreApplication::instance(),
           [weak, ok] {
@@ -129,7 +141,6 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
           },
           Qt::QueuedConnection);
     }).detach();
-    wipe(*password);
   }
 
   void closePrompt() {
