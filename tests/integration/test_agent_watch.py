@@ -1,0 +1,159 @@
+"""Agent watch against real processes: a program named `claude` runs inside tmux in a project
+folder whose name Claude Code would mangle ("_" and a space), with a conversation under the
+temporary HOME. The /proc sampler and the watcher must see it as a working, then quiet, Claude Code
+agent in tmux; --list-agents must report the same with the transcript's lines."""
+
+import json
+import os
+import re
+import subprocess
+import time
+import unittest
+
+import harness
+import tray
+
+# Burns CPU for argv[1] seconds, writes its pid to argv[2], then idles.
+FAKE_AGENT = r"""
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+int main(int argc, char** argv) {
+  if (argc > 2) { FILE* f = fopen(argv[2], "w"); if (f) { fprintf(f, "%d\n", (int)getpid()); fclose(f); } }
+  double seconds = argc > 1 ? atof(argv[1]) : 5;
+  struct timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  volatile unsigned long spin = 0;
+  do {
+    for (int i = 0; i < 1000000; ++i) spin += i;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+  } while ((now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9 < seconds);
+  for (;;) pause();
+}
+"""
+
+PROMPT = "make the flaky login test pass"
+REPLY = "The login test now waits for the session cookie."
+
+
+def folder_name(path):
+    return re.sub(r"[^A-Za-z0-9]", "-", path)
+
+
+class AgentWatchTest(unittest.TestCase):
+    def setUp(self):
+        self.session = harness.Session()
+        self.s = self.session.__enter__()
+        self.addCleanup(self.session.__exit__, None, None, None)
+        root = self.s.root
+        self.project = os.path.join(root, "work", "my_app v2")
+        os.makedirs(self.project)
+        bindir = os.path.join(root, "bin")
+        os.makedirs(bindir)
+        source = os.path.join(root, "fake_agent.c")
+        with open(source, "w") as f:
+            f.write(FAKE_AGENT)
+        self.agent = os.path.join(bindir, "claude")
+        subprocess.run(["cc", "-O0", "-o", self.agent, source], check=True)
+
+        transcripts = os.path.join(self.s.home, ".claude", "projects", folder_name(self.project))
+        os.makedirs(transcripts)
+        transcript = os.path.join(transcripts, "5b1f0c2e-0000-4000-8000-000000000001.jsonl")
+        with open(transcript, "w") as f:
+            f.write(json.dumps({"type": "user", "message": {"role": "user", "content": PROMPT}}) + "\n")
+            f.write(json.dumps({"type": "assistant", "message": {
+                "model": "claude-opus-4-7-20260101", "content": [{"type": "text", "text": REPLY}]}}) + "\n")
+        # An old conversation: only the agent's CPU decides whether it works.
+        old = time.time() - 600
+        os.utime(transcript, (old, old))
+
+        self.socket = os.path.join(root, "tmux.sock")
+        self.addCleanup(lambda: self.s.run(["tmux", "-S", self.socket, "kill-server"]))
+
+    def start_agent(self, burn_seconds):
+        pid_file = os.path.join(self.s.root, "agent.pid")
+        self.s.run(["tmux", "-S", self.socket, "-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30",
+                    "-c", self.project, f"{self.agent} {burn_seconds} '{pid_file}'"], check=True)
+
+        def read_pid():
+            try:
+                with open(pid_file) as f:
+                    return f.read().strip()
+            except FileNotFoundError:
+                return None
+        text = harness.wait_for(read_pid, 10)
+        self.assertTrue(text, "the fake agent did not start")
+        return int(text)
+
+    def list_agents(self, fmt):
+        return self.s.run([harness.BINARY, "--list-agents", fmt], timeout=30)
+
+    def test_watcher_sees_the_agent_working_then_quiet(self):
+        tray.start_fake_host(self.s)
+        pid = self.start_agent(burn_seconds=8)
+        self.s.start_tovami()
+        item = tray.find_item(self.s)
+        self.assertIsNotNone(item, "the tray item never registered:\n" + self.s.log_text())
+        labels = tray.labels(self.s, item)
+        self.assertIn("Agent Watch", labels)
+        self.assertLess(labels.index("Agent Watch"), labels.index("Settings\u2026"))
+
+        working = "my_app v2 \u2014 Claude \u00b7 working"
+        idle = "my_app v2 \u2014 Claude \u00b7 idle"
+        self.assertTrue(self.s.wait_for(lambda: working in tray.labels(self.s, item), 10),
+                        f"no working row: {tray.labels(self.s, item)}\n{self.s.log_text()}")
+        self.assertTrue(self.s.wait_for_log(re.escape(f"agents: [{pid}] {working}"), 5), self.s.log_text())
+        # 8 s of CPU, then 10 quiet seconds (and up to two scan intervals).
+        self.assertTrue(self.s.wait_for(lambda: idle in tray.labels(self.s, item), 30),
+                        f"never idle: {tray.labels(self.s, item)}\n{self.s.log_text()}")
+        self.assertIn(f"agents: [{pid}] {idle}", self.s.log_text())
+        self.assertNotIn("finished its work", self.s.log_text())  # a stretch under a minute
+
+        # The switch stops watching and the row goes; turning it on again brings it back.
+        tray.click(self.s, item, "Agent Watch")
+        self.assertTrue(self.s.wait_for(lambda: idle not in tray.labels(self.s, item), 10), self.s.log_text())
+        self.assertTrue(self.s.wait_for_log("agent watch stopped", 5))
+        tray.click(self.s, item, "Agent Watch")
+        self.assertTrue(self.s.wait_for(lambda: working in tray.labels(self.s, item), 10), self.s.log_text())
+
+        # Choosing the row asks for the terminal jump.
+        tray.click(self.s, item, working.replace("_", ""))  # tray.click drops mnemonic underscores
+        self.assertTrue(self.s.wait_for_log(re.escape(f"jump to the terminal of Claude Code [{pid}] in tmux"), 5),
+                        self.s.log_text())
+        self.assertEqual(self.s.stop_tovami(), 0)
+
+    def test_list_agents_reports_the_agent_and_its_transcript(self):
+        pid = self.start_agent(burn_seconds=0)
+        result = self.list_agents("json")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        agents = [a for a in json.loads(result.stdout) if a["pid"] == pid]
+        self.assertEqual(len(agents), 1, result.stdout)
+        agent = agents[0]
+        self.assertEqual(agent["agent"], "Claude Code")
+        self.assertEqual(agent["project"], "my_app v2")
+        self.assertEqual(agent["projectPath"], self.project)
+        self.assertEqual(agent["terminal"], "tmux")
+        self.assertIsInstance(agent["terminalPid"], int)
+        self.assertRegex(agent["tty"], r"^pts/\d+$")
+        self.assertEqual(agent["age"], "now")
+        transcript = agent["transcript"]
+        self.assertEqual(transcript["you"], PROMPT)
+        self.assertEqual(transcript["reply"], REPLY)
+        self.assertEqual(transcript["model"], "Opus 4.7")
+        self.assertAlmostEqual(transcript["updatedAt"], time.time() - 600, delta=30)
+
+        text = self.list_agents("text")
+        self.assertEqual(text.returncode, 0, text.stderr)
+        self.assertIn(f"{pid}  Claude Code  my_app v2  ({self.project})", text.stdout)
+        self.assertIn(f"you: {PROMPT}", text.stdout)
+        self.assertRegex(text.stdout, r"terminal: tmux \(pid \d+\)  tty: pts/\d+")
+
+        wrong = self.list_agents("xml")
+        self.assertEqual(wrong.returncode, 2)
+        self.assertIn('--list-agents takes "text" or "json", not "xml"', wrong.stderr)
+        self.assertEqual(wrong.stdout, "")
+
+
+if __name__ == "__main__":
+    unittest.main()
