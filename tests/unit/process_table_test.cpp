@@ -144,13 +144,5 @@ TEST(TreeCPUTime, SumsTheTreeWithinFourHundredProcesses) {
   EXPECT_DOUBLE_EQ(treeCPUTime(10, cyclic.byPid, cyclic.children), 3);  // each process once
 }
 
-TEST(ExecutableName, TakesTheLastComponentOfTheFirstPiece) {
-  EXPECT_EQ(executableName("/usr/bin/tmux new -s x"), "tmux");
-  EXPECT_EQ(executableName("  kitty"), "kitty");
-  EXPECT_EQ(executableName("/opt/app/ --flag"), "app");
-  EXPECT_EQ(executableName(""), "");
-  EXPECT_EQ(executableName("   "), "");
-}
-
 }  // namespace
 }  // namespace tovami

@@ -29,13 +29,6 @@ class FakeApps final : public RunningApplications {
   std::set<int32_t> pids_;
 };
 
-TEST(TerminalApps, KeepsTheOriginalSeventeenRowsFirst) {
-  EXPECT_STREQ(kTerminalApps[0].executablePrefix, "iTerm2");
-  EXPECT_STREQ(kTerminalApps[16].executablePrefix, "Hyper");
-  EXPECT_STREQ(kTerminalApps[5].terminalName, "Warp");
-  for (size_t i = 0; i < 17; ++i) EXPECT_FALSE(kTerminalApps[i].exact);
-}
-
 TEST(TerminalApps, MatchesByPrefixOrExactly) {
   auto name = [](const char* executable) -> std::string {
     const auto* match = terminalAppFor(executable);
