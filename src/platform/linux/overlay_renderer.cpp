@@ -119,7 +119,9 @@ bool renderOverlay(const std::string& path, Dispatcher& dispatcher) {
   if (!image.isNull()) {
     QByteArray png;
     QBuffer buffer(&png);
-    if (buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG") && !png.isEmpty())
+    // The backdrop is opaque, so the picture needs no alpha channel.
+    const QImage opaque = image.convertToFormat(QImage::Format_RGB32);
+    if (buffer.open(QIODevice::WriteOnly) && opaque.save(&buffer, "PNG") && !png.isEmpty())
       ok = writeFileCompletely(path, png);
   }
   if (!ok) {
