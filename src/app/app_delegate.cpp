@@ -39,6 +39,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
   const auto arguments = env_.application.arguments();
   if (auto request = findOneShotSwitch(arguments)) {
+    ranOneShot_ = true;
     auto handler = services_.oneShotHandlers.find(request->name);
     if (handler != services_.oneShotHandlers.end() && handler->second) {
       handler->second(request->value);

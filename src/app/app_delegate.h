@@ -38,6 +38,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 
   HotKeyControl* hotKey() const { return hotKey_.get(); }
   bool isShowingTour() const { return onboarding_ != nullptr; }
+  // True when launch ran a one-shot switch: the program is ending, nothing else was started.
+  bool ranOneShot() const { return ranOneShot_; }
 
  private:
   void installHotKeys();
@@ -48,6 +50,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   std::unique_ptr<HotKeyControl> hotKey_;
   std::unique_ptr<TourWindow> onboarding_;
   bool terminated_ = false;
+  bool ranOneShot_ = false;
 };
 
 }  // namespace tovami

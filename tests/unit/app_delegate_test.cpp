@@ -170,6 +170,7 @@ TEST_F(AppDelegateTest, OneShotSwitchRunsAndNothingElseStarts) {
   makeDelegate()->applicationDidFinishLaunching();
   EXPECT_EQ(journal, (Journal{"accessory", "render-overlay /tmp/x.png", "terminate"}));
   EXPECT_TRUE(prefs.writes.empty());  // no seeding in one-shot runs
+  EXPECT_TRUE(delegate->ranOneShot());
 }
 
 TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecond) {
