@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QScreen>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
 
 #include "agents/agent_listing.h"
 #include "agents/agent_watcher.h"
@@ -21,6 +23,12 @@
 
 namespace tovami::linux_backend {
 namespace {
+
+// Qt ends the process with exit() when the X server goes away; the orderly end runs then too.
+std::function<void()>& endAtExit() {
+  static std::function<void()> end;
+  return end;
+}
 
 TranscriptLookup transcriptLookup() {
   auto reader = std::make_shared<ClaudeSessionReader>(
@@ -87,9 +95,19 @@ CompositionRoot::CompositionRoot(int argc, char** argv)
     logInfo(log_categories::kApp, "tovami ended");
   });
   application_.handleTerminationSignals();
+  endAtExit() = [this] {
+    logError(log_categories::kApp, "the display connection is gone; ending");
+    delegate_->applicationWillTerminate();
+    store_->flush();
+  };
+  static const bool hooked = std::atexit([] {
+                               if (auto end = std::exchange(endAtExit(), nullptr)) end();
+                             }) == 0;
+  (void)hooked;
 }
 
 CompositionRoot::~CompositionRoot() {
+  endAtExit() = nullptr;
   setLogSink(nullptr);
 }
 
