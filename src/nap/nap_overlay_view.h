@@ -40,7 +40,7 @@ class NapOverlayView {
   static constexpr double kHintOpacity = 0.6;
   static constexpr Seconds kHintFade = 0.5;
   static constexpr Seconds kFadeFrame = 1.0 / 60;
-  static inline const FontSpec kHintFont{13, true};
+  static inline const FontStyle kHintFont{13, true};
 
   // `invalidate` asks the host to redraw an area (in the view's coordinates).
   NapOverlayView(std::shared_ptr<OverlayState> state, Dispatcher& dispatcher,

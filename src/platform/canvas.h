@@ -40,7 +40,7 @@ class VectorPath {
   std::vector<Element> elements_;
 };
 
-struct FontSpec {
+struct FontStyle {
   double pointSize = 13;
   bool monospaced = true;
 };
@@ -62,9 +62,9 @@ class Canvas {
   virtual void fillPath(const VectorPath& path, Color color) = 0;
 
   // One line of UTF-8 text with its top-left corner at `topLeft`.
-  virtual void drawText(std::string_view text, Point topLeft, const FontSpec& font, Color color) = 0;
+  virtual void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) = 0;
   // The size of that line (advance width and line height).
-  virtual Size measureText(std::string_view text, const FontSpec& font) const = 0;
+  virtual Size measureText(std::string_view text, const FontStyle& font) const = 0;
 };
 
 // Runs save() now and restore() at the end of the scope.

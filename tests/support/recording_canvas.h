@@ -28,11 +28,11 @@ class RecordingCanvas final : public Canvas {
   }
   void fillEllipse(const Rect& rect, Color color) override { fills.push_back({"ellipse", rect, color}); }
   void fillPath(const VectorPath&, Color color) override { fills.push_back({"path", {}, color}); }
-  void drawText(std::string_view text, Point topLeft, const FontSpec& font, Color color) override {
+  void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) override {
     texts.push_back(std::string(text));
     fills.push_back({"text", {topLeft.x, topLeft.y, measureText(text, font).width, 13}, color});
   }
-  Size measureText(std::string_view text, const FontSpec& font) const override {
+  Size measureText(std::string_view text, const FontStyle& font) const override {
     return {static_cast<double>(text.size()) * font.pointSize * 0.6, font.pointSize * 1.2};
   }
 

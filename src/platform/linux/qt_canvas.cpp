@@ -19,7 +19,7 @@ QColor QtCanvas::toQColor(Color color) {
   return result;
 }
 
-QFont QtCanvas::toQFont(const FontSpec& font) {
+QFont QtCanvas::toQFont(const FontStyle& font) {
   QFont result = font.monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QFont();
   // Sizes are in points of the scene, which are the painter's logical pixels.
   result.setPixelSize(std::max(1, static_cast<int>(font.pointSize + 0.5)));
@@ -73,7 +73,7 @@ void QtCanvas::fillPath(const VectorPath& path, Color color) {
   painter_.fillPath(qpath, toQColor(color));
 }
 
-void QtCanvas::drawText(std::string_view text, Point topLeft, const FontSpec& font, Color color) {
+void QtCanvas::drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) {
   if (color.opacity <= 0) return;
   const QFont qfont = toQFont(font);
   const QFontMetricsF metrics(qfont);
@@ -85,7 +85,7 @@ void QtCanvas::drawText(std::string_view text, Point topLeft, const FontSpec& fo
   painter_.restore();
 }
 
-Size QtCanvas::measureText(std::string_view text, const FontSpec& font) const {
+Size QtCanvas::measureText(std::string_view text, const FontStyle& font) const {
   const QFontMetricsF metrics(toQFont(font));
   return {metrics.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))),
           metrics.height()};

@@ -22,11 +22,11 @@ class QtCanvas final : public Canvas {
   void fillRoundedRect(const Rect& rect, double radius, Color color) override;
   void fillEllipse(const Rect& rect, Color color) override;
   void fillPath(const VectorPath& path, Color color) override;
-  void drawText(std::string_view text, Point topLeft, const FontSpec& font, Color color) override;
-  Size measureText(std::string_view text, const FontSpec& font) const override;
+  void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) override;
+  Size measureText(std::string_view text, const FontStyle& font) const override;
 
   static QColor toQColor(Color color);
-  static QFont toQFont(const FontSpec& font);
+  static QFont toQFont(const FontStyle& font);
 
  private:
   QPainter& painter_;
