@@ -88,3 +88,25 @@ def grab_keys(env, letters, hold):
     if not hold:
         proc.wait(10)
     return proc, line
+
+
+POINTER_HOLDER = r'''
+import ctypes, ctypes.util, time
+x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+x11.XOpenDisplay.restype = ctypes.c_void_p
+x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x11.XDefaultRootWindow.restype = ctypes.c_ulong
+x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x11.XGrabPointer.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_uint, ctypes.c_int, ctypes.c_int,
+                             ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
+dpy = x11.XOpenDisplay(None)
+status = x11.XGrabPointer(dpy, x11.XDefaultRootWindow(dpy), 0, 4, 1, 1, 0, 0, 0)  # ButtonPressMask
+print("grabbed" if status == 0 else "refused %d" % status, flush=True)
+time.sleep(3600)
+'''
+
+
+def hold_pointer(env):
+    """A client that holds an active pointer grab until it is killed; returns (process, status line)."""
+    proc = subprocess.Popen([sys.executable, "-c", POINTER_HOLDER], env=env, stdout=subprocess.PIPE, text=True)
+    return proc, proc.stdout.readline().strip()

@@ -4,6 +4,7 @@ and a combination owned by another client leaves both hot keys unregistered."""
 
 import os
 import re
+import subprocess
 import time
 import unittest
 
@@ -116,6 +117,48 @@ class NapTest(unittest.TestCase):
             finally:
                 holder.kill()
                 holder.wait()
+
+    def test_refused_grab_is_retried_and_wake_keys_still_work(self):
+        with harness.Session(screen="1280x800") as s:
+            s.start_tovami()
+            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            holder, line = nap_x11.hold_pointer(s.env)
+            try:
+                self.assertEqual(line, "grabbed")
+                press_nap_key(s)
+                self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
+                self.assertTrue(s.wait_for_log("input grab refused"), s.log_text())
+                # Without our grabs the keys still reach the focused blackout window.
+                s.xdotool("key", "q")
+                s.xdotool("key", "Escape")
+                self.assertTrue(s.wait_for_log("nap ended: Napped under a minute, 1 poke ignored"), s.log_text())
+
+                press_nap_key(s)
+                self.assertTrue(s.wait_for(lambda: s.log_text().count("input grab refused") == 2), s.log_text())
+            finally:
+                holder.kill()
+                holder.wait()
+            # Once the other client lets go, the retry takes both grabs.
+            self.assertTrue(s.wait_for_log("keyboard and pointer grabbed"), s.log_text())
+            s.xdotool("key", "Escape")
+            self.assertTrue(s.wait_for(lambda: s.log_text().count("nap ended") == 2), s.log_text())
+
+    def test_a_window_that_appears_above_the_nap_is_covered_again(self):
+        with harness.Session(screen="1280x800") as s:
+            s.start_tovami()
+            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            press_nap_key(s)
+            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
+            intruder = subprocess.Popen(["xlogo", "-geometry", "300x300+100+100", "-bg", "white"], env=s.env)
+            try:
+                time.sleep(1.5)
+                self.assertTrue(is_blackout(pixel8(s, 250, 250)), pixel8(s, 250, 250))
+                s.xdotool("key", "Return")
+                self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
+                self.assertTrue(s.wait_for(lambda: pixel8(s, 250, 250) == (255, 255, 255)), pixel8(s, 250, 250))
+            finally:
+                intruder.kill()
+                intruder.wait()
 
     def test_x_server_going_away_ends_the_nap_and_the_program(self):
         with harness.Session(screen="1280x800") as s:
