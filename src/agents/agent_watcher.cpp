@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 
 #include "agents/process_sampling.h"
 #include "agents/process_table.h"
@@ -169,6 +170,16 @@ void AgentWatcher::stop() {
   state_.setSessions({});
   state_.setNapWhenIdleArmed(false);
   keepAwake_.end();
+}
+
+void AgentWatcher::shutDown() {
+  timer_.cancel();
+  timer_ = WorkItem();
+  keepAwake_.end();
+  std::promise<void> drained;
+  auto done = drained.get_future();
+  queue_->async([&drained] { drained.set_value(); });
+  done.wait();
 }
 
 void AgentWatcher::dismiss(int32_t pid) {

@@ -136,6 +136,11 @@ class AgentWatcher final : public StartStopControl,
   AgentWatchState& state() { return state_; }
   bool isKeepingAwake() const { return keepAwake_.isActive(); }
 
+  // Main thread, at the program's end, before the dispatcher and the power service go: ends the
+  // timer and waits for a scan under way, so that no scan outlives what it uses. Blocks for at
+  // most one scan; never call it with a dispatcher whose queues run on the calling thread.
+  void shutDown();
+
   // Hides an agent from the list until it exits (any thread; applied on the queue).
   void dismiss(int32_t pid);
 

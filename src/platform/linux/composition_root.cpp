@@ -107,6 +107,7 @@ CompositionRoot::CompositionRoot(int argc, char** argv)
 }
 
 CompositionRoot::~CompositionRoot() {
+  if (AgentWatcher::exists()) AgentWatcher::shared()->shutDown();
   endAtExit() = nullptr;
   setLogSink(nullptr);
 }
