@@ -196,7 +196,7 @@ std::vector<ScreenInfo> LinuxNapDesktop::screens() const {
 }
 
 std::unique_ptr<NapWindow> LinuxNapDesktop::makeBlackoutWindow(const ScreenInfo& screen) {
-  static const bool translucent = compositorRuns();
+  const bool translucent = compositorRuns();
   auto* window = new BlackoutWindow(*this, screen, translucent);
   if (contentFactory_) window->setContent(contentFactory_(window, screen));
   windows_.push_back(window);

@@ -228,7 +228,6 @@ PasswordPrompt::PasswordPrompt(QWidget* host, const QString& reason) : QFrame(ho
   field_ = new QLineEdit(this);
   field_->setEchoMode(QLineEdit::Password);
   field_->setPlaceholderText("Password");
-  field_->installEventFilter(this);
   status_ = new QLabel("Return to unlock \u00b7 Escape to go back to the nap", this);
   status_->setObjectName("detail");
   layout->addWidget(title);
@@ -256,6 +255,9 @@ void PasswordPrompt::place() {
 }
 
 void PasswordPrompt::showChecking() {
+  // Keys typed while the check runs stay with the prompt (Escape still cancels).
+  setFocusPolicy(Qt::StrongFocus);
+  setFocus(Qt::OtherFocusReason);
   field_->setEnabled(false);
   status_->setText("Checking\u2026");
 }
