@@ -240,6 +240,8 @@ void NapController::rebuildIfScreensChanged() {
   bool same = screens.size() == windows_.size();
   for (size_t i = 0; same && i < screens.size(); ++i) same = screens[i].frame == windows_[i]->frame();
   if (same) return;
+  logInfo(log_categories::kNap,
+          "nap: displays changed; covering " + std::to_string(screens.size()) + " displays");
   closeWindows();
   buildWindows();
 }

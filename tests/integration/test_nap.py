@@ -160,6 +160,23 @@ class NapTest(unittest.TestCase):
                 intruder.kill()
                 intruder.wait()
 
+    def test_a_display_added_during_the_nap_is_covered_after_the_debounce(self):
+        with harness.Session(screen=SCREEN, monitors=MONITORS[:1]) as s:
+            s.start_tovami()
+            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            press_nap_key(s)
+            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
+            self.assertNotIn("displays changed", s.log_text())
+            added = ["xrandr", "--setmonitor", "M1", "1024/271x768/203+1280+0", "none"]
+            s.run(added, check=True)
+            self.assertTrue(s.wait_for_log("nap: displays changed; covering 2 displays", timeout=3), s.log_text())
+            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 1280 + 512, 384))))
+            s.run(added, check=True)  # the same arrangement again: nothing to rebuild
+            time.sleep(1)
+            self.assertEqual(s.log_text().count("displays changed"), 1, s.log_text())
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
+
     def test_x_server_going_away_ends_the_nap_and_the_program(self):
         with harness.Session(screen="1280x800") as s:
             s.start_tovami()
