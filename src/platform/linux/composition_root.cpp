@@ -12,6 +12,7 @@
 #include "agents/terminal_jump.h"
 #include "app/command_line.h"
 #include "app/hot_key_manager.h"
+#include "app/platform_wording.h"
 #include "app/preference_keys.h"
 #include "nap/nap_controller.h"
 #include "platform/linux/desktop_motion_settings.h"
@@ -172,7 +173,8 @@ void CompositionRoot::launch() {
 }
 
 void CompositionRoot::buildTrayMenu(QMenu& menu) {
-  menu.addAction("Start Nap", [] { NapController::shared()->startNap(); });
+  QAction* startNap = menu.addAction("Start Nap", [] { NapController::shared()->startNap(); });
+  startNap->setShortcut(QKeySequence(QString::fromUtf8(wording::kNapHotKey)));  // shown beside the item
   QAction* agentWatch = menu.addAction("Agent Watch");
   agentWatch->setCheckable(true);
   agentWatch->setChecked(store_->boolValue(prefs::kAgentWatchEnabled));
