@@ -279,3 +279,20 @@ TEST_F(NapControllerTest, EndingDuringThePromptClosesItAndALateReplyChangesNothi
 
 }  // namespace
 }  // namespace tovami
+
+namespace tovami {
+namespace {
+
+TEST(NapReport, TextsTruncateToWholeMinutesAndCountPokes) {
+  EXPECT_EQ((NapReport{59.9, 0}).durationText(), "Napped under a minute");
+  EXPECT_EQ((NapReport{3599, 1}).durationText(), "Napped 59 min");
+  EXPECT_EQ((NapReport{7200, 0}).durationText(), "Napped 2 hr");
+  EXPECT_EQ((NapReport{3900, 0}).durationText(), "Napped 1 hr 5 min");
+  EXPECT_EQ((NapReport{-5, 0}).durationText(), "Napped under a minute");
+  EXPECT_EQ((NapReport{0, 0}).pokesText(), "nobody poked");
+  EXPECT_EQ((NapReport{0, 1}).pokesText(), "1 poke ignored");
+  EXPECT_EQ((NapReport{0, 12}).pokesText(), "12 pokes ignored");
+}
+
+}  // namespace
+}  // namespace tovami
