@@ -93,7 +93,7 @@ CompositionRoot::CompositionRoot(int argc, char** argv)
   application_.setWillTerminate([this] {
     delegate_->applicationWillTerminate();
     store_->flush();
-    logInfo(log_categories::kApp, "tovami ended");
+    if (!delegate_->ranOneShot()) logInfo(log_categories::kApp, "tovami ended");
   });
   application_.handleTerminationSignals();
   endAtExit() = [this] {
@@ -151,7 +151,7 @@ AppServices CompositionRoot::makeServices() {
 
 void CompositionRoot::launch() {
   delegate_->applicationDidFinishLaunching();
-  if (QCoreApplication::closingDown()) return;
+  if (delegate_->ranOneShot()) return;  // the program is ending: no tray, no observers
   screenObserver_ = std::make_unique<ScreenChangeObserver>([this] { delegate_->screensChanged(); });
   tray_ = std::make_unique<TrayIcon>();
   tray_->setMenuBuilder([this](QMenu& menu) { buildTrayMenu(menu); });
