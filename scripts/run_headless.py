@@ -51,6 +51,7 @@ def main():
 
         for step in EXTRA_STEPS:
             step(s, shot)
+        agent_step(s, shot, out, steps)
 
         status = s.stop_tovami()
         steps.append(f"     ended with status {status} on SIGTERM")
@@ -66,7 +67,7 @@ def main():
 def nap_step(s, shot):
     """Ctrl+Alt+N starts a nap; a poke shows the hint; Space wakes."""
     s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "n", "keyup", "Alt_L", "keyup", "Control_L")
-    if not s.wait_for_log("nap started", 5):
+    if not s.wait_for_log("nap began", 5):
         return
     time.sleep(1)
     shot(s, "nap", "a nap after Ctrl+Alt+N")
@@ -77,6 +78,31 @@ def nap_step(s, shot):
     s.wait_for_log("nap ended", 5)
     time.sleep(0.5)
     shot(s, "woken", "after Space woke it")
+
+
+def agent_step(s, shot, out, steps):
+    """A program named `claude` in tmux: the tray lists it and --list-agents reports it."""
+    import subprocess
+    from test_agent_watch import FAKE_AGENT
+    project = os.path.join(s.root, "projects", "demo-api")
+    os.makedirs(project)
+    source = os.path.join(s.root, "claude.c")
+    with open(source, "w") as f:
+        f.write(FAKE_AGENT)
+    agent = os.path.join(s.root, "claude")
+    if subprocess.run(["cc", "-O0", "-o", agent, source]).returncode != 0:
+        return
+    socket = os.path.join(s.root, "tmux.sock")
+    s.run(["tmux", "-S", socket, "-f", "/dev/null", "new-session", "-d", "-c", project, f"{agent} 8"])
+    item = tray.find_item(s)
+    rows = s.wait_for(lambda: [l for l in tray.labels(s, item) if "Claude" in l], 15) if item else None
+    if rows:
+        steps.append("     tray menu with an agent: " + " | ".join(tray.labels(s, item)))
+    listing = s.run([harness.BINARY, "--list-agents", "text"]).stdout
+    with open(os.path.join(out, "list-agents.txt"), "w") as f:
+        f.write(listing)
+    steps.append("list-agents.txt  what `tovami --list-agents text` printed")
+    s.run(["tmux", "-S", socket, "kill-server"])
 
 
 EXTRA_STEPS = [nap_step]

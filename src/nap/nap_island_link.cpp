@@ -12,8 +12,8 @@ void LoggingNapIslandLink::setNapping(bool napping, std::optional<NapReport> rep
   } else if (report) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", report->duration);
-    logInfo(log_categories::kNap, "nap ended: " + report->durationText() + ", " + report->pokesText() + " (" +
-                                      seconds + " s, " + std::to_string(report->pokesIgnored) + " pokes)");
+    logInfo(log_categories::kNap,
+            "nap ended: " + report->durationText() + ", " + report->pokesText() + " (" + seconds + " s)");
   } else {
     logInfo(log_categories::kNap, "nap ended without a report");
   }
