@@ -26,8 +26,7 @@ class FakeProcesses final : public ProcessSampler {
     std::optional<std::string> tty;
     std::string args;
     Seconds startedAt = 0;
-    double cpuBase = 0;  // CPU seconds at `rateSince`
-    double cpuRate = 0;  // CPU seconds per wall second from `rateSince` on
+    double cpuBase = 0, cpuRate = 0;  // CPU seconds at `rateSince`, and per wall second after it
     Seconds rateSince = 0;
   };
 
@@ -58,7 +57,7 @@ class FakeProcesses final : public ProcessSampler {
     asked.push_back(pids);
     std::map<int32_t, std::string> out;
     for (int32_t pid : pids)
-      if (auto it = directories.find(pid); it != directories.end()) out[pid] = it->second;
+      if (directories.contains(pid)) out[pid] = directories[pid];
     return out;
   }
 
@@ -73,33 +72,25 @@ class FakeProcesses final : public ProcessSampler {
   Clock& clock_;
 };
 
-class FakeApps final : public RunningApplications {
+// The rest of the desktop the watcher talks to: applications, battery, nap and island.
+class FakeDesktop final : public RunningApplications,
+                          public BatteryReader,
+                          public NapControl,
+                          public AgentAnnouncementSink {
  public:
   std::set<int32_t> registered;
   std::optional<int32_t> frontmost;
-  bool isRegisteredApplication(int32_t pid) override { return registered.count(pid) > 0; }
-  std::optional<int32_t> frontmostApplicationPID() override { return frontmost; }
-};
-
-class FakeBattery final : public BatteryReader {
- public:
-  std::optional<BatteryReading> reading;
-  std::optional<BatteryReading> batteryReading() const override { return reading; }
-};
-
-class FakeNap final : public NapControl {
- public:
-  int starts = 0;
+  std::optional<BatteryReading> battery;
+  int napStarts = 0, announcements = 0;
   bool napping = false;
-  void startNap() override { ++starts; }
+
+  bool isRegisteredApplication(int32_t pid) override { return registered.contains(pid); }
+  std::optional<int32_t> frontmostApplicationPID() override { return frontmost; }
+  std::optional<BatteryReading> batteryReading() const override { return battery; }
+  void startNap() override { ++napStarts; }
   void endNap() override {}
   bool isNapping() const override { return napping; }
   void scheduleScreenRebuild() override {}
-};
-
-class FakeIsland final : public AgentAnnouncementSink {
- public:
-  int announcements = 0;
   void announce() override { ++announcements; }
 };
 
@@ -116,7 +107,7 @@ class AgentWatcherTest : public ::testing::Test {
     processes->add(kAgent, kShell, "claude --model sonnet", "pts/3");
     processes->directories[kAgent] = "/home/u/api";
     watcher = std::make_shared<AgentWatcher>(AgentWatcherDependencies{
-        dispatcher, prefs, processes, apps, battery, power,
+        dispatcher, prefs, processes, desk, desk, power,
         [this](const std::string& path) -> std::optional<ClaudeSessionInfo> {
           ++transcriptReads;
           if (!transcriptAge) return std::nullopt;
@@ -125,7 +116,7 @@ class AgentWatcherTest : public ::testing::Test {
           info.updatedAt = dispatcher.clock().now() - *transcriptAge;
           return info;
         },
-        [this] { return &nap; }, island, [this](SoundCue cue) { cues.push_back(cue); }});
+        [this] { return desk.get(); }, desk, [this](SoundCue cue) { cues.push_back(cue); }});
     watcher->state().addObserver([this] { ++notifications; });
   }
 
@@ -139,15 +130,17 @@ class AgentWatcherTest : public ::testing::Test {
   }
   // The scan after the work ended still sees its last CPU; ten silent seconds follow.
   void fallQuiet() { dispatcher.advance(15); }
+  // One long stretch of work that ends.
+  void stretch() {
+    work(90);
+    fallQuiet();
+  }
 
   VirtualDispatcher dispatcher;
   MemoryPreferences prefs;
   std::shared_ptr<FakeProcesses> processes;
-  std::shared_ptr<FakeApps> apps = std::make_shared<FakeApps>();
-  std::shared_ptr<FakeBattery> battery = std::make_shared<FakeBattery>();
+  std::shared_ptr<FakeDesktop> desk = std::make_shared<FakeDesktop>();
   FakePower power;
-  FakeNap nap;
-  std::shared_ptr<FakeIsland> island = std::make_shared<FakeIsland>();
   std::vector<SoundCue> cues;
   std::optional<Seconds> transcriptAge;
   int transcriptReads = 0;
@@ -175,7 +168,7 @@ TEST_F(AgentWatcherTest, NewAgentIsWorkingThenQuietAfterTenSilentSecondsWithoutA
   EXPECT_EQ(activity(), AgentActivity::quiet);
   EXPECT_FALSE(watcher->isKeepingAwake());
   EXPECT_TRUE(power.held.empty());
-  EXPECT_EQ(island->announcements, 0);
+  EXPECT_EQ(desk->announcements, 0);
   EXPECT_TRUE(cues.empty());
 
   // The working directory is asked once, for the new agent only; an unchanged list is not
@@ -192,20 +185,15 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceWithinFiveMinutes) {
   EXPECT_EQ(activity(), AgentActivity::working);
   fallQuiet();
   EXPECT_EQ(activity(), AgentActivity::quiet);
-  EXPECT_EQ(island->announcements, 1);
+  EXPECT_EQ(desk->announcements, 1);
   EXPECT_EQ(cues, std::vector<SoundCue>{SoundCue::agentQuiet});
 
-  // Works again for 90 s and stops, 100 s after the announcement: not announced again.
-  work(90);
-  fallQuiet();
+  stretch();  // ends 105 s after the announcement: not announced again
   EXPECT_EQ(activity(), AgentActivity::quiet);
-  EXPECT_EQ(island->announcements, 1);
-
-  // Past 300 s since the announcement, the next long stretch is announced again.
+  EXPECT_EQ(desk->announcements, 1);
   dispatcher.advance(120);
-  work(90);
-  fallQuiet();
-  EXPECT_EQ(island->announcements, 2);
+  stretch();  // past 300 s since the announcement
+  EXPECT_EQ(desk->announcements, 2);
   EXPECT_EQ(cues.size(), 2u);
 }
 
@@ -278,12 +266,12 @@ TEST_F(AgentWatcherTest, ArmedNapStartsWhenTheLastAgentFallsQuietAndDropsTheAnno
   work(120);
   watcher->state().setNapWhenIdleArmed(true);
   dispatcher.advance(3);
-  EXPECT_EQ(nap.starts, 0);
+  EXPECT_EQ(desk->napStarts, 0);
   dispatcher.advance(12);
   EXPECT_EQ(activity(), AgentActivity::quiet);
-  EXPECT_EQ(nap.starts, 1);
+  EXPECT_EQ(desk->napStarts, 1);
   EXPECT_FALSE(watcher->state().napWhenIdleArmed());
-  EXPECT_EQ(island->announcements, 0);
+  EXPECT_EQ(desk->announcements, 0);
   EXPECT_TRUE(cues.empty());
 
   // With no agent at all, an armed nap starts at the next publication.
@@ -291,66 +279,68 @@ TEST_F(AgentWatcherTest, ArmedNapStartsWhenTheLastAgentFallsQuietAndDropsTheAnno
   dispatcher.advance(3);
   watcher->state().setNapWhenIdleArmed(true);
   dispatcher.advance(3);
-  EXPECT_EQ(nap.starts, 2);
+  EXPECT_EQ(desk->napStarts, 2);
 }
 
 TEST_F(AgentWatcherTest, BatteryGuardReleasesKeepAwakeBelowSixteenPercent) {
   prefs.setBool(prefs::kBatteryGuard, true);
   watcher->start();
   processes->setRate(kAgent, 0.5);
-  battery->reading = BatteryReading{16, true};
-  dispatcher.advance(3.5);
-  EXPECT_TRUE(watcher->isKeepingAwake());
-  battery->reading = BatteryReading{15, true};
-  dispatcher.advance(3);
-  EXPECT_FALSE(watcher->isKeepingAwake());
+  const auto scanWith = [&](std::optional<BatteryReading> reading) {
+    desk->battery = reading;
+    dispatcher.advance(3);
+    return watcher->isKeepingAwake();
+  };
+  dispatcher.advance(0.5);
+  EXPECT_TRUE(scanWith(BatteryReading{16, true}));
+  EXPECT_FALSE(scanWith(BatteryReading{15, true}));
   EXPECT_TRUE(power.held.empty());
-  battery->reading = BatteryReading{15, false};  // plugged in
-  dispatcher.advance(3);
-  EXPECT_TRUE(watcher->isKeepingAwake());
+  EXPECT_TRUE(scanWith(BatteryReading{15, false}));  // plugged in
   prefs.setBool(prefs::kBatteryGuard, false);
-  battery->reading = BatteryReading{3, true};
-  dispatcher.advance(3);
-  EXPECT_TRUE(watcher->isKeepingAwake());
+  EXPECT_TRUE(scanWith(BatteryReading{3, true}));
   prefs.setBool(prefs::kAgentKeepAwake, false);
-  dispatcher.advance(3);
-  EXPECT_FALSE(watcher->isKeepingAwake());
+  EXPECT_FALSE(scanWith(BatteryReading{3, true}));
 }
 
 TEST_F(AgentWatcherTest, NoChimeForTheTerminalInFrontOrDuringANap) {
-  apps->registered = {kTmux};
-  apps->frontmost = kTmux;
+  desk->registered = {kTmux};
+  desk->frontmost = kTmux;
   watcher->start();
-  work(90);
-  fallQuiet();
+  stretch();
   EXPECT_EQ(activity(), AgentActivity::quiet);
-  EXPECT_EQ(island->announcements, 0);
+  EXPECT_EQ(desk->announcements, 0);
   EXPECT_TRUE(cues.empty());
 
   // Another application in front, but a nap runs.
-  apps->frontmost = 4242;
-  nap.napping = true;
+  desk->frontmost = 4242;
+  desk->napping = true;
   dispatcher.advance(300);
-  work(90);
-  fallQuiet();
+  stretch();
   EXPECT_TRUE(cues.empty());
 
   // Neither: the chime plays; the island opens only when the user wants it to.
-  nap.napping = false;
+  desk->napping = false;
   prefs.setBool(prefs::kAgentOpensIsland, false);
   dispatcher.advance(300);
-  work(90);
-  fallQuiet();
-  EXPECT_EQ(island->announcements, 0);
+  stretch();
+  EXPECT_EQ(desk->announcements, 0);
   EXPECT_EQ(cues.size(), 1u);
 }
 
-TEST_F(AgentWatcherTest, StopWhileAPublicationIsInFlightLeavesTheListEmpty) {
+TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndAStopRacingAPublicationLeavesTheListEmpty) {
+  prefs.setBool(prefs::kAgentWatchEnabled, false);
   watcher->start();
+  dispatcher.advance(10);
+  EXPECT_EQ(processes->samples, 0);
+  prefs.setBool(prefs::kAgentWatchEnabled, true);
+  watcher->start();
+  watcher->start();  // one timer only
   dispatcher.advance(3.5);
+  EXPECT_EQ(processes->samples, 2);
   ASSERT_EQ(sessions().size(), 1u);
-  processes->setRate(kAgent, 0.5);
+
   // The user turns watching off while the next scan runs on its queue.
+  processes->setRate(kAgent, 0.5);
   processes->onSample = [this] {
     processes->onSample = nullptr;
     prefs.setBool(prefs::kAgentWatchEnabled, false);
@@ -359,9 +349,8 @@ TEST_F(AgentWatcherTest, StopWhileAPublicationIsInFlightLeavesTheListEmpty) {
   dispatcher.advance(3);
   EXPECT_TRUE(sessions().empty());
   EXPECT_FALSE(watcher->isKeepingAwake());
-  const int samples = processes->samples;
   dispatcher.advance(30);
-  EXPECT_EQ(processes->samples, samples);
+  EXPECT_EQ(processes->samples, 3);
   EXPECT_TRUE(sessions().empty());
 
   // Watching again starts over, with a fresh record.
@@ -376,18 +365,6 @@ TEST_F(AgentWatcherTest, StopWhileAPublicationIsInFlightLeavesTheListEmpty) {
   watcher->stop();
   EXPECT_TRUE(sessions().empty());
   EXPECT_TRUE(power.held.empty());
-}
-
-TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndRunsOneTimer) {
-  prefs.setBool(prefs::kAgentWatchEnabled, false);
-  watcher->start();
-  dispatcher.advance(10);
-  EXPECT_EQ(processes->samples, 0);
-  prefs.setBool(prefs::kAgentWatchEnabled, true);
-  watcher->start();
-  watcher->start();
-  dispatcher.advance(30.5);  // 0.5, 3.5, ... 30.5
-  EXPECT_EQ(processes->samples, 11);
 }
 
 TEST_F(AgentWatcherTest, ThirdFailedScanEmptiesTheListUntilAScanSucceeds) {
@@ -426,7 +403,7 @@ TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstAndHonoursDismissal) {
   EXPECT_EQ(sessions()[0].pid, kAgent);
 }
 
-TEST(AgentSession, LabelsForTheMenu) {
+TEST(AgentSession, LabelsForTheMenuAndTheListing) {
   AgentSession s;
   const std::pair<int64_t, const char*> ages[] = {{-3, "now"},       {0, "now"},      {45, "45m"},
                                                   {60, "1h"},        {130, "2h 10m"}, {180, "3h"},
@@ -445,14 +422,12 @@ TEST(AgentSession, LabelsForTheMenu) {
   EXPECT_EQ(agentMenuTitle(s), "codex \u2014 Codex \u00b7 working");
   EXPECT_EQ(agentProjectName("/", "Codex"), "~");
   EXPECT_EQ(agentProjectName(std::nullopt, ""), "~");
-}
 
-TEST(AgentListing, ReportsSurviveFolderNamesThatAreNotText) {
+  // Folder names that are not text survive both report formats.
   EXPECT_EQ(parseAgentListFormat("json"), AgentListFormat::json);
   EXPECT_FALSE(parseAgentListFormat("JSON"));
   EXPECT_EQ(formatAgentList({}, AgentListFormat::json), "[]\n");
-
-  AgentSession s;
+  s = AgentSession{};
   s.pid = 42;
   s.agentName = "Claude Code";
   s.projectPath = "/home/u/caf\xe9\nx";  // Latin-1 byte and a line feed
@@ -464,9 +439,7 @@ TEST(AgentListing, ReportsSurviveFolderNamesThatAreNotText) {
   EXPECT_TRUE(json[0]["terminal"].is_null());
   EXPECT_EQ(json[0]["transcript"]["you"], "hi");
   EXPECT_TRUE(json[0]["transcript"]["reply"].is_null());
-
-  const std::string text = formatAgentList({s}, AgentListFormat::text);
-  EXPECT_EQ(text,
+  EXPECT_EQ(formatAgentList({s}, AgentListFormat::text),
             "42  Claude Code  caf\xe9?x  (/home/u/caf\xe9?x)\n"
             "    terminal: unknown  tty: none  age: now\n"
             "    you: hi\n");

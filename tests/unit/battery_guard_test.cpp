@@ -70,26 +70,25 @@ TEST(BatteryGuard, HoldsOnBatteryAtFifteenPercentOrLess) {
   EXPECT_EQ(at15.calls, 1);  // the preference off reads nothing
 }
 
-TEST_F(PowerSupplyTree, ReadsTheDischargingBattery) {
+TEST_F(PowerSupplyTree, OnlyADischargingBatteryCanPause) {
+  EXPECT_EQ(read(), std::nullopt);  // empty tree
+  EXPECT_EQ(PowerSupplyBatteryReader(root / "missing").batteryReading(), std::nullopt);
   adapter("AC", "0");
   battery("BAT0", "Discharging", 149, 1000);
   EXPECT_EQ(read(), (BatteryReading{15, true}));
   battery("BAT0", "Discharging", 155, 1000);
   EXPECT_EQ(read(), (BatteryReading{16, true}));
-}
 
-TEST_F(PowerSupplyTree, MainsPowerOrNoBatteryNeverPauses) {
-  EXPECT_EQ(read(), std::nullopt);  // empty tree
+  fs::remove_all(root);
   adapter("AC", "1");
   EXPECT_EQ(read(), std::nullopt);  // a desktop: mains only
   battery("BAT0", "Discharging", 5, 100);
   EXPECT_EQ(read(), (BatteryReading{5, false}));  // an online adapter wins over a confused battery
   adapter("AC", "2");
   EXPECT_EQ(read(), (BatteryReading{5, false}));  // "online" may be 2
-  EXPECT_EQ(PowerSupplyBatteryReader(root / "missing").batteryReading(), std::nullopt);
-}
 
-TEST_F(PowerSupplyTree, StatusDecidesWithoutAnAdapterAndOfflineAdaptersDecideOtherwise) {
+  // Without an adapter the status decides; an offline adapter decides otherwise.
+  fs::remove_all(root);
   battery("BAT0", "Charging", 10, 100);
   EXPECT_EQ(read(), (BatteryReading{10, false}));
   battery("BAT0", "Unknown", 10, 100);

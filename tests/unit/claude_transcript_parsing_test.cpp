@@ -58,9 +58,8 @@ TEST(ClaudeTranscriptText, CountsAndCutsUserPerceivedCharacters) {
   EXPECT_EQ(ct::clean(""), "");
   // Bytes that are not UTF-8 are counted one by one and kept.
   EXPECT_EQ(user_text::characterCount("a\xff\xfe"), 3u);
-}
 
-TEST(ClaudeTranscriptText, CleanMakesOneLineOfAtMost140Characters) {
+  // One line of at most 140 characters: line feeds become spaces, other white space stays.
   std::string prompt;
   for (int i = 0; i < 30; ++i) prompt += "line " + std::to_string(i % 10) + "...\n";  // 300 characters
   ASSERT_EQ(prompt.size(), 300u);
@@ -68,7 +67,6 @@ TEST(ClaudeTranscriptText, CleanMakesOneLineOfAtMost140Characters) {
   EXPECT_EQ(cleaned.size(), 140u);
   EXPECT_EQ(cleaned.find('\n'), std::string::npos);
   EXPECT_EQ(cleaned.substr(0, 20), "line 0... line 1... ");
-  // Other white space is left as it is.
   EXPECT_EQ(ct::clean("a\t b\r\nc"), "a\t b\r c");
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "nap/nap_island_link.h"
@@ -20,55 +21,40 @@
 
 namespace tovami::testing {
 
-struct FakeWindowLog {
-  int created = 0;
-  int closed = 0;
-  int madeKey = 0;
-  int activations = 0;
-};
-
-class FakeNapWindow;
-
-class FakeWindowSystem final : public NapWindowSystem {
- public:
-  std::vector<ScreenInfo> displays{ScreenInfo{Rect{0, 0, 1280, 800}}};
-  FakeWindowLog log;
-  std::vector<FakeNapWindow*> open;  // windows made and not yet closed
-
-  std::vector<ScreenInfo> screens() const override { return displays; }
-  std::unique_ptr<NapWindow> makeBlackoutWindow(const ScreenInfo& screen) override;
-  void activateIgnoringOtherApps() override { ++log.activations; }
-  void forget(FakeNapWindow* window) {
-    open.erase(std::remove(open.begin(), open.end(), window), open.end());
-  }
-};
-
 class FakeNapWindow final : public NapWindow {
  public:
-  FakeNapWindow(Rect frame, FakeWindowSystem& system) : frame_(frame), system_(system) {}
-  ~FakeNapWindow() override { system_.forget(this); }
+  FakeNapWindow(Rect frame, std::vector<FakeNapWindow*>& open, int& madeKey)
+      : frame_(frame), open_(open), madeKey_(madeKey) {
+    open_.push_back(this);
+  }
+  ~FakeNapWindow() override { close(); }
   Rect frame() const override { return frame_; }
   void setLevel(NapWindowLevel level) override { level_ = level; }
   void orderFrontRegardless() override {}
-  void makeKeyAndOrderFront() override { ++system_.log.madeKey; }
-  void close() override {
-    ++system_.log.closed;
-    system_.forget(this);
-  }
+  void makeKeyAndOrderFront() override { ++madeKey_; }
+  void close() override { std::erase(open_, this); }
   NapWindowLevel level() const { return level_; }
 
  private:
   Rect frame_;
-  FakeWindowSystem& system_;
+  std::vector<FakeNapWindow*>& open_;
+  int& madeKey_;
   NapWindowLevel level_ = NapWindowLevel::screenSaver;
 };
 
-inline std::unique_ptr<NapWindow> FakeWindowSystem::makeBlackoutWindow(const ScreenInfo& screen) {
-  ++log.created;
-  auto window = std::make_unique<FakeNapWindow>(screen.frame, *this);
-  open.push_back(window.get());
-  return window;
-}
+class FakeWindowSystem final : public NapWindowSystem {
+ public:
+  std::vector<ScreenInfo> displays{ScreenInfo{Rect{0, 0, 1280, 800}}};
+  std::vector<FakeNapWindow*> open;  // windows made and not yet closed
+  int created = 0, madeKey = 0;
+
+  std::vector<ScreenInfo> screens() const override { return displays; }
+  std::unique_ptr<NapWindow> makeBlackoutWindow(const ScreenInfo& screen) override {
+    ++created;
+    return std::make_unique<FakeNapWindow>(screen.frame, open, madeKey);
+  }
+  void activateIgnoringOtherApps() override {}
+};
 
 class FakeInput final : public InputMonitoring {
  public:
@@ -130,10 +116,7 @@ class FakeAuthContext final : public AuthenticationContext {
     answer(false);
   }
   void answer(bool success) {
-    if (auto r = std::move(reply)) {
-      reply = nullptr;
-      r(success);
-    }
+    if (auto r = std::exchange(reply, nullptr)) r(success);
   }
 };
 
@@ -142,10 +125,9 @@ class FakeAuthenticator final : public Authenticator {
   bool able = true;
   std::vector<std::shared_ptr<FakeAuthContext>> made;
   std::shared_ptr<AuthenticationContext> makeContext() override {
-    auto context = std::make_shared<FakeAuthContext>();
-    context->able = able;
-    made.push_back(context);
-    return context;
+    made.push_back(std::make_shared<FakeAuthContext>());
+    made.back()->able = able;
+    return made.back();
   }
   FakeAuthContext& last() { return *made.back(); }
 };
@@ -153,37 +135,33 @@ class FakeAuthenticator final : public Authenticator {
 class FakePower final : public PowerManagement {
  public:
   bool failDisplay = false, failSystem = false;
+  std::map<PowerAssertionID, std::string> names;  // every assertion ever taken
   std::set<PowerAssertionID> held;
-  std::map<PowerAssertionID, std::string> names;
   int activityDeclarations = 0;
 
   bool createAssertion(PowerAssertionType type, const std::string& name, PowerAssertionID& id) override {
     if ((type == PowerAssertionType::preventUserIdleDisplaySleep && failDisplay) ||
         (type == PowerAssertionType::preventUserIdleSystemSleep && failSystem))
       return false;
-    id = next_++;
-    held.insert(id);
-    names[id] = name;
+    id = hold(name);
     return true;
   }
   bool declareUserActivity(const std::string& name, PowerAssertionID& id) override {
     ++activityDeclarations;
-    if (id == 0) {
-      id = next_++;
-      held.insert(id);
-      names[id] = name;
-    }
+    if (id == 0) id = hold(name);
     return true;
   }
   void releaseAssertion(PowerAssertionID id) override { held.erase(id); }
   int heldFor(const std::string& name) const {
-    int n = 0;
-    for (auto id : held)
-      if (names.at(id) == name) ++n;
-    return n;
+    return int(std::count_if(held.begin(), held.end(), [&](auto id) { return names.at(id) == name; }));
   }
 
  private:
+  PowerAssertionID hold(const std::string& name) {
+    held.insert(next_);
+    names[next_] = name;
+    return next_++;
+  }
   PowerAssertionID next_ = 1;
 };
 

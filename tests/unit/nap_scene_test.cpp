@@ -20,7 +20,7 @@ using Pose = PixelCatScene::Pose;
 
 constexpr Seconds kEps = 1e-6;
 
-TEST(DotConstellation, GeneratorMatchesHandComputedDraws) {
+TEST(DotConstellation, GeneratorMatchesHandComputedDrawsAndGroupsTwinkleInTurn) {
   ConstellationRandom random;
   EXPECT_NEAR(random.nextFraction(), 0.028626025893871213, 1e-15);
   EXPECT_NEAR(random.nextFraction(), 0.24615338683271626, 1e-15);
@@ -38,9 +38,8 @@ TEST(DotConstellation, GeneratorMatchesHandComputedDraws) {
     EXPECT_LT(dots[k].x, 320);  // draws stay below one half
     EXPECT_LT(dots[k].y, 90);
   }
-}
 
-TEST(DotConstellation, BrightensOneGroupInTurnAndStaysStillUnderReduceMotion) {
+  // One group brightens in turn; under reduce motion nothing moves.
   EXPECT_EQ(DotConstellationView::groupAt(0.1), 0);
   EXPECT_EQ(DotConstellationView::groupAt(1.5), 1);
   EXPECT_EQ(DotConstellationView::groupAt(4.3), 0);
@@ -130,6 +129,18 @@ TEST_F(PoseCycleTest, SleepsBreathingWithMarksThenWakesLooksAroundStrollsAndRest
   EXPECT_EQ(scene->pose(), Pose::sleep);
   EXPECT_EQ(scene->offsetX(), restingAt);
   EXPECT_EQ(random->draws, 3);
+
+  // Repaints cover only the cat (or the twinkling dots), and stop when the scene is gone.
+  ASSERT_FALSE(dirty.empty());
+  for (const auto& area : dirty) {
+    if (area == DotConstellationView::dotBounds()) continue;
+    EXPECT_LE(area.width, 200);
+    EXPECT_LE(area.height, 100);
+  }
+  scene->disappear();
+  const size_t seen = dirty.size();
+  dispatcher.advance(60);
+  EXPECT_EQ(dirty.size(), seen);
 }
 
 TEST_F(PoseCycleTest, NeverStrollsBeyondTheTurningPointAndOneStep) {
@@ -145,22 +156,6 @@ TEST_F(PoseCycleTest, NeverStrollsBeyondTheTurningPointAndOneStep) {
   }
   EXPECT_TRUE(turned);
   EXPECT_LE(widest, 168 + 9);
-}
-
-TEST_F(PoseCycleTest, RepaintsOnlyTheCatAndStopsWhenGone) {
-  auto scene = makeScene({0});
-  scene->appear();
-  dispatcher.advance(30);
-  ASSERT_FALSE(dirty.empty());
-  for (const auto& area : dirty) {
-    if (area == DotConstellationView::dotBounds()) continue;  // a twinkle
-    EXPECT_LE(area.width, 200);
-    EXPECT_LE(area.height, 100);
-  }
-  scene->disappear();
-  const size_t seen = dirty.size();
-  dispatcher.advance(60);
-  EXPECT_EQ(dirty.size(), seen);
 }
 
 TEST_F(PoseCycleTest, UnderReduceMotionTheCatSleepsStillUnderThreeMarks) {
@@ -202,11 +197,8 @@ TEST(OverlayStateHint, ShowsAtFirstTouchAndHidesThreeAndAHalfSecondsAfterTheLast
   EXPECT_TRUE(state->hintVisible());
   dispatcher.advance(0.5);  // 3.6 s after it
   EXPECT_FALSE(state->hintVisible());
-}
 
-TEST(OverlayStateHint, TouchesWithinAQuarterSecondDoNotRearmAndResetForgetsAll) {
-  VirtualDispatcher dispatcher;
-  auto state = std::make_shared<OverlayState>(dispatcher);
+  // A touch within a quarter second of the last re-arm does not re-arm.
   state->showHint();
   dispatcher.advance(0.2);
   state->showHint();  // too soon to re-arm

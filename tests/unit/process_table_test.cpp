@@ -16,16 +16,14 @@ PSRow row(int32_t pid, int32_t ppid, std::string args, double cpu = 0) {
   return r;
 }
 
-TEST(ParseDuration, ReadsEveryPsForm) {
+TEST(ParseDuration, ReadsEveryPsFormAndDropsPiecesThatAreNotNumbers) {
   EXPECT_DOUBLE_EQ(parseDuration("05:12.34"), 312.34);
   EXPECT_DOUBLE_EQ(parseDuration("1:02:03"), 3723);
   EXPECT_DOUBLE_EQ(parseDuration("2-03:04:05"), 2 * 86400 + 3 * 3600 + 4 * 60 + 5);
   EXPECT_DOUBLE_EQ(parseDuration("0:00.50"), 0.5);
   EXPECT_DOUBLE_EQ(parseDuration("00:00:03"), 3);
   EXPECT_DOUBLE_EQ(parseDuration(""), 0);
-}
-
-TEST(ParseDuration, DropsPiecesThatAreNotNumbers) {
+  // Pieces that are not numbers count as none.
   EXPECT_DOUBLE_EQ(parseDuration("x:10"), 10);
   EXPECT_DOUBLE_EQ(parseDuration("x-01:00"), 60);  // unreadable days count as none
   EXPECT_DOUBLE_EQ(parseDuration("::7"), 7);
@@ -99,7 +97,7 @@ TEST(HasAgentAncestor, HidesNestedAgentsButNotSiblings) {
   EXPECT_EQ(recognizeTopAgents(table), (AgentMap{{11, "Claude Code"}, {14, "Codex"}}));
 }
 
-TEST(HasAgentAncestor, ExaminesAtMostThirtyGenerations) {
+TEST(HasAgentAncestor, ExaminesAtMostThirtyGenerationsAndEndsOnCycles) {
   // agent 1000 at the top, then a chain of plain processes, then the agent under test.
   auto chainBelowAgent = [](int generations) {
     std::vector<PSRow> rows{row(1000, 1, "claude")};
@@ -111,13 +109,12 @@ TEST(HasAgentAncestor, ExaminesAtMostThirtyGenerations) {
     rows.push_back(row(5000, parent, "claude"));
     return ProcessTable(std::move(rows));
   };
-  const AgentMap agents{{1000, "Claude Code"}, {5000, "Claude Code"}};
+  AgentMap agents{{1000, "Claude Code"}, {5000, "Claude Code"}};
   EXPECT_TRUE(hasAgentAncestor(5000, agents, chainBelowAgent(30).byPid));  // the 30th generation
   EXPECT_FALSE(hasAgentAncestor(5000, agents, chainBelowAgent(31).byPid));
-}
 
-TEST(HasAgentAncestor, EndsOnCyclesMissingRowsAndLowPids) {
-  const AgentMap agents{{20, "Codex"}, {21, "Codex"}};
+  // Cycles, missing rows and low pids end the walk.
+  agents = {{20, "Codex"}, {21, "Codex"}};
   // 20 -> 22 -> 20: a cycle back to the agent itself is not an ancestor.
   EXPECT_FALSE(hasAgentAncestor(20, agents, ProcessTable({row(20, 22, "codex"), row(22, 20, "sh")}).byPid));
   EXPECT_FALSE(hasAgentAncestor(20, agents, ProcessTable({row(20, 20, "codex")}).byPid));
