@@ -10,9 +10,13 @@ namespace {
 
 using namespace tovami::testing;
 
-TEST(KeepAwake, BeginTwiceThenEndLeavesNothingHeld) {
+class KeepAwakeTest : public ::testing::Test {
+ protected:
   VirtualDispatcher dispatcher;
   FakePower power;
+};
+
+TEST_F(KeepAwakeTest, BeginTwiceThenEndLeavesNothingHeld) {
   KeepAwake awake("Tovami nap in progress", power, dispatcher.mainQueue());
   awake.end();  // a fresh instance ignores end
   EXPECT_TRUE(power.held.empty());
@@ -25,9 +29,7 @@ TEST(KeepAwake, BeginTwiceThenEndLeavesNothingHeld) {
   EXPECT_EQ(dispatcher.pendingCount(), 0u);
 }
 
-TEST(KeepAwake, DeclaresActivityEveryThirtySeconds) {
-  VirtualDispatcher dispatcher;
-  FakePower power;
+TEST_F(KeepAwakeTest, DeclaresActivityEveryThirtySeconds) {
   KeepAwake awake("r", power, dispatcher.mainQueue());
   awake.begin();
   dispatcher.advance(95);
@@ -38,9 +40,7 @@ TEST(KeepAwake, DeclaresActivityEveryThirtySeconds) {
   EXPECT_EQ(power.activityDeclarations, 4);
 }
 
-TEST(KeepAwake, FailedAssertionsAreNotHeldButTheHeartbeatRuns) {
-  VirtualDispatcher dispatcher;
-  FakePower power;
+TEST_F(KeepAwakeTest, FailedAssertionsAreNotHeldButTheHeartbeatRuns) {
   power.failDisplay = power.failSystem = true;
   KeepAwake awake("r", power, dispatcher.mainQueue());
   awake.begin();
@@ -53,9 +53,7 @@ TEST(KeepAwake, FailedAssertionsAreNotHeldButTheHeartbeatRuns) {
   EXPECT_TRUE(power.held.empty());
 }
 
-TEST(KeepAwake, TwoOwnersOverlapWithoutInterference) {
-  VirtualDispatcher dispatcher;
-  FakePower power;
+TEST_F(KeepAwakeTest, TwoOwnersOverlapWithoutInterference) {
   KeepAwake nap("Tovami nap in progress", power, dispatcher.mainQueue());
   KeepAwake agents("Tovami: agents are working", power, dispatcher.mainQueue());
   nap.begin();
