@@ -45,13 +45,17 @@ def pointer_visible(display):
         x11.XCloseDisplay(dpy)
 
 
-GRABBER = r'''
+# The start of every helper client: Xlib through ctypes, with the calls every client makes.
+CLIENT_PREAMBLE = r'''
 import ctypes, ctypes.util, sys, time
 x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
 x11.XOpenDisplay.restype = ctypes.c_void_p
 x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
 x11.XDefaultRootWindow.restype = ctypes.c_ulong
 x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+'''
+
+GRABBER = CLIENT_PREAMBLE + r'''
 x11.XStringToKeysym.restype = ctypes.c_ulong
 x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
 x11.XGrabKey.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
@@ -90,13 +94,7 @@ def grab_keys(env, letters, hold):
     return proc, line
 
 
-POINTER_HOLDER = r'''
-import ctypes, ctypes.util, time
-x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
-x11.XOpenDisplay.restype = ctypes.c_void_p
-x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-x11.XDefaultRootWindow.restype = ctypes.c_ulong
-x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+POINTER_HOLDER = CLIENT_PREAMBLE + r'''
 x11.XGrabPointer.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_uint, ctypes.c_int, ctypes.c_int,
                              ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
 dpy = x11.XOpenDisplay(None)
