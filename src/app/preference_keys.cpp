@@ -1,5 +1,6 @@
 #include "app/preference_keys.h"
 
+#include "app/app_services.h"
 #include "platform/preferences_store.h"
 
 namespace tovami {
@@ -17,6 +18,15 @@ bool boolOr(const PreferenceStore& store, std::string_view key, bool fallback) {
 
 bool wakeRequiresAuthentication(const PreferenceStore& store) {
   return store.stringValue(prefs::kWakeRequirement) == std::string(prefs::kWakeAuth);
+}
+
+void applyServiceSwitch(PreferenceStore& store, std::string_view key, bool on, StartStopControl* service) {
+  store.setBool(key, on);
+  if (!service) return;
+  if (store.boolValue(key))
+    service->start();
+  else
+    service->stop();
 }
 
 }  // namespace tovami

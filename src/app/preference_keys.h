@@ -7,6 +7,7 @@
 namespace tovami {
 
 class PreferenceStore;
+class StartStopControl;
 
 namespace prefs {
 inline constexpr std::string_view kWakeRequirement = "wakeRequirement";  // "none" or "auth"
@@ -41,6 +42,10 @@ inline constexpr std::array<std::string_view, 14> kAllKeys = {
 
 // Stores a value only for keys that have none, so a switch the user turned off stays off.
 void seedPreferences(PreferenceStore& store, bool someDisplayHasCameraHousing);
+
+// Stores a service's switch, reads it back and starts or stops the service to match (the store
+// has the last word). `service` may be null when the service is not part of the build.
+void applyServiceSwitch(PreferenceStore& store, std::string_view key, bool on, StartStopControl* service);
 
 // Reads a boolean that views show with their own default while it is still absent.
 bool boolOr(const PreferenceStore& store, std::string_view key, bool fallback);

@@ -52,12 +52,8 @@ bool SettingsModel::agentWatch() const {
 }
 
 void SettingsModel::setAgentWatch(bool on) {
-  store_.setBool(prefs::kAgentWatchEnabled, on);
-  if (!services_.agentWatcher) return;
-  if (store_.boolValue(prefs::kAgentWatchEnabled))
-    services_.agentWatcher()->start();
-  else
-    services_.agentWatcher()->stop();
+  applyServiceSwitch(store_, prefs::kAgentWatchEnabled, on,
+                     services_.agentWatcher ? services_.agentWatcher() : nullptr);
 }
 
 bool SettingsModel::agentSwitch(std::string_view key) const {
@@ -103,12 +99,8 @@ bool SettingsModel::usageTracking() const {
 }
 
 void SettingsModel::setUsageTracking(bool on) {
-  store_.setBool(prefs::kUsageTracking, on);
-  if (!services_.usageTracker) return;
-  if (store_.boolValue(prefs::kUsageTracking))
-    services_.usageTracker()->start();
-  else
-    services_.usageTracker()->stop();
+  applyServiceSwitch(store_, prefs::kUsageTracking, on,
+                     services_.usageTracker ? services_.usageTracker() : nullptr);
 }
 
 void SettingsModel::setLaunchAtLogin(bool on) {

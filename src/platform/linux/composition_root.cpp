@@ -91,20 +91,23 @@ CompositionRoot::CompositionRoot(int argc, char** argv)
       std::make_unique<HotKeyManagerControl>(
           std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue())));
   application_.setWillTerminate([this] {
-    delegate_->applicationWillTerminate();
-    store_->flush();
+    endSession();
     if (!delegate_->ranOneShot()) logInfo(log_categories::kApp, "tovami ended");
   });
   application_.handleTerminationSignals();
   endAtExit() = [this] {
     logError(log_categories::kApp, "the display connection is gone; ending");
-    delegate_->applicationWillTerminate();
-    store_->flush();
+    endSession();
   };
   static const bool hooked = std::atexit([] {
                                if (auto end = std::exchange(endAtExit(), nullptr)) end();
                              }) == 0;
   (void)hooked;
+}
+
+void CompositionRoot::endSession() {
+  delegate_->applicationWillTerminate();
+  store_->flush();
 }
 
 CompositionRoot::~CompositionRoot() {
@@ -179,13 +182,7 @@ void CompositionRoot::buildTrayMenu(QMenu& menu) {
   agentWatch->setCheckable(true);
   agentWatch->setChecked(store_->boolValue(prefs::kAgentWatchEnabled));
   QObject::connect(agentWatch, &QAction::toggled, [this](bool on) {
-    store_->setBool(prefs::kAgentWatchEnabled, on);
-    if (auto watcher = AgentWatcher::shared()) {
-      if (store_->boolValue(prefs::kAgentWatchEnabled))
-        watcher->start();
-      else
-        watcher->stop();
-    }
+    applyServiceSwitch(*store_, prefs::kAgentWatchEnabled, on, AgentWatcher::shared().get());
   });
   if (auto watcher = AgentWatcher::shared(); watcher && !watcher->state().sessions().empty()) {
     menu.addSeparator();

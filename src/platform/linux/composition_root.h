@@ -41,6 +41,8 @@ class CompositionRoot {
   AppServices makeServices();
   void buildTrayMenu(QMenu& menu);
   void installNap();
+  // The termination sequence and the final flush of the preferences.
+  void endSession();
 
   QtDispatcher dispatcher_;
   std::shared_ptr<JournalLogSink> logSink_;
