@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "nap/nap_overlay_view.h"
-#include "platform/linux/qt_canvas.h"
+#include "linux/qt/qt_canvas.h"
 #include "platform/random.h"
 #include "platform/thread_queue.h"
 

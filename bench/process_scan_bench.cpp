@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "agents/process_sampling.h"
-#include "platform/linux/proc_sampler.h"
-#include "platform/linux/process_runner.h"
+#include "linux/agents/proc_sampler.h"
+#include "linux/agents/process_runner.h"
 
 extern char** environ;
 

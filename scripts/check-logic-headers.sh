@@ -1,11 +1,11 @@
 #!/bin/sh
-# Fails when logic code (everything under src/ except the platform backends) includes a toolkit,
+# Fails when logic code (everything under src/ except the backends in src/linux and src/macos) includes a toolkit,
 # window-system or OS-specific header. The logic must build for any platform.
 src=${1:-src}
-hits=$(find "$src" -name '*.h' -o -name '*.cpp' | grep -v "^$src/platform/linux/" | grep -v "^$src/platform/macos/" |
+hits=$(find "$src" -name '*.h' -o -name '*.cpp' | grep -v "^$src/linux/" | grep -v "^$src/macos/" |
   xargs grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"](Q[A-Za-z]+|qt[a-z]*/|xcb/|X11/|unistd\.h|sys/|fcntl\.h|dirent\.h|pwd\.h|poll\.h|signal\.h|spawn\.h|dlfcn\.h|dbus|systemd/|security/|canberra|curl/|CoreFoundation|Cocoa|AppKit|Carbon|IOKit|windows\.h)' 2>/dev/null)
 if [ -n "$hits" ]; then
-  echo "Logic code includes platform headers (move this into src/platform/linux):" >&2
+  echo "Logic code includes platform headers (move this into the backend, src/linux or src/macos):" >&2
   echo "$hits" >&2
   exit 1
 fi

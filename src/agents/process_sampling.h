@@ -2,7 +2,7 @@
 //
 // Dependencies to hold (created once, used only from the watcher's serial queue):
 //   - a ProcessSampler (src/platform/processes.h): on Linux `makeLinuxProcessSampler()` from
-//     src/platform/linux/proc_sampler.h (reads /proc, spawns nothing); elsewhere a
+//     src/linux/agents/proc_sampler.h (reads /proc, spawns nothing); elsewhere a
 //     ToolProcessSampler over a ProcessLauncher (ps and lsof, 5 s limit each).
 //   - a RunningApplications (src/platform/running_apps.h): on Linux X11RunningApplications
 //     (windows' _NET_WM_PID); it also answers `frontmostApplicationPID()` for announcements.

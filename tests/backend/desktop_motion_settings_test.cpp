@@ -2,7 +2,7 @@
 
 #include <QDBusVariant>
 
-#include "platform/linux/desktop_motion_settings.h"
+#include "linux/nap/desktop_motion_settings.h"
 
 namespace tovami::linux_backend {
 namespace {

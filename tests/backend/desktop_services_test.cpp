@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "platform/linux/canberra_sound_player.h"
-#include "platform/linux/xdg_autostart.h"
+#include "linux/app/canberra_sound_player.h"
+#include "linux/app/xdg_autostart.h"
 
 namespace tovami::linux_backend {
 namespace {

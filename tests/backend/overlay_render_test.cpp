@@ -10,7 +10,7 @@
 
 #include "island/palette.h"
 #include "nap/nap_overlay_view.h"
-#include "platform/linux/overlay_renderer.h"
+#include "linux/nap/overlay_renderer.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami::linux_backend {

@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "agents/process_sampling.h"
-#include "platform/linux/proc_sampler.h"
-#include "platform/linux/process_runner.h"
-#include "platform/linux/x11_running_apps.h"
+#include "linux/agents/proc_sampler.h"
+#include "linux/agents/process_runner.h"
+#include "linux/agents/x11_running_apps.h"
 
 extern char** environ;
 

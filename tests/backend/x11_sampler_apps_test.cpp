@@ -13,7 +13,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/linux/x11_running_apps.h"
+#include "linux/agents/x11_running_apps.h"
 
 extern char** environ;
 

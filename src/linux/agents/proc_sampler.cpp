@@ -1,4 +1,4 @@
-#include "platform/linux/proc_sampler.h"
+#include "linux/agents/proc_sampler.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "agents/process_sampling.h"
-#include "platform/linux/process_runner.h"
+#include "linux/agents/process_runner.h"
 
 namespace tovami::linux_backend {
 namespace {

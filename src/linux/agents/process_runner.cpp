@@ -1,4 +1,4 @@
-#include "platform/linux/process_runner.h"
+#include "linux/agents/process_runner.h"
 
 #include <fcntl.h>
 #include <poll.h>

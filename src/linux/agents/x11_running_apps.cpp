@@ -1,4 +1,4 @@
-#include "platform/linux/x11_running_apps.h"
+#include "linux/agents/x11_running_apps.h"
 
 #include <xcb/xcb.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/canberra_sound_player.h"
+#include "linux/app/canberra_sound_player.h"
 
 #include <canberra.h>
 

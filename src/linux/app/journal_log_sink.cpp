@@ -1,4 +1,4 @@
-#include "platform/linux/journal_log_sink.h"
+#include "linux/app/journal_log_sink.h"
 
 #include <syslog.h>
 #include <systemd/sd-journal.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/settings_store.h"
+#include "linux/app/settings_store.h"
 
 #include <QDir>
 #include <QFile>

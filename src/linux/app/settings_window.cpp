@@ -1,4 +1,4 @@
-#include "platform/linux/settings_window.h"
+#include "linux/app/settings_window.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "platform/linux/tray_icon.h"
+#include "linux/app/tray_icon.h"
 
 #include <QPainter>
 

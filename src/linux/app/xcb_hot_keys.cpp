@@ -1,4 +1,4 @@
-#include "platform/linux/xcb_hot_keys.h"
+#include "linux/app/xcb_hot_keys.h"
 
 #include <QCoreApplication>
 #include <algorithm>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/hot_keys.h"
-#include "platform/linux/xcb_support.h"
+#include "linux/x11/xcb_support.h"
 
 namespace tovami::linux_backend {
 

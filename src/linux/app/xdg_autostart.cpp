@@ -1,4 +1,4 @@
-#include "platform/linux/xdg_autostart.h"
+#include "linux/app/xdg_autostart.h"
 
 #include <QDir>
 #include <QFile>

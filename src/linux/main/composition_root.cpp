@@ -1,4 +1,4 @@
-#include "platform/linux/composition_root.h"
+#include "linux/main/composition_root.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -15,11 +15,11 @@
 #include "app/platform_wording.h"
 #include "app/preference_keys.h"
 #include "nap/nap_controller.h"
-#include "platform/linux/desktop_motion_settings.h"
-#include "platform/linux/nap_overlay_widget.h"
-#include "platform/linux/overlay_renderer.h"
-#include "platform/linux/proc_sampler.h"
-#include "platform/linux/x11_running_apps.h"
+#include "linux/nap/desktop_motion_settings.h"
+#include "linux/nap/nap_overlay_widget.h"
+#include "linux/nap/overlay_renderer.h"
+#include "linux/agents/proc_sampler.h"
+#include "linux/agents/x11_running_apps.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {

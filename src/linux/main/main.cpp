@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "platform/linux/composition_root.h"
+#include "linux/main/composition_root.h"
 
 namespace {
 

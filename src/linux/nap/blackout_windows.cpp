@@ -1,4 +1,4 @@
-#include "platform/linux/blackout_windows.h"
+#include "linux/nap/blackout_windows.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

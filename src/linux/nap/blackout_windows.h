@@ -13,7 +13,7 @@
 #include <set>
 
 #include "platform/input.h"
-#include "platform/linux/xcb_support.h"
+#include "linux/x11/xcb_support.h"
 #include "platform/nap_windows.h"
 #include "platform/screens.h"
 

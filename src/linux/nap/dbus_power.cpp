@@ -1,4 +1,4 @@
-#include "platform/linux/dbus_power.h"
+#include "linux/nap/dbus_power.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
 
-#include "platform/linux/xcb_support.h"
+#include "linux/x11/xcb_support.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {

@@ -1,4 +1,4 @@
-#include "platform/linux/desktop_motion_settings.h"
+#include "linux/nap/desktop_motion_settings.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

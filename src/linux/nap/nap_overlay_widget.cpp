@@ -1,10 +1,10 @@
-#include "platform/linux/nap_overlay_widget.h"
+#include "linux/nap/nap_overlay_widget.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
 
-#include "platform/linux/qt_canvas.h"
+#include "linux/qt/qt_canvas.h"
 
 namespace tovami::linux_backend {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/overlay_renderer.h"
+#include "linux/nap/overlay_renderer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "nap/nap_overlay_view.h"
-#include "platform/linux/qt_canvas.h"
+#include "linux/qt/qt_canvas.h"
 
 namespace tovami::linux_backend {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/pam_authenticator.h"
+#include "linux/nap/pam_authenticator.h"
 
 #include <pwd.h>
 #include <security/pam_appl.h>

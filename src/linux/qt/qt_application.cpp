@@ -1,4 +1,4 @@
-#include "platform/linux/qt_application.h"
+#include "linux/qt/qt_application.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

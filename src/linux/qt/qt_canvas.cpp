@@ -1,4 +1,4 @@
-#include "platform/linux/qt_canvas.h"
+#include "linux/qt/qt_canvas.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>

@@ -1,4 +1,4 @@
-#include "platform/linux/qt_dispatcher.h"
+#include "linux/qt/qt_dispatcher.h"
 
 #include <QCoreApplication>
 #include <QThread>

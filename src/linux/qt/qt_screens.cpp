@@ -1,4 +1,4 @@
-#include "platform/linux/qt_screens.h"
+#include "linux/qt/qt_screens.h"
 
 #include <QGuiApplication>
 #include <QScreen>

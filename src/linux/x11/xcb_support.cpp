@@ -1,4 +1,4 @@
-#include "platform/linux/xcb_support.h"
+#include "linux/x11/xcb_support.h"
 
 #include <QGuiApplication>
 #include <cstring>
