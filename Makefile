@@ -1,7 +1,7 @@
 # Newcomer commands: `make run` and `make test` (both install what is missing first).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS ?= -DTOVAMI_WERROR=$(if $(CI),ON,OFF)
+CMAKE_FLAGS ?= -DTOVAMI_WERROR=$(if $(CI),ON,OFF) $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all deps configure build run test test-unit install format clean
 
