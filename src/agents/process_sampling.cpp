@@ -61,6 +61,9 @@ std::optional<std::string> runTool(ProcessLauncher& launcher, const std::string&
     case ToolRun::Outcome::tooMuchOutput:
       logError(log_categories::kAgentWatch, path + " printed too much output; terminating");
       return std::nullopt;
+    case ToolRun::Outcome::cutShort:
+      logError(log_categories::kAgentWatch, path + " output cut short; dropped");
+      return std::nullopt;
     case ToolRun::Outcome::finished:
       break;
   }

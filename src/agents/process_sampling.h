@@ -48,8 +48,8 @@ bool isValidUtf8(std::string_view bytes);
 
 // Runs a tool through `launcher` and returns its standard output as UTF-8 text, or nothing when
 // it cannot be launched ("<path> failed to launch: <error>"), exceeds `timeoutSeconds`
-// ("<path> exceeded <timeout>s; terminating"; partial output is dropped) or prints bytes that
-// are not UTF-8. Blocks for at most the timeout plus about one second.
+// ("<path> exceeded <timeout>s; terminating"; partial output is dropped), leaves its output cut
+// short ("<path> output cut short; dropped") or prints bytes that are not UTF-8. Blocks for at most the timeout plus about one second.
 std::optional<std::string> runTool(ProcessLauncher& launcher, const std::string& path,
                                    const std::vector<std::string>& arguments, double timeoutSeconds);
 

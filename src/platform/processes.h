@@ -34,7 +34,9 @@ struct PSRow {
 // The result of running a tool to its end (or not).
 struct ToolRun {
   // tooMuchOutput: the tool flooded its pipe past the launcher's bound and was stopped.
-  enum class Outcome { finished, failedToLaunch, timedOut, tooMuchOutput };
+  // cutShort: the output could not be read to its end (a process the tool left behind kept it
+  // open after the tool exited, or reading failed): what was read may be incomplete.
+  enum class Outcome { finished, failedToLaunch, timedOut, tooMuchOutput, cutShort };
   Outcome outcome = Outcome::failedToLaunch;
   // Everything the tool wrote to its standard output (finished only; raw bytes).
   std::string output;

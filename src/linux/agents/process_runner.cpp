@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 extern char** environ;
@@ -76,6 +77,17 @@ bool waitForExit(pid_t pid, int pidfd, SteadyClock::time_point deadline) {
   }
 }
 
+// What the pipe can hold (the most a writer may have left in it), 1 MiB when unknown.
+size_t pipeCapacityOf(int fd) {
+#ifdef F_GETPIPE_SZ
+  const int size = ::fcntl(fd, F_GETPIPE_SZ);
+  if (size > 0) return static_cast<size_t>(size);
+#else
+  (void)fd;
+#endif
+  return size_t{1} << 20;
+}
+
 }  // namespace
 
 ToolRun PosixProcessLauncher::run(const std::string& path, const std::vector<std::string>& arguments,
@@ -124,49 +136,60 @@ ToolRun PosixProcessLauncher::run(const std::string& path, const std::vector<std
   const auto deadline = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(timeout);
   std::string output;
   bool endOfOutput = false;
-  bool exited = false;
   bool overflow = false;
+  bool broken = false;  // poll or read failed: what was read may be incomplete
+  // Set once the tool has exited: everything it wrote is in the pipe by then, and reading on to
+  // the end takes no time unless a process it left behind keeps the pipe open. Such an heir gets
+  // this long; past it the run is cut short and fails, since the tool's last output may be
+  // missing (a truncated process table must not pass for a whole one).
+  std::optional<SteadyClock::time_point> graceEnd;
+  // Once the grace is over only what the pipe can hold is still read: a slow reader (a loaded
+  // machine) gets the tool's whole output, an heir that keeps writing does not keep us here.
+  const size_t pipeCapacity = pipeCapacityOf(readEnd.get());
+  size_t lateBytes = 0;
   char buffer[65536];
-  // Read until the tool has closed its output and exited. A tool that exits while a process it
-  // left behind keeps the pipe open has finished all the same: what it wrote so far is its output.
-  while (!overflow) {
-    if (!exited) exited = reaped(pid);
-    if (endOfOutput) {
-      if (!exited) exited = waitForExit(pid, pidfd.get(), deadline);
-      break;
-    }
-    const int wait = millisecondsUntil(deadline);
-    if (!exited && wait == 0) break;
+  while (!endOfOutput && !overflow && !broken) {
+    if (!graceEnd && reaped(pid)) graceEnd = SteadyClock::now() + kHeirGrace;
+    const int wait = millisecondsUntil(graceEnd ? *graceEnd : deadline);
+    if (wait == 0 && (!graceEnd || lateBytes > pipeCapacity)) break;
     pollfd entries[2] = {{readEnd.get(), POLLIN, 0}, {pidfd.get(), POLLIN, 0}};
-    const nfds_t count = pidfd.get() >= 0 && !exited ? 2 : 1;
-    const int pollWait = exited ? 0 : (pidfd.get() >= 0 ? wait : std::min(wait, 20));
+    const nfds_t count = pidfd.get() >= 0 && !graceEnd ? 2 : 1;
+    const int pollWait = graceEnd || pidfd.get() >= 0 ? wait : std::min(wait, 20);
+    // Polled even when no time is left: output that is already there is always read.
     const int ready = ::poll(entries, count, pollWait);
     if (ready < 0) {
-      if (errno == EINTR) continue;
-      break;
+      broken = errno != EINTR;
+      continue;
     }
-    if (ready == 0 && exited) break;
-    if (!(entries[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-    const ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
-    if (got > 0) {
-      output.append(buffer, static_cast<size_t>(got));
-      overflow = output.size() > kMaxOutputBytes;
-    } else if (got == 0 || errno != EINTR) {
-      endOfOutput = true;
+    if (entries[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      const ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
+      if (got > 0) {
+        output.append(buffer, static_cast<size_t>(got));
+        if (wait == 0) lateBytes += static_cast<size_t>(got);
+        overflow = output.size() > kMaxOutputBytes;
+      } else if (got == 0) {
+        endOfOutput = true;
+      } else {
+        broken = errno != EINTR;
+      }
+      continue;
     }
+    if (ready == 0 && wait == 0) break;  // the grace ran out with the output still open
   }
-
-  if (exited && !overflow) {
-    result.outcome = ToolRun::Outcome::finished;
-    result.output = std::move(output);
+  // A tool that closed its output may still run: it has until the deadline.
+  const bool exited = graceEnd.has_value() || (endOfOutput && waitForExit(pid, pidfd.get(), deadline));
+  if (exited) {  // reaped: never signalled again, the pid may already belong to another process
+    if (overflow) {
+      result.outcome = ToolRun::Outcome::tooMuchOutput;
+    } else if (endOfOutput) {
+      result.outcome = ToolRun::Outcome::finished;
+      result.output = std::move(output);
+    } else {
+      result.outcome = ToolRun::Outcome::cutShort;
+    }
     return result;
   }
-  // Past the limit (or flooding us): ask it to stop, give it a second, then make sure. A reaped
-  // pid is never signalled: it may already belong to another process.
-  if (exited) {
-    result.outcome = ToolRun::Outcome::tooMuchOutput;
-    return result;
-  }
+  // Past the limit, flooding us or unreadable: ask it to stop, give it a second, then make sure.
   ::kill(pid, SIGTERM);
   if (!waitForExit(pid, pidfd.get(), SteadyClock::now() + std::chrono::seconds(1))) {
     ::kill(pid, SIGKILL);
@@ -174,7 +197,9 @@ ToolRun PosixProcessLauncher::run(const std::string& path, const std::vector<std
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  result.outcome = overflow ? ToolRun::Outcome::tooMuchOutput : ToolRun::Outcome::timedOut;
+  result.outcome = overflow ? ToolRun::Outcome::tooMuchOutput
+                   : broken ? ToolRun::Outcome::cutShort
+                            : ToolRun::Outcome::timedOut;
   return result;
 }
 
