@@ -71,4 +71,21 @@ std::optional<std::string> recognizeAgent(std::string_view args) {
   return std::string(name);
 }
 
+bool isOrphanedAgentHelper(const PSRow& row, const PSRow* parent) {
+  if (row.tty) return false;
+  // Orphans go to pid 1, or on a desktop session to the user's service manager, which adopts
+  // them as the nearest subreaper.
+  const auto parentPieces = parent ? splitAtSpaces(parent->args) : std::vector<std::string_view>{};
+  const bool adopted = row.ppid < 2 || (!parentPieces.empty() && executableKey(parentPieces[0]) == "systemd");
+  if (!adopted) return false;
+  const auto pieces = splitAtSpaces(row.args);
+  if (pieces.empty() || isEditorExtensionCopy(pieces[0])) return false;
+  size_t next = 1;
+  if (!agentNameFor(pieces[0])) {
+    if (pieces.size() < 2 || !isInterpreter(pieces[0]) || !agentNameFor(pieces[1])) return false;
+    next = 2;
+  }
+  return next < pieces.size() && (pieces[next] == "serve" || pieces[next].ends_with("server"));
+}
+
 }  // namespace tovami

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/processes.h"
+
 namespace tovami {
 
 struct AgentExecutable {
@@ -54,5 +56,13 @@ inline constexpr std::array<const char*, 2> kExcludedAgentPathFragments{"/.vscod
 // The agent name for a command line, or nothing. Background workers of an agent (next argument
 // "daemon", "bg-..." or "--bg...") are not agents.
 std::optional<std::string> recognizeAgent(std::string_view args);
+
+// Whether an agent's process is a helper its agent left behind: a server subcommand of the agent
+// itself (the next argument is "serve" or ends in "server", as in "codex app-server --listen ..."),
+// no terminal, and adopted by init or the user's service manager (`parent`: the row of
+// `row.ppid`, null when the table lacks it). Such a helper outlives the agent that started it and
+// is no agent of its own. Other subcommands ("codex exec") are left alone: an agent left running
+// after its terminal closed is still at work.
+bool isOrphanedAgentHelper(const PSRow& row, const PSRow* parent);
 
 }  // namespace tovami

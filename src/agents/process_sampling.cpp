@@ -107,7 +107,12 @@ AgentMap recognizeTopAgents(const ProcessTable& table) {
   }
   AgentMap top;
   for (const auto& [pid, name] : agents) {
-    if (!hasAgentAncestor(pid, agents, table.byPid)) top.emplace(pid, name);
+    if (hasAgentAncestor(pid, agents, table.byPid)) continue;
+    // A helper left behind stays among `agents`, so that what it runs counts as its own work.
+    const PSRow& row = table.byPid.at(pid);
+    const auto parent = table.byPid.find(row.ppid);
+    if (isOrphanedAgentHelper(row, parent == table.byPid.end() ? nullptr : &parent->second)) continue;
+    top.emplace(pid, name);
   }
   return top;
 }

@@ -14,7 +14,8 @@
 //      list is a good scan.
 //   2. `ProcessTable table(std::move(*rows));` builds `byPid` and `children`.
 //   3. `AgentMap top = recognizeTopAgents(table);` gives pid -> agent name ("Claude Code") for the
-//      outermost agents (recognizeAgent on every row, minus those with hasAgentAncestor).
+//      outermost agents (recognizeAgent on every row, minus those with hasAgentAncestor and the
+//      helpers an agent left behind, isOrphanedAgentHelper).
 //   4. For agents without a record, in one batch: `sampler.workingDirectories(newPids)` gives
 //      pid -> directory (a missing entry: unknown, never retried). Once per new agent:
 //      `resolveTerminal(pid, table.byPid, apps)` (terminal_resolution.h) gives the terminal name
@@ -70,7 +71,8 @@ class ToolProcessSampler final : public ProcessSampler {
   ToolPaths paths_;
 };
 
-// Steps 3 and 4 of a scan: the recognised agents that have no agent among their ancestors.
+// Step 3 of a scan: the recognised agents that have no agent among their ancestors and are not a
+// helper left behind by its agent.
 AgentMap recognizeTopAgents(const ProcessTable& table);
 
 }  // namespace tovami
