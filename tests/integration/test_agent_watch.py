@@ -36,17 +36,13 @@ class AgentWatchTest(unittest.TestCase):
         self.s = self.session.__enter__()
         self.addCleanup(self.session.__exit__, None, None, None)
         self.project = os.path.join(self.s.root, "work", "my_app v2")
-        os.makedirs(self.project)
         self.agent = os.path.join(self.s.root, "bin", "claude")
-        os.makedirs(os.path.dirname(self.agent))
+        transcripts = os.path.join(self.s.home, ".claude", "projects", re.sub(r"[^A-Za-z0-9]", "-", self.project))
+        for folder in (self.project, os.path.dirname(self.agent), transcripts):
+            os.makedirs(folder)
         with open(self.agent, "w") as f:
             f.write(FAKE_AGENT)
         os.chmod(self.agent, 0o755)
-        self.other = subprocess.Popen([self.agent, "0", os.path.join(self.s.root, "other.pid")], cwd=self.s.root)
-        self.addCleanup(lambda: (self.other.kill(), self.other.wait()))
-
-        transcripts = os.path.join(self.s.home, ".claude", "projects", re.sub(r"[^A-Za-z0-9]", "-", self.project))
-        os.makedirs(transcripts)
         transcript = os.path.join(transcripts, "5b1f0c2e-0000-4000-8000-000000000001.jsonl")
         with open(transcript, "w") as f:
             f.write(json.dumps({"type": "user", "message": {"role": "user", "content": PROMPT}}) + "\n")
@@ -56,12 +52,13 @@ class AgentWatchTest(unittest.TestCase):
         old = time.time() - 600
         os.utime(transcript, (old, old))
 
-        self.socket = os.path.join(self.s.root, "tmux.sock")
-        self.addCleanup(lambda: self.s.run(["tmux", "-S", self.socket, "kill-server"]))
-
-    def start_agent(self, burn_seconds):
-        pid_file = os.path.join(self.s.root, "agent.pid")
-        self.s.run(["tmux", "-S", self.socket, "-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30",
+    def start_agents(self, burn_seconds):
+        """Starts the other agent, then ours in tmux in the project; returns our pid."""
+        other = subprocess.Popen([self.agent, "0", os.path.join(self.s.root, "other.pid")], cwd=self.s.root)
+        self.addCleanup(lambda: (other.kill(), other.wait()))
+        socket, pid_file = os.path.join(self.s.root, "tmux.sock"), os.path.join(self.s.root, "agent.pid")
+        self.addCleanup(lambda: self.s.run(["tmux", "-S", socket, "kill-server"]))
+        self.s.run(["tmux", "-S", socket, "-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30",
                     "-c", self.project, f"{self.agent} {burn_seconds} '{pid_file}'"], check=True)
         text = harness.wait_for(lambda: os.path.exists(pid_file) and open(pid_file).read().strip(), 10)
         self.assertTrue(text, "the fake agent did not start")
@@ -76,40 +73,36 @@ class AgentWatchTest(unittest.TestCase):
     def list_agents(self, fmt):
         return self.s.run([harness.BINARY, "--list-agents", fmt], timeout=30)
 
-    def check_list_agents(self, pid):
+    def test_agent_is_listed_working_then_quiet(self):
+        pid = self.start_agents(burn_seconds=12)
+        # The one-shot listing.
         result = self.list_agents("json")
         self.assertEqual(result.returncode, 0, result.stderr)
         agents = [a for a in json.loads(result.stdout) if a["pid"] == pid]
         self.assertEqual(len(agents), 1, result.stdout)
-        agent = agents[0]
+        agent, transcript = agents[0], agents[0]["transcript"]
         self.assertEqual((agent["agent"], agent["project"], agent["projectPath"], agent["terminal"], agent["age"]),
                          ("Claude Code", "my_app v2", self.project, "tmux", "now"))
         self.assertIsInstance(agent["terminalPid"], int)
         self.assertRegex(agent["tty"], r"^pts/\d+$")
-        transcript = agent["transcript"]
         self.assertEqual((transcript["you"], transcript["reply"], transcript["model"]), (PROMPT, REPLY, "Opus 4.7"))
         self.assertAlmostEqual(transcript["updatedAt"], time.time() - 600, delta=30)
-
         text = self.list_agents("text")
         self.assertEqual(text.returncode, 0, text.stderr)
         self.assertIn(f"{pid}  Claude Code  my_app v2  ({self.project})", text.stdout)
         self.assertIn(f"you: {PROMPT}", text.stdout)
         self.assertRegex(text.stdout, r"terminal: tmux \(pid \d+\)  tty: pts/\d+")
-
         wrong = self.list_agents("xml")
         self.assertEqual((wrong.returncode, wrong.stdout), (2, ""))
         self.assertIn('--list-agents takes "text" or "json", not "xml"', wrong.stderr)
 
-    def test_agent_is_listed_working_then_quiet(self):
+        # The watcher in the running program.
         tray.start_fake_host(self.s)
-        pid = self.start_agent(burn_seconds=12)
-        self.check_list_agents(pid)  # the one-shot listing, beside the running program's watcher
         self.s.start_tovami()
         item = tray.find_item(self.s, timeout=30)
         self.assertIsNotNone(item, "the tray item never registered:\n" + self.s.log_text())
         labels = tray.labels(self.s, item)
         self.assertLess(labels.index("Agent Watch"), labels.index("Settings\u2026"))
-
         working = "my_app v2 \u2014 Claude \u00b7 working"
         idle = "my_app v2 \u2014 Claude \u00b7 idle"
         # Our own entry in an "agents:" line, wherever the other agent stands in it.
