@@ -18,37 +18,40 @@ namespace {
 
 using namespace tovami::testing;
 
-// A process table that evolves in virtual time: elapsed and CPU seconds follow the clock.
-class FakeProcesses final : public ProcessSampler {
+// What the watcher sees of the system: a process table in virtual time (each row as of `since`,
+// its CPU seconds growing at `rate` after that), working directories, applications, battery, nap
+// and island.
+class FakeSystem final : public ProcessSampler,
+                         public RunningApplications,
+                         public BatteryReader,
+                         public NapControl,
+                         public AgentAnnouncementSink {
  public:
   struct Process {
-    int32_t ppid = 1;
-    std::optional<std::string> tty;
-    std::string args;
-    Seconds startedAt = 0;
-    double cpuBase = 0, cpuRate = 0;  // CPU seconds at `rateSince`, and per wall second after it
-    Seconds rateSince = 0;
+    PSRow row;
+    double rate = 0;
+    Seconds since = 0;
   };
-
-  explicit FakeProcesses(Clock& clock) : clock_(clock) {}
+  explicit FakeSystem(Clock& clock) : clock_(clock) {}
 
   void add(int32_t pid, int32_t ppid, std::string args, std::optional<std::string> tty = std::nullopt,
            double cpu = 0, Seconds age = 0) {
-    processes[pid] = Process{ppid, std::move(tty), std::move(args), clock_.now() - age, cpu, 0, clock_.now()};
+    table[pid] = {{pid, ppid, std::move(tty), cpu, age, std::move(args)}, 0, clock_.now()};
   }
-  double cpu(const Process& p) const { return p.cpuBase + p.cpuRate * (clock_.now() - p.rateSince); }
-  void setRate(int32_t pid, double rate) {
-    auto& p = processes.at(pid);
-    p = Process{p.ppid, p.tty, p.args, p.startedAt, cpu(p), rate, clock_.now()};
+  PSRow row(int32_t pid) const {
+    auto p = table.at(pid);
+    p.row.cpuTime += p.rate * (clock_.now() - p.since);
+    p.row.elapsed += clock_.now() - p.since;
+    return p.row;
   }
+  void setRate(int32_t pid, double rate) { table[pid] = {row(pid), rate, clock_.now()}; }
 
   std::optional<std::vector<PSRow>> sampleProcesses() override {
     ++samples;
     if (onSample) onSample();
     if (failing) return std::nullopt;
     std::vector<PSRow> rows;
-    for (const auto& [pid, p] : processes)
-      rows.push_back({pid, p.ppid, p.tty, cpu(p), clock_.now() - p.startedAt, p.args});
+    for (const auto& entry : table) rows.push_back(row(entry.first));
     return rows;
   }
   std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) override {
@@ -58,30 +61,6 @@ class FakeProcesses final : public ProcessSampler {
       if (directories.contains(pid)) out[pid] = directories[pid];
     return out;
   }
-
-  std::map<int32_t, Process> processes;
-  std::map<int32_t, std::string> directories;
-  std::vector<std::vector<int32_t>> asked;
-  bool failing = false;
-  int samples = 0;
-  std::function<void()> onSample;
-
- private:
-  Clock& clock_;
-};
-
-// The rest of the desktop the watcher talks to: applications, battery, nap and island.
-class FakeDesktop final : public RunningApplications,
-                          public BatteryReader,
-                          public NapControl,
-                          public AgentAnnouncementSink {
- public:
-  std::set<int32_t> registered;
-  std::optional<int32_t> frontmost;
-  std::optional<BatteryReading> battery;
-  int napStarts = 0, announcements = 0;
-  bool napping = false;
-
   bool isRegisteredApplication(int32_t pid) override { return registered.contains(pid); }
   std::optional<int32_t> frontmostApplicationPID() override { return frontmost; }
   std::optional<BatteryReading> batteryReading() const override { return battery; }
@@ -90,22 +69,35 @@ class FakeDesktop final : public RunningApplications,
   bool isNapping() const override { return napping; }
   void scheduleScreenRebuild() override {}
   void announce() override { ++announcements; }
+
+  std::map<int32_t, Process> table;
+  std::map<int32_t, std::string> directories;
+  std::vector<std::vector<int32_t>> asked;
+  bool failing = false;
+  int samples = 0;
+  std::function<void()> onSample;
+  std::set<int32_t> registered;
+  std::optional<int32_t> frontmost;
+  std::optional<BatteryReading> battery;
+  int napStarts = 0, announcements = 0;
+  bool napping = false;
+
+ private:
+  Clock& clock_;
 };
 
 constexpr int32_t kTmux = 50, kShell = 100, kAgent = 200, kBuild = 300;
 
 class AgentWatcherTest : public ::testing::Test {
  protected:
-  AgentWatcherTest() : processes(std::make_shared<FakeProcesses>(dispatcher.clock())) {
-    prefs.setBool(prefs::kAgentWatchEnabled, true);
-    prefs.setBool(prefs::kAgentKeepAwake, true);
-    prefs.setBool(prefs::kAgentOpensIsland, true);
-    processes->add(kTmux, 1, "tmux new-session");
-    processes->add(kShell, kTmux, "-zsh", "pts/3");
-    processes->add(kAgent, kShell, "claude --model sonnet", "pts/3");
-    processes->directories[kAgent] = "/home/u/api";
+  AgentWatcherTest() : sys(std::make_shared<FakeSystem>(dispatcher.clock())) {
+    for (auto key : prefs::kSeededTrue) prefs.setBool(key, true);  // as at a first launch
+    sys->add(kTmux, 1, "tmux new-session");
+    sys->add(kShell, kTmux, "-zsh", "pts/3");
+    sys->add(kAgent, kShell, "claude --model sonnet", "pts/3");
+    sys->directories[kAgent] = "/home/u/api";
     watcher = std::make_shared<AgentWatcher>(AgentWatcherDependencies{
-        dispatcher, prefs, processes, desk, desk, power,
+        dispatcher, prefs, sys, sys, sys, power,
         [this](const std::string& path) -> std::optional<ClaudeSessionInfo> {
           ++transcriptReads;
           if (!transcriptAge) return std::nullopt;
@@ -114,7 +106,7 @@ class AgentWatcherTest : public ::testing::Test {
           info.updatedAt = dispatcher.clock().now() - *transcriptAge;
           return info;
         },
-        [this] { return desk.get(); }, desk, [this](SoundCue cue) { cues.push_back(cue); }});
+        [this] { return sys.get(); }, sys, [this](SoundCue cue) { cues.push_back(cue); }});
     watcher->state().addObserver([this] { ++notifications; });
   }
 
@@ -122,13 +114,13 @@ class AgentWatcherTest : public ::testing::Test {
   AgentActivity activity() { return sessions().at(0).activity; }
   // What the watcher did so far: keep-awake held, island announcements, chimes, naps started.
   std::tuple<bool, int, size_t, int> effects() {
-    return {watcher->isKeepingAwake(), desk->announcements, cues.size(), desk->napStarts};
+    return {watcher->isKeepingAwake(), sys->announcements, cues.size(), sys->napStarts};
   }
   // Lets the agent burn CPU for `seconds`, then sit still.
   void work(Seconds seconds) {
-    processes->setRate(kAgent, 0.5);
+    sys->setRate(kAgent, 0.5);
     dispatcher.advance(seconds);
-    processes->setRate(kAgent, 0);
+    sys->setRate(kAgent, 0);
   }
   // A stretch of work that ends: the scan after it still sees its last CPU, ten silent seconds follow.
   void stretch(Seconds seconds = 90) {
@@ -138,8 +130,7 @@ class AgentWatcherTest : public ::testing::Test {
 
   VirtualDispatcher dispatcher;
   MemoryPreferences prefs;
-  std::shared_ptr<FakeProcesses> processes;
-  std::shared_ptr<FakeDesktop> desk = std::make_shared<FakeDesktop>();
+  std::shared_ptr<FakeSystem> sys;
   FakePower power;
   std::vector<SoundCue> cues;
   std::optional<Seconds> transcriptAge;
@@ -171,7 +162,7 @@ TEST_F(AgentWatcherTest, NewAgentIsWorkingThenQuietAfterTenSilentSecondsWithoutA
   // published again.
   const int before = notifications;
   dispatcher.advance(30);
-  EXPECT_EQ(processes->asked, (std::vector<std::vector<int32_t>>{{kAgent}}));
+  EXPECT_EQ(sys->asked, (std::vector<std::vector<int32_t>>{{kAgent}}));
   EXPECT_EQ(notifications, before);
 }
 
@@ -185,18 +176,18 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
   EXPECT_EQ(effects(), Effects(false, 1, 1, 0));
 
   // Past five minutes, but the user already looks at the agent's terminal, then a nap runs.
-  desk->registered = {kTmux};
-  desk->frontmost = kTmux;
+  sys->registered = {kTmux};
+  sys->frontmost = kTmux;
   dispatcher.advance(300);
   stretch();
-  desk->frontmost = 4242;
-  desk->napping = true;
+  sys->frontmost = 4242;
+  sys->napping = true;
   dispatcher.advance(300);
   stretch();
   EXPECT_EQ(effects(), Effects(false, 1, 1, 0));
 
   // Neither: the chime plays; the island opens only when the user wants it to.
-  desk->napping = false;
+  sys->napping = false;
   prefs.setBool(prefs::kAgentOpensIsland, false);
   dispatcher.advance(300);
   stretch();
@@ -209,12 +200,12 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
 
 TEST_F(AgentWatcherTest, BusyMarksKeepAnAgentWorking) {
   // A child process (a build) burns CPU while the agent's own time stays flat.
-  processes->add(kBuild, kAgent, "/bin/bash -c make");
+  sys->add(kBuild, kAgent, "/bin/bash -c make");
   watcher->start();
-  processes->setRate(kBuild, 0.3);
+  sys->setRate(kBuild, 0.3);
   dispatcher.advance(60);
   EXPECT_EQ(activity(), AgentActivity::working);
-  processes->processes.erase(kBuild);
+  sys->table.erase(kBuild);
   dispatcher.advance(12);
   EXPECT_EQ(activity(), AgentActivity::quiet);
 
@@ -231,14 +222,14 @@ TEST_F(AgentWatcherTest, BusyMarksKeepAnAgentWorking) {
 }
 
 TEST_F(AgentWatcherTest, ReusedPidDisappearsForOneScanAndReturnsWithFreshData) {
-  processes->processes.at(kAgent).cpuBase = 50;
+  sys->table.at(kAgent).row.cpuTime = 50;
   watcher->start();
   dispatcher.advance(3.5);
   const Seconds firstStart = sessions().at(0).startedAt;
 
   // Another agent gets the same pid within one interval: its CPU time fell by more than 0.5 s.
-  processes->add(kAgent, kShell, "claude", "pts/4", 0.2, 1);
-  processes->directories[kAgent] = "/home/u/web";
+  sys->add(kAgent, kShell, "claude", "pts/4", 0.2, 1);
+  sys->directories[kAgent] = "/home/u/web";
   dispatcher.advance(3);
   EXPECT_TRUE(sessions().empty());
   dispatcher.advance(3);
@@ -247,7 +238,7 @@ TEST_F(AgentWatcherTest, ReusedPidDisappearsForOneScanAndReturnsWithFreshData) {
   EXPECT_NEAR(sessions()[0].startedAt - firstStart, 2.5, 0.01);  // started 1 s before it was seen
 
   // Same CPU time, but a start time that moved by more than a minute.
-  processes->add(kAgent, kShell, "claude", "pts/5", processes->cpu(processes->processes.at(kAgent)) + 1, -90);
+  sys->add(kAgent, kShell, "claude", "pts/5", sys->row(kAgent).cpuTime + 1, -90);
   dispatcher.advance(3);
   EXPECT_TRUE(sessions().empty());
   dispatcher.advance(3);
@@ -266,19 +257,19 @@ TEST_F(AgentWatcherTest, ArmedNapStartsWhenTheLastAgentFallsQuietAndDropsTheAnno
   EXPECT_FALSE(watcher->state().napWhenIdleArmed());
 
   // With no agent at all, an armed nap starts at the next publication.
-  processes->processes.erase(kAgent);
+  sys->table.erase(kAgent);
   dispatcher.advance(3);
   watcher->state().setNapWhenIdleArmed(true);
   dispatcher.advance(3);
-  EXPECT_EQ(desk->napStarts, 2);
+  EXPECT_EQ(sys->napStarts, 2);
 }
 
 TEST_F(AgentWatcherTest, KeepAwakeFollowsThePreferencesAndTheBatteryGuard) {
   prefs.setBool(prefs::kBatteryGuard, true);
   watcher->start();
-  processes->setRate(kAgent, 0.5);
+  sys->setRate(kAgent, 0.5);
   const auto scanWith = [&](std::optional<BatteryReading> reading) {
-    desk->battery = reading;
+    sys->battery = reading;
     dispatcher.advance(3);
     return watcher->isKeepingAwake();
   };
@@ -298,31 +289,31 @@ TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndAStopRacingAPublicationLeav
   prefs.setBool(prefs::kAgentWatchEnabled, false);
   watcher->start();
   dispatcher.advance(10);
-  EXPECT_EQ(processes->samples, 0);
+  EXPECT_EQ(sys->samples, 0);
   prefs.setBool(prefs::kAgentWatchEnabled, true);
   watcher->start();
   watcher->start();  // one timer only
   dispatcher.advance(3.5);
-  EXPECT_EQ(processes->samples, 2);
+  EXPECT_EQ(sys->samples, 2);
   ASSERT_EQ(sessions().size(), 1u);
 
   // The user turns watching off while the next scan runs on its queue.
-  processes->setRate(kAgent, 0.5);
-  processes->onSample = [this] {
-    processes->onSample = nullptr;
+  sys->setRate(kAgent, 0.5);
+  sys->onSample = [this] {
+    sys->onSample = nullptr;
     watcher->stop();
   };
   dispatcher.advance(3);
   EXPECT_TRUE(sessions().empty());
   EXPECT_FALSE(watcher->isKeepingAwake());
   dispatcher.advance(30);
-  EXPECT_EQ(processes->samples, 3);
+  EXPECT_EQ(sys->samples, 3);
   EXPECT_TRUE(sessions().empty());
 
   // Watching again starts over, with a fresh record.
   watcher->start();
   dispatcher.advance(0.5);
-  EXPECT_EQ(processes->asked.size(), 2u);
+  EXPECT_EQ(sys->asked.size(), 2u);
   EXPECT_EQ(activity(), AgentActivity::working);
 
   // At the program's end the main queue runs nothing more: stop() clears at once.
@@ -334,9 +325,9 @@ TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndAStopRacingAPublicationLeav
 
 TEST_F(AgentWatcherTest, ThirdFailedScanEmptiesTheListUntilAScanSucceeds) {
   watcher->start();
-  processes->setRate(kAgent, 0.5);
+  sys->setRate(kAgent, 0.5);
   dispatcher.advance(0.5);
-  processes->failing = true;
+  sys->failing = true;
   const auto listedAndAwake = [&](Seconds seconds) {
     dispatcher.advance(seconds);
     return std::make_pair(sessions().size(), watcher->isKeepingAwake());
@@ -344,17 +335,17 @@ TEST_F(AgentWatcherTest, ThirdFailedScanEmptiesTheListUntilAScanSucceeds) {
   EXPECT_EQ(listedAndAwake(6), std::make_pair(size_t{1}, true));
   EXPECT_EQ(listedAndAwake(3), std::make_pair(size_t{0}, false));
   EXPECT_EQ(listedAndAwake(9), std::make_pair(size_t{0}, false));
-  processes->failing = false;
+  sys->failing = false;
   EXPECT_EQ(listedAndAwake(3), std::make_pair(size_t{1}, true));
 }
 
 TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstReadsOnlyClaudeTranscriptsAndHonoursDismissal) {
   transcriptAge = 1;
-  processes->directories = {{150, "/home/u/web"}};  // the Claude Code agent's folder is unknown
-  processes->processes.at(kAgent).startedAt -= 60;
-  processes->add(150, kShell, "node /usr/lib/node_modules/@openai/codex/bin/codex", "pts/3", 0, 600);
-  processes->add(151, 150, "/usr/lib/node_modules/@openai/codex/vendor/bin/codex");  // inner copy
-  processes->add(152, kAgent, "claude --resume");  // an agent started by an agent
+  sys->directories = {{150, "/home/u/web"}};  // the Claude Code agent's folder is unknown
+  sys->table.at(kAgent).row.elapsed += 60;
+  sys->add(150, kShell, "node /usr/lib/node_modules/@openai/codex/bin/codex", "pts/3", 0, 600);
+  sys->add(151, 150, "/usr/lib/node_modules/@openai/codex/vendor/bin/codex");  // inner copy
+  sys->add(152, kAgent, "claude --resume");                                    // an agent started by an agent
   watcher->start();
   dispatcher.advance(30.5);
   ASSERT_EQ(sessions().size(), 2u);
