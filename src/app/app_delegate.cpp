@@ -1,6 +1,5 @@
 #include "app/app_delegate.h"
 
-#include <cstdio>
 #include <string>
 
 #include "app/command_line.h"
@@ -37,20 +36,8 @@ void AppDelegate::applicationDidFinishLaunching() {
   sharedDelegate() = weak_from_this();
   env_.application.setAccessoryPolicy();
 
+  // The one-shot switches never reach here: the entry point runs them before any desktop starts.
   const auto arguments = env_.application.arguments();
-  if (auto request = findOneShotSwitch(arguments)) {
-    ranOneShot_ = true;
-    auto handler = services_.oneShotHandlers.find(request->name);
-    if (handler != services_.oneShotHandlers.end() && handler->second) {
-      handler->second(request->value);
-    } else {
-      // One-shot runs report to the terminal, not to the log.
-      std::fprintf(stderr, "%s is not available in this build\n", request->name.c_str());
-      env_.application.exitNow(2);
-    }
-    return;
-  }
-
   installHotKeys();
   // Display changes reach screensChanged() through the backend's screen observer.
   seedPreferences(env_.preferences, anyScreenHasCameraHousing(env_.screens));

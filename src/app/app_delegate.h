@@ -1,5 +1,5 @@
-// The application's spine: the launch sequence, the one-shot switches, the welcome tour
-// entry and the termination sequence.
+// The application's spine: the launch sequence, the welcome tour entry and the termination
+// sequence.
 #pragma once
 
 #include <memory>
@@ -38,8 +38,6 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 
   HotKeyControl* hotKey() const { return hotKey_.get(); }
   bool isShowingTour() const { return onboarding_ != nullptr; }
-  // True when launch ran a one-shot switch: the program is ending, nothing else was started.
-  bool ranOneShot() const { return ranOneShot_; }
 
  private:
   void installHotKeys();
@@ -50,7 +48,6 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   std::unique_ptr<HotKeyControl> hotKey_;
   std::unique_ptr<TourWindow> onboarding_;
   bool terminated_ = false;
-  bool ranOneShot_ = false;
 };
 
 }  // namespace tovami

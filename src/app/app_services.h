@@ -4,7 +4,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -68,9 +67,6 @@ struct AppServices {
   std::function<StartStopControl*()> approvalServer;
   std::function<HookInstallControl*()> hookInstaller;
   std::function<std::unique_ptr<TourWindow>(HotKeyControl*)> makeTourWindow;
-  // One-shot switch handlers by switch name. A handler ends the program itself through the
-  // Application (terminate for a normal end, exitNow for a status).
-  std::map<std::string, std::function<void(const std::string& value)>> oneShotHandlers;
 };
 
 }  // namespace tovami

@@ -3,6 +3,13 @@
 #include <algorithm>
 
 namespace tovami {
+namespace {
+
+bool contains(const std::vector<std::string>& arguments, std::string_view word) {
+  return std::find(arguments.begin(), arguments.end(), word) != arguments.end();
+}
+
+}  // namespace
 
 std::optional<OneShotRequest> findOneShotSwitch(const std::vector<std::string>& arguments) {
   for (auto name : kOneShotSwitches) {
@@ -12,8 +19,51 @@ std::optional<OneShotRequest> findOneShotSwitch(const std::vector<std::string>& 
   return std::nullopt;
 }
 
+LaunchRequest parseCommandLine(const std::vector<std::string>& arguments) {
+  using Kind = LaunchRequest::Kind;
+  if (contains(arguments, switches::kHelp) || contains(arguments, "-h")) return {Kind::help, {}};
+  if (contains(arguments, switches::kVersion)) return {Kind::version, {}};
+  if (auto request = findOneShotSwitch(arguments)) return {Kind::oneShot, *request};
+  // Every other occurrence of a one-shot switch has a value, so only the last argument can lack one.
+  if (!arguments.empty()) {
+    const auto& last = arguments.back();
+    for (auto name : kOneShotSwitches)
+      if (last == name) return {Kind::missingValue, {last, {}}};
+  }
+  return {Kind::runApp, {}};
+}
+
+std::string usageText(const std::vector<std::string_view>& unavailable) {
+  struct Row {
+    std::string_view name, value, text;
+  };
+  static constexpr Row kRows[] = {
+      {switches::kListAgents, "text|json", "print the coding agents running now and end"},
+      {switches::kRenderOverlay, "FILE", "draw the nap scene into a PNG file and end"},
+      {switches::kRenderIsland, "FILE", "draw the island into a PNG file and end"},
+      {switches::kDumpAx, "APP", "print an application's accessibility tree and end"},
+      {switches::kWarpJump, "TEXT", "bring the Warp tab showing TEXT to the front and end"},
+      {switches::kShowTour, "", "show the welcome tour one second after the start"},
+      {switches::kHelp, "", "show this text and end (also -h)"},
+      {switches::kVersion, "", "show the version and end"},
+  };
+  std::string text =
+      "Usage: tovami [SWITCH]\n"
+      "Without a switch Tovami starts in the tray: naps, agent watch and keep-awake.\n\n";
+  for (const auto& row : kRows) {
+    std::string left = "  " + std::string(row.name);
+    if (!row.value.empty()) left += " " + std::string(row.value);
+    left.resize(std::max<size_t>(left.size() + 2, 28), ' ');
+    text += left + std::string(row.text);
+    if (std::find(unavailable.begin(), unavailable.end(), row.name) != unavailable.end())
+      text += " (not in this build)";
+    text += "\n";
+  }
+  return text;
+}
+
 bool wantsShowTour(const std::vector<std::string>& arguments) {
-  return std::find(arguments.begin(), arguments.end(), switches::kShowTour) != arguments.end();
+  return contains(arguments, switches::kShowTour);
 }
 
 }  // namespace tovami

@@ -1,4 +1,5 @@
-// The one-shot switches that turn the program into a tool that does one thing and ends.
+// The command line: the one-shot switches that turn the program into a tool that does one thing
+// and ends, "--help", "--version" and "--show-tour".
 #pragma once
 
 #include <optional>
@@ -15,6 +16,8 @@ inline constexpr std::string_view kDumpAx = "--dump-ax";
 inline constexpr std::string_view kWarpJump = "--warp-jump";
 inline constexpr std::string_view kListAgents = "--list-agents";
 inline constexpr std::string_view kShowTour = "--show-tour";
+inline constexpr std::string_view kHelp = "--help";
+inline constexpr std::string_view kVersion = "--version";
 }  // namespace switches
 
 // Every switch that takes a value, in the order they are tried.
@@ -28,9 +31,26 @@ struct OneShotRequest {
   bool operator==(const OneShotRequest&) const = default;
 };
 
+// What a start was asked to do.
+struct LaunchRequest {
+  enum class Kind { runApp, help, version, oneShot, missingValue };
+  Kind kind = Kind::runApp;
+  // oneShot: the switch and its value; missingValue: the switch only.
+  OneShotRequest oneShot;
+  bool operator==(const LaunchRequest&) const = default;
+};
+
 // The first switch, in table order, present as a whole argument with an argument after it.
-// The program name (arguments[0]) is searched too. A switch without a value is ignored.
+// The program name (arguments[0]) is searched too.
 std::optional<OneShotRequest> findOneShotSwitch(const std::vector<std::string>& arguments);
+
+// "--help" (or "-h") and "--version" anywhere win; then a one-shot switch with its value; a
+// one-shot switch with nothing after it is an error. Anything else starts the program (unknown
+// arguments are left to the toolkit).
+LaunchRequest parseCommandLine(const std::vector<std::string>& arguments);
+
+// The text "--help" prints: every switch, one a line; `unavailable` ones are marked so.
+std::string usageText(const std::vector<std::string_view>& unavailable);
 
 // True when "--show-tour" is present anywhere (no value needed).
 bool wantsShowTour(const std::vector<std::string>& arguments);

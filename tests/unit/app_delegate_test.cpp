@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
 #include "app/preference_keys.h"
 #include "platform/application.h"
 #include "platform/screens.h"
@@ -19,73 +18,41 @@ using testing::MemoryPreferences;
 using testing::VirtualDispatcher;
 using Journal = std::vector<std::string>;
 
-struct FakeApplication : Application {
+// Every service the delegate drives, writing "<name>.<call>" to one journal.
+struct Fake : Application, NapControl, IslandControl, StartStopControl, HookInstallControl, HotKeyControl,
+              TourWindow {
   Journal& journal;
+  std::string name;
   std::vector<std::string> args{"tovami"};
-  explicit FakeApplication(Journal& j) : journal(j) {}
-  void setAccessoryPolicy() override { journal.push_back("accessory"); }
-  void terminate() override { journal.push_back("terminate"); }
-  void exitNow(int status) override { journal.push_back("exit " + std::to_string(status)); }
+  std::function<void()> napKey, islandKey;
+  Fake(Journal& j, std::string n) : journal(j), name(std::move(n)) {}
+  void note(const std::string& call) { journal.push_back(name + "." + call); }
+  void setAccessoryPolicy() override { note("accessory"); }
+  void terminate() override { note("terminate"); }
+  void exitNow(int status) override { note("exit " + std::to_string(status)); }
   std::vector<std::string> arguments() const override { return args; }
+  void startNap() override { note("start"); }
+  void endNap() override { note("end"); }
+  bool isNapping() const override { return false; }
+  void scheduleScreenRebuild() override { note("rebuild"); }
+  void refresh() override { note("refresh"); }
+  void toggle() override { note("toggle"); }
+  void teardown() override { note("teardown"); }
+  void screensChanged() override { note("screens"); }
+  void start() override { note("start"); }
+  void stop() override { note("stop"); }
+  bool install() override { return note("install"), false; }
+  bool remove() override { return true; }
+  void setNapHandler(std::function<void()> h) override { napKey = std::move(h); }
+  void setIslandHandler(std::function<void()> h) override { islandKey = std::move(h); }
+  void registerKeys() override { note("register"); }
+  void unregisterKeys() override { note("unregister"); }
+  void show() override { note("show"); }
+  void orderOut() override { note("orderOut"); }
 };
 
 struct FakeScreens : ScreenProvider {
-  bool notch = false;
-  std::vector<ScreenInfo> screens() const override { return {ScreenInfo{{0, 0, 1440, 900}, 2, notch}}; }
-};
-
-struct FakeNap : NapControl {
-  Journal& journal;
-  explicit FakeNap(Journal& j) : journal(j) {}
-  void startNap() override { journal.push_back("nap.start"); }
-  void endNap() override { journal.push_back("nap.end"); }
-  bool isNapping() const override { return false; }
-  void scheduleScreenRebuild() override { journal.push_back("nap.rebuild"); }
-};
-
-struct FakeIsland : IslandControl {
-  Journal& journal;
-  explicit FakeIsland(Journal& j) : journal(j) {}
-  void refresh() override { journal.push_back("island.refresh"); }
-  void toggle() override { journal.push_back("island.toggle"); }
-  void teardown() override { journal.push_back("island.teardown"); }
-  void screensChanged() override { journal.push_back("island.screens"); }
-};
-
-struct FakeStartStop : StartStopControl {
-  Journal& journal;
-  std::string name;
-  FakeStartStop(Journal& j, std::string n) : journal(j), name(std::move(n)) {}
-  void start() override { journal.push_back(name + ".start"); }
-  void stop() override { journal.push_back(name + ".stop"); }
-};
-
-struct FakeHook : HookInstallControl {
-  Journal& journal;
-  explicit FakeHook(Journal& j) : journal(j) {}
-  bool install() override {
-    journal.push_back("hook.install");
-    return false;
-  }
-  bool remove() override { return true; }
-};
-
-struct FakeHotKeys : HotKeyControl {
-  Journal& journal;
-  std::function<void()> nap, island;
-  explicit FakeHotKeys(Journal& j) : journal(j) {}
-  void setNapHandler(std::function<void()> h) override { nap = std::move(h); }
-  void setIslandHandler(std::function<void()> h) override { island = std::move(h); }
-  void registerKeys() override { journal.push_back("keys.register"); }
-  void unregisterKeys() override { journal.push_back("keys.unregister"); }
-};
-
-struct FakeTour : TourWindow {
-  Journal& journal;
-  int number;
-  FakeTour(Journal& j, int n) : journal(j), number(n) {}
-  void show() override { journal.push_back("tour" + std::to_string(number) + ".show"); }
-  void orderOut() override { journal.push_back("tour" + std::to_string(number) + ".orderOut"); }
+  std::vector<ScreenInfo> screens() const override { return {ScreenInfo{{0, 0, 1440, 900}, 2, false}}; }
 };
 
 class AppDelegateTest : public ::testing::Test {
@@ -93,14 +60,11 @@ class AppDelegateTest : public ::testing::Test {
   Journal journal;
   VirtualDispatcher dispatcher;
   MemoryPreferences prefs;
-  FakeApplication app{journal};
   FakeScreens screens;
-  FakeNap nap{journal};
-  FakeIsland island{journal};
-  FakeStartStop watcher{journal, "watcher"}, usage{journal, "usage"}, server{journal, "server"};
-  FakeHook hook{journal};
+  Fake app{journal, "app"}, nap{journal, "nap"}, island{journal, "island"}, watcher{journal, "watcher"},
+      usage{journal, "usage"}, server{journal, "server"}, hook{journal, "hook"};
+  Fake* keys = nullptr;
   int tours = 0;
-  FakeHotKeys* hotKeys = nullptr;
 
   std::shared_ptr<AppDelegate> makeDelegate() {
     AppServices services;
@@ -110,70 +74,52 @@ class AppDelegateTest : public ::testing::Test {
     services.usageTracker = [this] { return &usage; };
     services.approvalServer = [this] { return &server; };
     services.hookInstaller = [this] { return &hook; };
-    services.makeTourWindow = [this](HotKeyControl*) { return std::make_unique<FakeTour>(journal, ++tours); };
-    services.oneShotHandlers[std::string(switches::kRenderOverlay)] = [this](const std::string& value) {
-      journal.push_back("render-overlay " + value);
-      app.terminate();
+    services.makeTourWindow = [this](HotKeyControl*) {
+      return std::make_unique<Fake>(journal, "tour" + std::to_string(++tours));
     };
-    auto keys = std::make_unique<FakeHotKeys>(journal);
-    hotKeys = keys.get();
+    auto hotKeys = std::make_unique<Fake>(journal, "keys");
+    keys = hotKeys.get();
     return std::make_shared<AppDelegate>(AppEnvironment{app, dispatcher, prefs, screens}, std::move(services),
-                                         std::move(keys));
+                                         std::move(hotKeys));
   }
 };
 
-TEST_F(AppDelegateTest, LaunchRunsItsStepsInOrder) {
-  prefs.setBool(prefs::kNotchApprovals, true);
-  auto delegate = makeDelegate();
-  delegate->applicationDidFinishLaunching();
-  EXPECT_EQ(journal, (Journal{"accessory", "keys.register", "island.refresh", "watcher.start", "usage.start",
-                              "hook.install", "server.start", "tour1.show"}));
-  EXPECT_EQ(AppDelegate::shared(), delegate);
-}
-
-TEST_F(AppDelegateTest, TerminationRunsTheReverseOrder) {
-  auto delegate = makeDelegate();
-  delegate->applicationWillTerminate();
-  delegate->applicationWillTerminate();  // a second signal during shutdown does nothing more
-  EXPECT_EQ(journal, (Journal{"nap.end", "island.teardown", "watcher.stop", "usage.stop", "server.stop",
-                              "keys.unregister"}));
-}
-
-TEST_F(AppDelegateTest, CompletedTourAndApprovalsOffSkipTheirSteps) {
-  prefs.setBool(prefs::kHasCompletedOnboarding, true);
-  auto delegate = makeDelegate();
-  delegate->applicationDidFinishLaunching();
-  EXPECT_EQ(journal,
-            (Journal{"accessory", "keys.register", "island.refresh", "watcher.start", "usage.start"}));
-}
-
-TEST_F(AppDelegateTest, HotKeyActionsReachTheNapAndTheIsland) {
-  prefs.setBool(prefs::kHasCompletedOnboarding, true);
-  auto delegate = makeDelegate();
-  delegate->applicationDidFinishLaunching();
+TEST_F(AppDelegateTest, LaunchRunsItsStepsInOrderAndSkipsWhatThePreferencesTurnOff) {
+  const Journal common{"app.accessory", "keys.register", "island.refresh", "watcher.start", "usage.start"};
+  struct Case {
+    bool approvals, onboarded;
+    Journal tail;
+  } cases[] = {{true, false, {"hook.install", "server.start", "tour1.show"}}, {false, true, {}}};
+  std::shared_ptr<AppDelegate> delegate;
+  for (const auto& c : cases) {
+    journal.clear();
+    tours = 0;
+    prefs = MemoryPreferences();
+    prefs.setBool(prefs::kNotchApprovals, c.approvals);
+    prefs.setBool(prefs::kHasCompletedOnboarding, c.onboarded);
+    delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    Journal expected = common;
+    expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+    EXPECT_EQ(journal, expected);
+    EXPECT_EQ(AppDelegate::shared(), delegate);
+  }
   journal.clear();
-  hotKeys->nap();
-  hotKeys->island();
+  keys->napKey();
+  keys->islandKey();
   EXPECT_EQ(journal, (Journal{"nap.start", "island.toggle"}));
 }
 
-TEST_F(AppDelegateTest, OneShotSwitchRunsAndNothingElseStarts) {
-  app.args = {"tovami", "--render-island", "--render-overlay", "/tmp/x.png"};
-  // "--render-island" takes "--render-overlay" as its value, but no handler exists for it in this
-  // build: the program says so and ends with status 2.
+TEST_F(AppDelegateTest, TerminationRunsOnceAndScreenChangesReachNapThenIsland) {
   auto delegate = makeDelegate();
-  delegate->applicationDidFinishLaunching();
-  EXPECT_EQ(journal, (Journal{"accessory", "exit 2"}));
-
-  journal.clear();
-  app.args = {"tovami", "--render-overlay", "/tmp/x.png"};
-  makeDelegate()->applicationDidFinishLaunching();
-  EXPECT_EQ(journal, (Journal{"accessory", "render-overlay /tmp/x.png", "terminate"}));
-  EXPECT_TRUE(prefs.writes.empty());  // no seeding in one-shot runs
-  EXPECT_TRUE(delegate->ranOneShot());
+  delegate->applicationWillTerminate();
+  delegate->applicationWillTerminate();  // a second signal during shutdown does nothing more
+  delegate->screensChanged();
+  EXPECT_EQ(journal, (Journal{"nap.end", "island.teardown", "watcher.stop", "usage.stop", "server.stop",
+                              "keys.unregister", "nap.rebuild", "island.screens"}));
 }
 
-TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecond) {
+TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecondWhileTheDelegateLives) {
   app.args = {"tovami", "--show-tour"};
   auto delegate = makeDelegate();
   delegate->applicationDidFinishLaunching();
@@ -184,64 +130,48 @@ TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecond) {
   dispatcher.advance(0.02);
   EXPECT_EQ(journal, (Journal{"tour1.orderOut", "tour2.show"}));
   EXPECT_FALSE(prefs.boolValue(prefs::kHasCompletedOnboarding));
-}
 
-TEST_F(AppDelegateTest, ShowTourDoesNothingOnceTheDelegateIsGone) {
-  app.args = {"tovami", "--show-tour"};
   prefs.setBool(prefs::kHasCompletedOnboarding, true);
-  makeDelegate()->applicationDidFinishLaunching();  // the delegate dies here
+  makeDelegate()->applicationDidFinishLaunching();  // this delegate dies at once
   journal.clear();
   dispatcher.advance(2);
   EXPECT_TRUE(journal.empty());
 }
 
-TEST_F(AppDelegateTest, ScreenChangesReachTheNapThenTheIsland) {
-  makeDelegate()->screensChanged();
-  EXPECT_EQ(journal, (Journal{"nap.rebuild", "island.screens"}));
-}
-
 TEST_F(AppDelegateTest, ServicesMissingFromTheBuildAreSkipped) {
-  AppServices none;
-  AppDelegate delegate(AppEnvironment{app, dispatcher, prefs, screens}, none, nullptr);
+  AppDelegate delegate(AppEnvironment{app, dispatcher, prefs, screens}, AppServices{}, nullptr);
   delegate.applicationDidFinishLaunching();
   delegate.applicationWillTerminate();
-  EXPECT_EQ(journal, (Journal{"accessory"}));
+  EXPECT_EQ(journal, (Journal{"app.accessory"}));
   EXPECT_TRUE(prefs.hasValue(prefs::kAgentWatchEnabled));
 }
 
-// Seeding fills absent keys only, and the island follows the displays.
-TEST(Seeding, StoresOnlyAbsentKeys) {
+// Seeding fills absent keys only; the island follows the displays; "auth" alone asks for a password.
+TEST(Seeding, StoresOnlyAbsentKeysAndReadsTheWakeRequirementStrictly) {
   MemoryPreferences prefs;
   prefs.setBool(prefs::kAgentWatchEnabled, false);
   seedPreferences(prefs, false);
   EXPECT_FALSE(prefs.boolValue(prefs::kAgentWatchEnabled));
-  EXPECT_FALSE(prefs.boolValue(prefs::kIslandEnabled));
   EXPECT_TRUE(prefs.hasValue(prefs::kIslandEnabled));
+  EXPECT_FALSE(prefs.boolValue(prefs::kIslandEnabled));
   for (auto key : {prefs::kAgentKeepAwake, prefs::kAgentShowSnippets, prefs::kAgentOpensIsland,
                    prefs::kAgentQuietSound, prefs::kUsageTracking})
     EXPECT_TRUE(prefs.boolValue(key)) << key;
   for (auto key :
        {prefs::kBatteryGuard, prefs::kNotchApprovals, prefs::kIslandOnNonNotch, prefs::kWakeRequirement})
     EXPECT_FALSE(prefs.hasValue(key)) << key;
-
-  // A relaunch, now on a machine with a notch, changes nothing already stored.
   prefs.writes.clear();
-  seedPreferences(prefs, true);
+  seedPreferences(prefs, true);  // a relaunch on a machine with a notch changes nothing stored
   EXPECT_TRUE(prefs.writes.empty());
-  EXPECT_FALSE(prefs.boolValue(prefs::kIslandEnabled));
-
   MemoryPreferences notched;
   seedPreferences(notched, true);
   EXPECT_TRUE(notched.boolValue(prefs::kIslandEnabled));
-}
 
-TEST(Seeding, WakeWithoutAuthenticationUnlessAuthIsStored) {
-  MemoryPreferences prefs;
   EXPECT_FALSE(wakeRequiresAuthentication(prefs));
-  prefs.setString(prefs::kWakeRequirement, "AUTH");
-  EXPECT_FALSE(wakeRequiresAuthentication(prefs));
-  prefs.setString(prefs::kWakeRequirement, "auth");
-  EXPECT_TRUE(wakeRequiresAuthentication(prefs));
+  for (auto [stored, auth] : {std::pair{"AUTH", false}, {"none", false}, {"auth", true}}) {
+    prefs.setString(prefs::kWakeRequirement, stored);
+    EXPECT_EQ(wakeRequiresAuthentication(prefs), auth) << stored;
+  }
 }
 
 }  // namespace

@@ -2,41 +2,78 @@
 
 #include <gtest/gtest.h>
 
+#include "app/display_session.h"
+
 namespace tovami {
 namespace {
 
 using Args = std::vector<std::string>;
+using Kind = LaunchRequest::Kind;
 
-TEST(OneShotSwitches, TakeTheNextArgumentAsValueInTableOrder) {
-  EXPECT_EQ(findOneShotSwitch({"tovami", "--render-overlay", "out.png"}),
-            (OneShotRequest{"--render-overlay", "out.png"}));
-  // Both render switches present: the island comes first in the table.
-  EXPECT_EQ(findOneShotSwitch({"tovami", "--render-overlay", "a.png", "--render-island", "b.png"}),
-            (OneShotRequest{"--render-island", "b.png"}));
-  // The value may itself look like a switch.
-  EXPECT_EQ(findOneShotSwitch({"tovami", "--warp-jump", "--dump-ax"}),
-            (OneShotRequest{"--warp-jump", "--dump-ax"}));
-}
-
-TEST(OneShotSwitches, WithoutAValueAreIgnored) {
-  EXPECT_EQ(findOneShotSwitch({"tovami", "--render-overlay"}), std::nullopt);
-  // The overlay switch lacks a value, so the search goes on to the next switch in the table.
-  EXPECT_EQ(findOneShotSwitch({"tovami", "--dump-ax", "Terminal", "--render-overlay"}),
-            (OneShotRequest{"--dump-ax", "Terminal"}));
-}
-
-TEST(OneShotSwitches, MatchWholeArgumentsOnly) {
-  EXPECT_EQ(findOneShotSwitch({"tovami", "--render-overlay=out.png", "x"}), std::nullopt);
-  EXPECT_EQ(findOneShotSwitch({"tovami", "--Render-Overlay", "x"}), std::nullopt);
-  // The program name takes part in the search.
-  EXPECT_EQ(findOneShotSwitch({"--list-agents", "json"}), (OneShotRequest{"--list-agents", "json"}));
-  EXPECT_EQ(findOneShotSwitch({}), std::nullopt);
-}
-
-TEST(OneShotSwitches, ShowTourNeedsNoValue) {
-  EXPECT_TRUE(wantsShowTour({"tovami", "--show-tour"}));
+TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
+  struct Case {
+    Args args;
+    LaunchRequest expected;
+  } cases[] = {
+      {{"tovami"}, {Kind::runApp, {}}},
+      {{"tovami", "--show-tour", "--unknown"}, {Kind::runApp, {}}},
+      {{"tovami", "--render-overlay", "out.png"}, {Kind::oneShot, {"--render-overlay", "out.png"}}},
+      // Both render switches: the island comes first in the table.
+      {{"tovami", "--render-overlay", "a.png", "--render-island", "b.png"},
+       {Kind::oneShot, {"--render-island", "b.png"}}},
+      {{"tovami", "--warp-jump", "--dump-ax"}, {Kind::oneShot, {"--warp-jump", "--dump-ax"}}},
+      {{"tovami", "--dump-ax", "Terminal", "--render-overlay"}, {Kind::oneShot, {"--dump-ax", "Terminal"}}},
+      {{"--list-agents", "json"}, {Kind::oneShot, {"--list-agents", "json"}}},  // the program name counts
+      {{"tovami", "--list-agents"}, {Kind::missingValue, {"--list-agents", ""}}},
+      {{"tovami", "--render-overlay=out.png", "x"}, {Kind::runApp, {}}},  // whole arguments only
+      {{"tovami", "--Render-Overlay", "x"}, {Kind::runApp, {}}},
+      {{"tovami", "--list-agents", "json", "--help"}, {Kind::help, {}}},
+      {{"tovami", "-h"}, {Kind::help, {}}},
+      {{"tovami", "--version", "--list-agents"}, {Kind::version, {}}},
+      {{}, {Kind::runApp, {}}},
+  };
+  for (const auto& c : cases) {
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    EXPECT_EQ(parseCommandLine(c.args), c.expected) << joined;
+  }
   EXPECT_TRUE(wantsShowTour({"tovami", "--show-tour", "x"}));
   EXPECT_FALSE(wantsShowTour({"tovami", "--show-tour=1"}));
+}
+
+TEST(CommandLine, UsageListsEverySwitchAndMarksTheUnavailableOnes) {
+  const std::string usage = usageText({switches::kDumpAx});
+  for (auto name : kOneShotSwitches) EXPECT_NE(usage.find(name), std::string::npos) << name;
+  for (auto name : {switches::kShowTour, switches::kHelp, switches::kVersion})
+    EXPECT_NE(usage.find(name), std::string::npos) << name;
+  EXPECT_NE(usage.find("accessibility tree and end (not in this build)"), std::string::npos) << usage;
+  EXPECT_EQ(usage.find("PNG file and end (not"), std::string::npos) << usage;
+}
+
+// X11 wherever a display exists (XWayland included); a Wayland session is said so; no display at all
+// still runs, without a window system.
+TEST(DisplaySession, PrefersX11AndNamesWhatAWaylandSessionLacks) {
+  struct Case {
+    SessionEnvironment environment;
+    std::string platform;
+    bool wayland, x11;
+  } cases[] = {
+      {{":0", "", "x11", ""}, "xcb", false, true},
+      {{":0", "wayland-0", "wayland", ""}, "xcb", true, true},
+      {{":0", "wayland-0", "wayland", "wayland"}, "xcb", true, true},
+      {{":0", "", "", "offscreen"}, "", false, false},  // the user's own choice stands
+      {{"", "wayland-0", "wayland", ""}, "wayland;offscreen", true, false},
+      {{"", "", "tty", ""}, "offscreen", false, false},
+  };
+  for (const auto& c : cases) {
+    const auto session = chooseDisplaySession(c.environment);
+    EXPECT_EQ(session.qtPlatform, c.platform) << c.environment.display << c.environment.waylandDisplay;
+    EXPECT_EQ(session.wayland, c.wayland) << c.platform;
+    EXPECT_EQ(session.x11, c.x11) << c.platform;
+    EXPECT_EQ(displaySessionNotice(c.wayland, c.x11).empty(), c.x11 && !c.wayland);
+  }
+  EXPECT_NE(displaySessionNotice(true, true).find("cannot capture the input of Wayland windows"), std::string::npos);
+  EXPECT_NE(displaySessionNotice(false, false).find("agent watch and keep-awake work"), std::string::npos);
 }
 
 }  // namespace

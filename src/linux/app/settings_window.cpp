@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/preference_keys.h"
 #include "app/settings_texts.h"
@@ -32,19 +33,24 @@ QVBoxLayout* addSection(QVBoxLayout* page, const std::string& title) {
 
 }  // namespace
 
-SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store)
+SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store,
+                               const std::string& sessionNotice)
     : model_(std::move(model)), store_(store) {
   setWindowTitle("Tovami Settings");
   setObjectName("TovamiSettings");
   setFixedSize(kWidth, kHeight);
   setAttribute(Qt::WA_DeleteOnClose);
-  build();
+  build(sessionNotice);
   refresh();
   observerToken_ = store_.addObserver([this](std::string_view) { refresh(); });
 }
 
 SettingsWindow::~SettingsWindow() {
-  store_.removeObserver(observerToken_);
+  detach();
+}
+
+void SettingsWindow::detach() {
+  if (observerToken_) store_.removeObserver(std::exchange(observerToken_, 0));
 }
 
 QCheckBox* SettingsWindow::addToggle(QVBoxLayout* layout, const std::string& text,
@@ -71,7 +77,7 @@ QLabel* SettingsWindow::addCaption(QVBoxLayout* layout, const std::string& text)
   return label;
 }
 
-void SettingsWindow::build() {
+void SettingsWindow::build(const std::string& sessionNotice) {
   namespace t = settings_texts;
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -148,6 +154,7 @@ void SettingsWindow::build() {
   keys->addRow(q(t::kNapHotKeyLabel), new QLabel(q(t::kNapHotKeyValue)));
   keys->addRow(q(t::kIslandHotKeyLabel), new QLabel(q(t::kIslandHotKeyValue)));
   general->addLayout(keys);
+  if (!sessionNotice.empty()) addCaption(general, sessionNotice)->setObjectName("sessionNotice");
   auto* tour = new QPushButton(q(t::kShowTourAgain));
   tour->setObjectName(q(t::kShowTourAgain));
   connect(tour, &QPushButton::clicked, this, [this] { model_->showWelcomeTour(); });

@@ -21,8 +21,12 @@ namespace tovami::linux_backend {
 
 class SettingsWindow final : public QWidget {
  public:
-  SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store);
+  // `sessionNotice`, when not empty, is shown under the hot-key rows.
+  SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store, const std::string& sessionNotice);
   ~SettingsWindow() override;
+
+  // Stops following the preferences (the window is not refreshed again).
+  void detach();
 
   static constexpr int kWidth = 360;
   static constexpr int kHeight = 420;
@@ -30,7 +34,7 @@ class SettingsWindow final : public QWidget {
  private:
   QCheckBox* addToggle(QVBoxLayout* layout, const std::string& text, std::function<void(bool)> onChange);
   QLabel* addCaption(QVBoxLayout* layout, const std::string& text);
-  void build();
+  void build(const std::string& sessionNotice);
   void refresh();
 
   std::unique_ptr<SettingsModel> model_;

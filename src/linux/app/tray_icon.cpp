@@ -29,6 +29,10 @@ void TrayIcon::rebuildMenu() {
   if (builder_) builder_(menu_);
 }
 
+void TrayIcon::setNotice(const std::string& notice) {
+  icon_.setToolTip(notice.empty() ? QString("Tovami") : "Tovami\n" + QString::fromStdString(notice));
+}
+
 void TrayIcon::showWhenAvailable() {
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     retry_.stop();

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <functional>
+#include <string>
 
 namespace tovami::linux_backend {
 
@@ -17,6 +19,8 @@ class TrayIcon final : public QObject {
   void setMenuBuilder(std::function<void(QMenu&)> builder);
   void rebuildMenu();
   bool isVisible() const { return icon_.isVisible(); }
+  // A sentence under the name in the tooltip (what works in this session and what does not).
+  void setNotice(const std::string& notice);
 
   static QIcon makeIcon(bool attention);
 

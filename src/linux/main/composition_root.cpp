@@ -2,40 +2,26 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
-#include "agents/agent_listing.h"
 #include "agents/agent_watcher.h"
 #include "agents/claude_session_reader.h"
 #include "agents/terminal_jump.h"
-#include "app/command_line.h"
+#include "app/display_session.h"
 #include "app/hot_key_manager.h"
 #include "app/platform_wording.h"
 #include "app/preference_keys.h"
 #include "nap/nap_controller.h"
 #include "linux/nap/desktop_motion_settings.h"
 #include "linux/nap/nap_overlay_widget.h"
-#include "linux/nap/overlay_renderer.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
+#include "linux/main/transcript_lookup.h"
+#include "linux/x11/xcb_support.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
-
-// Qt ends the process with exit() when the X server goes away; the orderly end runs then too.
-std::function<void()>& endAtExit() {
-  static std::function<void()> end;
-  return end;
-}
-
-TranscriptLookup transcriptLookup() {
-  auto reader = std::make_shared<ClaudeSessionReader>(
-      claude_code::ClaudeCodeLocations::fromEnvironment(claude_code::processEnvironment()));
-  return [reader](const std::string& projectPath) { return reader->read(projectPath); };
-}
 
 void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerManagement& power,
                          SoundCues& cues) {
@@ -48,27 +34,6 @@ void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerMa
   });
 }
 
-// --list-agents FORMAT: one scan, printed to standard output.
-int listAgents(const std::string& format, Clock& clock) {
-  const auto parsed = parseAgentListFormat(format);
-  if (!parsed) {
-    std::fprintf(stderr, "tovami: --list-agents takes \"text\" or \"json\", not \"%s\"\n", format.c_str());
-    return 2;
-  }
-  auto sampler = makeLinuxProcessSampler();
-  X11RunningApplications apps;
-  AgentScanner scanner(*sampler, apps, transcriptLookup());
-  const auto result = scanner.scan(clock.now());
-  if (!result) {
-    std::fprintf(stderr, "tovami: the process table could not be read\n");
-    return 1;
-  }
-  const std::string report = formatAgentList(result->entries, *parsed);
-  std::fwrite(report.data(), 1, report.size(), stdout);
-  std::fflush(stdout);
-  return 0;
-}
-
 TerminalJump& terminalJump() {
   static LoggingTerminalJump jump;
   return jump;
@@ -76,7 +41,7 @@ TerminalJump& terminalJump() {
 
 }  // namespace
 
-CompositionRoot::CompositionRoot(int argc, char** argv)
+CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
     : logSink_(std::make_shared<JournalLogSink>()),
       autostart_(XdgAutostart::defaultDirectory(), QCoreApplication::applicationFilePath()),
       application_(argc, argv) {
@@ -92,17 +57,24 @@ CompositionRoot::CompositionRoot(int argc, char** argv)
           std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue())));
   application_.setWillTerminate([this] {
     endSession();
-    if (!delegate_->ranOneShot()) logInfo(log_categories::kApp, "tovami ended");
+    logInfo(log_categories::kApp, "tovami ended");
   });
   application_.handleTerminationSignals();
-  endAtExit() = [this] {
+  application_.handleDisplayLoss([this](bool qtAlive) {
     logError(log_categories::kApp, "the display connection is gone; ending");
-    endSession();
-  };
-  static const bool hooked = std::atexit([] {
-                               if (auto end = std::exchange(endAtExit(), nullptr)) end();
-                             }) == 0;
-  (void)hooked;
+    // Views are neither rebuilt nor refreshed from here on: their display is gone, and once Qt
+    // has begun to end, so may be the toolkit's own globals.
+    viewsGone_ = true;
+    if (qtAlive) {
+      if (settingsWindow_) settingsWindow_->detach();
+      endSession();
+      shutDownServices();
+    } else {
+      store_->flush();
+    }
+  });
+  hasX11_ = qtXcbConnection() != nullptr;
+  sessionNotice_ = displaySessionNotice(waylandSession, hasX11_);
 }
 
 void CompositionRoot::endSession() {
@@ -110,9 +82,12 @@ void CompositionRoot::endSession() {
   store_->flush();
 }
 
-CompositionRoot::~CompositionRoot() {
+void CompositionRoot::shutDownServices() {
   if (AgentWatcher::exists()) AgentWatcher::shared()->shutDown();
-  endAtExit() = nullptr;
+}
+
+CompositionRoot::~CompositionRoot() {
+  shutDownServices();
   setLogSink(nullptr);
 }
 
@@ -137,24 +112,12 @@ void CompositionRoot::installNap() {
 AppServices CompositionRoot::makeServices() {
   AppServices services;
   services.nap = []() -> NapControl* { return NapController::shared().get(); };
-  services.oneShotHandlers[std::string(switches::kRenderOverlay)] = [this](const std::string& path) {
-    renderOverlay(path, dispatcher_);  // reports its own failure; the program ends normally either way
-    application_.terminate();
-  };
   services.agentWatcher = []() -> StartStopControl* { return AgentWatcher::shared().get(); };
-  services.oneShotHandlers[std::string(switches::kListAgents)] = [this](const std::string& format) {
-    const int status = listAgents(format, dispatcher_.clock());
-    if (status == 0)
-      application_.terminate();
-    else
-      application_.exitNow(status);
-  };
   return services;
 }
 
 void CompositionRoot::launch() {
   delegate_->applicationDidFinishLaunching();
-  if (delegate_->ranOneShot()) return;  // the program is ending: no tray, no observers
   screenObserver_ = std::make_unique<ScreenChangeObserver>([this] { delegate_->screensChanged(); });
   tray_ = std::make_unique<TrayIcon>();
   tray_->setMenuBuilder([this](QMenu& menu) { buildTrayMenu(menu); });
@@ -166,18 +129,27 @@ void CompositionRoot::launch() {
         titles.push_back(agentMenuTitle(session));
       if (titles == *shown) return;
       *shown = std::move(titles);
-      if (tray_) tray_->rebuildMenu();
+      rebuildTrayMenu();
     });
   }
   store_->addObserver([this](std::string_view key) {
-    if (key == prefs::kAgentWatchEnabled && tray_) tray_->rebuildMenu();
+    if (key == prefs::kAgentWatchEnabled) rebuildTrayMenu();
   });
+  if (!sessionNotice_.empty()) {
+    logError(log_categories::kApp, sessionNotice_);
+    tray_->setNotice(sessionNotice_);
+  }
   logInfo(log_categories::kApp, "tovami started");
+}
+
+void CompositionRoot::rebuildTrayMenu() {
+  if (tray_ && !viewsGone_) tray_->rebuildMenu();
 }
 
 void CompositionRoot::buildTrayMenu(QMenu& menu) {
   QAction* startNap = menu.addAction("Start Nap", [] { NapController::shared()->startNap(); });
   startNap->setShortcut(QKeySequence(QString::fromUtf8(wording::kNapHotKey)));  // shown beside the item
+  startNap->setEnabled(hasX11_);  // a nap covers the screens and holds the input through X11
   QAction* agentWatch = menu.addAction("Agent Watch");
   agentWatch->setCheckable(true);
   agentWatch->setChecked(store_->boolValue(prefs::kAgentWatchEnabled));
@@ -203,7 +175,7 @@ void CompositionRoot::openSettings() {
                                                    if (auto delegate = AppDelegate::shared())
                                                      delegate->showOnboarding();
                                                  });
-    settingsWindow_ = new SettingsWindow(std::move(model), *store_);
+    settingsWindow_ = new SettingsWindow(std::move(model), *store_, sessionNotice_);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       QRect frame = settingsWindow_->frameGeometry();
       frame.moveCenter(screen->availableGeometry().center());

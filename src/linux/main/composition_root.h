@@ -26,7 +26,8 @@ namespace tovami::linux_backend {
 
 class CompositionRoot {
  public:
-  CompositionRoot(int argc, char** argv);
+  // `waylandSession`: the desktop session is Wayland (the program still speaks X11 where it can).
+  CompositionRoot(int argc, char** argv, bool waylandSession);
   ~CompositionRoot();
 
   // Runs the launch sequence; call once the event loop is running.
@@ -40,9 +41,12 @@ class CompositionRoot {
  private:
   AppServices makeServices();
   void buildTrayMenu(QMenu& menu);
+  void rebuildTrayMenu();
   void installNap();
   // The termination sequence and the final flush of the preferences.
   void endSession();
+  // Joins the services' threads.
+  void shutDownServices();
 
   QtDispatcher dispatcher_;
   std::shared_ptr<JournalLogSink> logSink_;
@@ -62,6 +66,9 @@ class CompositionRoot {
   std::unique_ptr<ScreenChangeObserver> screenObserver_;
   std::unique_ptr<TrayIcon> tray_;
   QPointer<SettingsWindow> settingsWindow_;
+  bool hasX11_ = false;
+  bool viewsGone_ = false;
+  std::string sessionNotice_;
 };
 
 }  // namespace tovami::linux_backend

@@ -2,18 +2,52 @@
 
 #include <sys/socket.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QApplication>
+#include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "linux/x11/xcb_support.h"
 
 namespace tovami::linux_backend {
 namespace {
 
 int signalPipe[2] = {-1, -1};
+std::atomic<bool> signalPending{false};
 
-void onTerminationSignal(int) {
+void onTerminationSignal(int signal) {
+  if (signalPending.exchange(true)) {
+    // The first request was never picked up: the loop is stuck, so end the way the sender expects.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+    return;
+  }
   const char byte = 1;
   [[maybe_unused]] auto written = ::write(signalPipe[0], &byte, 1);
+}
+
+std::function<void(bool)>& displayLossEnding() {
+  static std::function<void(bool)> ending;
+  return ending;
+}
+
+QtMessageHandler previousHandler = nullptr;
+
+// Qt warns ("The X11 connection broke") right before it calls exit(1): the last moment at which
+// every Qt object is still there.
+void watchMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (previousHandler) previousHandler(type, context, message);
+  if (type == QtDebugMsg || type == QtInfoMsg) return;
+  xcb_connection_t* connection = qtXcbConnection();
+  if (!connection || !xcb_connection_has_error(connection)) return;
+  if (auto ending = std::exchange(displayLossEnding(), nullptr)) {
+    ending(true);
+    std::fflush(nullptr);
+    std::_Exit(1);  // no static destructors beside threads that may still run
+  }
 }
 
 }  // namespace
@@ -25,7 +59,9 @@ QtApplication::QtApplication(int argc, char** argv) {
   });
 }
 
-QtApplication::~QtApplication() = default;
+QtApplication::~QtApplication() {
+  displayLossEnding() = nullptr;
+}
 
 void QtApplication::setAccessoryPolicy() {
   // No main window and no taskbar entry: closing the settings window must not end the program.
@@ -47,14 +83,25 @@ void QtApplication::handleTerminationSignals() {
   connect(signalNotifier_.get(), &QSocketNotifier::activated, this, [this] {
     char byte;
     [[maybe_unused]] auto got = ::read(signalPipe[1], &byte, 1);
+    signalPending = false;
     terminate();
   });
   struct sigaction action = {};
   action.sa_handler = onTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  // SIGHUP comes at logout; SIGQUIT asks to quit too (a core dump is of no use to anyone here).
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaction(signal, &action, nullptr);
+}
+
+void QtApplication::handleDisplayLoss(std::function<void(bool qtAlive)> ending) {
+  if (!qtXcbConnection()) return;  // no X connection to lose
+  displayLossEnding() = std::move(ending);
+  previousHandler = qInstallMessageHandler(watchMessages);
+  static const bool hooked = std::atexit([] {
+                               if (auto end = std::exchange(displayLossEnding(), nullptr)) end(false);
+                             }) == 0;
+  (void)hooked;
 }
 
 }  // namespace tovami::linux_backend
