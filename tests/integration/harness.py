@@ -1,6 +1,8 @@
 """A private desktop for integration tests: Xvfb, a D-Bus session bus, optional openbox,
 and temporary HOME and XDG folders, so that nothing touches the user's own files."""
 
+import configparser
+import getpass
 import os
 import re
 import shutil
@@ -10,6 +12,8 @@ import tempfile
 import time
 
 BINARY = os.environ.get("TOVAMI_BINARY", os.path.join(os.path.dirname(__file__), "../../build/tovami"))
+PAM_MATRIX = "/usr/lib/x86_64-linux-gnu/pam_wrapper/pam_matrix.so"
+NO_BUS = {"DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/bus"}
 
 
 def wait_for(predicate, timeout=10.0, interval=0.05):
@@ -32,6 +36,7 @@ class Session:
         self.system_bus = system_bus
         self._processes = []
         self.tovami = None
+        self.tmux = None
 
     # ---- lifecycle ---------------------------------------------------------------------------
     def __enter__(self):
@@ -67,6 +72,8 @@ class Session:
 
     def __exit__(self, *exc):
         self.stop_tovami()
+        if self.tmux:
+            self.run(["tmux", "-S", self.tmux, "kill-server"])
         for proc in reversed(self._processes):
             if proc.poll() is None:
                 proc.terminate()
@@ -83,6 +90,11 @@ class Session:
         proc = subprocess.Popen(argv, env=self.env, stdin=subprocess.DEVNULL, **kwargs)
         self._processes.append(proc)
         return proc
+
+    def kill_display(self):
+        xvfb = self._processes[0]
+        xvfb.kill()
+        xvfb.wait()
 
     def _start_xvfb(self):
         read_fd, write_fd = os.pipe()
@@ -113,20 +125,21 @@ class Session:
         self.env[variable] = address
 
     # ---- the program -------------------------------------------------------------------------
-    def start_tovami(self, *args, env=None):
+    def start_tovami(self, *args, env=None, output=None):
+        """Starts the program with its log in log_path (or `output`, such as subprocess.PIPE)."""
         full_env = dict(self.env)
         full_env.update(env or {})
         self._log = open(self.log_path, "ab")
         self.tovami = subprocess.Popen([BINARY, *args], env=full_env, stdin=subprocess.DEVNULL,
-                                       stdout=self._log, stderr=subprocess.STDOUT)
+                                       stdout=output or self._log, stderr=subprocess.STDOUT)
         return self.tovami
 
-    def stop_tovami(self, timeout=10):
-        """Sends SIGTERM and returns the exit status (None if it was not running)."""
+    def stop_tovami(self, timeout=10, sig=signal.SIGTERM):
+        """Sends `sig` and returns the exit status (None if it was not running)."""
         if not self.tovami:
             return None
         if self.tovami.poll() is None:
-            self.tovami.send_signal(signal.SIGTERM)
+            self.tovami.send_signal(sig)
             try:
                 self.tovami.wait(timeout)
             except subprocess.TimeoutExpired:
@@ -136,6 +149,41 @@ class Session:
         self.tovami = None
         self._log.close()
         return status
+
+    def write_preferences(self, text):
+        folder = os.path.join(self.config_dir, "tovami")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "tovami.conf"), "w") as f:
+            f.write(text)
+        return os.path.join(folder, "tovami.conf")
+
+    def preferences(self):
+        parser = configparser.ConfigParser()
+        parser.optionxform = str
+        parser.read(os.path.join(self.config_dir, "tovami", "tovami.conf"))
+        return dict(parser["General"]) if parser.has_section("General") else {}
+
+    def password_env(self, password="hunter2"):
+        """The nap asks for the password, checked by pam_wrapper against `password`."""
+        services, passdb = os.path.join(self.root, "pam-services"), os.path.join(self.root, "passdb")
+        os.makedirs(services, exist_ok=True)
+        with open(passdb, "w") as f:
+            f.write(f"{getpass.getuser()}:{password}:tovami\n")
+        with open(os.path.join(services, "tovami"), "w") as f:
+            f.write(f"auth required {PAM_MATRIX} passdb={passdb}\naccount required {PAM_MATRIX} passdb={passdb}\n")
+        self.write_preferences("[General]\nwakeRequirement=auth\n")
+        return {"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1", "PAM_WRAPPER_SERVICE_DIR": services}
+
+    def start_agent(self, name="claude"):
+        """A process named `name` idling in a tmux pane of its own server; returns its pid."""
+        agent, project = os.path.join(self.root, "bin", name), os.path.join(self.root, "project")
+        os.makedirs(os.path.dirname(agent), exist_ok=True)
+        os.makedirs(project, exist_ok=True)
+        shutil.copy("/bin/sleep", agent)
+        self.tmux = os.path.join(self.root, "tmux.sock")
+        self.run(["tmux", "-S", self.tmux, "-f", "/dev/null", "new-session", "-d", "-c", project,
+                  f"exec '{agent}' 600"], check=True)
+        return int(self.run(["tmux", "-S", self.tmux, "display", "-p", "#{pane_pid}"], check=True).stdout)
 
     def log_text(self):
         try:

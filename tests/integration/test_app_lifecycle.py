@@ -1,78 +1,120 @@
 """The real program in a private desktop: it starts as a tray item, seeds its preferences, opens its
-settings window from the tray menu, and ends cleanly with its preferences on disk."""
+settings window, stays a single instance, ends in order on every ending signal and on the loss of its
+display, and runs what it can in a Wayland session or with no display at all."""
 
-import configparser
 import os
+import re
 import signal
+import subprocess
 import unittest
 
 import harness
 import tray
+from test_nap import press_nap_key
 
-
-def read_preferences(session):
-    path = os.path.join(session.config_dir, "tovami", "tovami.conf")
-    parser = configparser.ConfigParser()
-    parser.optionxform = str
-    parser.read(path)
-    return dict(parser["General"]) if parser.has_section("General") else {}
+SEEDED = ("agentWatchEnabled", "agentKeepAwake", "agentShowSnippets", "agentOpensIsland", "agentQuietSound",
+          "usageTracking")
 
 
 class AppLifecycleTest(unittest.TestCase):
-    def test_starts_seeds_opens_settings_and_ends_cleanly(self):
+    def test_starts_seeds_opens_settings_stays_single_and_ends_cleanly(self):
         with harness.Session() as s:
             tray.start_fake_host(s)
             s.start_tovami()
             item = tray.find_item(s)
             self.assertIsNotNone(item, "the tray item never registered:\n" + s.log_text())
-            self.assertIn("Settings\u2026", tray.labels(s, item))
-            self.assertIn("Quit Tovami", tray.labels(s, item))
-
-            prefs = read_preferences(s)
-            for key in ("agentWatchEnabled", "agentKeepAwake", "agentShowSnippets", "agentOpensIsland",
-                        "agentQuietSound", "usageTracking"):
-                self.assertEqual(prefs.get(key), "true", key)
+            self.assertTrue({"Start Nap", "Settings\u2026", "Quit Tovami"} <= set(tray.labels(s, item)))
+            self.assertEqual(tray.tooltip(s, item), "Tovami")  # an X11 session has nothing to warn of
+            prefs = s.preferences()
+            self.assertEqual({key: prefs.get(key) for key in SEEDED}, dict.fromkeys(SEEDED, "true"))
             self.assertEqual(prefs.get("islandEnabled"), "false")  # no notch on these displays
             self.assertNotIn("Tovami Settings", s.window_names())  # no main window at launch
 
-            tray.click(s, item, "Settings\u2026")
-            self.assertTrue(s.wait_for(lambda: "Tovami Settings" in s.window_names()),
-                            "the settings window did not open")
-            shot = s.screenshot(os.path.join(s.root, "settings.png"))
-            self.assertTrue(os.path.getsize(shot) > 0)
+            second = s.run([harness.BINARY], timeout=30)
+            self.assertEqual((second.returncode, second.stdout), (0, "Tovami is already running\n"))
+            self.assertEqual(s.run([harness.BINARY, "--list-agents", "json"]).returncode, 0)  # one-shots still run
 
+            tray.click(s, item, "Settings\u2026")
+            self.assertTrue(s.wait_for(lambda: "Tovami Settings" in s.window_names()), "no settings window")
             self.assertEqual(s.stop_tovami(), 0)
             self.assertIn("tovami ended", s.log_text())
 
-    def test_relaunch_keeps_a_switch_the_user_turned_off(self):
+    def test_every_ending_signal_runs_the_orderly_end_and_a_closed_log_pipe_does_not_kill(self):
         with harness.Session() as s:
-            path = os.path.join(s.config_dir, "tovami")
-            os.makedirs(path)
-            with open(os.path.join(path, "tovami.conf"), "w") as f:
-                f.write("[General]\nagentWatchEnabled=false\n")
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
-            s.tovami.send_signal(signal.SIGINT)
-            s.tovami.wait(10)
-            self.assertEqual(s.tovami.returncode, 0)
-            s.tovami = None
-            prefs = read_preferences(s)
-            self.assertEqual(prefs.get("agentWatchEnabled"), "false")
-            self.assertEqual(prefs.get("usageTracking"), "true")
+            s.write_preferences("[General]\nagentWatchEnabled=false\n")
+            for started, sig in enumerate((signal.SIGHUP, signal.SIGQUIT, signal.SIGINT, signal.SIGTERM), 1):
+                with self.subTest(sig.name):
+                    if sig == signal.SIGTERM:  # read up to the start, then nobody reads the log any more
+                        proc = s.start_tovami(output=subprocess.PIPE)
+                        while b"tovami started" not in proc.stdout.readline():
+                            pass
+                        proc.stdout.close()
+                    else:
+                        s.start_tovami()
+                        self.assertTrue(s.wait_for(lambda: s.log_text().count("tovami started") == started))
+                    self.assertEqual(s.stop_tovami(sig=sig), 0, s.log_text())
+                    prefs = s.preferences()
+                    self.assertEqual((prefs.get("agentWatchEnabled"), prefs.get("usageTracking")), ("false", "true"))
+            self.assertEqual(s.log_text().count("tovami ended"), 3)
 
     def test_malformed_preferences_keep_readable_values(self):
         with harness.Session() as s:
-            path = os.path.join(s.config_dir, "tovami")
-            os.makedirs(path)
-            conf = os.path.join(path, "tovami.conf")
-            with open(conf, "w") as f:
-                f.write("[General]\nagentKeepAwake=false\n\x00\x01 this is not a setting\n[unclosed\n")
+            conf = s.write_preferences("[General]\nagentKeepAwake=false\n\x00\x01 this is not a setting\n[unclosed\n")
             s.start_tovami()
             self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
             self.assertEqual(s.stop_tovami(), 0)
             self.assertIn("malformed", s.log_text())
             self.assertTrue(os.path.exists(conf + ".malformed"))
-            self.assertEqual(read_preferences(s).get("agentKeepAwake"), "false")
+            self.assertEqual(s.preferences().get("agentKeepAwake"), "false")
+
+    def test_losing_the_display_with_an_agent_listed_and_the_password_card_open_ends_cleanly(self):
+        with harness.Session() as s:
+            pid = s.start_agent()
+            s.start_tovami(env=s.password_env())
+            self.assertTrue(s.wait_for_log(rf"agents:.*\[{pid}\]", 30), s.log_text())
+            press_nap_key(s)
+            self.assertTrue(s.wait_for_log("nap began"), s.log_text())
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for_log("asking for the password"), s.log_text())
+            s.kill_display()
+            self.assertGreaterEqual(s.tovami.wait(15), 0, "ended by a signal:\n" + s.log_text())
+            self.assertIn("the display connection is gone", s.log_text())
+            self.assertIn("nap ended: Napped under a minute", s.log_text())
+
+    def test_a_wayland_session_says_what_works_and_runs_without_any_display(self):
+        wayland = {"WAYLAND_DISPLAY": "wayland-fake", "XDG_SESSION_TYPE": "wayland"}
+        with harness.Session() as s:
+            tray.start_fake_host(s)
+            s.start_tovami(env=wayland)  # XWayland: DISPLAY is set too
+            item = tray.find_item(s)
+            self.assertIsNotNone(item, s.log_text())
+            self.assertIn("Wayland session: The tray, agent watch and keep-awake work", tray.tooltip(s, item))
+            self.assertEqual(len(re.findall("Wayland session:", s.log_text())), 1, s.log_text())
+            self.assertEqual(s.stop_tovami(), 0)
+
+            # No X display and no session bus: agent watch still runs, and the lock keeps one instance.
+            pid = s.start_agent()
+            bare = dict(wayland, DISPLAY="", **harness.NO_BUS)
+            s.start_tovami(env=bare)
+            self.assertTrue(s.wait_for_log(rf"agents:.*\[{pid}\]", 30), s.log_text())
+            self.assertIn("Wayland session without X11: The tray, agent watch", s.log_text())
+            second = s.run([harness.BINARY], env=bare, timeout=30)
+            self.assertEqual((second.returncode, second.stdout), (0, "Tovami is already running\n"))
+            self.assertEqual(s.stop_tovami(), 0)
+
+
+class SwitchesTest(unittest.TestCase):
+    def test_help_version_and_a_missing_value_need_no_display(self):
+        env = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}  # no display, no bus, no runtime folder
+        for argv, status, out, err in (
+                (["--help"], 0, "--list-agents text|json", ""), (["--version"], 0, "tovami ", ""),
+                (["--list-agents"], 2, "", "--list-agents needs a value"), (["--list-agents", "json"], 0, "[", ""),
+                (["--render-overlay"], 2, "", "--render-overlay needs a value")):
+            with self.subTest(argv):
+                result = subprocess.run([harness.BINARY, *argv], env=env, capture_output=True, text=True, timeout=30)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(out, result.stdout)
+                self.assertIn(err, result.stderr)
 
 
 if __name__ == "__main__":

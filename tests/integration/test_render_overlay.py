@@ -1,5 +1,5 @@
 """--render-overlay draws the nap scene into a PNG without a display, and any failure ends the
-program normally with "render failed" on standard error and no file reported as written."""
+program with status 1 and "render failed" on standard error, leaving no file behind."""
 
 import os
 import stat
@@ -47,7 +47,7 @@ class RenderOverlayTest(unittest.TestCase):
             self.assertEqual(png_size(path), (1600, 840))
         self.assertEqual(sorted(os.listdir(self.scratch.name)), ["config", "overlay.png", "runtime"])
 
-    def test_every_failure_says_render_failed_and_still_ends_normally(self):
+    def test_every_failure_says_render_failed_and_ends_with_status_1(self):
         locked = os.path.join(self.scratch.name, "locked.png")
         with open(locked, "wb") as handle:
             handle.write(b"keep me")
@@ -61,7 +61,7 @@ class RenderOverlayTest(unittest.TestCase):
         for what, path in cases.items():
             with self.subTest(what):
                 result = render(path, self.env)
-                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertTrue(result.stderr.startswith("render failed\n") or "\nrender failed\n" in result.stderr,
                                 result.stderr)
         self.assertFalse(os.path.exists(cases["missing folder"]))

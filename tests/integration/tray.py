@@ -64,3 +64,11 @@ def click(session, item, label):
                        dbus_interface="com.canonical.dbusmenu")
             return True
     raise KeyError(f"no menu entry {label!r} in {[e[1] for e in entries]}")
+
+
+def tooltip(session, item):
+    """The tooltip's title and text, joined by a line feed."""
+    name, path = item
+    obj = _bus(session).get_object(name, path)
+    _, _, title, text = obj.Get("org.kde.StatusNotifierItem", "ToolTip", dbus_interface=dbus.PROPERTIES_IFACE)
+    return "\n".join(part for part in (str(title), str(text)) if part)
