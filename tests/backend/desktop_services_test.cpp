@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,42 +14,36 @@ QString readAll(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-TEST(XdgAutostart, RegistersAndUnregistersAnEntry) {
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+// A quoted path with a space; off removes the entry; a hidden entry is off; a failure says why.
+TEST(XdgAutostart, RegistersUnregistersAndReportsWhyItCouldNot) {
   QTemporaryDir dir;
   XdgAutostart autostart(dir.filePath("autostart"), "/opt/My Apps/tovami");
   EXPECT_FALSE(autostart.isEnabled());
   EXPECT_EQ(autostart.setEnabled(true), std::nullopt);
   EXPECT_TRUE(autostart.isEnabled());
   const QString text = readAll(autostart.entryPath());
-  EXPECT_TRUE(text.contains("Exec=\"/opt/My Apps/tovami\"\n")) << text.toStdString();
-  EXPECT_TRUE(text.contains("Type=Application"));
-  EXPECT_TRUE(text.contains("X-GNOME-Autostart-enabled=true"));
+  for (const char* line : {"Exec=\"/opt/My Apps/tovami\"\n", "Type=Application", "X-GNOME-Autostart-enabled=true"})
+    EXPECT_TRUE(text.contains(line)) << text.toStdString();
   EXPECT_EQ(autostart.setEnabled(false), std::nullopt);
-  EXPECT_FALSE(autostart.isEnabled());
   EXPECT_FALSE(QFile::exists(autostart.entryPath()));
   EXPECT_EQ(autostart.setEnabled(false), std::nullopt);  // already off
-}
 
-TEST(XdgAutostart, HiddenOrDisabledEntriesCountAsOff) {
-  QTemporaryDir dir;
-  XdgAutostart autostart(dir.path(), "/usr/bin/tovami");
-  QFile file(autostart.entryPath());
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("[Desktop Entry]\nType=Application\nExec=tovami\nHidden=true\n");
-  file.close();
-  EXPECT_FALSE(autostart.isEnabled());
-}
+  XdgAutostart hidden(dir.path(), "/usr/bin/tovami");
+  writeFile(hidden.entryPath(), "[Desktop Entry]\nType=Application\nExec=tovami\nHidden=true\n");
+  EXPECT_FALSE(hidden.isEnabled());
 
-TEST(XdgAutostart, ReportsWhyItCouldNotRegister) {
-  QTemporaryDir dir;
-  QFile blocker(dir.filePath("autostart"));  // a file where the folder should be
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
-  XdgAutostart autostart(dir.filePath("autostart"), "/usr/bin/tovami");
-  auto error = autostart.setEnabled(true);
+  writeFile(dir.filePath("blocker"), "");  // a file where the folder should be
+  XdgAutostart blocked(dir.filePath("blocker"), "/usr/bin/tovami");
+  auto error = blocked.setEnabled(true);
   ASSERT_TRUE(error.has_value());
   EXPECT_FALSE(error->empty());
-  EXPECT_FALSE(autostart.isEnabled());
+  EXPECT_FALSE(blocked.isEnabled());
 }
 
 TEST(CanberraSoundPlayer, MapsTheCuesToThemeSoundsAndVolumes) {

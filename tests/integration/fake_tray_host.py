@@ -8,37 +8,24 @@ from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 
 WATCHER = "org.kde.StatusNotifierWatcher"
-INTROSPECTION = """<node>
- <interface name="org.kde.StatusNotifierWatcher">
-  <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
-  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
-  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-  <property name="ProtocolVersion" type="i" access="read"/>
- </interface>
- <interface name="org.freedesktop.DBus.Properties">
-  <method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
-  <method name="GetAll"><arg type="s" direction="in"/><arg type="a{sv}" direction="out"/></method>
- </interface>
- <interface name="org.freedesktop.DBus.Introspectable">
-  <method name="Introspect"><arg type="s" direction="out"/></method>
- </interface>
-</node>"""
+# Qt reads the properties through an introspected interface, so they must be declared.
+INTROSPECTION = f"""<node><interface name="{WATCHER}">
+ <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+ <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+ <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+ <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+ <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+ <property name="ProtocolVersion" type="i" access="read"/>
+</interface></node>"""
 
 
 class Watcher(dbus.service.Object):
-    def __init__(self, bus):
-        super().__init__(bus, "/StatusNotifierWatcher")
-        self.items = []
+    items = []
 
     @dbus.service.method(WATCHER, in_signature="s", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
         # An item names either its bus name (object at /StatusNotifierItem) or just its path.
-        if service.startswith("/"):
-            self.items.append(f"{sender}{service}")
-        else:
-            self.items.append(f"{service}/StatusNotifierItem")
+        self.items.append(f"{sender}{service}" if service.startswith("/") else f"{service}/StatusNotifierItem")
         self.StatusNotifierItemRegistered(service)
 
     @dbus.service.method(WATCHER, in_signature="s")
@@ -49,7 +36,6 @@ class Watcher(dbus.service.Object):
     def StatusNotifierItemRegistered(self, service):
         pass
 
-    # Qt reads the properties through an introspected interface, so they must be declared.
     @dbus.service.method(dbus.INTROSPECTABLE_IFACE, in_signature="", out_signature="s")
     def Introspect(self):
         return INTROSPECTION
@@ -60,17 +46,14 @@ class Watcher(dbus.service.Object):
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
     def GetAll(self, interface):
-        return {
-            "RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s"),
-            "IsStatusNotifierHostRegistered": dbus.Boolean(True),
-            "ProtocolVersion": dbus.Int32(0),
-        }
+        return {"RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s"),
+                "IsStatusNotifierHostRegistered": dbus.Boolean(True), "ProtocolVersion": dbus.Int32(0)}
 
 
 if __name__ == "__main__":
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     name = dbus.service.BusName(WATCHER, bus)
-    watcher = Watcher(bus)
+    watcher = Watcher(bus, "/StatusNotifierWatcher")
     print("ready", flush=True)
     GLib.MainLoop().run()

@@ -2,7 +2,6 @@
 plus com.canonical.dbusmenu)."""
 
 import subprocess
-import sys
 import time
 
 import dbus
@@ -10,6 +9,7 @@ import dbus
 from harness import wait_for
 
 HERE = __file__.rsplit("/", 1)[0]
+ITEM = "org.kde.StatusNotifierItem"
 
 
 def start_fake_host(session):
@@ -19,37 +19,27 @@ def start_fake_host(session):
     return proc
 
 
-def _bus(session):
-    return dbus.bus.BusConnection(session.env["DBUS_SESSION_BUS_ADDRESS"])
+def _get(session, name, path, interface, prop):
+    bus = dbus.bus.BusConnection(session.env["DBUS_SESSION_BUS_ADDRESS"])
+    return bus, bus.get_object(name, path).Get(interface, prop, dbus_interface=dbus.PROPERTIES_IFACE)
 
 
 def find_item(session, timeout=10):
     """(bus name, object path) of the first tray item registered with the host, or None."""
     def lookup():
-        bus = _bus(session)
-        watcher = bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
-        items = watcher.Get("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems",
-                            dbus_interface=dbus.PROPERTIES_IFACE)
-        if not items:
-            return None
-        name, _, path = str(items[0]).partition("/")
-        return (name, "/" + path)
+        _, items = _get(session, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                        "org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems")
+        return items and (str(items[0]).partition("/")[0], "/" + str(items[0]).partition("/")[2])
     return wait_for(lookup, timeout)
 
 
 def menu_layout(session, item):
-    bus = _bus(session)
-    name, path = item
-    obj = bus.get_object(name, path)
-    menu_path = obj.Get("org.kde.StatusNotifierItem", "Menu", dbus_interface=dbus.PROPERTIES_IFACE)
-    menu = bus.get_object(name, menu_path)
+    """The menu object and its entries as (id, label, enabled, type)."""
+    bus, menu_path = _get(session, *item, ITEM, "Menu")
+    menu = bus.get_object(item[0], menu_path)
     _, layout = menu.GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface="com.canonical.dbusmenu")
-    entries = []
-    for child in layout[2]:
-        entry_id, props = int(child[0]), child[1]
-        entries.append((entry_id, str(props.get("label", "")), bool(props.get("enabled", True)),
-                        str(props.get("type", "standard"))))
-    return menu, entries
+    return menu, [(int(child[0]), str(child[1].get("label", "")), bool(child[1].get("enabled", True)),
+                   str(child[1].get("type", "standard"))) for child in layout[2]]
 
 
 def labels(session, item):
@@ -68,7 +58,5 @@ def click(session, item, label):
 
 def tooltip(session, item):
     """The tooltip's title and text, joined by a line feed."""
-    name, path = item
-    obj = _bus(session).get_object(name, path)
-    _, _, title, text = obj.Get("org.kde.StatusNotifierItem", "ToolTip", dbus_interface=dbus.PROPERTIES_IFACE)
+    _, (_, _, title, text) = _get(session, *item, ITEM, "ToolTip")
     return "\n".join(part for part in (str(title), str(text)) if part)

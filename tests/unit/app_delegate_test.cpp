@@ -54,7 +54,6 @@ struct Fake : Application, NapControl, IslandControl, StartStopControl, HookInst
 struct FakeScreens : ScreenProvider {
   std::vector<ScreenInfo> screens() const override { return {ScreenInfo{{0, 0, 1440, 900}, 2, false}}; }
 };
-
 class AppDelegateTest : public ::testing::Test {
  protected:
   Journal journal;
@@ -110,13 +109,19 @@ TEST_F(AppDelegateTest, LaunchRunsItsStepsInOrderAndSkipsWhatThePreferencesTurnO
   EXPECT_EQ(journal, (Journal{"nap.start", "island.toggle"}));
 }
 
-TEST_F(AppDelegateTest, TerminationRunsOnceAndScreenChangesReachNapThenIsland) {
+TEST_F(AppDelegateTest, TerminationRunsOnceScreenChangesReachNapThenIslandAndMissingServicesAreSkipped) {
   auto delegate = makeDelegate();
   delegate->applicationWillTerminate();
   delegate->applicationWillTerminate();  // a second signal during shutdown does nothing more
   delegate->screensChanged();
   EXPECT_EQ(journal, (Journal{"nap.end", "island.teardown", "watcher.stop", "usage.stop", "server.stop",
                               "keys.unregister", "nap.rebuild", "island.screens"}));
+  journal.clear();
+  AppDelegate bare(AppEnvironment{app, dispatcher, prefs, screens}, AppServices{}, nullptr);
+  bare.applicationDidFinishLaunching();
+  bare.applicationWillTerminate();
+  bare.screensChanged();
+  EXPECT_EQ(journal, (Journal{"app.accessory"}));
 }
 
 TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecondWhileTheDelegateLives) {
@@ -136,14 +141,6 @@ TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecondWhileThe
   journal.clear();
   dispatcher.advance(2);
   EXPECT_TRUE(journal.empty());
-}
-
-TEST_F(AppDelegateTest, ServicesMissingFromTheBuildAreSkipped) {
-  AppDelegate delegate(AppEnvironment{app, dispatcher, prefs, screens}, AppServices{}, nullptr);
-  delegate.applicationDidFinishLaunching();
-  delegate.applicationWillTerminate();
-  EXPECT_EQ(journal, (Journal{"app.accessory"}));
-  EXPECT_TRUE(prefs.hasValue(prefs::kAgentWatchEnabled));
 }
 
 // Seeding fills absent keys only; the island follows the displays; "auth" alone asks for a password.

@@ -26,14 +26,8 @@ struct Recorder : StartStopControl, HookInstallControl, IslandControl {
   bool installSucceeds = true;
   void start() override { calls.push_back("start"); }
   void stop() override { calls.push_back("stop"); }
-  bool install() override {
-    calls.push_back("install");
-    return installSucceeds;
-  }
-  bool remove() override {
-    calls.push_back("remove");
-    return true;
-  }
+  bool install() override { return calls.push_back("install"), installSucceeds; }
+  bool remove() override { return calls.push_back("remove"), true; }
   void refresh() override { calls.push_back("refresh"); }
   void toggle() override {}
   void teardown() override {}
@@ -45,7 +39,6 @@ class SettingsModelTest : public ::testing::Test {
   testing::MemoryPreferences prefs;
   FakeLoginItems login;
   Recorder watcher, usage, server, hook, island;
-  int tours = 0;
 
   SettingsModel make(bool notch = false) {
     AppServices services;
@@ -54,7 +47,7 @@ class SettingsModelTest : public ::testing::Test {
     services.approvalServer = [this] { return &server; };
     services.hookInstaller = [this] { return &hook; };
     services.island = [this] { return &island; };
-    return SettingsModel(prefs, login, services, notch, [this] { ++tours; });
+    return SettingsModel(prefs, login, services, notch, nullptr);
   }
 };
 
@@ -93,25 +86,11 @@ TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
   EXPECT_EQ(hook.calls.back(), "remove");
   EXPECT_EQ(server.calls.back(), "stop");
-}
 
-TEST_F(SettingsModelTest, ApprovalsAreUnavailableWithoutAHookInstaller) {
-  SettingsModel model(prefs, login, AppServices{}, false, nullptr);
-  EXPECT_FALSE(model.approvalsAvailable());
-  model.setNotchApprovals(true);
+  SettingsModel withoutHooks(prefs, login, AppServices{}, false, nullptr);
+  EXPECT_FALSE(withoutHooks.approvalsAvailable());
+  withoutHooks.setNotchApprovals(true);
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
-}
-
-TEST_F(SettingsModelTest, LoginItemFailureShowsTheReasonAndTheRealStatus) {
-  auto model = make();
-  login.failure = "Permission denied";
-  model.setLaunchAtLogin(true);
-  EXPECT_FALSE(model.launchAtLogin());
-  EXPECT_EQ(model.loginItemError(), "Couldn't change this: Permission denied");
-  login.failure.reset();
-  model.setLaunchAtLogin(true);
-  EXPECT_TRUE(model.launchAtLogin());
-  EXPECT_FALSE(model.loginItemError());
 }
 
 TEST_F(SettingsModelTest, IslandSwitchFollowsTheDisplaysAndRefreshesTheIsland) {
@@ -125,8 +104,16 @@ TEST_F(SettingsModelTest, IslandSwitchFollowsTheDisplaysAndRefreshesTheIsland) {
   EXPECT_EQ(island.calls, (std::vector<std::string>{"refresh", "refresh"}));
 }
 
-TEST_F(SettingsModelTest, WakePickerAndUsageSwitchWriteThroughAndReadBack) {
+TEST_F(SettingsModelTest, PickerSwitchesAndLoginItemWriteThroughAndShowWhyTheyFailed) {
   auto model = make();
+  login.failure = "Permission denied";
+  model.setLaunchAtLogin(true);
+  EXPECT_FALSE(model.launchAtLogin());
+  EXPECT_EQ(model.loginItemError(), "Couldn't change this: Permission denied");
+  login.failure.reset();
+  model.setLaunchAtLogin(true);
+  EXPECT_TRUE(model.launchAtLogin());
+  EXPECT_FALSE(model.loginItemError());
   model.setWakeRequiresAuth(true);
   EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "auth");
   model.setWakeRequiresAuth(false);
@@ -134,8 +121,6 @@ TEST_F(SettingsModelTest, WakePickerAndUsageSwitchWriteThroughAndReadBack) {
   model.setUsageTracking(false);
   model.setUsageTracking(true);
   EXPECT_EQ(usage.calls, (std::vector<std::string>{"stop", "start"}));
-  model.showWelcomeTour();
-  EXPECT_EQ(tours, 1);
 }
 
 }  // namespace

@@ -13,54 +13,35 @@ struct RecordingPlayer : SoundPlayer {
   std::vector<std::pair<std::string, double>> played;
   bool available = true;
   bool play(std::string_view name, double volume) override {
-    if (!available) return false;
-    played.emplace_back(std::string(name), volume);
-    return true;
+    if (available) played.emplace_back(std::string(name), volume);
+    return available;
   }
 };
 
-TEST(SoundCues, PlayTheNamedSoundAtItsVolume) {
-  testing::MemoryPreferences prefs;
-  prefs.setBool(prefs::kAgentQuietSound, true);
-  RecordingPlayer player;
-  SoundCues cues(prefs, player, [] { return false; });
-  cues.playCue(SoundCue::agentQuiet);
-  cues.playCue(SoundCue::approvalAsked);
-  cues.playCue(SoundCue::napEnded);
-  EXPECT_EQ(player.played, (decltype(player.played){{"Glass", 0.35}, {"Ping", 0.40}, {"Purr", 0.45}}));
-}
-
-TEST(SoundCues, DuringANapOnlyTheNapEndedCuePlays) {
-  testing::MemoryPreferences prefs;
-  prefs.setBool(prefs::kAgentQuietSound, true);
-  RecordingPlayer player;
-  bool napping = true;
-  SoundCues cues(prefs, player, [&] { return napping; });
-  cues.playCue(SoundCue::agentQuiet);
-  cues.playCue(SoundCue::approvalAsked);
-  cues.playCue(SoundCue::napEnded);
-  ASSERT_EQ(player.played.size(), 1u);
-  EXPECT_EQ(player.played[0].first, "Purr");
-}
-
-TEST(SoundCues, SwitchOffOrAbsentSilencesEveryCue) {
-  testing::MemoryPreferences prefs;  // never stored reads as off
-  RecordingPlayer player;
-  SoundCues cues(prefs, player, [] { return false; });
-  cues.playCue(SoundCue::napEnded);
-  prefs.setBool(prefs::kAgentQuietSound, false);
-  cues.playCue(SoundCue::agentQuiet);
-  EXPECT_TRUE(player.played.empty());
-}
-
-TEST(SoundCues, ASoundThatCannotPlayIsSkippedSilently) {
-  testing::MemoryPreferences prefs;
-  prefs.setBool(prefs::kAgentQuietSound, true);
-  RecordingPlayer player;
-  player.available = false;
-  SoundCues cues(prefs, player, nullptr);
-  cues.playCue(SoundCue::agentQuiet);  // no nap query installed: treated as no nap
-  EXPECT_TRUE(player.played.empty());
+// Each cue plays its sound at its volume; during a nap only "nap ended" plays; the switch off (or
+// never stored), a missing nap query or a sound that cannot play are all quiet, never an error.
+TEST(SoundCues, PlayOnlyWhenSwitchedOnAndOnlyTheNapEndedCueDuringANap) {
+  using Played = std::vector<std::pair<std::string, double>>;
+  struct Case {
+    std::optional<bool> sounds;
+    bool napping, available;
+    Played expected;
+  } cases[] = {
+      {true, false, true, {{"Glass", 0.35}, {"Ping", 0.40}, {"Purr", 0.45}}},
+      {true, true, true, {{"Purr", 0.45}}},
+      {false, false, true, {}},
+      {std::nullopt, false, true, {}},
+      {true, false, false, {}},
+  };
+  for (const auto& c : cases) {
+    testing::MemoryPreferences prefs;
+    if (c.sounds) prefs.setBool(prefs::kAgentQuietSound, *c.sounds);
+    RecordingPlayer player;
+    player.available = c.available;
+    SoundCues cues(prefs, player, c.napping ? std::function<bool()>([] { return true; }) : nullptr);
+    for (auto cue : {SoundCue::agentQuiet, SoundCue::approvalAsked, SoundCue::napEnded}) cues.playCue(cue);
+    EXPECT_EQ(player.played, c.expected) << c.napping << c.available;
+  }
 }
 
 }  // namespace
