@@ -18,15 +18,16 @@ DisplaySession chooseDisplaySession(const SessionEnvironment& environment) {
   return session;
 }
 
-std::string displaySessionNotice(bool wayland, bool x11) {
+std::string displaySessionNotice(bool wayland, bool x11, bool windows) {
   if (x11 && !wayland) return {};
-  const std::string works = "The tray, agent watch and keep-awake work. ";
   if (x11)
-    return "Wayland session: " + works +
-           "Hot keys work only while an X11 application has the focus, and a nap cannot capture the "
-           "input of Wayland windows.";
-  return (wayland ? "Wayland session without X11: " : "No display: ") + works +
-         "Hot keys and naps need an X11 display (XWayland).";
+    return "Wayland session: the tray, agent watch and keep-awake work. Hot keys work only while an X11 "
+           "application has the focus, and a nap cannot capture the input of Wayland windows.";
+  if (windows)
+    return "Wayland session without X11: the tray, agent watch and keep-awake work. Hot keys and naps need "
+           "X11 (XWayland).";
+  return "No display: agent watch and keep-awake run without a tray. The tray, hot keys and naps need a "
+         "display (X11 or XWayland).";
 }
 
 }  // namespace tovami

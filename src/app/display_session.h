@@ -24,7 +24,7 @@ struct DisplaySession {
 DisplaySession chooseDisplaySession(const SessionEnvironment& environment);
 
 // What works and what does not, said once in the log, in the tray tooltip and in the settings
-// window; empty in an X11 session.
-std::string displaySessionNotice(bool wayland, bool x11);
+// window; empty in an X11 session. `windows`: the toolkit shows windows (and a tray) at all.
+std::string displaySessionNotice(bool wayland, bool x11, bool windows);
 
 }  // namespace tovami

@@ -88,7 +88,7 @@ class AppLifecycleTest(unittest.TestCase):
             s.start_tovami(env=WAYLAND)  # XWayland: DISPLAY is set too
             item = tray.find_item(s)
             self.assertIsNotNone(item, s.log_text())
-            self.assertIn("Wayland session: The tray, agent watch and keep-awake work", tray.tooltip(s, item))
+            self.assertIn("Wayland session: the tray, agent watch and keep-awake work", tray.tooltip(s, item))
             self.assertEqual(s.log_text().count("Wayland session:"), 1, s.log_text())
             self.assertEqual(s.stop_tovami(), 0)
             # No X display and no session bus: agent watch still runs, and the lock keeps one instance.
@@ -96,7 +96,7 @@ class AppLifecycleTest(unittest.TestCase):
             bare = dict(WAYLAND, DISPLAY="", **harness.NO_BUS)
             s.start_tovami(env=bare)
             self.assertTrue(s.wait_for_log(rf"agents:.*\[{pid}\]", 30), s.log_text())
-            self.assertIn("Wayland session without X11: The tray, agent watch", s.log_text())
+            self.assertIn("No display: agent watch and keep-awake run without a tray", s.log_text())
             self.assert_second_start_refused(s, bare)
             self.assertEqual(s.stop_tovami(), 0)
 

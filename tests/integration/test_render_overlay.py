@@ -45,7 +45,7 @@ class RenderOverlayTest(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertNotIn("render failed", result.stderr)
             self.assertEqual(png_size(path), (1600, 840))
-        self.assertEqual(sorted(os.listdir(self.scratch.name)), ["config", "overlay.png", "runtime"])
+        self.assertEqual(sorted(os.listdir(self.scratch.name)), ["overlay.png", "runtime"])
 
     def test_every_failure_says_render_failed_and_ends_with_status_1(self):
         locked = os.path.join(self.scratch.name, "locked.png")
@@ -67,7 +67,7 @@ class RenderOverlayTest(unittest.TestCase):
         self.assertFalse(os.path.exists(cases["missing folder"]))
         with open(locked, "rb") as handle:
             self.assertEqual(handle.read(), b"keep me")
-        self.assertEqual(sorted(os.listdir(self.scratch.name)), ["config", "locked.png", "runtime"])
+        self.assertEqual(sorted(os.listdir(self.scratch.name)), ["locked.png", "runtime"])
 
 
 if __name__ == "__main__":

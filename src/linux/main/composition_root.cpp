@@ -74,7 +74,8 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
     }
   });
   hasX11_ = qtXcbConnection() != nullptr;
-  sessionNotice_ = displaySessionNotice(waylandSession, hasX11_);
+  const QString platform = QGuiApplication::platformName();
+  sessionNotice_ = displaySessionNotice(waylandSession, hasX11_, platform != "offscreen" && platform != "minimal");
 }
 
 void CompositionRoot::endSession() {
