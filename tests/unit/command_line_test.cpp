@@ -72,7 +72,8 @@ TEST(DisplaySession, PrefersX11AndNamesWhatAWaylandSessionLacks) {
     EXPECT_EQ(session.x11, c.x11) << c.platform;
     EXPECT_EQ(displaySessionNotice(c.wayland, c.x11, true).empty(), c.x11 && !c.wayland);
   }
-  EXPECT_NE(displaySessionNotice(true, true, true).find("cannot capture the input of Wayland"), std::string::npos);
+  EXPECT_NE(displaySessionNotice(true, true, true).find("cannot capture the input of Wayland"),
+            std::string::npos);
   EXPECT_NE(displaySessionNotice(true, false, false).find("run without a tray"), std::string::npos);
 }
 

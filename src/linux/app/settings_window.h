@@ -22,7 +22,8 @@ namespace tovami::linux_backend {
 class SettingsWindow final : public QWidget {
  public:
   // `sessionNotice`, when not empty, is shown under the hot-key rows.
-  SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store, const std::string& sessionNotice);
+  SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store,
+                 const std::string& sessionNotice);
   ~SettingsWindow() override;
 
   // Stops following the preferences (the window is not refreshed again).

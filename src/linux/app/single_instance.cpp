@@ -35,14 +35,15 @@ bool SingleInstance::claim() {
 bool SingleInstance::lockFile() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (!runtime || !*runtime) {
-    logError(log_categories::kApp, "no session bus and no XDG_RUNTIME_DIR: a second Tovami cannot be detected");
+    logError(log_categories::kApp,
+             "no session bus and no XDG_RUNTIME_DIR: a second Tovami cannot be detected");
     return true;
   }
   const std::string path = std::string(runtime) + "/tovami.lock";
   lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lockFd_ < 0) {
-    logError(log_categories::kApp, "cannot open " + path + ": " + std::strerror(errno) +
-                                       "; a second Tovami cannot be detected");
+    logError(log_categories::kApp,
+             "cannot open " + path + ": " + std::strerror(errno) + "; a second Tovami cannot be detected");
     return true;
   }
   if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) return true;

@@ -11,13 +11,13 @@
 #include "app/hot_key_manager.h"
 #include "app/platform_wording.h"
 #include "app/preference_keys.h"
-#include "nap/nap_controller.h"
-#include "linux/nap/desktop_motion_settings.h"
-#include "linux/nap/nap_overlay_widget.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
 #include "linux/main/transcript_lookup.h"
+#include "linux/nap/desktop_motion_settings.h"
+#include "linux/nap/nap_overlay_widget.h"
 #include "linux/x11/xcb_support.h"
+#include "nap/nap_controller.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
@@ -75,7 +75,8 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
   });
   hasX11_ = qtXcbConnection() != nullptr;
   const QString platform = QGuiApplication::platformName();
-  sessionNotice_ = displaySessionNotice(waylandSession, hasX11_, platform != "offscreen" && platform != "minimal");
+  sessionNotice_ =
+      displaySessionNotice(waylandSession, hasX11_, platform != "offscreen" && platform != "minimal");
 }
 
 void CompositionRoot::endSession() {

@@ -7,20 +7,20 @@
 
 #include "app/app_delegate.h"
 #include "app/sound_cues.h"
-#include "nap/overlay_state.h"
-#include "linux/nap/blackout_windows.h"
 #include "linux/app/canberra_sound_player.h"
-#include "linux/nap/dbus_power.h"
 #include "linux/app/journal_log_sink.h"
-#include "linux/nap/pam_authenticator.h"
-#include "linux/qt/qt_application.h"
-#include "linux/qt/qt_dispatcher.h"
-#include "linux/qt/qt_screens.h"
 #include "linux/app/settings_store.h"
 #include "linux/app/settings_window.h"
 #include "linux/app/tray_icon.h"
 #include "linux/app/xcb_hot_keys.h"
 #include "linux/app/xdg_autostart.h"
+#include "linux/nap/blackout_windows.h"
+#include "linux/nap/dbus_power.h"
+#include "linux/nap/pam_authenticator.h"
+#include "linux/qt/qt_application.h"
+#include "linux/qt/qt_dispatcher.h"
+#include "linux/qt/qt_screens.h"
+#include "nap/overlay_state.h"
 
 namespace tovami::linux_backend {
 

@@ -21,9 +21,9 @@ std::string environment(const char* name) {
 }
 
 int runDesktopProgram(int argc, char** argv) {
-  const tovami::DisplaySession session = tovami::chooseDisplaySession(
-      {environment("DISPLAY"), environment("WAYLAND_DISPLAY"), environment("XDG_SESSION_TYPE"),
-       environment("QT_QPA_PLATFORM")});
+  const tovami::DisplaySession session =
+      tovami::chooseDisplaySession({environment("DISPLAY"), environment("WAYLAND_DISPLAY"),
+                                    environment("XDG_SESSION_TYPE"), environment("QT_QPA_PLATFORM")});
   if (!session.qtPlatform.empty()) setenv("QT_QPA_PLATFORM", session.qtPlatform.c_str(), 1);
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tovami");
