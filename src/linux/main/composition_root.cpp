@@ -1,6 +1,7 @@
 #include "linux/main/composition_root.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QScreen>
 #include <utility>
 
@@ -34,6 +35,13 @@ void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerMa
   });
 }
 
+// The login item starts the public entry, which the entry passes as argv[0].
+QString entryPath(int argc, char** argv) {
+  if (argc > 0 && argv[0][0] == '/' && QFileInfo(QString::fromLocal8Bit(argv[0])).isExecutable())
+    return QString::fromLocal8Bit(argv[0]);
+  return QCoreApplication::applicationFilePath();
+}
+
 TerminalJump& terminalJump() {
   static LoggingTerminalJump jump;
   return jump;
@@ -43,7 +51,7 @@ TerminalJump& terminalJump() {
 
 CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
     : logSink_(std::make_shared<JournalLogSink>()),
-      autostart_(XdgAutostart::defaultDirectory(), QCoreApplication::applicationFilePath()),
+      autostart_(XdgAutostart::defaultDirectory(), entryPath(argc, argv)),
       application_(argc, argv) {
   setLogSink(logSink_);
   store_ = std::make_unique<SettingsStore>(SettingsStore::defaultFilePath(), dispatcher_.mainQueue());

@@ -1,16 +1,13 @@
-#include "linux/main/one_shot.h"
+#include "linux/main/entry.h"
 
-#include <QGuiApplication>
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
 #include "agents/agent_listing.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
 #include "linux/main/transcript_lookup.h"
-#include "linux/nap/overlay_renderer.h"
-#include "linux/qt/qt_dispatcher.h"
 #include "platform/thread_queue.h"
 
 namespace tovami::linux_backend {
@@ -37,25 +34,42 @@ int listAgents(const std::string& format) {
   return std::fflush(stdout) == 0 && written ? 0 : 1;
 }
 
-// --render-overlay PATH: the nap scene as a PNG, whatever display the session has.
-int renderOverlayStill(const std::string& path, int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QGuiApplication application(argc, argv);
-  QtDispatcher dispatcher;
-  return renderOverlay(path, dispatcher) ? 0 : 1;  // a failure has said "render failed"
-}
-
 }  // namespace
 
-int runOneShot(const OneShotRequest& request, int argc, char** argv) {
-  if (request.name == switches::kListAgents) return listAgents(request.value);
-  if (request.name == switches::kRenderOverlay) return renderOverlayStill(request.value, argc, argv);
-  std::fprintf(stderr, "tovami: %s is not available in this build\n", request.name.c_str());
-  return 2;
+std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
+  using Kind = LaunchRequest::Kind;
+  switch (request.kind) {
+    case Kind::help:
+      std::fputs(usageText(unavailableOneShots()).c_str(), stdout);
+      return 0;
+    case Kind::version:
+      std::puts("tovami " TOVAMI_VERSION);
+      return 0;
+    case Kind::missingValue:
+      std::fprintf(stderr, "tovami: %s needs a value (see tovami --help)\n", request.oneShot.name.c_str());
+      return 2;
+    case Kind::oneShot:
+      if (request.oneShot.name == switches::kListAgents) return listAgents(request.oneShot.value);
+      if (request.oneShot.name == switches::kRenderOverlay) return std::nullopt;
+      std::fprintf(stderr, "tovami: %s is not available in this build\n", request.oneShot.name.c_str());
+      return 2;
+    case Kind::runApp:
+      break;
+  }
+  return std::nullopt;
 }
 
 std::vector<std::string_view> unavailableOneShots() {
   return {switches::kRenderIsland, switches::kDumpAx, switches::kWarpJump};
+}
+
+std::string desktopProgramPath(const std::string& selfPath) {
+  const auto slash = selfPath.rfind('/');
+  if (slash != std::string::npos) {
+    std::string beside = selfPath.substr(0, slash + 1) + "tovami-desktop";
+    if (::access(beside.c_str(), X_OK) == 0) return beside;
+  }
+  return TOVAMI_DESKTOP_PROGRAM;
 }
 
 }  // namespace tovami::linux_backend

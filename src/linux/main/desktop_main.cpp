@@ -1,0 +1,65 @@
+// The desktop program (tovami-desktop, started by the tovami entry): the tray program, and the
+// renders, which draw with an off-screen Qt.
+#include <QApplication>
+#include <QGuiApplication>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/display_session.h"
+#include "linux/app/single_instance.h"
+#include "linux/main/composition_root.h"
+#include "linux/main/entry.h"
+#include "linux/nap/overlay_renderer.h"
+#include "linux/qt/qt_dispatcher.h"
+
+namespace {
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// --render-overlay PATH: the nap scene as a PNG, whatever display the session has.
+int renderOverlayStill(const std::string& path, int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QGuiApplication application(argc, argv);
+  tovami::linux_backend::QtDispatcher dispatcher;
+  return tovami::linux_backend::renderOverlay(path, dispatcher) ? 0 : 1;  // a failure said "render failed"
+}
+
+int runDesktopProgram(int argc, char** argv) {
+  const tovami::DisplaySession session = tovami::chooseDisplaySession(
+      {environment("DISPLAY"), environment("WAYLAND_DISPLAY"), environment("XDG_SESSION_TYPE"),
+       environment("QT_QPA_PLATFORM")});
+  if (!session.qtPlatform.empty()) setenv("QT_QPA_PLATFORM", session.qtPlatform.c_str(), 1);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Tovami");
+  QApplication::setApplicationVersion(TOVAMI_VERSION);
+  QApplication::setDesktopFileName("app.tovami.Tovami");
+
+  tovami::linux_backend::SingleInstance instance;
+  if (!instance.claim()) {
+    std::puts("Tovami is already running");
+    return 0;
+  }
+  tovami::linux_backend::CompositionRoot root(argc, argv, session.wayland);
+  QTimer::singleShot(0, &app, [&root] { root.launch(); });
+  return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A closed pipe on a log line is a failed write, not a reason to die.
+  std::signal(SIGPIPE, SIG_IGN);
+  const tovami::LaunchRequest request = tovami::parseCommandLine({argv, argv + argc});
+  if (auto status = tovami::linux_backend::answerWithoutToolkit(request)) return *status;
+  if (request.kind == tovami::LaunchRequest::Kind::oneShot)
+    return renderOverlayStill(request.oneShot.value, argc, argv);
+  return runDesktopProgram(argc, argv);
+}
