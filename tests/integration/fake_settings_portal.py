@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """A stand-in for the desktop's settings portal on the session bus that answers one setting:
 org.gnome.desktop.interface enable-animations, with the value given on the command line
-("true" or "false"). Prints "ready" once it owns its name."""
+("true" or "false"). SIGUSR1 flips the value and announces it with SettingChanged. Prints
+"ready" once it owns its name."""
 
+import signal
 import sys
 
 import dbus
@@ -10,8 +12,8 @@ import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 
-PORTAL = "org.freedesktop.portal.Desktop"
 SETTINGS = "org.freedesktop.portal.Settings"
+KEY = ("org.gnome.desktop.interface", "enable-animations")
 
 
 class Settings(dbus.service.Object):
@@ -19,24 +21,27 @@ class Settings(dbus.service.Object):
         super().__init__(bus, "/org/freedesktop/portal/desktop")
         self.animations = animations
 
-    def _value(self, namespace, key):
-        if (namespace, key) != ("org.gnome.desktop.interface", "enable-animations"):
+    @dbus.service.method(SETTINGS, in_signature="ss", out_signature="v")
+    def ReadOne(self, namespace, key):
+        if (namespace, key) != KEY:
             raise dbus.exceptions.DBusException("not found", name="org.freedesktop.portal.Error.NotFound")
         return dbus.Boolean(self.animations)
 
-    @dbus.service.method(SETTINGS, in_signature="ss", out_signature="v")
-    def ReadOne(self, namespace, key):
-        return self._value(namespace, key)
+    @dbus.service.signal(SETTINGS, signature="ssv")
+    def SettingChanged(self, namespace, key, value):
+        pass
 
-    @dbus.service.method(SETTINGS, in_signature="ss", out_signature="v")
-    def Read(self, namespace, key):
-        return dbus.Struct([self._value(namespace, key)], signature="v", variant_level=1)
+    def flip(self):
+        self.animations = not self.animations
+        self.SettingChanged(*KEY, dbus.Boolean(self.animations, variant_level=1))
+        return False
 
 
 if __name__ == "__main__":
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    name = dbus.service.BusName(PORTAL, bus)
+    name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus)
     settings = Settings(bus, sys.argv[1] == "true")
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, settings.flip)
     print("ready", flush=True)
     GLib.MainLoop().run()

@@ -2,37 +2,40 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
-#include <QDBusVariant>
+#include <QDBusPendingCallWatcher>
 #include <QProcess>
 #include <QStandardPaths>
-#include <chrono>
-#include <mutex>
+#include <QTimer>
+#include <cstring>
+
+#include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
 
 constexpr const char* kSchema = "org.gnome.desktop.interface";
 constexpr const char* kKey = "enable-animations";
-constexpr int kPortalTimeoutMs = 400;
-constexpr int kGsettingsTimeoutMs = 500;
-// A nap builds one window per display at once: they share one reading.
-constexpr auto kReadingLifetime = std::chrono::seconds(2);
+constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kSettings = "org.freedesktop.portal.Settings";
+constexpr int kPortalTimeoutMs = 2000;
+constexpr int kGsettingsTimeoutMs = 2000;
 
 }  // namespace
 
-bool DesktopMotionSettings::reduceMotion() const {
-  static std::mutex mutex;
-  static std::optional<std::chrono::steady_clock::time_point> readAt;
-  static bool reduce = false;
-  std::lock_guard lock(mutex);
-  const auto now = std::chrono::steady_clock::now();
-  if (readAt && now - *readAt < kReadingLifetime) return reduce;
-  std::optional<bool> animations = readPortal();
-  if (!animations) animations = readGsettings();
-  reduce = animations.has_value() && !*animations;
-  readAt = now;
-  return reduce;
+DesktopMotionSettings::DesktopMotionSettings() {
+  auto bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    readGsettings();
+    return;
+  }
+  if (!bus.connect(kPortal, kPortalPath, kSettings, "SettingChanged", this,
+                   SLOT(settingChanged(QDBusMessage))))
+    logError(log_categories::kNap, "reduce motion: changes cannot be followed: " +
+                                       bus.lastError().message().toStdString());
+  readPortal("ReadOne");
 }
 
 std::optional<bool> DesktopMotionSettings::animationsFromPortalReply(const QVariant& reply) {
@@ -64,40 +67,59 @@ std::optional<bool> DesktopMotionSettings::animationsFromGsettingsOutput(const Q
   return std::nullopt;
 }
 
-std::optional<bool> DesktopMotionSettings::readPortal() {
-  auto bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) return std::nullopt;
-  for (const char* method : {"ReadOne", "Read"}) {
-    auto call =
-        QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                                       "org.freedesktop.portal.Settings", method);
-    call << QString::fromLatin1(kSchema) << QString::fromLatin1(kKey);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kPortalTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-      // No portal at all: trying the older method would only wait again.
-      if (reply.errorName() == "org.freedesktop.DBus.Error.ServiceUnknown" ||
-          reply.errorName() == "org.freedesktop.DBus.Error.NoReply")
-        return std::nullopt;
-      continue;
-    }
-    if (auto value = animationsFromPortalReply(reply.arguments().first())) return value;
-  }
-  return std::nullopt;
+void DesktopMotionSettings::settingChanged(const QDBusMessage& message) {
+  const QList<QVariant> arguments = message.arguments();  // namespace, key, value
+  if (arguments.size() != 3 || arguments[0].toString() != QLatin1String(kSchema) ||
+      arguments[1].toString() != QLatin1String(kKey))
+    return;
+  apply(animationsFromPortalReply(arguments[2]), true);
 }
 
-std::optional<bool> DesktopMotionSettings::readGsettings() {
+void DesktopMotionSettings::readPortal(const char* method) {
+  auto call = QDBusMessage::createMethodCall(kPortal, kPortalPath, kSettings, method);
+  call << QString::fromLatin1(kSchema) << QString::fromLatin1(kKey);
+  auto* watcher =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, kPortalTimeoutMs), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, method](QDBusPendingCallWatcher* done) {
+    done->deleteLater();
+    const QDBusMessage reply = done->reply();
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+      if (auto value = animationsFromPortalReply(reply.arguments().first())) return apply(value, false);
+    }
+    // An older portal knows only Read(); with no portal at all, ask gsettings.
+    const bool noPortal = reply.errorName() == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+                          reply.errorName() == "org.freedesktop.DBus.Error.NoReply";
+    if (!noPortal && std::strcmp(method, "ReadOne") == 0) return readPortal("Read");
+    readGsettings();
+  });
+}
+
+void DesktopMotionSettings::readGsettings() {
   const QString program = QStandardPaths::findExecutable("gsettings");
-  if (program.isEmpty()) return std::nullopt;
-  QProcess process;
-  process.setStandardErrorFile(QProcess::nullDevice());
-  process.start(program, {"get", kSchema, kKey});
-  if (!process.waitForFinished(kGsettingsTimeoutMs)) {
-    process.kill();
-    process.waitForFinished(200);
-    return std::nullopt;
-  }
-  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return std::nullopt;
-  return animationsFromGsettingsOutput(process.readAllStandardOutput().left(64));
+  if (program.isEmpty()) return;
+  auto* process = new QProcess(this);
+  process->setStandardErrorFile(QProcess::nullDevice());
+  connect(process, &QProcess::finished, this, [this, process](int code, QProcess::ExitStatus status) {
+    process->deleteLater();
+    if (status == QProcess::NormalExit && code == 0)
+      apply(animationsFromGsettingsOutput(process->readAllStandardOutput().left(64)), false);
+  });
+  connect(process, &QProcess::errorOccurred, this, [process](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) process->deleteLater();
+  });
+  // A hung child is ended; its finished() then reports a crash and changes nothing.
+  QTimer::singleShot(kGsettingsTimeoutMs, process, [process] { process->kill(); });
+  process->start(program, {"get", kSchema, kKey});
+}
+
+void DesktopMotionSettings::apply(std::optional<bool> animations, bool fromSignal) {
+  if (!animations || (!fromSignal && changeSeen_)) return;
+  changeSeen_ = changeSeen_ || fromSignal;
+  const bool reduce = !*animations;
+  if (reduce == reduce_) return;
+  reduce_ = reduce;
+  logInfo(log_categories::kNap, reduce ? "reduce motion: on" : "reduce motion: off");
+  if (onChange_) onChange_();
 }
 
 }  // namespace tovami::linux_backend
