@@ -82,6 +82,8 @@ void NapController::showPointer() {
 }
 
 bool NapController::handleKey(const InputEvent& event) {
+  // A key that may also have reached another program is not the nap's to count or obey.
+  if (!input_.holdsKeyboard()) return true;
   switch (event.key) {
     case InputKey::returnKey:
     case InputKey::space:
@@ -145,6 +147,11 @@ void NapController::requestWake() {
       preferences_.stringValue(prefs::kWakeRequirement).value_or(std::string(prefs::kWakeNone));
   if (requirement != prefs::kWakeAuth) {
     endNap();
+    return;
+  }
+  if (!input_.holdsKeyboard()) {
+    // The password would be typed into whichever program holds the keyboard.
+    logError(log_categories::kNap, "nap: no password prompt while another program holds the keyboard");
     return;
   }
   auto context = authenticator_.makeContext();

@@ -105,8 +105,18 @@ Rect NapOverlayView::hintRect(const Canvas& canvas) const {
           text.height};
 }
 
-void NapOverlayView::draw(Canvas& canvas) const {
-  canvas.fillRect({0, 0, bounds_.width, bounds_.height}, palette::kBlack.withOpacity(kDimOpacity));
+Color NapOverlayView::dimmed(Color backdrop) {
+  // Source-over of black at kDimOpacity: the colour keeps (1 - kDimOpacity) of its light.
+  const double alpha = backdrop.opacity + kDimOpacity * (1 - backdrop.opacity);
+  if (alpha <= 0) return palette::kBlack.withOpacity(0);
+  const double keep = backdrop.opacity * (1 - kDimOpacity) / alpha;
+  auto channel = [keep](uint8_t value) { return static_cast<uint8_t>(std::lround(value * keep)); };
+  return Color{channel(backdrop.red), channel(backdrop.green), channel(backdrop.blue), alpha};
+}
+
+void NapOverlayView::draw(Canvas& canvas, std::optional<Color> backdrop) const {
+  canvas.fillRect({0, 0, bounds_.width, bounds_.height},
+                  backdrop ? dimmed(*backdrop) : palette::kBlack.withOpacity(kDimOpacity));
   const NapColumnLayout layout = column();
   scene_.draw(canvas, {layout.scene.x, layout.scene.y});
   NapColumnLayout::wordmarkView().draw(canvas, {layout.wordmark.x, layout.wordmark.y});

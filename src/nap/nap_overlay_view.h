@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "island/pixel_wordmark.h"
@@ -61,7 +62,11 @@ class NapOverlayView {
   NapColumnLayout column() const { return NapColumnLayout::centredIn(bounds_); }
   const PixelCatScene& scene() const { return scene_; }
 
-  void draw(Canvas& canvas) const;
+  // Draws the scene over the window's own backdrop: blended over what is there, or, given the
+  // backdrop's colour, painted with it as one layer (the dim layer folded into the colour).
+  void draw(Canvas& canvas, std::optional<Color> backdrop = std::nullopt) const;
+  // `backdrop` with the dim layer over it, as one colour.
+  static Color dimmed(Color backdrop);
 
   // Ease-in-out over [0, 1].
   static double easeInOut(double t);

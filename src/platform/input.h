@@ -40,6 +40,9 @@ class InputMonitoring {
   // Pointer visibility; calls nest: each hide needs one unhide.
   virtual void hideCursor() = 0;
   virtual void unhideCursor() = 0;
+  // Whether typed keys reach only this application now (on X11: its keyboard grab is held).
+  // Without it a key may go to another program: it is nobody's poke, and no password is asked.
+  virtual bool holdsKeyboard() const { return true; }
 };
 
 }  // namespace tovami

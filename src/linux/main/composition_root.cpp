@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "agents/agent_watcher.h"
@@ -108,9 +111,19 @@ void CompositionRoot::installNap() {
   power_ = std::make_unique<DBusPowerManagement>();
   hotKeys_ = std::make_unique<XcbGlobalHotKeys>();
   overlayState_ = std::make_shared<OverlayState>(dispatcher_);
-  napDesktop_->setContentFactory([this](QWidget* parent, const ScreenInfo&) -> QWidget* {
-    return new NapOverlayWidget(overlayState_, dispatcher_, systemRandomSource(),
-                                DesktopMotionSettings().reduceMotion(), parent);
+  // Read once now and followed from then on; a nap only looks at the remembered value. Kept
+  // windows carry a scene made for the old value: the next nap builds fresh ones.
+  motion_ = std::make_unique<DesktopMotionSettings>();
+  motion_->setOnChange([this] {
+    napDesktop_->discardIdleWindows();
+    napDesktop_->prepareWindows();
+  });
+  napDesktop_->setContentFactory([this](BlackoutWindow* parent, const ScreenInfo&) -> QWidget* {
+    return new NapOverlayWidget(overlayState_, dispatcher_, systemRandomSource(), motion_->reduceMotion(),
+                                parent->backdrop(), parent);
+  });
+  napDesktop_->setOnKeyboardUnavailable([] {
+    if (NapController::exists()) NapController::shared()->endNap();
   });
   NapController::setFactory([this] {
     return std::make_shared<NapController>(
@@ -129,6 +142,8 @@ AppServices CompositionRoot::makeServices() {
 void CompositionRoot::launch() {
   delegate_->applicationDidFinishLaunching();
   screenObserver_ = std::make_unique<ScreenChangeObserver>([this] { delegate_->screensChanged(); });
+  // The first nap should cover the screens as fast as the later ones: build its windows now.
+  QTimer::singleShot(0, napDesktop_.get(), [this] { napDesktop_->prepareWindows(); });
   tray_ = std::make_unique<TrayIcon>();
   tray_->setMenuBuilder([this](QMenu& menu) { buildTrayMenu(menu); });
   // The agent rows follow the watcher; the switch follows the settings window.

@@ -16,6 +16,7 @@
 #include "linux/app/xdg_autostart.h"
 #include "linux/nap/blackout_windows.h"
 #include "linux/nap/dbus_power.h"
+#include "linux/nap/desktop_motion_settings.h"
 #include "linux/nap/pam_authenticator.h"
 #include "linux/qt/qt_application.h"
 #include "linux/qt/qt_dispatcher.h"
@@ -57,6 +58,7 @@ class CompositionRoot {
   QtScreenProvider screens_;
   QtApplication application_;
   // The nap's platform services (they outlive the delegate's use of them).
+  std::unique_ptr<DesktopMotionSettings> motion_;
   std::unique_ptr<LinuxNapDesktop> napDesktop_;
   std::unique_ptr<PamAuthenticator> authenticator_;
   std::unique_ptr<DBusPowerManagement> power_;

@@ -1,11 +1,15 @@
 #include "linux/nap/blackout_windows.h"
 
+#include <QBackingStore>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/log.h"
 
@@ -13,6 +17,7 @@ namespace tovami::linux_backend {
 namespace {
 
 constexpr int kGrabRetryMilliseconds = 100;
+constexpr int kKeyboardGraceMilliseconds = 5000;
 constexpr int kResignCoalesceMilliseconds = 100;
 const QColor kNearBlack(20, 17, 16);
 
@@ -53,7 +58,7 @@ bool isModifierOnly(int key) {
   }
 }
 
-bool compositorRuns() {
+bool askCompositorRuns() {
   xcb_connection_t* c = qtXcbConnection();
   if (!c) return false;
   const char* name = "_NET_WM_CM_S0";
@@ -88,10 +93,9 @@ class LinuxNapWindow final : public NapWindow {
   }
   void close() override {
     if (!window_) return;
-    desktop_.windowClosed(window_);
+    // Unmapped and kept for the next nap; the desktop owns it from here.
     window_->hide();
-    // Closing often happens inside one of the window's own event handlers.
-    window_->deleteLater();
+    desktop_.windowClosed(window_);
     window_ = nullptr;
   }
 
@@ -107,15 +111,24 @@ BlackoutWindow::BlackoutWindow(LinuxNapDesktop& desktop, const ScreenInfo& scree
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::X11BypassWindowManagerHint | Qt::NoDropShadowWindowHint),
       desktop_(desktop),
+      screen_(screen),
       translucent_(translucent) {
   setWindowTitle("Tovami nap");
   setAttribute(Qt::WA_ShowWithoutActivating, false);
   if (translucent_) setAttribute(Qt::WA_TranslucentBackground);
+  setAttribute(Qt::WA_OpaquePaintEvent);  // paintEvent fills every pixel it is given
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
   setGeometry(
       QRect(int(screen.frame.x), int(screen.frame.y), int(screen.frame.width), int(screen.frame.height)));
   setCursor(desktop_.cursorHidden() ? Qt::BlankCursor : Qt::ArrowCursor);
+}
+
+QColor BlackoutWindow::backdrop() const {
+  QColor fill = kNearBlack;
+  // Where a compositor runs, the desktop shows faintly through; otherwise the dark is opaque.
+  if (translucent_) fill.setAlphaF(0.92);
+  return fill;
 }
 
 void BlackoutWindow::setContent(QWidget* content) {
@@ -129,13 +142,11 @@ void BlackoutWindow::setContent(QWidget* content) {
   content_ = content;
 }
 
-void BlackoutWindow::paintEvent(QPaintEvent*) {
+void BlackoutWindow::paintEvent(QPaintEvent* event) {
+  if (content_) return;  // the scene paints the backdrop with itself
   QPainter painter(this);
-  QColor fill = kNearBlack;
-  // Where a compositor runs, the desktop shows faintly through; otherwise the dark is opaque.
-  if (translucent_) fill.setAlphaF(0.92);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  painter.fillRect(rect(), fill);
+  painter.fillRect(event->rect(), backdrop());
 }
 
 void BlackoutWindow::resizeEvent(QResizeEvent*) {
@@ -155,6 +166,13 @@ void BlackoutWindow::keyPressEvent(QKeyEvent* event) {
   heldKeys_.insert(event->nativeScanCode());
   InputEvent input{InputEventType::keyDown, inputKey(event->key()), repeat};
   event->setAccepted(desktop_.dispatch(input));
+}
+
+void BlackoutWindow::hideEvent(QHideEvent* event) {
+  // Keys held when the nap ends are released elsewhere.
+  heldKeys_.clear();
+  lastRelease_ = {0, 0};
+  QWidget::hideEvent(event);
 }
 
 void BlackoutWindow::keyReleaseEvent(QKeyEvent* event) {
@@ -179,6 +197,9 @@ void BlackoutWindow::changeEvent(QEvent* event) {
 LinuxNapDesktop::LinuxNapDesktop(const ScreenProvider& screens) : screens_(screens) {
   grabRetry_.setInterval(kGrabRetryMilliseconds);
   connect(&grabRetry_, &QTimer::timeout, this, [this] { tryGrab(); });
+  keyboardDeadline_.setSingleShot(true);
+  keyboardDeadline_.setInterval(kKeyboardGraceMilliseconds);
+  connect(&keyboardDeadline_, &QTimer::timeout, this, [this] { keyboardUnavailable(); });
   resignCoalesce_.setSingleShot(true);
   resignCoalesce_.setInterval(kResignCoalesceMilliseconds);
   connect(&resignCoalesce_, &QTimer::timeout, this, [this] { reportResignActive(); });
@@ -189,16 +210,85 @@ LinuxNapDesktop::~LinuxNapDesktop() {
   watchRoot(false);
   if (filterInstalled_ && QCoreApplication::instance())
     QCoreApplication::instance()->removeNativeEventFilter(this);
+  for (auto* window : windows_) delete window;
+  for (auto* window : idle_) delete window;
 }
 
 std::vector<ScreenInfo> LinuxNapDesktop::screens() const {
   return screens_.screens();
 }
 
-std::unique_ptr<NapWindow> LinuxNapDesktop::makeBlackoutWindow(const ScreenInfo& screen) {
-  const bool translucent = compositorRuns();
-  auto* window = new BlackoutWindow(*this, screen, translucent);
+void LinuxNapDesktop::reportBusyAtNapStart() {
+  // The time until the event loop runs again: how long the nap start kept the GUI thread.
+  QElapsedTimer started;
+  started.start();
+  QTimer::singleShot(0, this, [started] {
+    char text[96];
+    std::snprintf(text, sizeof text, "nap: GUI thread busy for %.2f ms at nap start",
+                  double(started.nsecsElapsed()) / 1e6);
+    logInfo(log_categories::kNap, text);
+  });
+}
+
+bool LinuxNapDesktop::compositorRuns() {
+  if (!compositor_) compositor_ = askCompositorRuns();
+  return *compositor_;
+}
+
+void LinuxNapDesktop::discardIdleWindows() {
+  ++generation_;
+  for (auto* window : std::exchange(idle_, {})) window->deleteLater();
+}
+
+void LinuxNapDesktop::prepareWindows() {
+  for (const auto& screen : screens_.screens()) {
+    BlackoutWindow* window = takeWindow(screen);
+    window->winId();
+    // Both cursors come from the cursor theme on disk the first time they are set.
+    window->setCursor(Qt::BlankCursor);
+    window->setCursor(cursorHidden() ? Qt::BlankCursor : Qt::ArrowCursor);
+    // Draw once into the window's backing store while it is unmapped: its shared memory is
+    // allocated and touched, and styles and fonts are loaded, before the first nap needs them.
+    if (QBackingStore* store = window->backingStore()) {
+      store->resize(window->size());
+      const QRegion area(window->rect());
+      store->beginPaint(area);
+      window->render(store->paintDevice(), {}, area, QWidget::DrawChildren);
+      store->endPaint();
+    }
+    idle_.push_back(window);
+  }
+}
+
+BlackoutWindow* LinuxNapDesktop::takeWindow(const ScreenInfo& screen) {
+  // A window kept from an earlier nap on the same display is used again as it is; windows of
+  // displays that are gone are dropped.
+  const auto current = screens_.screens();
+  BlackoutWindow* window = nullptr;
+  for (auto it = idle_.begin(); it != idle_.end();) {
+    if (!window && (*it)->screen() == screen) {
+      window = *it;
+      it = idle_.erase(it);
+    } else if (std::find(current.begin(), current.end(), (*it)->screen()) == current.end()) {
+      (*it)->deleteLater();
+      it = idle_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (window) {
+    window->setCursor(cursorHidden() ? Qt::BlankCursor : Qt::ArrowCursor);
+    return window;
+  }
+  window = new BlackoutWindow(*this, screen, compositorRuns());
+  window->generation = generation_;
   if (contentFactory_) window->setContent(contentFactory_(window, screen));
+  return window;
+}
+
+std::unique_ptr<NapWindow> LinuxNapDesktop::makeBlackoutWindow(const ScreenInfo& screen) {
+  if (windows_.empty()) reportBusyAtNapStart();
+  BlackoutWindow* window = takeWindow(screen);
   windows_.push_back(window);
   fightsForTop_[window] = true;
   watchRoot(true);
@@ -249,7 +339,6 @@ bool LinuxNapDesktop::dispatch(const InputEvent& event) {
 void LinuxNapDesktop::makeKey(BlackoutWindow* window) {
   if (keyWindow_ != window) releaseGrabs();
   keyWindow_ = window;
-  grabFailureLogged_ = false;
   tryGrab();
 }
 
@@ -264,6 +353,10 @@ void LinuxNapDesktop::windowDeactivated(BlackoutWindow* window) {
 void LinuxNapDesktop::windowClosed(BlackoutWindow* window) {
   windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
   fightsForTop_.erase(window);
+  if (window->generation == generation_)
+    idle_.push_back(window);
+  else
+    window->deleteLater();
   if (window == keyWindow_) {
     releaseGrabs();
     keyWindow_ = nullptr;
@@ -271,6 +364,8 @@ void LinuxNapDesktop::windowClosed(BlackoutWindow* window) {
   if (windows_.empty()) {
     watchRoot(false);
     resignCoalesce_.stop();
+    keyboardDeadline_.stop();
+    grabFailureLogged_ = false;  // the next nap warns afresh
   }
 }
 
@@ -287,40 +382,56 @@ void LinuxNapDesktop::tryGrab() {
     return;
   }
   const auto target = xcb_window_t(keyWindow_->winId());
-  // Keys all go to the key window; the pointer reports to whichever of our windows it is over.
-  XcbReply<xcb_grab_keyboard_reply_t> keyboard(xcb_grab_keyboard_reply(
-      c, xcb_grab_keyboard(c, 0, target, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-      nullptr));
-  keyboardGrabbed_ = keyboard && keyboard->status == XCB_GRAB_STATUS_SUCCESS;
-  XcbReply<xcb_grab_pointer_reply_t> pointer;
-  if (keyboardGrabbed_) {
+  // Each grab is kept once taken: the keyboard protects typing even while the pointer is held
+  // elsewhere. Keys all go to the key window; the pointer reports to whichever of our windows
+  // it is over, so a click on the blackout still wakes while the keyboard is missing.
+  int keyboardStatus = XCB_GRAB_STATUS_SUCCESS, pointerStatus = XCB_GRAB_STATUS_SUCCESS;
+  if (!keyboardGrabbed_) {
+    XcbReply<xcb_grab_keyboard_reply_t> keyboard(xcb_grab_keyboard_reply(
+        c, xcb_grab_keyboard(c, 0, target, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr));
+    keyboardStatus = keyboard ? keyboard->status : -1;
+    keyboardGrabbed_ = keyboardStatus == XCB_GRAB_STATUS_SUCCESS;
+  }
+  if (!pointerGrabbed_) {
     const uint16_t mask = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
                           XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW |
                           XCB_EVENT_MASK_LEAVE_WINDOW;
-    pointer.reset(
+    XcbReply<xcb_grab_pointer_reply_t> pointer(
         xcb_grab_pointer_reply(c,
                                xcb_grab_pointer(c, 1, target, mask, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC,
                                                 XCB_WINDOW_NONE, XCB_CURSOR_NONE, XCB_CURRENT_TIME),
                                nullptr));
-    pointerGrabbed_ = pointer && pointer->status == XCB_GRAB_STATUS_SUCCESS;
+    pointerStatus = pointer ? pointer->status : -1;
+    pointerGrabbed_ = pointerStatus == XCB_GRAB_STATUS_SUCCESS;
   }
+  if (keyboardGrabbed_) keyboardDeadline_.stop();
   if (keyboardGrabbed_ && pointerGrabbed_) {
     grabRetry_.stop();
     if (grabFailureLogged_) logInfo(log_categories::kNap, "nap: keyboard and pointer grabbed");
-    grabFailureLogged_ = false;
     return;
   }
-  // Never keep one grab without the other; try both again shortly, as screen lockers do.
-  const int keyboardStatus = keyboard ? keyboard->status : -1;
-  const int pointerStatus = pointer ? pointer->status : -1;
-  releaseGrabs();
+  // Another client holds a grab: try again shortly, as screen lockers do.
   if (!grabFailureLogged_) {
-    logError(log_categories::kNap, "nap: input grab refused (keyboard status " +
-                                       std::to_string(keyboardStatus) + ", pointer status " +
-                                       std::to_string(pointerStatus) + "); retrying");
+    logError(log_categories::kNap,
+             "nap: warning: input grab refused (keyboard status " + std::to_string(keyboardStatus) +
+                 ", pointer status " + std::to_string(pointerStatus) +
+                 "); another program holds the input; retrying" +
+                 (keyboardGrabbed_ ? "" : ", and keys do not count until the keyboard is ours"));
     grabFailureLogged_ = true;
   }
+  if (!keyboardGrabbed_ && !keyboardDeadline_.isActive()) keyboardDeadline_.start();
   if (!grabRetry_.isActive()) grabRetry_.start();
+}
+
+void LinuxNapDesktop::keyboardUnavailable() {
+  if (keyboardGrabbed_ || windows_.empty()) return;
+  logError(log_categories::kNap,
+           "nap: ending the nap: the keyboard could not be grabbed within " +
+               std::to_string(kKeyboardGraceMilliseconds / 1000) +
+               " s (another program holds it), and a nap that does not hold the keyboard only looks "
+               "closed");
+  if (onKeyboardUnavailable_) onKeyboardUnavailable_();
 }
 
 void LinuxNapDesktop::releaseGrabs() {
@@ -357,8 +468,9 @@ void LinuxNapDesktop::watchRoot(bool on) {
 }
 
 bool LinuxNapDesktop::isOurs(xcb_window_t window) const {
-  for (auto* w : windows_)
-    if (xcb_window_t(w->winId()) == window) return true;
+  for (const auto* list : {&windows_, &idle_})
+    for (auto* w : *list)
+      if (xcb_window_t(w->winId()) == window) return true;
   return false;
 }
 

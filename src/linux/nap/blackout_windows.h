@@ -2,6 +2,11 @@
 // window and on every workspace, holding raw keyboard and pointer grabs while a nap runs.
 // Something that takes the focus or stacks above us is reported as the application resigning
 // active, and the controller brings the nap back to the front (raise, re-grab, re-hide).
+// A closed window is only unmapped: the next nap on the same displays maps it again, backing
+// store and scene included, so that a nap covers the screens at once.
+// The keyboard and pointer grabs are taken one by one and retried while another client holds
+// them; keys count only while the keyboard is ours, and a nap that cannot take the keyboard
+// within a few seconds is ended rather than left looking closed.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -10,6 +15,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "platform/input.h"
@@ -19,10 +25,12 @@
 
 namespace tovami::linux_backend {
 
-// Makes the scene drawn inside a blackout window; null means a plain dark window.
-using NapContentFactory = std::function<QWidget*(QWidget* parent, const ScreenInfo& screen)>;
-
+class BlackoutWindow;
 class LinuxNapDesktop;
+
+// Makes the scene drawn inside a blackout window; null means a plain dark window. The scene
+// paints the window's backdrop() itself, so that each frame is painted once.
+using NapContentFactory = std::function<QWidget*(BlackoutWindow* parent, const ScreenInfo& screen)>;
 
 class BlackoutWindow final : public QWidget {
  public:
@@ -30,6 +38,10 @@ class BlackoutWindow final : public QWidget {
   // Places the scene inside the window, filling it; it draws only (input stays with the window).
   void setContent(QWidget* content);
   QWidget* content() const { return content_; }
+  const ScreenInfo& screen() const { return screen_; }
+  int generation = 0;  // the desktop's generation it was made in
+  // The dark the window shows: opaque, or faintly see-through where a compositor runs.
+  QColor backdrop() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -39,9 +51,11 @@ class BlackoutWindow final : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   LinuxNapDesktop& desktop_;
+  ScreenInfo screen_;
   QPointer<QWidget> content_;
   bool translucent_;
   std::set<quint32> heldKeys_;                     // native key codes pressed and not yet released
@@ -57,6 +71,14 @@ class LinuxNapDesktop final : public QObject,
   ~LinuxNapDesktop() override;
 
   void setContentFactory(NapContentFactory factory) { contentFactory_ = std::move(factory); }
+  // Called when the keyboard stayed with another client past the grace period; the nap should end.
+  void setOnKeyboardUnavailable(std::function<void()> handler) { onKeyboardUnavailable_ = std::move(handler); }
+  // Builds (unmapped) the windows of the current displays ahead of the first nap, drawing them
+  // once off screen so that styles, fonts and cursors are loaded before they are needed.
+  void prepareWindows();
+  // Drops the windows kept for the next nap (their scene is out of date); open ones are dropped
+  // when they close.
+  void discardIdleWindows();
 
   // NapWindowSystem
   std::vector<ScreenInfo> screens() const override;
@@ -70,12 +92,12 @@ class LinuxNapDesktop final : public QObject,
   void removeResignActiveObserver(Token token) override;
   void hideCursor() override;
   void unhideCursor() override;
+  bool holdsKeyboard() const override { return keyboardGrabbed_; }
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
   // The window that receives key events (where a password prompt goes); null when none.
   BlackoutWindow* keyWindow() const { return keyWindow_; }
-  bool hasInputGrabs() const { return keyboardGrabbed_ && pointerGrabbed_; }
 
   // Called by the windows.
   bool dispatch(const InputEvent& event);
@@ -88,6 +110,10 @@ class LinuxNapDesktop final : public QObject,
  private:
   void tryGrab();
   void releaseGrabs();
+  void keyboardUnavailable();
+  void reportBusyAtNapStart();
+  bool compositorRuns();
+  BlackoutWindow* takeWindow(const ScreenInfo& screen);
   void watchRoot(bool on);
   void reportResignActive();
   bool isOurs(xcb_window_t window) const;
@@ -98,13 +124,18 @@ class LinuxNapDesktop final : public QObject,
   std::map<Token, std::function<void()>> resignObservers_;
   Token next_ = 1;
   int hideCount_ = 0;
-  std::vector<BlackoutWindow*> windows_;
+  std::vector<BlackoutWindow*> windows_;  // open, in the order they were made
+  std::vector<BlackoutWindow*> idle_;     // closed and unmapped, kept for the next nap
+  std::optional<bool> compositor_;
+  int generation_ = 0;
   std::map<BlackoutWindow*, bool> fightsForTop_;
   QPointer<BlackoutWindow> keyWindow_;
   bool keyboardGrabbed_ = false;
   bool pointerGrabbed_ = false;
   bool grabFailureLogged_ = false;
+  std::function<void()> onKeyboardUnavailable_;
   QTimer grabRetry_;
+  QTimer keyboardDeadline_;
   QTimer resignCoalesce_;
   bool rootWatched_ = false;
   uint32_t rootMaskBefore_ = 0;

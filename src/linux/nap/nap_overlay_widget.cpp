@@ -9,10 +9,12 @@
 namespace tovami::linux_backend {
 
 NapOverlayWidget::NapOverlayWidget(std::shared_ptr<OverlayState> state, Dispatcher& dispatcher,
-                                   std::shared_ptr<RandomSource> random, bool reduceMotion, QWidget* parent)
-    : QWidget(parent) {
-  // The blackout window's own dark background shows through; this widget adds the dim layer.
-  setAttribute(Qt::WA_TranslucentBackground);
+                                   std::shared_ptr<RandomSource> random, bool reduceMotion, QColor backdrop,
+                                   QWidget* parent)
+    : QWidget(parent),
+      backdrop_{uint8_t(backdrop.red()), uint8_t(backdrop.green()), uint8_t(backdrop.blue()), backdrop.alphaF()} {
+  // Every pixel is painted here, backdrop included: nothing is painted beneath first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setFocusPolicy(Qt::NoFocus);
   view_ = std::make_unique<NapOverlayView>(std::move(state), dispatcher, std::move(random), reduceMotion,
@@ -36,7 +38,7 @@ void NapOverlayWidget::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.setClipRegion(event->region());
   QtCanvas canvas(painter);
-  view_->draw(canvas);
+  view_->draw(canvas, backdrop_);
 }
 
 void NapOverlayWidget::resizeEvent(QResizeEvent* event) {
