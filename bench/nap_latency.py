@@ -1,0 +1,176 @@
+#!/usr/bin/python3
+"""How fast a nap covers the screens: from Ctrl+Alt+N sent with XTest to every display's pixels
+covered, under Xvfb with one and with two displays, against a bare xcb program that maps one dark
+window per display on the same key (bare_xcb_cover, built with the benchmarks) in the same run.
+Prints the medians, their ratio, how long the nap start kept Tovami's GUI thread busy, and the share
+of one core an idle nap takes.
+
+    bench/nap_latency.py [--build build] [--naps 20]
+"""
+
+import argparse
+import ctypes
+import ctypes.util
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
+import harness  # noqa: E402
+
+LAYOUTS = {"one display": ("1280x800", [(1280, 800, 0, 0)]),
+           "two displays": ("2304x800", [(1280, 800, 0, 0), (1024, 768, 1280, 0)])}
+
+
+class _Image(ctypes.Structure):
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                ("format", ctypes.c_int), ("data", ctypes.POINTER(ctypes.c_uint32))]
+
+
+class Probe:
+    """One Xlib connection that sends keys through XTest and reads root-window pixels."""
+
+    def __init__(self, display):
+        self.x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+        self.xtst = ctypes.CDLL(ctypes.util.find_library("Xtst"))
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        self.x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self.x11.XGetImage.restype = ctypes.POINTER(_Image)
+        self.x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                       ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        self.x11.XDestroyImage.argtypes = [ctypes.POINTER(_Image)]
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.dpy = self.x11.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise RuntimeError("cannot open " + display)
+        self.root = self.x11.XDefaultRootWindow(self.dpy)
+
+    def close(self):
+        self.x11.XCloseDisplay(self.dpy)
+
+    def keys(self, *events):
+        """events: (name, pressed) pairs, sent in order, then synced."""
+        for name, pressed in events:
+            code = self.x11.XKeysymToKeycode(self.dpy, self.x11.XStringToKeysym(name.encode()))
+            self.xtst.XTestFakeKeyEvent(self.dpy, code, int(pressed), 0)
+        self.x11.XSync(self.dpy, 0)
+
+    def nap_key(self):
+        self.keys(("Control_L", True), ("Alt_L", True), ("n", True), ("n", False), ("Alt_L", False),
+                  ("Control_L", False))
+
+    def row(self, x, y, width):
+        image = self.x11.XGetImage(self.dpy, self.root, x, y, width, 1, 0xFFFFFF, 2)  # ZPixmap
+        if not image:
+            return []
+        pixels = [image.contents.data[i] & 0xFFFFFF for i in range(width)]
+        self.x11.XDestroyImage(image)
+        return pixels
+
+    def covered(self, monitors):
+        """True when the top and bottom rows of every monitor show the dark (not Xvfb's black root)."""
+        for (w, h, x, y) in monitors:
+            for row_y in (y + 2, y + h - 3):
+                for pixel in self.row(x, row_y, w):
+                    r, g, b = pixel >> 16, (pixel >> 8) & 0xFF, pixel & 0xFF
+                    if pixel == 0 or max(r, g, b) >= 40:
+                        return False
+        return True
+
+    def uncovered(self, monitors):
+        return all(p == 0 for (w, h, x, y) in monitors for p in self.row(x, y + 2, w))
+
+
+def time_naps(probe, monitors, naps, wake):
+    """Seconds from the nap key to every monitor covered, for each of `naps` naps."""
+    times = []
+    for _ in range(naps):
+        start = time.perf_counter()
+        probe.nap_key()
+        while not probe.covered(monitors):
+            if time.perf_counter() - start > 10:
+                raise RuntimeError("the screens were never covered")
+        times.append(time.perf_counter() - start)
+        probe.keys((wake, True), (wake, False))
+        deadline = time.monotonic() + 10
+        while not probe.uncovered(monitors):
+            if time.monotonic() > deadline:
+                raise RuntimeError("the cover never left")
+            time.sleep(0.005)
+        time.sleep(0.25)
+    return times
+
+
+def cpu_seconds(pid):
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def idle_share(session, probe, monitors, seconds=10):
+    """The share of one core the whole program takes during an idle nap (the cat breathes and strolls)."""
+    probe.nap_key()
+    while not probe.covered(monitors):
+        pass
+    time.sleep(1)
+    start_cpu, start = cpu_seconds(session.tovami.pid), time.monotonic()
+    time.sleep(seconds)
+    share = (cpu_seconds(session.tovami.pid) - start_cpu) / (time.monotonic() - start)
+    probe.keys(("space", True), ("space", False))
+    return share
+
+
+def measure(layout, build, naps):
+    screen, monitors = LAYOUTS[layout]
+    with harness.Session(screen=screen, monitors=monitors) as s:
+        bare = s._spawn([os.path.join(build, "bench", "bare_xcb_cover")], stdout=subprocess.PIPE)
+        if bare.stdout.readline().strip() != b"ready":
+            raise RuntimeError("bare_xcb_cover did not start")
+        probe = Probe(s.display)
+        try:
+            bare_times = time_naps(probe, monitors, naps, "Escape")
+            bare.terminate()
+            bare.wait()
+            s.start_tovami()
+            if not s.wait_for_log("tovami started"):
+                raise RuntimeError("tovami did not start:\n" + s.log_text())
+            time.sleep(1)  # let launch settle (the first nap still builds its windows)
+            nap_times = time_naps(probe, monitors, naps, "space")
+            busy = [float(v) for v in re.findall(r"GUI thread busy for ([0-9.]+) ms at nap start", s.log_text())]
+            idle = idle_share(s, probe, monitors)
+        finally:
+            probe.close()
+    return bare_times, nap_times, busy, idle
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(HERE, "..", "build"))
+    parser.add_argument("--naps", type=int, default=20)
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    os.environ.setdefault("TOVAMI_BINARY", os.path.join(build, "tovami"))
+    harness.BINARY = os.environ["TOVAMI_BINARY"]
+    ms = lambda seconds: 1000 * seconds  # noqa: E731
+    for layout in LAYOUTS:
+        bare, nap, busy, idle = measure(layout, build, args.naps)
+        bare_median, nap_median = statistics.median(bare), statistics.median(nap)
+        print(f"{layout}: nap {ms(nap_median):.2f} ms (first {ms(nap[0]):.2f}, max {ms(max(nap)):.2f}), "
+              f"bare window {ms(bare_median):.2f} ms, ratio {nap_median / bare_median:.1f}x over {args.naps} naps")
+        print(f"{layout}: an idle nap takes {100 * idle:.2f} % of one core")
+        if busy:
+            print(f"{layout}: GUI thread busy at nap start: median {statistics.median(busy):.2f} ms, "
+                  f"first {busy[0]:.2f} ms, max {max(busy):.2f} ms")
+
+
+if __name__ == "__main__":
+    main()
