@@ -1,71 +1,70 @@
 """Stand-ins for the desktop's screen saver (session bus) and logind (the bus named by
-DBUS_SYSTEM_BUS_ADDRESS). Every call is appended as one line to the file named on the command
-line; "ready" is written once both names are owned."""
+DBUS_SYSTEM_BUS_ADDRESS). Every call is appended as one line to the file named on the command line,
+and "ready" once both names are owned."""
 
 import os
 import sys
 
-import dbus
-import dbus.mainloop.glib
-import dbus.service
-from gi.repository import GLib
-
-dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-LOG = open(sys.argv[1], "a", buffering=1)
+from harness import wait_for
 
 
-def note(line):
-    LOG.write(line + "\n")
+def start(session):
+    """Runs the stand-ins for a test; returns a function that reads the calls so far."""
+    path = os.path.join(session.root, "power-calls.txt")
+    session._spawn(["/usr/bin/python3", os.path.abspath(__file__), path])
+    calls = lambda: open(path).read() if os.path.exists(path) else ""  # noqa: E731
+    if not wait_for(lambda: "ready" in calls()):
+        raise RuntimeError("the fake power services did not start")
+    return calls
 
 
-class ScreenSaver(dbus.service.Object):
-    def __init__(self, bus):
-        super().__init__(bus, "/ScreenSaver")
-        self.next_cookie = 7
+def serve(log):
+    import dbus
+    import dbus.mainloop.glib
+    import dbus.service
+    from gi.repository import GLib
 
-    @dbus.service.method("org.freedesktop.ScreenSaver", in_signature="ss", out_signature="u")
-    def Inhibit(self, application, reason):
-        cookie = self.next_cookie
-        self.next_cookie += 1
-        note(f"screensaver inhibit {cookie} {application}|{reason}")
-        return dbus.UInt32(cookie)
+    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
 
-    @dbus.service.method("org.freedesktop.ScreenSaver", in_signature="u", out_signature="")
-    def UnInhibit(self, cookie):
-        note(f"screensaver uninhibit {cookie}")
+    class ScreenSaver(dbus.service.Object):
+        cookie = 6
 
-    @dbus.service.method("org.freedesktop.ScreenSaver", in_signature="", out_signature="")
-    def SimulateUserActivity(self):
-        note("screensaver activity")
+        @dbus.service.method("org.freedesktop.ScreenSaver", in_signature="ss", out_signature="u")
+        def Inhibit(self, application, reason):
+            self.cookie += 1
+            log(f"screensaver inhibit {self.cookie} {application}|{reason}")
+            return dbus.UInt32(self.cookie)
+
+        @dbus.service.method("org.freedesktop.ScreenSaver", in_signature="u", out_signature="")
+        def UnInhibit(self, cookie):
+            log(f"screensaver uninhibit {cookie}")
+
+        @dbus.service.method("org.freedesktop.ScreenSaver", in_signature="", out_signature="")
+        def SimulateUserActivity(self):
+            log("screensaver activity")
+
+    class Logind(dbus.service.Object):
+        count = 0
+
+        @dbus.service.method("org.freedesktop.login1.Manager", in_signature="ssss", out_signature="h")
+        def Inhibit(self, what, who, why, mode):
+            self.count += 1
+            number, (read_end, write_end) = self.count, os.pipe()
+            log(f"logind inhibit {number} {what}|{who}|{why}|{mode}")
+            GLib.io_add_watch(read_end, GLib.IO_HUP | GLib.IO_ERR,
+                              lambda fd, _: log(f"logind released {number}") or os.close(fd) or False)
+            fd = dbus.types.UnixFd(write_end)  # a copy travels to the caller
+            os.close(write_end)
+            return fd
+
+    session, system = dbus.SessionBus(), dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
+    keep = [dbus.service.BusName("org.freedesktop.ScreenSaver", session), ScreenSaver(session, "/ScreenSaver"),
+            dbus.service.BusName("org.freedesktop.login1", system), Logind(system, "/org/freedesktop/login1")]
+    log("ready")
+    GLib.MainLoop().run()
+    return keep
 
 
-class Logind(dbus.service.Object):
-    def __init__(self, bus):
-        super().__init__(bus, "/org/freedesktop/login1")
-        self.count = 0
-
-    @dbus.service.method("org.freedesktop.login1.Manager", in_signature="ssss", out_signature="h")
-    def Inhibit(self, what, who, why, mode):
-        self.count += 1
-        number = self.count
-        read_end, write_end = os.pipe()
-        note(f"logind inhibit {number} {what}|{who}|{why}|{mode}")
-
-        def closed(fd, condition):
-            note(f"logind released {number}")
-            os.close(fd)
-            return False
-
-        GLib.io_add_watch(read_end, GLib.IO_HUP | GLib.IO_ERR, closed)
-        fd = dbus.types.UnixFd(write_end)  # a copy travels to the caller
-        os.close(write_end)
-        return fd
-
-
-session = dbus.SessionBus()
-system = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
-names = [dbus.service.BusName("org.freedesktop.ScreenSaver", session),
-         dbus.service.BusName("org.freedesktop.login1", system)]
-objects = [ScreenSaver(session), Logind(system)]
-note("ready")
-GLib.MainLoop().run()
+if __name__ == "__main__":
+    out = open(sys.argv[1], "a", buffering=1)
+    serve(lambda line: print(line, file=out))

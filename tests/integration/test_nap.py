@@ -1,6 +1,7 @@
-"""The nap in the real program under Xvfb with two monitors: the hot key covers both monitors
-and hides the pointer, pokes are counted (a held key once), Space ends the nap with a report,
-and a combination owned by another client leaves both hot keys unregistered."""
+"""The nap in the real program under Xvfb: the hot key covers both monitors and hides the pointer,
+pokes are counted (a held key once), Space, a click or quitting ends the nap with a report, input
+held by another program never counts as the nap's, and a combination owned by another client leaves
+both hot keys unregistered."""
 
 import os
 import re
@@ -9,7 +10,9 @@ import time
 import unittest
 
 import harness
+import nap_fake_power
 import nap_x11
+import tray
 
 MONITORS = [(1280, 800, 0, 0), (1024, 768, 1280, 0)]
 SCREEN = "2304x800"
@@ -31,11 +34,16 @@ def press_nap_key(session):
     session.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "n", "keyup", "Alt_L", "keyup", "Control_L")
 
 
+def start(test, session):
+    session.start_tovami()
+    test.assertTrue(session.wait_for_log("tovami started"), session.log_text())
+
+
 class NapTest(unittest.TestCase):
-    def test_hot_key_covers_both_monitors_and_counts_pokes(self):
-        with harness.Session(screen=SCREEN, monitors=MONITORS) as s:
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+    def test_hot_key_covers_both_monitors_counts_pokes_and_keeps_the_machine_awake(self):
+        with harness.Session(screen=SCREEN, monitors=MONITORS, system_bus=True) as s:
+            power = nap_fake_power.start(s)
+            start(self, s)
             s.xdotool("mousemove", 400, 300)
             corners = [(x + dx, y + dy) for (w, h, x, y) in MONITORS for (dx, dy) in
                        ((2, 2), (w - 3, 2), (2, h - 3), (w - 3, h - 3), (w // 2, h // 2))]
@@ -46,6 +54,14 @@ class NapTest(unittest.TestCase):
             self.assertTrue(s.wait_for_log("nap began"), s.log_text())
             self.assertTrue(s.wait_for(lambda: all(is_blackout(pixel8(s, *p)) for p in corners)),
                             [pixel8(s, *p) for p in corners])
+            # The desktop's screen saver and logind see the nap's inhibitors, with its reason.
+            self.assertTrue(s.wait_for(lambda: "screensaver activity" in power()), power())
+            # Agents working on this machine may hold inhibitors of their own: match the nap's by its reason.
+            cookie = re.search(r"screensaver inhibit (\d+) Tovami\|Tovami nap in progress\n", power())
+            lock = re.search(r"logind inhibit (\d+) idle\|Tovami\|Tovami nap in progress\|block", power())
+            self.assertTrue(cookie and lock, power())
+            self.assertNotIn(f"logind released {lock.group(1)}\n", power())
+            self.assertNotIn(f"screensaver uninhibit {cookie.group(1)}\n", power())
             self.assertTrue(s.wait_for(lambda: not nap_x11.pointer_visible(s.display)), "the pointer still shows")
             if ARTIFACTS:
                 s.screenshot(os.path.join(ARTIFACTS, "nap.png"))
@@ -60,93 +76,88 @@ class NapTest(unittest.TestCase):
             self.assertNotIn("nap ended", s.log_text())
 
             s.xdotool("key", "space")
-            match = s.wait_for_log(r"nap ended: Napped under a minute, ([^(]*) \(")
-            self.assertTrue(match, s.log_text())
-            self.assertEqual(match.group(1), "2 pokes ignored")
+            self.assertTrue(s.wait_for_log(r"nap ended: Napped under a minute, 2 pokes ignored \("), s.log_text())
             self.assertTrue(s.wait_for(lambda: not any(is_blackout(pixel8(s, *p)) for p in corners)),
                             "the blackout stayed")
             self.assertTrue(nap_x11.pointer_visible(s.display))
-            self.assertEqual(s.stop_tovami(), 0)
+            self.assertTrue(s.wait_for(lambda: f"logind released {lock.group(1)}\n" in power()), power())
+            self.assertIn(f"screensaver uninhibit {cookie.group(1)}", power())
 
-    def test_click_wakes_and_quitting_during_a_nap_reports_it(self):
-        with harness.Session(screen="1280x800") as s:
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
-            press_nap_key(s)
-            self.assertTrue(s.wait_for_log("nap began"), s.log_text())
-            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 640, 400))))
-            s.xdotool("click", "1")
-            self.assertTrue(s.wait_for_log("nap ended: Napped under a minute, nobody poked"), s.log_text())
-
-            press_nap_key(s)
-            self.assertTrue(s.wait_for(lambda: s.log_text().count("nap began") == 2), s.log_text())
-            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 640, 400))))
-            s.xdotool("key", "x")
-            time.sleep(0.3)
-            self.assertEqual(s.stop_tovami(), 0)  # SIGTERM runs the orderly end
-            self.assertIn("nap ended: Napped under a minute, 1 poke ignored", s.log_text())
-
-    def test_nap_key_owned_elsewhere_leaves_both_keys_unregistered(self):
-        with harness.Session(screen="1280x800") as s:
-            holder, line = nap_x11.grab_keys(s.env, "n", hold=True)
-            self.assertEqual(line, "n=ok")
-            try:
-                s.start_tovami()
-                self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
-            finally:
-                holder.kill()
-                holder.wait()
-            # Neither combination is held by Tovami: another client can take both now.
-            _, line = nap_x11.grab_keys(s.env, "na", hold=False)
-            self.assertEqual(line, "n=ok a=ok")
-            press_nap_key(s)
-            time.sleep(1)
-            self.assertNotIn("nap began", s.log_text())
-
-    def test_island_key_owned_elsewhere_keeps_the_nap_key(self):
-        with harness.Session(screen="1280x800") as s:
-            holder, line = nap_x11.grab_keys(s.env, "a", hold=True)
-            self.assertEqual(line, "a=ok")
-            try:
-                s.start_tovami()
-                self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            # The kept windows cover both monitors again; a click wakes; quitting reports the nap.
+            for nap, end in ((2, "click"), (3, "quit")):
                 press_nap_key(s)
-                self.assertTrue(s.wait_for_log("nap began"), s.log_text())
-                s.xdotool("key", "Return")
-                self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
-            finally:
-                holder.kill()
-                holder.wait()
+                self.assertTrue(s.wait_for(lambda: all(is_blackout(pixel8(s, *p)) for p in corners)), nap)
+                s.xdotool("key", "x")
+                time.sleep(0.3)
+                if end == "click":
+                    s.xdotool("click", "1")
+                    self.assertTrue(s.wait_for(lambda: s.log_text().count("nap ended") == nap), s.log_text())
+                else:
+                    self.assertEqual(s.stop_tovami(), 0)  # SIGTERM runs the orderly end
+                self.assertEqual(s.log_text().count("nap ended: Napped under a minute, 1 poke ignored"), nap - 1)
 
-    def test_refused_grab_is_retried_and_wake_keys_still_work(self):
+    def test_a_hot_key_owned_elsewhere(self):
+        # Without the nap key neither key is held (another client can take both); the island key is optional.
+        for held, naps in (("n", False), ("a", True)):
+            with self.subTest(held=held), harness.Session(screen="1280x800") as s:
+                holder, line = nap_x11.grab(s.env, held)
+                self.assertEqual(line, held + "=ok")
+                try:
+                    start(self, s)
+                    if naps:
+                        press_nap_key(s)
+                        self.assertTrue(s.wait_for_log("nap began"), s.log_text())
+                        s.xdotool("key", "Return")
+                        self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
+                finally:
+                    holder.kill()
+                    holder.wait()
+                if not naps:
+                    self.assertEqual(nap_x11.grab(s.env, "na", hold=False)[1], "n=ok a=ok")
+                    press_nap_key(s)
+                    time.sleep(1)
+                    self.assertNotIn("nap began", s.log_text())
+
+    def test_input_held_by_another_program_is_never_taken_for_the_nap(self):
+        # (grab held elsewhere, wake requirement). The nap starts from the tray: a held keyboard stops hot keys.
+        for device, requirement in (("keyboard", "none"), ("keyboard", "auth"), ("pointer", "none")):
+            with self.subTest(device=device, requirement=requirement), harness.Session(screen="1280x800") as s:
+                os.makedirs(os.path.join(s.config_dir, "tovami"))
+                with open(os.path.join(s.config_dir, "tovami", "tovami.conf"), "w") as conf:
+                    conf.write(f"[General]\nwakeRequirement={requirement}\n")
+                tray.start_fake_host(s)
+                start(self, s)
+                item = tray.find_item(s)
+                holder, line = nap_x11.grab(s.env, device)
+                try:
+                    self.assertEqual(line, "grabbed")
+                    tray.click(s, item, "Start Nap")
+                    self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
+                    self.assertTrue(s.wait_for_log("input grab refused"), s.log_text())
+                    s.xdotool("key", "q")
+                    if device == "pointer":  # the keyboard is the nap's alone
+                        self.assertEqual(nap_x11.grab(s.env, "keyboard", hold=False)[1], "refused 1")
+                    elif requirement == "none":  # a click on the blackout still wakes; the key was not ours
+                        s.xdotool("click", "1")
+                        self.assertTrue(s.wait_for_log("nap ended: .*, nobody poked"), s.log_text())
+                    else:  # no password card while typing goes elsewhere; the nap ends, saying why
+                        s.xdotool("click", "1")
+                        self.assertTrue(s.wait_for_log("ending the nap: the keyboard could not be grabbed"),
+                                        s.log_text())
+                        self.assertTrue(s.wait_for_log("nap ended: .*, nobody poked"), s.log_text())
+                        self.assertNotIn("asking for the password", s.log_text())
+                    self.assertEqual(s.log_text().count("input grab refused"), 1)  # warned once
+                finally:
+                    holder.kill()
+                    holder.wait()
+                if device == "pointer":  # once the other program lets go, the retry takes the pointer too
+                    self.assertTrue(s.wait_for_log("keyboard and pointer grabbed"), s.log_text())
+                    s.xdotool("key", "space")
+                    self.assertTrue(s.wait_for_log("nap ended: .*, 1 poke ignored"), s.log_text())
+
+    def test_a_window_that_appears_above_the_nap_is_covered_again_and_a_lost_display_ends_it(self):
         with harness.Session(screen="1280x800") as s:
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
-            holder, line = nap_x11.hold_pointer(s.env)
-            try:
-                self.assertEqual(line, "grabbed")
-                press_nap_key(s)
-                self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
-                self.assertTrue(s.wait_for_log("input grab refused"), s.log_text())
-                # Without our grabs the keys still reach the focused blackout window.
-                s.xdotool("key", "q")
-                s.xdotool("key", "Escape")
-                self.assertTrue(s.wait_for_log("nap ended: Napped under a minute, 1 poke ignored"), s.log_text())
-
-                press_nap_key(s)
-                self.assertTrue(s.wait_for(lambda: s.log_text().count("input grab refused") == 2), s.log_text())
-            finally:
-                holder.kill()
-                holder.wait()
-            # Once the other client lets go, the retry takes both grabs.
-            self.assertTrue(s.wait_for_log("keyboard and pointer grabbed"), s.log_text())
-            s.xdotool("key", "Escape")
-            self.assertTrue(s.wait_for(lambda: s.log_text().count("nap ended") == 2), s.log_text())
-
-    def test_a_window_that_appears_above_the_nap_is_covered_again(self):
-        with harness.Session(screen="1280x800") as s:
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            start(self, s)
             press_nap_key(s)
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
             intruder = subprocess.Popen(["xlogo", "-geometry", "300x300+100+100", "-bg", "white"], env=s.env)
@@ -154,16 +165,21 @@ class NapTest(unittest.TestCase):
                 time.sleep(1.5)
                 self.assertTrue(is_blackout(pixel8(s, 250, 250)), pixel8(s, 250, 250))
                 s.xdotool("key", "Return")
-                self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
                 self.assertTrue(s.wait_for(lambda: pixel8(s, 250, 250) == (255, 255, 255)), pixel8(s, 250, 250))
             finally:
                 intruder.kill()
                 intruder.wait()
+            press_nap_key(s)
+            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
+            xvfb = s._processes[0]
+            xvfb.kill()
+            xvfb.wait()
+            self.assertGreaterEqual(s.tovami.wait(10), 0, "ended by a signal")  # no crash
+            self.assertEqual(s.log_text().count("nap ended: Napped under a minute, nobody poked"), 2, s.log_text())
 
     def test_a_display_added_during_the_nap_is_covered_after_the_debounce(self):
         with harness.Session(screen=SCREEN, monitors=MONITORS[:1]) as s:
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            start(self, s)
             press_nap_key(s)
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
             self.assertNotIn("displays changed", s.log_text())

@@ -13,24 +13,17 @@ namespace {
 class FakeHotKeys final : public GlobalHotKeys {
  public:
   std::set<char> ownedElsewhere;
-  bool handlerFails = false;
   std::function<void(std::optional<HotKeyID>)> onPressed;
   std::map<Token, char> registered;
   int handlers = 0;
 
   std::optional<Token> installHandler(std::function<void(std::optional<HotKeyID>)> fn) override {
-    if (handlerFails) return std::nullopt;
     onPressed = std::move(fn);
-    ++handlers;
-    return 100;
+    return ++handlers;
   }
-  void removeHandler(Token) override {
-    onPressed = nullptr;
-    --handlers;
-  }
+  void removeHandler(Token) override { --handlers; }
   std::optional<Token> registerHotKey(HotKeyCombination combination, HotKeyID id) override {
     EXPECT_EQ(id.signature, 0x54564D49u);  // "TVMI"
-    EXPECT_EQ(combination.modifiers, 0x900u);
     if (ownedElsewhere.count(combination.letter)) return std::nullopt;
     registered[next_] = combination.letter;
     return next_++;
@@ -54,7 +47,7 @@ class HotKeyManagerTest : public ::testing::Test {
   }
 };
 
-TEST_F(HotKeyManagerTest, DeliversEachKeyOnTheMainQueueToItsCurrentHandler) {
+TEST_F(HotKeyManagerTest, DeliversEachKeyOnTheMainQueueToItsCurrentHandlerUntilUnregistered) {
   installActions();
   manager->registerKeys();
   manager->registerKeys();  // harmless
@@ -63,29 +56,30 @@ TEST_F(HotKeyManagerTest, DeliversEachKeyOnTheMainQueueToItsCurrentHandler) {
 
   platform.press(1);
   EXPECT_EQ(naps, 0);  // not on the event thread
-  dispatcher.runUntilIdle();
-  EXPECT_EQ(naps, 1);
   platform.press(2);
-  dispatcher.runUntilIdle();
-  EXPECT_EQ(islands, 1);
   platform.onPressed(std::nullopt);  // an unreadable id counts as the nap key
   dispatcher.runUntilIdle();
   EXPECT_EQ(naps, 2);
-
-  int replaced = 0;
-  manager->handler = [&] { ++replaced; };
+  EXPECT_EQ(islands, 1);
+  manager->handler = [&] { naps += 10; };
   platform.press(1);
   dispatcher.runUntilIdle();
-  EXPECT_EQ(replaced, 1);
-  EXPECT_EQ(naps, 2);
+  EXPECT_EQ(naps, 12);
+
+  auto onPressed = platform.onPressed;
+  manager->unregisterKeys();
+  EXPECT_TRUE(platform.registered.empty());
+  EXPECT_EQ(platform.handlers, 0);
+  manager.reset();
+  onPressed(HotKeyID{0, 1});  // a press after destruction is ignored
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(naps, 12);
 }
 
 TEST_F(HotKeyManagerTest, WithoutTheNapKeyNothingIsRegisteredButTheIslandKeyIsOptional) {
   platform.ownedElsewhere = {'N'};
   manager->registerKeys();
-  EXPECT_FALSE(manager->isNapKeyRegistered());
-  EXPECT_FALSE(manager->isIslandKeyRegistered());
-  EXPECT_FALSE(manager->hasEventHandler());
+  EXPECT_FALSE(manager->isNapKeyRegistered() || manager->isIslandKeyRegistered() || manager->hasEventHandler());
   EXPECT_TRUE(platform.registered.empty());
   EXPECT_EQ(platform.handlers, 0);
 
@@ -98,19 +92,6 @@ TEST_F(HotKeyManagerTest, WithoutTheNapKeyNothingIsRegisteredButTheIslandKeyIsOp
   platform.press(1);
   dispatcher.runUntilIdle();
   EXPECT_EQ(naps, 1);
-}
-
-TEST_F(HotKeyManagerTest, UnregisterReleasesEverythingAndAPressAfterDestructionIsIgnored) {
-  installActions();
-  manager->registerKeys();
-  auto onPressed = platform.onPressed;
-  manager->unregisterKeys();
-  EXPECT_TRUE(platform.registered.empty());
-  EXPECT_EQ(platform.handlers, 0);
-  manager.reset();
-  onPressed(HotKeyID{0, 1});
-  dispatcher.runUntilIdle();
-  EXPECT_EQ(naps, 0);
 }
 
 }  // namespace

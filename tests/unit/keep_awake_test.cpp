@@ -10,50 +10,31 @@ namespace {
 
 using namespace tovami::testing;
 
-class KeepAwakeTest : public ::testing::Test {
- protected:
+TEST(KeepAwake, HoldsWhatItCanDeclaresActivityEveryThirtySecondsAndGivesEverythingBack) {
+  for (const bool fail : {false, true}) {
+    VirtualDispatcher dispatcher;
+    FakePower power;
+    power.fail = fail;
+    KeepAwake awake("r", power, dispatcher.mainQueue());
+    awake.end();  // a fresh instance ignores end
+    awake.begin();
+    awake.begin();
+    EXPECT_EQ(awake.hasDisplay(), !fail);
+    EXPECT_EQ(awake.hasSystem(), !fail);
+    dispatcher.advance(95);
+    EXPECT_EQ(power.activityDeclarations, 4);        // 0, 30, 60 and 90 s, failed assertions or not
+    EXPECT_EQ(power.held.size(), fail ? 1u : 3u);  // the activity slot is reused
+    awake.end();
+    dispatcher.advance(60);
+    EXPECT_EQ(power.activityDeclarations, 4);
+    EXPECT_TRUE(power.held.empty());
+    EXPECT_EQ(dispatcher.pendingCount(), 0u);
+  }
+}
+
+TEST(KeepAwake, TwoOwnersOverlapWithoutInterference) {
   VirtualDispatcher dispatcher;
   FakePower power;
-};
-
-TEST_F(KeepAwakeTest, BeginTwiceThenEndLeavesNothingHeld) {
-  KeepAwake awake("Tovami nap in progress", power, dispatcher.mainQueue());
-  awake.end();  // a fresh instance ignores end
-  EXPECT_TRUE(power.held.empty());
-  awake.begin();
-  awake.begin();
-  EXPECT_EQ(power.held.size(), 3u);
-  EXPECT_EQ(power.activityDeclarations, 1);
-  awake.end();
-  EXPECT_TRUE(power.held.empty());
-  EXPECT_EQ(dispatcher.pendingCount(), 0u);
-}
-
-TEST_F(KeepAwakeTest, DeclaresActivityEveryThirtySeconds) {
-  KeepAwake awake("r", power, dispatcher.mainQueue());
-  awake.begin();
-  dispatcher.advance(95);
-  EXPECT_EQ(power.activityDeclarations, 4);  // 0, 30, 60 and 90 s
-  EXPECT_EQ(power.held.size(), 3u);          // the activity slot is reused
-  awake.end();
-  dispatcher.advance(60);
-  EXPECT_EQ(power.activityDeclarations, 4);
-}
-
-TEST_F(KeepAwakeTest, FailedAssertionsAreNotHeldButTheHeartbeatRuns) {
-  power.failDisplay = power.failSystem = true;
-  KeepAwake awake("r", power, dispatcher.mainQueue());
-  awake.begin();
-  EXPECT_TRUE(awake.isActive());
-  EXPECT_FALSE(awake.hasDisplay());
-  EXPECT_FALSE(awake.hasSystem());
-  dispatcher.advance(30);
-  EXPECT_EQ(power.activityDeclarations, 2);
-  awake.end();
-  EXPECT_TRUE(power.held.empty());
-}
-
-TEST_F(KeepAwakeTest, TwoOwnersOverlapWithoutInterference) {
   KeepAwake nap("Tovami nap in progress", power, dispatcher.mainQueue());
   KeepAwake agents("Tovami: agents are working", power, dispatcher.mainQueue());
   nap.begin();

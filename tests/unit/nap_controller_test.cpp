@@ -16,13 +16,18 @@ class NapControllerTest : public ::testing::Test {
  protected:
   void requireAuth() { preferences.setString(prefs::kWakeRequirement, prefs::kWakeAuth); }
   const NapReport& lastReport() { return *island->calls.back().second; }
-  // Napping with the pointer hidden and the prompt closed.
+  // Napping with `pokes`, the pointer hidden and the prompt closed.
   void expectNapGoesOn(int pokes) {
-    EXPECT_TRUE(controller->isNapping());
-    EXPECT_FALSE(controller->isAuthenticating());
+    EXPECT_TRUE(controller->isNapping() && !controller->isAuthenticating());
     EXPECT_EQ(controller->pokeCount(), pokes);
     EXPECT_EQ(input.hideCount, 1);
-    EXPECT_EQ(windows.open.at(0)->level(), NapWindowLevel::screenSaver);
+    EXPECT_EQ(windows.open.at(0)->level, NapWindowLevel::screenSaver);
+  }
+  // Idle with everything given back.
+  void expectReleased() {
+    EXPECT_FALSE(controller->isNapping() || island->calls.back().first);
+    EXPECT_TRUE(windows.open.empty() && input.monitors.empty() && input.resign.empty() && power.held.empty());
+    EXPECT_EQ(input.hideCount, 0);
   }
 
   VirtualDispatcher dispatcher;
@@ -39,118 +44,91 @@ class NapControllerTest : public ::testing::Test {
                                 [this](SoundCue cue) { cues.push_back(cue); }});
 };
 
-TEST_F(NapControllerTest, StartCoversEveryDisplayHidesThePointerAndHoldsPower) {
+TEST_F(NapControllerTest, StartCoversEveryDisplayOnceAndComesBackToTheFront) {
   windows.displays = {ScreenInfo{Rect{0, 0, 1280, 800}}, ScreenInfo{Rect{1280, 0, 1024, 768}}};
-  controller->startNap();
+  for (int i = 0; i < 2; ++i) controller->startNap();  // the second changes nothing
   ASSERT_TRUE(controller->isNapping());
-  EXPECT_EQ(windows.open.size(), 2u);
+  EXPECT_EQ(windows.created, 2);
   EXPECT_EQ(windows.madeKey, 1);
   EXPECT_EQ(input.hideCount, 1);
-  EXPECT_EQ(input.monitorCount(), 3);
-  EXPECT_EQ(input.resignObservers(), 1);
+  EXPECT_EQ(input.monitors.size(), 3u);
+  EXPECT_EQ(input.resign.size(), 1u);
   EXPECT_EQ(power.heldFor(NapController::kKeepAwakeReason), 3);
   EXPECT_EQ(hints->resets, 1);
-  EXPECT_EQ(island->calls.front(), (std::pair<bool, std::optional<NapReport>>{true, std::nullopt}));
-
-  // Starting while napping changes nothing; losing focus brings the nap back to the front.
-  controller->startNap();
-  EXPECT_EQ(windows.created, 2);
-  EXPECT_EQ(input.hideCount, 1);
-  EXPECT_EQ(island->calls.size(), 1u);
-  input.resignActive();
+  EXPECT_EQ(island->calls, (decltype(island->calls){{true, std::nullopt}}));
+  input.resignActive();  // another program came forward
   EXPECT_EQ(windows.madeKey, 2);
   EXPECT_EQ(input.hideCount, 1);
 }
 
-TEST_F(NapControllerTest, WakeKeysAndClicksEndTheNapAndReleaseEverything) {
-  for (InputKey key : {InputKey::returnKey, InputKey::space, InputKey::escape, InputKey::keypadEnter}) {
+TEST_F(NapControllerTest, WakeKeysAndClicksEndTheNapOtherKeysArePokesRepeatsAndMovesOnlyHint) {
+  for (InputKey wake : {InputKey::returnKey, InputKey::space, InputKey::escape, InputKey::keypadEnter,
+                        InputKey::other /* here: a click */}) {
     controller->startNap();
-    EXPECT_TRUE(input.key(key));
-    EXPECT_FALSE(controller->isNapping());
-    EXPECT_TRUE(windows.open.empty());
-    EXPECT_EQ(input.hideCount, 0);
-    EXPECT_EQ(input.monitorCount(), 0);
-    EXPECT_EQ(input.resignObservers(), 0);
-    EXPECT_TRUE(power.held.empty());
-    EXPECT_FALSE(island->calls.back().first);
+    EXPECT_TRUE(input.key(InputKey::other));
+    EXPECT_TRUE(input.key(InputKey::other, /*repeat=*/true));
+    EXPECT_FALSE(input.move());  // passed on, not swallowed
+    dispatcher.advance(30);
+    EXPECT_TRUE(wake == InputKey::other ? input.click() : input.key(wake));
+    expectReleased();
+    EXPECT_EQ(lastReport(), (NapReport{30, 1}));
   }
-  controller->startNap();
-  EXPECT_TRUE(input.click());
-  EXPECT_FALSE(controller->isNapping());
+  EXPECT_EQ(hints->hints, 3 * 5);
 }
 
-TEST_F(NapControllerTest, OtherKeysArePokesButRepeatsAndMovementOnlyShowTheHint) {
+TEST_F(NapControllerTest, KeysWhileAnotherProgramHoldsTheKeyboardAreNotOursButAClickStillWakes) {
   controller->startNap();
+  input.keyboard = false;
   EXPECT_TRUE(input.key(InputKey::other));
-  EXPECT_TRUE(input.key(InputKey::other, /*repeat=*/true));
-  EXPECT_TRUE(input.key(InputKey::other, /*repeat=*/true));
-  EXPECT_TRUE(input.key(InputKey::other));
-  EXPECT_FALSE(input.move());  // passed on, not swallowed
-  EXPECT_TRUE(controller->isNapping());
-  EXPECT_EQ(controller->pokeCount(), 2);
-  EXPECT_EQ(hints->hints, 5);
+  EXPECT_TRUE(input.key(InputKey::space));
+  expectNapGoesOn(0);
+  input.click();
+  EXPECT_FALSE(controller->isNapping());
 
-  dispatcher.advance(30);
-  input.key(InputKey::space);
-  EXPECT_EQ(lastReport(), (NapReport{30, 2}));
-  EXPECT_EQ(lastReport().pokesText(), "2 pokes ignored");
+  // With the password required, the prompt waits for the keyboard: typing would go elsewhere.
+  requireAuth();
+  controller->startNap();
+  input.click();
+  EXPECT_TRUE(authenticator.made.empty());
+  expectNapGoesOn(0);
+  input.keyboard = true;
+  input.click();
+  EXPECT_TRUE(controller->isAuthenticating());
 }
 
 TEST_F(NapControllerTest, OnlyNapsLongerThanAMinutePurrAndTheWallClockDoesNotCount) {
-  controller->startNap();
-  dispatcher.advance(59);
-  dispatcher.shiftWallClock(+3600);
-  controller->endNap();
-  EXPECT_DOUBLE_EQ(lastReport().duration, 59);
-  EXPECT_TRUE(cues.empty());
-
-  controller->startNap();
-  dispatcher.advance(61);
-  controller->endNap();
+  for (Seconds length : {59.0, 61.0}) {
+    controller->startNap();
+    dispatcher.advance(length);
+    dispatcher.shiftWallClock(+3600);
+    controller->endNap();
+    EXPECT_DOUBLE_EQ(lastReport().duration, length);
+  }
   EXPECT_EQ(cues, std::vector<SoundCue>{SoundCue::napEnded});
-  EXPECT_EQ(lastReport().durationText(), "Napped 1 min");
 }
 
-TEST_F(NapControllerTest, ScheduledNapStartsAfterItsDelayAndEndWhileIdleCancelsIt) {
+TEST_F(NapControllerTest, ScheduledNapStartsAfterItsDelayEndWhileIdleCancelsItAndNoDisplayRetries) {
   controller->scheduleDelayedNap(300);
   EXPECT_EQ(island->deadline, dispatcher.clock().now() + 300);
   controller->endNap();
-  EXPECT_FALSE(island->deadline);
-  EXPECT_TRUE(island->calls.empty());
   dispatcher.advance(301);
-  EXPECT_FALSE(controller->isNapping());
+  EXPECT_FALSE(island->deadline || !island->calls.empty());
 
+  windows.displays.clear();  // no display: everything undone, tried again every 2 s
   controller->scheduleDelayedNap(5);
   dispatcher.advance(4.9);
-  EXPECT_FALSE(controller->isNapping());
-  dispatcher.advance(0.1);
+  EXPECT_TRUE(island->calls.empty());
+  dispatcher.advance(1.2);
+  expectReleased();
+  EXPECT_EQ(island->calls.size(), 2u);
+  windows.displays = {ScreenInfo{Rect{0, 0, 800, 600}}};
+  dispatcher.advance(2);
   EXPECT_TRUE(controller->isNapping());
-  EXPECT_FALSE(island->deadline);
   controller->scheduleDelayedNap(5);  // ignored during a nap
   EXPECT_FALSE(island->deadline);
 }
 
-TEST_F(NapControllerTest, NoDisplayUndoesEverythingAndRetriesEveryTwoSeconds) {
-  windows.displays.clear();
-  controller->startNap();
-  EXPECT_FALSE(controller->isNapping());
-  EXPECT_TRUE(power.held.empty());
-  EXPECT_EQ(input.hideCount, 0);
-  EXPECT_EQ(input.monitorCount(), 0);
-  ASSERT_EQ(island->calls.size(), 2u);
-  EXPECT_FALSE(island->calls[1].first);
-  EXPECT_FALSE(island->calls[1].second);
-  EXPECT_TRUE(controller->hasDelayedNap());
-
-  dispatcher.advance(2);
-  EXPECT_FALSE(controller->isNapping());
-  windows.displays = {ScreenInfo{Rect{0, 0, 800, 600}}};
-  dispatcher.advance(2);
-  EXPECT_TRUE(controller->isNapping());
-  EXPECT_EQ(windows.open.size(), 1u);
-}
-
-TEST_F(NapControllerTest, ScreenChangesRebuildOnceAfterTheDebounceAndOnlyWhenFramesDiffer) {
+TEST_F(NapControllerTest, ScreenChangesRebuildOnceAfterTheDebounceOnlyWhenFramesDifferAndNotDuringThePrompt) {
   controller->startNap();
   controller->scheduleScreenRebuild();
   dispatcher.advance(0.3);
@@ -163,101 +141,81 @@ TEST_F(NapControllerTest, ScreenChangesRebuildOnceAfterTheDebounceAndOnlyWhenFra
   dispatcher.advance(0.2);
   EXPECT_EQ(windows.created, 1);
   dispatcher.advance(0.15);
-  EXPECT_EQ(windows.created, 3);
   EXPECT_EQ(windows.open.size(), 2u);
-  EXPECT_EQ(input.monitorCount(), 3);  // monitors stay
-  EXPECT_EQ(input.hideCount, 1);
-}
+  EXPECT_EQ(input.monitors.size(), 3u);  // monitors stay
 
-TEST_F(NapControllerTest, AuthenticationUnavailableWakesAtOnce) {
   requireAuth();
-  authenticator.able = false;
-  controller->startNap();
   input.key(InputKey::space);
-  EXPECT_FALSE(controller->isNapping());
+  windows.displays.pop_back();
+  controller->scheduleScreenRebuild();
+  dispatcher.advance(1);
+  EXPECT_EQ(windows.open.size(), 2u);
+  authenticator.last().answer(false);
+  dispatcher.advance(0.3);
+  EXPECT_EQ(windows.open.size(), 1u);
 }
 
-TEST_F(NapControllerTest, AuthSuccessEndsTheNap) {
+TEST_F(NapControllerTest, AuthSuccessOrQuittingEndsTheNapAndUnavailableAuthWakesAtOnce) {
   requireAuth();
   controller->startNap();
   input.key(InputKey::space);
   ASSERT_TRUE(controller->isAuthenticating());
-  EXPECT_EQ(authenticator.last().reason, "end the nap and uncover your screen");
   EXPECT_EQ(input.hideCount, 0);  // the pointer shows for the prompt
-  EXPECT_EQ(windows.open[0]->level(), NapWindowLevel::status);
-
+  EXPECT_EQ(windows.open[0]->level, NapWindowLevel::status);
   authenticator.last().answer(true);
   EXPECT_TRUE(controller->isNapping());  // the reply reaches the main queue first
   dispatcher.runUntilIdle();
-  EXPECT_FALSE(controller->isNapping());
-  EXPECT_EQ(input.hideCount, 0);
-  EXPECT_EQ(lastReport().pokesIgnored, 0);
+  expectReleased();
+
+  // Quitting during the prompt closes it; its late failure must not touch the next nap's prompt.
+  controller->startNap();
+  input.key(InputKey::space);
+  controller->endNap();
+  EXPECT_EQ(authenticator.last().invalidations, 1);
+  expectReleased();
+  controller->startNap();
+  input.key(InputKey::space);
+  dispatcher.runUntilIdle();
+  EXPECT_TRUE(controller->isAuthenticating());
+  EXPECT_EQ(controller->pokeCount(), 0);
+  controller->endNap();
+
+  authenticator.able = false;
+  controller->startNap();
+  input.key(InputKey::space);
+  expectReleased();
 }
 
 TEST_F(NapControllerTest, FailureCancelWatchdogOrSecondGestureCountOnePokeAndTheNapGoesOn) {
   requireAuth();
   controller->startNap();
-  // Failure or cancel: the prompt answers no. The closed prompt's watchdog is gone.
   input.key(InputKey::escape);
   authenticator.last().answer(false);
   dispatcher.runUntilIdle();
   expectNapGoesOn(1);
-  dispatcher.advance(100);
+  dispatcher.advance(100);  // the closed prompt's watchdog is gone
   expectNapGoesOn(1);
 
-  // A second gesture closes the open prompt instead of opening another.
   input.key(InputKey::space);
-  input.click();
+  input.click();  // a second gesture closes the open prompt instead of opening another
   EXPECT_EQ(authenticator.last().invalidations, 1);
   dispatcher.runUntilIdle();
   expectNapGoesOn(2);
   EXPECT_EQ(authenticator.made.size(), 2u);
 
-  // A prompt that never answers is closed after 90 s.
   input.key(InputKey::space);
   dispatcher.advance(89.9);
   EXPECT_TRUE(controller->isAuthenticating());
-  dispatcher.advance(0.1);
+  dispatcher.advance(0.1);  // a prompt that never answers is closed after 90 s
   expectNapGoesOn(3);
 }
 
-TEST_F(NapControllerTest, ScreenChangesDuringThePromptWaitUntilItCloses) {
-  requireAuth();
-  controller->startNap();
-  input.key(InputKey::space);
-  windows.displays.push_back(ScreenInfo{Rect{1280, 0, 1024, 768}});
-  controller->scheduleScreenRebuild();
-  dispatcher.advance(1);
-  EXPECT_EQ(windows.created, 1);
-  authenticator.last().answer(false);
-  dispatcher.advance(0.3);
-  EXPECT_EQ(windows.open.size(), 2u);
-}
-
-TEST_F(NapControllerTest, EndingDuringThePromptClosesItAndALateReplyChangesNothing) {
-  requireAuth();
-  controller->startNap();
-  input.key(InputKey::space);
-  controller->endNap();  // quitting during a nap
-  EXPECT_EQ(authenticator.last().invalidations, 1);
-  EXPECT_EQ(input.hideCount, 0);
-  ASSERT_TRUE(island->calls.back().second);
-  controller->startNap();
-  input.key(InputKey::space);
-  dispatcher.runUntilIdle();  // the first prompt's failure arrives now
-  EXPECT_TRUE(controller->isAuthenticating());
-  EXPECT_EQ(controller->pokeCount(), 0);
-}
-
 TEST(NapReport, TextsTruncateToWholeMinutesAndCountPokes) {
-  EXPECT_EQ((NapReport{59.9, 0}).durationText(), "Napped under a minute");
-  EXPECT_EQ((NapReport{3599, 1}).durationText(), "Napped 59 min");
-  EXPECT_EQ((NapReport{7200, 0}).durationText(), "Napped 2 hr");
-  EXPECT_EQ((NapReport{3900, 0}).durationText(), "Napped 1 hr 5 min");
-  EXPECT_EQ((NapReport{-5, 0}).durationText(), "Napped under a minute");
-  EXPECT_EQ((NapReport{0, 0}).pokesText(), "nobody poked");
-  EXPECT_EQ((NapReport{0, 1}).pokesText(), "1 poke ignored");
-  EXPECT_EQ((NapReport{0, 12}).pokesText(), "12 pokes ignored");
+  for (const auto& [report, text] : std::vector<std::pair<NapReport, std::string>>{
+           {{59.9, 0}, "Napped under a minute, nobody poked"}, {{61, 1}, "Napped 1 min, 1 poke ignored"},
+           {{3599, 12}, "Napped 59 min, 12 pokes ignored"},     {{7200, 0}, "Napped 2 hr, nobody poked"},
+           {{3900, 0}, "Napped 1 hr 5 min, nobody poked"},      {{-5, 0}, "Napped under a minute, nobody poked"}})
+    EXPECT_EQ(report.durationText() + ", " + report.pokesText(), text);
 }
 
 }  // namespace
