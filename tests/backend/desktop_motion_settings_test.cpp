@@ -7,18 +7,16 @@
 namespace tovami::linux_backend {
 namespace {
 
-TEST(DesktopMotionSettings, ReadsTheAnimationSwitchHoweverDeeplyThePortalWrapsIt) {
+TEST(DesktopMotionSettings, ReadsTheAnimationSwitchHoweverDeeplyThePortalWrapsItAndFromGsettings) {
   using S = DesktopMotionSettings;
-  EXPECT_EQ(S::animationsFromPortalReply(QVariant::fromValue(QDBusVariant(false))), false);
-  const QVariant twice = QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(true))));
-  EXPECT_EQ(S::animationsFromPortalReply(twice), true);
-  EXPECT_EQ(S::animationsFromPortalReply(QVariant::fromValue(QDBusVariant(QString("false")))), std::nullopt);
+  auto wrapped = [](QVariant value) { return QVariant::fromValue(QDBusVariant(value)); };
+  EXPECT_EQ(S::animationsFromPortalReply(wrapped(false)), false);
+  EXPECT_EQ(S::animationsFromPortalReply(wrapped(wrapped(true))), true);
+  EXPECT_EQ(S::animationsFromPortalReply(wrapped(QString("false"))), std::nullopt);
   EXPECT_EQ(S::animationsFromPortalReply(QVariant()), std::nullopt);
-
-  EXPECT_EQ(S::animationsFromGsettingsOutput("false\n"), false);
-  EXPECT_EQ(S::animationsFromGsettingsOutput("true\n"), true);
-  EXPECT_EQ(S::animationsFromGsettingsOutput("No such schema\n"), std::nullopt);
-  EXPECT_EQ(S::animationsFromGsettingsOutput(""), std::nullopt);
+  for (const auto& [output, value] : std::vector<std::pair<QByteArray, std::optional<bool>>>{
+           {"false\n", false}, {"true\n", true}, {"No such schema\n", std::nullopt}, {"", std::nullopt}})
+    EXPECT_EQ(S::animationsFromGsettingsOutput(output), value) << output.constData();
 }
 
 }  // namespace
