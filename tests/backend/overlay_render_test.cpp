@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "nap/nap_overlay_view.h"
+#include "linux/nap/desktop_motion_settings.h"
 #include "linux/nap/overlay_renderer.h"
 #include "support/virtual_dispatcher.h"
 
@@ -113,6 +115,18 @@ TEST(FileWrite, ReplacesWholeFilesThroughLinksAndLeavesNothingBehind) {
   ASSERT_EQ(::lstat(path("link.png").c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   EXPECT_EQ(contents(), "third");
+}
+
+TEST(DesktopMotionSettings, ReadsTheAnimationSwitchHoweverDeeplyThePortalWrapsItAndFromGsettings) {
+  using S = DesktopMotionSettings;
+  auto wrapped = [](QVariant value) { return QVariant::fromValue(QDBusVariant(value)); };
+  EXPECT_EQ(S::animationsFromPortalReply(wrapped(false)), false);
+  EXPECT_EQ(S::animationsFromPortalReply(wrapped(wrapped(true))), true);
+  EXPECT_EQ(S::animationsFromPortalReply(wrapped(QString("false"))), std::nullopt);
+  EXPECT_EQ(S::animationsFromPortalReply(QVariant()), std::nullopt);
+  for (const auto& [output, value] : std::vector<std::pair<QByteArray, std::optional<bool>>>{
+           {"false\n", false}, {"true\n", true}, {"No such schema\n", std::nullopt}, {"", std::nullopt}})
+    EXPECT_EQ(S::animationsFromGsettingsOutput(output), value) << output.constData();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/preference_keys.h"
+#include "nap/keep_awake.h"
 #include "nap_fakes.h"
 #include "support/memory_preferences.h"
 #include "support/virtual_dispatcher.h"
@@ -216,6 +217,34 @@ TEST(NapReport, TextsTruncateToWholeMinutesAndCountPokes) {
            {{3599, 12}, "Napped 59 min, 12 pokes ignored"},     {{7200, 0}, "Napped 2 hr, nobody poked"},
            {{3900, 0}, "Napped 1 hr 5 min, nobody poked"},      {{-5, 0}, "Napped under a minute, nobody poked"}})
     EXPECT_EQ(report.durationText() + ", " + report.pokesText(), text);
+}
+
+TEST_F(NapControllerTest, KeepAwakeHoldsWhatItCanBeatsEveryThirtySecondsGivesAllBackAndOwnersOverlap) {
+  for (const bool fail : {false, true}) {
+    power.fail = fail;
+    KeepAwake awake("r", power, dispatcher.mainQueue());
+    awake.end();  // a fresh instance ignores end
+    awake.begin();
+    awake.begin();
+    EXPECT_TRUE(awake.hasDisplay() == !fail && awake.hasSystem() == !fail);
+    dispatcher.advance(95);                        // beats at 0, 30, 60 and 90 s, failed assertions or not
+    EXPECT_EQ(power.held.size(), fail ? 1u : 3u);  // the activity slot is reused
+    awake.end();
+    dispatcher.advance(60);
+    EXPECT_EQ(power.activityDeclarations, fail ? 8 : 4);
+    EXPECT_TRUE(power.held.empty() && dispatcher.pendingCount() == 0);
+  }
+  power.fail = false;
+  KeepAwake agents("Tovami: agents are working", power, dispatcher.mainQueue());
+  controller->startNap();
+  agents.begin();
+  controller->endNap();
+  EXPECT_EQ(power.heldFor(NapController::kKeepAwakeReason), 0);
+  EXPECT_EQ(power.heldFor("Tovami: agents are working"), 3);
+  dispatcher.advance(30);
+  EXPECT_EQ(power.activityDeclarations, 8 + 3);  // two at begin, one beat of the agents
+  agents.end();
+  EXPECT_TRUE(power.held.empty());
 }
 
 }  // namespace
