@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tovami {
@@ -40,6 +41,8 @@ class HookInstallControl {
   virtual ~HookInstallControl() = default;
   virtual bool install() = 0;
   virtual bool remove() = 0;
+  // Why the last install failed, in words for the user; absent for the usual text.
+  virtual std::optional<std::string> failureText() const { return std::nullopt; }
 };
 
 class HotKeyControl {

@@ -82,7 +82,8 @@ void SettingsModel::setNotchApprovals(bool on) {
   if (on) {
     bool installed = services_.hookInstaller && services_.hookInstaller()->install();
     if (!installed) {
-      approvalsError_ = settings_texts::kApprovalsError;
+      auto text = services_.hookInstaller ? services_.hookInstaller()->failureText() : std::nullopt;
+      approvalsError_ = text.value_or(settings_texts::kApprovalsError);
       return;
     }
     store_.setBool(prefs::kNotchApprovals, true);

@@ -1,0 +1,198 @@
+// The approval socket over a real unix-domain socket: what a peer sees, and what the server keeps.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "integrations/approval_request.h"
+#include "linux/integrations/unix_socket_service.h"
+
+namespace tovami::linux_backend {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PeerResult {
+  bool connected = false;
+  bool closedByServer = false;  // end of stream seen within the wait
+  std::string reply;
+};
+
+int connectTo(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Writes the pieces (pausing between them), optionally ends its side, then waits for the server.
+PeerResult talk(const std::string& path, const std::vector<std::string>& pieces, bool endAfter, int waitMs = 2000) {
+  PeerResult result;
+  int fd = connectTo(path);
+  if (fd < 0) return result;
+  result.connected = true;
+  for (const auto& piece : pieces) {
+    (void)!::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (endAfter) ::shutdown(fd, SHUT_WR);
+  pollfd p{fd, POLLIN, 0};
+  char buffer[256];
+  while (::poll(&p, 1, waitMs) > 0) {
+    ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) {
+      result.closedByServer = true;
+      break;
+    }
+    result.reply.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return result;
+}
+
+size_t openDescriptors() {
+  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+class ApprovalSocketTest : public ::testing::Test {
+ protected:
+  fs::path root = fs::temp_directory_path() / ("tovami-sock-" + std::to_string(::getpid()));
+  std::string path = (root / "data" / "Tovami" / "agent.sock").string();
+  std::mutex mutex;
+  std::vector<nlohmann::json> objects;
+
+  void SetUp() override { fs::remove_all(root); }
+  void TearDown() override { fs::remove_all(root); }
+
+  ListenOutcome listen(UnixSocketService service = UnixSocketService(), LocalListenerOptions options = {}) {
+    return service.listen(path, options, [this] {
+      return std::make_unique<ApprovalConversation>([this](const nlohmann::json& object) {
+        std::lock_guard lock(mutex);
+        objects.push_back(object);
+      });
+    });
+  }
+  size_t objectCount() {
+    std::lock_guard lock(mutex);
+    return objects.size();
+  }
+};
+
+TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
+  const std::string notice = R"({"hook_event_name":"Notification","message":"Claude needs your permission"})";
+  struct Case {
+    std::vector<std::string> pieces;
+    bool peerEnds;
+    size_t objects;
+  };
+  const Case cases[] = {
+      {{notice}, false, 1},                                          // the peer need not end its side
+      {{notice.substr(0, 10), notice.substr(10, 30), notice.substr(40)}, false, 1},
+      {{"[1,2,3]"}, true, 0},
+      {{}, true, 0},
+      {{"{\"half\": "}, true, 0},
+      {{"\xff\xfe garbage }"}, true, 0},
+      {{std::string(70000, '{')}, false, 0},  // past the cap: closed without the peer ending
+  };
+  auto outcome = listen();
+  ASSERT_TRUE(outcome.listener) << outcome.error;
+  size_t expected = 0;
+  for (const auto& c : cases) {
+    auto result = talk(path, c.pieces, c.peerEnds);
+    EXPECT_TRUE(result.connected && result.closedByServer) << c.pieces.size();
+    EXPECT_EQ(result.reply, "");
+    expected += c.objects;
+    EXPECT_EQ(objectCount(), expected);
+  }
+}
+
+TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKept) {
+  fs::create_directories(fs::path(path).parent_path());
+  fs::permissions(fs::path(path).parent_path(), fs::perms::all);
+  {
+    // A socket file whose server is gone, as a crashed run leaves it.
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+  }
+  auto first = listen();
+  ASSERT_TRUE(first.listener) << first.error;
+  struct stat info {};
+  ASSERT_EQ(::stat(fs::path(path).parent_path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  auto second = listen();
+  EXPECT_FALSE(second.listener);
+  EXPECT_TRUE(second.servedByAnother);
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}, false).closedByServer);  // the first still serves
+  EXPECT_EQ(objectCount(), 1u);
+  first.listener.reset();
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_TRUE(listen().listener);
+}
+
+TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
+  {
+    auto refusing = listen(UnixSocketService(::geteuid() + 1));  // as if we were another user
+    ASSERT_TRUE(refusing.listener);
+    auto result = talk(path, {R"({"a":1})"}, false);
+    EXPECT_TRUE(result.closedByServer);
+    EXPECT_EQ(objectCount(), 0u);
+  }
+  auto outcome = listen(UnixSocketService(), LocalListenerOptions{65536, 2, 0.3});
+  ASSERT_TRUE(outcome.listener);
+  const auto began = std::chrono::steady_clock::now();
+  std::vector<int> silent{connectTo(path), connectTo(path)};
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto third = talk(path, {R"({"a":1})"}, false, 1000);
+  EXPECT_TRUE(third.closedByServer);
+  EXPECT_EQ(objectCount(), 0u);  // no room: closed unread
+  for (int fd : silent) {
+    pollfd p{fd, POLLIN, 0};
+    char byte;
+    ASSERT_EQ(::poll(&p, 1, 2000), 1);
+    EXPECT_EQ(::recv(fd, &byte, 1, 0), 0);
+    ::close(fd);
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}, false).closedByServer);
+  EXPECT_EQ(objectCount(), 1u);
+}
+
+TEST_F(ApprovalSocketTest, ThousandsOfConnectionsLeaveNothingBehind) {
+  auto outcome = listen();
+  ASSERT_TRUE(outcome.listener);
+  talk(path, {"{}"}, false);
+  const size_t descriptors = openDescriptors();
+  for (int i = 0; i < 2000; ++i) {
+    int fd = connectTo(path);
+    ASSERT_GE(fd, 0) << i;
+    if (i % 2 == 0) (void)!::send(fd, "{}", 2, MSG_NOSIGNAL);
+    ::close(fd);  // half of them vanish without a word
+  }
+  EXPECT_TRUE(talk(path, {"{}"}, false).closedByServer);
+  EXPECT_EQ(openDescriptors(), descriptors);
+  EXPECT_GE(objectCount(), 2u);
+}
+
+}  // namespace
+}  // namespace tovami::linux_backend

@@ -1,0 +1,265 @@
+#include "integrations/approval_server.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/preference_keys.h"
+#include "support/memory_preferences.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami {
+namespace {
+
+using namespace tovami::testing;
+using nlohmann::json;
+
+json notice(std::string message, std::optional<std::string> cwd = "/home/u/api") {
+  json event = {{"hook_event_name", "Notification"}, {"message", std::move(message)}, {"session_id", "s"}};
+  if (cwd) event["cwd"] = *cwd;
+  return event;
+}
+
+TEST(ApprovalRequestTest, OnlyPermissionNoticesBecomeRequests) {
+  const std::string longMessage = "permission " + std::string(489, 'x');
+  std::string accented = "permission ";
+  for (int i = 0; i < 200; ++i) accented += "e\u0301";  // two code points, one character each
+  struct Case {
+    json event;
+    bool request;
+    std::string tool, project, detail;
+  };
+  const Case cases[] = {
+      {notice("Claude needs your permission"), true, "Claude Code", "api", "Claude needs your permission"},
+      {notice("NEEDS PerMiSSion to use Bash"), true, "Claude Code", "api", "NEEDS PerMiSSion to use Bash"},
+      {notice("Claude is waiting for your input"), false},
+      {notice("permission", std::nullopt), true, "Claude Code", "Claude", "permission"},
+      {notice("permission", "/srv/my app/"), true, "Claude Code", "my app", "permission"},
+      {json{{"hook_event_name", "Notification"}, {"message", "permission"}, {"title", "Bash"}}, true, "Bash",
+       "Claude", "permission"},
+      {json{{"hook_event_name", "Notification"}, {"message", "permission"}, {"title", 7}, {"cwd", 3}}, true,
+       "Claude Code", "Claude", "permission"},
+      {json{{"hook_event_name", "PreToolUse"}, {"message", "permission"}}, false},
+      {json{{"hook_event_name", "notification"}, {"message", "permission"}}, false},
+      {json{{"hook_event_name", "Notification"}, {"message", 5}}, false},
+      {json::array({notice("permission")}), false},
+      {notice(longMessage), true, "Claude Code", "api", longMessage.substr(0, 160)},
+  };
+  for (const auto& c : cases) {
+    auto request = approvalRequestFrom(c.event, "id", 5);
+    ASSERT_EQ(request.has_value(), c.request) << c.event.dump();
+    if (!request) continue;
+    EXPECT_EQ(request->toolName, c.tool);
+    EXPECT_EQ(request->projectName, c.project);
+    EXPECT_EQ(request->detail, c.detail);
+  }
+  auto cut = approvalRequestFrom(notice(accented), "id", 5);
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->detail, accented.substr(0, 11 + 149 * 3));  // 11 letters, then 149 "é" of 3 bytes
+  EXPECT_EQ(firstCharacters("ab\xff" "cd", 3), "ab\xff");
+}
+
+TEST(ApprovalRequestTest, SocketLivesInTheDataFolder) {
+  using Env = std::map<std::string, std::string>;
+  const std::pair<Env, std::string> cases[] = {
+      {{{"HOME", "/home/u"}}, "/home/u/.local/share/Tovami/agent.sock"},
+      {{{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/data/"}}, "/data/Tovami/agent.sock"},
+      {{{"HOME", "/home/u"}, {"XDG_DATA_HOME", "relative"}}, "/home/u/.local/share/Tovami/agent.sock"},
+      {{}, ""},
+  };
+  for (const auto& [env, expected] : cases)
+    EXPECT_EQ(approvalSocketPath([&env](std::string_view name) -> std::optional<std::string> {
+                auto it = env.find(std::string(name));
+                return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
+              }),
+              expected);
+}
+
+TEST(ApprovalRequestTest, ConversationWaitsForAWholeObjectWithinTheCap) {
+  std::vector<json> seen;
+  struct Case {
+    std::vector<std::string> pieces;
+    std::vector<bool> finished;  // after each piece
+    size_t objects;
+  };
+  const std::string big(ApprovalConversation::kMaxBufferedBytes, ' ');
+  const Case cases[] = {
+      {{"{\"hook_event_name\":", "\"Notification\"", "}\n"}, {false, false, true}, 1},
+      {{"[1,2]"}, {false}, 0},
+      {{"{\"a\":1} trailing"}, {false}, 0},
+      {{"{\"a\":\"}\"", "}"}, {false, true}, 1},
+      {{big, "x"}, {false, true}, 0},
+  };
+  for (const auto& c : cases) {
+    seen.clear();
+    ApprovalConversation conversation([&](const json& object) { seen.push_back(object); });
+    for (size_t i = 0; i < c.pieces.size(); ++i) EXPECT_EQ(conversation.received(c.pieces[i]), c.finished[i]) << i;
+    EXPECT_EQ(seen.size(), c.objects);
+  }
+}
+
+// Hands the server's conversations to the test instead of a socket.
+struct FakeSockets : LocalSocketService {
+  struct Listener : LocalListener {
+    int* open;
+    explicit Listener(int* o) : open(o) { ++*open; }
+    ~Listener() override { --*open; }
+  };
+  int listens = 0, open = 0;
+  ConversationFactory factory;
+  ListenOutcome listen(const std::string&, const LocalListenerOptions&, ConversationFactory f) override {
+    ++listens;
+    factory = std::move(f);
+    return {std::make_unique<Listener>(&open), "", false};
+  }
+  void send(const json& event) { factory()->received(event.dump()); }
+};
+
+struct FakeApps : RunningApplications {
+  std::optional<int32_t> front;
+  bool isRegisteredApplication(int32_t) override { return false; }
+  std::optional<int32_t> frontmostApplicationPID() override { return front; }
+};
+
+struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer {
+  std::vector<std::string> calls;
+  bool inPane = false;
+  void openForApproval() override { calls.push_back("open"); }
+  void scheduleCollapseCheck() override { calls.push_back("collapse"); }
+  void jump(const AgentSession& s) override { calls.push_back("jump " + std::to_string(s.pid)); }
+  bool sendKey(const AgentSession& s, AnswerKey k) override {
+    calls.push_back(std::string(inPane ? "pane " : "no pane ") + std::to_string(s.pid) +
+                    (k == AnswerKey::returnKey ? " return" : " escape"));
+    return inPane;
+  }
+  bool postKey(AnswerKey k) override {
+    calls.push_back(k == AnswerKey::returnKey ? "type return" : "type escape");
+    return true;
+  }
+};
+
+class ApprovalServerTest : public ::testing::Test {
+ protected:
+  VirtualDispatcher dispatcher;
+  MemoryPreferences prefs;
+  std::shared_ptr<FakeSockets> sockets = std::make_shared<FakeSockets>();
+  std::shared_ptr<FakeApps> apps = std::make_shared<FakeApps>();
+  std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+  std::vector<AgentSession> sessions;
+  bool napping = false;
+  std::vector<SoundCue> cues;
+  std::shared_ptr<ApprovalServer> server;
+
+  void SetUp() override {
+    prefs.setBool(prefs::kNotchApprovals, true);
+    AgentSession api;
+    api.pid = 41;
+    api.projectPath = "/home/u/api";
+    api.terminalPID = 900;
+    api.terminalName = "xterm";
+    AgentSession warp = api;
+    warp.pid = 42;
+    warp.projectPath = "/home/u/web";
+    warp.terminalName = "Warp";
+    sessions = {api, warp};
+    server = std::make_shared<ApprovalServer>(ApprovalServerDependencies{
+        dispatcher, prefs, sockets, "/run/agent.sock", [this] { return sessions; }, [this] { return napping; },
+        apps, rec, [this](SoundCue cue) { cues.push_back(cue); }, rec, rec, rec, nullptr});
+    server->start();
+  }
+  void deliver(const json& event) {
+    sockets->send(event);
+    dispatcher.runUntilIdle();
+  }
+  const std::optional<ApprovalRequest>& pending() { return server->state().pending(); }
+};
+
+TEST_F(ApprovalServerTest, StartsOnceAndOnlyWhenSwitchedOn) {
+  server->start();
+  EXPECT_EQ(sockets->listens, 1);
+  server->stop();
+  EXPECT_EQ(sockets->open, 0);
+  prefs.setBool(prefs::kNotchApprovals, false);
+  server->start();
+  EXPECT_EQ(sockets->listens, 1);
+  EXPECT_FALSE(server->isListening());
+}
+
+TEST_F(ApprovalServerTest, PresentsReplacesAndExpires) {
+  deliver(notice("permission one"));
+  ASSERT_TRUE(pending());
+  EXPECT_EQ(pending()->detail, "permission one");
+  EXPECT_EQ(rec->calls, (std::vector<std::string>{"open"}));
+  EXPECT_EQ(cues, (std::vector<SoundCue>{SoundCue::approvalAsked}));
+  dispatcher.advance(50);
+  deliver(notice("permission two"));
+  dispatcher.advance(74);  // the first one's 75 s are long over; the second has 1 s left
+  ASSERT_TRUE(pending());
+  EXPECT_EQ(pending()->detail, "permission two");
+  dispatcher.advance(1);
+  EXPECT_FALSE(pending());
+  EXPECT_EQ(rec->calls.back(), "collapse");
+}
+
+TEST_F(ApprovalServerTest, DropsNoticesDuringANapOrWhenTheTerminalIsInFront) {
+  napping = true;
+  deliver(notice("permission"));
+  EXPECT_FALSE(pending());
+  napping = false;
+  apps->front = 900;
+  deliver(notice("permission"));
+  EXPECT_FALSE(pending());
+  deliver(notice("permission", "/elsewhere"));  // no session: the front window says nothing
+  EXPECT_TRUE(pending());
+  EXPECT_TRUE(cues.size() == 1);
+}
+
+TEST_F(ApprovalServerTest, NoticeReadBeforeStopIsNeverShown) {
+  auto conversation = sockets->factory();
+  conversation->received(notice("permission").dump());
+  server->stop();
+  server->start();
+  dispatcher.runUntilIdle();
+  EXPECT_FALSE(pending());
+}
+
+TEST_F(ApprovalServerTest, AnswersGoToThePaneOrAreTypedOnlyIntoTheFrontTerminal) {
+  struct Case {
+    std::string cwd;
+    bool allow, inPane;
+    std::optional<int32_t> frontAfterJump;
+    Seconds wait;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {"/home/u/api", true, true, std::nullopt, 0, {"collapse", "pane 41 return"}},
+      {"/home/u/api", false, false, 900, 0.7, {"collapse", "no pane 41 escape", "jump 41", "type escape"}},
+      {"/home/u/web", true, false, 900, 2.2, {"collapse", "no pane 42 return", "jump 42", "type return"}},
+      {"/home/u/api", true, false, 77, 0.7, {"collapse", "no pane 41 return", "jump 41"}},  // someone else in front
+      {"/nowhere", true, false, 900, 3, {"collapse"}},
+  };
+  for (const auto& c : cases) {
+    deliver(notice("permission", c.cwd));
+    rec->calls.clear();
+    rec->inPane = c.inPane;
+    apps->front = c.frontAfterJump;
+    server->answer(c.allow);
+    dispatcher.runUntilIdle();
+    EXPECT_FALSE(pending());
+    if (c.wait > 0) {
+      dispatcher.advance(c.wait - 0.05);
+      EXPECT_EQ(rec->calls.size(), std::min<size_t>(c.calls.size(), 3)) << c.cwd;
+      dispatcher.advance(0.1);
+    }
+    EXPECT_EQ(rec->calls, c.calls) << c.cwd;
+    apps->front.reset();
+  }
+  rec->calls.clear();
+  deliver(notice("permission", std::nullopt));
+  server->answer(true);
+  dispatcher.advance(3);
+  EXPECT_EQ(rec->calls, (std::vector<std::string>{"open", "collapse"}));  // no folder: only dismissed
+}
+
+}  // namespace
+}  // namespace tovami
