@@ -1,0 +1,171 @@
+#include "integrations/usage_tracker.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/preference_keys.h"
+#include "support/memory_preferences.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami {
+namespace {
+
+using namespace tovami::testing;
+using nlohmann::json;
+
+TEST(UsageSnapshotTest, InternetDateTimes) {
+  const Seconds base = 1735725600;  // 2025-01-01T10:00:00Z
+  const std::pair<const char*, std::optional<Seconds>> cases[] = {
+      {"2025-01-01T10:00:00Z", base},
+      {"2025-01-01T10:00:00.123Z", base + 0.123},
+      {"2025-01-01T10:00:00.600956+00:00", base + 0.600956},
+      {"2025-01-01T12:30:00+02:30", base},
+      {"2025-01-01t09:00:00-0100", base},
+      {"2024-02-29T00:00:00Z", 1709164800},
+      {"2025-01-01", std::nullopt},
+      {"2025-01-01T10:00:00", std::nullopt},
+      {"2025-02-29T10:00:00Z", std::nullopt},
+      {"2025-01-01T24:00:00Z", std::nullopt},
+      {"2025-01-01T10:00:00.Z", std::nullopt},
+      {"2025-01-01T10:00:00Zjunk", std::nullopt},
+  };
+  for (const auto& [text, expected] : cases) {
+    auto parsed = parseInternetDateTime(text);
+    ASSERT_EQ(parsed.has_value(), expected.has_value()) << text;
+    if (parsed) {
+      EXPECT_NEAR(*parsed, *expected, 1e-6) << text;
+    }
+  }
+}
+
+TEST(UsageSnapshotTest, BodiesAndCredentials) {
+  const std::pair<json, std::pair<int, int>> cases[] = {
+      {json::parse(R"({"five_hour":{"utilization":37.5,"resets_at":"2026-01-02T19:59:59.600956+00:00"},
+                       "seven_day":{"utilization":36.0,"resets_at":"2026-01-08T06:59:59.6+00:00"},
+                       "seven_day_opus":null,"limits":[]})"),
+       {38, 36}},
+      {{{"five_hour", {{"utilization", 37.4}}}, {"seven_day", {{"utilization", 12}}}}, {37, 12}},
+      {{{"five_hour", {{"utilization", nullptr}}}, {"seven_day", "x"}}, {0, 0}},
+      {{{"five_hour", {{"utilization", 1e300}}}}, {1'000'000'000, 0}},
+  };
+  for (const auto& [body, pct] : cases) {
+    auto snapshot = usageSnapshotFrom(body, 7);
+    EXPECT_EQ(snapshot.fiveHourPct, pct.first) << body.dump();
+    EXPECT_EQ(snapshot.sevenDayPct, pct.second) << body.dump();
+    EXPECT_EQ(snapshot.fetchedAt, 7);
+  }
+  EXPECT_TRUE(usageSnapshotFrom(cases[0].first, 0).sevenDayResets);
+  EXPECT_FALSE(usageSnapshotFrom(cases[1].first, 0).fiveHourResets);
+  EXPECT_EQ(accessTokenFrom(R"({"claudeAiOauth":{"accessToken":"t","expiresAt":1}})"), "t");
+  for (const char* bad : {"", "[]", R"({"claudeAiOauth":"t"})", R"({"claudeAiOauth":{"accessToken":5}})", "{"})
+    EXPECT_FALSE(accessTokenFrom(bad)) << bad;
+}
+
+TEST(UsageSnapshotTest, ResetCountdown) {
+  const std::pair<Seconds, std::optional<std::string>> cases[] = {
+      {30, "0m"},          {59 * 60 + 59, "59m"}, {3600, "1h"},           {125 * 60, "2h5m"},
+      {47 * 3600 + 59 * 60, "47h59m"}, {48 * 3600, "2d0h"}, {(6 * 24 + 23) * 3600 + 600, "6d23h"},
+      {0, std::nullopt},   {-5, std::nullopt},
+  };
+  for (const auto& [left, text] : cases) EXPECT_EQ(resetCountdown(1000 + left, 1000), text) << left;
+  EXPECT_EQ(resetCountdown(std::nullopt, 0), std::nullopt);
+}
+
+struct FakeCredentials : CredentialSource {
+  std::optional<std::string> bytes = R"({"claudeAiOauth":{"accessToken":"secret-token"}})";
+  int reads = 0;
+  std::optional<std::string> read() override {
+    ++reads;
+    return bytes;
+  }
+};
+
+struct FakeHttp : HttpClient {
+  HttpResponse next{200, R"({"five_hour":{"utilization":24.0},"seven_day":{"utilization":36.0}})", ""};
+  std::vector<std::vector<std::pair<std::string, std::string>>> requests;
+  std::string url;
+  HttpResponse get(const std::string& u, const std::vector<std::pair<std::string, std::string>>& headers,
+                   double timeout) override {
+    EXPECT_EQ(timeout, 10.0);
+    url = u;
+    requests.push_back(headers);
+    return next;
+  }
+};
+
+class UsageTrackerTest : public ::testing::Test {
+ protected:
+  VirtualDispatcher dispatcher;
+  MemoryPreferences prefs;
+  std::shared_ptr<FakeCredentials> credentials = std::make_shared<FakeCredentials>();
+  std::shared_ptr<FakeHttp> http = std::make_shared<FakeHttp>();
+  std::shared_ptr<UsageTracker> tracker =
+      std::make_shared<UsageTracker>(UsageTrackerDependencies{dispatcher, prefs, credentials, http});
+  void SetUp() override { prefs.setBool(prefs::kUsageTracking, true); }
+};
+
+TEST_F(UsageTrackerTest, FetchesAfterOneSecondThenEveryFiveMinutes) {
+  tracker->start();
+  tracker->start();
+  dispatcher.advance(0.9);
+  EXPECT_TRUE(http->requests.empty());
+  dispatcher.advance(0.2);
+  ASSERT_EQ(http->requests.size(), 1u);
+  EXPECT_EQ(http->url, kUsageEndpoint);
+  EXPECT_EQ(http->requests[0], (std::vector<std::pair<std::string, std::string>>{
+                                   {"Authorization", "Bearer secret-token"}, {"anthropic-beta", "oauth-2025-04-20"}}));
+  ASSERT_TRUE(tracker->state().snapshot());
+  EXPECT_EQ(tracker->state().snapshot()->sevenDayPct, 36);
+  dispatcher.advance(299.8);
+  EXPECT_EQ(http->requests.size(), 1u);
+  dispatcher.advance(0.2);
+  EXPECT_EQ(http->requests.size(), 2u);
+  EXPECT_EQ(credentials->reads, 2);  // read afresh for every fetch
+}
+
+TEST_F(UsageTrackerTest, FailedFetchesKeepTheOldSnapshot) {
+  tracker->start();
+  dispatcher.advance(1);
+  const auto first = tracker->state().snapshot();
+  ASSERT_TRUE(first);
+  const HttpResponse failures[] = {{401, "{}", ""}, {403, "", ""}, {500, "oops", ""}, {200, "not json", ""},
+                                   {200, "[1]", ""}, {0, "", "timed out"}};
+  for (const auto& failure : failures) {
+    http->next = failure;
+    dispatcher.advance(300);
+    EXPECT_EQ(tracker->state().snapshot(), first) << failure.status;
+  }
+  EXPECT_TRUE(tracker->isRunning());
+}
+
+TEST_F(UsageTrackerTest, StopsWithoutATokenAndDropsLateSnapshots) {
+  prefs.setBool(prefs::kUsageTracking, false);
+  tracker->start();
+  dispatcher.advance(2);
+  EXPECT_FALSE(tracker->isRunning());
+  prefs.setBool(prefs::kUsageTracking, true);
+  tracker->start();
+  dispatcher.advance(1);
+  ASSERT_TRUE(tracker->state().snapshot());
+  credentials->bytes = "{ malformed";
+  dispatcher.advance(300);
+  EXPECT_FALSE(tracker->isRunning());
+  EXPECT_FALSE(tracker->state().snapshot());
+  EXPECT_EQ(dispatcher.pendingCount(), 0u);
+  credentials->bytes = R"({"claudeAiOauth":{"accessToken":""}})";  // empty still counts as a token
+  tracker->start();
+  http->next.status = 200;
+  dispatcher.advance(1);
+  EXPECT_TRUE(tracker->state().snapshot());
+  // A fetch under way when the tracker stops publishes nothing.
+  http->next.body = R"({"five_hour":{"utilization":99}})";
+  dispatcher.advance(299.99);
+  tracker->stop();
+  tracker->start();
+  dispatcher.advance(0.5);
+  EXPECT_FALSE(tracker->state().snapshot());
+}
+
+}  // namespace
+}  // namespace tovami
