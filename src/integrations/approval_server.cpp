@@ -40,7 +40,7 @@ ApprovalServer::~ApprovalServer() {
 }
 
 void ApprovalServer::start() {
-  if (!deps_.preferences.boolValue(prefs::kNotchApprovals) || listener_ || !deps_.sockets) return;
+  if (!deps_.preferences.boolValue(prefs::kNotchApprovals) || listener_ || !deps_.sockets || !queue_) return;
   const uint64_t generation = ++generation_;
   std::weak_ptr<ApprovalServer> weak = weak_from_this();
   auto outcome = deps_.sockets->listen(deps_.socketPath, LocalListenerOptions{}, [weak, generation] {
@@ -56,6 +56,11 @@ void ApprovalServer::start() {
   }
   listener_ = std::move(outcome.listener);
   logInfo(kCategory, "approval server listening");
+}
+
+void ApprovalServer::shutDown() {
+  stop();
+  queue_.reset();
 }
 
 void ApprovalServer::stop() {
@@ -116,7 +121,7 @@ void ApprovalServer::answer(bool allow) {
     return;
   }
   const AnswerKey key = allow ? AnswerKey::returnKey : AnswerKey::escape;
-  if (!deps_.panes) {
+  if (!deps_.panes || !queue_) {
     typeAnswer(*session, key);
     return;
   }

@@ -96,6 +96,9 @@ class ApprovalServer final : public StartStopControl,
   void answer(bool allow);
 
   bool isListening() const { return listener_ != nullptr; }
+  // Main thread, at the program's end: stops and waits for a tmux answer under way. start() does
+  // nothing afterwards.
+  void shutDown();
   ApprovalState& state() { return state_; }
   const std::string& socketPath() const { return deps_.socketPath; }
 

@@ -49,7 +49,7 @@ Task UsageTracker::fetchTask(uint64_t generation) {
 }
 
 void UsageTracker::start() {
-  if (!deps_.preferences.boolValue(prefs::kUsageTracking) || running_) return;
+  if (!deps_.preferences.boolValue(prefs::kUsageTracking) || running_ || !queue_) return;
   running_ = true;
   const uint64_t generation = ++generation_;
   firstFetch_ = queue_->asyncAfter(kFirstFetchDelay, fetchTask(generation));
@@ -59,6 +59,11 @@ void UsageTracker::start() {
         if (self.generation_ == generation && self.running_)
           self.timer_ = self.queue_->repeating(kFetchInterval, self.fetchTask(generation));
       }));
+}
+
+void UsageTracker::shutDown() {
+  stop();
+  queue_.reset();
 }
 
 void UsageTracker::stop() {

@@ -76,6 +76,9 @@ class UsageTracker final : public StartStopControl,
   // Main thread. Ends polling and clears the snapshot.
   void stop() override;
   bool isRunning() const { return running_; }
+  // Main thread, at the program's end: stops and waits for a fetch under way (at most the
+  // request's time-out), so that none outlives the dispatcher. start() does nothing afterwards.
+  void shutDown();
   UsageState& state() { return state_; }
 
  private:

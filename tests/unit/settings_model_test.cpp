@@ -24,6 +24,8 @@ struct FakeLoginItems : LoginItemService {
 struct Recorder : StartStopControl, HookInstallControl, IslandControl {
   std::vector<std::string> calls;
   bool installSucceeds = true;
+  std::optional<std::string> failure;
+  std::optional<std::string> failureText() const override { return failure; }
   void start() override { calls.push_back("start"); }
   void stop() override { calls.push_back("stop"); }
   bool install() override { return calls.push_back("install"), installSucceeds; }
@@ -75,6 +77,9 @@ TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
   EXPECT_EQ(model.approvalsError(), settings_texts::kApprovalsError);
   EXPECT_TRUE(server.calls.empty());
+  hook.failure = "no nc";  // the installer's own reason wins over the usual text
+  model.setNotchApprovals(true);
+  EXPECT_EQ(model.approvalsError(), "no nc");
 
   hook.installSucceeds = true;
   model.setNotchApprovals(true);

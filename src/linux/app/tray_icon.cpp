@@ -30,7 +30,21 @@ void TrayIcon::rebuildMenu() {
 }
 
 void TrayIcon::setNotice(const std::string& notice) {
-  icon_.setToolTip(notice.empty() ? QString("Tovami") : "Tovami\n" + QString::fromStdString(notice));
+  notice_ = notice;
+  updateToolTip();
+}
+
+void TrayIcon::setAttention(bool attention) {
+  if (attention == attention_) return;
+  attention_ = attention;
+  icon_.setIcon(makeIcon(attention));
+  updateToolTip();
+}
+
+void TrayIcon::updateToolTip() {
+  QString tip = attention_ ? "Tovami — Claude Code asks for permission" : "Tovami";
+  if (!notice_.empty()) tip += "\n" + QString::fromStdString(notice_);
+  icon_.setToolTip(tip);
 }
 
 void TrayIcon::showWhenAvailable() {

@@ -21,6 +21,9 @@ class TrayIcon final : public QObject {
   bool isVisible() const { return icon_.isVisible(); }
   // A sentence under the name in the tooltip (what works in this session and what does not).
   void setNotice(const std::string& notice);
+  // The terracotta icon: something (an approval) waits for the user.
+  void setAttention(bool attention);
+  bool hasAttention() const { return attention_; }
 
   static QIcon makeIcon(bool attention);
 
@@ -30,6 +33,9 @@ class TrayIcon final : public QObject {
   QMenu menu_;
   QTimer retry_;
   std::function<void(QMenu&)> builder_;
+  bool attention_ = false;
+  std::string notice_;
+  void updateToolTip();
 };
 
 }  // namespace tovami::linux_backend

@@ -23,6 +23,15 @@
 #include "linux/x11/xcb_support.h"
 #include "nap/nap_controller.h"
 #include "platform/log.h"
+#include "integrations/approval_server.h"
+#include "integrations/hook_installer.h"
+#include "integrations/usage_tracker.h"
+#include "linux/agents/process_runner.h"
+#include "linux/integrations/curl_http_client.h"
+#include "linux/integrations/posix_file_system.h"
+#include "linux/integrations/tmux_pane_answer.h"
+#include "linux/integrations/unix_socket_service.h"
+#include "linux/integrations/xtest_key_synthesizer.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -50,6 +59,42 @@ TerminalJump& terminalJump() {
   return jump;
 }
 
+// The Claude Code integrations: the approval server with its hook, and the usage tracker.
+struct Integrations {
+  std::shared_ptr<FileSystem> files = std::make_shared<PosixFileSystem>();
+  claude_code::ClaudeCodeLocations claude = claude_code::ClaudeCodeLocations::fromEnvironment(claude_code::processEnvironment());
+  std::string socketPath = approvalSocketPath(claude_code::processEnvironment());
+  HookInstaller hook{files, claude.settingsPath().string(), socketPath,
+                     claude_code::processEnvironment()("HOME").value_or("")};
+};
+
+Integrations& integrations() {
+  static Integrations shared;
+  return shared;
+}
+
+void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCues& cues) {
+  ApprovalServer::setFactory([&dispatcher, &store, &cues] {
+    auto& parts = integrations();
+    return std::make_shared<ApprovalServer>(ApprovalServerDependencies{
+        dispatcher, store, std::make_shared<UnixSocketService>(), parts.socketPath,
+        []() -> std::vector<AgentSession> {
+          return AgentWatcher::exists() ? AgentWatcher::shared()->state().sessions() : std::vector<AgentSession>{};
+        },
+        [] { return NapController::exists() && NapController::shared()->isNapping(); },
+        std::make_shared<X11RunningApplications>(), nullptr, [&cues](SoundCue cue) { cues.playCue(cue); },
+        std::shared_ptr<TerminalJump>(&terminalJump(), [](TerminalJump*) {}),
+        std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
+        std::make_shared<XTestKeySynthesizer>(), nullptr});
+  });
+  UsageTracker::setFactory([&dispatcher, &store] {
+    auto& parts = integrations();
+    return std::make_shared<UsageTracker>(UsageTrackerDependencies{
+        dispatcher, store, std::make_shared<CredentialFile>(parts.files, parts.claude.credentialsPath().string()),
+        std::make_shared<CurlHttpClient>()});
+  });
+}
+
 }  // namespace
 
 CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
@@ -62,6 +107,7 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
       *store_, soundPlayer_, [] { return NapController::exists() && NapController::shared()->isNapping(); });
   installNap();
   installAgentWatcher(dispatcher_, *store_, *power_, *cues_);
+  installIntegrations(dispatcher_, *store_, *cues_);
   delegate_ = std::make_shared<AppDelegate>(
       AppEnvironment{application_, dispatcher_, *store_, screens_}, makeServices(),
       std::make_unique<HotKeyManagerControl>(
@@ -97,6 +143,8 @@ void CompositionRoot::endSession() {
 
 void CompositionRoot::shutDownServices() {
   if (AgentWatcher::exists()) AgentWatcher::shared()->shutDown();
+  if (UsageTracker::exists()) UsageTracker::shared()->shutDown();
+  if (ApprovalServer::exists()) ApprovalServer::shared()->shutDown();
 }
 
 CompositionRoot::~CompositionRoot() {
@@ -136,6 +184,9 @@ AppServices CompositionRoot::makeServices() {
   AppServices services;
   services.nap = []() -> NapControl* { return NapController::shared().get(); };
   services.agentWatcher = []() -> StartStopControl* { return AgentWatcher::shared().get(); };
+  services.approvalServer = []() -> StartStopControl* { return ApprovalServer::shared().get(); };
+  services.usageTracker = []() -> StartStopControl* { return UsageTracker::shared().get(); };
+  services.hookInstaller = []() -> HookInstallControl* { return &integrations().hook; };
   return services;
 }
 
@@ -160,6 +211,7 @@ void CompositionRoot::launch() {
   store_->addObserver([this](std::string_view key) {
     if (key == prefs::kAgentWatchEnabled) rebuildTrayMenu();
   });
+  showApprovalsInTray();
   if (!sessionNotice_.empty()) {
     logError(log_categories::kApp, sessionNotice_);
     tray_->setNotice(sessionNotice_);
@@ -171,7 +223,32 @@ void CompositionRoot::rebuildTrayMenu() {
   if (tray_ && !viewsGone_) tray_->rebuildMenu();
 }
 
+// Until the island exists, a waiting approval shows in the tray: the icon turns terracotta and the
+// menu offers Allow and Deny.
+void CompositionRoot::showApprovalsInTray() {
+  if (auto server = ApprovalServer::shared()) {
+    server->state().addObserver([this] {
+      if (!tray_ || viewsGone_) return;
+      tray_->setAttention(ApprovalServer::shared()->state().pending().has_value());
+      rebuildTrayMenu();
+    });
+  }
+}
+
+void CompositionRoot::addApprovalRows(QMenu& menu) {
+  auto server = ApprovalServer::exists() ? ApprovalServer::shared() : nullptr;
+  if (!server || !server->state().pending()) return;
+  const auto& request = *server->state().pending();
+  QAction* title = menu.addAction(
+      QString::fromStdString(request.toolName + " — " + request.projectName + ": " + request.detail).replace("&", "&&"));
+  title->setEnabled(false);
+  menu.addAction("Allow", [] { ApprovalServer::shared()->answer(true); });
+  menu.addAction("Deny", [] { ApprovalServer::shared()->answer(false); });
+  menu.addSeparator();
+}
+
 void CompositionRoot::buildTrayMenu(QMenu& menu) {
+  addApprovalRows(menu);
   QAction* startNap = menu.addAction("Start Nap", [] { NapController::shared()->startNap(); });
   startNap->setShortcut(QKeySequence(QString::fromUtf8(wording::kNapHotKey)));  // shown beside the item
   startNap->setEnabled(hasX11_);  // a nap covers the screens and holds the input through X11

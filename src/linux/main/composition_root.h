@@ -43,6 +43,8 @@ class CompositionRoot {
   AppServices makeServices();
   void buildTrayMenu(QMenu& menu);
   void rebuildTrayMenu();
+  void showApprovalsInTray();
+  void addApprovalRows(QMenu& menu);
   void installNap();
   // The termination sequence and the final flush of the preferences.
   void endSession();
