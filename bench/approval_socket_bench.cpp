@@ -34,14 +34,17 @@ const std::string kPayload =
     R"("hook_event_name":"Notification","message":"Claude needs your permission","notification_type":"permission_prompt"})";
 
 struct Server {
-  std::string path = (fs::temp_directory_path() / ("tovami-bench-" + std::to_string(::getpid())) / "agent.sock").string();
+  std::string path =
+      (fs::temp_directory_path() / ("tovami-bench-" + std::to_string(::getpid())) / "agent.sock").string();
   std::atomic<long> objects{0};
   std::unique_ptr<LocalListener> listener;
   Server() {
     listener = UnixSocketService()
-                   .listen(path, {}, [this] {
-                     return std::make_unique<ApprovalConversation>([this](const nlohmann::json&) { ++objects; });
-                   })
+                   .listen(path, {},
+                           [this] {
+                             return std::make_unique<ApprovalConversation>(
+                                 [this](const nlohmann::json&) { ++objects; });
+                           })
                    .listener;
   }
   ~Server() {
@@ -106,7 +109,8 @@ void BM_HookRoundTripNc(benchmark::State& state) {
 BENCHMARK(BM_HookRoundTripNc)->UseRealTime()->Iterations(300);
 
 size_t openDescriptors() {
-  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+  return static_cast<size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
 // One client in this process: connect, send the event, wait for the end of stream.

@@ -23,8 +23,8 @@ bool mentionsPermission(std::string_view message) {
   if (message.size() < kWord.size()) return false;
   for (std::size_t start = 0; start + kWord.size() <= message.size(); ++start) {
     std::size_t i = 0;
-    while (i < kWord.size() &&
-           std::tolower(static_cast<unsigned char>(message[start + i])) == static_cast<unsigned char>(kWord[i]))
+    while (i < kWord.size() && std::tolower(static_cast<unsigned char>(message[start + i])) ==
+                                   static_cast<unsigned char>(kWord[i]))
       ++i;
     if (i == kWord.size()) return true;
   }
@@ -89,7 +89,8 @@ std::string randomUUID(RandomSource& random) {
 std::optional<ApprovalRequest> approvalRequestFrom(const nlohmann::json& event, std::string id, Seconds now) {
   namespace keys = claude_code::hook_event_keys;
   if (!event.is_object()) return std::nullopt;
-  if (stringMember(event, keys::kEventName) != claude_code::settings_keys::kNotificationEvent) return std::nullopt;
+  if (stringMember(event, keys::kEventName) != claude_code::settings_keys::kNotificationEvent)
+    return std::nullopt;
   const std::string message = stringMember(event, keys::kMessage).value_or("");
   if (!mentionsPermission(message)) return std::nullopt;
   ApprovalRequest request;

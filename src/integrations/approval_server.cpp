@@ -100,8 +100,9 @@ void ApprovalServer::present(ApprovalRequest request, uint64_t generation) {
   state_.setPending(std::move(request));
   deps_.island->openForApproval();
   if (deps_.playCue) deps_.playCue(SoundCue::approvalAsked);
-  pendingClearWork_.schedule(deps_.dispatcher.mainQueue(), kPendingLifetime,
-                             weakTask(shared_from_this(), [id](ApprovalServer& self) { self.clearIfUnchanged(id); }));
+  pendingClearWork_.schedule(
+      deps_.dispatcher.mainQueue(), kPendingLifetime,
+      weakTask(shared_from_this(), [id](ApprovalServer& self) { self.clearIfUnchanged(id); }));
 }
 
 void ApprovalServer::clearIfUnchanged(const std::string& id) {
@@ -140,10 +141,12 @@ void ApprovalServer::answer(bool allow) {
 
 void ApprovalServer::typeAnswer(const AgentSession& session, AnswerKey key) {
   if (deps_.jump) deps_.jump->jump(session);
-  const Seconds delay = session.terminalName == std::optional<std::string>("Warp") ? kWarpTypeDelay : kTypeDelay;
+  const Seconds delay =
+      session.terminalName == std::optional<std::string>("Warp") ? kWarpTypeDelay : kTypeDelay;
   answerKeyWork_.schedule(deps_.dispatcher.mainQueue(), delay,
-                          weakTask(shared_from_this(),
-                                   [session, key](ApprovalServer& self) { self.postIfFrontmost(session, key); }));
+                          weakTask(shared_from_this(), [session, key](ApprovalServer& self) {
+                            self.postIfFrontmost(session, key);
+                          }));
 }
 
 void ApprovalServer::postIfFrontmost(const AgentSession& session, AnswerKey key) {
@@ -153,7 +156,8 @@ void ApprovalServer::postIfFrontmost(const AgentSession& session, AnswerKey key)
     logInfo(kCategory, "answer not typed: the agent's terminal is not in front");
     return;
   }
-  if (!deps_.keys || !deps_.keys->postKey(key)) logInfo(kCategory, "answer not typed: keys cannot be posted here");
+  if (!deps_.keys || !deps_.keys->postKey(key))
+    logInfo(kCategory, "answer not typed: keys cannot be posted here");
 }
 
 }  // namespace tovami

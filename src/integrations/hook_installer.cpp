@@ -55,8 +55,8 @@ std::string hookCommand(const std::string& socketPath, const std::string& home) 
     spelled = "$HOME" + shellQuoted(socketPath.substr(homeFolder.size()));
   else
     spelled = shellQuoted(socketPath);
-  return "S=\"" + spelled + "\"; [ -S \"$S\" ] && exec " + kNetcatPath + " -U \"$S\" -w 50 2>/dev/null; exit 0 # " +
-         kHookMarker;
+  return "S=\"" + spelled + "\"; [ -S \"$S\" ] && exec " + kNetcatPath +
+         " -U \"$S\" -w 50 2>/dev/null; exit 0 # " + kHookMarker;
 }
 
 nlohmann::json removeOurEntries(const nlohmann::json& groups) {
@@ -67,8 +67,8 @@ nlohmann::json removeOurEntries(const nlohmann::json& groups) {
   return kept;
 }
 
-HookInstaller::HookInstaller(std::shared_ptr<FileSystem> files, std::string settingsPath, std::string socketPath,
-                             std::string home, std::string netcatPath)
+HookInstaller::HookInstaller(std::shared_ptr<FileSystem> files, std::string settingsPath,
+                             std::string socketPath, std::string home, std::string netcatPath)
     : files_(std::move(files)),
       settingsPath_(std::move(settingsPath)),
       socketPath_(std::move(socketPath)),
@@ -121,16 +121,17 @@ bool HookInstaller::install() {
     if (auto copyError = files_->copyNew(settingsPath_, backupPath()))
       logError(kCategory, "hook backup failed: " + *copyError);  // installation goes on
   }
-  auto hooks = settings->contains(keys::kHooks) && (*settings)[keys::kHooks].is_object() ? (*settings)[keys::kHooks]
-                                                                                         : nlohmann::json::object();
+  auto hooks = settings->contains(keys::kHooks) && (*settings)[keys::kHooks].is_object()
+                   ? (*settings)[keys::kHooks]
+                   : nlohmann::json::object();
   removeFrom(hooks, kPreToolUse);
   auto notification = hooks.contains(keys::kNotificationEvent) && hooks[keys::kNotificationEvent].is_array()
                           ? removeOurEntries(hooks[keys::kNotificationEvent])
                           : nlohmann::json::array();
   // Exactly the shape Claude Code validates: one more key or a string timeout would make it skip
   // the user's whole settings file.
-  nlohmann::json hook = {{keys::kType, keys::kCommandType}, {keys::kCommand, command()},
-                         {keys::kTimeout, kHookTimeoutSeconds}};
+  nlohmann::json hook = {
+      {keys::kType, keys::kCommandType}, {keys::kCommand, command()}, {keys::kTimeout, kHookTimeoutSeconds}};
   notification.push_back({{keys::kHooks, nlohmann::json::array({hook})}});
   hooks[keys::kNotificationEvent] = std::move(notification);
   (*settings)[keys::kHooks] = std::move(hooks);

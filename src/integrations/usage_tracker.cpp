@@ -88,7 +88,8 @@ void UsageTracker::fetch(uint64_t generation) {
   }
   HttpResponse response;
   if (deps_.http)
-    response = deps_.http->get(deps_.endpoint, {{"Authorization", "Bearer " + *token}, {"anthropic-beta", kBetaHeader}},
+    response = deps_.http->get(deps_.endpoint,
+                               {{"Authorization", "Bearer " + *token}, {"anthropic-beta", kBetaHeader}},
                                kRequestTimeout);
   token->assign(token->size(), '\0');  // not kept beyond the request
   auto body = response.status == 200 && !response.body.empty()
@@ -101,7 +102,8 @@ void UsageTracker::fetch(uint64_t generation) {
   }
   auto snapshot = usageSnapshotFrom(body, deps_.dispatcher.clock().now());
   deps_.dispatcher.mainQueue().async(weakTask(shared_from_this(), [generation, snapshot](UsageTracker& self) {
-    if (self.generation_ == generation && self.running_) self.state_.setSnapshot(snapshot);  // dropped after a stop
+    if (self.generation_ == generation && self.running_)
+      self.state_.setSnapshot(snapshot);  // dropped after a stop
   }));
 }
 

@@ -8,9 +8,9 @@
 namespace tovami {
 
 struct HttpResponse {
-  long status = 0;     // 0 when no HTTP response arrived (time-out, transport error)
-  std::string body;    // empty without a response
-  std::string error;   // transport failure, for the log; never contains request headers
+  long status = 0;    // 0 when no HTTP response arrived (time-out, transport error)
+  std::string body;   // empty without a response
+  std::string error;  // transport failure, for the log; never contains request headers
 };
 
 class HttpClient {
@@ -18,7 +18,8 @@ class HttpClient {
   virtual ~HttpClient() = default;
   // GET without redirects. Returns within `timeoutSeconds` (plus scheduling slack) whatever the
   // server does. Callable from any one thread at a time.
-  virtual HttpResponse get(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
+  virtual HttpResponse get(const std::string& url,
+                           const std::vector<std::pair<std::string, std::string>>& headers,
                            double timeoutSeconds) = 0;
 };
 

@@ -1,8 +1,8 @@
 // The approval socket over a real unix-domain socket: what a peer sees, and what the server keeps.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -40,7 +40,8 @@ int connectTo(const std::string& path) {
 }
 
 // Writes the pieces (pausing between them), optionally ends its side, then waits for the server.
-PeerResult talk(const std::string& path, const std::vector<std::string>& pieces, bool endAfter, int waitMs = 2000) {
+PeerResult talk(const std::string& path, const std::vector<std::string>& pieces, bool endAfter,
+                int waitMs = 2000) {
   PeerResult result;
   int fd = connectTo(path);
   if (fd < 0) return result;
@@ -65,7 +66,8 @@ PeerResult talk(const std::string& path, const std::vector<std::string>& pieces,
 }
 
 size_t openDescriptors() {
-  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+  return static_cast<size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
 class ApprovalSocketTest : public ::testing::Test {
@@ -100,7 +102,7 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
     size_t objects;
   };
   const Case cases[] = {
-      {{notice}, false, 1},                                          // the peer need not end its side
+      {{notice}, false, 1},  // the peer need not end its side
       {{notice.substr(0, 10), notice.substr(10, 30), notice.substr(40)}, false, 1},
       {{"[1,2,3]"}, true, 0},
       {{}, true, 0},

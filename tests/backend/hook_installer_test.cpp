@@ -38,7 +38,8 @@ class HookInstallerTest : public ::testing::Test {
   }
   json parsed() { return json::parse(read(settings)); }
   json ours() {
-    return {{"hooks", json::array({{{"type", "command"}, {"command", installer.command()}, {"timeout", 10}}})}};
+    return {
+        {"hooks", json::array({{{"type", "command"}, {"command", installer.command()}, {"timeout", 10}}})}};
   }
 };
 
@@ -46,15 +47,17 @@ TEST_F(HookInstallerTest, CommandSpellsTheSocketForTheShell) {
   EXPECT_EQ(hookCommand("/home/u/.local/share/Tovami/agent.sock", "/home/u/"),
             "S=\"$HOME/.local/share/Tovami/agent.sock\"; [ -S \"$S\" ] && exec /usr/bin/nc -U \"$S\" -w 50 "
             "2>/dev/null; exit 0 # tovami-notch-approvals");
-  EXPECT_EQ(hookCommand("/data/a \"$b`\\/agent.sock", "/home/u").substr(0, 26), "S=\"/data/a \\\"\\$b\\`\\\\/agent");
+  EXPECT_EQ(hookCommand("/data/a \"$b`\\/agent.sock", "/home/u").substr(0, 26),
+            "S=\"/data/a \\\"\\$b\\`\\\\/agent");
   EXPECT_EQ(hookCommand("/home/user2/x.sock", "/home/u").substr(0, 23), "S=\"/home/user2/x.sock\";");
 }
 
 TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndAddsOneGroup) {
   const json foreign = {{"hooks", json::array({{{"type", "command"}, {"command", "notify-send hi"}}})}};
-  const json mixed = {{"matcher", ""},
-                      {"hooks", json::array({{{"type", "command"}, {"command", "x"}},
-                                             {{"type", "command"}, {"command", "old # tovami-notch-approvals"}}})}};
+  const json mixed = {
+      {"matcher", ""},
+      {"hooks", json::array({{{"type", "command"}, {"command", "x"}},
+                             {{"type", "command"}, {"command", "old # tovami-notch-approvals"}}})}};
   const json user = {{"model", "opus"},
                      {"permissions", {{"allow", json::array({"Bash(ls)"})}}},
                      {"ratio", 1.5},
@@ -72,7 +75,8 @@ TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndAddsOneGroup) {
   const Case cases[] = {
       {std::nullopt, {{"hooks", {{"Notification", json::array({ours()})}}}}},
       {"{}", {{"hooks", {{"Notification", json::array({ours()})}}}}},
-      {R"({"hooks": "junk", "a": null})", {{"a", nullptr}, {"hooks", {{"Notification", json::array({ours()})}}}}},
+      {R"({"hooks": "junk", "a": null})",
+       {{"a", nullptr}, {"hooks", {{"Notification", json::array({ours()})}}}}},
       {user.dump(), expected},
   };
   for (const auto& c : cases) {

@@ -27,7 +27,8 @@ TEST(TmuxPaneAnswerTest, ParsesTheServerAndThePane) {
 
 class TmuxServer {
  public:
-  TmuxServer() : socket_((fs::temp_directory_path() / ("tovami-tmux-" + std::to_string(::getpid()))).string()) {
+  TmuxServer()
+      : socket_((fs::temp_directory_path() / ("tovami-tmux-" + std::to_string(::getpid()))).string()) {
     run("new-session -d -s t -x 80 -y 10 'stty -echo; cat -v'");
     run("split-window -t t 'stty -echo; cat -v'");
   }

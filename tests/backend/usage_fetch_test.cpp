@@ -79,8 +79,9 @@ class LoopbackServer {
         reply = reply_;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
-      const std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " X\r\nContent-Length: " +
-                               std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n" + reply.body;
+      const std::string text = "HTTP/1.1 " + std::to_string(reply.status) +
+                               " X\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                               "\r\nConnection: close\r\n\r\n" + reply.body;
       (void)!::send(client, text.data(), text.size(), MSG_NOSIGNAL);
       ::close(client);
     }
@@ -97,7 +98,8 @@ TEST(UsageFetchTest, PublishedBodyFailuresAndMissingLogin) {
   const fs::path folder = fs::temp_directory_path() / ("tovami-usage-" + std::to_string(::getpid()));
   fs::create_directories(folder);
   const fs::path credentials = folder / ".credentials.json";
-  std::ofstream(credentials) << R"({"claudeAiOauth":{"accessToken":"tok-123","refreshToken":"r","scopes":[]}})";
+  std::ofstream(credentials)
+      << R"({"claudeAiOauth":{"accessToken":"tok-123","refreshToken":"r","scopes":[]}})";
   LoopbackServer server;
   server.set({200, R"({"five_hour":{"utilization":24.0,"resets_at":"2026-01-02T19:59:59.600956+00:00"},
     "seven_day":{"utilization":36.0,"resets_at":"2026-01-08T06:59:59.600974+00:00"},

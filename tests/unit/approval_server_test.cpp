@@ -56,7 +56,10 @@ TEST(ApprovalRequestTest, OnlyPermissionNoticesBecomeRequests) {
   auto cut = approvalRequestFrom(notice(accented), "id", 5);
   ASSERT_TRUE(cut);
   EXPECT_EQ(cut->detail, accented.substr(0, 11 + 149 * 3));  // 11 letters, then 149 "é" of 3 bytes
-  EXPECT_EQ(firstCharacters("ab\xff" "cd", 3), "ab\xff");
+  EXPECT_EQ(firstCharacters("ab\xff"
+                            "cd",
+                            3),
+            "ab\xff");
 }
 
 TEST(ApprovalRequestTest, SocketLivesInTheDataFolder) {
@@ -93,7 +96,8 @@ TEST(ApprovalRequestTest, ConversationWaitsForAWholeObjectWithinTheCap) {
   for (const auto& c : cases) {
     seen.clear();
     ApprovalConversation conversation([&](const json& object) { seen.push_back(object); });
-    for (size_t i = 0; i < c.pieces.size(); ++i) EXPECT_EQ(conversation.received(c.pieces[i]), c.finished[i]) << i;
+    for (size_t i = 0; i < c.pieces.size(); ++i)
+      EXPECT_EQ(conversation.received(c.pieces[i]), c.finished[i]) << i;
     EXPECT_EQ(seen.size(), c.objects);
   }
 }
@@ -162,9 +166,10 @@ class ApprovalServerTest : public ::testing::Test {
     warp.projectPath = "/home/u/web";
     warp.terminalName = "Warp";
     sessions = {api, warp};
-    server = std::make_shared<ApprovalServer>(ApprovalServerDependencies{
-        dispatcher, prefs, sockets, "/run/agent.sock", [this] { return sessions; }, [this] { return napping; },
-        apps, rec, [this](SoundCue cue) { cues.push_back(cue); }, rec, rec, rec, nullptr});
+    server = std::make_shared<ApprovalServer>(
+        ApprovalServerDependencies{dispatcher, prefs, sockets, "/run/agent.sock", [this] { return sessions; },
+                                   [this] { return napping; }, apps, rec,
+                                   [this](SoundCue cue) { cues.push_back(cue); }, rec, rec, rec, nullptr});
     server->start();
   }
   void deliver(const json& event) {
@@ -235,7 +240,8 @@ TEST_F(ApprovalServerTest, AnswersGoToThePaneOrAreTypedOnlyIntoTheFrontTerminal)
       {"/home/u/api", true, true, std::nullopt, 0, {"collapse", "pane 41 return"}},
       {"/home/u/api", false, false, 900, 0.7, {"collapse", "no pane 41 escape", "jump 41", "type escape"}},
       {"/home/u/web", true, false, 900, 2.2, {"collapse", "no pane 42 return", "jump 42", "type return"}},
-      {"/home/u/api", true, false, 77, 0.7, {"collapse", "no pane 41 return", "jump 41"}},  // someone else in front
+      {"/home/u/api", true, false, 77, 0.7, {"collapse", "no pane 41 return", "jump 41"}},  // someone else in
+                                                                                            // front
       {"/nowhere", true, false, 900, 3, {"collapse"}},
   };
   for (const auto& c : cases) {

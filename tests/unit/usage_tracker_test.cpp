@@ -58,15 +58,22 @@ TEST(UsageSnapshotTest, BodiesAndCredentials) {
   EXPECT_TRUE(usageSnapshotFrom(cases[0].first, 0).sevenDayResets);
   EXPECT_FALSE(usageSnapshotFrom(cases[1].first, 0).fiveHourResets);
   EXPECT_EQ(accessTokenFrom(R"({"claudeAiOauth":{"accessToken":"t","expiresAt":1}})"), "t");
-  for (const char* bad : {"", "[]", R"({"claudeAiOauth":"t"})", R"({"claudeAiOauth":{"accessToken":5}})", "{"})
+  for (const char* bad :
+       {"", "[]", R"({"claudeAiOauth":"t"})", R"({"claudeAiOauth":{"accessToken":5}})", "{"})
     EXPECT_FALSE(accessTokenFrom(bad)) << bad;
 }
 
 TEST(UsageSnapshotTest, ResetCountdown) {
   const std::pair<Seconds, std::optional<std::string>> cases[] = {
-      {30, "0m"},          {59 * 60 + 59, "59m"}, {3600, "1h"},           {125 * 60, "2h5m"},
-      {47 * 3600 + 59 * 60, "47h59m"}, {48 * 3600, "2d0h"}, {(6 * 24 + 23) * 3600 + 600, "6d23h"},
-      {0, std::nullopt},   {-5, std::nullopt},
+      {30, "0m"},
+      {59 * 60 + 59, "59m"},
+      {3600, "1h"},
+      {125 * 60, "2h5m"},
+      {47 * 3600 + 59 * 60, "47h59m"},
+      {48 * 3600, "2d0h"},
+      {(6 * 24 + 23) * 3600 + 600, "6d23h"},
+      {0, std::nullopt},
+      {-5, std::nullopt},
   };
   for (const auto& [left, text] : cases) EXPECT_EQ(resetCountdown(1000 + left, 1000), text) << left;
   EXPECT_EQ(resetCountdown(std::nullopt, 0), std::nullopt);
@@ -113,8 +120,9 @@ TEST_F(UsageTrackerTest, FetchesAfterOneSecondThenEveryFiveMinutes) {
   dispatcher.advance(0.2);
   ASSERT_EQ(http->requests.size(), 1u);
   EXPECT_EQ(http->url, kUsageEndpoint);
-  EXPECT_EQ(http->requests[0], (std::vector<std::pair<std::string, std::string>>{
-                                   {"Authorization", "Bearer secret-token"}, {"anthropic-beta", "oauth-2025-04-20"}}));
+  EXPECT_EQ(http->requests[0],
+            (std::vector<std::pair<std::string, std::string>>{{"Authorization", "Bearer secret-token"},
+                                                              {"anthropic-beta", "oauth-2025-04-20"}}));
   ASSERT_TRUE(tracker->state().snapshot());
   EXPECT_EQ(tracker->state().snapshot()->sevenDayPct, 36);
   dispatcher.advance(299.8);
@@ -129,8 +137,8 @@ TEST_F(UsageTrackerTest, FailedFetchesKeepTheOldSnapshot) {
   dispatcher.advance(1);
   const auto first = tracker->state().snapshot();
   ASSERT_TRUE(first);
-  const HttpResponse failures[] = {{401, "{}", ""}, {403, "", ""}, {500, "oops", ""}, {200, "not json", ""},
-                                   {200, "[1]", ""}, {0, "", "timed out"}};
+  const HttpResponse failures[] = {{401, "{}", ""},       {403, "", ""},    {500, "oops", ""},
+                                   {200, "not json", ""}, {200, "[1]", ""}, {0, "", "timed out"}};
   for (const auto& failure : failures) {
     http->next = failure;
     dispatcher.advance(300);

@@ -22,7 +22,8 @@ CurlHttpClient::CurlHttpClient() {
   (void)initialised;
 }
 
-HttpResponse CurlHttpClient::get(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
+HttpResponse CurlHttpClient::get(const std::string& url,
+                                 const std::vector<std::pair<std::string, std::string>>& headers,
                                  double timeoutSeconds) {
   HttpResponse response;
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -39,7 +40,7 @@ HttpResponse CurlHttpClient::get(const std::string& url, const std::vector<std::
   curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
   curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeoutMs);
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);  // safe off the main thread
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);        // safe off the main thread
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);  // the bearer token never travels elsewhere
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https,http");
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, collect);

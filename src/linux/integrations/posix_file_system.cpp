@@ -116,7 +116,8 @@ std::optional<std::string> PosixFileSystem::copyNew(const std::string& from, con
   return std::nullopt;
 }
 
-std::optional<std::string> PosixFileSystem::replaceContents(const std::string& path, const std::string& bytes) {
+std::optional<std::string> PosixFileSystem::replaceContents(const std::string& path,
+                                                            const std::string& bytes) {
   const auto target = resolveLinks(path);
   if (!target) return describe("cannot follow the link " + path);
   mode_t mode = 0600;

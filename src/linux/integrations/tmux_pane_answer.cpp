@@ -34,7 +34,8 @@ std::optional<std::string> paneWithTTY(const std::string& listing, const std::st
   while (std::getline(lines, line)) {
     auto space = line.find(' ');
     if (space == std::string::npos) continue;
-    if (line.substr(0, space) == tty && line.size() > space + 1 && line[space + 1] == '%') return line.substr(space + 1);
+    if (line.substr(0, space) == tty && line.size() > space + 1 && line[space + 1] == '%')
+      return line.substr(space + 1);
   }
   return std::nullopt;
 }
@@ -56,8 +57,8 @@ bool TmuxPaneAnswer::sendKey(const AgentSession& session, AnswerKey key) {
   if (!socket) return false;
   const std::string tty =
       session.terminalTTY->rfind("/dev/", 0) == 0 ? *session.terminalTTY : "/dev/" + *session.terminalTTY;
-  const auto listing = launcher_->run(tmux_, {"-S", *socket, "list-panes", "-a", "-F", "#{pane_tty} #{pane_id}"},
-                                      kToolTimeout);
+  const auto listing = launcher_->run(
+      tmux_, {"-S", *socket, "list-panes", "-a", "-F", "#{pane_tty} #{pane_id}"}, kToolTimeout);
   if (listing.outcome != ToolRun::Outcome::finished) return false;
   const auto pane = paneWithTTY(listing.output, tty);
   if (!pane) return false;

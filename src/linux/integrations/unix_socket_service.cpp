@@ -12,10 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <utility>
 #include <thread>
+#include <utility>
 #include <vector>
-
 
 namespace tovami::linux_backend {
 namespace {
@@ -68,7 +67,8 @@ bool fillAddress(const std::string& path, sockaddr_un& address) {
 std::optional<std::string> prepareFolder(const std::filesystem::path& folder) {
   std::error_code error;
   std::filesystem::create_directories(folder.parent_path(), error);
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return systemError("cannot create the socket folder");
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    return systemError("cannot create the socket folder");
   struct stat info {};
   if (::lstat(folder.c_str(), &info) != 0) return systemError("cannot inspect the socket folder");
   if (!S_ISDIR(info.st_mode)) return "the socket folder " + folder.string() + " is not a folder";
@@ -132,7 +132,8 @@ class UnixListener final : public LocalListener {
       int timeout = -1;
       const auto now = Clock::now();
       for (auto& connection : connections) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(connection.deadline - now).count() + 1;
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(connection.deadline - now).count() + 1;
         if (left < 0) left = 0;
         if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
       }
@@ -158,7 +159,8 @@ class UnixListener final : public LocalListener {
     const ssize_t got = ::recv(connection.fd.get(), piece.data(), piece.size(), MSG_DONTWAIT);
     if (got < 0) return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
     if (got == 0) return true;  // the peer finished without a whole message
-    if (!connection.conversation->received(std::string_view(piece.data(), static_cast<size_t>(got)))) return false;
+    if (!connection.conversation->received(std::string_view(piece.data(), static_cast<size_t>(got))))
+      return false;
     ::shutdown(connection.fd.get(), SHUT_WR);  // the empty reply: end of stream, not a byte
     return true;
   }
@@ -169,7 +171,7 @@ class UnixListener final : public LocalListener {
       Fd fd(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (fd.get() < 0) return;
       const auto uid = peerUid(fd.get());
-      if (!uid || *uid != peerUid_) continue;            // another user: closed unread
+      if (!uid || *uid != peerUid_) continue;                       // another user: closed unread
       if (connections.size() >= options_.maxConnections) continue;  // full: closed unread
       auto conversation = factory_ ? factory_() : nullptr;
       if (!conversation) continue;

@@ -13,10 +13,13 @@ constexpr xcb_keysym_t kEscape = 0xff1b;
 bool XTestKeySynthesizer::postKey(AnswerKey key) {
   xcb_connection_t* connection = qtXcbConnection();
   if (!connection) return false;
-  const xcb_keycode_t keycode = readKeyboardInfo(connection).keycodeFor(key == AnswerKey::returnKey ? kReturn : kEscape);
+  const xcb_keycode_t keycode =
+      readKeyboardInfo(connection).keycodeFor(key == AnswerKey::returnKey ? kReturn : kEscape);
   if (!keycode) return false;
-  const auto down = xcb_test_fake_input_checked(connection, XCB_KEY_PRESS, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-  const auto up = xcb_test_fake_input_checked(connection, XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  const auto down =
+      xcb_test_fake_input_checked(connection, XCB_KEY_PRESS, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  const auto up =
+      xcb_test_fake_input_checked(connection, XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
   XcbReply<xcb_generic_error_t> downError(xcb_request_check(connection, down));
   XcbReply<xcb_generic_error_t> upError(xcb_request_check(connection, up));
   return !downError && !upError;

@@ -15,23 +15,24 @@
 #include "app/hot_key_manager.h"
 #include "app/platform_wording.h"
 #include "app/preference_keys.h"
-#include "linux/agents/proc_sampler.h"
-#include "linux/agents/x11_running_apps.h"
-#include "linux/main/transcript_lookup.h"
-#include "linux/nap/desktop_motion_settings.h"
-#include "linux/nap/nap_overlay_widget.h"
-#include "linux/x11/xcb_support.h"
-#include "nap/nap_controller.h"
-#include "platform/log.h"
 #include "integrations/approval_server.h"
 #include "integrations/hook_installer.h"
 #include "integrations/usage_tracker.h"
+#include "linux/agents/proc_sampler.h"
 #include "linux/agents/process_runner.h"
+#include "linux/agents/x11_running_apps.h"
 #include "linux/integrations/curl_http_client.h"
 #include "linux/integrations/posix_file_system.h"
 #include "linux/integrations/tmux_pane_answer.h"
 #include "linux/integrations/unix_socket_service.h"
 #include "linux/integrations/xtest_key_synthesizer.h"
+#include "linux/main/transcript_lookup.h"
+#include "linux/nap/desktop_motion_settings.h"
+#include "linux/nap/nap_overlay_widget.h"
+#include "linux/nap/overlay_renderer.h"
+#include "linux/x11/xcb_support.h"
+#include "nap/nap_controller.h"
+#include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -62,7 +63,8 @@ TerminalJump& terminalJump() {
 // The Claude Code integrations: the approval server with its hook, and the usage tracker.
 struct Integrations {
   std::shared_ptr<FileSystem> files = std::make_shared<PosixFileSystem>();
-  claude_code::ClaudeCodeLocations claude = claude_code::ClaudeCodeLocations::fromEnvironment(claude_code::processEnvironment());
+  claude_code::ClaudeCodeLocations claude =
+      claude_code::ClaudeCodeLocations::fromEnvironment(claude_code::processEnvironment());
   std::string socketPath = approvalSocketPath(claude_code::processEnvironment());
   HookInstaller hook{files, claude.settingsPath().string(), socketPath,
                      claude_code::processEnvironment()("HOME").value_or("")};
@@ -79,7 +81,8 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
     return std::make_shared<ApprovalServer>(ApprovalServerDependencies{
         dispatcher, store, std::make_shared<UnixSocketService>(), parts.socketPath,
         []() -> std::vector<AgentSession> {
-          return AgentWatcher::exists() ? AgentWatcher::shared()->state().sessions() : std::vector<AgentSession>{};
+          return AgentWatcher::exists() ? AgentWatcher::shared()->state().sessions()
+                                        : std::vector<AgentSession>{};
         },
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
         std::make_shared<X11RunningApplications>(), nullptr, [&cues](SoundCue cue) { cues.playCue(cue); },
@@ -90,7 +93,8 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
   UsageTracker::setFactory([&dispatcher, &store] {
     auto& parts = integrations();
     return std::make_shared<UsageTracker>(UsageTrackerDependencies{
-        dispatcher, store, std::make_shared<CredentialFile>(parts.files, parts.claude.credentialsPath().string()),
+        dispatcher, store,
+        std::make_shared<CredentialFile>(parts.files, parts.claude.credentialsPath().string()),
         std::make_shared<CurlHttpClient>()});
   });
 }
@@ -240,7 +244,8 @@ void CompositionRoot::addApprovalRows(QMenu& menu) {
   if (!server || !server->state().pending()) return;
   const auto& request = *server->state().pending();
   QAction* title = menu.addAction(
-      QString::fromStdString(request.toolName + " — " + request.projectName + ": " + request.detail).replace("&", "&&"));
+      QString::fromStdString(request.toolName + " — " + request.projectName + ": " + request.detail)
+          .replace("&", "&&"));
   title->setEnabled(false);
   menu.addAction("Allow", [] { ApprovalServer::shared()->answer(true); });
   menu.addAction("Deny", [] { ApprovalServer::shared()->answer(false); });
