@@ -104,6 +104,8 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
   const Case cases[] = {
       {{notice}, false, 1},  // the peer need not end its side
       {{notice.substr(0, 10), notice.substr(10, 30), notice.substr(40)}, false, 1},
+      {{"{\"a\":\"}\"", "}"}, false, 1},  // a brace inside a string ends nothing
+      {{"{\"a\":1} trailing"}, true, 0},
       {{"[1,2,3]"}, true, 0},
       {{}, true, 0},
       {{"{\"half\": "}, true, 0},

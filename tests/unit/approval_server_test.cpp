@@ -78,30 +78,6 @@ TEST(ApprovalRequestTest, SocketLivesInTheDataFolder) {
               expected);
 }
 
-TEST(ApprovalRequestTest, ConversationWaitsForAWholeObjectWithinTheCap) {
-  std::vector<json> seen;
-  struct Case {
-    std::vector<std::string> pieces;
-    std::vector<bool> finished;  // after each piece
-    size_t objects;
-  };
-  const std::string big(ApprovalConversation::kMaxBufferedBytes, ' ');
-  const Case cases[] = {
-      {{"{\"hook_event_name\":", "\"Notification\"", "}\n"}, {false, false, true}, 1},
-      {{"[1,2]"}, {false}, 0},
-      {{"{\"a\":1} trailing"}, {false}, 0},
-      {{"{\"a\":\"}\"", "}"}, {false, true}, 1},
-      {{big, "x"}, {false, true}, 0},
-  };
-  for (const auto& c : cases) {
-    seen.clear();
-    ApprovalConversation conversation([&](const json& object) { seen.push_back(object); });
-    for (size_t i = 0; i < c.pieces.size(); ++i)
-      EXPECT_EQ(conversation.received(c.pieces[i]), c.finished[i]) << i;
-    EXPECT_EQ(seen.size(), c.objects);
-  }
-}
-
 // Hands the server's conversations to the test instead of a socket.
 struct FakeSockets : LocalSocketService {
   struct Listener : LocalListener {

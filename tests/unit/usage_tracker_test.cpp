@@ -92,11 +92,13 @@ struct FakeHttp : HttpClient {
   HttpResponse next{200, R"({"five_hour":{"utilization":24.0},"seven_day":{"utilization":36.0}})", ""};
   std::vector<std::vector<std::pair<std::string, std::string>>> requests;
   std::string url;
+  std::function<void()> during;  // runs while the request is under way
   HttpResponse get(const std::string& u, const std::vector<std::pair<std::string, std::string>>& headers,
                    double timeout) override {
     EXPECT_EQ(timeout, 10.0);
     url = u;
     requests.push_back(headers);
+    if (auto hook = std::exchange(during, nullptr)) hook();
     return next;
   }
 };
@@ -166,12 +168,12 @@ TEST_F(UsageTrackerTest, StopsWithoutATokenAndDropsLateSnapshots) {
   http->next.status = 200;
   dispatcher.advance(1);
   EXPECT_TRUE(tracker->state().snapshot());
-  // A fetch under way when the tracker stops publishes nothing.
-  http->next.body = R"({"five_hour":{"utilization":99}})";
-  dispatcher.advance(299.99);
-  tracker->stop();
-  tracker->start();
-  dispatcher.advance(0.5);
+  // A fetch under way when the tracker stops (and starts again) publishes nothing.
+  http->during = [this] {
+    tracker->stop();
+    tracker->start();
+  };
+  dispatcher.advance(300);
   EXPECT_FALSE(tracker->state().snapshot());
 }
 
