@@ -135,7 +135,12 @@ bool HookInstaller::install() {
   notification.push_back({{keys::kHooks, nlohmann::json::array({hook})}});
   hooks[keys::kNotificationEvent] = std::move(notification);
   (*settings)[keys::kHooks] = std::move(hooks);
-  if (auto writeError = write(*settings)) return fail(*writeError, hook_texts::kNotValidJson);
+  if (auto writeError = write(*settings)) {
+    const auto slash = settingsPath_.rfind('/');
+    const bool noFolder =
+        slash != std::string::npos && slash > 0 && !files_->exists(settingsPath_.substr(0, slash));
+    return fail(*writeError, noFolder ? hook_texts::kNoClaudeFolder : hook_texts::kNotValidJson);
+  }
   logInfo(kCategory, "hook installed in " + settingsPath_);
   return true;
 }

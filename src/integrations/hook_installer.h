@@ -24,6 +24,8 @@ namespace hook_texts {
 inline const std::string kNotValidJson = "Couldn't update ~/.claude/settings.json \u2014 is it valid JSON?";
 inline const std::string kNoNetcat =
     "Couldn't find /usr/bin/nc \u2014 install netcat (Debian: netcat-openbsd), then turn this on again.";
+inline const std::string kNoClaudeFolder =
+    "Couldn't find Claude Code's settings folder \u2014 start Claude Code once, then turn this on again.";
 }  // namespace hook_texts
 
 // The shell command of the hook. The socket path is spelled with $HOME when it lies in `home`.

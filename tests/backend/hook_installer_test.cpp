@@ -114,6 +114,9 @@ TEST_F(HookInstallerTest, UnusableFilesFailAndWriteNothing) {
   EXPECT_FALSE(noNetcat.install());
   EXPECT_EQ(noNetcat.failureText(), hook_texts::kNoNetcat);
   EXPECT_FALSE(fs::exists(settings));
+  fs::remove_all(settings.parent_path());  // Claude Code never ran: nothing to add a hook to
+  EXPECT_FALSE(installer.install());
+  EXPECT_EQ(installer.failureText(), hook_texts::kNoClaudeFolder);
 }
 
 TEST_F(HookInstallerTest, BackupIsTakenOnceAndUninstallLeavesTheRest) {
