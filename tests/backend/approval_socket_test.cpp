@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -180,6 +181,25 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
   EXPECT_TRUE(talk(path, {R"({"a":1})"}, false).closedByServer);
   EXPECT_EQ(objectCount(), 1u);
+}
+
+TEST_F(ApprovalSocketTest, ListenerLetGoFromInsideAConversationEndsCleanly) {
+  std::unique_ptr<LocalListener> listener;
+  std::atomic<bool> released{false};
+  listener = UnixSocketService()
+                 .listen(path, {},
+                         [&] {
+                           return std::make_unique<ApprovalConversation>([&](const nlohmann::json&) {
+                             listener.reset();  // on the listener's own thread
+                             released = true;
+                           });
+                         })
+                 .listener;
+  ASSERT_TRUE(listener);
+  EXPECT_TRUE(talk(path, {"{}"}, false).closedByServer);
+  EXPECT_TRUE(released);
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_FALSE(talk(path, {"{}"}, false).connected);
 }
 
 TEST_F(ApprovalSocketTest, ThousandsOfConnectionsLeaveNothingBehind) {

@@ -85,35 +85,9 @@ bool someoneListens(const sockaddr_un& address) {
   return ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-class UnixListener final : public LocalListener {
- public:
-  UnixListener(Fd socket, std::string path, LocalListenerOptions options, uid_t peerUid,
-               LocalSocketService::ConversationFactory factory, Fd wakeRead, Fd wakeWrite)
-      : socket_(std::move(socket)),
-        path_(std::move(path)),
-        options_(options),
-        peerUid_(peerUid),
-        factory_(std::move(factory)),
-        wakeRead_(std::move(wakeRead)),
-        wakeWrite_(std::move(wakeWrite)) {
-    struct stat info {};
-    if (::stat(path_.c_str(), &info) == 0) socketInode_ = info.st_ino;
-    thread_ = std::thread([this] { run(); });
-  }
-
-  ~UnixListener() override {
-    const char byte = 1;
-    (void)!::write(wakeWrite_.get(), &byte, 1);
-    if (thread_.get_id() == std::this_thread::get_id())
-      thread_.detach();  // the last owner let go inside a conversation: the loop ends on its own
-    else if (thread_.joinable())
-      thread_.join();
-    // Remove the file only while it is still ours: a later server may have replaced it.
-    struct stat info {};
-    if (::lstat(path_.c_str(), &info) == 0 && info.st_ino == socketInode_) ::unlink(path_.c_str());
-  }
-
- private:
+// The poll loop and everything it reads. The thread holds it too, so that a listener let go from
+// inside a conversation (the thread itself) can detach without pulling the loop from under it.
+struct ListenLoop {
   struct Connection {
     Fd fd;
     std::unique_ptr<StreamConversation> conversation;
@@ -182,11 +156,37 @@ class UnixListener final : public LocalListener {
   }
 
   Fd socket_;
-  std::string path_;
   LocalListenerOptions options_;
   uid_t peerUid_;
   LocalSocketService::ConversationFactory factory_;
-  Fd wakeRead_, wakeWrite_;
+  Fd wakeRead_;
+};
+
+class UnixListener final : public LocalListener {
+ public:
+  UnixListener(std::shared_ptr<ListenLoop> loop, std::string path, Fd wakeWrite)
+      : loop_(std::move(loop)), path_(std::move(path)), wakeWrite_(std::move(wakeWrite)) {
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) == 0) socketInode_ = info.st_ino;
+    thread_ = std::thread([loop = loop_] { loop->run(); });
+  }
+
+  ~UnixListener() override {
+    const char byte = 1;
+    (void)!::write(wakeWrite_.get(), &byte, 1);
+    if (thread_.get_id() == std::this_thread::get_id())
+      thread_.detach();  // let go inside a conversation: the loop ends on its own, holding itself
+    else if (thread_.joinable())
+      thread_.join();
+    // Remove the file only while it is still ours: a later server may have replaced it.
+    struct stat info {};
+    if (::lstat(path_.c_str(), &info) == 0 && info.st_ino == socketInode_) ::unlink(path_.c_str());
+  }
+
+ private:
+  std::shared_ptr<ListenLoop> loop_;
+  std::string path_;
+  Fd wakeWrite_;
   ino_t socketInode_ = 0;
   std::thread thread_;
 };
@@ -236,8 +236,13 @@ ListenOutcome UnixSocketService::listen(const std::string& path, const LocalList
     ::unlink(path.c_str());
     return outcome;
   }
-  outcome.listener = std::make_unique<UnixListener>(std::move(socket), path, options, peerUid_,
-                                                    std::move(newConversation), Fd(wake[0]), Fd(wake[1]));
+  auto loop = std::make_shared<ListenLoop>();
+  loop->socket_ = std::move(socket);
+  loop->options_ = options;
+  loop->peerUid_ = peerUid_;
+  loop->factory_ = std::move(newConversation);
+  loop->wakeRead_ = Fd(wake[0]);
+  outcome.listener = std::make_unique<UnixListener>(std::move(loop), path, Fd(wake[1]));
   return outcome;
 }
 
