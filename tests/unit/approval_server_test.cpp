@@ -95,15 +95,12 @@ struct FakeSockets : LocalSocketService {
   void send(const json& event) { factory()->received(event.dump()); }
 };
 
-struct FakeApps : RunningApplications {
+struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, RunningApplications {
+  std::vector<std::string> calls;
+  bool inPane = false;
   std::optional<int32_t> front;
   bool isRegisteredApplication(int32_t) override { return false; }
   std::optional<int32_t> frontmostApplicationPID() override { return front; }
-};
-
-struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer {
-  std::vector<std::string> calls;
-  bool inPane = false;
   void openForApproval() override { calls.push_back("open"); }
   void scheduleCollapseCheck() override { calls.push_back("collapse"); }
   void jump(const AgentSession& s) override { calls.push_back("jump " + std::to_string(s.pid)); }
@@ -123,8 +120,7 @@ class ApprovalServerTest : public ::testing::Test {
   VirtualDispatcher dispatcher;
   MemoryPreferences prefs;
   std::shared_ptr<FakeSockets> sockets = std::make_shared<FakeSockets>();
-  std::shared_ptr<FakeApps> apps = std::make_shared<FakeApps>();
-  std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+  std::shared_ptr<Recorder> rec = std::make_shared<Recorder>(), apps = rec;
   std::vector<AgentSession> sessions;
   bool napping = false;
   std::vector<SoundCue> cues;
@@ -182,7 +178,7 @@ TEST_F(ApprovalServerTest, PresentsReplacesAndExpires) {
   EXPECT_EQ(rec->calls.back(), "collapse");
 }
 
-TEST_F(ApprovalServerTest, DropsNoticesDuringANapOrWhenTheTerminalIsInFront) {
+TEST_F(ApprovalServerTest, DropsNoticesDuringANapInFrontOrFromBeforeAStop) {
   napping = true;
   deliver(notice("permission"));
   EXPECT_FALSE(pending());
@@ -193,9 +189,10 @@ TEST_F(ApprovalServerTest, DropsNoticesDuringANapOrWhenTheTerminalIsInFront) {
   deliver(notice("permission", "/elsewhere"));  // no session: the front window says nothing
   EXPECT_TRUE(pending());
   EXPECT_TRUE(cues.size() == 1);
-}
-
-TEST_F(ApprovalServerTest, NoticeReadBeforeStopIsNeverShown) {
+  // A notice read just before a stop is never shown after it.
+  apps->front.reset();
+  server->stop();
+  server->start();
   auto conversation = sockets->factory();
   conversation->received(notice("permission").dump());
   server->stop();
