@@ -1,4 +1,5 @@
-// One agent-watch scan over a table of at least 500 processes: ps (and lsof) against /proc.
+// One agent-watch scan over a table of 600 and of 2,500 processes (sleeping children make up the
+// count): ps (and lsof) against /proc, cold and in the steady state the watcher runs in.
 // CPU figures include the tools' own CPU time (reaped children), since that is what a scan costs.
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -7,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <cctype>
 #include <vector>
 
 #include "agents/process_sampling.h"
@@ -18,27 +22,36 @@ extern char** environ;
 namespace tovami::linux_backend {
 namespace {
 
-// 500 sleeping children for the whole run, killed and reaped at exit.
+size_t processCount() {
+  size_t count = 0;
+  if (DIR* proc = ::opendir("/proc")) {
+    while (const dirent* entry = ::readdir(proc)) count += std::isdigit(static_cast<unsigned char>(entry->d_name[0])) ? 1 : 0;
+    ::closedir(proc);
+  }
+  return count;
+}
+
+// Sleeping children that bring the table up to a size, killed and reaped at exit (and ending on
+// their own after 15 minutes should the run be cut short).
 class Sleepers {
  public:
   static Sleepers& shared() {
-    static Sleepers sleepers(500);
+    static Sleepers sleepers;
     return sleepers;
   }
   ~Sleepers() {
     for (pid_t pid : pids) ::kill(pid, SIGKILL);
     for (pid_t pid : pids) ::waitpid(pid, nullptr, 0);
   }
-  std::vector<pid_t> pids;
-
- private:
-  explicit Sleepers(int count) {
-    char* argv[] = {const_cast<char*>("/bin/sleep"), const_cast<char*>("3600"), nullptr};
-    for (int i = 0; i < count; ++i) {
+  void fillTo(size_t total) {
+    char* argv[] = {const_cast<char*>("/bin/sleep"), const_cast<char*>("900"), nullptr};
+    for (size_t count = processCount(); count < total; ++count) {
       pid_t pid = 0;
-      if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) == 0) pids.push_back(pid);
+      if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) break;
+      pids.push_back(pid);
     }
   }
+  std::vector<pid_t> pids;
 };
 
 struct CpuSeconds {
@@ -63,7 +76,6 @@ CpuSeconds cpuSecondsIncludingChildren() {
 // and the table size.
 template <typename Scan>
 void measure(benchmark::State& state, Scan scan) {
-  Sleepers::shared();
   size_t rows = 0;
   const CpuSeconds before = cpuSecondsIncludingChildren();
   for (auto _ : state) rows = scan();
@@ -80,22 +92,27 @@ size_t scanWith(ProcessSampler& sampler) {
   if (!rows) return 0;
   ProcessTable table(std::move(*rows));
   benchmark::DoNotOptimize(recognizeTopAgents(table));
-  return table.rows.size();
+  return table.byPid.size();
 }
 
 void BM_ScanWithPs(benchmark::State& state) {
+  Sleepers::shared().fillTo(static_cast<size_t>(state.range(0)));
   PosixProcessLauncher launcher;
   ToolProcessSampler sampler(launcher, linuxToolPaths());
   measure(state, [&] { return scanWith(sampler); });
 }
 
+// Many scans in a row, as the watcher makes them: each reads only new processes, the agents' trees
+// and its share of the exec check.
 void BM_ScanWithProc(benchmark::State& state) {
+  Sleepers::shared().fillTo(static_cast<size_t>(state.range(0)));
   ProcSampler sampler;
   sampler.sampleProcesses();  // steady state: command lines already known
   measure(state, [&] { return scanWith(sampler); });
 }
 
 void BM_ScanWithProcCold(benchmark::State& state) {
+  Sleepers::shared().fillTo(static_cast<size_t>(state.range(0)));
   measure(state, [&] {
     ProcSampler sampler;  // every command line read afresh
     return scanWith(sampler);
@@ -103,6 +120,7 @@ void BM_ScanWithProcCold(benchmark::State& state) {
 }
 
 std::vector<int32_t> fivePids() {
+  Sleepers::shared().fillTo(600);
   const auto& pids = Sleepers::shared().pids;
   return {pids.begin(), pids.begin() + std::min<size_t>(5, pids.size())};
 }
@@ -120,11 +138,15 @@ void BM_WorkingDirectoriesWithProc(benchmark::State& state) {
   measure(state, [&] { return sampler.workingDirectories(pids).size(); });
 }
 
-BENCHMARK(BM_ScanWithPs)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_ScanWithProc)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_ScanWithProcCold)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+// 600 processes first, then 2,500: the sleepers only ever grow.
+BENCHMARK(BM_ScanWithPs)->Arg(600)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ScanWithProc)->Arg(600)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ScanWithProcCold)->Arg(600)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_WorkingDirectoriesWithLsof)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_WorkingDirectoriesWithProc)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ScanWithPs)->Arg(2500)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ScanWithProc)->Arg(2500)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ScanWithProcCold)->Arg(2500)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 }  // namespace
 }  // namespace tovami::linux_backend

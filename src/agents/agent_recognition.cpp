@@ -56,7 +56,10 @@ bool isBackgroundWorkerArgument(std::string_view piece) {
 }  // namespace
 
 std::optional<std::string> recognizeAgent(std::string_view args) {
-  const auto pieces = splitAtSpaces(args);
+  return recognizeAgent(splitAtSpaces(args));
+}
+
+std::optional<std::string> recognizeAgent(const std::vector<std::string_view>& pieces) {
   if (pieces.empty() || isEditorExtensionCopy(pieces[0])) return std::nullopt;
 
   const char* name = agentNameFor(pieces[0]);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/processes.h"
 
@@ -56,6 +57,10 @@ inline constexpr std::array<const char*, 2> kExcludedAgentPathFragments{"/.vscod
 // The agent name for a command line, or nothing. Background workers of an agent (next argument
 // "daemon", "bg-..." or "--bg...") are not agents.
 std::optional<std::string> recognizeAgent(std::string_view args);
+
+// The same for a process's real arguments, which may hold spaces ("/home/John Smith/bin/claude").
+// The text form above splits a command line at spaces and asks this one.
+std::optional<std::string> recognizeAgent(const std::vector<std::string_view>& argv);
 
 // Whether an agent's process is a helper its agent left behind: a server subcommand of the agent
 // itself (the next argument is "serve" or ends in "server", as in "codex app-server --listen ..."),

@@ -100,10 +100,18 @@ std::map<int32_t, std::string> ToolProcessSampler::workingDirectories(const std:
   return parseLsofOutput(*output);
 }
 
+std::optional<std::string> recognizeAgentRow(const PSRow& row) {
+  if (row.argumentEnds.empty()) return recognizeAgent(row.args);
+  const auto argv = commandArguments(row);
+  if (auto name = recognizeAgent(argv)) return name;
+  if (argv.size() == 1 && argv.front().find(' ') != std::string_view::npos) return recognizeAgent(row.args);
+  return std::nullopt;
+}
+
 AgentMap recognizeTopAgents(const ProcessTable& table) {
   AgentMap agents;
-  for (const auto& row : table.rows) {
-    if (auto name = recognizeAgent(row.args)) agents.emplace(row.pid, std::move(*name));
+  for (const auto& [pid, row] : table.byPid) {
+    if (auto name = recognizeAgentRow(row)) agents.emplace(pid, std::move(*name));
   }
   AgentMap top;
   for (const auto& [pid, name] : agents) {

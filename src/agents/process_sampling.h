@@ -14,7 +14,7 @@
 //      list is a good scan.
 //   2. `ProcessTable table(std::move(*rows));` builds `byPid` and `children`.
 //   3. `AgentMap top = recognizeTopAgents(table);` gives pid -> agent name ("Claude Code") for the
-//      outermost agents (recognizeAgent on every row, minus those with hasAgentAncestor and the
+//      outermost agents (recognizeAgentRow on every row, minus those with hasAgentAncestor and the
 //      helpers an agent left behind, isOrphanedAgentHelper).
 //   4. For agents without a record, in one batch: `sampler.workingDirectories(newPids)` gives
 //      pid -> directory (a missing entry: unknown, never retried). Once per new agent:
@@ -70,6 +70,11 @@ class ToolProcessSampler final : public ProcessSampler {
   ProcessLauncher& launcher_;
   ToolPaths paths_;
 };
+
+// The agent name for one row: from its real arguments when the sampler knows them (so a path with
+// spaces is one argument), else from `args` split at spaces. A process that rewrote its title into
+// a single argument ("claude --resume") is also read the second way.
+std::optional<std::string> recognizeAgentRow(const PSRow& row);
 
 // Step 3 of a scan: the recognised agents that have no agent among their ancestors and are not a
 // helper left behind by its agent.

@@ -1,5 +1,6 @@
 #include "agents/process_table.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <unordered_set>
@@ -63,11 +64,13 @@ std::optional<PSRow> parsePSLine(std::string_view line) {
 
 }  // namespace
 
-ProcessTable::ProcessTable(std::vector<PSRow> tableRows) : rows(std::move(tableRows)) {
+ProcessTable::ProcessTable(std::vector<PSRow> rows) {
   byPid.reserve(rows.size());
-  for (const auto& row : rows) {
-    if (!byPid.emplace(row.pid, row).second) continue;  // a repeated pid keeps its first row
-    children[row.ppid].push_back(row.pid);
+  for (auto& row : rows) {
+    const int32_t pid = row.pid;
+    const int32_t ppid = row.ppid;
+    if (!byPid.try_emplace(pid, std::move(row)).second) continue;  // a repeated pid keeps its first row
+    children[ppid].push_back(pid);
   }
 }
 
@@ -155,6 +158,29 @@ std::string executableName(std::string_view args) {
   const size_t slash = piece.rfind('/');
   if (slash != std::string_view::npos && piece.size() > 1) piece.remove_prefix(slash + 1);
   return std::string(piece);
+}
+
+std::vector<std::string_view> commandArguments(const PSRow& row) {
+  const std::string_view args = row.args;
+  if (row.argumentEnds.empty()) {
+    std::vector<std::string_view> pieces;
+    for (size_t start = args.find_first_not_of(' '); start != std::string_view::npos;) {
+      const size_t end = std::min(args.find(' ', start), args.size());
+      pieces.push_back(args.substr(start, end - start));
+      start = args.find_first_not_of(' ', end);
+    }
+    return pieces;
+  }
+  std::vector<std::string_view> arguments;
+  arguments.reserve(row.argumentEnds.size());
+  size_t begin = 0;
+  for (const uint32_t end : row.argumentEnds) {
+    // Boundaries that do not fit the text (a malformed row) end the list.
+    if (end < begin || end > args.size()) break;
+    arguments.push_back(args.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return arguments;
 }
 
 }  // namespace tovami

@@ -19,12 +19,12 @@ using ChildMap = std::unordered_map<int32_t, std::vector<int32_t>>;
 // pid -> agent name, for the agents recognised in one scan.
 using AgentMap = std::unordered_map<int32_t, std::string>;
 
-// The rows of one scan with their two derived tables. A pid listed twice keeps its first row.
+// The rows of one scan, moved into a map by pid, and who is whose child. A pid listed twice
+// keeps its first row.
 struct ProcessTable {
   ProcessTable() = default;
   explicit ProcessTable(std::vector<PSRow> rows);
 
-  std::vector<PSRow> rows;
   ProcessMap byPid;
   // Parent pid -> child pids, in table order.
   ChildMap children;
@@ -55,5 +55,9 @@ double treeCPUTime(int32_t pid, const ProcessMap& byPid, const ChildMap& childre
 
 // The last path component of the first space-delimited piece of a command line ("" when none).
 std::string executableName(std::string_view args);
+
+// The arguments of a row: the real ones when the source knows their boundaries, else the pieces
+// of `args` between spaces (empty pieces dropped). The views point into `row.args`.
+std::vector<std::string_view> commandArguments(const PSRow& row);
 
 }  // namespace tovami

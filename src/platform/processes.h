@@ -27,6 +27,9 @@ struct PSRow {
   double elapsed = 0;
   // The full command line, arguments separated by single spaces.
   std::string args;
+  // Where each argument ends in `args`, when the source knows the real boundaries (/proc does):
+  // an argument may hold spaces ("/home/John Smith/bin/claude"). Empty when it does not (ps).
+  std::vector<uint32_t> argumentEnds = {};
 
   bool operator==(const PSRow&) const = default;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "agents/process_sampling.h"
+#include "agents/process_table.h"
 #include "linux/agents/process_runner.h"
 
 namespace tovami::linux_backend {
@@ -56,10 +57,14 @@ bool parseNumber(std::string_view text, T& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+// The kernel's flag for its own threads (PF_KTHREAD in the stat "flags" field).
+constexpr uint64_t kKernelThreadFlag = 0x00200000;
+
 struct StatFields {
   std::string_view name;
   char state = '?';
   int32_t ppid = 0;
+  uint64_t flags = 0;
   uint64_t ttyNumber = 0;
   uint64_t userTicks = 0;
   uint64_t systemTicks = 0;
@@ -89,7 +94,7 @@ std::optional<StatFields> parseStat(std::string_view text) {
   fields.state = tokens[0][0];
   int64_t tty = 0;
   if (!parseNumber(tokens[1], fields.ppid) || !parseNumber(tokens[4], tty) ||
-      !parseNumber(tokens[11], fields.userTicks) || !parseNumber(tokens[12], fields.systemTicks) ||
+      !parseNumber(tokens[6], fields.flags) || !parseNumber(tokens[11], fields.userTicks) || !parseNumber(tokens[12], fields.systemTicks) ||
       !parseNumber(tokens[19], fields.startTicks))
     return std::nullopt;
   fields.ttyNumber = static_cast<uint32_t>(tty);
@@ -135,18 +140,21 @@ std::unique_ptr<ProcessSampler> makeLinuxProcessSampler() {
   return std::make_unique<ProcSampler>();
 }
 
-std::string commandLineText(std::string_view raw) {
+std::string commandLineText(std::string_view raw, std::vector<uint32_t>* argumentEnds) {
   while (!raw.empty() && raw.back() == '\0') raw.remove_suffix(1);
+  if (argumentEnds) argumentEnds->clear();
   std::string text;
   text.reserve(raw.size());
   for (size_t i = 0; i < raw.size();) {
     if (raw[i] == '\0') {
+      if (argumentEnds) argumentEnds->push_back(static_cast<uint32_t>(text.size()));
       text += ' ';
       ++i;
     } else {
       i += appendSanitized(raw, i, text);
     }
   }
+  if (argumentEnds && !text.empty()) argumentEnds->push_back(static_cast<uint32_t>(text.size()));
   return text;
 }
 
@@ -176,80 +184,122 @@ std::optional<std::string> ProcSampler::terminalName(uint64_t ttyNumber) {
   return name;
 }
 
+bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh) {
+  char path[64];
+  std::snprintf(path, sizeof path, "%d/stat", pid);
+  ++statReads_;
+  if (readFile(rootFd, path, text_, 4096, Ending::atShortRead) != ReadResult::ok) return false;  // gone
+  const auto stat = parseStat(text_);
+  if (!stat) return false;
+
+  PSRow& row = known.row;
+  row.pid = pid;
+  row.ppid = stat->ppid;
+  row.tty = terminalName(stat->ttyNumber);
+  row.cpuTime = static_cast<double>(stat->userTicks + stat->systemTicks) / ticksPerSecond_;
+  row.elapsed = std::max(0.0, uptime - static_cast<double>(stat->startTicks) / ticksPerSecond_);
+  known.kernelThread = (stat->flags & kKernelThreadFlag) != 0;
+  const bool changed = fresh || known.startTicks != stat->startTicks || known.name != stat->name;
+  known.startTicks = stat->startTicks;
+  if (changed) known.name = std::string(stat->name);
+
+  if (stat->state == 'Z') {
+    // A zombie has lost its command line; ps shows its name in brackets.
+    row.args = "[" + commandLineText(stat->name) + "] <defunct>";
+    row.argumentEnds.clear();
+    known.agent = false;
+    known.settled = true;
+    return true;
+  }
+  if (!changed && known.settled) return true;
+
+  ++commandLineReads_;
+  std::snprintf(path, sizeof path, "%d/cmdline", pid);
+  if (readFile(rootFd, path, raw_, kMaxCommandLineBytes) != ReadResult::ok) return false;  // exited meanwhile
+  row.args = commandLineText(raw_, &row.argumentEnds);
+  if (row.args.empty()) {
+    // Kernel threads have no command line; ps shows their name in brackets.
+    row.args = "[" + commandLineText(stat->name) + "]";
+  }
+  known.agent = recognizeAgentRow(row).has_value();
+  known.settled = row.elapsed >= kSettleSeconds;
+  return true;
+}
+
 std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
-  std::string text;
   DIR* directory = ::opendir(root_.c_str());
   if (!directory) return std::nullopt;
   const int rootFd = ::dirfd(directory);
-  if (readFile(rootFd, "uptime", text, 256) != ReadResult::ok) {
-    ::closedir(directory);
-    return std::nullopt;
-  }
   double uptime = 0;
-  if (!parseNumber(std::string_view(text).substr(0, text.find(' ')), uptime)) {
+  if (readFile(rootFd, "uptime", text_, 256) != ReadResult::ok ||
+      !parseNumber(std::string_view(text_).substr(0, text_.find(' ')), uptime)) {
     ::closedir(directory);
     return std::nullopt;
   }
-  std::vector<int32_t> pids;
+  listing_.clear();
   while (const dirent* entry = ::readdir(directory)) {
     int32_t pid = 0;
     if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9' &&
         parseNumber(std::string_view(entry->d_name), pid))
-      pids.push_back(pid);
+      listing_.emplace_back(pid, static_cast<uint64_t>(entry->d_ino));
   }
-  std::sort(pids.begin(), pids.end());
+  std::sort(listing_.begin(), listing_.end());
 
-  for (auto& [pid, known] : known_) known.seen = false;
+  ++scans_;
   std::vector<PSRow> rows;
-  rows.reserve(pids.size());
-  std::string raw;
-  char path[64];
-  for (int32_t pid : pids) {
-    std::snprintf(path, sizeof path, "%d/stat", pid);
-    if (readFile(rootFd, path, text, 4096, Ending::atShortRead) != ReadResult::ok)
-      continue;  // gone meanwhile
-    const auto stat = parseStat(text);
-    if (!stat) continue;
-
-    PSRow row;
-    row.pid = pid;
-    row.ppid = stat->ppid;
-    row.tty = terminalName(stat->ttyNumber);
-    row.cpuTime = static_cast<double>(stat->userTicks + stat->systemTicks) / ticksPerSecond_;
-    row.elapsed = std::max(0.0, uptime - static_cast<double>(stat->startTicks) / ticksPerSecond_);
-
-    if (stat->state == 'Z') {
-      // A zombie has lost its command line; ps shows its name in brackets.
-      known_.erase(pid);
-      row.args = "[" + commandLineText(stat->name) + "] <defunct>";
-      rows.push_back(std::move(row));
-      continue;
-    }
+  rows.reserve(listing_.size());
+  for (const auto& [pid, inode] : listing_) {
     auto [it, inserted] = known_.try_emplace(pid);
     Known& known = it->second;
-    if (inserted || known.startTicks != stat->startTicks || known.name != stat->name || !known.settled) {
-      ++commandLineReads_;
-      std::snprintf(path, sizeof path, "%d/cmdline", pid);
-      if (readFile(rootFd, path, raw, kMaxCommandLineBytes) != ReadResult::ok) {
-        known_.erase(it);  // exited between the two reads
+    const bool fresh = inserted || known.inode != inode;
+    const bool verifyTurn = (static_cast<uint32_t>(pid) + scans_) % kVerifyEvery == 0 && !known.kernelThread;
+    if (fresh || !known.settled || known.watched || verifyTurn) {
+      if (!read(rootFd, pid, known, uptime, fresh)) {
+        known_.erase(it);
         continue;
       }
-      known.startTicks = stat->startTicks;
-      known.name = std::string(stat->name);
-      known.args = commandLineText(raw);
-      if (known.args.empty()) {
-        // Kernel threads have no command line; ps shows their name in brackets.
-        known.args = "[" + commandLineText(stat->name) + "]";
-      }
-      known.settled = row.elapsed >= kSettleSeconds;
+      known.inode = inode;
+    } else {
+      known.row.elapsed =
+          std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
     }
-    known.seen = true;
-    row.args = known.args;
-    rows.push_back(std::move(row));
+    known.seenInScan = scans_;
+    rows.push_back(known.row);
   }
   ::closedir(directory);
-  std::erase_if(known_, [](const auto& entry) { return !entry.second.seen; });
+  std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
+  markWatched();
   return rows;
+}
+
+// Marks the agents and everything below them, for the next scan: one walk up from each process,
+// stopping at the first process already decided.
+void ProcSampler::markWatched() {
+  const uint32_t mark = scans_;
+  std::vector<Known*> chain;
+  for (auto& [pid, known] : known_) {
+    chain.clear();
+    bool watched = false;
+    Known* at = &known;
+    for (int generation = 0; generation <= kMaxAncestorGenerations; ++generation) {
+      if (at->markedInScan == mark) {
+        watched = at->watched;
+        break;
+      }
+      chain.push_back(at);
+      if (at->agent) {
+        watched = true;
+        break;
+      }
+      const auto parent = at->row.ppid > 0 && at->row.ppid != at->row.pid ? known_.find(at->row.ppid) : known_.end();
+      if (parent == known_.end()) break;
+      at = &parent->second;
+    }
+    for (Known* member : chain) {
+      member->watched = watched;
+      member->markedInScan = mark;
+    }
+  }
 }
 
 std::map<int32_t, std::string> ProcSampler::workingDirectories(const std::vector<int32_t>& pids) {

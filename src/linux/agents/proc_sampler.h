@@ -1,13 +1,26 @@
 // The native Linux process sampler: the same rows `ps -o pid=,ppid=,tty=,cputime=,etime=,args=`
-// prints, read straight from /proc without starting a process. Command lines are read once per
-// process (keyed by pid, start time and name, so an exec or a renamed process is read again) and
-// again while a process is young, when it may still rewrite its title.
+// prints, read straight from /proc without starting a process, with the real argument boundaries.
+//
+// A scan lists /proc and reads only what can have changed in a way the watcher sees:
+//   - `stat` and `cmdline` of a process seen for the first time. A pid that now names another
+//     process has another inode for its /proc entry (the listing gives it for free), so a reused
+//     pid is new too;
+//   - `stat` (and `cmdline` when name or start changed) of the agents and their descendants,
+//     whose CPU time the watcher needs every scan, and of young processes, which may still exec
+//     or rewrite their title;
+//   - `stat` of every other process once every kVerifyEvery scans, in turns (pid modulo
+//     kVerifyEvery), to see a program replaced in place (exec keeps pid and inode). Kernel
+//     threads never exec and are left alone.
+// Every other row is the one read before, with its elapsed time brought up to date; its CPU time
+// is the one last read.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/processes.h"
 
@@ -19,6 +32,8 @@ class ProcSampler final : public ProcessSampler {
   static constexpr size_t kMaxCommandLineBytes = 1u << 20;
   // A process younger than this may still be setting its title: its command line is re-read.
   static constexpr double kSettleSeconds = 5.0;
+  // Every process is checked for an exec once in this many scans.
+  static constexpr uint32_t kVerifyEvery = 10;
 
   // `procRoot` is "/proc" except in tests, which build their own tree.
   explicit ProcSampler(std::string procRoot = "/proc");
@@ -26,24 +41,38 @@ class ProcSampler final : public ProcessSampler {
   std::optional<std::vector<PSRow>> sampleProcesses() override;
   std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) override;
 
-  // How many command lines were read so far (for tests and the benchmark).
+  // How many stat files and command lines were read so far (for tests and the benchmark).
+  size_t statReads() const { return statReads_; }
   size_t commandLineReads() const { return commandLineReads_; }
 
  private:
   struct Known {
+    uint64_t inode = 0;  // of the /proc/<pid> entry: another process, another inode
     uint64_t startTicks = 0;
     std::string name;
-    std::string args;
+    PSRow row;
     bool settled = false;
-    bool seen = false;
+    bool kernelThread = false;
+    bool agent = false;
+    bool watched = false;  // an agent or below one: read every scan
+    uint32_t seenInScan = 0;
+    uint32_t markedInScan = 0;
   };
 
   std::optional<std::string> terminalName(uint64_t ttyNumber);
+  // Reads stat (and cmdline when needed) into `known`; false when the process is gone.
+  bool read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh);
+  void markWatched();
 
   std::string root_;
   double ticksPerSecond_;
   std::unordered_map<int32_t, Known> known_;
   std::unordered_map<uint64_t, std::optional<std::string>> ttyNames_;
+  uint32_t scans_ = 0;
+  std::vector<std::pair<int32_t, uint64_t>> listing_;  // pid and inode, reused from scan to scan
+  std::string text_;
+  std::string raw_;
+  size_t statReads_ = 0;
   size_t commandLineReads_ = 0;
 };
 
@@ -52,7 +81,8 @@ class ProcSampler final : public ProcessSampler {
 std::unique_ptr<ProcessSampler> makeLinuxProcessSampler();
 
 // "a\0b\0" -> "a b": arguments joined by single spaces, trailing terminators dropped, control
-// characters and bytes that are not UTF-8 shown as "?" (as ps shows them).
-std::string commandLineText(std::string_view raw);
+// characters and bytes that are not UTF-8 shown as "?" (as ps shows them), byte for byte, so
+// `argumentEnds` (where each argument ends) holds for the text too.
+std::string commandLineText(std::string_view raw, std::vector<uint32_t>* argumentEnds = nullptr);
 
 }  // namespace tovami::linux_backend
