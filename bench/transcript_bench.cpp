@@ -1,5 +1,6 @@
-// Cost of one transcript summary per Claude Code agent per scan: the cache hit that most scans
-// take, and the first read of a 1 MB conversation.
+// Cost of one transcript summary per Claude Code agent per scan: the cache hit of a quiet agent,
+// a working agent's transcript that grew by one turn since the last scan, and the first read of a
+// 1 MB conversation (what every scan of a working agent cost before reads took only the new lines).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -37,8 +38,8 @@ class TranscriptHome {
     fs::remove_all(home_, ec);
   }
   tovami::claude_code::ClaudeCodeLocations locations() const { return {home_, std::nullopt}; }
+  fs::path newest() const { return home_ / ".claude" / "projects" / "-home-u-project" / "session-0.jsonl"; }
 
- private:
   static std::string conversation(std::size_t size) {
     std::string text;
     for (int turn = 0; text.size() < size; ++turn) {
@@ -68,6 +69,8 @@ class TranscriptHome {
     return text;
   }
 
+
+ private:
   fs::path home_;
 };
 
@@ -80,6 +83,22 @@ void BM_ReadUnchangedTranscript(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(reader.read(kProject));
 }
 BENCHMARK(BM_ReadUnchangedTranscript)->Arg(1)->Arg(20)->Unit(benchmark::kMicrosecond);
+
+void BM_ReadGrowingTranscript(benchmark::State& state) {
+  TranscriptHome home(1);
+  tovami::ClaudeSessionReader reader(home.locations());
+  reader.read(kProject);
+  const std::string turn = TranscriptHome::conversation(1);  // one prompt, reply and tool result
+  std::ofstream out(home.newest(), std::ios::binary | std::ios::app);
+  for (auto _ : state) {
+    state.PauseTiming();
+    out << turn << std::flush;
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(reader.read(kProject));
+  }
+  state.counters["bytes_per_turn"] = static_cast<double>(turn.size());
+}
+BENCHMARK(BM_ReadGrowingTranscript)->Unit(benchmark::kMicrosecond);
 
 void BM_ReadFresh1MBTranscript(benchmark::State& state) {
   TranscriptHome home(1);

@@ -15,8 +15,8 @@ bool usableFolderName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
 }
 
-struct Newest {
-  std::optional<TranscriptFile> file;
+struct Transcripts {
+  std::vector<TranscriptFile> files;
 
   void consider(const fs::directory_entry& entry) {
     std::error_code ec;
@@ -28,21 +28,25 @@ struct Newest {
     std::optional<fs::file_time_type> modified;
     fs::file_time_type time = entry.last_write_time(ec);
     if (!ec) modified = time;
-    const fs::file_time_type rank = modified.value_or(fs::file_time_type::min());
-    if (!file || rank > file->modified.value_or(fs::file_time_type::min())) {
-      file = TranscriptFile{path, modified};
-    }
+    files.push_back(TranscriptFile{path, modified});
+  }
+
+  std::vector<TranscriptFile> newestFirst() {
+    std::stable_sort(files.begin(), files.end(), [](const TranscriptFile& a, const TranscriptFile& b) {
+      return a.modified.value_or(fs::file_time_type::min()) > b.modified.value_or(fs::file_time_type::min());
+    });
+    return std::move(files);
   }
 };
 
 // Adds the folder's transcripts to `newest`; false when the folder cannot be listed.
-bool scanFolder(const fs::path& folder, Newest& newest) {
+bool scanFolder(const fs::path& folder, Transcripts& found) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) return false;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    newest.consider(*it);
+    found.consider(*it);
   }
   return true;
 }
@@ -83,18 +87,18 @@ std::vector<std::string> candidateFolderNames(std::string_view projectPath) {
   return names;
 }
 
-std::optional<TranscriptFile> transcriptURL(std::string_view projectPath, const fs::path& projectsFolder) {
-  if (projectPath.empty() || projectsFolder.empty()) return std::nullopt;
+std::vector<TranscriptFile> transcriptFiles(std::string_view projectPath, const fs::path& projectsFolder) {
+  if (projectPath.empty() || projectsFolder.empty()) return {};
   for (const std::string& name : candidateFolderNames(projectPath)) {
-    Newest newest;
-    if (scanFolder(projectsFolder / name, newest) && newest.file) return newest.file;
+    Transcripts found;
+    if (scanFolder(projectsFolder / name, found) && !found.files.empty()) return found.newestFirst();
   }
   if (auto prefix = claude_code::projectFolderPrefix(claude_code::projectFolderName(projectPath))) {
-    Newest newest;
-    for (const fs::path& folder : foldersStartingWith(projectsFolder, *prefix)) scanFolder(folder, newest);
-    if (newest.file) return newest.file;
+    Transcripts found;
+    for (const fs::path& folder : foldersStartingWith(projectsFolder, *prefix)) scanFolder(folder, found);
+    return found.newestFirst();
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace tovami::claude_transcript

@@ -20,11 +20,12 @@ struct TranscriptFile {
 // character outside A-Z, a-z, 0-9 replaced by "-"). Duplicates and unusable names are left out.
 std::vector<std::string> candidateFolderNames(std::string_view projectPath);
 
-// The newest regular "*.jsonl" file (hidden entries skipped) in the first candidate folder that
-// holds one. A name over Claude Code's 200-character limit is also looked up as the folders
-// whose names start with its first 200 characters and "-", newest file across them. Nothing when
-// no folder yields a file; folders that cannot be listed are passed over.
-std::optional<TranscriptFile> transcriptURL(std::string_view projectPath,
+// The regular "*.jsonl" files (hidden entries skipped) of the first candidate folder that holds
+// one, newest first (a time that cannot be read counts as the distant past; equal times keep the
+// listing order). A name over Claude Code's 200-character limit is also looked up as the folders
+// whose names start with its first 200 characters and "-", files across them. Empty when no
+// folder yields a file; folders that cannot be listed are passed over.
+std::vector<TranscriptFile> transcriptFiles(std::string_view projectPath,
                                             const std::filesystem::path& projectsFolder);
 
 }  // namespace tovami::claude_transcript

@@ -1,6 +1,7 @@
 #include "agents/claude_session_reader.h"
 
 #include <chrono>
+#include <fstream>
 
 #include "agents/claude_project_folder.h"
 
@@ -24,25 +25,33 @@ ClaudeSessionReader::ClaudeSessionReader(claude_code::ClaudeCodeLocations locati
     : locations_(std::move(locations)) {}
 
 std::optional<ClaudeSessionReader::Info> ClaudeSessionReader::read(const std::string& projectPath) {
-  auto file = claude_transcript::transcriptURL(projectPath, locations_.projectsFolder());
-  if (!file) return std::nullopt;
+  const auto files = claude_transcript::transcriptFiles(projectPath, locations_.projectsFolder());
+  if (files.empty()) return std::nullopt;
 
-  auto cached = cache_.find(projectPath);
-  if (file->modified && cached != cache_.end() && cached->second.modified == *file->modified) {
-    return cached->second.info;
-  }
-
-  Info info = claude_transcript::parse(file->path);
-  if (cached != cache_.end()) {
-    const Info& previous = cached->second.info;
+  auto [cached, fresh] = cache_.try_emplace(projectPath);
+  CacheEntry& entry = cached->second;
+  for (const auto& file : files) {
+    if (!fresh && file.modified && entry.file == file.path && entry.modified == file.modified) return entry.info;
+    std::ifstream in(file.path, std::ios::binary);
+    if (!in.is_open()) continue;  // unreadable: an older transcript may do
+    if (entry.file != file.path) entry.mark = {};
+    Info info = claude_transcript::parseSince(in, entry.mark, entry.info.title.has_value());
+    const Info& previous = entry.info;
     fillIfAbsent(info.title, previous.title);
     fillIfAbsent(info.youLine, previous.youLine);
     fillIfAbsent(info.replyLine, previous.replyLine);
     fillIfAbsent(info.modelName, previous.modelName);
     fillIfAbsent(info.activityLine, previous.activityLine);
+    info.updatedAt = file.modified ? std::optional<Seconds>(unixSeconds(*file.modified)) : std::nullopt;
+    entry.file = file.path;
+    entry.modified = file.modified;
+    entry.info = info;
+    return info;
   }
-  info.updatedAt = file->modified ? std::optional<Seconds>(unixSeconds(*file->modified)) : std::nullopt;
-  if (file->modified) cache_.insert_or_assign(projectPath, CacheEntry{*file->modified, info});
+  // None can be read: the newest one's time still tells that the agent writes.
+  Info info = entry.info;
+  const auto& newest = files.front();
+  info.updatedAt = newest.modified ? std::optional<Seconds>(unixSeconds(*newest.modified)) : std::nullopt;
   return info;
 }
 

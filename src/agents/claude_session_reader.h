@@ -10,8 +10,9 @@
 //     `updatedAt` is the transcript's modification time in Unix seconds, comparable with
 //     Clock::now(), and is the sign that the agent wrote to it recently.
 //   - Cost: an unchanged transcript costs the folder listing, a stat per transcript in it and a
-//     map lookup (about 15 us of CPU with one transcript in the folder, 60 us with twenty); a
-//     changed one reads at most 32 KB + 256 KB and parses those lines (about 2 ms of CPU for a
+//     map lookup (about 15 us of CPU with one transcript in the folder, 60 us with twenty); one
+//     that grew reads and parses only the lines appended since the last read; a new, replaced or
+//     shrunk one reads at most 32 KB + 256 KB and parses those lines (about 2 ms of CPU for a
 //     1 MB conversation; see bench/transcript_bench.cpp). It never logs and never throws for
 //     bad files.
 #pragma once
@@ -32,8 +33,8 @@ class ClaudeSessionReader {
 
   explicit ClaudeSessionReader(claude_code::ClaudeCodeLocations locations);
 
-  // The summary of the newest transcript of the project at `projectPath` (the string is also the
-  // cache key). Fields that the transcript's head and tail no longer show keep the values seen
+  // The summary of the newest transcript of the project at `projectPath` that can be opened (the
+  // string is also the cache key). Fields that the lines read do not set keep the values seen
   // before for the same project.
   std::optional<Info> read(const std::string& projectPath);
 
@@ -41,7 +42,9 @@ class ClaudeSessionReader {
 
  private:
   struct CacheEntry {
-    std::filesystem::file_time_type modified;
+    std::filesystem::path file;
+    std::optional<std::filesystem::file_time_type> modified;
+    claude_transcript::ReadMark mark;
     Info info;
   };
 

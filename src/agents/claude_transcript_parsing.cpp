@@ -99,20 +99,25 @@ std::string_view lastPathComponent(std::string_view path) {
   return slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
-std::optional<std::string> titleFrom(const std::vector<json>& head) {
+struct Title {
+  std::optional<std::string> text;
+  bool fromSummary = false;
+};
+
+Title titleFrom(const std::vector<json>& head) {
   std::optional<std::string> firstPrompt;
   for (const json& record : head) {
     const std::string* type = stringMember(record, "type");
     if (type == nullptr) continue;
     if (*type == "summary") {
-      if (const std::string* summary = stringMember(record, "summary")) return clean(*summary);
+      if (const std::string* summary = stringMember(record, "summary")) return {clean(*summary), true};
     } else if (*type == "user" && !firstPrompt && !isMeta(record)) {
       const json* message = member(record, "message");
       if (message == nullptr || !message->is_object()) continue;
       if (auto text = textOf(*message)) firstPrompt = clean(*text);
     }
   }
-  return firstPrompt;
+  return {firstPrompt, false};
 }
 
 void applyRecentLines(const std::vector<json>& tail, ClaudeSessionInfo& info) {
@@ -138,11 +143,41 @@ void applyRecentLines(const std::vector<json>& tail, ClaudeSessionInfo& info) {
   }
 }
 
+// The length in bytes of the control character at `i` (see clean), or 0.
+std::size_t controlLength(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0; };
+  const unsigned char c = byte(0);
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;  // C1 controls
+  if (c == 0xE2 && byte(1) == 0x80 && byte(2) >= 0xA8 && byte(2) <= 0xAE) return 3;  // U+2028-U+202E
+  if (c == 0xE2 && byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;  // U+2066-U+2069
+  return 0;
+}
+
+// Stores in `mark` the end of the last complete line of `data` (the bytes of the file from
+// `dataStart` on) and the bytes before it.
+void markLastLine(std::string_view data, std::uint64_t dataStart, ReadMark& mark) {
+  const std::size_t newline = data.rfind('\n');
+  if (newline == std::string_view::npos) return;  // no complete line: the mark stays
+  const std::size_t end = newline + 1;
+  const std::size_t anchor = std::min<std::size_t>(end, kAnchorBytes);
+  mark.offset = dataStart + end;
+  mark.anchor.assign(data.substr(end - anchor, anchor));
+}
+
 }  // namespace
 
 std::string clean(std::string_view text) {
-  std::string result(text);
-  std::replace(result.begin(), result.end(), '\n', ' ');
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t length = controlLength(text, i)) {
+      result += ' ';
+      i += length;
+    } else {
+      result += text[i++];
+    }
+  }
   result.resize(user_text::prefixCharacters(result, kLineCharacters).size());
   return result;
 }
@@ -207,18 +242,45 @@ std::string modelDisplayName(std::string_view id) {
 }
 
 ClaudeSessionInfo parse(std::istream& in) {
+  ReadMark mark;
+  return parseSince(in, mark, /*titleKnown=*/false);
+}
+
+ClaudeSessionInfo parseSince(std::istream& in, ReadMark& mark, bool titleKnown) {
   ClaudeSessionInfo info;
   if (!in) return info;
   in.seekg(0, std::ios::end);
   std::streamoff end = in ? static_cast<std::streamoff>(in.tellg()) : -1;
   const std::size_t size = end > 0 ? static_cast<std::size_t>(end) : 0;
 
+  const std::uint64_t from = mark.offset - std::min<std::uint64_t>(mark.anchor.size(), mark.offset);
+  if (mark.offset > 0 && size >= mark.offset && size - mark.offset <= kTailBytes) {
+    const std::string data = readChunk(in, from, size - from);
+    if (std::string_view(data).substr(0, mark.offset - from) == mark.anchor) {
+      // Only grown: the lines after the mark, each read once.
+      const std::string_view appended = std::string_view(data).substr(mark.offset - from);
+      if (!mark.titleFromSummary && mark.offset < kHeadBytes) {
+        const Title title = titleFrom(objectsIn(appended.substr(0, kHeadBytes - mark.offset), false));
+        if (title.fromSummary || !titleKnown) info.title = title.text;
+        mark.titleFromSummary = title.fromSummary;
+      }
+      applyRecentLines(objectsIn(appended, /*dropFirstLine=*/false), info);
+      markLastLine(data, from, mark);
+      return info;
+    }
+  }
+
+  // New, replaced, shrunk or grown past the tail: head and tail afresh.
+  mark = ReadMark{};
   const std::string head = readChunk(in, 0, std::min(size, kHeadBytes));
   const std::size_t tailLength = std::min(size, kTailBytes);
   const std::string tail = readChunk(in, size - tailLength, tailLength);
 
-  info.title = titleFrom(objectsIn(head, /*dropFirstLine=*/false));
+  const Title title = titleFrom(objectsIn(head, /*dropFirstLine=*/false));
+  info.title = title.text;
+  mark.titleFromSummary = title.fromSummary;
   applyRecentLines(objectsIn(tail, /*dropFirstLine=*/tail.size() < size), info);
+  markLastLine(tail, size - tail.size(), mark);
   return info;
 }
 

@@ -1,6 +1,7 @@
 // The summary of one Claude Code conversation, read from its JSON-lines transcript: the title,
 // the last prompt and reply, the model and the running tool. Only the first 32 KB and the last
-// 256 KB of a file are ever read, however long the conversation.
+// 256 KB of a file are ever read, however long the conversation; a transcript that only grew
+// since the last read is read from where that read ended.
 #pragma once
 
 #include <cstddef>
@@ -34,7 +35,19 @@ inline constexpr std::size_t kTailBytes = 262144;
 // Every text field holds at most this many user-perceived characters.
 inline constexpr std::size_t kLineCharacters = 140;
 
-// Line feeds become spaces; longer texts keep their first 140 characters (no ellipsis).
+// Where the last read of a transcript ended, so that the next read can take only what was
+// appended. The bytes just before the offset tell a file that grew from one that was replaced.
+struct ReadMark {
+  std::uint64_t offset = 0;  // just past the last complete line read; 0: nothing read yet
+  std::string anchor;        // the (at most kAnchorBytes) bytes before `offset`
+  bool titleFromSummary = false;
+};
+inline constexpr std::size_t kAnchorBytes = 64;
+
+// One line of at most 140 characters: line feeds and every other control character (carriage
+// return, escape, bell, NUL, tab, C1 controls), the line and paragraph separators and the
+// bidirectional embeddings, overrides and isolates become spaces; longer texts keep their first
+// 140 characters (no ellipsis).
 std::string clean(std::string_view text);
 
 // The visible text of a message: its "content" string, or its first usable "text" item, trimmed.
@@ -53,6 +66,12 @@ ClaudeSessionInfo parse(std::istream& in);
 
 // Same for a file; a file that cannot be opened gives every field absent.
 ClaudeSessionInfo parse(const std::filesystem::path& url);
+
+// Reads `in` from `mark` on when it still holds the bytes read before and grew by at most
+// kTailBytes; else summarises it afresh as parse does. Gives the fields the lines read set (a
+// title only from a summary, or from the first prompt when `titleKnown` is false) and moves `mark`
+// to the end of the last complete line.
+ClaudeSessionInfo parseSince(std::istream& in, ReadMark& mark, bool titleKnown);
 
 }  // namespace claude_transcript
 }  // namespace tovami

@@ -26,18 +26,10 @@ std::string assistantLine(const std::string& text, const std::string& model = "c
   return json{{"type", "assistant"}, {"message", {{"model", model}, {"content", content}}}}.dump() + "\n";
 }
 
-std::string summaryLine(const std::string& summary) {
-  return json{{"type", "summary"}, {"summary", summary}, {"leafUuid", "x"}}.dump() + "\n";
-}
-
 // A throw-away home folder with Claude Code's projects folder in it.
 class ClaudeSessionReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    home_ = fs::temp_directory_path() / ("tovami-claude-" + std::to_string(random()));
-    fs::create_directories(projects());
-  }
+  void SetUp() override { fs::create_directories(projects()); }
   void TearDown() override {
     std::error_code ec;
     fs::remove_all(home_, ec);
@@ -46,35 +38,31 @@ class ClaudeSessionReaderTest : public ::testing::Test {
   fs::path projects() const { return home_ / ".claude" / "projects"; }
   ClaudeCodeLocations locations() const { return ClaudeCodeLocations(home_, std::nullopt); }
 
-  fs::path write(const fs::path& path, const std::string& contents, int secondsAgo = 0) {
+  fs::path write(const fs::path& path, const std::string& contents, int secondsAgo = 0,
+                 std::ios::openmode mode = std::ios::trunc) {
     fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-    setAge(path, secondsAgo);
+    std::ofstream(path, std::ios::binary | mode) << contents;
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
     return path;
   }
-  static void setAge(const fs::path& path, int secondsAgo) {
-    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
-  }
 
-  fs::path home_;
+  fs::path home_ = fs::temp_directory_path() / ("tovami-claude-" + std::to_string(std::random_device{}()));
 };
 
 TEST_F(ClaudeSessionReaderTest, FindsTheProjectFolderUnderEachNamingRule) {
   // The two historical names, in order: "/" only, then also ".".
   write(projects() / "-Users-u-my-app" / "b.jsonl", userLine("dashes"));
-  auto found = claude_transcript::transcriptURL("/Users/u/my.app", projects());
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->path.parent_path().filename(), "-Users-u-my-app");
+  auto folderOf = [&](const char* path) {
+    return claude_transcript::transcriptFiles(path, projects()).front().path.parent_path().filename();
+  };
+  EXPECT_EQ(folderOf("/Users/u/my.app"), "-Users-u-my-app");
   write(projects() / "-Users-u-my.app" / "a.jsonl", userLine("dot kept"), 100);
-  EXPECT_EQ(claude_transcript::transcriptURL("/Users/u/my.app", projects())->path.parent_path().filename(),
-            "-Users-u-my.app");
+  EXPECT_EQ(folderOf("/Users/u/my.app"), "-Users-u-my.app");
 
   // Claude Code's own rule: every character outside A-Z, a-z, 0-9 becomes "-".
   write(projects() / "-home-u-my-app-v2--n-" / "s.jsonl", userLine("underscore and space"));
   ClaudeSessionReader reader(locations());
-  auto info = reader.read("/home/u/my_app v2 (n)");
-  ASSERT_TRUE(info);
-  EXPECT_EQ(info->title, "underscore and space");
+  EXPECT_EQ(reader.read("/home/u/my_app v2 (n)")->title, "underscore and space");
 
   // Over 200 characters: the first 200 and a hash suffix we cannot compute; the newest file of the
   // matching folders wins, and a folder for another long path is not taken.
@@ -89,13 +77,11 @@ TEST_F(ClaudeSessionReaderTest, FindsTheProjectFolderUnderEachNamingRule) {
   EXPECT_EQ(reader.read(""), std::nullopt);
 }
 
-TEST_F(ClaudeSessionReaderTest, PicksTheNewestRegularTranscript) {
+TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
   const fs::path folder = projects() / "-work-api";
   write(folder / "first.jsonl", userLine("first session"), 300);
   write(folder / "second.jsonl", userLine("second session"), 200);
-  write(folder / ".hidden.jsonl", userLine("hidden"), 0);
-  write(folder / "notes.json", userLine("wrong extension"), 0);
-  write(folder / "backup.jsonl.bak", userLine("wrong extension"), 0);
+  for (const char* name : {".hidden.jsonl", "notes.json", "backup.jsonl.bak"}) write(folder / name, userLine("no"));
   fs::create_directories(folder / "dir.jsonl");  // newest entry, but not a file
   fs::create_symlink("/dev/null", folder / "device.jsonl");
 
@@ -103,9 +89,21 @@ TEST_F(ClaudeSessionReaderTest, PicksTheNewestRegularTranscript) {
   auto info = reader.read("/work/api");
   ASSERT_TRUE(info);
   EXPECT_EQ(info->title, "second session");
-  ASSERT_TRUE(info->updatedAt);
   auto expected = std::chrono::file_clock::to_sys(fs::last_write_time(folder / "second.jsonl"));
-  EXPECT_NEAR(*info->updatedAt, std::chrono::duration<double>(expected.time_since_epoch()).count(), 1e-6);
+  EXPECT_NEAR(info->updatedAt.value_or(0), std::chrono::duration<double>(expected.time_since_epoch()).count(),
+              1e-6);
+
+  // A newest transcript that cannot be opened does not hide a readable one before it. (A file
+  // with no permissions stops all but root; the kernel's write-only files stop root too.)
+  write(projects() / "-work-locked" / "old.jsonl", userLine("readable session"), 400 * 86400);
+  const fs::path locked = write(projects() / "-work-locked" / "new.jsonl", userLine("locked"));
+  fs::permissions(locked, fs::perms::none);
+  if (std::ifstream(locked).is_open()) {
+    fs::remove(locked);
+    fs::create_symlink("/proc/sys/vm/drop_caches", locked);
+  }
+  if (std::ifstream(locked).is_open()) GTEST_SKIP() << "no file here that cannot be opened";
+  EXPECT_EQ(reader.read("/work/locked")->title, "readable session");
 
   // A folder without transcripts, or a file where the folder should be, means no transcript.
   fs::remove_all(folder);
@@ -119,95 +117,55 @@ TEST_F(ClaudeSessionReaderTest, HonoursClaudeConfigDir) {
   const fs::path custom = home_ / "elsewhere";
   write(custom / "projects" / "-p" / "s.jsonl", userLine("from the custom root"));
   write(projects() / "-p" / "s.jsonl", userLine("from the default root"));
-
   auto env = [&](std::string_view name) -> std::optional<std::string> {
     if (name == "HOME") return home_.string();
     if (name == claude_code::kConfigDirVariable) return custom.string();
     return std::nullopt;
   };
-  ClaudeSessionReader custom_reader(ClaudeCodeLocations::fromEnvironment(env));
-  EXPECT_EQ(custom_reader.read("/p")->title, "from the custom root");
-  ClaudeSessionReader default_reader(ClaudeCodeLocations(home_, std::string()));
-  EXPECT_EQ(default_reader.read("/p")->title, "from the default root");
+  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations::fromEnvironment(env)).read("/p")->title,
+            "from the custom root");
+  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations(home_, std::string())).read("/p")->title,
+            "from the default root");
 }
 
-TEST_F(ClaudeSessionReaderTest, ReadsOnlyTheHeadAndTheTailOfALargeFile) {
-  std::string file = userLine("the first prompt");
-  while (file.size() < 40000) file += assistantLine("early reply " + std::to_string(file.size()));
-  file += summaryLine("summary beyond 32 KB");
-  while (file.size() < 1024 * 1024) file += userLine("middle " + std::to_string(file.size()));
-  file += userLine("latest prompt") + assistantLine("latest reply", "claude-sonnet-5");
-  write(projects() / "-big" / "s.jsonl", file);
-
-  ClaudeSessionReader reader(locations());
-  auto info = reader.read("/big");
-  ASSERT_TRUE(info);
-  EXPECT_EQ(info->title, "the first prompt");
-  EXPECT_EQ(info->youLine, "latest prompt");
-  EXPECT_EQ(info->replyLine, "latest reply");
-  EXPECT_EQ(info->modelName, "Sonnet 5");
-}
-
-TEST_F(ClaudeSessionReaderTest, CutFirstLineOfTheTailIsDropped) {
-  // The tail begins inside a long line, exactly where a complete record starts: taken on its own
-  // it would parse, but the first line of a tail that does not start the file is always dropped.
-  const std::string cutRecord = userLine("cut");
-  const std::string answer = assistantLine("answer");
-  const std::string padding(claude_transcript::kTailBytes - cutRecord.size() - answer.size(), '\n');
-  write(projects() / "-cut" / "s.jsonl",
-        userLine("opening") + std::string(1000, 'z') + cutRecord + answer + padding);
-  ClaudeSessionReader reader(locations());
-  auto info = reader.read("/cut");
-  ASSERT_TRUE(info);
-  EXPECT_EQ(info->title, "opening");
-  EXPECT_EQ(info->youLine, std::nullopt);
-  EXPECT_EQ(info->replyLine, "answer");
-
-  // A small file is read whole as head and tail: its first line counts.
-  write(projects() / "-small" / "s.jsonl", userLine("only prompt") + std::string(10000, '\n'));
-  EXPECT_EQ(reader.read("/small")->youLine, "only prompt");
-}
-
-TEST_F(ClaudeSessionReaderTest, CacheKeyedByModificationTime) {
-  const fs::path path = write(projects() / "-c" / "s.jsonl",
-                              userLine("question") + assistantLine("answer") + summaryLine("title"), 60);
-  const auto modified = fs::last_write_time(path);
+TEST_F(ClaudeSessionReaderTest, CachesByModificationTimeAndReadsOnlyWhatWasAppended) {
+  const fs::path path = write(projects() / "-c" / "s.jsonl", userLine("question") + assistantLine("answer"), 90);
   ClaudeSessionReader reader(locations());
   auto first = reader.read("/c");
   ASSERT_TRUE(first);
 
   // Same modification time: the cached summary comes back, the new contents are not read.
+  const auto modified = fs::last_write_time(path);
   std::ofstream(path, std::ios::trunc) << userLine("rewritten");
   fs::last_write_time(path, modified);
   EXPECT_EQ(reader.read("/c"), first);
 
-  // A new time re-reads; fields the tail no longer holds keep their last values.
-  std::ofstream(path, std::ios::trunc) << assistantLine("new answer", "claude-foo-9");
-  setAge(path, 30);
-  auto second = reader.read("/c");
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->replyLine, "new answer");
-  EXPECT_EQ(second->modelName, "Foo-9");
-  EXPECT_EQ(second->youLine, "question");
-  EXPECT_EQ(second->title, "title");
-  EXPECT_GT(second->updatedAt, first->updatedAt);
+  // Grown: the new lines count, fields they do not set and the title stay.
+  write(path, userLine("question") + assistantLine("answer"), 60);
+  write(path, assistantLine("new answer", "claude-foo-9"), 50, std::ios::app);
+  auto grown = reader.read("/c");
+  EXPECT_EQ(grown->replyLine, "new answer");
+  EXPECT_EQ(grown->modelName, "Foo-9");
+  EXPECT_EQ(grown->youLine, "question");
+  EXPECT_EQ(grown->title, "question");
+  EXPECT_GT(grown->updatedAt, first->updatedAt);
+
+  // Replaced by other text, then shrunk: read afresh each time; fields the file no longer holds
+  // keep their last values.
+  write(path, userLine("other") + std::string(400, '\n'), 30);
+  EXPECT_EQ(reader.read("/c")->youLine, "other");
+  write(path, assistantLine("short"), 20);
+  auto shrunk = reader.read("/c");
+  EXPECT_EQ(shrunk->replyLine, "short");
+  EXPECT_EQ(shrunk->youLine, "other");
 
   // A binary file with the extension keeps the earlier lines and only moves the time.
   std::string binary(100000, '\0');
   for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 131) ^ (i >> 3));
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << binary;
-  setAge(path, 0);
-  auto third = reader.read("/c");
-  ASSERT_TRUE(third);
-  EXPECT_EQ(third->replyLine, "new answer");
-  EXPECT_GT(third->updatedAt, second->updatedAt);
-
+  write(path, binary, -5);
+  EXPECT_EQ(reader.read("/c")->replyLine, "short");
   // A fresh reader has nothing to fill in from.
-  ClaudeSessionReader fresh(locations());
-  auto alone = fresh.read("/c");
-  ASSERT_TRUE(alone);
-  EXPECT_EQ(alone->replyLine, std::nullopt);
-  EXPECT_TRUE(alone->updatedAt);
+  EXPECT_EQ(ClaudeSessionReader(locations()).read("/c")->replyLine, std::nullopt);
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <sstream>
-#include <streambuf>
 #include <string>
 
 #include "agents/claude_transcript_parsing.h"
@@ -45,29 +42,35 @@ TEST(ClaudeTranscriptText, CountsAndCutsUserPerceivedCharacters) {
   const std::string flag = "\U0001F1EB\U0001F1F7";                          // one character
   const std::string accented = "e\u0301\u0323";                             // e + two marks
   EXPECT_EQ(user_text::characterCount(family + flag + accented + "ab"), 5u);
+  EXPECT_EQ(user_text::characterCount("a\xff\xfe"), 3u);  // bytes that are not UTF-8 count one by one
 
   std::string text;
   for (int i = 0; i < 100; ++i) text += family + accented;
   std::string cut = ct::clean(text);
   EXPECT_EQ(user_text::characterCount(cut), 140u);
   EXPECT_EQ(cut.size(), 70 * family.size() + 70 * accented.size());  // never splits a cluster
-
-  // Short texts, and texts of exactly 140 characters, stay whole.
-  std::string exact(140, 'x');
-  EXPECT_EQ(ct::clean(exact), exact);
+  EXPECT_EQ(ct::clean(std::string(140, 'x')), std::string(140, 'x'));
   EXPECT_EQ(ct::clean(""), "");
-  // Bytes that are not UTF-8 are counted one by one and kept.
-  EXPECT_EQ(user_text::characterCount("a\xff\xfe"), 3u);
+}
 
-  // One line of at most 140 characters: line feeds become spaces, other white space stays.
-  std::string prompt;
-  for (int i = 0; i < 30; ++i) prompt += "line " + std::to_string(i % 10) + "...\n";  // 300 characters
-  ASSERT_EQ(prompt.size(), 300u);
-  std::string cleaned = ct::clean(prompt);
-  EXPECT_EQ(cleaned.size(), 140u);
-  EXPECT_EQ(cleaned.find('\n'), std::string::npos);
-  EXPECT_EQ(cleaned.substr(0, 20), "line 0... line 1... ");
-  EXPECT_EQ(ct::clean("a\t b\r\nc"), "a\t b\r c");
+TEST(ClaudeTranscriptText, ControlAndDirectionCharactersBecomeSpaces) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"line 1\nline 2", "line 1 line 2"},
+      {"a\t b\r\nc", "a  b  c"},
+      {"red \x1b[31mX\x1b[0m\x07", "red  [31mX [0m "},
+      {std::string("nul\0end", 7), "nul end"},
+      {"c1\xc2\x85|\xc2\x9b|\x7f", "c1 | | "},
+      {"para\u2028graph\u2029", "para graph "},
+      {"file\u202Egnp.exe \u2066x\u2069 \u202A\u202B\u202C\u202D", "file gnp.exe  x      "},
+      {"caf\u00e9 \u2014 \u2030 \xff", "caf\u00e9 \u2014 \u2030 \xff"},  // kept
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(ct::clean(text), expected) << text;
+  // Texts that reach the tray pass through clean: titles, prompts, replies, activities.
+  const auto info = parseText(userLine("fix\x1b]0;pwned\x07 it") + assistantLine(json::array(
+                                  {textItem("done\u202E"), toolUse("Bash", {{"command", "ls\rrm"}})})));
+  EXPECT_EQ(info.title, "fix ]0;pwned  it");
+  EXPECT_EQ(info.replyLine, "done ");
+  EXPECT_EQ(info.activityLine, "Bash" + kDash + "ls rm");
 }
 
 TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnly) {
@@ -85,30 +88,25 @@ TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnly) {
 }
 
 TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
-  json twoCalls = {{"content", json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}}),
-                                            toolUse("Bash", {{"command", "make test"}})})}};
-  EXPECT_EQ(ct::toolActivity(twoCalls), "Bash" + kDash + "make test");
-
-  json edit = {
-      {"content", json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}, {"command", "x"}})})}};
-  EXPECT_EQ(ct::toolActivity(edit), "Edit" + kDash + "notes.txt");
-
+  auto activity = [](const json& content) { return ct::toolActivity(json{{"content", content}}); };
+  EXPECT_EQ(activity(json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}}),
+                                  toolUse("Bash", {{"command", "make test"}})})),
+            "Bash" + kDash + "make test");
+  EXPECT_EQ(activity(json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}, {"command", "x"}})})),
+            "Edit" + kDash + "notes.txt");
   // No usable target: the name alone. Wrong types are skipped, not fatal.
-  json odd = {
-      {"content", json::array({toolUse("Read", {{"file_path", 3}}), json{{"type", "tool_use"}, {"name", 9}},
-                               "text", json{{"type", "text"}, {"text", "hi"}}})}};
-  EXPECT_EQ(ct::toolActivity(odd), "Read");
-  EXPECT_EQ(ct::toolActivity(json{{"content", "just text"}}), std::nullopt);
-  EXPECT_EQ(ct::toolActivity(json{{"content", json::array({textItem("no tools")})}}), std::nullopt);
+  EXPECT_EQ(activity(json::array({toolUse("Read", {{"file_path", 3}}), json{{"type", "tool_use"}, {"name", 9}},
+                                  "text", textItem("hi")})),
+            "Read");
+  EXPECT_EQ(activity("just text"), std::nullopt);
+  EXPECT_EQ(activity(json::array({textItem("no tools")})), std::nullopt);
 
   // A long multi-line command becomes one line of 140 characters.
   std::string script = "set -e\n";
   for (int i = 0; i < 40; ++i) script += "echo step " + std::to_string(i) + "\n";
-  auto activity = ct::toolActivity(json{{"content", json::array({toolUse("Bash", {{"command", script}})})}});
-  ASSERT_TRUE(activity);
-  EXPECT_EQ(user_text::characterCount(*activity), 140u);
-  EXPECT_EQ(activity->find('\n'), std::string::npos);
-  EXPECT_EQ(activity->rfind("Bash" + kDash + "set -e echo step 0 echo step 1", 0), 0u);
+  auto longOne = activity(json::array({toolUse("Bash", {{"command", script}})}));
+  EXPECT_EQ(user_text::characterCount(longOne.value_or("")), 140u);
+  EXPECT_EQ(longOne->rfind("Bash" + kDash + "set -e echo step 0 echo step 1", 0), 0u);
 }
 
 TEST(ClaudeTranscriptText, ModelDisplayNames) {
@@ -120,24 +118,20 @@ TEST(ClaudeTranscriptText, ModelDisplayNames) {
   EXPECT_EQ(ct::modelDisplayName("claude-"), "");
 }
 
-TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPrompt) {
+TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPromptOfTheHead) {
   std::string meta = userLine("Caveat: injected", /*meta=*/true);
   std::string file = meta + userLine("<command-name>/init</command-name>") + userLine("first prompt") +
-                     userLine("second prompt") +
-                     R"({"type":"summary","summary":"Fix login\nflow"})"
-                     "\n" +
-                     R"({"type":"summary","summary":"Later summary"})"
-                     "\n";
+                     userLine("second prompt") + R"({"type":"summary","summary":"Fix login\nflow"})" "\n" +
+                     R"({"type":"summary","summary":"Later summary"})" "\n";
   EXPECT_EQ(parseText(file).title, "Fix login flow");
-
   EXPECT_EQ(parseText(meta + userLine("first prompt") + userLine("second prompt")).title, "first prompt");
   // A summary without a string does not end the search.
-  EXPECT_EQ(parseText(R"({"type":"summary","summary":null})"
-                      "\n" +
-                      userLine("p"))
-                .title,
-            "p");
+  EXPECT_EQ(parseText(R"({"type":"summary","summary":null})" "\n" + userLine("p")).title, "p");
   EXPECT_EQ(parseText(meta).title, std::nullopt);
+  // Past the first 32 KB a summary is not the title.
+  std::string big = userLine("the first prompt");
+  while (big.size() < 40000) big += assistantLine(json::array({textItem("early reply")}));
+  EXPECT_EQ(parseText(big + R"({"type":"summary","summary":"late"})" "\n").title, "the first prompt");
 }
 
 TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
@@ -154,10 +148,9 @@ TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
   EXPECT_EQ(info.updatedAt, std::nullopt);
 
   // A newer prompt without an answer clears the reply; an answer without a tool keeps the activity.
-  info = parseText(file + userLine("second question"));
-  EXPECT_EQ(info.youLine, "second question");
-  EXPECT_EQ(info.replyLine, std::nullopt);
+  EXPECT_EQ(parseText(file + userLine("second question")).replyLine, std::nullopt);
   info = parseText(file + userLine("second question") + assistantLine(json::array({textItem("done")})));
+  EXPECT_EQ(info.youLine, "second question");
   EXPECT_EQ(info.replyLine, "done");
   EXPECT_EQ(info.activityLine, "Bash" + kDash + "make");
   EXPECT_EQ(info.modelName, "Opus 4.7");
@@ -188,61 +181,74 @@ TEST(ClaudeTranscriptParse, BadRecordsAreSkipped) {
   EXPECT_EQ(parseText(binary), ClaudeSessionInfo{});
 }
 
-// A read-only stream of `size` bytes that repeat `pattern`, counting every byte it hands out.
-class PatternBuffer : public std::streambuf {
+// A string stream that counts the bytes it hands out.
+class CountingBuffer : public std::stringbuf {
  public:
-  PatternBuffer(std::string pattern, std::uint64_t size) : pattern_(std::move(pattern)), size_(size) {}
-  std::uint64_t delivered = 0;
+  using std::stringbuf::stringbuf;
+  std::size_t delivered = 0;
 
  protected:
   std::streamsize xsgetn(char* out, std::streamsize n) override {
-    std::uint64_t count = std::min<std::uint64_t>(static_cast<std::uint64_t>(n), size_ - position_);
-    for (std::uint64_t i = 0; i < count; ++i) out[i] = pattern_[(position_ + i) % pattern_.size()];
-    position_ += count;
-    delivered += count;
-    return static_cast<std::streamsize>(count);
+    const std::streamsize got = std::stringbuf::xsgetn(out, n);
+    delivered += static_cast<std::size_t>(got);
+    return got;
   }
-  int_type underflow() override {
-    if (position_ >= size_) return traits_type::eof();
-    current_ = pattern_[position_ % pattern_.size()];
-    ++delivered;
-    ++position_;
-    setg(&current_, &current_, &current_ + 1);
-    return traits_type::to_int_type(current_);
-  }
-  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
-    std::int64_t base = dir == std::ios_base::beg ? 0
-                        : dir == std::ios_base::end
-                            ? static_cast<std::int64_t>(size_)
-                            : static_cast<std::int64_t>(position_) - (egptr() - gptr());
-    return seekpos(pos_type(base + off), std::ios_base::in);
-  }
-  pos_type seekpos(pos_type pos, std::ios_base::openmode) override {
-    std::int64_t target = static_cast<std::int64_t>(pos);
-    if (target < 0 || static_cast<std::uint64_t>(target) > size_) return pos_type(off_type(-1));
-    position_ = static_cast<std::uint64_t>(target);
-    setg(nullptr, nullptr, nullptr);
-    return pos;
-  }
-
- private:
-  std::string pattern_;
-  std::uint64_t size_;
-  std::uint64_t position_ = 0;
-  char current_ = 0;
 };
 
-TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfAHugeTranscript) {
-  const std::uint64_t twoGigabytes = 2ull * 1024 * 1024 * 1024 + 123;
-  PatternBuffer buffer(
-      userLine("the same prompt, over and over") + assistantLine(json::array({textItem("ok")})),
-      twoGigabytes);
+TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
+  std::string file = userLine("the first prompt");
+  while (file.size() < 3 * 1024 * 1024) file += assistantLine(json::array({textItem("ok")}));
+  CountingBuffer buffer(file + userLine("latest prompt"));
   std::istream in(&buffer);
   ClaudeSessionInfo info = ct::parse(in);
   EXPECT_LE(buffer.delivered, ct::kHeadBytes + ct::kTailBytes);
-  EXPECT_EQ(info.title, "the same prompt, over and over");
-  EXPECT_TRUE(info.youLine.has_value());
-  EXPECT_EQ(info.modelName, "Opus 4.7");
+  EXPECT_EQ(info.title, "the first prompt");
+  EXPECT_EQ(info.youLine, "latest prompt");
+
+  // The tail begins inside a long line, exactly where a complete record starts: taken on its own
+  // it would parse, but the first line of a tail that does not start the file is always dropped.
+  const std::string cutRecord = userLine("cut");
+  const std::string answer = assistantLine(json::array({textItem("answer")}));
+  const std::string padding(ct::kTailBytes - cutRecord.size() - answer.size(), '\n');
+  info = parseText(userLine("opening") + std::string(1000, 'z') + cutRecord + answer + padding);
+  EXPECT_EQ(info.title, "opening");
+  EXPECT_EQ(info.youLine, std::nullopt);
+  EXPECT_EQ(info.replyLine, "answer");
+  // A small file is read whole as head and tail: its first line counts.
+  EXPECT_EQ(parseText(userLine("only prompt") + std::string(10000, '\n')).youLine, "only prompt");
+}
+
+TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
+  const std::string start = userLine("first") + assistantLine(json::array({textItem("one")}));
+  ct::ReadMark mark;
+  auto readWith = [&](const std::string& text, bool titleKnown = true) {
+    CountingBuffer buffer(text);
+    std::istream in(&buffer);
+    auto info = ct::parseSince(in, mark, titleKnown);
+    return std::pair(info, buffer.delivered);
+  };
+  EXPECT_EQ(readWith(start, false).first.title, "first");
+  EXPECT_EQ(mark.offset, start.size());
+
+  // Appended: only the new lines (and the few bytes before them) are read; an unfinished last
+  // line waits for its end.
+  const std::string grown = start + userLine("second") + R"({"type":"summary","summary":"Named"})" "\n";
+  const auto [info, bytes] = readWith(grown + R"({"type":"user","mess)");
+  EXPECT_EQ(info.youLine, "second");
+  EXPECT_EQ(info.replyLine, std::nullopt);
+  EXPECT_EQ(info.title, "Named");  // a summary in the first 32 KB still names the conversation
+  EXPECT_LE(bytes, grown.size() - start.size() + ct::kAnchorBytes + 30);
+  EXPECT_EQ(mark.offset, grown.size());
+  EXPECT_EQ(readWith(grown + userLine("third")).first.youLine, "third");
+
+  // Replaced (other bytes before the mark) or shrunk: read afresh from the start.
+  std::string replaced = grown + userLine("third") + userLine("fourth");
+  replaced[mark.offset - 5] = 'D';
+  const auto afresh = readWith(replaced);
+  EXPECT_GE(afresh.second, replaced.size());
+  EXPECT_EQ(afresh.first.title, "Named");
+  EXPECT_EQ(readWith(start).first.replyLine, "one");
+  EXPECT_EQ(mark.offset, start.size());
 }
 
 }  // namespace
