@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <string_view>
+#include <system_error>
 
 namespace tovami {
 
@@ -19,6 +21,15 @@ std::string AgentSession::ageLabel() const {
 
 bool AgentSession::hasSnippet() const {
   return context && (context->youLine || context->replyLine);
+}
+
+WorkingFolder workingFolder(std::string reported) {
+  constexpr std::string_view kDeletedMarker = " (deleted)";
+  std::error_code error;
+  if (!reported.ends_with(kDeletedMarker) || std::filesystem::exists(reported, error))
+    return {std::move(reported), false};
+  reported.resize(reported.size() - kDeletedMarker.size());
+  return {std::move(reported), true};
 }
 
 std::string agentProjectName(const std::optional<std::string>& projectPath, const std::string& agentName) {

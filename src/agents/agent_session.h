@@ -36,6 +36,15 @@ struct AgentSession {
   bool hasSnippet() const;
 };
 
+// A working folder as the process table reports it. Once the folder is removed the kernel shows
+// its path followed by " (deleted)"; that marker is dropped (unless a folder of that very name
+// exists) and `deleted` is set: such an agent is shown without a transcript.
+struct WorkingFolder {
+  std::string path;
+  bool deleted = false;
+};
+WorkingFolder workingFolder(std::string reported);
+
 // The project name shown for an agent: the last component of its folder, else the agent name in
 // lower case; "~" when that is empty.
 std::string agentProjectName(const std::optional<std::string>& projectPath, const std::string& agentName);

@@ -58,7 +58,11 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
     } else {
       record.startedAt = now - elapsed;
       record.lastBusy = now;
-      if (auto dir = directories.find(pid); dir != directories.end()) record.projectPath = dir->second;
+      if (auto dir = directories.find(pid); dir != directories.end()) {
+        auto folder = workingFolder(dir->second);
+        record.projectPath = std::move(folder.path);
+        record.folderDeleted = folder.deleted;
+      }
       record.workingSince = now;
       if (auto terminal = resolveTerminal(pid, table.byPid, apps_)) {
         record.terminalName = terminal->terminalName;
@@ -69,7 +73,7 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
 
     const std::string projectName = agentProjectName(record.projectPath, agentName);
     std::optional<ClaudeSessionInfo> context;
-    if (agentName == "Claude Code" && record.projectPath && readTranscript_)
+    if (agentName == "Claude Code" && record.projectPath && !record.folderDeleted && readTranscript_)
       context = readTranscript_(*record.projectPath);
 
     if (record.lastCPUTime >= 0 && cpu - record.lastCPUTime >= kBusyCPUSeconds) record.lastBusy = now;

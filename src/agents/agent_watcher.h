@@ -84,6 +84,7 @@ class AgentScanner {
     Seconds startedAt = 0;
     Seconds lastBusy = 0;
     std::optional<std::string> projectPath;
+    bool folderDeleted = false;  // no transcript is looked up for a removed folder
     std::optional<std::string> terminalName;
     std::optional<int32_t> terminalPID;
     std::optional<std::string> tty;
