@@ -43,13 +43,18 @@ class Sleepers {
     for (pid_t pid : pids) ::kill(pid, SIGKILL);
     for (pid_t pid : pids) ::waitpid(pid, nullptr, 0);
   }
+  // Spawns up to `total` processes and lets them age past the sampler's settling time, as most
+  // processes of a desktop are.
   void fillTo(size_t total) {
     char* argv[] = {const_cast<char*>("/bin/sleep"), const_cast<char*>("900"), nullptr};
+    bool spawned = false;
     for (size_t count = processCount(); count < total; ++count) {
       pid_t pid = 0;
       if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) break;
       pids.push_back(pid);
+      spawned = true;
     }
+    if (spawned) ::usleep(static_cast<useconds_t>((ProcSampler::kSettleSeconds + 0.5) * 1e6));
   }
   std::vector<pid_t> pids;
 };
@@ -108,7 +113,11 @@ void BM_ScanWithProc(benchmark::State& state) {
   Sleepers::shared().fillTo(static_cast<size_t>(state.range(0)));
   ProcSampler sampler;
   sampler.sampleProcesses();  // steady state: command lines already known
+  const size_t stats = sampler.statReads(), commandLines = sampler.commandLineReads();
   measure(state, [&] { return scanWith(sampler); });
+  const auto perScan = [&](size_t count) { return static_cast<double>(count) / static_cast<double>(state.iterations()); };
+  state.counters["stat_reads"] = perScan(sampler.statReads() - stats);
+  state.counters["cmdline_reads"] = perScan(sampler.commandLineReads() - commandLines);
 }
 
 void BM_ScanWithProcCold(benchmark::State& state) {

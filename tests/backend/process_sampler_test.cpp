@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -109,76 +110,74 @@ TEST(PosixProcessLauncher, StopsAToolThatHangsOrFloodsItsOutput) {
 
 class FakeProc : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root = makeTempDir("tovami-proc-");
-    ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
-    write("uptime", "1000.50 3000.00\n");
-  }
+  void SetUp() override { uptime(1000.5); }
   void TearDown() override { fs::remove_all(root); }
 
   void write(const fs::path& relative, const std::string& bytes) {
     fs::create_directories((root / relative).parent_path());
     std::ofstream(root / relative, std::ios::binary) << bytes;
   }
-  // A stat line with the fields the sampler reads.
-  void process(int pid, const std::string& name, char state, int ppid, int ttyNumber, long utime, long stime,
-               long startTicks, const std::string& cmdline) {
+  void uptime(double seconds) { write("uptime", std::to_string(seconds) + " 3000.00\n"); }
+  // A stat line with the fields the sampler reads; `startedAt` in seconds since boot.
+  void process(int pid, const std::string& name, char state, int ppid, int ttyNumber, double cpu,
+               double startedAt, const std::string& cmdline) {
     const std::string stat = std::to_string(pid) + " (" + name + ") " + state + " " + std::to_string(ppid) +
                              " 1 1 " + std::to_string(ttyNumber) + " -1 4194560 100 0 0 0 " +
-                             std::to_string(utime) + " " + std::to_string(stime) + " 0 0 20 0 1 0 " +
-                             std::to_string(startTicks) + " 1000 200 18446744073709551615\n";
+                             std::to_string(std::lround(cpu * ticks)) + " 0 0 0 20 0 1 0 " +
+                             std::to_string(std::lround(startedAt * ticks)) + " 1000 200 18446744073709551615\n";
     write(std::to_string(pid) + "/stat", stat);
     write(std::to_string(pid) + "/cmdline", cmdline);
   }
-  const PSRow* find(const std::vector<PSRow>& rows, int pid) {
-    for (const auto& row : rows)
+  static const PSRow* find(const std::optional<std::vector<PSRow>>& rows, int pid) {
+    for (const auto& row : rows.value())
       if (row.pid == pid) return &row;
     return nullptr;
   }
 
-  fs::path root;
-  double ticks = 100;
+  fs::path root = makeTempDir("tovami-proc-");
+  double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
 };
 
-TEST_F(FakeProc, ReadsRowsAsPsPrintsThemAndWorkingDirectoriesFromCwdLinks) {
-  const long startedAt100s = static_cast<long>(100 * ticks);
-  process(1, "init", 'S', 0, 0, 0, 0, 0, std::string("/sbin/init\0splash\0", 18));
-  process(42, "claude", 'S', 7, (136 << 8) | 3, static_cast<long>(2 * ticks), static_cast<long>(ticks / 2),
-          startedAt100s, std::string("claude\0--model\0\0opus\0", 22));
-  process(43, "weird) (name", 'R', 42, (4 << 8) | 65, 0, 0, startedAt100s,
-          std::string("/bin/x\0line\nfeed\0caf\xc3\xa9\0\xff\0", 25));
-  process(2, "kthreadd", 'S', 0, 0, 0, 0, 0, "");
-  process(44, "gone", 'Z', 42, 0, 0, 0, startedAt100s, "");
+TEST_F(FakeProc, ReadsRowsAsPsPrintsThemWithTheRealArgumentsAndWorkingDirectories) {
+  using namespace std::string_literals;
+  process(1, "init", 'S', 0, 0, 0, 0, "/sbin/init\0splash\0"s);
+  process(42, "claude", 'S', 7, (136 << 8) | 3, 2.5, 100, "/home/John Smith/bin/claude\0--model\0\0opus\0"s);
+  process(43, "weird) (name", 'R', 42, (4 << 8) | 65, 0, 100, "/bin/x\0line\nfeed\0caf\xc3\xa9\0\xff\0"s);
+  process(2, "kthreadd", 'S', 0, 0, 0, 0, "");
+  process(44, "gone", 'Z', 42, 0, 0, 100, "");
+  process(45, "node", 'S', 1, 0, 0, 100, "node\0/home/John Smith/.npm/bin/codex\0"s);
   write("self/stat", "not a pid directory");
 
   ProcSampler sampler(root.string());
   const auto rows = sampler.sampleProcesses();
-  ASSERT_TRUE(rows);
-  ASSERT_EQ(rows->size(), 5u);
+  ASSERT_EQ(rows.value().size(), 6u);
   EXPECT_EQ((*rows)[0].pid, 1);  // ascending pids
-  EXPECT_EQ(find(*rows, 1)->args, "/sbin/init splash");
-  const PSRow* agent = find(*rows, 42);
+  EXPECT_EQ(find(rows, 1)->args, "/sbin/init splash");
+  const PSRow* agent = find(rows, 42);
   EXPECT_EQ(agent->ppid, 7);
   EXPECT_EQ(agent->tty, "pts/3");
   EXPECT_DOUBLE_EQ(agent->cpuTime, 2.5);
   EXPECT_NEAR(agent->elapsed, 900.5, 1e-6);
-  EXPECT_EQ(agent->args, "claude --model  opus");  // an empty argument keeps its separator
-  EXPECT_EQ(find(*rows, 43)->args, "/bin/x line?feed caf\xc3\xa9 ?");
-  EXPECT_EQ(find(*rows, 43)->tty, "ttyS1");
-  EXPECT_EQ(find(*rows, 1)->tty, std::nullopt);
-  EXPECT_EQ(find(*rows, 2)->args, "[kthreadd]");
-  EXPECT_EQ(find(*rows, 44)->args, "[gone] <defunct>");
+  EXPECT_EQ(agent->args, "/home/John Smith/bin/claude --model  opus");  // an empty argument keeps its separator
+  EXPECT_EQ(commandArguments(*agent),
+            (std::vector<std::string_view>{"/home/John Smith/bin/claude", "--model", "", "opus"}));
+  EXPECT_EQ(find(rows, 43)->args, "/bin/x line?feed caf\xc3\xa9 ?");
+  EXPECT_EQ(find(rows, 43)->tty, "ttyS1");
+  EXPECT_EQ(find(rows, 1)->tty, std::nullopt);
+  EXPECT_EQ(find(rows, 2)->args, "[kthreadd]");
+  EXPECT_EQ(find(rows, 44)->args, "[gone] <defunct>");
+  // Paths with spaces are still one argument, so the agents are recognised.
+  EXPECT_EQ(recognizeTopAgents(ProcessTable(*rows)), (AgentMap{{42, "Claude Code"}, {45, "Codex"}}));
 
   fs::create_symlink("/home/u/My Project", root / "42" / "cwd");
-  EXPECT_EQ(sampler.workingDirectories({42, 43}),
-            (std::map<int32_t, std::string>{{42, "/home/u/My Project"}}));
+  EXPECT_EQ(sampler.workingDirectories({42, 43}), (std::map<int32_t, std::string>{{42, "/home/u/My Project"}}));
   EXPECT_TRUE(sampler.workingDirectories({}).empty());
 }
 
 TEST_F(FakeProc, SkipsEntriesThatVanishOrMakeNoSense) {
-  process(10, "ok", 'S', 1, 0, 0, 0, 0, std::string("ok\0", 3));
+  process(10, "ok", 'S', 1, 0, 0, 0, std::string("ok\0", 3));
   write("11/cmdline", "no stat: the process exited before we looked");
-  process(12, "raced", 'S', 1, 0, 0, 0, 0, "");
+  process(12, "raced", 'S', 1, 0, 0, 0, "");
   fs::remove(root / "12" / "cmdline");  // exited between the two reads
   write("13/stat", "13 (truncated");
   write("14/stat", "14 (x) S notanumber 1 1 0");
@@ -186,38 +185,44 @@ TEST_F(FakeProc, SkipsEntriesThatVanishOrMakeNoSense) {
 
   ProcSampler sampler(root.string());
   const auto rows = sampler.sampleProcesses();
-  ASSERT_TRUE(rows);
-  ASSERT_EQ(rows->size(), 1u);
+  ASSERT_EQ(rows.value().size(), 1u);
   EXPECT_EQ(rows->front().pid, 10);
-
   fs::remove(root / "uptime");
   EXPECT_EQ(sampler.sampleProcesses(), std::nullopt);
   EXPECT_EQ(ProcSampler((root / "missing").string()).sampleProcesses(), std::nullopt);
 }
 
-TEST_F(FakeProc, ReadsACommandLineOncePerProcessUnlessItExecsOrIsYoung) {
-  const long old = 0;                                 // 1000 s old
-  const long young = static_cast<long>(999 * ticks);  // 1.5 s old
-  process(20, "claude", 'S', 1, 0, 0, 0, old, std::string("claude\0", 7));
-  process(21, "node", 'S', 1, 0, 0, 0, young, std::string("node\0/x/codex\0", 14));
+TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
+  using namespace std::string_literals;
+  process(20, "claude", 'S', 1, 0, 1, 0, "claude\0"s);
+  process(21, "make", 'S', 20, 0, 1, 0, "make\0"s);  // below the agent
+  process(30, "bash", 'S', 1, 0, 1, 0, "bash\0"s);
+  process(31, "node", 'S', 1, 0, 0, 999, "node\0/x/server.js\0"s);  // 1.5 s old
   ProcSampler sampler(root.string());
   ASSERT_TRUE(sampler.sampleProcesses());
-  EXPECT_EQ(sampler.commandLineReads(), 2u);
+  EXPECT_EQ(sampler.statReads(), 4u);
+  EXPECT_EQ(sampler.commandLineReads(), 4u);
 
-  write("20/cmdline", std::string("rewritten\0", 10));
-  auto rows = sampler.sampleProcesses();
-  EXPECT_EQ(sampler.commandLineReads(), 3u);  // only the young one again
-  EXPECT_EQ(find(*rows, 20)->args, "claude");
+  // The agent's tree every scan, with its CPU time; a young process once a second.
+  process(21, "make", 'S', 20, 0, 7, 0, "make\0"s);
+  process(30, "bash", 'S', 1, 0, 9, 0, "bash\0"s);
+  uptime(1000.9);
+  EXPECT_DOUBLE_EQ(find(sampler.sampleProcesses(), 21)->cpuTime, 7);
+  EXPECT_EQ(sampler.statReads(), 6u);
+  uptime(1002);
+  ASSERT_TRUE(sampler.sampleProcesses());
+  EXPECT_EQ(sampler.statReads(), 9u);
+  EXPECT_EQ(sampler.commandLineReads(), 5u);  // the young one's
 
-  // Same pid, same start, another program (exec): read again.
-  process(20, "bash", 'S', 1, 0, 0, 0, old, std::string("bash\0", 5));
-  // Same pid, later start: a new process.
-  write("uptime", "2000.00 0\n");
-  process(21, "node", 'S', 1, 0, 0, 0, static_cast<long>(1990 * ticks), std::string("aider\0", 6));
-  rows = sampler.sampleProcesses();
-  EXPECT_EQ(find(*rows, 20)->args, "bash");
-  EXPECT_EQ(find(*rows, 21)->args, "aider");
-  EXPECT_EQ(sampler.commandLineReads(), 5u);
+  // A program replaced in place (same pid, inode and start) shows within ten scans.
+  process(30, "claude", 'S', 1, 0, 9, 0, "claude\0--resume\0"s);
+  int scans = 0;
+  while (find(sampler.sampleProcesses(), 30)->args != "claude --resume" && scans < 20) ++scans;
+  EXPECT_LT(scans, static_cast<int>(ProcSampler::kVerifyEvery));
+  // A reused pid is another /proc entry (another inode): read at once.
+  fs::rename(root / "31", root / "old31");
+  process(31, "aider", 'S', 1, 0, 0, 1001, "aider\0"s);
+  EXPECT_EQ(find(sampler.sampleProcesses(), 31)->args, "aider");
 }
 
 // ---- Both samplers on the live table --------------------------------------------------------
@@ -250,9 +255,7 @@ TEST(LiveProcessTable, ProcAndPsAgree) {
   const auto fromProc = native.sampleProcesses();
   const auto fromPs = tools.sampleProcesses();
   const auto fromProcAfter = later.sampleProcesses();
-  ASSERT_TRUE(fromPs);
-  ASSERT_TRUE(fromProc);
-  ASSERT_TRUE(fromProcAfter);
+  ASSERT_TRUE(fromPs && fromProc && fromProcAfter);
 
   std::map<int32_t, PSRow> procRows, afterRows;
   for (const auto& row : *fromProc) procRows[row.pid] = row;
@@ -274,15 +277,15 @@ TEST(LiveProcessTable, ProcAndPsAgree) {
     EXPECT_LT(proc.cpuTime, ps.cpuTime + 1.01) << ps.args;
     EXPECT_NEAR(proc.elapsed, ps.elapsed, 2.0) << ps.args;
     // Kernel workers rename themselves as they take on work.
-    const bool kernelThread = ps.ppid == 2 || ps.pid == 2;
-    if (!kernelThread) {
+    if (ps.ppid != 2 && ps.pid != 2) {
       EXPECT_EQ(proc.args, ps.args);
     }
   }
   EXPECT_GE(compared, static_cast<int>(fromPs->size() * 8 / 10));
   for (pid_t pid : sleepers.pids) {
     ASSERT_TRUE(procRows.contains(pid));
-    EXPECT_EQ(procRows[pid].args, "/bin/sh -c while :; do sleep 1; done x  y");
+    EXPECT_EQ(commandArguments(procRows[pid]),
+              (std::vector<std::string_view>{"/bin/sh", "-c", "while :; do sleep 1; done", "x  y"}));
     EXPECT_EQ(procRows[pid].ppid, ::getpid());
   }
 

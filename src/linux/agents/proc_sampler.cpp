@@ -192,6 +192,7 @@ bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, boo
   const auto stat = parseStat(text_);
   if (!stat) return false;
 
+  known.readAt = uptime;
   PSRow& row = known.row;
   row.pid = pid;
   row.ppid = stat->ppid;
@@ -253,7 +254,8 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
     Known& known = it->second;
     const bool fresh = inserted || known.inode != inode;
     const bool verifyTurn = (static_cast<uint32_t>(pid) + scans_) % kVerifyEvery == 0 && !known.kernelThread;
-    if (fresh || !known.settled || known.watched || verifyTurn) {
+    const bool youngAgain = !known.settled && uptime - known.readAt >= kYoungRereadSeconds;
+    if (fresh || youngAgain || known.watched || verifyTurn) {
       if (!read(rootFd, pid, known, uptime, fresh)) {
         known_.erase(it);
         continue;

@@ -6,8 +6,8 @@
 //     process has another inode for its /proc entry (the listing gives it for free), so a reused
 //     pid is new too;
 //   - `stat` (and `cmdline` when name or start changed) of the agents and their descendants,
-//     whose CPU time the watcher needs every scan, and of young processes, which may still exec
-//     or rewrite their title;
+//     whose CPU time the watcher needs every scan, and of young processes (once a second), which
+//     may still exec or rewrite their title;
 //   - `stat` of every other process once every kVerifyEvery scans, in turns (pid modulo
 //     kVerifyEvery), to see a program replaced in place (exec keeps pid and inode). Kernel
 //     threads never exec and are left alone.
@@ -30,8 +30,10 @@ class ProcSampler final : public ProcessSampler {
  public:
   // Command lines longer than this are cut.
   static constexpr size_t kMaxCommandLineBytes = 1u << 20;
-  // A process younger than this may still be setting its title: its command line is re-read.
+  // A process younger than this may still be setting its title: its command line is re-read, at
+  // most once in kYoungRereadSeconds however often the table is sampled.
   static constexpr double kSettleSeconds = 5.0;
+  static constexpr double kYoungRereadSeconds = 1.0;
   // Every process is checked for an exec once in this many scans.
   static constexpr uint32_t kVerifyEvery = 10;
 
@@ -51,6 +53,7 @@ class ProcSampler final : public ProcessSampler {
     uint64_t startTicks = 0;
     std::string name;
     PSRow row;
+    double readAt = 0;  // system uptime of the last read
     bool settled = false;
     bool kernelThread = false;
     bool agent = false;
