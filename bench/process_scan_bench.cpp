@@ -25,7 +25,8 @@ namespace {
 size_t processCount() {
   size_t count = 0;
   if (DIR* proc = ::opendir("/proc")) {
-    while (const dirent* entry = ::readdir(proc)) count += std::isdigit(static_cast<unsigned char>(entry->d_name[0])) ? 1 : 0;
+    while (const dirent* entry = ::readdir(proc))
+      count += std::isdigit(static_cast<unsigned char>(entry->d_name[0])) ? 1 : 0;
     ::closedir(proc);
   }
   return count;
@@ -115,7 +116,9 @@ void BM_ScanWithProc(benchmark::State& state) {
   sampler.sampleProcesses();  // steady state: command lines already known
   const size_t stats = sampler.statReads(), commandLines = sampler.commandLineReads();
   measure(state, [&] { return scanWith(sampler); });
-  const auto perScan = [&](size_t count) { return static_cast<double>(count) / static_cast<double>(state.iterations()); };
+  const auto perScan = [&](size_t count) {
+    return static_cast<double>(count) / static_cast<double>(state.iterations());
+  };
   state.counters["stat_reads"] = perScan(sampler.statReads() - stats);
   state.counters["cmdline_reads"] = perScan(sampler.commandLineReads() - commandLines);
 }

@@ -69,7 +69,6 @@ class TranscriptHome {
     return text;
   }
 
-
  private:
   fs::path home_;
 };

@@ -31,7 +31,8 @@ std::optional<ClaudeSessionReader::Info> ClaudeSessionReader::read(const std::st
   auto [cached, fresh] = cache_.try_emplace(projectPath);
   CacheEntry& entry = cached->second;
   for (const auto& file : files) {
-    if (!fresh && file.modified && entry.file == file.path && entry.modified == file.modified) return entry.info;
+    if (!fresh && file.modified && entry.file == file.path && entry.modified == file.modified)
+      return entry.info;
     std::ifstream in(file.path, std::ios::binary);
     if (!in.is_open()) continue;  // unreadable: an older transcript may do
     if (entry.file != file.path) entry.mark = {};

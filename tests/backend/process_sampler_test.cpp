@@ -124,7 +124,8 @@ class FakeProc : public ::testing::Test {
     const std::string stat = std::to_string(pid) + " (" + name + ") " + state + " " + std::to_string(ppid) +
                              " 1 1 " + std::to_string(ttyNumber) + " -1 4194560 100 0 0 0 " +
                              std::to_string(std::lround(cpu * ticks)) + " 0 0 0 20 0 1 0 " +
-                             std::to_string(std::lround(startedAt * ticks)) + " 1000 200 18446744073709551615\n";
+                             std::to_string(std::lround(startedAt * ticks)) +
+                             " 1000 200 18446744073709551615\n";
     write(std::to_string(pid) + "/stat", stat);
     write(std::to_string(pid) + "/cmdline", cmdline);
   }
@@ -150,27 +151,22 @@ TEST_F(FakeProc, ReadsRowsAsPsPrintsThemWithTheRealArgumentsAndWorkingDirectorie
 
   ProcSampler sampler(root.string());
   const auto rows = sampler.sampleProcesses();
-  ASSERT_EQ(rows.value().size(), 6u);
-  EXPECT_EQ((*rows)[0].pid, 1);  // ascending pids
-  EXPECT_EQ(find(rows, 1)->args, "/sbin/init splash");
-  const PSRow* agent = find(rows, 42);
-  EXPECT_EQ(agent->ppid, 7);
-  EXPECT_EQ(agent->tty, "pts/3");
-  EXPECT_DOUBLE_EQ(agent->cpuTime, 2.5);
-  EXPECT_NEAR(agent->elapsed, 900.5, 1e-6);
-  EXPECT_EQ(agent->args, "/home/John Smith/bin/claude --model  opus");  // an empty argument keeps its separator
-  EXPECT_EQ(commandArguments(*agent),
-            (std::vector<std::string_view>{"/home/John Smith/bin/claude", "--model", "", "opus"}));
-  EXPECT_EQ(find(rows, 43)->args, "/bin/x line?feed caf\xc3\xa9 ?");
-  EXPECT_EQ(find(rows, 43)->tty, "ttyS1");
-  EXPECT_EQ(find(rows, 1)->tty, std::nullopt);
-  EXPECT_EQ(find(rows, 2)->args, "[kthreadd]");
-  EXPECT_EQ(find(rows, 44)->args, "[gone] <defunct>");
+  // Ascending pids; an empty argument keeps its separator; control characters and bytes that are
+  // not UTF-8 show as "?"; kernel threads and zombies by name.
+  const std::vector<PSRow> expected{
+      {1, 0, std::nullopt, 0, 1000.5, "/sbin/init splash", {10, 17}},
+      {2, 0, std::nullopt, 0, 1000.5, "[kthreadd]"},
+      {42, 7, "pts/3", 2.5, 900.5, "/home/John Smith/bin/claude --model  opus", {27, 35, 36, 41}},
+      {43, 42, "ttyS1", 0, 900.5, "/bin/x line?feed caf\xc3\xa9 ?", {6, 16, 22, 24}},
+      {44, 42, std::nullopt, 0, 900.5, "[gone] <defunct>"},
+      {45, 1, std::nullopt, 0, 900.5, "node /home/John Smith/.npm/bin/codex", {4, 36}}};
+  EXPECT_EQ(rows, expected);
   // Paths with spaces are still one argument, so the agents are recognised.
   EXPECT_EQ(recognizeTopAgents(ProcessTable(*rows)), (AgentMap{{42, "Claude Code"}, {45, "Codex"}}));
 
   fs::create_symlink("/home/u/My Project", root / "42" / "cwd");
-  EXPECT_EQ(sampler.workingDirectories({42, 43}), (std::map<int32_t, std::string>{{42, "/home/u/My Project"}}));
+  EXPECT_EQ(sampler.workingDirectories({42, 43}),
+            (std::map<int32_t, std::string>{{42, "/home/u/My Project"}}));
   EXPECT_TRUE(sampler.workingDirectories({}).empty());
 }
 
@@ -227,73 +223,55 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
 
 // ---- Both samplers on the live table --------------------------------------------------------
 
-class Children {
- public:
-  Children(int count, const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (int i = 0; i < count; ++i) {
-      pid_t pid = 0;
-      if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) pids.push_back(pid);
-    }
-  }
-  ~Children() {
-    for (pid_t pid : pids) ::kill(pid, SIGKILL);
-    for (pid_t pid : pids) ::waitpid(pid, nullptr, 0);
-  }
-  std::vector<pid_t> pids;
-};
-
 TEST(LiveProcessTable, ProcAndPsAgree) {
-  Children sleepers(5, {"/bin/sh", "-c", "while :; do sleep 1; done", "x  y"});
+  const std::vector<std::string_view> arguments{"/bin/sh", "-c", "while :; do sleep 1; done", "x  y"};
+  std::vector<pid_t> children(5);
+  std::vector<std::string> strings(arguments.begin(), arguments.end());
+  std::vector<char*> argv{strings[0].data(), strings[1].data(), strings[2].data(), strings[3].data(),
+                          nullptr};
+  for (pid_t& pid : children)
+    ASSERT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   PosixProcessLauncher launcher;
   ToolProcessSampler tools(launcher, linuxToolPaths());
   ProcSampler native, later;
   // /proc before and after ps: only processes that did not change meanwhile are compared.
   const auto fromProc = native.sampleProcesses();
-  const auto fromPs = tools.sampleProcesses();
+  const auto fromPs = tools.sampleProcesses().value_or(std::vector<PSRow>{});
   const auto fromProcAfter = later.sampleProcesses();
-  ASSERT_TRUE(fromPs && fromProc && fromProcAfter);
-
-  std::map<int32_t, PSRow> procRows, afterRows;
-  for (const auto& row : *fromProc) procRows[row.pid] = row;
-  for (const auto& row : *fromProcAfter) afterRows[row.pid] = row;
+  ASSERT_TRUE(fromProc && fromProcAfter && !fromPs.empty());
+  std::map<int32_t, PSRow> before, after;
+  for (const auto& row : *fromProc) before[row.pid] = row;
+  for (const auto& row : *fromProcAfter) after[row.pid] = row;
   int compared = 0;
-  for (const auto& ps : *fromPs) {
-    const auto it = procRows.find(ps.pid);
-    const auto after = afterRows.find(ps.pid);
-    if (it == procRows.end() || after == afterRows.end()) continue;  // ps itself, or came and went
-    const PSRow& proc = it->second;
-    if (proc.args != after->second.args || proc.ppid != after->second.ppid || proc.tty != after->second.tty ||
-        after->second.elapsed - proc.elapsed > 5)
+  for (const auto& ps : fromPs) {
+    if (!before.contains(ps.pid) || !after.contains(ps.pid)) continue;  // ps itself, or came and went
+    const PSRow &proc = before[ps.pid], &next = after[ps.pid];
+    if (proc.args != next.args || proc.ppid != next.ppid || proc.tty != next.tty ||
+        next.elapsed - proc.elapsed > 5)
       continue;  // changed while we looked (an exec, a new parent, a reused pid)
     ++compared;
     EXPECT_EQ(proc.ppid, ps.ppid) << ps.args;
     EXPECT_EQ(proc.tty, ps.tty) << ps.args;
     // ps prints whole seconds, truncated, between the two /proc samples.
-    EXPECT_GE(after->second.cpuTime + 0.01, ps.cpuTime) << ps.args;
+    EXPECT_GE(next.cpuTime + 0.01, ps.cpuTime) << ps.args;
     EXPECT_LT(proc.cpuTime, ps.cpuTime + 1.01) << ps.args;
     EXPECT_NEAR(proc.elapsed, ps.elapsed, 2.0) << ps.args;
-    // Kernel workers rename themselves as they take on work.
-    if (ps.ppid != 2 && ps.pid != 2) {
+    if (ps.ppid != 2 && ps.pid != 2) {  // kernel workers rename themselves as they take on work
       EXPECT_EQ(proc.args, ps.args);
     }
   }
-  EXPECT_GE(compared, static_cast<int>(fromPs->size() * 8 / 10));
-  for (pid_t pid : sleepers.pids) {
-    ASSERT_TRUE(procRows.contains(pid));
-    EXPECT_EQ(commandArguments(procRows[pid]),
-              (std::vector<std::string_view>{"/bin/sh", "-c", "while :; do sleep 1; done", "x  y"}));
-    EXPECT_EQ(procRows[pid].ppid, ::getpid());
+  EXPECT_GE(compared, static_cast<int>(fromPs.size() * 8 / 10));
+  for (pid_t pid : children) {
+    EXPECT_EQ(commandArguments(before[pid]), arguments);
+    EXPECT_EQ(before[pid].ppid, ::getpid());
   }
-
   // Working directories agree too.
-  const std::vector<int32_t> pids{::getpid(), sleepers.pids.front()};
+  const std::vector<int32_t> pids{::getpid(), children.front()};
   const auto lsof = tools.workingDirectories(pids);
   EXPECT_EQ(native.workingDirectories(pids), lsof);
   EXPECT_EQ(lsof.at(::getpid()), fs::current_path().string());
+  for (pid_t pid : children) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
 }
 
 TEST(X11RunningApplications, WithoutADisplayNoProcessIsAnApplication) {

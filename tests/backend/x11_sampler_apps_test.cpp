@@ -10,7 +10,7 @@
 #include <xcb/xcb.h>
 
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 #include <thread>
 
 #include "linux/agents/x11_running_apps.h"
@@ -20,20 +20,19 @@ extern char** environ;
 namespace tovami::linux_backend {
 namespace {
 
-pid_t spawnQuietly(std::vector<std::string> arguments, const std::vector<std::string>& extraEnvironment = {},
+// Starts a program with its output on the null device, `keepFd` left open in it.
+pid_t spawnQuietly(std::vector<std::string> arguments, std::vector<std::string> environment = {},
                    int keepFd = -1) {
-  std::vector<char*> argv;
+  std::vector<char*> argv, env;
   for (auto& a : arguments) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> envStrings(extraEnvironment);
-  std::vector<char*> env;
-  for (auto& e : envStrings) env.push_back(e.data());
+  for (auto& e : environment) env.push_back(e.data());
   for (char** e = environ; *e; ++e) env.push_back(*e);
+  argv.push_back(nullptr);
   env.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO})
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
   if (keepFd >= 0) posix_spawn_file_actions_adddup2(&actions, keepFd, keepFd);
   pid_t pid = -1;
   if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) pid = -1;
@@ -42,26 +41,15 @@ pid_t spawnQuietly(std::vector<std::string> arguments, const std::vector<std::st
 }
 
 void stop(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
+  if (pid > 0 && ::kill(pid, SIGTERM) == 0) ::waitpid(pid, nullptr, 0);
 }
 
 template <typename Predicate>
 bool waitFor(Predicate predicate, double seconds = 10) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (predicate()) return true;
+  while (!predicate() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
   return predicate();
-}
-
-xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
-  auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
-  const xcb_atom_t atom = reply ? reply->atom : 0;
-  std::free(reply);
-  return atom;
 }
 
 TEST(X11RunningApplications, WindowOwnersAreApplicationsOnlyUnderAWindowManager) {
@@ -89,8 +77,10 @@ TEST(X11RunningApplications, WindowOwnersAreApplicationsOnlyUnderAWindowManager)
   xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 200, 100, 0,
                     XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
   const uint32_t self = static_cast<uint32_t>(::getpid());
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, internAtom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32,
-                      1, &self);
+  auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 11, "_NET_WM_PID"), nullptr);
+  ASSERT_TRUE(atom);
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom->atom, XCB_ATOM_CARDINAL, 32, 1, &self);
+  std::free(atom);
   xcb_map_window(c, window);
   xcb_flush(c);
 

@@ -81,17 +81,17 @@ TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
   const fs::path folder = projects() / "-work-api";
   write(folder / "first.jsonl", userLine("first session"), 300);
   write(folder / "second.jsonl", userLine("second session"), 200);
-  for (const char* name : {".hidden.jsonl", "notes.json", "backup.jsonl.bak"}) write(folder / name, userLine("no"));
+  for (const char* name : {".hidden.jsonl", "notes.json", "backup.jsonl.bak"})
+    write(folder / name, userLine("no"));
   fs::create_directories(folder / "dir.jsonl");  // newest entry, but not a file
   fs::create_symlink("/dev/null", folder / "device.jsonl");
 
   ClaudeSessionReader reader(locations());
   auto info = reader.read("/work/api");
-  ASSERT_TRUE(info);
-  EXPECT_EQ(info->title, "second session");
-  auto expected = std::chrono::file_clock::to_sys(fs::last_write_time(folder / "second.jsonl"));
-  EXPECT_NEAR(info->updatedAt.value_or(0), std::chrono::duration<double>(expected.time_since_epoch()).count(),
-              1e-6);
+  EXPECT_EQ(info.value().title, "second session");
+  auto modified =
+      std::chrono::file_clock::to_sys(fs::last_write_time(folder / "second.jsonl")).time_since_epoch();
+  EXPECT_NEAR(info->updatedAt.value_or(0), std::chrono::duration<double>(modified).count(), 1e-6);
 
   // A newest transcript that cannot be opened does not hide a readable one before it. (A file
   // with no permissions stops all but root; the kernel's write-only files stop root too.)
@@ -114,25 +114,23 @@ TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
 }
 
 TEST_F(ClaudeSessionReaderTest, HonoursClaudeConfigDir) {
-  const fs::path custom = home_ / "elsewhere";
-  write(custom / "projects" / "-p" / "s.jsonl", userLine("from the custom root"));
+  write(home_ / "elsewhere" / "projects" / "-p" / "s.jsonl", userLine("from the custom root"));
   write(projects() / "-p" / "s.jsonl", userLine("from the default root"));
   auto env = [&](std::string_view name) -> std::optional<std::string> {
     if (name == "HOME") return home_.string();
-    if (name == claude_code::kConfigDirVariable) return custom.string();
-    return std::nullopt;
+    return name == claude_code::kConfigDirVariable ? std::optional((home_ / "elsewhere").string())
+                                                   : std::nullopt;
   };
   EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations::fromEnvironment(env)).read("/p")->title,
             "from the custom root");
-  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations(home_, std::string())).read("/p")->title,
-            "from the default root");
+  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations(home_, "")).read("/p")->title, "from the default root");
 }
 
 TEST_F(ClaudeSessionReaderTest, CachesByModificationTimeAndReadsOnlyWhatWasAppended) {
-  const fs::path path = write(projects() / "-c" / "s.jsonl", userLine("question") + assistantLine("answer"), 90);
+  const fs::path path =
+      write(projects() / "-c" / "s.jsonl", userLine("question") + assistantLine("answer"), 90);
   ClaudeSessionReader reader(locations());
-  auto first = reader.read("/c");
-  ASSERT_TRUE(first);
+  const auto first = reader.read("/c").value();
 
   // Same modification time: the cached summary comes back, the new contents are not read.
   const auto modified = fs::last_write_time(path);
@@ -148,7 +146,7 @@ TEST_F(ClaudeSessionReaderTest, CachesByModificationTimeAndReadsOnlyWhatWasAppen
   EXPECT_EQ(grown->modelName, "Foo-9");
   EXPECT_EQ(grown->youLine, "question");
   EXPECT_EQ(grown->title, "question");
-  EXPECT_GT(grown->updatedAt, first->updatedAt);
+  EXPECT_GT(grown->updatedAt, first.updatedAt);
 
   // Replaced by other text, then shrunk: read afresh each time; fields the file no longer holds
   // keep their last values.

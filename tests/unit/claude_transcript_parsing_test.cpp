@@ -27,9 +27,11 @@ std::string assistantLine(const json& content, const std::string& model = "claud
 json textItem(const std::string& text) {
   return {{"type", "text"}, {"text", text}};
 }
-
 json toolUse(const std::string& name, const json& input) {
-  return {{"type", "tool_use"}, {"id", "toolu_1"}, {"name", name}, {"input", input}};
+  return {{"type", "tool_use"}, {"name", name}, {"input", input}};
+}
+std::string summaryLine(const char* summary) {
+  return json{{"type", "summary"}, {"summary", summary}}.dump() + "\n";
 }
 
 ClaudeSessionInfo parseText(const std::string& text) {
@@ -66,25 +68,26 @@ TEST(ClaudeTranscriptText, ControlAndDirectionCharactersBecomeSpaces) {
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(ct::clean(text), expected) << text;
   // Texts that reach the tray pass through clean: titles, prompts, replies, activities.
-  const auto info = parseText(userLine("fix\x1b]0;pwned\x07 it") + assistantLine(json::array(
-                                  {textItem("done\u202E"), toolUse("Bash", {{"command", "ls\rrm"}})})));
+  const auto info = parseText(
+      userLine("fix\x1b]0;pwned\x07 it") +
+      assistantLine(json::array({textItem("done\u202E"), toolUse("Bash", {{"command", "ls\rrm"}})})));
   EXPECT_EQ(info.title, "fix ]0;pwned  it");
   EXPECT_EQ(info.replyLine, "done ");
   EXPECT_EQ(info.activityLine, "Bash" + kDash + "ls rm");
 }
 
 TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnly) {
-  EXPECT_EQ(ct::textOf(json{{"content", "  \n fix the build\u00A0\n"}}), "fix the build");
-  EXPECT_EQ(ct::textOf(json{{"content", "<command-name>/clear</command-name>"}}), std::nullopt);
-  EXPECT_EQ(ct::textOf(json{{"content", " \n\t"}}), std::nullopt);
+  auto textOf = [](const json& content) { return ct::textOf(json{{"content", content}}); };
+  EXPECT_EQ(textOf("  \n fix the build\u00A0\n"), "fix the build");
+  for (const json& none : {json("<command-name>/clear</command-name>"), json(" \n\t"), json(7),
+                           json::array({json{{"type", "tool_result"}}})})
+    EXPECT_EQ(textOf(none), std::nullopt) << none;
   // In a list, the first usable text item wins; tool results, markup, blanks and wrong types are skipped.
-  json items = json::array({json{{"type", "tool_result"}, {"tool_use_id", "t"}, {"content", "output"}},
-                            textItem("   "), textItem("<system-reminder>x</system-reminder>"),
-                            json{{"type", "text"}, {"text", 42}}, "stray string", textItem("real text"),
-                            textItem("second")});
-  EXPECT_EQ(ct::textOf(json{{"content", items}}), "real text");
-  EXPECT_EQ(ct::textOf(json{{"content", json::array({json{{"type", "tool_result"}}})}}), std::nullopt);
-  EXPECT_EQ(ct::textOf(json{{"content", 7}}), std::nullopt);
+  EXPECT_EQ(textOf(json::array({json{{"type", "tool_result"}, {"content", "output"}}, textItem("   "),
+                                textItem("<system-reminder>x</system-reminder>"),
+                                json{{"type", "text"}, {"text", 42}}, "stray string", textItem("real text"),
+                                textItem("second")})),
+            "real text");
 }
 
 TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
@@ -95,12 +98,11 @@ TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
   EXPECT_EQ(activity(json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}, {"command", "x"}})})),
             "Edit" + kDash + "notes.txt");
   // No usable target: the name alone. Wrong types are skipped, not fatal.
-  EXPECT_EQ(activity(json::array({toolUse("Read", {{"file_path", 3}}), json{{"type", "tool_use"}, {"name", 9}},
-                                  "text", textItem("hi")})),
+  EXPECT_EQ(activity(json::array({toolUse("Read", {{"file_path", 3}}),
+                                  json{{"type", "tool_use"}, {"name", 9}}, "text", textItem("hi")})),
             "Read");
   EXPECT_EQ(activity("just text"), std::nullopt);
   EXPECT_EQ(activity(json::array({textItem("no tools")})), std::nullopt);
-
   // A long multi-line command becomes one line of 140 characters.
   std::string script = "set -e\n";
   for (int i = 0; i < 40; ++i) script += "echo step " + std::to_string(i) + "\n";
@@ -110,28 +112,31 @@ TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
 }
 
 TEST(ClaudeTranscriptText, ModelDisplayNames) {
-  EXPECT_EQ(ct::modelDisplayName("claude-opus-4-7"), "Opus 4.7");
-  EXPECT_EQ(ct::modelDisplayName("mythos-5-fable-5"), "Fable 5");  // first row of the table wins
-  EXPECT_EQ(ct::modelDisplayName("claude-foo-9"), "Foo-9");
-  EXPECT_EQ(ct::modelDisplayName("claude-opus-4-1-20250805"), "Opus-4-1-20250805");
-  EXPECT_EQ(ct::modelDisplayName("\u00e9t\u00e9"), "\u00c9t\u00e9");
-  EXPECT_EQ(ct::modelDisplayName("claude-"), "");
+  const std::pair<const char*, const char*> cases[] = {
+      {"claude-opus-4-7", "Opus 4.7"},    {"mythos-5-fable-5", "Fable 5"},  // the first row of the table wins
+      {"claude-foo-9", "Foo-9"},          {"claude-opus-4-1-20250805", "Opus-4-1-20250805"},
+      {"\u00e9t\u00e9", "\u00c9t\u00e9"}, {"claude-", ""}};
+  for (const auto& [id, name] : cases) EXPECT_EQ(ct::modelDisplayName(id), name);
 }
 
 TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPromptOfTheHead) {
   std::string meta = userLine("Caveat: injected", /*meta=*/true);
-  std::string file = meta + userLine("<command-name>/init</command-name>") + userLine("first prompt") +
-                     userLine("second prompt") + R"({"type":"summary","summary":"Fix login\nflow"})" "\n" +
-                     R"({"type":"summary","summary":"Later summary"})" "\n";
-  EXPECT_EQ(parseText(file).title, "Fix login flow");
+  EXPECT_EQ(parseText(meta + userLine("<command-name>/init</command-name>") + userLine("first prompt") +
+                      summaryLine("Fix login\nflow") + summaryLine("Later summary"))
+                .title,
+            "Fix login flow");
   EXPECT_EQ(parseText(meta + userLine("first prompt") + userLine("second prompt")).title, "first prompt");
   // A summary without a string does not end the search.
-  EXPECT_EQ(parseText(R"({"type":"summary","summary":null})" "\n" + userLine("p")).title, "p");
+  EXPECT_EQ(parseText(R"({"type":"summary","summary":null})"
+                      "\n" +
+                      userLine("p"))
+                .title,
+            "p");
   EXPECT_EQ(parseText(meta).title, std::nullopt);
   // Past the first 32 KB a summary is not the title.
   std::string big = userLine("the first prompt");
   while (big.size() < 40000) big += assistantLine(json::array({textItem("early reply")}));
-  EXPECT_EQ(parseText(big + R"({"type":"summary","summary":"late"})" "\n").title, "the first prompt");
+  EXPECT_EQ(parseText(big + summaryLine("late")).title, "the first prompt");
 }
 
 TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
@@ -232,7 +237,7 @@ TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
 
   // Appended: only the new lines (and the few bytes before them) are read; an unfinished last
   // line waits for its end.
-  const std::string grown = start + userLine("second") + R"({"type":"summary","summary":"Named"})" "\n";
+  const std::string grown = start + userLine("second") + summaryLine("Named");
   const auto [info, bytes] = readWith(grown + R"({"type":"user","mess)");
   EXPECT_EQ(info.youLine, "second");
   EXPECT_EQ(info.replyLine, std::nullopt);

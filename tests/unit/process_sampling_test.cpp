@@ -2,15 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <mutex>
 
+#include "agents/agent_watcher.h"
 #include "platform/log.h"
 
 namespace tovami {
 namespace {
 
-class CapturingSink final : public LogSink {
+class LogCapture final : public LogSink {
  public:
+  LogCapture() {
+    setLogSink(std::shared_ptr<LogSink>(this, [](LogSink*) {}));
+  }
+  ~LogCapture() override { setLogSink(nullptr); }
   void write(LogLevel level, std::string_view category, std::string_view message) override {
     std::lock_guard lock(mutex);
     lines.push_back(std::string(category) + (level == LogLevel::error ? " error: " : " info: ") +
@@ -18,13 +24,6 @@ class CapturingSink final : public LogSink {
   }
   std::mutex mutex;
   std::vector<std::string> lines;
-};
-
-class LogCapture {
- public:
-  LogCapture() : sink(std::make_shared<CapturingSink>()) { setLogSink(sink); }
-  ~LogCapture() { setLogSink(nullptr); }
-  std::shared_ptr<CapturingSink> sink;
 };
 
 class FakeLauncher final : public ProcessLauncher {
@@ -48,27 +47,24 @@ TEST(RunTool, ReturnsFinishedUtf8OutputAndLogsFailures) {
   launcher.next = {ToolRun::Outcome::finished, "caf\xc3\xa9 \xe2\x9c\x93\n", ""};
   EXPECT_EQ(runTool(launcher, "/bin/ps", {"-a"}, 5.0), "caf\xc3\xa9 \xe2\x9c\x93\n");
 
-  launcher.next = {ToolRun::Outcome::finished, "ok \xff\xfe", ""};
+  launcher.next = {ToolRun::Outcome::finished, "\x89PNG\r\n\x1a\n\xff", ""};
   EXPECT_EQ(runTool(launcher, "/bin/ps", {}, 5.0), std::nullopt);
-  EXPECT_TRUE(log.sink->lines.empty());  // invalid text is not logged
+  EXPECT_TRUE(log.lines.empty());  // invalid text is not logged
 
   launcher.next = {ToolRun::Outcome::failedToLaunch, "", "No such file or directory"};
   EXPECT_EQ(runTool(launcher, "/usr/bin/ps", {}, 5.0), std::nullopt);
   launcher.next = {ToolRun::Outcome::timedOut, "partial", ""};
   EXPECT_EQ(runTool(launcher, "/usr/bin/lsof", {}, 5.0), std::nullopt);
-  EXPECT_EQ(log.sink->lines, (std::vector<std::string>{
-                                 "agentwatch error: /usr/bin/ps failed to launch: No such file or directory",
-                                 "agentwatch error: /usr/bin/lsof exceeded 5.000000s; terminating"}));
+  EXPECT_EQ(log.lines, (std::vector<std::string>{
+                           "agentwatch error: /usr/bin/ps failed to launch: No such file or directory",
+                           "agentwatch error: /usr/bin/lsof exceeded 5.000000s; terminating"}));
 }
 
 TEST(IsValidUtf8, RejectsMalformedSequences) {
-  EXPECT_TRUE(isValidUtf8(""));
-  EXPECT_TRUE(isValidUtf8("plain \xf0\x9f\x98\xba"));
-  EXPECT_FALSE(isValidUtf8("\xc0\xaf"));          // overlong
-  EXPECT_FALSE(isValidUtf8("\xed\xa0\x80"));      // surrogate
-  EXPECT_FALSE(isValidUtf8("\xf4\x90\x80\x80"));  // past U+10FFFF
-  EXPECT_FALSE(isValidUtf8("\xe2\x9c"));          // cut short
-  EXPECT_FALSE(isValidUtf8("\x80"));
+  EXPECT_TRUE(isValidUtf8("") && isValidUtf8("plain \xf0\x9f\x98\xba"));
+  // Overlong, surrogate, past U+10FFFF, cut short, a lone continuation byte.
+  for (const char* bad : {"\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x9c", "\x80"})
+    EXPECT_FALSE(isValidUtf8(bad)) << bad;
 }
 
 TEST(ToolProcessSampler, RunsPsAndLsofWithTheirArguments) {
@@ -76,37 +72,55 @@ TEST(ToolProcessSampler, RunsPsAndLsofWithTheirArguments) {
   ToolProcessSampler sampler(launcher, ToolPaths{"/usr/bin/ps", "/usr/bin/lsof"});
   launcher.next = {ToolRun::Outcome::finished, "  7  1 pts/0 00:00:01 01:00 claude\nnot a row\n", ""};
   const auto rows = sampler.sampleProcesses();
-  ASSERT_TRUE(rows);
-  ASSERT_EQ(rows->size(), 1u);
+  ASSERT_EQ(rows.value().size(), 1u);
   EXPECT_EQ(rows->front().args, "claude");
-  ASSERT_EQ(launcher.calls.size(), 1u);
-  EXPECT_EQ(launcher.calls[0].path, "/usr/bin/ps");
+  EXPECT_EQ(launcher.calls.at(0).path, "/usr/bin/ps");
   EXPECT_EQ(launcher.calls[0].arguments,
             (std::vector<std::string>{"-axww", "-o", "pid=,ppid=,tty=,cputime=,etime=,args="}));
   EXPECT_DOUBLE_EQ(launcher.calls[0].timeout, 5.0);
+  // Output without a usable row is an empty table, not a failed scan.
+  launcher.next = {ToolRun::Outcome::finished, "garbage\nmore garbage\n", ""};
+  EXPECT_EQ(sampler.sampleProcesses(), std::vector<PSRow>{});
 
   launcher.next = {ToolRun::Outcome::finished, "p7\nfcwd\nn/home/u/api\n", ""};
   EXPECT_EQ(sampler.workingDirectories({7, 8}), (std::map<int32_t, std::string>{{7, "/home/u/api"}}));
-  EXPECT_EQ(launcher.calls[1].arguments,
+  EXPECT_EQ(launcher.calls[2].arguments,
             (std::vector<std::string>{"-n", "-P", "-a", "-p", "7,8", "-d", "cwd", "-Fn"}));
-
   EXPECT_TRUE(sampler.workingDirectories({}).empty());
-  EXPECT_EQ(launcher.calls.size(), 2u);  // nothing to ask, nothing run
-}
-
-TEST(ToolProcessSampler, FailedOrGarbledPsIsNothingButAnEmptyTableIsAList) {
-  LogCapture log;
-  FakeLauncher launcher;
-  ToolProcessSampler sampler(launcher, kMacToolPaths);
-  launcher.next = {ToolRun::Outcome::timedOut, "", ""};
-  EXPECT_EQ(sampler.sampleProcesses(), std::nullopt);
-  launcher.next = {ToolRun::Outcome::finished, "\x89PNG\r\n\x1a\n\xff", ""};
-  EXPECT_EQ(sampler.sampleProcesses(), std::nullopt);
-  launcher.next = {ToolRun::Outcome::finished, "garbage\nmore garbage\n", ""};
-  EXPECT_EQ(sampler.sampleProcesses(), std::vector<PSRow>{});
+  EXPECT_EQ(launcher.calls.size(), 3u);  // nothing to ask, nothing run
   launcher.next = {ToolRun::Outcome::failedToLaunch, "", "Permission denied"};
   EXPECT_TRUE(sampler.workingDirectories({1}).empty());
-  EXPECT_EQ(launcher.calls.back().path, "/usr/sbin/lsof");
+}
+
+// The process table as one scan sees it, with working folders.
+class TableSampler final : public ProcessSampler {
+ public:
+  std::optional<std::vector<PSRow>> sampleProcesses() override { return rows; }
+  std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>&) override { return folders; }
+  std::vector<PSRow> rows;
+  std::map<int32_t, std::string> folders;
+};
+
+TEST(AgentScanner, ARemovedWorkingFolderLosesTheMarkerAndHasNoTranscript) {
+  const auto kept = std::filesystem::temp_directory_path() / "tovami-kept (deleted)";
+  std::filesystem::create_directories(kept);
+  TableSampler sampler;
+  for (int32_t pid : {10, 11}) sampler.rows.push_back(PSRow{pid, 1, "pts/1", 0, 60, "claude"});
+  sampler.folders = {{10, "/gone/api (deleted)"}, {11, kept.string()}};
+  NoRunningApplications apps;
+  std::vector<std::string> lookedUp;
+  AgentScanner scanner(sampler, apps, [&](const std::string& path) {
+    lookedUp.push_back(path);
+    return std::optional<ClaudeSessionInfo>(ClaudeSessionInfo{});
+  });
+  const auto result = scanner.scan(1000);
+  ASSERT_EQ(result.value().entries.size(), 2u);
+  const AgentSession& gone = result->entries[0].pid == 10 ? result->entries[0] : result->entries[1];
+  EXPECT_EQ(gone.projectName, "api");
+  EXPECT_EQ(gone.projectPath, "/gone/api");
+  EXPECT_EQ(gone.context, std::nullopt);
+  EXPECT_EQ(lookedUp, std::vector<std::string>{kept.string()});  // a folder that is named so stays
+  std::filesystem::remove(kept);
 }
 
 }  // namespace

@@ -17,25 +17,26 @@ PSRow row(int32_t pid, int32_t ppid, std::string args, double cpu = 0) {
 }
 
 TEST(ParseDuration, ReadsEveryPsFormAndDropsPiecesThatAreNotNumbers) {
-  EXPECT_DOUBLE_EQ(parseDuration("05:12.34"), 312.34);
-  EXPECT_DOUBLE_EQ(parseDuration("1:02:03"), 3723);
-  EXPECT_DOUBLE_EQ(parseDuration("2-03:04:05"), 2 * 86400 + 3 * 3600 + 4 * 60 + 5);
-  EXPECT_DOUBLE_EQ(parseDuration("0:00.50"), 0.5);
-  EXPECT_DOUBLE_EQ(parseDuration("00:00:03"), 3);
-  EXPECT_DOUBLE_EQ(parseDuration(""), 0);
-  // Pieces that are not numbers count as none.
-  EXPECT_DOUBLE_EQ(parseDuration("x:10"), 10);
-  EXPECT_DOUBLE_EQ(parseDuration("x-01:00"), 60);  // unreadable days count as none
-  EXPECT_DOUBLE_EQ(parseDuration("::7"), 7);
-  EXPECT_DOUBLE_EQ(parseDuration("nan:inf:4"), 4);  // never lets a non-finite value through
+  const std::pair<const char*, double> cases[] = {
+      {"05:12.34", 312.34}, {"1:02:03", 3723}, {"2-03:04:05", 2 * 86400 + 3 * 3600 + 4 * 60 + 5},
+      {"0:00.50", 0.5},     {"", 0},           {"x:10", 10},  // pieces that are not numbers count as none
+      {"x-01:00", 60},      {"::7", 7},        {"nan:inf:4", 4}};
+  for (const auto& [text, seconds] : cases) EXPECT_DOUBLE_EQ(parseDuration(text), seconds) << text;
 }
 
-TEST(ParsePSOutput, ReadsMacAndLinuxLines) {
+TEST(ParsePSOutput, ReadsMacAndLinuxLinesAndSkipsMalformedOnes) {
   const auto rows = parsePSOutput(
       "    1     0 ??         0:12.50 3-01:00:00 /sbin/launchd\n"
       "  812   640 ttys003    0:01.02    05:00 /usr/local/bin/claude --model  opus\n"
       " 4242     1 pts/3     00:00:07    12:47 tmux new -s work\n"
-      "   77     1 ?         00:00:00    12:47 [kthreadd]\n");
+      "   77     1 ?         00:00:00    12:47 [kthreadd]\n"
+      "  10  1 ?? 0:00 0:00\n"                 // five fields only
+      "  abc 1 ?? 0:00 0:00 /bin/zsh\n"        // pid not a number
+      "  11 1x ?? 0:00 0:00 /bin/zsh\n"        // ppid not a number
+      "  12 1 ?? 0:00 0:00 \n"                 // nothing after the fifth field
+      "99999999999 1 ?? 0:00 0:00 /bin/zsh\n"  // past 32 bits
+      "\t13\t1 ?? 0:00 0:00 /bin/zsh\n\n\n"    // tabs do not separate
+      "\xff\xfe garbage without structure\n");
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0].pid, 1);
   EXPECT_EQ(rows[0].tty, std::nullopt);
@@ -46,22 +47,6 @@ TEST(ParsePSOutput, ReadsMacAndLinuxLines) {
   EXPECT_EQ(rows[2].tty, "pts/3");
   EXPECT_EQ(rows[2].ppid, 1);
   EXPECT_EQ(rows[3].tty, std::nullopt);
-}
-
-TEST(ParsePSOutput, SkipsMalformedLinesAndKeepsTheRest) {
-  const auto rows = parsePSOutput(
-      "  10  1 ?? 0:00 0:00\n"                 // five fields only
-      "  abc 1 ?? 0:00 0:00 /bin/zsh\n"        // pid not a number
-      "  11 1x ?? 0:00 0:00 /bin/zsh\n"        // ppid not a number
-      "  12 1 ?? 0:00 0:00 \n"                 // nothing after the fifth field
-      "99999999999 1 ?? 0:00 0:00 /bin/zsh\n"  // past 32 bits
-      "\t13\t1 ?? 0:00 0:00 /bin/zsh\n"        // tabs do not separate
-      "\n\n"
-      "  14 1 ?? 0:00 0:00 /bin/zsh -l\n"
-      "\xff\xfe garbage without structure\n");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].pid, 14);
-  EXPECT_EQ(rows[0].args, "/bin/zsh -l");
   EXPECT_TRUE(parsePSOutput("").empty());
 }
 
@@ -75,7 +60,27 @@ TEST(ParseLsofOutput, MapsPidsToTheirNames) {
       "p14\nn/home/u/My Project\n");
   EXPECT_EQ(map, (std::map<int32_t, std::string>{
                      {12, "/Users/u/proj"}, {13, "/tmp/later"}, {14, "/home/u/My Project"}}));
-  EXPECT_TRUE(parseLsofOutput("").empty());
+}
+
+// /proc gives the real argument boundaries; ps gives one text split at spaces.
+TEST(RecognizeAgentRow, UsesRealArgumentsWhenKnown) {
+  auto withEnds = [](std::string args, std::vector<uint32_t> ends) {
+    PSRow r = row(1, 0, std::move(args));
+    r.argumentEnds = std::move(ends);
+    return r;
+  };
+  const std::pair<PSRow, std::optional<std::string>> cases[] = {
+      {withEnds("/home/u/my tools/claude", {23}), "Claude Code"},
+      {withEnds("node /home/John Smith/lib/claude --resume", {4, 32, 41}), "Claude Code"},
+      {withEnds("claude --resume", {15}), "Claude Code"},  // a title rewritten into one argument
+      {withEnds("node /x/codex daemon", {4, 13, 20}), std::nullopt},
+      {withEnds("/usr/bin/vim /tmp/my claude", {12, 27}), std::nullopt},
+      {withEnds("codex", {99}), std::nullopt},               // boundaries that do not fit: no arguments
+      {row(1, 0, "/home/u/my tools/claude"), std::nullopt},  // ps: split at spaces
+      {row(1, 0, "node  /usr/bin/codex"), "Codex"},
+  };
+  for (const auto& [r, name] : cases) EXPECT_EQ(recognizeAgentRow(r), name) << r.args;
+  EXPECT_EQ(commandArguments(withEnds("a  b", {1, 2, 4})), (std::vector<std::string_view>{"a", "", "b"}));
 }
 
 TEST(ProcessTable, BuildsChildrenInOrderAndKeepsTheFirstRowOfARepeatedPid) {
@@ -113,16 +118,15 @@ TEST(HasAgentAncestor, ExaminesAtMostThirtyGenerationsAndEndsOnCycles) {
   EXPECT_TRUE(hasAgentAncestor(5000, agents, chainBelowAgent(30).byPid));  // the 30th generation
   EXPECT_FALSE(hasAgentAncestor(5000, agents, chainBelowAgent(31).byPid));
 
-  // Cycles, missing rows and low pids end the walk.
+  // Cycles (back to the agent itself, or between other processes up to the bound), missing rows
+  // and low pids end the walk.
   agents = {{20, "Codex"}, {21, "Codex"}};
-  // 20 -> 22 -> 20: a cycle back to the agent itself is not an ancestor.
-  EXPECT_FALSE(hasAgentAncestor(20, agents, ProcessTable({row(20, 22, "codex"), row(22, 20, "sh")}).byPid));
-  EXPECT_FALSE(hasAgentAncestor(20, agents, ProcessTable({row(20, 20, "codex")}).byPid));
-  // A cycle between other processes ends at the generation bound.
-  EXPECT_FALSE(hasAgentAncestor(
-      20, agents, ProcessTable({row(20, 30, "codex"), row(30, 31, "sh"), row(31, 30, "sh")}).byPid));
-  EXPECT_FALSE(hasAgentAncestor(20, agents, ProcessTable({row(20, 30, "codex"), row(30, 77, "sh")}).byPid));
-  EXPECT_FALSE(hasAgentAncestor(20, agents, ProcessTable({row(20, 1, "codex"), row(1, 0, "codex")}).byPid));
+  for (const auto& table :
+       {ProcessTable({row(20, 22, "codex"), row(22, 20, "sh")}), ProcessTable({row(20, 20, "codex")}),
+        ProcessTable({row(20, 30, "codex"), row(30, 31, "sh"), row(31, 30, "sh")}),
+        ProcessTable({row(20, 30, "codex"), row(30, 77, "sh")}),
+        ProcessTable({row(20, 1, "codex"), row(1, 0, "codex")})})
+    EXPECT_FALSE(hasAgentAncestor(20, agents, table.byPid));
 }
 
 TEST(TreeCPUTime, SumsTheTreeWithinFourHundredProcesses) {

@@ -30,20 +30,21 @@ class FakeApps final : public RunningApplications {
 };
 
 TEST(TerminalApps, MatchesByPrefixOrExactly) {
-  auto name = [](const char* executable) -> std::string {
+  // "st" must match whole; the match is case-sensitive.
+  const std::pair<const char*, const char*> cases[] = {{"gnome-terminal-server", "GNOME Terminal"},
+                                                       {"tmux: server", "tmux"},
+                                                       {"st", "st"},
+                                                       {"startplasma-x11", ""},
+                                                       {"SCREEN", "screen"},
+                                                       {"code", "VS Code"},
+                                                       {"codex", ""},
+                                                       {"cursor-agent", ""},
+                                                       {"Kitty", ""},
+                                                       {"", ""}};
+  for (const auto& [executable, name] : cases) {
     const auto* match = terminalAppFor(executable);
-    return match ? match->terminalName : "";
-  };
-  EXPECT_EQ(name("gnome-terminal-server"), "GNOME Terminal");
-  EXPECT_EQ(name("tmux: server"), "tmux");
-  EXPECT_EQ(name("st"), "st");
-  EXPECT_EQ(name("startplasma-x11"), "");  // "st" must match whole
-  EXPECT_EQ(name("SCREEN"), "screen");
-  EXPECT_EQ(name("code"), "VS Code");
-  EXPECT_EQ(name("codex"), "");
-  EXPECT_EQ(name("cursor-agent"), "");
-  EXPECT_EQ(name("Kitty"), "");  // case-sensitive
-  EXPECT_EQ(name(""), "");
+    EXPECT_EQ(match ? match->terminalName : "", std::string(name)) << executable;
+  }
 }
 
 TEST(ResolveTerminal, FindsTmuxTheTerminalApplicationOrTheApplicationOwningTheWindows) {
@@ -75,11 +76,10 @@ TEST(ResolveTerminal, FindsTmuxTheTerminalApplicationOrTheApplicationOwningTheWi
 
 TEST(ResolveTerminal, NothingWithoutATerminalOrPastThirtyAncestors) {
   FakeApps apps;
-  EXPECT_EQ(resolveTerminal(1, ProcessTable({row(1, 0, "claude")}).byPid, apps), std::nullopt);
-  EXPECT_EQ(resolveTerminal(9, ProcessTable({row(9, 8, "claude")}).byPid, apps),
-            std::nullopt);  // parent gone
-  EXPECT_EQ(resolveTerminal(9, ProcessTable({row(9, 8, "claude"), row(8, 1, "sshd: u@pts/0")}).byPid, apps),
-            std::nullopt);
+  // No parent, the parent gone, no terminal among the ancestors.
+  for (const auto& table : {ProcessTable({row(9, 0, "claude")}), ProcessTable({row(9, 8, "claude")}),
+                            ProcessTable({row(9, 8, "claude"), row(8, 1, "sshd: u@pts/0")})})
+    EXPECT_EQ(resolveTerminal(9, table.byPid, apps), std::nullopt);
 
   auto chain = [](int shells) {
     std::vector<PSRow> rows{row(1000, 1, "tmux")};

@@ -94,8 +94,8 @@ std::optional<StatFields> parseStat(std::string_view text) {
   fields.state = tokens[0][0];
   int64_t tty = 0;
   if (!parseNumber(tokens[1], fields.ppid) || !parseNumber(tokens[4], tty) ||
-      !parseNumber(tokens[6], fields.flags) || !parseNumber(tokens[11], fields.userTicks) || !parseNumber(tokens[12], fields.systemTicks) ||
-      !parseNumber(tokens[19], fields.startTicks))
+      !parseNumber(tokens[6], fields.flags) || !parseNumber(tokens[11], fields.userTicks) ||
+      !parseNumber(tokens[12], fields.systemTicks) || !parseNumber(tokens[19], fields.startTicks))
     return std::nullopt;
   fields.ttyNumber = static_cast<uint32_t>(tty);
   return fields;
@@ -262,8 +262,7 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
       }
       known.inode = inode;
     } else {
-      known.row.elapsed =
-          std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
+      known.row.elapsed = std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
     }
     known.seenInScan = scans_;
     rows.push_back(known.row);
@@ -293,7 +292,8 @@ void ProcSampler::markWatched() {
         watched = true;
         break;
       }
-      const auto parent = at->row.ppid > 0 && at->row.ppid != at->row.pid ? known_.find(at->row.ppid) : known_.end();
+      const auto parent =
+          at->row.ppid > 0 && at->row.ppid != at->row.pid ? known_.find(at->row.ppid) : known_.end();
       if (parent == known_.end()) break;
       at = &parent->second;
     }
