@@ -227,6 +227,22 @@ bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, boo
   return true;
 }
 
+// An exec replaces the program file behind /proc/<pid>/exe: one readlink, where reading stat takes
+// an open, a read and a close. Where the link cannot be read (another user's process) stat is read.
+bool ProcSampler::programChanged(int rootFd, int32_t pid, Known& known) {
+  if (known.exeUnreadable) return true;
+  char path[64];
+  char target[4096];
+  std::snprintf(path, sizeof path, "%d/exe", pid);
+  const ssize_t length = ::readlinkat(rootFd, path, target, sizeof target);
+  if (length < 0 && (errno == EACCES || errno == EPERM)) known.exeUnreadable = true;
+  if (length <= 0) return true;  // unreadable, or gone meanwhile: stat tells
+  const std::string_view program(target, static_cast<size_t>(length));
+  if (program == known.exe) return false;
+  known.exe = program;  // the first look, or another program: stat compares name and start
+  return true;
+}
+
 std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
   DIR* directory = ::opendir(root_.c_str());
   if (!directory) return std::nullopt;
@@ -255,7 +271,7 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
     const bool fresh = inserted || known.inode != inode;
     const bool verifyTurn = (static_cast<uint32_t>(pid) + scans_) % kVerifyEvery == 0 && !known.kernelThread;
     const bool youngAgain = !known.settled && uptime - known.readAt >= kYoungRereadSeconds;
-    if (fresh || youngAgain || known.watched || verifyTurn) {
+    if (fresh || youngAgain || known.watched || (verifyTurn && programChanged(rootFd, pid, known))) {
       if (!read(rootFd, pid, known, uptime, fresh)) {
         known_.erase(it);
         continue;

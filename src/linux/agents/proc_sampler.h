@@ -8,9 +8,10 @@
 //   - `stat` (and `cmdline` when name or start changed) of the agents and their descendants,
 //     whose CPU time the watcher needs every scan, and of young processes (once a second), which
 //     may still exec or rewrite their title;
-//   - `stat` of every other process once every kVerifyEvery scans, in turns (pid modulo
-//     kVerifyEvery), to see a program replaced in place (exec keeps pid and inode). Kernel
-//     threads never exec and are left alone.
+//   - once every kVerifyEvery scans, in turns (pid modulo kVerifyEvery), the program file of every
+//     other process (/proc/<pid>/exe, one readlink), to see a program replaced in place (exec keeps
+//     pid and inode); `stat` when it changed or cannot be read. Kernel threads never exec and
+//     are left alone.
 // Every other row is the one read before, with its elapsed time brought up to date; its CPU time
 // is the one last read.
 #pragma once
@@ -55,6 +56,8 @@ class ProcSampler final : public ProcessSampler {
     PSRow row;
     double readAt = 0;  // system uptime of the last read
     bool settled = false;
+    std::string exe;  // the program file, once looked at
+    bool exeUnreadable = false;
     bool kernelThread = false;
     bool agent = false;
     bool watched = false;  // an agent or below one: read every scan
@@ -65,6 +68,8 @@ class ProcSampler final : public ProcessSampler {
   std::optional<std::string> terminalName(uint64_t ttyNumber);
   // Reads stat (and cmdline when needed) into `known`; false when the process is gone.
   bool read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh);
+  // Whether the process may have replaced its program since it was last read.
+  bool programChanged(int rootFd, int32_t pid, Known& known);
   void markWatched();
 
   std::string root_;
