@@ -166,5 +166,14 @@ TEST_F(ClaudeSessionReaderTest, CachesByModificationTimeAndReadsOnlyWhatWasAppen
   EXPECT_EQ(ClaudeSessionReader(locations()).read("/c")->replyLine, std::nullopt);
 }
 
+TEST_F(ClaudeSessionReaderTest, ReadsTheEndOfATranscriptPastTwoGigabytes) {
+  const fs::path path = write(projects() / "-big" / "s.jsonl", userLine("opening"));
+  fs::resize_file(path, (std::uintmax_t{2} << 30) + 123);  // sparse: no disk space taken
+  write(path, "\n" + userLine("latest"), 0, std::ios::app);
+  const auto info = ClaudeSessionReader(locations()).read("/big");
+  EXPECT_EQ(info.value().title, "opening");
+  EXPECT_EQ(info->youLine, "latest");
+}
+
 }  // namespace
 }  // namespace tovami
