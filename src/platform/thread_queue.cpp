@@ -12,22 +12,24 @@ std::chrono::steady_clock::duration toDuration(Seconds s) {
 
 }  // namespace
 
-ThreadQueue::ThreadQueue(std::string label) : label_(std::move(label)), thread_([this] { run(); }) {}
+ThreadQueue::ThreadQueue(std::string label)
+    : label_(std::move(label)), state_(std::make_shared<State>()), thread_([state = state_] { run(state); }) {}
 
 ThreadQueue::~ThreadQueue() {
+  decltype(State::pending) dropped;
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    pending_.clear();
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    dropped.swap(state_->pending);
   }
-  wake_.notify_all();
+  state_->wake.notify_all();
   if (thread_.joinable()) {
     if (thread_.get_id() == std::this_thread::get_id())
-      thread_.detach();  // destroyed from its own task: let the thread wind down by itself
+      thread_.detach();  // destroyed from its own task: the thread ends after it
     else
       thread_.join();
   }
-}
+}  // dropped tasks are destroyed here, outside the lock (they may own things that post work)
 
 void ThreadQueue::async(Task task) {
   enqueue(std::chrono::steady_clock::now(), Entry{std::move(task), WorkItem::make(), 0});
@@ -47,37 +49,37 @@ WorkItem ThreadQueue::repeating(Seconds interval, Task task) {
 
 void ThreadQueue::enqueue(TimePoint due, Entry entry) {
   {
-    std::lock_guard lock(mutex_);
-    if (stopping_) return;
-    pending_.emplace(std::make_pair(due, sequence_++), std::move(entry));
+    std::lock_guard lock(state_->mutex);
+    if (state_->stopping) return;
+    state_->pending.emplace(std::make_pair(due, state_->sequence++), std::move(entry));
   }
-  wake_.notify_all();
+  state_->wake.notify_all();
 }
 
-void ThreadQueue::run() {
-  std::unique_lock lock(mutex_);
-  while (!stopping_) {
-    if (pending_.empty()) {
-      wake_.wait(lock);
+void ThreadQueue::run(const std::shared_ptr<State>& state) {
+  std::unique_lock lock(state->mutex);
+  while (!state->stopping) {
+    if (state->pending.empty()) {
+      state->wake.wait(lock);
       continue;
     }
-    auto first = pending_.begin();
-    if (first->first.first > std::chrono::steady_clock::now()) {
-      wake_.wait_until(lock, first->first.first);
+    auto first = state->pending.begin();
+    const TimePoint due = first->first.first;  // a copy: the node may go while we wait
+    if (due > std::chrono::steady_clock::now()) {
+      state->wake.wait_until(lock, due);
       continue;
     }
     Entry entry = std::move(first->second);
-    auto due = first->first.first;
-    pending_.erase(first);
+    state->pending.erase(first);
     if (entry.item.isCancelled()) continue;
     lock.unlock();
     entry.task();
     lock.lock();
-    if (entry.repeatInterval > 0 && !entry.item.isCancelled() && !stopping_) {
+    if (entry.repeatInterval > 0 && !entry.item.isCancelled() && !state->stopping) {
       auto next = due + toDuration(entry.repeatInterval);
       auto now = std::chrono::steady_clock::now();
       if (next < now) next = now;  // skip missed beats rather than bursting
-      pending_.emplace(std::make_pair(next, sequence_++), std::move(entry));
+      state->pending.emplace(std::make_pair(next, state->sequence++), std::move(entry));
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -14,7 +15,8 @@ namespace tovami {
 class ThreadQueue final : public TaskQueue {
  public:
   explicit ThreadQueue(std::string label);
-  // Drops tasks not yet started and joins the thread (waits for a running task).
+  // Drops tasks not yet started and joins the thread (waits for a running task). Destroyed from
+  // one of its own tasks, it lets the thread finish that task and end by itself.
   ~ThreadQueue() override;
 
   std::string_view label() const override { return label_; }
@@ -29,15 +31,19 @@ class ThreadQueue final : public TaskQueue {
     WorkItem item;
     Seconds repeatInterval = 0;  // > 0 for repeating tasks
   };
+  // Shared with the thread, so that it outlives a queue destroyed from its own task.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::multimap<std::pair<TimePoint, unsigned long long>, Entry> pending;
+    unsigned long long sequence = 0;
+    bool stopping = false;
+  };
   void enqueue(TimePoint due, Entry entry);
-  void run();
+  static void run(const std::shared_ptr<State>& state);
 
   std::string label_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::multimap<std::pair<TimePoint, unsigned long long>, Entry> pending_;
-  unsigned long long sequence_ = 0;
-  bool stopping_ = false;
+  std::shared_ptr<State> state_;
   std::thread thread_;
 };
 

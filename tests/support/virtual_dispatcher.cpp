@@ -1,33 +1,27 @@
 #include "support/virtual_dispatcher.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tovami::testing {
 
 class VirtualDispatcher::Queue final : public TaskQueue {
  public:
-  Queue(VirtualDispatcher& owner, std::string label)
-      : owner_(owner), label_(std::move(label)), alive_(std::make_shared<bool>(true)) {}
+  Queue(VirtualDispatcher& owner, std::string label) : owner_(owner), label_(std::move(label)) {}
   std::string_view label() const override { return label_; }
-  void async(Task task) override {
-    owner_.schedule(this, alive_, owner_.now_, std::move(task), WorkItem::make(), 0);
-  }
-  WorkItem asyncAfter(Seconds delay, Task task) override {
-    auto item = WorkItem::make();
-    owner_.schedule(this, alive_, owner_.now_ + (delay < 0 ? 0 : delay), std::move(task), item, 0);
-    return item;
-  }
-  WorkItem repeating(Seconds interval, Task task) override {
-    auto item = WorkItem::make();
-    owner_.schedule(this, alive_, owner_.now_ + interval, std::move(task), item, interval);
-    return item;
-  }
-  const std::shared_ptr<bool>& alive() const { return alive_; }
+  void async(Task task) override { post(0, std::move(task), 0); }
+  WorkItem asyncAfter(Seconds delay, Task task) override { return post(delay, std::move(task), 0); }
+  WorkItem repeating(Seconds interval, Task task) override { return post(interval, std::move(task), interval); }
 
  private:
+  WorkItem post(Seconds delay, Task task, Seconds repeatInterval) {
+    auto item = WorkItem::make();
+    owner_.schedule(owner_.now_ + std::max(delay, 0.0), Entry{alive_, std::move(task), item, repeatInterval});
+    return item;
+  }
   VirtualDispatcher& owner_;
   std::string label_;
-  std::shared_ptr<bool> alive_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 class VirtualDispatcher::VirtualClock final : public Clock {
@@ -46,7 +40,7 @@ VirtualDispatcher::VirtualDispatcher(Seconds startWallTime)
       clock_(std::make_unique<VirtualClock>(*this)) {}
 
 VirtualDispatcher::~VirtualDispatcher() {
-  pending_.clear();
+  pending_.clear();  // tasks may hold things that use the queues
 }
 
 TaskQueue& VirtualDispatcher::mainQueue() {
@@ -54,7 +48,6 @@ TaskQueue& VirtualDispatcher::mainQueue() {
 }
 
 std::shared_ptr<TaskQueue> VirtualDispatcher::makeSerialQueue(std::string label) {
-  labels_.push_back(label);
   return std::make_shared<Queue>(*this, std::move(label));
 }
 
@@ -62,57 +55,29 @@ Clock& VirtualDispatcher::clock() {
   return *clock_;
 }
 
-void VirtualDispatcher::schedule(Queue* queue, const std::shared_ptr<bool>& alive, Seconds due, Task task,
-                                 WorkItem item, Seconds repeatInterval) {
-  pending_.emplace(std::make_pair(due, sequence_++),
-                   Entry{queue, alive, std::move(task), std::move(item), repeatInterval});
-}
-
-bool VirtualDispatcher::runNextDueBy(Seconds limit) {
-  while (!pending_.empty()) {
-    auto first = pending_.begin();
-    if (first->first.first > limit) return false;
-    Entry entry = std::move(first->second);
-    Seconds due = first->first.first;
-    pending_.erase(first);
-    if (entry.item.isCancelled() || entry.queueAlive.expired()) continue;
-    if (due > now_) now_ = due;
-    entry.task();
-    if (entry.repeatInterval > 0 && !entry.item.isCancelled() && !entry.queueAlive.expired()) {
-      auto alive = entry.queueAlive.lock();
-      schedule(entry.queue, alive, due + entry.repeatInterval, std::move(entry.task), entry.item,
-               entry.repeatInterval);
-    }
-    return true;
-  }
-  return false;
-}
-
-void VirtualDispatcher::runUntilIdle() {
-  while (runNextDueBy(now_)) {
-  }
+void VirtualDispatcher::schedule(Seconds due, Entry entry) {
+  pending_.emplace(std::make_pair(due, sequence_++), std::move(entry));
 }
 
 void VirtualDispatcher::advance(Seconds seconds) {
-  Seconds target = now_ + seconds;
-  while (runNextDueBy(target)) {
+  const Seconds target = now_ + seconds;
+  while (!pending_.empty() && pending_.begin()->first.first <= target) {
+    auto node = pending_.extract(pending_.begin());
+    Entry& entry = node.mapped();
+    const Seconds due = node.key().first;
+    if (entry.item.isCancelled() || entry.queueAlive.expired()) continue;
+    now_ = std::max(now_, due);
+    entry.task();
+    if (entry.repeatInterval > 0 && !entry.item.isCancelled() && !entry.queueAlive.expired())
+      schedule(due + entry.repeatInterval, std::move(entry));
   }
   now_ = target;
 }
 
-void VirtualDispatcher::shiftWallClock(Seconds seconds) {
-  wallOffset_ += seconds;
-}
-
 size_t VirtualDispatcher::pendingCount() const {
-  size_t n = 0;
-  for (const auto& [key, entry] : pending_)
-    if (!entry.item.isCancelled() && !entry.queueAlive.expired()) ++n;
-  return n;
-}
-
-std::vector<std::string> VirtualDispatcher::queueLabels() const {
-  return labels_;
+  return size_t(std::count_if(pending_.begin(), pending_.end(), [](const auto& pair) {
+    return !pair.second.item.isCancelled() && !pair.second.queueAlive.expired();
+  }));
 }
 
 }  // namespace tovami::testing

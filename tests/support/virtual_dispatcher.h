@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/scheduler.h"
 
@@ -22,31 +21,26 @@ class VirtualDispatcher final : public Dispatcher {
   Clock& clock() override;
 
   // Runs everything due now, including work that it schedules for now.
-  void runUntilIdle();
+  void runUntilIdle() { advance(0); }
   // Moves time forward by `seconds`, running each task at its due time.
   void advance(Seconds seconds);
   // Moves the wall clock alone (a system clock change); the monotonic clock is unaffected.
-  void shiftWallClock(Seconds seconds);
+  void shiftWallClock(Seconds seconds) { wallOffset_ += seconds; }
 
   Seconds elapsed() const { return now_; }
-  // Number of tasks waiting (cancelled ones excluded).
+  // Number of tasks waiting (cancelled ones and those of destroyed queues excluded).
   size_t pendingCount() const;
-  // Labels of the serial queues made so far, in order.
-  std::vector<std::string> queueLabels() const;
 
  private:
   class Queue;
   class VirtualClock;
   struct Entry {
-    Queue* queue;
     std::weak_ptr<bool> queueAlive;
     Task task;
     WorkItem item;
     Seconds repeatInterval;
   };
-  void schedule(Queue* queue, const std::shared_ptr<bool>& alive, Seconds due, Task task, WorkItem item,
-                Seconds repeatInterval);
-  bool runNextDueBy(Seconds limit);
+  void schedule(Seconds due, Entry entry);
 
   Seconds now_ = 0;
   Seconds wallOffset_;
@@ -54,7 +48,6 @@ class VirtualDispatcher final : public Dispatcher {
   std::multimap<std::pair<Seconds, unsigned long long>, Entry> pending_;
   std::unique_ptr<Queue> main_;
   std::unique_ptr<VirtualClock> clock_;
-  std::vector<std::string> labels_;
 };
 
 }  // namespace tovami::testing
