@@ -143,9 +143,7 @@ void NapController::requestWake() {
     if (activeAuthContext_) activeAuthContext_->invalidate();
     return;
   }
-  const auto requirement =
-      preferences_.stringValue(prefs::kWakeRequirement).value_or(std::string(prefs::kWakeNone));
-  if (requirement != prefs::kWakeAuth) {
+  if (!wakeRequiresAuthentication(preferences_)) {
     endNap();
     return;
   }
@@ -156,6 +154,7 @@ void NapController::requestWake() {
   }
   auto context = authenticator_.makeContext();
   if (!context || !context->canEvaluateOwnerAuthentication()) {
+    logError(log_categories::kPower, "Authentication unavailable; ending the nap without it");
     endNap();  // never leave a nap without a way out
     return;
   }
@@ -173,23 +172,29 @@ void NapController::requestWake() {
   });
   TaskQueue& main = dispatcher_.mainQueue();
   const AuthenticationContext* identity = context.get();
-  context->evaluateOwnerAuthentication(kAuthReason, [weak, &main, identity](bool success) {
-    main.async([weak, identity, success] {
-      if (auto self = weak.lock()) self->authReplied(success, identity);
+  context->evaluateOwnerAuthentication(kAuthReason, [weak, &main, identity](AuthOutcome outcome) {
+    main.async([weak, identity, outcome] {
+      if (auto self = weak.lock()) self->authReplied(outcome, identity);
     });
   });
 }
 
-void NapController::authReplied(bool success, const AuthenticationContext* from) {
+void NapController::authReplied(AuthOutcome outcome, const AuthenticationContext* from) {
   // A late reply from a prompt that an ended nap already dropped must not close a newer one.
   if (from && activeAuthContext_ && activeAuthContext_.get() != from) return;
   isAuthenticating_ = false;
   activeAuthContext_.reset();
   authWatchdog_.cancel();
   if (!isNapping_) return;
+  if (outcome == AuthOutcome::unavailable) {
+    // The check itself cannot be made: asking again would leave the nap without a way out.
+    logError(log_categories::kPower, "Authentication cannot be evaluated; ending the nap without it");
+    endNap();
+    return;
+  }
   for (auto& window : windows_) window->setLevel(NapWindowLevel::screenSaver);
   scheduleScreenRebuild();
-  if (success) {
+  if (outcome == AuthOutcome::succeeded) {
     endNap();
     return;
   }

@@ -56,7 +56,7 @@ class NapController final : public NapControl,
   void cancelDelayedNap();
   void endNap() override;
   void requestWake();
-  void authReplied(bool success) { authReplied(success, nullptr); }
+  void authReplied(AuthOutcome outcome) { authReplied(outcome, nullptr); }
   void scheduleScreenRebuild() override;
   void rebuildIfScreensChanged();
   bool isNapping() const override { return isNapping_; }
@@ -72,7 +72,7 @@ class NapController final : public NapControl,
   void setIslandLink(std::shared_ptr<NapIslandLink> island);
 
  private:
-  void authReplied(bool success, const AuthenticationContext* from);
+  void authReplied(AuthOutcome outcome, const AuthenticationContext* from);
   void buildWindows();
   void closeWindows();
   void bringToFront();

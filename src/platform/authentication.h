@@ -7,16 +7,22 @@
 
 namespace tovami {
 
+enum class AuthOutcome {
+  succeeded,
+  refused,      // a wrong answer, a cancel or an invalidation: the user may try again
+  unavailable,  // the check cannot be made (broken service, locked or expired account): retrying cannot help
+};
+
 class AuthenticationContext {
  public:
   virtual ~AuthenticationContext() = default;
-  // False when the owner cannot be authenticated here at all (no usable service, no password).
+  // False when the owner cannot be authenticated here at all (no usable service, no password,
+  // an account the service refuses).
   virtual bool canEvaluateOwnerAuthentication() = 0;
-  // Asks the user, showing `reason`. `reply` runs exactly once, on any thread: true on success,
-  // false on a wrong answer, a cancel or an invalidation.
+  // Asks the user, showing `reason`. `reply` runs exactly once, on any thread.
   virtual void evaluateOwnerAuthentication(const std::string& reason,
-                                           std::function<void(bool success)> reply) = 0;
-  // Closes an open prompt; its reply comes with false. Harmless at any time.
+                                           std::function<void(AuthOutcome)> reply) = 0;
+  // Closes an open prompt; its reply comes as refused. Harmless at any time.
   virtual void invalidate() = 0;
 };
 

@@ -1,6 +1,7 @@
 """Waking with the password ("wakeRequirement" = "auth") under pam_wrapper: a wake key opens
 Tovami's own prompt above the nap with the pointer shown; a wrong password returns to the nap
-with one more poke and the pointer hidden; the right one ends the nap."""
+with one more poke and the pointer hidden; the right one ends the nap. A check PAM cannot make
+(a broken stack, a locked account) ends the nap with the reason in the log."""
 
 import getpass
 import os
@@ -15,46 +16,50 @@ ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
 CARD = (30, 25, 21)  # the prompt's background
 
 
+def card_shown(s):
+    return pixel8(s, 640 - 200, 400) == CARD
+
+
 @unittest.skipUnless(os.path.exists(PAM_MATRIX), "libpam-wrapper is not installed")
 class NapPasswordTest(unittest.TestCase):
-    def pam_env(self, session):
-        services = os.path.join(session.root, "pam-services")
+    def start_nap(self, s, auth_module=None, allowed_service="tovami"):
+        """Starts Tovami with a private PAM stack (pam_matrix unless `auth_module` replaces the
+        auth line; a passdb entry for another service locks the account) and starts a nap."""
+        services = os.path.join(s.root, "pam-services")
         os.makedirs(services)
-        passdb = os.path.join(session.root, "passdb")
+        passdb = os.path.join(s.root, "passdb")
         with open(passdb, "w") as f:
-            f.write(f"{getpass.getuser()}:hunter2:tovami\n")
+            f.write(f"{getpass.getuser()}:hunter2:{allowed_service}\n")
+        matrix = f"{PAM_MATRIX} passdb={passdb}"
         with open(os.path.join(services, "tovami"), "w") as f:
-            f.write(f"auth required {PAM_MATRIX} passdb={passdb}\naccount required {PAM_MATRIX} passdb={passdb}\n")
-        conf = os.path.join(session.config_dir, "tovami")
+            f.write(f"auth required {auth_module or matrix}\naccount required {matrix}\n")
+        conf = os.path.join(s.config_dir, "tovami")
         os.makedirs(conf, exist_ok=True)
         with open(os.path.join(conf, "tovami.conf"), "w") as f:
             f.write("[General]\nwakeRequirement=auth\n")
-        return {"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1", "PAM_WRAPPER_SERVICE_DIR": services}
+        s.start_tovami(env={"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1",
+                            "PAM_WRAPPER_SERVICE_DIR": services})
+        self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+        press_nap_key(s)
+        self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
 
     def test_wrong_password_keeps_the_nap_and_the_right_one_ends_it(self):
         with harness.Session(screen="1280x800") as s:
-            s.start_tovami(env=self.pam_env(s))
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
-            press_nap_key(s)
-            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
+            self.start_nap(s)
             self.assertTrue(s.wait_for(lambda: not nap_x11.pointer_visible(s.display)))
-
             s.xdotool("key", "space")
-            self.assertTrue(s.wait_for_log("asking for the password"), s.log_text())
-            self.assertTrue(s.wait_for(lambda: pixel8(s, 640 - 200, 400) == CARD), pixel8(s, 640 - 200, 400))
+            self.assertTrue(s.wait_for(lambda: card_shown(s)), s.log_text())
             self.assertTrue(nap_x11.pointer_visible(s.display), "the pointer stays hidden for the prompt")
             s.xdotool("type", "wrong horse")  # the space inside is typed, not a wake gesture
             if ARTIFACTS:
                 s.screenshot(os.path.join(ARTIFACTS, "nap-password.png"))
             s.xdotool("key", "Return")
             self.assertTrue(s.wait_for_log("password refused", timeout=15), s.log_text())
-            self.assertTrue(s.wait_for(lambda: pixel8(s, 640 - 200, 400) != CARD), "the prompt stayed")
+            self.assertTrue(s.wait_for(lambda: not card_shown(s)), "the prompt stayed")
             self.assertTrue(s.wait_for(lambda: not nap_x11.pointer_visible(s.display)))
-            self.assertNotIn("nap ended", s.log_text())
-
             s.xdotool("key", "Return")
             self.assertTrue(s.wait_for(lambda: s.log_text().count("asking for the password") == 2), s.log_text())
-            self.assertTrue(s.wait_for(lambda: pixel8(s, 640 - 200, 400) == CARD))
+            self.assertTrue(s.wait_for(lambda: card_shown(s)))
             s.xdotool("type", "hunter2")
             s.xdotool("key", "Return")
             match = s.wait_for_log(r"nap ended: Napped under a minute, ([^(]*) \(", timeout=15)
@@ -65,20 +70,30 @@ class NapPasswordTest(unittest.TestCase):
 
     def test_escape_cancels_the_prompt_and_a_click_outside_it_does_too(self):
         with harness.Session(screen="1280x800") as s:
-            s.start_tovami(env=self.pam_env(s))
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
-            press_nap_key(s)
-            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
-            s.xdotool("key", "Escape")
-            self.assertTrue(s.wait_for(lambda: pixel8(s, 640 - 200, 400) == CARD))
-            s.xdotool("key", "Escape")
-            self.assertTrue(s.wait_for(lambda: pixel8(s, 640 - 200, 400) != CARD))
-            s.xdotool("key", "KP_Enter")
-            self.assertTrue(s.wait_for(lambda: pixel8(s, 640 - 200, 400) == CARD))
-            s.xdotool("mousemove", 30, 30, "click", "1")  # a second wake gesture
-            self.assertTrue(s.wait_for(lambda: pixel8(s, 640 - 200, 400) != CARD))
+            self.start_nap(s)
+            for open_key, close in (("Escape", ("key", "Escape")), ("KP_Enter", ("mousemove", 30, 30, "click", "1"))):
+                s.xdotool("key", open_key)
+                self.assertTrue(s.wait_for(lambda: card_shown(s)))
+                s.xdotool(*close)  # Escape in the prompt, or a second wake gesture
+                self.assertTrue(s.wait_for(lambda: not card_shown(s)))
             self.assertEqual(s.stop_tovami(), 0)
             self.assertIn("nap ended: Napped under a minute, 2 pokes ignored", s.log_text())
+
+    def test_a_check_pam_cannot_make_ends_the_nap_and_says_why(self):
+        cases = (("a missing module", "/nonexistent/pam_gone.so", "tovami", "pam_authenticate: Module is unknown"),
+                 ("a locked account", None, "sshd", "pam_acct_mgmt: Permission denied"))
+        for name, auth_module, service, reason in cases:
+            with self.subTest(name), harness.Session(screen="1280x800") as s:
+                self.start_nap(s, auth_module, service)
+                s.xdotool("key", "space")
+                if auth_module:  # the stack only fails once it is asked
+                    self.assertTrue(s.wait_for(lambda: card_shown(s)), s.log_text())
+                    s.xdotool("type", "anything")
+                    s.xdotool("key", "Return")
+                self.assertTrue(s.wait_for_log("nap ended", timeout=15), s.log_text())
+                self.assertIn(reason, s.log_text())
+                self.assertTrue(s.wait_for(lambda: not is_blackout(pixel8(s, 20, 20))))
+                self.assertEqual(s.stop_tovami(), 0)
 
 
 if __name__ == "__main__":

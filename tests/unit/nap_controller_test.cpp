@@ -185,6 +185,13 @@ TEST_F(NapControllerTest, AuthSuccessOrQuittingEndsTheNapAndUnavailableAuthWakes
   controller->startNap();
   input.key(InputKey::space);
   expectReleased();
+  // A check found impossible once asked (a locked account, a broken service) ends it too.
+  authenticator.able = true;
+  controller->startNap();
+  input.key(InputKey::space);
+  authenticator.last().answer(AuthOutcome::unavailable);
+  dispatcher.runUntilIdle();
+  expectReleased();
 }
 
 TEST_F(NapControllerTest, FailureCancelWatchdogOrSecondGestureCountOnePokeAndTheNapGoesOn) {

@@ -91,17 +91,20 @@ class FakeAuthenticator final : public Authenticator {
  public:
   struct Context final : AuthenticationContext {
     bool able = true;
-    std::function<void(bool)> reply;
+    std::function<void(AuthOutcome)> reply;
     int invalidations = 0;
     bool canEvaluateOwnerAuthentication() override { return able; }
-    void evaluateOwnerAuthentication(const std::string&, std::function<void(bool)> r) override { reply = std::move(r); }
+    void evaluateOwnerAuthentication(const std::string&, std::function<void(AuthOutcome)> r) override {
+      reply = std::move(r);
+    }
     // Like the platform: invalidating an open prompt makes it answer with failure.
     void invalidate() override {
       ++invalidations;
       answer(false);
     }
-    void answer(bool success) {
-      if (auto r = std::exchange(reply, nullptr)) r(success);
+    void answer(bool success) { answer(success ? AuthOutcome::succeeded : AuthOutcome::refused); }
+    void answer(AuthOutcome outcome) {
+      if (auto r = std::exchange(reply, nullptr)) r(outcome);
     }
   };
 

@@ -86,14 +86,18 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
       return false;
     }
     user_ = currentUser();
-    return !user_.empty() && userHasPassword();
+    if (user_.empty() || !userHasPassword()) {
+      logError(log_categories::kPower, "the account has no password to check; waking without it");
+      return false;
+    }
+    return pamAccountUsable(*service_, user_);
   }
 
-  void evaluateOwnerAuthentication(const std::string& reason, std::function<void(bool)> reply) override {
+  void evaluateOwnerAuthentication(const std::string& reason, std::function<void(AuthOutcome)> reply) override {
     reply_ = std::move(reply);
     QWidget* host = promptHost_ ? promptHost_() : nullptr;
     if (!host || !service_) {
-      answer(false);
+      answer(AuthOutcome::unavailable);
       return;
     }
     logInfo(log_categories::kNap, "nap: asking for the password");
@@ -106,14 +110,14 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
 
   void invalidate() override {
     closePrompt();
-    answer(false);
+    answer(AuthOutcome::refused);
   }
 
  private:
   void check(std::optional<std::string> password) {
     if (!password) {
       closePrompt();
-      answer(false);
+      answer(AuthOutcome::refused);
       return;
     }
     if (prompt_) prompt_->showChecking();
@@ -122,21 +126,22 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
       startCheck(weak, std::move(*password));
     } catch (const std::system_error&) {  // no thread to be had: count it as a failed attempt
       closePrompt();
-      answer(false);
+      answer(AuthOutcome::refused);
     }
   }
 
   void startCheck(std::weak_ptr<PamContext> weak, std::string password) {
     std::thread([weak, service = *service_, user = user_, secret = std::move(password)]() mutable {
-      const bool ok = checkPasswordWithPam(service, user, secret);
+      const AuthOutcome outcome = checkPasswordWithPam(service, user, secret);
       wipe(secret);
-      logInfo(log_categories::kNap, ok ? "nap: password accepted" : "nap: password refused");
+      if (outcome == AuthOutcome::succeeded) logInfo(log_categories::kNap, "nap: password accepted");
+      if (outcome == AuthOutcome::refused) logInfo(log_categories::kNap, "nap: password refused");
       QMetaObject::invokeMethod(
           QCoreApplication::instance(),
-          [weak, ok] {
+          [weak, outcome] {
             if (auto self = weak.lock()) {
               self->closePrompt();
-              self->answer(ok);
+              self->answer(outcome);
             }
           },
           Qt::QueuedConnection);
@@ -152,39 +157,82 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
     prompt_ = nullptr;
   }
 
-  void answer(bool success) {
+  void answer(AuthOutcome outcome) {
     if (auto reply = std::move(reply_)) {
       reply_ = nullptr;
-      reply(success);
+      reply(outcome);
     }
   }
 
   std::function<QWidget*()> promptHost_;
   std::optional<std::string> service_;
   std::string user_;
-  std::function<void(bool)> reply_;
+  std::function<void(AuthOutcome)> reply_;
   QPointer<PasswordPrompt> prompt_;
 };
 
 }  // namespace
 
-bool checkPasswordWithPam(const std::string& service, const std::string& user, const std::string& password) {
+AuthOutcome checkPasswordWithPam(const std::string& service, const std::string& user, const std::string& password) {
   Conversation conversation{user.c_str(), password.c_str()};
   const pam_conv conv{&converse, &conversation};
   pam_handle_t* handle = nullptr;
   int status = pam_start(service.c_str(), user.c_str(), &conv, &handle);
   if (status != PAM_SUCCESS) {
-    logError(log_categories::kPower, "pam_start failed (" + std::to_string(status) + ")");
-    return false;
+    logError(log_categories::kPower, "the password cannot be checked: pam_start failed (" +
+                                         std::to_string(status) + ")");
+    return AuthOutcome::unavailable;
   }
+  AuthOutcome outcome = AuthOutcome::succeeded;
+  const char* step = "pam_authenticate";
   status = pam_authenticate(handle, 0);
-  if (status == PAM_SUCCESS) {
+  if (status == PAM_AUTH_ERR || status == PAM_MAXTRIES) {
+    outcome = AuthOutcome::refused;  // a wrong password: the owner may try again
+  } else if (status != PAM_SUCCESS) {
+    outcome = AuthOutcome::unavailable;
+  } else {
+    step = "pam_acct_mgmt";
     status = pam_acct_mgmt(handle, 0);
-    // An expired password was still typed correctly by the owner.
+    // An expired password was still typed correctly by the owner; a locked or expired account
+    // will refuse every try.
     if (status == PAM_NEW_AUTHTOK_REQD) status = PAM_SUCCESS;
+    if (status != PAM_SUCCESS) outcome = AuthOutcome::unavailable;
   }
+  if (outcome == AuthOutcome::unavailable)
+    logError(log_categories::kPower, std::string("the password cannot be checked: ") + step + ": " +
+                                         pam_strerror(handle, status) + " (" + std::to_string(status) + ")");
   pam_end(handle, status);
-  return status == PAM_SUCCESS;
+  return outcome;
+}
+
+bool pamAccountUsable(const std::string& service, const std::string& user) {
+  const pam_conv conv{&converse, nullptr};  // asks nothing: a prompt here fails the conversation
+  pam_handle_t* handle = nullptr;
+  int status = pam_start(service.c_str(), user.c_str(), &conv, &handle);
+  if (status == PAM_SUCCESS) status = pam_acct_mgmt(handle, PAM_SILENT);
+  // Only answers that no password can change count; anything else is left to the real check.
+  bool usable = true;
+  switch (status) {
+    case PAM_USER_UNKNOWN:
+    case PAM_ACCT_EXPIRED:
+    case PAM_PERM_DENIED:
+    case PAM_AUTHINFO_UNAVAIL:
+    case PAM_SYSTEM_ERR:
+    case PAM_SERVICE_ERR:
+    case PAM_MODULE_UNKNOWN:
+    case PAM_SYMBOL_ERR:
+    case PAM_ABORT:
+    case PAM_BUF_ERR:
+      usable = false;
+      logError(log_categories::kPower, "the password cannot be checked: pam_acct_mgmt: " +
+                                           std::string(pam_strerror(handle, status)) + " (" +
+                                           std::to_string(status) + "); waking without it");
+      break;
+    default:
+      break;
+  }
+  if (handle) pam_end(handle, status);
+  return usable;
 }
 
 std::optional<std::string> resolvePamService() {

@@ -16,9 +16,15 @@ class QLineEdit;
 
 namespace tovami::linux_backend {
 
-// Checks `password` for `user` with the PAM service `service`; blocks for seconds on a wrong
-// password, so never call it on the GUI thread.
-bool checkPasswordWithPam(const std::string& service, const std::string& user, const std::string& password);
+// Checks `password` for `user` with the PAM service `service`: refused for a wrong password,
+// unavailable (logged with PAM's reason) when the check cannot be made or the account is locked
+// or expired. Blocks for seconds on a wrong password, so never call it on the GUI thread.
+AuthOutcome checkPasswordWithPam(const std::string& service, const std::string& user,
+                                 const std::string& password);
+
+// False (logged) when PAM's account check says no password could ever let `user` in: an
+// unknown, expired or locked account, or a broken stack.
+bool pamAccountUsable(const std::string& service, const std::string& user);
 
 // The PAM service to use: our own "tovami" where it is installed, else "login" (which every
 // distribution ships for password logins); absent when neither exists.
