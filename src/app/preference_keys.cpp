@@ -1,6 +1,7 @@
 #include "app/preference_keys.h"
 
 #include "app/app_services.h"
+#include "platform/log.h"
 #include "platform/preferences_store.h"
 
 namespace tovami {
@@ -17,7 +18,14 @@ bool boolOr(const PreferenceStore& store, std::string_view key, bool fallback) {
 }
 
 bool wakeRequiresAuthentication(const PreferenceStore& store) {
-  return store.stringValue(prefs::kWakeRequirement) == std::string(prefs::kWakeAuth);
+  if (!store.hasValue(prefs::kWakeRequirement)) return false;
+  const auto value = store.stringValue(prefs::kWakeRequirement);
+  if (value == std::string(prefs::kWakeNone)) return false;
+  if (value != std::string(prefs::kWakeAuth))
+    logError(log_categories::kApp,
+             "preferences: wakeRequirement holds a value that is neither \"none\" nor \"auth\"; "
+             "asking for the password");
+  return true;
 }
 
 void applyServiceSwitch(PreferenceStore& store, std::string_view key, bool on, StartStopControl* service) {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <string_view>
+#include <utility>
 
 namespace tovami {
 
@@ -38,6 +39,10 @@ inline constexpr std::array<std::string_view, 14> kAllKeys = {
     kWakeRequirement,   kIslandEnabled,  kIslandOnNonNotch, kIslandOpenOnHover,     kIslandShowsCat,
     kAgentWatchEnabled, kAgentKeepAwake, kBatteryGuard,     kAgentShowSnippets,     kAgentOpensIsland,
     kAgentQuietSound,   kUsageTracking,  kNotchApprovals,   kHasCompletedOnboarding};
+// Keys that guard the user, with the value they take when the file that holds them cannot be
+// read: an unreadable choice must not fall back to a weaker default.
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 1> kFailClosed = {
+    {{kWakeRequirement, kWakeAuth}}};
 }  // namespace prefs
 
 // Stores a value only for keys that have none, so a switch the user turned off stays off.
@@ -50,7 +55,8 @@ void applyServiceSwitch(PreferenceStore& store, std::string_view key, bool on, S
 // Reads a boolean that views show with their own default while it is still absent.
 bool boolOr(const PreferenceStore& store, std::string_view key, bool fallback);
 
-// True when waking from a nap needs authentication ("wakeRequirement" is "auth").
+// True when waking from a nap needs authentication. Fails closed: only an absent value or "none"
+// wakes without it; any other value (a damaged or unknown one) is logged and counts as "auth".
 bool wakeRequiresAuthentication(const PreferenceStore& store);
 
 }  // namespace tovami

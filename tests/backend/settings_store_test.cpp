@@ -13,98 +13,98 @@
 namespace tovami::linux_backend {
 namespace {
 
-QString writeFile(const QTemporaryDir& dir, const QByteArray& text) {
-  const QString path = dir.filePath("tovami/tovami.conf");
-  QDir().mkpath(dir.filePath("tovami"));
-  QFile file(path);
-  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(text);
-  return path;
-}
-
-TEST(SettingsStore, RoundTripsAcrossInstances) {
+struct ConfFolder {
   QTemporaryDir dir;
   testing::VirtualDispatcher dispatcher;
-  const QString path = dir.filePath("tovami/tovami.conf");
-  {
-    SettingsStore store(path, dispatcher.mainQueue());
-    EXPECT_FALSE(store.hasValue(prefs::kBatteryGuard));
-    EXPECT_FALSE(store.boolValue(prefs::kBatteryGuard));
-    EXPECT_EQ(store.stringValue(prefs::kWakeRequirement), std::nullopt);
-    store.setBool(prefs::kBatteryGuard, true);
-    store.setBool(prefs::kAgentWatchEnabled, false);
-    store.setString(prefs::kWakeRequirement, "auth");
+  QString path = dir.filePath("tovami/tovami.conf");
+  ConfFolder() { QDir().mkpath(dir.filePath("tovami")); }
+  void write(const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
   }
-  SettingsStore reopened(path, dispatcher.mainQueue());
-  EXPECT_TRUE(reopened.isPersistent());
-  EXPECT_TRUE(reopened.boolValue(prefs::kBatteryGuard));
-  EXPECT_TRUE(reopened.hasValue(prefs::kAgentWatchEnabled));
-  EXPECT_FALSE(reopened.boolValue(prefs::kAgentWatchEnabled));
-  EXPECT_EQ(reopened.stringValue(prefs::kWakeRequirement), "auth");
-}
+  static QByteArray read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+  }
+};
 
-TEST(SettingsStore, ObserversRunOnTheirQueueAfterAWrite) {
-  QTemporaryDir dir;
-  testing::VirtualDispatcher dispatcher;
-  SettingsStore store(dir.filePath("p.conf"), dispatcher.mainQueue());
-  std::vector<std::string> seen;
-  int token = store.addObserver([&](std::string_view key) { seen.emplace_back(key); });
-  store.setBool(prefs::kIslandShowsCat, false);
-  EXPECT_TRUE(seen.empty());
-  dispatcher.runUntilIdle();
-  EXPECT_EQ(seen, std::vector<std::string>{"islandShowsCat"});
-  store.removeObserver(token);
-  store.setBool(prefs::kIslandShowsCat, true);
-  dispatcher.runUntilIdle();
-  EXPECT_EQ(seen.size(), 1u);
-}
-
-TEST(SettingsStore, HandEditedValuesReadAsTheyWereMeant) {
-  QTemporaryDir dir;
-  testing::VirtualDispatcher dispatcher;
-  const QString path = writeFile(
-      dir, "[General]\nagentKeepAwake=banana\nbatteryGuard=1\nislandShowsCat=YES\nwakeRequirement=auth\n");
-  SettingsStore store(path, dispatcher.mainQueue());
-  EXPECT_FALSE(store.boolValue(prefs::kAgentKeepAwake));  // present but not a boolean: false
+TEST(SettingsStore, HandEditedValuesReadAsMeantWritesKeepCommentsAndObserversRunOnTheirQueue) {
+  ConfFolder folder;
+  const QByteArray notes =
+      "; my notes\n[General]\nagentKeepAwake=banana\nbatteryGuard=1\nislandShowsCat=YES\n";
+  folder.write(notes + "\n[Other]\nkeep=me\n");
+  SettingsStore store(folder.path, folder.dispatcher.mainQueue());
   EXPECT_TRUE(store.hasValue(prefs::kAgentKeepAwake));
+  EXPECT_FALSE(store.boolValue(prefs::kAgentKeepAwake));  // present but not a boolean: false
   EXPECT_TRUE(store.boolValue(prefs::kBatteryGuard));
   EXPECT_TRUE(store.boolValue(prefs::kIslandShowsCat));
-  EXPECT_EQ(store.stringValue(prefs::kWakeRequirement), "auth");
-}
-
-TEST(SettingsStore, MalformedFileKeepsReadableValuesAndTheOriginal) {
-  QTemporaryDir dir;
-  testing::VirtualDispatcher dispatcher;
-  const QByteArray original = "[General]\nagentKeepAwake=false\n\x01\x02 garbage line\n[unclosed\n";
-  const QString path = writeFile(dir, original);
-  {
-    SettingsStore store(path, dispatcher.mainQueue());
-    EXPECT_TRUE(store.hasValue(prefs::kAgentKeepAwake));
-    EXPECT_FALSE(store.boolValue(prefs::kAgentKeepAwake));
-    store.setBool(prefs::kUsageTracking, true);
-  }
-  QFile backup(path + ".malformed");
-  ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
-  EXPECT_EQ(backup.readAll(), original);
-  SettingsStore reopened(path, dispatcher.mainQueue());
-  EXPECT_TRUE(reopened.hasValue(prefs::kAgentKeepAwake));
-  EXPECT_TRUE(reopened.boolValue(prefs::kUsageTracking));
-}
-
-TEST(SettingsStore, UnreadableFileIsLeftUntouchedAndValuesLiveInMemory) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
-  QTemporaryDir dir;
-  testing::VirtualDispatcher dispatcher;
-  const QString path = writeFile(dir, "[General]\nagentKeepAwake=false\n");
-  chmod(path.toLocal8Bit().constData(), 0);
-  SettingsStore store(path, dispatcher.mainQueue());
-  EXPECT_FALSE(store.isPersistent());
+  EXPECT_FALSE(store.hasValue("keep"));  // another section's key
+  std::vector<std::string> seen;
+  int token = store.addObserver([&](std::string_view key) { seen.emplace_back(key); });
+  store.setBool(prefs::kBatteryGuard, false);
+  EXPECT_TRUE(seen.empty());
+  folder.dispatcher.runUntilIdle();
+  store.removeObserver(token);
   store.setBool(prefs::kUsageTracking, true);
-  EXPECT_TRUE(store.boolValue(prefs::kUsageTracking));
-  chmod(path.toLocal8Bit().constData(), 0600);
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_EQ(file.readAll(), QByteArray("[General]\nagentKeepAwake=false\n"));
+  folder.dispatcher.runUntilIdle();
+  EXPECT_EQ(seen, std::vector<std::string>{"batteryGuard"});
+  EXPECT_EQ(ConfFolder::read(folder.path), QByteArray(notes).replace("batteryGuard=1", "batteryGuard=false") +
+                                               "usageTracking=true\n\n[Other]\nkeep=me\n");
+}
+
+// No file gives the defaults. Strange or damaged files: the original is never lost, the wake
+// requirement never weakens, and nothing hangs (a FIFO or a device would block a plain read).
+TEST(SettingsStore, MissingDamagedOrStrangeFilesKeepTheOriginalAndFailClosed) {
+  const QString text = "[General]\nwakeRequirement=none\n";
+  QByteArray utf16("\xFF\xFE", 2);
+  utf16.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+  enum Kind { missing, malformed, unreadable };
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    Kind kind;
+    std::optional<std::string> wake;
+  } rows[] = {
+      {"no file", "", missing, std::nullopt},
+      {"UTF-16", utf16, malformed, "auth"},
+      {"NUL in a value", QByteArray("agentKeepAwake=false\nwakeRequirement=no\0ne\n", 43), malformed, "auth"},
+      {"invalid UTF-8 elsewhere", "wakeRequirement=none\nagentKeepAwake=f\xE4lse\n", malformed, "none"},
+      {"a line that is no key=value", "[General\nwakeRequirement=none\n", malformed, "none"},
+      {"larger than 1 MB", text.toUtf8() + QByteArray(1 << 20, '#'), unreadable, "auth"},
+      {"FIFO", "fifo", unreadable, "auth"},
+      {"device", "device", unreadable, "auth"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ConfFolder folder;
+    if (row.bytes == "fifo")
+      ASSERT_EQ(mkfifo(folder.path.toLocal8Bit().constData(), 0600), 0);
+    else if (row.bytes == "device")
+      ASSERT_EQ(symlink("/dev/zero", folder.path.toLocal8Bit().constData()), 0);
+    else if (row.kind != missing)
+      folder.write(row.bytes);
+    {
+      SettingsStore store(folder.path, folder.dispatcher.mainQueue());
+      EXPECT_EQ(store.isPersistent(), row.kind != unreadable);
+      EXPECT_EQ(store.stringValue(prefs::kWakeRequirement), row.wake);
+      store.setBool(prefs::kUsageTracking, true);
+      EXPECT_TRUE(store.boolValue(prefs::kUsageTracking));
+    }
+    const QString backup = folder.path + ".malformed";
+    EXPECT_EQ(ConfFolder::read(backup), row.kind == malformed ? row.bytes : QByteArray("<none>"));
+    if (row.kind == unreadable) {
+      const bool regular = QFileInfo(folder.path).isFile();  // never read the FIFO or the device
+      EXPECT_EQ(regular ? ConfFolder::read(folder.path) : row.bytes, row.bytes);
+      EXPECT_EQ(regular, row.bytes.size() > 10);
+      continue;
+    }
+    QFile::remove(backup);
+    SettingsStore reopened(folder.path, folder.dispatcher.mainQueue());  // written back clean
+    EXPECT_EQ(reopened.stringValue(prefs::kWakeRequirement), row.wake);
+    EXPECT_TRUE(reopened.boolValue(prefs::kUsageTracking));
+    EXPECT_FALSE(QFile::exists(backup));
+  }
 }
 
 }  // namespace

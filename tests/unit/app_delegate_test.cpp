@@ -163,10 +163,15 @@ TEST(Seeding, StoresOnlyAbsentKeysAndReadsTheWakeRequirementStrictly) {
   EXPECT_TRUE(notched.boolValue(prefs::kIslandEnabled));
 
   EXPECT_FALSE(wakeRequiresAuthentication(prefs));
-  for (auto [stored, auth] : {std::pair{"AUTH", false}, {"none", false}, {"auth", true}}) {
-    prefs.setString(prefs::kWakeRequirement, stored);
-    EXPECT_EQ(wakeRequiresAuthentication(prefs), auth) << stored;
+  prefs.setString(prefs::kWakeRequirement, "none");
+  EXPECT_FALSE(wakeRequiresAuthentication(prefs));
+  using namespace std::string_view_literals;
+  for (auto value : {"auth"sv, "AUTH"sv, ""sv, "au\0th"sv}) {  // damaged values fail closed
+    prefs.setString(prefs::kWakeRequirement, value);
+    EXPECT_TRUE(wakeRequiresAuthentication(prefs)) << value;
   }
+  prefs.setBool(prefs::kWakeRequirement, false);
+  EXPECT_TRUE(wakeRequiresAuthentication(prefs));
 }
 
 }  // namespace
