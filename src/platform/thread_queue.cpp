@@ -13,7 +13,9 @@ std::chrono::steady_clock::duration toDuration(Seconds s) {
 }  // namespace
 
 ThreadQueue::ThreadQueue(std::string label)
-    : label_(std::move(label)), state_(std::make_shared<State>()), thread_([state = state_] { run(state); }) {}
+    : label_(std::move(label)),
+      state_(std::make_shared<State>()),
+      thread_([state = state_] { run(state); }) {}
 
 ThreadQueue::~ThreadQueue() {
   decltype(State::pending) dropped;

@@ -23,8 +23,7 @@ def card_shown(s):
 @unittest.skipUnless(os.path.exists(PAM_MATRIX), "libpam-wrapper is not installed")
 class NapPasswordTest(unittest.TestCase):
     def start_nap(self, s, auth_module=None, allowed_service="tovami"):
-        """Starts Tovami with a private PAM stack (pam_matrix unless `auth_module` replaces the
-        auth line; a passdb entry for another service locks the account) and starts a nap."""
+        """A private PAM stack (a passdb entry for another service locks the account), then a nap."""
         services = os.path.join(s.root, "pam-services")
         os.makedirs(services)
         passdb = os.path.join(s.root, "passdb")
@@ -37,8 +36,7 @@ class NapPasswordTest(unittest.TestCase):
         os.makedirs(conf, exist_ok=True)
         with open(os.path.join(conf, "tovami.conf"), "w") as f:
             f.write("[General]\nwakeRequirement=auth\n")
-        s.start_tovami(env={"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1",
-                            "PAM_WRAPPER_SERVICE_DIR": services})
+        s.start_tovami(env={"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1", "PAM_WRAPPER_SERVICE_DIR": services})
         self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
         press_nap_key(s)
         self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())

@@ -11,7 +11,9 @@ class VirtualDispatcher::Queue final : public TaskQueue {
   std::string_view label() const override { return label_; }
   void async(Task task) override { post(0, std::move(task), 0); }
   WorkItem asyncAfter(Seconds delay, Task task) override { return post(delay, std::move(task), 0); }
-  WorkItem repeating(Seconds interval, Task task) override { return post(interval, std::move(task), interval); }
+  WorkItem repeating(Seconds interval, Task task) override {
+    return post(interval, std::move(task), interval);
+  }
 
  private:
   WorkItem post(Seconds delay, Task task, Seconds repeatInterval) {
@@ -39,9 +41,7 @@ VirtualDispatcher::VirtualDispatcher(Seconds startWallTime)
       main_(std::make_unique<Queue>(*this, "main")),
       clock_(std::make_unique<VirtualClock>(*this)) {}
 
-VirtualDispatcher::~VirtualDispatcher() {
-  pending_.clear();  // tasks may hold things that use the queues
-}
+VirtualDispatcher::~VirtualDispatcher() = default;  // pending tasks go first: they may use the queues
 
 TaskQueue& VirtualDispatcher::mainQueue() {
   return *main_;

@@ -45,9 +45,9 @@ class VirtualDispatcher final : public Dispatcher {
   Seconds now_ = 0;
   Seconds wallOffset_;
   unsigned long long sequence_ = 0;
-  std::multimap<std::pair<Seconds, unsigned long long>, Entry> pending_;
   std::unique_ptr<Queue> main_;
   std::unique_ptr<VirtualClock> clock_;
+  std::multimap<std::pair<Seconds, unsigned long long>, Entry> pending_;
 };
 
 }  // namespace tovami::testing

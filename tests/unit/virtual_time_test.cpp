@@ -58,9 +58,8 @@ TEST(VirtualTime, CancelledReplacedAndOrphanedWorkNeverRuns) {
   EXPECT_EQ(dispatcher.pendingCount(), 0u);
 }
 
-// The production background queue: tasks run serially and in order, cancellation holds, and
-// ending it with delayed work pending, or from its own task, touches no freed memory (a fault
-// that AddressSanitizer shows).
+// The production queue: tasks run in order, cancellation holds, and ending it with delayed work
+// pending or from its own task touches no freed memory (AddressSanitizer shows the fault).
 TEST(ThreadQueue, RunsInOrderAndEndsCleanlyWithWorkPendingOrFromItsOwnTask) {
   for (int round = 0; round < 50; ++round) {
     std::vector<int> order;

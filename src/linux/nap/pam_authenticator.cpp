@@ -93,7 +93,8 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
     return pamAccountUsable(*service_, user_);
   }
 
-  void evaluateOwnerAuthentication(const std::string& reason, std::function<void(AuthOutcome)> reply) override {
+  void evaluateOwnerAuthentication(const std::string& reason,
+                                   std::function<void(AuthOutcome)> reply) override {
     reply_ = std::move(reply);
     QWidget* host = promptHost_ ? promptHost_() : nullptr;
     if (!host || !service_) {
@@ -173,14 +174,15 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
 
 }  // namespace
 
-AuthOutcome checkPasswordWithPam(const std::string& service, const std::string& user, const std::string& password) {
+AuthOutcome checkPasswordWithPam(const std::string& service, const std::string& user,
+                                 const std::string& password) {
   Conversation conversation{user.c_str(), password.c_str()};
   const pam_conv conv{&converse, &conversation};
   pam_handle_t* handle = nullptr;
   int status = pam_start(service.c_str(), user.c_str(), &conv, &handle);
   if (status != PAM_SUCCESS) {
-    logError(log_categories::kPower, "the password cannot be checked: pam_start failed (" +
-                                         std::to_string(status) + ")");
+    logError(log_categories::kPower,
+             "the password cannot be checked: pam_start failed (" + std::to_string(status) + ")");
     return AuthOutcome::unavailable;
   }
   AuthOutcome outcome = AuthOutcome::succeeded;
@@ -224,9 +226,9 @@ bool pamAccountUsable(const std::string& service, const std::string& user) {
     case PAM_ABORT:
     case PAM_BUF_ERR:
       usable = false;
-      logError(log_categories::kPower, "the password cannot be checked: pam_acct_mgmt: " +
-                                           std::string(pam_strerror(handle, status)) + " (" +
-                                           std::to_string(status) + "); waking without it");
+      logError(log_categories::kPower,
+               "the password cannot be checked: pam_acct_mgmt: " + std::string(pam_strerror(handle, status)) +
+                   " (" + std::to_string(status) + "); waking without it");
       break;
     default:
       break;
