@@ -12,10 +12,4 @@ class TerminalJump {
   virtual void jump(const AgentSession& session) = 0;
 };
 
-// Until jumping is part of the program, a request is only logged.
-class LoggingTerminalJump final : public TerminalJump {
- public:
-  void jump(const AgentSession& session) override;
-};
-
 }  // namespace tovami

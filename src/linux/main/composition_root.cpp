@@ -10,7 +10,6 @@
 
 #include "agents/agent_watcher.h"
 #include "agents/claude_session_reader.h"
-#include "agents/terminal_jump.h"
 #include "app/display_session.h"
 #include "app/hot_key_manager.h"
 #include "app/platform_wording.h"
@@ -55,11 +54,6 @@ QString entryPath(int argc, char** argv) {
   return QCoreApplication::applicationFilePath();
 }
 
-TerminalJump& terminalJump() {
-  static LoggingTerminalJump jump;
-  return jump;
-}
-
 // The Claude Code integrations: the approval server with its hook, and the usage tracker.
 struct Integrations {
   std::shared_ptr<FileSystem> files = std::make_shared<PosixFileSystem>();
@@ -75,8 +69,11 @@ Integrations& integrations() {
   return shared;
 }
 
-void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCues& cues) {
-  ApprovalServer::setFactory([&dispatcher, &store, &cues] {
+// `jump` gives the terminal jump when the approval server is first used (a terminal outside tmux
+// is brought forward before the answer is typed).
+void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCues& cues,
+                         std::function<std::shared_ptr<TerminalJump>()> jump) {
+  ApprovalServer::setFactory([&dispatcher, &store, &cues, jump] {
     auto& parts = integrations();
     return std::make_shared<ApprovalServer>(ApprovalServerDependencies{
         dispatcher, store, std::make_shared<UnixSocketService>(), parts.socketPath,
@@ -86,7 +83,7 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
         },
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
         std::make_shared<X11RunningApplications>(), nullptr, [&cues](SoundCue cue) { cues.playCue(cue); },
-        std::shared_ptr<TerminalJump>(&terminalJump(), [](TerminalJump*) {}),
+        jump(),
         std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
         std::make_shared<XTestKeySynthesizer>(), nullptr});
   });
@@ -111,7 +108,7 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
       *store_, soundPlayer_, [] { return NapController::exists() && NapController::shared()->isNapping(); });
   installNap();
   installAgentWatcher(dispatcher_, *store_, *power_, *cues_);
-  installIntegrations(dispatcher_, *store_, *cues_);
+  installIntegrations(dispatcher_, *store_, *cues_, [this] { return terminalJump().jumper().shared_from_this(); });
   delegate_ = std::make_shared<AppDelegate>(
       AppEnvironment{application_, dispatcher_, *store_, screens_}, makeServices(),
       std::make_unique<HotKeyManagerControl>(
@@ -194,6 +191,11 @@ AppServices CompositionRoot::makeServices() {
   return services;
 }
 
+LinuxTerminalJump& CompositionRoot::terminalJump() {
+  if (!terminalJump_) terminalJump_ = std::make_unique<LinuxTerminalJump>(dispatcher_);
+  return *terminalJump_;
+}
+
 void CompositionRoot::launch() {
   delegate_->applicationDidFinishLaunching();
   screenObserver_ = std::make_unique<ScreenChangeObserver>([this] { delegate_->screensChanged(); });
@@ -268,11 +270,20 @@ void CompositionRoot::buildTrayMenu(QMenu& menu) {
     for (const AgentSession& session : watcher->state().sessions())
       // "&" in a folder name is text, not a keyboard mnemonic.
       menu.addAction(QString::fromStdString(agentMenuTitle(session)).replace("&", "&&"),
-                     [session] { terminalJump().jump(session); });
+                     [this, pid = session.pid] { jumpToAgent(pid); });
   }
   menu.addAction("Settings\u2026", [this] { openSettings(); });
   menu.addSeparator();
   menu.addAction("Quit Tovami", [this] { application_.terminate(); });
+}
+
+// The row names the agent by pid: the jump uses the watcher's latest facts about it.
+void CompositionRoot::jumpToAgent(int32_t pid) {
+  auto watcher = AgentWatcher::shared();
+  if (!watcher) return;
+  for (const AgentSession& session : watcher->state().sessions())
+    if (session.pid == pid) return terminalJump().jumper().jump(session);
+  logInfo(log_categories::kAgentWatch, "jump: agent " + std::to_string(pid) + " has ended");
 }
 
 void CompositionRoot::openSettings() {

@@ -14,6 +14,7 @@
 #include "linux/app/tray_icon.h"
 #include "linux/app/xcb_hot_keys.h"
 #include "linux/app/xdg_autostart.h"
+#include "linux/jump/linux_terminal_jump.h"
 #include "linux/nap/blackout_windows.h"
 #include "linux/nap/dbus_power.h"
 #include "linux/nap/desktop_motion_settings.h"
@@ -45,6 +46,7 @@ class CompositionRoot {
   void rebuildTrayMenu();
   void showApprovalsInTray();
   void addApprovalRows(QMenu& menu);
+  void jumpToAgent(int32_t pid);
   void installNap();
   // The termination sequence and the final flush of the preferences.
   void endSession();
@@ -66,6 +68,9 @@ class CompositionRoot {
   std::unique_ptr<DBusPowerManagement> power_;
   std::unique_ptr<XcbGlobalHotKeys> hotKeys_;
   std::shared_ptr<OverlayState> overlayState_;
+  // Built on first use (an agent row, an approval, "--warp-jump").
+  std::unique_ptr<LinuxTerminalJump> terminalJump_;
+  LinuxTerminalJump& terminalJump();
   std::shared_ptr<AppDelegate> delegate_;
   std::unique_ptr<ScreenChangeObserver> screenObserver_;
   std::unique_ptr<TrayIcon> tray_;
