@@ -1,5 +1,7 @@
 #include "agents/terminal_jumper.h"
 
+#include <cstdio>
+
 #include "agents/accessibility_walk.h"
 #include "agents/jump_scripts.h"
 #include "agents/user_text.h"
@@ -23,9 +25,31 @@ std::string warpQuery(const AgentSession& session) {
 TerminalJumper::TerminalJumper(TerminalJumperDependencies dependencies)
     : deps_(std::move(dependencies)), queue_(deps_.dispatcher.makeSerialQueue(kJumpQueue)) {}
 
+namespace {
+
+const char* outcomeName(TerminalJumper::Outcome outcome) {
+  switch (outcome) {
+    case TerminalJumper::Outcome::script: return "tab selected by script";
+    case TerminalJumper::Outcome::ttyPrecise: return "pane selected";
+    case TerminalJumper::Outcome::window: return "window or tab brought forward";
+    case TerminalJumper::Outcome::applicationOnly: return "terminal brought forward";
+    case TerminalJumper::Outcome::warpPalette: return "Warp palette started";
+    case TerminalJumper::Outcome::nothing: break;
+  }
+  return "nothing brought forward";
+}
+
+}  // namespace
+
 void TerminalJumper::jump(const AgentSession& session) {
-  queue_->async(weakTask(shared_from_this(), [session](TerminalJumper& self) {
+  logJump("jump to the terminal of " + session.agentName + " [" + std::to_string(session.pid) + "] in " +
+          session.terminalName.value_or("an unknown terminal"));
+  const Seconds start = deps_.dispatcher.clock().uptime();
+  queue_->async(weakTask(shared_from_this(), [session, start](TerminalJumper& self) {
     const Outcome outcome = self.jumpNow(session);
+    char elapsed[32];
+    std::snprintf(elapsed, sizeof elapsed, "%.1f", (self.deps_.dispatcher.clock().uptime() - start) * 1000);
+    logJump("jump: [" + std::to_string(session.pid) + "] " + outcomeName(outcome) + " after " + elapsed + " ms");
     if (self.observer_) self.observer_(session.pid, outcome);
   }));
 }

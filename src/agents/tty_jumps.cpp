@@ -1,6 +1,7 @@
 #include "agents/tty_jumps.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <sstream>
@@ -81,6 +82,24 @@ std::optional<Client> chooseClient(const Listing& listing, const Pane& pane) {
   return best;
 }
 
+std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::string& socket, const std::string& paneId,
+                                                                 const std::string& tty) {
+  // Both go into tmux's own command and format language: plain pane ids and device paths only.
+  const auto plain = [](const std::string& text, std::string_view allowed) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [allowed](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) || allowed.find(c) != std::string_view::npos;
+    });
+  };
+  if (!paneId.starts_with('%') || !plain(paneId.substr(1), "") || !plain(tty, "/_-.")) return std::nullopt;
+  std::vector<std::string> arguments{"-S", socket, "if-shell", "-F", "-t", paneId,
+                                     "#{==:#{pane_tty}," + tty + "}",
+                                     "select-window -t " + paneId + " ; select-pane -t " + paneId, ";",
+                                     "display", "-p", "-t", paneId, "P #{pane_tty} #{pane_id} #{session_id}", ";"};
+  const auto listing = listingArguments(socket);
+  arguments.insert(arguments.end(), listing.end() - 3, listing.end());
+  return arguments;
+}
+
 std::vector<std::string> selectArguments(const std::string& socket, const Pane& pane,
                                          const std::optional<Client>& client) {
   std::vector<std::string> arguments{"-S", socket, "select-window", "-t", pane.paneId, ";",
@@ -105,32 +124,54 @@ bool TmuxJump::jump(const AgentSession& session) {
   if (!session.terminalTTY || session.terminalTTY->empty()) return false;
   const auto tmuxPath = environment_.findExecutable("tmux");
   if (!tmuxPath) return false;
-  // The agent's own server first, then every other one this user can reach.
-  std::vector<std::string> sockets;
+  const std::string tty = devicePath(*session.terminalTTY);
+  // The agent's own server and pane, from its environment: one tmux run selects the pane when it
+  // still has the agent's tty, and reads back the pane and the clients.
+  std::optional<std::string> ownSocket;
   if (auto variable = environment_.environmentVariable(session.pid, "TMUX"))
-    if (auto socket = tmux::socketFromEnvironment(*variable)) sockets.push_back(*socket);
+    ownSocket = tmux::socketFromEnvironment(*variable);
+  const auto ownPane = environment_.environmentVariable(session.pid, "TMUX_PANE");
+  const auto fast = ownSocket && ownPane ? tmux::selectKnownPaneArguments(*ownSocket, *ownPane, tty) : std::nullopt;
+  if (fast) {
+    if (const auto output = runTool(launcher_, *tmuxPath, *fast, kJumpToolTimeoutSeconds)) {
+      const auto listing = tmux::parseListing(*output);
+      if (listing.panes.size() == 1 && listing.panes[0].tty == tty)
+        return finish(*tmuxPath, *ownSocket, listing.panes[0], listing, session, true);
+    }
+  }
+  // Otherwise every server this user can reach, the agent's own first.
+  std::vector<std::string> sockets;
+  if (ownSocket) sockets.push_back(*ownSocket);
   for (auto& socket : environment_.tmuxSockets())
     if (std::find(sockets.begin(), sockets.end(), socket) == sockets.end()) sockets.push_back(std::move(socket));
-
-  const std::string tty = devicePath(*session.terminalTTY);
   for (const auto& socket : sockets) {
     const auto output = runTool(launcher_, *tmuxPath, tmux::listingArguments(socket), kJumpToolTimeoutSeconds);
     if (!output) continue;
     const auto listing = tmux::parseListing(*output);
-    for (const auto& pane : listing.panes) {
-      if (pane.tty != tty) continue;
-      const auto client = tmux::chooseClient(listing, pane);
-      if (!runTool(launcher_, *tmuxPath, tmux::selectArguments(socket, pane, client), kJumpToolTimeoutSeconds))
-        return false;
-      if (!client) {
-        logJump("tmux pane " + pane.paneId + " selected, but no client shows its server");
-        return false;
-      }
-      if (raiseWindowOfProcessTree(client->pid, session.projectName, environment_, windows_)) return true;
-      logJump("tmux pane " + pane.paneId + " selected; no window shows its client " + client->tty);
-      return false;
-    }
+    for (const auto& pane : listing.panes)
+      if (pane.tty == tty) return finish(*tmuxPath, socket, pane, listing, session, false);
   }
+  return false;
+}
+
+bool TmuxJump::finish(const std::string& tmuxPath, const std::string& socket, const tmux::Pane& pane,
+                      const tmux::Listing& listing, const AgentSession& session, bool selected) {
+  const auto client = tmux::chooseClient(listing, pane);
+  const auto arguments = tmux::selectArguments(socket, pane, client);
+  if (selected && client && client->sessionId != pane.sessionId) {
+    // Only the client's move is left.
+    if (!runTool(launcher_, tmuxPath, {"-S", socket, "switch-client", "-c", client->tty, "-t", pane.paneId},
+                 kJumpToolTimeoutSeconds))
+      return false;
+  } else if (!selected && !runTool(launcher_, tmuxPath, arguments, kJumpToolTimeoutSeconds)) {
+    return false;
+  }
+  if (!client) {
+    logJump("tmux pane " + pane.paneId + " selected, but no client shows its server");
+    return false;
+  }
+  if (raiseWindowOfProcessTree(client->pid, session.projectName, environment_, windows_)) return true;
+  logJump("tmux pane " + pane.paneId + " selected; no window shows its client " + client->tty);
   return false;
 }
 

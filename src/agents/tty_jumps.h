@@ -57,6 +57,11 @@ std::vector<std::string> listingArguments(const std::string& socket);
 Listing parseListing(std::string_view output);
 // The client to show the pane: one already on the pane's session, else the most recently active.
 std::optional<Client> chooseClient(const Listing& listing, const Pane& pane);
+// Selects the pane `paneId` (from the agent's TMUX_PANE) when its tty is `tty`, and prints it and
+// the clients like the listing (nothing for a pane that is gone). Nothing for ids or paths that
+// are not plain.
+std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::string& socket, const std::string& paneId,
+                                                                 const std::string& tty);
 // Selects the pane's window and pane, and moves `client` to it when it shows another session.
 std::vector<std::string> selectArguments(const std::string& socket, const Pane& pane,
                                          const std::optional<Client>& client);
@@ -72,6 +77,10 @@ class TmuxJump final : public TtyJump {
   bool jump(const AgentSession& session) override;
 
  private:
+  // Moves a client to the pane (selecting it first unless `selected`) and raises its window.
+  bool finish(const std::string& tmuxPath, const std::string& socket, const tmux::Pane& pane,
+              const tmux::Listing& listing, const AgentSession& session, bool selected);
+
   ProcessLauncher& launcher_;
   JumpEnvironment& environment_;
   WindowActivation& windows_;

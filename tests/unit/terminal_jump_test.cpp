@@ -310,11 +310,27 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   EXPECT_TRUE(jump.jump(agent(42, "api", "tmux", 1, "pts/8")));
   EXPECT_NE(launcher.calls.front().find("/tmp/tmux-0/mine"), std::string::npos);
 
+  // With TMUX_PANE as well, one run selects the pane and confirms its tty; a pane that no longer
+  // has the agent's tty sends the jump back to the listing.
+  launcher.calls.clear();
+  env.env[{42, "TMUX_PANE"}] = "%2";
+  launcher.outputs.insert(launcher.outputs.begin(), {"if-shell -F -t %2 #{==:#{pane_tty},/dev/pts/8} select-window -t %2 ; select-pane -t %2 ; display -p -t %2", "P /dev/pts/8 %2 $1\nC /dev/pts/4 300 $1 10\n"});
+  EXPECT_TRUE(jump.jump(agent(42, "api", "tmux", 1, "pts/8")));
+  EXPECT_EQ(launcher.calls.size(), 1u);
+  launcher.outputs.front().second = "P /dev/pts/6 %2 $1\n";
+  launcher.calls.clear();
+  EXPECT_TRUE(jump.jump(agent(42, "api", "tmux", 1, "pts/8")));
+  EXPECT_EQ(launcher.calls.size(), 3u);
+  launcher.outputs.erase(launcher.outputs.begin());
+  env.env.erase({42, "TMUX_PANE"});
+
   // A pane closed since the scan, a dead server, no tty: nothing is selected.
   launcher.calls.clear();
   EXPECT_FALSE(jump.jump(agent(42, "api", "tmux", 1, "pts/99")));
   EXPECT_FALSE(jump.jump(agent(42, "api", "tmux", 1, std::nullopt)));
-  for (const auto& call : launcher.calls) EXPECT_EQ(call.find("select-"), std::string::npos);
+  for (const auto& call : launcher.calls) EXPECT_EQ(call.find(" select-"), std::string::npos);
+  EXPECT_FALSE(tmux::selectKnownPaneArguments("/s", "%2", "/dev/pts/1}#{x"));
+  EXPECT_FALSE(tmux::selectKnownPaneArguments("/s", "%2 ; kill-server", "/dev/pts/1"));
 }
 
 TEST(RemoteControlJump, NeedsTheTerminalAndItsVariables) {
