@@ -5,6 +5,7 @@ project. "--warp-jump" without Warp says so and fails."""
 
 import os
 import re
+import signal
 import subprocess
 import time
 import unittest
@@ -72,7 +73,16 @@ class TerminalJumpTest(unittest.TestCase):
                 return None
         text = self.s.wait_for(read, 10)
         self.assertTrue(text, "the fake agent did not start")
-        return int(text)
+        pid = int(text)
+        self.addCleanup(self.kill_quietly, pid)
+        return pid
+
+    @staticmethod
+    def kill_quietly(pid):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
 
     def project(self, name):
         path = os.path.join(self.s.root, "work", name)
@@ -163,6 +173,35 @@ class TerminalJumpTest(unittest.TestCase):
         tray.click(self.s, item, rows["gamma"].replace("_", ""))
         self.jump_time(agent, "window or tab brought forward")
         self.assertTrue(self.s.wait_for(lambda: self.active_window() == titled[0], 5), self.s.log_text())
+        self.assertEqual(self.s.stop_tovami(), 0)
+
+    def test_tab_found_in_the_accessibility_tree(self):
+        # A private accessibility bus, switched on, and a Qt "terminal" exporting its tabs.
+        self.s._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        a11y = ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus"]
+        self.assertTrue(self.s.wait_for(lambda: self.s.run(a11y + ["org.a11y.Bus.GetAddress"]).returncode == 0))
+        self.s.run(a11y + ["org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status", "string:IsEnabled",
+                           "variant:boolean:true"], check=True)
+        pid_file = os.path.join(self.s.root, "delta.pid")
+        terminal = os.path.join(os.environ.get("TOVAMI_BUILD_DIR", "../../build"), "tests/fixtures/qterminal")
+        env = dict(self.s.env, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        proc = subprocess.Popen([terminal, f"cd '{self.project('delta')}' && exec {self.agent} 0 '{pid_file}'",
+                                 "zsh \u2014 alpha", "zsh \u2014 delta"], env=env, stdout=subprocess.PIPE)
+        self.addCleanup(lambda: (proc.kill(), proc.wait(), proc.stdout.close()))
+        self.assertEqual(proc.stdout.readline(), b"ready\n")
+        agent = self.read_pid(pid_file)
+
+        dump = self.s.run([harness.BINARY, "--dump-ax", "qterminal"], timeout=30)
+        self.assertEqual(dump.returncode, 0, dump.stderr)
+        self.assertTrue(dump.stdout.startswith("AX trusted: true\napplication title='qterminal'"), dump.stdout)
+        self.assertRegex(dump.stdout, r"\n( +)page tab list title='[^']*' desc=''\n\1  \[AXTabs: 2\]\n")
+        self.assertIn("page tab title='zsh \u2014 delta' desc=''", dump.stdout)
+
+        item, rows = self.start_tovami_with_rows(["delta"])
+        tray.click(self.s, item, rows["delta"].replace("_", ""))
+        self.jump_time(agent, "window or tab brought forward")
+        self.assertEqual(proc.stdout.readline(), b"tab 1\n")
         self.assertEqual(self.s.stop_tovami(), 0)
 
     def test_warp_jump_without_warp(self):

@@ -142,8 +142,11 @@ class AtspiElement final : public AccessibleElement {
   }
   std::optional<int> tabCount() override {
     if (role() != "page tab list") return std::nullopt;
-    const auto count = bus_->property(service_, path_, "ChildCount");
-    return count ? std::optional<int>(count->toInt()) : std::nullopt;
+    const auto list = children();  // scroll buttons share the list with the tabs
+    if (!list) return std::nullopt;
+    int tabs = 0;
+    for (const auto& child : *list) tabs += child->kind() == AccessibleKind::tab;
+    return tabs;
   }
   std::optional<std::vector<AccessibleRef>> children() override {
     auto reply = bus_->call(service_, path_, kAccessible, "GetChildren");
