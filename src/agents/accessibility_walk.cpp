@@ -60,7 +60,8 @@ AccessibleRef findTab(const AccessibleRef& element, const std::string& needle, i
   return nullptr;
 }
 
-bool focusWindow(int32_t pid, const std::string& hint, WindowActivation& windows, Accessibility& accessibility) {
+bool focusWindow(int32_t pid, const std::string& hint, WindowActivation& windows,
+                 Accessibility& accessibility) {
   const std::string needle = lowercased(hint);
   for (const auto& window : windows.windowsOf(pid))
     if (lowercased(window.title).find(needle) != std::string::npos) return windows.activate(window.id);

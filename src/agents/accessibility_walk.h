@@ -32,7 +32,8 @@ AccessibleRef findTab(const AccessibleRef& element, const std::string& needle, i
 // Brings forward the window of `pid` whose title mentions `hint` (case-insensitive; first the
 // window manager's titles, then, when the tree is available, a tab found with findTab, pressed,
 // and its window raised). True when something was brought forward.
-bool focusWindow(int32_t pid, const std::string& hint, WindowActivation& windows, Accessibility& accessibility);
+bool focusWindow(int32_t pid, const std::string& hint, WindowActivation& windows,
+                 Accessibility& accessibility);
 
 // Presses the item `itemTitle` of the menu `menuTitle` in the application's menu bar.
 bool pressMenuItem(int32_t pid, const std::string& menuTitle, const std::string& itemTitle,

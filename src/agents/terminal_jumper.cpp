@@ -12,7 +12,9 @@ namespace {
 
 constexpr const char* kJumpQueue = "app.tovami.jump";
 
-void logJump(const std::string& message) { logInfo(log_categories::kAgentWatch, message); }
+void logJump(const std::string& message) {
+  logInfo(log_categories::kAgentWatch, message);
+}
 
 }  // namespace
 
@@ -29,12 +31,18 @@ namespace {
 
 const char* outcomeName(TerminalJumper::Outcome outcome) {
   switch (outcome) {
-    case TerminalJumper::Outcome::script: return "tab selected by script";
-    case TerminalJumper::Outcome::ttyPrecise: return "pane selected";
-    case TerminalJumper::Outcome::window: return "window or tab brought forward";
-    case TerminalJumper::Outcome::applicationOnly: return "terminal brought forward";
-    case TerminalJumper::Outcome::warpPalette: return "Warp palette started";
-    case TerminalJumper::Outcome::nothing: break;
+    case TerminalJumper::Outcome::script:
+      return "tab selected by script";
+    case TerminalJumper::Outcome::ttyPrecise:
+      return "pane selected";
+    case TerminalJumper::Outcome::window:
+      return "window or tab brought forward";
+    case TerminalJumper::Outcome::applicationOnly:
+      return "terminal brought forward";
+    case TerminalJumper::Outcome::warpPalette:
+      return "Warp palette started";
+    case TerminalJumper::Outcome::nothing:
+      break;
   }
   return "nothing brought forward";
 }
@@ -49,7 +57,8 @@ void TerminalJumper::jump(const AgentSession& session) {
     const Outcome outcome = self.jumpNow(session);
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, "%.1f", (self.deps_.dispatcher.clock().uptime() - start) * 1000);
-    logJump("jump: [" + std::to_string(session.pid) + "] " + outcomeName(outcome) + " after " + elapsed + " ms");
+    logJump("jump: [" + std::to_string(session.pid) + "] " + outcomeName(outcome) + " after " + elapsed +
+            " ms");
     if (self.observer_) self.observer_(session.pid, outcome);
   }));
 }
@@ -74,13 +83,16 @@ TerminalJumper::Outcome TerminalJumper::jumpNow(const AgentSession& session) {
   if (focusWindow(terminal, session.projectName, deps_.windows, deps_.accessibility)) return Outcome::window;
   const auto windows = deps_.windows.windowsOf(terminal);
   const bool activated = !windows.empty() && deps_.windows.activate(windows.front().id);
-  if (!activated) logJump("jump: no window of " + session.terminalName.value_or("the terminal") + " [" +
-                          std::to_string(terminal) + "] could be brought forward");
-  if (!trusted || session.terminalName != "Warp") return activated ? Outcome::applicationOnly : Outcome::nothing;
-  warpStep_.schedule(*queue_, kWarpChainDelay,
-                     weakTask(shared_from_this(), [terminal, query = warpQuery(session)](TerminalJumper& self) {
-                       self.warpJump(terminal, query);
-                     }));
+  if (!activated)
+    logJump("jump: no window of " + session.terminalName.value_or("the terminal") + " [" +
+            std::to_string(terminal) + "] could be brought forward");
+  if (!trusted || session.terminalName != "Warp")
+    return activated ? Outcome::applicationOnly : Outcome::nothing;
+  warpStep_.schedule(
+      *queue_, kWarpChainDelay,
+      weakTask(shared_from_this(), [terminal, query = warpQuery(session)](TerminalJumper& self) {
+        self.warpJump(terminal, query);
+      }));
   return Outcome::warpPalette;
 }
 
@@ -100,13 +112,16 @@ void TerminalJumper::warpJump(int32_t pid, const std::string& query) {
       logJump("jump: Warp has no View > Navigation Palette item");
       return;
     }
-    jumper.warpStep_.schedule(*jumper.queue_, kWarpTypeDelay, weakTask(jumper.shared_from_this(), [pid, query](TerminalJumper& j) {
-      if (!j.inFront(pid, "the query")) return;
-      j.deps_.input.typeText(query, pid);
-      j.warpStep_.schedule(*j.queue_, kWarpReturnDelay, weakTask(j.shared_from_this(), [pid](TerminalJumper& k) {
-        if (k.inFront(pid, "Return")) k.deps_.input.pressKey(SyntheticInput::Key::returnKey);
-      }));
-    }));
+    jumper.warpStep_.schedule(
+        *jumper.queue_, kWarpTypeDelay, weakTask(jumper.shared_from_this(), [pid, query](TerminalJumper& j) {
+          if (!j.inFront(pid, "the query")) return;
+          j.deps_.input.typeText(query, pid);
+          j.warpStep_.schedule(*j.queue_, kWarpReturnDelay,
+                               weakTask(j.shared_from_this(), [pid](TerminalJumper& k) {
+                                 if (k.inFront(pid, "Return"))
+                                   k.deps_.input.pressKey(SyntheticInput::Key::returnKey);
+                               }));
+        }));
   }));
 }
 

@@ -23,10 +23,10 @@
 namespace tovami {
 
 inline constexpr size_t kWarpQueryCharacters = 28;
-inline constexpr Seconds kWarpChainDelay = 0.25;      // after the window pass failed
-inline constexpr Seconds kWarpMenuDelay = 0.15;       // Escape -> View > Navigation Palette
-inline constexpr Seconds kWarpTypeDelay = 0.35;       // -> typing the query
-inline constexpr Seconds kWarpReturnDelay = 0.45;     // -> Return
+inline constexpr Seconds kWarpChainDelay = 0.25;   // after the window pass failed
+inline constexpr Seconds kWarpMenuDelay = 0.15;    // Escape -> View > Navigation Palette
+inline constexpr Seconds kWarpTypeDelay = 0.35;    // -> typing the query
+inline constexpr Seconds kWarpReturnDelay = 0.45;  // -> Return
 
 // The palette query: the first 28 characters of the transcript title, else of the project name.
 std::string warpQuery(const AgentSession& session);

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "agents/accessibility_walk.h"
-#include "agents/process_table.h"
 #include "agents/process_sampling.h"
+#include "agents/process_table.h"
 #include "platform/log.h"
 
 namespace tovami {
@@ -21,9 +21,13 @@ std::optional<int64_t> number(const std::string& text) {
   return value;
 }
 
-std::string devicePath(const std::string& tty) { return tty.starts_with("/dev/") ? tty : "/dev/" + tty; }
+std::string devicePath(const std::string& tty) {
+  return tty.starts_with("/dev/") ? tty : "/dev/" + tty;
+}
 
-void logJump(const std::string& message) { logInfo(log_categories::kAgentWatch, "jump: " + message); }
+void logJump(const std::string& message) {
+  logInfo(log_categories::kAgentWatch, "jump: " + message);
+}
 
 }  // namespace
 
@@ -47,8 +51,11 @@ bool raiseWindowOfProcessTree(int32_t pid, const std::string& hint, JumpEnvironm
 namespace tmux {
 
 std::vector<std::string> listingArguments(const std::string& socket) {
-  return {"-S", socket, "list-panes", "-a", "-F", "P #{pane_tty} #{pane_id} #{session_id}", ";",
-          "list-clients", "-F", "C #{client_tty} #{client_pid} #{session_id} #{client_activity}"};
+  return {"-S",         socket,
+          "list-panes", "-a",
+          "-F",         "P #{pane_tty} #{pane_id} #{session_id}",
+          ";",          "list-clients",
+          "-F",         "C #{client_tty} #{client_pid} #{session_id} #{client_activity}"};
 }
 
 Listing parseListing(std::string_view output) {
@@ -76,13 +83,15 @@ std::optional<Client> chooseClient(const Listing& listing, const Pane& pane) {
   for (const auto& client : listing.clients) {
     const bool onSession = client.sessionId == pane.sessionId;
     const bool bestOnSession = best && best->sessionId == pane.sessionId;
-    if (!best || (onSession && !bestOnSession) || (onSession == bestOnSession && client.activity > best->activity))
+    if (!best || (onSession && !bestOnSession) ||
+        (onSession == bestOnSession && client.activity > best->activity))
       best = client;
   }
   return best;
 }
 
-std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::string& socket, const std::string& paneId,
+std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::string& socket,
+                                                                 const std::string& paneId,
                                                                  const std::string& tty) {
   // Both go into tmux's own command and format language: plain pane ids and device paths only.
   const auto plain = [](const std::string& text, std::string_view allowed) {
@@ -91,10 +100,21 @@ std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::stri
     });
   };
   if (!paneId.starts_with('%') || !plain(paneId.substr(1), "") || !plain(tty, "/_-.")) return std::nullopt;
-  std::vector<std::string> arguments{"-S", socket, "if-shell", "-F", "-t", paneId,
+  std::vector<std::string> arguments{"-S",
+                                     socket,
+                                     "if-shell",
+                                     "-F",
+                                     "-t",
+                                     paneId,
                                      "#{==:#{pane_tty}," + tty + "}",
-                                     "select-window -t " + paneId + " ; select-pane -t " + paneId, ";",
-                                     "display", "-p", "-t", paneId, "P #{pane_tty} #{pane_id} #{session_id}", ";"};
+                                     "select-window -t " + paneId + " ; select-pane -t " + paneId,
+                                     ";",
+                                     "display",
+                                     "-p",
+                                     "-t",
+                                     paneId,
+                                     "P #{pane_tty} #{pane_id} #{session_id}",
+                                     ";"};
   const auto listing = listingArguments(socket);
   arguments.insert(arguments.end(), listing.end() - 3, listing.end());
   return arguments;
@@ -102,8 +122,8 @@ std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::stri
 
 std::vector<std::string> selectArguments(const std::string& socket, const Pane& pane,
                                          const std::optional<Client>& client) {
-  std::vector<std::string> arguments{"-S", socket, "select-window", "-t", pane.paneId, ";",
-                                     "select-pane", "-t", pane.paneId};
+  std::vector<std::string> arguments{"-S",          socket, "select-window", "-t", pane.paneId, ";",
+                                     "select-pane", "-t",   pane.paneId};
   if (client && client->sessionId != pane.sessionId)
     arguments.insert(arguments.end(), {";", "switch-client", "-c", client->tty, "-t", pane.paneId});
   return arguments;
@@ -131,7 +151,8 @@ bool TmuxJump::jump(const AgentSession& session) {
   if (auto variable = environment_.environmentVariable(session.pid, "TMUX"))
     ownSocket = tmux::socketFromEnvironment(*variable);
   const auto ownPane = environment_.environmentVariable(session.pid, "TMUX_PANE");
-  const auto fast = ownSocket && ownPane ? tmux::selectKnownPaneArguments(*ownSocket, *ownPane, tty) : std::nullopt;
+  const auto fast =
+      ownSocket && ownPane ? tmux::selectKnownPaneArguments(*ownSocket, *ownPane, tty) : std::nullopt;
   if (fast) {
     if (const auto output = runTool(launcher_, *tmuxPath, *fast, kJumpToolTimeoutSeconds)) {
       const auto listing = tmux::parseListing(*output);
@@ -143,9 +164,11 @@ bool TmuxJump::jump(const AgentSession& session) {
   std::vector<std::string> sockets;
   if (ownSocket) sockets.push_back(*ownSocket);
   for (auto& socket : environment_.tmuxSockets())
-    if (std::find(sockets.begin(), sockets.end(), socket) == sockets.end()) sockets.push_back(std::move(socket));
+    if (std::find(sockets.begin(), sockets.end(), socket) == sockets.end())
+      sockets.push_back(std::move(socket));
   for (const auto& socket : sockets) {
-    const auto output = runTool(launcher_, *tmuxPath, tmux::listingArguments(socket), kJumpToolTimeoutSeconds);
+    const auto output =
+        runTool(launcher_, *tmuxPath, tmux::listingArguments(socket), kJumpToolTimeoutSeconds);
     if (!output) continue;
     const auto listing = tmux::parseListing(*output);
     for (const auto& pane : listing.panes)
@@ -175,8 +198,8 @@ bool TmuxJump::finish(const std::string& tmuxPath, const std::string& socket, co
   return false;
 }
 
-RemoteControlJump::RemoteControlJump(Terminal terminal, ProcessLauncher& launcher, JumpEnvironment& environment,
-                                     WindowActivation& windows)
+RemoteControlJump::RemoteControlJump(Terminal terminal, ProcessLauncher& launcher,
+                                     JumpEnvironment& environment, WindowActivation& windows)
     : terminal_(terminal), launcher_(launcher), environment_(environment), windows_(windows) {}
 
 std::optional<std::vector<std::string>> RemoteControlJump::arguments(int32_t agentPid) {

@@ -60,7 +60,8 @@ std::optional<Client> chooseClient(const Listing& listing, const Pane& pane);
 // Selects the pane `paneId` (from the agent's TMUX_PANE) when its tty is `tty`, and prints it and
 // the clients like the listing (nothing for a pane that is gone). Nothing for ids or paths that
 // are not plain.
-std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::string& socket, const std::string& paneId,
+std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::string& socket,
+                                                                 const std::string& paneId,
                                                                  const std::string& tty);
 // Selects the pane's window and pane, and moves `client` to it when it shows another session.
 std::vector<std::string> selectArguments(const std::string& socket, const Pane& pane,

@@ -40,8 +40,8 @@ struct Node final : AccessibleElement {
   std::vector<std::string> performed;
   bool canRaise = false;
 };
-std::shared_ptr<Node> node(std::string role, std::string title = {}, AccessibleKind kind = AccessibleKind::other,
-                           std::string desc = {}) {
+std::shared_ptr<Node> node(std::string role, std::string title = {},
+                           AccessibleKind kind = AccessibleKind::other, std::string desc = {}) {
   return std::make_shared<Node>(std::move(role), std::move(title), kind, std::move(desc));
 }
 
@@ -140,17 +140,19 @@ AgentSession agent(int32_t pid, std::string project, std::optional<std::string> 
 // ---- Scripts -------------------------------------------------------------------------------
 
 TEST(JumpScripts, TerminalAndITermTextsExactlyAndNothingElse) {
-  EXPECT_EQ(*appleScript("Terminal", "/dev/ttys004"),
-            "tell application \"Terminal\"\n    repeat with w in windows\n        repeat with t in tabs of w\n"
-            "            if tty of t is \"/dev/ttys004\" then\n                set selected of t to true\n"
-            "                set index of w to 1\n                activate\n                return\n"
-            "            end if\n        end repeat\n    end repeat\nend tell");
-  EXPECT_EQ(*appleScript("iTerm2", "/dev/ttys001"),
-            "tell application \"iTerm2\"\n    repeat with w in windows\n        repeat with t in tabs of w\n"
-            "            repeat with s in sessions of t\n                if tty of s is \"/dev/ttys001\" then\n"
-            "                    select w\n                    select t\n                    select s\n"
-            "                    activate\n                    return\n                end if\n"
-            "            end repeat\n        end repeat\n    end repeat\nend tell");
+  EXPECT_EQ(
+      *appleScript("Terminal", "/dev/ttys004"),
+      "tell application \"Terminal\"\n    repeat with w in windows\n        repeat with t in tabs of w\n"
+      "            if tty of t is \"/dev/ttys004\" then\n                set selected of t to true\n"
+      "                set index of w to 1\n                activate\n                return\n"
+      "            end if\n        end repeat\n    end repeat\nend tell");
+  EXPECT_EQ(
+      *appleScript("iTerm2", "/dev/ttys001"),
+      "tell application \"iTerm2\"\n    repeat with w in windows\n        repeat with t in tabs of w\n"
+      "            repeat with s in sessions of t\n                if tty of s is \"/dev/ttys001\" then\n"
+      "                    select w\n                    select t\n                    select s\n"
+      "                    activate\n                    return\n                end if\n"
+      "            end repeat\n        end repeat\n    end repeat\nend tell");
   EXPECT_FALSE(appleScript("kitty", "/dev/pts/3"));
   EXPECT_FALSE(appleScript("terminal", "/dev/pts/3"));
 }
@@ -278,13 +280,14 @@ TEST(Tmux, ListingClientChoiceAndSelection) {
   const auto client = tmux::chooseClient(listing, listing.panes[1]);
   EXPECT_EQ(client->pid, 101);
   EXPECT_EQ(tmux::selectArguments("/s", listing.panes[1], client),
-            (std::vector<std::string>{"-S", "/s", "select-window", "-t", "%4", ";", "select-pane", "-t", "%4", ";",
-                                      "switch-client", "-c", "/dev/pts/2", "-t", "%4"}));
+            (std::vector<std::string>{"-S", "/s", "select-window", "-t", "%4", ";", "select-pane", "-t", "%4",
+                                      ";", "switch-client", "-c", "/dev/pts/2", "-t", "%4"}));
   auto onSession = listing;
   onSession.clients.push_back({"/dev/pts/5", 102, "$1", 5});
   EXPECT_EQ(tmux::chooseClient(onSession, listing.panes[1])->pid, 102);
-  EXPECT_EQ(tmux::selectArguments("/s", listing.panes[1], tmux::chooseClient(onSession, listing.panes[1])).size(),
-            9u);
+  EXPECT_EQ(
+      tmux::selectArguments("/s", listing.panes[1], tmux::chooseClient(onSession, listing.panes[1])).size(),
+      9u);
   EXPECT_EQ(tmux::socketFromEnvironment("/tmp/tmux-1000/work,123,0"), "/tmp/tmux-1000/work");
   EXPECT_FALSE(tmux::socketFromEnvironment(""));
 }
@@ -314,7 +317,10 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   // has the agent's tty sends the jump back to the listing.
   launcher.calls.clear();
   env.env[{42, "TMUX_PANE"}] = "%2";
-  launcher.outputs.insert(launcher.outputs.begin(), {"if-shell -F -t %2 #{==:#{pane_tty},/dev/pts/8} select-window -t %2 ; select-pane -t %2 ; display -p -t %2", "P /dev/pts/8 %2 $1\nC /dev/pts/4 300 $1 10\n"});
+  launcher.outputs.insert(launcher.outputs.begin(),
+                          {"if-shell -F -t %2 #{==:#{pane_tty},/dev/pts/8} select-window -t %2 ; select-pane "
+                           "-t %2 ; display -p -t %2",
+                           "P /dev/pts/8 %2 $1\nC /dev/pts/4 300 $1 10\n"});
   EXPECT_TRUE(jump.jump(agent(42, "api", "tmux", 1, "pts/8")));
   EXPECT_EQ(launcher.calls.size(), 1u);
   launcher.outputs.front().second = "P /dev/pts/6 %2 $1\n";

@@ -44,7 +44,8 @@ class AtspiBus {
       QDBusConnection::disconnectFromBus(name_);
       name_.clear();
     }
-    auto message = QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
+    auto message =
+        QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
     const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, timeoutMs_ * 4);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
     static std::atomic<int> counter{0};
@@ -78,8 +79,8 @@ class AtspiBus {
   }
 
   std::optional<QVariant> property(const QString& service, const QString& path, const char* name) {
-    auto reply = call(service, path, "org.freedesktop.DBus.Properties", "Get",
-                      {QString(kAccessible), QString(name)});
+    auto reply =
+        call(service, path, "org.freedesktop.DBus.Properties", "Get", {QString(kAccessible), QString(name)});
     if (!reply || reply->isEmpty()) return std::nullopt;
     return reply->first().value<QDBusVariant>().variant();
   }
@@ -188,17 +189,21 @@ AtspiAccessibility::AtspiAccessibility(int callTimeoutMs) : bus_(std::make_share
 AtspiAccessibility::~AtspiAccessibility() = default;
 
 bool AtspiAccessibility::isTrusted() {
-  auto message = QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
-                                                "Get");
+  auto message = QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus",
+                                                "org.freedesktop.DBus.Properties", "Get");
   message.setArguments({QString("org.a11y.Status"), QString("IsEnabled")});
   const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 1000);
   return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
          reply.arguments().first().value<QDBusVariant>().variant().toBool();
 }
 
-void AtspiAccessibility::requestTrust() { logInfo(log_categories::kAgentWatch, kHowToEnable); }
+void AtspiAccessibility::requestTrust() {
+  logInfo(log_categories::kAgentWatch, kHowToEnable);
+}
 
-std::string AtspiAccessibility::howToEnable() { return kHowToEnable; }
+std::string AtspiAccessibility::howToEnable() {
+  return kHowToEnable;
+}
 
 std::vector<AccessibleRef> AtspiAccessibility::applications() {
   AtspiElement desktop(bus_, kRegistry, kRoot);

@@ -15,8 +15,8 @@ namespace {
 
 constexpr uint32_t kMaxWindows = 16384;
 
-std::vector<uint32_t> readCardinals(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
-                                    uint32_t maxItems) {
+std::vector<uint32_t> readCardinals(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property,
+                                    xcb_atom_t type, uint32_t maxItems) {
   XcbReply<xcb_get_property_reply_t> reply(
       xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, type, 0, maxItems), nullptr));
   std::vector<uint32_t> items;
@@ -58,7 +58,7 @@ bool EwmhWindowActivation::connect() {
     return false;
   }
   const char* names[] = {"_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING", "_NET_WM_PID", "_NET_WM_NAME",
-                         "UTF8_STRING", "_NET_ACTIVE_WINDOW", "WM_STATE"};
+                         "UTF8_STRING",      "_NET_ACTIVE_WINDOW",        "WM_STATE"};
   xcb_intern_atom_cookie_t cookies[std::size(names)];
   for (size_t i = 0; i < std::size(names); ++i)
     cookies[i] = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(names[i])), names[i]);
@@ -72,8 +72,8 @@ bool EwmhWindowActivation::connect() {
   // A tiny unmapped window whose property changes tell the server's current time.
   stampWindow_ = xcb_generate_id(c);
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-  xcb_create_window(c, XCB_COPY_FROM_PARENT, stampWindow_, root_, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                    XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, stampWindow_, root_, -1, -1, 1, 1, 0,
+                    XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
   xcb_flush(c);
   connection_ = c;
   return true;
@@ -99,21 +99,25 @@ std::vector<TopLevelWindow> EwmhWindowActivation::readWindows(std::optional<int3
   std::vector<TopLevelWindow> result;
   if (!connect()) return result;
   auto windows = readCardinals(connection_, root_, atoms_.clientListStacking, XCB_ATOM_WINDOW, kMaxWindows);
-  if (windows.empty()) windows = readCardinals(connection_, root_, atoms_.clientList, XCB_ATOM_WINDOW, kMaxWindows);
-  else std::reverse(windows.begin(), windows.end());  // stacking order is bottom to top
+  if (windows.empty())
+    windows = readCardinals(connection_, root_, atoms_.clientList, XCB_ATOM_WINDOW, kMaxWindows);
+  else
+    std::reverse(windows.begin(), windows.end());  // stacking order is bottom to top
   // Ask for every pid at once, then the titles of the matching windows: two round trips.
   std::vector<xcb_get_property_cookie_t> pidCookies;
   for (uint32_t window : windows)
     pidCookies.push_back(xcb_get_property(connection_, 0, window, atoms_.pid, XCB_ATOM_CARDINAL, 0, 1));
-  std::vector<std::pair<TopLevelWindow, std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>>> found;
+  std::vector<std::pair<TopLevelWindow, std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>>>
+      found;
   for (size_t i = 0; i < windows.size(); ++i) {
     XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection_, pidCookies[i], nullptr));
     if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4) continue;
     const uint32_t owner = *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
     if (owner == 0 || owner > 0x7fffffff || (pid && static_cast<int32_t>(owner) != *pid)) continue;
-    found.push_back({TopLevelWindow{windows[i], static_cast<int32_t>(owner), {}},
-                     {xcb_get_property(connection_, 0, windows[i], atoms_.name, atoms_.utf8, 0, 1024),
-                      xcb_get_property(connection_, 0, windows[i], XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 1024)}});
+    found.push_back(
+        {TopLevelWindow{windows[i], static_cast<int32_t>(owner), {}},
+         {xcb_get_property(connection_, 0, windows[i], atoms_.name, atoms_.utf8, 0, 1024),
+          xcb_get_property(connection_, 0, windows[i], XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 1024)}});
   }
   for (auto& [window, cookies] : found) {
     XcbReply<xcb_get_property_reply_t> netName(xcb_get_property_reply(connection_, cookies.first, nullptr));

@@ -36,8 +36,10 @@ std::optional<TopLevelWindow> findWarpWindow(EwmhWindowActivation& windows) {
 LinuxTerminalJump::LinuxTerminalJump(Dispatcher& dispatcher) {
   std::vector<std::shared_ptr<TtyJump>> ttyJumps{
       std::make_shared<TmuxJump>(launcher_, environment_, windows_),
-      std::make_shared<RemoteControlJump>(RemoteControlJump::Terminal::kitty, launcher_, environment_, windows_),
-      std::make_shared<RemoteControlJump>(RemoteControlJump::Terminal::wezterm, launcher_, environment_, windows_)};
+      std::make_shared<RemoteControlJump>(RemoteControlJump::Terminal::kitty, launcher_, environment_,
+                                          windows_),
+      std::make_shared<RemoteControlJump>(RemoteControlJump::Terminal::wezterm, launcher_, environment_,
+                                          windows_)};
   jumper_ = std::make_shared<TerminalJumper>(
       TerminalJumperDependencies{dispatcher, windows_, accessibility_, input_, nullptr, std::move(ttyJumps)});
 }

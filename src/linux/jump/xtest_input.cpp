@@ -29,13 +29,18 @@ std::vector<uint32_t> codePoints(const std::string& text) {
   std::vector<uint32_t> points;
   for (size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    const int length = byte < 0x80 ? 1 : (byte >> 5) == 6 ? 2 : (byte >> 4) == 14 ? 3 : (byte >> 3) == 30 ? 4 : 0;
+    const int length = byte < 0x80         ? 1
+                       : (byte >> 5) == 6  ? 2
+                       : (byte >> 4) == 14 ? 3
+                       : (byte >> 3) == 30 ? 4
+                                           : 0;
     if (length == 0 || i + static_cast<size_t>(length) > text.size()) {
       ++i;
       continue;
     }
     uint32_t cp = length == 1 ? byte : byte & (0x7f >> length);
-    for (int k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + static_cast<size_t>(k)]) & 0x3f);
+    for (int k = 1; k < length; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + static_cast<size_t>(k)]) & 0x3f);
     points.push_back(cp);
     i += static_cast<size_t>(length);
   }
