@@ -1,6 +1,7 @@
 #include "agents/terminal_jumper.h"
 
 #include <cstdio>
+#include <future>
 
 #include "agents/accessibility_walk.h"
 #include "agents/jump_scripts.h"
@@ -49,7 +50,20 @@ const char* outcomeName(TerminalJumper::Outcome outcome) {
 
 }  // namespace
 
+void TerminalJumper::shutDown() {
+  if (stopped_) return;
+  std::promise<void> drained;
+  auto done = drained.get_future();
+  queue_->async([this, &drained] {
+    stopped_ = true;
+    warpStep_.cancel();
+    drained.set_value();
+  });
+  done.wait();
+}
+
 void TerminalJumper::jump(const AgentSession& session) {
+  if (stopped_) return;
   logJump("jump to the terminal of " + session.agentName + " [" + std::to_string(session.pid) + "] in " +
           session.terminalName.value_or("an unknown terminal"));
   const Seconds start = deps_.dispatcher.clock().uptime();
@@ -103,7 +117,7 @@ bool TerminalJumper::inFront(int32_t pid, const char* step) {
 }
 
 void TerminalJumper::warpJump(int32_t pid, const std::string& query) {
-  if (!deps_.accessibility.isTrusted() || query.empty()) return;
+  if (stopped_ || !deps_.accessibility.isTrusted() || query.empty()) return;
   if (!inFront(pid, "Escape")) return;
   deps_.input.pressKey(SyntheticInput::Key::escape);
   auto self = shared_from_this();

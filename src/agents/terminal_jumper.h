@@ -7,6 +7,7 @@
 // the work runs on its own serial queue; `jump` only hands it over and returns.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,6 +56,10 @@ class TerminalJumper final : public TerminalJump, public std::enable_shared_from
   // The Warp palette chain for the application `pid` (on the jump queue).
   void warpJump(int32_t pid, const std::string& query);
 
+  // Before the services it uses go away: waits for a running jump to end, cancels the Warp
+  // steps still due and ignores later requests. Not on the jump queue itself.
+  void shutDown();
+
   void setObserver(Observer observer) { observer_ = std::move(observer); }
   TaskQueue& queue() { return *queue_; }
 
@@ -65,6 +70,7 @@ class TerminalJumper final : public TerminalJump, public std::enable_shared_from
   std::shared_ptr<TaskQueue> queue_;
   DelayedWork warpStep_;
   Observer observer_;
+  std::atomic<bool> stopped_{false};
 };
 
 }  // namespace tovami

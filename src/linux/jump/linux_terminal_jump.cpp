@@ -44,6 +44,9 @@ LinuxTerminalJump::LinuxTerminalJump(Dispatcher& dispatcher) {
       TerminalJumperDependencies{dispatcher, windows_, accessibility_, input_, nullptr, std::move(ttyJumps)});
 }
 
+// A jump still running uses the services below: it ends before they do.
+LinuxTerminalJump::~LinuxTerminalJump() { jumper_->shutDown(); }
+
 int dumpAxTool(const std::string& appName) {
   AtspiAccessibility accessibility(1000);
   const std::string out = dumpAccessibility(appName, accessibility);

@@ -19,6 +19,9 @@ namespace tovami::linux_backend {
 class LinuxTerminalJump {
  public:
   explicit LinuxTerminalJump(Dispatcher& dispatcher);
+  ~LinuxTerminalJump();
+  LinuxTerminalJump(const LinuxTerminalJump&) = delete;
+  LinuxTerminalJump& operator=(const LinuxTerminalJump&) = delete;
   TerminalJumper& jumper() { return *jumper_; }
   EwmhWindowActivation& windows() { return windows_; }
 
