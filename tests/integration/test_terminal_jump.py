@@ -166,6 +166,10 @@ class TerminalJumpTest(unittest.TestCase):
         windows = self.s.wait_for(lambda: len(self.windows_of(proc.pid)) == 3 and self.windows_of(proc.pid), 10)
         self.assertTrue(windows)
         agent = self.read_pid(pid_file)
+        def managed():
+            listed = self.s.run(["xprop", "-root", "_NET_CLIENT_LIST"]).stdout
+            return all(f"{w:#x}" in listed for w in windows)
+        self.assertTrue(self.s.wait_for(managed, 10), "the window manager does not list the three windows")
         titled = [w for w in windows if "GAMMA" in self.s.xdotool("getwindowname", w).stdout]
         self.s.xdotool("windowactivate", "--sync", [w for w in windows if w not in titled][0])
 
