@@ -53,7 +53,10 @@ class TerminalJumpTest(unittest.TestCase):
         self.addCleanup(self.session.__exit__, None, None, None)
         self.bin = os.path.join(self.s.root, "bin")
         os.makedirs(self.bin)
-        self.agent = self.compile("claude", FAKE_AGENT, [])
+        self.agent = os.path.join(self.bin, "claude")
+        with open(self.agent, "w") as f:
+            f.write(FAKE_AGENT)
+        os.chmod(self.agent, 0o755)
         self.socket = os.path.join(self.s.root, "tmux.sock")
         self.addCleanup(lambda: self.s.run(["tmux", "-S", self.socket, "kill-server"]))
 

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "app/display_session.h"
 #include "linux/app/single_instance.h"
 #include "linux/main/composition_root.h"
+#include "linux/jump/linux_terminal_jump.h"
 #include "linux/main/entry.h"
 #include "linux/nap/overlay_renderer.h"
 #include "linux/qt/qt_dispatcher.h"
@@ -30,6 +32,32 @@ int renderOverlayStill(const std::string& path, int argc, char** argv) {
   QGuiApplication application(argc, argv);
   tovami::linux_backend::QtDispatcher dispatcher;
   return tovami::linux_backend::renderOverlay(path, dispatcher) ? 0 : 1;  // a failure said "render failed"
+}
+
+// --dump-ax APP: the application's accessibility tree, read over D-Bus (no window needed).
+int dumpAccessibilityTree(const std::string& appName, int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  return tovami::linux_backend::dumpAxTool(appName);
+}
+
+// --warp-jump TEXT: Warp's palette typed through XTest; it ends the program by itself.
+int warpJump(const std::string& query, int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  tovami::linux_backend::QtDispatcher dispatcher;
+  tovami::linux_backend::LinuxTerminalJump jump(dispatcher);
+  std::optional<int> status;
+  tovami::linux_backend::warpJumpTool(query, jump, dispatcher, [&status](int code) {
+    status = code;
+    QCoreApplication::exit(code);
+  });
+  return status ? *status : QCoreApplication::exec();
+}
+
+int runOneShot(const tovami::OneShotRequest& oneShot, int argc, char** argv) {
+  namespace switches = tovami::switches;
+  if (oneShot.name == switches::kDumpAx) return dumpAccessibilityTree(oneShot.value, argc, argv);
+  if (oneShot.name == switches::kWarpJump) return warpJump(oneShot.value, argc, argv);
+  return renderOverlayStill(oneShot.value, argc, argv);
 }
 
 int runDesktopProgram(int argc, char** argv) {
@@ -59,7 +87,6 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const tovami::LaunchRequest request = tovami::parseCommandLine({argv, argv + argc});
   if (auto status = tovami::linux_backend::answerWithoutToolkit(request)) return *status;
-  if (request.kind == tovami::LaunchRequest::Kind::oneShot)
-    return renderOverlayStill(request.oneShot.value, argc, argv);
+  if (request.kind == tovami::LaunchRequest::Kind::oneShot) return runOneShot(request.oneShot, argc, argv);
   return runDesktopProgram(argc, argv);
 }

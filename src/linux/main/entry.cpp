@@ -50,7 +50,8 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
       return 2;
     case Kind::oneShot:
       if (request.oneShot.name == switches::kListAgents) return listAgents(request.oneShot.value);
-      if (request.oneShot.name == switches::kRenderOverlay) return std::nullopt;
+      // The renders and the accessibility and Warp tools run in the desktop program.
+      if (request.oneShot.name != switches::kRenderIsland) return std::nullopt;
       std::fprintf(stderr, "tovami: %s is not available in this build\n", request.oneShot.name.c_str());
       return 2;
     case Kind::runApp:
@@ -60,7 +61,7 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
 }
 
 std::vector<std::string_view> unavailableOneShots() {
-  return {switches::kRenderIsland, switches::kDumpAx, switches::kWarpJump};
+  return {switches::kRenderIsland};
 }
 
 std::string desktopProgramPath(const std::string& selfPath) {
