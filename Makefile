@@ -1,9 +1,18 @@
 # Newcomer commands: `make run` and `make test` (both install what is missing first).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS ?= -DTOVAMI_WERROR=$(if $(CI),ON,OFF) $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+CCACHE = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+CMAKE_FLAGS ?= -DTOVAMI_WERROR=$(if $(CI),ON,OFF) $(CCACHE)
+# The sanitized tree (address and undefined behaviour): with clang when installed, which also
+# builds the fuzz targets; benchmarks are left out (timings under the sanitizers mean nothing).
+# Warnings gate the plain build only, so a clang-only warning does not fail CI.
+SAN_BUILD_DIR ?= build-asan
+CLANGXX = $(shell command -v clang++)
+SAN_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DTOVAMI_SANITIZE=ON -DTOVAMI_BUILD_BENCHMARKS=OFF $(CCACHE) \
+  $(if $(CLANGXX),-DCMAKE_CXX_COMPILER=$(CLANGXX) -DTOVAMI_BUILD_FUZZERS=ON)
+FUZZ_SECONDS ?= 600
 
-.PHONY: all deps configure build run test test-unit install format clean
+.PHONY: all deps configure build sanitized run test test-unit fuzz install format clean
 
 all: build
 
@@ -20,12 +29,22 @@ build: configure
 run: build
 	@./scripts/run.sh $(BUILD_DIR)/tovami
 
-# Every test: logic, backend, and the real program under a private Xvfb and D-Bus.
-test: build
-	@./scripts/test.sh $(BUILD_DIR)
+sanitized: deps
+	@cmake -S . -B $(SAN_BUILD_DIR) $(SAN_CMAKE_FLAGS) >/dev/null
+	@cmake --build $(SAN_BUILD_DIR) -j $(JOBS)
+
+# Every test: logic, backend, and the real program under a private Xvfb and D-Bus; then all of
+# it again built with the sanitizers, and a short run of each fuzz target.
+test: build sanitized
+	@./scripts/test.sh $(BUILD_DIR) $(SAN_BUILD_DIR)
 
 test-unit: build
 	@cd $(BUILD_DIR) && ctest -L unit --output-on-failure -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS (default 600); findings land in $(SAN_BUILD_DIR)/fuzz/artifacts.
+fuzz: sanitized
+	@test -n "$(CLANGXX)" || { echo "make fuzz needs clang (apt-get install clang libclang-rt-14-dev)"; exit 1; }
+	@./scripts/fuzz.sh $(FUZZ_SECONDS) $(SAN_BUILD_DIR)/fuzz/*_fuzzer
 
 install: build
 	@cmake --install $(BUILD_DIR)
@@ -34,4 +53,4 @@ format:
 	@find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR)

@@ -12,6 +12,7 @@ import subprocess
 import tempfile
 import time
 
+SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error: ")
 BINARY = os.environ.get("TOVAMI_BINARY", os.path.join(os.path.dirname(__file__), "../../build/tovami"))
 PAM_MATRIX = "/usr/lib/x86_64-linux-gnu/pam_wrapper/pam_matrix.so"
 NO_BUS = {"DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/bus"}
@@ -119,6 +120,10 @@ class Session:
                 self.tovami.wait()
         status, self.tovami = self.tovami.returncode, None
         self._log.close()
+        # In the sanitized build a report fails the test even where the exit status is not checked.
+        report = SANITIZER_REPORT.search(self.log_text())
+        if report:
+            raise AssertionError("sanitizer report in the program's log:\n" + self.log_text()[report.start():][:6000])
         return status
 
     def write_preferences(self, text):
