@@ -50,7 +50,7 @@ install: build
 	@cmake --install $(BUILD_DIR)
 
 format:
-	@find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	@find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
 	@rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR)

@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string_view key : prefs::kAllKeys) {
       store.hasValue(key);
       store.boolValue(key);
-      if (const auto text = store.stringValue(key)) fuzz::require(isValidUtf8(*text), "a stored text is UTF-8");
+      if (const auto text = store.stringValue(key))
+        fuzz::require(isValidUtf8(*text), "a stored text is UTF-8");
     }
     wakeRequiresAuthentication(store);
   }

@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (const auto* cmdline = piece(1)) {
     const std::string text = linux_backend::commandLineText(*cmdline);
     fuzz::require(isValidUtf8(text), "commandLineText gives UTF-8");
-    for (const char c : text) fuzz::require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f, "no control bytes");
+    for (const char c : text)
+      fuzz::require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f, "no control bytes");
   }
   return 0;
 }
