@@ -236,7 +236,7 @@ TEST(PixelGrid, LaysOutAndDrawsOneSquarePerLitCell) {
   EXPECT_EQ(canvas.fills[2].rect, (Rect{10, 20 + 6.6, 5, 5}));
   EXPECT_EQ(canvas.fills[0].color, palette::kTerracotta);
 
-  EXPECT_EQ(PixelGrid({}, palette::kWhite, 2, 1).size(), (Size{0, 0}));
+  EXPECT_EQ((PixelGrid{{}, palette::kWhite, 2, 1}.size()), (Size{0, 0}));
 }
 
 TEST(PixelGrid, ShadedOpacityIsAFixedHashOfThePosition) {
