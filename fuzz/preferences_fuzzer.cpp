@@ -8,6 +8,7 @@
 
 #include "agents/process_sampling.h"
 #include "app/preference_keys.h"
+#include "app/preferences_text.h"
 #include "fuzz_support.h"
 #include "linux/app/settings_store.h"
 
@@ -39,8 +40,14 @@ const fs::path& scratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::silenceLogs();
+  // The text itself: what a read keeps reads back the same, with nothing damaged.
+  const PreferencesText text(fuzz::asText(data, size));
+  const PreferencesText again(text.render());
+  fuzz::require(again.damagedLines() == 0 && again.values() == text.values(),
+                "a rendered file reads back the same");
+
   qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-  // A new name each time: QSettings caches files by name and could answer from an earlier input.
+  // A new name each time, so no input sees what an earlier one left behind.
   static unsigned counter = 0;
   const fs::path path = scratch() / ("tovami" + std::to_string(counter++) + ".conf");
   {

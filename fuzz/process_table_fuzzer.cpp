@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ProcessTable table(parsePSOutput(text));
   const AgentMap top = recognizeTopAgents(table);
   for (const auto& [pid, name] : top) fuzz::require(table.byPid.contains(pid), "a top agent is a row");
-  for (const PSRow& row : table.rows) {
+  for (const auto& [pid, row] : table.byPid) {
     fuzz::require(!row.args.empty(), "a row has a command line");
     fuzz::require(!std::isnan(row.cpuTime) && !std::isnan(row.elapsed), "durations are numbers");
     treeCPUTime(row.pid, table.byPid, table.children);
