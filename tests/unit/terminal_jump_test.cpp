@@ -10,10 +10,12 @@
 namespace tovami {
 namespace {
 
+using Strings = std::vector<std::string>;
+
 // ---- Fakes ---------------------------------------------------------------------------------
 
 struct Node final : AccessibleElement {
-  Node(std::string r, std::string t = {}, AccessibleKind k = AccessibleKind::other, std::string d = {})
+  Node(std::string r, std::string t, AccessibleKind k, std::string d)
       : roleName(std::move(r)), titleText(std::move(t)), kindValue(k), desc(std::move(d)) {}
   std::optional<std::string> role() override { return roleName; }
   AccessibleKind kind() override { return kindValue; }
@@ -24,25 +26,28 @@ struct Node final : AccessibleElement {
   std::optional<std::vector<AccessibleRef>> children() override { return kids; }
   bool perform(const std::string& action) override {
     performed.push_back(action);
-    return action == accessible_actions::kPress || canRaise;
+    return action == accessible_actions::kPress;  // nothing can raise itself
   }
-  std::shared_ptr<Node> add(std::shared_ptr<Node> child) {
-    kids.push_back(child);
-    return child;
-  }
-
+  std::shared_ptr<Node> add(std::shared_ptr<Node> child) { return kids.push_back(child), child; }
   std::string roleName, titleText;
   AccessibleKind kindValue;
   std::string desc;
   std::optional<std::string> sub;
   std::optional<int> tabs;
   std::vector<AccessibleRef> kids;
-  std::vector<std::string> performed;
-  bool canRaise = false;
+  Strings performed;
 };
-std::shared_ptr<Node> node(std::string role, std::string title = {},
-                           AccessibleKind kind = AccessibleKind::other, std::string desc = {}) {
+std::shared_ptr<Node> node(std::string role, std::string title = {}, AccessibleKind kind = AccessibleKind::other,
+                           std::string desc = {}) {
   return std::make_shared<Node>(std::move(role), std::move(title), kind, std::move(desc));
+}
+// `depth` nested groups holding `width` cells and then a tab titled "api".
+std::shared_ptr<Node> tree(int depth, int width) {
+  auto top = node("window"), parent = top;
+  for (int level = 0; level < depth; ++level) parent = parent->add(node("group"));
+  for (int i = 0; i < width; ++i) parent->add(node("cell"));
+  parent->add(node("tab", "api", AccessibleKind::tab));
+  return top;
 }
 
 struct FakeAccessibility final : Accessibility {
@@ -85,20 +90,15 @@ struct FakeWindows final : WindowActivation {
 
 struct FakeInput final : SyntheticInput {
   explicit FakeInput(testing::VirtualDispatcher& d) : dispatcher(d) {}
-  bool pressKey(Key key) override {
-    events.push_back({dispatcher.elapsed(), key == Key::escape ? "Escape" : "Return"});
-    return true;
-  }
-  bool typeText(const std::string& text, int32_t) override {
-    events.push_back({dispatcher.elapsed(), "type " + text});
-    return true;
-  }
+  bool pressKey(Key key) override { return record(key == Key::escape ? "Escape" : "Return"); }
+  bool typeText(const std::string& text, int32_t) override { return record("type " + text); }
+  bool record(std::string event) { return events.emplace_back(dispatcher.elapsed(), std::move(event)), true; }
   testing::VirtualDispatcher& dispatcher;
   std::vector<std::pair<Seconds, std::string>> events;
 };
 
-struct FakeLauncher final : ProcessLauncher {
-  ToolRun run(const std::string& path, const std::vector<std::string>& arguments, double) override {
+struct FakeSystem final : ProcessLauncher, JumpEnvironment {
+  ToolRun run(const std::string& path, const Strings& arguments, double) override {
     std::string line = path;
     for (const auto& a : arguments) line += " " + a;
     calls.push_back(line);
@@ -106,11 +106,6 @@ struct FakeLauncher final : ProcessLauncher {
       if (line.find(key) != std::string::npos) return {ToolRun::Outcome::finished, output, ""};
     return {ToolRun::Outcome::failedToLaunch, "", "no such server"};
   }
-  std::vector<std::pair<std::string, std::string>> outputs;  // command fragment -> output
-  std::vector<std::string> calls;
-};
-
-struct FakeEnvironment final : JumpEnvironment {
   std::optional<std::string> environmentVariable(int32_t pid, const std::string& name) override {
     auto it = env.find({pid, name});
     return it == env.end() ? std::nullopt : std::optional(it->second);
@@ -118,26 +113,23 @@ struct FakeEnvironment final : JumpEnvironment {
   std::optional<int32_t> parentOf(int32_t pid) override {
     return parents.contains(pid) ? std::optional(parents[pid]) : std::nullopt;
   }
-  std::vector<std::string> tmuxSockets() override { return sockets; }
+  Strings tmuxSockets() override { return sockets; }
   std::optional<std::string> findExecutable(const std::string& name) override { return "/usr/bin/" + name; }
+  std::vector<std::pair<std::string, std::string>> outputs;  // command fragment -> output
+  Strings calls, sockets;
   std::map<std::pair<int32_t, std::string>, std::string> env;
   std::map<int32_t, int32_t> parents;
-  std::vector<std::string> sockets;
 };
 
-AgentSession agent(int32_t pid, std::string project, std::optional<std::string> terminal,
-                   std::optional<int32_t> terminalPid, std::optional<std::string> tty) {
+AgentSession agent(std::string project, std::optional<std::string> terminal, std::optional<int32_t> terminalPid,
+                   std::optional<std::string> tty) {
   AgentSession s;
-  s.pid = pid;
-  s.agentName = "Claude";
-  s.projectName = std::move(project);
-  s.terminalName = std::move(terminal);
-  s.terminalPID = terminalPid;
-  s.terminalTTY = std::move(tty);
+  s.pid = 42, s.agentName = "Claude", s.projectName = std::move(project), s.terminalName = std::move(terminal);
+  s.terminalPID = terminalPid, s.terminalTTY = std::move(tty);
   return s;
 }
 
-// ---- Scripts -------------------------------------------------------------------------------
+// ---- Scripts and tree walks ----------------------------------------------------------------
 
 TEST(JumpScripts, TerminalAndITermTextsExactlyAndNothingElse) {
   EXPECT_EQ(
@@ -157,80 +149,25 @@ TEST(JumpScripts, TerminalAndITermTextsExactlyAndNothingElse) {
   EXPECT_FALSE(appleScript("terminal", "/dev/pts/3"));
 }
 
-// ---- Tree walks ----------------------------------------------------------------------------
-
 TEST(FindTab, MatchesTabsAndButtonsByTitleOrDescriptionWithinDepthAndBudget) {
+  auto find = [](AccessibleRef root) {
+    BudgetBox budget{kFindTabBudget};
+    return findTab(root, "api", 0, budget);
+  };
   auto window = node("window");
   auto group = window->add(node("group", "api project"));  // not a tab: searched inside
-  auto plain = group->add(node("tab", "Other", AccessibleKind::tab));
+  group->add(node("tab", "Other", AccessibleKind::tab));
   auto byDesc = group->add(node("button", "zsh", AccessibleKind::button, "~/Work/API"));
-  BudgetBox budget{kFindTabBudget};
-  EXPECT_EQ(findTab(window, "api", 0, budget), byDesc);
-
-  // A tab below seven nested groups is out of reach; below six it is found.
-  auto nested = [](int groups) {
-    auto top = node("window");
-    auto parent = top;
-    for (int level = 0; level < groups; ++level) parent = parent->add(node("group"));
-    parent->add(node("tab", "api", AccessibleKind::tab));
-    return top;
-  };
-  budget = {kFindTabBudget};
-  EXPECT_FALSE(findTab(nested(7), "api", 0, budget));
-  budget = {kFindTabBudget};
-  EXPECT_TRUE(findTab(nested(6), "api", 0, budget));
-
-  // A cycle ends with the depth limit; a huge flat tree with the budget.
+  EXPECT_EQ(find(window), byDesc);
+  // Six nested groups are searched, seven not; a cycle ends at the depth limit, a huge flat tree
+  // with the budget.
+  EXPECT_TRUE(find(tree(6, 0)));
+  EXPECT_FALSE(find(tree(7, 0)));
+  EXPECT_FALSE(find(tree(0, 5000)));
   auto loop = node("group");
   loop->add(loop);
-  budget = {kFindTabBudget};
-  EXPECT_FALSE(findTab(loop, "api", 0, budget));
-  auto wide = node("window");
-  for (int i = 0; i < 5000; ++i) wide->add(node("cell"));
-  wide->add(node("tab", "api", AccessibleKind::tab));
-  budget = {kFindTabBudget};
-  EXPECT_FALSE(findTab(wide, "api", 0, budget));
-  EXPECT_EQ(budget.remaining, 0);
+  EXPECT_FALSE(find(loop));
   loop->kids.clear();
-}
-
-TEST(FocusWindow, TitleFirstThenTabAndOnlyTitlesWhenUntrusted) {
-  FakeWindows windows;
-  FakeAccessibility ax;
-  windows.all = {{1, 50, "~/work/web — zsh"}, {2, 50, "~/work/API — zsh"}, {3, 60, "api elsewhere"}};
-  EXPECT_TRUE(focusWindow(50, "api", windows, ax));
-  EXPECT_EQ(windows.activated, std::vector<uint64_t>{2});
-
-  windows.activated.clear();
-  windows.all = {{1, 50, "zsh"}, {2, 50, "Terminal"}};
-  auto app = node("application", "kgx");
-  auto frame = app->add(node("frame", "Terminal"));
-  auto tab = frame->add(node("tab list"))->add(node("page tab", "x", AccessibleKind::tab, "Ünï api"));
-  ax.apps[50] = app;
-  EXPECT_TRUE(focusWindow(50, "ÜNÏ", windows, ax));
-  EXPECT_EQ(tab->performed, std::vector<std::string>{"press"});
-  EXPECT_EQ(windows.activated, std::vector<uint64_t>{2});  // the frame could not raise itself
-
-  ax.trusted = false;
-  tab->performed.clear();
-  EXPECT_FALSE(focusWindow(50, "api", windows, ax));
-  EXPECT_TRUE(tab->performed.empty());
-}
-
-TEST(PressMenuItem, FindsMenuAndItemByExactTitles) {
-  FakeAccessibility ax;
-  auto app = node("application", "Warp");
-  app->add(node("window"));
-  auto bar = app->add(node("menu bar", "", AccessibleKind::menuBar));
-  auto view = bar->add(node("menu", "View"))->add(node("menu"));
-  auto item = view->add(node("menu item", "Navigation Palette"));
-  ax.apps[9] = app;
-  EXPECT_FALSE(pressMenuItem(9, "view", "Navigation Palette", ax));
-  EXPECT_FALSE(pressMenuItem(9, "View", "Navigation", ax));
-  EXPECT_TRUE(item->performed.empty());
-  EXPECT_TRUE(pressMenuItem(9, "View", "Navigation Palette", ax));
-  EXPECT_EQ(item->performed, std::vector<std::string>{"press"});
-  EXPECT_FALSE(pressMenuItem(10, "View", "Navigation Palette", ax));
 }
 
 TEST(DumpAccessibility, FormatLimitsAndTheAppleMenu) {
@@ -243,32 +180,23 @@ TEST(DumpAccessibility, FormatLimitsAndTheAppleMenu) {
   window->tabs = 2;
   ax.apps[1] = app;
   EXPECT_EQ(dumpAccessibility("Demo", ax),
-            "AX trusted: true\n"
-            "AXApplication title='Demo' desc=''\n"
-            "  AXMenuBar title='' desc=''\n"
-            "    AXMenuBarItem title='Apple' desc=''\n"
-            "  AXWindow/AXStandardWindow title='Main' desc='d'\n"
+            "AX trusted: true\nAXApplication title='Demo' desc=''\n  AXMenuBar title='' desc=''\n"
+            "    AXMenuBarItem title='Apple' desc=''\n  AXWindow/AXStandardWindow title='Main' desc='d'\n"
             "    [AXTabs: 2]\n");
   ax.trusted = false;
   EXPECT_EQ(dumpAccessibility("Nope", ax), "AX trusted: false\nturn it on\nno running app named Nope\n");
-
   // Depth 9 at most; 400 elements at most.
-  auto chain = node("r");
-  auto parent = chain;
-  for (int i = 0; i < 20; ++i) parent = parent->add(node("r"));
-  BudgetBox budget{kDumpBudget};
-  std::string out;
-  dumpElement(chain, 0, budget, out);
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 10);
-  auto wide = node("r");
-  for (int i = 0; i < 1000; ++i) wide->add(node("c"));
-  budget = {kDumpBudget};
-  out.clear();
-  dumpElement(wide, 0, budget, out);
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 400);
+  auto lines = [](AccessibleRef root) {
+    BudgetBox budget{kDumpBudget};
+    std::string out;
+    dumpElement(root, 0, budget, out);
+    return std::count(out.begin(), out.end(), '\n');
+  };
+  EXPECT_EQ(lines(tree(20, 0)), 10);
+  EXPECT_EQ(lines(tree(0, 1000)), 400);
 }
 
-// ---- tmux ----------------------------------------------------------------------------------
+// ---- tmux and terminals with remote control ------------------------------------------------
 
 TEST(Tmux, ListingClientChoiceAndSelection) {
   const auto listing = tmux::parseListing(
@@ -277,24 +205,22 @@ TEST(Tmux, ListingClientChoiceAndSelection) {
   ASSERT_EQ(listing.panes.size(), 2u);
   ASSERT_EQ(listing.clients.size(), 2u);
   // No client on the pane's session: the most recent one is moved there.
-  const auto client = tmux::chooseClient(listing, listing.panes[1]);
+  const auto& pane = listing.panes[1];
+  const auto client = tmux::chooseClient(listing, pane);
   EXPECT_EQ(client->pid, 101);
-  EXPECT_EQ(tmux::selectArguments("/s", listing.panes[1], client),
-            (std::vector<std::string>{"-S", "/s", "select-window", "-t", "%4", ";", "select-pane", "-t", "%4",
-                                      ";", "switch-client", "-c", "/dev/pts/2", "-t", "%4"}));
+  EXPECT_EQ(tmux::selectArguments("/s", pane, client),
+            (Strings{"-S", "/s", "select-window", "-t", "%4", ";", "select-pane", "-t", "%4", ";",
+                     "switch-client", "-c", "/dev/pts/2", "-t", "%4"}));
   auto onSession = listing;
   onSession.clients.push_back({"/dev/pts/5", 102, "$1", 5});
-  EXPECT_EQ(tmux::chooseClient(onSession, listing.panes[1])->pid, 102);
-  EXPECT_EQ(
-      tmux::selectArguments("/s", listing.panes[1], tmux::chooseClient(onSession, listing.panes[1])).size(),
-      9u);
+  EXPECT_EQ(tmux::chooseClient(onSession, pane)->pid, 102);
+  EXPECT_EQ(tmux::selectArguments("/s", pane, tmux::chooseClient(onSession, pane)).size(), 9u);
   EXPECT_EQ(tmux::socketFromEnvironment("/tmp/tmux-1000/work,123,0"), "/tmp/tmux-1000/work");
   EXPECT_FALSE(tmux::socketFromEnvironment(""));
 }
 
 TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
-  FakeLauncher launcher;
-  FakeEnvironment env;
+  FakeSystem launcher, &env = launcher;
   FakeWindows windows;
   env.sockets = {"/tmp/tmux-0/other", "/tmp/tmux-0/mine"};
   env.parents = {{300, 299}, {299, 200}};  // tmux client -> shell -> xterm
@@ -302,71 +228,63 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   launcher.outputs = {{"mine list-panes", "P /dev/pts/8 %2 $1\nC /dev/pts/4 300 $0 10\n"},
                       {"other list-panes", "P /dev/pts/5 %0 $0\n"},
                       {"select-window", ""}};
-  TmuxJump jump(launcher, env, windows);
-  EXPECT_TRUE(jump.jump(agent(42, "api", "tmux", 1, "pts/8")));
+  TmuxJump tmuxJump(launcher, env, windows);
+  auto jump = [&](std::optional<std::string> tty = "pts/8") {
+    launcher.calls.clear();
+    return tmuxJump.jump(agent("api", "tmux", 1, tty));
+  };
+  EXPECT_TRUE(jump());
   EXPECT_EQ(windows.activated, std::vector<uint64_t>{7});
   EXPECT_NE(launcher.calls.back().find("switch-client -c /dev/pts/4 -t %2"), std::string::npos);
-
   // The TMUX variable puts the agent's own server first.
-  launcher.calls.clear();
   env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
-  EXPECT_TRUE(jump.jump(agent(42, "api", "tmux", 1, "pts/8")));
+  EXPECT_TRUE(jump());
   EXPECT_NE(launcher.calls.front().find("/tmp/tmux-0/mine"), std::string::npos);
-
   // With TMUX_PANE as well, one run selects the pane and confirms its tty; a pane that no longer
   // has the agent's tty sends the jump back to the listing.
-  launcher.calls.clear();
   env.env[{42, "TMUX_PANE"}] = "%2";
   launcher.outputs.insert(launcher.outputs.begin(),
                           {"if-shell -F -t %2 #{==:#{pane_tty},/dev/pts/8} select-window -t %2 ; select-pane "
                            "-t %2 ; display -p -t %2",
                            "P /dev/pts/8 %2 $1\nC /dev/pts/4 300 $1 10\n"});
-  EXPECT_TRUE(jump.jump(agent(42, "api", "tmux", 1, "pts/8")));
+  EXPECT_TRUE(jump());
   EXPECT_EQ(launcher.calls.size(), 1u);
   launcher.outputs.front().second = "P /dev/pts/6 %2 $1\n";
-  launcher.calls.clear();
-  EXPECT_TRUE(jump.jump(agent(42, "api", "tmux", 1, "pts/8")));
+  EXPECT_TRUE(jump());
   EXPECT_EQ(launcher.calls.size(), 3u);
-  launcher.outputs.erase(launcher.outputs.begin());
   env.env.erase({42, "TMUX_PANE"});
-
-  // A pane closed since the scan, a dead server, no tty: nothing is selected.
-  launcher.calls.clear();
-  EXPECT_FALSE(jump.jump(agent(42, "api", "tmux", 1, "pts/99")));
-  EXPECT_FALSE(jump.jump(agent(42, "api", "tmux", 1, std::nullopt)));
-  for (const auto& call : launcher.calls) EXPECT_EQ(call.find(" select-"), std::string::npos);
+  // A pane closed since the scan, no tty: nothing is selected; odd names are never spliced in.
+  for (const auto& tty : {std::optional<std::string>("pts/99"), std::optional<std::string>()}) {
+    EXPECT_FALSE(jump(tty));
+    for (const auto& call : launcher.calls) EXPECT_EQ(call.find(" select-"), std::string::npos);
+  }
   EXPECT_FALSE(tmux::selectKnownPaneArguments("/s", "%2", "/dev/pts/1}#{x"));
   EXPECT_FALSE(tmux::selectKnownPaneArguments("/s", "%2 ; kill-server", "/dev/pts/1"));
 }
 
 TEST(RemoteControlJump, NeedsTheTerminalAndItsVariables) {
-  FakeLauncher launcher;
-  FakeEnvironment env;
+  FakeSystem launcher, &env = launcher;
   FakeWindows windows;
   windows.all = {{5, 70, "kitty"}};
   launcher.outputs = {{"focus-window", ""}, {"activate-pane", ""}};
   RemoteControlJump kitty(RemoteControlJump::Terminal::kitty, launcher, env, windows);
   RemoteControlJump wezterm(RemoteControlJump::Terminal::wezterm, launcher, env, windows);
-  EXPECT_FALSE(kitty.jump(agent(42, "api", "kitty", 70, "pts/1")));  // no remote control socket
-  env.env[{42, "KITTY_WINDOW_ID"}] = "3";
-  env.env[{42, "KITTY_LISTEN_ON"}] = "unix:/tmp/kitty";
-  env.env[{42, "WEZTERM_PANE"}] = "12";
-  EXPECT_FALSE(kitty.jump(agent(42, "api", "WezTerm", 70, "pts/1")));
-  EXPECT_TRUE(kitty.jump(agent(42, "api", "kitty", 70, "pts/1")));
+  EXPECT_FALSE(kitty.jump(agent("api", "kitty", 70, "pts/1")));  // no remote control socket
+  env.env = {{{42, "KITTY_WINDOW_ID"}, "3"}, {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"},
+             {{42, "WEZTERM_PANE"}, "12"}};
+  EXPECT_FALSE(kitty.jump(agent("api", "WezTerm", 70, "pts/1")));
+  EXPECT_TRUE(kitty.jump(agent("api", "kitty", 70, "pts/1")));
   EXPECT_EQ(launcher.calls.back(), "/usr/bin/kitty @ --to unix:/tmp/kitty focus-window --match id:3");
-  EXPECT_TRUE(wezterm.jump(agent(42, "api", "WezTerm", 70, "pts/1")));
+  EXPECT_TRUE(wezterm.jump(agent("api", "WezTerm", 70, "pts/1")));
   EXPECT_EQ(launcher.calls.back(), "/usr/bin/wezterm cli activate-pane --pane-id 12");
 }
 
 // ---- The strategy order and Warp -----------------------------------------------------------
 
 struct FakeScripts final : ScriptRunner {
-  bool runScript(const std::string& source) override {
-    scripts.push_back(source);
-    return succeed;
-  }
+  bool runScript(const std::string& source) override { return scripts.push_back(source), succeed; }
   bool succeed = true;
-  std::vector<std::string> scripts;
+  Strings scripts;
 };
 struct FakeTtyJump final : TtyJump {
   const char* name() const override { return "fake"; }
@@ -392,48 +310,62 @@ class JumperTest : public ::testing::Test {
 
 TEST_F(JumperTest, StrategiesInOrder) {
   auto jumper = make(&scripts);
-  EXPECT_EQ(jumper->jumpNow(agent(1, "api", "Terminal", 10, "ttys004")), Outcome::script);
+  EXPECT_EQ(jumper->jumpNow(agent("api", "Terminal", 10, "ttys004")), Outcome::script);
   EXPECT_NE(scripts.scripts[0].find("\"/dev/ttys004\""), std::string::npos);
   EXPECT_EQ(tty->calls, 0);
   scripts.succeed = false;
   tty->succeed = true;
-  EXPECT_EQ(jumper->jumpNow(agent(1, "api", "Terminal", 10, "ttys004")), Outcome::ttyPrecise);
+  EXPECT_EQ(jumper->jumpNow(agent("api", "Terminal", 10, "ttys004")), Outcome::ttyPrecise);
   tty->succeed = false;
-  EXPECT_EQ(jumper->jumpNow(agent(1, "api", "kitty", std::nullopt, "pts/1")), Outcome::nothing);
+  EXPECT_EQ(jumper->jumpNow(agent("api", "kitty", std::nullopt, "pts/1")), Outcome::nothing);
   EXPECT_EQ(scripts.scripts.size(), 2u);  // kitty has no script
 
-  windows.all = {{1, 10, "zsh"}, {2, 10, "api — zsh"}};
-  EXPECT_EQ(jumper->jumpNow(agent(1, "API", "kitty", 10, "pts/1")), Outcome::window);
-  EXPECT_EQ(windows.activated, std::vector<uint64_t>{2});
+  // A window titled with the project; else the tab naming it, pressed, and the frame holding it
+  // raised; untrusted, titles only and else the application with a request for trust.
+  windows.all = {{1, 10, "zsh"}, {2, 10, "api — zsh"}, {3, 10, "Terminal"}, {4, 60, "web elsewhere"}};
+  EXPECT_EQ(jumper->jumpNow(agent("API", "kitty", 10, "pts/1")), Outcome::window);
+  auto app = ax.apps[10] = node("application", "kgx");
+  auto tab = app->add(node("frame", "Terminal"))
+                 ->add(node("tab list"))
+                 ->add(node("page tab", "x", AccessibleKind::tab, "Ünï web"));
+  EXPECT_EQ(jumper->jumpNow(agent("ÜNÏ", "kitty", 10, "pts/1")), Outcome::window);
+  EXPECT_EQ(tab->performed, Strings{"press"});
+  EXPECT_EQ(windows.activated, (std::vector<uint64_t>{2, 3}));  // the frame could not raise itself
   ax.trusted = false;
-  EXPECT_EQ(jumper->jumpNow(agent(1, "web", "kitty", 10, "pts/1")), Outcome::applicationOnly);
+  EXPECT_EQ(jumper->jumpNow(agent("web", "kitty", 10, "pts/1")), Outcome::applicationOnly);
+  EXPECT_EQ(tab->performed.size(), 1u);
   EXPECT_EQ(windows.activated.back(), 1u);
   EXPECT_EQ(ax.trustRequests, 1);
   windows.all.clear();
-  EXPECT_EQ(jumper->jumpNow(agent(1, "web", "kitty", 10, "pts/1")), Outcome::nothing);
+  EXPECT_EQ(jumper->jumpNow(agent("web", "kitty", 10, "pts/1")), Outcome::nothing);
 }
 
 TEST_F(JumperTest, WarpPaletteChainInVirtualTimeAndOnlyWhileInFront) {
   auto jumper = make(nullptr);
   windows.all = {{4, 20, "Warp"}};
   auto app = node("application", "Warp");
+  app->add(node("window"));
   auto item = app->add(node("menu bar", "", AccessibleKind::menuBar))
                   ->add(node("menu", "View"))
                   ->add(node("menu"))
                   ->add(node("menu item", "Navigation Palette"));
   ax.apps[20] = app;
-  auto session = agent(1, "api", "Warp", 20, "pts/1");
+  // The menu and its item are matched by their exact titles, in the given application only.
+  EXPECT_FALSE(pressMenuItem(20, "view", "Navigation Palette", ax));
+  EXPECT_FALSE(pressMenuItem(20, "View", "Navigation", ax));
+  EXPECT_FALSE(pressMenuItem(21, "View", "Navigation Palette", ax));
+  EXPECT_TRUE(item->performed.empty());
+
+  auto session = agent("api", "Warp", 20, "pts/1");
   session.context = ClaudeSessionInfo{};
   session.context->title = "Refactor the billing module to use the new ledger";  // 40+ characters
   EXPECT_EQ(warpQuery(session), "Refactor the billing module ");
   jumper->jump(session);
   dispatcher.advance(5);
-  ASSERT_EQ(input.events.size(), 3u);
-  EXPECT_EQ(input.events[0], (std::pair<Seconds, std::string>{0.25, "Escape"}));
-  EXPECT_EQ(input.events[1], (std::pair<Seconds, std::string>{0.75, "type Refactor the billing module "}));
-  EXPECT_EQ(input.events[2], (std::pair<Seconds, std::string>{1.2, "Return"}));
-  EXPECT_EQ(item->performed, std::vector<std::string>{"press"});
-
+  EXPECT_EQ(item->performed, Strings{"press"});
+  using Event = std::pair<Seconds, std::string>;
+  EXPECT_EQ(input.events, (std::vector<Event>{{0.25, "Escape"}, {0.75, "type Refactor the billing module "},
+                                              {1.2, "Return"}}));
   // Another window comes to the front before typing: nothing more is typed.
   input.events.clear();
   jumper->warpJump(20, "api");
