@@ -1,11 +1,10 @@
-"""The terminal jump against real terminals under Xvfb and openbox. Choosing an agent's tray row
-selects its tmux pane (two sessions of a private server in two xterms) and raises that xterm, raises
-the one of three windows whose title names the project, or presses the tab that names it in the
-accessibility tree. "--warp-jump" without Warp says so and fails."""
+"""The terminal jump under Xvfb and openbox: an agent's tray row selects its tmux pane and raises its xterm, the
+window titled with its project, or the tab naming it; "--warp-jump" without Warp says so and fails."""
 
 import os
 import re
 import shutil
+import signal
 import subprocess
 import time
 import unittest
@@ -27,8 +26,7 @@ class TerminalJumpTest(unittest.TestCase):
         self.s.tmux = os.path.join(self.s.root, "tmux.sock")  # the session kills this server at the end
 
     def project(self, name):
-        path = os.path.join(self.s.root, "work", name)
-        os.makedirs(path, exist_ok=True)
+        os.makedirs(path := os.path.join(self.s.root, "work", name))
         return path
 
     def tmux(self, *args):
@@ -45,21 +43,18 @@ class TerminalJumpTest(unittest.TestCase):
     def start_qterminal(self, project, *titles, env=None):
         """The fixture terminal with the agent as its child in `project`; returns both."""
         proc = subprocess.Popen([QTERMINAL, f"cd '{self.project(project)}' && exec {self.agent} 600", *titles],
-                                env={**self.s.env, **(env or {})}, stdout=subprocess.PIPE)
-        self.addCleanup(lambda: (proc.kill(), proc.wait(), proc.stdout.close()))
+                                env={**self.s.env, **(env or {})}, stdout=subprocess.PIPE, start_new_session=True)
+        self.addCleanup(lambda: (os.killpg(proc.pid, signal.SIGKILL), proc.wait(), proc.stdout.close()))
         self.assertEqual(proc.stdout.readline(), b"ready\n")
-        agent = self.s.wait_for(lambda: self.s.run(["pgrep", "-P", str(proc.pid)]).stdout.strip())
-        self.assertTrue(agent, "the agent did not start")
-        self.addCleanup(self.s.run, ["kill", "-9", agent])
-        return proc, int(agent)
+        return proc, int(self.s.wait_for(lambda: self.s.run(["pgrep", "-P", str(proc.pid)]).stdout.strip()))
 
     def jump(self, project, pid, outcome):
         """Starts the program, clicks the project's tray row and returns the logged jump time in ms."""
         tray.start_fake_host(self.s)
         self.s.start_tovami()
+        self.addCleanup(lambda: self.assertEqual(self.s.stop_tovami(), 0))
         item = tray.find_item(self.s, timeout=30)
         self.assertIsNotNone(item, self.s.log_text())
-
         def row():
             try:  # the menu may be rebuilt while it is read
                 return next((l for l in tray.labels(self.s, item) if l.startswith(project + " \u2014")), None)
@@ -98,13 +93,11 @@ class TerminalJumpTest(unittest.TestCase):
         self.s.xdotool("windowactivate", xterms["beta"])
         print(f"\nfigure: tray click to tmux pane active in {elapsed:.1f} ms (baseline: tmux select-pane + "
               f"xdotool windowactivate {(time.monotonic() - start) * 1000:.1f} ms)")
-        self.assertEqual(self.s.stop_tovami(), 0)
 
     def test_window_titled_with_the_project_among_three(self):
         proc, agent = self.start_qterminal("gamma", "--windows", "~/work/alpha", "~/work/GAMMA \u2014 zsh",
                                            "~/work/beta")
         windows = self.s.wait_for(lambda: len(self.windows_of(proc.pid)) == 3 and self.windows_of(proc.pid), 10)
-        self.assertTrue(windows)
         managed = lambda: all(f"{w:#x}" in self.s.run(["xprop", "-root", "_NET_CLIENT_LIST"]).stdout for w in windows)
         self.assertTrue(self.s.wait_for(managed, 10), "the window manager does not list the three windows")
         titled = [w for w in windows if "GAMMA" in self.s.xdotool("getwindowname", w).stdout]
@@ -112,7 +105,6 @@ class TerminalJumpTest(unittest.TestCase):
 
         self.jump("gamma", agent, "window or tab brought forward")
         self.assertTrue(self.s.wait_for(lambda: self.active_window() == titled[0], 5), self.s.log_text())
-        self.assertEqual(self.s.stop_tovami(), 0)
 
     def test_tab_found_in_the_accessibility_tree(self):
         # A private accessibility bus, switched on, and the fixture terminal exporting its tabs.
@@ -133,7 +125,6 @@ class TerminalJumpTest(unittest.TestCase):
 
         self.jump("delta", agent, "window or tab brought forward")
         self.assertEqual(proc.stdout.readline(), b"tab 1\n")
-        self.assertEqual(self.s.stop_tovami(), 0)
 
     def test_warp_jump_without_warp(self):
         result = self.s.run([harness.BINARY, "--warp-jump", "api"], timeout=30)

@@ -12,8 +12,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// ---- Fakes ---------------------------------------------------------------------------------
-
 struct Node final : AccessibleElement {
   Node(std::string r, std::string t, AccessibleKind k, std::string d)
       : roleName(std::move(r)), titleText(std::move(t)), kindValue(k), desc(std::move(d)) {}
@@ -129,8 +127,6 @@ AgentSession agent(std::string project, std::optional<std::string> terminal, std
   return s;
 }
 
-// ---- Scripts and tree walks ----------------------------------------------------------------
-
 TEST(JumpScripts, TerminalAndITermTextsExactlyAndNothingElse) {
   EXPECT_EQ(
       *appleScript("Terminal", "/dev/ttys004"),
@@ -149,74 +145,51 @@ TEST(JumpScripts, TerminalAndITermTextsExactlyAndNothingElse) {
   EXPECT_FALSE(appleScript("terminal", "/dev/pts/3"));
 }
 
-TEST(FindTab, MatchesTabsAndButtonsByTitleOrDescriptionWithinDepthAndBudget) {
+TEST(AccessibilityWalks, TabByTitleOrDescriptionAndTheDepthCycleAndBudgetLimits) {
   auto find = [](AccessibleRef root) {
     BudgetBox budget{kFindTabBudget};
     return findTab(root, "api", 0, budget);
+  };
+  auto dumpedLines = [](AccessibleRef root) {
+    BudgetBox budget{kDumpBudget};
+    std::string out;
+    dumpElement(root, 0, budget, out);
+    return std::count(out.begin(), out.end(), '\n');
   };
   auto window = node("window");
   auto group = window->add(node("group", "api project"));  // not a tab: searched inside
   group->add(node("tab", "Other", AccessibleKind::tab));
   auto byDesc = group->add(node("button", "zsh", AccessibleKind::button, "~/Work/API"));
   EXPECT_EQ(find(window), byDesc);
-  // Six nested groups are searched, seven not; a cycle ends at the depth limit, a huge flat tree
+  // The tab search goes six groups deep, the dump nine; a cycle ends at that depth, a huge tree
   // with the budget.
   EXPECT_TRUE(find(tree(6, 0)));
   EXPECT_FALSE(find(tree(7, 0)));
   EXPECT_FALSE(find(tree(0, 5000)));
+  EXPECT_EQ(dumpedLines(tree(20, 0)), 10);
+  EXPECT_EQ(dumpedLines(tree(0, 1000)), 400);
   auto loop = node("group");
   loop->add(loop);
   EXPECT_FALSE(find(loop));
+  EXPECT_EQ(dumpedLines(loop), 10);
   loop->kids.clear();
 }
 
-TEST(DumpAccessibility, FormatLimitsAndTheAppleMenu) {
+TEST(DumpAccessibility, FormatWithoutTheAppleMenuAndWhatIsMissing) {
   FakeAccessibility ax;
-  auto app = node("AXApplication", "Demo");
-  auto bar = app->add(node("AXMenuBar", "", AccessibleKind::menuBar));
-  bar->add(node("AXMenuBarItem", "Apple", AccessibleKind::menuBarItem))->add(node("AXMenu", "hidden"));
+  auto app = ax.apps[1] = node("AXApplication", "Demo");
+  app->add(node("AXMenuBar", "", AccessibleKind::menuBar))
+      ->add(node("AXMenuBarItem", "Apple", AccessibleKind::menuBarItem))
+      ->add(node("AXMenu", "hidden"));
   auto window = app->add(node("AXWindow", "Main", AccessibleKind::other, "d"));
   window->sub = "AXStandardWindow";
   window->tabs = 2;
-  ax.apps[1] = app;
   EXPECT_EQ(dumpAccessibility("Demo", ax),
             "AX trusted: true\nAXApplication title='Demo' desc=''\n  AXMenuBar title='' desc=''\n"
             "    AXMenuBarItem title='Apple' desc=''\n  AXWindow/AXStandardWindow title='Main' desc='d'\n"
             "    [AXTabs: 2]\n");
   ax.trusted = false;
   EXPECT_EQ(dumpAccessibility("Nope", ax), "AX trusted: false\nturn it on\nno running app named Nope\n");
-  // Depth 9 at most; 400 elements at most.
-  auto lines = [](AccessibleRef root) {
-    BudgetBox budget{kDumpBudget};
-    std::string out;
-    dumpElement(root, 0, budget, out);
-    return std::count(out.begin(), out.end(), '\n');
-  };
-  EXPECT_EQ(lines(tree(20, 0)), 10);
-  EXPECT_EQ(lines(tree(0, 1000)), 400);
-}
-
-// ---- tmux and terminals with remote control ------------------------------------------------
-
-TEST(Tmux, ListingClientChoiceAndSelection) {
-  const auto listing = tmux::parseListing(
-      "P /dev/pts/3 %0 $0\nP /dev/pts/7 %4 $1\ngarbage\nC /dev/pts/1 100 $0 1700000000\n"
-      "C /dev/pts/2 101 $0 1700000500\nC /dev/pts/9 nope $1 1\n");
-  ASSERT_EQ(listing.panes.size(), 2u);
-  ASSERT_EQ(listing.clients.size(), 2u);
-  // No client on the pane's session: the most recent one is moved there.
-  const auto& pane = listing.panes[1];
-  const auto client = tmux::chooseClient(listing, pane);
-  EXPECT_EQ(client->pid, 101);
-  EXPECT_EQ(tmux::selectArguments("/s", pane, client),
-            (Strings{"-S", "/s", "select-window", "-t", "%4", ";", "select-pane", "-t", "%4", ";",
-                     "switch-client", "-c", "/dev/pts/2", "-t", "%4"}));
-  auto onSession = listing;
-  onSession.clients.push_back({"/dev/pts/5", 102, "$1", 5});
-  EXPECT_EQ(tmux::chooseClient(onSession, pane)->pid, 102);
-  EXPECT_EQ(tmux::selectArguments("/s", pane, tmux::chooseClient(onSession, pane)).size(), 9u);
-  EXPECT_EQ(tmux::socketFromEnvironment("/tmp/tmux-1000/work,123,0"), "/tmp/tmux-1000/work");
-  EXPECT_FALSE(tmux::socketFromEnvironment(""));
 }
 
 TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
@@ -225,7 +198,9 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   env.sockets = {"/tmp/tmux-0/other", "/tmp/tmux-0/mine"};
   env.parents = {{300, 299}, {299, 200}};  // tmux client -> shell -> xterm
   windows.all = {{7, 200, "xterm"}};
-  launcher.outputs = {{"mine list-panes", "P /dev/pts/8 %2 $1\nC /dev/pts/4 300 $0 10\n"},
+  // Malformed lines are skipped; no client is on the pane's session, so the most recent is moved there.
+  launcher.outputs = {{"mine list-panes", "P /dev/pts/8 %2 $1\ngarbage\nC /dev/pts/3 301 $0 5\n"
+                                          "C /dev/pts/4 300 $0 10\nC /dev/pts/9 nope $1 1\n"},
                       {"other list-panes", "P /dev/pts/5 %0 $0\n"},
                       {"select-window", ""}};
   TmuxJump tmuxJump(launcher, env, windows);
@@ -235,7 +210,8 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   };
   EXPECT_TRUE(jump());
   EXPECT_EQ(windows.activated, std::vector<uint64_t>{7});
-  EXPECT_NE(launcher.calls.back().find("switch-client -c /dev/pts/4 -t %2"), std::string::npos);
+  EXPECT_EQ(launcher.calls.back(), "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2 ; "
+                                   "switch-client -c /dev/pts/4 -t %2");
   // The TMUX variable puts the agent's own server first.
   env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
   EXPECT_TRUE(jump());
@@ -253,6 +229,12 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   EXPECT_TRUE(jump());
   EXPECT_EQ(launcher.calls.size(), 3u);
   env.env.erase({42, "TMUX_PANE"});
+  launcher.outputs.erase(launcher.outputs.begin());
+  // A client already on the pane's session stays where it is.
+  launcher.outputs[0].second += "C /dev/pts/2 302 $1 1\n";
+  env.parents[302] = 200;
+  EXPECT_TRUE(jump());
+  EXPECT_EQ(launcher.calls.back(), "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2");
   // A pane closed since the scan, no tty: nothing is selected; odd names are never spliced in.
   for (const auto& tty : {std::optional<std::string>("pts/99"), std::optional<std::string>()}) {
     EXPECT_FALSE(jump(tty));
@@ -278,8 +260,6 @@ TEST(RemoteControlJump, NeedsTheTerminalAndItsVariables) {
   EXPECT_TRUE(wezterm.jump(agent("api", "WezTerm", 70, "pts/1")));
   EXPECT_EQ(launcher.calls.back(), "/usr/bin/wezterm cli activate-pane --pane-id 12");
 }
-
-// ---- The strategy order and Warp -----------------------------------------------------------
 
 struct FakeScripts final : ScriptRunner {
   bool runScript(const std::string& source) override { return scripts.push_back(source), succeed; }
