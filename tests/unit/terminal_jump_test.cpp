@@ -35,8 +35,8 @@ struct Node final : AccessibleElement {
   std::vector<AccessibleRef> kids;
   Strings performed;
 };
-std::shared_ptr<Node> node(std::string role, std::string title = {}, AccessibleKind kind = AccessibleKind::other,
-                           std::string desc = {}) {
+std::shared_ptr<Node> node(std::string role, std::string title = {},
+                           AccessibleKind kind = AccessibleKind::other, std::string desc = {}) {
   return std::make_shared<Node>(std::move(role), std::move(title), kind, std::move(desc));
 }
 // `depth` nested groups holding `width` cells and then a tab titled "api".
@@ -105,8 +105,7 @@ struct FakeSystem final : ProcessLauncher, JumpEnvironment {
     return {ToolRun::Outcome::failedToLaunch, "", "no such server"};
   }
   std::optional<std::string> environmentVariable(int32_t pid, const std::string& name) override {
-    auto it = env.find({pid, name});
-    return it == env.end() ? std::nullopt : std::optional(it->second);
+    return env.contains({pid, name}) ? std::optional(env[{pid, name}]) : std::nullopt;
   }
   std::optional<int32_t> parentOf(int32_t pid) override {
     return parents.contains(pid) ? std::optional(parents[pid]) : std::nullopt;
@@ -119,11 +118,11 @@ struct FakeSystem final : ProcessLauncher, JumpEnvironment {
   std::map<int32_t, int32_t> parents;
 };
 
-AgentSession agent(std::string project, std::optional<std::string> terminal, std::optional<int32_t> terminalPid,
-                   std::optional<std::string> tty) {
+AgentSession agent(std::string project, std::optional<std::string> terminal,
+                   std::optional<int32_t> terminalPid, std::optional<std::string> tty) {
   AgentSession s;
-  s.pid = 42, s.agentName = "Claude", s.projectName = std::move(project), s.terminalName = std::move(terminal);
-  s.terminalPID = terminalPid, s.terminalTTY = std::move(tty);
+  s.pid = 42, s.agentName = "Claude", s.projectName = std::move(project);
+  s.terminalName = std::move(terminal), s.terminalPID = terminalPid, s.terminalTTY = std::move(tty);
   return s;
 }
 
@@ -145,7 +144,7 @@ TEST(JumpScripts, TerminalAndITermTextsExactlyAndNothingElse) {
   EXPECT_FALSE(appleScript("terminal", "/dev/pts/3"));
 }
 
-TEST(AccessibilityWalks, TabByTitleOrDescriptionAndTheDepthCycleAndBudgetLimits) {
+TEST(AccessibilityWalks, TabSearchAndDumpWithTheirDepthCycleAndBudgetLimits) {
   auto find = [](AccessibleRef root) {
     BudgetBox budget{kFindTabBudget};
     return findTab(root, "api", 0, budget);
@@ -173,17 +172,15 @@ TEST(AccessibilityWalks, TabByTitleOrDescriptionAndTheDepthCycleAndBudgetLimits)
   EXPECT_FALSE(find(loop));
   EXPECT_EQ(dumpedLines(loop), 10);
   loop->kids.clear();
-}
-
-TEST(DumpAccessibility, FormatWithoutTheAppleMenuAndWhatIsMissing) {
+  // The dump's format; it leaves out the Apple menu's contents and says what is missing.
   FakeAccessibility ax;
   auto app = ax.apps[1] = node("AXApplication", "Demo");
   app->add(node("AXMenuBar", "", AccessibleKind::menuBar))
       ->add(node("AXMenuBarItem", "Apple", AccessibleKind::menuBarItem))
       ->add(node("AXMenu", "hidden"));
-  auto window = app->add(node("AXWindow", "Main", AccessibleKind::other, "d"));
-  window->sub = "AXStandardWindow";
-  window->tabs = 2;
+  auto mainWindow = app->add(node("AXWindow", "Main", AccessibleKind::other, "d"));
+  mainWindow->sub = "AXStandardWindow";
+  mainWindow->tabs = 2;
   EXPECT_EQ(dumpAccessibility("Demo", ax),
             "AX trusted: true\nAXApplication title='Demo' desc=''\n  AXMenuBar title='' desc=''\n"
             "    AXMenuBarItem title='Apple' desc=''\n  AXWindow/AXStandardWindow title='Main' desc='d'\n"
@@ -199,8 +196,9 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   env.parents = {{300, 299}, {299, 200}};  // tmux client -> shell -> xterm
   windows.all = {{7, 200, "xterm"}};
   // Malformed lines are skipped; no client is on the pane's session, so the most recent is moved there.
-  launcher.outputs = {{"mine list-panes", "P /dev/pts/8 %2 $1\ngarbage\nC /dev/pts/3 301 $0 5\n"
-                                          "C /dev/pts/4 300 $0 10\nC /dev/pts/9 nope $1 1\n"},
+  launcher.outputs = {{"mine list-panes",
+                       "P /dev/pts/8 %2 $1\ngarbage\nC /dev/pts/3 301 $0 5\n"
+                       "C /dev/pts/4 300 $0 10\nC /dev/pts/9 nope $1 1\n"},
                       {"other list-panes", "P /dev/pts/5 %0 $0\n"},
                       {"select-window", ""}};
   TmuxJump tmuxJump(launcher, env, windows);
@@ -210,8 +208,9 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   };
   EXPECT_TRUE(jump());
   EXPECT_EQ(windows.activated, std::vector<uint64_t>{7});
-  EXPECT_EQ(launcher.calls.back(), "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2 ; "
-                                   "switch-client -c /dev/pts/4 -t %2");
+  EXPECT_EQ(launcher.calls.back(),
+            "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2 ; "
+            "switch-client -c /dev/pts/4 -t %2");
   // The TMUX variable puts the agent's own server first.
   env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
   EXPECT_TRUE(jump());
@@ -234,7 +233,8 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   launcher.outputs[0].second += "C /dev/pts/2 302 $1 1\n";
   env.parents[302] = 200;
   EXPECT_TRUE(jump());
-  EXPECT_EQ(launcher.calls.back(), "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2");
+  EXPECT_EQ(launcher.calls.back(),
+            "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2");
   // A pane closed since the scan, no tty: nothing is selected; odd names are never spliced in.
   for (const auto& tty : {std::optional<std::string>("pts/99"), std::optional<std::string>()}) {
     EXPECT_FALSE(jump(tty));
@@ -252,7 +252,8 @@ TEST(RemoteControlJump, NeedsTheTerminalAndItsVariables) {
   RemoteControlJump kitty(RemoteControlJump::Terminal::kitty, launcher, env, windows);
   RemoteControlJump wezterm(RemoteControlJump::Terminal::wezterm, launcher, env, windows);
   EXPECT_FALSE(kitty.jump(agent("api", "kitty", 70, "pts/1")));  // no remote control socket
-  env.env = {{{42, "KITTY_WINDOW_ID"}, "3"}, {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"},
+  env.env = {{{42, "KITTY_WINDOW_ID"}, "3"},
+             {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"},
              {{42, "WEZTERM_PANE"}, "12"}};
   EXPECT_FALSE(kitty.jump(agent("api", "WezTerm", 70, "pts/1")));
   EXPECT_TRUE(kitty.jump(agent("api", "kitty", 70, "pts/1")));
@@ -275,21 +276,18 @@ struct FakeTtyJump final : TtyJump {
 
 class JumperTest : public ::testing::Test {
  protected:
-  std::shared_ptr<TerminalJumper> make(ScriptRunner* runner) {
-    return std::make_shared<TerminalJumper>(
-        TerminalJumperDependencies{dispatcher, windows, ax, input, runner, {tty}});
-  }
   testing::VirtualDispatcher dispatcher;
   FakeWindows windows;
   FakeAccessibility ax;
   FakeInput input{dispatcher};
   FakeScripts scripts;
   std::shared_ptr<FakeTtyJump> tty = std::make_shared<FakeTtyJump>();
+  std::shared_ptr<TerminalJumper> jumper = std::make_shared<TerminalJumper>(
+      TerminalJumperDependencies{dispatcher, windows, ax, input, &scripts, {tty}});
   using Outcome = TerminalJumper::Outcome;
 };
 
 TEST_F(JumperTest, StrategiesInOrder) {
-  auto jumper = make(&scripts);
   EXPECT_EQ(jumper->jumpNow(agent("api", "Terminal", 10, "ttys004")), Outcome::script);
   EXPECT_NE(scripts.scripts[0].find("\"/dev/ttys004\""), std::string::npos);
   EXPECT_EQ(tty->calls, 0);
@@ -321,7 +319,6 @@ TEST_F(JumperTest, StrategiesInOrder) {
 }
 
 TEST_F(JumperTest, WarpPaletteChainInVirtualTimeAndOnlyWhileInFront) {
-  auto jumper = make(nullptr);
   windows.all = {{4, 20, "Warp"}};
   auto app = node("application", "Warp");
   app->add(node("window"));
@@ -338,14 +335,14 @@ TEST_F(JumperTest, WarpPaletteChainInVirtualTimeAndOnlyWhileInFront) {
 
   auto session = agent("api", "Warp", 20, "pts/1");
   session.context = ClaudeSessionInfo{};
-  session.context->title = "Refactor the billing module to use the new ledger";  // 40+ characters
-  EXPECT_EQ(warpQuery(session), "Refactor the billing module ");
+  session.context->title = "Refactor the billing module to use the new ledger";  // only its start is typed
   jumper->jump(session);
   dispatcher.advance(5);
   EXPECT_EQ(item->performed, Strings{"press"});
   using Event = std::pair<Seconds, std::string>;
-  EXPECT_EQ(input.events, (std::vector<Event>{{0.25, "Escape"}, {0.75, "type Refactor the billing module "},
-                                              {1.2, "Return"}}));
+  EXPECT_EQ(
+      input.events,
+      (std::vector<Event>{{0.25, "Escape"}, {0.75, "type Refactor the billing module "}, {1.2, "Return"}}));
   // Another window comes to the front before typing: nothing more is typed.
   input.events.clear();
   jumper->warpJump(20, "api");
