@@ -189,7 +189,7 @@ TEST(AccessibilityWalks, TabSearchAndDumpWithTheirDepthCycleAndBudgetLimits) {
   EXPECT_EQ(dumpAccessibility("Nope", ax), "AX trusted: false\nturn it on\nno running app named Nope\n");
 }
 
-TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
+TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTerminalsVariables) {
   FakeSystem launcher, &env = launcher;
   FakeWindows windows;
   env.sockets = {"/tmp/tmux-0/other", "/tmp/tmux-0/mine"};
@@ -242,15 +242,12 @@ TEST(TmuxJump, FindsTheAgentsServerSelectsItsPaneAndRaisesTheClientsTerminal) {
   }
   EXPECT_FALSE(tmux::selectKnownPaneArguments("/s", "%2", "/dev/pts/1}#{x"));
   EXPECT_FALSE(tmux::selectKnownPaneArguments("/s", "%2 ; kill-server", "/dev/pts/1"));
-}
 
-TEST(RemoteControlJump, NeedsTheTerminalAndItsVariables) {
-  FakeSystem launcher, &env = launcher;
-  FakeWindows windows;
+  // kitty and WezTerm by remote control: only for their own terminal and with its variables.
   windows.all = {{5, 70, "kitty"}};
   launcher.outputs = {{"focus-window", ""}, {"activate-pane", ""}};
-  RemoteControlJump kitty(RemoteControlJump::Terminal::kitty, launcher, env, windows);
-  RemoteControlJump wezterm(RemoteControlJump::Terminal::wezterm, launcher, env, windows);
+  RemoteControlJump kitty(RemoteControlJump::Terminal::kitty, launcher, env, windows),
+      wezterm(RemoteControlJump::Terminal::wezterm, launcher, env, windows);
   EXPECT_FALSE(kitty.jump(agent("api", "kitty", 70, "pts/1")));  // no remote control socket
   env.env = {{{42, "KITTY_WINDOW_ID"}, "3"},
              {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"},
