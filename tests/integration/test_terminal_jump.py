@@ -96,9 +96,11 @@ class TerminalJumpTest(unittest.TestCase):
               f"xdotool windowactivate {(time.monotonic() - start) * 1000:.1f} ms)")
 
     def test_window_titled_with_the_project_then_tab_in_the_accessibility_tree(self):
-        # A private accessibility bus, switched on, and the fixture terminal exporting its tabs.
-        self.s._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A private accessibility bus, switched on (its group ends with the test: the launcher's bus daemon
+        # outlives the launcher), and the fixture terminal exporting its tabs.
+        bus = self.s._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], start_new_session=True,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(os.killpg, bus.pid, signal.SIGKILL)
         a11y = ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus"]
         self.assertTrue(self.s.wait_for(lambda: self.s.run(a11y + ["org.a11y.Bus.GetAddress"]).returncode == 0))
         self.s.run(a11y + ["org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status", "string:IsEnabled",
