@@ -1,30 +1,42 @@
+// Reading ps/lsof output, recognising agents and the terminals they run in.
 #include "agents/process_table.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "agents/agent_recognition.h"
 #include "agents/process_sampling.h"
+#include "agents/terminal_resolution.h"
 
 namespace tovami {
 namespace {
 
 PSRow row(int32_t pid, int32_t ppid, std::string args, double cpu = 0) {
-  PSRow r;
-  r.pid = pid;
-  r.ppid = ppid;
-  r.args = std::move(args);
-  r.cpuTime = cpu;
-  return r;
+  return PSRow{pid, ppid, std::nullopt, cpu, 0, std::move(args)};
 }
 
-TEST(ParseDuration, ReadsEveryPsFormAndDropsPiecesThatAreNotNumbers) {
-  const std::pair<const char*, double> cases[] = {
+class FakeApps final : public RunningApplications {
+ public:
+  explicit FakeApps(std::set<int32_t> pids = {}) : pids_(std::move(pids)) {}
+  bool isRegisteredApplication(int32_t pid) override {
+    ++queries;
+    return pids_.contains(pid);
+  }
+  std::optional<int32_t> frontmostApplicationPID() override { return std::nullopt; }
+  int queries = 0;
+
+ private:
+  std::set<int32_t> pids_;
+};
+
+TEST(ParsePSOutput, ReadsMacAndLinuxLinesAndSkipsMalformedOnes) {
+  const std::pair<const char*, double> durations[] = {
       {"05:12.34", 312.34}, {"1:02:03", 3723}, {"2-03:04:05", 2 * 86400 + 3 * 3600 + 4 * 60 + 5},
       {"0:00.50", 0.5},     {"", 0},           {"x:10", 10},  // pieces that are not numbers count as none
       {"x-01:00", 60},      {"::7", 7},        {"nan:inf:4", 4}};
-  for (const auto& [text, seconds] : cases) EXPECT_DOUBLE_EQ(parseDuration(text), seconds) << text;
-}
+  for (const auto& [text, seconds] : durations) EXPECT_DOUBLE_EQ(parseDuration(text), seconds) << text;
 
-TEST(ParsePSOutput, ReadsMacAndLinuxLinesAndSkipsMalformedOnes) {
   const auto rows = parsePSOutput(
       "    1     0 ??         0:12.50 3-01:00:00 /sbin/launchd\n"
       "  812   640 ttys003    0:01.02    05:00 /usr/local/bin/claude --model  opus\n"
@@ -37,16 +49,12 @@ TEST(ParsePSOutput, ReadsMacAndLinuxLinesAndSkipsMalformedOnes) {
       "99999999999 1 ?? 0:00 0:00 /bin/zsh\n"  // past 32 bits
       "\t13\t1 ?? 0:00 0:00 /bin/zsh\n\n\n"    // tabs do not separate
       "\xff\xfe garbage without structure\n");
-  ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[0].pid, 1);
-  EXPECT_EQ(rows[0].tty, std::nullopt);
-  EXPECT_DOUBLE_EQ(rows[0].cpuTime, 12.5);
-  EXPECT_DOUBLE_EQ(rows[0].elapsed, 3 * 86400 + 3600);
-  EXPECT_EQ(rows[1].tty, "ttys003");
-  EXPECT_EQ(rows[1].args, "/usr/local/bin/claude --model  opus");  // inner spaces kept
-  EXPECT_EQ(rows[2].tty, "pts/3");
-  EXPECT_EQ(rows[2].ppid, 1);
-  EXPECT_EQ(rows[3].tty, std::nullopt);
+  const std::vector<PSRow> expected{
+      {1, 0, std::nullopt, 12.5, 3 * 86400 + 3600, "/sbin/launchd"},
+      {812, 640, "ttys003", 1.02, 300, "/usr/local/bin/claude --model  opus"},  // inner spaces kept
+      {4242, 1, "pts/3", 7, 767, "tmux new -s work"},
+      {77, 1, std::nullopt, 0, 767, "[kthreadd]"}};
+  EXPECT_EQ(rows, expected);
   EXPECT_TRUE(parsePSOutput("").empty());
 }
 
@@ -62,8 +70,51 @@ TEST(ParseLsofOutput, MapsPidsToTheirNames) {
                      {12, "/Users/u/proj"}, {13, "/tmp/later"}, {14, "/home/u/My Project"}}));
 }
 
+TEST(RecognizeAgent, CommandLines) {
+  const std::pair<const char*, const char*> cases[] = {
+      // The executable's last path component, lower-cased, an ".exe" suffix dropped.
+      {"/usr/local/bin/CLAUDE", "Claude Code"},
+      {"Codex exec", "Codex"},
+      {"/home/u/.local/share/claude/versions/bin/claude.exe", "Claude Code"},
+      {"claude-code", nullptr},
+      {"claudex", nullptr},
+      {".exe", nullptr},
+      // Interpreters name their script; a flag in its place is no script.
+      {"node /usr/lib/node_modules/@openai/codex/bin/codex", "Codex"},
+      {"/usr/bin/python3 /home/u/.local/bin/aider --model x", "Aider"},
+      {"python3 -m aider", nullptr},
+      {"node /srv/app/server.js", nullptr},
+      {"ruby /x/claude", nullptr},
+      {"node node /x/claude", nullptr},
+      {"node", nullptr},
+      {"node   /x/gemini", "Gemini CLI"},
+      {"/usr/bin/node --max-old-space-size=4096 /x/bin/gemini", nullptr},  // Gemini CLI's relaunched child
+      // Background workers: only the piece after the agent counts.
+      {"claude daemon", nullptr},
+      {"codex bg-sync --x", nullptr},
+      {"claude --bg-worker", nullptr},
+      {"node /x/codex daemon", nullptr},
+      {"claude --model opus daemon", "Claude Code"},
+      {"claude daemons", "Claude Code"},
+      // An editor extension's private copy.
+      {"/home/u/.vscode/extensions/anthropic.claude-code-2.1/resources/claude", nullptr},
+      {"/home/u/.cursor/extensions/openai.chatgpt/bin/linux-x86_64/codex app-server", nullptr},
+      {"node /home/u/.vscode/extensions/x/bin/codex", nullptr},
+      {"/home/u/vscode/extensions/claude", "Claude Code"},
+      // Only spaces separate pieces, so a path with a space is read as its first fragment.
+      {"claude --add-dir /home/u/My Project", "Claude Code"},
+      {"  claude   --resume", "Claude Code"},
+      {"/home/u/My Tools/claude", nullptr},
+      {"claude\t--resume", nullptr},
+      {"    ", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& [args, agent] : cases)
+    EXPECT_EQ(recognizeAgent(args), agent ? std::optional<std::string>(agent) : std::nullopt) << args;
+}
+
 // /proc gives the real argument boundaries; ps gives one text split at spaces.
-TEST(RecognizeAgentRow, UsesRealArgumentsWhenKnown) {
+TEST(RecognizeAgent, UsesRealArgumentsWhenKnown) {
   auto withEnds = [](std::string args, std::vector<uint32_t> ends) {
     PSRow r = row(1, 0, std::move(args));
     r.argumentEnds = std::move(ends);
@@ -83,66 +134,124 @@ TEST(RecognizeAgentRow, UsesRealArgumentsWhenKnown) {
   EXPECT_EQ(commandArguments(withEnds("a  b", {1, 2, 4})), (std::vector<std::string_view>{"a", "", "b"}));
 }
 
-TEST(ProcessTable, BuildsChildrenInOrderAndKeepsTheFirstRowOfARepeatedPid) {
-  ProcessTable table({row(1, 0, "init"), row(5, 1, "a"), row(6, 1, "b"), row(5, 1, "again"), row(7, 5, "c")});
-  EXPECT_EQ(table.byPid.at(5).args, "a");
-  EXPECT_EQ(table.children.at(1), (std::vector<int32_t>{5, 6}));
-  EXPECT_EQ(table.children.at(5), (std::vector<int32_t>{7}));
-}
-
-TEST(HasAgentAncestor, HidesNestedAgentsButNotSiblings) {
-  // shell 10 -> claude 11 -> bash 12 -> claude 13;  shell 10 -> codex 14
-  ProcessTable table({row(10, 1, "zsh"), row(11, 10, "claude"), row(12, 11, "bash -c x"),
-                      row(13, 12, "claude"), row(14, 10, "codex")});
-  const AgentMap agents{{11, "Claude Code"}, {13, "Claude Code"}, {14, "Codex"}};
-  EXPECT_FALSE(hasAgentAncestor(11, agents, table.byPid));
-  EXPECT_TRUE(hasAgentAncestor(13, agents, table.byPid));
-  EXPECT_FALSE(hasAgentAncestor(14, agents, table.byPid));
-  EXPECT_FALSE(hasAgentAncestor(99, agents, table.byPid));  // no row
-  EXPECT_EQ(recognizeTopAgents(table), (AgentMap{{11, "Claude Code"}, {14, "Codex"}}));
-}
-
-TEST(HasAgentAncestor, ExaminesAtMostThirtyGenerationsAndEndsOnCycles) {
-  // agent 1000 at the top, then a chain of plain processes, then the agent under test.
-  auto chainBelowAgent = [](int generations) {
-    std::vector<PSRow> rows{row(1000, 1, "claude")};
-    int32_t parent = 1000;
-    for (int i = 1; i < generations; ++i) {
-      rows.push_back(row(1000 + i, parent, "sh"));
-      parent = 1000 + i;
-    }
-    rows.push_back(row(5000, parent, "claude"));
-    return ProcessTable(std::move(rows));
+// Nested agents hide below the outermost one. Codex's daemons as they run once Codex has gone
+// (no terminal, adopted by init or by the user's service manager) are no agents; started by hand
+// or by a live program they stay what they were.
+TEST(RecognizeAgent, TopAgentsLeaveOutNestedOnesAndHelpersLeftBehind) {
+  const std::string daemon =
+      "/home/u/.codex/packages/app-server-daemon/releases/0.171.0/bin/codex app-server";
+  const std::vector<PSRow> rows = {
+      {1, 0, std::nullopt, 0, 0, "/sbin/init"},
+      {900, 1, std::nullopt, 0, 0, "/usr/lib/systemd/systemd --user"},
+      {950, 900, std::nullopt, 0, 0, "/usr/libexec/gnome-terminal-server"},
+      {951, 950, "pts/1", 0, 0, "bash"},
+      {1000, 1, std::nullopt, 0, 0, daemon + " --listen unix:// --managed-daemon"},
+      {1001, 1, std::nullopt, 0, 0, daemon + " daemon pid-update-loop"},
+      {1002, 900, std::nullopt, 0, 0, "node /usr/lib/node_modules/@openai/codex/bin/codex exec-server"},
+      {1003, 900, std::nullopt, 0, 0, "opencode serve --port 4096"},
+      {1004, 1000, std::nullopt, 0, 0, "codex exec"},                   // works for the helper
+      {1010, 951, "pts/1", 0, 0, "codex app-server --listen unix://"},  // started by hand
+      {1011, 950, std::nullopt, 0, 0, "codex app-server"},              // a live program's backend
+      {1012, 1, std::nullopt, 0, 0, "codex exec fix the tests"},        // its terminal closed: still at work
+      {1013, 900, std::nullopt, 0, 0, "claude --resume"},
+      {1020, 951, "pts/1", 0, 0, "claude"},  // claude 1020 -> bash 1021 -> claude 1022; codex 1023 beside
+      {1021, 1020, "pts/1", 0, 0, "bash -c x"},
+      {1022, 1021, "pts/1", 0, 0, "claude"},
+      {1023, 951, "pts/1", 0, 0, "codex"},
   };
-  AgentMap agents{{1000, "Claude Code"}, {5000, "Claude Code"}};
-  EXPECT_TRUE(hasAgentAncestor(5000, agents, chainBelowAgent(30).byPid));  // the 30th generation
-  EXPECT_FALSE(hasAgentAncestor(5000, agents, chainBelowAgent(31).byPid));
+  EXPECT_EQ(recognizeTopAgents(ProcessTable(rows)), (AgentMap{{1010, "Codex"},
+                                                              {1011, "Codex"},
+                                                              {1012, "Codex"},
+                                                              {1013, "Claude Code"},
+                                                              {1020, "Claude Code"},
+                                                              {1023, "Codex"}}));
 
-  // Cycles (back to the agent itself, or between other processes up to the bound), missing rows
-  // and low pids end the walk.
-  agents = {{20, "Codex"}, {21, "Codex"}};
+  // Cycles (back to the agent itself, or between other processes), missing rows and low pids end
+  // the walk up.
+  const AgentMap agents{{20, "Codex"}, {21, "Codex"}};
   for (const auto& table :
        {ProcessTable({row(20, 22, "codex"), row(22, 20, "sh")}), ProcessTable({row(20, 20, "codex")}),
         ProcessTable({row(20, 30, "codex"), row(30, 31, "sh"), row(31, 30, "sh")}),
         ProcessTable({row(20, 30, "codex"), row(30, 77, "sh")}),
         ProcessTable({row(20, 1, "codex"), row(1, 0, "codex")})})
     EXPECT_FALSE(hasAgentAncestor(20, agents, table.byPid));
+  EXPECT_FALSE(hasAgentAncestor(99, agents, ProcessTable(std::vector<PSRow>{}).byPid));  // no row
 }
 
-TEST(TreeCPUTime, SumsTheTreeWithinFourHundredProcesses) {
-  std::vector<PSRow> rows{row(10, 1, "claude", 2.5), row(11, 10, "bash", 0.5), row(12, 11, "cc", 7),
-                          row(13, 10, "node", 1), row(20, 1, "other", 100)};
-  ProcessTable small(rows);
-  EXPECT_DOUBLE_EQ(treeCPUTime(10, small.byPid, small.children), 11);
-  EXPECT_DOUBLE_EQ(treeCPUTime(99, small.byPid, small.children), 0);
-
-  std::vector<PSRow> wide{row(10, 1, "claude", 1)};
-  for (int i = 0; i < 500; ++i) wide.push_back(row(100 + i, 10, "job", 1));
-  ProcessTable big(std::move(wide));
-  EXPECT_DOUBLE_EQ(treeCPUTime(10, big.byPid, big.children), 400);
-
+TEST(ProcessTable, KeepsTheFirstRowOfARepeatedPidAndSumsEachProcessOfATreeOnce) {
+  ProcessTable table({row(10, 1, "claude", 2.5), row(11, 10, "bash", 0.5), row(12, 11, "cc", 7),
+                      row(11, 10, "again", 50), row(13, 10, "node", 1), row(20, 1, "other", 100)});
+  EXPECT_EQ(table.byPid.at(11).args, "bash");
+  EXPECT_EQ(table.children.at(10), (std::vector<int32_t>{11, 13}));
+  EXPECT_DOUBLE_EQ(treeCPUTime(10, table.byPid, table.children), 11);
+  EXPECT_DOUBLE_EQ(treeCPUTime(99, table.byPid, table.children), 0);
   ProcessTable cyclic({row(10, 11, "claude", 1), row(11, 10, "sh", 2)});
-  EXPECT_DOUBLE_EQ(treeCPUTime(10, cyclic.byPid, cyclic.children), 3);  // each process once
+  EXPECT_DOUBLE_EQ(treeCPUTime(10, cyclic.byPid, cyclic.children), 3);
+}
+
+TEST(ResolveTerminal, MatchesTerminalExecutablesByPrefixOrExactly) {
+  // "st" must match whole; the match is case-sensitive.
+  const std::pair<const char*, const char*> cases[] = {{"gnome-terminal-server", "GNOME Terminal"},
+                                                       {"tmux: server", "tmux"},
+                                                       {"st", "st"},
+                                                       {"startplasma-x11", ""},
+                                                       {"SCREEN", "screen"},
+                                                       {"code", "VS Code"},
+                                                       {"codex", ""},
+                                                       {"cursor-agent", ""},
+                                                       {"Kitty", ""},
+                                                       {"", ""}};
+  for (const auto& [executable, name] : cases) {
+    const auto* match = terminalAppFor(executable);
+    EXPECT_EQ(match ? match->terminalName : "", std::string(name)) << executable;
+  }
+}
+
+TEST(ResolveTerminal, FindsTmuxTheTerminalApplicationOrTheApplicationOwningTheWindows) {
+  // tmux server 50 (parent 1) -> zsh 51 -> claude 52; Terminal app 60 -> login 61 -> zsh 62 -> codex 63
+  ProcessTable table({row(50, 1, "tmux new -s work"), row(51, 50, "-zsh"), row(52, 51, "claude"),
+                      row(60, 1, "/System/Applications/Utilities/Terminal.app/Contents/MacOS/Terminal"),
+                      row(61, 60, "login -pf u"), row(62, 61, "-zsh"), row(63, 62, "codex")});
+  FakeApps apps({60});
+  EXPECT_EQ(resolveTerminal(52, table.byPid, apps), (TerminalMatch{"tmux", 50}));
+  EXPECT_EQ(resolveTerminal(63, table.byPid, apps), (TerminalMatch{"Terminal", 60}));
+
+  // kitty 70 (owns windows) -> kitten 71 -> zsh 72 -> claude 73
+  table = ProcessTable({row(70, 5, "/usr/bin/kitty"), row(71, 70, "kitty-helper"), row(72, 71, "zsh"),
+                        row(73, 72, "claude"), row(5, 1, "systemd --user")});
+  apps = FakeApps({70, 5});
+  // The matched ancestor (71) is not an application: the highest application above it wins.
+  EXPECT_EQ(resolveTerminal(73, table.byPid, apps), (TerminalMatch{"kitty", 5}));
+  FakeApps onlyKitty({70});
+  EXPECT_EQ(resolveTerminal(73, table.byPid, onlyKitty), (TerminalMatch{"kitty", 70}));
+  FakeApps none;
+  EXPECT_EQ(resolveTerminal(73, table.byPid, none), (TerminalMatch{"kitty", 71}));
+
+  // Terminals written in Python are known by their script.
+  table = ProcessTable({row(80, 1, "/usr/bin/python3 /usr/bin/terminator"), row(81, 80, "bash"),
+                        row(82, 81, "aider"), row(90, 1, "python3 -m http.server"), row(91, 90, "claude")});
+  EXPECT_EQ(resolveTerminal(82, table.byPid, none), (TerminalMatch{"Terminator", 80}));
+  EXPECT_EQ(resolveTerminal(91, table.byPid, none), std::nullopt);
+
+  // No parent, the parent gone, no terminal among the ancestors, a cycle of shells.
+  for (const auto& t : {ProcessTable({row(9, 0, "claude")}), ProcessTable({row(9, 8, "claude")}),
+                        ProcessTable({row(9, 8, "claude"), row(8, 1, "sshd: u@pts/0")}),
+                        ProcessTable({row(9, 6, "claude"), row(6, 7, "bash"), row(7, 6, "bash")})})
+    EXPECT_EQ(resolveTerminal(9, t.byPid, none), std::nullopt);
+}
+
+TEST(ResolveTerminal, TheApplicationIsAtMostTenParentsUp) {
+  std::vector<PSRow> rows;
+  for (int i = 0; i < 15; ++i) rows.push_back(row(100 + i, i == 14 ? 1 : 101 + i, "x"));
+  ProcessTable table(std::move(rows));
+  FakeApps near({110}), far({111}), self({100, 110});
+  EXPECT_EQ(terminalAppPID(100, table.byPid, near), 110);  // the 10th parent
+  EXPECT_EQ(terminalAppPID(100, table.byPid, far), 100);   // the 11th is out of reach
+  EXPECT_EQ(terminalAppPID(100, table.byPid, self), 100);  // an application itself stays
+  ProcessTable cyclic({row(5, 6, "x"), row(6, 5, "y")});
+  FakeApps counting;
+  EXPECT_EQ(terminalAppPID(5, cyclic.byPid, counting), 5);
+  EXPECT_LE(counting.queries, 11);
 }
 
 }  // namespace
