@@ -16,7 +16,6 @@
 #include "agents/process_sampling.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/process_runner.h"
-#include "linux/agents/x11_running_apps.h"
 
 extern char** environ;
 
@@ -272,12 +271,6 @@ TEST(LiveProcessTable, ProcAndPsAgree) {
   EXPECT_EQ(native.workingDirectories(pids), lsof);
   EXPECT_EQ(lsof.at(::getpid()), fs::current_path().string());
   for (pid_t pid : children) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
-}
-
-TEST(X11RunningApplications, WithoutADisplayNoProcessIsAnApplication) {
-  X11RunningApplications apps(":987");
-  EXPECT_FALSE(apps.isRegisteredApplication(::getpid()));
-  EXPECT_EQ(apps.frontmostApplicationPID(), std::nullopt);
 }
 
 }  // namespace

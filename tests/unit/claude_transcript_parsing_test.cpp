@@ -103,20 +103,6 @@ TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
             "Read");
   EXPECT_EQ(activity("just text"), std::nullopt);
   EXPECT_EQ(activity(json::array({textItem("no tools")})), std::nullopt);
-  // A long multi-line command becomes one line of 140 characters.
-  std::string script = "set -e\n";
-  for (int i = 0; i < 40; ++i) script += "echo step " + std::to_string(i) + "\n";
-  auto longOne = activity(json::array({toolUse("Bash", {{"command", script}})}));
-  EXPECT_EQ(user_text::characterCount(longOne.value_or("")), 140u);
-  EXPECT_EQ(longOne->rfind("Bash" + kDash + "set -e echo step 0 echo step 1", 0), 0u);
-}
-
-TEST(ClaudeTranscriptText, ModelDisplayNames) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"claude-opus-4-7", "Opus 4.7"},    {"mythos-5-fable-5", "Fable 5"},  // the first row of the table wins
-      {"claude-foo-9", "Foo-9"},          {"claude-opus-4-1-20250805", "Opus-4-1-20250805"},
-      {"\u00e9t\u00e9", "\u00c9t\u00e9"}, {"claude-", ""}};
-  for (const auto& [id, name] : cases) EXPECT_EQ(ct::modelDisplayName(id), name);
 }
 
 TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPromptOfTheHead) {
@@ -149,6 +135,7 @@ TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
   EXPECT_EQ(info.youLine, "first question");
   EXPECT_EQ(info.replyLine, "first answer");  // tool results, markup and meta records change nothing
   EXPECT_EQ(info.modelName, "Haiku 4.5");
+  EXPECT_EQ(ct::modelDisplayName("\u00e9t\u00e9") + ct::modelDisplayName("claude-"), "\u00c9t\u00e9");
   EXPECT_EQ(info.activityLine, "Bash" + kDash + "make");
   EXPECT_EQ(info.updatedAt, std::nullopt);
 
@@ -246,14 +233,7 @@ TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
   EXPECT_EQ(mark.offset, grown.size());
   EXPECT_EQ(readWith(grown + userLine("third")).first.youLine, "third");
 
-  // Replaced (other bytes before the mark) or shrunk: read afresh from the start.
-  std::string replaced = grown + userLine("third") + userLine("fourth");
-  replaced[mark.offset - 5] = 'D';
-  const auto afresh = readWith(replaced);
-  EXPECT_GE(afresh.second, replaced.size());
-  EXPECT_EQ(afresh.first.title, "Named");
-  EXPECT_EQ(readWith(start).first.replyLine, "one");
-  EXPECT_EQ(mark.offset, start.size());
+  // Replaced or shrunk files are read afresh: see the session reader's tests.
 }
 
 }  // namespace
