@@ -1,6 +1,5 @@
 // Window owners as running applications, on a private Xvfb: nothing without a window manager,
 // the owner of a managed window with one (openbox).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,24 +19,12 @@ extern char** environ;
 namespace tovami::linux_backend {
 namespace {
 
-// Starts a program with its output on the null device, `keepFd` left open in it.
-pid_t spawnQuietly(std::vector<std::string> arguments, std::vector<std::string> environment = {},
-                   int keepFd = -1) {
-  std::vector<char*> argv, env;
-  for (auto& a : arguments) argv.push_back(a.data());
-  for (auto& e : environment) env.push_back(e.data());
-  for (char** e = environ; *e; ++e) env.push_back(*e);
-  argv.push_back(nullptr);
-  env.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  for (int fd : {STDOUT_FILENO, STDERR_FILENO})
-    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
-  if (keepFd >= 0) posix_spawn_file_actions_adddup2(&actions, keepFd, keepFd);
+// Starts a shell command with its output on the null device; it keeps our open descriptors.
+pid_t spawnQuietly(const std::string& command) {
+  const std::string script = "exec " + command + " >/dev/null 2>&1";
+  const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
   pid_t pid = -1;
-  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  return ::posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) == 0 ? pid : -1;
 }
 
 void stop(pid_t pid) {
@@ -57,9 +44,8 @@ TEST(X11RunningApplications, WindowOwnersAreApplicationsOnlyUnderAWindowManager)
     GTEST_SKIP() << "Xvfb or openbox missing";
   int displayPipe[2];
   ASSERT_EQ(::pipe(displayPipe), 0);
-  const pid_t xvfb = spawnQuietly({"/usr/bin/Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen",
-                                   "0", "640x480x24", "-nolisten", "tcp"},
-                                  {}, displayPipe[1]);
+  const pid_t xvfb = spawnQuietly("/usr/bin/Xvfb -displayfd " + std::to_string(displayPipe[1]) +
+                                  " -screen 0 640x480x24 -nolisten tcp");
   ::close(displayPipe[1]);
   ASSERT_GT(xvfb, 0);
   char number[16] = {};
@@ -88,7 +74,7 @@ TEST(X11RunningApplications, WindowOwnersAreApplicationsOnlyUnderAWindowManager)
   EXPECT_FALSE(apps.isRegisteredApplication(::getpid()));  // no window manager: no client list
   EXPECT_EQ(apps.frontmostApplicationPID(), std::nullopt);
 
-  const pid_t openbox = spawnQuietly({"/usr/bin/openbox"}, {"DISPLAY=" + display});
+  const pid_t openbox = spawnQuietly("env DISPLAY=" + display + " /usr/bin/openbox");
   ASSERT_GT(openbox, 0);
   // openbox takes over already mapped windows when it starts.
   EXPECT_TRUE(waitFor([&] { return apps.isRegisteredApplication(::getpid()); }));

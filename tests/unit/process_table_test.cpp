@@ -1,13 +1,17 @@
-// Reading ps/lsof output, recognising agents and the terminals they run in.
+// Running ps and lsof and reading their output, recognising agents and the terminals they run in.
 #include "agents/process_table.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <mutex>
 #include <set>
 
 #include "agents/agent_recognition.h"
+#include "agents/agent_watcher.h"
 #include "agents/process_sampling.h"
 #include "agents/terminal_resolution.h"
+#include "platform/log.h"
 
 namespace tovami {
 namespace {
@@ -71,46 +75,44 @@ TEST(ParseLsofOutput, MapsPidsToTheirNames) {
 }
 
 TEST(RecognizeAgent, CommandLines) {
-  const std::pair<const char*, const char*> cases[] = {
-      // The executable's last path component, lower-cased, an ".exe" suffix dropped.
+  // The executable's last path component counts, lower-cased, ".exe" dropped. Interpreters name their
+  // script; a flag in its place (Gemini CLI's relaunched child) is none. Background workers (only the
+  // piece after the agent counts) and editor extensions' private copies are no agents. Only spaces
+  // separate pieces, so a path with a space is read as its first fragment.
+  const std::pair<const char*, const char*> agents[] = {
       {"/usr/local/bin/CLAUDE", "Claude Code"},
       {"Codex exec", "Codex"},
       {"/home/u/.local/share/claude/versions/bin/claude.exe", "Claude Code"},
-      {"claude-code", nullptr},
-      {"claudex", nullptr},
-      {".exe", nullptr},
-      // Interpreters name their script; a flag in its place is no script.
       {"node /usr/lib/node_modules/@openai/codex/bin/codex", "Codex"},
       {"/usr/bin/python3 /home/u/.local/bin/aider --model x", "Aider"},
-      {"python3 -m aider", nullptr},
-      {"node /srv/app/server.js", nullptr},
-      {"ruby /x/claude", nullptr},
-      {"node node /x/claude", nullptr},
-      {"node", nullptr},
       {"node   /x/gemini", "Gemini CLI"},
-      {"/usr/bin/node --max-old-space-size=4096 /x/bin/gemini", nullptr},  // Gemini CLI's relaunched child
-      // Background workers: only the piece after the agent counts.
-      {"claude daemon", nullptr},
-      {"codex bg-sync --x", nullptr},
-      {"claude --bg-worker", nullptr},
-      {"node /x/codex daemon", nullptr},
       {"claude --model opus daemon", "Claude Code"},
       {"claude daemons", "Claude Code"},
-      // An editor extension's private copy.
-      {"/home/u/.vscode/extensions/anthropic.claude-code-2.1/resources/claude", nullptr},
-      {"/home/u/.cursor/extensions/openai.chatgpt/bin/linux-x86_64/codex app-server", nullptr},
-      {"node /home/u/.vscode/extensions/x/bin/codex", nullptr},
       {"/home/u/vscode/extensions/claude", "Claude Code"},
-      // Only spaces separate pieces, so a path with a space is read as its first fragment.
       {"claude --add-dir /home/u/My Project", "Claude Code"},
-      {"  claude   --resume", "Claude Code"},
-      {"/home/u/My Tools/claude", nullptr},
-      {"claude\t--resume", nullptr},
-      {"    ", nullptr},
-      {"", nullptr},
-  };
-  for (const auto& [args, agent] : cases)
-    EXPECT_EQ(recognizeAgent(args), agent ? std::optional<std::string>(agent) : std::nullopt) << args;
+      {"  claude   --resume", "Claude Code"}};
+  for (const auto& [args, agent] : agents) EXPECT_EQ(recognizeAgent(args), agent) << args;
+  const char* const others[] = {"claude-code",
+                                "claudex",
+                                ".exe",
+                                "python3 -m aider",
+                                "node /srv/app/server.js",
+                                "ruby /x/claude",
+                                "node node /x/claude",
+                                "node",
+                                "claude daemon",
+                                "codex bg-sync --x",
+                                "claude --bg-worker",
+                                "node /x/codex daemon",
+                                "/home/u/My Tools/claude",
+                                "claude\t--resume",
+                                "    ",
+                                "",
+                                "/usr/bin/node --max-old-space-size=4096 /x/bin/gemini",
+                                "/home/u/.vscode/extensions/anthropic.claude-code-2.1/resources/claude",
+                                "/home/u/.cursor/extensions/openai.chatgpt/bin/linux-x86_64/codex app-server",
+                                "node /home/u/.vscode/extensions/x/bin/codex"};
+  for (const char* args : others) EXPECT_EQ(recognizeAgent(args), std::nullopt) << args;
 }
 
 // /proc gives the real argument boundaries; ps gives one text split at spaces.
@@ -243,15 +245,119 @@ TEST(ResolveTerminal, FindsTmuxTheTerminalApplicationOrTheApplicationOwningTheWi
 TEST(ResolveTerminal, TheApplicationIsAtMostTenParentsUp) {
   std::vector<PSRow> rows;
   for (int i = 0; i < 15; ++i) rows.push_back(row(100 + i, i == 14 ? 1 : 101 + i, "x"));
-  ProcessTable table(std::move(rows));
-  FakeApps near({110}), far({111}), self({100, 110});
+  ProcessTable table(std::move(rows)), cyclic({row(5, 6, "x"), row(6, 5, "y")});
+  FakeApps near({110}), far({111}), self({100, 110}), counting;
   EXPECT_EQ(terminalAppPID(100, table.byPid, near), 110);  // the 10th parent
   EXPECT_EQ(terminalAppPID(100, table.byPid, far), 100);   // the 11th is out of reach
   EXPECT_EQ(terminalAppPID(100, table.byPid, self), 100);  // an application itself stays
-  ProcessTable cyclic({row(5, 6, "x"), row(6, 5, "y")});
-  FakeApps counting;
   EXPECT_EQ(terminalAppPID(5, cyclic.byPid, counting), 5);
   EXPECT_LE(counting.queries, 11);
+}
+
+class LogCapture final : public LogSink {
+ public:
+  LogCapture() {
+    setLogSink(std::shared_ptr<LogSink>(this, [](LogSink*) {}));
+  }
+  ~LogCapture() override { setLogSink(nullptr); }
+  void write(LogLevel level, std::string_view category, std::string_view message) override {
+    std::lock_guard lock(mutex);
+    lines.push_back(std::string(category) + (level == LogLevel::error ? " error: " : " info: ") +
+                    std::string(message));
+  }
+  std::mutex mutex;
+  std::vector<std::string> lines;
+};
+
+class FakeLauncher final : public ProcessLauncher {
+ public:
+  struct Call {
+    std::string path;
+    std::vector<std::string> arguments;
+    double timeout;
+  };
+  ToolRun run(const std::string& path, const std::vector<std::string>& arguments, double timeout) override {
+    calls.push_back({path, arguments, timeout});
+    return next;
+  }
+  ToolRun next{ToolRun::Outcome::finished, "", ""};
+  std::vector<Call> calls;
+};
+
+TEST(RunTool, ReturnsFinishedUtf8OutputAndLogsFailures) {
+  LogCapture log;
+  FakeLauncher launcher;
+  launcher.next = {ToolRun::Outcome::finished, "caf\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\xba\n", ""};
+  EXPECT_EQ(runTool(launcher, "/bin/ps", {"-a"}, 5.0), "caf\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\xba\n");
+
+  // Not UTF-8: overlong, surrogate, past U+10FFFF, cut short, a lone continuation byte, binary.
+  for (const char* bad :
+       {"\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x9c", "\x80", "\x89PNG\r\n\xff"}) {
+    launcher.next = {ToolRun::Outcome::finished, bad, ""};
+    EXPECT_EQ(runTool(launcher, "/bin/ps", {}, 5.0), std::nullopt) << bad;
+  }
+  EXPECT_TRUE(log.lines.empty());  // invalid text is not logged
+
+  launcher.next = {ToolRun::Outcome::failedToLaunch, "", "No such file or directory"};
+  EXPECT_EQ(runTool(launcher, "/usr/bin/ps", {}, 5.0), std::nullopt);
+  launcher.next = {ToolRun::Outcome::timedOut, "partial", ""};
+  EXPECT_EQ(runTool(launcher, "/usr/bin/lsof", {}, 5.0), std::nullopt);
+  EXPECT_EQ(log.lines, (std::vector<std::string>{
+                           "agentwatch error: /usr/bin/ps failed to launch: No such file or directory",
+                           "agentwatch error: /usr/bin/lsof exceeded 5.000000s; terminating"}));
+}
+
+TEST(ToolProcessSampler, RunsPsAndLsofWithTheirArguments) {
+  FakeLauncher launcher;
+  ToolProcessSampler sampler(launcher, ToolPaths{"/usr/bin/ps", "/usr/bin/lsof"});
+  launcher.next = {ToolRun::Outcome::finished, "  7  1 pts/0 00:00:01 01:00 claude\nnot a row\n", ""};
+  const auto rows = sampler.sampleProcesses();
+  ASSERT_EQ(rows.value().size(), 1u);
+  EXPECT_EQ(rows->front().args, "claude");
+  EXPECT_EQ(launcher.calls.at(0).path, "/usr/bin/ps");
+  EXPECT_EQ(launcher.calls[0].arguments,
+            (std::vector<std::string>{"-axww", "-o", "pid=,ppid=,tty=,cputime=,etime=,args="}));
+  // Output without a usable row is an empty table, not a failed scan.
+  launcher.next = {ToolRun::Outcome::finished, "garbage\nmore garbage\n", ""};
+  EXPECT_EQ(sampler.sampleProcesses(), std::vector<PSRow>{});
+
+  launcher.next = {ToolRun::Outcome::finished, "p7\nfcwd\nn/home/u/api\n", ""};
+  EXPECT_EQ(sampler.workingDirectories({7, 8}), (std::map<int32_t, std::string>{{7, "/home/u/api"}}));
+  EXPECT_TRUE(sampler.workingDirectories({}).empty());
+  EXPECT_EQ(launcher.calls.size(), 3u);  // nothing to ask, nothing run
+  launcher.next = {ToolRun::Outcome::failedToLaunch, "", "Permission denied"};
+  EXPECT_TRUE(sampler.workingDirectories({1}).empty());
+}
+
+// The process table as one scan sees it, with working folders.
+class TableSampler final : public ProcessSampler {
+ public:
+  std::optional<std::vector<PSRow>> sampleProcesses() override { return rows; }
+  std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>&) override { return folders; }
+  std::vector<PSRow> rows;
+  std::map<int32_t, std::string> folders;
+};
+
+TEST(AgentScanner, ARemovedWorkingFolderLosesTheMarkerAndHasNoTranscript) {
+  const auto kept = std::filesystem::temp_directory_path() / "tovami-kept (deleted)";
+  std::filesystem::create_directories(kept);
+  TableSampler sampler;
+  for (int32_t pid : {10, 11}) sampler.rows.push_back(PSRow{pid, 1, "pts/1", 0, 60, "claude"});
+  sampler.folders = {{10, "/gone/api (deleted)"}, {11, kept.string()}};
+  NoRunningApplications apps;
+  std::vector<std::string> lookedUp;
+  AgentScanner scanner(sampler, apps, [&](const std::string& path) {
+    lookedUp.push_back(path);
+    return std::optional<ClaudeSessionInfo>(ClaudeSessionInfo{});
+  });
+  const auto result = scanner.scan(1000);
+  ASSERT_EQ(result.value().entries.size(), 2u);
+  const AgentSession& gone = result->entries[0].pid == 10 ? result->entries[0] : result->entries[1];
+  EXPECT_EQ(gone.projectName, "api");
+  EXPECT_EQ(gone.projectPath, "/gone/api");
+  EXPECT_EQ(gone.context, std::nullopt);
+  EXPECT_EQ(lookedUp, std::vector<std::string>{kept.string()});  // a folder that is named so stays
+  std::filesystem::remove(kept);
 }
 
 }  // namespace

@@ -1,16 +1,26 @@
+// Claude Code transcripts: their records, and finding and reading them on disk.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
+#include "agents/claude_project_folder.h"
+#include "agents/claude_session_reader.h"
 #include "agents/claude_transcript_parsing.h"
 #include "agents/user_text.h"
+#include "integrations/claude_code_peer.h"
 
 namespace tovami {
 namespace {
 
 using nlohmann::json;
 namespace ct = claude_transcript;
+namespace fs = std::filesystem;
+using claude_code::ClaudeCodeLocations;
 
 const std::string kDash = " \u2014 ";
 
@@ -29,6 +39,9 @@ json textItem(const std::string& text) {
 }
 json toolUse(const std::string& name, const json& input) {
   return {{"type", "tool_use"}, {"name", name}, {"input", input}};
+}
+std::string answer(const std::string& text, const std::string& model = "claude-opus-4-7") {
+  return assistantLine(json::array({textItem(text)}), model);
 }
 std::string summaryLine(const char* summary) {
   return json{{"type", "summary"}, {"summary", summary}}.dump() + "\n";
@@ -113,21 +126,18 @@ TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPromptOfTheHea
             "Fix login flow");
   EXPECT_EQ(parseText(meta + userLine("first prompt") + userLine("second prompt")).title, "first prompt");
   // A summary without a string does not end the search.
-  EXPECT_EQ(parseText(R"({"type":"summary","summary":null})"
-                      "\n" +
-                      userLine("p"))
-                .title,
+  EXPECT_EQ(parseText(json{{"type", "summary"}, {"summary", nullptr}}.dump() + "\n" + userLine("p")).title,
             "p");
   EXPECT_EQ(parseText(meta).title, std::nullopt);
   // Past the first 32 KB a summary is not the title.
   std::string big = userLine("the first prompt");
-  while (big.size() < 40000) big += assistantLine(json::array({textItem("early reply")}));
+  while (big.size() < 40000) big += answer("early reply");
   EXPECT_EQ(parseText(big + summaryLine("late")).title, "the first prompt");
 }
 
 TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
   std::string file =
-      userLine("first question") + assistantLine(json::array({textItem("first answer")})) +
+      userLine("first question") + answer("first answer") +
       assistantLine(json::array({toolUse("Bash", {{"command", "make"}})}), "claude-haiku-4-5") +
       userLine(json::array({json{{"type", "tool_result"}, {"content", "ok"}}})) +
       userLine("<local-command-stdout>x</local-command-stdout>") + userLine("injected", /*meta=*/true);
@@ -141,7 +151,7 @@ TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
 
   // A newer prompt without an answer clears the reply; an answer without a tool keeps the activity.
   EXPECT_EQ(parseText(file + userLine("second question")).replyLine, std::nullopt);
-  info = parseText(file + userLine("second question") + assistantLine(json::array({textItem("done")})));
+  info = parseText(file + userLine("second question") + answer("done"));
   EXPECT_EQ(info.youLine, "second question");
   EXPECT_EQ(info.replyLine, "done");
   EXPECT_EQ(info.activityLine, "Bash" + kDash + "make");
@@ -168,9 +178,6 @@ TEST(ClaudeTranscriptParse, BadRecordsAreSkipped) {
   EXPECT_EQ(parseText(deep + userLine("after")).youLine, "after");
 
   EXPECT_EQ(parseText(""), ClaudeSessionInfo{});
-  std::string binary(70000, '\0');
-  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 7919) & 0xff);
-  EXPECT_EQ(parseText(binary), ClaudeSessionInfo{});
 }
 
 // A string stream that counts the bytes it hands out.
@@ -189,7 +196,7 @@ class CountingBuffer : public std::stringbuf {
 
 TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
   std::string file = userLine("the first prompt");
-  while (file.size() < 3 * 1024 * 1024) file += assistantLine(json::array({textItem("ok")}));
+  while (file.size() < 3 * 1024 * 1024) file += answer("ok");
   CountingBuffer buffer(file + userLine("latest prompt"));
   std::istream in(&buffer);
   ClaudeSessionInfo info = ct::parse(in);
@@ -200,9 +207,9 @@ TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
   // The tail begins inside a long line, exactly where a complete record starts: taken on its own
   // it would parse, but the first line of a tail that does not start the file is always dropped.
   const std::string cutRecord = userLine("cut");
-  const std::string answer = assistantLine(json::array({textItem("answer")}));
-  const std::string padding(ct::kTailBytes - cutRecord.size() - answer.size(), '\n');
-  info = parseText(userLine("opening") + std::string(1000, 'z') + cutRecord + answer + padding);
+  const std::string reply = answer("answer");
+  const std::string padding(ct::kTailBytes - cutRecord.size() - reply.size(), '\n');
+  info = parseText(userLine("opening") + std::string(1000, 'z') + cutRecord + reply + padding);
   EXPECT_EQ(info.title, "opening");
   EXPECT_EQ(info.youLine, std::nullopt);
   EXPECT_EQ(info.replyLine, "answer");
@@ -211,7 +218,7 @@ TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
 }
 
 TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
-  const std::string start = userLine("first") + assistantLine(json::array({textItem("one")}));
+  const std::string start = userLine("first") + answer("one");
   ct::ReadMark mark;
   auto readWith = [&](const std::string& text, bool titleKnown = true) {
     CountingBuffer buffer(text);
@@ -234,6 +241,154 @@ TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
   EXPECT_EQ(readWith(grown + userLine("third")).first.youLine, "third");
 
   // Replaced or shrunk files are read afresh: see the session reader's tests.
+}
+
+// A throw-away home folder with Claude Code's projects folder in it.
+class ClaudeSessionReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(projects()); }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(home_, ec);
+  }
+
+  fs::path projects() const { return home_ / ".claude" / "projects"; }
+  ClaudeCodeLocations locations() const { return ClaudeCodeLocations(home_, std::nullopt); }
+
+  fs::path write(const fs::path& path, const std::string& contents, int secondsAgo = 0,
+                 std::ios::openmode mode = std::ios::trunc) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | mode) << contents;
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
+    return path;
+  }
+
+  fs::path home_ = fs::temp_directory_path() / ("tovami-claude-" + std::to_string(std::random_device{}()));
+};
+
+TEST_F(ClaudeSessionReaderTest, FindsTheProjectFolderUnderEachNamingRule) {
+  // The two historical names, in order: "/" only, then also ".".
+  write(projects() / "-Users-u-my-app" / "b.jsonl", userLine("dashes"));
+  auto folderOf = [&](const char* path) {
+    return claude_transcript::transcriptFiles(path, projects()).front().path.parent_path().filename();
+  };
+  EXPECT_EQ(folderOf("/Users/u/my.app"), "-Users-u-my-app");
+  write(projects() / "-Users-u-my.app" / "a.jsonl", userLine("dot kept"), 100);
+  EXPECT_EQ(folderOf("/Users/u/my.app"), "-Users-u-my.app");
+
+  // Claude Code's own rule: every character outside A-Z, a-z, 0-9 becomes "-".
+  write(projects() / "-home-u-my-app-v2--n-" / "s.jsonl", userLine("underscore and space"));
+  ClaudeSessionReader reader(locations());
+  EXPECT_EQ(reader.read("/home/u/my_app v2 (n)")->title, "underscore and space");
+
+  // Over 200 characters: the first 200 and a hash suffix we cannot compute; the newest file of the
+  // matching folders wins, and a folder for another long path is not taken.
+  std::string longPath = "/home/u/" + std::string(250, 'x') + "/repo";
+  std::string prefix = claude_code::projectFolderName(longPath).substr(0, 200) + "-";
+  write(projects() / (prefix + "abc123") / "old.jsonl", userLine("older"), 50);
+  write(projects() / (prefix + "zz9") / "new.jsonl", userLine("newest"), 10);
+  write(projects() / (prefix.substr(0, 199) + "y-q1") / "other.jsonl", userLine("other project"));
+  EXPECT_EQ(reader.read(longPath)->title, "newest");
+
+  EXPECT_EQ(reader.read("/home/u/unknown"), std::nullopt);
+  EXPECT_EQ(reader.read(""), std::nullopt);
+}
+
+TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
+  const fs::path folder = projects() / "-work-api";
+  write(folder / "first.jsonl", userLine("first session"), 300);
+  write(folder / "second.jsonl", userLine("second session"), 200);
+  for (const char* name : {".hidden.jsonl", "notes.json", "backup.jsonl.bak"})
+    write(folder / name, userLine("no"));
+  fs::create_directories(folder / "dir.jsonl");  // newest entry, but not a file
+  fs::create_symlink("/dev/null", folder / "device.jsonl");
+
+  ClaudeSessionReader reader(locations());
+  auto info = reader.read("/work/api");
+  EXPECT_EQ(info.value().title, "second session");
+  auto modified =
+      std::chrono::file_clock::to_sys(fs::last_write_time(folder / "second.jsonl")).time_since_epoch();
+  EXPECT_NEAR(info->updatedAt.value_or(0), std::chrono::duration<double>(modified).count(), 1e-6);
+
+  // A newest transcript that cannot be opened does not hide a readable one before it. (A file
+  // with no permissions stops all but root; the kernel's write-only files stop root too.)
+  write(projects() / "-work-locked" / "old.jsonl", userLine("readable session"), 400 * 86400);
+  const fs::path locked = write(projects() / "-work-locked" / "new.jsonl", userLine("locked"));
+  fs::permissions(locked, fs::perms::none);
+  if (std::ifstream(locked).is_open()) {
+    fs::remove(locked);
+    fs::create_symlink("/proc/sys/vm/drop_caches", locked);
+  }
+  if (std::ifstream(locked).is_open()) GTEST_SKIP() << "no file here that cannot be opened";
+  EXPECT_EQ(reader.read("/work/locked")->title, "readable session");
+
+  // A folder without transcripts, or a file where the folder should be, means no transcript.
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  EXPECT_EQ(reader.read("/work/api"), std::nullopt);
+  write(projects() / "-work-web", "a file, not a folder");
+  EXPECT_EQ(reader.read("/work/web"), std::nullopt);
+}
+
+TEST_F(ClaudeSessionReaderTest, HonoursClaudeConfigDir) {
+  write(home_ / "elsewhere" / "projects" / "-p" / "s.jsonl", userLine("from the custom root"));
+  write(projects() / "-p" / "s.jsonl", userLine("from the default root"));
+  auto env = [&](std::string_view name) -> std::optional<std::string> {
+    if (name == "HOME") return home_.string();
+    return name == claude_code::kConfigDirVariable ? std::optional((home_ / "elsewhere").string())
+                                                   : std::nullopt;
+  };
+  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations::fromEnvironment(env)).read("/p")->title,
+            "from the custom root");
+  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations(home_, "")).read("/p")->title, "from the default root");
+}
+
+TEST_F(ClaudeSessionReaderTest, CachesByModificationTimeAndReadsOnlyWhatWasAppended) {
+  const fs::path path = write(projects() / "-c" / "s.jsonl", userLine("question") + answer("answer"), 90);
+  ClaudeSessionReader reader(locations());
+  const auto first = reader.read("/c").value();
+
+  // Same modification time: the cached summary comes back, the new contents are not read.
+  const auto modified = fs::last_write_time(path);
+  std::ofstream(path, std::ios::trunc) << userLine("rewritten");
+  fs::last_write_time(path, modified);
+  EXPECT_EQ(reader.read("/c"), first);
+
+  // Grown: the new lines count, fields they do not set and the title stay.
+  write(path, userLine("question") + answer("answer"), 60);
+  write(path, answer("new answer", "claude-foo-9"), 50, std::ios::app);
+  auto grown = reader.read("/c");
+  EXPECT_EQ(grown->replyLine, "new answer");
+  EXPECT_EQ(grown->modelName, "Foo-9");
+  EXPECT_EQ(grown->youLine, "question");
+  EXPECT_EQ(grown->title, "question");
+  EXPECT_GT(grown->updatedAt, first.updatedAt);
+
+  // Replaced by other text, then shrunk: read afresh each time; fields the file no longer holds
+  // keep their last values.
+  write(path, userLine("other") + std::string(400, '\n'), 30);
+  EXPECT_EQ(reader.read("/c")->youLine, "other");
+  write(path, answer("short"), 20);
+  auto shrunk = reader.read("/c");
+  EXPECT_EQ(shrunk->replyLine, "short");
+  EXPECT_EQ(shrunk->youLine, "other");
+
+  // A binary file with the extension keeps the earlier lines and only moves the time.
+  std::string binary(100000, '\0');
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 131) ^ (i >> 3));
+  write(path, binary, -5);
+  EXPECT_EQ(reader.read("/c")->replyLine, "short");
+  // A fresh reader has nothing to fill in from.
+  EXPECT_EQ(ClaudeSessionReader(locations()).read("/c")->replyLine, std::nullopt);
+}
+
+TEST_F(ClaudeSessionReaderTest, ReadsTheEndOfATranscriptPastTwoGigabytes) {
+  const fs::path path = write(projects() / "-big" / "s.jsonl", userLine("opening"));
+  fs::resize_file(path, (std::uintmax_t{2} << 30) + 123);  // sparse: no disk space taken
+  write(path, "\n" + userLine("latest"), 0, std::ios::app);
+  const auto info = ClaudeSessionReader(locations()).read("/big");
+  EXPECT_EQ(info.value().title, "opening");
+  EXPECT_EQ(info->youLine, "latest");
 }
 
 }  // namespace
