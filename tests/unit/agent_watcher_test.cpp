@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -357,6 +358,25 @@ TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstReadsOnlyClaudeTranscrip
   dispatcher.advance(3);
   ASSERT_EQ(sessions().size(), 1u);
   EXPECT_EQ(sessions()[0].pid, kAgent);
+}
+
+TEST_F(AgentWatcherTest, ARemovedWorkingFolderLosesTheMarkerAndHasNoTranscript) {
+  const auto kept = std::filesystem::temp_directory_path() / "tovami-kept (deleted)";
+  std::filesystem::create_directories(kept);
+  transcriptAge = 1;
+  sys->directories[kAgent] = "/gone/api (deleted)";
+  sys->add(kAgent + 1, kShell, "claude", "pts/3");
+  sys->directories[kAgent + 1] = kept.string();  // a folder that is named so stays
+  watcher->start();
+  dispatcher.advance(0.5);
+  ASSERT_EQ(sessions().size(), 2u);
+  const bool agentFirst = sessions()[0].pid == kAgent;
+  const AgentSession &gone = sessions()[agentFirst ? 0 : 1], &named = sessions()[agentFirst ? 1 : 0];
+  EXPECT_EQ(std::tie(gone.projectName, gone.projectPath), std::make_tuple("api", "/gone/api"));
+  EXPECT_FALSE(gone.context);
+  EXPECT_EQ(named.context.value_or(ClaudeSessionInfo{}).youLine, "fix the tests in " + kept.string());
+  EXPECT_EQ(transcriptReads, 1);
+  std::filesystem::remove(kept);
 }
 
 TEST(AgentSession, LabelsForTheMenuAndTheListing) {

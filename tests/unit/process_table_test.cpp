@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <mutex>
 #include <set>
 
@@ -327,37 +326,6 @@ TEST(ToolProcessSampler, RunsPsAndLsofWithTheirArguments) {
   EXPECT_EQ(launcher.calls.size(), 3u);  // nothing to ask, nothing run
   launcher.next = {ToolRun::Outcome::failedToLaunch, "", "Permission denied"};
   EXPECT_TRUE(sampler.workingDirectories({1}).empty());
-}
-
-// The process table as one scan sees it, with working folders.
-class TableSampler final : public ProcessSampler {
- public:
-  std::optional<std::vector<PSRow>> sampleProcesses() override { return rows; }
-  std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>&) override { return folders; }
-  std::vector<PSRow> rows;
-  std::map<int32_t, std::string> folders;
-};
-
-TEST(AgentScanner, ARemovedWorkingFolderLosesTheMarkerAndHasNoTranscript) {
-  const auto kept = std::filesystem::temp_directory_path() / "tovami-kept (deleted)";
-  std::filesystem::create_directories(kept);
-  TableSampler sampler;
-  for (int32_t pid : {10, 11}) sampler.rows.push_back(PSRow{pid, 1, "pts/1", 0, 60, "claude"});
-  sampler.folders = {{10, "/gone/api (deleted)"}, {11, kept.string()}};
-  NoRunningApplications apps;
-  std::vector<std::string> lookedUp;
-  AgentScanner scanner(sampler, apps, [&](const std::string& path) {
-    lookedUp.push_back(path);
-    return std::optional<ClaudeSessionInfo>(ClaudeSessionInfo{});
-  });
-  const auto result = scanner.scan(1000);
-  ASSERT_EQ(result.value().entries.size(), 2u);
-  const AgentSession& gone = result->entries[0].pid == 10 ? result->entries[0] : result->entries[1];
-  EXPECT_EQ(gone.projectName, "api");
-  EXPECT_EQ(gone.projectPath, "/gone/api");
-  EXPECT_EQ(gone.context, std::nullopt);
-  EXPECT_EQ(lookedUp, std::vector<std::string>{kept.string()});  // a folder that is named so stays
-  std::filesystem::remove(kept);
 }
 
 }  // namespace
