@@ -31,13 +31,11 @@ fs::path makeTempDir(const char* prefix) {
   return dir;
 }
 
-std::string readText(const fs::path& file) {
-  std::ifstream in(file);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool alive(pid_t pid) {
-  return ::kill(pid, 0) == 0;
+// Whether the process whose pid a script wrote into `pidFile` still runs.
+bool alive(const fs::path& pidFile) {
+  pid_t pid = 0;
+  std::ifstream(pidFile) >> pid;
+  return pid > 0 && ::kill(pid, 0) == 0;
 }
 
 double secondsSince(Clock::time_point start) {
@@ -88,14 +86,14 @@ TEST(PosixProcessLauncher, StopsAToolThatHangsOrFloodsItsOutput) {
   EXPECT_TRUE(run.output.empty());
   EXPECT_GE(secondsSince(start), 0.45);
   EXPECT_LT(secondsSince(start), 1.5);
-  EXPECT_FALSE(alive(std::stoi(readText(pidFile))));
+  EXPECT_FALSE(alive(pidFile));
 
   // One that ignores the polite request is killed after one more second.
   start = Clock::now();
   run = shell("trap '' TERM; echo $$ > '" + pidFile.string() + "'; while :; do sleep 0.05; done", 0.3);
   EXPECT_EQ(run.outcome, ToolRun::Outcome::timedOut);
   EXPECT_LT(secondsSince(start), 0.3 + 1.0 + 0.5);
-  EXPECT_FALSE(alive(std::stoi(readText(pidFile))));
+  EXPECT_FALSE(alive(pidFile));
   fs::remove_all(dir);
 
   start = Clock::now();

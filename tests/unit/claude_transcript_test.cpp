@@ -247,10 +247,7 @@ TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
 class ClaudeSessionReaderTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(projects()); }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(home_, ec);
-  }
+  void TearDown() override { fs::remove_all(home_); }
 
   fs::path projects() const { return home_ / ".claude" / "projects"; }
   ClaudeCodeLocations locations() const { return ClaudeCodeLocations(home_, std::nullopt); }
