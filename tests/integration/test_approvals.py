@@ -1,12 +1,9 @@
-"""The road of one approval with real parts: Tovami installs its hook in Claude Code's settings;
-the hook command itself, run by `sh -c` with a real Notification payload on its standard input,
-reaches the running program through Debian's nc; the request waits in the tray; Allow puts Return
-and Deny puts Escape into the tmux pane of the asking agent, and into no other pane."""
+"""The road of one approval with real parts: the installed hook command, run by `sh -c` with a Notification
+payload, reaches Tovami through nc; the request waits in the tray; Allow puts Return and Deny puts Escape into
+the tmux pane of the asking agent, and into no other pane."""
 
 import json
 import os
-import re
-import subprocess
 import time
 import unittest
 
@@ -14,110 +11,79 @@ import harness
 import tray
 
 # A stand-in for Claude Code: a script named `claude` that echoes each line it reads at its prompt.
-FAKE_AGENT = """#!/bin/sh
-echo ready
-while IFS= read -r line; do printf 'got:[%s]\\n' "$line" | cat -v; done
-"""
-
-PERMISSION = "Claude needs your permission"
+FAKE_AGENT = "#!/bin/sh\necho ready\nwhile IFS= read -r line; do printf 'got:[%s]\\n' \"$line\" | cat -v; done\n"
 
 
 class ApprovalsTest(unittest.TestCase):
-    def setUp(self):
-        self.session = harness.Session()
-        self.s = self.session.__enter__()
-        self.addCleanup(self.session.__exit__, None, None, None)
-        root = self.s.root
-        self.project = os.path.join(root, "work", "api")
-        os.makedirs(self.project)
-        bindir = os.path.join(root, "bin")
-        os.makedirs(bindir)
-        self.agent = os.path.join(bindir, "claude")
-        with open(self.agent, "w") as f:
-            f.write(FAKE_AGENT)
-        os.chmod(self.agent, 0o755)
-        os.makedirs(os.path.join(self.s.home, ".claude"))
-        with open(os.path.join(self.s.home, ".claude", "settings.json"), "w") as f:
-            json.dump({"model": "opus", "hooks": {"Stop": [{"hooks": [{"type": "command", "command": "true"}]}]}}, f)
-        conf = os.path.join(self.s.config_dir, "tovami")
-        os.makedirs(conf)
-        with open(os.path.join(conf, "tovami.conf"), "w") as f:
-            f.write("[General]\nnotchApprovals=true\nhasCompletedOnboarding=true\n")
-        self.tmux = os.path.join(root, "tmux.sock")
-        self.addCleanup(lambda: self.s.run(["tmux", "-S", self.tmux, "kill-server"]))
-
-    def tmux_run(self, *args):
-        return self.s.run(["tmux", "-S", self.tmux, *args], check=True).stdout
-
-    def capture(self, pane):
-        return self.tmux_run("capture-pane", "-p", "-t", pane)
-
-    def labels(self, item):
-        try:
-            return tray.labels(self.s, item)
-        except Exception:  # the menu may be rebuilt while it is read
-            return []
-
-    def hook(self, payload):
-        """Runs the installed hook command as Claude Code does; returns (status, output, seconds)."""
-        with open(os.path.join(self.s.home, ".claude", "settings.json")) as f:
-            settings = json.load(f)
-        command = settings["hooks"]["Notification"][-1]["hooks"][0]["command"]
-        began = time.monotonic()
-        result = self.s.run(["sh", "-c", command], input=json.dumps(payload), timeout=20)
-        return result.returncode, result.stdout + result.stderr, time.monotonic() - began
-
-    def notice(self, message=PERMISSION):
-        return {"session_id": "0f3c", "transcript_path": "/dev/null", "cwd": self.project, "prompt_id": "p1",
-                "hook_event_name": "Notification", "message": message, "notification_type": "permission_prompt"}
-
     def test_hook_to_pane(self):
-        tray.start_fake_host(self.s)
-        self.tmux_run("-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "20", "-c", self.project,
-                      self.agent)
-        self.tmux_run("split-window", "-c", self.project, "cat -v")  # another pane: must stay untouched
-        panes = self.tmux_run("list-panes", "-F", "#{pane_id}").split()
-        agent_pane, other_pane = panes[0], panes[1]
-        self.assertTrue(self.s.wait_for(lambda: "ready" in self.capture(agent_pane), 10))
+        with harness.Session() as s:
+            project, agent = os.path.join(s.root, "work", "api"), os.path.join(s.root, "bin", "claude")
+            os.makedirs(project)
+            os.makedirs(os.path.dirname(agent))
+            with open(agent, "w") as f:
+                f.write(FAKE_AGENT)
+            os.chmod(agent, 0o755)
+            settings_path = os.path.join(s.home, ".claude", "settings.json")
+            os.makedirs(os.path.dirname(settings_path))
+            with open(settings_path, "w") as f:
+                json.dump({"model": "opus", "hooks": {"Stop": [{"hooks": [{"type": "command", "command": "true"}]}]}}, f)
+            s.write_preferences("[General]\nnotchApprovals=true\nhasCompletedOnboarding=true\n")
+            s.tmux = os.path.join(s.root, "tmux.sock")  # the session kills this server at the end
+            tmux = lambda *args: s.run(["tmux", "-S", s.tmux, *args], check=True).stdout
+            tray.start_fake_host(s)
+            tmux("-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "20", "-c", project, agent)
+            tmux("split-window", "-c", project, "cat -v")  # another pane: must stay untouched
+            agent_pane, other_pane = tmux("list-panes", "-F", "#{pane_id}").split()
+            capture = lambda pane: tmux("capture-pane", "-p", "-t", pane)
+            self.assertTrue(s.wait_for(lambda: "ready" in capture(agent_pane), 10))
 
-        self.s.start_tovami()
-        self.assertTrue(self.s.wait_for_log("approval server listening", 15), self.s.log_text())
-        socket = os.path.join(self.s.env["XDG_DATA_HOME"], "Tovami", "agent.sock")
-        self.assertEqual(os.stat(socket).st_mode & 0o777, 0o600)
-        with open(os.path.join(self.s.home, ".claude", "settings.json")) as f:
-            settings = json.load(f)
-        self.assertEqual(settings["model"], "opus")
-        self.assertIn("Stop", settings["hooks"])
-        self.assertIn(f'S="{socket}"', settings["hooks"]["Notification"][0]["hooks"][0]["command"])
-        item = tray.find_item(self.s, timeout=30)
-        self.assertIsNotNone(item, self.s.log_text())
-        self.assertTrue(self.s.wait_for(lambda: any(l.startswith("api \u2014") for l in self.labels(item)), 20),
-                        f"the agent never showed: {self.labels(item)}\n{self.s.log_text()}")
+            s.start_tovami()
+            self.assertTrue(s.wait_for_log("approval server listening", 15), s.log_text())
+            socket = os.path.join(s.env["XDG_DATA_HOME"], "Tovami", "agent.sock")
+            self.assertEqual(os.stat(socket).st_mode & 0o777, 0o600)
+            with open(settings_path) as f:
+                settings = json.load(f)
+            self.assertEqual((settings["model"], "Stop" in settings["hooks"]), ("opus", True))
+            command = settings["hooks"]["Notification"][0]["hooks"][0]["command"]
+            self.assertIn(f'S="{socket}"', command)
+            item = tray.find_item(s, timeout=30)
+            self.assertIsNotNone(item, s.log_text())
 
-        # A notice that asks nothing: the hook is silent and nothing waits.
-        status, output, _ = self.hook(self.notice("Claude is waiting for your input"))
-        self.assertEqual((status, output), (0, ""))
-        time.sleep(0.5)
-        self.assertNotIn("Allow", self.labels(item))
+            def labels():
+                try:
+                    return tray.labels(s, item)
+                except Exception:  # the menu may be rebuilt while it is read
+                    return []
 
-        for choice, seen in (("Allow", "got:[]"), ("Deny", "^[")):
-            status, output, seconds = self.hook(self.notice())
-            self.assertEqual((status, output), (0, ""), self.s.log_text())
-            self.assertLess(seconds, 5)
-            self.assertTrue(self.s.wait_for(lambda: "Allow" in self.labels(item), 10),
-                            f"no pending approval: {self.labels(item)}\n{self.s.log_text()}")
-            tray.click(self.s, item, choice)
-            self.assertTrue(self.s.wait_for(lambda: seen in self.capture(agent_pane), 10),
-                            f"{choice}: {self.capture(agent_pane)!r}\n{self.s.log_text()}")
-            self.assertTrue(self.s.wait_for(lambda: "Allow" not in self.labels(item), 10))
-        self.assertEqual(self.capture(agent_pane).count("got:[]"), 1)
-        self.assertEqual(self.capture(other_pane).strip(), "")
-        self.assertEqual(len(re.findall("answer sent to the agent's tmux pane", self.s.log_text())), 2)
+            def hook(message="Claude needs your permission"):
+                """Runs the hook as Claude Code does; it must end at once and silently."""
+                payload = {"session_id": "0f3c", "transcript_path": "/dev/null", "cwd": project, "prompt_id": "p1",
+                           "hook_event_name": "Notification", "message": message,
+                           "notification_type": "permission_prompt"}
+                began = time.monotonic()
+                result = s.run(["sh", "-c", command], input=json.dumps(payload), timeout=20)
+                self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""), s.log_text())
+                self.assertLess(time.monotonic() - began, 5)
 
-        self.assertEqual(self.s.stop_tovami(), 0)
-        self.assertFalse(os.path.exists(socket))
-        # Without a server the hook still ends at once, silently.
-        self.assertEqual(self.hook(self.notice())[:2], (0, ""))
+            self.assertTrue(s.wait_for(lambda: any(l.startswith("api \u2014") for l in labels()), 20),
+                            f"the agent never showed: {labels()}\n{s.log_text()}")
+            hook("Claude is waiting for your input")  # asks nothing: nothing waits
+            time.sleep(0.5)
+            self.assertNotIn("Allow", labels())
+            for choice, seen in (("Allow", "got:[]"), ("Deny", "^[")):
+                hook()
+                self.assertTrue(s.wait_for(lambda: "Allow" in labels(), 10), f"{labels()}\n{s.log_text()}")
+                tray.click(s, item, choice)
+                self.assertTrue(s.wait_for(lambda: seen in capture(agent_pane), 10),
+                                f"{choice}: {capture(agent_pane)!r}\n{s.log_text()}")
+                self.assertTrue(s.wait_for(lambda: "Allow" not in labels(), 10))
+            self.assertEqual(capture(agent_pane).count("got:[]"), 1)
+            self.assertEqual(capture(other_pane).strip(), "")
+            self.assertEqual(s.log_text().count("answer sent to the agent's tmux pane"), 2)
+
+            self.assertEqual(s.stop_tovami(), 0)
+            self.assertFalse(os.path.exists(socket))
+            hook()  # without a server the hook still ends at once, silently
 
 
 if __name__ == "__main__":
