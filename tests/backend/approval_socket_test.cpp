@@ -1,7 +1,6 @@
 // The approval socket over a real unix-domain socket: what a peer sees, and what the server keeps.
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -22,31 +22,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct PeerResult {
-  bool connected = false;
-  bool closedByServer = false;  // end of stream seen within the wait
-  std::string reply;
-};
-
-int connectTo(const std::string& path) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+sockaddr_un addressOf(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return address;
 }
 
+int connectTo(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address = addressOf(path);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+struct PeerResult {
+  bool connected = false, closedByServer = false;  // end of stream seen within the wait
+  std::string reply;
+};
+
 // Writes the pieces (pausing between them), optionally ends its side, then waits for the server.
-PeerResult talk(const std::string& path, const std::vector<std::string>& pieces, bool endAfter,
+PeerResult talk(const std::string& path, const std::vector<std::string>& pieces, bool endAfter = false,
                 int waitMs = 2000) {
   PeerResult result;
   int fd = connectTo(path);
-  if (fd < 0) return result;
-  result.connected = true;
+  if (!(result.connected = fd >= 0)) return result;
   for (const auto& piece : pieces) {
     (void)!::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -54,12 +55,8 @@ PeerResult talk(const std::string& path, const std::vector<std::string>& pieces,
   if (endAfter) ::shutdown(fd, SHUT_WR);
   pollfd p{fd, POLLIN, 0};
   char buffer[256];
-  while (::poll(&p, 1, waitMs) > 0) {
-    ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) {
-      result.closedByServer = true;
-      break;
-    }
+  for (ssize_t got; ::poll(&p, 1, waitMs) > 0;) {
+    if ((result.closedByServer = (got = ::recv(fd, buffer, sizeof buffer, 0)) <= 0)) break;
     result.reply.append(buffer, static_cast<size_t>(got));
   }
   ::close(fd);
@@ -97,12 +94,8 @@ class ApprovalSocketTest : public ::testing::Test {
 
 TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
   const std::string notice = R"({"hook_event_name":"Notification","message":"Claude needs your permission"})";
-  struct Case {
-    std::vector<std::string> pieces;
-    bool peerEnds;
-    size_t objects;
-  };
-  const Case cases[] = {
+  const std::tuple<std::vector<std::string>, bool, size_t> cases[] = {
+      // pieces, peer ends, objects kept
       {{notice}, false, 1},  // the peer need not end its side
       {{notice.substr(0, 10), notice.substr(10, 30), notice.substr(40)}, false, 1},
       {{"{\"a\":\"}\"", "}"}, false, 1},  // a brace inside a string ends nothing
@@ -116,39 +109,37 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
   auto outcome = listen();
   ASSERT_TRUE(outcome.listener) << outcome.error;
   size_t expected = 0;
-  for (const auto& c : cases) {
-    auto result = talk(path, c.pieces, c.peerEnds);
-    EXPECT_TRUE(result.connected && result.closedByServer) << c.pieces.size();
-    EXPECT_EQ(result.reply, "");
-    expected += c.objects;
-    EXPECT_EQ(objectCount(), expected);
+  for (const auto& [pieces, peerEnds, kept] : cases) {
+    auto result = talk(path, pieces, peerEnds);
+    EXPECT_TRUE(result.connected && result.closedByServer && result.reply.empty()) << pieces.size();
+    EXPECT_EQ(objectCount(), expected += kept);
   }
+  const size_t descriptors = openDescriptors();
+  for (int i = 0; i < 2000; ++i) {  // half of them vanish without a word
+    int fd = connectTo(path);
+    ASSERT_GE(fd, 0) << i;
+    if (i % 2 == 0) (void)!::send(fd, "{}", 2, MSG_NOSIGNAL);
+    ::close(fd);
+  }
+  EXPECT_TRUE(talk(path, {"{}"}).closedByServer);
+  EXPECT_EQ(openDescriptors(), descriptors);  // nothing left behind
 }
 
 TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKept) {
   fs::create_directories(fs::path(path).parent_path());
   fs::permissions(fs::path(path).parent_path(), fs::perms::all);
-  {
-    // A socket file whose server is gone, as a crashed run leaves it.
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
-  }
+  int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);  // a socket file whose server is gone, as after a crash
+  sockaddr_un address = addressOf(path);
+  ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(stale);
   auto first = listen();
   ASSERT_TRUE(first.listener) << first.error;
-  struct stat info {};
-  ASSERT_EQ(::stat(fs::path(path).parent_path().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(fs::status(fs::path(path).parent_path()).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
   auto second = listen();
-  EXPECT_FALSE(second.listener);
-  EXPECT_TRUE(second.servedByAnother);
-  EXPECT_TRUE(talk(path, {R"({"a":1})"}, false).closedByServer);  // the first still serves
+  EXPECT_TRUE(!second.listener && second.servedByAnother);
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);  // the first still serves
   EXPECT_EQ(objectCount(), 1u);
   first.listener.reset();
   EXPECT_FALSE(fs::exists(path));
@@ -159,8 +150,7 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   {
     auto refusing = listen(UnixSocketService(::geteuid() + 1));  // as if we were another user
     ASSERT_TRUE(refusing.listener);
-    auto result = talk(path, {R"({"a":1})"}, false);
-    EXPECT_TRUE(result.closedByServer);
+    EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
     EXPECT_EQ(objectCount(), 0u);
   }
   auto outcome = listen(UnixSocketService(), LocalListenerOptions{65536, 2, 0.3});
@@ -168,8 +158,7 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   const auto began = std::chrono::steady_clock::now();
   std::vector<int> silent{connectTo(path), connectTo(path)};
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  auto third = talk(path, {R"({"a":1})"}, false, 1000);
-  EXPECT_TRUE(third.closedByServer);
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}, false, 1000).closedByServer);
   EXPECT_EQ(objectCount(), 0u);  // no room: closed unread
   for (int fd : silent) {
     pollfd p{fd, POLLIN, 0};
@@ -179,43 +168,24 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
     ::close(fd);
   }
   EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
-  EXPECT_TRUE(talk(path, {R"({"a":1})"}, false).closedByServer);
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
   EXPECT_EQ(objectCount(), 1u);
 }
 
 TEST_F(ApprovalSocketTest, ListenerLetGoFromInsideAConversationEndsCleanly) {
   std::unique_ptr<LocalListener> listener;
   std::atomic<bool> released{false};
-  listener = UnixSocketService()
-                 .listen(path, {},
-                         [&] {
-                           return std::make_unique<ApprovalConversation>([&](const nlohmann::json&) {
-                             listener.reset();  // on the listener's own thread
-                             released = true;
-                           });
-                         })
-                 .listener;
+  auto conversation = [&] {
+    return std::make_unique<ApprovalConversation>([&](const nlohmann::json&) {
+      listener.reset();  // on the listener's own thread
+      released = true;
+    });
+  };
+  listener = UnixSocketService().listen(path, {}, conversation).listener;
   ASSERT_TRUE(listener);
-  EXPECT_TRUE(talk(path, {"{}"}, false).closedByServer);
-  EXPECT_TRUE(released);
-  EXPECT_FALSE(fs::exists(path));
-  EXPECT_FALSE(talk(path, {"{}"}, false).connected);
-}
-
-TEST_F(ApprovalSocketTest, ThousandsOfConnectionsLeaveNothingBehind) {
-  auto outcome = listen();
-  ASSERT_TRUE(outcome.listener);
-  talk(path, {"{}"}, false);
-  const size_t descriptors = openDescriptors();
-  for (int i = 0; i < 2000; ++i) {
-    int fd = connectTo(path);
-    ASSERT_GE(fd, 0) << i;
-    if (i % 2 == 0) (void)!::send(fd, "{}", 2, MSG_NOSIGNAL);
-    ::close(fd);  // half of them vanish without a word
-  }
-  EXPECT_TRUE(talk(path, {"{}"}, false).closedByServer);
-  EXPECT_EQ(openDescriptors(), descriptors);
-  EXPECT_GE(objectCount(), 2u);
+  EXPECT_TRUE(talk(path, {"{}"}).closedByServer);
+  EXPECT_TRUE(released && !fs::exists(path));
+  EXPECT_FALSE(talk(path, {"{}"}).connected);
 }
 
 }  // namespace
