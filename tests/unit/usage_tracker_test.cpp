@@ -16,27 +16,17 @@ using nlohmann::json;
 
 TEST(UsageSnapshotTest, InternetDateTimes) {
   const Seconds base = 1735725600;  // 2025-01-01T10:00:00Z
-  const std::pair<const char*, std::optional<Seconds>> cases[] = {
-      {"2025-01-01T10:00:00Z", base},
-      {"2025-01-01T10:00:00.123Z", base + 0.123},
-      {"2025-01-01T10:00:00.600956+00:00", base + 0.600956},
-      {"2025-01-01T12:30:00+02:30", base},
-      {"2025-01-01t09:00:00-0100", base},
-      {"2024-02-29T00:00:00Z", 1709164800},
-      {"2025-01-01", std::nullopt},
-      {"2025-01-01T10:00:00", std::nullopt},
-      {"2025-02-29T10:00:00Z", std::nullopt},
-      {"2025-01-01T24:00:00Z", std::nullopt},
-      {"2025-01-01T10:00:00.Z", std::nullopt},
-      {"2025-01-01T10:00:00Zjunk", std::nullopt},
-  };
-  for (const auto& [text, expected] : cases) {
-    auto parsed = parseInternetDateTime(text);
-    ASSERT_EQ(parsed.has_value(), expected.has_value()) << text;
-    if (parsed) {
-      EXPECT_NEAR(*parsed, *expected, 1e-6) << text;
-    }
-  }
+  const std::pair<const char*, Seconds> cases[] = {{"2025-01-01T10:00:00Z", base},
+                                                   {"2025-01-01T10:00:00.123Z", base + 0.123},
+                                                   {"2025-01-01T10:00:00.600956+00:00", base + 0.600956},
+                                                   {"2025-01-01T12:30:00+02:30", base},
+                                                   {"2025-01-01t09:00:00-0100", base},
+                                                   {"2024-02-29T00:00:00Z", 1709164800}};
+  for (const auto& [text, expected] : cases)
+    EXPECT_NEAR(parseInternetDateTime(text).value_or(0), expected, 1e-6) << text;
+  for (const char* bad : {"2025-01-01", "2025-01-01T10:00:00", "2025-02-29T10:00:00Z", "2025-01-01T24:00:00Z",
+                          "2025-01-01T10:00:00.Z", "2025-01-01T10:00:00Zjunk"})
+    EXPECT_FALSE(parseInternetDateTime(bad)) << bad;
 }
 
 TEST(UsageSnapshotTest, BodiesAndCredentials) {
@@ -47,13 +37,12 @@ TEST(UsageSnapshotTest, BodiesAndCredentials) {
        {38, 36}},
       {{{"five_hour", {{"utilization", 37.4}}}, {"seven_day", {{"utilization", 12}}}}, {37, 12}},
       {{{"five_hour", {{"utilization", nullptr}}}, {"seven_day", "x"}}, {0, 0}},
-      {{{"five_hour", {{"utilization", 1e300}}}}, {1'000'000'000, 0}},
-  };
+      {{{"five_hour", {{"utilization", 1e300}}}}, {1'000'000'000, 0}}};
   for (const auto& [body, pct] : cases) {
     auto snapshot = usageSnapshotFrom(body, 7);
-    EXPECT_EQ(snapshot.fiveHourPct, pct.first) << body.dump();
-    EXPECT_EQ(snapshot.sevenDayPct, pct.second) << body.dump();
-    EXPECT_EQ(snapshot.fetchedAt, 7);
+    EXPECT_EQ(std::tuple(snapshot.fiveHourPct, snapshot.sevenDayPct, snapshot.fetchedAt),
+              std::tuple(pct.first, pct.second, 7.0))
+        << body.dump();
   }
   EXPECT_TRUE(usageSnapshotFrom(cases[0].first, 0).sevenDayResets);
   EXPECT_FALSE(usageSnapshotFrom(cases[1].first, 0).fiveHourResets);
@@ -64,37 +53,27 @@ TEST(UsageSnapshotTest, BodiesAndCredentials) {
 }
 
 TEST(UsageSnapshotTest, ResetCountdown) {
-  const std::pair<Seconds, std::optional<std::string>> cases[] = {
-      {30, "0m"},
-      {59 * 60 + 59, "59m"},
-      {3600, "1h"},
-      {125 * 60, "2h5m"},
-      {47 * 3600 + 59 * 60, "47h59m"},
-      {48 * 3600, "2d0h"},
-      {(6 * 24 + 23) * 3600 + 600, "6d23h"},
-      {0, std::nullopt},
-      {-5, std::nullopt},
-  };
-  for (const auto& [left, text] : cases) EXPECT_EQ(resetCountdown(1000 + left, 1000), text) << left;
-  EXPECT_EQ(resetCountdown(std::nullopt, 0), std::nullopt);
+  std::vector<std::optional<std::string>> texts;
+  for (Seconds left :
+       {30, 59 * 60 + 59, 3600, 125 * 60, 47 * 3600 + 59 * 60, 48 * 3600, (6 * 24 + 23) * 3600 + 600, 0, -5})
+    texts.push_back(resetCountdown(1000 + left, 1000));
+  texts.push_back(resetCountdown(std::nullopt, 0));
+  EXPECT_EQ(texts,
+            (std::vector<std::optional<std::string>>{"0m", "59m", "1h", "2h5m", "47h59m", "2d0h", "6d23h",
+                                                     std::nullopt, std::nullopt, std::nullopt}));
 }
 
-struct FakeCredentials : CredentialSource {
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+struct Fakes : CredentialSource, HttpClient {
   std::optional<std::string> bytes = R"({"claudeAiOauth":{"accessToken":"secret-token"}})";
   int reads = 0;
-  std::optional<std::string> read() override {
-    ++reads;
-    return bytes;
-  }
-};
-
-struct FakeHttp : HttpClient {
   HttpResponse next{200, R"({"five_hour":{"utilization":24.0},"seven_day":{"utilization":36.0}})", ""};
-  std::vector<std::vector<std::pair<std::string, std::string>>> requests;
+  std::vector<Headers> requests;
   std::string url;
   std::function<void()> during;  // runs while the request is under way
-  HttpResponse get(const std::string& u, const std::vector<std::pair<std::string, std::string>>& headers,
-                   double timeout) override {
+  std::optional<std::string> read() override { return ++reads, bytes; }
+  HttpResponse get(const std::string& u, const Headers& headers, double timeout) override {
     EXPECT_EQ(timeout, 10.0);
     url = u;
     requests.push_back(headers);
@@ -107,14 +86,13 @@ class UsageTrackerTest : public ::testing::Test {
  protected:
   VirtualDispatcher dispatcher;
   MemoryPreferences prefs;
-  std::shared_ptr<FakeCredentials> credentials = std::make_shared<FakeCredentials>();
-  std::shared_ptr<FakeHttp> http = std::make_shared<FakeHttp>();
+  std::shared_ptr<Fakes> http = std::make_shared<Fakes>();
   std::shared_ptr<UsageTracker> tracker =
-      std::make_shared<UsageTracker>(UsageTrackerDependencies{dispatcher, prefs, credentials, http});
+      std::make_shared<UsageTracker>(UsageTrackerDependencies{dispatcher, prefs, http, http});
   void SetUp() override { prefs.setBool(prefs::kUsageTracking, true); }
 };
 
-TEST_F(UsageTrackerTest, FetchesAfterOneSecondThenEveryFiveMinutes) {
+TEST_F(UsageTrackerTest, FetchesAfterOneSecondThenEveryFiveMinutesKeepingTheLastGoodSnapshot) {
   tracker->start();
   tracker->start();
   dispatcher.advance(0.9);
@@ -123,22 +101,15 @@ TEST_F(UsageTrackerTest, FetchesAfterOneSecondThenEveryFiveMinutes) {
   ASSERT_EQ(http->requests.size(), 1u);
   EXPECT_EQ(http->url, kUsageEndpoint);
   EXPECT_EQ(http->requests[0],
-            (std::vector<std::pair<std::string, std::string>>{{"Authorization", "Bearer secret-token"},
-                                                              {"anthropic-beta", "oauth-2025-04-20"}}));
-  ASSERT_TRUE(tracker->state().snapshot());
-  EXPECT_EQ(tracker->state().snapshot()->sevenDayPct, 36);
+            (Headers{{"Authorization", "Bearer secret-token"}, {"anthropic-beta", "oauth-2025-04-20"}}));
+  EXPECT_EQ(tracker->state().snapshot().value_or(UsageSnapshot{}).sevenDayPct, 36);
   dispatcher.advance(299.8);
   EXPECT_EQ(http->requests.size(), 1u);
   dispatcher.advance(0.2);
   EXPECT_EQ(http->requests.size(), 2u);
-  EXPECT_EQ(credentials->reads, 2);  // read afresh for every fetch
-}
-
-TEST_F(UsageTrackerTest, FailedFetchesKeepTheOldSnapshot) {
-  tracker->start();
-  dispatcher.advance(1);
+  EXPECT_EQ(http->reads, 2);  // read afresh for every fetch
+  // Failed fetches keep the old snapshot.
   const auto first = tracker->state().snapshot();
-  ASSERT_TRUE(first);
   const HttpResponse failures[] = {{401, "{}", ""},       {403, "", ""},    {500, "oops", ""},
                                    {200, "not json", ""}, {200, "[1]", ""}, {0, "", "timed out"}};
   for (const auto& failure : failures) {
@@ -158,14 +129,11 @@ TEST_F(UsageTrackerTest, StopsWithoutATokenAndDropsLateSnapshots) {
   tracker->start();
   dispatcher.advance(1);
   ASSERT_TRUE(tracker->state().snapshot());
-  credentials->bytes = "{ malformed";
+  http->bytes = "{ malformed";
   dispatcher.advance(300);
-  EXPECT_FALSE(tracker->isRunning());
-  EXPECT_FALSE(tracker->state().snapshot());
-  EXPECT_EQ(dispatcher.pendingCount(), 0u);
-  credentials->bytes = R"({"claudeAiOauth":{"accessToken":""}})";  // empty still counts as a token
+  EXPECT_TRUE(!tracker->isRunning() && !tracker->state().snapshot() && dispatcher.pendingCount() == 0);
+  http->bytes = R"({"claudeAiOauth":{"accessToken":""}})";  // empty still counts as a token
   tracker->start();
-  http->next.status = 200;
   dispatcher.advance(1);
   EXPECT_TRUE(tracker->state().snapshot());
   // A fetch under way when the tracker stops (and starts again) publishes nothing.
