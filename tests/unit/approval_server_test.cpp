@@ -24,42 +24,32 @@ TEST(ApprovalRequestTest, OnlyPermissionNoticesBecomeRequests) {
   const std::string longMessage = "permission " + std::string(489, 'x');
   std::string accented = "permission ";
   for (int i = 0; i < 200; ++i) accented += "e\u0301";  // two code points, one character each
-  struct Case {
-    json event;
-    bool request;
-    std::string tool, project, detail;
+  const json bash = {{"hook_event_name", "Notification"}, {"message", "permission"}, {"title", "Bash"}};
+  auto with = [&bash](const json& changes) {
+    json event = bash;
+    event.update(changes);
+    return event;
   };
-  const Case cases[] = {
-      {notice("Claude needs your permission"), true, "Claude Code", "api", "Claude needs your permission"},
-      {notice("NEEDS PerMiSSion to use Bash"), true, "Claude Code", "api", "NEEDS PerMiSSion to use Bash"},
-      {notice("Claude is waiting for your input"), false},
-      {notice("permission", std::nullopt), true, "Claude Code", "Claude", "permission"},
-      {notice("permission", "/srv/my app/"), true, "Claude Code", "my app", "permission"},
-      {json{{"hook_event_name", "Notification"}, {"message", "permission"}, {"title", "Bash"}}, true, "Bash",
-       "Claude", "permission"},
-      {json{{"hook_event_name", "Notification"}, {"message", "permission"}, {"title", 7}, {"cwd", 3}}, true,
-       "Claude Code", "Claude", "permission"},
-      {json{{"hook_event_name", "PreToolUse"}, {"message", "permission"}}, false},
-      {json{{"hook_event_name", "notification"}, {"message", "permission"}}, false},
-      {json{{"hook_event_name", "Notification"}, {"message", 5}}, false},
-      {json::array({notice("permission")}), false},
-      {notice(longMessage), true, "Claude Code", "api", longMessage.substr(0, 160)},
-  };
-  for (const auto& c : cases) {
-    auto request = approvalRequestFrom(c.event, "id", 5);
-    ASSERT_EQ(request.has_value(), c.request) << c.event.dump();
-    if (!request) continue;
-    EXPECT_EQ(request->toolName, c.tool);
-    EXPECT_EQ(request->projectName, c.project);
-    EXPECT_EQ(request->detail, c.detail);
+  const std::pair<json, std::string> cases[] = {
+      // event, "tool | project | detail" or "" for none
+      {notice("Claude needs your permission"), "Claude Code | api | Claude needs your permission"},
+      {notice("NEEDS PerMiSSion to use Bash"), "Claude Code | api | NEEDS PerMiSSion to use Bash"},
+      {notice("Claude is waiting for your input"), ""},
+      {notice("permission", std::nullopt), "Claude Code | Claude | permission"},
+      {notice("permission", "/srv/my app/"), "Claude Code | my app | permission"},
+      {bash, "Bash | Claude | permission"},
+      {with({{"title", 7}, {"cwd", 3}}), "Claude Code | Claude | permission"},
+      {with({{"hook_event_name", "PreToolUse"}}), ""},
+      {with({{"hook_event_name", "notification"}}), ""},
+      {with({{"message", 5}}), ""},
+      {json::array({notice("permission")}), ""},
+      {notice(longMessage), "Claude Code | api | " + longMessage.substr(0, 160)},
+      {notice(accented), "Claude Code | api | " + accented.substr(0, 11 + 149 * 3)}};  // 149 "é" of 3 bytes
+  for (const auto& [event, expected] : cases) {
+    auto r = approvalRequestFrom(event, "id", 5);
+    EXPECT_EQ(r ? r->toolName + " | " + r->projectName + " | " + r->detail : "", expected) << event.dump();
   }
-  auto cut = approvalRequestFrom(notice(accented), "id", 5);
-  ASSERT_TRUE(cut);
-  EXPECT_EQ(cut->detail, accented.substr(0, 11 + 149 * 3));  // 11 letters, then 149 "é" of 3 bytes
-  EXPECT_EQ(firstCharacters("ab\xff"
-                            "cd",
-                            3),
-            "ab\xff");
+  EXPECT_EQ(firstCharacters(std::string("ab\xff") + "cd", 3), "ab\xff");
 }
 
 TEST(ApprovalRequestTest, SocketLivesInTheDataFolder) {
