@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -72,23 +71,15 @@ class ApprovalSocketTest : public ::testing::Test {
  protected:
   fs::path root = fs::temp_directory_path() / ("tovami-sock-" + std::to_string(::getpid()));
   std::string path = (root / "data" / "Tovami" / "agent.sock").string();
-  std::mutex mutex;
-  std::vector<nlohmann::json> objects;
+  std::atomic<size_t> objects{0};  // complete objects handed on
 
   void SetUp() override { fs::remove_all(root); }
   void TearDown() override { fs::remove_all(root); }
 
   ListenOutcome listen(UnixSocketService service = UnixSocketService(), LocalListenerOptions options = {}) {
     return service.listen(path, options, [this] {
-      return std::make_unique<ApprovalConversation>([this](const nlohmann::json& object) {
-        std::lock_guard lock(mutex);
-        objects.push_back(object);
-      });
+      return std::make_unique<ApprovalConversation>([this](const nlohmann::json&) { ++objects; });
     });
-  }
-  size_t objectCount() {
-    std::lock_guard lock(mutex);
-    return objects.size();
   }
 };
 
@@ -112,7 +103,7 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
   for (const auto& [pieces, peerEnds, kept] : cases) {
     auto result = talk(path, pieces, peerEnds);
     EXPECT_TRUE(result.connected && result.closedByServer && result.reply.empty()) << pieces.size();
-    EXPECT_EQ(objectCount(), expected += kept);
+    EXPECT_EQ(objects.load(), expected += kept);
   }
   const size_t descriptors = openDescriptors();
   for (int i = 0; i < 2000; ++i) {  // half of them vanish without a word
@@ -140,7 +131,7 @@ TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKept) {
   auto second = listen();
   EXPECT_TRUE(!second.listener && second.servedByAnother);
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);  // the first still serves
-  EXPECT_EQ(objectCount(), 1u);
+  EXPECT_EQ(objects.load(), 1u);
   first.listener.reset();
   EXPECT_FALSE(fs::exists(path));
   EXPECT_TRUE(listen().listener);
@@ -151,7 +142,7 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
     auto refusing = listen(UnixSocketService(::geteuid() + 1));  // as if we were another user
     ASSERT_TRUE(refusing.listener);
     EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
-    EXPECT_EQ(objectCount(), 0u);
+    EXPECT_EQ(objects.load(), 0u);
   }
   auto outcome = listen(UnixSocketService(), LocalListenerOptions{65536, 2, 0.3});
   ASSERT_TRUE(outcome.listener);
@@ -159,7 +150,7 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   std::vector<int> silent{connectTo(path), connectTo(path)};
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(talk(path, {R"({"a":1})"}, false, 1000).closedByServer);
-  EXPECT_EQ(objectCount(), 0u);  // no room: closed unread
+  EXPECT_EQ(objects.load(), 0u);  // no room: closed unread
   for (int fd : silent) {
     pollfd p{fd, POLLIN, 0};
     char byte;
@@ -169,7 +160,7 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   }
   EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
-  EXPECT_EQ(objectCount(), 1u);
+  EXPECT_EQ(objects.load(), 1u);
 }
 
 TEST_F(ApprovalSocketTest, ListenerLetGoFromInsideAConversationEndsCleanly) {
