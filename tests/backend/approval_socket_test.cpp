@@ -116,7 +116,7 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
   EXPECT_EQ(openDescriptors(), descriptors);  // nothing left behind
 }
 
-TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKept) {
+TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKeptReleasedCleanly) {
   fs::create_directories(fs::path(path).parent_path());
   fs::permissions(fs::path(path).parent_path(), fs::perms::all);
   int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);  // a socket file whose server is gone, as after a crash
@@ -134,7 +134,20 @@ TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKept) {
   EXPECT_EQ(objects.load(), 1u);
   first.listener.reset();
   EXPECT_FALSE(fs::exists(path));
-  EXPECT_TRUE(listen().listener);
+  // A listener let go from inside a conversation, on its own thread, ends cleanly.
+  std::unique_ptr<LocalListener> listener;
+  std::atomic<bool> released{false};
+  auto conversation = [&] {
+    return std::make_unique<ApprovalConversation>([&](const nlohmann::json&) {
+      listener.reset();  // on the listener's own thread
+      released = true;
+    });
+  };
+  listener = UnixSocketService().listen(path, {}, conversation).listener;
+  ASSERT_TRUE(listener);
+  EXPECT_TRUE(talk(path, {"{}"}).closedByServer);
+  EXPECT_TRUE(released && !fs::exists(path));
+  EXPECT_FALSE(talk(path, {"{}"}).connected);
 }
 
 TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
@@ -161,22 +174,6 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
   EXPECT_EQ(objects.load(), 1u);
-}
-
-TEST_F(ApprovalSocketTest, ListenerLetGoFromInsideAConversationEndsCleanly) {
-  std::unique_ptr<LocalListener> listener;
-  std::atomic<bool> released{false};
-  auto conversation = [&] {
-    return std::make_unique<ApprovalConversation>([&](const nlohmann::json&) {
-      listener.reset();  // on the listener's own thread
-      released = true;
-    });
-  };
-  listener = UnixSocketService().listen(path, {}, conversation).listener;
-  ASSERT_TRUE(listener);
-  EXPECT_TRUE(talk(path, {"{}"}).closedByServer);
-  EXPECT_TRUE(released && !fs::exists(path));
-  EXPECT_FALSE(talk(path, {"{}"}).connected);
 }
 
 }  // namespace

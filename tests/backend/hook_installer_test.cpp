@@ -28,14 +28,12 @@ class HookInstallerTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(home); }
 
-  void write(const std::string& text, const fs::path& path = {}) {
-    std::ofstream(path.empty() ? settings : path) << text;
-  }
+  void write(const std::string& text) { std::ofstream(settings) << text; }
   std::string read(const fs::path& path) {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  json parsed(const fs::path& path = {}) { return json::parse(read(path.empty() ? settings : path)); }
+  json parsed() { return json::parse(read(settings)); }
 };
 
 TEST_F(HookInstallerTest, CommandSpellsTheSocketForTheShell) {
@@ -127,12 +125,11 @@ TEST_F(HookInstallerTest, BackupIsTakenOnceAndUninstallLeavesTheRest) {
 TEST_F(HookInstallerTest, LinksSurviveAndPermissionsStay) {
   const fs::path target = home / "dotfiles" / "claude-settings.json";
   fs::create_directories(target.parent_path());
-  write(R"({"model": "opus"})", target);
-  fs::permissions(target, fs::perms(0640));
   fs::create_symlink("../dotfiles/claude-settings.json", settings);
+  write(R"({"model": "opus"})");  // through the link
+  fs::permissions(target, fs::perms(0640));
   ASSERT_TRUE(installer.install());
-  EXPECT_TRUE(fs::is_symlink(settings));
-  EXPECT_TRUE(parsed(target)["model"] == "opus" && parsed(target).contains("hooks"));
+  EXPECT_TRUE(fs::is_symlink(settings) && parsed()["model"] == "opus" && parsed().contains("hooks"));
   EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
   EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()), 1);
 }

@@ -130,16 +130,6 @@ class ApprovalServerTest : public ::testing::Test {
   const std::optional<ApprovalRequest>& pending() { return server->state().pending(); }
 };
 
-TEST_F(ApprovalServerTest, StartsOnceAndOnlyWhenSwitchedOn) {
-  server->start();
-  server->stop();
-  EXPECT_EQ(sockets->open, 0);
-  prefs.setBool(prefs::kNotchApprovals, false);
-  server->start();
-  EXPECT_EQ(sockets->listens, 1);
-  EXPECT_FALSE(server->isListening());
-}
-
 TEST_F(ApprovalServerTest, PresentsReplacesAndExpires) {
   deliver(notice("permission one"));
   EXPECT_EQ(pending().value_or(ApprovalRequest{}).detail, "permission one");
@@ -153,7 +143,7 @@ TEST_F(ApprovalServerTest, PresentsReplacesAndExpires) {
   EXPECT_TRUE(!pending() && rec->calls.back() == "collapse");
 }
 
-TEST_F(ApprovalServerTest, DropsNoticesDuringANapInFrontOrFromBeforeAStop) {
+TEST_F(ApprovalServerTest, DropsNoticesDuringANapInFrontOrFromBeforeAStopAndStartsOnlyWhenOn) {
   napping = true;
   deliver(notice("permission"));
   EXPECT_FALSE(pending());
@@ -174,6 +164,14 @@ TEST_F(ApprovalServerTest, DropsNoticesDuringANapInFrontOrFromBeforeAStop) {
   server->start();
   dispatcher.runUntilIdle();
   EXPECT_FALSE(pending());
+  // Starts once, and only when switched on.
+  const int listens = sockets->listens;
+  server->start();
+  server->stop();
+  EXPECT_EQ(sockets->open, 0);
+  prefs.setBool(prefs::kNotchApprovals, false);
+  server->start();
+  EXPECT_TRUE(sockets->listens == listens && !server->isListening());
 }
 
 TEST_F(ApprovalServerTest, AnswersGoToThePaneOrAreTypedOnlyIntoTheFrontTerminal) {
