@@ -59,11 +59,13 @@ TEST(ApprovalRequestTest, SocketLivesInTheDataFolder) {
       {{{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/data/"}}, "/data/Tovami/agent.sock"},
       {{{"HOME", "/home/u"}, {"XDG_DATA_HOME", "relative"}}, "/home/u/.local/share/Tovami/agent.sock"},
       {{}, ""}};
-  for (const auto& [env, expected] : cases)
+  for (const auto& [vars, expected] : cases) {
+    const Env& env = vars;
     EXPECT_EQ(approvalSocketPath([&env](std::string_view n) -> std::optional<std::string> {
                 return env.count(std::string(n)) ? std::optional(env.at(std::string(n))) : std::nullopt;
               }),
               expected);
+  }
 }
 
 // Hands the server's conversations to the test instead of a socket.
@@ -104,19 +106,15 @@ class ApprovalServerTest : public ::testing::Test {
   MemoryPreferences prefs;
   std::shared_ptr<FakeSockets> sockets = std::make_shared<FakeSockets>();
   std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
-  std::vector<AgentSession> sessions{AgentSession{}, AgentSession{}};
+  std::vector<AgentSession> sessions{
+      {.pid = 41, .projectPath = "/home/u/api", .terminalName = "xterm", .terminalPID = 900},
+      {.pid = 42, .projectPath = "/home/u/web", .terminalName = "Warp", .terminalPID = 900}};
   bool napping = false;
   std::vector<SoundCue> cues;
   std::shared_ptr<ApprovalServer> server;
 
   void SetUp() override {
     prefs.setBool(prefs::kNotchApprovals, true);
-    for (int i : {0, 1}) {
-      sessions[i].pid = 41 + i;
-      sessions[i].projectPath = i ? "/home/u/web" : "/home/u/api";
-      sessions[i].terminalPID = 900;
-      sessions[i].terminalName = i ? "Warp" : "xterm";
-    }
     server = std::make_shared<ApprovalServer>(
         ApprovalServerDependencies{dispatcher, prefs, sockets, "/run/agent.sock", [this] { return sessions; },
                                    [this] { return napping; }, rec, rec,
