@@ -1,5 +1,7 @@
 // The approval socket: any bytes from a peer, delivered in the pieces the input marks with 0x1E,
 // through the conversation that collects one JSON object, then read as a permission notice.
+#include <nlohmann/json.hpp>
+
 #include "agents/process_sampling.h"
 #include "fuzz_support.h"
 #include "integrations/approval_request.h"

@@ -1,4 +1,6 @@
 // The plan-usage readers: any bytes as the HTTP body, as the credentials file and as a reset time.
+#include <nlohmann/json.hpp>
+
 #include "fuzz_support.h"
 #include "integrations/usage_snapshot.h"
 
