@@ -82,18 +82,16 @@ def nap_step(s, shot):
 
 def agent_step(s, shot, out, steps):
     """A program named `claude` in tmux: the tray lists it and --list-agents reports it."""
-    import subprocess
     from test_agent_watch import FAKE_AGENT
     project = os.path.join(s.root, "projects", "demo-api")
     os.makedirs(project)
-    source = os.path.join(s.root, "claude.c")
-    with open(source, "w") as f:
-        f.write(FAKE_AGENT)
     agent = os.path.join(s.root, "claude")
-    if subprocess.run(["cc", "-O0", "-o", agent, source]).returncode != 0:
-        return
+    with open(agent, "w") as f:
+        f.write(FAKE_AGENT)
+    os.chmod(agent, 0o755)
     socket = os.path.join(s.root, "tmux.sock")
-    s.run(["tmux", "-S", socket, "-f", "/dev/null", "new-session", "-d", "-c", project, f"{agent} 8"])
+    pid_file = os.path.join(s.root, "claude.pid")
+    s.run(["tmux", "-S", socket, "-f", "/dev/null", "new-session", "-d", "-c", project, f"{agent} 8 {pid_file}"])
     item = tray.find_item(s)
     rows = s.wait_for(lambda: [l for l in tray.labels(s, item) if "Claude" in l], 15) if item else None
     if rows:
