@@ -1,4 +1,4 @@
-// A canvas that remembers what was drawn, and a random source that plays back fixed values.
+// A canvas that remembers the colours and texts drawn, and a random source that plays back fixed values.
 #pragma once
 
 #include <cstdint>
@@ -12,31 +12,23 @@ namespace tovami::testing {
 
 class RecordingCanvas final : public Canvas {
  public:
-  struct Fill {
-    std::string kind;
-    Rect rect;
-    Color color;
-  };
-
   void save() override {}
   void restore() override {}
   void translate(double, double) override {}
   void mirrorHorizontally(double) override {}
-  void fillRect(const Rect& rect, Color color) override { fills.push_back({"rect", rect, color}); }
-  void fillRoundedRect(const Rect& rect, double, Color color) override {
-    fills.push_back({"rounded", rect, color});
-  }
-  void fillEllipse(const Rect& rect, Color color) override { fills.push_back({"ellipse", rect, color}); }
-  void fillPath(const VectorPath&, Color color) override { fills.push_back({"path", {}, color}); }
-  void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) override {
+  void fillRect(const Rect&, Color color) override { fills.push_back(color); }
+  void fillRoundedRect(const Rect&, double, Color color) override { fills.push_back(color); }
+  void fillEllipse(const Rect&, Color color) override { fills.push_back(color); }
+  void fillPath(const VectorPath&, Color color) override { fills.push_back(color); }
+  void drawText(std::string_view text, Point, const FontStyle&, Color color) override {
     texts.push_back(std::string(text));
-    fills.push_back({"text", {topLeft.x, topLeft.y, measureText(text, font).width, 13}, color});
+    fills.push_back(color);
   }
   Size measureText(std::string_view text, const FontStyle& font) const override {
     return {static_cast<double>(text.size()) * font.pointSize * 0.6, font.pointSize * 1.2};
   }
 
-  std::vector<Fill> fills;
+  std::vector<Color> fills;
   std::vector<std::string> texts;
 };
 
