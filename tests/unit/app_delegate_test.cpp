@@ -149,12 +149,6 @@ TEST(Seeding, StoresOnlyAbsentKeysAndReadsTheWakeRequirementStrictly) {
   EXPECT_FALSE(prefs.boolValue(prefs::kAgentWatchEnabled));
   EXPECT_TRUE(prefs.hasValue(prefs::kIslandEnabled));
   EXPECT_FALSE(prefs.boolValue(prefs::kIslandEnabled));
-  for (auto key : {prefs::kAgentKeepAwake, prefs::kAgentShowSnippets, prefs::kAgentOpensIsland,
-                   prefs::kAgentQuietSound, prefs::kUsageTracking})
-    EXPECT_TRUE(prefs.boolValue(key)) << key;
-  for (auto key :
-       {prefs::kBatteryGuard, prefs::kNotchApprovals, prefs::kIslandOnNonNotch, prefs::kWakeRequirement})
-    EXPECT_FALSE(prefs.hasValue(key)) << key;
   prefs.writes.clear();
   seedPreferences(prefs, true);  // a relaunch on a machine with a notch changes nothing stored
   EXPECT_TRUE(prefs.writes.empty());
