@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,10 +97,7 @@ class FakeAuthenticator final : public Authenticator {
       reply = std::move(r);
     }
     // Like the platform: invalidating an open prompt makes it answer with failure.
-    void invalidate() override {
-      ++invalidations;
-      answer(false);
-    }
+    void invalidate() override { ++invalidations, answer(false); }
     void answer(bool success) { answer(success ? AuthOutcome::succeeded : AuthOutcome::refused); }
     void answer(AuthOutcome outcome) {
       if (auto r = std::exchange(reply, nullptr)) r(outcome);
@@ -120,9 +116,8 @@ class FakeAuthenticator final : public Authenticator {
 
 class FakePower final : public PowerManagement {
  public:
-  bool fail = false;                              // display and system assertions are refused
-  std::map<PowerAssertionID, std::string> names;  // every assertion ever taken
-  std::set<PowerAssertionID> held;
+  bool fail = false;                             // display and system assertions are refused
+  std::map<PowerAssertionID, std::string> held;  // by the reason given
   int activityDeclarations = 0;
 
   bool createAssertion(PowerAssertionType, const std::string& name, PowerAssertionID& id) override {
@@ -135,14 +130,11 @@ class FakePower final : public PowerManagement {
   }
   void releaseAssertion(PowerAssertionID id) override { held.erase(id); }
   int heldFor(const std::string& name) const {
-    return int(std::count_if(held.begin(), held.end(), [&](auto id) { return names.at(id) == name; }));
+    return int(std::count_if(held.begin(), held.end(), [&](const auto& entry) { return entry.second == name; }));
   }
 
  private:
-  PowerAssertionID hold(const std::string& name) {
-    names[next_] = name;
-    return *held.insert(next_++).first;
-  }
+  PowerAssertionID hold(const std::string& name) { return held.emplace(next_++, name).first->first; }
   PowerAssertionID next_ = 1;
 };
 

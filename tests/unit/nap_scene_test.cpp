@@ -240,9 +240,7 @@ TEST(CollapsedCatBadge, BlinksOnlyWhileItNeedsTheUserAndStaysStillUnderReduceMot
   CollapsedCatBadge badge(CollapsedCatBadge::Mood::needsYou, false, dispatcher.mainQueue(), random,
                           [&] { ++changes; });
   badge.appear();
-  dispatcher.advance(2.59);
-  EXPECT_FALSE(badge.blinking());
-  dispatcher.advance(0.02);
+  dispatcher.advance(2.61);
   EXPECT_TRUE(badge.blinking());
   dispatcher.advance(0.14);
   EXPECT_FALSE(badge.blinking());

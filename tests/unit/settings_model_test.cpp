@@ -53,7 +53,7 @@ class SettingsModelTest : public ::testing::Test {
   }
 };
 
-TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThem) {
+TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThemAndTheOtherSwitchesWriteThrough) {
   auto model = make();
   EXPECT_TRUE(model.agentRowsEnabled());  // view default: on
   EXPECT_TRUE(model.batteryGuardEnabled());
@@ -68,6 +68,30 @@ TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThem) {
   EXPECT_EQ(watcher.calls, (std::vector<std::string>{"stop"}));
   model.setAgentWatch(true);
   EXPECT_EQ(watcher.calls.back(), "start");
+
+  // The picker and usage switches write through; the login item says why it failed.
+  login.failure = "Permission denied";
+  model.setLaunchAtLogin(true);
+  EXPECT_FALSE(model.launchAtLogin());
+  EXPECT_EQ(model.loginItemError(), "Couldn't change this: Permission denied");
+  login.failure.reset();
+  model.setLaunchAtLogin(true);
+  EXPECT_TRUE(model.launchAtLogin() && !model.loginItemError());
+  model.setWakeRequiresAuth(true);
+  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "auth");
+  model.setWakeRequiresAuth(false);
+  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "none");
+  model.setUsageTracking(false);
+  model.setUsageTracking(true);
+  EXPECT_EQ(usage.calls, (std::vector<std::string>{"stop", "start"}));
+
+  // The island switch follows the displays and refreshes the island.
+  model.setIslandSwitch(true);
+  EXPECT_TRUE(prefs.boolValue(prefs::kIslandOnNonNotch));
+  EXPECT_FALSE(prefs.hasValue(prefs::kIslandEnabled));
+  make(true).setIslandSwitch(false);
+  EXPECT_TRUE(prefs.hasValue(prefs::kIslandEnabled));
+  EXPECT_EQ(island.calls, (std::vector<std::string>{"refresh", "refresh"}));
 }
 
 TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
@@ -96,36 +120,6 @@ TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
   EXPECT_FALSE(withoutHooks.approvalsAvailable());
   withoutHooks.setNotchApprovals(true);
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
-}
-
-TEST_F(SettingsModelTest, IslandSwitchFollowsTheDisplaysAndRefreshesTheIsland) {
-  auto plain = make(false);
-  plain.setIslandSwitch(true);
-  EXPECT_TRUE(prefs.boolValue(prefs::kIslandOnNonNotch));
-  EXPECT_FALSE(prefs.hasValue(prefs::kIslandEnabled));
-  auto notched = make(true);
-  notched.setIslandSwitch(false);
-  EXPECT_TRUE(prefs.hasValue(prefs::kIslandEnabled));
-  EXPECT_EQ(island.calls, (std::vector<std::string>{"refresh", "refresh"}));
-}
-
-TEST_F(SettingsModelTest, PickerSwitchesAndLoginItemWriteThroughAndShowWhyTheyFailed) {
-  auto model = make();
-  login.failure = "Permission denied";
-  model.setLaunchAtLogin(true);
-  EXPECT_FALSE(model.launchAtLogin());
-  EXPECT_EQ(model.loginItemError(), "Couldn't change this: Permission denied");
-  login.failure.reset();
-  model.setLaunchAtLogin(true);
-  EXPECT_TRUE(model.launchAtLogin());
-  EXPECT_FALSE(model.loginItemError());
-  model.setWakeRequiresAuth(true);
-  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "auth");
-  model.setWakeRequiresAuth(false);
-  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "none");
-  model.setUsageTracking(false);
-  model.setUsageTracking(true);
-  EXPECT_EQ(usage.calls, (std::vector<std::string>{"stop", "start"}));
 }
 
 }  // namespace
