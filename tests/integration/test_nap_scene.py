@@ -43,8 +43,7 @@ def start_settings_portal(session, animations):
 
 class NapSceneTest(unittest.TestCase):
     def test_the_cat_sleeps_on_every_nap_a_touch_shows_the_hint_and_reduce_motion_stills_it(self):
-        # (the desktop's enable-animations). The hint's timing is the unit tests' (OverlayStateHint); the idle
-        # scene's cost is measured by bench/nap_latency.py.
+        # The hint's timing is the unit tests' (OverlayStateHint); the idle scene's cost is bench/nap_latency.py's.
         for animations in ("true", "false"):
             with self.subTest(animations=animations), harness.Session(screen=f"{WIDTH}x{HEIGHT}") as s:
                 reduce = animations == "false"
@@ -57,11 +56,6 @@ class NapSceneTest(unittest.TestCase):
                 scene = (WIDTH // 2 - 320, HEIGHT // 2 - 160, 640, 200)
                 self.assertTrue(s.wait_for(lambda: count_terracotta(s, *scene) > 50), "no cat on screen")
                 self.assertLess(brightest(s, *HINT_BAND), 60, "the hint shows before any touch")
-                # Under reduce motion, all three soft blue marks beside the cat: the centre of each one's top-left
-                # dot (dot i + 3, level with the cat's feet, 8 points right of it, indented 10 per mark).
-                for (x, y) in ((688, 328), (698, 346), (709, 368)) if reduce else ():
-                    r, g, b = s.root_pixel(x, y)
-                    self.assertGreater(b, r + 40, f"no sleep mark at {x},{y}: {(r, g, b)}")
                 before = crop(s, *scene, kind="rgb")
                 time.sleep(4)  # longer than a breath (0.9 s) and a twinkle (1.4 s)
                 self.assertEqual(crop(s, *scene, kind="rgb") == before, reduce, "moved" if reduce else "still")

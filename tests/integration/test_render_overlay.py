@@ -22,21 +22,17 @@ def render(path, extra_env=None):
 def png_size(path):
     with open(path, "rb") as handle:
         head = handle.read(24)
-    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
-        return None
-    return struct.unpack(">II", head[16:24])
+    return struct.unpack(">II", head[16:24]) if head.startswith(b"\x89PNG\r\n\x1a\n") else None
 
 
 class RenderOverlayTest(unittest.TestCase):
     def setUp(self):
         self.scratch = tempfile.TemporaryDirectory(prefix="tovami-render-")
+        self.addCleanup(self.scratch.cleanup)
         self.runtime = os.path.join(self.scratch.name, "runtime")
         os.makedirs(self.runtime, mode=0o700)
         self.env = {"HOME": self.scratch.name, "XDG_RUNTIME_DIR": self.runtime,
                     "XDG_CONFIG_HOME": os.path.join(self.scratch.name, "config")}
-
-    def tearDown(self):
-        self.scratch.cleanup()
 
     def test_writes_a_1600_by_840_png_and_replaces_it_on_a_second_run(self):
         path = os.path.join(self.scratch.name, "overlay.png")
