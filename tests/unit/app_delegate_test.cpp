@@ -88,7 +88,7 @@ class AppDelegateTest : public ::testing::Test {
   }
 };
 
-TEST_F(AppDelegateTest, LaunchRunsItsStepsInOrderAndSkipsWhatThePreferencesTurnOff) {
+TEST_F(AppDelegateTest, LaunchAndTerminationRunTheirStepsInOrderAndSkipWhatIsTurnedOffOrMissing) {
   prefs.setBool(prefs::kNotchApprovals, true);
   auto first = makeDelegate();
   first->applicationDidFinishLaunching();
@@ -105,13 +105,12 @@ TEST_F(AppDelegateTest, LaunchRunsItsStepsInOrderAndSkipsWhatThePreferencesTurnO
   keys->napKey();
   keys->islandKey();
   EXPECT_EQ(journal, (Journal{"nap.start", "island.toggle"}));
-}
 
-TEST_F(AppDelegateTest, TerminationRunsOnceScreenChangesReachNapThenIslandAndMissingServicesAreSkipped) {
-  auto delegate = makeDelegate();
-  delegate->applicationWillTerminate();
-  delegate->applicationWillTerminate();  // a second signal during shutdown does nothing more
-  delegate->screensChanged();
+  // Termination runs once; screen changes reach the nap, then the island; missing services are skipped.
+  journal.clear();
+  second->applicationWillTerminate();
+  second->applicationWillTerminate();  // a second signal during shutdown does nothing more
+  second->screensChanged();
   EXPECT_EQ(journal, (Journal{"nap.end", "island.teardown", "watcher.stop", "usage.stop", "server.stop",
                               "keys.unregister", "nap.rebuild", "island.screens"}));
   journal.clear();
