@@ -146,7 +146,9 @@ class Session:
         (services / "tovami").write_text("".join(f"{kind} required {PAM_MATRIX} passdb={passdb}\n"
                                                  for kind in ("auth", "account")))
         self.write_preferences("[General]\nwakeRequirement=auth\n")
-        return {"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1", "PAM_WRAPPER_SERVICE_DIR": str(services)}
+        # Without RTLD_DEEPBIND (the switch carries uid_wrapper's name): the sanitizers refuse it.
+        return {"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1", "PAM_WRAPPER_SERVICE_DIR": str(services),
+                "UID_WRAPPER_DISABLE_DEEPBIND": "1"}
 
     def start_agent(self, name="claude"):
         """A process named `name` idling in a tmux pane of its own server; returns its pid."""
