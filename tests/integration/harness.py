@@ -138,13 +138,14 @@ class Session:
         parser.read(os.path.join(self.config_dir, "tovami", "tovami.conf"))
         return dict(parser["General"]) if parser.has_section("General") else {}
 
-    def password_env(self, password="hunter2"):
-        """The nap asks for the password, checked by pam_wrapper against `password`."""
+    def password_env(self, password="hunter2", auth_module=None, service="tovami"):
+        """The nap asks for the password, checked by pam_wrapper against `password`. `auth_module`
+        replaces the password check; a passdb entry for another `service` locks the account."""
         services, passdb = pathlib.Path(self.root, "pam-services"), pathlib.Path(self.root, "passdb")
         services.mkdir(exist_ok=True)
-        passdb.write_text(f"{getpass.getuser()}:{password}:tovami\n")
-        (services / "tovami").write_text("".join(f"{kind} required {PAM_MATRIX} passdb={passdb}\n"
-                                                 for kind in ("auth", "account")))
+        passdb.write_text(f"{getpass.getuser()}:{password}:{service}\n")
+        matrix = f"{PAM_MATRIX} passdb={passdb}"
+        (services / "tovami").write_text(f"auth required {auth_module or matrix}\naccount required {matrix}\n")
         self.write_preferences("[General]\nwakeRequirement=auth\n")
         # Without RTLD_DEEPBIND (the switch carries uid_wrapper's name): the sanitizers refuse it.
         return {"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1", "PAM_WRAPPER_SERVICE_DIR": str(services),

@@ -3,7 +3,6 @@ Tovami's own prompt above the nap with the pointer shown; a wrong password retur
 with one more poke and the pointer hidden; the right one ends the nap. A check PAM cannot make
 (a broken stack, a locked account) ends the nap with the reason in the log."""
 
-import getpass
 import os
 import unittest
 
@@ -11,7 +10,6 @@ import harness
 import nap_x11
 from test_nap import is_blackout, pixel8, press_nap_key
 
-PAM_MATRIX = "/usr/lib/x86_64-linux-gnu/pam_wrapper/pam_matrix.so"
 ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
 CARD = (30, 25, 21)  # the prompt's background
 
@@ -20,25 +18,10 @@ def card_shown(s):
     return pixel8(s, 640 - 200, 400) == CARD
 
 
-@unittest.skipUnless(os.path.exists(PAM_MATRIX), "libpam-wrapper is not installed")
+@unittest.skipUnless(os.path.exists(harness.PAM_MATRIX), "libpam-wrapper is not installed")
 class NapPasswordTest(unittest.TestCase):
     def start_nap(self, s, auth_module=None, allowed_service="tovami"):
-        """A private PAM stack (a passdb entry for another service locks the account), then a nap."""
-        services = os.path.join(s.root, "pam-services")
-        os.makedirs(services)
-        passdb = os.path.join(s.root, "passdb")
-        with open(passdb, "w") as f:
-            f.write(f"{getpass.getuser()}:hunter2:{allowed_service}\n")
-        matrix = f"{PAM_MATRIX} passdb={passdb}"
-        with open(os.path.join(services, "tovami"), "w") as f:
-            f.write(f"auth required {auth_module or matrix}\naccount required {matrix}\n")
-        os.makedirs(os.path.join(s.config_dir, "tovami"), exist_ok=True)
-        with open(os.path.join(s.config_dir, "tovami", "tovami.conf"), "w") as f:
-            f.write("[General]\nwakeRequirement=auth\n")
-        # pam_wrapper loads libpam with RTLD_DEEPBIND unless told not to (its switch carries
-        # uid_wrapper's name); the sanitizer runtime refuses libraries bound that way.
-        s.start_tovami(env={"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1", "PAM_WRAPPER_SERVICE_DIR": services,
-                            "UID_WRAPPER_DISABLE_DEEPBIND": "1"})
+        s.start_tovami(env=s.password_env(auth_module=auth_module, service=allowed_service))
         self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
         press_nap_key(s)
         self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
