@@ -107,7 +107,10 @@ class TerminalJumpTest(unittest.TestCase):
                            "variant:boolean:true"], check=True)
         tabbed, delta = self.start_qterminal("delta", "zsh \u2014 alpha", "zsh \u2014 delta",
                                              env={"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"})
-        dump = self.s.run([harness.BINARY, "--dump-ax", "qterminal"], timeout=30)
+        # The program joins the accessibility registry a moment after its window shows.
+        def dump_ax():
+            return self.s.run([harness.BINARY, "--dump-ax", "qterminal"], timeout=30)
+        dump = self.s.wait_for(lambda: d if "title='qterminal'" in (d := dump_ax()).stdout else None) or dump_ax()
         self.assertEqual(dump.returncode, 0, dump.stderr)
         self.assertTrue(dump.stdout.startswith("AX trusted: true\napplication title='qterminal'"), dump.stdout)
         self.assertRegex(dump.stdout, r"\n( +)page tab list title='[^']*' desc=''\n\1  \[AXTabs: 2\]\n")
