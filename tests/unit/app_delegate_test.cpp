@@ -57,7 +57,7 @@ struct Fake : Application,
 };
 
 struct FakeScreens : ScreenProvider {
-  std::vector<ScreenInfo> screens() const override { return {ScreenInfo{{0, 0, 1440, 900}, 2, false}}; }
+  std::vector<ScreenInfo> screens() const override { return {ScreenInfo{{0, 0, 1440, 900}, 2}}; }
 };
 class AppDelegateTest : public ::testing::Test {
  protected:

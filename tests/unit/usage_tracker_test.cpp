@@ -48,7 +48,8 @@ TEST(UsageSnapshotTest, BodiesAndCredentials) {
   EXPECT_FALSE(usageSnapshotFrom(cases[1].first, 0).fiveHourResets);
   EXPECT_EQ(accessTokenFrom(R"({"claudeAiOauth":{"accessToken":"t","expiresAt":1}})"), "t");
   for (const char* bad :
-       {"", "[]", R"({"claudeAiOauth":"t"})", R"({"claudeAiOauth":{"accessToken":5}})", "{"})
+       {"", "[]", R"({"claudeAiOauth":"t"})", R"({"claudeAiOauth":{"accessToken":5}})", "{",
+        R"({"claudeAiOauth":{"accessToken":""}})"})
     EXPECT_FALSE(accessTokenFrom(bad)) << bad;
 }
 

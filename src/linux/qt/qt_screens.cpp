@@ -7,10 +7,15 @@ namespace tovami::linux_backend {
 
 std::vector<ScreenInfo> QtScreenProvider::screens() const {
   std::vector<ScreenInfo> result;
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  const auto rect = [](const QRect& r) { return Rect{double(r.x()), double(r.y()), double(r.width()), double(r.height())}; };
   for (QScreen* screen : QGuiApplication::screens()) {
-    const QRect g = screen->geometry();
-    result.push_back(ScreenInfo{Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())},
-                                screen->devicePixelRatio(), false});
+    ScreenInfo info;
+    info.frame = rect(screen->geometry());
+    info.scale = screen->devicePixelRatio();
+    info.visibleFrame = rect(screen->availableGeometry());
+    info.primary = screen == primary;
+    result.push_back(info);
   }
   return result;
 }
