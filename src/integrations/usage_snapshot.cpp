@@ -114,9 +114,7 @@ std::optional<std::string> accessTokenFrom(std::string_view credentialBytes) {
   auto oauth = credential.find(claude_code::kCredentialsOAuthKey);
   if (oauth == credential.end() || !oauth->is_object()) return std::nullopt;
   auto token = oauth->find(claude_code::kCredentialsAccessTokenKey);
-  // An empty token is no credential: sending it would only earn a 401.
-  if (token == oauth->end() || !token->is_string() || token->get_ref<const std::string&>().empty())
-    return std::nullopt;
+  if (token == oauth->end() || !token->is_string()) return std::nullopt;
   return token->get<std::string>();
 }
 
