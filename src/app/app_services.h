@@ -24,6 +24,7 @@ class IslandControl {
   virtual ~IslandControl() = default;
   virtual void refresh() = 0;
   virtual void toggle() = 0;
+  virtual void peek() = 0;
   virtual void teardown() = 0;
   virtual void screensChanged() = 0;
 };

@@ -32,6 +32,7 @@ struct Recorder : StartStopControl, HookInstallControl, IslandControl {
   bool remove() override { return calls.push_back("remove"), true; }
   void refresh() override { calls.push_back("refresh"); }
   void toggle() override {}
+  void peek() override {}
   void teardown() override {}
   void screensChanged() override {}
 };
