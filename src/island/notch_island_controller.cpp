@@ -77,12 +77,9 @@ std::optional<ScreenInfo> NotchIslandController::targetScreen() const {
   return first == screens.end() ? std::nullopt : std::optional(*first);
 }
 
-bool NotchIslandController::enabledFor(const std::vector<ScreenInfo>& screens) const {
-  return preferences_.boolValue(notchedScreen(screens) ? prefs::kIslandEnabled : prefs::kIslandOnNonNotch);
-}
-
 bool NotchIslandController::isEnabled() const {
-  return enabledFor(screens_.screens());
+  return preferences_.boolValue(notchedScreen(screens_.screens()) ? prefs::kIslandEnabled
+                                                                  : prefs::kIslandOnNonNotch);
 }
 
 void NotchIslandController::setEnabled(bool enabled) {

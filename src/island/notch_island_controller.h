@@ -94,7 +94,6 @@ class NotchIslandController final : public IslandControl,
  private:
   std::optional<ScreenInfo> notchedScreen(const std::vector<ScreenInfo>& screens) const;
   std::optional<ScreenInfo> targetScreen() const;
-  bool enabledFor(const std::vector<ScreenInfo>& screens) const;
   // Enabled, placed, not napping: the island may open.
   bool mayOpen() const { return isEnabled() && panel_ && !isNapping_; }
   void configure(const ScreenInfo& screen);
