@@ -1,4 +1,5 @@
-// Displays from Qt. Linux displays have no camera housing to dodge.
+// Displays from Qt. Linux displays have no camera housing to dodge; the development setting
+// TOVAMI_CAMERA_HOUSING=WIDTHxHEIGHT declares one on the primary display.
 #pragma once
 
 #include <QObject>
