@@ -60,3 +60,13 @@ def tooltip(session, item):
     """The tooltip's title and text, joined by a line feed."""
     _, (_, _, title, text) = _get(session, *item, ITEM, "ToolTip")
     return "\n".join(part for part in (str(title), str(text)) if part)
+
+
+def icon_has_dot(session, item):
+    """Whether the item's icon shows the dot of a waiting approval rather than the sleeping cat's "Z": a point
+    inside the dot, left of the Z's diagonal, is lit only in the first."""
+    _, pixmaps = _get(session, *item, ITEM, "IconPixmap")
+    width, height, data = max(pixmaps, key=lambda p: int(p[0]))
+    x, y = int(9.2 * int(width) / 44), int(10.6 * int(height) / 44)
+    alpha, red = (int(b) for b in data[4 * (y * int(width) + x):][:2])  # ARGB, network order
+    return alpha > 200 and red > 200

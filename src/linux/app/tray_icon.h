@@ -4,6 +4,7 @@
 
 #include <QMenu>
 #include <QObject>
+#include <QPainterPath>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <functional>
@@ -21,11 +22,14 @@ class TrayIcon final : public QObject {
   bool isVisible() const { return icon_.isVisible(); }
   // A sentence under the name in the tooltip (what works in this session and what does not).
   void setNotice(const std::string& notice);
-  // The terracotta icon: something (an approval) waits for the user.
+  // The cat with the dot: an approval waits for the user.
   void setAttention(bool attention);
   bool hasAttention() const { return attention_; }
 
+  // The sleeping cat, or the cat with the dot, at 18 and 36 pixels.
   static QIcon makeIcon(bool attention);
+  static QImage renderIcon(bool attention, int pixels);
+  static QPainterPath figure(bool attention);
 
  private:
   void showWhenAvailable();

@@ -1,9 +1,11 @@
 #include "linux/main/composition_root.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -203,19 +205,19 @@ void CompositionRoot::launch() {
   QTimer::singleShot(0, napDesktop_.get(), [this] { napDesktop_->prepareWindows(); });
   tray_ = std::make_unique<TrayIcon>();
   tray_->setMenuBuilder([this](QMenu& menu) { buildTrayMenu(menu); });
-  // The agent rows follow the watcher; the switch follows the settings window.
+  // The agent rows follow the watcher (a row is its title and its pid: two sessions may share a
+  // title); the switches follow the settings window.
   if (auto watcher = AgentWatcher::shared()) {
-    watcher->state().addObserver([this, shown = std::make_shared<std::vector<std::string>>()] {
-      std::vector<std::string> titles;
-      for (const auto& session : AgentWatcher::shared()->state().sessions())
-        titles.push_back(agentMenuTitle(session));
-      if (titles == *shown) return;
-      *shown = std::move(titles);
+    watcher->state().addObserver([this, shown = std::make_shared<std::vector<TrayMenuModel::AgentRow>>()] {
+      auto rows = agentRows();
+      if (rows == *shown) return;
+      *shown = std::move(rows);
       rebuildTrayMenu();
     });
   }
   store_->addObserver([this](std::string_view key) {
-    if (key == prefs::kAgentWatchEnabled) rebuildTrayMenu();
+    if (key == prefs::kAgentWatchEnabled || key == prefs::kIslandEnabled || key == prefs::kIslandOnNonNotch)
+      rebuildTrayMenu();
   });
   showApprovalsInTray();
   if (!sessionNotice_.empty()) {
@@ -229,52 +231,56 @@ void CompositionRoot::rebuildTrayMenu() {
   if (tray_ && !viewsGone_) tray_->rebuildMenu();
 }
 
-// Until the island exists, a waiting approval shows in the tray: the icon turns terracotta and the
-// menu offers Allow and Deny.
+// While an approval waits, the tray's cat shows a dot (the island offers Allow and Deny).
 void CompositionRoot::showApprovalsInTray() {
   if (auto server = ApprovalServer::shared()) {
     server->state().addObserver([this] {
       if (!tray_ || viewsGone_) return;
       tray_->setAttention(ApprovalServer::shared()->state().pending().has_value());
-      rebuildTrayMenu();
     });
   }
 }
 
-void CompositionRoot::addApprovalRows(QMenu& menu) {
-  auto server = ApprovalServer::exists() ? ApprovalServer::shared() : nullptr;
-  if (!server || !server->state().pending()) return;
-  const auto& request = *server->state().pending();
-  QAction* title = menu.addAction(
-      QString::fromStdString(request.toolName + " — " + request.projectName + ": " + request.detail)
-          .replace("&", "&&"));
-  title->setEnabled(false);
-  menu.addAction("Allow", [] { ApprovalServer::shared()->answer(true); });
-  menu.addAction("Deny", [] { ApprovalServer::shared()->answer(false); });
-  menu.addSeparator();
+// The island's switch reads and writes the key for the kind of display connected, as the
+// settings window does.
+bool CompositionRoot::islandEnabled() const {
+  return store_->boolValue(anyScreenHasCameraHousing(screens_) ? prefs::kIslandEnabled
+                                                               : prefs::kIslandOnNonNotch);
+}
+
+void CompositionRoot::setIslandEnabled(bool on) {
+  store_->setBool(anyScreenHasCameraHousing(screens_) ? prefs::kIslandEnabled : prefs::kIslandOnNonNotch, on);
+  if (auto island = makeServices().island)
+    if (IslandControl* control = island()) control->refresh();
+}
+
+std::vector<TrayMenuModel::AgentRow> CompositionRoot::agentRows() const {
+  std::vector<TrayMenuModel::AgentRow> rows;
+  if (auto watcher = AgentWatcher::shared())
+    for (const AgentSession& session : watcher->state().sessions())
+      rows.push_back({agentMenuTitle(session), session.pid});
+  return rows;
 }
 
 void CompositionRoot::buildTrayMenu(QMenu& menu) {
-  addApprovalRows(menu);
-  QAction* startNap = menu.addAction("Start Nap", [] { NapController::shared()->startNap(); });
-  startNap->setShortcut(QKeySequence(QString::fromUtf8(wording::kNapHotKey)));  // shown beside the item
-  startNap->setEnabled(hasX11_);  // a nap covers the screens and holds the input through X11
-  QAction* agentWatch = menu.addAction("Agent Watch");
-  agentWatch->setCheckable(true);
-  agentWatch->setChecked(store_->boolValue(prefs::kAgentWatchEnabled));
-  QObject::connect(agentWatch, &QAction::toggled, [this](bool on) {
+  TrayMenuModel model;
+  model.napAvailable = hasX11_;  // a nap covers the screens and holds the input through X11
+  model.islandOn = islandEnabled();
+  model.agentWatchOn = store_->boolValue(prefs::kAgentWatchEnabled);
+  model.agents = agentRows();
+  model.startNap = [] { NapController::shared()->startNap(); };
+  model.setIslandOn = [this](bool on) { setIslandEnabled(on); };
+  model.setAgentWatchOn = [this](bool on) {
     applyServiceSwitch(*store_, prefs::kAgentWatchEnabled, on, AgentWatcher::shared().get());
-  });
-  if (auto watcher = AgentWatcher::shared(); watcher && !watcher->state().sessions().empty()) {
-    menu.addSeparator();
-    for (const AgentSession& session : watcher->state().sessions())
-      // "&" in a folder name is text, not a keyboard mnemonic.
-      menu.addAction(QString::fromStdString(agentMenuTitle(session)).replace("&", "&&"),
-                     [this, pid = session.pid] { jumpToAgent(pid); });
-  }
-  menu.addAction("Settings\u2026", [this] { openSettings(); });
-  menu.addSeparator();
-  menu.addAction("Quit Tovami", [this] { application_.terminate(); });
+  };
+  model.jumpToAgent = [this](int32_t pid) { jumpToAgent(pid); };
+  model.openSettings = [this] { openSettings(); };
+  model.openAbout = [] {
+    if (!QDesktopServices::openUrl(QUrl(kProductPage)))
+      logError(log_categories::kApp, std::string("could not open ") + kProductPage + " in a browser");
+  };
+  model.quit = [this] { application_.terminate(); };
+  fillTrayMenu(menu, model);
 }
 
 // The row names the agent by pid: the jump uses the watcher's latest facts about it.

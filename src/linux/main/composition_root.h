@@ -12,6 +12,7 @@
 #include "linux/app/settings_store.h"
 #include "linux/app/settings_window.h"
 #include "linux/app/tray_icon.h"
+#include "linux/app/tray_menu.h"
 #include "linux/app/xcb_hot_keys.h"
 #include "linux/app/xdg_autostart.h"
 #include "linux/jump/linux_terminal_jump.h"
@@ -45,7 +46,9 @@ class CompositionRoot {
   void buildTrayMenu(QMenu& menu);
   void rebuildTrayMenu();
   void showApprovalsInTray();
-  void addApprovalRows(QMenu& menu);
+  std::vector<TrayMenuModel::AgentRow> agentRows() const;
+  bool islandEnabled() const;
+  void setIslandEnabled(bool on);
   void jumpToAgent(int32_t pid);
   void installNap();
   // The termination sequence and the final flush of the preferences.

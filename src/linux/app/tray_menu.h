@@ -1,0 +1,38 @@
+// The tray item's menu: what it lists, in which order, with which shortcuts, and what each entry
+// calls. The composition root fills the model; the menu holds no state of its own.
+#pragma once
+
+#include <QMenu>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tovami::linux_backend {
+
+inline constexpr const char* kProductPage = "https://tovami.app";
+
+struct TrayMenuModel {
+  struct AgentRow {
+    std::string title;
+    int32_t pid = 0;
+    bool operator==(const AgentRow&) const = default;
+  };
+  bool napAvailable = true;  // a nap needs X11
+  bool islandOn = false;
+  bool agentWatchOn = false;
+  std::vector<AgentRow> agents;
+
+  std::function<void()> startNap;
+  std::function<void(bool)> setIslandOn;
+  std::function<void(bool)> setAgentWatchOn;
+  std::function<void(int32_t pid)> jumpToAgent;
+  std::function<void()> openSettings;
+  std::function<void()> openAbout;
+  std::function<void()> quit;
+};
+
+// Appends the entries to `menu` (cleared by the caller).
+void fillTrayMenu(QMenu& menu, const TrayMenuModel& model);
+
+}  // namespace tovami::linux_backend
