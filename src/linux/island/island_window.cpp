@@ -142,8 +142,10 @@ void IslandWindow::setOutline(const QPainterPath& outline) {
 void IslandWindow::setOutline(const QList<QPolygonF>& polygons) {
   QPainterPath path;
   path.setFillRule(Qt::WindingFill);
-  for (const QPolygonF& polygon : polygons) path.addPolygon(polygon);
-  path.closeSubpath();
+  for (const QPolygonF& polygon : polygons) {
+    path.addPolygon(polygon);
+    path.closeSubpath();
+  }
   setOutline(path);
 }
 
@@ -152,8 +154,9 @@ void IslandWindow::applyShape(bool force) {
   xcb_connection_t* c = liveConnection();
   if (!c || !shapeAvailable(c)) return;
   const double ratio = devicePixelRatioF();
-  const QPolygon pixels = (outline_.toFillPolygon(QTransform::fromScale(ratio, ratio))).toPolygon();
-  const QRegion region(pixels, outline_.fillRule());
+  QRegion region;
+  for (const QPolygonF& polygon : outline_.toFillPolygons(QTransform::fromScale(ratio, ratio)))
+    region |= QRegion(polygon.toPolygon(), outline_.fillRule());
   if (!force && shapeSent_ && region == sentShape_) return;
   const auto window = xcb_window_t(winId());
   sendShape(c, window, XCB_SHAPE_SK_INPUT, region);
