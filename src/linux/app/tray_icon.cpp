@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <QPainterPathStroker>
-#include <algorithm>
 
 #include "platform/log.h"
 
