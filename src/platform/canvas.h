@@ -1,9 +1,11 @@
-// Immediate-mode drawing for the small figures (pixel art, the nap scene): filled squares,
-// rounded rectangles, circles, outlines and one line of monospaced text, each in a colour with
-// its own opacity. The backend draws on screen or into an image through the same calls.
+// Immediate-mode drawing for the small figures (pixel art, the nap scene, the island): filled
+// squares, rounded rectangles, circles, outlines, soft shadows, symbols and single lines of text,
+// each in a colour with its own opacity. The backend draws on screen or into an image through
+// the same calls.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -40,9 +42,13 @@ class VectorPath {
   std::vector<Element> elements_;
 };
 
+enum class FontWeight { regular, medium, semibold };
+
 struct FontStyle {
   double pointSize = 13;
-  bool monospaced = true;
+  bool monospaced = true;  // a monospaced design for the whole text
+  FontWeight weight = FontWeight::regular;
+  bool monospacedDigits = false;  // digits of equal width in a proportional design
 };
 
 class Canvas {
@@ -55,16 +61,33 @@ class Canvas {
   virtual void translate(double dx, double dy) = 0;
   // Mirrors horizontally around the vertical line x = axis.
   virtual void mirrorHorizontally(double axis) = 0;
+  // Scales everything drawn after it about the current origin (until restore()).
+  virtual void scale(double factor) = 0;
+  // Multiplies the opacity of everything drawn after it (until restore()).
+  virtual void setOpacity(double opacity) = 0;
+  // Limits everything drawn after it to the inside of `path` (until restore()).
+  virtual void clipToPath(const VectorPath& path) = 0;
 
   virtual void fillRect(const Rect& rect, Color color) = 0;
   virtual void fillRoundedRect(const Rect& rect, double radius, Color color) = 0;
   virtual void fillEllipse(const Rect& rect, Color color) = 0;
   virtual void fillPath(const VectorPath& path, Color color) = 0;
+  // A line of `lineWidth` along the inside edge of a rounded rectangle (a capsule when the radius
+  // is half the height).
+  virtual void strokeRoundedRect(const Rect& rect, double radius, double lineWidth, Color color) = 0;
+  // The soft shadow `path` casts: `color` blurred over `radius`, moved by `offset`.
+  virtual void fillShadow(const VectorPath& path, Color color, double radius, Point offset) = 0;
+  // A small monochrome symbol, named as in the freedesktop icon naming scheme ("emblem-system"),
+  // tinted with `color` and fitted into `rect`. A simple drawn stand-in when the theme lacks it.
+  virtual void drawSymbol(std::string_view name, const Rect& rect, Color color) = 0;
 
   // One line of UTF-8 text with its top-left corner at `topLeft`.
   virtual void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) = 0;
   // The size of that line (advance width and line height).
   virtual Size measureText(std::string_view text, const FontStyle& font) const = 0;
+  // `text` when it fits in `maxWidth`, else its longest start that fits followed by "…", cut
+  // between user-perceived characters ("" when not even the ellipsis fits).
+  virtual std::string elideText(std::string_view text, const FontStyle& font, double maxWidth) const = 0;
 };
 
 // Runs save() now and restore() at the end of the scope.

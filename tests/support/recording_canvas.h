@@ -1,10 +1,12 @@
 // A canvas that remembers the colours and texts drawn, and a random source that plays back fixed values.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "agents/user_text.h"
 #include "platform/canvas.h"
 #include "platform/random.h"
 
@@ -16,20 +18,52 @@ class RecordingCanvas final : public Canvas {
   void restore() override {}
   void translate(double, double) override {}
   void mirrorHorizontally(double) override {}
+  void scale(double) override {}
+  void setOpacity(double) override {}
+  void clipToPath(const VectorPath&) override {}
   void fillRect(const Rect&, Color color) override { fills.push_back(color); }
   void fillRoundedRect(const Rect&, double, Color color) override { fills.push_back(color); }
   void fillEllipse(const Rect&, Color color) override { fills.push_back(color); }
   void fillPath(const VectorPath&, Color color) override { fills.push_back(color); }
-  void drawText(std::string_view text, Point, const FontStyle&, Color color) override {
+  void strokeRoundedRect(const Rect&, double, double, Color) override {}
+  void fillShadow(const VectorPath&, Color, double, Point) override {}
+  void drawSymbol(std::string_view name, const Rect&, Color) override { symbols.emplace_back(name); }
+  void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) override {
     texts.push_back(std::string(text));
     fills.push_back(color);
+    runs.push_back({std::string(text), topLeft, font, color});
   }
   Size measureText(std::string_view text, const FontStyle& font) const override {
     return {static_cast<double>(text.size()) * font.pointSize * 0.6, font.pointSize * 1.2};
   }
+  std::string elideText(std::string_view text, const FontStyle& font, double maxWidth) const override {
+    if (measureText(text, font).width <= maxWidth) return std::string(text);
+    // Every character is at least one byte wide, which bounds where the search starts.
+    const auto fits = static_cast<size_t>(std::max(0.0, maxWidth / (font.pointSize * 0.6)));
+    for (size_t n = std::min(user_text::characterCount(text), fits + 1); n-- > 0;) {
+      std::string cut = std::string(user_text::prefixCharacters(text, n)) + "\u2026";
+      if (measureText(cut, font).width <= maxWidth) return cut;
+    }
+    return "";
+  }
+
+  struct TextRun {
+    std::string text;
+    Point topLeft;
+    FontStyle font;
+    Color color;
+  };
+  // The first run whose text starts with `prefix`, or nullptr.
+  const TextRun* run(std::string_view prefix) const {
+    for (const auto& r : runs)
+      if (r.text.starts_with(prefix)) return &r;
+    return nullptr;
+  }
 
   std::vector<Color> fills;
   std::vector<std::string> texts;
+  std::vector<TextRun> runs;
+  std::vector<std::string> symbols;
 };
 
 // Plays back the given 64-bit values in a loop.

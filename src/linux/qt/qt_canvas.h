@@ -3,6 +3,7 @@
 
 #include <QFont>
 #include <QPainter>
+#include <QPainterPath>
 
 #include "platform/canvas.h"
 
@@ -17,18 +18,29 @@ class QtCanvas final : public Canvas {
   void restore() override { painter_.restore(); }
   void translate(double dx, double dy) override { painter_.translate(dx, dy); }
   void mirrorHorizontally(double axis) override;
+  void scale(double factor) override { painter_.scale(factor, factor); }
+  void setOpacity(double opacity) override;
+  void clipToPath(const VectorPath& path) override;
 
   void fillRect(const Rect& rect, Color color) override;
   void fillRoundedRect(const Rect& rect, double radius, Color color) override;
   void fillEllipse(const Rect& rect, Color color) override;
   void fillPath(const VectorPath& path, Color color) override;
+  void strokeRoundedRect(const Rect& rect, double radius, double lineWidth, Color color) override;
+  void fillShadow(const VectorPath& path, Color color, double radius, Point offset) override;
+  void drawSymbol(std::string_view name, const Rect& rect, Color color) override;
   void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) override;
   Size measureText(std::string_view text, const FontStyle& font) const override;
+  std::string elideText(std::string_view text, const FontStyle& font, double maxWidth) const override;
 
   static QColor toQColor(Color color);
   static QFont toQFont(const FontStyle& font);
+  static QPainterPath toQPath(const VectorPath& path);
 
  private:
+  // The stand-in for a symbol the icon theme lacks.
+  void drawFallbackSymbol(std::string_view name, const QRectF& rect, const QColor& color);
+
   QPainter& painter_;
 };
 
