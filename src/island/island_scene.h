@@ -1,0 +1,53 @@
+// Everything the island's picture depends on, as plain values: the caller copies them from the
+// island, agent, usage and approval states and the preferences before each drawing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "agents/agent_session.h"
+#include "integrations/approval_request.h"
+#include "integrations/usage_snapshot.h"
+#include "island/island_types.h"
+#include "nap/nap_report.h"
+#include "platform/geometry.h"
+#include "platform/scheduler.h"
+
+namespace tovami {
+
+struct IslandScene {
+  IslandPhase phase = IslandPhase::collapsed;
+  IslandMode mode = IslandMode::notch;
+  // The camera housing in notch mode, the pill's row in pill mode.
+  Size collapsedSize{200, 32};
+  double menuBarHeight = 24;
+  bool hovering = false;
+  std::optional<Seconds> napTimerDeadline;  // Unix seconds
+  std::optional<NapReport> wakeReport;
+  std::vector<AgentSession> sessions;
+  bool napWhenIdleArmed = false;
+  std::optional<UsageSnapshot> usage;
+  std::optional<ApprovalRequest> approval;
+  // Preferences: "islandShowsCat", "agentWatchEnabled", "agentShowSnippets", "agentQuietSound".
+  bool showsCat = true;
+  bool agentWatch = true;
+  bool showSnippets = true;
+  bool agentQuietSound = true;
+  bool reduceMotion = false;
+  std::optional<int32_t> hoveredSession;  // pid of the agent row under the pointer
+  Seconds now = 0;                        // wall clock, for the countdowns
+  Seconds animationTime = 0;              // clock of the pixel figures
+
+  // Agent watching is on and at least one session runs.
+  bool agentsListed() const { return agentWatch && !sessions.empty(); }
+  bool anyWorking() const {
+    for (const auto& session : sessions)
+      if (session.activity == AgentActivity::working) return true;
+    return false;
+  }
+  // The countdown shows only while the deadline lies ahead.
+  bool countdownRunning() const { return napTimerDeadline && *napTimerDeadline > now; }
+};
+
+}  // namespace tovami
