@@ -33,6 +33,10 @@ long long frameNumber(Seconds time, Seconds interval) {
 
 }  // namespace
 
+const PixelRows& standingCatRows() {
+  return kStanding;
+}
+
 const PixelRows& sleepMarkRows() {
   static const PixelRows rows = {"XXX", ".X.", "XXX"};
   return rows;

@@ -15,6 +15,8 @@ namespace tovami {
 
 // Sleep mark "Z", 3 x 3.
 const PixelRows& sleepMarkRows();
+// The cat standing with its eyes open, 10 x 7.
+const PixelRows& standingCatRows();
 
 // Four 3 x 3 frames that loop while something works. The frame comes from the clock alone,
 // so every indicator on screen shows the same one.

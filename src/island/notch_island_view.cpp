@@ -1,0 +1,540 @@
+#include "island/notch_island_view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "agents/user_text.h"
+#include "app/platform_wording.h"
+#include "island/palette.h"
+
+namespace tovami {
+
+namespace island_text {
+
+std::string agentTag(const std::string& agentName) {
+  return agentName == "Claude Code" ? "Claude" : agentName;
+}
+
+std::string moreLine(size_t hidden) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld more", static_cast<long long>(hidden));
+  return text;
+}
+
+std::string countdown(Seconds remaining) {
+  const long long seconds = std::max(0LL, static_cast<long long>(std::ceil(remaining)));
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
+  return text;
+}
+
+}  // namespace island_text
+
+namespace {
+
+using namespace island_layout;
+
+Color white(double opacity) {
+  return palette::kWhite.withOpacity(opacity);
+}
+
+FontStyle systemFont(double size, FontWeight weight = FontWeight::regular) {
+  FontStyle font;
+  font.pointSize = size;
+  font.monospaced = false;
+  font.weight = weight;
+  return font;
+}
+
+std::string percentText(int percent) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld%%", static_cast<long long>(percent));
+  return text;
+}
+
+CollapsedCatBadge::Mood badgeMood(const IslandScene& scene) {
+  if (scene.approval) return CollapsedCatBadge::Mood::needsYou;
+  if (scene.agentsListed() && scene.anyWorking()) return CollapsedCatBadge::Mood::working;
+  return CollapsedCatBadge::Mood::asleep;
+}
+
+// The right wing shows the cat only when no countdown is set and the cat is wanted.
+bool showsBadge(const IslandScene& scene) {
+  return !scene.napTimerDeadline && scene.showsCat;
+}
+
+constexpr double kCollapsedBottomPadding = 3;
+constexpr double kControlSpacing = 8;
+
+}  // namespace
+
+// One drawing pass: the pieces of the picture, and the controls they leave behind for hitTest.
+class NotchIslandView::Painter {
+ public:
+  Painter(Canvas& canvas, const IslandScene& scene, const OutlineGeometry& geometry,
+          const CollapsedCatBadge& badge, std::vector<Control>& controls)
+      : c_(canvas), scene_(scene), g_(geometry), badge_(badge), controls_(controls) {}
+
+  void collapsedContent() {
+    const bool pill = scene_.mode == IslandMode::pill;
+    wingRow({g_.frame.x, g_.frame.y, g_.frame.width, scene_.collapsedSize.height}, pill ? 14 : 12,
+            pill ? 14 : 10);
+  }
+
+  void expandedContent() {
+    const double left = g_.scaleAnchor().x - kExpandedWidth / 2;
+    // In notch mode the shoulders take the top corners; the row keeps its padding from the body.
+    const double inset = 14 + bodyInset();
+    wingRow({left, g_.frame.y, kExpandedWidth, scene_.collapsedSize.height}, inset, inset);
+    const Rect card = cardFrame(scene_, g_);
+    switch (expandedCard(scene_)) {
+      case ExpandedCard::approval:
+        approvalCard(card);
+        break;
+      case ExpandedCard::report:
+        reportCard(card);
+        break;
+      case ExpandedCard::agents:
+        agentsSection(card);
+        break;
+    }
+  }
+
+ private:
+  // How far the outline's body lies inside its frame at the sides (the notch's shoulders).
+  double bodyInset() const { return scene_.mode == IslandMode::notch ? g_.topRadius : 0; }
+
+  // Draws `text` cut to `maxWidth`, vertically centred on `centreY`; returns the width used.
+  double text(std::string_view value, double x, double centreY, const FontStyle& font, Color color,
+              double maxWidth = 1e9) {
+    const std::string shown = c_.elideText(value, font, std::max(0.0, maxWidth));
+    if (shown.empty()) return 0;
+    const Size size = c_.measureText(shown, font);
+    c_.drawText(shown, {x, centreY - size.height / 2}, font, color);
+    return size.width;
+  }
+
+  double width(std::string_view value, const FontStyle& font) const {
+    return c_.measureText(value, font).width;
+  }
+
+  void addControl(IslandTarget target, const Rect& rect, std::optional<int32_t> pid = std::nullopt) {
+    controls_.push_back({{target, pid}, rect});
+  }
+
+  // ---- the row of the collapsed island, repeated at the top of the expanded one ----
+
+  void wingRow(const Rect& row, double leading, double trailing) {
+    const double centreY = row.y + (row.height - kCollapsedBottomPadding) / 2;
+    const double wingScale = scene_.mode == IslandMode::pill ? 0.85 : 1;
+    if (scene_.agentsListed()) {
+      CanvasStateSaver saver(c_);
+      c_.translate(row.x + leading, centreY);
+      c_.scale(wingScale);
+      leftWing();
+    }
+    CanvasStateSaver saver(c_);
+    c_.translate(row.maxX() - trailing, centreY);
+    c_.scale(wingScale);
+    rightWing();
+  }
+
+  // Drawn with its leading edge at x = 0, centred on y = 0.
+  void leftWing() {
+    Color dot = white(0.4);
+    Color word = white(0.55);
+    const char* status = "idle";
+    if (scene_.approval) {
+      dot = palette::kTerracotta;
+      word = palette::kTerracotta.withOpacity(0.95);
+      status = "needs you";
+    } else if (scene_.anyWorking()) {
+      dot = palette::kWorkingBlue;
+      word = white(0.8);
+      status = "Working\u2026";
+    }
+    FontStyle font = systemFont(10, FontWeight::medium);
+    font.monospaced = true;
+    c_.fillEllipse({0, -3, 6, 6}, dot);
+    double x = 6 + 5;
+    x += text(status, x, 0, font, word) + 6;
+    char count[32];
+    std::snprintf(count, sizeof count, "%lld", static_cast<long long>(scene_.sessions.size()));
+    text(count, x, 0, font, white(0.6));
+  }
+
+  // Drawn with its trailing edge at x = 0, centred on y = 0.
+  void rightWing() {
+    if (scene_.napTimerDeadline) {
+      if (!scene_.countdownRunning()) return;
+      FontStyle font = systemFont(11, FontWeight::medium);
+      font.monospacedDigits = true;
+      const std::string label = island_text::countdown(*scene_.napTimerDeadline - scene_.now);
+      const Size size = c_.measureText(label, font);
+      const Rect chip{-(size.width + 14), -(size.height / 2 + 1), size.width + 14, size.height + 2};
+      c_.strokeRoundedRect(chip, 5, 1, palette::kTerracotta.withOpacity(0.4));
+      text(label, chip.x + 7, 0, font, palette::kTerracotta);
+      return;
+    }
+    if (!scene_.showsCat) return;
+    const Size size = badge_.size();
+    badge_.draw(c_, {-size.width, -size.height / 2}, scene_.animationTime);
+  }
+
+  // ---- approval card ----
+
+  void approvalCard(const Rect& card) {
+    const double right = card.maxX() - 24;
+    const double titleY = card.y + 20;
+    c_.fillEllipse({card.x + 28, titleY - 3.5, 7, 7}, palette::kTerracotta);
+    const FontStyle titleFont = systemFont(17, FontWeight::semibold);
+    const double titleX = card.x + 28 + 7 + 8;
+    // The project name gives way first, so the question itself always stays readable.
+    const double suffixWidth = width(island_text::kAskingSuffix, titleFont);
+    const std::string project =
+        c_.elideText(scene_.approval->projectName, titleFont, std::max(0.0, right - titleX - suffixWidth));
+    text(project + island_text::kAskingSuffix, titleX, titleY, titleFont, white(1), right - titleX);
+
+    const FontStyle detailFont = systemFont(11);
+    const double lineHeight = c_.measureText("Ag", detailFont).height;
+    double y = card.y + 38;
+    for (const std::string& line : wrapLines(scene_.approval->detail, detailFont, right - (card.x + 24), 3)) {
+      c_.drawText(line, {card.x + 24, y}, detailFont, white(0.65));
+      y += lineHeight;
+    }
+
+    // The buttons keep clear of the outline's rounded bottom corners.
+    const double buttonsY = card.maxY() - 34;
+    const Rect allow = terracottaButton("Allow", 13, card.maxX() - 28 - bodyInset(), buttonsY, true);
+    chipButton("Deny", allow.x - kControlSpacing, buttonsY, true, IslandTarget::deny);
+    addControl(IslandTarget::allow, allow);
+  }
+
+  // Greedy lines of at most `maxWidth`, broken at spaces where possible and between user-perceived
+  // characters otherwise; the last line takes the rest, cut with an ellipsis.
+  std::vector<std::string> wrapLines(std::string_view text, const FontStyle& font, double maxWidth,
+                                     int maxLines) {
+    std::vector<std::string> lines;
+    text = user_text::trimWhitespace(text);
+    while (!text.empty() && static_cast<int>(lines.size()) < maxLines - 1) {
+      if (width(text, font) <= maxWidth) break;
+      // The most characters that fit, found by halving.
+      size_t low = 1, high = user_text::characterCount(text);
+      while (low < high) {
+        const size_t middle = (low + high + 1) / 2;
+        if (width(user_text::prefixCharacters(text, middle), font) <= maxWidth)
+          low = middle;
+        else
+          high = middle - 1;
+      }
+      std::string_view line = user_text::prefixCharacters(text, low);
+      const size_t space = line.find_last_of(' ');
+      if (space != std::string_view::npos && space > line.size() / 2) line = line.substr(0, space);
+      lines.emplace_back(line);
+      text = user_text::trimWhitespace(text.substr(line.size()));
+    }
+    if (!text.empty()) lines.push_back(c_.elideText(text, font, maxWidth));
+    return lines;
+  }
+
+  // ---- wake-report card ----
+
+  void reportCard(const Rect& card) {
+    const NapReport& report = *scene_.wakeReport;
+    const FontStyle durationFont = systemFont(14, FontWeight::semibold);
+    const FontStyle dotFont = systemFont(14);
+    const FontStyle pokesFont = systemFont(12);
+    const std::string duration = report.durationText(), pokes = report.pokesText();
+    const double total =
+        26 + 8 + width(duration, durationFont) + 6 + width("\u00b7", dotFont) + 6 + width(pokes, pokesFont);
+    const double centreY = card.y + card.height / 2 - 6;
+    double x = std::max(card.x + 28, card.x + (card.width - total) / 2);
+    const double limit = card.maxX() - 28;
+    c_.fillPath(CurledCatShape::path({x, centreY - 6.5, 26, 13}), palette::kTerracotta);
+    x += 26 + 8;
+    x += text(duration, x, centreY, durationFont, white(1), limit - x) + 6;
+    x += text("\u00b7", x, centreY, dotFont, white(0.4), limit - x) + 6;
+    text(pokes, x, centreY, pokesFont, palette::kTerracotta, limit - x);
+  }
+
+  // ---- agents section ----
+
+  void agentsSection(const Rect& card) {
+    const double header = scene_.usage ? kHeaderWithUsageHeight : kHeaderHeight;
+    if (scene_.usage) usageMeter(card.x + 32, card.y + kUsageLineCentre);
+    controlsRow(card, card.y + 29 + (scene_.usage ? 26 : 0));
+
+    const auto& rows = listedSessions(scene_);
+    if (rows.empty()) {
+      const FontStyle font = systemFont(11);
+      const std::string line = c_.elideText(island_text::kNoAgents, font, card.width - 64);
+      c_.drawText(line, {card.x + 32, card.y + header - 6 + 4}, font, white(0.4));
+      return;
+    }
+    const std::vector<Rect> frames = agentRowFrames(scene_, card);
+    for (size_t i = 0; i < frames.size(); ++i) agentRow(rows[i], frames[i]);
+    if (rows.size() > frames.size()) {
+      c_.drawText(island_text::moreLine(rows.size() - frames.size()), {card.x + 66, frames.back().maxY() + 4},
+                  systemFont(10), white(0.4));
+    }
+  }
+
+  void usageMeter(double x, double centreY) {
+    const UsageSnapshot& usage = *scene_.usage;
+    const FontStyle font = systemFont(10);
+    const FontStyle figure = systemFont(10, FontWeight::semibold);
+    auto item = [&](const char* label, int percent, std::optional<Seconds> resets) {
+      x += text(label, x, centreY, font, white(0.5)) + 4;
+      const Color colour = percent >= 80 ? palette::kTerracotta : palette::kUsageGreen;
+      x += text(percentText(percent), x, centreY, figure, colour);
+      if (auto countdown = resetCountdown(resets, scene_.now))
+        x += 4 + text(*countdown, x + 4, centreY, font, white(0.4));
+    };
+    item("5h", usage.fiveHourPct, usage.fiveHourResets);
+    x += 8;
+    c_.fillRect({x, centreY - 5, 1, 10}, white(0.15));
+    x += 1 + 8;
+    item("7d", usage.sevenDayPct, usage.sevenDayResets);
+  }
+
+  void controlsRow(const Rect& card, double centreY) {
+    double x = card.x + 32;
+    const Rect napNow = terracottaButton("Nap now", 11, 0, centreY, false, x);
+    addControl(IslandTarget::napNow, napNow);
+    x = napNow.maxX() + kControlSpacing;
+    x = chipButton("5m", x, centreY, false, IslandTarget::napIn5Minutes).maxX() + kControlSpacing;
+    x = chipButton("15m", x, centreY, false, IslandTarget::napIn15Minutes).maxX() + kControlSpacing + 2;
+    const double hintStart = x;
+
+    // From the right edge leftwards: the gear, the speaker, the nap-when-idle chip.
+    double right = card.maxX() - 32;
+    const Rect gear{right - 16, centreY - 8, 16, 16};
+    c_.drawSymbol("emblem-system", {gear.x + 2, gear.y + 2, 12, 12}, white(0.55));
+    addControl(IslandTarget::gear, {gear.x - 4, gear.y - 4, gear.width + 8, gear.height + 8});
+    right = gear.x - kControlSpacing;
+    const Rect speaker{right - 16, centreY - 8, 16, 16};
+    c_.drawSymbol(scene_.agentQuietSound ? "audio-volume-high" : "audio-volume-muted",
+                  {speaker.x + 2.5, speaker.y + 2.5, 11, 11}, white(0.55));
+    addControl(IslandTarget::speaker, {speaker.x - 4, speaker.y - 4, speaker.width + 8, speaker.height + 8});
+    right = speaker.x - kControlSpacing;
+    const bool armed = scene_.napWhenIdleArmed;
+    const FontStyle chipFont = systemFont(10);
+    const char* chipLabel = armed ? "napping when idle" : "nap when idle";
+    const Size chipText = c_.measureText(chipLabel, chipFont);
+    const Rect chip{right - chipText.width - 18, centreY - chipText.height / 2 - 4, chipText.width + 18,
+                    chipText.height + 8};
+    c_.strokeRoundedRect(chip, chip.height / 2, 1,
+                         armed ? palette::kTerracotta.withOpacity(0.8) : white(0.2));
+    text(chipLabel, chip.x + 9, centreY, chipFont, armed ? palette::kTerracotta : white(0.7));
+    addControl(IslandTarget::napWhenIdle, chip);
+
+    // The hint takes what room is left between the chips and the chip on the right.
+    text(wording::kNapHotKey, hintStart, centreY, systemFont(10), white(0.5),
+         chip.x - kControlSpacing - hintStart);
+  }
+
+  // A capsule in terracotta. Placed with its left edge at `left` when `alignRight` is false, else with
+  // its right edge at `right`.
+  Rect terracottaButton(const char* label, double fontSize, double right, double centreY, bool alignRight,
+                        double left = 0) {
+    const FontStyle font = systemFont(fontSize, FontWeight::semibold);
+    const Size size = c_.measureText(label, font);
+    const double w = size.width + 2 * (fontSize + 6), h = size.height + 2 * (fontSize * 0.5 + 1);
+    const Rect button{alignRight ? right - w : left, centreY - h / 2, w, h};
+    c_.fillRoundedRect(button, h / 2, palette::kTerracotta);
+    text(label, button.x + fontSize + 6, centreY, font, palette::kDarkBrown);
+    return button;
+  }
+
+  // A capsule outlined in white. Placed like terracottaButton, from `edge`.
+  Rect chipButton(const char* label, double edge, double centreY, bool alignRight, IslandTarget target) {
+    const FontStyle font = systemFont(11);
+    const Size size = c_.measureText(label, font);
+    const double w = size.width + 18, h = size.height + 8;
+    const Rect chip{alignRight ? edge - w : edge, centreY - h / 2, w, h};
+    c_.strokeRoundedRect(chip, h / 2, 1, white(0.2));
+    text(label, chip.x + 9, centreY, font, white(0.7));
+    addControl(target, chip);
+    return chip;
+  }
+
+  void agentRow(const AgentSession& session, const Rect& row) {
+    if (scene_.hoveredSession == session.pid) c_.fillRoundedRect(row, 12, white(0.07));
+    addControl(IslandTarget::agentRow, row, session.pid);
+    const bool working = session.activity == AgentActivity::working;
+    const Color accent = working ? palette::kWorkingBlue : white(0.45);
+    const double contentX = row.x + kRowContentInset, top = row.y + 5;
+    const PixelGrid cat{standingCatRows(), accent, 1.6, 0.6};
+    cat.draw(c_, {contentX, top + 3});
+    if (working) {
+      RunningPixelIndicator indicator{accent, 2, 0.8};
+      const Size size = indicator.size();
+      const Seconds time = scene_.reduceMotion ? 0 : scene_.animationTime;
+      indicator.draw(c_, {contentX + (cat.size().width - size.width) / 2, top + 3 + cat.size().height + 4},
+                     time);
+    }
+
+    const double columnX = row.x + 48, columnRight = row.maxX() - kRowContentInset;
+    const double columnWidth = columnRight - columnX;
+    const ClaudeSessionInfo* info = session.context ? &*session.context : nullptr;
+
+    // Header: the tags keep their room; the name and title are cut first.
+    const FontStyle tagFont = systemFont(9, FontWeight::medium);
+    struct Tag {
+      std::string label;
+      Color colour;
+    };
+    std::vector<Tag> tags;
+    tags.push_back(
+        {c_.elideText(island_text::agentTag(session.agentName), tagFont, 120), palette::kTerracotta});
+    if (info && info->modelName) tags.push_back({c_.elideText(*info->modelName, tagFont, 140), white(0.7)});
+    double tagsWidth = 0;
+    for (const auto& tag : tags) tagsWidth += width(tag.label, tagFont) + 12 + 6;
+
+    const FontStyle titleFont = systemFont(12, FontWeight::semibold);
+    std::string title = session.projectName;
+    if (info && info->title) title += " \u00b7 " + *info->title;
+    const double headerY = top + 8;
+    double x = columnX + text(title, columnX, headerY, titleFont, white(1), columnWidth - tagsWidth) + 6;
+    for (const auto& tag : tags) {
+      const Size size = c_.measureText(tag.label, tagFont);
+      if (tag.label.empty()) continue;
+      const Rect pill{x, headerY - size.height / 2 - 2, size.width + 12, size.height + 4};
+      c_.fillRoundedRect(pill, pill.height / 2, white(0.09));
+      text(tag.label, x + 6, headerY, tagFont, tag.colour);
+      x = pill.maxX() + 6;
+    }
+
+    if (scene_.showSnippets && session.hasSnippet()) {
+      const double youY = top + 26, replyY = top + 42;
+      if (info->youLine) {
+        const FontStyle font = systemFont(11);
+        const double label = text("You: ", columnX, youY, font, palette::kWorkingBlue);
+        text(*info->youLine, columnX + label, youY, font, white(0.55), columnWidth - label);
+      }
+      if (info->replyLine)
+        text(*info->replyLine, columnX, replyY, systemFont(10), palette::kWorkingBlue.withOpacity(0.9),
+             columnWidth);
+      return;
+    }
+    const std::string status = session.ageLabel() + " \u00b7 " + (working ? "working" : "idle");
+    text(status, columnX, top + 24, systemFont(10), accent.withOpacity(accent.opacity * 0.9), columnWidth);
+  }
+
+  Canvas& c_;
+  const IslandScene& scene_;
+  const OutlineGeometry& g_;
+  const CollapsedCatBadge& badge_;
+  std::vector<Control>& controls_;
+};
+
+NotchIslandView::NotchIslandView(TaskQueue& queue, std::shared_ptr<RandomSource> random,
+                                 std::function<void()> redraw)
+    : queue_(queue), random_(std::move(random)), redraw_(std::move(redraw)) {
+  badge_ =
+      std::make_unique<CollapsedCatBadge>(CollapsedCatBadge::Mood::asleep, false, queue_, random_, redraw_);
+}
+
+NotchIslandView::~NotchIslandView() = default;
+
+void NotchIslandView::updateBadge(const IslandScene& scene, bool shown) {
+  if (badge_->reduceMotion() != scene.reduceMotion) {
+    badge_ =
+        std::make_unique<CollapsedCatBadge>(badgeMood(scene), scene.reduceMotion, queue_, random_, redraw_);
+    badgeShown_ = false;
+  }
+  badge_->setMood(badgeMood(scene));
+  if (shown == badgeShown_) return;
+  badgeShown_ = shown;
+  if (shown)
+    badge_->appear();
+  else
+    badge_->disappear();
+}
+
+void NotchIslandView::disappear() {
+  if (badgeShown_) badge_->disappear();
+  badgeShown_ = false;
+}
+
+void NotchIslandView::draw(Canvas& canvas, const IslandScene& scene, const OutlineGeometry& geometry,
+                           double expandedOpacity) {
+  expandedOpacity = std::clamp(expandedOpacity, 0.0, 1.0);
+  updateBadge(scene, showsBadge(scene));
+  controls_.clear();
+  expandedControls_ = expandedOpacity >= 0.5;
+
+  const VectorPath outline = geometry.path();
+  if (geometry.shadowOpacity > 0 && geometry.shadowRadius > 0)
+    canvas.fillShadow(outline, palette::kBlack.withOpacity(geometry.shadowOpacity), geometry.shadowRadius,
+                      geometry.shadowOffset);
+  canvas.fillPath(outline, palette::kBlack);
+  if (geometry.topStrip > 0) {
+    const Rect frame = geometry.scaledFrame();
+    canvas.fillRect({frame.x, frame.y, frame.width, geometry.topStrip}, palette::kBlack);
+  }
+
+  CanvasStateSaver clip(canvas);
+  canvas.clipToPath(outline);
+  const Point anchor = geometry.scaleAnchor();
+  canvas.translate(anchor.x, anchor.y);
+  canvas.scale(geometry.hoverScale);
+  canvas.translate(-anchor.x, -anchor.y);
+  std::vector<Control> discarded;
+  if (expandedOpacity < 1) {
+    CanvasStateSaver fade(canvas);
+    canvas.setOpacity(1 - expandedOpacity);
+    Painter(canvas, scene, geometry, *badge_, discarded).collapsedContent();
+  }
+  if (expandedOpacity > 0) {
+    CanvasStateSaver fade(canvas);
+    canvas.setOpacity(expandedOpacity);
+    Painter(canvas, scene, geometry, *badge_, expandedControls_ ? controls_ : discarded).expandedContent();
+  }
+}
+
+IslandHit NotchIslandView::hitTest(const IslandScene& scene, const OutlineGeometry& geometry,
+                                   Point point) const {
+  if (!hitsOutline(geometry, point)) return {};
+  if (scene.phase == IslandPhase::expanded && expandedControls_) {
+    const Point p = geometry.unscale(point);
+    for (const auto& control : controls_)
+      if (control.rect.contains(p)) return control.hit;
+  }
+  return {IslandTarget::outline, std::nullopt};
+}
+
+std::optional<Seconds> NotchIslandView::nextRedrawIn(const IslandScene& scene) const {
+  std::optional<Seconds> soonest;
+  auto take = [&soonest](Seconds delay) { soonest = soonest ? std::min(*soonest, delay) : delay; };
+  if (scene.countdownRunning()) {
+    // The next whole second of the countdown.
+    const double remaining = *scene.napTimerDeadline - scene.now;
+    const double fraction = remaining - std::floor(remaining);
+    take(fraction > 0.001 ? fraction : 1);
+  } else if (showsBadge(scene) && !scene.reduceMotion) {
+    switch (badgeMood(scene)) {
+      case CollapsedCatBadge::Mood::working:
+        take(0.45);
+        break;
+      case CollapsedCatBadge::Mood::asleep:
+        take(1.2);
+        break;
+      case CollapsedCatBadge::Mood::needsYou:
+        break;  // the blink asks for its own redraws
+    }
+  }
+  if (scene.phase == IslandPhase::expanded && expandedCard(scene) == ExpandedCard::agents) {
+    if (!scene.reduceMotion && !listedSessions(scene).empty()) {
+      const auto& rows = listedSessions(scene);
+      const size_t shown = std::min<size_t>(rows.size(), kVisibleRows);
+      for (size_t i = 0; i < shown; ++i)
+        if (rows[i].activity == AgentActivity::working) take(RunningPixelIndicator::kFrameInterval);
+    }
+    if (scene.usage) take(60);  // the reset countdowns count in minutes
+  }
+  return soonest;
+}
+
+}  // namespace tovami

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "island/notch_island_view.h"
+#include "island/palette.h"
+#include "support/recording_canvas.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami {
+namespace {
+
+using testing::RecordingCanvas;
+using testing::VirtualDispatcher;
+
+AgentSession agent(int32_t pid, std::string name, AgentActivity activity = AgentActivity::quiet) {
+  AgentSession session;
+  session.pid = pid;
+  session.agentName = std::move(name);
+  session.projectName = "project" + std::to_string(pid);
+  session.activity = activity;
+  return session;
+}
+
+class IslandView : public ::testing::Test {
+ protected:
+  RecordingCanvas draw(const IslandScene& scene) {
+    RecordingCanvas canvas;
+    view.draw(canvas, scene, outlineGeometry(scene, scene.phase),
+              scene.phase == IslandPhase::expanded ? 1 : 0);
+    return canvas;
+  }
+  static IslandScene expanded(std::vector<AgentSession> sessions) {
+    IslandScene scene;
+    scene.phase = IslandPhase::expanded;
+    scene.sessions = std::move(sessions);
+    return scene;
+  }
+  static int rowsDrawn(const RecordingCanvas& canvas) {
+    int count = 0;
+    for (const auto& run : canvas.runs) count += run.text.starts_with("project");
+    return count;
+  }
+
+  VirtualDispatcher dispatcher;
+  NotchIslandView view{dispatcher.mainQueue(), nullptr, [] {}};
+};
+
+TEST_F(IslandView, TagsAgentsCapsTheListAndColoursTheUsage) {
+  auto canvas = draw(expanded({agent(1, "Claude Code"), agent(2, "Codex")}));
+  EXPECT_NE(canvas.run("Claude"), nullptr);
+  EXPECT_EQ(canvas.run("Claude Code"), nullptr);
+  EXPECT_NE(canvas.run("Codex"), nullptr);
+  EXPECT_NE(canvas.run("Ctrl+Alt+N"), nullptr);
+
+  std::vector<AgentSession> many;
+  for (int i = 0; i < 50; ++i) many.push_back(agent(100 + i, "Codex"));
+  canvas = draw(expanded(many));
+  EXPECT_EQ(rowsDrawn(canvas), 4);
+  EXPECT_NE(canvas.run("46 more"), nullptr);
+  many.resize(6);
+  EXPECT_NE(draw(expanded(many)).run("2 more"), nullptr);
+
+  for (const auto& [percent, colour] : {std::pair{79, palette::kUsageGreen}, {80, palette::kTerracotta}}) {
+    IslandScene scene = expanded({});
+    scene.usage = UsageSnapshot{percent, scene.now + 600, 0, std::nullopt, 0};
+    canvas = draw(scene);
+    const auto* figure = canvas.run(std::to_string(percent) + "%");
+    ASSERT_NE(figure, nullptr) << percent;
+    EXPECT_EQ(figure->color, colour) << percent;
+    EXPECT_NE(canvas.run("10m"), nullptr);
+  }
+}
+
+TEST_F(IslandView, ShowsTheRightCardAndWingsForWhatIsGoingOn) {
+  IslandScene off = expanded({agent(1, "Codex", AgentActivity::working)});
+  off.agentWatch = false;
+  auto canvas = draw(off);
+  EXPECT_NE(canvas.run(island_text::kNoAgents), nullptr);
+  EXPECT_EQ(canvas.run("Working"), nullptr);  // no left wing
+  EXPECT_EQ(rowsDrawn(canvas), 0);
+
+  IslandScene both = expanded({agent(1, "Codex")});
+  both.approval = ApprovalRequest{"id", "Bash", "rm -rf build", "api", {}, 0};
+  canvas = draw(both);
+  EXPECT_NE(canvas.run("api \u2014 Claude is asking"), nullptr);
+  EXPECT_NE(canvas.run("Allow"), nullptr);
+  EXPECT_NE(canvas.run("needs you"), nullptr);
+  both.wakeReport = NapReport{600, 3};
+  canvas = draw(both);
+  EXPECT_NE(canvas.run("Napped 10 min"), nullptr);
+  EXPECT_NE(canvas.run("3 pokes ignored"), nullptr);
+  EXPECT_EQ(canvas.run("Allow"), nullptr);
+  EXPECT_NE(canvas.run("needs you"), nullptr);  // the first row still says so
+
+  IslandScene timer;
+  timer.napTimerDeadline = timer.now + 899.5;
+  EXPECT_NE(draw(timer).run("15:00"), nullptr);
+  EXPECT_EQ(island_text::countdown(4500), "75:00");
+}
+
+TEST_F(IslandView, CutsLongTextsAndKeepsEveryControlInsideTheCard) {
+  std::string huge;
+  for (int i = 0; i < 700; ++i) huge += "\u05e9\u05dc\u05d5\u05dd e\u0301 \U0001F469\u200D\U0001F4BB ";
+  AgentSession session = agent(7, huge + "agent", AgentActivity::working);
+  session.projectName = "project" + huge;
+  session.context = ClaudeSessionInfo{huge, huge, huge, huge, {}, {}};
+  IslandScene scene = expanded({session});
+  const auto geometry = outlineGeometry(scene, IslandPhase::expanded);
+  auto fitsInside = [&](const RecordingCanvas& canvas) {
+    for (const auto& run : canvas.runs) {
+      EXPECT_LT(run.text.size(), 400u) << run.text.substr(0, 40);
+      EXPECT_LE(run.topLeft.x + canvas.measureText(run.text, run.font).width, geometry.frame.maxX() - 14)
+          << run.text.substr(0, 40);
+    }
+  };
+  fitsInside(draw(scene));
+  scene.approval = ApprovalRequest{"id", "Bash", huge, huge, {}, 0};
+  const auto canvas = draw(scene);
+  fitsInside(canvas);
+  EXPECT_NE(canvas.run("Allow"), nullptr);
+  EXPECT_NE(canvas.run("Deny"), nullptr);
+  bool asking = false;
+  for (const auto& run : canvas.runs) asking |= run.text.ends_with("\u2026 \u2014 Claude is asking");
+  EXPECT_TRUE(asking);
+}
+
+TEST_F(IslandView, HitTestsTheControlsItDrew) {
+  IslandScene scene = expanded({agent(41, "Codex"), agent(42, "Codex")});
+  const auto geometry = outlineGeometry(scene, IslandPhase::expanded);
+  const auto canvas = draw(scene);
+  auto inside = [&](const char* text) {
+    const auto* run = canvas.run(text);
+    return run ? Point{run->topLeft.x + 2, run->topLeft.y + 2} : Point{-1, -1};
+  };
+  EXPECT_EQ(view.hitTest(scene, geometry, inside("Nap now")).target, IslandTarget::napNow);
+  EXPECT_EQ(view.hitTest(scene, geometry, inside("15m")).target, IslandTarget::napIn15Minutes);
+  EXPECT_EQ(view.hitTest(scene, geometry, inside("nap when idle")).target, IslandTarget::napWhenIdle);
+  EXPECT_EQ(view.hitTest(scene, geometry, inside("project42")), (IslandHit{IslandTarget::agentRow, 42}));
+  EXPECT_EQ(view.hitTest(scene, geometry, {350, 10}).target, IslandTarget::outline);
+  EXPECT_EQ(view.hitTest(scene, geometry, {5, 10}).target, IslandTarget::none);
+  scene.phase = IslandPhase::collapsed;
+  EXPECT_EQ(view.hitTest(scene, outlineGeometry(scene, scene.phase), {350, 10}).target,
+            IslandTarget::outline);
+}
+
+TEST_F(IslandView, RedrawsOnlyWhileSomethingMoves) {
+  struct Case {
+    const char* name;
+    IslandScene scene;
+    std::optional<Seconds> next;
+  };
+  IslandScene still;
+  still.reduceMotion = true;
+  IslandScene countdown;
+  countdown.napTimerDeadline = countdown.now + 100.25;
+  IslandScene working = expanded({agent(1, "Codex", AgentActivity::working)});
+  working.showsCat = false;
+  IslandScene needsYou;
+  needsYou.approval = ApprovalRequest{};
+  const Case cases[] = {{"still", still, std::nullopt},
+                        {"asleep", IslandScene{}, 1.2},
+                        {"countdown", countdown, 0.25},
+                        {"indicator", working, 0.4},
+                        {"blink only", needsYou, std::nullopt}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(view.nextRedrawIn(c.scene).has_value(), c.next.has_value()) << c.name;
+    if (c.next) {
+      EXPECT_NEAR(*view.nextRedrawIn(c.scene), *c.next, 1e-6) << c.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tovami
