@@ -13,8 +13,9 @@
 #include "app/command_line.h"
 #include "app/display_session.h"
 #include "linux/app/single_instance.h"
-#include "linux/main/composition_root.h"
+#include "linux/island/island_renderer.h"
 #include "linux/jump/linux_terminal_jump.h"
+#include "linux/main/composition_root.h"
 #include "linux/main/entry.h"
 #include "linux/nap/overlay_renderer.h"
 #include "linux/qt/qt_dispatcher.h"
@@ -32,6 +33,14 @@ int renderOverlayStill(const std::string& path, int argc, char** argv) {
   QGuiApplication application(argc, argv);
   tovami::linux_backend::QtDispatcher dispatcher;
   return tovami::linux_backend::renderOverlay(path, dispatcher) ? 0 : 1;  // a failure said "render failed"
+}
+
+// --render-island PATH: the expanded island with sample content as a PNG, likewise.
+int renderIslandStill(const std::string& path, int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QGuiApplication application(argc, argv);
+  tovami::linux_backend::QtDispatcher dispatcher;
+  return tovami::linux_backend::renderIsland(path, dispatcher) ? 0 : 1;  // a failure said "render failed"
 }
 
 // --dump-ax APP: the application's accessibility tree, read over D-Bus (no window needed).
@@ -57,13 +66,14 @@ int runOneShot(const tovami::OneShotRequest& oneShot, int argc, char** argv) {
   namespace switches = tovami::switches;
   if (oneShot.name == switches::kDumpAx) return dumpAccessibilityTree(oneShot.value, argc, argv);
   if (oneShot.name == switches::kWarpJump) return warpJump(oneShot.value, argc, argv);
+  if (oneShot.name == switches::kRenderIsland) return renderIslandStill(oneShot.value, argc, argv);
   return renderOverlayStill(oneShot.value, argc, argv);
 }
 
 int runDesktopProgram(int argc, char** argv) {
-  const tovami::DisplaySession session = tovami::chooseDisplaySession(
-      {environment("DISPLAY"), environment("WAYLAND_DISPLAY"), environment("XDG_SESSION_TYPE"),
-       environment("QT_QPA_PLATFORM")});
+  const tovami::DisplaySession session =
+      tovami::chooseDisplaySession({environment("DISPLAY"), environment("WAYLAND_DISPLAY"),
+                                    environment("XDG_SESSION_TYPE"), environment("QT_QPA_PLATFORM")});
   if (!session.qtPlatform.empty()) setenv("QT_QPA_PLATFORM", session.qtPlatform.c_str(), 1);
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tovami");

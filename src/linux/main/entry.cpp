@@ -51,9 +51,12 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
     case Kind::oneShot:
       if (request.oneShot.name == switches::kListAgents) return listAgents(request.oneShot.value);
       // The renders and the accessibility and Warp tools run in the desktop program.
-      if (request.oneShot.name != switches::kRenderIsland) return std::nullopt;
-      std::fprintf(stderr, "tovami: %s is not available in this build\n", request.oneShot.name.c_str());
-      return 2;
+      for (auto unavailable : unavailableOneShots())
+        if (request.oneShot.name == unavailable) {
+          std::fprintf(stderr, "tovami: %s is not available in this build\n", request.oneShot.name.c_str());
+          return 2;
+        }
+      return std::nullopt;
     case Kind::runApp:
       break;
   }
@@ -61,7 +64,7 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
 }
 
 std::vector<std::string_view> unavailableOneShots() {
-  return {switches::kRenderIsland};
+  return {};
 }
 
 std::string desktopProgramPath(const std::string& selfPath) {

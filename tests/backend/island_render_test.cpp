@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <cmath>
+#include <vector>
+
+#include "island/island_layout.h"
+#include "island/island_still.h"
+#include "island/palette.h"
+#include "island/pixel_figures.h"
+#include "linux/island/island_renderer.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami::linux_backend {
+namespace {
+
+using tovami::testing::VirtualDispatcher;
+
+// Text needs a GUI application; it stays for the rest of the run.
+void ensureGuiApplication() {
+  if (QCoreApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tovami_backend_tests";
+  static char* argv[] = {name, nullptr};
+  new QGuiApplication(argc, argv);
+}
+
+// The picture's pixel at a point given in panel coordinates.
+QColor pixelAt(const QImage& image, Point panelPoint) {
+  const Point origin = IslandStill::panelOrigin();
+  return image.pixelColor(static_cast<int>((origin.x + panelPoint.x) * IslandStill::kScale),
+                          static_cast<int>((origin.y + panelPoint.y) * IslandStill::kScale));
+}
+
+bool near(const QColor& actual, Color expected, int tolerance = 3) {
+  return std::abs(actual.red() - expected.red) <= tolerance &&
+         std::abs(actual.green() - expected.green) <= tolerance &&
+         std::abs(actual.blue() - expected.blue) <= tolerance;
+}
+
+TEST(IslandRender, DrawsThreeAgentRowsAndBothUsageFiguresOnTheBackdrop) {
+  ensureGuiApplication();
+  VirtualDispatcher dispatcher;
+  const QImage image = renderIslandImage(dispatcher).convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(image.size(), QSize(1320, 1120));
+  EXPECT_TRUE(near(image.pixelColor(4, 1100), IslandStill::kBackdrop, 0));
+
+  const IslandScene scene = IslandStill::sampleScene(dispatcher.clock().now());
+  const Rect card = island_layout::cardFrame(scene, outlineGeometry(scene, IslandPhase::expanded));
+  const auto rows = island_layout::agentRowFrames(scene, card);
+  ASSERT_EQ(rows.size(), 3u);
+  // Each row's cat, dot by dot: working blue for the working agent, dimmed white for the quiet ones.
+  const Color colours[] = {palette::kWorkingBlue, {115, 115, 115}, {115, 115, 115}};
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const PixelGrid cat{standingCatRows(), colours[i], 1.6, 0.6};
+    int lit = 0;
+    for (int r = 0; r < 7; ++r)
+      for (int j = 0; j < 10; ++j) {
+        const Rect cell = cat.cellRect(r, j);
+        const Point centre{rows[i].x + island_layout::kRowContentInset + cell.x + cell.width / 2,
+                           rows[i].y + 8 + cell.y + cell.height / 2};
+        const bool on = standingCatRows()[r][j] == 'X';
+        lit += on;
+        EXPECT_TRUE(near(pixelAt(image, centre), on ? colours[i] : palette::kBlack))
+            << i << ":" << r << "," << j;
+      }
+    EXPECT_GT(lit, 40);
+  }
+
+  // The usage line: two runs of usage green (13 % and 44 %), apart from each other.
+  const double y = card.y + island_layout::kUsageLineCentre;
+  std::vector<int> greenColumns;
+  for (int x = static_cast<int>(card.x * 2); x < static_cast<int>((card.x + 330) * 2); ++x)
+    for (int dy = -8; dy <= 8; ++dy) {
+      const QColor pixel = image.pixelColor(x + static_cast<int>(IslandStill::panelOrigin().x * 2),
+                                            static_cast<int>(y * 2) + dy);
+      if (near(pixel, palette::kUsageGreen, 24)) {
+        greenColumns.push_back(x);
+        break;
+      }
+    }
+  int clusters = 0;
+  for (size_t i = 0; i < greenColumns.size(); ++i)
+    clusters += i == 0 || greenColumns[i] - greenColumns[i - 1] > 30;
+  EXPECT_EQ(clusters, 2);
+}
+
+TEST(IslandRender, SaysRenderFailedForAPathThatCannotBeWritten) {
+  ensureGuiApplication();
+  VirtualDispatcher dispatcher;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(renderIsland("/nonexistent-folder/island.png", dispatcher));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "render failed\n");
+}
+
+}  // namespace
+}  // namespace tovami::linux_backend
