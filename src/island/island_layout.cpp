@@ -119,14 +119,18 @@ double lerp(double a, double b, double t) {
 
 OutlineGeometry outlineGeometry(const IslandScene& scene, IslandPhase phase) {
   using namespace island_layout;
+  // A housing or menu bar reported with negative figures counts as none.
+  const Size housing{std::max(0.0, scene.collapsedSize.width), std::max(0.0, scene.collapsedSize.height)};
+  const double menuBar = std::max(0.0, scene.menuBarHeight);
+  const bool expanded = phase == IslandPhase::expanded;
+  const bool notch = scene.mode == IslandMode::notch;
+  const double height =
+      expanded ? housing.height + kFirstRowSpacing + expandedSize(scene).height : housing.height;
+  const double width = expanded ? kExpandedWidth : housing.width + (notch ? 2 * wingWidth(scene) : 0);
+  const bool hoverGrows = scene.hovering && !expanded;
   OutlineGeometry g;
   g.mode = scene.mode;
-  const bool expanded = phase == IslandPhase::expanded;
-  const double height = expanded ? scene.collapsedSize.height + kFirstRowSpacing + expandedSize(scene).height
-                                 : scene.collapsedSize.height;
-  const double width = expanded ? kExpandedWidth : collapsedWidth(scene);
-  const bool hoverGrows = scene.hovering && !expanded;
-  if (scene.mode == IslandMode::notch) {
+  if (notch) {
     g.frame = {(kPanelWidth - width) / 2, 0, width, height};
     g.topRadius = expanded ? 18 : 6;
     g.bottomRadius = expanded ? 26 : 14;
@@ -136,8 +140,8 @@ OutlineGeometry outlineGeometry(const IslandScene& scene, IslandPhase phase) {
     g.hoverScale = hoverGrows ? 1.04 : 1;
     g.topStrip = 1;
   } else {
-    g.frame = {(kPanelWidth - width) / 2, scene.menuBarHeight + 4, width, height};
-    g.cornerRadius = expanded ? 24 : std::max(16.0, scene.collapsedSize.height) / 2;
+    g.frame = {(kPanelWidth - width) / 2, menuBar + 4, width, height};
+    g.cornerRadius = expanded ? 24 : std::max(16.0, housing.height) / 2;
     g.shadowOpacity = 0.35;
     g.shadowRadius = 10;
     g.shadowOffset = {0, 2};

@@ -16,6 +16,27 @@
 
 namespace tovami {
 
+// The things a click or the pointer can land on.
+enum class IslandTarget {
+  none,  // outside the outline: the click belongs to the window below
+  outline,
+  agentRow,
+  napNow,
+  napIn5Minutes,
+  napIn15Minutes,
+  napWhenIdle,
+  speaker,
+  gear,
+  allow,
+  deny,
+};
+
+struct IslandHit {
+  IslandTarget target = IslandTarget::none;
+  std::optional<int32_t> pid;  // agent rows only
+  bool operator==(const IslandHit&) const = default;
+};
+
 struct IslandScene {
   IslandPhase phase = IslandPhase::collapsed;
   IslandMode mode = IslandMode::notch;
@@ -36,6 +57,7 @@ struct IslandScene {
   bool agentQuietSound = true;
   bool reduceMotion = false;
   std::optional<int32_t> hoveredSession;  // pid of the agent row under the pointer
+  std::optional<IslandHit> pressed;       // the control held down, drawn pressed
   Seconds now = 0;                        // wall clock, for the countdowns
   Seconds animationTime = 0;              // clock of the pixel figures
 

@@ -23,7 +23,9 @@ std::string moreLine(size_t hidden) {
 }
 
 std::string countdown(Seconds remaining) {
-  const long long seconds = std::max(0LL, static_cast<long long>(std::ceil(remaining)));
+  // A deadline years away (or not a number) still gives a bounded text.
+  const double bounded = remaining > 0 ? std::min(remaining, 6e9) : 0;
+  const long long seconds = static_cast<long long>(std::ceil(bounded));
   char text[32];
   std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
   return text;
@@ -45,6 +47,15 @@ FontStyle systemFont(double size, FontWeight weight = FontWeight::regular) {
   font.monospaced = false;
   font.weight = weight;
   return font;
+}
+
+// Line breaks, tabs and other control characters from transcripts become spaces: every text here
+// is a single line.
+std::string singleLine(std::string_view text) {
+  std::string line(text);
+  for (char& c : line)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return line;
 }
 
 std::string percentText(int percent) {
@@ -108,7 +119,7 @@ class NotchIslandView::Painter {
   // Draws `text` cut to `maxWidth`, vertically centred on `centreY`; returns the width used.
   double text(std::string_view value, double x, double centreY, const FontStyle& font, Color color,
               double maxWidth = 1e9) {
-    const std::string shown = c_.elideText(value, font, std::max(0.0, maxWidth));
+    const std::string shown = c_.elideText(singleLine(value), font, std::max(0.0, maxWidth));
     if (shown.empty()) return 0;
     const Size size = c_.measureText(shown, font);
     c_.drawText(shown, {x, centreY - size.height / 2}, font, color);
@@ -192,23 +203,24 @@ class NotchIslandView::Painter {
     const double titleX = card.x + 28 + 7 + 8;
     // The project name gives way first, so the question itself always stays readable.
     const double suffixWidth = width(island_text::kAskingSuffix, titleFont);
-    const std::string project =
-        c_.elideText(scene_.approval->projectName, titleFont, std::max(0.0, right - titleX - suffixWidth));
+    const std::string project = c_.elideText(singleLine(scene_.approval->projectName), titleFont,
+                                             std::max(0.0, right - titleX - suffixWidth));
     text(project + island_text::kAskingSuffix, titleX, titleY, titleFont, white(1), right - titleX);
 
     const FontStyle detailFont = systemFont(11);
     const double lineHeight = c_.measureText("Ag", detailFont).height;
     double y = card.y + 38;
-    for (const std::string& line : wrapLines(scene_.approval->detail, detailFont, right - (card.x + 24), 3)) {
+    const std::string detail = singleLine(scene_.approval->detail);
+    for (const std::string& line : wrapLines(detail, detailFont, right - (card.x + 24), 3)) {
       c_.drawText(line, {card.x + 24, y}, detailFont, white(0.65));
       y += lineHeight;
     }
 
     // The buttons keep clear of the outline's rounded bottom corners.
     const double buttonsY = card.maxY() - 34;
-    const Rect allow = terracottaButton("Allow", 13, card.maxX() - 28 - bodyInset(), buttonsY, true);
+    const Rect allow =
+        terracottaButton("Allow", 13, card.maxX() - 28 - bodyInset(), buttonsY, true, IslandTarget::allow);
     chipButton("Deny", allow.x - kControlSpacing, buttonsY, true, IslandTarget::deny);
-    addControl(IslandTarget::allow, allow);
   }
 
   // Greedy lines of at most `maxWidth`, broken at spaces where possible and between user-perceived
@@ -300,8 +312,7 @@ class NotchIslandView::Painter {
 
   void controlsRow(const Rect& card, double centreY) {
     double x = card.x + 32;
-    const Rect napNow = terracottaButton("Nap now", 11, 0, centreY, false, x);
-    addControl(IslandTarget::napNow, napNow);
+    const Rect napNow = terracottaButton("Nap now", 11, 0, centreY, false, IslandTarget::napNow, x);
     x = napNow.maxX() + kControlSpacing;
     x = chipButton("5m", x, centreY, false, IslandTarget::napIn5Minutes).maxX() + kControlSpacing;
     x = chipButton("15m", x, centreY, false, IslandTarget::napIn15Minutes).maxX() + kControlSpacing + 2;
@@ -337,13 +348,17 @@ class NotchIslandView::Painter {
   // A capsule in terracotta. Placed with its left edge at `left` when `alignRight` is false, else with
   // its right edge at `right`.
   Rect terracottaButton(const char* label, double fontSize, double right, double centreY, bool alignRight,
-                        double left = 0) {
+                        IslandTarget target, double left = 0) {
     const FontStyle font = systemFont(fontSize, FontWeight::semibold);
     const Size size = c_.measureText(label, font);
     const double w = size.width + 2 * (fontSize + 6), h = size.height + 2 * (fontSize * 0.5 + 1);
     const Rect button{alignRight ? right - w : left, centreY - h / 2, w, h};
-    c_.fillRoundedRect(button, h / 2, palette::kTerracotta);
-    text(label, button.x + fontSize + 6, centreY, font, palette::kDarkBrown);
+    const bool down = pressed(target);
+    CanvasStateSaver saver(c_);
+    if (down) shrinkAbout(button);
+    c_.fillRoundedRect(button, h / 2, down ? palette::kDeepTerracotta : palette::kTerracotta);
+    text(label, button.x + fontSize + 6, centreY, font, down ? palette::kOffWhite : palette::kDarkBrown);
+    addControl(target, button);
     return button;
   }
 
@@ -353,14 +368,30 @@ class NotchIslandView::Painter {
     const Size size = c_.measureText(label, font);
     const double w = size.width + 18, h = size.height + 8;
     const Rect chip{alignRight ? edge - w : edge, centreY - h / 2, w, h};
-    c_.strokeRoundedRect(chip, h / 2, 1, white(0.2));
-    text(label, chip.x + 9, centreY, font, white(0.7));
+    const bool down = pressed(target);
+    CanvasStateSaver saver(c_);
+    if (down) shrinkAbout(chip);
+    c_.strokeRoundedRect(chip, h / 2, 1, white(down ? 0.4 : 0.2));
+    text(label, chip.x + 9, centreY, font, white(down ? 1 : 0.7));
     addControl(target, chip);
     return chip;
   }
 
+  bool pressed(IslandTarget target, std::optional<int32_t> pid = std::nullopt) const {
+    return scene_.pressed && scene_.pressed->target == target && scene_.pressed->pid == pid;
+  }
+
+  // A pressed button shrinks to 0.98 about its centre.
+  void shrinkAbout(const Rect& rect) {
+    const double cx = rect.x + rect.width / 2, cy = rect.y + rect.height / 2;
+    c_.translate(cx, cy);
+    c_.scale(0.98);
+    c_.translate(-cx, -cy);
+  }
+
   void agentRow(const AgentSession& session, const Rect& row) {
     if (scene_.hoveredSession == session.pid) c_.fillRoundedRect(row, 12, white(0.07));
+    if (pressed(IslandTarget::agentRow, session.pid)) c_.fillRoundedRect(row, 10, white(0.08));
     addControl(IslandTarget::agentRow, row, session.pid);
     const bool working = session.activity == AgentActivity::working;
     const Color accent = working ? palette::kWorkingBlue : white(0.45);

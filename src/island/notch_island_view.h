@@ -20,27 +20,6 @@
 
 namespace tovami {
 
-// The things a click or the pointer can land on.
-enum class IslandTarget {
-  none,  // outside the outline: the click belongs to the window below
-  outline,
-  agentRow,
-  napNow,
-  napIn5Minutes,
-  napIn15Minutes,
-  napWhenIdle,
-  speaker,
-  gear,
-  allow,
-  deny,
-};
-
-struct IslandHit {
-  IslandTarget target = IslandTarget::none;
-  std::optional<int32_t> pid;  // agent rows only
-  bool operator==(const IslandHit&) const = default;
-};
-
 namespace island_text {
 inline constexpr const char* kNoAgents = "No agents running \u2014 the cat naps alone.";
 inline constexpr const char* kAskingSuffix = " \u2014 Claude is asking";

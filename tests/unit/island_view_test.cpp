@@ -52,6 +52,10 @@ TEST_F(IslandView, TagsAgentsCapsTheListAndColoursTheUsage) {
   EXPECT_EQ(canvas.run("Claude Code"), nullptr);
   EXPECT_NE(canvas.run("Codex"), nullptr);
   EXPECT_NE(canvas.run("Ctrl+Alt+N"), nullptr);
+  EXPECT_EQ(canvas.run("Nap now")->color, palette::kDarkBrown);
+  IslandScene pressed = expanded({});
+  pressed.pressed = IslandHit{IslandTarget::napNow, std::nullopt};
+  EXPECT_EQ(draw(pressed).run("Nap now")->color, palette::kOffWhite);
 
   std::vector<AgentSession> many;
   for (int i = 0; i < 50; ++i) many.push_back(agent(100 + i, "Codex"));
@@ -97,6 +101,8 @@ TEST_F(IslandView, ShowsTheRightCardAndWingsForWhatIsGoingOn) {
   timer.napTimerDeadline = timer.now + 899.5;
   EXPECT_NE(draw(timer).run("15:00"), nullptr);
   EXPECT_EQ(island_text::countdown(4500), "75:00");
+  EXPECT_EQ(island_text::countdown(-3), "0:00");
+  EXPECT_EQ(island_text::countdown(1e300), "100000000:00");
 }
 
 TEST_F(IslandView, CutsLongTextsAndKeepsEveryControlInsideTheCard) {
@@ -104,12 +110,13 @@ TEST_F(IslandView, CutsLongTextsAndKeepsEveryControlInsideTheCard) {
   for (int i = 0; i < 700; ++i) huge += "\u05e9\u05dc\u05d5\u05dd e\u0301 \U0001F469\u200D\U0001F4BB ";
   AgentSession session = agent(7, huge + "agent", AgentActivity::working);
   session.projectName = "project" + huge;
-  session.context = ClaudeSessionInfo{huge, huge, huge, huge, {}, {}};
+  session.context = ClaudeSessionInfo{"one\ntwo " + huge, huge, huge, huge, {}, {}};
   IslandScene scene = expanded({session});
   const auto geometry = outlineGeometry(scene, IslandPhase::expanded);
   auto fitsInside = [&](const RecordingCanvas& canvas) {
     for (const auto& run : canvas.runs) {
       EXPECT_LT(run.text.size(), 400u) << run.text.substr(0, 40);
+      EXPECT_EQ(run.text.find('\n'), std::string::npos);
       EXPECT_LE(run.topLeft.x + canvas.measureText(run.text, run.font).width, geometry.frame.maxX() - 14)
           << run.text.substr(0, 40);
     }
