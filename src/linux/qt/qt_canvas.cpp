@@ -5,9 +5,9 @@
 #include <QIcon>
 #include <QImage>
 #include <QPainterPath>
-#include <QPainterPathStroker>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace tovami::linux_backend {
 
@@ -117,21 +117,91 @@ void QtCanvas::strokeRoundedRect(const Rect& rect, double radius, double lineWid
 
 void QtCanvas::fillShadow(const VectorPath& path, Color color, double radius, Point offset) {
   if (color.opacity <= 0) return;
-  // A blur approximated by layers: the outline grown by ever wider strokes, each faint, so the
-  // density falls off towards the edge of the radius.
-  constexpr int kLayers = 8;
-  QPainterPath shape = toQPath(path).translated(offset.x, offset.y);
-  QColor layer = toQColor(color.withOpacity(color.opacity / kLayers * 1.6));
+  const ShadowImage& shadow = shadowOf(path, color, radius);
+  if (shadow.image.isNull()) return;
   painter_.save();
-  painter_.setPen(Qt::NoPen);
-  for (int i = kLayers; i >= 1; --i) {
-    QPainterPathStroker stroker;
-    stroker.setWidth(2 * radius * i / kLayers);
-    stroker.setJoinStyle(Qt::RoundJoin);
-    stroker.setCapStyle(Qt::RoundCap);
-    painter_.fillPath(stroker.createStroke(shape).united(shape), layer);
-  }
+  painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
+  painter_.drawImage(shadow.placement.translated(offset.x, offset.y), shadow.image);
   painter_.restore();
+}
+
+namespace {
+
+// One pass of a box blur over the alpha values of a w x h grid, along rows (step 1) or columns.
+void boxBlur(std::vector<float>& alpha, int w, int h, int reach, bool alongRows) {
+  const int lines = alongRows ? h : w, length = alongRows ? w : h;
+  std::vector<float> line(static_cast<size_t>(length));
+  const float scale = 1.0f / static_cast<float>(2 * reach + 1);
+  for (int l = 0; l < lines; ++l) {
+    auto at = [&](int i) -> float& {
+      return alongRows ? alpha[static_cast<size_t>(l) * w + i] : alpha[static_cast<size_t>(i) * w + l];
+    };
+    for (int i = 0; i < length; ++i) line[static_cast<size_t>(i)] = at(i);
+    float sum = 0;
+    for (int i = -reach; i <= reach; ++i) sum += (i >= 0 && i < length) ? line[static_cast<size_t>(i)] : 0;
+    for (int i = 0; i < length; ++i) {
+      at(i) = sum * scale;
+      const int out = i - reach, in = i + reach + 1;
+      if (out >= 0) sum -= line[static_cast<size_t>(out)];
+      if (in < length) sum += line[static_cast<size_t>(in)];
+    }
+  }
+}
+
+}  // namespace
+
+const QtCanvas::ShadowImage& QtCanvas::shadowOf(const VectorPath& path, Color color, double radius) {
+  // A still island asks for the same shadow on every repaint: the last few are kept.
+  static std::vector<ShadowImage> cache;
+  std::vector<double> key = {radius, double(color.red), double(color.green), double(color.blue),
+                             color.opacity};
+  for (const auto& e : path.elements())
+    key.insert(key.end(), {double(e.verb), e.point.x, e.point.y, e.control.x, e.control.y});
+  for (const auto& entry : cache)
+    if (entry.key == key) return entry;
+  if (cache.size() >= 4) cache.erase(cache.begin());
+
+  ShadowImage shadow;
+  shadow.key = std::move(key);
+  // One pixel per point is plenty for a blur; the image is drawn smoothly scaled.
+  const QPainterPath shape = toQPath(path);
+  const double margin = std::ceil(std::max(0.0, radius) * 1.5);
+  const QRectF bounds = shape.boundingRect().adjusted(-margin, -margin, margin, margin);
+  const int w = static_cast<int>(std::ceil(bounds.width())), h = static_cast<int>(std::ceil(bounds.height()));
+  if (w > 0 && h > 0 && w <= 8192 && h <= 8192) {
+    QImage mask(w, h, QImage::Format_ARGB32_Premultiplied);
+    mask.fill(Qt::transparent);
+    {
+      QPainter fill(&mask);
+      fill.setRenderHint(QPainter::Antialiasing, true);
+      fill.translate(-bounds.x(), -bounds.y());
+      fill.fillPath(shape, Qt::black);
+    }
+    std::vector<float> alpha(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y) {
+      const auto* row = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
+      for (int x = 0; x < w; ++x) alpha[static_cast<size_t>(y) * w + x] = qAlpha(row[x]) / 255.0f;
+    }
+    // Three box passes each way come close to a Gaussian blur of about half the radius.
+    const int reach = std::max(1, static_cast<int>(std::lround(radius / 2)));
+    for (int pass = 0; pass < 3; ++pass) {
+      boxBlur(alpha, w, h, reach, true);
+      boxBlur(alpha, w, h, reach, false);
+    }
+    shadow.image = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+    const float opacity = static_cast<float>(std::clamp(color.opacity, 0.0, 1.0));
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<QRgb*>(shadow.image.scanLine(y));
+      for (int x = 0; x < w; ++x) {
+        const float a = std::clamp(alpha[static_cast<size_t>(y) * w + x] * opacity, 0.0f, 1.0f);
+        row[x] =
+            qRgba(qRound(color.red * a), qRound(color.green * a), qRound(color.blue * a), qRound(255 * a));
+      }
+    }
+    shadow.placement = QRectF(bounds.x(), bounds.y(), w, h);
+  }
+  cache.push_back(std::move(shadow));
+  return cache.back();
 }
 
 void QtCanvas::drawSymbol(std::string_view name, const Rect& rect, Color color) {

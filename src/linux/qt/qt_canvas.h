@@ -2,8 +2,11 @@
 #pragma once
 
 #include <QFont>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <vector>
 
 #include "platform/canvas.h"
 
@@ -38,6 +41,13 @@ class QtCanvas final : public Canvas {
   static QPainterPath toQPath(const VectorPath& path);
 
  private:
+  struct ShadowImage {
+    std::vector<double> key;
+    QImage image;
+    QRectF placement;  // in the path's coordinates
+  };
+  // The blurred shadow of `path`, kept for the next repaints (main thread only).
+  static const ShadowImage& shadowOf(const VectorPath& path, Color color, double radius);
   // The stand-in for a symbol the icon theme lacks.
   void drawFallbackSymbol(std::string_view name, const QRectF& rect, const QColor& color);
 
