@@ -1,5 +1,6 @@
-"""--render-overlay draws the nap scene into a PNG without a display, and any failure ends the
-program with status 1 and "render failed" on standard error, leaving no file behind."""
+"""--render-overlay draws the nap scene and --render-island the expanded island into a PNG without a
+display, and any failure ends the program with status 1 and "render failed" on standard error,
+leaving no file behind."""
 
 import os
 import stat
@@ -11,11 +12,11 @@ import unittest
 import harness
 
 
-def render(path, extra_env=None):
+def render(path, extra_env=None, switch="--render-overlay"):
     env = {key: value for key, value in os.environ.items() if key not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.pop("QT_QPA_PLATFORM", None)  # the program chooses the off-screen platform itself
     env.update(extra_env or {})
-    return subprocess.run([harness.BINARY, "--render-overlay", path], env=env, capture_output=True, text=True,
+    return subprocess.run([harness.BINARY, switch, path], env=env, capture_output=True, text=True,
                           timeout=60)
 
 
@@ -64,6 +65,15 @@ class RenderOverlayTest(unittest.TestCase):
         with open(locked, "rb") as handle:
             self.assertEqual(handle.read(), b"keep me")
         self.assertEqual(sorted(os.listdir(self.scratch.name)), ["locked.png", "runtime"])
+
+    def test_the_island_is_a_1320_by_1120_png_under_the_same_failure_rule(self):
+        path = os.path.join(self.scratch.name, "island.png")
+        result = render(path, self.env, "--render-island")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(png_size(path), (1320, 1120))
+        result = render(os.path.join(self.scratch.name, "no", "island.png"), self.env, "--render-island")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("render failed\n", result.stderr)
 
 
 if __name__ == "__main__":
