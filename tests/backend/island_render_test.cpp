@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QImage>
 #include <cmath>
 #include <vector>
@@ -17,14 +17,15 @@ namespace {
 
 using tovami::testing::VirtualDispatcher;
 
-// Text needs a GUI application; it stays for the rest of the run.
+// Text needs a GUI application (a widget one: other tests in this program make windows); it
+// stays for the rest of the run.
 void ensureGuiApplication() {
   if (QCoreApplication::instance()) return;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
   static char name[] = "tovami_backend_tests";
   static char* argv[] = {name, nullptr};
-  new QGuiApplication(argc, argv);
+  new QApplication(argc, argv);
 }
 
 // The picture's pixel at a point given in panel coordinates.
