@@ -14,10 +14,6 @@
 
 namespace tovami {
 
-void LoggingAnnouncementSink::announce() {
-  logInfo(log_categories::kAgentWatch, "island announcement (no island in this build)");
-}
-
 AgentScanner::AgentScanner(ProcessSampler& sampler, RunningApplications& apps,
                            TranscriptLookup readTranscript)
     : sampler_(sampler), apps_(apps), readTranscript_(std::move(readTranscript)) {}
@@ -128,7 +124,7 @@ AgentWatcher::AgentWatcher(AgentWatcherDependencies deps)
       apps_(deps.apps ? std::move(deps.apps) : std::make_shared<NoRunningApplications>()),
       battery_(std::move(deps.battery)),
       nap_(std::move(deps.nap)),
-      island_(deps.island ? std::move(deps.island) : std::make_shared<LoggingAnnouncementSink>()),
+      island_(std::move(deps.island)),
       playCue_(std::move(deps.playCue)),
       queue_(dispatcher_.makeSerialQueue(queue_labels::kAgentWatch)),
       keepAwake_(kKeepAwakeReason, deps.power, dispatcher_.mainQueue()),
@@ -250,7 +246,7 @@ void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entrie
   if (announcements.empty() || (nap && nap->isNapping())) return;
   for (const auto& a : announcements)
     logInfo(log_categories::kAgentWatch, a.agentName + " finished its work");
-  if (preferences_.boolValue(prefs::kAgentOpensIsland)) island_->announce();
+  if (island_ && preferences_.boolValue(prefs::kAgentOpensIsland)) island_->announce();
   if (playCue_) playCue_(SoundCue::agentQuiet);
 }
 

@@ -36,12 +36,6 @@ class AgentAnnouncementSink {
   virtual void announce() = 0;
 };
 
-// Until the island is part of the program, announcements go to the log.
-class LoggingAnnouncementSink final : public AgentAnnouncementSink {
- public:
-  void announce() override;
-};
-
 // An agent that just finished a long stretch of work.
 struct AgentAnnouncement {
   std::string agentName;
@@ -111,7 +105,7 @@ struct AgentWatcherDependencies {
   PowerManagement& power;                         // for the watcher's own keep-awake
   TranscriptLookup readTranscript;                // may be empty: no transcript summaries
   std::function<NapControl*()> nap;               // may be empty or give null: no nap
-  std::shared_ptr<AgentAnnouncementSink> island;  // null: announcements are logged
+  std::shared_ptr<AgentAnnouncementSink> island;  // null: no island (announcements are logged)
   std::function<void(SoundCue)> playCue;          // may be empty
 };
 

@@ -25,13 +25,8 @@ std::string approvalSocketPath(const claude_code::EnvironmentLookup& environment
   return data + "/Tovami/agent.sock";
 }
 
-void LoggingApprovalIslandLink::openForApproval() {
-  logInfo(kCategory, "approval waiting (shown in the tray until the island is part of the program)");
-}
-
 ApprovalServer::ApprovalServer(ApprovalServerDependencies deps)
     : deps_(std::move(deps)), queue_(deps_.dispatcher.makeSerialQueue(queue_labels::kApprovals)) {
-  if (!deps_.island) deps_.island = std::make_shared<LoggingApprovalIslandLink>();
   if (!deps_.random) deps_.random = systemRandomSource();
 }
 
@@ -98,7 +93,7 @@ void ApprovalServer::present(ApprovalRequest request, uint64_t generation) {
   }
   const std::string id = request.id;
   state_.setPending(std::move(request));
-  deps_.island->openForApproval();
+  if (deps_.island) deps_.island->openForApproval();
   if (deps_.playCue) deps_.playCue(SoundCue::approvalAsked);
   pendingClearWork_.schedule(
       deps_.dispatcher.mainQueue(), kPendingLifetime,
@@ -108,13 +103,13 @@ void ApprovalServer::present(ApprovalRequest request, uint64_t generation) {
 void ApprovalServer::clearIfUnchanged(const std::string& id) {
   if (!state_.pending() || state_.pending()->id != id) return;
   state_.setPending(std::nullopt);
-  deps_.island->scheduleCollapseCheck();
+  if (deps_.island) deps_.island->scheduleCollapseCheck();
 }
 
 void ApprovalServer::answer(bool allow) {
   const auto request = state_.pending();
   state_.setPending(std::nullopt);
-  deps_.island->scheduleCollapseCheck();
+  if (deps_.island) deps_.island->scheduleCollapseCheck();
   if (!request || !request->cwd) return;
   const auto session = sessionFor(request->cwd);
   if (!session) {

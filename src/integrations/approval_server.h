@@ -43,13 +43,6 @@ class ApprovalIslandLink {
   virtual void scheduleCollapseCheck() = 0;
 };
 
-// Until the island is part of the program, its side is logged.
-class LoggingApprovalIslandLink final : public ApprovalIslandLink {
- public:
-  void openForApproval() override;
-  void scheduleCollapseCheck() override {}
-};
-
 // Answers straight into the terminal multiplexer pane an agent runs in (tmux), without touching
 // the focus. Runs on the approvals queue.
 class PaneAnswer {
@@ -67,7 +60,7 @@ struct ApprovalServerDependencies {
   std::function<std::vector<AgentSession>()> sessions;  // the watcher's current list; may be empty
   std::function<bool()> isNapping;                      // may be empty: never napping
   std::shared_ptr<RunningApplications> apps;            // the frontmost application
-  std::shared_ptr<ApprovalIslandLink> island;           // null: logged
+  std::shared_ptr<ApprovalIslandLink> island;           // null: no island
   std::function<void(SoundCue)> playCue;                // may be empty
   std::shared_ptr<TerminalJump> jump;                   // null: no jump
   std::shared_ptr<PaneAnswer> panes;                    // null: never through a multiplexer

@@ -12,7 +12,7 @@ NapController::NapController(NapControllerDependencies deps)
       windowSystem_(deps.windows),
       input_(deps.input),
       authenticator_(deps.authenticator),
-      island_(deps.island ? std::move(deps.island) : std::make_shared<LoggingNapIslandLink>()),
+      island_(std::make_shared<LoggedNapIslandLink>(std::move(deps.island))),
       playCue_(std::move(deps.playCue)),
       overlayState_(deps.overlayState ? std::move(deps.overlayState) : std::make_shared<NoOverlayHints>()),
       keepAwake_(kKeepAwakeReason, deps.power, deps.dispatcher.mainQueue()) {}
@@ -20,7 +20,7 @@ NapController::NapController(NapControllerDependencies deps)
 NapController::~NapController() = default;
 
 void NapController::setIslandLink(std::shared_ptr<NapIslandLink> island) {
-  if (island) island_ = std::move(island);
+  if (island) island_ = std::make_shared<LoggedNapIslandLink>(std::move(island));
 }
 
 void NapController::startNap() {

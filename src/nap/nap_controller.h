@@ -31,7 +31,7 @@ struct NapControllerDependencies {
   InputMonitoring& input;
   Authenticator& authenticator;
   PowerManagement& power;
-  std::shared_ptr<NapIslandLink> island;          // null: a LoggingNapIslandLink
+  std::shared_ptr<NapIslandLink> island;          // null: no island (changes are logged)
   std::shared_ptr<NapOverlayHints> overlayState;  // null: no scene
   std::function<void(SoundCue)> playCue;          // may be empty
 };

@@ -6,7 +6,7 @@
 
 namespace tovami {
 
-void LoggingNapIslandLink::setNapping(bool napping, std::optional<NapReport> report) {
+void LoggedNapIslandLink::setNapping(bool napping, std::optional<NapReport> report) {
   if (napping) {
     logInfo(log_categories::kNap, "nap began");
   } else if (report) {
@@ -17,9 +17,11 @@ void LoggingNapIslandLink::setNapping(bool napping, std::optional<NapReport> rep
   } else {
     logInfo(log_categories::kNap, "nap ended without a report");
   }
+  if (island_) island_->setNapping(napping, std::move(report));
 }
 
-void LoggingNapIslandLink::setNapTimerDeadline(std::optional<Seconds> deadline) {
+void LoggedNapIslandLink::setNapTimerDeadline(std::optional<Seconds> deadline) {
+  if (island_) island_->setNapTimerDeadline(deadline);
   if (deadline == deadline_) return;
   deadline_ = deadline;
   if (deadline) {

@@ -2,6 +2,7 @@
 // scheduled nap will begin.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "nap/nap_report.h"
@@ -17,13 +18,15 @@ class NapIslandLink {
   virtual void setNapTimerDeadline(std::optional<Seconds> deadline) = 0;
 };
 
-// Stands in for the island where there is none: writes each change to the log.
-class LoggingNapIslandLink final : public NapIslandLink {
+// Writes each change to the log and passes it on to the island, where there is one.
+class LoggedNapIslandLink final : public NapIslandLink {
  public:
+  explicit LoggedNapIslandLink(std::shared_ptr<NapIslandLink> island) : island_(std::move(island)) {}
   void setNapping(bool napping, std::optional<NapReport> report) override;
   void setNapTimerDeadline(std::optional<Seconds> deadline) override;
 
  private:
+  std::shared_ptr<NapIslandLink> island_;
   std::optional<Seconds> deadline_;
 };
 

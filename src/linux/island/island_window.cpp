@@ -115,7 +115,10 @@ IslandWindow::IslandWindow() : fade_(this, "windowOpacity") {
   setMouseTracking(true);
   setWindowTitle("Tovami island");
   frameTimer_.setInterval(kFrameIntervalMs);
-  connect(&frameTimer_, &QTimer::timeout, this, [this] { update(dirtyArea()); });
+  connect(&frameTimer_, &QTimer::timeout, this, [this] {
+    if (onFrame_) onFrame_();
+    update(dirtyArea());
+  });
   redrawTimer_.setSingleShot(true);
   connect(&redrawTimer_, &QTimer::timeout, this, [this] { update(dirtyArea()); });
   fade_.setDuration(kFadeInMs);

@@ -37,7 +37,9 @@ class IslandWindow final : public QWidget, public IslandPanel {
   bool pointerInside() const { return pointerInside_; }
 
   // Repaints about 60 times a second while true; an island that stands still runs no timer.
+  // `onFrame` runs before each of those repaints (to move the outline along).
   void setAnimating(bool animating);
+  void setOnFrame(std::function<void()> callback) { onFrame_ = std::move(callback); }
   bool isAnimating() const { return animating_; }
   // One repaint after `seconds` (the earliest request wins when several wait).
   void scheduleRedraw(double seconds);
@@ -71,6 +73,7 @@ class IslandWindow final : public QWidget, public IslandPanel {
   std::function<void(bool)> onHover_;
   std::function<void(QPointF)> onMove_;
   std::function<void(QPointF)> onClick_;
+  std::function<void()> onFrame_;
   QPainterPath outline_;
   QRect paintedBounds_;
   QRegion sentShape_;  // device pixels, as last given to the X server

@@ -19,6 +19,7 @@
 #include "integrations/approval_server.h"
 #include "integrations/hook_installer.h"
 #include "integrations/usage_tracker.h"
+#include "island/notch_island_controller.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/process_runner.h"
 #include "linux/agents/x11_running_apps.h"
@@ -44,7 +45,8 @@ void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerMa
     return std::make_shared<AgentWatcher>(AgentWatcherDependencies{
         dispatcher, store, std::shared_ptr<ProcessSampler>(makeLinuxProcessSampler()),
         std::make_shared<X11RunningApplications>(), std::make_shared<PowerSupplyBatteryReader>(), power,
-        transcriptLookup(), []() -> NapControl* { return NapController::shared().get(); }, nullptr,
+        transcriptLookup(), []() -> NapControl* { return NapController::shared().get(); },
+        NotchIslandController::shared(),
         [&cues](SoundCue cue) { cues.playCue(cue); }});
   });
 }
@@ -84,7 +86,8 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
                                         : std::vector<AgentSession>{};
         },
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
-        std::make_shared<X11RunningApplications>(), nullptr, [&cues](SoundCue cue) { cues.playCue(cue); },
+        std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
+        [&cues](SoundCue cue) { cues.playCue(cue); },
         jump(),
         std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
         std::make_shared<XTestKeySynthesizer>(), nullptr});
@@ -109,6 +112,7 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
   cues_ = std::make_unique<SoundCues>(
       *store_, soundPlayer_, [] { return NapController::exists() && NapController::shared()->isNapping(); });
   installNap();
+  installIsland();
   installAgentWatcher(dispatcher_, *store_, *power_, *cues_);
   installIntegrations(dispatcher_, *store_, *cues_, [this] { return terminalJump().jumper().shared_from_this(); });
   delegate_ = std::make_shared<AppDelegate>(
@@ -179,12 +183,59 @@ void CompositionRoot::installNap() {
   NapController::setFactory([this] {
     return std::make_shared<NapController>(
         NapControllerDependencies{dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
-                                  nullptr, overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
+                                  NotchIslandController::shared(), overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
   });
+}
+
+// The island: its controller (placing, opening, closing) and, once it is first placed, its window.
+void CompositionRoot::installIsland() {
+  NotchIslandController::setFactory([this] {
+    return std::make_shared<NotchIslandController>(NotchIslandControllerDependencies{
+        dispatcher_, *store_, screens_, *motion_,
+        [this]() -> std::unique_ptr<IslandPanel> {
+          if (!hasX11_) return nullptr;  // the island's window needs X11
+          if (!islandPresenter_) {
+            auto controller = NotchIslandController::shared();
+            islandPresenter_ = std::make_unique<IslandPresenter>(
+                controller->state(),
+                IslandSources{dispatcher_, *store_, *motion_, systemRandomSource(),
+                              []() -> AgentWatchState* {
+                                return AgentWatcher::exists() ? &AgentWatcher::shared()->state() : nullptr;
+                              },
+                              []() -> UsageState* {
+                                return UsageTracker::exists() ? &UsageTracker::shared()->state() : nullptr;
+                              },
+                              []() -> ApprovalState* {
+                                return ApprovalServer::exists() ? &ApprovalServer::shared()->state() : nullptr;
+                              }},
+                islandActions());
+          }
+          return islandPresenter_->makePanel();
+        },
+        [] { return ApprovalServer::exists() && ApprovalServer::shared()->state().pending().has_value(); }});
+  });
+}
+
+IslandActions CompositionRoot::islandActions() {
+  IslandActions actions;
+  actions.jumpToAgent = [this](int32_t pid) { jumpToAgent(pid); };
+  actions.napNow = [] { NapController::shared()->startNap(); };
+  actions.scheduleNap = [](Seconds delay) { NapController::shared()->scheduleDelayedNap(delay); };
+  actions.toggleNapWhenIdle = [] {
+    if (!AgentWatcher::exists()) return;
+    AgentWatchState& state = AgentWatcher::shared()->state();
+    state.setNapWhenIdleArmed(!state.napWhenIdleArmed());
+  };
+  actions.openSettings = [this] { openSettings(); };
+  actions.answer = [](bool allow) {
+    if (ApprovalServer::exists()) ApprovalServer::shared()->answer(allow);
+  };
+  return actions;
 }
 
 AppServices CompositionRoot::makeServices() {
   AppServices services;
+  services.island = []() -> IslandControl* { return NotchIslandController::shared().get(); };
   services.nap = []() -> NapControl* { return NapController::shared().get(); };
   services.agentWatcher = []() -> StartStopControl* { return AgentWatcher::shared().get(); };
   services.approvalServer = []() -> StartStopControl* { return ApprovalServer::shared().get(); };
@@ -243,16 +294,9 @@ void CompositionRoot::showApprovalsInTray() {
 
 // The island's switch reads and writes the key for the kind of display connected, as the
 // settings window does.
-bool CompositionRoot::islandEnabled() const {
-  return store_->boolValue(anyScreenHasCameraHousing(screens_) ? prefs::kIslandEnabled
-                                                               : prefs::kIslandOnNonNotch);
-}
+bool CompositionRoot::islandEnabled() const { return NotchIslandController::shared()->isEnabled(); }
 
-void CompositionRoot::setIslandEnabled(bool on) {
-  store_->setBool(anyScreenHasCameraHousing(screens_) ? prefs::kIslandEnabled : prefs::kIslandOnNonNotch, on);
-  if (auto island = makeServices().island)
-    if (IslandControl* control = island()) control->refresh();
-}
+void CompositionRoot::setIslandEnabled(bool on) { NotchIslandController::shared()->setEnabled(on); }
 
 std::vector<TrayMenuModel::AgentRow> CompositionRoot::agentRows() const {
   std::vector<TrayMenuModel::AgentRow> rows;

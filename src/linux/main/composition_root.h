@@ -15,6 +15,7 @@
 #include "linux/app/tray_menu.h"
 #include "linux/app/xcb_hot_keys.h"
 #include "linux/app/xdg_autostart.h"
+#include "linux/island/island_presenter.h"
 #include "linux/jump/linux_terminal_jump.h"
 #include "linux/nap/blackout_windows.h"
 #include "linux/nap/dbus_power.h"
@@ -51,6 +52,8 @@ class CompositionRoot {
   void setIslandEnabled(bool on);
   void jumpToAgent(int32_t pid);
   void installNap();
+  void installIsland();
+  IslandActions islandActions();
   // The termination sequence and the final flush of the preferences.
   void endSession();
   // Joins the services' threads.
@@ -77,6 +80,8 @@ class CompositionRoot {
   std::shared_ptr<AppDelegate> delegate_;
   std::unique_ptr<ScreenChangeObserver> screenObserver_;
   std::unique_ptr<TrayIcon> tray_;
+  // The island's window and drawing, made when the island is first placed on a display.
+  std::unique_ptr<IslandPresenter> islandPresenter_;
   QPointer<SettingsWindow> settingsWindow_;
   bool hasX11_ = false;
   bool viewsGone_ = false;

@@ -1,0 +1,100 @@
+// Puts the island on screen: owns its window and its drawing, follows the island, agent, usage
+// and approval states and the preferences, moves the outline along the curve of each change, and
+// turns the pointer into hover, taps and the island's commands.
+#pragma once
+
+#include <QPointF>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "island/island_layout.h"
+#include "island/island_scene.h"
+#include "island/island_state.h"
+#include "island/notch_island_view.h"
+#include "linux/island/island_window.h"
+#include "platform/island_panel.h"
+
+namespace tovami {
+class AgentWatchState;
+class ApprovalState;
+class MotionSettings;
+class PreferenceStore;
+class UsageState;
+}  // namespace tovami
+
+namespace tovami::linux_backend {
+
+// What the island's controls do; each may be left empty.
+struct IslandActions {
+  std::function<void(int32_t pid)> jumpToAgent;
+  std::function<void()> napNow;
+  std::function<void(Seconds delay)> scheduleNap;
+  std::function<void()> toggleNapWhenIdle;
+  std::function<void()> openSettings;
+  std::function<void(bool allow)> answer;
+};
+
+// Where the picture's inputs come from. The states are looked up at each use: a service that does
+// not exist (switched off in this build) gives null.
+struct IslandSources {
+  Dispatcher& dispatcher;
+  PreferenceStore& preferences;
+  const MotionSettings& motion;
+  std::shared_ptr<RandomSource> random;
+  std::function<AgentWatchState*()> agents;
+  std::function<UsageState*()> usage;
+  std::function<ApprovalState*()> approvals;
+};
+
+class IslandPresenter {
+ public:
+  IslandPresenter(IslandState& state, IslandSources sources, IslandActions actions);
+  ~IslandPresenter();
+  IslandPresenter(const IslandPresenter&) = delete;
+  IslandPresenter& operator=(const IslandPresenter&) = delete;
+
+  // The panel the island controller places and shows; the window behind it stays this object's.
+  std::unique_ptr<IslandPanel> makePanel();
+  IslandWindow* window() const { return window_.get(); }
+  const IslandScene& scene() const { return scene_; }
+
+  // The state, a service or a preference changed: rebuild the picture and move towards it.
+  void sceneChanged();
+  // Follow the states of services started after this presenter.
+  void observeServices();
+
+ private:
+  class Panel;
+  IslandScene buildScene() const;
+  void retarget(const IslandScene& scene);
+  void advance();
+  void paint(QPainter& painter);
+  void pointerMoved(QPointF at);
+  void hoverChanged(bool inside);
+  void clicked(QPointF at);
+  void perform(const IslandHit& hit);
+  void panelHidden();
+  Seconds uptime() const;
+
+  IslandState& state_;
+  IslandSources sources_;
+  IslandActions actions_;
+  std::unique_ptr<IslandWindow> window_;
+  std::unique_ptr<NotchIslandView> view_;
+  IslandScene scene_;
+  std::optional<int32_t> hoveredSession_;
+  // The outline moves from `from_` to `to_` along `transition_`; `shown_` is where it is now.
+  OutlineGeometry from_, to_, shown_;
+  Transition transition_;
+  double fadeFrom_ = 0, fadeTo_ = 0, fade_ = 0;  // 0 collapsed content, 1 expanded content
+  bool placed_ = false;
+  int stateToken_ = 0, preferencesToken_ = 0;
+  int agentsToken_ = 0, usageToken_ = 0, approvalsToken_ = 0;
+  AgentWatchState* observedAgents_ = nullptr;
+  UsageState* observedUsage_ = nullptr;
+  ApprovalState* observedApprovals_ = nullptr;
+};
+
+}  // namespace tovami::linux_backend
