@@ -53,6 +53,8 @@ class HotKeyControl {
   virtual void setIslandHandler(std::function<void()> handler) = 0;
   virtual void registerKeys() = 0;
   virtual void unregisterKeys() = 0;
+  // False when the nap key could not be registered (another program holds it).
+  virtual bool napKeyRegistered() const { return true; }
 };
 
 // The welcome tour's window; a new one is made for each showing.

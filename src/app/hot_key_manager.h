@@ -65,6 +65,7 @@ class HotKeyManagerControl final : public HotKeyControl {
   }
   void registerKeys() override { manager_->registerKeys(); }
   void unregisterKeys() override { manager_->unregisterKeys(); }
+  bool napKeyRegistered() const override { return manager_->isNapKeyRegistered(); }
   HotKeyManager& manager() { return *manager_; }
 
  private:

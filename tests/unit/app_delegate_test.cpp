@@ -42,7 +42,7 @@ struct Fake : Application,
   void scheduleScreenRebuild() override { note("rebuild"); }
   void refresh() override { note("refresh"); }
   void toggle() override { note("toggle"); }
-  void peek() override {}
+  void peek() override { note("peek"); }
   void teardown() override { note("teardown"); }
   void screensChanged() override { note("screens"); }
   void start() override { note("start"); }
