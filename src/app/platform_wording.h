@@ -12,6 +12,10 @@ inline constexpr const char* kNapHotKey = "\u2325\u2318N";
 inline constexpr const char* kIslandHotKey = "\u2325\u2318A";
 inline constexpr const char* kBelowMenuBar = "below the menu bar";
 inline constexpr const char* kCredentialSource = "the Keychain (the system asks first)";
+inline constexpr const char* kTourCredentialSource = "the Keychain (macOS asks first)";
+inline constexpr const char* kAuthenticationNeeded = "needs Touch ID or a login password";
+inline constexpr const char* kAccessibilitySupport = "macOS Accessibility";
+inline constexpr const char* kAccessibilityGranted = "Accessibility granted";
 #else
 inline constexpr const char* kMachine = "computer";
 inline constexpr const char* kAuthentication = "Your password";
@@ -19,6 +23,10 @@ inline constexpr const char* kNapHotKey = "Ctrl+Alt+N";
 inline constexpr const char* kIslandHotKey = "Ctrl+Alt+A";
 inline constexpr const char* kBelowMenuBar = "at the top of the screen";
 inline constexpr const char* kCredentialSource = "Claude Code's own credentials file (read only)";
+inline constexpr const char* kTourCredentialSource = "Claude Code's own credentials file (read only)";
+inline constexpr const char* kAuthenticationNeeded = "needs a login password that can be checked here";
+inline constexpr const char* kAccessibilitySupport = "the desktop's accessibility support";
+inline constexpr const char* kAccessibilityGranted = "Accessibility support is on";
 #endif
 
 }  // namespace tovami::wording

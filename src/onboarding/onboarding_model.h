@@ -1,0 +1,65 @@
+// The welcome tour's steps and the little state that outlives a step: whether the nap key was
+// tried, and whether the way out of the hot-key step is offered.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace tovami {
+
+enum class OnboardingStep { welcome, hotkey, wake, island, agents, permissions };
+
+// Every step, in the order the tour shows them.
+inline constexpr std::array<OnboardingStep, 6> kOnboardingSteps = {
+    OnboardingStep::welcome, OnboardingStep::hotkey, OnboardingStep::wake,
+    OnboardingStep::island,  OnboardingStep::agents, OnboardingStep::permissions};
+
+const char* onboardingStepName(OnboardingStep step);
+
+// How a change should reach the screen. Springs are given as response (seconds) and damping
+// fraction; with reduce motion every change is immediate.
+struct TourAnimation {
+  enum class Kind { immediate, spring, easeInOut };
+  Kind kind = Kind::immediate;
+  double response = 0;  // the spring's response, or the ease's duration
+  double damping = 1;
+
+  static constexpr TourAnimation spring(double response, double damping) {
+    return {Kind::spring, response, damping};
+  }
+  static constexpr TourAnimation easeInOut(double duration) { return {Kind::easeInOut, duration, 1}; }
+};
+
+namespace tour_motion {
+inline constexpr TourAnimation kStepChange = TourAnimation::spring(0.55, 0.86);
+inline constexpr TourAnimation kProgress = TourAnimation::spring(0.4, 0.8);
+inline constexpr TourAnimation kHotkeyTried = TourAnimation::spring(0.32, 0.6);
+inline constexpr TourAnimation kFallbackShown = TourAnimation::easeInOut(0.3);
+}  // namespace tour_motion
+
+class OnboardingModel {
+ public:
+  explicit OnboardingModel(bool reduceMotion) : reduceMotion_(reduceMotion) {}
+
+  bool hotkeyTried() const { return hotkeyTried_; }
+  bool fallbackAvailable() const { return fallbackAvailable_; }
+
+  // The nap key was pressed on the hot-key step; a second press changes nothing.
+  void hotkeyFired();
+  // The hot-key step waited long enough (or the key cannot work): offer the way out, unless
+  // the key was already tried.
+  void offerFallback();
+
+  // Called after each change, with how to show it.
+  std::function<void(TourAnimation)> onChange;
+
+ private:
+  void changed(TourAnimation animation);
+
+  bool reduceMotion_;
+  bool hotkeyTried_ = false;
+  bool fallbackAvailable_ = false;
+};
+
+}  // namespace tovami

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include "app/preference_keys.h"
+#include "onboarding/onboarding_view.h"
+#include "platform/authentication.h"
+#include "support/memory_preferences.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami {
+namespace {
+
+struct FakeHotKey : HotKeyControl {
+  std::function<void()> nap;
+  bool registered = true;
+  void setNapHandler(std::function<void()> handler) override { nap = std::move(handler); }
+  void setIslandHandler(std::function<void()>) override {}
+  void registerKeys() override {}
+  void unregisterKeys() override {}
+  bool napKeyRegistered() const override { return registered; }
+};
+
+struct FakeAuth : Authenticator, AuthenticationContext, std::enable_shared_from_this<FakeAuth> {
+  bool usable = true;
+  std::shared_ptr<AuthenticationContext> makeContext() override { return shared_from_this(); }
+  bool canEvaluateOwnerAuthentication() override { return usable; }
+  void evaluateOwnerAuthentication(const std::string&, std::function<void(AuthOutcome)>) override {}
+  void invalidate() override {}
+};
+
+struct Services : StartStopControl, HookInstallControl, IslandControl {
+  std::vector<std::string> calls;
+  bool installs = true;
+  void start() override { calls.push_back("start"); }
+  void stop() override { calls.push_back("stop"); }
+  bool install() override { return calls.push_back("install"), installs; }
+  bool remove() override { return calls.push_back("remove"), true; }
+  void refresh() override { calls.push_back("refresh"); }
+  void peek() override { calls.push_back("peek"); }
+  void toggle() override {}
+  void teardown() override {}
+  void screensChanged() override {}
+};
+
+class OnboardingTest : public ::testing::Test {
+ protected:
+  testing::VirtualDispatcher dispatcher;
+  testing::MemoryPreferences prefs;
+  FakeHotKey key;
+  std::shared_ptr<FakeAuth> auth = std::make_shared<FakeAuth>();
+  Services services;
+  int naps = 0, hidden = 0, focusReturned = 0;
+  bool notch = false;
+
+  std::shared_ptr<OnboardingView> open() {
+    AppServices app;
+    app.island = [this] { return &services; };
+    app.approvalServer = [this] { return &services; };
+    app.hookInstaller = [this] { return &services; };
+    auto view = std::make_shared<OnboardingView>(
+        OnboardingDependencies{prefs, dispatcher.mainQueue(), &key, [this] { ++naps; }, app, auth.get(),
+                               nullptr, [this] { return notch; }},
+        OnboardingHost{[this] { ++hidden; }, [this] { ++focusReturned; }});
+    view->open();
+    return view;
+  }
+  void goTo(OnboardingView& view, OnboardingStep step) {
+    while (view.step() != step) view.advance();
+  }
+};
+
+TEST_F(OnboardingTest, StepsRunInOrderAndTheNapKeyOnlyTriesItselfOnTheHotKeyStep) {
+  auto view = open();
+  for (OnboardingStep step : kOnboardingSteps) {
+    EXPECT_EQ(view->step(), step);
+    const int before = naps;
+    key.nap();
+    key.nap();  // a second press changes nothing on the hot-key step, naps again elsewhere
+    const bool tryStep = step == OnboardingStep::hotkey;
+    EXPECT_EQ(naps - before, tryStep ? 0 : 2) << onboardingStepName(step);
+    EXPECT_EQ(view->model().hotkeyTried(), step >= OnboardingStep::hotkey);
+    view->advance();
+  }
+  EXPECT_TRUE(view->isFinished());
+  EXPECT_TRUE(prefs.boolValue(prefs::kHasCompletedOnboarding));
+  EXPECT_EQ(std::pair(hidden, focusReturned), std::pair(1, 1));
+  key.nap();
+  EXPECT_EQ(naps, 11);  // the ordinary action is back
+}
+
+TEST_F(OnboardingTest, TheWayOutOfTheHotKeyStepComesAfterTenSecondsOrAtOnceWithoutTheKey) {
+  auto view = open();
+  view->advance();
+  dispatcher.advance(9.9);
+  EXPECT_FALSE(view->model().fallbackAvailable());
+  dispatcher.advance(0.1);
+  EXPECT_TRUE(view->model().fallbackAvailable());
+
+  auto tried = open();
+  tried->advance();
+  key.nap();
+  dispatcher.advance(10);
+  EXPECT_FALSE(tried->model().fallbackAvailable());  // a tried key needs no way out
+
+  key.registered = false;
+  auto unavailable = open();
+  unavailable->advance();
+  EXPECT_TRUE(unavailable->model().fallbackAvailable());
+}
+
+TEST_F(OnboardingTest, SkippingHidesTheWindowClosingOnlyEndsAndEitherCountsAsCompleted) {
+  for (bool skip : {true, false}) {
+    hidden = focusReturned = 0;
+    prefs.setBool(prefs::kHasCompletedOnboarding, false);
+    auto view = open();
+    view->advance();
+    skip ? view->finish() : view->windowWillClose();
+    view->windowWillClose();  // the window closing after a skip ends nothing twice
+    EXPECT_TRUE(prefs.boolValue(prefs::kHasCompletedOnboarding));
+    EXPECT_EQ(std::pair(hidden, focusReturned), std::pair(skip ? 1 : 0, 1));
+    const int before = naps;
+    key.nap();
+    EXPECT_EQ(naps, before + 1);
+  }
+}
+
+TEST_F(OnboardingTest, WakeStepWithoutAPasswordCheckDisablesTheSecondCardAndWakesFreely) {
+  auth->usable = false;
+  prefs.setString(prefs::kWakeRequirement, "auth");
+  auto view = open();
+  goTo(*view, OnboardingStep::wake);
+  EXPECT_FALSE(view->canAuth());
+  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "none");
+  view->selectWake(true);
+  EXPECT_FALSE(view->wakeRequiresAuth());
+}
+
+TEST_F(OnboardingTest, IslandStepPeeksOnANotchAndItsSwitchStoresThenRefreshes) {
+  notch = true;
+  prefs.setBool(prefs::kIslandEnabled, true);
+  auto view = open();
+  goTo(*view, OnboardingStep::island);
+  dispatcher.advance(0.5);
+  EXPECT_TRUE(services.calls.empty());
+  dispatcher.advance(0.1);
+  view->setIslandSwitch(false);
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"peek", "refresh"}));
+  EXPECT_FALSE(prefs.boolValue(prefs::kIslandEnabled));
+}
+
+TEST_F(OnboardingTest, ApprovalsSwitchStoresTrueAndStartsTheServerOnlyAfterTheHookIsIn) {
+  auto view = open();
+  goTo(*view, OnboardingStep::permissions);
+  services.installs = false;
+  view->setNotchApprovals(true);
+  EXPECT_FALSE(view->notchApprovals());
+  services.installs = true;
+  view->setNotchApprovals(true);
+  EXPECT_TRUE(view->notchApprovals());
+  view->setNotchApprovals(false);
+  EXPECT_FALSE(view->notchApprovals());
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"install", "install", "start", "remove", "stop"}));
+}
+
+}  // namespace
+}  // namespace tovami
