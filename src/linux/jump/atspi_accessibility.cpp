@@ -197,7 +197,18 @@ bool AtspiAccessibility::isTrusted() {
          reply.arguments().first().value<QDBusVariant>().variant().toBool();
 }
 
+// Turns the accessibility bus on where the desktop lets a program do so (the bus launcher stores
+// the switch in the desktop's settings); otherwise says how to do it by hand.
 void AtspiAccessibility::requestTrust() {
+  auto message = QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus",
+                                                "org.freedesktop.DBus.Properties", "Set");
+  message.setArguments(
+      {QString("org.a11y.Status"), QString("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 1000);
+  if (reply.type() == QDBusMessage::ReplyMessage && isTrusted()) {
+    logInfo(log_categories::kAgentWatch, "accessibility bus turned on");
+    return;
+  }
   logInfo(log_categories::kAgentWatch, kHowToEnable);
 }
 
