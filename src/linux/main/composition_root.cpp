@@ -32,6 +32,7 @@
 #include "linux/nap/desktop_motion_settings.h"
 #include "linux/nap/nap_overlay_widget.h"
 #include "linux/nap/overlay_renderer.h"
+#include "linux/onboarding/onboarding_window_controller.h"
 #include "linux/x11/xcb_support.h"
 #include "nap/nap_controller.h"
 #include "platform/log.h"
@@ -241,6 +242,13 @@ AppServices CompositionRoot::makeServices() {
   services.approvalServer = []() -> StartStopControl* { return ApprovalServer::shared().get(); };
   services.usageTracker = []() -> StartStopControl* { return UsageTracker::shared().get(); };
   services.hookInstaller = []() -> HookInstallControl* { return &integrations().hook; };
+  services.makeTourWindow = [this](HotKeyControl* hotKey) -> std::unique_ptr<TourWindow> {
+    if (!tourAccessibility_) tourAccessibility_ = std::make_unique<AtspiAccessibility>();
+    return std::make_unique<OnboardingWindowController>(OnboardingDependencies{
+        *store_, dispatcher_.mainQueue(), hotKey, [] { NapController::shared()->startNap(); }, makeServices(),
+        authenticator_.get(), tourAccessibility_.get(),
+        [this] { return anyScreenHasCameraHousing(screens_); }, motion_->reduceMotion()});
+  };
   return services;
 }
 

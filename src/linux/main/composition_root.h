@@ -77,6 +77,8 @@ class CompositionRoot {
   // Built on first use (an agent row, an approval, "--warp-jump").
   std::unique_ptr<LinuxTerminalJump> terminalJump_;
   LinuxTerminalJump& terminalJump();
+  // What the welcome tour asks about the accessibility bus.
+  std::unique_ptr<AtspiAccessibility> tourAccessibility_;
   std::shared_ptr<AppDelegate> delegate_;
   std::unique_ptr<ScreenChangeObserver> screenObserver_;
   std::unique_ptr<TrayIcon> tray_;
