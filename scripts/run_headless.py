@@ -27,12 +27,13 @@ def main():
         session.screenshot(os.path.join(out, file_name))
         steps.append(f"{file_name}  {what}")
 
-    with harness.Session(screen="1440x900", openbox=True) as s:
+    with harness.Session(screen="1440x900", openbox=True, tour=True) as s:
         tray.start_fake_host(s)
         s.start_tovami()
         if not s.wait_for_log("tovami started", 15):
             print("Tovami did not start; its log follows.\n" + s.log_text())
             return 1
+        tour_step(s, shot)
         time.sleep(1)
         shot(s, "started", "Tovami running: no window, only its tray item")
 
@@ -62,6 +63,29 @@ def main():
         print("  " + line)
     print("  tovami.log  the program's log")
     return 0
+
+
+def tour_step(s, shot):
+    """The first launch's welcome tour, step by step, driven from the keyboard."""
+    if not s.wait_for_log("tour: step welcome", 5):
+        return
+    time.sleep(1.5)
+    shot(s, "tour-welcome", "the welcome tour over the whole screen, first step")
+    s.xdotool("key", "Return")
+    time.sleep(1)
+    shot(s, "tour-hotkey", "the hot-key step, waiting for Ctrl+Alt+N")
+    s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "n", "keyup", "Alt_L", "keyup", "Control_L")
+    s.wait_for_log("tour: nap key tried", 5)
+    time.sleep(1)
+    shot(s, "tour-hotkey-tried", "Ctrl+Alt+N on the hot-key step: the success line, no nap")
+    for name, what in (("wake", "who may wake a nap"), ("island", "the island switch"),
+                       ("agents", "the agent cards"), ("permissions", "the three optional switches")):
+        s.xdotool("key", "Return")
+        s.wait_for_log(f"tour: step {name}", 5)
+        time.sleep(1)
+        shot(s, f"tour-{name}", f"the tour's {name} step: {what}")
+    s.xdotool("key", "Return")
+    s.wait_for_log("tour: finished", 5)
 
 
 def nap_step(s, shot):

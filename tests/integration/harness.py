@@ -29,8 +29,10 @@ def wait_for(predicate, timeout=10.0, interval=0.05):
 
 
 class Session:
-    def __init__(self, screen="1280x800", monitors=(), openbox=False, system_bus=False):
+    def __init__(self, screen="1280x800", monitors=(), openbox=False, system_bus=False, tour=False):
+        """`tour`: a true first launch, which shows the welcome tour; other sessions start with it done."""
         self.screen, self.monitors, self.openbox, self.system_bus = screen, monitors, openbox, system_bus
+        self.tour = tour
         self._processes, self.tovami, self.tmux = [], None, None
 
     def __enter__(self):
@@ -40,6 +42,8 @@ class Session:
             os.makedirs(path, mode=0o700)
         self.home, self.config_dir = dirs["home"], dirs["config"]
         self.log_path = os.path.join(self.root, "tovami.log")
+        if not self.tour:
+            self.write_preferences("[General]\n")
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": dirs["home"],
                     "XDG_CONFIG_HOME": dirs["config"], "XDG_DATA_HOME": dirs["data"], "XDG_CACHE_HOME": dirs["cache"],
                     "XDG_RUNTIME_DIR": dirs["runtime"], "LANG": "C.UTF-8", "TOVAMI_LOG_STDERR": "1"}
@@ -127,6 +131,8 @@ class Session:
         return status
 
     def write_preferences(self, text):
+        if not self.tour and "hasCompletedOnboarding" not in text:
+            text = text.replace("[General]\n", "[General]\nhasCompletedOnboarding=true\n", 1)
         path = pathlib.Path(self.config_dir, "tovami", "tovami.conf")
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_text(text)

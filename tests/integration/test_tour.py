@@ -1,0 +1,82 @@
+"""The welcome tour in the real program: a first launch shows it over the screen with the keyboard,
+the nap key tries itself out on the hot-key step without napping, naps again once the tour is done,
+and Escape (or "--show-tour" followed by Escape) leaves the tour marked completed."""
+
+import os
+import time
+import unittest
+
+import harness
+from test_nap import press_nap_key
+
+ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
+STEPS = ("welcome", "hotkey", "wake", "island", "agents", "permissions")
+
+
+def shot(session, name, settle=0.8):
+    if ARTIFACTS:
+        time.sleep(settle)  # the step's entrance settles
+        session.screenshot(os.path.join(ARTIFACTS, f"tour-{name}.png"))
+
+
+def tour_visible(session):
+    return "Welcome to Tovami" in session.xdotool("search", "--onlyvisible", "--name", "Welcome to Tovami",
+                                                  "getwindowname").stdout
+
+
+class TourTest(unittest.TestCase):
+    def step(self, s, name):
+        self.assertTrue(s.wait_for_log(f"tour: step {name}\n"), s.log_text())
+
+    def test_first_launch_tries_the_nap_key_without_napping_and_the_finished_tour_naps_again(self):
+        with harness.Session(openbox=True, tour=True) as s:
+            s.start_tovami()
+            self.step(s, "welcome")
+            self.assertTrue(s.wait_for(lambda: tour_visible(s)), "no tour window")
+            shot(s, "welcome", 1.6)
+            s.xdotool("key", "Return")  # the keyboard is the tour's: Return presses the step's button
+            self.step(s, "hotkey")
+            press_nap_key(s)
+            self.assertTrue(s.wait_for_log("tour: nap key tried"), s.log_text())
+            press_nap_key(s)
+            time.sleep(0.5)
+            self.assertEqual(s.log_text().count("tour: nap key tried"), 1)
+            self.assertNotIn("nap began", s.log_text())
+            shot(s, "hotkey-tried")
+            for name in STEPS[2:]:
+                s.xdotool("key", "Return")
+                self.step(s, name)
+                shot(s, name)
+            s.xdotool("key", "Return")  # "Start lounging"
+            self.assertTrue(s.wait_for_log("tour: finished"), s.log_text())
+            self.assertTrue(s.wait_for(lambda: not tour_visible(s)), "the tour still shows")
+            self.assertNotIn("nap began", s.log_text())
+            press_nap_key(s)
+            self.assertTrue(s.wait_for_log("nap began"), s.log_text())
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
+            self.assertEqual(s.stop_tovami(), 0)
+            self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
+
+    def test_shown_again_it_offers_a_way_out_after_ten_seconds_and_escape_marks_it_completed(self):
+        with harness.Session(openbox=True) as s:
+            s.start_tovami("--show-tour")
+            self.step(s, "welcome")
+            s.xdotool("key", "Return")
+            self.step(s, "hotkey")
+            time.sleep(9)
+            self.assertNotIn("tour: a later try offered", s.log_text())
+            self.assertTrue(s.wait_for_log("tour: a later try offered", 3), s.log_text())
+            shot(s, "hotkey-fallback")
+            s.xdotool("key", "Escape")
+            self.assertTrue(s.wait_for_log("tour: closed"), s.log_text())
+            self.assertTrue(s.wait_for(lambda: not tour_visible(s)), "the tour still shows")
+            press_nap_key(s)  # the ordinary nap is back
+            self.assertTrue(s.wait_for_log("nap began"), s.log_text())
+            s.xdotool("key", "space")
+            self.assertEqual(s.stop_tovami(), 0)
+            self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
+
+
+if __name__ == "__main__":
+    unittest.main()
