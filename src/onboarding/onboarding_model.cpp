@@ -37,7 +37,7 @@ void OnboardingModel::offerFallback() {
 }
 
 void OnboardingModel::changed(TourAnimation animation) {
-  if (onChange) onChange(reduceMotion_ ? TourAnimation{} : animation);
+  if (onChange) onChange(animation);
 }
 
 }  // namespace tovami

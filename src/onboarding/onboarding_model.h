@@ -40,8 +40,6 @@ inline constexpr TourAnimation kFallbackShown = TourAnimation::easeInOut(0.3);
 
 class OnboardingModel {
  public:
-  explicit OnboardingModel(bool reduceMotion) : reduceMotion_(reduceMotion) {}
-
   bool hotkeyTried() const { return hotkeyTried_; }
   bool fallbackAvailable() const { return fallbackAvailable_; }
 
@@ -51,13 +49,13 @@ class OnboardingModel {
   // the key was already tried.
   void offerFallback();
 
-  // Called after each change, with how to show it.
+  // Called after each change, with how to show it (the owner drops the motion when the desktop
+  // asks for less).
   std::function<void(TourAnimation)> onChange;
 
  private:
   void changed(TourAnimation animation);
 
-  bool reduceMotion_;
   bool hotkeyTried_ = false;
   bool fallbackAvailable_ = false;
 };

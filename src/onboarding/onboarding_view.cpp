@@ -4,19 +4,22 @@
 #include "platform/accessibility.h"
 #include "platform/authentication.h"
 #include "platform/log.h"
+#include "platform/motion.h"
 #include "platform/preferences_store.h"
 
 namespace tovami {
 
 OnboardingView::OnboardingView(OnboardingDependencies dependencies, OnboardingHost host)
-    : deps_(std::move(dependencies)),
-      host_(std::move(host)),
-      model_(std::make_shared<OnboardingModel>(deps_.reduceMotion)) {
+    : deps_(std::move(dependencies)), host_(std::move(host)), model_(std::make_shared<OnboardingModel>()) {
   model_->onChange = [this](TourAnimation animation) { changed(animation); };
 }
 
 OnboardingView::~OnboardingView() {
   model_->onChange = nullptr;
+}
+
+bool OnboardingView::reduceMotion() const {
+  return deps_.motion && deps_.motion->reduceMotion();
 }
 
 void OnboardingView::open() {
@@ -175,7 +178,7 @@ void OnboardingView::setUsageTracking(bool on) {
 }
 
 void OnboardingView::changed(TourAnimation animation) {
-  if (onChange) onChange(deps_.reduceMotion ? TourAnimation{} : animation);
+  if (onChange) onChange(reduceMotion() ? TourAnimation{} : animation);
 }
 
 }  // namespace tovami

@@ -16,6 +16,7 @@ namespace tovami {
 
 class Accessibility;
 class Authenticator;
+class MotionSettings;
 class PreferenceStore;
 
 struct OnboardingDependencies {
@@ -27,7 +28,7 @@ struct OnboardingDependencies {
   Authenticator* authenticator = nullptr;  // null: no password check can work
   Accessibility* accessibility = nullptr;  // null: no accessibility support
   std::function<bool()> hasNotch;          // some display has a camera housing
-  bool reduceMotion = false;
+  const MotionSettings* motion = nullptr;  // null: motion on
 };
 
 // What the window does when the tour ends.
@@ -48,7 +49,7 @@ class OnboardingView : public std::enable_shared_from_this<OnboardingView> {
   void open();
   OnboardingStep step() const { return step_; }
   const OnboardingModel& model() const { return *model_; }
-  bool reduceMotion() const { return deps_.reduceMotion; }
+  bool reduceMotion() const;
   bool isFinished() const { return finished_; }
 
   // "Continue", "Show me", "I'll try later": the next step (the last one finishes).

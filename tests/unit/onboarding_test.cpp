@@ -3,6 +3,7 @@
 #include "app/preference_keys.h"
 #include "onboarding/onboarding_view.h"
 #include "platform/authentication.h"
+#include "platform/motion.h"
 #include "support/memory_preferences.h"
 #include "support/virtual_dispatcher.h"
 
@@ -50,6 +51,7 @@ class OnboardingTest : public ::testing::Test {
   Services services;
   int naps = 0, hidden = 0, focusReturned = 0;
   bool notch = false;
+  FixedMotionSettings motion{false};
 
   std::shared_ptr<OnboardingView> open() {
     AppServices app;
@@ -58,7 +60,7 @@ class OnboardingTest : public ::testing::Test {
     app.hookInstaller = [this] { return &services; };
     auto view = std::make_shared<OnboardingView>(
         OnboardingDependencies{prefs, dispatcher.mainQueue(), &key, [this] { ++naps; }, app, auth.get(),
-                               nullptr, [this] { return notch; }},
+                               nullptr, [this] { return notch; }, &motion},
         OnboardingHost{[this] { ++hidden; }, [this] { ++focusReturned; }});
     view->open();
     return view;
@@ -85,6 +87,19 @@ TEST_F(OnboardingTest, StepsRunInOrderAndTheNapKeyOnlyTriesItselfOnTheHotKeyStep
   EXPECT_EQ(std::pair(hidden, focusReturned), std::pair(1, 1));
   key.nap();
   EXPECT_EQ(naps, 11);  // the ordinary action is back
+}
+
+TEST_F(OnboardingTest, ChangesSpringUnlessTheDesktopAsksForLessMotion) {
+  for (bool reduce : {false, true}) {
+    motion = FixedMotionSettings(reduce);
+    auto view = open();
+    std::vector<TourAnimation::Kind> kinds;
+    view->onChange = [&kinds](TourAnimation animation) { kinds.push_back(animation.kind); };
+    view->advance();
+    key.nap();
+    const auto expected = reduce ? TourAnimation::Kind::immediate : TourAnimation::Kind::spring;
+    EXPECT_EQ(kinds, std::vector<TourAnimation::Kind>(2, expected));
+  }
 }
 
 TEST_F(OnboardingTest, TheWayOutOfTheHotKeyStepComesAfterTenSecondsOrAtOnceWithoutTheKey) {

@@ -247,7 +247,7 @@ AppServices CompositionRoot::makeServices() {
     return std::make_unique<OnboardingWindowController>(OnboardingDependencies{
         *store_, dispatcher_.mainQueue(), hotKey, [] { NapController::shared()->startNap(); }, makeServices(),
         authenticator_.get(), tourAccessibility_.get(),
-        [this] { return anyScreenHasCameraHousing(screens_); }, motion_->reduceMotion()});
+        [this] { return anyScreenHasCameraHousing(screens_); }, motion_.get()});
   };
   return services;
 }

@@ -140,7 +140,7 @@ void TourWindowWidget::placeOnPrimaryScreen() {
 
 void TourWindowWidget::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!view_->reduceMotion()) catTimer_.start();
+  catTimer_.start();
 }
 
 void TourWindowWidget::hideEvent(QHideEvent* event) {
@@ -420,6 +420,7 @@ QRect TourWindowWidget::catArea() const {
 }
 
 void TourWindowWidget::stepCat() {
+  if (view_->reduceMotion()) return update(catArea());  // the cat sits still
   const double catWidth = PixelGrid{PixelCatScene::walkA(), {}, kCatDot, kCatGap}.size().width;
   catX_ += kCatStride;
   if (catX_ > width()) catX_ = -catWidth;
