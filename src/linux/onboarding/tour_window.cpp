@@ -186,7 +186,9 @@ void TourWindowWidget::showChange(TourAnimation animation) {
         delay += welcome ? 0.25 : 0.05;
       }
     }
-    if (primary_) primary_->setFocus();
+    // The step's main button takes the keyboard; without one the window keeps it, so that Return
+    // can never land on "Skip the tour" by accident.
+    primary_ ? primary_->setFocus() : setFocus();
   } else {
     // Same step: put the keyboard back where it was.
     for (QWidget* widget : page_->findChildren<QWidget*>())
