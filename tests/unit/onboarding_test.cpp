@@ -2,6 +2,8 @@
 
 #include "app/preference_keys.h"
 #include "onboarding/onboarding_view.h"
+#include "onboarding/tour_animation.h"
+#include "platform/accessibility.h"
 #include "platform/authentication.h"
 #include "platform/motion.h"
 #include "support/memory_preferences.h"
@@ -28,6 +30,19 @@ struct FakeAuth : Authenticator, AuthenticationContext, std::enable_shared_from_
   void invalidate() override {}
 };
 
+// An accessibility bus that a request turns on only when the desktop allows it.
+struct FakeAccessibility : Accessibility {
+  bool enabled = false, allowed = false;
+  int requests = 0;
+  bool isTrusted() override { return enabled; }
+  void requestTrust() override { ++requests, enabled = allowed; }
+  std::string howToEnable() override { return "turn it on"; }
+  AccessibleRef application(int32_t) override { return nullptr; }
+  AccessibleRef applicationNamed(const std::string&) override { return nullptr; }
+  std::vector<AccessibleRef> windows(const AccessibleRef&) override { return {}; }
+  AccessibleRef menuBar(const AccessibleRef&) override { return nullptr; }
+};
+
 struct Services : StartStopControl, HookInstallControl, IslandControl {
   std::vector<std::string> calls;
   bool installs = true;
@@ -52,15 +67,17 @@ class OnboardingTest : public ::testing::Test {
   int naps = 0, hidden = 0, focusReturned = 0;
   bool notch = false;
   FixedMotionSettings motion{false};
+  FakeAccessibility accessibility;
 
   std::shared_ptr<OnboardingView> open() {
     AppServices app;
     app.island = [this] { return &services; };
     app.approvalServer = [this] { return &services; };
     app.hookInstaller = [this] { return &services; };
+    app.usageTracker = [this] { return &services; };
     auto view = std::make_shared<OnboardingView>(
         OnboardingDependencies{prefs, dispatcher.mainQueue(), &key, [this] { ++naps; }, app, auth.get(),
-                               nullptr, [this] { return notch; }, &motion},
+                               &accessibility, [this] { return notch; }, &motion},
         OnboardingHost{[this] { ++hidden; }, [this] { ++focusReturned; }});
     view->open();
     return view;
@@ -173,7 +190,38 @@ TEST_F(OnboardingTest, ApprovalsSwitchStoresTrueAndStartsTheServerOnlyAfterTheHo
   EXPECT_TRUE(view->notchApprovals());
   view->setNotchApprovals(false);
   EXPECT_FALSE(view->notchApprovals());
-  EXPECT_EQ(services.calls, (std::vector<std::string>{"install", "install", "start", "remove", "stop"}));
+  view->setUsageTracking(false);
+  EXPECT_EQ(services.calls,
+            (std::vector<std::string>{"install", "install", "start", "remove", "stop", "stop"}));
+}
+
+TEST_F(OnboardingTest, GrantAsksForTheAccessibilityBusAndExplainsWhenTheDesktopRefuses) {
+  accessibility.enabled = true;
+  auto view = open();
+  goTo(*view, OnboardingStep::permissions);
+  EXPECT_TRUE(view->axTrusted());  // read when the step opens, without asking
+  accessibility.enabled = false;
+  auto refused = open();
+  goTo(*refused, OnboardingStep::permissions);
+  refused->grantAccessibility();
+  EXPECT_EQ(std::tuple(refused->axTrusted(), refused->accessibilityHelp()), std::tuple(false, "turn it on"));
+  accessibility.allowed = true;
+  refused->grantAccessibility();
+  EXPECT_EQ(std::tuple(refused->axTrusted(), refused->accessibilityHelp(), accessibility.requests),
+            std::tuple(true, "", 2));
+}
+
+TEST(TourAnimationTest, SpringsOvershootWhenUnderdampedAndEveryAnimationSettlesAtOne) {
+  const auto bouncy = tour_motion::kHotkeyTried, calm = tour_motion::kStepChange;
+  double peak = 0;
+  for (double t = 0; t < tourAnimationDuration(bouncy); t += 0.01)
+    peak = std::max(peak, tourAnimationProgress(bouncy, t));
+  EXPECT_GT(peak, 1.05);
+  EXPECT_NEAR(tourAnimationProgress(tour_motion::kFallbackShown, 0.15), 0.5, 1e-9);
+  for (const TourAnimation& animation : {bouncy, calm, tour_motion::kFallbackShown, TourAnimation{}}) {
+    EXPECT_EQ(tourAnimationProgress(animation, tourAnimationDuration(animation) + 0.01), 1);
+    EXPECT_LT(tourAnimationDuration(animation), 2);
+  }
 }
 
 }  // namespace
