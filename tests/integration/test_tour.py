@@ -1,6 +1,6 @@
 """The welcome tour in the real program: a first launch shows it over the screen with the keyboard,
 the nap key tries itself out on the hot-key step without napping, naps again once the tour is done,
-and Escape (or "--show-tour" followed by Escape) leaves the tour marked completed."""
+and Escape or the window manager's close leaves the tour marked completed (quitting does not)."""
 
 import os
 import time
@@ -74,6 +74,20 @@ class TourTest(unittest.TestCase):
             press_nap_key(s)  # the ordinary nap is back
             self.assertTrue(s.wait_for_log("nap began"), s.log_text())
             s.xdotool("key", "space")
+            self.assertEqual(s.stop_tovami(), 0)
+            self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
+
+    def test_quitting_mid_tour_leaves_it_for_the_next_launch_and_the_window_manager_close_completes_it(self):
+        with harness.Session(openbox=True) as s:
+            s.start_tovami("--show-tour")
+            self.step(s, "welcome")
+            self.assertEqual(s.stop_tovami(), 0)
+            self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "false")
+            s.start_tovami()
+            self.assertTrue(s.wait_for(lambda: s.log_text().count("tour: step welcome") == 2), s.log_text())
+            self.assertTrue(s.wait_for(lambda: tour_visible(s)), "no tour window")
+            s.xdotool("key", "alt+F4")  # openbox closes the focused window
+            self.assertTrue(s.wait_for_log("tour: closed"), s.log_text())
             self.assertEqual(s.stop_tovami(), 0)
             self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
 

@@ -468,6 +468,7 @@ void TourWindowWidget::paintEvent(QPaintEvent* event) {
 void TourWindowWidget::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Escape:
+      view_->windowWillClose();
       close();
       return;
     case Qt::Key_Return:
@@ -483,8 +484,10 @@ void TourWindowWidget::keyPressEvent(QKeyEvent* event) {
   }
 }
 
+// The window manager's close button counts as finishing the tour; the program closing its windows
+// on the way out does not (the tour shows again at the next launch).
 void TourWindowWidget::closeEvent(QCloseEvent* event) {
-  if (!view_->isFinished()) view_->windowWillClose();
+  if (event->spontaneous()) view_->windowWillClose();
   event->accept();
 }
 
