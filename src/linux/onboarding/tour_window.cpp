@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/platform_wording.h"
 #include "island/palette.h"
 #include "island/pixel_grid.h"
 #include "linux/onboarding/tour_controls.h"
@@ -58,6 +59,8 @@ const char* const kStyle = R"(
   QPushButton#link { background: transparent; color: #A99E90; border: none; font-size: 15px; padding: 4px; }
   QPushButton#link:hover, QPushButton#link:focus { color: #F3EFE6; text-decoration: underline; }
   QFrame#row { background: #2E2721; border-radius: 14px; }
+  QLabel#keycap { color: #F3EFE6; background: #2E2721; border: 1px solid #4A4038; border-bottom: 3px solid #4A4038;
+                  border-radius: 8px; padding: 8px 14px; font-size: 18px; font-weight: 600; }
 )";
 
 QString qs(const std::string& text) {
@@ -94,6 +97,30 @@ QWidget* centredRow(std::initializer_list<QWidget*> widgets, int spacing = 14) {
   layout->setSpacing(spacing);
   layout->addStretch();
   for (QWidget* widget : widgets) layout->addWidget(widget);
+  layout->addStretch();
+  return row;
+}
+
+// The nap key drawn as key caps: "Ctrl", "Alt", "N" (or one cap per symbol where the key has no "+").
+QWidget* keyCaps() {
+  const QString key = QString::fromUtf8(wording::kNapHotKey);
+  QStringList caps = key.split('+');
+  if (caps.size() == 1) {
+    caps.clear();
+    for (QChar symbol : key) caps << QString(symbol);
+  }
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 6, 0, 6);
+  layout->setSpacing(10);
+  layout->addStretch();
+  for (const QString& cap : caps) {
+    auto* label = new QLabel(cap);
+    label->setObjectName("keycap");
+    label->setAlignment(Qt::AlignCenter);
+    label->setMinimumWidth(48);
+    layout->addWidget(label);
+  }
   layout->addStretch();
   return row;
 }
@@ -277,14 +304,14 @@ void TourWindowWidget::addHotkey(QVBoxLayout& layout) {
     successRow_ = centredRow({new CheckBadge(26), text}, 10);
     layout.addWidget(successRow_);
     addPrimary(layout, texts::kContinue, [this] { view_->advance(); });
-  } else if (view_->model().fallbackAvailable()) {
-    layout.addSpacing(10);
-    auto* later = button(texts::kTryLater, "plain", [this] { view_->advance(); });
-    fallbackButton_ = centredRow({later});
-    layout.addWidget(fallbackButton_);
-    later->setFocus();
   } else {
-    layout.addSpacing(62);  // where the success line will appear
+    layout.addWidget(keyCaps());
+    if (view_->model().fallbackAvailable()) {
+      auto* later = button(texts::kTryLater, "plain", [this] { view_->advance(); });
+      fallbackButton_ = centredRow({later});
+      layout.addWidget(fallbackButton_);
+      later->setFocus();
+    }
   }
   addSkip(layout);
 }
