@@ -122,9 +122,7 @@ class NapTest(unittest.TestCase):
         # (grab held elsewhere, wake requirement). The nap starts from the tray: a held keyboard stops hot keys.
         for device, requirement in (("keyboard", "none"), ("keyboard", "auth"), ("pointer", "none")):
             with self.subTest(device=device, requirement=requirement), harness.Session(screen="1280x800") as s:
-                os.makedirs(os.path.join(s.config_dir, "tovami"))
-                with open(os.path.join(s.config_dir, "tovami", "tovami.conf"), "w") as conf:
-                    conf.write(f"[General]\nwakeRequirement={requirement}\n")
+                s.write_preferences(f"[General]\nwakeRequirement={requirement}\n")
                 tray.start_fake_host(s)
                 start(self, s)
                 item = tray.find_item(s)
