@@ -189,9 +189,21 @@ class Session:
         self.run(["import", "-window", "root", path], check=True)
         return path
 
+    def shot_path(self, name):
+        """Where a test leaves a screenshot: $TOVAMI_SHOTS when set, else the session's folder."""
+        return os.path.join(os.environ.get("TOVAMI_SHOTS", self.root), name)
+
     def root_pixel(self, x, y):
         out = self.run(["import", "-window", "root", "-crop", f"1x1+{x}+{y}", "txt:-"], check=True).stdout
         return tuple(int(v) for v in re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1]).groups())
+
+    def root_pixels(self, x, y, width, height):
+        """Rows of (r, g, b) tuples of a rectangle of the screen."""
+        data = subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}", "-depth", "8",
+                               "ppm:-"], env=self.env, capture_output=True, check=True, timeout=30).stdout
+        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+\d+\s", data)  # one whitespace byte ends the header
+        w, h, pixels = int(header[1]), int(header[2]), data[header.end():]
+        return [[tuple(pixels[(r * w + c) * 3:(r * w + c) * 3 + 3]) for c in range(w)] for r in range(h)]
 
     def window_names(self):
         """Names of the mapped top-level windows (xwininfo's tree)."""

@@ -279,6 +279,13 @@ void IslandWindow::mouseReleaseEvent(QMouseEvent* event) {
   if (click && onClick_) onClick_(at);
 }
 
+// The toolkit drops a move to where the pointer last was, so a pointer that comes back to the same
+// spot is only seen entering.
+void IslandWindow::enterEvent(QEnterEvent* event) {
+  setPointerInside(outline_.contains(event->position()));
+  QWidget::enterEvent(event);
+}
+
 void IslandWindow::leaveEvent(QEvent* event) {
   setPointerInside(false);
   QWidget::leaveEvent(event);

@@ -1,0 +1,76 @@
+"""The island in the real program under Xvfb and openbox, as a floating pill below the (absent) top panel: it sits
+at the top centre, a click on it opens it and leaves the user's window active, a click beside it reaches the window
+below, hovering opens and leaving closes it, Ctrl+Alt+A toggles it, and after a nap the wake report opens by itself
+and closes six seconds later."""
+
+import subprocess
+import time
+import unittest
+
+import harness
+
+BACKDROP = tuple(257 * v for v in (0x4a, 0x5a, 0x6a))  # 16-bit channels, as root_pixel reads them
+BLACK = (0, 0, 0)
+CENTRE = 720  # of a 1440-wide screen
+PILL = (CENTRE, 36)  # the pill: 180 x 16 at 24 + 4 from the top
+CARD = (CENTRE - 300, 70)  # inside the expanded card only
+
+
+def chord(s, key):
+    s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", key, "keyup", "Alt_L", "keyup", "Control_L")
+
+
+class IslandTest(unittest.TestCase):
+    def test_pill_takes_the_pointer_without_the_focus(self):
+        with harness.Session(screen="1440x900", openbox=True) as s:
+            s.write_preferences("[General]\nislandOnNonNotch=true\n")
+            s.run(["xsetroot", "-solid", "#4a5a6a"], check=True)
+
+            def xterm(title, geometry):
+                s._spawn(["xterm", "-title", title, "-geometry", geometry, "-bg", "#4a5a6a"],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                return int(s.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", f"^{title}$"],
+                                 timeout=15).stdout.split()[0])
+            below, other = xterm("below", "40x6+560+90"), xterm("other", "80x10+100+500")
+            s.start_tovami()
+            self.assertTrue(s.wait_for_log("tovami started", 15), s.log_text())
+            opened = lambda: s.root_pixel(*CARD) == BLACK
+            self.assertTrue(s.wait_for(lambda: s.root_pixel(*PILL) == BLACK, 10), s.log_text())
+            self.assertEqual([s.root_pixel(CENTRE + dx, 36) for dx in (-95, 95)], [BACKDROP] * 2)
+            self.assertEqual(s.root_pixel(CENTRE, 60), BACKDROP)  # the rest of the panel shows what is below
+            s.screenshot(s.shot_path("island-pill.png"))
+
+            active = lambda: int(s.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"]).stdout.split("#")[1], 16)
+            s.xdotool("windowactivate", "--sync", other)
+            s.xdotool("mousemove", *PILL, "click", 1)  # a click opens it at once
+            self.assertTrue(s.wait_for(opened, 5))
+            self.assertEqual(active(), other)
+            s.xdotool("mousemove", CENTRE, 300)  # leaving closes it
+            self.assertTrue(s.wait_for(lambda: not opened(), 5))
+            s.xdotool("mousemove", CENTRE, 110, "click", 1)  # below the pill, inside the panel
+            self.assertTrue(s.wait_for(lambda: active() == below, 5), "the click did not reach the window below")
+
+            s.xdotool("mousemove", *PILL)  # hovering opens it after 0.3 s
+            self.assertTrue(s.wait_for(opened, 5))
+            s.xdotool("mousemove", CENTRE, 600)
+            self.assertTrue(s.wait_for(lambda: not opened(), 5))
+            chord(s, "a")
+            self.assertTrue(s.wait_for(opened, 5))
+            s.screenshot(s.shot_path("island-expanded.png"))
+            chord(s, "a")
+            self.assertTrue(s.wait_for(lambda: not opened(), 5))
+
+            chord(s, "n")
+            self.assertTrue(s.wait_for_log("nap began", 5), s.log_text())
+            time.sleep(0.5)
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for_log("nap ended", 5), s.log_text())
+            self.assertTrue(s.wait_for(opened, 3), "the wake report never opened")
+            s.screenshot(s.shot_path("island-report.png"))
+            shown = time.monotonic()
+            self.assertTrue(s.wait_for(lambda: not opened(), 12), "the wake report never closed")
+            self.assertGreater(time.monotonic() - shown, 4.5)
+
+
+if __name__ == "__main__":
+    unittest.main()
