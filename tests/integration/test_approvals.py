@@ -1,6 +1,7 @@
 """The road of one approval with real parts: the installed hook command, run by `sh -c` with a Notification
-payload, reaches Tovami through nc and leaves at once, silently; while the request waits, the tray's cat shows a
-dot instead of its "Z"."""
+payload, reaches Tovami through nc and leaves at once, silently; the island opens with the request and the tray's
+cat shows a dot; Allow puts Return and Deny puts Escape into the tmux pane of the asking agent, and into no other
+pane; then the island closes and the dot goes."""
 
 import json
 import os
@@ -11,17 +12,47 @@ import unittest
 import harness
 import tray
 
+# A stand-in for Claude Code: a script named `claude` that echoes each line it reads at its prompt.
+FAKE_AGENT = "#!/bin/sh\necho ready\nwhile IFS= read -r line; do printf 'got:[%s]\\n' \"$line\" | cat -v; done\n"
+TERRACOTTA = (217, 119, 87)
+CARD = (390, 46, 660, 160)  # x, y, width, height: the expanded pill's card on a 1440-wide screen
+
+
+def island_buttons(s):
+    """Where Allow and Deny are drawn: Allow is the widest terracotta row of the card, Deny the outlined chip
+    just left of it. None while the card is not shown."""
+    x, y, width, height = CARD
+    rows = s.root_pixels(x, y, width, height)
+    best = max(range(height), key=lambda r: rows[r].count(TERRACOTTA))
+    lit = [c for c, pixel in enumerate(rows[best]) if pixel == TERRACOTTA]
+    if len(lit) < 30:
+        return None
+    gap = next((c for c in range(lit[0] - 1, 0, -1) if rows[best][c] == (0, 0, 0)), 0)  # past Allow's rim
+    deny_edge = next((c for c in range(gap, 0, -1) if rows[best][c] != (0, 0, 0)), None)
+    if deny_edge is None:
+        return None
+    return (x + (lit[0] + lit[-1]) // 2, y + best), (x + deny_edge - 6, y + best)
+
 
 class ApprovalsTest(unittest.TestCase):
-    def test_hook_to_waiting_request(self):
-        with harness.Session() as s:
-            project = os.path.join(s.root, "work", "api")
-            for folder in (project, os.path.join(s.home, ".claude")):
+    def test_hook_to_island_to_pane(self):
+        with harness.Session(screen="1440x900", openbox=True) as s:
+            project, agent = os.path.join(s.root, "work", "api"), os.path.join(s.root, "bin", "claude")
+            for folder in (project, os.path.dirname(agent), os.path.join(s.home, ".claude")):
                 os.makedirs(folder)
+            pathlib.Path(agent).write_text(FAKE_AGENT)
+            os.chmod(agent, 0o755)
             settings_path = pathlib.Path(s.home, ".claude", "settings.json")
             settings_path.write_text(json.dumps({"model": "opus", "hooks": {"Stop": []}}))
-            s.write_preferences("[General]\nnotchApprovals=true\nhasCompletedOnboarding=true\n")
+            s.write_preferences("[General]\nnotchApprovals=true\nislandOnNonNotch=true\n")
+            s.tmux = os.path.join(s.root, "tmux.sock")  # the session kills this server at the end
+            tmux = lambda *args: s.run(["tmux", "-S", s.tmux, *args], check=True).stdout
             tray.start_fake_host(s)
+            tmux("-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "20", "-c", project, agent)
+            tmux("split-window", "-c", project, "cat -v")  # another pane: must stay untouched
+            agent_pane, other_pane = tmux("list-panes", "-F", "#{pane_id}").split()
+            capture = lambda pane: tmux("capture-pane", "-p", "-t", pane)
+            self.assertTrue(s.wait_for(lambda: "ready" in capture(agent_pane), 10))
 
             s.start_tovami()
             self.assertTrue(s.wait_for_log("approval server listening", 15), s.log_text())
@@ -42,11 +73,25 @@ class ApprovalsTest(unittest.TestCase):
                 self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""), s.log_text())
                 self.assertLess(time.monotonic() - began, 5)
 
+            self.assertTrue(s.wait_for(lambda: "api \u2014 Claude" in s.log_text(), 20), s.log_text())
             self.assertFalse(tray.icon_has_dot(s, item))
-            hook()
-            self.assertTrue(s.wait_for(lambda: tray.icon_has_dot(s, item), 10), s.log_text())
-            self.assertIn("Tovami \u2014 Claude Code asks for permission", tray.tooltip(s, item))
-            self.assertNotIn("Allow", tray.labels(s, item))  # the island offers the answer
+            for choice, seen in (("Allow", "got:[]"), ("Deny", "^[")):
+                hook()
+                buttons = s.wait_for(lambda: island_buttons(s), 10)
+                self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
+                self.assertTrue(tray.icon_has_dot(s, item))
+                s.screenshot(s.shot_path("island-approval.png"))
+                s.xdotool("mousemove", *buttons[choice == "Deny"], "click", 1)
+                self.assertTrue(s.wait_for(lambda: seen in capture(agent_pane), 10),
+                                f"{choice}: {capture(agent_pane)!r}\n{s.log_text()}")
+                self.assertTrue(s.wait_for(lambda: not tray.icon_has_dot(s, item), 10))
+                s.xdotool("mousemove", 720, 600)  # the island closes 0.5 s after the answer, once left
+                self.assertTrue(s.wait_for(lambda: not island_buttons(s), 10))
+            self.assertEqual(capture(agent_pane).count("got:[]"), 1)
+            self.assertEqual(capture(other_pane).strip(), "")
+            self.assertEqual(s.log_text().count("answer sent to the agent's tmux pane"), 2)
+            self.assertIn("Tovami", tray.tooltip(s, item))
+            self.assertNotIn("Allow", tray.labels(s, item))  # the island offers the answer, not the menu
 
             self.assertEqual(s.stop_tovami(), 0)
             self.assertFalse(os.path.exists(socket))
