@@ -120,11 +120,26 @@ def agent_step(s, shot, out, steps):
     rows = s.wait_for(lambda: [l for l in tray.labels(s, item) if "Claude" in l], 15) if item else None
     if rows:
         steps.append("     tray menu with an agent: " + " | ".join(tray.labels(s, item)))
+        island_step(s, shot, item)
     listing = s.run([harness.BINARY, "--list-agents", "text"]).stdout
     with open(os.path.join(out, "list-agents.txt"), "w") as f:
         f.write(listing)
     steps.append("list-agents.txt  what `tovami --list-agents text` printed")
     s.run(["tmux", "-S", socket, "kill-server"])
+
+
+def island_step(s, shot, item):
+    """The island, switched on from the tray: the pill with the agent's status, then open with Ctrl+Alt+A."""
+    s.run(["xsetroot", "-solid", "#4a5a6a"])  # the island is black: show it on a lighter desktop
+    tray.click(s, item, "Notch Island")
+    if not s.wait_for(lambda: s.root_pixel(720, 36) == (0, 0, 0), 5):
+        return
+    time.sleep(0.5)
+    shot(s, "island", "the island (a pill on a display without a camera housing), switched on from the tray menu")
+    s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "a", "keyup", "Alt_L", "keyup", "Control_L")
+    time.sleep(1)
+    shot(s, "island-open", "the island opened with Ctrl+Alt+A: the agent, the nap controls")
+    s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "a", "keyup", "Alt_L", "keyup", "Control_L")
 
 
 EXTRA_STEPS = [nap_step]
