@@ -3,49 +3,20 @@
 // the cat's area every 0.15 s; multiply to get the share of one core.
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <cstdlib>
 #include <memory>
 
-#include "nap/nap_overlay_view.h"
+#include "bench_support.h"
 #include "linux/qt/qt_canvas.h"
+#include "nap/nap_overlay_view.h"
 #include "platform/random.h"
-#include "platform/thread_queue.h"
 
 namespace {
 
 using namespace tovami;
-
-// Timers are never started here: the scene is drawn as it stands.
-class StillDispatcher final : public Dispatcher {
- public:
-  class NoQueue final : public TaskQueue {
-   public:
-    std::string_view label() const override { return "still"; }
-    void async(Task) override {}
-    WorkItem asyncAfter(Seconds, Task) override { return WorkItem::make(); }
-    WorkItem repeating(Seconds, Task) override { return WorkItem::make(); }
-  };
-  TaskQueue& mainQueue() override { return queue_; }
-  std::shared_ptr<TaskQueue> makeSerialQueue(std::string) override { return std::make_shared<NoQueue>(); }
-  Clock& clock() override { return clock_; }
-
- private:
-  NoQueue queue_;
-  SystemClock clock_;
-};
-
-void ensureApplication() {
-  static std::unique_ptr<QGuiApplication> app = [] {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "bench";
-    static char* argv[] = {name, nullptr};
-    return std::make_unique<QGuiApplication>(argc, argv);
-  }();
-}
+using bench::ensureApplication;
+using bench::StillDispatcher;
 
 void repaint(benchmark::State& state, bool wholeScreen) {
   ensureApplication();
