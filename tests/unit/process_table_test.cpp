@@ -310,9 +310,7 @@ TEST(ToolProcessSampler, RunsPsAndLsofWithTheirArguments) {
   FakeLauncher launcher;
   ToolProcessSampler sampler(launcher, ToolPaths{"/usr/bin/ps", "/usr/bin/lsof"});
   launcher.next = {ToolRun::Outcome::finished, "  7  1 pts/0 00:00:01 01:00 claude\nnot a row\n", ""};
-  const auto rows = sampler.sampleProcesses();
-  ASSERT_EQ(rows.value().size(), 1u);
-  EXPECT_EQ(rows->front().args, "claude");
+  EXPECT_EQ(sampler.sampleProcesses().value().size(), 1u);
   EXPECT_EQ(launcher.calls.at(0).path, "/usr/bin/ps");
   EXPECT_EQ(launcher.calls[0].arguments,
             (std::vector<std::string>{"-axww", "-o", "pid=,ppid=,tty=,cputime=,etime=,args="}));
