@@ -52,6 +52,14 @@ ClaudeSessionInfo parseText(const std::string& text) {
   return ct::parse(in);
 }
 
+// The text fields on one line, "-" for none: title | you | reply | model | activity.
+std::string fields(const ClaudeSessionInfo& info) {
+  std::string out;
+  for (const auto* field : {&info.title, &info.youLine, &info.replyLine, &info.modelName, &info.activityLine})
+    out += (field == &info.title ? "" : " | ") + field->value_or("-");
+  return out;
+}
+
 TEST(ClaudeTranscriptText, CountsAndCutsUserPerceivedCharacters) {
   const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";  // one character, 18 bytes
   const std::string flag = "\U0001F1EB\U0001F1F7";                          // one character
@@ -84,9 +92,7 @@ TEST(ClaudeTranscriptText, ControlAndDirectionCharactersBecomeSpaces) {
   const auto info = parseText(
       userLine("fix\x1b]0;pwned\x07 it") +
       assistantLine(json::array({textItem("done\u202E"), toolUse("Bash", {{"command", "ls\rrm"}})})));
-  EXPECT_EQ(info.title, "fix ]0;pwned  it");
-  EXPECT_EQ(info.replyLine, "done ");
-  EXPECT_EQ(info.activityLine, "Bash" + kDash + "ls rm");
+  EXPECT_EQ(fields(info), "fix ]0;pwned  it | fix ]0;pwned  it | done  | Opus 4.7 | Bash" + kDash + "ls rm");
 }
 
 TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnly) {
@@ -141,21 +147,16 @@ TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
       assistantLine(json::array({toolUse("Bash", {{"command", "make"}})}), "claude-haiku-4-5") +
       userLine(json::array({json{{"type", "tool_result"}, {"content", "ok"}}})) +
       userLine("<local-command-stdout>x</local-command-stdout>") + userLine("injected", /*meta=*/true);
-  ClaudeSessionInfo info = parseText(file);
-  EXPECT_EQ(info.youLine, "first question");
-  EXPECT_EQ(info.replyLine, "first answer");  // tool results, markup and meta records change nothing
-  EXPECT_EQ(info.modelName, "Haiku 4.5");
-  EXPECT_EQ(ct::modelDisplayName("\u00e9t\u00e9") + ct::modelDisplayName("claude-"), "\u00c9t\u00e9");
-  EXPECT_EQ(info.activityLine, "Bash" + kDash + "make");
-  EXPECT_EQ(info.updatedAt, std::nullopt);
-
+  // Tool results, markup and meta records change nothing.
+  EXPECT_EQ(fields(parseText(file)),
+            "first question | first question | first answer | Haiku 4.5 | Bash" + kDash + "make");
   // A newer prompt without an answer clears the reply; an answer without a tool keeps the activity.
-  EXPECT_EQ(parseText(file + userLine("second question")).replyLine, std::nullopt);
-  info = parseText(file + userLine("second question") + answer("done"));
-  EXPECT_EQ(info.youLine, "second question");
-  EXPECT_EQ(info.replyLine, "done");
-  EXPECT_EQ(info.activityLine, "Bash" + kDash + "make");
-  EXPECT_EQ(info.modelName, "Opus 4.7");
+  file += userLine("second question");
+  EXPECT_EQ(fields(parseText(file)),
+            "first question | second question | - | Haiku 4.5 | Bash" + kDash + "make");
+  EXPECT_EQ(fields(parseText(file + answer("done"))),
+            "first question | second question | done | Opus 4.7 | Bash" + kDash + "make");
+  EXPECT_EQ(ct::modelDisplayName("\u00e9t\u00e9") + ct::modelDisplayName("claude-"), "\u00c9t\u00e9");
 }
 
 TEST(ClaudeTranscriptParse, BadRecordsAreSkipped) {
@@ -167,11 +168,7 @@ TEST(ClaudeTranscriptParse, BadRecordsAreSkipped) {
       "{\"type\":\"user\",\"isMeta\":\"yes\",\"message\":{\"content\":\"kept\"}}\n" +
       "{\"type\":\"user\",\"message\":{\"content\":\"\xff\xfe bad utf8\"}}\n" + std::string(100000, '[') +
       "\n" + "\r\n\n\n" + std::string("\x00\x01\x02\n", 4) + userLine("last");
-  ClaudeSessionInfo info = parseText(file);
-  EXPECT_EQ(info.title, "kept");  // an isMeta that is not a boolean true does not hide the record
-  EXPECT_EQ(info.youLine, "last");
-  EXPECT_EQ(info.modelName, std::nullopt);
-  EXPECT_EQ(info.replyLine, std::nullopt);
+  EXPECT_EQ(fields(parseText(file)), "kept | last | - | - | -");  // an isMeta that is not true hides nothing
 
   // A deeply nested but valid line parses and is dropped without exhausting the stack.
   std::string deep = "{\"a\":" + std::string(100000, '[') + std::string(100000, ']') + "}\n";
@@ -201,8 +198,7 @@ TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
   std::istream in(&buffer);
   ClaudeSessionInfo info = ct::parse(in);
   EXPECT_LE(buffer.delivered, ct::kHeadBytes + ct::kTailBytes);
-  EXPECT_EQ(info.title, "the first prompt");
-  EXPECT_EQ(info.youLine, "latest prompt");
+  EXPECT_EQ(fields(info), "the first prompt | latest prompt | - | Opus 4.7 | -");
 
   // The tail begins inside a long line, exactly where a complete record starts: taken on its own
   // it would parse, but the first line of a tail that does not start the file is always dropped.
@@ -210,9 +206,7 @@ TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
   const std::string reply = answer("answer");
   const std::string padding(ct::kTailBytes - cutRecord.size() - reply.size(), '\n');
   info = parseText(userLine("opening") + std::string(1000, 'z') + cutRecord + reply + padding);
-  EXPECT_EQ(info.title, "opening");
-  EXPECT_EQ(info.youLine, std::nullopt);
-  EXPECT_EQ(info.replyLine, "answer");
+  EXPECT_EQ(fields(info), "opening | - | answer | Opus 4.7 | -");
   // A small file is read whole as head and tail: its first line counts.
   EXPECT_EQ(parseText(userLine("only prompt") + std::string(10000, '\n')).youLine, "only prompt");
 }
@@ -233,9 +227,7 @@ TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
   // line waits for its end.
   const std::string grown = start + userLine("second") + summaryLine("Named");
   const auto [info, bytes] = readWith(grown + R"({"type":"user","mess)");
-  EXPECT_EQ(info.youLine, "second");
-  EXPECT_EQ(info.replyLine, std::nullopt);
-  EXPECT_EQ(info.title, "Named");  // a summary in the first 32 KB still names the conversation
+  EXPECT_EQ(fields(info), "Named | second | - | - | -");  // a summary in the first 32 KB still names it
   EXPECT_LE(bytes, grown.size() - start.size() + ct::kAnchorBytes + 30);
   EXPECT_EQ(mark.offset, grown.size());
   EXPECT_EQ(readWith(grown + userLine("third")).first.youLine, "third");
@@ -354,21 +346,16 @@ TEST_F(ClaudeSessionReaderTest, CachesByModificationTimeAndReadsOnlyWhatWasAppen
   // Grown: the new lines count, fields they do not set and the title stay.
   write(path, userLine("question") + answer("answer"), 60);
   write(path, answer("new answer", "claude-foo-9"), 50, std::ios::app);
-  auto grown = reader.read("/c");
-  EXPECT_EQ(grown->replyLine, "new answer");
-  EXPECT_EQ(grown->modelName, "Foo-9");
-  EXPECT_EQ(grown->youLine, "question");
-  EXPECT_EQ(grown->title, "question");
-  EXPECT_GT(grown->updatedAt, first.updatedAt);
+  auto grown = reader.read("/c").value();
+  EXPECT_EQ(fields(grown), "question | question | new answer | Foo-9 | -");
+  EXPECT_GT(grown.updatedAt, first.updatedAt);
 
   // Replaced by other text, then shrunk: read afresh each time; fields the file no longer holds
   // keep their last values.
   write(path, userLine("other") + std::string(400, '\n'), 30);
   EXPECT_EQ(reader.read("/c")->youLine, "other");
   write(path, answer("short"), 20);
-  auto shrunk = reader.read("/c");
-  EXPECT_EQ(shrunk->replyLine, "short");
-  EXPECT_EQ(shrunk->youLine, "other");
+  EXPECT_EQ(fields(reader.read("/c").value()), "other | other | short | Opus 4.7 | -");
 
   // A binary file with the extension keeps the earlier lines and only moves the time.
   std::string binary(100000, '\0');
@@ -383,9 +370,7 @@ TEST_F(ClaudeSessionReaderTest, ReadsTheEndOfATranscriptPastTwoGigabytes) {
   const fs::path path = write(projects() / "-big" / "s.jsonl", userLine("opening"));
   fs::resize_file(path, (std::uintmax_t{2} << 30) + 123);  // sparse: no disk space taken
   write(path, "\n" + userLine("latest"), 0, std::ios::app);
-  const auto info = ClaudeSessionReader(locations()).read("/big");
-  EXPECT_EQ(info.value().title, "opening");
-  EXPECT_EQ(info->youLine, "latest");
+  EXPECT_EQ(fields(ClaudeSessionReader(locations()).read("/big").value()), "opening | latest | - | - | -");
 }
 
 }  // namespace
