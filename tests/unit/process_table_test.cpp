@@ -268,19 +268,15 @@ class LogCapture final : public LogSink {
   std::vector<std::string> lines;
 };
 
-class FakeLauncher final : public ProcessLauncher {
- public:
-  struct Call {
-    std::string path;
-    std::vector<std::string> arguments;
-    double timeout;
-  };
-  ToolRun run(const std::string& path, const std::vector<std::string>& arguments, double timeout) override {
-    calls.push_back({path, arguments, timeout});
+// Records each run as its path followed by its arguments.
+struct FakeLauncher final : ProcessLauncher {
+  ToolRun run(const std::string& path, const std::vector<std::string>& arguments, double) override {
+    calls.push_back({path});
+    calls.back().insert(calls.back().end(), arguments.begin(), arguments.end());
     return next;
   }
   ToolRun next{ToolRun::Outcome::finished, "", ""};
-  std::vector<Call> calls;
+  std::vector<std::vector<std::string>> calls;
 };
 
 TEST(RunTool, ReturnsFinishedUtf8OutputAndLogsFailures) {
@@ -311,9 +307,8 @@ TEST(ToolProcessSampler, RunsPsAndLsofWithTheirArguments) {
   ToolProcessSampler sampler(launcher, ToolPaths{"/usr/bin/ps", "/usr/bin/lsof"});
   launcher.next = {ToolRun::Outcome::finished, "  7  1 pts/0 00:00:01 01:00 claude\nnot a row\n", ""};
   EXPECT_EQ(sampler.sampleProcesses().value().size(), 1u);
-  EXPECT_EQ(launcher.calls.at(0).path, "/usr/bin/ps");
-  EXPECT_EQ(launcher.calls[0].arguments,
-            (std::vector<std::string>{"-axww", "-o", "pid=,ppid=,tty=,cputime=,etime=,args="}));
+  EXPECT_EQ(launcher.calls.at(0), (std::vector<std::string>{"/usr/bin/ps", "-axww", "-o",
+                                                            "pid=,ppid=,tty=,cputime=,etime=,args="}));
   // Output without a usable row is an empty table, not a failed scan.
   launcher.next = {ToolRun::Outcome::finished, "garbage\nmore garbage\n", ""};
   EXPECT_EQ(sampler.sampleProcesses(), std::vector<PSRow>{});
