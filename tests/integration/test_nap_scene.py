@@ -2,7 +2,6 @@
 wake hint, which leaves again, and the desktop's reduce-motion switch stills the scene."""
 
 import os
-import re
 import signal
 import subprocess
 import time
@@ -14,21 +13,13 @@ WIDTH, HEIGHT = 1280, 800
 HINT_BAND = (WIDTH // 2 - 200, HEIGHT - 64 - 30, 400, 30)  # around the bottom-anchored hint
 
 
-def crop(session, x, y, w, h, kind="txt"):
-    """A rectangle of the root window as ImageMagick text ("txt") or raw bytes ("rgb")."""
-    out = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "-depth", "8", kind + ":-"],
-                         env=session.env, capture_output=True, check=True, timeout=30).stdout
-    return out.decode() if kind == "txt" else out
-
-
 def brightest(session, x, y, w, h):
     """The brightest grey level (0-255) in a rectangle of the root window."""
-    pixels = re.finditer(r"\((\d+),(\d+),(\d+)", crop(session, x, y, w, h))
-    return max((sum(int(v) for v in m.groups()) // 3 for m in pixels), default=0)
+    return max(sum(pixel) // 3 for row in session.root_pixels(x, y, w, h) for pixel in row)
 
 
 def count_terracotta(session, x, y, w, h):
-    return len(re.findall(r"#D97757", crop(session, x, y, w, h), re.I))
+    return sum(row.count((0xD9, 0x77, 0x57)) for row in session.root_pixels(x, y, w, h))
 
 
 def start_settings_portal(session, animations):
@@ -56,9 +47,9 @@ class NapSceneTest(unittest.TestCase):
                 scene = (WIDTH // 2 - 320, HEIGHT // 2 - 160, 640, 200)
                 self.assertTrue(s.wait_for(lambda: count_terracotta(s, *scene) > 50), "no cat on screen")
                 self.assertLess(brightest(s, *HINT_BAND), 60, "the hint shows before any touch")
-                before = crop(s, *scene, kind="rgb")
+                before = s.root_pixels(*scene)
                 time.sleep(4)  # longer than a breath (0.9 s) and a twinkle (1.4 s)
-                self.assertEqual(crop(s, *scene, kind="rgb") == before, reduce, "moved" if reduce else "still")
+                self.assertEqual(s.root_pixels(*scene) == before, reduce, "moved" if reduce else "still")
 
                 s.xdotool("key", "a")
                 self.assertTrue(s.wait_for(lambda: brightest(s, *HINT_BAND) > 100, timeout=3), "no hint after a key")
