@@ -20,9 +20,7 @@ ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
 
 
 def pixel8(session, x, y):
-    out = session.run(["import", "-window", "root", "-crop", f"1x1+{x}+{y}", "-depth", "8", "txt:-"],
-                      check=True).stdout
-    return tuple(int(v) for v in re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1]).groups())
+    return session.root_pixels(x, y, 1, 1)[0][0]
 
 
 def is_blackout(rgb):
