@@ -157,9 +157,7 @@ TEST_F(FakeProc, ReadsRowsAsPsPrintsThemWithTheRealArgumentsAndWorkingDirectorie
       {43, 42, "ttyS1", 0, 900.5, "/bin/x line?feed caf\xc3\xa9 ?", {6, 16, 22, 24}},
       {44, 42, std::nullopt, 0, 900.5, "[gone] <defunct>"},
       {45, 1, std::nullopt, 0, 900.5, "node /home/John Smith/.npm/bin/codex", {4, 36}}};
-  EXPECT_EQ(rows, expected);
-  // Paths with spaces are still one argument, so the agents are recognised.
-  EXPECT_EQ(recognizeTopAgents(ProcessTable(*rows)), (AgentMap{{42, "Claude Code"}, {45, "Codex"}}));
+  EXPECT_EQ(rows, expected);  // with the argument ends, a path with spaces stays one argument
 
   fs::create_symlink("/home/u/My Project", root / "42" / "cwd");
   EXPECT_EQ(sampler.workingDirectories({42, 43}),
