@@ -49,11 +49,10 @@ TEST_F(NapControllerTest, StartCoversEveryDisplayOnceAndComesBackToTheFront) {
   windows.displays = {ScreenInfo{Rect{0, 0, 1280, 800}}, ScreenInfo{Rect{1280, 0, 1024, 768}}};
   for (int i = 0; i < 2; ++i) controller->startNap();  // the second changes nothing
   ASSERT_TRUE(controller->isNapping());
-  EXPECT_EQ(windows.created, 2);
-  EXPECT_EQ(windows.madeKey, 1);
-  EXPECT_EQ(input.hideCount, 1);
-  EXPECT_EQ(power.heldFor(NapController::kKeepAwakeReason), 3);
-  EXPECT_EQ(hints->resets, 1);
+  // Windows made, made key, pointer hides, power assertions, hint resets.
+  EXPECT_EQ(std::tuple(windows.created, windows.madeKey, input.hideCount,
+                       power.heldFor(NapController::kKeepAwakeReason), hints->resets),
+            std::tuple(2, 1, 1, 3, 1));
   EXPECT_EQ(island->calls, (decltype(island->calls){{true, std::nullopt}}));
   input.resignActive();  // another program came forward
   EXPECT_EQ(windows.madeKey, 2);
