@@ -128,7 +128,8 @@ AgentSession agent(std::string project, std::optional<std::string> terminal,
 
 TEST(JumpScripts, OnlyTerminalAndITermGetAScriptNamingTheTty) {
   for (const char* app : {"Terminal", "iTerm2"})
-    EXPECT_NE(appleScript(app, "/dev/ttys004").value_or("").find("is \"/dev/ttys004\" then"), std::string::npos);
+    EXPECT_NE(appleScript(app, "/dev/ttys004").value_or("").find("is \"/dev/ttys004\" then"),
+              std::string::npos);
   EXPECT_FALSE(appleScript("kitty", "/dev/pts/3"));
   EXPECT_FALSE(appleScript("terminal", "/dev/pts/3"));
 }
