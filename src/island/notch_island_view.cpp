@@ -77,6 +77,7 @@ bool showsBadge(const IslandScene& scene) {
 
 constexpr double kCollapsedBottomPadding = 3;
 constexpr double kControlSpacing = 8;
+constexpr double kAgentsEntryScale = 0.85;  // the agents section grows from here as it appears
 
 }  // namespace
 
@@ -93,7 +94,9 @@ class NotchIslandView::Painter {
             pill ? 14 : 10);
   }
 
-  void expandedContent() {
+  // `entry` runs from 0 to 1 as the expanded content fades in: the agents section grows from 85 %
+  // of its size, anchored at its top centre.
+  void expandedContent(double entry) {
     const double left = g_.scaleAnchor().x - kExpandedWidth / 2;
     // In notch mode the shoulders take the top corners; the row keeps its padding from the body.
     const double inset = 14 + bodyInset();
@@ -106,9 +109,17 @@ class NotchIslandView::Painter {
       case ExpandedCard::report:
         reportCard(card);
         break;
-      case ExpandedCard::agents:
+      case ExpandedCard::agents: {
+        CanvasStateSaver grow(c_);
+        if (entry < 1) {
+          const double anchorX = card.x + card.width / 2;
+          c_.translate(anchorX, card.y);
+          c_.scale(kAgentsEntryScale + (1 - kAgentsEntryScale) * entry);
+          c_.translate(-anchorX, -card.y);
+        }
         agentsSection(card);
         break;
+      }
     }
   }
 
@@ -521,7 +532,8 @@ void NotchIslandView::draw(Canvas& canvas, const IslandScene& scene, const Outli
   if (expandedOpacity > 0) {
     CanvasStateSaver fade(canvas);
     canvas.setOpacity(expandedOpacity);
-    Painter(canvas, scene, geometry, *badge_, expandedControls_ ? controls_ : discarded).expandedContent();
+    Painter(canvas, scene, geometry, *badge_, expandedControls_ ? controls_ : discarded)
+        .expandedContent(expandedOpacity);
   }
 }
 

@@ -102,6 +102,7 @@ std::unique_ptr<IslandPanel> IslandPresenter::makePanel() {
     window_->setOnHoverChanged([this](bool inside) { hoverChanged(inside); });
     window_->setOnPointerMoved([this](QPointF at) { pointerMoved(at); });
     window_->setOnClicked([this](QPointF at) { clicked(at); });
+    window_->setOnPressChanged([this](std::optional<QPointF> at) { pressChanged(at); });
   }
   return std::make_unique<Panel>(*this);
 }
@@ -130,6 +131,7 @@ IslandScene IslandPresenter::buildScene() const {
   scene.agentQuietSound = boolOr(preferences, prefs::kAgentQuietSound, true);
   scene.reduceMotion = sources_.motion.reduceMotion();
   scene.hoveredSession = hoveredSession_;
+  scene.pressed = pressed_;
   scene.now = sources_.dispatcher.clock().now();
   scene.animationTime = scene.now;
   return scene;
@@ -219,6 +221,15 @@ void IslandPresenter::pointerMoved(QPointF at) {
   sceneChanged();
 }
 
+void IslandPresenter::pressChanged(std::optional<QPointF> at) {
+  std::optional<IslandHit> hit;
+  if (at && view_) hit = view_->hitTest(scene_, shown_, Point{at->x(), at->y()});
+  if (hit && (hit->target == IslandTarget::none || hit->target == IslandTarget::outline)) hit.reset();
+  if (hit == pressed_) return;
+  pressed_ = hit;
+  sceneChanged();
+}
+
 void IslandPresenter::clicked(QPointF at) {
   if (!view_) return;
   perform(view_->hitTest(scene_, shown_, Point{at.x(), at.y()}));
@@ -267,6 +278,7 @@ void IslandPresenter::panelHidden() {
   if (view_) view_->disappear();
   if (window_) window_->setAnimating(false);
   hoveredSession_.reset();
+  pressed_.reset();
   placed_ = false;
 }
 

@@ -74,6 +74,7 @@ class IslandPresenter {
   void pointerMoved(QPointF at);
   void hoverChanged(bool inside);
   void clicked(QPointF at);
+  void pressChanged(std::optional<QPointF> at);
   void perform(const IslandHit& hit);
   void panelHidden();
   Seconds uptime() const;
@@ -85,6 +86,7 @@ class IslandPresenter {
   std::unique_ptr<NotchIslandView> view_;
   IslandScene scene_;
   std::optional<int32_t> hoveredSession_;
+  std::optional<IslandHit> pressed_;  // the control held down, drawn pressed
   // The outline moves from `from_` to `to_` along `transition_`; `shown_` is where it is now.
   OutlineGeometry from_, to_, shown_;
   Transition transition_;

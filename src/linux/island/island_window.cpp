@@ -257,6 +257,7 @@ void IslandWindow::paintEvent(QPaintEvent* event) {
 void IslandWindow::setPointerInside(bool inside) {
   if (inside == pointerInside_) return;
   pointerInside_ = inside;
+  if (!inside && pressInside_ && onPress_) onPress_(std::nullopt);
   if (!inside) pressInside_ = false;
   if (onHover_) onHover_(inside);
 }
@@ -269,12 +270,14 @@ void IslandWindow::mouseMoveEvent(QMouseEvent* event) {
 
 void IslandWindow::mousePressEvent(QMouseEvent* event) {
   pressInside_ = event->button() == Qt::LeftButton && outline_.contains(event->position());
+  if (pressInside_ && onPress_) onPress_(event->position());
   event->accept();
 }
 
 void IslandWindow::mouseReleaseEvent(QMouseEvent* event) {
   const QPointF at = event->position();
   const bool click = pressInside_ && event->button() == Qt::LeftButton && outline_.contains(at);
+  if (pressInside_ && onPress_) onPress_(std::nullopt);
   pressInside_ = false;
   if (click && onClick_) onClick_(at);
 }

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 #include "platform/island_panel.h"
 
@@ -34,6 +35,8 @@ class IslandWindow final : public QWidget, public IslandPanel {
   void setOnHoverChanged(std::function<void(bool inside)> callback) { onHover_ = std::move(callback); }
   void setOnPointerMoved(std::function<void(QPointF)> callback) { onMove_ = std::move(callback); }
   void setOnClicked(std::function<void(QPointF)> callback) { onClick_ = std::move(callback); }
+  // A button held down on the outline (its point), and let go or dragged away (nothing).
+  void setOnPressChanged(std::function<void(std::optional<QPointF>)> callback) { onPress_ = std::move(callback); }
   bool pointerInside() const { return pointerInside_; }
 
   // Repaints about 60 times a second while true; an island that stands still runs no timer.
@@ -75,6 +78,7 @@ class IslandWindow final : public QWidget, public IslandPanel {
   std::function<void(QPointF)> onMove_;
   std::function<void(QPointF)> onClick_;
   std::function<void()> onFrame_;
+  std::function<void(std::optional<QPointF>)> onPress_;
   QPainterPath outline_;
   QRect paintedBounds_;
   QRegion sentShape_;  // device pixels, as last given to the X server
