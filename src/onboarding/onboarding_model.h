@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "island/island_animation.h"
+
 namespace tovami {
 
 enum class OnboardingStep { welcome, hotkey, wake, island, agents, permissions };
@@ -17,19 +19,9 @@ inline constexpr std::array<OnboardingStep, 6> kOnboardingSteps = {
 
 const char* onboardingStepName(OnboardingStep step);
 
-// How a change should reach the screen. Springs are given as response (seconds) and damping
-// fraction; with reduce motion every change is immediate.
-struct TourAnimation {
-  enum class Kind { immediate, spring, easeInOut };
-  Kind kind = Kind::immediate;
-  double response = 0;  // the spring's response, or the ease's duration
-  double damping = 1;
-
-  static constexpr TourAnimation spring(double response, double damping) {
-    return {Kind::spring, response, damping};
-  }
-  static constexpr TourAnimation easeInOut(double duration) { return {Kind::easeInOut, duration, 1}; }
-};
+// How a change should reach the screen: the island's curves (springs as response and damping
+// fraction); with reduce motion every change is immediate.
+using TourAnimation = AnimationCurve;
 
 namespace tour_motion {
 inline constexpr TourAnimation kStepChange = TourAnimation::spring(0.55, 0.86);

@@ -2,7 +2,6 @@
 
 #include "app/preference_keys.h"
 #include "onboarding/onboarding_view.h"
-#include "onboarding/tour_animation.h"
 #include "platform/accessibility.h"
 #include "platform/authentication.h"
 #include "platform/motion.h"
@@ -209,19 +208,6 @@ TEST_F(OnboardingTest, GrantAsksForTheAccessibilityBusAndExplainsWhenTheDesktopR
   refused->grantAccessibility();
   EXPECT_EQ(std::tuple(refused->axTrusted(), refused->accessibilityHelp(), accessibility.requests),
             std::tuple(true, "", 2));
-}
-
-TEST(TourAnimationTest, SpringsOvershootWhenUnderdampedAndEveryAnimationSettlesAtOne) {
-  const auto bouncy = tour_motion::kHotkeyTried, calm = tour_motion::kStepChange;
-  double peak = 0;
-  for (double t = 0; t < tourAnimationDuration(bouncy); t += 0.01)
-    peak = std::max(peak, tourAnimationProgress(bouncy, t));
-  EXPECT_GT(peak, 1.05);
-  EXPECT_NEAR(tourAnimationProgress(tour_motion::kFallbackShown, 0.15), 0.5, 1e-9);
-  for (const TourAnimation& animation : {bouncy, calm, tour_motion::kFallbackShown, TourAnimation{}}) {
-    EXPECT_EQ(tourAnimationProgress(animation, tourAnimationDuration(animation) + 0.01), 1);
-    EXPECT_LT(tourAnimationDuration(animation), 2);
-  }
 }
 
 }  // namespace

@@ -99,23 +99,21 @@ bool writeFileCompletely(const std::string& requested, const QByteArray& bytes) 
   return ok;
 }
 
-QImage renderOverlayImage(Dispatcher& dispatcher) {
-  const double scale = OverlayStill::kScale;
-  QImage image(static_cast<int>(OverlayStill::kSize.width * scale),
-               static_cast<int>(OverlayStill::kSize.height * scale), QImage::Format_ARGB32_Premultiplied);
+QImage renderStill(Size size, double scale, const std::function<void(Canvas&)>& draw) {
+  QImage image(static_cast<int>(size.width * scale), static_cast<int>(size.height * scale),
+               QImage::Format_ARGB32_Premultiplied);
   if (image.isNull()) return image;
   image.setDevicePixelRatio(scale);
   image.fill(Qt::transparent);
   QPainter painter(&image);
   QtCanvas canvas(painter);
-  OverlayStill::draw(canvas, dispatcher);
+  draw(canvas);
   painter.end();
   return image;
 }
 
-bool renderOverlay(const std::string& path, Dispatcher& dispatcher) {
+bool writeStill(const QImage& image, const std::string& path) {
   bool ok = false;
-  const QImage image = renderOverlayImage(dispatcher);
   if (!image.isNull()) {
     QByteArray png;
     QBuffer buffer(&png);
@@ -129,6 +127,15 @@ bool renderOverlay(const std::string& path, Dispatcher& dispatcher) {
     std::fflush(stderr);
   }
   return ok;
+}
+
+QImage renderOverlayImage(Dispatcher& dispatcher) {
+  return renderStill(OverlayStill::kSize, OverlayStill::kScale,
+                     [&dispatcher](Canvas& canvas) { OverlayStill::draw(canvas, dispatcher); });
+}
+
+bool renderOverlay(const std::string& path, Dispatcher& dispatcher) {
+  return writeStill(renderOverlayImage(dispatcher), path);
 }
 
 }  // namespace tovami::linux_backend

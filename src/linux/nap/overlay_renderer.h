@@ -3,8 +3,10 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <functional>
 #include <string>
 
+#include "platform/canvas.h"
 #include "platform/scheduler.h"
 
 namespace tovami::linux_backend {
@@ -16,6 +18,14 @@ QImage renderOverlayImage(Dispatcher& dispatcher);
 // that replaces the target when complete. A path naming a device (a pipe, /dev/stdout) is
 // written directly. A read-only target is refused. Returns false on any failure.
 bool writeFileCompletely(const std::string& path, const QByteArray& bytes);
+
+// A still of `size` points at `scale` drawn by `draw` on a transparent image (null when the image
+// cannot be made).
+QImage renderStill(Size size, double scale, const std::function<void(Canvas&)>& draw);
+
+// Writes an opaque still as PNG through writeFileCompletely; prints "render failed" to standard
+// error on any failure (a null image included).
+bool writeStill(const QImage& image, const std::string& path);
 
 // Renders and writes the still; prints "render failed" to standard error on any failure.
 bool renderOverlay(const std::string& path, Dispatcher& dispatcher);

@@ -20,7 +20,6 @@
 #include "linux/qt/qt_canvas.h"
 #include "nap/pixel_cat_scene.h"
 #include "onboarding/onboarding_texts.h"
-#include "onboarding/tour_animation.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -430,8 +429,8 @@ void TourWindowWidget::tick() {
       running.push_back(std::move(motion));
       continue;
     }
-    const bool done = elapsed >= tourAnimationDuration(motion.animation);
-    motion.apply(done ? 1 : tourAnimationProgress(motion.animation, elapsed));
+    const bool done = elapsed >= settleTime(motion.animation);
+    motion.apply(done ? 1 : animationProgress(motion.animation, elapsed));
     if (!done) running.push_back(std::move(motion));
   }
   motions_ = std::move(running);
