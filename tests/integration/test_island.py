@@ -35,6 +35,7 @@ class IslandTest(unittest.TestCase):
             s.start_tovami()
             self.assertTrue(s.wait_for_log("tovami started", 15), s.log_text())
             opened = lambda: s.root_pixel(*CARD) == BLACK
+            closed = lambda: s.root_pixel(CENTRE, 60) == BACKDROP  # shrunk back to the pill, not on its way
             self.assertTrue(s.wait_for(lambda: s.root_pixel(*PILL) == BLACK, 10), s.log_text())
             self.assertEqual([s.root_pixel(CENTRE + dx, 36) for dx in (-95, 95)], [BACKDROP] * 2)
             self.assertEqual(s.root_pixel(CENTRE, 60), BACKDROP)  # the rest of the panel shows what is below
@@ -46,29 +47,29 @@ class IslandTest(unittest.TestCase):
             self.assertTrue(s.wait_for(opened, 5))
             self.assertEqual(active(), other)
             s.xdotool("mousemove", CENTRE, 300)  # leaving closes it
-            self.assertTrue(s.wait_for(lambda: not opened(), 5))
+            self.assertTrue(s.wait_for(closed, 5))
             s.xdotool("mousemove", CENTRE, 110, "click", 1)  # below the pill, inside the panel
             self.assertTrue(s.wait_for(lambda: active() == below, 5), "the click did not reach the window below")
 
             s.xdotool("mousemove", *PILL)  # hovering opens it after 0.3 s
             self.assertTrue(s.wait_for(opened, 5))
             s.xdotool("mousemove", CENTRE, 600)
-            self.assertTrue(s.wait_for(lambda: not opened(), 5))
+            self.assertTrue(s.wait_for(closed, 5))
             chord(s, "a")
             self.assertTrue(s.wait_for(opened, 5))
             s.screenshot(s.shot_path("island-expanded.png"))
             chord(s, "a")
-            self.assertTrue(s.wait_for(lambda: not opened(), 5))
+            self.assertTrue(s.wait_for(closed, 5))
 
             chord(s, "n")
             self.assertTrue(s.wait_for_log("nap began", 5), s.log_text())
             time.sleep(0.5)
             s.xdotool("key", "space")
             self.assertTrue(s.wait_for_log("nap ended", 5), s.log_text())
-            self.assertTrue(s.wait_for(opened, 3), "the wake report never opened")
+            self.assertTrue(s.wait_for(opened, 5), "the wake report never opened")
             s.screenshot(s.shot_path("island-report.png"))
             shown = time.monotonic()
-            self.assertTrue(s.wait_for(lambda: not opened(), 12), "the wake report never closed")
+            self.assertTrue(s.wait_for(closed, 12), "the wake report never closed")
             self.assertGreater(time.monotonic() - shown, 4.5)
 
 
