@@ -3,7 +3,6 @@
 #include <map>
 
 #include "agents/accessibility_walk.h"
-#include "agents/jump_scripts.h"
 #include "agents/terminal_jumper.h"
 #include "support/virtual_dispatcher.h"
 
@@ -126,15 +125,7 @@ AgentSession agent(std::string project, std::optional<std::string> terminal,
   return s;
 }
 
-TEST(JumpScripts, OnlyTerminalAndITermGetAScriptNamingTheTty) {
-  for (const char* app : {"Terminal", "iTerm2"})
-    EXPECT_NE(appleScript(app, "/dev/ttys004").value_or("").find("is \"/dev/ttys004\" then"),
-              std::string::npos);
-  EXPECT_FALSE(appleScript("kitty", "/dev/pts/3"));
-  EXPECT_FALSE(appleScript("terminal", "/dev/pts/3"));
-}
-
-TEST(AccessibilityWalks, TabSearchAndDumpWithTheirDepthCycleAndBudgetLimits) {
+TEST(AccessibilityWalks, TabSearchAndDumpStopAtTheirDepthCycleAndBudgetLimits) {
   auto find = [](AccessibleRef root) {
     BudgetBox budget{kFindTabBudget};
     return findTab(root, "api", 0, budget);
@@ -162,21 +153,6 @@ TEST(AccessibilityWalks, TabSearchAndDumpWithTheirDepthCycleAndBudgetLimits) {
   EXPECT_FALSE(find(loop));
   EXPECT_EQ(dumpedLines(loop), 10);
   loop->kids.clear();
-  // The dump's format; it leaves out the Apple menu's contents and says what is missing.
-  FakeAccessibility ax;
-  auto app = ax.apps[1] = node("AXApplication", "Demo");
-  app->add(node("AXMenuBar", "", AccessibleKind::menuBar))
-      ->add(node("AXMenuBarItem", "Apple", AccessibleKind::menuBarItem))
-      ->add(node("AXMenu", "hidden"));
-  auto mainWindow = app->add(node("AXWindow", "Main", AccessibleKind::other, "d"));
-  mainWindow->sub = "AXStandardWindow";
-  mainWindow->tabs = 2;
-  EXPECT_EQ(dumpAccessibility("Demo", ax),
-            "AX trusted: true\nAXApplication title='Demo' desc=''\n  AXMenuBar title='' desc=''\n"
-            "    AXMenuBarItem title='Apple' desc=''\n  AXWindow/AXStandardWindow title='Main' desc='d'\n"
-            "    [AXTabs: 2]\n");
-  ax.trusted = false;
-  EXPECT_EQ(dumpAccessibility("Nope", ax), "AX trusted: false\nturn it on\nno running app named Nope\n");
 }
 
 TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTerminalsVariables) {
