@@ -72,18 +72,14 @@ TEST(ClaudeTranscriptText, CountsAndCutsUserPerceivedCharacters) {
   std::string cut = ct::clean(text);
   EXPECT_EQ(user_text::characterCount(cut), 140u);
   EXPECT_EQ(cut.size(), 70 * family.size() + 70 * accented.size());  // never splits a cluster
-  EXPECT_EQ(ct::clean(std::string(140, 'x')), std::string(140, 'x'));
-  EXPECT_EQ(ct::clean(""), "");
 }
 
 TEST(ClaudeTranscriptText, ControlAndDirectionCharactersBecomeSpaces) {
   const std::pair<std::string, std::string> cases[] = {
       {"line 1\nline 2", "line 1 line 2"},
-      {"a\t b\r\nc", "a  b  c"},
       {"red \x1b[31mX\x1b[0m\x07", "red  [31mX [0m "},
       {std::string("nul\0end", 7), "nul end"},
       {"c1\xc2\x85|\xc2\x9b|\x7f", "c1 | | "},
-      {"para\u2028graph\u2029", "para graph "},
       {"file\u202Egnp.exe \u2066x\u2069 \u202A\u202B\u202C\u202D", "file gnp.exe  x      "},
       {"caf\u00e9 \u2014 \u2030 \xff", "caf\u00e9 \u2014 \u2030 \xff"},  // kept
   };
@@ -121,7 +117,6 @@ TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
                                   json{{"type", "tool_use"}, {"name", 9}}, "text", textItem("hi")})),
             "Read");
   EXPECT_EQ(activity("just text"), std::nullopt);
-  EXPECT_EQ(activity(json::array({textItem("no tools")})), std::nullopt);
 }
 
 TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPromptOfTheHead) {
@@ -231,8 +226,6 @@ TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
   EXPECT_LE(bytes, grown.size() - start.size() + ct::kAnchorBytes + 30);
   EXPECT_EQ(mark.offset, grown.size());
   EXPECT_EQ(readWith(grown + userLine("third")).first.youLine, "third");
-
-  // Replaced or shrunk files are read afresh: see the session reader's tests.
 }
 
 // A throw-away home folder with Claude Code's projects folder in it.
@@ -293,11 +286,7 @@ TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
   fs::create_symlink("/dev/null", folder / "device.jsonl");
 
   ClaudeSessionReader reader(locations());
-  auto info = reader.read("/work/api");
-  EXPECT_EQ(info.value().title, "second session");
-  auto modified =
-      std::chrono::file_clock::to_sys(fs::last_write_time(folder / "second.jsonl")).time_since_epoch();
-  EXPECT_NEAR(info->updatedAt.value_or(0), std::chrono::duration<double>(modified).count(), 1e-6);
+  EXPECT_EQ(reader.read("/work/api")->title, "second session");
 
   // A newest transcript that cannot be opened does not hide a readable one before it. (A file
   // with no permissions stops all but root; the kernel's write-only files stop root too.)
