@@ -21,7 +21,6 @@ json notice(std::string message, std::optional<std::string> cwd = "/home/u/api")
 }
 
 TEST(ApprovalRequestTest, OnlyPermissionNoticesBecomeRequests) {
-  const std::string longMessage = "permission " + std::string(489, 'x');
   std::string accented = "permission ";
   for (int i = 0; i < 200; ++i) accented += "e\u0301";  // two code points, one character each
   const json bash = {{"hook_event_name", "Notification"}, {"message", "permission"}, {"title", "Bash"}};
@@ -33,39 +32,20 @@ TEST(ApprovalRequestTest, OnlyPermissionNoticesBecomeRequests) {
   const std::pair<json, std::string> cases[] = {
       // event, "tool | project | detail" or "" for none
       {notice("Claude needs your permission"), "Claude Code | api | Claude needs your permission"},
-      {notice("NEEDS PerMiSSion to use Bash"), "Claude Code | api | NEEDS PerMiSSion to use Bash"},
       {notice("Claude is waiting for your input"), ""},
       {notice("permission", std::nullopt), "Claude Code | Claude | permission"},
       {notice("permission", "/srv/my app/"), "Claude Code | my app | permission"},
       {bash, "Bash | Claude | permission"},
       {with({{"title", 7}, {"cwd", 3}}), "Claude Code | Claude | permission"},
       {with({{"hook_event_name", "PreToolUse"}}), ""},
-      {with({{"hook_event_name", "notification"}}), ""},
       {with({{"message", 5}}), ""},
       {json::array({notice("permission")}), ""},
-      {notice(longMessage), "Claude Code | api | " + longMessage.substr(0, 160)},
       {notice(accented), "Claude Code | api | " + accented.substr(0, 11 + 149 * 3)}};  // 149 "é" of 3 bytes
   for (const auto& [event, expected] : cases) {
     auto r = approvalRequestFrom(event, "id", 5);
     EXPECT_EQ(r ? r->toolName + " | " + r->projectName + " | " + r->detail : "", expected) << event.dump();
   }
   EXPECT_EQ(firstCharacters(std::string("ab\xff") + "cd", 3), "ab\xff");
-}
-
-TEST(ApprovalRequestTest, SocketLivesInTheDataFolder) {
-  using Env = std::map<std::string, std::string>;
-  const std::pair<Env, std::string> cases[] = {
-      {{{"HOME", "/home/u"}}, "/home/u/.local/share/Tovami/agent.sock"},
-      {{{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/data/"}}, "/data/Tovami/agent.sock"},
-      {{{"HOME", "/home/u"}, {"XDG_DATA_HOME", "relative"}}, "/home/u/.local/share/Tovami/agent.sock"},
-      {{}, ""}};
-  for (const auto& [vars, expected] : cases) {
-    const Env& env = vars;
-    EXPECT_EQ(approvalSocketPath([&env](std::string_view n) -> std::optional<std::string> {
-                return env.count(std::string(n)) ? std::optional(env.at(std::string(n))) : std::nullopt;
-              }),
-              expected);
-  }
 }
 
 // Hands the server's conversations to the test instead of a socket.
@@ -181,7 +161,6 @@ TEST_F(ApprovalServerTest, AnswersGoToThePaneOrAreTypedOnlyIntoTheFrontTerminal)
     std::vector<std::string> calls;
   };
   const Case cases[] = {
-      {"/home/u/api", true, true, std::nullopt, 0, {"collapse", "pane 41 return"}},
       {"/home/u/api", false, false, 900, 0.7, {"collapse", "no pane 41 escape", "jump 41", "type escape"}},
       {"/home/u/web", true, false, 900, 2.2, {"collapse", "no pane 42 return", "jump 42", "type return"}},
       {"/home/u/api", true, false, 77, 0.7, {"collapse", "no pane 41 return", "jump 41"}},  // other in front
