@@ -88,13 +88,5 @@ TEST(IslandRender, DrawsThreeAgentRowsAndBothUsageFiguresOnTheBackdrop) {
   EXPECT_EQ(clusters, 2);
 }
 
-TEST(IslandRender, SaysRenderFailedForAPathThatCannotBeWritten) {
-  ensureGuiApplication();
-  VirtualDispatcher dispatcher;
-  ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(renderIsland("/nonexistent-folder/island.png", dispatcher));
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "render failed\n");
-}
-
 }  // namespace
 }  // namespace tovami::linux_backend
