@@ -50,8 +50,6 @@ TEST(XdgAutostart, RegistersUnregistersAndReportsWhyItCouldNot) {
 TEST(CanberraSoundPlayer, MapsTheCuesToThemeSoundsAndVolumes) {
   EXPECT_EQ(CanberraSoundPlayer::themeEventFor("Purr"), "service-login");
   EXPECT_EQ(CanberraSoundPlayer::themeEventFor("Sosumi"), "");
-  EXPECT_EQ(CanberraSoundPlayer::volumeInDecibels(1.0), "0.00");
-  EXPECT_EQ(CanberraSoundPlayer::volumeInDecibels(0.35), "-9.12");
   CanberraSoundPlayer player;
   EXPECT_FALSE(player.play("Sosumi", 0.5));  // unknown sounds are skipped
 }

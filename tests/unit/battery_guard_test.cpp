@@ -46,8 +46,6 @@ TEST_F(PowerSupplyTree, OnlyADischargingBatteryCanPause) {
   EXPECT_EQ(read(), std::nullopt);  // a desktop: mains only
   battery("BAT0", "Discharging", 5, 100);
   EXPECT_EQ(read(), (BatteryReading{5, false}));  // an online adapter wins over a confused battery
-  adapter("AC", "2");
-  EXPECT_EQ(read(), (BatteryReading{5, false}));  // "online" may be 2
 
   // Without an adapter the status decides; an offline adapter decides otherwise.
   fs::remove_all(root);
@@ -85,8 +83,6 @@ TEST_F(PowerSupplyTree, FallsBackToChargeAndCapacityFiles) {
   write("BAT0", "capacity", "15\n");
   EXPECT_EQ(read(), (BatteryReading{15, true}));
   write("BAT0", "capacity", "-3\n");
-  EXPECT_EQ(read(), std::nullopt);
-  write("BAT0", "capacity", "\n");
   EXPECT_EQ(read(), std::nullopt);
   write("BAT0", "capacity", "15");  // no line feed
   write("BAT0", "present", "0\n");

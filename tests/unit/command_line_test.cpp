@@ -16,7 +16,6 @@ TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
     LaunchRequest expected;
   } cases[] = {
       {{"tovami"}, {Kind::runApp, {}}},
-      {{"tovami", "--show-tour", "--unknown"}, {Kind::runApp, {}}},
       {{"tovami", "--render-overlay", "out.png"}, {Kind::oneShot, {"--render-overlay", "out.png"}}},
       // Both render switches: the island comes first in the table.
       {{"tovami", "--render-overlay", "a.png", "--render-island", "b.png"},
@@ -26,11 +25,8 @@ TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
       {{"--list-agents", "json"}, {Kind::oneShot, {"--list-agents", "json"}}},  // the program name counts
       {{"tovami", "--list-agents"}, {Kind::missingValue, {"--list-agents", ""}}},
       {{"tovami", "--render-overlay=out.png", "x"}, {Kind::runApp, {}}},  // whole arguments only
-      {{"tovami", "--Render-Overlay", "x"}, {Kind::runApp, {}}},
       {{"tovami", "--list-agents", "json", "--help"}, {Kind::help, {}}},
-      {{"tovami", "-h"}, {Kind::help, {}}},
       {{"tovami", "--version", "--list-agents"}, {Kind::version, {}}},
-      {{}, {Kind::runApp, {}}},
   };
   for (const auto& c : cases) {
     std::string joined;
@@ -60,7 +56,6 @@ TEST(DisplaySession, PrefersX11AndNamesWhatAWaylandSessionLacks) {
   } cases[] = {
       {{":0", "", "x11", ""}, "xcb", false, true},
       {{":0", "wayland-0", "wayland", ""}, "xcb", true, true},
-      {{":0", "wayland-0", "wayland", "wayland"}, "xcb", true, true},
       {{":0", "", "", "offscreen"}, "", false, false},  // the user's own choice stands
       {{"", "wayland-0", "wayland", ""}, "wayland;offscreen", true, false},
       {{"", "", "tty", ""}, "offscreen", false, false},
@@ -72,9 +67,6 @@ TEST(DisplaySession, PrefersX11AndNamesWhatAWaylandSessionLacks) {
     EXPECT_EQ(session.x11, c.x11) << c.platform;
     EXPECT_EQ(displaySessionNotice(c.wayland, c.x11, true).empty(), c.x11 && !c.wayland);
   }
-  EXPECT_NE(displaySessionNotice(true, true, true).find("cannot capture the input of Wayland"),
-            std::string::npos);
-  EXPECT_NE(displaySessionNotice(true, false, false).find("run without a tray"), std::string::npos);
 }
 
 }  // namespace
