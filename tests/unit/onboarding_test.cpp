@@ -2,10 +2,11 @@
 
 #include "app/preference_keys.h"
 #include "onboarding/onboarding_view.h"
-#include "platform/accessibility.h"
 #include "platform/authentication.h"
 #include "platform/motion.h"
+#include "support/fake_accessibility.h"
 #include "support/memory_preferences.h"
+#include "support/recording_services.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami {
@@ -29,44 +30,17 @@ struct FakeAuth : Authenticator, AuthenticationContext, std::enable_shared_from_
   void invalidate() override {}
 };
 
-// An accessibility bus that a request turns on only when the desktop allows it.
-struct FakeAccessibility : Accessibility {
-  bool enabled = false, allowed = false;
-  int requests = 0;
-  bool isTrusted() override { return enabled; }
-  void requestTrust() override { ++requests, enabled = allowed; }
-  std::string howToEnable() override { return "turn it on"; }
-  AccessibleRef application(int32_t) override { return nullptr; }
-  AccessibleRef applicationNamed(const std::string&) override { return nullptr; }
-  std::vector<AccessibleRef> windows(const AccessibleRef&) override { return {}; }
-  AccessibleRef menuBar(const AccessibleRef&) override { return nullptr; }
-};
-
-struct Services : StartStopControl, HookInstallControl, IslandControl {
-  std::vector<std::string> calls;
-  bool installs = true;
-  void start() override { calls.push_back("start"); }
-  void stop() override { calls.push_back("stop"); }
-  bool install() override { return calls.push_back("install"), installs; }
-  bool remove() override { return calls.push_back("remove"), true; }
-  void refresh() override { calls.push_back("refresh"); }
-  void peek() override { calls.push_back("peek"); }
-  void toggle() override {}
-  void teardown() override {}
-  void screensChanged() override {}
-};
-
 class OnboardingTest : public ::testing::Test {
  protected:
   testing::VirtualDispatcher dispatcher;
   testing::MemoryPreferences prefs;
   FakeHotKey key;
   std::shared_ptr<FakeAuth> auth = std::make_shared<FakeAuth>();
-  Services services;
+  testing::RecordingServices services;
   int naps = 0, hidden = 0, focusReturned = 0;
   bool notch = false;
   FixedMotionSettings motion{false};
-  FakeAccessibility accessibility;
+  testing::FakeAccessibility accessibility;
 
   std::shared_ptr<OnboardingView> open() {
     AppServices app;
@@ -195,11 +169,10 @@ TEST_F(OnboardingTest, ApprovalsSwitchStoresTrueAndStartsTheServerOnlyAfterTheHo
 }
 
 TEST_F(OnboardingTest, GrantAsksForTheAccessibilityBusAndExplainsWhenTheDesktopRefuses) {
-  accessibility.enabled = true;
   auto view = open();
   goTo(*view, OnboardingStep::permissions);
   EXPECT_TRUE(view->axTrusted());  // read when the step opens, without asking
-  accessibility.enabled = false;
+  accessibility.trusted = false;
   auto refused = open();
   goTo(*refused, OnboardingStep::permissions);
   refused->grantAccessibility();

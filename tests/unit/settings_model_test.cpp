@@ -6,6 +6,7 @@
 #include "app/settings_texts.h"
 #include "platform/login_item.h"
 #include "support/memory_preferences.h"
+#include "support/recording_services.h"
 
 namespace tovami {
 namespace {
@@ -21,27 +22,11 @@ struct FakeLoginItems : LoginItemService {
   }
 };
 
-struct Recorder : StartStopControl, HookInstallControl, IslandControl {
-  std::vector<std::string> calls;
-  bool installSucceeds = true;
-  std::optional<std::string> failure;
-  std::optional<std::string> failureText() const override { return failure; }
-  void start() override { calls.push_back("start"); }
-  void stop() override { calls.push_back("stop"); }
-  bool install() override { return calls.push_back("install"), installSucceeds; }
-  bool remove() override { return calls.push_back("remove"), true; }
-  void refresh() override { calls.push_back("refresh"); }
-  void toggle() override {}
-  void peek() override {}
-  void teardown() override {}
-  void screensChanged() override {}
-};
-
 class SettingsModelTest : public ::testing::Test {
  protected:
   testing::MemoryPreferences prefs;
   FakeLoginItems login;
-  Recorder watcher, usage, server, hook, island;
+  testing::RecordingServices watcher, usage, server, hook, island;
 
   SettingsModel make(bool notch = false) {
     AppServices services;
@@ -97,7 +82,7 @@ TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThemAndTheOtherSwitch
 
 TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
   auto model = make();
-  hook.installSucceeds = false;
+  hook.installs = false;
   model.setNotchApprovals(true);
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
   EXPECT_EQ(model.approvalsError(), settings_texts::kApprovalsError);
@@ -106,7 +91,7 @@ TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
   model.setNotchApprovals(true);
   EXPECT_EQ(model.approvalsError(), "no nc");
 
-  hook.installSucceeds = true;
+  hook.installs = true;
   model.setNotchApprovals(true);
   EXPECT_TRUE(prefs.boolValue(prefs::kNotchApprovals));
   EXPECT_FALSE(model.approvalsError());
