@@ -4,6 +4,7 @@
 
 #include "agents/accessibility_walk.h"
 #include "agents/terminal_jumper.h"
+#include "support/fake_accessibility.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami {
@@ -46,25 +47,6 @@ std::shared_ptr<Node> tree(int depth, int width) {
   parent->add(node("tab", "api", AccessibleKind::tab));
   return top;
 }
-
-struct FakeAccessibility final : Accessibility {
-  bool isTrusted() override { return trusted; }
-  void requestTrust() override { ++trustRequests; }
-  std::string howToEnable() override { return "turn it on"; }
-  AccessibleRef application(int32_t pid) override { return apps.contains(pid) ? apps[pid] : nullptr; }
-  AccessibleRef applicationNamed(const std::string& name) override {
-    for (auto& [pid, app] : apps)
-      if (app->titleText == name) return app;
-    return nullptr;
-  }
-  std::vector<AccessibleRef> windows(const AccessibleRef& app) override {
-    return app ? *app->children() : std::vector<AccessibleRef>{};
-  }
-  AccessibleRef menuBar(const AccessibleRef&) override { return nullptr; }
-  bool trusted = true;
-  int trustRequests = 0;
-  std::map<int32_t, std::shared_ptr<Node>> apps;
-};
 
 struct FakeWindows final : WindowActivation {
   std::vector<TopLevelWindow> windowsOf(int32_t pid) override {
@@ -241,7 +223,7 @@ class JumperTest : public ::testing::Test {
  protected:
   testing::VirtualDispatcher dispatcher;
   FakeWindows windows;
-  FakeAccessibility ax;
+  testing::FakeAccessibility ax;
   FakeInput input{dispatcher};
   FakeScripts scripts;
   std::shared_ptr<FakeTtyJump> tty = std::make_shared<FakeTtyJump>();
@@ -265,7 +247,8 @@ TEST_F(JumperTest, StrategiesInOrder) {
   // raised; untrusted, titles only and else the application with a request for trust.
   windows.all = {{1, 10, "zsh"}, {2, 10, "api — zsh"}, {3, 10, "Terminal"}, {4, 60, "web elsewhere"}};
   EXPECT_EQ(jumper->jumpNow(agent("API", "kitty", 10, "pts/1")), Outcome::window);
-  auto app = ax.apps[10] = node("application", "kgx");
+  auto app = node("application", "kgx");
+  ax.apps[10] = app;
   auto tab = app->add(node("frame", "Terminal"))
                  ->add(node("tab list"))
                  ->add(node("page tab", "x", AccessibleKind::tab, "Ünï web"));
@@ -276,7 +259,7 @@ TEST_F(JumperTest, StrategiesInOrder) {
   EXPECT_EQ(jumper->jumpNow(agent("web", "kitty", 10, "pts/1")), Outcome::applicationOnly);
   EXPECT_EQ(tab->performed.size(), 1u);
   EXPECT_EQ(windows.activated.back(), 1u);
-  EXPECT_EQ(ax.trustRequests, 1);
+  EXPECT_EQ(ax.requests, 1);
   windows.all.clear();
   EXPECT_EQ(jumper->jumpNow(agent("web", "kitty", 10, "pts/1")), Outcome::nothing);
 }
