@@ -6,11 +6,11 @@
 
 #include <filesystem>
 #include <map>
-#include <set>
 
 #include "agents/agent_listing.h"
 #include "app/preference_keys.h"
 #include "nap_fakes.h"
+#include "support/fake_running_applications.h"
 #include "support/memory_preferences.h"
 #include "support/virtual_dispatcher.h"
 
@@ -23,7 +23,7 @@ using namespace tovami::testing;
 // its CPU seconds growing at `rate` after that), working directories, applications, battery, nap
 // and island.
 class FakeSystem final : public ProcessSampler,
-                         public RunningApplications,
+                         public FakeRunningApplications,
                          public BatteryReader,
                          public NapControl,
                          public AgentAnnouncementSink {
@@ -62,8 +62,6 @@ class FakeSystem final : public ProcessSampler,
       if (directories.contains(pid)) out[pid] = directories[pid];
     return out;
   }
-  bool isRegisteredApplication(int32_t pid) override { return registered.contains(pid); }
-  std::optional<int32_t> frontmostApplicationPID() override { return frontmost; }
   std::optional<BatteryReading> batteryReading() const override { return battery; }
   void startNap() override { ++napStarts; }
   void endNap() override {}
@@ -77,8 +75,6 @@ class FakeSystem final : public ProcessSampler,
   bool failing = false;
   int samples = 0;
   std::function<void()> onSample;
-  std::set<int32_t> registered;
-  std::optional<int32_t> frontmost;
   std::optional<BatteryReading> battery;
   int napStarts = 0, announcements = 0;
   bool napping = false;

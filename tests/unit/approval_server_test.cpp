@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/preference_keys.h"
+#include "support/fake_running_applications.h"
 #include "support/memory_preferences.h"
 #include "support/virtual_dispatcher.h"
 
@@ -63,12 +64,9 @@ struct FakeSockets : LocalSocketService {
   }
 };
 
-struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, RunningApplications {
+struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, FakeRunningApplications {
   std::vector<std::string> calls;
   bool inPane = false;
-  std::optional<int32_t> front;
-  bool isRegisteredApplication(int32_t) override { return false; }
-  std::optional<int32_t> frontmostApplicationPID() override { return front; }
   void openForApproval() override { calls.push_back("open"); }
   void scheduleCollapseCheck() override { calls.push_back("collapse"); }
   void jump(const AgentSession& s) override { calls.push_back("jump " + std::to_string(s.pid)); }
@@ -126,14 +124,14 @@ TEST_F(ApprovalServerTest, DropsNoticesDuringANapInFrontOrFromBeforeAStopAndStar
   deliver(notice("permission"));
   EXPECT_FALSE(pending());
   napping = false;
-  rec->front = 900;
+  rec->frontmost = 900;
   deliver(notice("permission"));
   EXPECT_FALSE(pending());
   deliver(notice("permission", "/elsewhere"));  // no session: the front window says nothing
   EXPECT_TRUE(pending());
   EXPECT_EQ(cues.size(), 1u);
   // A notice read just before a stop is never shown after it.
-  rec->front.reset();
+  rec->frontmost.reset();
   server->stop();
   server->start();
   auto conversation = sockets->factory();
@@ -170,7 +168,7 @@ TEST_F(ApprovalServerTest, AnswersGoToThePaneOrAreTypedOnlyIntoTheFrontTerminal)
     deliver(notice("permission", c.cwd));
     rec->calls.clear();
     rec->inPane = c.inPane;
-    rec->front = c.frontAfterJump;
+    rec->frontmost = c.frontAfterJump;
     server->answer(c.allow);
     dispatcher.runUntilIdle();
     EXPECT_FALSE(pending());
@@ -180,7 +178,7 @@ TEST_F(ApprovalServerTest, AnswersGoToThePaneOrAreTypedOnlyIntoTheFrontTerminal)
       dispatcher.advance(0.1);
     }
     EXPECT_EQ(rec->calls, c.calls) << c.cwd.value_or("-");
-    rec->front.reset();
+    rec->frontmost.reset();
   }
 }
 

@@ -3,33 +3,21 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 
 #include "agents/agent_recognition.h"
 #include "agents/agent_watcher.h"
 #include "agents/process_sampling.h"
 #include "agents/terminal_resolution.h"
+#include "support/fake_running_applications.h"
 
 namespace tovami {
 namespace {
 
+using FakeApps = testing::FakeRunningApplications;
+
 PSRow row(int32_t pid, int32_t ppid, std::string args, double cpu = 0) {
   return PSRow{pid, ppid, std::nullopt, cpu, 0, std::move(args)};
 }
-
-class FakeApps final : public RunningApplications {
- public:
-  explicit FakeApps(std::set<int32_t> pids = {}) : pids_(std::move(pids)) {}
-  bool isRegisteredApplication(int32_t pid) override {
-    ++queries;
-    return pids_.contains(pid);
-  }
-  std::optional<int32_t> frontmostApplicationPID() override { return std::nullopt; }
-  int queries = 0;
-
- private:
-  std::set<int32_t> pids_;
-};
 
 TEST(ParsePSOutput, ReadsMacAndLinuxLinesAndSkipsMalformedOnes) {
   const std::pair<const char*, double> durations[] = {
