@@ -58,16 +58,6 @@ class AppLifecycleTest(unittest.TestCase):
                     self.assertEqual((prefs.get("agentWatchEnabled"), prefs.get("usageTracking")), ("false", "true"))
             self.assertEqual(s.log_text().count("tovami ended"), 3)
 
-    def test_malformed_preferences_keep_readable_values(self):
-        with harness.Session() as s:
-            conf = s.write_preferences("[General]\nagentKeepAwake=false\n\x00\x01 this is not a setting\n[unclosed\n")
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
-            self.assertEqual(s.stop_tovami(), 0)
-            self.assertIn("malformed", s.log_text())
-            self.assertTrue(os.path.exists(conf + ".malformed"))
-            self.assertEqual(s.preferences().get("agentKeepAwake"), "false")
-
     def test_losing_the_display_with_an_agent_listed_and_the_password_card_open_ends_cleanly(self):
         with harness.Session() as s:
             pid = s.start_agent()
