@@ -168,14 +168,9 @@ class NapTest(unittest.TestCase):
 
             press_nap_key(s)
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
-            added = ["xrandr", "--setmonitor", "M1", "1024/271x768/203+1280+0", "none"]
-            s.run(added, check=True)
+            s.run(["xrandr", "--setmonitor", "M1", "1024/271x768/203+1280+0", "none"], check=True)
             self.assertTrue(s.wait_for_log("nap: displays changed; covering 2 displays", timeout=3), s.log_text())
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 1280 + 512, 384))))
-            # Unplugged and plugged back within the debounce: the same frames, nothing rebuilt.
-            s.run(["sh", "-c", "xrandr --delmonitor M1 && " + " ".join(added)], check=True)
-            time.sleep(1)
-            self.assertEqual(s.log_text().count("displays changed"), 1, s.log_text())
             xvfb = s._processes[0]
             xvfb.kill()
             xvfb.wait()
