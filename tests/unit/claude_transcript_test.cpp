@@ -206,26 +206,14 @@ TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
   EXPECT_EQ(parseText(userLine("only prompt") + std::string(10000, '\n')).youLine, "only prompt");
 }
 
+// Appended lines are read from where the last read ended; an unfinished last line waits for its end.
 TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
-  const std::string start = userLine("first") + answer("one");
+  const std::string start = userLine("first") + answer("one"), grown = start + userLine("second");
   ct::ReadMark mark;
-  auto readWith = [&](const std::string& text, bool titleKnown = true) {
-    CountingBuffer buffer(text);
-    std::istream in(&buffer);
-    auto info = ct::parseSince(in, mark, titleKnown);
-    return std::pair(info, buffer.delivered);
-  };
-  EXPECT_EQ(readWith(start, false).first.title, "first");
-  EXPECT_EQ(mark.offset, start.size());
-
-  // Appended: only the new lines (and the few bytes before them) are read; an unfinished last
-  // line waits for its end.
-  const std::string grown = start + userLine("second") + summaryLine("Named");
-  const auto [info, bytes] = readWith(grown + R"({"type":"user","mess)");
-  EXPECT_EQ(fields(info), "Named | second | - | - | -");  // a summary in the first 32 KB still names it
-  EXPECT_LE(bytes, grown.size() - start.size() + ct::kAnchorBytes + 30);
+  std::istringstream first(start), second(grown + R"({"type":"user","mess)");
+  EXPECT_EQ(ct::parseSince(first, mark, false).title, "first");
+  EXPECT_EQ(ct::parseSince(second, mark, true).youLine, "second");
   EXPECT_EQ(mark.offset, grown.size());
-  EXPECT_EQ(readWith(grown + userLine("third")).first.youLine, "third");
 }
 
 // A throw-away home folder with Claude Code's projects folder in it.
