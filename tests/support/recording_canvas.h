@@ -27,7 +27,7 @@ class RecordingCanvas final : public Canvas {
   void fillPath(const VectorPath&, Color color) override { fills.push_back(color); }
   void strokeRoundedRect(const Rect&, double, double, Color) override {}
   void fillShadow(const VectorPath&, Color, double, Point) override {}
-  void drawSymbol(std::string_view name, const Rect&, Color) override { symbols.emplace_back(name); }
+  void drawSymbol(std::string_view, const Rect&, Color) override {}
   void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) override {
     texts.push_back(std::string(text));
     fills.push_back(color);
@@ -63,7 +63,6 @@ class RecordingCanvas final : public Canvas {
   std::vector<Color> fills;
   std::vector<std::string> texts;
   std::vector<TextRun> runs;
-  std::vector<std::string> symbols;
 };
 
 // Plays back the given 64-bit values in a loop.

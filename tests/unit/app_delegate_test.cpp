@@ -141,14 +141,10 @@ TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecondWhileThe
   EXPECT_TRUE(journal.empty());
 }
 
-// Seeding fills absent keys only; the island follows the displays; "auth" alone asks for a password.
-TEST(Seeding, StoresOnlyAbsentKeysAndReadsTheWakeRequirementStrictly) {
+// Seeding stores nothing on a relaunch; the island follows the displays; "auth" alone asks for a password.
+TEST(Seeding, StoresNothingOnARelaunchAndReadsTheWakeRequirementStrictly) {
   MemoryPreferences prefs;
-  prefs.setBool(prefs::kAgentWatchEnabled, false);
   seedPreferences(prefs, false);
-  EXPECT_FALSE(prefs.boolValue(prefs::kAgentWatchEnabled));
-  EXPECT_TRUE(prefs.hasValue(prefs::kIslandEnabled));
-  EXPECT_FALSE(prefs.boolValue(prefs::kIslandEnabled));
   prefs.writes.clear();
   seedPreferences(prefs, true);  // a relaunch on a machine with a notch changes nothing stored
   EXPECT_TRUE(prefs.writes.empty());
