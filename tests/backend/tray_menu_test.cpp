@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QImage>
 
-#include "linux/app/tray_icon.h"
 #include "linux/app/tray_menu.h"
 
 namespace tovami::linux_backend {
@@ -42,25 +40,6 @@ TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
   fillTrayMenu(empty, {});  // no agents: no separator before "Settings…"; no callbacks: nothing happens
   EXPECT_EQ(empty.actions()[3]->text(), "Settings\u2026");
   for (QAction* action : empty.actions()) action->trigger();
-}
-
-TEST(TrayIcon, DrawsTheSleepingCatOrTheCatWithTheDot) {
-  ensureApplication();
-  for (int pixels : {18, 36}) {
-    const QImage z = TrayIcon::renderIcon(false, pixels), dot = TrayIcon::renderIcon(true, pixels);
-    ASSERT_EQ(z.size(), QSize(pixels, pixels));
-    // Whether the off-white fill shows at a point given in design units.
-    const auto lit = [pixels](const QImage& image, double x, double y) {
-      const QColor c = image.pixelColor(int(x * pixels / 44), int(y * pixels / 44));
-      return c.alpha() > 200 && c.lightness() > 150;
-    };
-    for (const QImage* image : {&z, &dot}) EXPECT_TRUE(lit(*image, 25, 28)) << pixels;  // the cat's body
-    EXPECT_TRUE(lit(z, 11.5, 7)) << pixels;                                             // the Z's top stroke
-    EXPECT_TRUE(lit(dot, 12, 10)) << pixels;                                            // the dot's centre
-    // Left of the Z's diagonal, inside the dot: only the dot fills it.
-    EXPECT_TRUE(lit(dot, 9.2, 10.6)) << pixels;
-    EXPECT_FALSE(lit(z, 9.2, 10.6)) << pixels;
-  }
 }
 
 }  // namespace
