@@ -7,8 +7,6 @@
 
 #include "island/palette.h"
 #include "island/pixel_figures.h"
-#include "island/pixel_grid.h"
-#include "island/pixel_wordmark.h"
 #include "nap/dot_constellation.h"
 #include "nap/nap_overlay_view.h"
 #include "nap/overlay_state.h"
@@ -155,18 +153,6 @@ TEST(NapOverlay, FadesTheHintInUnlessTheDesktopAsksForLessMotion) {
   EXPECT_DOUBLE_EQ(still.hintFade(), 1);  // no fade under reduce motion
   view.disappear();
   still.disappear();
-}
-
-// The pixel-art primitives the scene and the island draw with.
-TEST(PixelGrid, DrawsOneSquarePerLitCellAndWordmarkLettersShareOneGapColumn) {
-  RecordingCanvas canvas;
-  PixelGrid{{"X.X", "X"}, palette::kTerracotta, 5.0, 1.6}.draw(canvas, {10, 20});
-  EXPECT_EQ(canvas.fills.size(), 3u);  // the short row's missing cells stay empty
-  EXPECT_EQ((PixelGrid{{}, palette::kWhite, 2, 1}.size()), (Size{0, 0}));
-  // Wordmark characters outside the font take no room; case does not matter. (The render tests check
-  // each drawn dot's shade on screen.)
-  EXPECT_EQ(PixelWordmarkView::rowsFor("t 1a?"), PixelWordmarkView::rowsFor("TA"));
-  EXPECT_EQ(PixelWordmarkView::rowsFor("42"), PixelRows(5));
 }
 
 TEST(CollapsedCatBadge, BlinkWaitsBetweenTwoPointSixAndSixPointTwoSeconds) {
