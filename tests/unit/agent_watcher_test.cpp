@@ -340,8 +340,7 @@ TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstReadsOnlyClaudeTranscrip
   sys->directories = {{150, "/home/u/web"}};  // the Claude Code agent's folder is unknown
   sys->table.at(kAgent).row.elapsed += 60;
   sys->add(150, kShell, "node /usr/lib/node_modules/@openai/codex/bin/codex", "pts/3", 0, 600);
-  sys->add(151, 150, "/usr/lib/node_modules/@openai/codex/vendor/bin/codex");  // inner copy
-  sys->add(152, kAgent, "claude --resume");                                    // an agent started by an agent
+  sys->add(152, kAgent, "claude --resume");  // an agent started by an agent
   watcher->start();
   dispatcher.advance(30.5);
   ASSERT_EQ(sessions().size(), 2u);
