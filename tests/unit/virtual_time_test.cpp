@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <string>
 #include <vector>
 
 #include "platform/delayed_work.h"
@@ -12,30 +11,6 @@ namespace tovami {
 namespace {
 
 using testing::VirtualDispatcher;
-
-TEST(VirtualTime, RunsWhatFellDueInOrderAcrossQueuesAndWorkItSchedulesAtItsOwnTime) {
-  VirtualDispatcher dispatcher(1000);
-  auto background = dispatcher.makeSerialQueue(queue_labels::kAgentWatch);
-  std::vector<std::string> log;
-  auto& main = dispatcher.mainQueue();
-  main.asyncAfter(75, [&] { log.push_back("main 75"); });
-  background->asyncAfter(3, [&] { log.push_back("bg 3"); });
-  main.asyncAfter(3, [&] {
-    log.push_back("main 3");
-    main.asyncAfter(0.3, [&] { log.push_back("nested " + std::to_string(dispatcher.elapsed())); });
-  });
-  main.asyncAfter(76, [&] { log.push_back("main 76"); });
-  main.async([&] { log.push_back("now"); });
-  dispatcher.advance(75);
-  EXPECT_EQ(log, (std::vector<std::string>{"now", "bg 3", "main 3", "nested 3.300000", "main 75"}));
-  dispatcher.advance(1);
-  EXPECT_EQ(log.back(), "main 76");
-  // A wall-clock change leaves the monotonic clock alone.
-  const double up = dispatcher.clock().uptime();
-  dispatcher.shiftWallClock(-3600);
-  EXPECT_DOUBLE_EQ(dispatcher.clock().now(), 1000 + 76 - 3600);
-  EXPECT_DOUBLE_EQ(dispatcher.clock().uptime(), up);
-}
 
 TEST(VirtualTime, CancelledReplacedAndOrphanedWorkNeverRuns) {
   VirtualDispatcher dispatcher;
