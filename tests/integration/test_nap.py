@@ -151,7 +151,7 @@ class NapTest(unittest.TestCase):
                     s.xdotool("key", "space")
                     self.assertTrue(s.wait_for_log("nap ended: .*, 1 poke ignored"), s.log_text())
 
-    def test_windows_above_the_nap_and_added_displays_are_covered_and_a_lost_x_server_ends_it(self):
+    def test_windows_above_the_nap_and_added_displays_are_covered(self):
         with harness.Session(screen=SCREEN, monitors=MONITORS[:1]) as s:
             start(self, s)
             press_nap_key(s)
@@ -171,11 +171,6 @@ class NapTest(unittest.TestCase):
             s.run(["xrandr", "--setmonitor", "M1", "1024/271x768/203+1280+0", "none"], check=True)
             self.assertTrue(s.wait_for_log("nap: displays changed; covering 2 displays", timeout=3), s.log_text())
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 1280 + 512, 384))))
-            xvfb = s._processes[0]
-            xvfb.kill()
-            xvfb.wait()
-            self.assertGreaterEqual(s.tovami.wait(10), 0, "ended by a signal")  # no crash
-            self.assertEqual(s.log_text().count("nap ended: Napped under a minute, nobody poked"), 2, s.log_text())
 
 
 if __name__ == "__main__":
