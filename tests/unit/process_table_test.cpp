@@ -170,13 +170,10 @@ TEST(ResolveTerminal, MatchesTerminalExecutablesByPrefixOrExactly) {
 }
 
 TEST(ResolveTerminal, FindsTmuxTheTerminalApplicationOrTheApplicationOwningTheWindows) {
-  // tmux server 50 (parent 1) -> zsh 51 -> claude 52; Terminal app 60 -> login 61 -> zsh 62 -> codex 63
-  ProcessTable table({row(50, 1, "tmux new -s work"), row(51, 50, "-zsh"), row(52, 51, "claude"),
-                      row(60, 1, "/System/Applications/Utilities/Terminal.app/Contents/MacOS/Terminal"),
-                      row(61, 60, "login -pf u"), row(62, 61, "-zsh"), row(63, 62, "codex")});
-  FakeApps apps({60});
+  // tmux server 50 (parent 1) -> zsh 51 -> claude 52
+  ProcessTable table({row(50, 1, "tmux new -s work"), row(51, 50, "-zsh"), row(52, 51, "claude")});
+  FakeApps apps;
   EXPECT_EQ(resolveTerminal(52, table.byPid, apps), (TerminalMatch{"tmux", 50}));
-  EXPECT_EQ(resolveTerminal(63, table.byPid, apps), (TerminalMatch{"Terminal", 60}));
 
   // kitty 70 (owns windows) -> kitten 71 -> zsh 72 -> claude 73
   table = ProcessTable({row(70, 5, "/usr/bin/kitty"), row(71, 70, "kitty-helper"), row(72, 71, "zsh"),
