@@ -94,9 +94,7 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
       {{notice.substr(0, 10), notice.substr(10, 30), notice.substr(40)}, false, 1},
       {{"{\"a\":\"}\"", "}"}, false, 1},  // a brace inside a string ends nothing
       {{"{\"a\":1} trailing"}, true, 0},
-      {{"[1,2,3]"}, true, 0},
       {{}, true, 0},
-      {{"{\"half\": "}, true, 0},
       {{"\xff\xfe garbage }"}, true, 0},
       {{std::string(70000, '{')}, false, 0},  // past the cap: closed without the peer ending
   };
