@@ -79,19 +79,6 @@ TEST_F(OnboardingTest, StepsRunInOrderAndTheNapKeyOnlyTriesItselfOnTheHotKeyStep
   EXPECT_EQ(naps, 11);  // the ordinary action is back
 }
 
-TEST_F(OnboardingTest, ChangesSpringUnlessTheDesktopAsksForLessMotion) {
-  for (bool reduce : {false, true}) {
-    motion = FixedMotionSettings(reduce);
-    auto view = open();
-    std::vector<TourAnimation::Kind> kinds;
-    view->onChange = [&kinds](TourAnimation animation) { kinds.push_back(animation.kind); };
-    view->advance();
-    key.nap();
-    const auto expected = reduce ? TourAnimation::Kind::immediate : TourAnimation::Kind::spring;
-    EXPECT_EQ(kinds, std::vector<TourAnimation::Kind>(2, expected));
-  }
-}
-
 TEST_F(OnboardingTest, TheWayOutOfTheHotKeyStepComesAfterTenSecondsOrAtOnceWithoutTheKey) {
   auto view = open();
   view->advance();
