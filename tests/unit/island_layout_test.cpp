@@ -33,17 +33,12 @@ TEST(IslandLayout, SizesTheOutlineForEveryModeAndContent) {
   report.wakeReport = NapReport{};
   IslandScene approval = withAgents(3);
   approval.approval = ApprovalRequest{};
-  IslandScene pill = withAgents(1);
-  pill.mode = IslandMode::pill;
-  pill.collapsedSize = {180, 29};
   const Case cases[] = {
-      {"cat only", IslandScene{}, 268, 90},
       {"one agent", withAgents(1), 392, 64 + 8 + 36},
       {"five, usage", fiveWithUsage, 392, 286},
       {"two with snippets", withAgents(2, true), 392, 64 + 8 + 64 + 8 + 64},
       {"report beats agents", report, 392, 88},
       {"approval", approval, 392, 150},
-      {"pill", pill, 180, 64 + 8 + 36},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(island_layout::collapsedWidth(c.scene), c.collapsedWidth) << c.name;
