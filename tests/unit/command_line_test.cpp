@@ -37,11 +37,8 @@ TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
   EXPECT_FALSE(wantsShowTour({"tovami", "--show-tour=1"}));
 }
 
-TEST(CommandLine, UsageListsEverySwitchAndMarksTheUnavailableOnes) {
+TEST(CommandLine, UsageMarksTheSwitchesThisBuildLacks) {
   const std::string usage = usageText({switches::kDumpAx});
-  for (auto name : kOneShotSwitches) EXPECT_NE(usage.find(name), std::string::npos) << name;
-  for (auto name : {switches::kShowTour, switches::kHelp, switches::kVersion})
-    EXPECT_NE(usage.find(name), std::string::npos) << name;
   EXPECT_NE(usage.find("accessibility tree and end (not in this build)"), std::string::npos) << usage;
   EXPECT_EQ(usage.find("PNG file and end (not"), std::string::npos) << usage;
 }
