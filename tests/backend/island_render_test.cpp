@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QImage>
 #include <cmath>
 #include <vector>
 
+#include "backend/gui_application.h"
 #include "island/island_layout.h"
 #include "island/island_still.h"
 #include "island/palette.h"
@@ -16,17 +16,6 @@ namespace tovami::linux_backend {
 namespace {
 
 using tovami::testing::VirtualDispatcher;
-
-// Text needs a GUI application (a widget one: other tests in this program make windows); it
-// stays for the rest of the run.
-void ensureGuiApplication() {
-  if (QCoreApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "tovami_backend_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);
-}
 
 // The picture's pixel at a point given in panel coordinates.
 QColor pixelAt(const QImage& image, Point panelPoint) {

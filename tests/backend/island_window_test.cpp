@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
 
+#include "backend/gui_application.h"
 #include "linux/island/island_window.h"
 
 namespace tovami::linux_backend {
@@ -18,9 +18,7 @@ int paintsWithin(int& paints, int ms) {
 }
 
 TEST(IslandWindow, RepaintsOnlyWhileAnimatingOrWhenAsked) {
-  static int argc = 1;
-  static char name[] = "tovami_backend_tests", *argv[] = {name, nullptr};
-  if (!qApp) new QApplication(argc, argv);
+  ensureGuiApplication();
   IslandWindow window;
   int paints = 0;
   window.setPaintCallback([&paints](QPainter&) { ++paints; });

@@ -1,21 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QMenu>
 
+#include "backend/gui_application.h"
 #include "linux/app/tray_menu.h"
 
 namespace tovami::linux_backend {
 namespace {
 
-void ensureApplication() {
-  static int argc = 1;
-  static char name[] = "tovami_backend_tests";
-  static char* argv[] = {name, nullptr};
-  if (!qApp) new QApplication(argc, argv);
-}
-
 TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
-  ensureApplication();
+  ensureGuiApplication();
   std::vector<int32_t> jumps;
   TrayMenuModel model;
   model.agents = {
