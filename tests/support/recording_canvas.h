@@ -1,4 +1,4 @@
-// A canvas that remembers the colours and texts drawn, and a random source that plays back fixed values.
+// A canvas that remembers the texts drawn, and a random source that plays back fixed values.
 #pragma once
 
 #include <algorithm>
@@ -21,16 +21,14 @@ class RecordingCanvas final : public Canvas {
   void scale(double) override {}
   void setOpacity(double) override {}
   void clipToPath(const VectorPath&) override {}
-  void fillRect(const Rect&, Color color) override { fills.push_back(color); }
-  void fillRoundedRect(const Rect&, double, Color color) override { fills.push_back(color); }
-  void fillEllipse(const Rect&, Color color) override { fills.push_back(color); }
-  void fillPath(const VectorPath&, Color color) override { fills.push_back(color); }
+  void fillRect(const Rect&, Color) override {}
+  void fillRoundedRect(const Rect&, double, Color) override {}
+  void fillEllipse(const Rect&, Color) override {}
+  void fillPath(const VectorPath&, Color) override {}
   void strokeRoundedRect(const Rect&, double, double, Color) override {}
   void fillShadow(const VectorPath&, Color, double, Point) override {}
   void drawSymbol(std::string_view, const Rect&, Color) override {}
   void drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) override {
-    texts.push_back(std::string(text));
-    fills.push_back(color);
     runs.push_back({std::string(text), topLeft, font, color});
   }
   Size measureText(std::string_view text, const FontStyle& font) const override {
@@ -60,8 +58,6 @@ class RecordingCanvas final : public Canvas {
     return nullptr;
   }
 
-  std::vector<Color> fills;
-  std::vector<std::string> texts;
   std::vector<TextRun> runs;
 };
 

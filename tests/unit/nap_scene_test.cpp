@@ -134,7 +134,7 @@ TEST(NapOverlay, FadesTheHintInUnlessTheDesktopAsksForLessMotion) {
 
   RecordingCanvas quiet;
   view.draw(quiet);
-  EXPECT_TRUE(quiet.texts.empty());
+  EXPECT_TRUE(quiet.runs.empty());
 
   state->showHint();
   dispatcher.advance(0.25);
@@ -143,7 +143,7 @@ TEST(NapOverlay, FadesTheHintInUnlessTheDesktopAsksForLessMotion) {
   EXPECT_DOUBLE_EQ(view.hintFade(), 1);
   RecordingCanvas hinted;
   view.draw(hinted);
-  EXPECT_EQ(hinted.texts, std::vector<std::string>{"Space or click to wake"});
+  EXPECT_TRUE(hinted.runs.size() == 1 && hinted.runs[0].text == "Space or click to wake");
 
   NapOverlayView still(state, dispatcher, random, true, nullptr);
   still.appear();
