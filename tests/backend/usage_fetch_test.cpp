@@ -101,7 +101,6 @@ TEST(UsageFetchTest, PublishedBodyRefusalMissingLoginAndTimeOut) {
   ASSERT_TRUE(snapshot);
   EXPECT_EQ(snapshot->fiveHourPct, 24);
   EXPECT_EQ(snapshot->sevenDayPct, 36);
-  EXPECT_NEAR(*snapshot->fiveHourResets, 1767383999.600956, 1e-3);
   ASSERT_EQ(server.seen().size(), 1u);
   for (const char* line : {"GET /api/oauth/usage HTTP", "Authorization: Bearer tok-123\r\n",
                            "anthropic-beta: oauth-2025-04-20\r\n"})
