@@ -122,8 +122,6 @@ TEST_F(IslandView, CutsLongTextsAndKeepsEveryControlInsideTheCard) {
   scene.approval = ApprovalRequest{"id", "Bash", huge, huge, {}, 0};
   const auto canvas = draw(scene);
   fitsInside(canvas);
-  EXPECT_NE(canvas.run("Allow"), nullptr);
-  EXPECT_NE(canvas.run("Deny"), nullptr);
   bool asking = false;
   for (const auto& run : canvas.runs) asking |= run.text.ends_with("\u2026 \u2014 Claude is asking");
   EXPECT_TRUE(asking);

@@ -17,10 +17,10 @@ struct Node final : AccessibleElement {
       : roleName(std::move(r)), titleText(std::move(t)), kindValue(k), desc(std::move(d)) {}
   std::optional<std::string> role() override { return roleName; }
   AccessibleKind kind() override { return kindValue; }
-  std::optional<std::string> subrole() override { return sub; }
+  std::optional<std::string> subrole() override { return std::nullopt; }
   std::optional<std::string> title() override { return titleText; }
   std::optional<std::string> description() override { return desc; }
-  std::optional<int> tabCount() override { return tabs; }
+  std::optional<int> tabCount() override { return std::nullopt; }
   std::optional<std::vector<AccessibleRef>> children() override { return kids; }
   bool perform(const std::string& action) override {
     performed.push_back(action);
@@ -30,8 +30,6 @@ struct Node final : AccessibleElement {
   std::string roleName, titleText;
   AccessibleKind kindValue;
   std::string desc;
-  std::optional<std::string> sub;
-  std::optional<int> tabs;
   std::vector<AccessibleRef> kids;
   Strings performed;
 };
