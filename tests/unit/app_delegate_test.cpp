@@ -89,8 +89,8 @@ TEST_F(AppDelegateTest, LaunchAndTerminationRunTheirStepsInOrderAndSkipWhatIsTur
   prefs.setBool(prefs::kNotchApprovals, true);
   auto first = makeDelegate();
   first->applicationDidFinishLaunching();
-  EXPECT_EQ(journal, (Journal{"app.accessory", "keys.register", "island.refresh", "watcher.start", "usage.start",
-                              "hook.install", "server.start", "tour1.show"}));
+  EXPECT_EQ(journal, (Journal{"app.accessory", "keys.register", "island.refresh", "watcher.start",
+                              "usage.start", "hook.install", "server.start", "tour1.show"}));
   prefs.setBool(prefs::kNotchApprovals, false);
   prefs.setBool(prefs::kHasCompletedOnboarding, true);
   journal.clear();

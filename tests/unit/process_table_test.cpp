@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "agents/agent_recognition.h"
 #include "agents/agent_watcher.h"
 #include "agents/process_sampling.h"
@@ -21,8 +20,10 @@ PSRow row(int32_t pid, int32_t ppid, std::string args, double cpu = 0) {
 
 TEST(ParsePSOutput, ReadsMacAndLinuxLinesAndSkipsMalformedOnes) {
   const std::pair<const char*, double> durations[] = {
-      {"05:12.34", 312.34}, {"2-03:04:05", 2 * 86400 + 3 * 3600 + 4 * 60 + 5},
-      {"", 0},              {"nan:inf:4", 4}};  // pieces that are not numbers count as none
+      {"05:12.34", 312.34},
+      {"2-03:04:05", 2 * 86400 + 3 * 3600 + 4 * 60 + 5},
+      {"", 0},
+      {"nan:inf:4", 4}};  // pieces that are not numbers count as none
   for (const auto& [text, seconds] : durations) EXPECT_DOUBLE_EQ(parseDuration(text), seconds) << text;
 
   const auto rows = parsePSOutput(

@@ -91,7 +91,8 @@ TEST_F(UsageTrackerTest, FetchesAfterOneSecondThenEveryFiveMinutesKeepingTheLast
   EXPECT_EQ(http->reads, 2);  // read afresh for every fetch
   // Failed fetches keep the old snapshot.
   const auto first = tracker->state().snapshot();
-  const HttpResponse failures[] = {{401, "{}", ""}, {200, "not json", ""}, {200, "[1]", ""}, {0, "", "timed out"}};
+  const HttpResponse failures[] = {
+      {401, "{}", ""}, {200, "not json", ""}, {200, "[1]", ""}, {0, "", "timed out"}};
   for (const auto& failure : failures) {
     http->next = failure;
     dispatcher.advance(300);
