@@ -1,6 +1,7 @@
 """The island in the real program under Xvfb and openbox, as a floating pill below the (absent) top panel: it sits
 at the top centre, a click on it opens it and leaves the user's window active, a click beside it reaches the window
-below, hovering opens and leaving closes it, and Ctrl+Alt+A toggles it."""
+below, hovering opens and leaving closes it, Ctrl+Alt+A toggles it, and after a nap the wake report opens by itself
+and closes again (its 0.25 s and 6 s are pinned in virtual time by the controller's test)."""
 
 import subprocess
 import unittest
@@ -58,6 +59,14 @@ class IslandTest(unittest.TestCase):
             s.screenshot(s.shot_path("island-expanded.png"))
             chord(s, "a")
             self.assertTrue(s.wait_for(closed, 5))
+
+            chord(s, "n")
+            self.assertTrue(s.wait_for_log("nap began", 5), s.log_text())
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for_log("nap ended", 5), s.log_text())
+            self.assertTrue(s.wait_for(opened, 5), "the wake report never opened")
+            s.screenshot(s.shot_path("island-report.png"))
+            self.assertTrue(s.wait_for(closed, 12), "the wake report never closed")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 """The welcome tour in the real program: a first launch shows it over the screen with the keyboard,
 the nap key tries itself out on the hot-key step without napping, naps again once the tour is done,
-and the window manager's close leaves the tour marked completed (quitting does not)."""
+and Escape or the window manager's close leaves the tour marked completed (quitting does not)."""
 
 import os
 import time
@@ -66,6 +66,14 @@ class TourTest(unittest.TestCase):
             self.assertTrue(s.wait_for(lambda: tour_visible(s)), "no tour window")
             s.xdotool("key", "alt+F4")  # openbox closes the focused window
             self.assertTrue(s.wait_for_log("tour: closed"), s.log_text())
+            self.assertEqual(s.stop_tovami(), 0)
+            self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
+            s.start_tovami("--show-tour")  # shown again, and closed with Escape
+            self.assertTrue(s.wait_for(lambda: s.log_text().count("tour: step welcome") == 3), s.log_text())
+            self.assertTrue(s.wait_for(lambda: tour_visible(s)), "no tour window")
+            s.xdotool("key", "Escape")
+            self.assertTrue(s.wait_for(lambda: s.log_text().count("tour: closed") == 2), s.log_text())
+            self.assertTrue(s.wait_for(lambda: not tour_visible(s)), "the tour still shows")
             self.assertEqual(s.stop_tovami(), 0)
             self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
 
