@@ -28,6 +28,12 @@ struct AgentSession {
   int64_t ageMinutes = 0;
   AgentActivity activity = AgentActivity::working;
   std::optional<ClaudeSessionInfo> context;  // Claude Code agents with a project path only
+  // The agent's own session, where the agent says which it is (Claude Code's status file): the id
+  // its hooks send as "session_id", and the name shown for the session.
+  std::optional<std::string> sessionId;
+  std::optional<std::string> sessionName;
+  // What the agent waits for while it waits for the user ("permission prompt", "input needed").
+  std::optional<std::string> waitingFor;
 
   bool operator==(const AgentSession&) const = default;
 

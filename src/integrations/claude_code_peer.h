@@ -57,6 +57,9 @@ inline constexpr const char* kCwd = "cwd";
 inline constexpr const char* kStatus = "status";  // "idle", "busy", "waiting"
 inline constexpr const char* kWaitingFor = "waitingFor";
 inline constexpr const char* kUpdatedAt = "updatedAt";
+inline constexpr const char* kStatusUpdatedAt = "statusUpdatedAt";
+inline constexpr const char* kProcStart = "procStart";  // field 22 of /proc/<pid>/stat, as a string
+inline constexpr const char* kName = "name";
 }  // namespace session_status_keys
 
 // Credentials: on Linux a 0600 JSON file in the configuration root; on macOS a keychain generic
