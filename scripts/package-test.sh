@@ -86,14 +86,14 @@ say "installed $(grep -c . "$scratch/files.txt") paths, /etc/pam.d/tovami a conf
 [ "$(tovami --version)" = "tovami $version" ] || fail "tovami --version says \"$(tovami --version)\""
 say "tovami --version: $(tovami --version)"
 tovami --list-agents json >"$scratch/agents.json" || fail "tovami --list-agents json exited with $?"
-python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))))' "$scratch/agents.json" \
+/usr/bin/python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))))' "$scratch/agents.json" \
   >"$scratch/agents.count" || fail "tovami --list-agents json printed no JSON"
 say "tovami --list-agents json: valid JSON ($(cat "$scratch/agents.count") entries)"
 man -w tovami >/dev/null || fail "man finds no tovami page"
 say "man tovami: $(man -w tovami)"
 
 say "the installed desktop program under Xvfb"
-python3 "$top/scripts/package_desktop_check.py" /usr/bin/tovami || fail "the installed desktop program"
+/usr/bin/python3 "$top/scripts/package_desktop_check.py" /usr/bin/tovami || fail "the installed desktop program"
 
 say "purging"
 $sudo apt-get purge -y -qq tovami >"$scratch/apt.txt" 2>&1 || {
