@@ -45,6 +45,8 @@ def main(entry):
         autostart = os.path.join(s.config_dir, "autostart", "app.tovami.Tovami.desktop")
         if not s.wait_for(lambda: os.path.exists(autostart)):
             fail("\"Start Tovami at login\" wrote no autostart entry", s)
+        if os.environ.get("TOVAMI_SHOTS"):
+            say(f"screenshot: {s.screenshot(s.shot_path('package-settings.png'))}")
         exec_line = re.search(r"^Exec=(.*)$", open(autostart).read(), re.M)
         say(f"autostart entry: Exec={exec_line and exec_line[1]}")
         if not exec_line or exec_line[1] != entry:
