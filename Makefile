@@ -63,4 +63,4 @@ format:
 	@find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR) $(PACKAGE_DIR)
