@@ -23,7 +23,7 @@ if git -C "$top" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   git -C "$top" ls-files -z --cached --others --exclude-standard |
     tar -C "$top" --null -T - --ignore-failed-read -cf - | tar -C "$stage/tovami-$version" -xf -
 else
-  tar -C "$top" --anchored --exclude=./build* --exclude=./dist --exclude=./run-output -cf - . |
+  tar -C "$top" --anchored --exclude=./build* --exclude=./dist --exclude=./run-output --exclude=./.git -cf - . |
     tar -C "$stage/tovami-$version" -xf -
 fi
 
