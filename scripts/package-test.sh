@@ -88,7 +88,7 @@ say "tovami --version: $(tovami --version)"
 tovami --list-agents json >"$scratch/agents.json" || fail "tovami --list-agents json exited with $?"
 /usr/bin/python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))))' "$scratch/agents.json" \
   >"$scratch/agents.count" || fail "tovami --list-agents json printed no JSON"
-say "tovami --list-agents json: valid JSON ($(cat "$scratch/agents.count") entries)"
+say "tovami --list-agents json: valid JSON, agents listed: $(cat "$scratch/agents.count")"
 man -w tovami >/dev/null || fail "man finds no tovami page"
 say "man tovami: $(man -w tovami)"
 
