@@ -11,8 +11,10 @@ CLANGXX = $(shell command -v clang++)
 SAN_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DTOVAMI_SANITIZE=ON -DTOVAMI_BUILD_BENCHMARKS=OFF $(CCACHE) \
   $(if $(CLANGXX),-DCMAKE_CXX_COMPILER=$(CLANGXX) -DTOVAMI_BUILD_FUZZERS=ON)
 FUZZ_SECONDS ?= 600
+# Where `make package` leaves the Debian package.
+PACKAGE_DIR ?= dist
 
-.PHONY: all deps configure build sanitized run test test-unit fuzz install format clean
+.PHONY: all deps configure build sanitized run test test-unit fuzz install package package-test format clean
 
 all: build
 
@@ -49,8 +51,16 @@ fuzz: sanitized
 install: build
 	@cmake --install $(BUILD_DIR)
 
+# The Debian package, built with dpkg-buildpackage from debian/ (no tests: `make test` runs them).
+package: deps
+	@./scripts/build-package.sh $(PACKAGE_DIR) $(JOBS)
+
+# Installs the package, checks the installed program, lintian, purges (as root, or through sudo).
+package-test: package
+	@./scripts/package-test.sh $(PACKAGE_DIR)
+
 format:
 	@find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR) $(PACKAGE_DIR)
