@@ -15,7 +15,10 @@ inline const std::string kWelcomeText = std::string("One hotkey makes your ") + 
                                         " look asleep while builds, agents, and downloads keep running.";
 inline const std::string kShowMe = "Show me";
 
-inline const std::string kHotkeyHeadline = std::string("Press ") + wording::kNapHotKey + ". Go ahead.";
+inline std::string hotkeyHeadline(const std::string& keys) {
+  return "Press " + keys + ". Go ahead.";
+}
+inline const std::string kHotkeyHeadline = hotkeyHeadline(wording::kNapHotKey);
 inline const std::string kHotkeySuccess = "That's the one. Your screen would be napping right now.";
 inline const std::string kTryLater = "I'll try later";
 

@@ -59,6 +59,11 @@ class OnboardingView : public std::enable_shared_from_this<OnboardingView> {
   // The window closes by other means (Escape, the window manager): the tour counts as finished.
   void windowWillClose();
 
+  // The hot-key step: the keys the desktop bound for the nap key, and why it cannot be pressed
+  // (empty while it can).
+  std::string napKeys() const;
+  std::string napKeyProblem() const;
+
   // The wake step.
   bool canAuth() const { return canAuth_; }
   bool wakeRequiresAuth() const;
@@ -88,6 +93,7 @@ class OnboardingView : public std::enable_shared_from_this<OnboardingView> {
   void restoreNapKey();
   void end(bool hide);
   void changed(TourAnimation animation);
+  void bindingChanged();
 
   OnboardingDependencies deps_;
   OnboardingHost host_;
@@ -101,6 +107,7 @@ class OnboardingView : public std::enable_shared_from_this<OnboardingView> {
   std::string accessibilityHelp_;
   DelayedWork fallbackWork_;
   DelayedWork peekWork_;
+  int bindingObserver_ = 0;
 };
 
 }  // namespace tovami

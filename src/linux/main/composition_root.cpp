@@ -109,6 +109,8 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
       autostart_(XdgAutostart::defaultDirectory(), entryPath(argc, argv)),
       application_(argc, argv) {
   setLogSink(logSink_);
+  waylandSession_ = waylandSession;
+  hasX11_ = qtXcbConnection() != nullptr;
   store_ = std::make_unique<SettingsStore>(SettingsStore::defaultFilePath(), dispatcher_.mainQueue());
   cues_ = std::make_unique<SoundCues>(
       *store_, soundPlayer_, [] { return NapController::exists() && NapController::shared()->isNapping(); });
@@ -116,10 +118,11 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
   installIsland();
   installAgentWatcher(dispatcher_, *store_, *power_, *cues_);
   installIntegrations(dispatcher_, *store_, *cues_, [this] { return terminalJump().jumper().shared_from_this(); });
-  delegate_ = std::make_shared<AppDelegate>(
-      AppEnvironment{application_, dispatcher_, *store_, screens_}, makeServices(),
-      std::make_unique<HotKeyManagerControl>(
-          std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue())));
+  auto hotKeyControl =
+      std::make_unique<HotKeyManagerControl>(std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue()));
+  hotKeyControl_ = hotKeyControl.get();
+  delegate_ = std::make_shared<AppDelegate>(AppEnvironment{application_, dispatcher_, *store_, screens_},
+                                            makeServices(), std::move(hotKeyControl));
   application_.setWillTerminate([this] {
     endSession();
     logInfo(log_categories::kApp, "tovami ended");
@@ -138,10 +141,9 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
       store_->flush();
     }
   });
-  hasX11_ = qtXcbConnection() != nullptr;
   const QString platform = QGuiApplication::platformName();
-  sessionNotice_ =
-      displaySessionNotice(waylandSession, hasX11_, platform != "offscreen" && platform != "minimal");
+  sessionNotice_ = displaySessionNotice(waylandSession, hasX11_, platform != "offscreen" && platform != "minimal",
+                                        portalHotKeys_);
 }
 
 void CompositionRoot::endSession() {
@@ -165,7 +167,15 @@ void CompositionRoot::installNap() {
   authenticator_ =
       std::make_unique<PamAuthenticator>([this]() -> QWidget* { return napDesktop_->keyWindow(); });
   power_ = std::make_unique<DBusPowerManagement>();
-  hotKeys_ = std::make_unique<XcbGlobalHotKeys>();
+  // Before anything else asks the portal: its host registry wants to come first.
+  const HotKeyRoute route =
+      chooseHotKeyRoute(waylandSession_, hasX11_, [] { return PortalGlobalHotKeys::offered(); });
+  portalHotKeys_ = route == HotKeyRoute::portal;
+  if (portalHotKeys_)
+    hotKeys_ = std::make_unique<PortalGlobalHotKeys>(QGuiApplication::desktopFileName());
+  else
+    hotKeys_ = std::make_unique<XcbGlobalHotKeys>();
+  napDesktop_->setCanHoldKeyboard(!waylandSession_);
   overlayState_ = std::make_shared<OverlayState>(dispatcher_);
   // Read once now and followed from then on; a nap only looks at the remembered value. Kept
   // windows carry a scene made for the old value: the next nap builds fresh ones.
@@ -351,7 +361,8 @@ void CompositionRoot::openSettings() {
                                                    if (auto delegate = AppDelegate::shared())
                                                      delegate->showOnboarding();
                                                  });
-    settingsWindow_ = new SettingsWindow(std::move(model), *store_, sessionNotice_);
+    settingsWindow_ = new SettingsWindow(std::move(model), *store_,
+                                         SettingsSessionFacts{sessionNotice_, !waylandSession_, hotKeyControl_});
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       QRect frame = settingsWindow_->frameGeometry();
       frame.moveCenter(screen->availableGeometry().center());

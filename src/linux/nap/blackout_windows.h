@@ -93,6 +93,9 @@ class LinuxNapDesktop final : public QObject,
   void hideCursor() override;
   void unhideCursor() override;
   bool holdsKeyboard() const override { return keyboardGrabbed_; }
+  bool canHoldKeyboard() const override { return canHoldKeyboard_; }
+  // False in a Wayland session (XWayland): the grab reaches X11 windows only.
+  void setCanHoldKeyboard(bool can) { canHoldKeyboard_ = can; }
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -127,6 +130,7 @@ class LinuxNapDesktop final : public QObject,
   std::vector<BlackoutWindow*> windows_;  // open, in the order they were made
   std::vector<BlackoutWindow*> idle_;     // closed and unmapped, kept for the next nap
   std::optional<bool> compositor_;
+  bool canHoldKeyboard_ = true;
   int generation_ = 0;
   std::map<BlackoutWindow*, bool> fightsForTop_;
   QPointer<BlackoutWindow> keyWindow_;
