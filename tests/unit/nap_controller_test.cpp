@@ -191,6 +191,21 @@ TEST_F(NapControllerTest, AuthSuccessOrQuittingEndsTheNapAndUnavailableAuthWakes
   expectReleased();
 }
 
+// Where the grab cannot keep the keyboard from Wayland windows, a password would guard nothing
+// and could be typed into another window: the nap wakes without it and says so on its first run.
+TEST_F(NapControllerTest, ASessionThatCannotHoldTheKeyboardWakesWithoutThePasswordAndSaysSoOnce) {
+  requireAuth();
+  input.canHold = false;
+  for (int nap = 0; nap < 2; ++nap) {
+    controller->startNap();
+    input.key(InputKey::space);
+    EXPECT_TRUE(authenticator.made.empty());
+    expectReleased();
+  }
+  ASSERT_EQ(hints->notices.size(), 1u);
+  EXPECT_NE(hints->notices[0].find("wakes without a password"), std::string::npos);
+}
+
 TEST_F(NapControllerTest, FailureCancelWatchdogOrSecondGestureCountOnePokeAndTheNapGoesOn) {
   requireAuth();
   controller->startNap();

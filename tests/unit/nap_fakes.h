@@ -50,6 +50,7 @@ class FakeInput final : public InputMonitoring {
  public:
   int hideCount = 0;       // net hides: 0 means the pointer shows
   bool keyboard = true;    // whether the keyboard is ours
+  bool canHold = true;     // false: a Wayland session, where the grab reaches X11 windows only
   std::map<Token, std::pair<unsigned, Handler>> monitors;
   std::map<Token, std::function<void()>> resign;
 
@@ -66,6 +67,7 @@ class FakeInput final : public InputMonitoring {
   void hideCursor() override { ++hideCount; }
   void unhideCursor() override { --hideCount; }
   bool holdsKeyboard() const override { return keyboard; }
+  bool canHoldKeyboard() const override { return canHold; }
 
   // Delivers an event as the platform would; true when a monitor swallowed it.
   bool send(InputEvent event) {
@@ -149,8 +151,10 @@ class RecordingIsland final : public NapIslandLink {
 class CountingHints final : public NapOverlayHints {
  public:
   int resets = 0, hints = 0;
+  std::vector<std::string> notices;
   void reset() override { ++resets; }
   void showHint() override { ++hints; }
+  void showNotice(const std::string& text) override { notices.push_back(text); }
 };
 
 }  // namespace tovami::testing

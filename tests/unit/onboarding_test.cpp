@@ -15,11 +15,19 @@ namespace {
 struct FakeHotKey : HotKeyControl {
   std::function<void()> nap;
   bool registered = true;
+  HotKeyBinding binding{HotKeyBinding::State::bound, {}};
+  std::function<void()> bindingObserver;
   void setNapHandler(std::function<void()> handler) override { nap = std::move(handler); }
   void setIslandHandler(std::function<void()>) override {}
   void registerKeys() override {}
   void unregisterKeys() override {}
   bool napKeyRegistered() const override { return registered; }
+  HotKeyBinding napKeyBinding() const override { return binding; }
+  int addBindingObserver(std::function<void()> observer) override {
+    bindingObserver = std::move(observer);
+    return 1;
+  }
+  void removeBindingObserver(int) override { bindingObserver = nullptr; }
 };
 
 struct FakeAuth : Authenticator, AuthenticationContext, std::enable_shared_from_this<FakeAuth> {
@@ -97,6 +105,29 @@ TEST_F(OnboardingTest, TheWayOutOfTheHotKeyStepComesAfterTenSecondsOrAtOnceWitho
   auto unavailable = open();
   unavailable->advance();
   EXPECT_TRUE(unavailable->model().fallbackAvailable());
+}
+
+// The desktop answers while the step shows: its keys are the ones to press, and a refusal
+// offers the way out at once.
+TEST_F(OnboardingTest, TheHotKeyStepFollowsTheDesktopsAnswer) {
+  key.binding = {HotKeyBinding::State::pending, {}};
+  auto view = open();
+  view->advance();
+  int changes = 0;
+  view->onChange = [&](TourAnimation) { ++changes; };
+  key.binding = {HotKeyBinding::State::bound, "Meta+Shift+N"};
+  key.bindingObserver();
+  EXPECT_EQ(view->napKeys(), "Meta+Shift+N");
+  EXPECT_EQ(view->napKeyProblem(), "");
+  EXPECT_FALSE(view->model().fallbackAvailable());
+  key.binding = {HotKeyBinding::State::refused, {}};
+  key.registered = false;
+  key.bindingObserver();
+  EXPECT_TRUE(view->model().fallbackAvailable());
+  EXPECT_NE(view->napKeyProblem().find("declined"), std::string::npos);
+  EXPECT_GE(changes, 2);
+  view.reset();
+  EXPECT_FALSE(key.bindingObserver);
 }
 
 TEST_F(OnboardingTest, SkippingHidesTheWindowClosingOnlyEndsAndEitherCountsAsCompleted) {
