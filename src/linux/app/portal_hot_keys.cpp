@@ -193,7 +193,9 @@ bool PortalGlobalHotKeys::sendRequest(QDBusMessage call, const char* what) {
   QList<QVariant> arguments = call.arguments();
   QVariantMap options = arguments.takeLast().toMap();
   options.insert("handle_token", token);
-  if (call.member() == "CreateSession") options.insert("session_handle_token", token);
+  // Stable: KDE Plasma 5.27 names the application's shortcut group after it, so the keys the user
+  // set there stay with the next session.
+  if (call.member() == "CreateSession") options.insert("session_handle_token", QStringLiteral("tovami"));
   arguments << options;
   call.setArguments(arguments);
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
@@ -273,7 +275,8 @@ void PortalGlobalHotKeys::bound(uint response, const QVariantMap& results) {
   applyTriggers(results.value("shortcuts"), true);
 }
 
-// `complete`: the list names every bound key, so a key missing from it was not bound.
+// `complete`: the answer to a binding, which names every key that has keys. Plasma 5.27 answers
+// with an empty list until the user assigns keys in its shortcut settings, which it opens.
 void PortalGlobalHotKeys::applyTriggers(const QVariant& value, bool complete) {
   const auto shortcuts = shortcutsOf(value);
   if (!shortcuts) {
@@ -286,7 +289,7 @@ void PortalGlobalHotKeys::applyTriggers(const QVariant& value, bool complete) {
     auto found = std::find_if(shortcuts->begin(), shortcuts->end(),
                               [&id](const PortalShortcut& shortcut) { return shortcut.id == id; });
     if (found == shortcuts->end()) {
-      if (complete) report(key, {HotKeyBinding::State::refused, {}});
+      if (complete) report(key, {HotKeyBinding::State::noKeys, {}});
       continue;
     }
     const QString trigger = found->properties.value("trigger_description").toString().trimmed();
