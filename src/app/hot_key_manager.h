@@ -82,7 +82,8 @@ class HotKeyManagerControl final : public HotKeyControl {
   bool napKeyRegistered() const override {
     using State = HotKeyBinding::State;
     const State state = manager_->napBinding().state;
-    return manager_->isNapKeyRegistered() && (state == State::bound || state == State::pending);
+    return manager_->isNapKeyRegistered() &&
+           (state == State::bound || state == State::pending || state == State::unnamed);
   }
   HotKeyBinding napKeyBinding() const override { return manager_->napBinding(); }
   HotKeyBinding islandKeyBinding() const override { return manager_->islandBinding(); }

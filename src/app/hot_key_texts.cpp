@@ -11,6 +11,7 @@ std::string hotKeyProblem(const HotKeyBinding& binding, std::string_view usual) 
   switch (binding.state) {
     case State::pending:
     case State::bound:
+    case State::unnamed:
       return {};
     case State::taken:
       return "Not available: another program holds " + std::string(usual) + ".";
@@ -25,6 +26,7 @@ std::string hotKeyProblem(const HotKeyBinding& binding, std::string_view usual) 
 std::string hotKeyRowText(const HotKeyBinding& binding, std::string_view usual) {
   if (binding.state == HotKeyBinding::State::pending)
     return hotKeyKeys(binding, usual) + " (waiting for the desktop to confirm)";
+  if (binding.state == HotKeyBinding::State::unnamed) return "The keys set in the desktop's shortcut settings";
   std::string problem = hotKeyProblem(binding, usual);
   return problem.empty() ? hotKeyKeys(binding, usual) : problem;
 }

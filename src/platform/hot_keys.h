@@ -40,6 +40,7 @@ struct HotKeyBinding {
     taken,    // another program holds the combination
     refused,  // the desktop or the user declined it
     noKeys,   // accepted, but no keys assigned to it
+    unnamed,  // works (it was pressed), but the desktop does not say with which keys
   };
   State state = State::pending;
   std::string trigger;  // the keys as the desktop names them, such as "Ctrl+Alt+N"

@@ -129,6 +129,7 @@ TEST(HotKeyTexts, NameTheBoundKeysOrSayWhyThereAreNone) {
       {{State::taken, ""}, "Ctrl+Alt+N", "Not available: another program holds Ctrl+Alt+N.", "another program"},
       {{State::refused, ""}, "Ctrl+Alt+N", "", "the desktop declined it"},
       {{State::noKeys, ""}, "Ctrl+Alt+N", "", "assigned none"},
+      {{State::unnamed, ""}, "Ctrl+Alt+N", "The keys set in the desktop's shortcut settings", ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(hotKeyKeys(c.binding, "Ctrl+Alt+N"), c.keys);

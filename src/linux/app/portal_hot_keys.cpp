@@ -10,6 +10,7 @@
 #include <QDBusVariant>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "platform/log.h"
 
@@ -176,7 +177,9 @@ void PortalGlobalHotKeys::scheduleBind() {
     bindScheduled_ = false;
     if (keys_.empty()) return;
     if (phase_ == Phase::idle) return createSession();
-    if (phase_ == Phase::bound) bind();  // while a request runs, its answer binds again
+    if (phase_ == Phase::bound) return bind();
+    // Creating binds every key once the session exists; otherwise bind again after the answer.
+    if (phase_ != Phase::creating) rebindWanted_ = true;
   });
 }
 
@@ -206,6 +209,10 @@ bool PortalGlobalHotKeys::sendRequest(QDBusMessage call, const char* what) {
       logError(log_categories::kApp, std::string("hot keys (portal): ") + what + " failed: " +
                                          reply.error().message().toStdString());
       forgetRequest();
+      if (phase_ == Phase::listing) {  // the keys stay as they were
+        phase_ = Phase::bound;
+        return;
+      }
       phase_ = Phase::closed;
       reportAll(HotKeyBinding::State::refused);
     }
@@ -241,6 +248,13 @@ void PortalGlobalHotKeys::bind() {
   sendRequest(call, "BindShortcuts");
 }
 
+void PortalGlobalHotKeys::listShortcuts() {
+  phase_ = Phase::listing;
+  auto call = QDBusMessage::createMethodCall(kPortal, kPortalPath, kShortcuts, "ListShortcuts");
+  call << QVariant::fromValue(QDBusObjectPath(session_)) << QVariantMap();
+  sendRequest(call, "ListShortcuts");
+}
+
 void PortalGlobalHotKeys::requestAnswered(const QDBusMessage& message) {
   if (message.path() != request_) return;
   forgetRequest();
@@ -249,6 +263,11 @@ void PortalGlobalHotKeys::requestAnswered(const QDBusMessage& message) {
   const QVariantMap results = mapOf(arguments.value(1));
   if (phase_ == Phase::creating) return sessionCreated(response, results);
   if (phase_ == Phase::binding) return bound(response, results);
+  if (phase_ == Phase::listing) {
+    phase_ = Phase::bound;
+    if (response == 0) applyTriggers(results.value("shortcuts"), false);
+    if (std::exchange(rebindWanted_, false)) bind();
+  }
 }
 
 void PortalGlobalHotKeys::sessionCreated(uint response, const QVariantMap& results) {
@@ -269,10 +288,12 @@ void PortalGlobalHotKeys::bound(uint response, const QVariantMap& results) {
     // 1: the user cancelled the desktop's dialog; 2: the desktop refused.
     log("the desktop declined the keys (response " + std::to_string(response) + ")");
     phase_ = Phase::bound;  // the session stays: a later registration may ask again
+    rebindWanted_ = false;
     return reportAll(HotKeyBinding::State::refused);
   }
   phase_ = Phase::bound;
   applyTriggers(results.value("shortcuts"), true);
+  if (std::exchange(rebindWanted_, false)) bind();
 }
 
 // `complete`: the answer to a binding, which names every key that has keys. Plasma 5.27 answers
@@ -309,6 +330,9 @@ void PortalGlobalHotKeys::report(Key& key, HotKeyBinding binding) {
     case HotKeyBinding::State::noKeys:
       log(what + " key accepted without keys");
       break;
+    case HotKeyBinding::State::unnamed:
+      log(what + " key pressed with keys the desktop does not name");
+      break;
     case HotKeyBinding::State::refused:
       log(what + " key refused");
       break;
@@ -329,6 +353,12 @@ void PortalGlobalHotKeys::activated(const QDBusMessage& message) {
   const QString id = arguments[1].toString();
   for (const auto& [token, key] : keys_) {
     if (shortcutId(key.combination, key.id) == id) {
+      // Keys assigned in the desktop's settings without a ShortcutsChanged (Plasma 5.27): ask
+      // which ones, so that the windows name them.
+      if (key.binding.state != HotKeyBinding::State::bound && phase_ == Phase::bound) {
+        report(key, {HotKeyBinding::State::unnamed, {}});  // the list may name them
+        listShortcuts();
+      }
       if (onPressed_) onPressed_(key.id);
       return;
     }

@@ -45,12 +45,13 @@ class PortalGlobalHotKeys final : public QObject, public GlobalHotKeys {
     HotKeyID id;
     HotKeyBinding binding;
   };
-  enum class Phase { idle, creating, binding, bound, closed };
+  enum class Phase { idle, creating, binding, bound, listing, closed };
 
   void registerApplication();
   void scheduleBind();
   void createSession();
   void bind();
+  void listShortcuts();
   bool sendRequest(QDBusMessage call, const char* what);
   void sessionCreated(uint response, const QVariantMap& results);
   void bound(uint response, const QVariantMap& results);
@@ -68,6 +69,7 @@ class PortalGlobalHotKeys final : public QObject, public GlobalHotKeys {
   Token next_ = 1;
   Phase phase_ = Phase::idle;
   bool bindScheduled_ = false;
+  bool rebindWanted_ = false;  // a key came while a request ran
   QString session_;
   QString request_;  // the request object whose Response is awaited
   unsigned tokens_ = 0;
