@@ -351,7 +351,7 @@ void PortalGlobalHotKeys::activated(const QDBusMessage& message) {
   const QList<QVariant> arguments = message.arguments();  // session, shortcut id, timestamp, options
   if (arguments.size() < 2 || textOf(arguments[0]) != session_ || session_.isEmpty()) return;
   const QString id = arguments[1].toString();
-  for (const auto& [token, key] : keys_) {
+  for (auto& [token, key] : keys_) {
     if (shortcutId(key.combination, key.id) == id) {
       // Keys assigned in the desktop's settings without a ShortcutsChanged (Plasma 5.27): ask
       // which ones, so that the windows name them.
