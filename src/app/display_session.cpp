@@ -29,12 +29,14 @@ std::string displaySessionNotice(bool wayland, bool x11, bool windows, bool port
       " A nap covers the screens, but Wayland windows can still get the keyboard: it locks nothing and "
       "wakes without a password.";
   if (x11 && portalHotKeys)
-    return std::string("Wayland session: the tray, agent watch and keep-awake work, and the hot keys go "
-                       "through the desktop's shortcut service.") +
+    return std::string(
+               "Wayland session: the tray, agent watch and keep-awake work, and the hot keys go "
+               "through the desktop's shortcut service.") +
            kNapCaveat;
   if (x11)
-    return std::string("Wayland session: the tray, agent watch and keep-awake work. This desktop offers no "
-                       "shortcut service, so hot keys work only while an X11 application has the focus.") +
+    return std::string(
+               "Wayland session: the tray, agent watch and keep-awake work. This desktop offers no "
+               "shortcut service, so hot keys work only while an X11 application has the focus.") +
            kNapCaveat;
   if (windows)
     return "Wayland session without X11: the tray, agent watch and keep-awake work. Hot keys and naps need "

@@ -53,7 +53,9 @@ void HotKeyManager::unregisterKeys() {
 
 void HotKeyManager::bindingChanged(HotKeyID id, HotKeyBinding binding) {
   if (id.signature != kHotKeySignature) return;
-  HotKeyBinding* target = id.id == kNapKeyID ? &napBinding_ : id.id == kIslandKeyID ? &islandBinding_ : nullptr;
+  HotKeyBinding* target = id.id == kNapKeyID      ? &napBinding_
+                          : id.id == kIslandKeyID ? &islandBinding_
+                                                  : nullptr;
   if (!target || *target == binding) return;
   *target = std::move(binding);
   notifyBindingObservers();

@@ -26,7 +26,8 @@ std::string hotKeyProblem(const HotKeyBinding& binding, std::string_view usual) 
 std::string hotKeyRowText(const HotKeyBinding& binding, std::string_view usual) {
   if (binding.state == HotKeyBinding::State::pending)
     return hotKeyKeys(binding, usual) + " (waiting for the desktop to confirm)";
-  if (binding.state == HotKeyBinding::State::unnamed) return "The keys set in the desktop's shortcut settings";
+  if (binding.state == HotKeyBinding::State::unnamed)
+    return "The keys set in the desktop's shortcut settings";
   std::string problem = hotKeyProblem(binding, usual);
   return problem.empty() ? hotKeyKeys(binding, usual) : problem;
 }

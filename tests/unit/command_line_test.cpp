@@ -83,7 +83,8 @@ TEST(DisplaySession, HotKeysGoThroughThePortalOnlyInAWaylandSessionThatOffersIt)
     EXPECT_EQ(chooseHotKeyRoute(c.wayland, c.x11, [&] { return asked = true, c.offered; }), c.route);
     EXPECT_EQ(asked, c.asked) << c.wayland << c.x11;
   }
-  EXPECT_NE(displaySessionNotice(true, true, true, true).find("desktop's shortcut service"), std::string::npos);
+  EXPECT_NE(displaySessionNotice(true, true, true, true).find("desktop's shortcut service"),
+            std::string::npos);
   EXPECT_NE(displaySessionNotice(true, true, true, false).find("without a password"), std::string::npos);
 }
 

@@ -15,7 +15,7 @@ class FakeHotKeys final : public GlobalHotKeys {
   std::function<void(std::optional<HotKeyID>)> onPressed;
   std::map<Token, char> registered;
   int handlers = 0;
-  bool later = false;        // binds like a desktop portal: the answer comes afterwards
+  bool later = false;         // binds like a desktop portal: the answer comes afterwards
   bool refuseNapKey = false;  // another client owns the nap key (an X11 grab)
   std::function<void(HotKeyID, HotKeyBinding)> observer;
 
@@ -30,7 +30,9 @@ class FakeHotKeys final : public GlobalHotKeys {
     return next_++;
   }
   void unregisterHotKey(Token token) override { registered.erase(token); }
-  void setBindingObserver(std::function<void(HotKeyID, HotKeyBinding)> o) override { observer = std::move(o); }
+  void setBindingObserver(std::function<void(HotKeyID, HotKeyBinding)> o) override {
+    observer = std::move(o);
+  }
   bool bindsLater() const override { return later; }
   void answer(std::uint32_t id, HotKeyBinding::State state, std::string trigger = {}) {
     observer(HotKeyID{0x54564D49u, id}, {state, std::move(trigger)});
@@ -101,10 +103,10 @@ TEST_F(HotKeyManagerTest, ReportsWhatTheDesktopBoundAndTellsObserversOnTheMainQu
   platform.later = true;
   control.registerKeys();
   EXPECT_EQ(control.napKeyBinding().state, State::pending);
-  EXPECT_TRUE(control.napKeyRegistered());  // the tour waits for the answer
+  EXPECT_TRUE(control.napKeyRegistered());           // the tour waits for the answer
   platform.answer(1, State::bound, "Ctrl+Shift+N");  // the user chose other keys
   platform.answer(2, State::refused);
-  platform.answer(2, State::refused);  // no change, no news
+  platform.answer(2, State::refused);                      // no change, no news
   platform.observer(HotKeyID{0, 2}, {State::bound, "X"});  // not ours
   EXPECT_EQ(control.islandKeyBinding().state, State::refused);
   EXPECT_EQ(control.napKeyBinding().trigger, "Ctrl+Shift+N");
@@ -126,7 +128,10 @@ TEST(HotKeyTexts, NameTheBoundKeysOrSayWhyThereAreNone) {
       {{State::bound, ""}, "Ctrl+Alt+N", "Ctrl+Alt+N", ""},
       {{State::bound, "Meta+N"}, "Meta+N", "Meta+N", ""},
       {{State::pending, ""}, "Ctrl+Alt+N", "Ctrl+Alt+N (waiting for the desktop to confirm)", ""},
-      {{State::taken, ""}, "Ctrl+Alt+N", "Not available: another program holds Ctrl+Alt+N.", "another program"},
+      {{State::taken, ""},
+       "Ctrl+Alt+N",
+       "Not available: another program holds Ctrl+Alt+N.",
+       "another program"},
       {{State::refused, ""}, "Ctrl+Alt+N", "", "the desktop declined it"},
       {{State::noKeys, ""}, "Ctrl+Alt+N", "", "assigned none"},
       {{State::unnamed, ""}, "Ctrl+Alt+N", "The keys set in the desktop's shortcut settings", ""},

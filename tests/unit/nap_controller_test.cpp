@@ -231,10 +231,13 @@ TEST_F(NapControllerTest, FailureCancelWatchdogOrSecondGestureCountOnePokeAndThe
 }
 
 TEST(NapReport, TextsTruncateToWholeMinutesAndCountPokes) {
-  for (const auto& [report, text] : std::vector<std::pair<NapReport, std::string>>{
-           {{59.9, 0}, "Napped under a minute, nobody poked"}, {{61, 1}, "Napped 1 min, 1 poke ignored"},
-           {{3599, 12}, "Napped 59 min, 12 pokes ignored"},     {{7200, 0}, "Napped 2 hr, nobody poked"},
-           {{3900, 0}, "Napped 1 hr 5 min, nobody poked"},      {{-5, 0}, "Napped under a minute, nobody poked"}})
+  for (const auto& [report, text] :
+       std::vector<std::pair<NapReport, std::string>>{{{59.9, 0}, "Napped under a minute, nobody poked"},
+                                                      {{61, 1}, "Napped 1 min, 1 poke ignored"},
+                                                      {{3599, 12}, "Napped 59 min, 12 pokes ignored"},
+                                                      {{7200, 0}, "Napped 2 hr, nobody poked"},
+                                                      {{3900, 0}, "Napped 1 hr 5 min, nobody poked"},
+                                                      {{-5, 0}, "Napped under a minute, nobody poked"}})
     EXPECT_EQ(report.durationText() + ", " + report.pokesText(), text);
 }
 

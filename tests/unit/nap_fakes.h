@@ -48,9 +48,9 @@ class FakeWindowSystem final : public NapWindowSystem {
 
 class FakeInput final : public InputMonitoring {
  public:
-  int hideCount = 0;       // net hides: 0 means the pointer shows
-  bool keyboard = true;    // whether the keyboard is ours
-  bool canHold = true;     // false: a Wayland session, where the grab reaches X11 windows only
+  int hideCount = 0;     // net hides: 0 means the pointer shows
+  bool keyboard = true;  // whether the keyboard is ours
+  bool canHold = true;   // false: a Wayland session, where the grab reaches X11 windows only
   std::map<Token, std::pair<unsigned, Handler>> monitors;
   std::map<Token, std::function<void()>> resign;
 
@@ -132,7 +132,8 @@ class FakePower final : public PowerManagement {
   }
   void releaseAssertion(PowerAssertionID id) override { held.erase(id); }
   int heldFor(const std::string& name) const {
-    return int(std::count_if(held.begin(), held.end(), [&](const auto& entry) { return entry.second == name; }));
+    return int(
+        std::count_if(held.begin(), held.end(), [&](const auto& entry) { return entry.second == name; }));
   }
 
  private:
@@ -144,7 +145,9 @@ class RecordingIsland final : public NapIslandLink {
  public:
   std::vector<std::pair<bool, std::optional<NapReport>>> calls;
   std::optional<Seconds> deadline;
-  void setNapping(bool napping, std::optional<NapReport> report) override { calls.emplace_back(napping, report); }
+  void setNapping(bool napping, std::optional<NapReport> report) override {
+    calls.emplace_back(napping, report);
+  }
   void setNapTimerDeadline(std::optional<Seconds> d) override { deadline = d; }
 };
 

@@ -62,7 +62,8 @@ QString shortcutId(const HotKeyCombination& combination, HotKeyID id) {
 
 // The portal's text values come as a string or an object path, depending on its version.
 QString textOf(const QVariant& value) {
-  if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) return value.value<QDBusObjectPath>().path();
+  if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
+    return value.value<QDBusObjectPath>().path();
   return value.toString();
 }
 
@@ -87,7 +88,8 @@ PortalGlobalHotKeys::PortalGlobalHotKeys(QString appId)
   qDBusRegisterMetaType<QList<PortalShortcut>>();
   auto bus = QDBusConnection::sessionBus();
   bus.connect(kPortal, kPortalPath, kShortcuts, "Activated", this, SLOT(activated(QDBusMessage)));
-  bus.connect(kPortal, kPortalPath, kShortcuts, "ShortcutsChanged", this, SLOT(shortcutsChanged(QDBusMessage)));
+  bus.connect(kPortal, kPortalPath, kShortcuts, "ShortcutsChanged", this,
+              SLOT(shortcutsChanged(QDBusMessage)));
   connect(&watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
           [this](const QString&, const QString& oldOwner, const QString& newOwner) {
             if (!oldOwner.isEmpty()) portalGone();
@@ -136,8 +138,8 @@ void PortalGlobalHotKeys::registerApplication() {
            reply.errorName() == "org.freedesktop.DBus.Error.UnknownInterface")
     log("the portal has no host registry; it finds the application by itself");
   else
-    logError(log_categories::kApp, "hot keys (portal): registering " + appId_.toStdString() + " failed: " +
-                                       reply.errorMessage().toStdString());
+    logError(log_categories::kApp, "hot keys (portal): registering " + appId_.toStdString() +
+                                       " failed: " + reply.errorMessage().toStdString());
 }
 
 std::optional<GlobalHotKeys::Token> PortalGlobalHotKeys::installHandler(
@@ -206,8 +208,8 @@ bool PortalGlobalHotKeys::sendRequest(QDBusMessage call, const char* what) {
     watcher->deleteLater();
     QDBusPendingReply<QDBusObjectPath> reply = *watcher;
     if (reply.isError()) {
-      logError(log_categories::kApp, std::string("hot keys (portal): ") + what + " failed: " +
-                                         reply.error().message().toStdString());
+      logError(log_categories::kApp, std::string("hot keys (portal): ") + what +
+                                         " failed: " + reply.error().message().toStdString());
       forgetRequest();
       if (phase_ == Phase::listing) {  // the keys stay as they were
         phase_ = Phase::bound;

@@ -39,7 +39,8 @@ std::optional<GlobalHotKeys::Token> XcbGlobalHotKeys::registerHotKey(HotKeyCombi
   if (!keycode) keycode = keyboard.keycodeFor(xcb_keysym_t(combination.letter));
   if (!keycode) {
     // Seen on XWayland before the compositor has a keyboard: the key map names no such letter.
-    logInfo(log_categories::kApp, std::string("hot key ") + combination.letter + " unavailable (not in the key map)");
+    logInfo(log_categories::kApp,
+            std::string("hot key ") + combination.letter + " unavailable (not in the key map)");
     return std::nullopt;
   }
 

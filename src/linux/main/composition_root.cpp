@@ -47,8 +47,7 @@ void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerMa
         dispatcher, store, std::shared_ptr<ProcessSampler>(makeLinuxProcessSampler()),
         std::make_shared<X11RunningApplications>(), std::make_shared<PowerSupplyBatteryReader>(), power,
         transcriptLookup(), []() -> NapControl* { return NapController::shared().get(); },
-        NotchIslandController::shared(),
-        [&cues](SoundCue cue) { cues.playCue(cue); }});
+        NotchIslandController::shared(), [&cues](SoundCue cue) { cues.playCue(cue); }});
   });
 }
 
@@ -88,8 +87,7 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
         },
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
         std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
-        [&cues](SoundCue cue) { cues.playCue(cue); },
-        jump(),
+        [&cues](SoundCue cue) { cues.playCue(cue); }, jump(),
         std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
         std::make_shared<XTestKeySynthesizer>(), nullptr});
   });
@@ -117,9 +115,10 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
   installNap();
   installIsland();
   installAgentWatcher(dispatcher_, *store_, *power_, *cues_);
-  installIntegrations(dispatcher_, *store_, *cues_, [this] { return terminalJump().jumper().shared_from_this(); });
-  auto hotKeyControl =
-      std::make_unique<HotKeyManagerControl>(std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue()));
+  installIntegrations(dispatcher_, *store_, *cues_,
+                      [this] { return terminalJump().jumper().shared_from_this(); });
+  auto hotKeyControl = std::make_unique<HotKeyManagerControl>(
+      std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue()));
   hotKeyControl_ = hotKeyControl.get();
   delegate_ = std::make_shared<AppDelegate>(AppEnvironment{application_, dispatcher_, *store_, screens_},
                                             makeServices(), std::move(hotKeyControl));
@@ -142,8 +141,8 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
     }
   });
   const QString platform = QGuiApplication::platformName();
-  sessionNotice_ = displaySessionNotice(waylandSession, hasX11_, platform != "offscreen" && platform != "minimal",
-                                        portalHotKeys_);
+  sessionNotice_ = displaySessionNotice(waylandSession, hasX11_,
+                                        platform != "offscreen" && platform != "minimal", portalHotKeys_);
 }
 
 void CompositionRoot::endSession() {
@@ -192,9 +191,9 @@ void CompositionRoot::installNap() {
     if (NapController::exists()) NapController::shared()->endNap();
   });
   NapController::setFactory([this] {
-    return std::make_shared<NapController>(
-        NapControllerDependencies{dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
-                                  NotchIslandController::shared(), overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
+    return std::make_shared<NapController>(NapControllerDependencies{
+        dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
+        NotchIslandController::shared(), overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
   });
 }
 
@@ -217,7 +216,8 @@ void CompositionRoot::installIsland() {
                                 return UsageTracker::exists() ? &UsageTracker::shared()->state() : nullptr;
                               },
                               []() -> ApprovalState* {
-                                return ApprovalServer::exists() ? &ApprovalServer::shared()->state() : nullptr;
+                                return ApprovalServer::exists() ? &ApprovalServer::shared()->state()
+                                                                : nullptr;
                               }},
                 islandActions());
           }
@@ -312,9 +312,13 @@ void CompositionRoot::showApprovalsInTray() {
 
 // The island's switch reads and writes the key for the kind of display connected, as the
 // settings window does.
-bool CompositionRoot::islandEnabled() const { return NotchIslandController::shared()->isEnabled(); }
+bool CompositionRoot::islandEnabled() const {
+  return NotchIslandController::shared()->isEnabled();
+}
 
-void CompositionRoot::setIslandEnabled(bool on) { NotchIslandController::shared()->setEnabled(on); }
+void CompositionRoot::setIslandEnabled(bool on) {
+  NotchIslandController::shared()->setEnabled(on);
+}
 
 std::vector<TrayMenuModel::AgentRow> CompositionRoot::agentRows() const {
   std::vector<TrayMenuModel::AgentRow> rows;
@@ -361,8 +365,8 @@ void CompositionRoot::openSettings() {
                                                    if (auto delegate = AppDelegate::shared())
                                                      delegate->showOnboarding();
                                                  });
-    settingsWindow_ = new SettingsWindow(std::move(model), *store_,
-                                         SettingsSessionFacts{sessionNotice_, !waylandSession_, hotKeyControl_});
+    settingsWindow_ = new SettingsWindow(
+        std::move(model), *store_, SettingsSessionFacts{sessionNotice_, !waylandSession_, hotKeyControl_});
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       QRect frame = settingsWindow_->frameGeometry();
       frame.moveCenter(screen->availableGeometry().center());

@@ -18,8 +18,8 @@
 #include <optional>
 #include <set>
 
-#include "platform/input.h"
 #include "linux/x11/xcb_support.h"
+#include "platform/input.h"
 #include "platform/nap_windows.h"
 #include "platform/screens.h"
 
@@ -72,7 +72,9 @@ class LinuxNapDesktop final : public QObject,
 
   void setContentFactory(NapContentFactory factory) { contentFactory_ = std::move(factory); }
   // Called when the keyboard stayed with another client past the grace period; the nap should end.
-  void setOnKeyboardUnavailable(std::function<void()> handler) { onKeyboardUnavailable_ = std::move(handler); }
+  void setOnKeyboardUnavailable(std::function<void()> handler) {
+    onKeyboardUnavailable_ = std::move(handler);
+  }
   // Builds (unmapped) the windows of the current displays ahead of the first nap, drawing them
   // once off screen so that styles, fonts and cursors are loaded before they are needed.
   void prepareWindows();
