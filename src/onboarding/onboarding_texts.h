@@ -28,6 +28,7 @@ inline const std::string kJustWakeCaption = "Space or click. For solo desks.";
 inline const std::string kAuthWakeTitle = wording::kAuthentication;
 inline const std::string kAuthWakeCaption = "For open offices and roommates.";
 inline const std::string kAuthUnavailableCaption = wording::kAuthenticationNeeded;
+inline const std::string kAuthSessionCaption = "A nap here cannot keep the keyboard from other windows.";
 
 inline const std::string kNotchHeadline = "Your notch is now a cat door.";
 inline const std::string kNotchText = "Hover it to start a nap from up there. Watch \u2014";

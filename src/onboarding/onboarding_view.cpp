@@ -77,6 +77,10 @@ void OnboardingView::stepOpened() {
         if (auto context = deps_.authenticator->makeContext())
           canAuth_ = context->canEvaluateOwnerAuthentication();
       }
+      if (!deps_.napHoldsKeyboard) {
+        canAuth_ = false;  // the stored choice stays for X11 sessions; the nap ignores it here
+        break;
+      }
       if (!canAuth_) deps_.preferences.setString(prefs::kWakeRequirement, prefs::kWakeNone);
       break;
     }

@@ -29,6 +29,7 @@ struct OnboardingDependencies {
   Accessibility* accessibility = nullptr;  // null: no accessibility support
   std::function<bool()> hasNotch;          // some display has a camera housing
   const MotionSettings* motion = nullptr;  // null: motion on
+  bool napHoldsKeyboard = true;            // false: a Wayland session, where a nap asks no password
 };
 
 // What the window does when the tour ends.
@@ -66,6 +67,8 @@ class OnboardingView : public std::enable_shared_from_this<OnboardingView> {
 
   // The wake step.
   bool canAuth() const { return canAuth_; }
+  // Why the password card is off: the session, not the password check.
+  bool authBlockedBySession() const { return !deps_.napHoldsKeyboard; }
   bool wakeRequiresAuth() const;
   void selectWake(bool auth);
 

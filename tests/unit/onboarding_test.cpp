@@ -47,6 +47,7 @@ class OnboardingTest : public ::testing::Test {
   testing::RecordingServices services;
   int naps = 0, hidden = 0, focusReturned = 0;
   bool notch = false;
+  bool napHoldsKeyboard = true;
   FixedMotionSettings motion{false};
   testing::FakeAccessibility accessibility;
 
@@ -58,7 +59,7 @@ class OnboardingTest : public ::testing::Test {
     app.usageTracker = [this] { return &services; };
     auto view = std::make_shared<OnboardingView>(
         OnboardingDependencies{prefs, dispatcher.mainQueue(), &key, [this] { ++naps; }, app, auth.get(),
-                               &accessibility, [this] { return notch; }, &motion},
+                               &accessibility, [this] { return notch; }, &motion, napHoldsKeyboard},
         OnboardingHost{[this] { ++hidden; }, [this] { ++focusReturned; }});
     view->open();
     return view;
@@ -155,6 +156,18 @@ TEST_F(OnboardingTest, WakeStepWithoutAPasswordCheckDisablesTheSecondCardAndWake
   EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "none");
   view->selectWake(true);
   EXPECT_FALSE(view->wakeRequiresAuth());
+}
+
+// In a Wayland session the card is off for the session's sake; the stored choice stays for X11.
+TEST_F(OnboardingTest, WakeStepInASessionThatCannotHoldTheKeyboardOffersNoPassword) {
+  prefs.setString(prefs::kWakeRequirement, "auth");
+  napHoldsKeyboard = false;
+  auto view = open();
+  goTo(*view, OnboardingStep::wake);
+  EXPECT_FALSE(view->canAuth());
+  EXPECT_TRUE(view->authBlockedBySession());
+  view->selectWake(true);
+  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "auth");
 }
 
 TEST_F(OnboardingTest, IslandStepPeeksOnANotchAndItsSwitchStoresThenRefreshes) {

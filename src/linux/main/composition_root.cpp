@@ -257,7 +257,7 @@ AppServices CompositionRoot::makeServices() {
     return std::make_unique<OnboardingWindowController>(OnboardingDependencies{
         *store_, dispatcher_.mainQueue(), hotKey, [] { NapController::shared()->startNap(); }, makeServices(),
         authenticator_.get(), tourAccessibility_.get(),
-        [this] { return anyScreenHasCameraHousing(screens_); }, motion_.get()});
+        [this] { return anyScreenHasCameraHousing(screens_); }, motion_.get(), !waylandSession_});
   };
   return services;
 }

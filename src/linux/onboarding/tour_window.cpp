@@ -322,11 +322,13 @@ void TourWindowWidget::addWake(QVBoxLayout& layout) {
   layout.addWidget(label(texts::kWakeHeadline, "headline"));
   layout.addSpacing(6);
   const bool auth = view_->wakeRequiresAuth();
-  auto* justWake = new WakeCard(qs(texts::kJustWakeTitle), qs(texts::kJustWakeCaption), !auth);
-  auto* authWake =
-      new WakeCard(qs(texts::kAuthWakeTitle),
-                   qs(view_->canAuth() ? texts::kAuthWakeCaption : texts::kAuthUnavailableCaption),
-                   auth && view_->canAuth());
+  auto* justWake =
+      new WakeCard(qs(texts::kJustWakeTitle), qs(texts::kJustWakeCaption), !auth || !view_->canAuth());
+  auto* authWake = new WakeCard(qs(texts::kAuthWakeTitle),
+                                qs(view_->canAuth()                ? texts::kAuthWakeCaption
+                                   : view_->authBlockedBySession() ? texts::kAuthSessionCaption
+                                                                   : texts::kAuthUnavailableCaption),
+                                auth && view_->canAuth());
   authWake->setEnabled(view_->canAuth());
   connect(justWake, &WakeCard::clicked, this, [this] { view_->selectWake(false); });
   connect(authWake, &WakeCard::clicked, this, [this] { view_->selectWake(true); });
