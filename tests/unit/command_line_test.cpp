@@ -66,27 +66,5 @@ TEST(DisplaySession, PrefersX11AndNamesWhatAWaylandSessionLacks) {
   }
 }
 
-// The portal only where a Wayland session runs the windows on XWayland; an X11 session never
-// asks the bus (its start stays as fast as before).
-TEST(DisplaySession, HotKeysGoThroughThePortalOnlyInAWaylandSessionThatOffersIt) {
-  struct Case {
-    bool wayland, x11, offered, asked;
-    HotKeyRoute route;
-  } cases[] = {
-      {false, true, true, false, HotKeyRoute::x11Grabs},
-      {true, true, true, true, HotKeyRoute::portal},
-      {true, true, false, true, HotKeyRoute::x11Grabs},
-      {true, false, true, false, HotKeyRoute::x11Grabs},
-  };
-  for (const auto& c : cases) {
-    bool asked = false;
-    EXPECT_EQ(chooseHotKeyRoute(c.wayland, c.x11, [&] { return asked = true, c.offered; }), c.route);
-    EXPECT_EQ(asked, c.asked) << c.wayland << c.x11;
-  }
-  EXPECT_NE(displaySessionNotice(true, true, true, true).find("desktop's shortcut service"),
-            std::string::npos);
-  EXPECT_NE(displaySessionNotice(true, true, true, false).find("without a password"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace tovami
