@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/hot_keys.h"
+
 namespace tovami {
 
 class NapControl {
@@ -53,8 +55,18 @@ class HotKeyControl {
   virtual void setIslandHandler(std::function<void()> handler) = 0;
   virtual void registerKeys() = 0;
   virtual void unregisterKeys() = 0;
-  // False when the nap key could not be registered (another program holds it).
+  // False when the nap key cannot work (another program holds it, the desktop refused it);
+  // true while the desktop has yet to answer.
   virtual bool napKeyRegistered() const { return true; }
+  // What the desktop bound for each key.
+  virtual HotKeyBinding napKeyBinding() const { return {HotKeyBinding::State::bound, {}}; }
+  virtual HotKeyBinding islandKeyBinding() const { return {HotKeyBinding::State::bound, {}}; }
+  // `observer` runs on the main queue after a binding changed; the token removes it.
+  virtual int addBindingObserver(std::function<void()> observer) {
+    (void)observer;
+    return 0;
+  }
+  virtual void removeBindingObserver(int token) { (void)token; }
 };
 
 // The welcome tour's window; a new one is made for each showing.

@@ -18,11 +18,26 @@ DisplaySession chooseDisplaySession(const SessionEnvironment& environment) {
   return session;
 }
 
-std::string displaySessionNotice(bool wayland, bool x11, bool windows) {
+HotKeyRoute chooseHotKeyRoute(bool wayland, bool x11, const std::function<bool()>& portalOffered) {
+  // Without X11 the windows the keys open cannot show either: the grabs simply find no display.
+  return wayland && x11 && portalOffered() ? HotKeyRoute::portal : HotKeyRoute::x11Grabs;
+}
+
+std::string displaySessionNotice(bool wayland, bool x11, bool windows, bool portalHotKeys) {
   if (x11 && !wayland) return {};
+  constexpr const char* kNapCaveat =
+      " A nap covers the screens, but Wayland windows can still get the keyboard: it locks nothing and "
+      "wakes without a password.";
+  if (x11 && portalHotKeys)
+    return std::string(
+               "Wayland session: the tray, agent watch and keep-awake work, and the hot keys go "
+               "through the desktop's shortcut service.") +
+           kNapCaveat;
   if (x11)
-    return "Wayland session: the tray, agent watch and keep-awake work. Hot keys work only while an X11 "
-           "application has the focus, and a nap cannot capture the input of Wayland windows.";
+    return std::string(
+               "Wayland session: the tray, agent watch and keep-awake work. This desktop offers no "
+               "shortcut service, so hot keys work only while an X11 application has the focus.") +
+           kNapCaveat;
   if (windows)
     return "Wayland session without X11: the tray, agent watch and keep-awake work. Hot keys and naps need "
            "X11 (XWayland).";

@@ -14,13 +14,30 @@ void HotKeyManager::registerKeys() {
     if (auto self = weak.lock()) self->deliver(id);
   });
   if (!eventHandlerRef_) return;
-  napRef_ = platform_.registerHotKey(kNapCombination, HotKeyID{kHotKeySignature, kNapKeyID});
+  platform_.setBindingObserver([weak](HotKeyID id, HotKeyBinding binding) {
+    if (auto self = weak.lock()) self->bindingChanged(id, std::move(binding));
+  });
+  napRef_ = registerOne(kNapCombination, kNapKeyID, napBinding_);
   if (!napRef_) {
     platform_.removeHandler(*eventHandlerRef_);
     eventHandlerRef_.reset();
+    notifyBindingObservers();
     return;
   }
-  islandRef_ = platform_.registerHotKey(kIslandCombination, HotKeyID{kHotKeySignature, kIslandKeyID});
+  islandRef_ = registerOne(kIslandCombination, kIslandKeyID, islandBinding_);
+  notifyBindingObservers();
+}
+
+std::optional<GlobalHotKeys::Token> HotKeyManager::registerOne(HotKeyCombination combination,
+                                                               std::uint32_t number, HotKeyBinding& binding) {
+  // Pending first: a platform that answers during the call has the last word.
+  binding = {};
+  auto token = platform_.registerHotKey(combination, HotKeyID{kHotKeySignature, number});
+  if (!token)
+    binding = {HotKeyBinding::State::taken, {}};
+  else if (!platform_.bindsLater())
+    binding = {HotKeyBinding::State::bound, {}};
+  return token;
 }
 
 void HotKeyManager::unregisterKeys() {
@@ -28,9 +45,41 @@ void HotKeyManager::unregisterKeys() {
   if (napRef_) platform_.unregisterHotKey(*napRef_);
   if (islandRef_) platform_.unregisterHotKey(*islandRef_);
   if (eventHandlerRef_) platform_.removeHandler(*eventHandlerRef_);
+  platform_.setBindingObserver(nullptr);
   napRef_.reset();
   islandRef_.reset();
   eventHandlerRef_.reset();
+}
+
+void HotKeyManager::bindingChanged(HotKeyID id, HotKeyBinding binding) {
+  if (id.signature != kHotKeySignature) return;
+  HotKeyBinding* target = id.id == kNapKeyID      ? &napBinding_
+                          : id.id == kIslandKeyID ? &islandBinding_
+                                                  : nullptr;
+  if (!target || *target == binding) return;
+  *target = std::move(binding);
+  notifyBindingObservers();
+}
+
+int HotKeyManager::addBindingObserver(std::function<void()> observer) {
+  bindingObservers_[nextObserver_] = std::move(observer);
+  return nextObserver_++;
+}
+
+void HotKeyManager::removeBindingObserver(int token) {
+  bindingObservers_.erase(token);
+}
+
+void HotKeyManager::notifyBindingObservers() {
+  // On the main queue, so that an observer may add or remove observers.
+  std::weak_ptr<HotKeyManager> weak = weak_from_this();
+  mainQueue_.async([weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    auto observers = self->bindingObservers_;
+    for (auto& [token, observer] : observers)
+      if (self->bindingObservers_.count(token)) observer();
+  });
 }
 
 void HotKeyManager::deliver(std::optional<HotKeyID> id) {

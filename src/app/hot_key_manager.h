@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -25,9 +26,9 @@ class HotKeyManager : public std::enable_shared_from_this<HotKeyManager> {
   static constexpr std::uint32_t kNapKeyID = 1;
   static constexpr std::uint32_t kIslandKeyID = 2;
   static constexpr HotKeyCombination kNapCombination{
-      'N', hot_key_modifiers::kCommand | hot_key_modifiers::kOption};
+      'N', hot_key_modifiers::kCommand | hot_key_modifiers::kOption, "nap", "Start a nap"};
   static constexpr HotKeyCombination kIslandCombination{
-      'A', hot_key_modifiers::kCommand | hot_key_modifiers::kOption};
+      'A', hot_key_modifiers::kCommand | hot_key_modifiers::kOption, "island", "Open or close the island"};
 
   // Create with std::make_shared: presses reach the manager weakly.
   HotKeyManager(GlobalHotKeys& platform, TaskQueue& mainQueue);
@@ -44,15 +45,28 @@ class HotKeyManager : public std::enable_shared_from_this<HotKeyManager> {
   bool isNapKeyRegistered() const { return napRef_.has_value(); }
   bool isIslandKeyRegistered() const { return islandRef_.has_value(); }
   bool hasEventHandler() const { return eventHandlerRef_.has_value(); }
+  // What the desktop made of each key (taken when it could not be registered at all).
+  const HotKeyBinding& napBinding() const { return napBinding_; }
+  const HotKeyBinding& islandBinding() const { return islandBinding_; }
+  int addBindingObserver(std::function<void()> observer);
+  void removeBindingObserver(int token);
 
  private:
   void deliver(std::optional<HotKeyID> id);
+  void bindingChanged(HotKeyID id, HotKeyBinding binding);
+  std::optional<GlobalHotKeys::Token> registerOne(HotKeyCombination combination, std::uint32_t number,
+                                                  HotKeyBinding& binding);
+  void notifyBindingObservers();
 
   GlobalHotKeys& platform_;
   TaskQueue& mainQueue_;
   std::optional<GlobalHotKeys::Token> napRef_;
   std::optional<GlobalHotKeys::Token> islandRef_;
   std::optional<GlobalHotKeys::Token> eventHandlerRef_;
+  HotKeyBinding napBinding_;
+  HotKeyBinding islandBinding_;
+  std::map<int, std::function<void()>> bindingObservers_;
+  int nextObserver_ = 1;
 };
 
 // The manager as the application delegate sees it.
@@ -65,7 +79,18 @@ class HotKeyManagerControl final : public HotKeyControl {
   }
   void registerKeys() override { manager_->registerKeys(); }
   void unregisterKeys() override { manager_->unregisterKeys(); }
-  bool napKeyRegistered() const override { return manager_->isNapKeyRegistered(); }
+  bool napKeyRegistered() const override {
+    using State = HotKeyBinding::State;
+    const State state = manager_->napBinding().state;
+    return manager_->isNapKeyRegistered() &&
+           (state == State::bound || state == State::pending || state == State::unnamed);
+  }
+  HotKeyBinding napKeyBinding() const override { return manager_->napBinding(); }
+  HotKeyBinding islandKeyBinding() const override { return manager_->islandBinding(); }
+  int addBindingObserver(std::function<void()> observer) override {
+    return manager_->addBindingObserver(std::move(observer));
+  }
+  void removeBindingObserver(int token) override { manager_->removeBindingObserver(token); }
   HotKeyManager& manager() { return *manager_; }
 
  private:

@@ -13,6 +13,9 @@ inline const std::string kWakingSection = "Waking from a nap";
 inline const std::string kWakeRequires = "Wake requires";
 inline const std::string kJustWake = "Just wake";
 inline const std::string kAuthWake = wording::kAuthentication;
+inline const std::string kPasswordCannotProtect =
+    "In this Wayland session a nap cannot keep the keyboard from other windows, so it would protect "
+    "nothing: it wakes without asking for the password.";
 
 inline const std::string kIslandSection = "Notch island";
 inline const std::string kShowInNotch = "Show the island in the notch";

@@ -31,6 +31,11 @@ void NapController::startNap() {
   pokeCount_ = 0;
   island_->setNapping(true, std::nullopt);
   overlayState_->reset();
+  if (!input_.canHoldKeyboard() && !partialCaptureSaid_) {
+    partialCaptureSaid_ = true;
+    logError(log_categories::kNap, std::string("nap: ") + kPartialCaptureNotice);
+    overlayState_->showNotice(kPartialCaptureNotice);
+  }
   keepAwake_.begin();
   buildWindows();
   if (windows_.empty()) {
@@ -144,6 +149,13 @@ void NapController::requestWake() {
     return;
   }
   if (!wakeRequiresAuthentication(preferences_)) {
+    endNap();
+    return;
+  }
+  if (!input_.canHoldKeyboard()) {
+    // A password guards nothing while other windows can be used, and a window that takes the
+    // focus would receive it as it is typed.
+    logInfo(log_categories::kNap, "nap: waking without the password: this session cannot hold the keyboard");
     endNap();
     return;
   }

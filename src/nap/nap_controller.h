@@ -46,6 +46,10 @@ class NapController final : public NapControl,
   static constexpr Seconds kScreenRebuildDelay = 0.3;
   static constexpr Seconds kAuthWatchdogDelay = 90.0;
   static constexpr Seconds kPurrAfter = 60.0;
+  // Said on the first nap of a session whose nap cannot hold the keyboard.
+  static constexpr const char* kPartialCaptureNotice =
+      "This nap only covers the screens: Wayland windows can still get the keyboard, so it locks "
+      "nothing and wakes without a password.";
 
   // Create with std::make_shared: delayed work and monitors hold the controller weakly.
   explicit NapController(NapControllerDependencies deps);
@@ -103,6 +107,7 @@ class NapController final : public NapControl,
   // Monotonic, so that a wall-clock change during a nap cannot distort its length.
   std::optional<Seconds> napStartDate_;
   std::int64_t pokeCount_ = 0;
+  bool partialCaptureSaid_ = false;
   DelayedWork delayedNapWorkItem_;
   KeepAwake keepAwake_;
 };

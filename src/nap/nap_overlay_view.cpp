@@ -121,6 +121,11 @@ void NapOverlayView::draw(Canvas& canvas, std::optional<Color> backdrop) const {
   scene_.draw(canvas, {layout.scene.x, layout.scene.y});
   NapColumnLayout::wordmarkView().draw(canvas, {layout.wordmark.x, layout.wordmark.y});
 
+  if (state_ && !state_->notice().empty()) {
+    const Size size = canvas.measureText(state_->notice(), kHintFont);
+    canvas.drawText(state_->notice(), {(bounds_.width - size.width) / 2, kNoticeTopInset}, kHintFont,
+                    palette::kWhite.withOpacity(kHintOpacity));
+  }
   const Rect hint = hintRect(canvas);
   // Remembered (with a margin for antialiasing) so the fade repaints only the text.
   hintArea_ = {hint.x - 2, hint.y - 2, hint.width + 4, hint.height + 4};

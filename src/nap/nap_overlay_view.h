@@ -39,6 +39,7 @@ class NapOverlayView {
   static constexpr double kDimOpacity = 0.22;
   static constexpr double kHintBottomInset = 64;
   static constexpr double kHintOpacity = 0.6;
+  static constexpr double kNoticeTopInset = 48;
   static constexpr Seconds kHintFade = 0.5;
   static constexpr Seconds kFadeFrame = 1.0 / 60;
   static inline const FontStyle kHintFont{13, true};

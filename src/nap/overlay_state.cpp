@@ -9,6 +9,7 @@ OverlayState::OverlayState(Dispatcher& dispatcher) : dispatcher_(dispatcher) {}
 void OverlayState::reset() {
   hideWorkItem_.cancel();
   lastRescheduleTime_.reset();
+  notice_.clear();
   setHintVisible(false);
 }
 

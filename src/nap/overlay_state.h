@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "nap/nap_overlay_hints.h"
 #include "platform/delayed_work.h"
@@ -27,6 +28,9 @@ class OverlayState final : public NapOverlayHints, public std::enable_shared_fro
   // For every touch during a nap (a non-wake key, a key repeat, pointer motion).
   void showHint() override;
 
+  void showNotice(const std::string& text) override { notice_ = text; }
+  const std::string& notice() const { return notice_; }
+
   bool hintVisible() const { return hintVisible_; }
   // Observers run on the main thread whenever hintVisible changes.
   int addObserver(Observer observer);
@@ -37,6 +41,7 @@ class OverlayState final : public NapOverlayHints, public std::enable_shared_fro
 
   Dispatcher& dispatcher_;
   bool hintVisible_ = false;
+  std::string notice_;
   DelayedWork hideWorkItem_;
   // Monotonic time of the last re-arm; empty until the first touch of a nap.
   std::optional<Seconds> lastRescheduleTime_;

@@ -15,7 +15,10 @@ inline const std::string kWelcomeText = std::string("One hotkey makes your ") + 
                                         " look asleep while builds, agents, and downloads keep running.";
 inline const std::string kShowMe = "Show me";
 
-inline const std::string kHotkeyHeadline = std::string("Press ") + wording::kNapHotKey + ". Go ahead.";
+inline std::string hotkeyHeadline(const std::string& keys) {
+  return "Press " + keys + ". Go ahead.";
+}
+inline const std::string kHotkeyHeadline = hotkeyHeadline(wording::kNapHotKey);
 inline const std::string kHotkeySuccess = "That's the one. Your screen would be napping right now.";
 inline const std::string kTryLater = "I'll try later";
 
@@ -25,6 +28,7 @@ inline const std::string kJustWakeCaption = "Space or click. For solo desks.";
 inline const std::string kAuthWakeTitle = wording::kAuthentication;
 inline const std::string kAuthWakeCaption = "For open offices and roommates.";
 inline const std::string kAuthUnavailableCaption = wording::kAuthenticationNeeded;
+inline const std::string kAuthSessionCaption = "A nap here cannot keep the keyboard from other windows.";
 
 inline const std::string kNotchHeadline = "Your notch is now a cat door.";
 inline const std::string kNotchText = "Hover it to start a nap from up there. Watch \u2014";

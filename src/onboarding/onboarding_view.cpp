@@ -1,5 +1,7 @@
 #include "onboarding/onboarding_view.h"
 
+#include "app/hot_key_texts.h"
+#include "app/platform_wording.h"
 #include "app/preference_keys.h"
 #include "platform/accessibility.h"
 #include "platform/authentication.h"
@@ -16,6 +18,7 @@ OnboardingView::OnboardingView(OnboardingDependencies dependencies, OnboardingHo
 
 OnboardingView::~OnboardingView() {
   model_->onChange = nullptr;
+  if (deps_.hotKey && bindingObserver_) deps_.hotKey->removeBindingObserver(bindingObserver_);
 }
 
 bool OnboardingView::reduceMotion() const {
@@ -26,6 +29,11 @@ void OnboardingView::open() {
   if (opened_) return;
   opened_ = true;
   logInfo(log_categories::kApp, "tour: shown");
+  if (deps_.hotKey) {
+    bindingObserver_ = deps_.hotKey->addBindingObserver([weak = weak_from_this()] {
+      if (auto self = weak.lock()) self->bindingChanged();
+    });
+  }
   go(OnboardingStep::welcome);
 }
 
@@ -69,6 +77,10 @@ void OnboardingView::stepOpened() {
         if (auto context = deps_.authenticator->makeContext())
           canAuth_ = context->canEvaluateOwnerAuthentication();
       }
+      if (!deps_.napHoldsKeyboard) {
+        canAuth_ = false;  // the stored choice stays for X11 sessions; the nap ignores it here
+        break;
+      }
       if (!canAuth_) deps_.preferences.setString(prefs::kWakeRequirement, prefs::kWakeNone);
       break;
     }
@@ -87,6 +99,25 @@ void OnboardingView::stepOpened() {
     default:
       break;
   }
+}
+
+std::string OnboardingView::napKeys() const {
+  return deps_.hotKey ? hotKeyKeys(deps_.hotKey->napKeyBinding(), wording::kNapHotKey) : wording::kNapHotKey;
+}
+
+std::string OnboardingView::napKeyProblem() const {
+  return deps_.hotKey ? hotKeyProblem(deps_.hotKey->napKeyBinding(), wording::kNapHotKey) : std::string();
+}
+
+// The desktop answered (or changed its mind): show its keys, and stop waiting for a key that
+// cannot come.
+void OnboardingView::bindingChanged() {
+  if (finished_) return;
+  if (step_ == OnboardingStep::hotkey && !deps_.hotKey->napKeyRegistered()) {
+    fallbackWork_.cancel();
+    model_->offerFallback();
+  }
+  changed({});
 }
 
 void OnboardingView::advance() {

@@ -29,6 +29,7 @@ struct OnboardingDependencies {
   Accessibility* accessibility = nullptr;  // null: no accessibility support
   std::function<bool()> hasNotch;          // some display has a camera housing
   const MotionSettings* motion = nullptr;  // null: motion on
+  bool napHoldsKeyboard = true;            // false: a Wayland session, where a nap asks no password
 };
 
 // What the window does when the tour ends.
@@ -59,8 +60,15 @@ class OnboardingView : public std::enable_shared_from_this<OnboardingView> {
   // The window closes by other means (Escape, the window manager): the tour counts as finished.
   void windowWillClose();
 
+  // The hot-key step: the keys the desktop bound for the nap key, and why it cannot be pressed
+  // (empty while it can).
+  std::string napKeys() const;
+  std::string napKeyProblem() const;
+
   // The wake step.
   bool canAuth() const { return canAuth_; }
+  // Why the password card is off: the session, not the password check.
+  bool authBlockedBySession() const { return !deps_.napHoldsKeyboard; }
   bool wakeRequiresAuth() const;
   void selectWake(bool auth);
 
@@ -88,6 +96,7 @@ class OnboardingView : public std::enable_shared_from_this<OnboardingView> {
   void restoreNapKey();
   void end(bool hide);
   void changed(TourAnimation animation);
+  void bindingChanged();
 
   OnboardingDependencies deps_;
   OnboardingHost host_;
@@ -101,6 +110,7 @@ class OnboardingView : public std::enable_shared_from_this<OnboardingView> {
   std::string accessibilityHelp_;
   DelayedWork fallbackWork_;
   DelayedWork peekWork_;
+  int bindingObserver_ = 0;
 };
 
 }  // namespace tovami

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace tovami {
 
@@ -24,6 +25,26 @@ inline constexpr std::uint32_t kOption = 0x800;
 struct HotKeyCombination {
   char letter = 'N';  // an upper-case letter A-Z
   std::uint32_t modifiers = 0;
+  // For desktops that list the application's shortcuts: a stable name and what it does.
+  const char* name = "";
+  const char* description = "";
+};
+
+// What the desktop made of a registered combination. X11 grabs answer at once; a desktop's
+// shortcut service answers later, may show the user a dialog to change the keys, and may change
+// them again at any time.
+struct HotKeyBinding {
+  enum class State {
+    pending,  // asked, no answer yet
+    bound,    // works with `trigger` (empty: the combination as asked)
+    taken,    // another program holds the combination
+    refused,  // the desktop or the user declined it
+    noKeys,   // accepted, but no keys assigned to it
+    unnamed,  // works (it was pressed), but the desktop does not say with which keys
+  };
+  State state = State::pending;
+  std::string trigger;  // the keys as the desktop names them, such as "Ctrl+Alt+N"
+  bool operator==(const HotKeyBinding&) const = default;
 };
 
 class GlobalHotKeys {
@@ -38,6 +59,11 @@ class GlobalHotKeys {
   // is left half-registered then.
   virtual std::optional<Token> registerHotKey(HotKeyCombination combination, HotKeyID id) = 0;
   virtual void unregisterHotKey(Token token) = 0;
+  // Where binding is asked rather than done: a returned token means "asked", and every answer
+  // and later change for a registered id arrives here, on the main thread. Platforms that bind
+  // at once never call it.
+  virtual void setBindingObserver(std::function<void(HotKeyID, HotKeyBinding)> observer) { (void)observer; }
+  virtual bool bindsLater() const { return false; }
 };
 
 }  // namespace tovami

@@ -43,6 +43,10 @@ class InputMonitoring {
   // Whether typed keys reach only this application now (on X11: its keyboard grab is held).
   // Without it a key may go to another program: it is nobody's poke, and no password is asked.
   virtual bool holdsKeyboard() const { return true; }
+  // Whether holding the keyboard can keep it from every other window at all. False on XWayland
+  // in a Wayland session: the grab covers X11 windows only, and a Wayland window that takes the
+  // focus gets what is typed.
+  virtual bool canHoldKeyboard() const { return true; }
 };
 
 }  // namespace tovami

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "app/hot_key_texts.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami {
@@ -14,6 +15,9 @@ class FakeHotKeys final : public GlobalHotKeys {
   std::function<void(std::optional<HotKeyID>)> onPressed;
   std::map<Token, char> registered;
   int handlers = 0;
+  bool later = false;         // binds like a desktop portal: the answer comes afterwards
+  bool refuseNapKey = false;  // another client owns the nap key (an X11 grab)
+  std::function<void(HotKeyID, HotKeyBinding)> observer;
 
   std::optional<Token> installHandler(std::function<void(std::optional<HotKeyID>)> fn) override {
     onPressed = std::move(fn);
@@ -21,10 +25,18 @@ class FakeHotKeys final : public GlobalHotKeys {
   }
   void removeHandler(Token) override { --handlers; }
   std::optional<Token> registerHotKey(HotKeyCombination combination, HotKeyID) override {
+    if (refuseNapKey && combination.letter == 'N') return std::nullopt;
     registered[next_] = combination.letter;
     return next_++;
   }
   void unregisterHotKey(Token token) override { registered.erase(token); }
+  void setBindingObserver(std::function<void(HotKeyID, HotKeyBinding)> o) override {
+    observer = std::move(o);
+  }
+  bool bindsLater() const override { return later; }
+  void answer(std::uint32_t id, HotKeyBinding::State state, std::string trigger = {}) {
+    observer(HotKeyID{0x54564D49u, id}, {state, std::move(trigger)});
+  }
   void press(std::uint32_t id) { onPressed(HotKeyID{0x54564D49u, id}); }
 
  private:
@@ -70,6 +82,67 @@ TEST_F(HotKeyManagerTest, DeliversEachKeyOnTheMainQueueToItsCurrentHandlerUntilU
   onPressed(HotKeyID{0, 1});  // a press after destruction is ignored
   dispatcher.runUntilIdle();
   EXPECT_EQ(naps, 12);
+}
+
+TEST_F(HotKeyManagerTest, ReportsWhatTheDesktopBoundAndTellsObserversOnTheMainQueue) {
+  using State = HotKeyBinding::State;
+  HotKeyManagerControl control(manager);
+  int changes = 0;
+  const int token = control.addBindingObserver([&] { ++changes; });
+
+  platform.refuseNapKey = true;  // an X11 grab held elsewhere: nothing stays registered
+  control.registerKeys();
+  EXPECT_EQ(control.napKeyBinding().state, State::taken);
+  EXPECT_FALSE(control.napKeyRegistered());
+  EXPECT_EQ(platform.handlers, 0);
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(changes, 1);
+
+  control.unregisterKeys();
+  platform.refuseNapKey = false;
+  platform.later = true;
+  control.registerKeys();
+  EXPECT_EQ(control.napKeyBinding().state, State::pending);
+  EXPECT_TRUE(control.napKeyRegistered());           // the tour waits for the answer
+  platform.answer(1, State::bound, "Ctrl+Shift+N");  // the user chose other keys
+  platform.answer(2, State::refused);
+  platform.answer(2, State::refused);                      // no change, no news
+  platform.observer(HotKeyID{0, 2}, {State::bound, "X"});  // not ours
+  EXPECT_EQ(control.islandKeyBinding().state, State::refused);
+  EXPECT_EQ(control.napKeyBinding().trigger, "Ctrl+Shift+N");
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(changes, 4);
+  platform.answer(1, State::noKeys);
+  EXPECT_FALSE(control.napKeyRegistered());
+  control.removeBindingObserver(token);
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(changes, 4);
+}
+
+TEST(HotKeyTexts, NameTheBoundKeysOrSayWhyThereAreNone) {
+  using State = HotKeyBinding::State;
+  struct Case {
+    HotKeyBinding binding;
+    std::string keys, row, problem;
+  } cases[] = {
+      {{State::bound, ""}, "Ctrl+Alt+N", "Ctrl+Alt+N", ""},
+      {{State::bound, "Meta+N"}, "Meta+N", "Meta+N", ""},
+      {{State::pending, ""}, "Ctrl+Alt+N", "Ctrl+Alt+N (waiting for the desktop to confirm)", ""},
+      {{State::taken, ""},
+       "Ctrl+Alt+N",
+       "Not available: another program holds Ctrl+Alt+N.",
+       "another program"},
+      {{State::refused, ""}, "Ctrl+Alt+N", "", "the desktop declined it"},
+      {{State::noKeys, ""}, "Ctrl+Alt+N", "", "assigned none"},
+      {{State::unnamed, ""}, "Ctrl+Alt+N", "The keys set in the desktop's shortcut settings", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(hotKeyKeys(c.binding, "Ctrl+Alt+N"), c.keys);
+    const std::string problem = hotKeyProblem(c.binding, "Ctrl+Alt+N");
+    EXPECT_EQ(problem.empty(), c.problem.empty());
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    EXPECT_EQ(hotKeyRowText(c.binding, "Ctrl+Alt+N"), c.row.empty() ? problem : c.row);
+  }
 }
 
 // A combination owned by another client is the nap integration test's: with real grabs it checks

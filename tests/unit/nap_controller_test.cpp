@@ -191,6 +191,21 @@ TEST_F(NapControllerTest, AuthSuccessOrQuittingEndsTheNapAndUnavailableAuthWakes
   expectReleased();
 }
 
+// Where the grab cannot keep the keyboard from Wayland windows, a password would guard nothing
+// and could be typed into another window: the nap wakes without it and says so on its first run.
+TEST_F(NapControllerTest, ASessionThatCannotHoldTheKeyboardWakesWithoutThePasswordAndSaysSoOnce) {
+  requireAuth();
+  input.canHold = false;
+  for (int nap = 0; nap < 2; ++nap) {
+    controller->startNap();
+    input.key(InputKey::space);
+    EXPECT_TRUE(authenticator.made.empty());
+    expectReleased();
+  }
+  ASSERT_EQ(hints->notices.size(), 1u);
+  EXPECT_NE(hints->notices[0].find("wakes without a password"), std::string::npos);
+}
+
 TEST_F(NapControllerTest, FailureCancelWatchdogOrSecondGestureCountOnePokeAndTheNapGoesOn) {
   requireAuth();
   controller->startNap();
@@ -216,10 +231,13 @@ TEST_F(NapControllerTest, FailureCancelWatchdogOrSecondGestureCountOnePokeAndThe
 }
 
 TEST(NapReport, TextsTruncateToWholeMinutesAndCountPokes) {
-  for (const auto& [report, text] : std::vector<std::pair<NapReport, std::string>>{
-           {{59.9, 0}, "Napped under a minute, nobody poked"}, {{61, 1}, "Napped 1 min, 1 poke ignored"},
-           {{3599, 12}, "Napped 59 min, 12 pokes ignored"},     {{7200, 0}, "Napped 2 hr, nobody poked"},
-           {{3900, 0}, "Napped 1 hr 5 min, nobody poked"},      {{-5, 0}, "Napped under a minute, nobody poked"}})
+  for (const auto& [report, text] :
+       std::vector<std::pair<NapReport, std::string>>{{{59.9, 0}, "Napped under a minute, nobody poked"},
+                                                      {{61, 1}, "Napped 1 min, 1 poke ignored"},
+                                                      {{3599, 12}, "Napped 59 min, 12 pokes ignored"},
+                                                      {{7200, 0}, "Napped 2 hr, nobody poked"},
+                                                      {{3900, 0}, "Napped 1 hr 5 min, nobody poked"},
+                                                      {{-5, 0}, "Napped under a minute, nobody poked"}})
     EXPECT_EQ(report.durationText() + ", " + report.pokesText(), text);
 }
 

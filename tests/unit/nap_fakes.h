@@ -48,8 +48,9 @@ class FakeWindowSystem final : public NapWindowSystem {
 
 class FakeInput final : public InputMonitoring {
  public:
-  int hideCount = 0;       // net hides: 0 means the pointer shows
-  bool keyboard = true;    // whether the keyboard is ours
+  int hideCount = 0;     // net hides: 0 means the pointer shows
+  bool keyboard = true;  // whether the keyboard is ours
+  bool canHold = true;   // false: a Wayland session, where the grab reaches X11 windows only
   std::map<Token, std::pair<unsigned, Handler>> monitors;
   std::map<Token, std::function<void()>> resign;
 
@@ -66,6 +67,7 @@ class FakeInput final : public InputMonitoring {
   void hideCursor() override { ++hideCount; }
   void unhideCursor() override { --hideCount; }
   bool holdsKeyboard() const override { return keyboard; }
+  bool canHoldKeyboard() const override { return canHold; }
 
   // Delivers an event as the platform would; true when a monitor swallowed it.
   bool send(InputEvent event) {
@@ -130,7 +132,8 @@ class FakePower final : public PowerManagement {
   }
   void releaseAssertion(PowerAssertionID id) override { held.erase(id); }
   int heldFor(const std::string& name) const {
-    return int(std::count_if(held.begin(), held.end(), [&](const auto& entry) { return entry.second == name; }));
+    return int(
+        std::count_if(held.begin(), held.end(), [&](const auto& entry) { return entry.second == name; }));
   }
 
  private:
@@ -142,15 +145,19 @@ class RecordingIsland final : public NapIslandLink {
  public:
   std::vector<std::pair<bool, std::optional<NapReport>>> calls;
   std::optional<Seconds> deadline;
-  void setNapping(bool napping, std::optional<NapReport> report) override { calls.emplace_back(napping, report); }
+  void setNapping(bool napping, std::optional<NapReport> report) override {
+    calls.emplace_back(napping, report);
+  }
   void setNapTimerDeadline(std::optional<Seconds> d) override { deadline = d; }
 };
 
 class CountingHints final : public NapOverlayHints {
  public:
   int resets = 0, hints = 0;
+  std::vector<std::string> notices;
   void reset() override { ++resets; }
   void showHint() override { ++hints; }
+  void showNotice(const std::string& text) override { notices.push_back(text); }
 };
 
 }  // namespace tovami::testing

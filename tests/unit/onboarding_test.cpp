@@ -15,11 +15,19 @@ namespace {
 struct FakeHotKey : HotKeyControl {
   std::function<void()> nap;
   bool registered = true;
+  HotKeyBinding binding{HotKeyBinding::State::bound, {}};
+  std::function<void()> bindingObserver;
   void setNapHandler(std::function<void()> handler) override { nap = std::move(handler); }
   void setIslandHandler(std::function<void()>) override {}
   void registerKeys() override {}
   void unregisterKeys() override {}
   bool napKeyRegistered() const override { return registered; }
+  HotKeyBinding napKeyBinding() const override { return binding; }
+  int addBindingObserver(std::function<void()> observer) override {
+    bindingObserver = std::move(observer);
+    return 1;
+  }
+  void removeBindingObserver(int) override { bindingObserver = nullptr; }
 };
 
 struct FakeAuth : Authenticator, AuthenticationContext, std::enable_shared_from_this<FakeAuth> {
@@ -39,6 +47,7 @@ class OnboardingTest : public ::testing::Test {
   testing::RecordingServices services;
   int naps = 0, hidden = 0, focusReturned = 0;
   bool notch = false;
+  bool napHoldsKeyboard = true;
   FixedMotionSettings motion{false};
   testing::FakeAccessibility accessibility;
 
@@ -50,7 +59,7 @@ class OnboardingTest : public ::testing::Test {
     app.usageTracker = [this] { return &services; };
     auto view = std::make_shared<OnboardingView>(
         OnboardingDependencies{prefs, dispatcher.mainQueue(), &key, [this] { ++naps; }, app, auth.get(),
-                               &accessibility, [this] { return notch; }, &motion},
+                               &accessibility, [this] { return notch; }, &motion, napHoldsKeyboard},
         OnboardingHost{[this] { ++hidden; }, [this] { ++focusReturned; }});
     view->open();
     return view;
@@ -99,6 +108,29 @@ TEST_F(OnboardingTest, TheWayOutOfTheHotKeyStepComesAfterTenSecondsOrAtOnceWitho
   EXPECT_TRUE(unavailable->model().fallbackAvailable());
 }
 
+// The desktop answers while the step shows: its keys are the ones to press, and a refusal
+// offers the way out at once.
+TEST_F(OnboardingTest, TheHotKeyStepFollowsTheDesktopsAnswer) {
+  key.binding = {HotKeyBinding::State::pending, {}};
+  auto view = open();
+  view->advance();
+  int changes = 0;
+  view->onChange = [&](TourAnimation) { ++changes; };
+  key.binding = {HotKeyBinding::State::bound, "Meta+Shift+N"};
+  key.bindingObserver();
+  EXPECT_EQ(view->napKeys(), "Meta+Shift+N");
+  EXPECT_EQ(view->napKeyProblem(), "");
+  EXPECT_FALSE(view->model().fallbackAvailable());
+  key.binding = {HotKeyBinding::State::refused, {}};
+  key.registered = false;
+  key.bindingObserver();
+  EXPECT_TRUE(view->model().fallbackAvailable());
+  EXPECT_NE(view->napKeyProblem().find("declined"), std::string::npos);
+  EXPECT_GE(changes, 2);
+  view.reset();
+  EXPECT_FALSE(key.bindingObserver);
+}
+
 TEST_F(OnboardingTest, SkippingHidesTheWindowClosingOnlyEndsAndEitherCountsAsCompleted) {
   for (bool skip : {true, false}) {
     hidden = focusReturned = 0;
@@ -124,6 +156,18 @@ TEST_F(OnboardingTest, WakeStepWithoutAPasswordCheckDisablesTheSecondCardAndWake
   EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "none");
   view->selectWake(true);
   EXPECT_FALSE(view->wakeRequiresAuth());
+}
+
+// In a Wayland session the card is off for the session's sake; the stored choice stays for X11.
+TEST_F(OnboardingTest, WakeStepInASessionThatCannotHoldTheKeyboardOffersNoPassword) {
+  prefs.setString(prefs::kWakeRequirement, "auth");
+  napHoldsKeyboard = false;
+  auto view = open();
+  goTo(*view, OnboardingStep::wake);
+  EXPECT_FALSE(view->canAuth());
+  EXPECT_TRUE(view->authBlockedBySession());
+  view->selectWake(true);
+  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "auth");
 }
 
 TEST_F(OnboardingTest, IslandStepPeeksOnANotchAndItsSwitchStoresThenRefreshes) {

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "app/hot_key_texts.h"
 #include "app/preference_keys.h"
 #include "app/settings_texts.h"
 #include "platform/preferences_store.h"
@@ -34,15 +35,16 @@ QVBoxLayout* addSection(QVBoxLayout* page, const std::string& title) {
 }  // namespace
 
 SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store,
-                               const std::string& sessionNotice)
-    : model_(std::move(model)), store_(store) {
+                               SettingsSessionFacts session)
+    : model_(std::move(model)), store_(store), session_(std::move(session)) {
   setWindowTitle("Tovami Settings");
   setObjectName("TovamiSettings");
   setFixedSize(kWidth, kHeight);
   setAttribute(Qt::WA_DeleteOnClose);
-  build(sessionNotice);
+  build();
   refresh();
   observerToken_ = store_.addObserver([this](std::string_view) { refresh(); });
+  if (session_.hotKeys) bindingToken_ = session_.hotKeys->addBindingObserver([this] { showHotKeys(); });
 }
 
 SettingsWindow::~SettingsWindow() {
@@ -51,6 +53,15 @@ SettingsWindow::~SettingsWindow() {
 
 void SettingsWindow::detach() {
   if (observerToken_) store_.removeObserver(std::exchange(observerToken_, 0));
+  if (bindingToken_) session_.hotKeys->removeBindingObserver(std::exchange(bindingToken_, 0));
+}
+
+// The keys the desktop bound, or why a key does nothing.
+void SettingsWindow::showHotKeys() {
+  namespace t = settings_texts;
+  if (!session_.hotKeys) return;
+  napKey_->setText(q(hotKeyRowText(session_.hotKeys->napKeyBinding(), t::kNapHotKeyValue)));
+  islandKey_->setText(q(hotKeyRowText(session_.hotKeys->islandKeyBinding(), t::kIslandHotKeyValue)));
 }
 
 QCheckBox* SettingsWindow::addToggle(QVBoxLayout* layout, const std::string& text,
@@ -77,7 +88,7 @@ QLabel* SettingsWindow::addCaption(QVBoxLayout* layout, const std::string& text)
   return label;
 }
 
-void SettingsWindow::build(const std::string& sessionNotice) {
+void SettingsWindow::build() {
   namespace t = settings_texts;
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -103,6 +114,11 @@ void SettingsWindow::build(const std::string& sessionNotice) {
     if (refreshing_) return;
     model_->setWakeRequiresAuth(on);
   });
+  if (!session_.passwordProtects) {
+    // The stored choice stays for X11 sessions; here the nap wakes without asking.
+    authWake_->setEnabled(false);
+    addCaption(waking, t::kPasswordCannotProtect)->setObjectName("passwordNotice");
+  }
 
   // 2. Notch island
   auto* island = addSection(page, t::kIslandSection);
@@ -151,10 +167,17 @@ void SettingsWindow::build(const std::string& sessionNotice) {
   loginError_->setStyleSheet("color: #c0392b;");
   general->addWidget(loginError_);
   auto* keys = new QFormLayout;
-  keys->addRow(q(t::kNapHotKeyLabel), new QLabel(q(t::kNapHotKeyValue)));
-  keys->addRow(q(t::kIslandHotKeyLabel), new QLabel(q(t::kIslandHotKeyValue)));
+  napKey_ = new QLabel(q(t::kNapHotKeyValue));
+  napKey_->setObjectName("napHotKey");
+  napKey_->setWordWrap(true);
+  islandKey_ = new QLabel(q(t::kIslandHotKeyValue));
+  islandKey_->setObjectName("islandHotKey");
+  islandKey_->setWordWrap(true);
+  keys->addRow(q(t::kNapHotKeyLabel), napKey_);
+  keys->addRow(q(t::kIslandHotKeyLabel), islandKey_);
   general->addLayout(keys);
-  if (!sessionNotice.empty()) addCaption(general, sessionNotice)->setObjectName("sessionNotice");
+  showHotKeys();
+  if (!session_.notice.empty()) addCaption(general, session_.notice)->setObjectName("sessionNotice");
   auto* tour = new QPushButton(q(t::kShowTourAgain));
   tour->setObjectName(q(t::kShowTourAgain));
   connect(tour, &QPushButton::clicked, this, [this] { model_->showWelcomeTour(); });
@@ -173,8 +196,9 @@ void SettingsWindow::build(const std::string& sessionNotice) {
 void SettingsWindow::refresh() {
   refreshing_ = true;
   const bool auth = model_->wakeRequiresAuth();
-  authWake_->setChecked(auth);
-  justWake_->setChecked(!auth);
+  // Where the password cannot be asked, the window shows what a nap really does.
+  authWake_->setChecked(auth && session_.passwordProtects);
+  justWake_->setChecked(!auth || !session_.passwordProtects);
   island_->setChecked(model_->islandSwitch());
   hover_->setChecked(model_->openOnHover());
   cat_->setChecked(model_->showsCat());

@@ -14,16 +14,22 @@ class QRadioButton;
 class QVBoxLayout;
 
 namespace tovami {
+class HotKeyControl;
 class PreferenceStore;
-}
+}  // namespace tovami
 
 namespace tovami::linux_backend {
 
+// What the session allows, for the window to say.
+struct SettingsSessionFacts {
+  std::string notice;                // shown under the hot-key rows when not empty
+  bool passwordProtects = true;      // false: a nap cannot hold the keyboard, so it asks no password
+  HotKeyControl* hotKeys = nullptr;  // the keys the desktop bound; null shows the usual ones
+};
+
 class SettingsWindow final : public QWidget {
  public:
-  // `sessionNotice`, when not empty, is shown under the hot-key rows.
-  SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store,
-                 const std::string& sessionNotice);
+  SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store, SettingsSessionFacts session);
   ~SettingsWindow() override;
 
   // Stops following the preferences (the window is not refreshed again).
@@ -35,12 +41,17 @@ class SettingsWindow final : public QWidget {
  private:
   QCheckBox* addToggle(QVBoxLayout* layout, const std::string& text, std::function<void(bool)> onChange);
   QLabel* addCaption(QVBoxLayout* layout, const std::string& text);
-  void build(const std::string& sessionNotice);
+  void build();
   void refresh();
+  void showHotKeys();
 
   std::unique_ptr<SettingsModel> model_;
   PreferenceStore& store_;
+  SettingsSessionFacts session_;
   int observerToken_ = 0;
+  int bindingToken_ = 0;
+  QLabel* napKey_ = nullptr;
+  QLabel* islandKey_ = nullptr;
   bool refreshing_ = false;
 
   QRadioButton* justWake_ = nullptr;

@@ -37,7 +37,12 @@ std::optional<GlobalHotKeys::Token> XcbGlobalHotKeys::registerHotKey(HotKeyCombi
   const XcbKeyboardInfo keyboard = readKeyboardInfo(connection_);
   xcb_keycode_t keycode = keyboard.keycodeFor(xcb_keysym_t(combination.letter - 'A' + 'a'));
   if (!keycode) keycode = keyboard.keycodeFor(xcb_keysym_t(combination.letter));
-  if (!keycode) return std::nullopt;
+  if (!keycode) {
+    // Seen on XWayland before the compositor has a keyboard: the key map names no such letter.
+    logInfo(log_categories::kApp,
+            std::string("hot key ") + combination.letter + " unavailable (not in the key map)");
+    return std::nullopt;
+  }
 
   // Ctrl stands for Command and Alt for Option, as in Qt's own shortcut mapping.
   uint16_t modifiers = 0;

@@ -47,8 +47,7 @@ void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerMa
         dispatcher, store, std::shared_ptr<ProcessSampler>(makeLinuxProcessSampler()),
         std::make_shared<X11RunningApplications>(), std::make_shared<PowerSupplyBatteryReader>(), power,
         transcriptLookup(), []() -> NapControl* { return NapController::shared().get(); },
-        NotchIslandController::shared(),
-        [&cues](SoundCue cue) { cues.playCue(cue); }});
+        NotchIslandController::shared(), [&cues](SoundCue cue) { cues.playCue(cue); }});
   });
 }
 
@@ -88,8 +87,7 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
         },
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
         std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
-        [&cues](SoundCue cue) { cues.playCue(cue); },
-        jump(),
+        [&cues](SoundCue cue) { cues.playCue(cue); }, jump(),
         std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
         std::make_shared<XTestKeySynthesizer>(), nullptr});
   });
@@ -109,17 +107,21 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
       autostart_(XdgAutostart::defaultDirectory(), entryPath(argc, argv)),
       application_(argc, argv) {
   setLogSink(logSink_);
+  waylandSession_ = waylandSession;
+  hasX11_ = qtXcbConnection() != nullptr;
   store_ = std::make_unique<SettingsStore>(SettingsStore::defaultFilePath(), dispatcher_.mainQueue());
   cues_ = std::make_unique<SoundCues>(
       *store_, soundPlayer_, [] { return NapController::exists() && NapController::shared()->isNapping(); });
   installNap();
   installIsland();
   installAgentWatcher(dispatcher_, *store_, *power_, *cues_);
-  installIntegrations(dispatcher_, *store_, *cues_, [this] { return terminalJump().jumper().shared_from_this(); });
-  delegate_ = std::make_shared<AppDelegate>(
-      AppEnvironment{application_, dispatcher_, *store_, screens_}, makeServices(),
-      std::make_unique<HotKeyManagerControl>(
-          std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue())));
+  installIntegrations(dispatcher_, *store_, *cues_,
+                      [this] { return terminalJump().jumper().shared_from_this(); });
+  auto hotKeyControl = std::make_unique<HotKeyManagerControl>(
+      std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue()));
+  hotKeyControl_ = hotKeyControl.get();
+  delegate_ = std::make_shared<AppDelegate>(AppEnvironment{application_, dispatcher_, *store_, screens_},
+                                            makeServices(), std::move(hotKeyControl));
   application_.setWillTerminate([this] {
     endSession();
     logInfo(log_categories::kApp, "tovami ended");
@@ -138,10 +140,9 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
       store_->flush();
     }
   });
-  hasX11_ = qtXcbConnection() != nullptr;
   const QString platform = QGuiApplication::platformName();
-  sessionNotice_ =
-      displaySessionNotice(waylandSession, hasX11_, platform != "offscreen" && platform != "minimal");
+  sessionNotice_ = displaySessionNotice(waylandSession, hasX11_,
+                                        platform != "offscreen" && platform != "minimal", portalHotKeys_);
 }
 
 void CompositionRoot::endSession() {
@@ -165,7 +166,15 @@ void CompositionRoot::installNap() {
   authenticator_ =
       std::make_unique<PamAuthenticator>([this]() -> QWidget* { return napDesktop_->keyWindow(); });
   power_ = std::make_unique<DBusPowerManagement>();
-  hotKeys_ = std::make_unique<XcbGlobalHotKeys>();
+  // Before anything else asks the portal: its host registry wants to come first.
+  const HotKeyRoute route =
+      chooseHotKeyRoute(waylandSession_, hasX11_, [] { return PortalGlobalHotKeys::offered(); });
+  portalHotKeys_ = route == HotKeyRoute::portal;
+  if (portalHotKeys_)
+    hotKeys_ = std::make_unique<PortalGlobalHotKeys>(QGuiApplication::desktopFileName());
+  else
+    hotKeys_ = std::make_unique<XcbGlobalHotKeys>();
+  napDesktop_->setCanHoldKeyboard(!waylandSession_);
   overlayState_ = std::make_shared<OverlayState>(dispatcher_);
   // Read once now and followed from then on; a nap only looks at the remembered value. Kept
   // windows carry a scene made for the old value: the next nap builds fresh ones.
@@ -182,9 +191,9 @@ void CompositionRoot::installNap() {
     if (NapController::exists()) NapController::shared()->endNap();
   });
   NapController::setFactory([this] {
-    return std::make_shared<NapController>(
-        NapControllerDependencies{dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
-                                  NotchIslandController::shared(), overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
+    return std::make_shared<NapController>(NapControllerDependencies{
+        dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
+        NotchIslandController::shared(), overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
   });
 }
 
@@ -207,7 +216,8 @@ void CompositionRoot::installIsland() {
                                 return UsageTracker::exists() ? &UsageTracker::shared()->state() : nullptr;
                               },
                               []() -> ApprovalState* {
-                                return ApprovalServer::exists() ? &ApprovalServer::shared()->state() : nullptr;
+                                return ApprovalServer::exists() ? &ApprovalServer::shared()->state()
+                                                                : nullptr;
                               }},
                 islandActions());
           }
@@ -247,7 +257,7 @@ AppServices CompositionRoot::makeServices() {
     return std::make_unique<OnboardingWindowController>(OnboardingDependencies{
         *store_, dispatcher_.mainQueue(), hotKey, [] { NapController::shared()->startNap(); }, makeServices(),
         authenticator_.get(), tourAccessibility_.get(),
-        [this] { return anyScreenHasCameraHousing(screens_); }, motion_.get()});
+        [this] { return anyScreenHasCameraHousing(screens_); }, motion_.get(), !waylandSession_});
   };
   return services;
 }
@@ -302,9 +312,13 @@ void CompositionRoot::showApprovalsInTray() {
 
 // The island's switch reads and writes the key for the kind of display connected, as the
 // settings window does.
-bool CompositionRoot::islandEnabled() const { return NotchIslandController::shared()->isEnabled(); }
+bool CompositionRoot::islandEnabled() const {
+  return NotchIslandController::shared()->isEnabled();
+}
 
-void CompositionRoot::setIslandEnabled(bool on) { NotchIslandController::shared()->setEnabled(on); }
+void CompositionRoot::setIslandEnabled(bool on) {
+  NotchIslandController::shared()->setEnabled(on);
+}
 
 std::vector<TrayMenuModel::AgentRow> CompositionRoot::agentRows() const {
   std::vector<TrayMenuModel::AgentRow> rows;
@@ -351,7 +365,8 @@ void CompositionRoot::openSettings() {
                                                    if (auto delegate = AppDelegate::shared())
                                                      delegate->showOnboarding();
                                                  });
-    settingsWindow_ = new SettingsWindow(std::move(model), *store_, sessionNotice_);
+    settingsWindow_ = new SettingsWindow(
+        std::move(model), *store_, SettingsSessionFacts{sessionNotice_, !waylandSession_, hotKeyControl_});
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       QRect frame = settingsWindow_->frameGeometry();
       frame.moveCenter(screen->availableGeometry().center());

@@ -9,6 +9,7 @@
 #include "app/sound_cues.h"
 #include "linux/app/canberra_sound_player.h"
 #include "linux/app/journal_log_sink.h"
+#include "linux/app/portal_hot_keys.h"
 #include "linux/app/settings_store.h"
 #include "linux/app/settings_window.h"
 #include "linux/app/tray_icon.h"
@@ -72,7 +73,9 @@ class CompositionRoot {
   std::unique_ptr<LinuxNapDesktop> napDesktop_;
   std::unique_ptr<PamAuthenticator> authenticator_;
   std::unique_ptr<DBusPowerManagement> power_;
-  std::unique_ptr<XcbGlobalHotKeys> hotKeys_;
+  std::unique_ptr<GlobalHotKeys> hotKeys_;
+  bool portalHotKeys_ = false;
+  HotKeyControl* hotKeyControl_ = nullptr;  // owned by the delegate
   std::shared_ptr<OverlayState> overlayState_;
   // Built on first use (an agent row, an approval, "--warp-jump").
   std::unique_ptr<LinuxTerminalJump> terminalJump_;
@@ -86,6 +89,7 @@ class CompositionRoot {
   std::unique_ptr<IslandPresenter> islandPresenter_;
   QPointer<SettingsWindow> settingsWindow_;
   bool hasX11_ = false;
+  bool waylandSession_ = false;
   bool viewsGone_ = false;
   std::string sessionNotice_;
 };

@@ -18,8 +18,8 @@
 #include <optional>
 #include <set>
 
-#include "platform/input.h"
 #include "linux/x11/xcb_support.h"
+#include "platform/input.h"
 #include "platform/nap_windows.h"
 #include "platform/screens.h"
 
@@ -72,7 +72,9 @@ class LinuxNapDesktop final : public QObject,
 
   void setContentFactory(NapContentFactory factory) { contentFactory_ = std::move(factory); }
   // Called when the keyboard stayed with another client past the grace period; the nap should end.
-  void setOnKeyboardUnavailable(std::function<void()> handler) { onKeyboardUnavailable_ = std::move(handler); }
+  void setOnKeyboardUnavailable(std::function<void()> handler) {
+    onKeyboardUnavailable_ = std::move(handler);
+  }
   // Builds (unmapped) the windows of the current displays ahead of the first nap, drawing them
   // once off screen so that styles, fonts and cursors are loaded before they are needed.
   void prepareWindows();
@@ -93,6 +95,9 @@ class LinuxNapDesktop final : public QObject,
   void hideCursor() override;
   void unhideCursor() override;
   bool holdsKeyboard() const override { return keyboardGrabbed_; }
+  bool canHoldKeyboard() const override { return canHoldKeyboard_; }
+  // False in a Wayland session (XWayland): the grab reaches X11 windows only.
+  void setCanHoldKeyboard(bool can) { canHoldKeyboard_ = can; }
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -127,6 +132,7 @@ class LinuxNapDesktop final : public QObject,
   std::vector<BlackoutWindow*> windows_;  // open, in the order they were made
   std::vector<BlackoutWindow*> idle_;     // closed and unmapped, kept for the next nap
   std::optional<bool> compositor_;
+  bool canHoldKeyboard_ = true;
   int generation_ = 0;
   std::map<BlackoutWindow*, bool> fightsForTop_;
   QPointer<BlackoutWindow> keyWindow_;

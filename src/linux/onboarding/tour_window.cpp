@@ -101,8 +101,8 @@ QWidget* centredRow(std::initializer_list<QWidget*> widgets, int spacing = 14) {
 }
 
 // The nap key drawn as key caps: "Ctrl", "Alt", "N" (or one cap per symbol where the key has no "+").
-QWidget* keyCaps() {
-  const QString key = QString::fromUtf8(wording::kNapHotKey);
+QWidget* keyCaps(const std::string& keys) {
+  const QString key = QString::fromStdString(keys);
   QStringList caps = key.split('+');
   if (caps.size() == 1) {
     caps.clear();
@@ -296,7 +296,8 @@ void TourWindowWidget::addWelcome(QVBoxLayout& layout) {
 }
 
 void TourWindowWidget::addHotkey(QVBoxLayout& layout) {
-  layout.addWidget(label(texts::kHotkeyHeadline, "headline"));
+  // The keys the desktop bound, which may differ from the usual ones.
+  layout.addWidget(label(texts::hotkeyHeadline(view_->napKeys()), "headline"));
   if (view_->model().hotkeyTried()) {
     auto* text = label(texts::kHotkeySuccess, "success");
     text->setWordWrap(false);
@@ -304,7 +305,9 @@ void TourWindowWidget::addHotkey(QVBoxLayout& layout) {
     layout.addWidget(successRow_);
     addPrimary(layout, texts::kContinue, [this] { view_->advance(); });
   } else {
-    layout.addWidget(keyCaps());
+    layout.addWidget(keyCaps(view_->napKeys()));
+    if (const std::string problem = view_->napKeyProblem(); !problem.empty())
+      layout.addWidget(label(problem, "body"));
     if (view_->model().fallbackAvailable()) {
       auto* later = button(texts::kTryLater, "plain", [this] { view_->advance(); });
       fallbackButton_ = centredRow({later});
@@ -319,11 +322,13 @@ void TourWindowWidget::addWake(QVBoxLayout& layout) {
   layout.addWidget(label(texts::kWakeHeadline, "headline"));
   layout.addSpacing(6);
   const bool auth = view_->wakeRequiresAuth();
-  auto* justWake = new WakeCard(qs(texts::kJustWakeTitle), qs(texts::kJustWakeCaption), !auth);
-  auto* authWake =
-      new WakeCard(qs(texts::kAuthWakeTitle),
-                   qs(view_->canAuth() ? texts::kAuthWakeCaption : texts::kAuthUnavailableCaption),
-                   auth && view_->canAuth());
+  auto* justWake =
+      new WakeCard(qs(texts::kJustWakeTitle), qs(texts::kJustWakeCaption), !auth || !view_->canAuth());
+  auto* authWake = new WakeCard(qs(texts::kAuthWakeTitle),
+                                qs(view_->canAuth()                ? texts::kAuthWakeCaption
+                                   : view_->authBlockedBySession() ? texts::kAuthSessionCaption
+                                                                   : texts::kAuthUnavailableCaption),
+                                auth && view_->canAuth());
   authWake->setEnabled(view_->canAuth());
   connect(justWake, &WakeCard::clicked, this, [this] { view_->selectWake(false); });
   connect(authWake, &WakeCard::clicked, this, [this] { view_->selectWake(true); });

@@ -1,0 +1,85 @@
+"""Hot keys in a Wayland session through the desktop's GlobalShortcuts portal, played by a stand-in on the test's
+private bus (the windows still run on X11, as on XWayland): the program registers with the host registry, binds both
+keys with their preferred triggers, reacts to each activation, shows a refusal as the tour does for a held X11 key,
+follows keys the desktop changed, and binds again when the portal comes back after vanishing."""
+
+import os
+import subprocess
+import unittest
+
+import dbus
+
+import harness
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WAYLAND = {"WAYLAND_DISPLAY": "wayland-fake", "XDG_SESSION_TYPE": "wayland"}
+BLACK = (0, 0, 0)
+CARD = (420, 70)  # inside the expanded island of a 1440-wide screen only
+
+
+def start_portal(session, *args):
+    proc = session._spawn(["/usr/bin/python3", f"{HERE}/fake_shortcuts_portal.py", *args], stdout=subprocess.PIPE)
+    assert proc.stdout.readline().strip() == b"ready"
+    return proc
+
+
+def control(session):
+    bus = dbus.bus.BusConnection(session.env["DBUS_SESSION_BUS_ADDRESS"])
+    portal = bus.get_object("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop")
+    return dbus.Interface(portal, "app.tovami.test.PortalControl")
+
+
+class PortalHotKeysTest(unittest.TestCase):
+    def test_binds_both_keys_and_each_activation_does_its_work_also_after_a_portal_restart(self):
+        with harness.Session(screen="1440x900", openbox=True) as s:
+            s.write_preferences("[General]\nislandOnNonNotch=true\n")
+            portal = start_portal(s)
+            s.start_tovami(env=WAYLAND)
+            self.assertTrue(s.wait_for_log("island key bound to Ctrl\\+Alt\\+A", 15), s.log_text())
+            self.assertTrue(s.wait_for_log("nap key bound to Ctrl\\+Alt\\+N"), s.log_text())
+            calls = [str(c) for c in control(s).Calls()]
+            self.assertEqual(calls, ["Register app.tovami.Tovami", "CreateSession",
+                                     "BindShortcuts nap=CTRL+ALT+n island=CTRL+ALT+a"])
+            self.assertIn("hot keys go through the desktop's shortcut service", s.log_text())
+
+            control(s).Press("island")
+            self.assertTrue(s.wait_for(lambda: s.root_pixel(*CARD) == BLACK, 10), s.log_text())
+            control(s).Press("nap")
+            self.assertTrue(s.wait_for_log("nap began"), s.log_text())
+            self.assertTrue(s.wait_for_log("locks nothing and wakes without a password"), s.log_text())
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
+
+            portal.kill()
+            portal.wait()
+            self.assertTrue(s.wait_for_log("the portal left the bus"), s.log_text())
+            start_portal(s)
+            self.assertTrue(s.wait_for_log("the portal is back"), s.log_text())
+            self.assertTrue(s.wait_for(lambda: s.log_text().count("nap key bound to Ctrl+Alt+N") == 2), s.log_text())
+            control(s).Press("nap")
+            self.assertTrue(s.wait_for(lambda: s.log_text().count("nap began") == 2), s.log_text())
+            self.assertEqual(s.stop_tovami(), 0)
+
+    def test_the_keys_the_desktop_chose_are_followed_and_a_refusal_is_said_as_for_a_held_key(self):
+        with harness.Session() as s:
+            start_portal(s, "--rebind", "nap=Meta+Shift+N")
+            s.start_tovami(env=WAYLAND)
+            self.assertTrue(s.wait_for_log("nap key bound to Meta\\+Shift\\+N", 15), s.log_text())
+            control(s).Rebind("nap", "Ctrl+Alt+Z")
+            self.assertTrue(s.wait_for_log("nap key bound to Ctrl\\+Alt\\+Z"), s.log_text())
+            self.assertEqual(s.stop_tovami(), 0)
+
+        with harness.Session(tour=True) as s:
+            start_portal(s, "--refuse")
+            s.start_tovami(env=WAYLAND)
+            self.assertTrue(s.wait_for_log("nap key refused", 15), s.log_text())
+            self.assertTrue(s.wait_for_log("tour: step welcome"), s.log_text())
+            s.xdotool("key", "Return")  # "Show me"
+            self.assertTrue(s.wait_for_log("tour: step hotkey"), s.log_text())
+            # No ten-second wait for a key that cannot come.
+            self.assertTrue(s.wait_for_log("tour: a later try offered", 3), s.log_text())
+            self.assertEqual(s.stop_tovami(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
