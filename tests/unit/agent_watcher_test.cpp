@@ -83,6 +83,17 @@ class FakeSystem final : public ProcessSampler,
   Clock& clock_;
 };
 
+// Conversation logs and live states as a function of the request.
+class FakeLogs final : public AgentLogs {
+ public:
+  explicit FakeLogs(std::function<AgentLogReport(const AgentLogRequest&)> answer)
+      : answer_(std::move(answer)) {}
+  AgentLogReport read(const AgentLogRequest& request) override { return answer_(request); }
+
+ private:
+  std::function<AgentLogReport(const AgentLogRequest&)> answer_;
+};
+
 constexpr int32_t kTmux = 50, kShell = 100, kAgent = 200, kBuild = 300;
 
 class AgentWatcherTest : public ::testing::Test {
@@ -95,14 +106,18 @@ class AgentWatcherTest : public ::testing::Test {
     sys->directories[kAgent] = "/home/u/api";
     watcher = std::make_shared<AgentWatcher>(AgentWatcherDependencies{
         dispatcher, prefs, sys, sys, sys, power,
-        [this](const std::string& path) -> std::optional<ClaudeSessionInfo> {
+        std::make_shared<FakeLogs>([this](const AgentLogRequest& request) {
+          AgentLogReport report;
+          if (request.agentName != "Claude Code") return report;
+          report.status = status;
+          if (!request.projectPath) return report;
           ++transcriptReads;
-          if (!transcriptAge) return std::nullopt;
-          ClaudeSessionInfo info;
-          info.youLine = "fix the tests in " + path;
-          info.updatedAt = dispatcher.clock().now() - *transcriptAge;
-          return info;
-        },
+          if (!transcriptAge) return report;
+          report.conversation = ConversationSummary{};
+          report.conversation->youLine = "fix the tests in " + *request.projectPath;
+          report.conversation->updatedAt = dispatcher.clock().now() - *transcriptAge;
+          return report;
+        }),
         [this] { return sys.get(); }, sys, [this](SoundCue cue) { cues.push_back(cue); }});
     watcher->state().addObserver([this] { ++notifications; });
   }
@@ -131,6 +146,7 @@ class AgentWatcherTest : public ::testing::Test {
   FakePower power;
   std::vector<SoundCue> cues;
   std::optional<Seconds> transcriptAge;
+  std::optional<ClaudeSessionStatus> status;
   int transcriptReads = 0;
   int notifications = 0;
   std::shared_ptr<AgentWatcher> watcher;
