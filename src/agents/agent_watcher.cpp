@@ -255,7 +255,10 @@ void AgentWatcher::scan(uint64_t generation) {
     std::erase_if(result->announcements, [&](const AgentAnnouncement& a) {
       const auto entry = std::find_if(result->entries.begin(), result->entries.end(),
                                       [&](const AgentSession& e) { return e.pid == a.pid; });
-      return entry != result->entries.end() && attention_->userIsLookingAt(*entry);
+      if (entry == result->entries.end() || !attention_->userIsLookingAt(*entry)) return false;
+      logInfo(log_categories::kAgentWatch,
+              a.agentName + " [" + std::to_string(a.pid) + "] finished its work while the user looks at it");
+      return true;
     });
   }
   dispatcher_.mainQueue().async(weakTask(
@@ -307,7 +310,7 @@ void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entrie
   });
   if (announcements.empty() || (nap && nap->isNapping())) return;
   for (const auto& a : announcements)
-    logInfo(log_categories::kAgentWatch, a.agentName + " finished its work");
+    logInfo(log_categories::kAgentWatch, a.agentName + " [" + std::to_string(a.pid) + "] finished its work");
   if (island_ && preferences_.boolValue(prefs::kAgentOpensIsland)) island_->announce();
   if (playCue_) playCue_(SoundCue::agentQuiet);
 }
