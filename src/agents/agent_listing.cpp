@@ -17,6 +17,12 @@ nlohmann::json transcriptJSON(const std::optional<ClaudeSessionInfo>& info) {
           {"activity", orNull(info->activityLine)}, {"updatedAt", orNull(info->updatedAt)}};
 }
 
+nlohmann::json sessionJSON(const AgentSession& s) {
+  return {{"id", orNull(s.sessionId)},
+          {"name", s.sessionName.value_or(s.projectName)},
+          {"waitingFor", orNull(s.waitingFor)}};
+}
+
 std::string listJSON(const std::vector<AgentSession>& sessions) {
   nlohmann::json list = nlohmann::json::array();
   for (const auto& s : sessions) {
@@ -30,7 +36,8 @@ std::string listJSON(const std::vector<AgentSession>& sessions) {
                     {"startedAt", s.startedAt},
                     {"ageMinutes", s.ageMinutes},
                     {"age", s.ageLabel()},
-                    {"transcript", transcriptJSON(s.context)}});
+                    {"transcript", transcriptJSON(s.context)},
+                    {"session", sessionJSON(s)}});
   }
   return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
@@ -53,6 +60,9 @@ std::string listText(const std::vector<AgentSession>& sessions) {
     if (s.terminalPID) out += " (pid " + std::to_string(*s.terminalPID) + ")";
     out += "  tty: " + (s.terminalTTY ? printable(*s.terminalTTY) : std::string("none"));
     out += "  age: " + s.ageLabel() + "\n";
+    if (s.sessionName && *s.sessionName != s.projectName)
+      out += "    session: " + printable(*s.sessionName) + "\n";
+    if (s.waitingFor) out += "    needs you: " + printable(*s.waitingFor) + "\n";
     if (const auto& c = s.context) {
       const std::pair<const char*, const std::optional<std::string>*> lines[] = {{"title", &c->title},
                                                                                  {"you", &c->youLine},

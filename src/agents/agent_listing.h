@@ -18,8 +18,10 @@ std::optional<AgentListFormat> parseAgentListFormat(std::string_view value);
 
 // The whole report, ending with a line feed. JSON is an array of objects with the keys pid, agent,
 // project, projectPath, terminal, terminalPid, tty, startedAt, ageMinutes, age and transcript
-// (null, or an object with title, you, reply, model, activity and updatedAt); absent values are
-// null. Bytes that are not UTF-8 (a folder name can hold any) are shown as U+FFFD.
+// (null, or an object with title, you, reply, model, activity and updatedAt) and session (an object
+// with id: the agent's own session id or null, name: the session's name, waitingFor: what a
+// waiting agent waits for or null); absent values are null. Bytes that are not UTF-8 (a folder name can hold
+// any) are shown as U+FFFD.
 std::string formatAgentList(const std::vector<AgentSession>& sessions, AgentListFormat format);
 
 }  // namespace tovami

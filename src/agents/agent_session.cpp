@@ -6,6 +6,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "agents/user_text.h"
+
 namespace tovami {
 
 std::string AgentSession::ageLabel() const {
@@ -48,10 +50,28 @@ std::string agentProjectName(const std::optional<std::string>& projectPath, cons
   return name;
 }
 
+std::string agentSessionName(const std::optional<ConversationSummary>& conversation,
+                             const std::optional<std::string>& statusName, const std::string& projectName) {
+  if (conversation && conversation->customTitle) return *conversation->customTitle;
+  if (conversation && conversation->generatedTitle) return *conversation->generatedTitle;
+  if (statusName) {
+    std::string name = claude_transcript::clean(user_text::trimWhitespace(*statusName));
+    if (!name.empty()) return name;
+  }
+  return projectName;
+}
+
+std::string agentStateLabel(const AgentSession& session) {
+  if (session.waitingFor) return "needs you";
+  return session.activity == AgentActivity::quiet ? "idle" : "working";
+}
+
 std::string agentMenuTitle(const AgentSession& session) {
   const std::string agent = session.agentName == "Claude Code" ? "Claude" : session.agentName;
-  const char* state = session.activity == AgentActivity::quiet ? "idle" : "working";
-  return session.projectName + " \u2014 " + agent + " \u00b7 " + state;
+  std::string title = session.projectName;
+  if (session.sessionName && !session.sessionName->empty() && *session.sessionName != session.projectName)
+    title += " \u00b7 " + *session.sessionName;
+  return title + " \u2014 " + agent + " \u00b7 " + agentStateLabel(session);
 }
 
 bool AgentWatchState::anyWorking() const {

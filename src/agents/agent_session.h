@@ -27,7 +27,7 @@ struct AgentSession {
   Seconds startedAt = 0;  // Unix seconds
   int64_t ageMinutes = 0;
   AgentActivity activity = AgentActivity::working;
-  std::optional<ClaudeSessionInfo> context;  // Claude Code agents with a project path only
+  std::optional<ConversationSummary> context;  // agents whose log was found (Claude Code, Codex, Gemini CLI)
   // The agent's own session, where the agent says which it is (Claude Code's status file): the id
   // its hooks send as "session_id", and the name shown for the session.
   std::optional<std::string> sessionId;
@@ -55,7 +55,19 @@ WorkingFolder workingFolder(std::string reported);
 // lower case; "~" when that is empty.
 std::string agentProjectName(const std::optional<std::string>& projectPath, const std::string& agentName);
 
-// The tray menu row: "api — Claude · idle".
+// What a waiting agent waits for when it does not say.
+inline constexpr const char* kWaitingForInput = "input needed";
+
+// The name shown for a session: the user's title for it, else the generated one, else the name
+// the agent's status gives (cleaned of control and bidirectional characters), else the folder.
+std::string agentSessionName(const std::optional<ConversationSummary>& conversation,
+                             const std::optional<std::string>& statusName, const std::string& projectName);
+
+// The state word of a row: "needs you" while the agent waits for the user, else "working" or "idle".
+std::string agentStateLabel(const AgentSession& session);
+
+// The tray menu row: "api — Claude · idle", with the session's name where it is not the
+// folder's: "api · Fix the login — Claude · needs you".
 std::string agentMenuTitle(const AgentSession& session);
 
 // The watcher's published state. Lives on the main thread: read, written and observed there only.

@@ -15,8 +15,39 @@
 namespace tovami {
 
 AgentScanner::AgentScanner(ProcessSampler& sampler, RunningApplications& apps,
-                           TranscriptLookup readTranscript)
-    : sampler_(sampler), apps_(apps), readTranscript_(std::move(readTranscript)) {}
+                           std::shared_ptr<AgentLogs> logs)
+    : sampler_(sampler), apps_(apps), logs_(std::move(logs)) {}
+
+namespace {
+
+// Where an agent keeps its log open: itself or a child (Codex runs a native child under node).
+std::vector<std::string> openFilesOfTree(ProcessSampler& sampler, int32_t pid,
+                                         const std::unordered_map<int32_t, std::vector<int32_t>>& children) {
+  constexpr size_t kMaxProcesses = 8;
+  std::vector<int32_t> tree{pid};
+  for (size_t i = 0; i < tree.size() && tree.size() < kMaxProcesses; ++i)
+    if (auto it = children.find(tree[i]); it != children.end())
+      for (int32_t child : it->second)
+        if (tree.size() < kMaxProcesses) tree.push_back(child);
+  std::vector<std::string> files;
+  for (int32_t member : tree) {
+    auto more = sampler.openFiles(member);
+    files.insert(files.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+  }
+  return files;
+}
+
+// The live state an agent reports itself, where it does (Claude Code's status file): it replaces
+// the CPU rule while the file is there.
+std::optional<ClaudeSessionStatus::State> reportedState(const std::optional<ClaudeSessionStatus>& status) {
+  using State = ClaudeSessionStatus::State;
+  if (!status ||
+      (status->state != State::idle && status->state != State::busy && status->state != State::waiting))
+    return std::nullopt;
+  return status->state;
+}
+
+}  // namespace
 
 std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
   auto rows = sampler_.sampleProcesses();
@@ -68,9 +99,19 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
     }
 
     const std::string projectName = agentProjectName(record.projectPath, agentName);
-    std::optional<ClaudeSessionInfo> context;
-    if (agentName == "Claude Code" && record.projectPath && !record.folderDeleted && readTranscript_)
-      context = readTranscript_(*record.projectPath);
+    AgentLogReport report;
+    if (logs_) {
+      AgentLogRequest request{pid,
+                              agentName,
+                              record.folderDeleted ? std::nullopt : record.projectPath,
+                              record.startedAt,
+                              row->second.startTicks,
+                              [this, pid, &table] { return openFilesOfTree(sampler_, pid, table.children); }};
+      report = logs_->read(request);
+      if (record.folderDeleted) report.conversation.reset();  // a removed folder's old conversation misleads
+    }
+    std::optional<ConversationSummary>& context = report.conversation;
+    const auto reported = reportedState(report.status);
 
     if (record.lastCPUTime >= 0 && cpu - record.lastCPUTime >= kBusyCPUSeconds) record.lastBusy = now;
     record.lastCPUTime = cpu;
@@ -79,18 +120,23 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
       record.lastBusy = now;
     record.lastTreeCPUTime = tree;
     if (context && context->updatedAt && now - *context->updatedAt < kFreshTranscript) record.lastBusy = now;
+    if (reported == ClaudeSessionStatus::State::busy) record.lastBusy = now;
 
-    const Seconds idle = now - record.lastBusy;
-    if (record.lastActivity == AgentActivity::quiet && idle < kQuietAfter) {
+    AgentActivity activity =
+        now - record.lastBusy >= kQuietAfter ? AgentActivity::quiet : AgentActivity::working;
+    if (reported)
+      activity =
+          *reported == ClaudeSessionStatus::State::busy ? AgentActivity::working : AgentActivity::quiet;
+    if (record.lastActivity == AgentActivity::quiet && activity == AgentActivity::working) {
       record.workingSince = now;
-    } else if (record.lastActivity == AgentActivity::working && idle >= kQuietAfter) {
+    } else if (record.lastActivity == AgentActivity::working && activity == AgentActivity::quiet) {
       if (!dismissed_.count(pid) && now - record.workingSince >= kAnnounceMinimumStretch &&
           (!record.lastAnnounce || now - *record.lastAnnounce >= kAnnounceAgainAfter)) {
-        result.announcements.push_back({agentName, record.terminalPID});
+        result.announcements.push_back({agentName, record.terminalPID, pid});
         record.lastAnnounce = now;
       }
     }
-    record.lastActivity = idle >= kQuietAfter ? AgentActivity::quiet : AgentActivity::working;
+    record.lastActivity = activity;
 
     AgentSession entry;
     entry.pid = pid;
@@ -104,12 +150,18 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
     const double minutes = std::trunc((now - record.startedAt) / 60.0);
     entry.ageMinutes = std::isfinite(minutes) ? std::max<int64_t>(0, static_cast<int64_t>(minutes)) : 0;
     entry.activity = record.lastActivity;
+    entry.sessionId = report.sessionId;
+    if (reported == ClaudeSessionStatus::State::waiting)
+      entry.waitingFor = report.status->waitingFor.value_or(kWaitingForInput);
+    entry.sessionName =
+        agentSessionName(context, report.status ? report.status->name : std::nullopt, projectName);
     entry.context = std::move(context);
     result.entries.push_back(std::move(entry));
     newRecords[pid] = std::move(record);
   }
 
   records_ = std::move(newRecords);
+  if (logs_) logs_->scanEnded();
   std::erase_if(dismissed_, [this](int32_t pid) { return !records_.count(pid); });
   std::erase_if(result.entries, [this](const AgentSession& e) { return dismissed_.count(e.pid) > 0; });
   std::stable_sort(result.entries.begin(), result.entries.end(),
@@ -126,9 +178,10 @@ AgentWatcher::AgentWatcher(AgentWatcherDependencies deps)
       nap_(std::move(deps.nap)),
       island_(std::move(deps.island)),
       playCue_(std::move(deps.playCue)),
+      attention_(std::move(deps.attention)),
       queue_(dispatcher_.makeSerialQueue(queue_labels::kAgentWatch)),
       keepAwake_(kKeepAwakeReason, deps.power, dispatcher_.mainQueue()),
-      scanner_(*sampler_, *apps_, std::move(deps.readTranscript)) {}
+      scanner_(*sampler_, *apps_, std::move(deps.logs)) {}
 
 AgentWatcher::~AgentWatcher() {
   timer_.cancel();
@@ -196,6 +249,18 @@ void AgentWatcher::scan(uint64_t generation) {
     return;
   }
   scanFailures_ = 0;
+  // The user already looks at an agent that just finished (its pane or window is in front): no
+  // need to call. Asked here, off the main thread: the answer may take a tmux run.
+  if (attention_) {
+    std::erase_if(result->announcements, [&](const AgentAnnouncement& a) {
+      const auto entry = std::find_if(result->entries.begin(), result->entries.end(),
+                                      [&](const AgentSession& e) { return e.pid == a.pid; });
+      if (entry == result->entries.end() || !attention_->userIsLookingAt(*entry)) return false;
+      logInfo(log_categories::kAgentWatch,
+              a.agentName + " [" + std::to_string(a.pid) + "] finished its work while the user looks at it");
+      return true;
+    });
+  }
   dispatcher_.mainQueue().async(weakTask(
       shared_from_this(), [generation, entries = std::move(result->entries),
                            announcements = std::move(result->announcements)](AgentWatcher& self) mutable {
@@ -245,7 +310,7 @@ void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entrie
   });
   if (announcements.empty() || (nap && nap->isNapping())) return;
   for (const auto& a : announcements)
-    logInfo(log_categories::kAgentWatch, a.agentName + " finished its work");
+    logInfo(log_categories::kAgentWatch, a.agentName + " [" + std::to_string(a.pid) + "] finished its work");
   if (island_ && preferences_.boolValue(prefs::kAgentOpensIsland)) island_->announce();
   if (playCue_) playCue_(SoundCue::agentQuiet);
 }

@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "agents/agent_attention.h"
+#include "agents/agent_logs.h"
 #include "agents/agent_session.h"
 #include "app/app_services.h"
 #include "app/sound_cues.h"
@@ -40,11 +42,9 @@ class AgentAnnouncementSink {
 struct AgentAnnouncement {
   std::string agentName;
   std::optional<int32_t> terminalPID;
+  int32_t pid = 0;
   bool operator==(const AgentAnnouncement&) const = default;
 };
-
-// The summary of a Claude Code project's newest transcript (ClaudeSessionReader::read).
-using TranscriptLookup = std::function<std::optional<ClaudeSessionInfo>(const std::string& projectPath)>;
 
 // One pass over the process table with the per-agent bookkeeping kept between passes. Not
 // thread-safe: the watcher uses it on its queue only; a one-shot listing uses its own.
@@ -63,7 +63,8 @@ class AgentScanner {
     std::vector<AgentAnnouncement> announcements;
   };
 
-  AgentScanner(ProcessSampler& sampler, RunningApplications& apps, TranscriptLookup readTranscript);
+  // `logs` may be null: no conversations, no session states (the CPU rule alone).
+  AgentScanner(ProcessSampler& sampler, RunningApplications& apps, std::shared_ptr<AgentLogs> logs);
 
   // Nothing when the process table could not be read (records are left as they were).
   std::optional<Result> scan(Seconds now);
@@ -91,7 +92,7 @@ class AgentScanner {
 
   ProcessSampler& sampler_;
   RunningApplications& apps_;
-  TranscriptLookup readTranscript_;
+  std::shared_ptr<AgentLogs> logs_;
   std::unordered_map<int32_t, Record> records_;
   std::set<int32_t> dismissed_;
 };
@@ -103,10 +104,12 @@ struct AgentWatcherDependencies {
   std::shared_ptr<RunningApplications> apps;  // terminal owners and the frontmost application
   std::shared_ptr<const BatteryReader> battery;
   PowerManagement& power;                         // for the watcher's own keep-awake
-  TranscriptLookup readTranscript;                // may be empty: no transcript summaries
+  std::shared_ptr<AgentLogs> logs;                // may be null: no conversations or session states
   std::function<NapControl*()> nap;               // may be empty or give null: no nap
   std::shared_ptr<AgentAnnouncementSink> island;  // null: no island (announcements are logged)
   std::function<void(SoundCue)> playCue;          // may be empty
+  // Null: every announcement is made. Asked on the watcher's queue (it may run tools).
+  std::shared_ptr<AgentAttention> attention;
 };
 
 class AgentWatcher final : public StartStopControl,
@@ -129,6 +132,9 @@ class AgentWatcher final : public StartStopControl,
   bool isWatching() const { return timer_.isActive(); }
 
   AgentWatchState& state() { return state_; }
+  // Whether the user looks at an agent now (null when not known); shared with the approval
+  // notices. Off the main thread: it may run tmux.
+  std::shared_ptr<AgentAttention> attention() const { return attention_; }
   bool isKeepingAwake() const { return keepAwake_.isActive(); }
 
   // Main thread, at the program's end, before the dispatcher and the power service go: ends the
@@ -154,6 +160,7 @@ class AgentWatcher final : public StartStopControl,
   std::function<NapControl*()> nap_;
   std::shared_ptr<AgentAnnouncementSink> island_;
   std::function<void(SoundCue)> playCue_;
+  std::shared_ptr<AgentAttention> attention_;
   std::shared_ptr<TaskQueue> queue_;
 
   // Main thread.

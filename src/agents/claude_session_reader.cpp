@@ -14,11 +14,6 @@ Seconds unixSeconds(std::filesystem::file_time_type time) {
   return std::chrono::duration<Seconds>(system.time_since_epoch()).count();
 }
 
-template <typename T>
-void fillIfAbsent(std::optional<T>& field, const std::optional<T>& previous) {
-  if (!field) field = previous;
-}
-
 }  // namespace
 
 ClaudeSessionReader::ClaudeSessionReader(claude_code::ClaudeCodeLocations locations)
@@ -36,18 +31,11 @@ std::optional<ClaudeSessionReader::Info> ClaudeSessionReader::read(const std::st
     std::ifstream in(file.path, std::ios::binary);
     if (!in.is_open()) continue;  // unreadable: an older transcript may do
     if (entry.file != file.path) entry.mark = {};
-    Info info = claude_transcript::parseSince(in, entry.mark, entry.info.title.has_value());
-    const Info& previous = entry.info;
-    fillIfAbsent(info.title, previous.title);
-    fillIfAbsent(info.youLine, previous.youLine);
-    fillIfAbsent(info.replyLine, previous.replyLine);
-    fillIfAbsent(info.modelName, previous.modelName);
-    fillIfAbsent(info.activityLine, previous.activityLine);
-    info.updatedAt = file.modified ? std::optional<Seconds>(unixSeconds(*file.modified)) : std::nullopt;
+    claude_transcript::readInto(in, entry.mark, entry.info);
+    entry.info.updatedAt = file.modified ? std::optional<Seconds>(unixSeconds(*file.modified)) : std::nullopt;
     entry.file = file.path;
     entry.modified = file.modified;
-    entry.info = info;
-    return info;
+    return entry.info;
   }
   // None can be read: the newest one's time still tells that the agent writes.
   Info info = entry.info;

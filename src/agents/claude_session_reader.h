@@ -1,6 +1,8 @@
-// Summaries of Claude Code conversations for the agent watcher and the island.
+// The folder-wide lookup of Claude Code conversations: the newest transcript of a project. The
+// agent watcher now binds each process to its own session (agents/agent_logs.h); this lookup is
+// the baseline of bench/agent_scan_bench.cpp and what bench/transcript_bench.cpp measures.
 //
-// How to use it (agent watcher):
+// How to use it:
 //   - Own one ClaudeSessionReader for the life of the watcher, built from
 //     ClaudeCodeLocations::fromEnvironment(processEnvironment()) (tests pass their own folders).
 //   - Call read(agent's working directory) on the watcher's serial queue

@@ -4,6 +4,7 @@
 #include <array>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agents/user_text.h"
@@ -30,54 +31,9 @@ constexpr std::array<ModelRow, 6> kModelTable{{
 
 constexpr std::string_view kActivitySeparator = " \u2014 ";
 
-// Reads up to `length` bytes at `offset`; a failed read gives empty data.
-std::string readChunk(std::istream& in, std::size_t offset, std::size_t length) {
-  std::string data;
-  if (length == 0) return data;
-  in.clear();
-  in.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
-  if (!in) return data;
-  data.resize(length);
-  in.read(data.data(), static_cast<std::streamsize>(length));
-  data.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-  return data;
-}
-
-// Splits at 0x0A, drops empty lines, and keeps each line that parses to a JSON object.
-std::vector<json> objectsIn(std::string_view chunk, bool dropFirstLine) {
-  std::vector<json> objects;
-  std::size_t start = 0;
-  bool first = true;
-  while (start < chunk.size()) {
-    std::size_t end = chunk.find('\n', start);
-    if (end == std::string_view::npos) end = chunk.size();
-    std::string_view line = chunk.substr(start, end - start);
-    start = end + 1;
-    if (line.empty()) continue;
-    if (first) {
-      first = false;
-      if (dropFirstLine) continue;
-    }
-    try {
-      json value = json::parse(line.begin(), line.end(), nullptr, /*allow_exceptions=*/false);
-      if (value.is_object()) objects.push_back(std::move(value));
-    } catch (const json::exception&) {
-      // Not a transcript record: skipped.
-    }
-  }
-  return objects;
-}
-
-const json* member(const json& object, const char* key) {
-  if (!object.is_object()) return nullptr;
-  auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
-}
-
-const std::string* stringMember(const json& object, const char* key) {
-  const json* value = member(object, key);
-  return value != nullptr && value->is_string() ? value->get_ptr<const std::string*>() : nullptr;
-}
+using log_lines::member;
+using log_lines::objectsIn;
+using log_lines::stringMember;
 
 bool isMeta(const json& record) {
   const json* value = member(record, "isMeta");
@@ -156,15 +112,19 @@ std::size_t controlLength(std::string_view text, std::size_t i) {
   return 0;
 }
 
-// Stores in `mark` the end of the last complete line of `data` (the bytes of the file from
-// `dataStart` on) and the bytes before it.
-void markLastLine(std::string_view data, std::uint64_t dataStart, ReadMark& mark) {
-  const std::size_t newline = data.rfind('\n');
-  if (newline == std::string_view::npos) return;  // no complete line: the mark stays
-  const std::size_t end = newline + 1;
-  const std::size_t anchor = std::min<std::size_t>(end, kAnchorBytes);
-  mark.offset = dataStart + end;
-  mark.anchor.assign(data.substr(end - anchor, anchor));
+// A session's names, wherever they appear: the user's title replaces the generated one in display,
+// and either may change during the session.
+void applyNames(const std::vector<json>& records, ConversationSummary& summary) {
+  for (const json& record : records) {
+    const std::string* type = stringMember(record, "type");
+    if (type == nullptr || (*type != "custom-title" && *type != "ai-title")) continue;
+    const bool custom = *type == "custom-title";
+    const std::string* text = nullptr;
+    for (const char* key : {custom ? "customTitle" : "aiTitle", "title"})
+      if ((text = stringMember(record, key))) break;
+    if (text == nullptr || user_text::trimWhitespace(*text).empty()) continue;
+    (custom ? summary.customTitle : summary.generatedTitle) = clean(user_text::trimWhitespace(*text));
+  }
 }
 
 }  // namespace
@@ -245,45 +205,40 @@ std::string modelDisplayName(std::string_view id) {
 
 ClaudeSessionInfo parse(std::istream& in) {
   ReadMark mark;
-  return parseSince(in, mark, /*titleKnown=*/false);
+  ConversationSummary summary;
+  readInto(in, mark, summary);
+  return summary;
 }
 
-ClaudeSessionInfo parseSince(std::istream& in, ReadMark& mark, bool titleKnown) {
-  ClaudeSessionInfo info;
-  if (!in) return info;
-  in.seekg(0, std::ios::end);
-  std::streamoff end = in ? static_cast<std::streamoff>(in.tellg()) : -1;
-  const std::size_t size = end > 0 ? static_cast<std::size_t>(end) : 0;
-
-  const std::uint64_t from = mark.offset - std::min<std::uint64_t>(mark.anchor.size(), mark.offset);
-  if (mark.offset > 0 && size >= mark.offset && size - mark.offset <= kTailBytes) {
-    const std::string data = readChunk(in, from, size - from);
-    if (std::string_view(data).substr(0, mark.offset - from) == mark.anchor) {
-      // Only grown: the lines after the mark, each read once.
-      const std::string_view appended = std::string_view(data).substr(mark.offset - from);
-      if (!mark.titleFromSummary && mark.offset < kHeadBytes) {
-        const Title title = titleFrom(objectsIn(appended.substr(0, kHeadBytes - mark.offset), false));
-        if (title.fromSummary || !titleKnown) info.title = title.text;
-        mark.titleFromSummary = title.fromSummary;
-      }
-      applyRecentLines(objectsIn(appended, /*dropFirstLine=*/false), info);
-      markLastLine(data, from, mark);
-      return info;
-    }
+void apply(const log_lines::Chunk& chunk, ReadMark& mark, ConversationSummary& summary) {
+  if (chunk.afresh) {
+    const ConversationSummary before = std::exchange(summary, {});
+    const auto head = objectsIn(chunk.head);
+    const Title title = titleFrom(head);
+    summary.title = title.text;
+    mark.titleFromSummary = title.fromSummary;
+    if (chunk.textOffset > 0) applyNames(head, summary);  // else the text holds the head
+    const auto recent = objectsIn(chunk.text, chunk.textStartsMidLine);
+    applyNames(recent, summary);
+    applyRecentLines(recent, summary);
+    keepEarlierValues(summary, before);
+    return;
   }
+  // Only grown: the lines after the mark, each read once.
+  const std::string_view appended = chunk.text;
+  if (!mark.titleFromSummary && chunk.textOffset < kHeadBytes) {
+    const Title title = titleFrom(objectsIn(appended.substr(0, kHeadBytes - chunk.textOffset)));
+    if (title.text && (title.fromSummary || !summary.title)) summary.title = title.text;
+    mark.titleFromSummary = title.fromSummary;
+  }
+  const auto recent = objectsIn(appended);
+  applyNames(recent, summary);
+  applyRecentLines(recent, summary);
+}
 
-  // New, replaced, shrunk or grown past the tail: head and tail afresh.
-  mark = ReadMark{};
-  const std::string head = readChunk(in, 0, std::min(size, kHeadBytes));
-  const std::size_t tailLength = std::min(size, kTailBytes);
-  const std::string tail = readChunk(in, size - tailLength, tailLength);
-
-  const Title title = titleFrom(objectsIn(head, /*dropFirstLine=*/false));
-  info.title = title.text;
-  mark.titleFromSummary = title.fromSummary;
-  applyRecentLines(objectsIn(tail, /*dropFirstLine=*/tail.size() < size), info);
-  markLastLine(tail, size - tail.size(), mark);
-  return info;
+void readInto(std::istream& in, ReadMark& mark, ConversationSummary& summary) {
+  const log_lines::Chunk chunk = log_lines::readSince(in, mark);
+  apply(chunk, mark, summary);
 }
 
 ClaudeSessionInfo parse(const std::filesystem::path& url) {

@@ -13,36 +13,26 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/scheduler.h"
+#include "agents/conversation_summary.h"
+#include "agents/log_lines.h"
 
 namespace tovami {
 
-struct ClaudeSessionInfo {
-  std::optional<std::string> title;         // first summary near the start, else the first prompt
-  std::optional<std::string> youLine;       // the user's most recent prompt
-  std::optional<std::string> replyLine;     // the assistant's most recent text, if after that prompt
-  std::optional<std::string> modelName;     // display name of the latest assistant record's model
-  std::optional<std::string> activityLine;  // the latest tool call: name " — " target
-  std::optional<Seconds> updatedAt;         // the transcript's modification time (Unix seconds)
-
-  bool operator==(const ClaudeSessionInfo&) const = default;
-};
+// The summary type every agent's conversation shares (the name predates the other agents).
+using ClaudeSessionInfo = ConversationSummary;
 
 namespace claude_transcript {
 
-inline constexpr std::size_t kHeadBytes = 32768;
-inline constexpr std::size_t kTailBytes = 262144;
+inline constexpr std::size_t kHeadBytes = log_lines::kHeadBytes;
+inline constexpr std::size_t kTailBytes = log_lines::kTailBytes;
 // Every text field holds at most this many user-perceived characters.
 inline constexpr std::size_t kLineCharacters = 140;
 
-// Where the last read of a transcript ended, so that the next read can take only what was
-// appended. The bytes just before the offset tell a file that grew from one that was replaced.
-struct ReadMark {
-  std::uint64_t offset = 0;  // just past the last complete line read; 0: nothing read yet
-  std::string anchor;        // the (at most kAnchorBytes) bytes before `offset`
+// Where the last read of a transcript ended (see log_lines::Mark), and whether its title came
+// from a summary record (which a later first prompt does not replace).
+struct ReadMark : log_lines::Mark {
   bool titleFromSummary = false;
 };
-inline constexpr std::size_t kAnchorBytes = 64;
 
 // One line of at most 140 characters: line feeds and every other control character (carriage
 // return, escape, bell, NUL, tab, C1 controls), the line and paragraph separators and the
@@ -67,11 +57,13 @@ ClaudeSessionInfo parse(std::istream& in);
 // Same for a file; a file that cannot be opened gives every field absent.
 ClaudeSessionInfo parse(const std::filesystem::path& url);
 
-// Reads `in` from `mark` on when it still holds the bytes read before and grew by at most
-// kTailBytes; else summarises it afresh as parse does. Gives the fields the lines read set (a
-// title only from a summary, or from the first prompt when `titleKnown` is false) and moves `mark`
-// to the end of the last complete line.
-ClaudeSessionInfo parseSince(std::istream& in, ReadMark& mark, bool titleKnown);
+// Brings `summary` up to date with a chunk of its transcript (log_lines::readSince): a chunk read
+// afresh replaces it, appended lines update it. Also takes the session's names ("custom-title",
+// "ai-title" records).
+void apply(const log_lines::Chunk& chunk, ReadMark& mark, ConversationSummary& summary);
+
+// Reads `in` from `mark` on into `summary` (readSince, then apply).
+void readInto(std::istream& in, ReadMark& mark, ConversationSummary& summary);
 
 }  // namespace claude_transcript
 }  // namespace tovami

@@ -41,7 +41,11 @@ IslandScene IslandStill::sampleScene(Seconds now) {
                                      "Sonnet 4",
                                      "Bash \u2014 npm test",
                                      now - 4980};
+  second.sessionName = "Holiday albums";
+  second.waitingFor = "permission prompt";
   AgentSession third = sampleSession(5012, "Codex", "backend", now, 3600, AgentActivity::quiet);
+  third.context = ClaudeSessionInfo{"add a health endpoint", "add a health endpoint", "Added GET /health with a test.",
+                                    "gpt-6.2-sol", std::nullopt, now - 3600};
   scene.sessions = {first, second, third};
   scene.usage = UsageSnapshot{13, now + 5820, 44, now + 310000, now};
   return scene;

@@ -431,12 +431,17 @@ class NotchIslandView::Painter {
     tags.push_back(
         {c_.elideText(island_text::agentTag(session.agentName), tagFont, 120), palette::kTerracotta});
     if (info && info->modelName) tags.push_back({c_.elideText(*info->modelName, tagFont, 140), white(0.7)});
+    if (session.waitingFor) tags.push_back({"needs you", palette::kTerracotta});
     double tagsWidth = 0;
     for (const auto& tag : tags) tagsWidth += width(tag.label, tagFont) + 12 + 6;
 
     const FontStyle titleFont = systemFont(12, FontWeight::semibold);
+    // The session's own name where it has one, else the conversation's first prompt.
     std::string title = session.projectName;
-    if (info && info->title) title += " \u00b7 " + *info->title;
+    if (session.sessionName && !session.sessionName->empty() && *session.sessionName != session.projectName)
+      title += " \u00b7 " + *session.sessionName;
+    else if (info && info->title)
+      title += " \u00b7 " + *info->title;
     const double headerY = top + 8;
     double x = columnX + text(title, columnX, headerY, titleFont, white(1), columnWidth - tagsWidth) + 6;
     for (const auto& tag : tags) {
@@ -460,7 +465,7 @@ class NotchIslandView::Painter {
              columnWidth);
       return;
     }
-    const std::string status = session.ageLabel() + " \u00b7 " + (working ? "working" : "idle");
+    const std::string status = session.ageLabel() + " \u00b7 " + agentStateLabel(session);
     text(status, columnX, top + 24, systemFont(10), accent.withOpacity(accent.opacity * 0.9), columnWidth);
   }
 

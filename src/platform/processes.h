@@ -30,6 +30,9 @@ struct PSRow {
   // Where each argument ends in `args`, when the source knows the real boundaries (/proc does):
   // an argument may hold spaces ("/home/John Smith/bin/claude"). Empty when it does not (ps).
   std::vector<uint32_t> argumentEnds = {};
+  // When the process started, in clock ticks since boot (field 22 of /proc/<pid>/stat), where the
+  // source knows it: with the pid it names one process for good.
+  std::optional<uint64_t> startTicks = {};
 
   bool operator==(const PSRow&) const = default;
 };
@@ -68,6 +71,10 @@ class ProcessSampler {
   // The current working directory of each listed process that still exists and can be read;
   // empty when the source fails. An empty list asks nothing of the system.
   virtual std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) = 0;
+  // The paths of the regular files the process holds open (at most kMaxOpenFiles); empty when
+  // unknown or unreadable.
+  static constexpr size_t kMaxOpenFiles = 256;
+  virtual std::vector<std::string> openFiles(int32_t /*pid*/) { return {}; }
 };
 
 }  // namespace tovami

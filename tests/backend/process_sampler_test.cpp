@@ -150,19 +150,30 @@ TEST_F(FakeProc, ReadsRowsAsPsPrintsThemWithTheRealArgumentsAndWorkingDirectorie
   const auto rows = sampler.sampleProcesses();
   // Ascending pids; an empty argument keeps its separator; control characters and bytes that are
   // not UTF-8 show as "?"; kernel threads and zombies by name.
+  // Each row carries its start in ticks since boot (the agents' status files name it).
+  const auto started = static_cast<uint64_t>(100 * ticks);
   const std::vector<PSRow> expected{
-      {1, 0, std::nullopt, 0, 1000.5, "/sbin/init splash", {10, 17}},
-      {2, 0, std::nullopt, 0, 1000.5, "[kthreadd]"},
-      {42, 7, "pts/3", 2.5, 900.5, "/home/John Smith/bin/claude --model  opus", {27, 35, 36, 41}},
-      {43, 42, "ttyS1", 0, 900.5, "/bin/x line?feed caf\xc3\xa9 ?", {6, 16, 22, 24}},
-      {44, 42, std::nullopt, 0, 900.5, "[gone] <defunct>"},
-      {45, 1, std::nullopt, 0, 900.5, "node /home/John Smith/.npm/bin/codex", {4, 36}}};
+      {1, 0, std::nullopt, 0, 1000.5, "/sbin/init splash", {10, 17}, 0},
+      {2, 0, std::nullopt, 0, 1000.5, "[kthreadd]", {}, 0},
+      {42, 7, "pts/3", 2.5, 900.5, "/home/John Smith/bin/claude --model  opus", {27, 35, 36, 41}, started},
+      {43, 42, "ttyS1", 0, 900.5, "/bin/x line?feed caf\xc3\xa9 ?", {6, 16, 22, 24}, started},
+      {44, 42, std::nullopt, 0, 900.5, "[gone] <defunct>", {}, started},
+      {45, 1, std::nullopt, 0, 900.5, "node /home/John Smith/.npm/bin/codex", {4, 36}, started}};
   EXPECT_EQ(rows, expected);  // with the argument ends, a path with spaces stays one argument
 
   fs::create_symlink("/home/u/My Project", root / "42" / "cwd");
   EXPECT_EQ(sampler.workingDirectories({42, 43}),
             (std::map<int32_t, std::string>{{42, "/home/u/My Project"}}));
   EXPECT_TRUE(sampler.workingDirectories({}).empty());
+
+  // Open files: paths only, no sockets, pipes, devices or deleted files.
+  fs::create_directories(root / "42" / "fd");
+  fs::create_symlink("/home/u/.codex/sessions/rollout-1.jsonl", root / "42" / "fd" / "3");
+  fs::create_symlink("socket:[1234]", root / "42" / "fd" / "4");
+  fs::create_symlink("/dev/pts/3", root / "42" / "fd" / "5");
+  fs::create_symlink("/tmp/old.jsonl (deleted)", root / "42" / "fd" / "6");
+  EXPECT_EQ(sampler.openFiles(42), std::vector<std::string>{"/home/u/.codex/sessions/rollout-1.jsonl"});
+  EXPECT_TRUE(sampler.openFiles(43).empty());
 }
 
 TEST_F(FakeProc, SkipsEntriesThatVanishOrMakeNoSense) {

@@ -83,6 +83,24 @@ class FakeSystem final : public ProcessSampler,
   Clock& clock_;
 };
 
+// Conversation logs and live states as a function of the request.
+class FakeLogs final : public AgentLogs {
+ public:
+  explicit FakeLogs(std::function<AgentLogReport(const AgentLogRequest&)> answer)
+      : answer_(std::move(answer)) {}
+  AgentLogReport read(const AgentLogRequest& request) override { return answer_(request); }
+
+ private:
+  std::function<AgentLogReport(const AgentLogRequest&)> answer_;
+};
+
+class FakeAttention final : public AgentAttention {
+ public:
+  bool userIsLookingAt(const AgentSession& session) override { return looking && session.pid == lookedAt; }
+  bool looking = false;
+  int32_t lookedAt = 0;
+};
+
 constexpr int32_t kTmux = 50, kShell = 100, kAgent = 200, kBuild = 300;
 
 class AgentWatcherTest : public ::testing::Test {
@@ -95,15 +113,19 @@ class AgentWatcherTest : public ::testing::Test {
     sys->directories[kAgent] = "/home/u/api";
     watcher = std::make_shared<AgentWatcher>(AgentWatcherDependencies{
         dispatcher, prefs, sys, sys, sys, power,
-        [this](const std::string& path) -> std::optional<ClaudeSessionInfo> {
+        std::make_shared<FakeLogs>([this](const AgentLogRequest& request) {
+          AgentLogReport report;
+          if (request.agentName != "Claude Code") return report;
+          report.status = status;
+          if (!request.projectPath) return report;
           ++transcriptReads;
-          if (!transcriptAge) return std::nullopt;
-          ClaudeSessionInfo info;
-          info.youLine = "fix the tests in " + path;
-          info.updatedAt = dispatcher.clock().now() - *transcriptAge;
-          return info;
-        },
-        [this] { return sys.get(); }, sys, [this](SoundCue cue) { cues.push_back(cue); }});
+          if (!transcriptAge) return report;
+          report.conversation = ConversationSummary{};
+          report.conversation->youLine = "fix the tests in " + *request.projectPath;
+          report.conversation->updatedAt = dispatcher.clock().now() - *transcriptAge;
+          return report;
+        }),
+        [this] { return sys.get(); }, sys, [this](SoundCue cue) { cues.push_back(cue); }, attention});
     watcher->state().addObserver([this] { ++notifications; });
   }
 
@@ -131,6 +153,8 @@ class AgentWatcherTest : public ::testing::Test {
   FakePower power;
   std::vector<SoundCue> cues;
   std::optional<Seconds> transcriptAge;
+  std::optional<ClaudeSessionStatus> status;
+  std::shared_ptr<FakeAttention> attention = std::make_shared<FakeAttention>();
   int transcriptReads = 0;
   int notifications = 0;
   std::shared_ptr<AgentWatcher> watcher;
@@ -187,6 +211,55 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
   dispatcher.advance(300);
   stretch();
   EXPECT_EQ(effects(), Effects(false, 2, 3, 0));
+}
+
+// Claude Code's status file replaces the CPU rule while it is there: "busy" works with flat CPU,
+// "idle" is quiet at once however busy the CPU, "waiting" is quiet and needs the user.
+TEST_F(AgentWatcherTest, TheAgentsOwnStatusReplacesTheCPURuleWhileItIsThere) {
+  using State = ClaudeSessionStatus::State;
+  const auto reportedAs = [&](std::optional<State> state,
+                              std::optional<std::string> waitingFor = std::nullopt) {
+    status.reset();
+    if (state)
+      status = ClaudeSessionStatus{kAgent, "s-1", "/home/u/api", "Status name", *state, waitingFor, {}};
+    dispatcher.advance(3);
+    const auto& s = sessions().at(0);
+    return std::make_tuple(s.activity, s.waitingFor.value_or("-"), agentMenuTitle(s));
+  };
+  watcher->start();
+  dispatcher.advance(30.5);
+  const auto quiet = AgentActivity::quiet, working = AgentActivity::working;
+  EXPECT_EQ(reportedAs(State::busy),
+            std::make_tuple(working, "-", "api \u00b7 Status name \u2014 Claude \u00b7 working"));
+  EXPECT_EQ(sessions()[0].sessionId, std::nullopt);  // the fake logs name no session
+  EXPECT_EQ(
+      reportedAs(State::waiting, "permission prompt"),
+      std::make_tuple(quiet, "permission prompt", "api \u00b7 Status name \u2014 Claude \u00b7 needs you"));
+  EXPECT_EQ(reportedAs(State::waiting),
+            std::make_tuple(quiet, "input needed", "api \u00b7 Status name \u2014 Claude \u00b7 needs you"));
+  sys->setRate(kAgent, 0.5);
+  EXPECT_EQ(reportedAs(State::idle),
+            std::make_tuple(quiet, "-", "api \u00b7 Status name \u2014 Claude \u00b7 idle"));
+  // A word this version does not know, or no file: the CPU rule again.
+  EXPECT_EQ(std::get<0>(reportedAs(State::shell)), working);
+  sys->setRate(kAgent, 0);
+  dispatcher.advance(12);
+  EXPECT_EQ(reportedAs(std::nullopt), std::make_tuple(quiet, "-", "api \u2014 Claude \u00b7 idle"));
+}
+
+// An agent the user is looking at (its pane active in the focused terminal) finishes unannounced;
+// its row still changes.
+TEST_F(AgentWatcherTest, NoAnnouncementForAnAgentTheUserLooksAt) {
+  attention->looking = true;
+  attention->lookedAt = kAgent;
+  watcher->start();
+  stretch(300);
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(effects(), Effects(false, 0, 0, 0));
+  attention->looking = false;
+  dispatcher.advance(300);
+  stretch(300);
+  EXPECT_EQ(effects(), Effects(false, 1, 1, 0));
 }
 
 TEST_F(AgentWatcherTest, BusyMarksKeepAnAgentWorking) {

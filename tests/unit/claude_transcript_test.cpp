@@ -208,9 +208,12 @@ TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
 TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
   const std::string start = userLine("first") + answer("one"), grown = start + userLine("second");
   ct::ReadMark mark;
+  ClaudeSessionInfo info;
   std::istringstream first(start), second(grown + R"({"type":"user","mess)");
-  EXPECT_EQ(ct::parseSince(first, mark, false).title, "first");
-  EXPECT_EQ(ct::parseSince(second, mark, true).youLine, "second");
+  ct::readInto(first, mark, info);
+  EXPECT_EQ(fields(info), "first | first | one | Opus 4.7 | -");
+  ct::readInto(second, mark, info);
+  EXPECT_EQ(fields(info), "first | second | - | Opus 4.7 | -");
   EXPECT_EQ(mark.offset, grown.size());
 }
 

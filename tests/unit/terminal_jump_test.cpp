@@ -3,6 +3,7 @@
 #include <map>
 
 #include "agents/accessibility_walk.h"
+#include "agents/agent_attention.h"
 #include "agents/terminal_jumper.h"
 #include "support/fake_accessibility.h"
 #include "support/virtual_dispatcher.h"
@@ -133,6 +134,35 @@ TEST(AccessibilityWalks, TabSearchAndDumpStopAtTheirDepthCycleAndBudgetLimits) {
   EXPECT_FALSE(find(loop));
   EXPECT_EQ(dumpedLines(loop), 10);
   loop->kids.clear();
+}
+
+// The user looks at an agent when its pane is the active pane of the active window of a client
+// whose terminal (an ancestor of the client) owns the focused window; outside tmux, when the
+// agent's own terminal does.
+TEST(AgentAttention, ActivePaneOfAClientInTheFocusedTerminalOrTheAgentsOwnWindow) {
+  FakeSystem launcher, &env = launcher;
+  FakeWindows windows;
+  TerminalAttention attention(launcher, env, windows);
+  env.parents = {
+      {300, 299}, {299, 200}, {42, 41}, {41, 500}};  // client -> shell -> xterm; agent -> shell -> xterm 500
+  env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
+  const auto looking = [&](std::string panes, std::optional<int32_t> front) {
+    launcher.outputs = {{"mine list-panes", panes + "C /dev/pts/4 300 $1 10\nC /dev/pts/5 301 $2 11\n"}};
+    windows.front = front;
+    return attention.userIsLookingAt(agent("api", "tmux", 1, "pts/8"));
+  };
+  EXPECT_TRUE(looking("A /dev/pts/8 $1 11\n", 200));
+  EXPECT_NE(launcher.calls.back().find("#{window_active}#{pane_active}"), std::string::npos);
+  EXPECT_FALSE(looking("A /dev/pts/8 $1 11\n", 999));  // another application in front
+  EXPECT_FALSE(looking("A /dev/pts/8 $1 01\n", 200));  // a background window of the session
+  EXPECT_FALSE(looking("A /dev/pts/8 $1 10\n", 200));  // another pane is the active one
+  EXPECT_FALSE(looking("A /dev/pts/8 $2 11\n", 200));  // shown by a client whose terminal is not in front
+  EXPECT_FALSE(looking("garbage\n", 200));
+  EXPECT_FALSE(looking("A /dev/pts/8 $1 11\n", std::nullopt));
+  // Outside tmux: the agent's own terminal window.
+  env.env.erase({42, "TMUX"});
+  EXPECT_TRUE(looking("", 500));
+  EXPECT_FALSE(looking("", 200));
 }
 
 TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTerminalsVariables) {

@@ -199,6 +199,7 @@ bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, boo
   row.tty = terminalName(stat->ttyNumber);
   row.cpuTime = static_cast<double>(stat->userTicks + stat->systemTicks) / ticksPerSecond_;
   row.elapsed = std::max(0.0, uptime - static_cast<double>(stat->startTicks) / ticksPerSecond_);
+  row.startTicks = stat->startTicks;
   known.kernelThread = (stat->flags & kKernelThreadFlag) != 0;
   const bool changed = fresh || known.startTicks != stat->startTicks || known.name != stat->name;
   known.startTicks = stat->startTicks;
@@ -330,6 +331,27 @@ std::map<int32_t, std::string> ProcSampler::workingDirectories(const std::vector
     directories[pid] = std::string(target.data(), static_cast<size_t>(length));
   }
   return directories;
+}
+
+std::vector<std::string> ProcSampler::openFiles(int32_t pid) {
+  std::vector<std::string> files;
+  const std::string folder = root_ + "/" + std::to_string(pid) + "/fd";
+  DIR* directory = ::opendir(folder.c_str());
+  if (!directory) return files;
+  const int folderFd = ::dirfd(directory);
+  char target[4096];
+  while (const dirent* entry = ::readdir(directory)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    const ssize_t length = ::readlinkat(folderFd, entry->d_name, target, sizeof target);
+    // Files only: sockets, pipes and anonymous descriptors do not start with "/".
+    if (length <= 1 || static_cast<size_t>(length) >= sizeof target || target[0] != '/') continue;
+    std::string_view path(target, static_cast<size_t>(length));
+    if (path.ends_with(" (deleted)") || path.starts_with("/dev/")) continue;
+    files.emplace_back(path);
+    if (files.size() >= kMaxOpenFiles) break;
+  }
+  ::closedir(directory);
+  return files;
 }
 
 }  // namespace tovami::linux_backend

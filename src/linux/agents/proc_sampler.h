@@ -43,6 +43,7 @@ class ProcSampler final : public ProcessSampler {
 
   std::optional<std::vector<PSRow>> sampleProcesses() override;
   std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) override;
+  std::vector<std::string> openFiles(int32_t pid) override;
 
   // How many stat files and command lines were read so far (for tests and the benchmark).
   size_t statReads() const { return statReads_; }

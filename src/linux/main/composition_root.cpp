@@ -28,6 +28,7 @@
 #include "linux/integrations/tmux_pane_answer.h"
 #include "linux/integrations/unix_socket_service.h"
 #include "linux/integrations/xtest_key_synthesizer.h"
+#include "linux/jump/linux_agent_attention.h"
 #include "linux/main/transcript_lookup.h"
 #include "linux/nap/desktop_motion_settings.h"
 #include "linux/nap/nap_overlay_widget.h"
@@ -46,8 +47,9 @@ void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerMa
     return std::make_shared<AgentWatcher>(AgentWatcherDependencies{
         dispatcher, store, std::shared_ptr<ProcessSampler>(makeLinuxProcessSampler()),
         std::make_shared<X11RunningApplications>(), std::make_shared<PowerSupplyBatteryReader>(), power,
-        transcriptLookup(), []() -> NapControl* { return NapController::shared().get(); },
-        NotchIslandController::shared(), [&cues](SoundCue cue) { cues.playCue(cue); }});
+        agentLogs(), []() -> NapControl* { return NapController::shared().get(); },
+        NotchIslandController::shared(), [&cues](SoundCue cue) { cues.playCue(cue); },
+        std::make_shared<LinuxAgentAttention>()});
   });
 }
 

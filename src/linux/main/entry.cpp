@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "agents/agent_listing.h"
+#include "agents/agent_watcher.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
 #include "linux/main/transcript_lookup.h"
@@ -23,7 +24,7 @@ int listAgents(const std::string& format) {
   SystemClock clock;
   auto sampler = makeLinuxProcessSampler();
   X11RunningApplications apps;
-  AgentScanner scanner(*sampler, apps, transcriptLookup());
+  AgentScanner scanner(*sampler, apps, agentLogs());
   const auto result = scanner.scan(clock.now());
   if (!result) {
     std::fprintf(stderr, "tovami: the process table could not be read\n");

@@ -1,18 +1,16 @@
-// The transcript lookup the agent watcher and "--list-agents" share: Claude Code's own files
-// under the locations its environment names.
+// The conversation logs the agent watcher and "--list-agents" share: Claude Code's, Codex's and
+// Gemini CLI's own files under the locations this process's environment names.
 #pragma once
 
 #include <memory>
 
-#include "agents/agent_watcher.h"
-#include "agents/claude_session_reader.h"
+#include "agents/agent_logs.h"
 
 namespace tovami::linux_backend {
 
-inline TranscriptLookup transcriptLookup() {
-  auto reader = std::make_shared<ClaudeSessionReader>(
-      claude_code::ClaudeCodeLocations::fromEnvironment(claude_code::processEnvironment()));
-  return [reader](const std::string& projectPath) { return reader->read(projectPath); };
+inline std::shared_ptr<AgentLogs> agentLogs() {
+  return std::make_shared<AgentLogReader>(
+      AgentLogLocations::fromEnvironment(claude_code::processEnvironment()));
 }
 
 }  // namespace tovami::linux_backend

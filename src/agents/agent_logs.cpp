@@ -1,0 +1,282 @@
+#include "agents/agent_logs.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+#include "agents/claude_project_folder.h"
+#include "integrations/codex_peer.h"
+#include "integrations/gemini_peer.h"
+
+namespace tovami {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Names taken from files go into paths: letters, digits, "-", "_" and "." only, never "." or "..".
+bool plainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.size() <= 200 &&
+         std::all_of(name.begin(), name.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                  c == '_' || c == '.';
+         });
+}
+
+bool isRegular(const fs::directory_entry& entry) {
+  std::error_code error;
+  return entry.is_regular_file(error) && !error;
+}
+
+std::optional<Seconds> modifiedAt(const fs::directory_entry& entry) {
+  std::error_code error;
+  const auto time = entry.last_write_time(error);
+  if (error) return std::nullopt;
+  return unixSeconds(time);
+}
+
+// The first `limit` bytes of a regular file.
+std::string readHead(const fs::path& file, std::size_t limit) {
+  std::error_code error;
+  if (!fs::is_regular_file(fs::status(file, error)) || error) return {};
+  std::ifstream in(file, std::ios::binary);
+  std::string text(limit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(limit));
+  text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  return text;
+}
+
+// "YYYY/MM/DD" of a Unix time in UTC.
+std::string datePath(Seconds time) {
+  const auto days = std::chrono::floor<std::chrono::days>(
+      std::chrono::sys_seconds(std::chrono::seconds(static_cast<long long>(time))));
+  const std::chrono::year_month_day date(days);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+  return text;
+}
+
+// The entries of a folder whose names pass `keep`, in name order; nothing when it cannot be listed.
+template <typename Keep>
+std::vector<fs::directory_entry> entriesOf(const fs::path& folder, Keep keep) {
+  std::vector<fs::directory_entry> entries;
+  std::error_code error;
+  fs::directory_iterator it(folder, error);
+  for (; !error && it != fs::directory_iterator(); it.increment(error))
+    if (keep(it->path().filename().string())) entries.push_back(*it);
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+bool allDigits(const std::string& name, std::size_t length) {
+  return name.size() == length &&
+         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+AgentLogLocations AgentLogLocations::fromEnvironment(const claude_code::EnvironmentLookup& environment) {
+  fs::path home;
+  if (auto value = environment("HOME")) home = *value;
+  AgentLogLocations locations;
+  locations.claude = claude_code::ClaudeCodeLocations::fromEnvironment(environment);
+  locations.codexSessions = codex::sessionsFolder(home, environment(codex::kHomeVariable));
+  locations.geminiFolder = gemini::configFolder(home);
+  return locations;
+}
+
+std::optional<fs::path> claudeTranscriptOf(const fs::path& projectsFolder, const std::string& projectPath,
+                                           const std::string& sessionId) {
+  if (projectsFolder.empty() || projectPath.empty() || !plainName(sessionId)) return std::nullopt;
+  const std::string file = sessionId + ".jsonl";
+  std::error_code error;
+  for (const auto& name : claude_transcript::candidateFolderNames(projectPath)) {
+    const fs::path path = projectsFolder / name / file;
+    if (fs::is_regular_file(fs::status(path, error))) return path;
+  }
+  if (auto prefix = claude_code::projectFolderPrefix(claude_code::projectFolderName(projectPath))) {
+    for (const auto& folder :
+         entriesOf(projectsFolder, [&](const std::string& n) { return n.starts_with(*prefix); }))
+      if (fs::is_regular_file(fs::status(folder.path() / file, error))) return folder.path() / file;
+  }
+  return std::nullopt;
+}
+
+AgentLogReader::AgentLogReader(AgentLogLocations locations)
+    : locations_(std::move(locations)), statuses_(locations_.claude) {}
+
+AgentLogReport AgentLogReader::read(const AgentLogRequest& request) {
+  if (auto binding = bindings_.find(request.pid); binding != bindings_.end()) binding->second.touched = true;
+  if (request.agentName == claude_code::kAgentName) return readClaude(request);
+  if (!request.projectPath) return {};
+  if (request.agentName == codex::kAgentName) return readCodex(request);
+  if (request.agentName == gemini::kAgentName) return readGemini(request);
+  return {};
+}
+
+void AgentLogReader::scanEnded() {
+  statuses_.forgetUnread();
+  for (auto it = bindings_.begin(); it != bindings_.end();)
+    it = std::exchange(it->second.touched, false) ? std::next(it) : bindings_.erase(it);
+  if (codexMetas_.size() > 4096) codexMetas_.clear();
+}
+
+std::optional<ConversationSummary> AgentLogReader::follow(int32_t pid, const fs::path& file,
+                                                          ConversationFormat format,
+                                                          std::optional<std::string> sessionId) {
+  Binding& binding = bindings_[pid];
+  binding.touched = true;
+  if (!binding.log || binding.log->path() != file)
+    binding.log = std::make_unique<ConversationLog>(file, format);
+  binding.sessionId = std::move(sessionId);
+  return binding.log->read();
+}
+
+bool AgentLogReader::boundToAnother(int32_t pid, const fs::path& file) const {
+  return std::any_of(bindings_.begin(), bindings_.end(), [&](const auto& entry) {
+    return entry.first != pid && entry.second.log && entry.second.log->path() == file;
+  });
+}
+
+std::optional<fs::path> AgentLogReader::openLog(const AgentLogRequest& request, const fs::path& under,
+                                                std::string_view prefix, std::string_view extension) const {
+  if (!request.openFiles || under.empty()) return std::nullopt;
+  const std::string root = under.lexically_normal().string() + "/";
+  for (const auto& open : request.openFiles()) {
+    const fs::path path(open);
+    const std::string name = path.filename().string();
+    if (open.starts_with(root) && name.starts_with(prefix) && name.ends_with(extension)) return path;
+  }
+  return std::nullopt;
+}
+
+AgentLogReport AgentLogReader::readClaude(const AgentLogRequest& request) {
+  AgentLogReport report;
+  report.status = statuses_.read(request.pid, request.processStart);
+  const fs::path projects = locations_.claude.projectsFolder();
+  if (report.status) {
+    report.sessionId = report.status->sessionId;
+    const std::string folder = report.status->cwd.value_or(request.projectPath.value_or(""));
+    if (auto file = claudeTranscriptOf(projects, folder, report.status->sessionId)) {
+      report.conversation = follow(request.pid, *file, ConversationFormat::claudeCode, report.sessionId);
+    } else {
+      bindings_.erase(request.pid);  // a session without a prompt yet has no transcript
+    }
+    return report;
+  }
+  if (auto file = openLog(request, projects, "", ".jsonl")) {
+    report.sessionId = file->stem().string();
+    report.conversation = follow(request.pid, *file, ConversationFormat::claudeCode, report.sessionId);
+    return report;
+  }
+  if (!request.projectPath) return report;
+  for (const auto& file : claude_transcript::transcriptFiles(*request.projectPath, projects)) {
+    if (boundToAnother(request.pid, file.path)) continue;
+    report.conversation = follow(request.pid, file.path, ConversationFormat::claudeCode);
+    if (report.conversation) return report;
+  }
+  return report;
+}
+
+std::optional<codex_rollout::SessionMeta> AgentLogReader::codexMeta(const fs::path& file) {
+  auto [it, fresh] = codexMetas_.try_emplace(file.string());
+  // The first record carries the instructions: tens of KB.
+  if (fresh) it->second = codex_rollout::sessionMeta(readHead(file, log_lines::kTailBytes));
+  return it->second;
+}
+
+AgentLogReport AgentLogReader::readCodex(const AgentLogRequest& request) {
+  AgentLogReport report;
+  const fs::path& sessions = locations_.codexSessions;
+  std::optional<fs::path> chosen =
+      openLog(request, sessions, codex::kRolloutPrefix, codex::kRolloutExtension);
+  if (!chosen && !sessions.empty()) {
+    // Dated folders in local time: from the day before the start in UTC on covers every zone.
+    const std::string since = datePath(request.startedAt - 86400);
+    std::optional<Seconds> newest;
+    for (const auto& year : entriesOf(
+             sessions, [&](const std::string& n) { return allDigits(n, 4) && n >= since.substr(0, 4); }))
+      for (const auto& month : entriesOf(year.path(), [](const std::string& n) { return allDigits(n, 2); }))
+        for (const auto& day :
+             entriesOf(month.path(), [](const std::string& n) { return allDigits(n, 2); })) {
+          const std::string date = year.path().filename().string() + "/" + month.path().filename().string() +
+                                   "/" + day.path().filename().string();
+          if (date < since) continue;
+          for (const auto& file : entriesOf(day.path(), [](const std::string& n) {
+                 return n.starts_with(codex::kRolloutPrefix) && n.ends_with(codex::kRolloutExtension);
+               })) {
+            const auto modified = modifiedAt(file);
+            if (!modified || *modified < request.startedAt - kStartSlack ||
+                (newest && *modified <= *newest) || !isRegular(file) ||
+                boundToAnother(request.pid, file.path()))
+              continue;
+            const auto meta = codexMeta(file.path());
+            if (!meta || meta->cwd != request.projectPath ||
+                (meta->startedAt && *meta->startedAt < request.startedAt - kStartSlack))
+              continue;
+            newest = modified;
+            chosen = file.path();
+          }
+        }
+  }
+  if (!chosen) {
+    bindings_.erase(request.pid);
+    return report;
+  }
+  if (const auto meta = codexMeta(*chosen)) report.sessionId = meta->id;
+  report.conversation = follow(request.pid, *chosen, ConversationFormat::codex, report.sessionId);
+  return report;
+}
+
+std::optional<fs::path> AgentLogReader::geminiChats(const std::string& projectPath) {
+  if (locations_.geminiFolder.empty()) return std::nullopt;
+  if (auto known = geminiFolders_.find(projectPath); known != geminiFolders_.end()) return known->second;
+  const fs::path temp = locations_.geminiFolder / gemini::kTempFolder;
+  std::optional<std::string> id = gemini::registeredProjectId(
+      readHead(locations_.geminiFolder / gemini::kProjectsFile, 1 << 20), projectPath);
+  if (!id) {
+    // Not registered (yet): the folder whose .project_root names the project.
+    for (const auto& folder : entriesOf(temp, [](const std::string& n) { return plainName(n); })) {
+      std::string root = readHead(folder.path() / gemini::kProjectRootFile, 4096);
+      while (!root.empty() && (root.back() == '\n' || root.back() == '\r')) root.pop_back();
+      if (root == projectPath) {
+        id = folder.path().filename().string();
+        break;
+      }
+    }
+  }
+  if (!id || !plainName(*id)) return std::nullopt;
+  const fs::path chats = temp / *id / gemini::kChatsFolder;
+  geminiFolders_[projectPath] = chats;
+  return chats;
+}
+
+AgentLogReport AgentLogReader::readGemini(const AgentLogRequest& request) {
+  AgentLogReport report;
+  const auto chats = geminiChats(*request.projectPath);
+  if (!chats) return report;
+  std::optional<fs::path> chosen;
+  std::optional<Seconds> newest;
+  for (const auto& file : entriesOf(*chats, [](const std::string& n) {
+         return n.starts_with(gemini::kChatPrefix) && (n.ends_with(".jsonl") || n.ends_with(".json"));
+       })) {
+    const auto modified = modifiedAt(file);
+    if (!modified || *modified < request.startedAt - kStartSlack || (newest && *modified <= *newest) ||
+        !isRegular(file) || boundToAnother(request.pid, file.path()))
+      continue;
+    newest = modified;
+    chosen = file.path();
+  }
+  if (!chosen) {
+    bindings_.erase(request.pid);
+    return report;
+  }
+  report.conversation = follow(request.pid, *chosen, ConversationFormat::gemini);
+  return report;
+}
+
+}  // namespace tovami

@@ -1,0 +1,224 @@
+// Agent conversation logs on disk: each running agent bound to its own session's log, what the
+// logs of Claude Code, Codex and Gemini CLI say, and logs that are damaged, huge, replaced or not
+// files at all.
+#include "agents/agent_logs.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "agents/agent_session.h"
+
+namespace tovami {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+std::string line(const json& record) {
+  return record.dump() + "\n";
+}
+
+std::string claudeUser(const std::string& text) {
+  return line({{"type", "user"}, {"message", {{"role", "user"}, {"content", text}}}});
+}
+std::string claudeReply(const std::string& text) {
+  return line(
+      {{"type", "assistant"},
+       {"message",
+        {{"model", "claude-opus-4-7"}, {"content", json::array({{{"type", "text"}, {"text", text}}})}}}});
+}
+// Shapes as Codex 0.171 wrote them offline (the instructions cut short).
+std::string codexMeta(const std::string& cwd) {
+  return line({{"timestamp", "2026-12-07T03:17:12.930Z"},
+               {"type", "session_meta"},
+               {"payload",
+                {{"id", "01a24e81-6651"},
+                 {"timestamp", "2026-12-07T03:17:12.930Z"},
+                 {"cwd", cwd},
+                 {"base_instructions", {{"text", std::string(30000, 'i')}}}}}});
+}
+std::string codexUser(const std::string& text) {
+  return line({{"type", "response_item"},
+               {"payload",
+                {{"type", "message"},
+                 {"role", "user"},
+                 {"content", json::array({{{"type", "input_text"}, {"text", "<environment_context>x"}},
+                                          {{"type", "input_text"}, {"text", text}}})}}}});
+}
+std::string codexReply(const std::string& text) {
+  return line({{"type", "event_msg"}, {"payload", {{"type", "agent_message"}, {"message", text}}}}) +
+         line({{"type", "turn_context"}, {"payload", {{"model", "gpt-6.2-sol"}, {"cwd", "/p"}}}});
+}
+// Shapes as Gemini CLI 0.61 wrote them offline.
+std::string geminiUser(const std::string& text) {
+  return line({{"id", "u"}, {"type", "user"}, {"content", json::array({{{"text", text}}})}});
+}
+std::string geminiReply(const std::string& text) {
+  return line({{"id", "g"}, {"type", "gemini"}, {"content", text}, {"model", "gemini-3-pro"}});
+}
+
+class AgentLogsTest : public ::testing::Test {
+ protected:
+  void TearDown() override { fs::remove_all(home_); }
+
+  AgentLogLocations locations() const {
+    AgentLogLocations where;
+    where.claude = claude_code::ClaudeCodeLocations(home_, std::nullopt);
+    where.codexSessions = home_ / ".codex" / "sessions";
+    where.geminiFolder = home_ / ".gemini";
+    return where;
+  }
+  fs::path write(const fs::path& path, const std::string& contents,
+                 std::ios::openmode mode = std::ios::trunc) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | mode) << contents;
+    return path;
+  }
+  fs::path claudeFolder(const std::string& project) const {
+    return home_ / ".claude" / "projects" / claude_code::projectFolderName(project);
+  }
+  void claudeStatus(int32_t pid, const std::string& session, const std::string& extra = "") {
+    write(home_ / ".claude" / "sessions" / (std::to_string(pid) + ".json"),
+          R"({"pid":)" + std::to_string(pid) + R"(,"sessionId":")" + session +
+              R"(","cwd":"/w/api","procStart":"777","status":"idle")" + extra + "}");
+  }
+  fs::path codexRollout(const std::string& name) const {
+    return home_ / ".codex" / "sessions" / "2026" / "12" / "07" / ("rollout-" + name + ".jsonl");
+  }
+  fs::path geminiChats() const { return home_ / ".gemini" / "tmp" / "api" / "chats"; }
+
+  AgentLogRequest request(int32_t pid, const std::string& agent) const {
+    return {pid, agent, "/w/api", kStart, 777, {}};
+  }
+  std::string said(const AgentLogReport& report) const {
+    if (!report.conversation) return "none";
+    const auto& c = *report.conversation;
+    return c.youLine.value_or("-") + " | " + c.replyLine.value_or("-") + " | " + c.modelName.value_or("-");
+  }
+
+  static constexpr Seconds kStart = 1796613400;  // the agents' start: every file here is newer
+  fs::path home_ = fs::temp_directory_path() / ("tovami-logs-" + std::to_string(std::random_device{}()));
+};
+
+TEST_F(AgentLogsTest, TwoClaudeSessionsInOneFolderEachShowTheirOwnConversation) {
+  write(claudeFolder("/w/api") / "s-old.jsonl",
+        claudeUser("older session's prompt") + claudeReply("old reply"));
+  write(claudeFolder("/w/api") / "s-new.jsonl", claudeUser("newer session's prompt"));
+  claudeStatus(10, "s-old", R"(,"name":"status-name")");
+  claudeStatus(11, "s-new", R"(,"status":"waiting","waitingFor":"permission prompt")");
+  AgentLogReader reader(locations());
+  const auto first = reader.read(request(10, "Claude Code")),
+             second = reader.read(request(11, "Claude Code"));
+  EXPECT_EQ(said(first), "older session's prompt | old reply | Opus 4.7");
+  EXPECT_EQ(said(second), "newer session's prompt | - | -");
+  EXPECT_EQ(std::tie(first.sessionId, second.sessionId), std::make_tuple("s-old", "s-new"));
+  EXPECT_TRUE(second.status && second.status->waitingForPermission());
+  // Another process start: the status file belongs to an ended session whose pid was reused.
+  auto reused = request(10, "Claude Code");
+  reused.processStart = 778;
+  EXPECT_FALSE(reader.read(reused).sessionId);
+
+  // Names: the user's title, else the generated one, else the status file's, else the folder.
+  const auto name = [&](int32_t pid) {
+    const auto report = reader.read(request(pid, "Claude Code"));
+    return agentSessionName(report.conversation, report.status ? report.status->name : std::nullopt, "api");
+  };
+  EXPECT_EQ(name(10), "status-name");
+  EXPECT_EQ(name(11), "api");
+  write(claudeFolder("/w/api") / "s-old.jsonl",
+        line({{"type", "ai-title"}, {"aiTitle", "Generated\u202e title"}}), std::ios::app);
+  EXPECT_EQ(name(10), "Generated  title");
+  write(claudeFolder("/w/api") / "s-old.jsonl",
+        line({{"type", "custom-title"}, {"customTitle", "Mine"}}) +
+            line({{"type", "ai-title"}, {"aiTitle", "Later generated"}}),
+        std::ios::app);
+  EXPECT_EQ(name(10), "Mine");
+}
+
+TEST_F(AgentLogsTest, WithoutAStatusFileOpenTranscriptsThenTheNewestFreeOne) {
+  const auto a = write(claudeFolder("/w/api") / "a.jsonl", claudeUser("held open"));
+  write(claudeFolder("/w/api") / "b.jsonl", claudeUser("newest"));
+  AgentLogReader reader(locations());
+  auto holding = request(20, "Claude Code");
+  holding.openFiles = [&] { return std::vector<std::string>{"/etc/passwd", a.string()}; };
+  const auto held = reader.read(holding);
+  EXPECT_EQ(said(held), "held open | - | -");
+  EXPECT_EQ(held.sessionId, "a");
+  const auto guessed = reader.read(request(21, "Claude Code"));
+  EXPECT_EQ(said(guessed), "newest | - | -");
+  EXPECT_FALSE(guessed.sessionId);  // a guess claims no session
+}
+
+TEST_F(AgentLogsTest, CodexAndGeminiRowsShowPromptReplyAndModel) {
+  write(codexRollout("other"), codexMeta("/w/elsewhere") + codexUser("not ours"));
+  write(codexRollout("ours"),
+        codexMeta("/w/api") + codexUser("add a health endpoint") + codexReply("Added /health."));
+  write(home_ / ".gemini" / "projects.json", R"({"projects":{"/w/api":"api"}})");
+  write(geminiChats() / "session-1.jsonl",
+        line({{"sessionId", "g1"}, {"kind", "main"}}) +
+            line({{"$set", {{"messages", json::array({json::parse(geminiUser("<session_context>"))})}}}}) +
+            geminiUser("explain the cache") + geminiReply("It keeps the last ten.") + "{damaged\n");
+  AgentLogReader reader(locations());
+  const auto codex = reader.read(request(30, "Codex"));
+  EXPECT_EQ(said(codex), "add a health endpoint | Added /health. | gpt-6.2-sol");
+  EXPECT_EQ(codex.sessionId, "01a24e81-6651");
+  EXPECT_EQ(said(reader.read(request(31, "Gemini CLI"))),
+            "explain the cache | It keeps the last ten. | gemini-3-pro");
+
+  // The older one-document form, and a project found by its .project_root alone.
+  write(home_ / ".gemini" / "tmp" / "h1" / ".project_root", "/w/web\n");
+  write(home_ / ".gemini" / "tmp" / "h1" / "chats" / "session-2.json",
+        line({{"messages",
+               json::array({json::parse(geminiUser("old form")), json::parse(geminiReply("yes"))})}}));
+  auto web = request(32, "Gemini CLI");
+  web.projectPath = "/w/web";
+  EXPECT_EQ(said(reader.read(web)), "old form | yes | gemini-3-pro");
+}
+
+// For every agent: a damaged line is skipped, a 2 GB sparse log costs only its head and tail, a
+// log replaced while followed is read afresh, and a FIFO in its place is never opened.
+TEST_F(AgentLogsTest, DamagedHugeReplacedAndNonRegularLogs) {
+  struct Case {
+    const char* agent;
+    fs::path path;
+    std::string start;
+    std::string (*user)(const std::string&);
+  };
+  write(home_ / ".gemini" / "projects.json", R"({"projects":{"/w/api":"api"}})");
+  claudeStatus(40, "c1");
+  const Case cases[] = {
+      {"Claude Code", claudeFolder("/w/api") / "c1.jsonl", "", claudeUser},
+      {"Codex", codexRollout("c2"), codexMeta("/w/api"), codexUser},
+      {"Gemini CLI", geminiChats() / "session-c3.jsonl", line({{"sessionId", "c3"}}), geminiUser}};
+  int32_t pid = 40;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.agent);
+    AgentLogReader reader(locations());
+    const auto ask = [&] { return said(reader.read(request(pid, c.agent))).substr(0, 12); };
+    write(c.path, c.start + c.user("first prompt") + "{\"type\":\"user\",\"message\n" + c.user("second"));
+    EXPECT_EQ(ask(), "second | - |");
+    // Sparse to 2 GB, then a line: only the head and the tail are read.
+    fs::resize_file(c.path, (std::uintmax_t{2} << 30) + 17);
+    write(c.path, "\n" + c.user("past 2 GB"), std::ios::app);
+    EXPECT_EQ(ask(), "past 2 GB | ");
+    // Replaced by a shorter log (a rewrite): read afresh.
+    write(c.path, c.start + c.user("replaced"));
+    EXPECT_EQ(ask(), "replaced | -");
+    write(c.path, c.user("grown"), std::ios::app);
+    EXPECT_EQ(ask(), "grown | - | ");
+    // A FIFO in the log's place would block an open: it is not a log.
+    fs::remove(c.path);
+    ASSERT_EQ(::mkfifo(c.path.c_str(), 0600), 0);
+    EXPECT_EQ(ask(), "none");
+    ++pid;
+  }
+}
+
+}  // namespace
+}  // namespace tovami
