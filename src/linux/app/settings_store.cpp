@@ -1,6 +1,5 @@
 #include "linux/app/settings_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,55 +14,11 @@
 #include <cstring>
 
 #include "app/preference_keys.h"
+#include "linux/files/regular_file.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
-
-enum class FileRead { missing, unreadable, read };
-
-bool usable(const struct stat& info, std::string& why) {
-  if (!S_ISREG(info.st_mode))
-    why = "not a regular file";
-  else if (info.st_size > SettingsStore::kMaxFileSize)
-    why = "larger than 1 MB";
-  return why.empty();
-}
-
-// Reads a small regular file. FIFOs and devices are refused before they are opened (and the
-// open cannot block), so that a strange file never hangs the start.
-FileRead readSmallFile(const std::string& path, std::string& bytes, std::string& why) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT) return FileRead::missing;
-    why = std::strerror(errno);
-    return FileRead::unreadable;
-  }
-  if (!usable(info, why)) return FileRead::unreadable;
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return FileRead::unreadable;
-  }
-  if (fstat(fd, &info) == 0 && usable(info, why)) {
-    char chunk[16384];
-    for (;;) {
-      const ssize_t got = read(fd, chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) why = std::strerror(errno);
-      if (got <= 0) break;
-      bytes.append(chunk, size_t(got));
-      if (bytes.size() > size_t(SettingsStore::kMaxFileSize)) {
-        why = "larger than 1 MB";
-        break;
-      }
-    }
-  } else if (why.empty()) {
-    why = std::strerror(errno);
-  }
-  close(fd);
-  return why.empty() ? FileRead::read : FileRead::unreadable;
-}
 
 bool writeAtomically(const QString& path, const std::string& bytes) {
   QDir().mkpath(QFileInfo(path).absolutePath());
@@ -127,7 +82,7 @@ SettingsStore::Keys SettingsStore::refresh() const {
 SettingsStore::Keys SettingsStore::load(const Stamp& stamp) const {
   const std::string path = path_.toStdString();
   std::string bytes, why;
-  const FileRead result = readSmallFile(path, bytes, why);
+  const FileRead result = readRegularFile(path, size_t(kMaxFileSize), bytes, why);
   clock_gettime(CLOCK_REALTIME, &readAt_);
   stamp_ = stamp;
   if (result == FileRead::read && bytes_ == bytes) return {};  // read again, unchanged
