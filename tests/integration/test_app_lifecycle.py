@@ -109,6 +109,7 @@ class AppLifecycleTest(unittest.TestCase):
         env = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}  # no display, no bus, no runtime folder
         for argv, status, out, err in ((["--help"], 0, "--list-agents text|json", ""), (["--version"], 0, "tovami ", ""),
                                        (["--list-agents"], 2, "", "--list-agents needs a value"),
+                                       (["--bogus"], 2, "", "unknown argument \"--bogus\""),
                                        (["--list-agents", "json"], 0, "[", "")):
             with self.subTest(argv):
                 result = subprocess.run([harness.BINARY, *argv], env=env, capture_output=True, text=True, timeout=30)
