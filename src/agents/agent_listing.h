@@ -19,7 +19,9 @@ std::optional<AgentListFormat> parseAgentListFormat(std::string_view value);
 // The whole report, ending with a line feed. JSON is an array of objects with the keys pid, agent,
 // project, projectPath, terminal, terminalPid, tty, startedAt, ageMinutes, age and transcript
 // (null, or an object with title, you, reply, model, activity and updatedAt); absent values are
-// null. Bytes that are not UTF-8 (a folder name can hold any) are shown as U+FFFD.
+// null. Bytes that are not UTF-8 (a folder name can hold any) are shown as U+FFFD. Controls and
+// bidirectional overrides, which would change how a terminal shows the report, are "?" in the
+// text and \u escapes in the JSON.
 std::string formatAgentList(const std::vector<AgentSession>& sessions, AgentListFormat format);
 
 }  // namespace tovami
