@@ -52,7 +52,7 @@ std::string escapeDisruptive(std::string_view json) {
       out += bytes;
       return;
     }
-    char escape[8];
+    char escape[16];
     std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));  // all are in the first plane
     out += escape;
   });
