@@ -9,6 +9,7 @@ import unittest
 
 import harness
 import nap_x11
+import tray
 from test_nap import is_blackout, pixel8, press_nap_key
 
 ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
@@ -62,6 +63,32 @@ class NapPasswordTest(unittest.TestCase):
                 self.assertTrue(s.wait_for(lambda: not card_shown(s)))
             self.assertEqual(s.stop_tovami(), 0)
             self.assertIn("nap ended: Napped under a minute, 2 pokes ignored", s.log_text())
+
+    def test_a_hand_edit_while_running_survives_a_switch_and_the_nap_asks_for_its_password(self):
+        with harness.Session(screen="1280x800") as s:
+            tray.start_fake_host(s)
+            env = s.password_env()
+            path = s.write_preferences("[General]\nwakeRequirement=none\n")
+            s.start_tovami(env=env)
+            item = tray.find_item(s)
+            self.assertIsNotNone(item, s.log_text())
+            self.assertTrue(s.wait_for(lambda: "usageTracking" in s.preferences()))  # seeded
+            with open(path) as f:
+                edited = "; asked for by hand\n" + f.read().replace("wakeRequirement=none", "wakeRequirement=auth")
+            with open(path, "w") as f:
+                f.write(edited)
+            tray.click(s, item, "Notch Island")  # no notch here: the switch of the other displays
+            self.assertTrue(s.wait_for(lambda: s.preferences().get("islandOnNonNotch") == "true"), s.log_text())
+            with open(path) as f:
+                self.assertEqual(f.read(), edited + "islandOnNonNotch=true\n")
+            press_nap_key(s)
+            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for(lambda: card_shown(s)), s.log_text())
+            s.xdotool("type", "hunter2")
+            s.xdotool("key", "Return")
+            self.assertTrue(s.wait_for_log("password accepted", timeout=15), s.log_text())
+            self.assertEqual(s.stop_tovami(), 0)
 
     def test_a_check_pam_cannot_make_ends_the_nap_and_says_why(self):
         # "passwd -l" leaves the account check passing and pam_unix refusing every password, the right
