@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "app/preference_keys.h"
+#include "gui_application.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami::linux_backend {
@@ -162,11 +163,29 @@ TEST(SettingsStore, HandEditsWhileRunningAreReadAndSurviveWrites) {
     EXPECT_EQ(wakeRequiresAuthentication(store), row.wake == "auth");
     store.setBool(prefs::kUsageTracking, true);
     EXPECT_EQ(store.stringValue(prefs::kWakeRequirement), row.wake);
-    if (!row.after.isEmpty()) EXPECT_EQ(ConfFolder::read(folder.path), row.after);
-    if (row.edit == fifo) EXPECT_FALSE(QFileInfo(folder.path).isFile());
+    EXPECT_EQ(QFileInfo(folder.path).isFile(), row.edit != fifo);
+    EXPECT_EQ(row.edit == fifo ? row.after : ConfFolder::read(folder.path), row.after);  // the FIFO untouched
     folder.dispatcher.runUntilIdle();
-    if (row.edit == inPlace) EXPECT_EQ(seen, (std::vector<std::string>{"wakeRequirement", "usageTracking"}));
+    const std::vector<std::string> heard{"wakeRequirement", "usageTracking"};
+    EXPECT_EQ(seen, row.edit == inPlace ? heard : seen);
   }
+}
+
+// Where an event loop runs, a hand edit reaches the observers (the settings window) before
+// anything reads the store.
+TEST(SettingsStore, HandEditsReachObserversWithoutARead) {
+  ensureGuiApplication();
+  ConfFolder folder;
+  folder.write("[General]\nwakeRequirement=none\n");
+  SettingsStore store(folder.path, folder.dispatcher.mainQueue());
+  std::vector<std::string> seen;
+  store.addObserver([&](std::string_view key) { seen.emplace_back(key); });
+  folder.write("[General]\nwakeRequirement=auth\n");
+  for (int i = 0; i < 500 && seen.empty(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    folder.dispatcher.runUntilIdle();
+  }
+  EXPECT_EQ(seen, std::vector<std::string>{"wakeRequirement"});
 }
 
 }  // namespace

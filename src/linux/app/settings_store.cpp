@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -53,8 +54,30 @@ SettingsStore::SettingsStore(const QString& filePath, TaskQueue& observerQueue)
     : path_(filePath),
       observerQueue_(observerQueue),
       observers_(std::make_shared<std::map<int, Observer>>()) {
-  std::lock_guard lock(mutex_);
-  refresh();
+  {
+    std::lock_guard lock(mutex_);
+    refresh();
+  }
+  if (!QCoreApplication::instance()) return;
+  watcher_ = std::make_unique<QFileSystemWatcher>();
+  const auto recheck = [this] {
+    Keys changed;
+    {
+      std::lock_guard lock(mutex_);
+      changed = refresh();
+    }
+    notify(changed);
+    follow();
+  };
+  QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, recheck);
+  QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, recheck);
+  follow();
+}
+
+void SettingsStore::follow() {
+  for (const QString& path : {QFileInfo(path_).absolutePath(), path_})
+    if (QFileInfo::exists(path) && !watcher_->files().contains(path) && !watcher_->directories().contains(path))
+      watcher_->addPath(path);
 }
 
 SettingsStore::~SettingsStore() {

@@ -4,8 +4,8 @@
 // The file stays the truth while Tovami runs: a read first re-reads it when it changed (so a
 // nap asks for the password the user has just put in by hand), and a write re-reads it and
 // changes only its own key, so hand edits and comments made meanwhile survive. Observers hear of
-// the keys a hand edit changed once a read has noticed it. A file that disappears keeps the last
-// values it held.
+// the keys a hand edit changed: at once where an event loop runs (the folder is watched), else
+// once a read has noticed it. A file that disappears keeps the last values it held.
 //
 // A file that cannot be read (no permission, not a regular file, larger than 1 MB) is left
 // untouched and values live in memory for the run. A malformed one (not plain UTF-8 `key=value`
@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 
+#include <QFileSystemWatcher>
 #include <QString>
 #include <ctime>
 #include <map>
@@ -74,6 +75,8 @@ class SettingsStore final : public PreferenceStore {
   void save();
   void write(std::string_view key, std::string_view value);
   void notify(const Keys& keys) const;
+  // Main thread: watches the file and its folder (a save by rename replaces the file).
+  void follow();
 
   const QString path_;
   mutable std::mutex mutex_;
@@ -88,6 +91,7 @@ class SettingsStore final : public PreferenceStore {
   TaskQueue& observerQueue_;
   std::shared_ptr<std::map<int, Observer>> observers_;
   int nextToken_ = 1;
+  std::unique_ptr<QFileSystemWatcher> watcher_;  // only where a Qt application runs
 };
 
 }  // namespace tovami::linux_backend
