@@ -113,16 +113,17 @@ TEST(SettingsStore, MissingDamagedOrStrangeFilesKeepTheOriginalAndFailClosed) {
 TEST(SettingsStore, HandEditsWhileRunningAreReadAndSurviveWrites) {
   const QByteArray before = "[General]\nwakeRequirement=none\nbatteryGuard=true\n";
   const QByteArray edited = "; mine\n[General]\nwakeRequirement=auth\nbatteryGuard=true\n";
-  enum Edit { inPlace, renamed, damaged, fifo, removed };
+  enum Edit { inPlace, renamed, damaged, lineRemoved, fifo, removed };
   const struct {
     const char* name;
     Edit edit;
-    std::string wake;
+    std::optional<std::string> wake;
     QByteArray after;  // the file once a switch was written; empty: left as the edit made it
   } rows[] = {
       {"edited in place", inPlace, "auth", edited + "usageTracking=true\n"},
       {"saved by rename", renamed, "auth", edited + "usageTracking=true\n"},
       {"damaged wake line", damaged, "auth", "[General]\nbatteryGuard=true\nwakeRequirement=auth\nusageTracking=true\n"},
+      {"wake line taken out", lineRemoved, std::nullopt, "[General]\nbatteryGuard=true\nusageTracking=true\n"},
       {"replaced by a FIFO", fifo, "auth", ""},
       {"removed", removed, "none", before + "usageTracking=true\n"},
   };
@@ -150,6 +151,9 @@ TEST(SettingsStore, HandEditsWhileRunningAreReadAndSurviveWrites) {
       }
       case damaged:
         folder.write("[General]\nwakeRequirement=au\x01th\nbatteryGuard=true\n");
+        break;
+      case lineRemoved:
+        folder.write("[General]\nbatteryGuard=true\n");
         break;
       case fifo:
         ASSERT_EQ(::unlink(local.constData()), 0);

@@ -153,10 +153,12 @@ SettingsStore::Keys SettingsStore::load(const Stamp& stamp) const {
     if (const auto old = before.find(key); old == before.end() || old->second != value) changed.push_back(key);
   for (const auto& [key, value] : before)
     if (!text_.values().count(key)) changed.push_back(key);
-  for (const auto& [key, safe] : prefs::kFailClosed)
-    if (std::find(changed.begin(), changed.end(), key) != changed.end())
-      logInfo(log_categories::kApp, "preferences: " + std::string(key) + " was changed in the file; now \"" +
-                                        text_.values().find(key)->second + "\"");
+  for (const auto& [key, safe] : prefs::kFailClosed) {
+    if (std::find(changed.begin(), changed.end(), key) == changed.end()) continue;
+    const auto now = text_.values().find(key);
+    logInfo(log_categories::kApp, "preferences: " + std::string(key) + " was changed in the file; now " +
+                                      (now == text_.values().end() ? "unset" : "\"" + now->second + "\""));
+  }
   return changed;
 }
 
