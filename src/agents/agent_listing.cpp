@@ -59,7 +59,6 @@ std::string escapeDisruptive(std::string_view json) {
   return out;
 }
 
-
 template <typename T>
 nlohmann::json orNull(const std::optional<T>& value) {
   return value ? nlohmann::json(*value) : nlohmann::json(nullptr);

@@ -93,7 +93,7 @@ class UsageTracker final : public StartStopControl,
   // Main thread.
   UsageState state_;
   bool running_ = false;
-  uint64_t generation_ = 0;  // one per start(): a fetch of an earlier run is never published
+  uint64_t generation_ = 0;         // one per start(): a fetch of an earlier run is never published
   std::atomic<bool> ended_{false};  // set by shutDown(); read by a fetch left running
   WorkItem firstFetch_, arming_, timer_;
 };

@@ -122,8 +122,10 @@ TEST(SettingsStore, HandEditsWhileRunningAreReadAndSurviveWrites) {
   } rows[] = {
       {"edited in place", inPlace, "auth", edited + "usageTracking=true\n"},
       {"saved by rename", renamed, "auth", edited + "usageTracking=true\n"},
-      {"damaged wake line", damaged, "auth", "[General]\nbatteryGuard=true\nwakeRequirement=auth\nusageTracking=true\n"},
-      {"wake line taken out", lineRemoved, std::nullopt, "[General]\nbatteryGuard=true\nusageTracking=true\n"},
+      {"damaged wake line", damaged, "auth",
+       "[General]\nbatteryGuard=true\nwakeRequirement=auth\nusageTracking=true\n"},
+      {"wake line taken out", lineRemoved, std::nullopt,
+       "[General]\nbatteryGuard=true\nusageTracking=true\n"},
       {"replaced by a FIFO", fifo, "auth", ""},
       {"removed", removed, "none", before + "usageTracking=true\n"},
   };

@@ -401,7 +401,8 @@ TEST(AgentSession, LabelsForTheMenuAndTheListing) {
   // isolate (the name shows reversed), a C1 control (U+009B starts an escape sequence), a line
   // separator. Text shows each as "?"; JSON escapes them, keeping the value.
   const std::string sneaky =
-      "/w/a\u202Eexe.txt\u2066b\u2069\u200F\xc2\x9b" "31m\u2028\x7f\u00e9\U0001F600";
+      "/w/a\u202Eexe.txt\u2066b\u2069\u200F\xc2\x9b"
+      "31m\u2028\x7f\u00e9\U0001F600";
   s = AgentSession{.pid = 7, .agentName = "Codex", .projectPath = sneaky};
   s.projectName = "x";
   EXPECT_EQ(formatAgentList({s}, AgentListFormat::text),

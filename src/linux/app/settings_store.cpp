@@ -45,7 +45,9 @@ QString SettingsStore::defaultFilePath() {
 }
 
 bool SettingsStore::Stamp::operator==(const Stamp& o) const {
-  const auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+  const auto same = [](const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  };
   return device == o.device && inode == o.inode && size == o.size && same(modified, o.modified) &&
          same(changed, o.changed);
 }
@@ -76,7 +78,8 @@ SettingsStore::SettingsStore(const QString& filePath, TaskQueue& observerQueue)
 
 void SettingsStore::follow() {
   for (const QString& path : {QFileInfo(path_).absolutePath(), path_})
-    if (QFileInfo::exists(path) && !watcher_->files().contains(path) && !watcher_->directories().contains(path))
+    if (QFileInfo::exists(path) && !watcher_->files().contains(path) &&
+        !watcher_->directories().contains(path))
       watcher_->addPath(path);
 }
 
@@ -118,8 +121,9 @@ SettingsStore::Keys SettingsStore::load(const Stamp& stamp) const {
     case FileRead::unreadable:
       bytes_.reset();
       persistent_ = false;
-      logError(log_categories::kApp, "preferences: cannot read " + path + " (" + why +
-                                         "); using the values in memory for this run and leaving the file untouched");
+      logError(log_categories::kApp,
+               "preferences: cannot read " + path + " (" + why +
+                   "); using the values in memory for this run and leaving the file untouched");
       // What the file now holds is unknown: keys that guard the user take their safe values.
       useSafeValuesForUnreadKeys(true);
       break;
@@ -150,7 +154,8 @@ SettingsStore::Keys SettingsStore::load(const Stamp& stamp) const {
   Keys changed;
   if (first) return changed;
   for (const auto& [key, value] : text_.values())
-    if (const auto old = before.find(key); old == before.end() || old->second != value) changed.push_back(key);
+    if (const auto old = before.find(key); old == before.end() || old->second != value)
+      changed.push_back(key);
   for (const auto& [key, value] : before)
     if (!text_.values().count(key)) changed.push_back(key);
   for (const auto& [key, safe] : prefs::kFailClosed) {

@@ -83,8 +83,8 @@ class SettingsStore final : public PreferenceStore {
   // The file as last read, and what of it is in use; reads refresh them, hence mutable.
   mutable PreferencesText text_;
   mutable std::optional<Stamp> stamp_;
-  mutable std::optional<std::string> bytes_;     // absent while unreadable or missing
-  mutable timespec readAt_{};                    // wall-clock time of the last read
+  mutable std::optional<std::string> bytes_;  // absent while unreadable or missing
+  mutable timespec readAt_{};                 // wall-clock time of the last read
   mutable bool persistent_ = true;
   // Changes the file does not hold yet (a write failed), put back over each re-read.
   std::map<std::string, std::string, std::less<>> unsaved_;

@@ -45,7 +45,8 @@ bool XdgAutostart::isEnabled() const {
     case FileRead::missing:
       return false;
     case FileRead::unreadable:
-      logError(log_categories::kApp, "autostart: cannot read " + entryPath().toStdString() + " (" + why + ")");
+      logError(log_categories::kApp,
+               "autostart: cannot read " + entryPath().toStdString() + " (" + why + ")");
       return false;
     case FileRead::read:
       break;

@@ -44,7 +44,9 @@ LinuxTerminalJump::LinuxTerminalJump(Dispatcher& dispatcher) {
 }
 
 // A jump still running uses the services below: it ends before they do.
-LinuxTerminalJump::~LinuxTerminalJump() { jumper_->shutDown(); }
+LinuxTerminalJump::~LinuxTerminalJump() {
+  jumper_->shutDown();
+}
 
 int dumpAxTool(const std::string& appName) {
   AtspiAccessibility accessibility(1000);

@@ -89,10 +89,10 @@ std::vector<std::filesystem::path> pamFolders() {
 // in a password pam_unix refuses (pam_permit lets in any, so with it nothing is ever stuck).
 bool acceptsNoPasswordItself(std::string_view module) {
   static constexpr std::string_view kModules[] = {
-      "pam_deny.so",    "pam_permit.so",     "pam_env.so",    "pam_faildelay.so", "pam_nologin.so",
-      "pam_securetty.so", "pam_shells.so",   "pam_cap.so",    "pam_group.so",     "pam_faillock.so",
-      "pam_tally2.so",  "pam_succeed_if.so", "pam_access.so", "pam_time.so",      "pam_listfile.so",
-      "pam_warn.so",    "pam_gnome_keyring.so", "pam_kwallet5.so"};
+      "pam_deny.so",      "pam_permit.so",        "pam_env.so",     "pam_faildelay.so", "pam_nologin.so",
+      "pam_securetty.so", "pam_shells.so",        "pam_cap.so",     "pam_group.so",     "pam_faillock.so",
+      "pam_tally2.so",    "pam_succeed_if.so",    "pam_access.so",  "pam_time.so",      "pam_listfile.so",
+      "pam_warn.so",      "pam_gnome_keyring.so", "pam_kwallet5.so"};
   return std::find(std::begin(kModules), std::end(kModules), module) != std::end(kModules);
 }
 
