@@ -1,9 +1,63 @@
 #include "agents/agent_listing.h"
 
+#include <utf8proc.h>
+
+#include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 namespace tovami {
 namespace {
+
+// Characters that change how the report reads on a terminal: controls (a line feed breaks the
+// one-line-per-field layout, a C1 U+009B starts an escape sequence), the bidirectional marks,
+// overrides and isolates (a folder named with U+202E shows reversed) and the line separators.
+bool disruptive(utf8proc_int32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
+}
+
+// Calls `each(character, its bytes)` for every character of `text`; a byte that is not UTF-8
+// comes as -1 with itself.
+template <typename Each>
+void forEachCharacter(std::string_view text, Each each) {
+  for (size_t i = 0; i < text.size();) {
+    utf8proc_int32_t c = -1;
+    auto used = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + i),
+                                 utf8proc_ssize_t(text.size() - i), &c);
+    if (used <= 0) used = 1, c = -1;
+    each(c, text.substr(i, size_t(used)));
+    i += size_t(used);
+  }
+}
+
+std::string printable(std::string_view text) {
+  std::string out;
+  forEachCharacter(text, [&out](utf8proc_int32_t c, std::string_view bytes) {
+    if (c >= 0 && disruptive(c))
+      out += '?';
+    else
+      out += bytes;
+  });
+  return out;
+}
+
+// The JSON text with disruptive characters written as \u escapes: the library escapes those
+// below U+0020 itself and leaves the others raw. Outside strings JSON has only ASCII (white
+// space included), so every one from U+007F on is inside a string.
+std::string escapeDisruptive(std::string_view json) {
+  std::string out;
+  forEachCharacter(json, [&out](utf8proc_int32_t c, std::string_view bytes) {
+    if (c < 0x7F || !disruptive(c)) {
+      out += bytes;
+      return;
+    }
+    char escape[16];
+    std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));  // all are in the first plane
+    out += escape;
+  });
+  return out;
+}
 
 template <typename T>
 nlohmann::json orNull(const std::optional<T>& value) {
@@ -39,14 +93,7 @@ std::string listJSON(const std::vector<AgentSession>& sessions) {
                     {"transcript", transcriptJSON(s.context)},
                     {"session", sessionJSON(s)}});
   }
-  return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
-// Control characters (a line feed in a folder name) would break the one-line-per-field layout.
-std::string printable(std::string text) {
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  return text;
+  return escapeDisruptive(list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)) + "\n";
 }
 
 std::string listText(const std::vector<AgentSession>& sessions) {

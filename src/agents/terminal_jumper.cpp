@@ -90,8 +90,12 @@ TerminalJumper::Outcome TerminalJumper::jumpNow(const AgentSession& session) {
     return Outcome::nothing;
   }
   const int32_t terminal = *session.terminalPID;
+  // Turning the accessibility bus on changes every program of the desktop for every later
+  // session: only the user's own action asks for it (the tour), never a jump.
   const bool trusted = deps_.accessibility.isTrusted();
-  if (!trusted) deps_.accessibility.requestTrust();
+  if (!trusted)
+    logJump("jump: the accessibility bus is off; looking by window titles only (" +
+            deps_.accessibility.howToEnable() + ")");
   // The window manager's titles need no permission: the window pass runs either way, and only
   // the tree (tabs, Warp's menu) waits for the accessibility permission.
   if (focusWindow(terminal, session.projectName, deps_.windows, deps_.accessibility)) return Outcome::window;

@@ -9,6 +9,24 @@ bool contains(const std::vector<std::string>& arguments, std::string_view word) 
   return std::find(arguments.begin(), arguments.end(), word) != arguments.end();
 }
 
+template <size_t N>
+bool inTable(const std::string_view (&table)[N], std::string_view word) {
+  return std::find(std::begin(table), std::end(table), word) != std::end(table);
+}
+
+// The first argument that is no switch of the tables and no one-shot switch's value; the program
+// name (arguments[0]) is skipped unless it is a one-shot switch itself.
+std::optional<std::string> firstUnknownArgument(const std::vector<std::string>& arguments) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (inTable(kOneShotSwitches, arguments[i])) {
+      ++i;  // its value, whatever it looks like
+      continue;
+    }
+    if (i > 0 && !inTable(kFlagSwitches, arguments[i])) return arguments[i];
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<OneShotRequest> findOneShotSwitch(const std::vector<std::string>& arguments) {
@@ -23,6 +41,7 @@ LaunchRequest parseCommandLine(const std::vector<std::string>& arguments) {
   using Kind = LaunchRequest::Kind;
   if (contains(arguments, switches::kHelp) || contains(arguments, "-h")) return {Kind::help, {}};
   if (contains(arguments, switches::kVersion)) return {Kind::version, {}};
+  if (auto unknown = firstUnknownArgument(arguments)) return {Kind::unknownSwitch, {*unknown, {}}};
   if (auto request = findOneShotSwitch(arguments)) return {Kind::oneShot, *request};
   // Every other occurrence of a one-shot switch has a value, so only the last argument can lack one.
   if (!arguments.empty()) {

@@ -25,6 +25,10 @@ inline constexpr std::string_view kOneShotSwitches[] = {switches::kRenderIsland,
                                                         switches::kDumpAx, switches::kWarpJump,
                                                         switches::kListAgents};
 
+// Every switch that takes no value. An argument in neither table ends the start with an error.
+inline constexpr std::string_view kFlagSwitches[] = {switches::kShowTour, switches::kHelp, "-h",
+                                                     switches::kVersion};
+
 struct OneShotRequest {
   std::string name;
   std::string value;
@@ -33,9 +37,9 @@ struct OneShotRequest {
 
 // What a start was asked to do.
 struct LaunchRequest {
-  enum class Kind { runApp, help, version, oneShot, missingValue };
+  enum class Kind { runApp, help, version, oneShot, missingValue, unknownSwitch };
   Kind kind = Kind::runApp;
-  // oneShot: the switch and its value; missingValue: the switch only.
+  // oneShot: the switch and its value; missingValue: the switch only; unknownSwitch: the argument.
   OneShotRequest oneShot;
   bool operator==(const LaunchRequest&) const = default;
 };
@@ -44,9 +48,10 @@ struct LaunchRequest {
 // The program name (arguments[0]) is searched too.
 std::optional<OneShotRequest> findOneShotSwitch(const std::vector<std::string>& arguments);
 
-// "--help" (or "-h") and "--version" anywhere win; then a one-shot switch with its value; a
-// one-shot switch with nothing after it is an error. Anything else starts the program (unknown
-// arguments are left to the toolkit).
+// "--help" (or "-h") and "--version" anywhere win; then any argument that is neither a switch
+// of the tables nor a one-shot switch's value is an error (the toolkit's own arguments too: they
+// are not part of this program's interface, and its environment variables do the same); then a
+// one-shot switch with its value; a one-shot switch with nothing after it is an error.
 LaunchRequest parseCommandLine(const std::vector<std::string>& arguments);
 
 // The text "--help" prints: every switch, one a line; `unavailable` ones are marked so.

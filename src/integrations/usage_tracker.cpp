@@ -62,6 +62,7 @@ void UsageTracker::start() {
 }
 
 void UsageTracker::shutDown() {
+  ended_ = true;
   stop();
   queue_.reset();
 }
@@ -78,6 +79,7 @@ void UsageTracker::stop() {
 // On the usage queue.
 void UsageTracker::fetch(uint64_t generation) {
   auto bytes = deps_.credentials ? deps_.credentials->read() : std::nullopt;
+  if (ended_) return;  // the program ended while the read was stuck
   auto token = bytes ? accessTokenFrom(*bytes) : std::nullopt;
   if (!token) {
     logInfo(kCategory, "usage: no token available; stopping tracker");
@@ -92,6 +94,7 @@ void UsageTracker::fetch(uint64_t generation) {
                                {{"Authorization", "Bearer " + *token}, {"anthropic-beta", kBetaHeader}},
                                kRequestTimeout);
   token->assign(token->size(), '\0');  // not kept beyond the request
+  if (ended_) return;
   auto body = response.status == 200 && !response.body.empty()
                   ? nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false)
                   : nlohmann::json();

@@ -6,6 +6,7 @@
 // start(), stop() and the published state belong to the main queue.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -76,8 +77,10 @@ class UsageTracker final : public StartStopControl,
   // Main thread. Ends polling and clears the snapshot.
   void stop() override;
   bool isRunning() const { return running_; }
-  // Main thread, at the program's end: stops and waits for a fetch under way (at most the
-  // request's time-out), so that none outlives the dispatcher. start() does nothing afterwards.
+  // Main thread, at the program's end: stops and waits for a fetch under way (a bounded time:
+  // a credential read stuck on a FIFO or a dead share must not keep the program from ending).
+  // A fetch that is left behind publishes nothing and touches no other service when it returns.
+  // start() does nothing afterwards.
   void shutDown();
   UsageState& state() { return state_; }
 
@@ -90,7 +93,8 @@ class UsageTracker final : public StartStopControl,
   // Main thread.
   UsageState state_;
   bool running_ = false;
-  uint64_t generation_ = 0;  // one per start(): a fetch of an earlier run is never published
+  uint64_t generation_ = 0;         // one per start(): a fetch of an earlier run is never published
+  std::atomic<bool> ended_{false};  // set by shutDown(); read by a fetch left running
   WorkItem firstFetch_, arming_, timer_;
 };
 

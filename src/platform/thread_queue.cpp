@@ -1,6 +1,9 @@
 #include "platform/thread_queue.h"
 
+#include <string>
 #include <utility>
+
+#include "platform/log.h"
 
 namespace tovami {
 namespace {
@@ -12,8 +15,9 @@ std::chrono::steady_clock::duration toDuration(Seconds s) {
 
 }  // namespace
 
-ThreadQueue::ThreadQueue(std::string label)
+ThreadQueue::ThreadQueue(std::string label, Seconds endWait)
     : label_(std::move(label)),
+      endWait_(endWait),
       state_(std::make_shared<State>()),
       thread_([state = state_] { run(state); }) {}
 
@@ -25,12 +29,23 @@ ThreadQueue::~ThreadQueue() {
     dropped.swap(state_->pending);
   }
   state_->wake.notify_all();
-  if (thread_.joinable()) {
-    if (thread_.get_id() == std::this_thread::get_id())
-      thread_.detach();  // destroyed from its own task: the thread ends after it
-    else
-      thread_.join();
+  if (!thread_.joinable()) return;
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();  // destroyed from its own task: the thread ends after it
+    return;
   }
+  bool ended = false;
+  {
+    std::unique_lock lock(state_->mutex);
+    ended = state_->wake.wait_for(lock, toDuration(endWait_), [&] { return state_->ended; });
+  }
+  if (ended) {
+    thread_.join();
+    return;
+  }
+  logError(log_categories::kApp, "queue " + label_ + ": a task is still running after " +
+                                     std::to_string(int(endWait_ * 1000)) + " ms; ending without it");
+  thread_.detach();
 }  // dropped tasks are destroyed here, outside the lock (they may own things that post work)
 
 void ThreadQueue::async(Task task) {
@@ -84,6 +99,8 @@ void ThreadQueue::run(const std::shared_ptr<State>& state) {
       state->pending.emplace(std::make_pair(next, state->sequence++), std::move(entry));
     }
   }
+  state->ended = true;
+  state->wake.notify_all();
 }
 
 Seconds SystemClock::now() const {

@@ -14,9 +14,15 @@ namespace tovami {
 
 class ThreadQueue final : public TaskQueue {
  public:
-  explicit ThreadQueue(std::string label);
-  // Drops tasks not yet started and joins the thread (waits for a running task). Destroyed from
-  // one of its own tasks, it lets the thread finish that task and end by itself.
+  // How long the end waits for a running task by default: a request's own time-out is longer,
+  // but nothing a queue runs is worth keeping the program from ending.
+  static constexpr Seconds kEndWait = 3.0;
+
+  explicit ThreadQueue(std::string label, Seconds endWait = kEndWait);
+  // Drops tasks not yet started and joins the thread (waits for a running task). A task still
+  // running after `endWait` (stuck in a blocking call) is left behind with a log line; the
+  // thread then ends with it. Destroyed from one of its own tasks, it lets the thread finish
+  // that task and end by itself.
   ~ThreadQueue() override;
 
   std::string_view label() const override { return label_; }
@@ -38,11 +44,13 @@ class ThreadQueue final : public TaskQueue {
     std::multimap<std::pair<TimePoint, unsigned long long>, Entry> pending;
     unsigned long long sequence = 0;
     bool stopping = false;
+    bool ended = false;  // the thread has left its loop
   };
   void enqueue(TimePoint due, Entry entry);
   static void run(const std::shared_ptr<State>& state);
 
   std::string label_;
+  Seconds endWait_;
   std::shared_ptr<State> state_;
   std::thread thread_;
 };

@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -38,6 +43,16 @@ TEST(XdgAutostart, RegistersUnregistersAndReportsWhyItCouldNot) {
   XdgAutostart hidden(dir.path(), "/usr/bin/tovami");
   writeFile(hidden.entryPath(), "[Desktop Entry]\nType=Application\nExec=tovami\nHidden=true\n");
   EXPECT_FALSE(hidden.isEnabled());
+
+  // A FIFO where the entry should be (nobody writes to it) must not hang the settings window.
+  QFile::remove(hidden.entryPath());
+  const QByteArray fifo = hidden.entryPath().toLocal8Bit();
+  ASSERT_EQ(mkfifo(fifo.constData(), 0600), 0);
+  auto answer = std::async(std::launch::async, [&hidden] { return hidden.isEnabled(); });
+  const bool returned = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  if (!returned) close(open(fifo.constData(), O_WRONLY | O_NONBLOCK));  // lets a blocked reader go
+  EXPECT_TRUE(returned);
+  EXPECT_FALSE(answer.get());
 
   writeFile(dir.filePath("blocker"), "");  // a file where the folder should be
   XdgAutostart blocked(dir.filePath("blocker"), "/usr/bin/tovami");

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "app/preference_keys.h"
+#include "gui_application.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami::linux_backend {
@@ -105,6 +106,92 @@ TEST(SettingsStore, MissingDamagedOrStrangeFilesKeepTheOriginalAndFailClosed) {
     EXPECT_TRUE(reopened.boolValue(prefs::kUsageTracking));
     EXPECT_FALSE(QFile::exists(backup));
   }
+}
+
+// The file is the truth while Tovami runs: a hand edit is seen by the next read (the nap asks
+// then), and a write from a switch changes only its own key, keeping the user's lines.
+TEST(SettingsStore, HandEditsWhileRunningAreReadAndSurviveWrites) {
+  const QByteArray before = "[General]\nwakeRequirement=none\nbatteryGuard=true\n";
+  const QByteArray edited = "; mine\n[General]\nwakeRequirement=auth\nbatteryGuard=true\n";
+  enum Edit { inPlace, renamed, damaged, lineRemoved, fifo, removed };
+  const struct {
+    const char* name;
+    Edit edit;
+    std::optional<std::string> wake;
+    QByteArray after;  // the file once a switch was written; empty: left as the edit made it
+  } rows[] = {
+      {"edited in place", inPlace, "auth", edited + "usageTracking=true\n"},
+      {"saved by rename", renamed, "auth", edited + "usageTracking=true\n"},
+      {"damaged wake line", damaged, "auth",
+       "[General]\nbatteryGuard=true\nwakeRequirement=auth\nusageTracking=true\n"},
+      {"wake line taken out", lineRemoved, std::nullopt,
+       "[General]\nbatteryGuard=true\nusageTracking=true\n"},
+      {"replaced by a FIFO", fifo, "auth", ""},
+      {"removed", removed, "none", before + "usageTracking=true\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ConfFolder folder;
+    folder.write(before);
+    SettingsStore store(folder.path, folder.dispatcher.mainQueue());
+    store.setBool(prefs::kBatteryGuard, true);  // a write of Tovami's own first
+    folder.dispatcher.runUntilIdle();
+    std::vector<std::string> seen;
+    store.addObserver([&](std::string_view key) { seen.emplace_back(key); });
+    const QByteArray local = folder.path.toLocal8Bit();
+    switch (row.edit) {
+      case inPlace:
+        folder.write(edited);
+        break;
+      case renamed: {
+        QFile other(folder.path + ".new");
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write(edited);
+        other.close();
+        ASSERT_EQ(::rename((folder.path + ".new").toLocal8Bit().constData(), local.constData()), 0);
+        break;
+      }
+      case damaged:
+        folder.write("[General]\nwakeRequirement=au\x01th\nbatteryGuard=true\n");
+        break;
+      case lineRemoved:
+        folder.write("[General]\nbatteryGuard=true\n");
+        break;
+      case fifo:
+        ASSERT_EQ(::unlink(local.constData()), 0);
+        ASSERT_EQ(mkfifo(local.constData(), 0600), 0);
+        break;
+      case removed:
+        ASSERT_EQ(::unlink(local.constData()), 0);
+        break;
+    }
+    EXPECT_EQ(store.stringValue(prefs::kWakeRequirement), row.wake);
+    EXPECT_EQ(wakeRequiresAuthentication(store), row.wake == "auth");
+    store.setBool(prefs::kUsageTracking, true);
+    EXPECT_EQ(store.stringValue(prefs::kWakeRequirement), row.wake);
+    EXPECT_EQ(QFileInfo(folder.path).isFile(), row.edit != fifo);
+    EXPECT_EQ(row.edit == fifo ? row.after : ConfFolder::read(folder.path), row.after);  // the FIFO untouched
+    folder.dispatcher.runUntilIdle();
+    const std::vector<std::string> heard{"wakeRequirement", "usageTracking"};
+    EXPECT_EQ(seen, row.edit == inPlace ? heard : seen);
+  }
+}
+
+// Where an event loop runs, a hand edit reaches the observers (the settings window) before
+// anything reads the store.
+TEST(SettingsStore, HandEditsReachObserversWithoutARead) {
+  ensureGuiApplication();
+  ConfFolder folder;
+  folder.write("[General]\nwakeRequirement=none\n");
+  SettingsStore store(folder.path, folder.dispatcher.mainQueue());
+  std::vector<std::string> seen;
+  store.addObserver([&](std::string_view key) { seen.emplace_back(key); });
+  folder.write("[General]\nwakeRequirement=auth\n");
+  for (int i = 0; i < 500 && seen.empty(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    folder.dispatcher.runUntilIdle();
+  }
+  EXPECT_EQ(seen, std::vector<std::string>{"wakeRequirement"});
 }
 
 }  // namespace

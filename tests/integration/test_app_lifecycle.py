@@ -5,6 +5,7 @@ display, and runs what it can in a Wayland session or with no display at all."""
 import os
 import signal
 import subprocess
+import time
 import unittest
 
 import harness
@@ -58,6 +59,20 @@ class AppLifecycleTest(unittest.TestCase):
                     self.assertEqual((prefs.get("agentWatchEnabled"), prefs.get("usageTracking")), ("false", "true"))
             self.assertEqual(s.log_text().count("tovami ended"), 3)
 
+    def test_a_fifo_for_the_login_file_does_not_keep_the_program_from_ending(self):
+        with harness.Session() as s:
+            claude = os.path.join(s.home, ".claude")
+            os.makedirs(claude)
+            os.mkfifo(os.path.join(claude, ".credentials.json"))  # nobody ever writes to it
+            s.write_preferences("[General]\nusageTracking=true\nnotchApprovals=true\nagentWatchEnabled=false\n")
+            s.start_tovami()
+            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            time.sleep(2)  # the first usage fetch (after 1 s) reads the login
+            began = time.monotonic()
+            self.assertEqual(s.stop_tovami(timeout=20), 0, s.log_text())
+            self.assertLess(time.monotonic() - began, 8, s.log_text())
+            self.assertIn("tovami ended", s.log_text())
+
     def test_losing_the_display_with_an_agent_listed_and_the_password_card_open_ends_cleanly(self):
         with harness.Session() as s:
             pid = s.start_agent()
@@ -94,6 +109,7 @@ class AppLifecycleTest(unittest.TestCase):
         env = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}  # no display, no bus, no runtime folder
         for argv, status, out, err in ((["--help"], 0, "--list-agents text|json", ""), (["--version"], 0, "tovami ", ""),
                                        (["--list-agents"], 2, "", "--list-agents needs a value"),
+                                       (["--bogus"], 2, "", "unknown argument \"--bogus\""),
                                        (["--list-agents", "json"], 0, "[", "")):
             with self.subTest(argv):
                 result = subprocess.run([harness.BINARY, *argv], env=env, capture_output=True, text=True, timeout=30)

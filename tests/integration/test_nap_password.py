@@ -1,13 +1,15 @@
 """Waking with the password ("wakeRequirement" = "auth") under pam_wrapper: a wake key opens
 Tovami's own prompt above the nap with the pointer shown; a wrong password returns to the nap
 with one more poke and the pointer hidden; the right one ends the nap. A check PAM cannot make
-(a broken stack, a locked account) ends the nap with the reason in the log."""
+(a broken stack, an expired or locked account) ends the nap with the reason in the log."""
 
+import getpass
 import os
 import unittest
 
 import harness
 import nap_x11
+import tray
 from test_nap import is_blackout, pixel8, press_nap_key
 
 ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
@@ -20,8 +22,8 @@ def card_shown(s):
 
 @unittest.skipUnless(os.path.exists(harness.PAM_MATRIX), "libpam-wrapper is not installed")
 class NapPasswordTest(unittest.TestCase):
-    def start_nap(self, s, auth_module=None, allowed_service="tovami"):
-        s.start_tovami(env=s.password_env(auth_module=auth_module, service=allowed_service))
+    def start_nap(self, s, auth_module=None, allowed_service="tovami", env=None):
+        s.start_tovami(env={**s.password_env(auth_module=auth_module, service=allowed_service), **(env or {})})
         self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
         press_nap_key(s)
         self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
@@ -62,19 +64,61 @@ class NapPasswordTest(unittest.TestCase):
             self.assertEqual(s.stop_tovami(), 0)
             self.assertIn("nap ended: Napped under a minute, 2 pokes ignored", s.log_text())
 
+    def test_a_hand_edit_while_running_survives_a_switch_and_the_nap_asks_for_its_password(self):
+        with harness.Session(screen="1280x800") as s:
+            tray.start_fake_host(s)
+            env = s.password_env()
+            path = s.write_preferences("[General]\nwakeRequirement=none\n")
+            s.start_tovami(env=env)
+            item = tray.find_item(s)
+            self.assertIsNotNone(item, s.log_text())
+            self.assertTrue(s.wait_for(lambda: "usageTracking" in s.preferences()))  # seeded
+            with open(path) as f:
+                edited = "; asked for by hand\n" + f.read().replace("wakeRequirement=none", "wakeRequirement=auth")
+            with open(path, "w") as f:
+                f.write(edited)
+            tray.click(s, item, "Notch Island")  # no notch here: the switch of the other displays
+            self.assertTrue(s.wait_for(lambda: s.preferences().get("islandOnNonNotch") == "true"), s.log_text())
+            with open(path) as f:
+                self.assertEqual(f.read(), edited + "islandOnNonNotch=true\n")
+            press_nap_key(s)
+            self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for(lambda: card_shown(s)), s.log_text())
+            s.xdotool("type", "hunter2")
+            s.xdotool("key", "Return")
+            self.assertTrue(s.wait_for_log("password accepted", timeout=15), s.log_text())
+            self.assertEqual(s.stop_tovami(), 0)
+
     def test_a_check_pam_cannot_make_ends_the_nap_and_says_why(self):
-        cases = (("a missing module", "/nonexistent/pam_gone.so", "tovami", "pam_authenticate: Module is unknown"),
-                 ("a locked account", None, "sshd", "pam_acct_mgmt: Permission denied"))
-        for name, auth_module, service, reason in cases:
+        # "passwd -l" leaves the account check passing and pam_unix refusing every password, the right
+        # one too: only the account's own status ("passwd -S") tells it from a typo, and only where
+        # pam_unix alone checks the password (here pam_matrix may accept it whatever that status says).
+        locked = "the account's password is locked"
+        cases = (("a missing module", "/nonexistent/pam_gone.so", "tovami", "P", "pam_authenticate: Module is unknown"),
+                 ("an expired account", None, "sshd", "P", "pam_acct_mgmt: Permission denied"),
+                 ("a password locked with passwd -l", "pam_unix.so", "tovami", "L", locked),
+                 ("the same, as other systems word it", "pam_unix.so", "tovami", "LK", locked),
+                 ("a locked local password another module checks past", None, "tovami", "L", None))
+        for name, auth_module, service, status, reason in cases:
             with self.subTest(name), harness.Session(screen="1280x800") as s:
-                self.start_nap(s, auth_module, service)
+                bin_dir = os.path.join(s.root, "fake-bin")  # passwd -S as the account's owner sees it
+                os.makedirs(bin_dir)
+                script = os.path.join(bin_dir, "passwd")
+                with open(script, "w") as f:
+                    f.write(f'#!/bin/sh\n[ "$1" = -S ] && echo "{getpass.getuser()} {status} 2026-01-01 0 99999 7 -1"\n')
+                os.chmod(script, 0o755)
+                self.start_nap(s, auth_module, service, env={"PATH": bin_dir + ":" + s.env["PATH"]})
                 s.xdotool("key", "space")
-                if auth_module:  # the stack only fails once it is asked
+                if auth_module == "/nonexistent/pam_gone.so" or not reason:  # asked: the stack answers then
                     self.assertTrue(s.wait_for(lambda: card_shown(s)), s.log_text())
-                    s.xdotool("type", "anything")
+                    s.xdotool("type", "hunter2")
                     s.xdotool("key", "Return")
                 self.assertTrue(s.wait_for_log("nap ended", timeout=15), s.log_text())
-                self.assertIn(reason, s.log_text())
+                if reason:
+                    self.assertIn(reason, s.log_text())
+                else:
+                    self.assertIn("password accepted", s.log_text())
                 self.assertTrue(s.wait_for(lambda: not is_blackout(pixel8(s, 20, 20))))
                 self.assertEqual(s.stop_tovami(), 0)
 

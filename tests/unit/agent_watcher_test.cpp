@@ -469,6 +469,23 @@ TEST(AgentSession, LabelsForTheMenuAndTheListing) {
             "42  Claude Code  caf\xe9?x  (/home/u/caf\xe9?x)\n"
             "    terminal: unknown  tty: none  age: now\n"
             "    you: hi\n");
+
+  // Characters that change how the report reads on a terminal: a right-to-left override or
+  // isolate (the name shows reversed), a C1 control (U+009B starts an escape sequence), a line
+  // separator. Text shows each as "?"; JSON escapes them, keeping the value.
+  const std::string sneaky =
+      "/w/a\u202Eexe.txt\u2066b\u2069\u200F\xc2\x9b"
+      "31m\u2028\x7f\u00e9\U0001F600";
+  s = AgentSession{.pid = 7, .agentName = "Codex", .projectPath = sneaky};
+  s.projectName = "x";
+  EXPECT_EQ(formatAgentList({s}, AgentListFormat::text),
+            "7  Codex  x  (/w/a?exe.txt?b???31m??\u00e9\U0001F600)\n"
+            "    terminal: unknown  tty: none  age: now\n");
+  const std::string escaped = formatAgentList({s}, AgentListFormat::json);
+  for (const char* raw : {"\u202E", "\u2066", "\u2069", "\u200F", "\xc2\x9b", "\u2028", "\x7f"})
+    EXPECT_EQ(escaped.find(raw), std::string::npos) << escaped;
+  EXPECT_NE(escaped.find("\\u202e"), std::string::npos) << escaped;
+  EXPECT_EQ(nlohmann::json::parse(escaped)[0]["projectPath"], sneaky);
 }
 
 }  // namespace

@@ -24,7 +24,14 @@ TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
       {{"tovami", "--dump-ax", "Terminal", "--render-overlay"}, {Kind::oneShot, {"--dump-ax", "Terminal"}}},
       {{"--list-agents", "json"}, {Kind::oneShot, {"--list-agents", "json"}}},  // the program name counts
       {{"tovami", "--list-agents"}, {Kind::missingValue, {"--list-agents", ""}}},
-      {{"tovami", "--render-overlay=out.png", "x"}, {Kind::runApp, {}}},  // whole arguments only
+      {{"tovami", "--list-agents", "json", "--show-tour"}, {Kind::oneShot, {"--list-agents", "json"}}},
+      {{"tovami", "--show-tour"}, {Kind::runApp, {}}},
+      // Anything the table does not know is refused, not left to start the tray program.
+      {{"tovami", "--bogus"}, {Kind::unknownSwitch, {"--bogus", ""}}},
+      {{"tovami", "--render-overlay=out.png", "x"}, {Kind::unknownSwitch, {"--render-overlay=out.png", ""}}},
+      {{"tovami", "--list-agents", "json", "stray"}, {Kind::unknownSwitch, {"stray", ""}}},
+      {{"tovami", "-platform", "offscreen"}, {Kind::unknownSwitch, {"-platform", ""}}},
+      {{"tovami", "--bogus", "--help"}, {Kind::help, {}}},
       {{"tovami", "--list-agents", "json", "--help"}, {Kind::help, {}}},
       {{"tovami", "--version", "--list-agents"}, {Kind::version, {}}},
   };

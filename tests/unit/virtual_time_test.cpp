@@ -59,5 +59,24 @@ TEST(ThreadQueue, RunsInOrderAndEndsCleanlyWithWorkPendingOrFromItsOwnTask) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the orphaned thread end
 }
 
+// A task stuck in a blocking call (a FIFO's open, a dead network share) must not keep the
+// program from ending: the queue waits a bounded time, then leaves the thread behind.
+TEST(ThreadQueue, EndingWaitsForAStuckTaskOnlyABoundedTime) {
+  std::promise<void> started, release;
+  auto gate = release.get_future().share();
+  auto queue = std::make_unique<ThreadQueue>("app.tovami.test", 0.1);
+  queue->async([&started, gate] {
+    started.set_value();
+    gate.wait();
+  });
+  started.get_future().wait();
+  auto ending = std::async(std::launch::async, [&queue] { queue.reset(); });
+  const bool ended = ending.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  release.set_value();
+  ending.wait();
+  EXPECT_TRUE(ended);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the left thread end
+}
+
 }  // namespace
 }  // namespace tovami

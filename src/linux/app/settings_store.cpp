@@ -1,68 +1,25 @@
 #include "linux/app/settings_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/preference_keys.h"
+#include "linux/files/regular_file.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
-
-enum class FileRead { missing, unreadable, read };
-
-bool usable(const struct stat& info, std::string& why) {
-  if (!S_ISREG(info.st_mode))
-    why = "not a regular file";
-  else if (info.st_size > SettingsStore::kMaxFileSize)
-    why = "larger than 1 MB";
-  return why.empty();
-}
-
-// Reads a small regular file. FIFOs and devices are refused before they are opened (and the
-// open cannot block), so that a strange file never hangs the start.
-FileRead readSmallFile(const std::string& path, std::string& bytes, std::string& why) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT) return FileRead::missing;
-    why = std::strerror(errno);
-    return FileRead::unreadable;
-  }
-  if (!usable(info, why)) return FileRead::unreadable;
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return FileRead::unreadable;
-  }
-  if (fstat(fd, &info) == 0 && usable(info, why)) {
-    char chunk[16384];
-    for (;;) {
-      const ssize_t got = read(fd, chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) why = std::strerror(errno);
-      if (got <= 0) break;
-      bytes.append(chunk, size_t(got));
-      if (bytes.size() > size_t(SettingsStore::kMaxFileSize)) {
-        why = "larger than 1 MB";
-        break;
-      }
-    }
-  } else if (why.empty()) {
-    why = std::strerror(errno);
-  }
-  close(fd);
-  return why.empty() ? FileRead::read : FileRead::unreadable;
-}
 
 bool writeAtomically(const QString& path, const std::string& bytes) {
   QDir().mkpath(QFileInfo(path).absolutePath());
@@ -87,56 +44,132 @@ QString SettingsStore::defaultFilePath() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/tovami/tovami.conf";
 }
 
+bool SettingsStore::Stamp::operator==(const Stamp& o) const {
+  const auto same = [](const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  };
+  return device == o.device && inode == o.inode && size == o.size && same(modified, o.modified) &&
+         same(changed, o.changed);
+}
+
 SettingsStore::SettingsStore(const QString& filePath, TaskQueue& observerQueue)
     : path_(filePath),
       observerQueue_(observerQueue),
       observers_(std::make_shared<std::map<int, Observer>>()) {
-  load();
+  {
+    std::lock_guard lock(mutex_);
+    refresh();
+  }
+  if (!QCoreApplication::instance()) return;
+  watcher_ = std::make_unique<QFileSystemWatcher>();
+  const auto recheck = [this] {
+    Keys changed;
+    {
+      std::lock_guard lock(mutex_);
+      changed = refresh();
+    }
+    notify(changed);
+    follow();
+  };
+  QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, recheck);
+  QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, recheck);
+  follow();
+}
+
+void SettingsStore::follow() {
+  for (const QString& path : {QFileInfo(path_).absolutePath(), path_})
+    if (QFileInfo::exists(path) && !watcher_->files().contains(path) &&
+        !watcher_->directories().contains(path))
+      watcher_->addPath(path);
 }
 
 SettingsStore::~SettingsStore() {
   flush();
 }
 
-void SettingsStore::load() {
-  const std::string path = path_.toStdString();
-  std::string bytes, why;
-  switch (readSmallFile(path, bytes, why)) {
-    case FileRead::missing:
-      return;
-    case FileRead::unreadable:
-      persistent_ = false;
-      logError(log_categories::kApp, "preferences: cannot read " + path + " (" + why +
-                                         "); using defaults for this run and leaving the file untouched");
-      useSafeValuesForUnreadKeys();
-      return;
-    case FileRead::read:
-      break;
+SettingsStore::Keys SettingsStore::refresh() const {
+  struct stat info {};
+  if (stat(path_.toLocal8Bit().constData(), &info) != 0 && errno == ENOENT) {
+    if (stamp_)
+      logInfo(log_categories::kApp, "preferences: " + path_.toStdString() +
+                                        " was removed; keeping its last values until the next change");
+    stamp_.reset();
+    bytes_.reset();
+    return {};
   }
-  text_ = PreferencesText(bytes);
-  if (text_.damagedLines() == 0) return;
-  // Keep the original beside the file before anything rewrites it; the readable lines stay in use.
-  const QString backup = path_ + ".malformed";
-  if (writeAtomically(backup, bytes)) {
-    logError(log_categories::kApp, "preferences: " + path +
-                                       " is malformed (lines that are not plain UTF-8 "
-                                       "key=value text: " +
-                                       std::to_string(text_.damagedLines()) +
-                                       "); using the lines that could be read (original kept as " +
-                                       backup.toStdString() + ")");
-  } else {
-    persistent_ = false;
-    logError(log_categories::kApp,
-             "preferences: " + path +
-                 " is malformed and no copy of it could be kept; "
-                 "using the lines that could be read for this run, leaving the file untouched");
-  }
-  useSafeValuesForUnreadKeys();
+  const Stamp stamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+  // File times advance in coarse ticks: a change made within a second of the last read may
+  // leave the stamp as it was, so the file is read again until it has been still that long.
+  const bool settled = readAt_.tv_sec > stamp.modified.tv_sec + 1;
+  if (stamp_ && *stamp_ == stamp && (settled || !bytes_)) return {};
+  return load(stamp);
 }
 
-void SettingsStore::useSafeValuesForUnreadKeys() {
+SettingsStore::Keys SettingsStore::load(const Stamp& stamp) const {
+  const std::string path = path_.toStdString();
+  std::string bytes, why;
+  const FileRead result = readRegularFile(path, size_t(kMaxFileSize), bytes, why);
+  clock_gettime(CLOCK_REALTIME, &readAt_);
+  stamp_ = stamp;
+  if (result == FileRead::read && bytes_ == bytes) return {};  // read again, unchanged
+  const auto before = text_.values();
+  const bool first = !bytes_ && text_.values().empty();
+  switch (result) {
+    case FileRead::missing:  // removed between the look and the read
+      stamp_.reset();
+      return {};
+    case FileRead::unreadable:
+      bytes_.reset();
+      persistent_ = false;
+      logError(log_categories::kApp,
+               "preferences: cannot read " + path + " (" + why +
+                   "); using the values in memory for this run and leaving the file untouched");
+      // What the file now holds is unknown: keys that guard the user take their safe values.
+      useSafeValuesForUnreadKeys(true);
+      break;
+    case FileRead::read:
+      bytes_ = bytes;
+      persistent_ = true;
+      text_ = PreferencesText(bytes);
+      for (const auto& [key, value] : unsaved_) text_.set(key, value);
+      if (text_.damagedLines() == 0) break;
+      // Keep the original beside the file before anything rewrites it; the readable lines stay in use.
+      if (const QString backup = path_ + ".malformed"; writeAtomically(backup, bytes)) {
+        logError(log_categories::kApp, "preferences: " + path +
+                                           " is malformed (lines that are not plain UTF-8 "
+                                           "key=value text: " +
+                                           std::to_string(text_.damagedLines()) +
+                                           "); using the lines that could be read (original kept as " +
+                                           backup.toStdString() + ")");
+      } else {
+        persistent_ = false;
+        logError(log_categories::kApp,
+                 "preferences: " + path +
+                     " is malformed and no copy of it could be kept; "
+                     "using the lines that could be read for this run, leaving the file untouched");
+      }
+      useSafeValuesForUnreadKeys(false);
+      break;
+  }
+  Keys changed;
+  if (first) return changed;
+  for (const auto& [key, value] : text_.values())
+    if (const auto old = before.find(key); old == before.end() || old->second != value)
+      changed.push_back(key);
+  for (const auto& [key, value] : before)
+    if (!text_.values().count(key)) changed.push_back(key);
   for (const auto& [key, safe] : prefs::kFailClosed) {
-    if (text_.values().count(key)) continue;
+    if (std::find(changed.begin(), changed.end(), key) == changed.end()) continue;
+    const auto now = text_.values().find(key);
+    logInfo(log_categories::kApp, "preferences: " + std::string(key) + " was changed in the file; now " +
+                                      (now == text_.values().end() ? "unset" : "\"" + now->second + "\""));
+  }
+  return changed;
+}
+
+void SettingsStore::useSafeValuesForUnreadKeys(bool evenWhenRead) const {
+  for (const auto& [key, safe] : prefs::kFailClosed) {
+    if (!evenWhenRead && text_.values().count(key)) continue;
     text_.set(key, safe);
     logError(log_categories::kApp, "preferences: " + std::string(key) + " could not be read; using \"" +
                                        std::string(safe) + "\" until it is chosen again");
@@ -145,27 +178,55 @@ void SettingsStore::useSafeValuesForUnreadKeys() {
 
 void SettingsStore::save() {
   if (!persistent_) return;
-  unsaved_ = !writeAtomically(path_, text_.render());
-  if (unsaved_) logError(log_categories::kApp, "preferences: cannot write " + path_.toStdString());
+  const std::string bytes = text_.render();
+  if (!writeAtomically(path_, bytes)) {
+    logError(log_categories::kApp, "preferences: cannot write " + path_.toStdString());
+    return;
+  }
+  unsaved_.clear();
+  // Later reads compare against what was written, not against the hand-edited text before it.
+  struct stat info {};
+  if (stat(path_.toLocal8Bit().constData(), &info) == 0) {
+    stamp_ = Stamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+    bytes_ = bytes;
+    clock_gettime(CLOCK_REALTIME, &readAt_);
+  }
 }
 
 void SettingsStore::flush() {
-  std::lock_guard lock(mutex_);
-  if (unsaved_) save();
+  Keys changed;
+  {
+    std::lock_guard lock(mutex_);
+    if (unsaved_.empty()) return;
+    changed = refresh();
+    save();
+  }
+  notify(changed);
 }
 
 void SettingsStore::write(std::string_view key, std::string_view value) {
+  Keys changed;
   {
     std::lock_guard lock(mutex_);
+    unsaved_[std::string(key)] = std::string(value);
+    changed = refresh();  // the file as it is now, so that a hand edit made meanwhile is kept
     text_.set(key, value);
     save();
   }
-  notify(key);
+  changed.emplace_back(key);
+  notify(changed);
 }
 
 bool SettingsStore::hasValue(std::string_view key) const {
-  std::lock_guard lock(mutex_);
-  return text_.values().count(key) > 0;
+  Keys changed;
+  bool has = false;
+  {
+    std::lock_guard lock(mutex_);
+    changed = refresh();
+    has = text_.values().count(key) > 0;
+  }
+  notify(changed);
+  return has;
 }
 
 bool SettingsStore::boolValue(std::string_view key) const {
@@ -174,10 +235,15 @@ bool SettingsStore::boolValue(std::string_view key) const {
 }
 
 std::optional<std::string> SettingsStore::stringValue(std::string_view key) const {
-  std::lock_guard lock(mutex_);
-  const auto it = text_.values().find(key);
-  if (it == text_.values().end()) return std::nullopt;
-  return it->second;
+  Keys changed;
+  std::optional<std::string> value;
+  {
+    std::lock_guard lock(mutex_);
+    changed = refresh();
+    if (const auto it = text_.values().find(key); it != text_.values().end()) value = it->second;
+  }
+  notify(changed);
+  return value;
 }
 
 void SettingsStore::setBool(std::string_view key, bool value) {
@@ -200,9 +266,10 @@ void SettingsStore::removeObserver(int token) {
   observers_->erase(token);
 }
 
-void SettingsStore::notify(std::string_view key) {
+void SettingsStore::notify(const Keys& keys) const {
+  if (keys.empty()) return;
   std::weak_ptr<std::map<int, Observer>> weak = observers_;
-  observerQueue_.async([this, weak, key = std::string(key)] {
+  observerQueue_.async([this, weak, keys] {
     auto observers = weak.lock();
     if (!observers) return;
     std::map<int, Observer> copy;
@@ -210,7 +277,8 @@ void SettingsStore::notify(std::string_view key) {
       std::lock_guard lock(mutex_);
       copy = *observers;
     }
-    for (auto& [token, observer] : copy) observer(key);
+    for (const auto& key : keys)
+      for (auto& [token, observer] : copy) observer(key);
   });
 }
 

@@ -3,11 +3,15 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
-#include <QSettings>
 #include <QStandardPaths>
+
+#include "linux/files/regular_file.h"
+#include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
+
+constexpr size_t kMaxEntrySize = 64 * 1024;
 
 QString quoteExec(const QString& path) {
   // Desktop-entry quoting: reserved characters force double quotes, with \" \` \$ \\ escaped.
@@ -36,13 +40,31 @@ QString XdgAutostart::entryPath() const {
 }
 
 bool XdgAutostart::isEnabled() const {
-  if (!QFile::exists(entryPath())) return false;
-  QSettings entry(entryPath(), QSettings::IniFormat);
-  entry.beginGroup("Desktop Entry");
-  const bool hidden = entry.value("Hidden").toString().compare("true", Qt::CaseInsensitive) == 0;
-  const bool disabled =
-      entry.value("X-GNOME-Autostart-enabled").toString().compare("false", Qt::CaseInsensitive) == 0;
-  return !hidden && !disabled;
+  std::string bytes, why;
+  switch (readRegularFile(entryPath().toStdString(), kMaxEntrySize, bytes, why)) {
+    case FileRead::missing:
+      return false;
+    case FileRead::unreadable:
+      logError(log_categories::kApp,
+               "autostart: cannot read " + entryPath().toStdString() + " (" + why + ")");
+      return false;
+    case FileRead::read:
+      break;
+  }
+  // The keys of the [Desktop Entry] group that turn an entry off.
+  bool inEntry = false, off = false;
+  for (const QString& raw : QString::fromUtf8(bytes.data(), qsizetype(bytes.size())).split('\n')) {
+    const QString line = raw.trimmed();
+    if (line.startsWith('[')) inEntry = line == "[Desktop Entry]";
+    if (!inEntry) continue;
+    const qsizetype equals = line.indexOf('=');
+    if (equals < 0) continue;
+    const QString key = line.left(equals).trimmed(), value = line.mid(equals + 1).trimmed();
+    if ((key == "Hidden" && value.compare("true", Qt::CaseInsensitive) == 0) ||
+        (key == "X-GNOME-Autostart-enabled" && value.compare("false", Qt::CaseInsensitive) == 0))
+      off = true;
+  }
+  return !off;
 }
 
 std::optional<std::string> XdgAutostart::setEnabled(bool enabled) {

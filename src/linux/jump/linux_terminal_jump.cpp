@@ -1,11 +1,11 @@
 #include "linux/jump/linux_terminal_jump.h"
 
 #include <cstdio>
-#include <fstream>
 #include <set>
 
 #include "agents/accessibility_walk.h"
 #include "agents/terminal_resolution.h"
+#include "linux/files/regular_file.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -14,10 +14,9 @@ constexpr Seconds kWarpJumpStart = 0.3;
 constexpr Seconds kWarpJumpExit = 2.5;
 
 std::string commandName(int32_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
-  std::string name;
-  std::getline(file, name);
-  return name;
+  std::string name, why;
+  if (readRegularFile("/proc/" + std::to_string(pid) + "/comm", 64, name, why) != FileRead::read) return {};
+  return name.substr(0, name.find('\n'));
 }
 
 // The first process owning a window whose executable is Warp's.
@@ -45,7 +44,9 @@ LinuxTerminalJump::LinuxTerminalJump(Dispatcher& dispatcher) {
 }
 
 // A jump still running uses the services below: it ends before they do.
-LinuxTerminalJump::~LinuxTerminalJump() { jumper_->shutDown(); }
+LinuxTerminalJump::~LinuxTerminalJump() {
+  jumper_->shutDown();
+}
 
 int dumpAxTool(const std::string& appName) {
   AtspiAccessibility accessibility(1000);

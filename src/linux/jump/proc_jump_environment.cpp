@@ -5,21 +5,19 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include "linux/files/regular_file.h"
 
 namespace tovami::linux_backend {
 namespace {
 
-constexpr std::streamsize kMaxEnvironmentBytes = 1 << 20;
+constexpr size_t kMaxEnvironmentBytes = 1 << 20;
 
-std::optional<std::string> readSmallFile(const std::string& path, std::streamsize limit) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string data(static_cast<size_t>(limit), '\0');
-  file.read(data.data(), limit);
-  data.resize(static_cast<size_t>(file.gcount()));
+std::optional<std::string> readSmallFile(const std::string& path, size_t limit) {
+  std::string data, why;
+  if (readRegularFile(path, limit, data, why) != FileRead::read) return std::nullopt;
   return data;
 }
 

@@ -49,6 +49,13 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
     case Kind::missingValue:
       std::fprintf(stderr, "tovami: %s needs a value (see tovami --help)\n", request.oneShot.name.c_str());
       return 2;
+    case Kind::unknownSwitch: {
+      std::string shown = request.oneShot.name;  // as typed, but never a terminal's control sequence
+      for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+      std::fprintf(stderr, "tovami: unknown argument \"%s\" (see tovami --help)\n", shown.c_str());
+      return 2;
+    }
     case Kind::oneShot:
       if (request.oneShot.name == switches::kListAgents) return listAgents(request.oneShot.value);
       // The renders and the accessibility and Warp tools run in the desktop program.

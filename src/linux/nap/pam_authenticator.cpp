@@ -8,17 +8,24 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <system_error>
 #include <thread>
 
+#include "linux/agents/process_runner.h"
+#include "linux/files/regular_file.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
+
+constexpr double kStatusTimeout = 2.0;
 
 struct Conversation {
   const char* user;
@@ -67,6 +74,72 @@ bool userHasPassword() {
   return found->pw_passwd && found->pw_passwd[0] != '\0';
 }
 
+// Where PAM looks for a service's stack, in order.
+std::vector<std::filesystem::path> pamFolders() {
+  std::vector<std::filesystem::path> folders;
+  const char* wrapper = std::getenv("PAM_WRAPPER");
+  const char* wrapperDir = std::getenv("PAM_WRAPPER_SERVICE_DIR");
+  if (wrapper && std::string(wrapper) == "1" && wrapperDir && *wrapperDir) folders.emplace_back(wrapperDir);
+  folders.emplace_back("/etc/pam.d");
+  folders.emplace_back("/usr/lib/pam.d");
+  return folders;
+}
+
+// Modules of an auth stack that accept no password of their own: beside pam_unix they cannot let
+// in a password pam_unix refuses (pam_permit lets in any, so with it nothing is ever stuck).
+bool acceptsNoPasswordItself(std::string_view module) {
+  static constexpr std::string_view kModules[] = {
+      "pam_deny.so",      "pam_permit.so",        "pam_env.so",     "pam_faildelay.so", "pam_nologin.so",
+      "pam_securetty.so", "pam_shells.so",        "pam_cap.so",     "pam_group.so",     "pam_faillock.so",
+      "pam_tally2.so",    "pam_succeed_if.so",    "pam_access.so",  "pam_time.so",      "pam_listfile.so",
+      "pam_warn.so",      "pam_gnome_keyring.so", "pam_kwallet5.so"};
+  return std::find(std::begin(kModules), std::end(kModules), module) != std::end(kModules);
+}
+
+// True when the service's auth lines (includes and substacks followed) name pam_unix and
+// otherwise only modules that accept no password themselves. False when a file cannot be read.
+bool authRestsOnLocalPassword(const std::string& service, int depth, bool* sawUnix = nullptr) {
+  bool unix = false;
+  if (!sawUnix) sawUnix = &unix;
+  if (depth > 8 || service.empty() || service.find('/') != std::string::npos) return false;
+  std::string text, why;
+  bool found = false;
+  for (const auto& folder : pamFolders()) {
+    const FileRead read = readRegularFile((folder / service).string(), 64 * 1024, text, why);
+    if (read == FileRead::unreadable) return false;
+    if ((found = read == FileRead::read)) break;
+  }
+  if (!found) return false;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line.substr(0, line.find('#')));
+    std::string type, control, module;
+    if (!(words >> type)) continue;
+    if (type == "@include") {
+      if (!(words >> module) || !authRestsOnLocalPassword(module, depth + 1, sawUnix)) return false;
+      continue;
+    }
+    if (type != "auth" && type != "-auth") continue;
+    if (!(words >> control)) return false;
+    while (control.front() == '[' && control.back() != ']') {  // "[success=1 default=ignore]"
+      std::string more;
+      if (!(words >> more)) return false;
+      control += " " + more;
+    }
+    if (!(words >> module)) return false;
+    if (control == "include" || control == "substack") {
+      if (!authRestsOnLocalPassword(module, depth + 1, sawUnix)) return false;
+      continue;
+    }
+    module = module.substr(module.rfind('/') + 1);
+    if (module == "pam_unix.so")
+      *sawUnix = true;
+    else if (!acceptsNoPasswordItself(module))
+      return false;
+  }
+  return depth > 0 || *sawUnix;
+}
+
 void wipe(std::string& secret) {
   volatile char* p = secret.data();
   for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;
@@ -90,7 +163,7 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
       logError(log_categories::kPower, "the account has no password to check; waking without it");
       return false;
     }
-    return pamAccountUsable(*service_, user_);
+    return pamAccountUsable(*service_, user_) && !localPasswordLocked(*service_, user_);
   }
 
   void evaluateOwnerAuthentication(const std::string& reason,
@@ -237,13 +310,26 @@ bool pamAccountUsable(const std::string& service, const std::string& user) {
   return usable;
 }
 
+bool localPasswordLocked(const std::string& service, const std::string& user) {
+  if (!authRestsOnLocalPassword(service, 0)) return false;
+  const QString tool = QStandardPaths::findExecutable("passwd");
+  if (tool.isEmpty()) return false;
+  const ToolRun run = PosixProcessLauncher().run(tool.toStdString(), {"-S"}, kStatusTimeout);
+  if (run.outcome != ToolRun::Outcome::finished) return false;
+  // "NAME L 2026-01-01 0 99999 7 -1" (shadow's), "NAME LK 2026-01-01 0 99999 7 -1 (Password
+  // locked.)" (others'). Without the ageing fields the status comes from the passwd entry, whose
+  // "*" only means that the password lives elsewhere (a directory service).
+  std::istringstream line(run.output.substr(0, run.output.find('\n')));
+  std::vector<std::string> fields;
+  for (std::string field; fields.size() < 7 && line >> field;) fields.push_back(field);
+  if (fields.size() < 7 || fields[0] != user || (fields[1] != "L" && fields[1] != "LK")) return false;
+  logError(log_categories::kPower, "the password cannot be checked: the account's password is locked (" +
+                                       tool.toStdString() + " -S); waking without it");
+  return true;
+}
+
 std::optional<std::string> resolvePamService() {
-  std::vector<std::filesystem::path> folders;
-  const char* wrapper = std::getenv("PAM_WRAPPER");
-  const char* wrapperDir = std::getenv("PAM_WRAPPER_SERVICE_DIR");
-  if (wrapper && std::string(wrapper) == "1" && wrapperDir && *wrapperDir) folders.emplace_back(wrapperDir);
-  folders.emplace_back("/etc/pam.d");
-  folders.emplace_back("/usr/lib/pam.d");
+  const auto folders = pamFolders();
   for (const char* service : {"tovami", "login"}) {
     for (const auto& folder : folders) {
       std::error_code error;

@@ -26,6 +26,14 @@ AuthOutcome checkPasswordWithPam(const std::string& service, const std::string& 
 // unknown, expired or locked account, or a broken stack.
 bool pamAccountUsable(const std::string& service, const std::string& user);
 
+// True (logged) when no password can pass `service` for `user` because the account's local
+// password is locked ("passwd -l", "usermod -L"): PAM's account check still passes then, and
+// pam_unix refuses every password, the right one too, like a typo. Told from the account's own
+// status as `passwd -S` shows it to its owner, and only where the service's password check rests
+// on that local password alone (pam_unix and modules that accept no password themselves); false
+// whenever it cannot be told for sure, so that the password is asked for.
+bool localPasswordLocked(const std::string& service, const std::string& user);
+
 // The PAM service to use: our own "tovami" where it is installed, else "login" (which every
 // distribution ships for password logins); absent when neither exists.
 std::optional<std::string> resolvePamService();
