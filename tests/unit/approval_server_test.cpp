@@ -71,9 +71,9 @@ struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, 
   void scheduleCollapseCheck() override { calls.push_back("collapse"); }
   void jump(const AgentSession& s) override { calls.push_back("jump " + std::to_string(s.pid)); }
   static std::string key(AnswerKey k) { return k == AnswerKey::returnKey ? " return" : " escape"; }
-  bool sendKey(const AgentSession& s, AnswerKey k) override {
+  PaneAnswer::Outcome sendKey(const AgentSession& s, AnswerKey k) override {
     calls.push_back((inPane ? "pane " : "no pane ") + std::to_string(s.pid) + key(k));
-    return inPane;
+    return inPane ? PaneAnswer::Outcome::sent : PaneAnswer::Outcome::notInPane;
   }
   bool postKey(AnswerKey k) override { return calls.push_back("type" + key(k)), true; }
 };
