@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -129,6 +130,17 @@ TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKeptRelease
   EXPECT_EQ(fs::status(fs::path(path).parent_path()).permissions(), fs::perms::owner_all);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
+  // Something that is not a socket where the socket goes is never deleted: the listen fails.
+  {
+    first.listener.reset();
+    std::ofstream(path) << "notes";
+    auto blocked = listen();
+    EXPECT_TRUE(!blocked.listener && blocked.error.find("left untouched") != std::string::npos);
+    EXPECT_EQ(fs::file_size(path), 5u);
+    fs::remove(path);
+    first = listen();
+    ASSERT_TRUE(first.listener);
+  }
   auto second = listen();
   EXPECT_TRUE(!second.listener && second.servedByAnother);
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);  // the first still serves
@@ -163,12 +175,16 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   const auto began = std::chrono::steady_clock::now();
   std::vector<int> silent{connectTo(path), connectTo(path)};
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
-  EXPECT_EQ(objects.load(), 0u);                                 // no room: closed unread
-  for (int fd : silent) EXPECT_TRUE(finish(fd).closedByServer);  // silent past the 0.3 s allowed
-  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
+  // Silent peers fill the room: a writer still gets through, the oldest silent one gives way.
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
   EXPECT_EQ(objects.load(), 1u);
+  for (int fd : silent) EXPECT_TRUE(finish(fd).closedByServer);  // silent past the 0.3 s allowed
+  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
+  std::vector<int> crowd;
+  for (int i = 0; i < 50; ++i) crowd.push_back(connectTo(path));
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
+  EXPECT_EQ(objects.load(), 2u);
+  for (int fd : crowd) ::close(fd);
 }
 
 }  // namespace
