@@ -264,7 +264,8 @@ void ApprovalServer::answer(const std::string& requestId, ApprovalDecision decis
     return;  // never typed
   }
   finishRequest(request.id, std::nullopt);
-  if (!request.answerable) return;
+  if (!request.answerable)
+    return undelivered("the request could not be tied to one running session; answer in its terminal");
   deliverKeystroke(request, decision == ApprovalDecision::deny ? AnswerKey::escape : AnswerKey::returnKey);
 }
 
