@@ -16,6 +16,13 @@ constexpr auto kCategory = log_categories::kApprovals;
 ApprovalServer::ApprovalServer(ApprovalServerDependencies deps)
     : deps_(std::move(deps)), queue_(deps_.dispatcher.makeSerialQueue(queue_labels::kApprovals)) {
   if (!deps_.random) deps_.random = systemRandomSource();
+  state_.addObserver([this] {
+    const std::string front = state_.pending() ? state_.pending()->id : std::string();
+    if (front == frontId_) return;
+    // Only a card that replaced another can catch a click aimed at its predecessor.
+    frontSince_ = frontId_.empty() ? -kFrontClickGuard : uptime();
+    frontId_ = front;
+  });
 }
 
 ApprovalServer::~ApprovalServer() {
@@ -246,8 +253,13 @@ void ApprovalServer::applyStatuses(
 }
 
 void ApprovalServer::answer(bool allow) {
-  if (const auto& front = state_.pending())
-    answer(front->id, allow ? ApprovalDecision::allow : ApprovalDecision::deny);
+  const auto& front = state_.pending();
+  if (!front) return;
+  if (uptime() - frontSince_ < kFrontClickGuard) {
+    logInfo(kCategory, "click dropped: the card in front changed just before it");
+    return;
+  }
+  answer(front->id, allow ? ApprovalDecision::allow : ApprovalDecision::deny);
 }
 
 void ApprovalServer::answer(const std::string& requestId, ApprovalDecision decision) {

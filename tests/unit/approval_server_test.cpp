@@ -225,6 +225,17 @@ TEST_F(ApprovalServerTest, CardsQueueInArrivalOrderAndEachAnswerReachesItsOwnCli
   EXPECT_EQ(json::parse(*first->bytes)["message"], ApprovalServer::kDeniedMessage);
   EXPECT_TRUE(cards().empty());
   EXPECT_EQ(rec->calls, (std::vector<std::string>{"open", "open", "collapse"}));  // nothing typed
+  // "The card in front" clicked just as it changed: the click was meant for the card that left.
+  auto front = deliver(envelope(asked("s41")));
+  auto next = deliver(envelope(asked("s42")));
+  dispatcher.advance(1);
+  server->answer(false);
+  server->answer(true);  // a double click lands on the next card as it comes forward
+  dispatcher.advance(0.2);
+  EXPECT_TRUE(front->bytes && !next->bytes);
+  dispatcher.advance(0.3);
+  server->answer(true);
+  EXPECT_EQ(json::parse(next->bytes.value_or("{}"))["behavior"], "allow");
   // A client that waits gets nothing when the server stops: the agent's own prompt decides.
   auto third = deliver(envelope(asked("s41")));
   server->stop();
@@ -344,12 +355,13 @@ TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) 
     if (c.status == S::busy) setStatus(42, "s42", S::waiting);  // waiting when the card came
     deliver(notice("s42"));
     ASSERT_EQ(cards().size(), 1u) << c.name;
-    if (c.status) setStatus(42, "s42", *c.status);
-    rec->calls.clear();
     rec->pane = c.pane;
     rec->sessionWindow = c.window;
     rec->active = c.activeAfterJump;
     server->state().setNotice(std::nullopt);
+    dispatcher.advance(ApprovalServer::kFrontClickGuard);
+    if (c.status) setStatus(42, "s42", *c.status);
+    rec->calls.clear();
     server->answer(c.allow);
     dispatcher.advance(1);
     auto expected = c.calls;
@@ -361,6 +373,7 @@ TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) 
   // The agent restarted (another pid in the folder): its predecessor's answer goes nowhere.
   deliver(notice("s42"));
   sessions[1].pid = 99;
+  dispatcher.advance(ApprovalServer::kFrontClickGuard);
   rec->calls.clear();
   server->answer(true);
   dispatcher.advance(1);
