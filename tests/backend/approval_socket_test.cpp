@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <mutex>
 #include <thread>
 
 #include "integrations/approval_request.h"
@@ -185,6 +186,46 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
   EXPECT_EQ(objects.load(), 2u);
   for (int fd : crowd) ::close(fd);
+}
+
+TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEitherSide) {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<ConversationReply>> replies;
+  std::atomic<int> ended{0};
+  LocalListenerOptions options;
+  options.maxAwaiting = 3;
+  options.awaitLifetime = 0.4;
+  auto outcome = UnixSocketService().listen(path, options, [&] {
+    return std::make_unique<ApprovalConversation>(
+        [&](const nlohmann::json& object,
+            std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+          if (!object.contains("wait")) return (++objects, std::nullopt);
+          std::lock_guard lock(mutex);
+          replies.push_back(std::move(reply));
+          return ApprovalConversation::Waiting{[&] { ++ended; }};
+        });
+  });
+  ASSERT_TRUE(outcome.listener);
+  std::vector<int> waiting;
+  for (int i = 0; i < 5; ++i) {
+    waiting.push_back(connectTo(path));
+    (void)!::send(waiting.back(), "{\"wait\":1}", 10, MSG_NOSIGNAL);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(ended.load(), 2);                                  // no room for the last two: ended at once
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);     // notices are still served
+  EXPECT_EQ(objects.load(), 1u);
+  {
+    std::lock_guard lock(mutex);
+    replies[0]->send("{\"behavior\":\"allow\"}");
+    replies[0]->send("{\"behavior\":\"deny\"}");  // only the first reply counts
+  }
+  ::close(waiting[1]);  // this peer leaves: its wait ends
+  auto answered = finish(waiting[0]);
+  EXPECT_TRUE(answered.closedByServer && answered.reply == "{\"behavior\":\"allow\"}") << answered.reply;
+  EXPECT_TRUE(finish(waiting[2]).closedByServer && ended.load() >= 3);  // the bound passed: no reply
+  for (int i : {3, 4}) EXPECT_TRUE(finish(waiting[static_cast<size_t>(i)]).reply.empty());
+  EXPECT_EQ(ended.load(), 4);  // the answered one never "ended"
 }
 
 }  // namespace

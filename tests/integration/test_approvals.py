@@ -127,6 +127,7 @@ class ApprovalsTest(unittest.TestCase):
                                               text=True)
                 buttons = s.wait_for(lambda: island_buttons(s), 10)
                 self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
+                s.screenshot(s.shot_path("island-decision.png"))
                 s.xdotool("mousemove", *buttons[choice == "Deny"], "click", 1)
                 out, err = client.communicate(timeout=10)
                 self.assertEqual((client.returncode, err), (0, ""))
