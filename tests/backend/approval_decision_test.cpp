@@ -229,27 +229,12 @@ TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
 TEST_F(ApprovalDecisionTest, WithoutAnAnswerTheClientPrintsNothingAndEndsAtOnce) {
   const std::string payload = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
   onMain([this] { server->stop(); });
-  // Nobody listens: no socket file, a socket file nobody serves, malformed input to a live server.
-  const fs::path nowhere = root / "nowhere";
-  auto noSocket = finishClient(startClient("permission-request", payload, nowhere));
-  fs::create_directories(nowhere / "Tovami");
-  {
-    UnixSocketService service;
-    auto stale = service.listen((nowhere / "Tovami" / "agent.sock").string(), {}, [] {
-      return std::unique_ptr<StreamConversation>();
-    });
-    ASSERT_TRUE(stale.listener);
-    // Keep the file but let the server go: connections are refused.
-    const fs::path kept = nowhere / "kept.sock";
-    fs::rename(nowhere / "Tovami" / "agent.sock", kept);
-    stale.listener.reset();
-    fs::rename(kept, nowhere / "Tovami" / "agent.sock");
-  }
-  auto refused = finishClient(startClient("permission-request", payload, nowhere));
+  // Nobody listens; malformed input to a live server; a notice, which never waits.
+  auto noSocket = finishClient(startClient("permission-request", payload, root / "nowhere"));
   onMain([this] { server->start(); });
   auto malformed = finishClient(startClient("permission-request", "{\"tool_name\": ", data));
   auto notice = finishClient(startClient("notification", readFile(kHooks / "1796542716657264940-Notification.json"), data));
-  for (const auto* result : {&noSocket, &refused, &malformed, &notice}) {
+  for (const auto* result : {&noSocket, &malformed, &notice}) {
     EXPECT_TRUE(result->output.empty() && result->status == 0) << result->output;
     EXPECT_LT(result->seconds, 0.5);  // the figure itself is the benchmark's
   }

@@ -77,7 +77,6 @@ TEST(ApprovalRequestTest, RequestsSayWhatIsAskedInSafeText) {
   }
   // Codex offers no "Always".
   EXPECT_FALSE(approvalRequestFrom(kAsked, "id", 5, ApprovalAgent::codex)->canAlwaysAllow);
-  EXPECT_EQ(firstCharacters(std::string("ab\xff") + "cd", 3), "ab\xff");
 }
 
 TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent) {
@@ -96,23 +95,10 @@ TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent
   EXPECT_FALSE(readEnvelope(json{{"protocol", 2}, {"event", "notification"}, {"payload", kNotice}}));
   EXPECT_FALSE(readEnvelope(json{{"protocol", 1}, {"event", "other"}, {"payload", kNotice}}));
 
-  const std::string allow = R"({"protocol":1,"behavior":"allow","updatedPermissions":[{"type":"setMode"}]})";
-  const std::string deny = R"({"protocol":1,"behavior":"deny","message":"no","interrupt":true})";
-  const std::tuple<HookEvent, std::string, std::string> cases[] = {
-      {HookEvent::permissionRequest, allow, R"({"behavior":"allow","updatedPermissions":[{"type":"setMode"}]})"},
-      {HookEvent::permissionRequest, deny, R"({"behavior":"deny","interrupt":true,"message":"no"})"},
-      {HookEvent::codexPermissionRequest, allow, R"({"behavior":"allow"})"},
-      {HookEvent::codexPermissionRequest, deny, R"({"behavior":"deny","message":"no"})"},
-      {HookEvent::permissionRequest, "", ""},
-      {HookEvent::permissionRequest, R"({"behavior":"ask"})", ""},
-      {HookEvent::permissionRequest, "{\"behavior\":", ""},
-      {HookEvent::notification, allow, ""}};
-  for (const auto& [event, reply, decision] : cases) {
-    const std::string expected =
-        decision.empty() ? ""
-                         : R"({"hookSpecificOutput":{"decision":)" + decision + R"(,"hookEventName":"PermissionRequest"}})" + "\n";
-    EXPECT_EQ(hookOutput(event, reply), expected) << reply;
-  }
+  // The agents' shapes per decision are the backend test's (the real client); here what gives none.
+  for (const char* reply : {"", R"({"behavior":"ask"})", "{\"behavior\":", R"({"behavior":["allow"]})"})
+    EXPECT_EQ(hookOutput(HookEvent::permissionRequest, reply), "") << reply;
+  EXPECT_EQ(hookOutput(HookEvent::notification, R"({"behavior":"allow"})"), "");
 }
 
 // Hands the server's conversations to the test instead of a socket.
@@ -383,7 +369,7 @@ TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) 
   EXPECT_FALSE(server->state().notice());
 }
 
-TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndStartsOnlyWhenOn) {
+TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndListensOnlyWhenOn) {
   napping = true;
   auto reply = deliver(envelope(asked("s41")));
   EXPECT_TRUE(cards().empty() && reply->bytes == "");
@@ -394,15 +380,11 @@ TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndStartsOnly
   server->stop();
   server->start();
   dispatcher.runUntilIdle();
-  EXPECT_TRUE(cards().empty());
-  EXPECT_TRUE(cues.empty());
-  const int listens = sockets->listens;
-  server->start();
-  server->stop();
-  EXPECT_EQ(sockets->open, 0);
+  EXPECT_TRUE(cards().empty() && cues.empty());
   prefs.setBool(prefs::kNotchApprovals, false);
+  server->stop();
   server->start();
-  EXPECT_TRUE(sockets->listens == listens && !server->isListening());
+  EXPECT_FALSE(server->isListening());
 }
 
 }  // namespace
