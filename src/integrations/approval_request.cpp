@@ -120,10 +120,15 @@ std::string approvalDisplayText(std::string_view text, std::size_t limit) {
       result += text[i++];
     }
   }
+  const bool budgetSpent = result.size() >= limit * 8 + 8;
+  if (budgetSpent) {  // copying stopped at a byte count: drop the last, perhaps partial, code point
+    while (!result.empty() && (static_cast<unsigned char>(result.back()) & 0xC0) == 0x80) result.pop_back();
+    if (!result.empty() && static_cast<unsigned char>(result.back()) >= 0xC0) result.pop_back();
+  }
   const std::string_view trimmed = user_text::trimWhitespace(result);
   if (limit == 0) return {};
   const std::string_view head = user_text::prefixCharacters(trimmed, limit);
-  if (head.size() == trimmed.size() && result.size() < limit * 8 + 8) return std::string(trimmed);
+  if (head.size() == trimmed.size() && !budgetSpent) return std::string(trimmed);
   return std::string(user_text::prefixCharacters(trimmed, limit - 1)) + "\u2026";
 }
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "agents/process_sampling.h"
 #include "app/preference_keys.h"
 #include "integrations/hook_client.h"
 #include "support/memory_preferences.h"
@@ -75,6 +76,11 @@ TEST(ApprovalRequestTest, RequestsSayWhatIsAskedInSafeText) {
               expected)
         << event.dump();
   }
+  // Characters of many bytes each (a letter with six accents) still end in whole characters.
+  std::string heavy;
+  for (int i = 0; i < 200; ++i) heavy += "e\u0301\u0301\u0301\u0301\u0301\u0301";
+  const std::string cut = approvalDisplayText(heavy, 160);
+  EXPECT_TRUE(isValidUtf8(cut) && cut.ends_with("\u2026") && cut.size() < heavy.size()) << cut.size();
   // Codex offers no "Always".
   EXPECT_FALSE(approvalRequestFrom(kAsked, "id", 5, ApprovalAgent::codex)->canAlwaysAllow);
 }
