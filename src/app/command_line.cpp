@@ -58,6 +58,7 @@ std::string usageText(const std::vector<std::string_view>& unavailable) {
   };
   static constexpr Row kRows[] = {
       {switches::kListAgents, "text|json", "print the coding agents running now and end"},
+      {switches::kHook, "EVENT", "an agent's hook: pass its notice or permission request to Tovami"},
       {switches::kRenderOverlay, "FILE", "draw the nap scene into a PNG file and end"},
       {switches::kRenderIsland, "FILE", "draw the island into a PNG file and end"},
       {switches::kDumpAx, "APP", "print an application's accessibility tree and end"},

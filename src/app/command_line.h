@@ -15,6 +15,7 @@ inline constexpr std::string_view kRenderOverlay = "--render-overlay";
 inline constexpr std::string_view kDumpAx = "--dump-ax";
 inline constexpr std::string_view kWarpJump = "--warp-jump";
 inline constexpr std::string_view kListAgents = "--list-agents";
+inline constexpr std::string_view kHook = "--hook";
 inline constexpr std::string_view kShowTour = "--show-tour";
 inline constexpr std::string_view kHelp = "--help";
 inline constexpr std::string_view kVersion = "--version";
@@ -23,7 +24,7 @@ inline constexpr std::string_view kVersion = "--version";
 // Every switch that takes a value, in the order they are tried.
 inline constexpr std::string_view kOneShotSwitches[] = {switches::kRenderIsland, switches::kRenderOverlay,
                                                         switches::kDumpAx, switches::kWarpJump,
-                                                        switches::kListAgents};
+                                                        switches::kListAgents, switches::kHook};
 
 // Every switch that takes no value. An argument in neither table ends the start with an error.
 inline constexpr std::string_view kFlagSwitches[] = {switches::kShowTour, switches::kHelp, "-h",

@@ -2,15 +2,19 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "agents/user_text.h"
 #include "integrations/claude_code_peer.h"
 #include "platform/random.h"
 
 namespace tovami {
 namespace {
+
+constexpr const char* kPermissionRequestEvent = "PermissionRequest";
 
 std::optional<std::string> stringMember(const nlohmann::json& object, const char* key) {
   auto it = object.find(key);
@@ -37,6 +41,21 @@ std::string lastPathComponent(std::string_view path) {
   if (path == "/") return "/";
   auto slash = path.rfind('/');
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The length in bytes of a control, line-separator or bidirectional-formatting character at `i`.
+std::size_t controlLength(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) {
+    return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+  };
+  const unsigned char c = byte(0);
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;                     // C1 controls
+  if (c == 0xD8 && byte(1) == 0x9C) return 2;                                        // U+061C
+  if (c == 0xE2 && byte(1) == 0x80 && byte(2) >= 0x8E && byte(2) <= 0x8F) return 3;  // LRM, RLM
+  if (c == 0xE2 && byte(1) == 0x80 && byte(2) >= 0xA8 && byte(2) <= 0xAE) return 3;  // U+2028-U+202E
+  if (c == 0xE2 && byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;  // U+2066-U+2069
+  return 0;
 }
 
 bool endsWithClosingBrace(const std::string& bytes) {
@@ -86,27 +105,133 @@ std::string randomUUID(RandomSource& random) {
   return text;
 }
 
-std::optional<ApprovalRequest> approvalRequestFrom(const nlohmann::json& event, std::string id, Seconds now) {
+std::string ApprovalRequest::agentName() const {
+  return agent == ApprovalAgent::codex ? "Codex" : claude_code::kAgentName;
+}
+
+std::string approvalDisplayText(std::string_view text, std::size_t limit) {
+  std::string result;
+  result.reserve(std::min(text.size(), limit * 4 + 4));
+  for (std::size_t i = 0; i < text.size() && result.size() < limit * 8 + 8;) {
+    if (const std::size_t length = controlLength(text, i)) {
+      if (result.empty() || result.back() != ' ') result += ' ';
+      i += length;
+    } else {
+      result += text[i++];
+    }
+  }
+  const bool budgetSpent = result.size() >= limit * 8 + 8;
+  if (budgetSpent) {  // copying stopped at a byte count: drop the last, perhaps partial, code point
+    while (!result.empty() && (static_cast<unsigned char>(result.back()) & 0xC0) == 0x80) result.pop_back();
+    if (!result.empty() && static_cast<unsigned char>(result.back()) >= 0xC0) result.pop_back();
+  }
+  const std::string_view trimmed = user_text::trimWhitespace(result);
+  if (limit == 0) return {};
+  const std::string_view head = user_text::prefixCharacters(trimmed, limit);
+  if (head.size() == trimmed.size() && !budgetSpent) return std::string(trimmed);
+  return std::string(user_text::prefixCharacters(trimmed, limit - 1)) + "\u2026";
+}
+
+std::string mainArgumentOf(std::string_view toolName, const nlohmann::json& toolInput) {
+  if (toolName.rfind("mcp__", 0) == 0) return std::string(toolName);
+  if (!toolInput.is_object()) return {};
+  for (const char* key : {"command", "file_path", "notebook_path", "url", "path", "pattern", "query"})
+    if (auto value = stringMember(toolInput, key)) return *value;
+  return {};
+}
+
+std::optional<ApprovalRequest> approvalRequestFrom(const nlohmann::json& event, std::string id, Seconds now,
+                                                   ApprovalAgent agent) {
   namespace keys = claude_code::hook_event_keys;
   if (!event.is_object()) return std::nullopt;
-  if (stringMember(event, keys::kEventName) != claude_code::settings_keys::kNotificationEvent)
-    return std::nullopt;
-  const std::string message = stringMember(event, keys::kMessage).value_or("");
-  if (!mentionsPermission(message)) return std::nullopt;
+  const auto eventName = stringMember(event, keys::kEventName);
   ApprovalRequest request;
+  request.agent = agent;
+  if (eventName == kPermissionRequestEvent) {
+    const auto tool = stringMember(event, "tool_name");
+    if (!tool || tool->empty()) return std::nullopt;
+    request.road = ApprovalRoad::decision;
+    request.toolName = approvalDisplayText(*tool, kApprovalNameLength);
+    const auto input = event.find("tool_input");
+    request.detail = approvalDisplayText(
+        mainArgumentOf(*tool, input == event.end() ? nlohmann::json() : *input), kApprovalDetailLength);
+    const auto suggestions = event.find("permission_suggestions");
+    if (agent == ApprovalAgent::claudeCode && suggestions != event.end() && suggestions->is_array() &&
+        !suggestions->empty()) {
+      request.permissionSuggestions = suggestions->dump();
+      request.canAlwaysAllow = true;
+    }
+  } else if (eventName == claude_code::settings_keys::kNotificationEvent) {
+    const std::string message = stringMember(event, keys::kMessage).value_or("");
+    if (!mentionsPermission(message)) return std::nullopt;
+    request.road = ApprovalRoad::keystroke;
+    request.toolName = approvalDisplayText(stringMember(event, keys::kTitle).value_or(request.agentName()),
+                                           kApprovalNameLength);
+    request.detail = approvalDisplayText(message, kApprovalDetailLength);
+  } else {
+    return std::nullopt;
+  }
   request.id = std::move(id);
   request.cwd = stringMember(event, keys::kCwd);
-  request.projectName = request.cwd ? lastPathComponent(*request.cwd) : "Claude";
-  request.toolName = stringMember(event, keys::kTitle).value_or(claude_code::kAgentName);
-  request.detail = firstCharacters(message, kApprovalDetailLength);
+  request.projectName =
+      approvalDisplayText(request.cwd ? lastPathComponent(*request.cwd) : "Claude", kApprovalNameLength);
+  if (auto session = stringMember(event, "session_id"); session && !session->empty())
+    request.sessionId = session->substr(0, 128);
   request.receivedAt = now;
   return request;
 }
 
+const ApprovalRequest* ApprovalState::find(const std::string& id) const {
+  for (const auto& request : requests_)
+    if (request.id == id) return &request;
+  return nullptr;
+}
+
+void ApprovalState::add(ApprovalRequest request) {
+  requests_.push_back(std::move(request));
+  changed();
+}
+
+bool ApprovalState::update(ApprovalRequest request) {
+  for (auto& held : requests_)
+    if (held.id == request.id) {
+      held = std::move(request);
+      changed();
+      return true;
+    }
+  return false;
+}
+
+bool ApprovalState::remove(const std::string& id) {
+  for (auto it = requests_.begin(); it != requests_.end(); ++it)
+    if (it->id == id) {
+      requests_.erase(it);
+      changed();
+      return true;
+    }
+  return false;
+}
+
+void ApprovalState::clear() {
+  if (requests_.empty()) return;
+  requests_.clear();
+  changed();
+}
+
+void ApprovalState::setNotice(std::optional<ApprovalNotice> notice) {
+  if (notice == notice_) return;
+  notice_ = std::move(notice);
+  changed();
+}
+
 void ApprovalState::setPending(std::optional<ApprovalRequest> request) {
-  const bool same = request.has_value() == pending_.has_value() && (!request || request->id == pending_->id);
-  pending_ = std::move(request);
-  if (same) return;
+  requests_.clear();
+  if (request) requests_.push_back(std::move(*request));
+  changed();
+}
+
+void ApprovalState::changed() {
+  front_ = requests_.empty() ? std::nullopt : std::optional<ApprovalRequest>(requests_.front());
   auto observers = observers_;  // an observer may remove itself
   for (auto& [token, observer] : observers) observer();
 }
@@ -120,7 +245,14 @@ void ApprovalState::removeObserver(int token) {
   observers_.erase(token);
 }
 
-bool ApprovalConversation::received(std::string_view bytes) {
+ApprovalConversation::ApprovalConversation(ObjectHandler handler)
+    : handler_([handler = std::move(handler)](const nlohmann::json& object,
+                                              std::shared_ptr<ConversationReply>) -> std::optional<Waiting> {
+        if (handler) handler(object);
+        return std::nullopt;
+      }) {}
+
+StreamConversation::Next ApprovalConversation::received(std::string_view bytes) {
   buffer_.append(bytes);
   // Only a buffer that ends in "}" can hold a whole object: the parser runs once per object, not
   // once per byte of a slow writer.
@@ -128,11 +260,18 @@ bool ApprovalConversation::received(std::string_view bytes) {
     auto parsed = nlohmann::json::parse(buffer_, nullptr, /*allow_exceptions=*/false);
     if (parsed.is_object()) {
       buffer_.clear();
-      if (handler_) handler_(parsed);
-      return true;
+      buffer_.shrink_to_fit();
+      auto waiting = handler_ ? handler_(parsed, reply_) : std::nullopt;
+      if (!waiting) return Next::close;
+      onPeerGone_ = std::move(waiting->onPeerGone);
+      return Next::awaitReply;
     }
   }
-  return buffer_.size() > kMaxBufferedBytes;
+  return buffer_.size() > kMaxBufferedBytes ? Next::close : Next::more;
+}
+
+void ApprovalConversation::ended() {
+  if (auto gone = std::exchange(onPeerGone_, nullptr)) gone();
 }
 
 }  // namespace tovami

@@ -1,24 +1,29 @@
-// The approval server: Claude Code's hook pipes each notification into a local socket; a
-// permission notice becomes the single pending approval, the island opens with Allow and Deny,
-// and the answer goes to the agent's own terminal as Return or Escape. The socket never answers
-// with a byte, so Claude Code always shows its own prompt as well.
+// The approval server: the agents' hooks (Tovami's hook client, or a bare notice piped in) reach
+// a local socket (docs/approval-protocol.md). A permission request keeps its connection open and
+// gets the user's decision as the reply; a permission notice from a version without that hook is
+// answered by typing Return or Escape into the agent's own pane or window, and only after checking
+// that this very session still shows its prompt. Each request is one card in arrival order; a
+// card goes when its prompt is answered elsewhere (status file, closed connection).
 //
-// Threads: the socket's listener thread reads and parses; everything else (the pending request,
-// its expiry, the answer) belongs to the main queue. The tmux lookup runs on the serial queue
+// Threads: the socket's listener thread reads and parses; everything else (the queue, expiry,
+// answers) belongs to the main queue. Status files and tmux run on the serial queue
 // "app.tovami.approvals".
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "agents/agent_session.h"
+#include "agents/claude_session_status.h"
 #include "agents/terminal_jump.h"
 #include "app/app_services.h"
 #include "app/sound_cues.h"
 #include "integrations/approval_request.h"
 #include "integrations/claude_code_peer.h"
+#include "integrations/hook_client.h"
 #include "platform/delayed_work.h"
 #include "platform/key_synthesis.h"
 #include "platform/local_socket.h"
@@ -29,10 +34,6 @@ namespace tovami {
 
 class PreferenceStore;
 class RandomSource;
-
-// Where the socket lives: $XDG_DATA_HOME/Tovami/agent.sock (~/.local/share when the variable is
-// unset or not an absolute path). Empty without a home folder.
-std::string approvalSocketPath(const claude_code::EnvironmentLookup& environment);
 
 // What the server asks of the island.
 class ApprovalIslandLink {
@@ -47,9 +48,25 @@ class ApprovalIslandLink {
 // the focus. Runs on the approvals queue.
 class PaneAnswer {
  public:
+  enum class Outcome {
+    sent,        // the pane showed a permission prompt and the key went in
+    notInPane,   // the agent runs in no pane this reaches
+    noPrompt,    // the pane shows no permission prompt: nothing typed
+    failed,      // the multiplexer did not take the key
+  };
   virtual ~PaneAnswer() = default;
-  // True when the agent runs in a pane this reaches and the key went into that pane.
-  virtual bool sendKey(const AgentSession& session, AnswerKey key) = 0;
+  virtual Outcome sendKey(const AgentSession& session, AnswerKey key) = 0;
+};
+
+// The window that shows an agent's session and the window in front, to type only into the very
+// window (not just the process) of the asking session. Main thread.
+class AnswerWindows {
+ public:
+  virtual ~AnswerWindows() = default;
+  // The one top-level window showing the session; nothing when it cannot be told apart (a
+  // terminal process with several windows none of which names the session).
+  virtual std::optional<uint64_t> windowShowing(const AgentSession& session) = 0;
+  virtual std::optional<uint64_t> activeWindow() = 0;
 };
 
 struct ApprovalServerDependencies {
@@ -59,20 +76,39 @@ struct ApprovalServerDependencies {
   std::string socketPath;
   std::function<std::vector<AgentSession>()> sessions;  // the watcher's current list; may be empty
   std::function<bool()> isNapping;                      // may be empty: never napping
-  std::shared_ptr<RunningApplications> apps;            // the frontmost application
+  std::shared_ptr<RunningApplications> apps;            // unused since answers check windows
   std::shared_ptr<ApprovalIslandLink> island;           // null: no island
   std::function<void(SoundCue)> playCue;                // may be empty
   std::shared_ptr<TerminalJump> jump;                   // null: no jump
   std::shared_ptr<PaneAnswer> panes;                    // null: never through a multiplexer
   std::shared_ptr<KeySynthesizer> keys;                 // null: keys are never typed
   std::shared_ptr<RandomSource> random;                 // for request ids
+  // Claude Code's status file of a pid (approvals queue); empty: never known.
+  std::function<std::optional<ClaudeSessionStatus>(int32_t pid)> sessionStatus;
+  std::shared_ptr<AnswerWindows> windows;  // null: no keystroke outside a multiplexer
 };
 
 class ApprovalServer final : public StartStopControl,
                              public SharedInstance<ApprovalServer>,
                              public std::enable_shared_from_this<ApprovalServer> {
  public:
+  // A notice's card (keystroke road) lives this long; a decision request as long as its client
+  // waits (its connection), at most the bound below for its agent.
   static constexpr Seconds kPendingLifetime = 75.0;
+  static constexpr Seconds kClaudeDecisionBound = 290;
+  static constexpr Seconds kCodexDecisionBound = 25;
+  // Status files of the sessions with a card are read this often while a card is up.
+  static constexpr Seconds kStatusPollInterval = 0.5;
+  // A status that never said "waiting" withdraws the card only after this grace (the file is
+  // rewritten about when the hook starts, either side of it).
+  static constexpr Seconds kStatusGrace = 2.0;
+  // A notice for a session that sent a decision request this recently is the same prompt.
+  static constexpr Seconds kDuplicateNoticeWindow = 15.0;
+  static constexpr Seconds kNoticeLifetime = 8.0;
+  // A click for "the card in front" within this time of that card replacing another is dropped:
+  // it was aimed at the card that just left.
+  static constexpr Seconds kFrontClickGuard = 0.5;
+  static constexpr const char* kDeniedMessage = "Denied from Tovami by the user.";
   static constexpr Seconds kTypeDelay = 0.7;
   static constexpr Seconds kWarpTypeDelay = 2.2;
   static constexpr const char* kNoticeSound = "Ping";
@@ -85,7 +121,11 @@ class ApprovalServer final : public StartStopControl,
   void start() override;
   // Main thread. Stops listening, removes the socket file and clears the pending approval.
   void stop() override;
-  // Main thread: Allow (true) or Deny (false) from the island or the tray.
+  // Main thread: the user's answer to the card with this id. An id no longer waiting (answered,
+  // withdrawn, expired) is ignored, so a click never reaches a card that arrived since.
+  void answer(const std::string& requestId, ApprovalDecision decision);
+  // Main thread: Allow (true) or Deny (false) for the card in front, unless it only just came
+  // there (kFrontClickGuard). Views that know the card's id use the call above.
   void answer(bool allow);
 
   bool isListening() const { return listener_ != nullptr; }
@@ -96,19 +136,43 @@ class ApprovalServer final : public StartStopControl,
   const std::string& socketPath() const { return deps_.socketPath; }
 
  private:
-  void handle(const nlohmann::json& event, uint64_t generation);
-  void present(ApprovalRequest request, uint64_t generation);
-  void clearIfUnchanged(const std::string& id);
+  struct Tracking {
+    Seconds arrivedUptime = 0;
+    Seconds expiresUptime = 0;
+    bool sawWaiting = false;
+    std::shared_ptr<ConversationReply> reply;  // decision road only
+  };
+
+  std::optional<ApprovalConversation::Waiting> handle(const nlohmann::json& object,
+                                                      std::shared_ptr<ConversationReply> reply,
+                                                      uint64_t generation);
+  void present(ApprovalRequest request, std::shared_ptr<ConversationReply> reply, uint64_t generation);
+  void mapNotice(ApprovalRequest& request, const std::vector<AgentSession>& sessions) const;
+  void withdraw(const std::string& id, const char* why);
+  void finishRequest(const std::string& id, std::optional<std::string> replyBytes);
+  void pollPending();
+  void applyStatuses(const std::vector<std::pair<std::string, std::optional<ClaudeSessionStatus>>>& statuses);
+  void deliverKeystroke(const ApprovalRequest& request, AnswerKey key);
   void typeAnswer(const AgentSession& session, AnswerKey key);
-  void postIfFrontmost(const AgentSession& session, AnswerKey key);
-  std::optional<AgentSession> sessionFor(const std::optional<std::string>& cwd) const;
+  void postIfFrontmost(const AgentSession& session, uint64_t window, AnswerKey key);
+  void undelivered(const std::string& why);
+  std::optional<int32_t> pidOf(const ApprovalRequest& request) const;
+  std::optional<AgentSession> liveSession(const ApprovalRequest& request) const;
+  std::vector<AgentSession> sessions() const;
+  Seconds uptime() const { return deps_.dispatcher.clock().uptime(); }
 
   ApprovalServerDependencies deps_;
   ApprovalState state_;
   std::shared_ptr<TaskQueue> queue_;
   std::unique_ptr<LocalListener> listener_;
-  DelayedWork pendingClearWork_;
+  std::map<std::string, Tracking> tracking_;            // by request id
+  std::map<std::string, Seconds> decisionSessions_;     // session id -> uptime of its last decision request
+  RepeatingTimer pollTimer_;
+  bool pollInFlight_ = false;
   DelayedWork answerKeyWork_;
+  DelayedWork noticeClearWork_;
+  std::string frontId_;  // the card in front, and since when (uptime)
+  Seconds frontSince_ = 0;
   uint64_t generation_ = 0;  // one per start(): a notice read before a stop is never shown after it
 };
 

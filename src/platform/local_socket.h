@@ -14,21 +14,45 @@
 
 namespace tovami {
 
+// A connection's way to answer after the conversation asked to wait. Any thread.
+class ConversationReply {
+ public:
+  virtual ~ConversationReply() = default;
+  // Writes `bytes` (none: the empty reply), ends the stream and closes. Only the first call counts;
+  // one after the connection ended does nothing.
+  virtual void send(std::string bytes) = 0;
+};
+
 // One accepted connection as its owner sees it. Called on the listener's thread only.
 class StreamConversation {
  public:
+  enum class Next {
+    more,        // keep reading
+    close,       // over: end the stream without writing a byte and close
+    awaitReply,  // stop reading; the connection stays open until the reply is sent
+  };
   virtual ~StreamConversation() = default;
-  // The next piece of bytes (never empty, at most `pieceSize`). Return true once the
-  // conversation is over: the listener then ends the stream without writing a byte and closes.
-  virtual bool received(std::string_view bytes) = 0;
+  // Once, before any bytes: the handle through which a waiting conversation answers.
+  virtual void opened(std::shared_ptr<ConversationReply>) {}
+  // The next piece of bytes (never empty, at most `pieceSize`).
+  virtual Next received(std::string_view bytes) = 0;
+  // A waiting conversation ended without its reply: the peer left, its bound passed, there was no
+  // room for another waiting connection, or the listener stops.
+  virtual void ended() {}
 };
 
 struct LocalListenerOptions {
   size_t pieceSize = 65536;
-  // Connections open at once; one more is closed unread as soon as it is accepted.
+  // Connections being read at once; when one more arrives, the one accepted longest ago (a peer
+  // that has not finished writing) is closed to make room.
   size_t maxConnections = 32;
-  // A connection still open this long after it was accepted is closed.
-  Seconds connectionLifetime = 60;
+  // A connection still being read this long after it was accepted is closed. Hooks write at once,
+  // so this is short: silent peers must not hold the slots real notices need.
+  Seconds connectionLifetime = 10;
+  // Connections waiting for a reply are counted apart, with their own bound: a user may take
+  // minutes to answer. One more is closed at once with the empty reply.
+  size_t maxAwaiting = 128;
+  Seconds awaitLifetime = 300;
 };
 
 // Stops accepting, closes every open connection and removes the socket file when destroyed. The
@@ -49,7 +73,7 @@ class LocalSocketService {
   using ConversationFactory = std::function<std::unique_ptr<StreamConversation>()>;
   virtual ~LocalSocketService() = default;
   // Creates the socket's folder (owner only), replaces a socket file left by a crashed run (but
-  // never one a live server answers on), binds with owner-only permissions and starts listening.
+  // never one a live server answers on, nor anything that is not a socket: that fails), binds with owner-only permissions and starts listening.
   virtual ListenOutcome listen(const std::string& path, const LocalListenerOptions& options,
                                ConversationFactory newConversation) = 0;
 };

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <mutex>
 #include <thread>
 
 #include "integrations/approval_request.h"
@@ -129,6 +131,17 @@ TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKeptRelease
   EXPECT_EQ(fs::status(fs::path(path).parent_path()).permissions(), fs::perms::owner_all);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
+  // Something that is not a socket where the socket goes is never deleted: the listen fails.
+  {
+    first.listener.reset();
+    std::ofstream(path) << "notes";
+    auto blocked = listen();
+    EXPECT_TRUE(!blocked.listener && blocked.error.find("left untouched") != std::string::npos);
+    EXPECT_EQ(fs::file_size(path), 5u);
+    fs::remove(path);
+    first = listen();
+    ASSERT_TRUE(first.listener);
+  }
   auto second = listen();
   EXPECT_TRUE(!second.listener && second.servedByAnother);
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);  // the first still serves
@@ -163,12 +176,56 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   const auto began = std::chrono::steady_clock::now();
   std::vector<int> silent{connectTo(path), connectTo(path)};
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
-  EXPECT_EQ(objects.load(), 0u);                                 // no room: closed unread
-  for (int fd : silent) EXPECT_TRUE(finish(fd).closedByServer);  // silent past the 0.3 s allowed
-  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
+  // Silent peers fill the room: a writer still gets through, the oldest silent one gives way.
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
   EXPECT_EQ(objects.load(), 1u);
+  for (int fd : silent) EXPECT_TRUE(finish(fd).closedByServer);  // silent past the 0.3 s allowed
+  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
+  std::vector<int> crowd;
+  for (int i = 0; i < 50; ++i) crowd.push_back(connectTo(path));
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
+  EXPECT_EQ(objects.load(), 2u);
+  for (int fd : crowd) ::close(fd);
+}
+
+TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEitherSide) {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<ConversationReply>> replies;
+  std::atomic<int> ended{0};
+  LocalListenerOptions options;
+  options.maxAwaiting = 3;
+  options.awaitLifetime = 0.4;
+  auto outcome = UnixSocketService().listen(path, options, [&] {
+    return std::make_unique<ApprovalConversation>(
+        [&](const nlohmann::json& object,
+            std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+          if (!object.contains("wait")) return (++objects, std::nullopt);
+          std::lock_guard lock(mutex);
+          replies.push_back(std::move(reply));
+          return ApprovalConversation::Waiting{[&] { ++ended; }};
+        });
+  });
+  ASSERT_TRUE(outcome.listener);
+  std::vector<int> waiting;
+  for (int i = 0; i < 5; ++i) {
+    waiting.push_back(connectTo(path));
+    (void)!::send(waiting.back(), "{\"wait\":1}", 10, MSG_NOSIGNAL);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(ended.load(), 2);                                  // no room for the last two: ended at once
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);     // notices are still served
+  EXPECT_EQ(objects.load(), 1u);
+  {
+    std::lock_guard lock(mutex);
+    replies[0]->send("{\"behavior\":\"allow\"}");
+    replies[0]->send("{\"behavior\":\"deny\"}");  // only the first reply counts
+  }
+  ::close(waiting[1]);  // this peer leaves: its wait ends
+  auto answered = finish(waiting[0]);
+  EXPECT_TRUE(answered.closedByServer && answered.reply == "{\"behavior\":\"allow\"}") << answered.reply;
+  EXPECT_TRUE(finish(waiting[2]).closedByServer && ended.load() >= 3);  // the bound passed: no reply
+  for (int i : {3, 4}) EXPECT_TRUE(finish(waiting[static_cast<size_t>(i)]).reply.empty());
+  EXPECT_EQ(ended.load(), 4);  // the answered one never "ended"
 }
 
 }  // namespace

@@ -25,7 +25,23 @@ TEST(TmuxPaneAnswerTest, AnAgentOutsideAKnownPaneGetsNothing) {
   AgentSession session;
   session.pid = ::getpid();  // outside tmux, or in a server with no such pane
   session.terminalTTY = "pts/99999";
-  EXPECT_FALSE(answer.sendKey(session, AnswerKey::returnKey));
+  EXPECT_EQ(answer.sendKey(session, AnswerKey::returnKey), PaneAnswer::Outcome::notInPane);
+}
+
+TEST(TmuxPaneAnswerTest, OnlyAPromptAtTheBottomOfThePaneCounts) {
+  const std::string prompt =
+      " Bash command\n   ls -la /tmp\n Do you want to proceed?\n ❯ 1. Yes\n   2. Yes, and don't ask again\n"
+      "   3. No, and tell Claude what to do differently (esc)\n";
+  std::string scrolled = prompt;
+  for (int i = 0; i < 20; ++i) scrolled += "> typed line " + std::to_string(i) + "\n";
+  const std::pair<std::string, bool> cases[] = {
+      {prompt, true},
+      {prompt + "\n\n\n", true},
+      {" 1. Yes\n Esc to cancel\n", true},
+      {scrolled, false},                              // answered long ago, the screen moved on
+      {"> 1. Yes please, and do it\n", false},       // a draft that merely says "1. Yes"
+      {"", false}};
+  for (const auto& [text, shown] : cases) EXPECT_EQ(paneShowsPermissionPrompt(text), shown) << text;
 }
 
 }  // namespace

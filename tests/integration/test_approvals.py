@@ -1,19 +1,29 @@
-"""The road of one approval with real parts: the installed hook command, run by `sh -c` with a Notification
-payload, reaches Tovami through nc and leaves at once, silently; the island opens with the request and the tray's
-cat shows a dot; Allow puts Return and Deny puts Escape into the tmux pane of the asking agent, and into no other
-pane; then the island closes and the dot goes."""
+"""The roads of an approval with real parts. Decision road: the hook client (`tovami --hook permission-request`)
+waits, a click on Allow or Deny makes it print that decision, and nothing is typed anywhere. Keystroke road: the
+installed Notification hook command, run by `sh -c`, leaves at once, silently; the island opens with the request
+and the tray's cat shows a dot; Allow puts Return and Deny puts Escape into the tmux pane of the asking agent while
+it shows its prompt, and into no other pane; a prompt already answered gets nothing; then the island closes and
+the dot goes."""
 
 import json
 import os
 import pathlib
+import subprocess
 import time
 import unittest
 
 import harness
 import tray
 
-# A stand-in for Claude Code: a script named `claude` that echoes each line it reads at its prompt.
-FAKE_AGENT = "#!/bin/sh\necho ready\nwhile IFS= read -r line; do printf 'got:[%s]\\n' \"$line\" | cat -v; done\n"
+# A stand-in for Claude Code: a script named `claude` that shows a permission prompt and echoes each line it reads;
+# the line "answered" clears the prompt away, as answering in the terminal does.
+FAKE_AGENT = """#!/bin/sh
+prompt() { printf ' Do you want to proceed?\\n > 1. Yes\\n   2. No (esc)\\n'; }
+echo ready; prompt
+while IFS= read -r line; do
+  if [ "$line" = answered ]; then printf '\\033[2J\\033[H> \\n'; else printf 'got:[%s]\\n' "$line" | cat -v; prompt; fi
+done
+"""
 TERRACOTTA = (217, 119, 87)
 CARD = (390, 46, 660, 160)  # x, y, width, height: the expanded pill's card on a 1440-wide screen
 
@@ -90,6 +100,42 @@ class ApprovalsTest(unittest.TestCase):
             self.assertEqual(capture(agent_pane).count("got:[]"), 1)
             self.assertEqual(capture(other_pane).strip(), "")
             self.assertEqual(s.log_text().count("answer sent to the agent's tmux pane"), 2)
+
+            # The prompt was answered in the terminal: Allow types nothing.
+            tmux("send-keys", "-t", agent_pane, "C-u", "answered", "Enter")  # C-u: drop the Escape read so far
+            self.assertTrue(s.wait_for(lambda: "Do you want" not in capture(agent_pane), 10))
+            hook()
+            buttons = s.wait_for(lambda: island_buttons(s), 10)
+            self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
+            s.xdotool("mousemove", *buttons[0], "click", 1)
+            self.assertTrue(s.wait_for_log("no longer shows a permission prompt", 10), s.log_text())
+            self.assertNotIn("got:[]", capture(agent_pane))
+            s.xdotool("mousemove", 720, 600)
+            self.assertTrue(s.wait_for(lambda: not island_buttons(s), 10))
+
+            # The decision road: the waiting client prints the decision of the button clicked.
+            request = {"session_id": "6cacb2e6", "transcript_path": "/dev/null", "cwd": project,
+                       "hook_event_name": "PermissionRequest", "tool_name": "Bash",
+                       "tool_input": {"command": "ls -la /tmp", "description": "List files"}}
+            request_path = os.path.join(s.root, "request.json")
+            for choice, behavior in (("Allow", "allow"), ("Deny", "deny")):
+                with open(request_path, "w+") as request_file:
+                    request_file.write(json.dumps(request))
+                    request_file.seek(0)
+                    client = subprocess.Popen([harness.BINARY, "--hook", "permission-request"], env=s.env,
+                                              stdin=request_file, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                              text=True)
+                buttons = s.wait_for(lambda: island_buttons(s), 10)
+                self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
+                s.screenshot(s.shot_path("island-decision.png"))
+                s.xdotool("mousemove", *buttons[choice == "Deny"], "click", 1)
+                out, err = client.communicate(timeout=10)
+                self.assertEqual((client.returncode, err), (0, ""))
+                decision = json.loads(out)["hookSpecificOutput"]["decision"]
+                self.assertEqual(decision["behavior"], behavior, s.log_text())
+                s.xdotool("mousemove", 720, 600)
+                self.assertTrue(s.wait_for(lambda: not island_buttons(s), 10))
+            self.assertEqual(s.log_text().count("answer sent to the agent's tmux pane"), 2)  # nothing typed
 
             self.assertEqual(s.stop_tovami(), 0)
             self.assertFalse(os.path.exists(socket))

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "agents/process_sampling.h"
 #include "app/preference_keys.h"
-#include "support/fake_running_applications.h"
+#include "integrations/hook_client.h"
 #include "support/memory_preferences.h"
 #include "support/virtual_dispatcher.h"
 
@@ -15,38 +17,94 @@ namespace {
 using namespace tovami::testing;
 using nlohmann::json;
 
-json notice(std::string message, std::optional<std::string> cwd = "/home/u/api") {
-  json event = {{"hook_event_name", "Notification"}, {"message", std::move(message)}, {"session_id", "s"}};
+json fixture(const char* name) {
+  std::ifstream in(std::string(TOVAMI_TEST_FIXTURES) + "/claude-code/hooks/" + name);
+  return json::parse(in);
+}
+const json kAsked = fixture("1796542710612450042-PermissionRequest.json");  // Bash "ls -la /tmp"
+const json kNotice = fixture("1796542716657264940-Notification.json");       // the same prompt, 6 s later
+const std::string kSession = kAsked["session_id"];
+
+json notice(std::optional<std::string> session, std::optional<std::string> cwd = "/home/u/api") {
+  json event = {{"hook_event_name", "Notification"}, {"message", "Claude needs your permission"}};
+  if (session) event["session_id"] = *session;
   if (cwd) event["cwd"] = *cwd;
   return event;
 }
 
-TEST(ApprovalRequestTest, OnlyPermissionNoticesBecomeRequests) {
-  std::string accented = "permission ";
-  for (int i = 0; i < 200; ++i) accented += "e\u0301";  // two code points, one character each
-  const json bash = {{"hook_event_name", "Notification"}, {"message", "permission"}, {"title", "Bash"}};
-  auto with = [&bash](const json& changes) {
-    json event = bash;
+json asked(const std::string& session, const std::string& command = "make") {
+  json event = kAsked;
+  event["session_id"] = session;
+  event["tool_input"]["command"] = command;
+  return event;
+}
+
+json envelope(const json& payload, const char* event = "permission-request") {
+  return {{"protocol", 1}, {"event", event}, {"payload", payload}};
+}
+
+TEST(ApprovalRequestTest, RequestsSayWhatIsAskedInSafeText) {
+  auto with = [](json event, const json& changes) {
     event.update(changes);
     return event;
   };
+  const std::string longCommand = "echo " + std::string(300, 'x');
   const std::pair<json, std::string> cases[] = {
-      // event, "tool | project | detail" or "" for none
-      {notice("Claude needs your permission"), "Claude Code | api | Claude needs your permission"},
-      {notice("Claude is waiting for your input"), ""},
-      {notice("permission", std::nullopt), "Claude Code | Claude | permission"},
-      {notice("permission", "/srv/my app/"), "Claude Code | my app | permission"},
-      {bash, "Bash | Claude | permission"},
-      {with({{"title", 7}, {"cwd", 3}}), "Claude Code | Claude | permission"},
-      {with({{"hook_event_name", "PreToolUse"}}), ""},
-      {with({{"message", 5}}), ""},
-      {json::array({notice("permission")}), ""},
-      {notice(accented), "Claude Code | api | " + accented.substr(0, 11 + 149 * 3)}};  // 149 "é" of 3 bytes
+      // event, "road | tool | detail | project | always" or "" for none
+      {kAsked, "decision | Bash | ls -la /tmp | A_b.c d@e+f~g-h é | always"},
+      {kNotice, "keystroke | Claude Code | Claude needs your permission | A_b.c d@e+f~g-h é | -"},
+      {with(kAsked, {{"tool_name", "Edit"}, {"tool_input", {{"file_path", "/a/b.cpp"}, {"old_string", "x"}}}}),
+       "decision | Edit | /a/b.cpp | A_b.c d@e+f~g-h é | always"},
+      {with(kAsked, {{"tool_name", "WebFetch"}, {"tool_input", {{"url", "https://x.org"}}}, {"cwd", "/srv/p/"}}),
+       "decision | WebFetch | https://x.org | p | always"},
+      {with(kAsked, {{"tool_name", "mcp__db__query"}, {"tool_input", {{"sql", "drop"}}}, {"permission_suggestions", json::array()}}),
+       "decision | mcp__db__query | mcp__db__query | A_b.c d@e+f~g-h é | -"},
+      // Hidden text: line breaks, escapes and bidirectional overrides become spaces; a cut shows.
+      {with(kAsked, {{"tool_input", {{"command", "ls\n\x1b[2Jrm -rf ~ \u202Etxt.exe"}}}}),
+       "decision | Bash | ls [2Jrm -rf ~ txt.exe | A_b.c d@e+f~g-h é | always"},
+      {with(kAsked, {{"tool_input", {{"command", longCommand}}}}),
+       "decision | Bash | " + longCommand.substr(0, 159) + "\u2026 | A_b.c d@e+f~g-h é | always"},
+      {with(kAsked, {{"tool_name", 7}}), ""},
+      {with(kNotice, {{"message", "Claude is waiting for your input"}}), ""},
+      {with(kAsked, {{"hook_event_name", "PreToolUse"}}), ""},
+      {json::array({kAsked}), ""}};
   for (const auto& [event, expected] : cases) {
     auto r = approvalRequestFrom(event, "id", 5);
-    EXPECT_EQ(r ? r->toolName + " | " + r->projectName + " | " + r->detail : "", expected) << event.dump();
+    EXPECT_EQ(r ? std::string(r->road == ApprovalRoad::decision ? "decision" : "keystroke") + " | " + r->toolName +
+                      " | " + r->detail + " | " + r->projectName + " | " + (r->canAlwaysAllow ? "always" : "-")
+                : "",
+              expected)
+        << event.dump();
   }
-  EXPECT_EQ(firstCharacters(std::string("ab\xff") + "cd", 3), "ab\xff");
+  // Characters of many bytes each (a letter with six accents) still end in whole characters.
+  std::string heavy;
+  for (int i = 0; i < 200; ++i) heavy += "e\u0301\u0301\u0301\u0301\u0301\u0301";
+  const std::string cut = approvalDisplayText(heavy, 160);
+  EXPECT_TRUE(isValidUtf8(cut) && cut.ends_with("\u2026") && cut.size() < heavy.size()) << cut.size();
+  // Codex offers no "Always".
+  EXPECT_FALSE(approvalRequestFrom(kAsked, "id", 5, ApprovalAgent::codex)->canAlwaysAllow);
+}
+
+TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent) {
+  json big = kAsked;
+  big["tool_name"] = "Write";
+  big["tool_input"] = {{"file_path", "/a"}, {"content", std::string(1 << 20, 'z')}};
+  big["permission_suggestions"] = json::array({std::string(20000, 's')});
+  const auto sent = json::parse(*hookEnvelope(HookEvent::permissionRequest, big.dump()));
+  EXPECT_EQ(sent["protocol"], 1);
+  EXPECT_EQ(sent["payload"]["tool_input"], json({{"file_path", "/a"}}));  // no file content
+  EXPECT_FALSE(sent["payload"].contains("permission_suggestions"));      // whole or not at all
+  EXPECT_EQ(json::parse(*hookEnvelope(HookEvent::permissionRequest, kAsked.dump()))["payload"]["permission_suggestions"],
+            kAsked["permission_suggestions"]);
+  for (const char* bad : {"", "[1]", "{\"a\":", "nul"}) EXPECT_FALSE(hookEnvelope(HookEvent::notification, bad)) << bad;
+  EXPECT_TRUE(readEnvelope(kNotice));  // a bare notice, as nc sends it
+  EXPECT_FALSE(readEnvelope(json{{"protocol", 2}, {"event", "notification"}, {"payload", kNotice}}));
+  EXPECT_FALSE(readEnvelope(json{{"protocol", 1}, {"event", "other"}, {"payload", kNotice}}));
+
+  // The agents' shapes per decision are the backend test's (the real client); here what gives none.
+  for (const char* reply : {"", R"({"behavior":"ask"})", "{\"behavior\":", R"({"behavior":["allow"]})"})
+    EXPECT_EQ(hookOutput(HookEvent::permissionRequest, reply), "") << reply;
+  EXPECT_EQ(hookOutput(HookEvent::notification, R"({"behavior":"allow"})"), "");
 }
 
 // Hands the server's conversations to the test instead of a socket.
@@ -64,18 +122,28 @@ struct FakeSockets : LocalSocketService {
   }
 };
 
-struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, FakeRunningApplications {
+struct FakeReply : ConversationReply {
+  std::optional<std::string> bytes;
+  void send(std::string b) override {
+    if (!bytes) bytes = std::move(b);
+  }
+};
+
+struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, AnswerWindows {
   std::vector<std::string> calls;
-  bool inPane = false;
+  PaneAnswer::Outcome pane = PaneAnswer::Outcome::notInPane;
+  std::optional<uint64_t> sessionWindow = 7, active;
   void openForApproval() override { calls.push_back("open"); }
   void scheduleCollapseCheck() override { calls.push_back("collapse"); }
   void jump(const AgentSession& s) override { calls.push_back("jump " + std::to_string(s.pid)); }
   static std::string key(AnswerKey k) { return k == AnswerKey::returnKey ? " return" : " escape"; }
-  bool sendKey(const AgentSession& s, AnswerKey k) override {
-    calls.push_back((inPane ? "pane " : "no pane ") + std::to_string(s.pid) + key(k));
-    return inPane;
+  Outcome sendKey(const AgentSession& s, AnswerKey k) override {
+    calls.push_back("pane " + std::to_string(s.pid) + key(k));
+    return pane;
   }
   bool postKey(AnswerKey k) override { return calls.push_back("type" + key(k)), true; }
+  std::optional<uint64_t> windowShowing(const AgentSession&) override { return sessionWindow; }
+  std::optional<uint64_t> activeWindow() override { return active; }
 };
 
 class ApprovalServerTest : public ::testing::Test {
@@ -84,102 +152,245 @@ class ApprovalServerTest : public ::testing::Test {
   MemoryPreferences prefs;
   std::shared_ptr<FakeSockets> sockets = std::make_shared<FakeSockets>();
   std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+  // Two sessions in one folder, one alone in another; "web" runs a version without status files.
   std::vector<AgentSession> sessions{
-      {.pid = 41, .projectPath = "/home/u/api", .terminalName = "xterm", .terminalPID = 900},
-      {.pid = 42, .projectPath = "/home/u/web", .terminalName = "Warp", .terminalPID = 900}};
+      {.pid = 41, .projectPath = "/home/u/api", .terminalName = "xterm", .terminalPID = 900, .sessionId = "s41"},
+      {.pid = 42, .projectPath = "/home/u/api", .terminalName = "xterm", .terminalPID = 900, .sessionId = "s42",
+       .sessionName = "second"},
+      {.pid = 43, .projectPath = "/home/u/web", .terminalName = "xterm", .terminalPID = 901}};
+  std::map<int32_t, ClaudeSessionStatus> statuses;  // the status files, by pid
   bool napping = false;
   std::vector<SoundCue> cues;
   std::shared_ptr<ApprovalServer> server;
 
   void SetUp() override {
     prefs.setBool(prefs::kNotchApprovals, true);
-    server = std::make_shared<ApprovalServer>(
-        ApprovalServerDependencies{dispatcher, prefs, sockets, "/run/agent.sock", [this] { return sessions; },
-                                   [this] { return napping; }, rec, rec,
-                                   [this](SoundCue cue) { cues.push_back(cue); }, rec, rec, rec, nullptr});
+    server = std::make_shared<ApprovalServer>(ApprovalServerDependencies{
+        dispatcher, prefs, sockets, "/run/agent.sock", [this] { return sessions; }, [this] { return napping; },
+        nullptr, rec, [this](SoundCue cue) { cues.push_back(cue); }, rec, rec, rec, nullptr,
+        [this](int32_t pid) -> std::optional<ClaudeSessionStatus> {
+          auto it = statuses.find(pid);
+          return it == statuses.end() ? std::nullopt : std::optional(it->second);
+        },
+        rec});
     server->start();
   }
-  void deliver(const json& event) {
-    sockets->factory()->received(event.dump());
+  // Sends one object as a client would; the reply handle of a waiting request is returned.
+  std::shared_ptr<FakeReply> deliver(const json& object) {
+    auto reply = std::make_shared<FakeReply>();
+    auto conversation = sockets->factory();
+    conversation->opened(reply);
+    const auto next = conversation->received(object.dump());
+    if (next == StreamConversation::Next::awaitReply) conversations.push_back(std::move(conversation));
     dispatcher.runUntilIdle();
+    return reply;
   }
-  const std::optional<ApprovalRequest>& pending() { return server->state().pending(); }
+  void setStatus(int32_t pid, const std::string& session, ClaudeSessionStatus::State state) {
+    statuses[pid] = {pid, session, {}, {}, state,
+                     state == ClaudeSessionStatus::State::waiting ? std::optional<std::string>("permission prompt")
+                                                                  : std::nullopt,
+                     {}};
+  }
+  std::vector<std::string> cards() {
+    std::vector<std::string> shown;
+    for (const auto& r : server->state().requests())
+      shown.push_back(r.sessionId.value_or("?") + (r.road == ApprovalRoad::decision ? " decision" : " notice") +
+                      (r.answerable ? "" : " (terminal)"));
+    return shown;
+  }
+  std::vector<std::unique_ptr<StreamConversation>> conversations;
 };
 
-TEST_F(ApprovalServerTest, PresentsReplacesAndExpires) {
-  deliver(notice("permission one"));
-  EXPECT_EQ(pending().value_or(ApprovalRequest{}).detail, "permission one");
-  EXPECT_EQ(rec->calls, (std::vector<std::string>{"open"}));
-  EXPECT_EQ(cues, (std::vector<SoundCue>{SoundCue::approvalAsked}));
-  dispatcher.advance(50);
-  deliver(notice("permission two"));
-  dispatcher.advance(74);  // the first one's 75 s are long over; the second has 1 s left
-  EXPECT_EQ(pending().value_or(ApprovalRequest{}).detail, "permission two");
+TEST_F(ApprovalServerTest, CardsQueueInArrivalOrderAndEachAnswerReachesItsOwnClient) {
+  auto first = deliver(envelope(asked("s41", "make")));
+  auto second = deliver(envelope(asked("s42", "rm -rf build")));
+  ASSERT_EQ(cards(), (std::vector<std::string>{"s41 decision", "s42 decision"}));
+  EXPECT_EQ(server->state().requests()[1].sessionName, "second");
+  const auto ids = std::vector{server->state().requests()[0].id, server->state().requests()[1].id};
+  // A click on the second card answers the second, whatever is in front.
+  server->answer(ids[1], ApprovalDecision::always);
+  EXPECT_EQ(json::parse(*second->bytes)["updatedPermissions"], kAsked["permission_suggestions"]);
+  EXPECT_FALSE(first->bytes);
+  server->answer(ids[1], ApprovalDecision::deny);  // already answered: dropped
+  server->answer(ids[0], ApprovalDecision::deny);
+  EXPECT_EQ(json::parse(*first->bytes)["behavior"], "deny");
+  EXPECT_EQ(json::parse(*first->bytes)["message"], ApprovalServer::kDeniedMessage);
+  EXPECT_TRUE(cards().empty());
+  EXPECT_EQ(rec->calls, (std::vector<std::string>{"open", "open", "collapse"}));  // nothing typed
+  // "The card in front" clicked just as it changed: the click was meant for the card that left.
+  auto front = deliver(envelope(asked("s41")));
+  auto next = deliver(envelope(asked("s42")));
   dispatcher.advance(1);
-  EXPECT_TRUE(!pending() && rec->calls.back() == "collapse");
+  server->answer(false);
+  server->answer(true);  // a double click lands on the next card as it comes forward
+  dispatcher.advance(0.2);
+  EXPECT_TRUE(front->bytes && !next->bytes);
+  dispatcher.advance(0.3);
+  server->answer(true);
+  EXPECT_EQ(json::parse(next->bytes.value_or("{}"))["behavior"], "allow");
+  // A client that waits gets nothing when the server stops: the agent's own prompt decides.
+  auto third = deliver(envelope(asked("s41")));
+  server->stop();
+  EXPECT_EQ(third->bytes, "");
 }
 
-TEST_F(ApprovalServerTest, DropsNoticesDuringANapInFrontOrFromBeforeAStopAndStartsOnlyWhenOn) {
+TEST_F(ApprovalServerTest, OnePromptIsOneCardAndANewRequestReplacesItsSessionsOlderOne) {
+  auto decision = deliver(envelope(asked("s41")));
+  dispatcher.advance(6);
+  deliver(notice("s41"));  // the notice of the same prompt, 6 s later
+  EXPECT_EQ(cards(), (std::vector<std::string>{"s41 decision"}));
+  server->answer(server->state().requests()[0].id, ApprovalDecision::allow);
+  deliver(notice("s41"));  // just after the answer: still the same prompt
+  EXPECT_TRUE(cards().empty());
+  // A notice first (a request of the other road cannot follow), then a new prompt of that session.
+  dispatcher.advance(20);
+  deliver(notice("s42"));
+  auto older = deliver(envelope(asked("s42")));
+  auto newer = deliver(envelope(asked("s42")));
+  EXPECT_EQ(cards(), (std::vector<std::string>{"s42 decision"}));
+  EXPECT_EQ(older->bytes, "");  // withdrawn: no verdict
+  EXPECT_FALSE(newer->bytes);
+}
+
+TEST_F(ApprovalServerTest, CardsGoWhenThePromptIsAnsweredElsewhere) {
+  struct Case {
+    const char* name;
+    std::vector<ClaudeSessionStatus::State> statuses;  // one per half second; none: no status file
+    bool peerLeaves;
+    Seconds goneAfter;  // < 0: stays
+  };
+  using S = ClaudeSessionStatus::State;
+  const Case cases[] = {
+      {"answered in the terminal", {S::waiting, S::waiting, S::busy}, false, 1.5},
+      {"never waited (an old prompt)", {S::busy}, false, 2.0},
+      {"status file without a state", {S::unknown}, false, -1},
+      {"no status file", {}, false, -1},
+      {"client left", {}, true, 0},
+  };
+  for (const auto& c : cases) {
+    statuses.clear();
+    auto reply = deliver(envelope(asked("s41")));
+    ASSERT_EQ(cards().size(), 1u) << c.name;
+    if (c.peerLeaves) {
+      conversations.back()->ended();
+      dispatcher.runUntilIdle();
+    }
+    Seconds gone = -1;
+    for (int tick = 0; tick < 8 && gone < 0; ++tick) {
+      if (!c.statuses.empty()) setStatus(41, "s41", c.statuses[std::min<size_t>(tick, c.statuses.size() - 1)]);
+      if (cards().empty()) gone = tick * 0.5;
+      dispatcher.advance(0.5);
+    }
+    EXPECT_EQ(gone, c.goneAfter) << c.name;
+    if (gone >= 0) {
+      EXPECT_EQ(reply->bytes.value_or("none"), "") << c.name;
+    } else {
+      server->stop();  // clears for the next case
+      server->start();
+    }
+  }
+  // Another session's file at that pid means the asking session has ended.
+  deliver(envelope(asked("s41")));
+  setStatus(41, "someone-else", ClaudeSessionStatus::State::waiting);
+  dispatcher.advance(0.5);
+  EXPECT_TRUE(cards().empty());
+  // Unanswered: a Codex request goes after its client's bound, before Codex gives up on the hook.
+  deliver(envelope(asked("codex-1"), "codex-permission-request"));
+  dispatcher.advance(ApprovalServer::kCodexDecisionBound - 0.5);
+  EXPECT_EQ(cards().size(), 1u);
+  dispatcher.advance(1);
+  EXPECT_TRUE(cards().empty());
+}
+
+TEST_F(ApprovalServerTest, NoticesMapBySessionIdAndByFolderOnlyWhenUnambiguous) {
+  const std::pair<json, std::string> cases[] = {
+      {notice("s42"), "s42 notice"},                               // its own session, not the first in the folder
+      {notice("gone", "/home/u/api"), "gone notice (terminal)"},  // two agents there: no guess
+      {notice("new", "/home/u/web"), "new notice"},               // the only agent there
+      {notice(std::nullopt, "/home/u/api"), "? notice (terminal)"},
+      {notice("x", "/elsewhere"), "x notice (terminal)"}};
+  for (const auto& [event, expected] : cases) {
+    deliver(event);
+    EXPECT_EQ(cards(), (std::vector<std::string>{expected})) << event.dump();
+    server->stop();
+    server->start();
+  }
+  // The asking session's own window is in front: no card.
+  rec->active = 7;
+  deliver(notice("s41"));
+  EXPECT_TRUE(cards().empty());
+}
+
+TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) {
+  using S = ClaudeSessionStatus::State;
+  using P = PaneAnswer::Outcome;
+  struct Case {
+    const char* name;
+    std::optional<S> status;
+    P pane;
+    std::optional<uint64_t> window, activeAfterJump;
+    bool allow;
+    std::vector<std::string> calls;
+    bool notice;  // "not delivered" shown
+  };
+  const Case cases[] = {
+      {"tmux pane", S::waiting, P::sent, 7, 7, true, {"pane 42 return"}, false},
+      {"prompt already answered", S::busy, P::sent, 7, 7, true, {}, false},
+      {"pane shows no prompt", std::nullopt, P::noPrompt, 7, 7, true, {"pane 42 return"}, false},
+      {"its window in front", S::waiting, P::notInPane, 7, 7, false, {"pane 42 escape", "jump 42", "type escape"}, false},
+      {"another window of the terminal", S::waiting, P::notInPane, 7, 8, true, {"pane 42 return", "jump 42"}, true},
+      {"window not told apart", S::waiting, P::notInPane, std::nullopt, 7, true, {"pane 42 return"}, true},
+  };
+  for (const auto& c : cases) {
+    statuses.clear();
+    if (c.status) setStatus(42, "s42", *c.status);
+    if (c.status == S::busy) setStatus(42, "s42", S::waiting);  // waiting when the card came
+    deliver(notice("s42"));
+    ASSERT_EQ(cards().size(), 1u) << c.name;
+    rec->pane = c.pane;
+    rec->sessionWindow = c.window;
+    rec->active = c.activeAfterJump;
+    server->state().setNotice(std::nullopt);
+    dispatcher.advance(ApprovalServer::kFrontClickGuard);
+    if (c.status) setStatus(42, "s42", *c.status);
+    rec->calls.clear();
+    server->answer(c.allow);
+    dispatcher.advance(1);
+    auto expected = c.calls;
+    expected.insert(expected.begin(), "collapse");
+    EXPECT_EQ(rec->calls, expected) << c.name;
+    EXPECT_EQ(server->state().notice().has_value(), c.notice) << c.name;
+    rec->active.reset();
+  }
+  // The agent restarted (another pid in the folder): its predecessor's answer goes nowhere.
+  deliver(notice("s42"));
+  sessions[1].pid = 99;
+  dispatcher.advance(ApprovalServer::kFrontClickGuard);
+  rec->calls.clear();
+  server->answer(true);
+  dispatcher.advance(1);
+  EXPECT_EQ(rec->calls, std::vector<std::string>{"collapse"});
+  EXPECT_TRUE(server->state().notice());
+  dispatcher.advance(ApprovalServer::kNoticeLifetime);
+  EXPECT_FALSE(server->state().notice());
+}
+
+TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndListensOnlyWhenOn) {
   napping = true;
-  deliver(notice("permission"));
-  EXPECT_FALSE(pending());
+  auto reply = deliver(envelope(asked("s41")));
+  EXPECT_TRUE(cards().empty() && reply->bytes == "");
   napping = false;
-  rec->frontmost = 900;
-  deliver(notice("permission"));
-  EXPECT_FALSE(pending());
-  deliver(notice("permission", "/elsewhere"));  // no session: the front window says nothing
-  EXPECT_TRUE(pending());
-  EXPECT_EQ(cues.size(), 1u);
-  // A notice read just before a stop is never shown after it.
-  rec->frontmost.reset();
-  server->stop();
-  server->start();
+  // A request read just before a stop is never shown after it.
   auto conversation = sockets->factory();
-  conversation->received(notice("permission").dump());
+  conversation->received(notice("s42").dump());
   server->stop();
   server->start();
   dispatcher.runUntilIdle();
-  EXPECT_FALSE(pending());
-  // Starts once, and only when switched on.
-  const int listens = sockets->listens;
-  server->start();
-  server->stop();
-  EXPECT_EQ(sockets->open, 0);
+  EXPECT_TRUE(cards().empty() && cues.empty());
   prefs.setBool(prefs::kNotchApprovals, false);
+  server->stop();
   server->start();
-  EXPECT_TRUE(sockets->listens == listens && !server->isListening());
-}
-
-TEST_F(ApprovalServerTest, AnswersGoToThePaneOrAreTypedOnlyIntoTheFrontTerminal) {
-  struct Case {
-    std::optional<std::string> cwd;  // none: only dismissed
-    bool allow, inPane;
-    std::optional<int32_t> frontAfterJump;
-    Seconds wait;
-    std::vector<std::string> calls;
-  };
-  const Case cases[] = {
-      {"/home/u/api", false, false, 900, 0.7, {"collapse", "no pane 41 escape", "jump 41", "type escape"}},
-      {"/home/u/web", true, false, 900, 2.2, {"collapse", "no pane 42 return", "jump 42", "type return"}},
-      {"/home/u/api", true, false, 77, 0.7, {"collapse", "no pane 41 return", "jump 41"}},  // other in front
-      {"/nowhere", true, false, 900, 3, {"collapse"}},
-      {std::nullopt, true, false, 900, 3, {"collapse"}}};
-  for (const auto& c : cases) {
-    deliver(notice("permission", c.cwd));
-    rec->calls.clear();
-    rec->inPane = c.inPane;
-    rec->frontmost = c.frontAfterJump;
-    server->answer(c.allow);
-    dispatcher.runUntilIdle();
-    EXPECT_FALSE(pending());
-    if (c.wait > 0) {
-      dispatcher.advance(c.wait - 0.05);
-      EXPECT_EQ(rec->calls.size(), std::min<size_t>(c.calls.size(), 3)) << c.cwd.value_or("-");
-      dispatcher.advance(0.1);
-    }
-    EXPECT_EQ(rec->calls, c.calls) << c.cwd.value_or("-");
-    rec->frontmost.reset();
-  }
+  EXPECT_FALSE(server->isListening());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <vector>
 
 #include "platform/log.h"
 
@@ -40,6 +41,22 @@ std::optional<std::string> paneWithTTY(const std::string& listing, const std::st
   return std::nullopt;
 }
 
+bool paneShowsPermissionPrompt(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);)
+    if (line.find_first_not_of(" \t\r") != std::string::npos) lines.push_back(line);
+  // The prompt sits at the bottom of the screen; an old one scrolled up does not count.
+  const size_t first = lines.size() > 14 ? lines.size() - 14 : 0;
+  bool yes = false, no = false;
+  for (size_t i = first; i < lines.size(); ++i) {
+    const auto& line = lines[i];
+    yes = yes || line.find("1. Yes") != std::string::npos;
+    no = no || line.find(". No") != std::string::npos || line.find("Esc to cancel") != std::string::npos;
+  }
+  return yes && no;
+}
+
 TmuxPaneAnswer::TmuxPaneAnswer(std::shared_ptr<ProcessLauncher> launcher, std::string procRoot)
     : launcher_(std::move(launcher)), procRoot_(std::move(procRoot)) {
   for (const char* path : {"/usr/bin/tmux", "/bin/tmux", "/usr/local/bin/tmux"})
@@ -49,23 +66,27 @@ TmuxPaneAnswer::TmuxPaneAnswer(std::shared_ptr<ProcessLauncher> launcher, std::s
     }
 }
 
-bool TmuxPaneAnswer::sendKey(const AgentSession& session, AnswerKey key) {
-  if (tmux_.empty() || !session.terminalTTY || session.pid <= 0) return false;
+PaneAnswer::Outcome TmuxPaneAnswer::sendKey(const AgentSession& session, AnswerKey key) {
+  if (tmux_.empty() || !session.terminalTTY || session.pid <= 0) return Outcome::notInPane;
   std::ifstream file(procRoot_ + "/" + std::to_string(session.pid) + "/environ", std::ios::binary);
   const std::string environ((std::istreambuf_iterator<char>(file)), {});
   const auto socket = tmuxSocketFromEnvironment(environ);
-  if (!socket) return false;
+  if (!socket) return Outcome::notInPane;
   const std::string tty =
       session.terminalTTY->rfind("/dev/", 0) == 0 ? *session.terminalTTY : "/dev/" + *session.terminalTTY;
   const auto listing = launcher_->run(
       tmux_, {"-S", *socket, "list-panes", "-a", "-F", "#{pane_tty} #{pane_id}"}, kToolTimeout);
-  if (listing.outcome != ToolRun::Outcome::finished) return false;
+  if (listing.outcome != ToolRun::Outcome::finished) return Outcome::notInPane;
   const auto pane = paneWithTTY(listing.output, tty);
-  if (!pane) return false;
+  if (!pane) return Outcome::notInPane;
+  // The prompt may have been answered in the pane since the card appeared: look before typing.
+  const auto visible = launcher_->run(tmux_, {"-S", *socket, "capture-pane", "-p", "-t", *pane}, kToolTimeout);
+  if (visible.outcome != ToolRun::Outcome::finished) return Outcome::failed;
+  if (!paneShowsPermissionPrompt(visible.output)) return Outcome::noPrompt;
   const auto sent = launcher_->run(
       tmux_, {"-S", *socket, "send-keys", "-t", *pane, key == AnswerKey::returnKey ? "Enter" : "Escape"},
       kToolTimeout);
-  return sent.outcome == ToolRun::Outcome::finished;
+  return sent.outcome == ToolRun::Outcome::finished ? Outcome::sent : Outcome::failed;
 }
 
 }  // namespace tovami::linux_backend

@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -85,13 +87,31 @@ bool someoneListens(const sockaddr_un& address) {
   return ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
+struct ListenLoop;
+
+// The reply handle of one connection: queues the bytes for the loop and wakes it.
+class LoopReply final : public ConversationReply {
+ public:
+  LoopReply(std::weak_ptr<ListenLoop> loop, uint64_t connection) : loop_(std::move(loop)), connection_(connection) {}
+  void send(std::string bytes) override;
+
+ private:
+  std::weak_ptr<ListenLoop> loop_;
+  uint64_t connection_;
+  std::atomic<bool> sent_{false};
+};
+
 // The poll loop and everything it reads. The thread holds it too, so that a listener let go from
 // inside a conversation (the thread itself) can detach without pulling the loop from under it.
-struct ListenLoop {
+struct ListenLoop : std::enable_shared_from_this<ListenLoop> {
   struct Connection {
+    uint64_t id = 0;
     Fd fd;
     std::unique_ptr<StreamConversation> conversation;
     Clock::time_point deadline;
+    bool awaiting = false;    // read in full; waits for its reply
+    bool writing = false;     // the reply is queued in `output`
+    std::string output;
   };
 
   void run() {
@@ -102,7 +122,9 @@ struct ListenLoop {
       polled.clear();
       polled.push_back({wakeRead_.get(), POLLIN, 0});
       polled.push_back({socket_.get(), POLLIN, 0});
-      for (auto& connection : connections) polled.push_back({connection.fd.get(), POLLIN, 0});
+      polled.push_back({replyRead_.get(), POLLIN, 0});
+      for (auto& connection : connections)
+        polled.push_back({connection.fd.get(), static_cast<short>(connection.writing ? POLLOUT : POLLIN), 0});
       int timeout = -1;
       const auto now = Clock::now();
       for (auto& connection : connections) {
@@ -113,19 +135,32 @@ struct ListenLoop {
       }
       if (::poll(polled.data(), polled.size(), timeout) < 0) {
         if (errno == EINTR) continue;
-        return;
+        break;
       }
-      if (polled[0].revents) return;  // asked to stop
-      // Connections first (their slots in `polled` follow the order of `connections`).
+      if (polled[0].revents) break;  // asked to stop
+      if (polled[2].revents) takeReplies(connections);
+      // Connections next (their slots in `polled` follow the order of `connections` at the poll;
+      // replies taken above only change fields, never the order).
+      const size_t polledCount = polled.size() - 3;
       std::vector<bool> finished(connections.size(), false);
       for (size_t i = 0; i < connections.size(); ++i) {
-        if (polled[i + 2].revents) finished[i] = serve(connections[i], piece);
-        if (!finished[i] && Clock::now() >= connections[i].deadline) finished[i] = true;
+        auto& connection = connections[i];
+        if (connection.writing) {
+          finished[i] = write(connection);
+        } else if (i < polledCount && polled[i + 3].revents) {
+          finished[i] = connection.awaiting ? peerLeft(connection, piece) : serve(connection, piece);
+        }
+        if (!finished[i] && Clock::now() >= connection.deadline) {
+          if (connection.awaiting && !connection.writing) connection.conversation->ended();
+          finished[i] = true;
+        }
       }
       for (size_t i = connections.size(); i-- > 0;)
         if (finished[i]) connections.erase(connections.begin() + static_cast<long>(i));
-      if (polled[1].revents & POLLIN) accept(connections);
+      if (polled[1].revents & POLLIN) accept(connections, piece);
     }
+    for (auto& connection : connections)
+      if (connection.awaiting && !connection.writing) connection.conversation->ended();
   }
 
   // Reads what is there; true when the connection is done.
@@ -133,25 +168,104 @@ struct ListenLoop {
     const ssize_t got = ::recv(connection.fd.get(), piece.data(), piece.size(), MSG_DONTWAIT);
     if (got < 0) return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
     if (got == 0) return true;  // the peer finished without a whole message
-    if (!connection.conversation->received(std::string_view(piece.data(), static_cast<size_t>(got))))
-      return false;
-    ::shutdown(connection.fd.get(), SHUT_WR);  // the empty reply: end of stream, not a byte
+    switch (connection.conversation->received(std::string_view(piece.data(), static_cast<size_t>(got)))) {
+      case StreamConversation::Next::more:
+        return false;
+      case StreamConversation::Next::close:
+        ::shutdown(connection.fd.get(), SHUT_WR);  // the empty reply: end of stream, not a byte
+        return true;
+      case StreamConversation::Next::awaitReply:
+        break;
+    }
+    if (awaitingCount_ >= options_.maxAwaiting) {  // no room to wait: no verdict, at once
+      connection.conversation->ended();
+      ::shutdown(connection.fd.get(), SHUT_WR);
+      return true;
+    }
+    ++awaitingCount_;
+    connection.awaiting = true;
+    connection.deadline = Clock::now() + lifetime(options_.awaitLifetime);
+    return false;
+  }
+
+  // A waiting peer may only leave: anything it writes is dropped, its end of stream ends the wait.
+  bool peerLeft(Connection& connection, std::vector<char>& piece) {
+    const ssize_t got = ::recv(connection.fd.get(), piece.data(), piece.size(), MSG_DONTWAIT);
+    if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) return false;
+    --awaitingCount_;
+    connection.conversation->ended();
     return true;
   }
 
-  void accept(std::vector<Connection>& connections) {
+  // Writes what the socket takes; true once all is written (or the peer is gone).
+  bool write(Connection& connection) {
+    while (!connection.output.empty()) {
+      const ssize_t put =
+          ::send(connection.fd.get(), connection.output.data(), connection.output.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (put < 0) return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+      connection.output.erase(0, static_cast<size_t>(put));
+    }
+    ::shutdown(connection.fd.get(), SHUT_WR);
+    return true;
+  }
+
+  void takeReplies(std::vector<Connection>& connections) {
+    char drain[256];
+    while (::read(replyRead_.get(), drain, sizeof drain) > 0) {
+    }
+    std::vector<std::pair<uint64_t, std::string>> replies;
+    {
+      std::lock_guard lock(repliesMutex_);
+      replies.swap(replies_);
+    }
+    for (auto& [id, bytes] : replies)
+      for (auto& connection : connections)
+        if (connection.id == id && connection.awaiting && !connection.writing) {
+          --awaitingCount_;
+          connection.writing = true;
+          connection.output = std::move(bytes);
+          connection.deadline = Clock::now() + std::chrono::seconds(5);  // a peer that does not read
+        }
+  }
+
+  void queueReply(uint64_t connection, std::string bytes) {
+    {
+      std::lock_guard lock(repliesMutex_);
+      replies_.emplace_back(connection, std::move(bytes));
+    }
+    const char byte = 1;
+    (void)!::write(replyWrite_.get(), &byte, 1);
+  }
+
+  static Clock::duration lifetime(Seconds seconds) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  }
+
+  void accept(std::vector<Connection>& connections, std::vector<char>& piece) {
     // Take everything waiting, so that a burst does not sit in the backlog.
     for (int taken = 0; taken < 64; ++taken) {
       Fd fd(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (fd.get() < 0) return;
       const auto uid = peerUid(fd.get());
-      if (!uid || *uid != peerUid_) continue;                       // another user: closed unread
-      if (connections.size() >= options_.maxConnections) continue;  // full: closed unread
+      if (!uid || *uid != peerUid_) continue;  // another user: closed unread
+      size_t reading = 0;
+      for (auto& connection : connections) reading += connection.awaiting || connection.writing ? 0 : 1;
+      if (reading >= options_.maxConnections) {
+        // Full: the oldest peer still writing gives way, so silent peers cannot lock hooks out.
+        for (auto it = connections.begin(); it != connections.end(); ++it)
+          if (!it->awaiting && !it->writing) {
+            connections.erase(it);
+            break;
+          }
+      }
       auto conversation = factory_ ? factory_() : nullptr;
       if (!conversation) continue;
-      const auto lifetime = std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(options_.connectionLifetime));
-      connections.push_back({std::move(fd), std::move(conversation), Clock::now() + lifetime});
+      const uint64_t id = nextId_++;
+      conversation->opened(std::make_shared<LoopReply>(weak_from_this(), id));
+      connections.push_back(
+          {id, std::move(fd), std::move(conversation), Clock::now() + lifetime(options_.connectionLifetime)});
+      // A hook writes at once: serve it now, before a crowd of later connections can push it out.
+      if (serve(connections.back(), piece)) connections.pop_back();
     }
   }
 
@@ -160,7 +274,17 @@ struct ListenLoop {
   uid_t peerUid_;
   LocalSocketService::ConversationFactory factory_;
   Fd wakeRead_;
+  Fd replyRead_, replyWrite_;
+  std::mutex repliesMutex_;
+  std::vector<std::pair<uint64_t, std::string>> replies_;
+  size_t awaitingCount_ = 0;
+  uint64_t nextId_ = 1;
 };
+
+void LoopReply::send(std::string bytes) {
+  if (sent_.exchange(true)) return;
+  if (auto loop = loop_.lock()) loop->queueReply(connection_, std::move(bytes));
+}
 
 class UnixListener final : public LocalListener {
  public:
@@ -214,7 +338,12 @@ ListenOutcome UnixSocketService::listen(const std::string& path, const LocalList
       outcome.error = "another server listens at " + path;
       return outcome;
     }
-    ::unlink(path.c_str());  // left behind by a run that ended without cleaning up
+    if (!S_ISSOCK(info.st_mode)) {
+      // Not ours to delete: someone's file (or a link) sits where the socket goes.
+      outcome.error = "something other than a socket is at " + path + "; it was left untouched: move it away";
+      return outcome;
+    }
+    ::unlink(path.c_str());  // a socket left behind by a run that ended without cleaning up
   }
   Fd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (socket.get() < 0) {
@@ -230,9 +359,16 @@ ListenOutcome UnixSocketService::listen(const std::string& path, const LocalList
     ::unlink(path.c_str());
     return outcome;
   }
-  int wake[2];
+  int wake[2], reply[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     outcome.error = systemError("pipe");
+    ::unlink(path.c_str());
+    return outcome;
+  }
+  if (::pipe2(reply, O_CLOEXEC | O_NONBLOCK) != 0) {
+    outcome.error = systemError("pipe");
+    ::close(wake[0]);
+    ::close(wake[1]);
     ::unlink(path.c_str());
     return outcome;
   }
@@ -242,6 +378,8 @@ ListenOutcome UnixSocketService::listen(const std::string& path, const LocalList
   loop->peerUid_ = peerUid_;
   loop->factory_ = std::move(newConversation);
   loop->wakeRead_ = Fd(wake[0]);
+  loop->replyRead_ = Fd(reply[0]);
+  loop->replyWrite_ = Fd(reply[1]);
   outcome.listener = std::make_unique<UnixListener>(std::move(loop), path, Fd(wake[1]));
   return outcome;
 }

@@ -166,4 +166,12 @@ std::optional<int32_t> EwmhWindowActivation::frontmostPID() {
   return static_cast<int32_t>(pid[0]);
 }
 
+std::optional<uint64_t> EwmhWindowActivation::activeWindow() {
+  std::lock_guard lock(mutex_);
+  if (!connect()) return std::nullopt;
+  const auto active = readCardinals(connection_, root_, atoms_.active, XCB_ATOM_WINDOW, 1);
+  if (active.empty() || active[0] == 0) return std::nullopt;
+  return active[0];
+}
+
 }  // namespace tovami::linux_backend

@@ -23,6 +23,8 @@ class EwmhWindowActivation final : public WindowActivation {
   std::vector<TopLevelWindow> windowsOf(int32_t pid) override;
   bool activate(uint64_t window) override;
   std::optional<int32_t> frontmostPID() override;
+  // The window the window manager calls active.
+  std::optional<uint64_t> activeWindow();
   // Every managed window, most recently active first (tests and the Warp lookup).
   std::vector<TopLevelWindow> allWindows();
 

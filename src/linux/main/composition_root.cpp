@@ -23,11 +23,13 @@
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/process_runner.h"
 #include "linux/agents/x11_running_apps.h"
+#include "linux/integrations/claude_status_source.h"
 #include "linux/integrations/curl_http_client.h"
 #include "linux/integrations/posix_file_system.h"
 #include "linux/integrations/tmux_pane_answer.h"
 #include "linux/integrations/unix_socket_service.h"
 #include "linux/integrations/xtest_key_synthesizer.h"
+#include "linux/jump/ewmh_answer_windows.h"
 #include "linux/jump/linux_agent_attention.h"
 #include "linux/main/transcript_lookup.h"
 #include "linux/nap/desktop_motion_settings.h"
@@ -78,8 +80,9 @@ Integrations& integrations() {
 // `jump` gives the terminal jump when the approval server is first used (a terminal outside tmux
 // is brought forward before the answer is typed).
 void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCues& cues,
-                         std::function<std::shared_ptr<TerminalJump>()> jump) {
-  ApprovalServer::setFactory([&dispatcher, &store, &cues, jump] {
+                         std::function<std::shared_ptr<TerminalJump>()> jump,
+                         std::function<std::shared_ptr<AnswerWindows>()> windows) {
+  ApprovalServer::setFactory([&dispatcher, &store, &cues, jump, windows] {
     auto& parts = integrations();
     return std::make_shared<ApprovalServer>(ApprovalServerDependencies{
         dispatcher, store, std::make_shared<UnixSocketService>(), parts.socketPath,
@@ -91,7 +94,7 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
         std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
         [&cues](SoundCue cue) { cues.playCue(cue); }, jump(),
         std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
-        std::make_shared<XTestKeySynthesizer>(), nullptr});
+        std::make_shared<XTestKeySynthesizer>(), nullptr, claudeStatusSource(parts.claude), windows()});
   });
   UsageTracker::setFactory([&dispatcher, &store] {
     auto& parts = integrations();
@@ -117,8 +120,9 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
   installNap();
   installIsland();
   installAgentWatcher(dispatcher_, *store_, *power_, *cues_);
-  installIntegrations(dispatcher_, *store_, *cues_,
-                      [this] { return terminalJump().jumper().shared_from_this(); });
+  installIntegrations(
+      dispatcher_, *store_, *cues_, [this] { return terminalJump().jumper().shared_from_this(); },
+      [this] { return std::make_shared<EwmhAnswerWindows>(terminalJump().windows()); });
   auto hotKeyControl = std::make_unique<HotKeyManagerControl>(
       std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue()));
   hotKeyControl_ = hotKeyControl.get();

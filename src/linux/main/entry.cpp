@@ -8,6 +8,7 @@
 #include "agents/agent_watcher.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
+#include "linux/main/hook_command.h"
 #include "linux/main/transcript_lookup.h"
 #include "platform/thread_queue.h"
 
@@ -58,6 +59,7 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
     }
     case Kind::oneShot:
       if (request.oneShot.name == switches::kListAgents) return listAgents(request.oneShot.value);
+      if (request.oneShot.name == switches::kHook) return runHookCommand(request.oneShot.value);
       // The renders and the accessibility and Warp tools run in the desktop program.
       for (auto unavailable : unavailableOneShots())
         if (request.oneShot.name == unavailable) {

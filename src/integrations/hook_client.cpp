@@ -1,0 +1,161 @@
+#include "integrations/hook_client.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tovami {
+namespace {
+
+using nlohmann::json;
+namespace protocol = approval_protocol;
+
+constexpr std::string_view kEventNames[] = {"notification", "permission-request", "codex-permission-request"};
+
+// The payload's strings cut to `limit` bytes (at a UTF-8 boundary), recursively.
+void cutStrings(json& value, std::size_t limit, int depth = 0) {
+  if (depth > 8) {
+    value = nullptr;
+    return;
+  }
+  if (value.is_string()) {
+    auto& text = value.get_ref<std::string&>();
+    if (text.size() <= limit) return;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+  } else if (value.is_structured()) {
+    for (auto& item : value) cutStrings(item, limit, depth + 1);
+  }
+}
+
+// The keys the server reads; everything else (a file's content, the transcript) stays out.
+json compactPayload(const json& input) {
+  json payload = json::object();
+  for (const char* key : {"session_id", "cwd", "hook_event_name", "tool_name", "message", "notification_type",
+                          "title", "permission_mode"}) {
+    auto it = input.find(key);
+    if (it != input.end() && it->is_string()) payload[key] = it->get<std::string>().substr(0, kEnvelopeStringLimit);
+  }
+  if (auto it = input.find("tool_input"); it != input.end() && it->is_object()) {
+    json toolInput = json::object();
+    for (const char* key : {"command", "description", "file_path", "notebook_path", "url", "path", "pattern", "query"})
+      if (auto value = it->find(key); value != it->end() && value->is_string()) toolInput[key] = *value;
+    cutStrings(toolInput, kEnvelopeStringLimit);
+    payload["tool_input"] = std::move(toolInput);
+  }
+  // The suggestions come back whole as updatedPermissions: kept exactly, or not at all.
+  if (auto it = input.find("permission_suggestions"); it != input.end() && it->is_array()) {
+    if (it->dump().size() <= kEnvelopeSuggestionsLimit) payload["permission_suggestions"] = *it;
+  }
+  return payload;
+}
+
+}  // namespace
+
+std::string approvalSocketPath(const claude_code::EnvironmentLookup& environment) {
+  std::string data;
+  if (auto xdg = environment("XDG_DATA_HOME"); xdg && !xdg->empty() && xdg->front() == '/') {
+    data = *xdg;
+  } else if (auto home = environment("HOME"); home && !home->empty()) {
+    data = *home + "/.local/share";
+  } else {
+    return {};
+  }
+  while (data.size() > 1 && data.back() == '/') data.pop_back();
+  return data + "/Tovami/agent.sock";
+}
+
+std::optional<HookEvent> hookEventNamed(std::string_view name) {
+  for (std::size_t i = 0; i < std::size(kEventNames); ++i)
+    if (kEventNames[i] == name) return static_cast<HookEvent>(i);
+  return std::nullopt;
+}
+
+std::string_view hookEventName(HookEvent event) {
+  return kEventNames[static_cast<std::size_t>(event)];
+}
+
+bool waitsForDecision(HookEvent event) {
+  return event != HookEvent::notification;
+}
+
+ApprovalAgent agentOf(HookEvent event) {
+  return event == HookEvent::codexPermissionRequest ? ApprovalAgent::codex : ApprovalAgent::claudeCode;
+}
+
+Seconds hookDecisionBound(HookEvent event) {
+  switch (event) {
+    case HookEvent::permissionRequest:
+      return 290;
+    case HookEvent::codexPermissionRequest:
+      return 25;
+    case HookEvent::notification:
+      break;
+  }
+  return 0;
+}
+
+std::optional<std::string> hookEnvelope(HookEvent event, std::string_view input) {
+  if (input.size() > kHookInputLimit) return std::nullopt;
+  auto parsed = json::parse(input, nullptr, /*allow_exceptions=*/false);
+  if (!parsed.is_object()) return std::nullopt;
+  json envelope = {{protocol::kProtocolKey, protocol::kVersion},
+                   {protocol::kEventKey, std::string(hookEventName(event))},
+                   {protocol::kPayloadKey, compactPayload(parsed)}};
+  return envelope.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::optional<ApprovalEnvelope> readEnvelope(const json& object) {
+  if (!object.is_object()) return std::nullopt;
+  auto version = object.find(protocol::kProtocolKey);
+  if (version == object.end()) return ApprovalEnvelope{HookEvent::notification, &object};  // a bare notice
+  if (!version->is_number_integer() || version->get<int64_t>() != protocol::kVersion) return std::nullopt;
+  auto event = object.find(protocol::kEventKey);
+  auto payload = object.find(protocol::kPayloadKey);
+  if (event == object.end() || !event->is_string() || payload == object.end() || !payload->is_object())
+    return std::nullopt;
+  auto kind = hookEventNamed(event->get<std::string>());
+  if (!kind) return std::nullopt;
+  return ApprovalEnvelope{*kind, &*payload};
+}
+
+std::string decisionReply(const ApprovalRequest& request, ApprovalDecision decision, std::string_view denyMessage) {
+  json reply = {{protocol::kProtocolKey, protocol::kVersion}};
+  if (decision == ApprovalDecision::deny) {
+    reply[protocol::kBehaviorKey] = "deny";
+    reply[protocol::kMessageKey] = std::string(denyMessage);
+    // As Escape in the terminal: the turn stops and the user says what to do instead.
+    reply[protocol::kInterruptKey] = true;
+    return reply.dump();
+  }
+  reply[protocol::kBehaviorKey] = "allow";
+  if (decision == ApprovalDecision::always && !request.permissionSuggestions.empty()) {
+    auto suggestions = json::parse(request.permissionSuggestions, nullptr, false);
+    if (suggestions.is_array()) reply[protocol::kUpdatedPermissionsKey] = std::move(suggestions);
+  }
+  return reply.dump();
+}
+
+std::string hookOutput(HookEvent event, std::string_view reply) {
+  if (event == HookEvent::notification || reply.empty()) return {};
+  auto parsed = json::parse(reply, nullptr, /*allow_exceptions=*/false);
+  if (!parsed.is_object()) return {};
+  auto behavior = parsed.find(protocol::kBehaviorKey);
+  if (behavior == parsed.end() || !behavior->is_string()) return {};
+  const std::string word = behavior->get<std::string>();
+  if (word != "allow" && word != "deny") return {};
+  json decision = {{protocol::kBehaviorKey, word}};
+  if (auto message = parsed.find(protocol::kMessageKey); message != parsed.end() && message->is_string())
+    decision[protocol::kMessageKey] = *message;
+  if (event == HookEvent::permissionRequest) {
+    if (auto interrupt = parsed.find(protocol::kInterruptKey);
+        word == "deny" && interrupt != parsed.end() && interrupt->is_boolean())
+      decision[protocol::kInterruptKey] = *interrupt;
+    if (auto updated = parsed.find(protocol::kUpdatedPermissionsKey);
+        word == "allow" && updated != parsed.end() && updated->is_array())
+      decision[protocol::kUpdatedPermissionsKey] = *updated;
+  }
+  json output = {{"hookSpecificOutput", {{"hookEventName", "PermissionRequest"}, {"decision", std::move(decision)}}}};
+  return output.dump() + "\n";
+}
+
+}  // namespace tovami

@@ -1,0 +1,76 @@
+// The approval socket's protocol (docs/approval-protocol.md) and the logic of the hook client,
+// "tovami --hook EVENT": what it sends for a hook's standard input, how long it waits, and what it
+// prints for the server's reply. Everything here is pure; the socket is the backend's.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "integrations/approval_request.h"
+#include "integrations/claude_code_peer.h"
+#include "platform/scheduler.h"
+
+namespace tovami {
+
+// Where the socket lives: $XDG_DATA_HOME/Tovami/agent.sock (~/.local/share when the variable is
+// unset or not an absolute path). Empty without a home folder.
+std::string approvalSocketPath(const claude_code::EnvironmentLookup& environment);
+
+namespace approval_protocol {
+inline constexpr int kVersion = 1;
+inline constexpr const char* kProtocolKey = "protocol";
+inline constexpr const char* kEventKey = "event";
+inline constexpr const char* kPayloadKey = "payload";
+inline constexpr const char* kBehaviorKey = "behavior";
+inline constexpr const char* kMessageKey = "message";
+inline constexpr const char* kInterruptKey = "interrupt";
+inline constexpr const char* kUpdatedPermissionsKey = "updatedPermissions";
+}  // namespace approval_protocol
+
+enum class HookEvent { notification, permissionRequest, codexPermissionRequest };
+
+// "notification", "permission-request", "codex-permission-request".
+std::optional<HookEvent> hookEventNamed(std::string_view name);
+std::string_view hookEventName(HookEvent event);
+bool waitsForDecision(HookEvent event);
+ApprovalAgent agentOf(HookEvent event);
+
+// How long the client waits for a decision: below the timeout its installer writes into the
+// agent's settings (Claude Code 300 s, Codex 35 s), so the client ends on its own first. Codex
+// shows its own prompt only after the hook ends: 25 s keeps that wait bearable when nobody answers.
+Seconds hookDecisionBound(HookEvent event);
+
+// Standard input larger than this is not a hook's: the client gives no verdict.
+inline constexpr std::size_t kHookInputLimit = 4 * 1024 * 1024;
+// String values of the tool input and the suggestions are cut to this many bytes in the request;
+// the card shows less, and a file's whole new content must not cross the socket.
+inline constexpr std::size_t kEnvelopeStringLimit = 4096;
+// Suggestions larger than this are dropped from the request (no "Always" then).
+inline constexpr std::size_t kEnvelopeSuggestionsLimit = 16384;
+
+// The request for the hook's standard input: one JSON object, at most a few tens of KB. Nothing
+// when the input is not one JSON object.
+std::optional<std::string> hookEnvelope(HookEvent event, std::string_view input);
+
+// One request read by the server.
+struct ApprovalEnvelope {
+  HookEvent event = HookEvent::notification;
+  const nlohmann::json* payload = nullptr;  // points into the parsed object
+};
+// A protocol object, or a bare hook payload (a notice piped in by nc: a notification). Nothing
+// for a version this server does not speak or an unknown event.
+std::optional<ApprovalEnvelope> readEnvelope(const nlohmann::json& object);
+
+// The server's reply for a decision: {"protocol":1,"behavior":...}. A deny carries `denyMessage`;
+// "always" allows with the request's suggestions as updatedPermissions.
+std::string decisionReply(const ApprovalRequest& request, ApprovalDecision decision, std::string_view denyMessage);
+
+// What the client prints for the reply: the agent's decision output, or nothing (no verdict) for
+// an empty or malformed reply. Codex gets only behavior and message; anything more fails closed there.
+std::string hookOutput(HookEvent event, std::string_view reply);
+
+}  // namespace tovami

@@ -1,0 +1,39 @@
+#include "linux/main/hook_command.h"
+
+#include <unistd.h>
+
+#include "integrations/hook_client.h"
+#include "linux/integrations/hook_socket_client.h"
+
+namespace tovami::linux_backend {
+namespace {
+
+// Agents write the whole input at once and close it; this bounds a writer that does not.
+constexpr double kInputSeconds = 5.0;
+
+void writeAll(const std::string& text) {
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t put = ::write(STDOUT_FILENO, text.data() + written, text.size() - written);
+    if (put <= 0) return;
+    written += static_cast<std::size_t>(put);
+  }
+}
+
+}  // namespace
+
+int runHookCommand(const std::string& eventName) {
+  const auto event = hookEventNamed(eventName);
+  if (!event) return 0;
+  const std::string socketPath = approvalSocketPath(claude_code::processEnvironment());
+  // Without a socket there is nobody to ask: end before reading a byte.
+  if (socketPath.empty() || ::access(socketPath.c_str(), F_OK) != 0) return 0;
+  const auto input = readInputWithin(STDIN_FILENO, kHookInputLimit, kInputSeconds);
+  if (!input) return 0;
+  const auto request = hookEnvelope(*event, *input);
+  if (!request) return 0;
+  const auto reply = exchangeWithSocket(socketPath, *request, hookDecisionBound(*event));
+  if (reply) writeAll(hookOutput(*event, *reply));
+  return 0;
+}
+
+}  // namespace tovami::linux_backend
