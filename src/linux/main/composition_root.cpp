@@ -233,8 +233,8 @@ IslandActions CompositionRoot::islandActions() {
     state.setNapWhenIdleArmed(!state.napWhenIdleArmed());
   };
   actions.openSettings = [this] { openSettings(); };
-  actions.answer = [](bool allow) {
-    if (ApprovalServer::exists()) ApprovalServer::shared()->answer(allow);
+  actions.answer = [](const std::string& requestId, ApprovalDecision decision) {
+    if (ApprovalServer::exists()) ApprovalServer::shared()->answer(requestId, decision);
   };
   return actions;
 }
