@@ -36,5 +36,27 @@ TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
   for (QAction* action : empty.actions()) action->trigger();
 }
 
+TEST(TrayMenu, ApprovalRowsComeFirstAndAnswerTheRequestTheyName) {
+  ensureGuiApplication();
+  std::vector<std::pair<std::string, ApprovalDecision>> answers;
+  TrayMenuModel model;
+  model.approvals = {{"Allow: R&D \u2014 Bash ls", "r1", ApprovalDecision::allow},
+                     {"Deny", "r1", ApprovalDecision::deny},
+                     {"1 more request waits", {}, std::nullopt}};
+  model.answer = [&answers](const std::string& id, ApprovalDecision decision) { answers.emplace_back(id, decision); };
+  QMenu menu;
+  fillTrayMenu(menu, model);
+  const auto actions = menu.actions();
+  EXPECT_EQ(actions[0]->text(), "Allow: R&&D \u2014 Bash ls");
+  EXPECT_FALSE(actions[2]->isEnabled());
+  EXPECT_TRUE(actions[3]->isSeparator());
+  EXPECT_EQ(actions[4]->text(), "Start Nap");
+  actions[1]->trigger();
+  actions[0]->trigger();
+  actions[2]->trigger();
+  EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::deny},
+                                                                          {"r1", ApprovalDecision::allow}}));
+}
+
 }  // namespace
 }  // namespace tovami::linux_backend
