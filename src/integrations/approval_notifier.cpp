@@ -43,8 +43,13 @@ void ApprovalNotifier::refresh() {
     std::weak_ptr<bool> alive = alive_;
     deps_.notifications->capabilities([this, alive](std::optional<std::vector<std::string>> capabilities) {
       if (!alive.lock()) return;
-      if (!capabilities) logInfo(kCategory, "no notification server answered; approvals stay in the tray menu");
-      offer_ = notificationOffer(capabilities.value_or(std::vector<std::string>{}));
+      if (!capabilities) {
+        // Asked again with the next change: a notification server may start later.
+        logInfo(kCategory, "no notification server answered; approvals are in the tray menu");
+        askedOffer_ = false;
+        return;
+      }
+      offer_ = notificationOffer(*capabilities);
       refresh();
     });
     return;

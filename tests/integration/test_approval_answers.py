@@ -88,10 +88,12 @@ class ApprovalAnswersTest(unittest.TestCase):
         self.assertEqual(self.decision(first)["behavior"], "allow")
 
         # Two wait: the notification and the rows show the first, and how many more wait.
-        second, third = self.ask("make test", "s2"), None
+        second = self.ask("make test", "s2")
         self.assertIsNotNone(self.notified("Bash make test"), self.s.log_text())
         third = self.ask("rm -rf build", "s3")
-        self.assertIsNotNone(self.notified("1 more request waits"), self.s.log_text())
+        replaced = self.notified("1 more request waits")
+        self.assertIsNotNone(replaced, self.s.log_text())
+        self.assertEqual(replaced["replaces"], self.notified("Bash make test")["id"])  # one notification, replaced
         labels = lambda: tray.labels(self.s, self.item)
         self.assertTrue(self.s.wait_for(lambda: "1 more request waits" in labels(), 10), labels())
         self.assertEqual(labels()[:3], ["Allow: api \u2014 Bash make test", "Always allow", "Deny"])

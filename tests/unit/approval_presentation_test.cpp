@@ -75,7 +75,7 @@ class FakeNotifications final : public DesktopNotifications {
   void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
   void capabilities(std::function<void(std::optional<std::vector<std::string>>)> done) override {
     ++capabilityCalls;
-    done(std::vector<std::string>{"actions"});
+    done(offered);
   }
   void notify(const DesktopNotification& notification, Id replaces, std::function<void(std::optional<Id>)> done) override {
     log.push_back("notify " + std::to_string(replaces) + " " + notification.body.substr(0, notification.body.find('\n')));
@@ -94,6 +94,7 @@ class FakeNotifications final : public DesktopNotifications {
   std::vector<std::string> log;
   Id nextId = 7;
   int capabilityCalls = 0;
+  std::optional<std::vector<std::string>> offered = std::vector<std::string>{"actions"};
 };
 
 TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatWasShown) {
@@ -147,6 +148,21 @@ TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatW
   notifier.reset();
   EXPECT_EQ(server->log.back(), "close 9");
   EXPECT_EQ(server->capabilityCalls, 1);
+}
+
+TEST(ApprovalNotifier, WithoutANotificationServerAsksAgainWithTheNextRequest) {
+  VirtualDispatcher dispatcher;
+  ApprovalState state;
+  auto server = std::make_shared<FakeNotifications>();
+  server->offered.reset();
+  ApprovalNotifier notifier({state, server, dispatcher.clock(), {}, {}});
+  state.add(asked("r1", "ls"));
+  EXPECT_TRUE(server->log.empty());
+  server->offered = std::vector<std::string>{"body"};
+  state.add(asked("r2", "make"));
+  server->answerAll();
+  EXPECT_EQ(server->capabilityCalls, 2);
+  EXPECT_EQ(server->log, (std::vector<std::string>{"notify 0 Bash ls"}));
 }
 
 }  // namespace
