@@ -9,13 +9,12 @@ constexpr const char* kCategory = log_categories::kApprovals;
 
 ApprovalNotifier::ApprovalNotifier(ApprovalNotifierDependencies deps) : deps_(std::move(deps)) {
   std::weak_ptr<bool> alive = alive_;
-  deps_.notifications->setHandlers(
-      {[this, alive](DesktopNotifications::Id id, const std::string& key) {
-         if (alive.lock()) invoked(id, key);
-       },
-       [this, alive](DesktopNotifications::Id id) {
-         if (alive.lock()) closed(id);
-       }});
+  deps_.notifications->setHandlers({[this, alive](DesktopNotifications::Id id, const std::string& key) {
+                                      if (alive.lock()) invoked(id, key);
+                                    },
+                                    [this, alive](DesktopNotifications::Id id) {
+                                      if (alive.lock()) closed(id);
+                                    }});
   observer_ = deps_.state.addObserver([this] { refresh(); });
   refresh();
 }
@@ -64,7 +63,8 @@ void ApprovalNotifier::refresh() {
     want(notice_, std::nullopt, {});
 }
 
-void ApprovalNotifier::want(Slot& slot, std::optional<DesktopNotification> wanted, const std::string& requestId) {
+void ApprovalNotifier::want(Slot& slot, std::optional<DesktopNotification> wanted,
+                            const std::string& requestId) {
   if (&slot == &request_) wantedRequestId_ = requestId;
   slot.wanted = std::move(wanted);
   pump(slot);
@@ -84,15 +84,16 @@ void ApprovalNotifier::pump(Slot& slot) {
   const DesktopNotification sent = *slot.wanted;
   const std::string requestId = &slot == &request_ ? wantedRequestId_ : std::string();
   std::weak_ptr<bool> alive = alive_;
-  deps_.notifications->notify(sent, slot.id, [this, alive, &slot, sent, requestId](std::optional<DesktopNotifications::Id> id) {
-    if (!alive.lock()) return;
-    slot.inFlight = false;
-    slot.shown = sent;  // a failure is not retried until the content changes
-    slot.id = id.value_or(0);
-    if (slot.requestId != requestId) slot.shownAt = deps_.clock.uptime();
-    slot.requestId = requestId;
-    pump(slot);
-  });
+  deps_.notifications->notify(
+      sent, slot.id, [this, alive, &slot, sent, requestId](std::optional<DesktopNotifications::Id> id) {
+        if (!alive.lock()) return;
+        slot.inFlight = false;
+        slot.shown = sent;  // a failure is not retried until the content changes
+        slot.id = id.value_or(0);
+        if (slot.requestId != requestId) slot.shownAt = deps_.clock.uptime();
+        slot.requestId = requestId;
+        pump(slot);
+      });
 }
 
 void ApprovalNotifier::invoked(DesktopNotifications::Id id, const std::string& key) {

@@ -43,7 +43,7 @@ class ApprovalNotifier {
  private:
   struct Slot {
     DesktopNotifications::Id id = 0;
-    std::optional<DesktopNotification> shown;   // what was last sent (kept once dismissed)
+    std::optional<DesktopNotification> shown;  // what was last sent (kept once dismissed)
     std::optional<DesktopNotification> wanted;
     std::string requestId;  // the request the shown content is for
     Seconds shownAt = 0;    // uptime

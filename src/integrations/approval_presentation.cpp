@@ -11,10 +11,17 @@ std::string escapeMarkup(std::string_view text) {
   std::string escaped;
   for (char c : text) {
     switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      default: escaped += c;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -22,9 +29,12 @@ std::string escapeMarkup(std::string_view text) {
 
 const char* keyOf(ApprovalDecision decision) {
   switch (decision) {
-    case ApprovalDecision::allow: return "allow";
-    case ApprovalDecision::deny: return "deny";
-    case ApprovalDecision::always: return "always";
+    case ApprovalDecision::allow:
+      return "allow";
+    case ApprovalDecision::deny:
+      return "deny";
+    case ApprovalDecision::always:
+      return "always";
   }
   return "deny";
 }
@@ -102,7 +112,8 @@ std::optional<std::pair<std::string, ApprovalDecision>> approvalActionFromKey(st
   const auto colon = key.find(':');
   if (colon == std::string_view::npos || colon + 1 == key.size()) return std::nullopt;
   const std::string_view name = key.substr(0, colon);
-  for (ApprovalDecision decision : {ApprovalDecision::allow, ApprovalDecision::deny, ApprovalDecision::always})
+  for (ApprovalDecision decision :
+       {ApprovalDecision::allow, ApprovalDecision::deny, ApprovalDecision::always})
     if (name == keyOf(decision)) return std::pair{std::string(key.substr(colon + 1)), decision};
   return std::nullopt;
 }

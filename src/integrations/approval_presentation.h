@@ -17,8 +17,8 @@ std::string approvalSubject(const ApprovalRequest& request);
 
 struct ApprovalMenuRow {
   std::string label;
-  std::string requestId;                      // empty for an information row
-  std::optional<ApprovalDecision> decision;   // nothing: shown disabled
+  std::string requestId;                     // empty for an information row
+  std::optional<ApprovalDecision> decision;  // nothing: shown disabled
   bool operator==(const ApprovalMenuRow&) const = default;
 };
 

@@ -16,7 +16,8 @@ std::optional<Seconds> ApprovalCardGuard::armsIn(Seconds uptime) const {
 }
 
 std::optional<std::string> ApprovalCardGuard::answers(const IslandHit& hit, Seconds uptime) const {
-  if (hit.target != IslandTarget::allow && hit.target != IslandTarget::deny && hit.target != IslandTarget::always)
+  if (hit.target != IslandTarget::allow && hit.target != IslandTarget::deny &&
+      hit.target != IslandTarget::always)
     return std::nullopt;
   if (!front_ || hit.requestId != *front_ || !armed(uptime)) return std::nullopt;
   return hit.requestId;

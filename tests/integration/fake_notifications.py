@@ -26,10 +26,6 @@ class Server(dbus.service.Object):
     def GetCapabilities(self):
         return self.capabilities
 
-    @dbus.service.method(NAME, in_signature="", out_signature="ssss")
-    def GetServerInformation(self):
-        return ("fake", "tovami tests", "1", "1.2")
-
     @dbus.service.method(NAME, in_signature="susssasa{sv}i", out_signature="u")
     def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
         nid = int(replaces) or self.next_id

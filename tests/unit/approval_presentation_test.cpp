@@ -33,22 +33,18 @@ TEST(ApprovalPresentation, TrayRowsSayWhatIsAskedAndAnswerTheRequestTheyWereBuil
   // Answering the first shows the next; a notice is said as a row of its own.
   state.remove("r1");
   state.setNotice(ApprovalNotice{"Answer not delivered: the session has ended", 0});
-  EXPECT_EQ(approvalMenuRows(state),
-            (std::vector<ApprovalMenuRow>{{"Allow: api \u2014 Bash rm -rf build", "r2", D::allow},
-                                          {"Deny", "r2", D::deny},
-                                          {"Answer not delivered: the session has ended", {}, std::nullopt}}));
+  EXPECT_EQ(approvalMenuRows(state), (std::vector<ApprovalMenuRow>{
+                                         {"Allow: api \u2014 Bash rm -rf build", "r2", D::allow},
+                                         {"Deny", "r2", D::deny},
+                                         {"Answer not delivered: the session has ended", {}, std::nullopt}}));
 
-  // A notice that could not be tied to one session offers no answer; a long command is cut.
-  ApprovalRequest notice{"n", "Claude Code", "Claude needs your permission to use Bash", "web", {}, 0};
+  // A notice that could not be tied to one session offers no answer.
+  ApprovalRequest notice{"n", "Claude Code", "Claude needs your permission", "web", {}, 0};
   notice.answerable = false;
   state.setPending(notice);
-  EXPECT_EQ(approvalMenuRows(state)[0],
-            (ApprovalMenuRow{"web \u2014 Claude needs your permission to use Bash: answer in the terminal", {},
-                             std::nullopt}));
-  state.setPending(asked("long", std::string(300, 'x')));
-  const std::string label = approvalMenuRows(state)[0].label;
-  EXPECT_TRUE(label.ends_with("x\u2026")) << label;
-  EXPECT_LT(label.size(), 90u);
+  EXPECT_EQ(approvalMenuRows(state)[0].label,
+            "web \u2014 Claude needs your permission: answer in the terminal");
+  EXPECT_EQ(approvalMenuRows(state)[0].decision, std::nullopt);
 }
 
 TEST(ApprovalPresentation, NotificationOffersActionsOnlyWhereTheServerHasThem) {
@@ -66,7 +62,8 @@ TEST(ApprovalPresentation, NotificationOffersActionsOnlyWhereTheServerHasThem) {
   EXPECT_EQ(plain.body, "Bash grep <a> & b\nSession: refactor\nAnswer from Tovami's tray menu.");
 
   EXPECT_EQ(approvalActionFromKey("always:r1"), (std::pair{std::string("r1"), ApprovalDecision::always}));
-  for (const char* key : {"default", "allow:", "maybe:r1", ""}) EXPECT_EQ(approvalActionFromKey(key), std::nullopt) << key;
+  for (const char* key : {"default", "allow:", "maybe:r1", ""})
+    EXPECT_EQ(approvalActionFromKey(key), std::nullopt) << key;
 }
 
 // A notification server that answers when told to, and records what it was asked.
@@ -77,8 +74,10 @@ class FakeNotifications final : public DesktopNotifications {
     ++capabilityCalls;
     done(offered);
   }
-  void notify(const DesktopNotification& notification, Id replaces, std::function<void(std::optional<Id>)> done) override {
-    log.push_back("notify " + std::to_string(replaces) + " " + notification.body.substr(0, notification.body.find('\n')));
+  void notify(const DesktopNotification& notification, Id replaces,
+              std::function<void(std::optional<Id>)> done) override {
+    log.push_back("notify " + std::to_string(replaces) + " " +
+                  notification.body.substr(0, notification.body.find('\n')));
     waiting.push_back([this, replaces, done] { done(replaces ? replaces : nextId++); });
   }
   void close(Id id) override { log.push_back("close " + std::to_string(id)); }
@@ -118,7 +117,8 @@ TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatW
   server->handlers_.actionInvoked(7, "deny:r2");   // not the request it shows
   EXPECT_TRUE(answers.empty());
   server->handlers_.actionInvoked(7, "allow:r1");
-  EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::allow}}));
+  EXPECT_EQ(answers,
+            (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::allow}}));
 
   // Answered: the next request replaces it, and its buttons wait to be read too.
   state.remove("r1");
@@ -129,12 +129,11 @@ TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatW
   server->handlers_.actionInvoked(7, "deny:r2");
   EXPECT_EQ(answers.back(), (std::pair{std::string("r2"), ApprovalDecision::deny}));
 
-  // Withdrawn: closed. The island turned on: nothing shown while it shows the card.
+  // Withdrawn: closed. Nothing is shown while the island shows the card.
   state.remove("r2");
   EXPECT_EQ(server->log.back(), "close 7");
   island = true;
   state.add(asked("r3", "pwd"));
-  server->answerAll();
   EXPECT_EQ(server->log.back(), "close 7");
   island = false;
   notifier->refresh();

@@ -30,8 +30,8 @@ DBusNotifications::DBusNotifications() {
 }
 
 void DBusNotifications::capabilities(std::function<void(std::optional<std::vector<std::string>>)> done) {
-  auto* watcher =
-      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(method("GetCapabilities"), kCallTimeoutMs), this);
+  auto* watcher = new QDBusPendingCallWatcher(
+      QDBusConnection::sessionBus().asyncCall(method("GetCapabilities"), kCallTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [done](QDBusPendingCallWatcher* w) {
     w->deleteLater();
     QDBusPendingReply<QStringList> reply = *w;
@@ -57,9 +57,10 @@ void DBusNotifications::notify(const DesktopNotification& notification, Id repla
   if (notification.persistent) hints["resident"] = true;
   QDBusMessage message = method("Notify");
   message << QString("Tovami") << static_cast<uint>(replaces) << QString("tovami")
-          << QString::fromStdString(notification.summary) << QString::fromStdString(notification.body) << actions
-          << hints << static_cast<int>(notification.persistent ? 0 : -1);
-  auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, kCallTimeoutMs), this);
+          << QString::fromStdString(notification.summary) << QString::fromStdString(notification.body)
+          << actions << hints << static_cast<int>(notification.persistent ? 0 : -1);
+  auto* watcher =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, kCallTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [done](QDBusPendingCallWatcher* w) {
     w->deleteLater();
     QDBusPendingReply<uint> reply = *w;
