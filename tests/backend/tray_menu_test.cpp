@@ -43,9 +43,7 @@ TEST(TrayMenu, ApprovalRowsComeFirstAndAnswerTheRequestTheyName) {
   model.approvals = {{"Allow: R&D \u2014 Bash ls", "r1", ApprovalDecision::allow},
                      {"Deny", "r1", ApprovalDecision::deny},
                      {"1 more request waits", {}, std::nullopt}};
-  model.answer = [&answers](const std::string& id, ApprovalDecision decision) {
-    answers.emplace_back(id, decision);
-  };
+  model.answer = [&answers](const std::string& id, ApprovalDecision decision) { answers.emplace_back(id, decision); };
   QMenu menu;
   fillTrayMenu(menu, model);
   const auto actions = menu.actions();
@@ -56,8 +54,8 @@ TEST(TrayMenu, ApprovalRowsComeFirstAndAnswerTheRequestTheyName) {
   actions[1]->trigger();
   actions[0]->trigger();
   actions[2]->trigger();
-  EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{
-                         {"r1", ApprovalDecision::deny}, {"r1", ApprovalDecision::allow}}));
+  EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::deny},
+                                                                          {"r1", ApprovalDecision::allow}}));
 }
 
 }  // namespace

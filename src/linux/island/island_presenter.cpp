@@ -20,9 +20,8 @@ constexpr Seconds kNapIn5Minutes = 300;
 constexpr Seconds kNapIn15Minutes = 900;
 
 bool sameGeometry(const OutlineGeometry& a, const OutlineGeometry& b) {
-  return a.mode == b.mode && a.frame == b.frame && a.topRadius == b.topRadius &&
-         a.bottomRadius == b.bottomRadius && a.cornerRadius == b.cornerRadius &&
-         a.shadowOpacity == b.shadowOpacity && a.hoverScale == b.hoverScale;
+  return a.mode == b.mode && a.frame == b.frame && a.topRadius == b.topRadius && a.bottomRadius == b.bottomRadius &&
+         a.cornerRadius == b.cornerRadius && a.shadowOpacity == b.shadowOpacity && a.hoverScale == b.hoverScale;
 }
 
 QList<QPolygonF> outlinePolygons(const OutlineGeometry& geometry) {
@@ -65,9 +64,8 @@ IslandPresenter::IslandPresenter(IslandState& state, IslandSources sources, Isla
     : state_(state), sources_(std::move(sources)), actions_(std::move(actions)) {
   stateToken_ = state_.addObserver([this] { sceneChanged(); });
   preferencesToken_ = sources_.preferences.addObserver([this](std::string_view key) {
-    if (key == prefs::kIslandShowsCat || key == prefs::kAgentWatchEnabled ||
-        key == prefs::kAgentShowSnippets || key == prefs::kAgentQuietSound || key == prefs::kUsageTracking ||
-        key == prefs::kNotchApprovals)
+    if (key == prefs::kIslandShowsCat || key == prefs::kAgentWatchEnabled || key == prefs::kAgentShowSnippets ||
+        key == prefs::kAgentQuietSound || key == prefs::kUsageTracking || key == prefs::kNotchApprovals)
       sceneChanged();
   });
   observeServices();
@@ -109,9 +107,7 @@ std::unique_ptr<IslandPanel> IslandPresenter::makePanel() {
   return std::make_unique<Panel>(*this);
 }
 
-Seconds IslandPresenter::uptime() const {
-  return sources_.dispatcher.clock().uptime();
-}
+Seconds IslandPresenter::uptime() const { return sources_.dispatcher.clock().uptime(); }
 
 IslandScene IslandPresenter::buildScene() const {
   IslandScene scene;
@@ -214,8 +210,7 @@ void IslandPresenter::paint(QPainter& painter) {
   scene_.animationTime = scene_.now;
   QtCanvas canvas(painter);
   view_->draw(canvas, scene_, shown_, fade_);
-  if (const auto next = view_->nextRedrawIn(scene_); next && !window_->isAnimating())
-    window_->scheduleRedraw(*next);
+  if (const auto next = view_->nextRedrawIn(scene_); next && !window_->isAnimating()) window_->scheduleRedraw(*next);
 }
 
 void IslandPresenter::hoverChanged(bool inside) {
@@ -273,8 +268,7 @@ void IslandPresenter::perform(const IslandHit& hit) {
     case IslandTarget::napIn5Minutes:
     case IslandTarget::napIn15Minutes:
       state_.collapse();
-      call(actions_.scheduleNap,
-           hit.target == IslandTarget::napIn5Minutes ? kNapIn5Minutes : kNapIn15Minutes);
+      call(actions_.scheduleNap, hit.target == IslandTarget::napIn5Minutes ? kNapIn5Minutes : kNapIn15Minutes);
       return;
     case IslandTarget::napWhenIdle:
       return call(actions_.toggleNapWhenIdle);

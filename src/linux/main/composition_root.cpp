@@ -16,7 +16,6 @@
 #include "app/hot_key_manager.h"
 #include "app/platform_wording.h"
 #include "app/preference_keys.h"
-#include "integrations/approval_notifier.h"
 #include "integrations/approval_server.h"
 #include "integrations/hook_installer.h"
 #include "integrations/usage_tracker.h"
@@ -24,6 +23,7 @@
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/process_runner.h"
 #include "linux/agents/x11_running_apps.h"
+#include "integrations/approval_notifier.h"
 #include "linux/app/dbus_notifications.h"
 #include "linux/integrations/claude_status_source.h"
 #include "linux/integrations/curl_http_client.h"
@@ -31,8 +31,8 @@
 #include "linux/integrations/tmux_pane_answer.h"
 #include "linux/integrations/unix_socket_service.h"
 #include "linux/integrations/xtest_key_synthesizer.h"
-#include "linux/jump/ewmh_answer_windows.h"
 #include "linux/main/transcript_lookup.h"
+#include "linux/jump/ewmh_answer_windows.h"
 #include "linux/nap/desktop_motion_settings.h"
 #include "linux/nap/nap_overlay_widget.h"
 #include "linux/nap/overlay_renderer.h"
@@ -51,7 +51,8 @@ void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerMa
         dispatcher, store, std::shared_ptr<ProcessSampler>(makeLinuxProcessSampler()),
         std::make_shared<X11RunningApplications>(), std::make_shared<PowerSupplyBatteryReader>(), power,
         transcriptLookup(), []() -> NapControl* { return NapController::shared().get(); },
-        NotchIslandController::shared(), [&cues](SoundCue cue) { cues.playCue(cue); }});
+        NotchIslandController::shared(),
+        [&cues](SoundCue cue) { cues.playCue(cue); }});
   });
 }
 
@@ -92,7 +93,8 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
         },
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
         std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
-        [&cues](SoundCue cue) { cues.playCue(cue); }, jump(),
+        [&cues](SoundCue cue) { cues.playCue(cue); },
+        jump(),
         std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
         std::make_shared<XTestKeySynthesizer>(), nullptr, claudeStatusSource(parts.claude), windows()});
   });
@@ -187,9 +189,9 @@ void CompositionRoot::installNap() {
     if (NapController::exists()) NapController::shared()->endNap();
   });
   NapController::setFactory([this] {
-    return std::make_shared<NapController>(NapControllerDependencies{
-        dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
-        NotchIslandController::shared(), overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
+    return std::make_shared<NapController>(
+        NapControllerDependencies{dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
+                                  NotchIslandController::shared(), overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
   });
 }
 
@@ -212,8 +214,7 @@ void CompositionRoot::installIsland() {
                                 return UsageTracker::exists() ? &UsageTracker::shared()->state() : nullptr;
                               },
                               []() -> ApprovalState* {
-                                return ApprovalServer::exists() ? &ApprovalServer::shared()->state()
-                                                                : nullptr;
+                                return ApprovalServer::exists() ? &ApprovalServer::shared()->state() : nullptr;
                               }},
                 islandActions());
           }
@@ -339,13 +340,9 @@ std::function<void(const std::string&, ApprovalDecision)> CompositionRoot::answe
 
 // The island's switch reads and writes the key for the kind of display connected, as the
 // settings window does.
-bool CompositionRoot::islandEnabled() const {
-  return NotchIslandController::shared()->isEnabled();
-}
+bool CompositionRoot::islandEnabled() const { return NotchIslandController::shared()->isEnabled(); }
 
-void CompositionRoot::setIslandEnabled(bool on) {
-  NotchIslandController::shared()->setEnabled(on);
-}
+void CompositionRoot::setIslandEnabled(bool on) { NotchIslandController::shared()->setEnabled(on); }
 
 std::vector<TrayMenuModel::AgentRow> CompositionRoot::agentRows() const {
   std::vector<TrayMenuModel::AgentRow> rows;
