@@ -243,7 +243,8 @@ class NotchIslandView::Painter {
     // The project keeps at least half the room; the session's name takes what is left.
     const std::string session = request->sessionName ? " \u00b7 " + *request->sessionName : std::string();
     const double sessionWidth = std::min(width(singleLine(session), titleFont), titleRoom / 2);
-    double x = titleX + text(request->projectName, titleX, titleY, titleFont, white(1), titleRoom - sessionWidth);
+    double x =
+        titleX + text(request->projectName, titleX, titleY, titleFont, white(1), titleRoom - sessionWidth);
     if (!session.empty()) x += text(session, x, titleY, titleFont, white(0.5), titleX + titleRoom - x);
     x += 10;
     const Size tagSize = c_.measureText(tag, tagFont);
@@ -267,8 +268,7 @@ class NotchIslandView::Painter {
       c_.drawText(tool, {left, y}, toolFont, palette::kTerracotta);
       detailX = left + width(tool, toolFont) + 8;
     }
-    const std::vector<std::string> lines = wrapLines(singleLine(request->detail), detailFont, right - detailX, 3);
-    for (const std::string& line : lines) {
+    for (const std::string& line : wrapLines(singleLine(request->detail), detailFont, right - detailX, 3)) {
       c_.drawText(line, {detailX, y}, detailFont, white(0.8));
       y += lineHeight;
     }
@@ -286,7 +286,8 @@ class NotchIslandView::Painter {
       const Rect allow = terracottaButton("Allow", 13, right, buttonsY, true, IslandTarget::allow);
       double edge = allow.x - kControlSpacing;
       if (request->canAlwaysAllow)
-        edge = chipButton(island_text::kAlways, edge, buttonsY, true, IslandTarget::always).x - kControlSpacing;
+        edge = chipButton(island_text::kAlways, edge, buttonsY, true, IslandTarget::always).x -
+               kControlSpacing;
       buttonsLeft = chipButton("Deny", edge, buttonsY, true, IslandTarget::deny).x;
       for (auto& control : controls_)
         if (isAnswer(control.hit.target)) control.hit.requestId = request->id;

@@ -43,7 +43,9 @@ TEST(TrayMenu, ApprovalRowsComeFirstAndAnswerTheRequestTheyName) {
   model.approvals = {{"Allow: R&D \u2014 Bash ls", "r1", ApprovalDecision::allow},
                      {"Deny", "r1", ApprovalDecision::deny},
                      {"1 more request waits", {}, std::nullopt}};
-  model.answer = [&answers](const std::string& id, ApprovalDecision decision) { answers.emplace_back(id, decision); };
+  model.answer = [&answers](const std::string& id, ApprovalDecision decision) {
+    answers.emplace_back(id, decision);
+  };
   QMenu menu;
   fillTrayMenu(menu, model);
   const auto actions = menu.actions();
