@@ -225,9 +225,8 @@ class NotchIslandView::Painter {
     c_.fillEllipse({card.x + 28, titleY - 3.5, 7, 7}, palette::kTerracotta);
     const double titleX = card.x + 28 + 7 + 8;
     if (!request) {
-      // Only the notice is left: the card that asked is gone.
-      text(scene_.approvalNotice->text, titleX, titleY, systemFont(13, FontWeight::semibold),
-           palette::kTerracotta, right - titleX);
+      // Only the notice is left: the card that asked is gone. Said whole, over up to three lines.
+      noticeLines(titleX, titleY - 8, right - titleX, systemFont(13, FontWeight::semibold), 3);
       return;
     }
 
@@ -292,9 +291,21 @@ class NotchIslandView::Painter {
       for (auto& control : controls_)
         if (isAnswer(control.hit.target)) control.hit.requestId = request->id;
     }
-    if (scene_.approvalNotice)
-      text(scene_.approvalNotice->text, left, buttonsY, systemFont(11), palette::kTerracotta,
-           buttonsLeft - kControlSpacing - left);
+    if (scene_.approvalNotice) {
+      const FontStyle font = systemFont(11);
+      const double top = buttonsY - c_.measureText("Ag", font).height;
+      noticeLines(left, top, buttonsLeft - kControlSpacing - left, font, 2);
+    }
+  }
+
+  // The notice of an answer not delivered, from `top`, wrapped to `maxWidth`.
+  void noticeLines(double x, double top, double maxWidth, const FontStyle& font, int maxLines) {
+    const double lineHeight = c_.measureText("Ag", font).height;
+    const std::string notice = singleLine(scene_.approvalNotice->text);
+    for (const std::string& line : wrapLines(notice, font, maxWidth, maxLines)) {
+      c_.drawText(line, {x, top}, font, palette::kTerracotta);
+      top += lineHeight;
+    }
   }
 
   static bool isAnswer(IslandTarget target) {

@@ -2,13 +2,15 @@
 client (`tovami --hook permission-request`) waiting for the decision:
 - with the island off (the Linux default), a desktop notification with Allow and Deny shows the request; its
   action answers it; the tray menu's first rows answer the next ones, each the request it names;
-- with the island on, a click on the card's Allow answers the card it was drawn on.
+- with the island on, a click on the card's Allow answers the card it was drawn on;
+- an answer that could not be typed (a notice from an agent with no terminal window) is said on screen.
 These need the decision road of the approval server (the socket's reply and the hook client); they pass once
 that work is merged with the card, tray and notification work."""
 
 import json
 import os
 import pathlib
+import shutil
 import subprocess
 import time
 import unittest
@@ -33,11 +35,11 @@ class ApprovalAnswersTest(unittest.TestCase):
         self.clients = []
         self.addCleanup(lambda: [c.kill() for c in self.clients if c.poll() is None])
 
-    def start(self, island):
+    def start(self, island, capabilities=("body", "actions")):
         extra = "islandOnNonNotch=true\n" if island else ""
         self.s.write_preferences("[General]\nnotchApprovals=true\n" + extra)
         tray.start_fake_host(self.s)
-        fake_notifications.start(self.s)
+        fake_notifications.start(self.s, capabilities)
         self.s.start_tovami()
         self.assertTrue(self.s.wait_for_log("approval server listening", 15), self.s.log_text())
         self.item = tray.find_item(self.s, timeout=30)
@@ -131,6 +133,27 @@ class ApprovalAnswersTest(unittest.TestCase):
         self.s.xdotool("mousemove", *buttons[1], "click", 1)
         self.assertEqual(self.decision(second)["behavior"], "deny")
         self.assertEqual(self.s.stop_tovami(), 0)
+
+    def test_an_answer_not_delivered_is_said_and_a_server_without_actions_points_to_the_tray(self):
+        self.start(island=False, capabilities=("body",))
+        agent = os.path.join(self.s.root, "bin", "claude")  # runs in no terminal: no key can reach it
+        os.makedirs(os.path.dirname(agent))
+        shutil.copy("/bin/sleep", agent)
+        sleeper = subprocess.Popen([agent, "600"], cwd=self.project)
+        self.addCleanup(lambda: (sleeper.kill(), sleeper.wait()))
+        self.assertTrue(self.s.wait_for(lambda: "api \u2014 Claude" in self.s.log_text(), 20), self.s.log_text())
+        notice = {"session_id": "n1", "cwd": self.project, "hook_event_name": "Notification",
+                  "message": "Claude needs your permission to use Bash"}
+        result = self.s.run([harness.BINARY, "--hook", "notification"], input=json.dumps(notice), timeout=20)
+        self.assertEqual((result.returncode, result.stdout), (0, ""))
+        shown = self.notified("Claude needs your permission")
+        self.assertIsNotNone(shown, self.s.log_text())
+        self.assertEqual(shown["actions"], [])
+        self.assertIn("Answer from Tovami's tray menu.", shown["body"])
+        tray.click(self.s, self.item, "Allow: api \u2014 Claude needs your permission to use Bash")
+        said = self.notified("Answer not delivered")
+        self.assertIsNotNone(said, self.s.log_text())
+        self.assertIn("Answer not delivered", tray.labels(self.s, self.item)[0])
 
 
 if __name__ == "__main__":
