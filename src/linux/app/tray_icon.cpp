@@ -43,7 +43,7 @@ void TrayIcon::setAttention(bool attention) {
 }
 
 void TrayIcon::updateToolTip() {
-  QString tip = attention_ ? "Tovami — Claude Code asks for permission" : "Tovami";
+  QString tip = attention_ ? "Tovami — an agent asks for permission" : "Tovami";
   if (!notice_.empty()) tip += "\n" + QString::fromStdString(notice_);
   icon_.setToolTip(tip);
 }
