@@ -3,6 +3,7 @@
 #include <QMenu>
 
 #include "backend/gui_application.h"
+#include "linux/app/tray_icon.h"
 #include "linux/app/tray_menu.h"
 
 namespace tovami::linux_backend {
@@ -58,6 +59,21 @@ TEST(TrayMenu, ApprovalRowsComeFirstAndAnswerTheRequestTheyName) {
   actions[2]->trigger();
   EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::deny},
                                                                           {"r1", ApprovalDecision::allow}}));
+}
+
+TEST(TrayMenu, AnOpenMenuKeepsItsRowsUntilItCloses) {
+  ensureGuiApplication();
+  TrayIcon icon;
+  std::string label = "Allow: api \u2014 Bash ls";
+  icon.setMenuBuilder([&label](QMenu& menu) { menu.addAction(QString::fromStdString(label)); });
+  icon.menu()->popup({0, 0});
+  ASSERT_TRUE(icon.menu()->isVisible());
+  label = "Allow: api \u2014 Bash rm -rf build";
+  icon.rebuildMenu();
+  EXPECT_EQ(icon.menu()->actions()[0]->text(), "Allow: api \u2014 Bash ls");
+  icon.menu()->hide();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(icon.menu()->actions()[0]->text(), "Allow: api \u2014 Bash rm -rf build");
 }
 
 }  // namespace
