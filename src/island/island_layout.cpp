@@ -40,7 +40,7 @@ VectorPath roundedRectPath(const Rect& r, double radius) {
 namespace island_layout {
 
 double wingWidth(const IslandScene& scene) {
-  if (scene.agentsListed()) return 96;
+  if (scene.showsStatusWing()) return 96;
   if (scene.napTimerDeadline) return 60;
   if (scene.showsCat) return 34;
   return 0;
@@ -62,7 +62,7 @@ double agentRowHeight(const IslandScene& scene, const AgentSession& session) {
 
 ExpandedCard expandedCard(const IslandScene& scene) {
   if (scene.wakeReport) return ExpandedCard::report;
-  if (scene.approval) return ExpandedCard::approval;
+  if (scene.approval || scene.approvalNotice) return ExpandedCard::approval;
   return ExpandedCard::agents;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "agents/agent_session.h"
@@ -29,11 +30,13 @@ enum class IslandTarget {
   gear,
   allow,
   deny,
+  always,  // allow, and keep the request's permission suggestions
 };
 
 struct IslandHit {
   IslandTarget target = IslandTarget::none;
   std::optional<int32_t> pid;  // agent rows only
+  std::string requestId;       // approval buttons: the request of the card they were drawn on
   bool operator==(const IslandHit&) const = default;
 };
 
@@ -49,7 +52,11 @@ struct IslandScene {
   std::vector<AgentSession> sessions;
   bool napWhenIdleArmed = false;
   std::optional<UsageSnapshot> usage;
-  std::optional<ApprovalRequest> approval;
+  std::optional<ApprovalRequest> approval;  // the card in front
+  std::size_t approvalCount = 0;            // requests waiting, the one in front included
+  std::optional<ApprovalNotice> approvalNotice;
+  // The card's buttons take clicks (see ApprovalCardGuard); drawn dimmed until then.
+  bool approvalArmed = true;
   // Preferences: "islandShowsCat", "agentWatchEnabled", "agentShowSnippets", "agentQuietSound".
   bool showsCat = true;
   bool agentWatch = true;
@@ -61,6 +68,8 @@ struct IslandScene {
   Seconds now = 0;                        // wall clock, for the countdowns
   Seconds animationTime = 0;              // clock of the pixel figures
 
+  // The left wing: agents are listed, or a request waits (its count is the wing's figure).
+  bool showsStatusWing() const { return agentsListed() || approval.has_value(); }
   // Agent watching is on and at least one session runs.
   bool agentsListed() const { return agentWatch && !sessions.empty(); }
   bool anyWorking() const {

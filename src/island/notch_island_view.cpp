@@ -22,6 +22,12 @@ std::string moreLine(size_t hidden) {
   return text;
 }
 
+std::string queuePosition(size_t waiting) {
+  char text[48];
+  std::snprintf(text, sizeof text, "1 of %lld", static_cast<long long>(waiting));
+  return text;
+}
+
 std::string countdown(Seconds remaining) {
   // A deadline years away (or not a number) still gives a bounded text.
   const double bounded = remaining > 0 ? std::min(remaining, 6e9) : 0;
@@ -150,7 +156,7 @@ class NotchIslandView::Painter {
   void wingRow(const Rect& row, double leading, double trailing) {
     const double centreY = row.y + (row.height - kCollapsedBottomPadding) / 2;
     const double wingScale = scene_.mode == IslandMode::pill ? 0.85 : 1;
-    if (scene_.agentsListed()) {
+    if (scene_.showsStatusWing()) {
       CanvasStateSaver saver(c_);
       c_.translate(row.x + leading, centreY);
       c_.scale(wingScale);
@@ -181,9 +187,11 @@ class NotchIslandView::Painter {
     c_.fillEllipse({0, -3, 6, 6}, dot);
     double x = 6 + 5;
     x += text(status, x, 0, font, word) + 6;
+    // While requests wait, the figure counts them; otherwise the sessions.
+    const std::size_t figure = scene_.approval ? scene_.approvalCount : scene_.sessions.size();
     char count[32];
-    std::snprintf(count, sizeof count, "%lld", static_cast<long long>(scene_.sessions.size()));
-    text(count, x, 0, font, white(0.6));
+    std::snprintf(count, sizeof count, "%lld", static_cast<long long>(figure));
+    text(count, x, 0, font, scene_.approval ? word : white(0.6));
   }
 
   // Drawn with its trailing edge at x = 0, centred on y = 0.
@@ -206,32 +214,102 @@ class NotchIslandView::Painter {
 
   // ---- approval card ----
 
+  // Title: the project, the session's name, the agent's tag and "1 of 3"; then the tool and what
+  // it is asked to do; then the notice of an answer not delivered; then the buttons, or "Answer in
+  // the terminal". Fixed parts are measured first, so long texts give way and never push a button
+  // out of the card.
   void approvalCard(const Rect& card) {
-    const double right = card.maxX() - 24;
+    const double left = card.x + 24, right = card.maxX() - 24 - bodyInset();
     const double titleY = card.y + 20;
+    const ApprovalRequest* request = scene_.approval ? &*scene_.approval : nullptr;
     c_.fillEllipse({card.x + 28, titleY - 3.5, 7, 7}, palette::kTerracotta);
-    const FontStyle titleFont = systemFont(17, FontWeight::semibold);
     const double titleX = card.x + 28 + 7 + 8;
-    // The project name gives way first, so the question itself always stays readable.
-    const double suffixWidth = width(island_text::kAskingSuffix, titleFont);
-    const std::string project = c_.elideText(singleLine(scene_.approval->projectName), titleFont,
-                                             std::max(0.0, right - titleX - suffixWidth));
-    text(project + island_text::kAskingSuffix, titleX, titleY, titleFont, white(1), right - titleX);
+    if (!request) {
+      // Only the notice is left: the card that asked is gone. Said whole, over up to three lines.
+      noticeLines(titleX, titleY - 8, right - titleX, systemFont(13, FontWeight::semibold), 3);
+      return;
+    }
 
-    const FontStyle detailFont = systemFont(11);
-    const double lineHeight = c_.measureText("Ag", detailFont).height;
-    double y = card.y + 38;
-    const std::string detail = singleLine(scene_.approval->detail);
-    for (const std::string& line : wrapLines(detail, detailFont, right - (card.x + 24), 3)) {
-      c_.drawText(line, {card.x + 24, y}, detailFont, white(0.65));
+    const FontStyle titleFont = systemFont(17, FontWeight::semibold);
+    const FontStyle tagFont = systemFont(10, FontWeight::medium);
+    const FontStyle countFont = systemFont(11);
+    const std::string tag = island_text::agentTag(request->agentName());
+    const std::string position =
+        scene_.approvalCount > 1 ? island_text::queuePosition(scene_.approvalCount) : std::string();
+    double fixed = width(tag, tagFont) + 12 + 10;
+    if (!position.empty()) fixed += width(position, countFont) + 12;
+    const double titleRoom = std::max(0.0, right - titleX - fixed);
+    // The project keeps at least half the room; the session's name takes what is left.
+    const std::string session = request->sessionName ? " \u00b7 " + *request->sessionName : std::string();
+    const double sessionWidth = std::min(width(singleLine(session), titleFont), titleRoom / 2);
+    double x =
+        titleX + text(request->projectName, titleX, titleY, titleFont, white(1), titleRoom - sessionWidth);
+    if (!session.empty()) x += text(session, x, titleY, titleFont, white(0.5), titleX + titleRoom - x);
+    x += 10;
+    const Size tagSize = c_.measureText(tag, tagFont);
+    const Rect pill{x, titleY - tagSize.height / 2 - 2, tagSize.width + 12, tagSize.height + 4};
+    c_.fillRoundedRect(pill, pill.height / 2, white(0.09));
+    text(tag, x + 6, titleY, tagFont, palette::kTerracotta);
+    if (!position.empty()) {
+      const double positionWidth = width(position, countFont);
+      text(position, right - positionWidth, titleY, countFont, white(0.5));
+    }
+
+    // What is asked: the tool in bold, its main argument after it (a notice has only its message).
+    const FontStyle toolFont = systemFont(12, FontWeight::semibold);
+    FontStyle detailFont = systemFont(12);
+    detailFont.monospaced = request->road == ApprovalRoad::decision;
+    const double lineHeight = c_.measureText("Ag", detailFont).height + 1;
+    double y = card.y + 40;
+    double detailX = left;
+    if (request->road == ApprovalRoad::decision && !request->toolName.empty()) {
+      const std::string tool = c_.elideText(singleLine(request->toolName), toolFont, (right - left) / 3);
+      c_.drawText(tool, {left, y}, toolFont, palette::kTerracotta);
+      detailX = left + width(tool, toolFont) + 8;
+    }
+    for (const std::string& line : wrapLines(singleLine(request->detail), detailFont, right - detailX, 3)) {
+      c_.drawText(line, {detailX, y}, detailFont, white(0.8));
       y += lineHeight;
     }
 
-    // The buttons keep clear of the outline's rounded bottom corners.
-    const double buttonsY = card.maxY() - 34;
-    const Rect allow =
-        terracottaButton("Allow", 13, card.maxX() - 28 - bodyInset(), buttonsY, true, IslandTarget::allow);
-    chipButton("Deny", allow.x - kControlSpacing, buttonsY, true, IslandTarget::deny);
+    const double buttonsY = card.maxY() - 26;
+    double buttonsLeft = right;
+    if (!request->answerable) {
+      const FontStyle font = systemFont(12, FontWeight::medium);
+      buttonsLeft = right - width(island_text::kAnswerInTerminal, font);
+      text(island_text::kAnswerInTerminal, buttonsLeft, buttonsY, font, white(0.7));
+    } else {
+      // Until the card has been up for a moment its buttons are dimmed and take no click.
+      CanvasStateSaver dim(c_);
+      if (!scene_.approvalArmed) c_.setOpacity(0.45);
+      const Rect allow = terracottaButton("Allow", 13, right, buttonsY, true, IslandTarget::allow);
+      double edge = allow.x - kControlSpacing;
+      if (request->canAlwaysAllow)
+        edge = chipButton(island_text::kAlways, edge, buttonsY, true, IslandTarget::always).x -
+               kControlSpacing;
+      buttonsLeft = chipButton("Deny", edge, buttonsY, true, IslandTarget::deny).x;
+      for (auto& control : controls_)
+        if (isAnswer(control.hit.target)) control.hit.requestId = request->id;
+    }
+    if (scene_.approvalNotice) {
+      const FontStyle font = systemFont(11);
+      const double top = buttonsY - c_.measureText("Ag", font).height;
+      noticeLines(left, top, buttonsLeft - kControlSpacing - left, font, 2);
+    }
+  }
+
+  // The notice of an answer not delivered, from `top`, wrapped to `maxWidth`.
+  void noticeLines(double x, double top, double maxWidth, const FontStyle& font, int maxLines) {
+    const double lineHeight = c_.measureText("Ag", font).height;
+    const std::string notice = singleLine(scene_.approvalNotice->text);
+    for (const std::string& line : wrapLines(notice, font, maxWidth, maxLines)) {
+      c_.drawText(line, {x, top}, font, palette::kTerracotta);
+      top += lineHeight;
+    }
+  }
+
+  static bool isAnswer(IslandTarget target) {
+    return target == IslandTarget::allow || target == IslandTarget::deny || target == IslandTarget::always;
   }
 
   // Greedy lines of at most `maxWidth`, broken at spaces where possible and between user-perceived

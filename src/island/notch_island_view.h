@@ -22,11 +22,14 @@ namespace tovami {
 
 namespace island_text {
 inline constexpr const char* kNoAgents = "No agents running \u2014 the cat naps alone.";
-inline constexpr const char* kAskingSuffix = " \u2014 Claude is asking";
+inline constexpr const char* kAnswerInTerminal = "Answer in the terminal";
+inline constexpr const char* kAlways = "Always";
 // "Claude" for Claude Code, any other agent name unchanged.
 std::string agentTag(const std::string& agentName);
 // "%lld more" for the sessions beyond the shown rows.
 std::string moreLine(size_t hidden);
+// "1 of 3": the card in front among the requests waiting.
+std::string queuePosition(size_t waiting);
 // Minutes and seconds left, without an hours field: "14:59", "75:00".
 std::string countdown(Seconds remaining);
 }  // namespace island_text

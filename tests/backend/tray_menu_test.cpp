@@ -3,6 +3,7 @@
 #include <QMenu>
 
 #include "backend/gui_application.h"
+#include "linux/app/tray_icon.h"
 #include "linux/app/tray_menu.h"
 
 namespace tovami::linux_backend {
@@ -34,6 +35,45 @@ TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
   fillTrayMenu(empty, {});  // no agents: no separator before "Settings…"; no callbacks: nothing happens
   EXPECT_EQ(empty.actions()[3]->text(), "Settings\u2026");
   for (QAction* action : empty.actions()) action->trigger();
+}
+
+TEST(TrayMenu, ApprovalRowsComeFirstAndAnswerTheRequestTheyName) {
+  ensureGuiApplication();
+  std::vector<std::pair<std::string, ApprovalDecision>> answers;
+  TrayMenuModel model;
+  model.approvals = {{"Allow: R&D \u2014 Bash ls", "r1", ApprovalDecision::allow},
+                     {"Deny", "r1", ApprovalDecision::deny},
+                     {"1 more request waits", {}, std::nullopt}};
+  model.answer = [&answers](const std::string& id, ApprovalDecision decision) {
+    answers.emplace_back(id, decision);
+  };
+  QMenu menu;
+  fillTrayMenu(menu, model);
+  const auto actions = menu.actions();
+  EXPECT_EQ(actions[0]->text(), "Allow: R&&D \u2014 Bash ls");
+  EXPECT_FALSE(actions[2]->isEnabled());
+  EXPECT_TRUE(actions[3]->isSeparator());
+  EXPECT_EQ(actions[4]->text(), "Start Nap");
+  actions[1]->trigger();
+  actions[0]->trigger();
+  actions[2]->trigger();
+  EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::deny},
+                                                                          {"r1", ApprovalDecision::allow}}));
+}
+
+TEST(TrayMenu, AnOpenMenuKeepsItsRowsUntilItCloses) {
+  ensureGuiApplication();
+  TrayIcon icon;
+  std::string label = "Allow: api \u2014 Bash ls";
+  icon.setMenuBuilder([&label](QMenu& menu) { menu.addAction(QString::fromStdString(label)); });
+  icon.menu()->popup({0, 0});
+  ASSERT_TRUE(icon.menu()->isVisible());
+  label = "Allow: api \u2014 Bash rm -rf build";
+  icon.rebuildMenu();
+  EXPECT_EQ(icon.menu()->actions()[0]->text(), "Allow: api \u2014 Bash ls");
+  icon.menu()->hide();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(icon.menu()->actions()[0]->text(), "Allow: api \u2014 Bash rm -rf build");
 }
 
 }  // namespace

@@ -15,6 +15,12 @@ TrayIcon::TrayIcon() {
   connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) menu_.popup(QCursor::pos());
   });
+  connect(&menu_, &QMenu::aboutToHide, this, [this] {
+    // After the chosen action has run: Qt triggers it once the menu is hidden.
+    QTimer::singleShot(0, this, [this] {
+      if (rebuildWhenHidden_) rebuildMenu();
+    });
+  });
   retry_.setInterval(5000);
   connect(&retry_, &QTimer::timeout, this, [this] { showWhenAvailable(); });
   showWhenAvailable();
@@ -26,6 +32,13 @@ void TrayIcon::setMenuBuilder(std::function<void(QMenu&)> builder) {
 }
 
 void TrayIcon::rebuildMenu() {
+  // Rows never change under the pointer of an open menu (an Allow row would then name another
+  // request): the menu is rebuilt once it closes. A row for a request gone meanwhile answers nothing.
+  if (menu_.isVisible()) {
+    rebuildWhenHidden_ = true;
+    return;
+  }
+  rebuildWhenHidden_ = false;
   menu_.clear();
   if (builder_) builder_(menu_);
 }
@@ -43,7 +56,7 @@ void TrayIcon::setAttention(bool attention) {
 }
 
 void TrayIcon::updateToolTip() {
-  QString tip = attention_ ? "Tovami — Claude Code asks for permission" : "Tovami";
+  QString tip = attention_ ? "Tovami — an agent asks for permission" : "Tovami";
   if (!notice_.empty()) tip += "\n" + QString::fromStdString(notice_);
   icon_.setToolTip(tip);
 }

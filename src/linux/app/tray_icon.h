@@ -38,6 +38,7 @@ class TrayIcon final : public QObject {
   QTimer retry_;
   std::function<void(QMenu&)> builder_;
   bool attention_ = false;
+  bool rebuildWhenHidden_ = false;
   std::string notice_;
   void updateToolTip();
 };

@@ -24,6 +24,19 @@ QAction* addToggle(QMenu& menu, const char* title, bool on, const std::function<
 }  // namespace
 
 void fillTrayMenu(QMenu& menu, const TrayMenuModel& model) {
+  // Each row answers the request it was built for; the server ignores one that no longer waits.
+  for (const auto& row : model.approvals) {
+    QAction* action = menu.addAction(QString::fromStdString(row.label).replace("&", "&&"));
+    if (!row.decision) {
+      action->setEnabled(false);
+      continue;
+    }
+    QObject::connect(action, &QAction::triggered,
+                     [answer = model.answer, id = row.requestId, decision = *row.decision] {
+                       if (answer) answer(id, decision);
+                     });
+  }
+  if (!model.approvals.empty()) menu.addSeparator();
   QAction* startNap = menu.addAction("Start Nap", call(model.startNap));
   startNap->setShortcut(QKeySequence(QString::fromUtf8(wording::kNapHotKey)));  // shown beside the item
   startNap->setEnabled(model.napAvailable);

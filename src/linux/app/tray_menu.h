@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "integrations/approval_presentation.h"
+
 namespace tovami::linux_backend {
 
 inline constexpr const char* kProductPage = "https://tovami.app";
@@ -22,11 +24,14 @@ struct TrayMenuModel {
   bool islandOn = false;
   bool agentWatchOn = false;
   std::vector<AgentRow> agents;
+  // The request in front, first in the menu, so it can be answered with the island off.
+  std::vector<ApprovalMenuRow> approvals;
 
   std::function<void()> startNap;
   std::function<void(bool)> setIslandOn;
   std::function<void(bool)> setAgentWatchOn;
   std::function<void(int32_t pid)> jumpToAgent;
+  std::function<void(const std::string& requestId, ApprovalDecision decision)> answer;
   std::function<void()> openSettings;
   std::function<void()> openAbout;
   std::function<void()> quit;

@@ -123,7 +123,12 @@ IslandScene IslandPresenter::buildScene() const {
     scene.napWhenIdleArmed = observedAgents_->napWhenIdleArmed();
   }
   if (observedUsage_) scene.usage = observedUsage_->snapshot();
-  if (observedApprovals_) scene.approval = observedApprovals_->pending();
+  if (observedApprovals_) {
+    scene.approval = observedApprovals_->pending();
+    scene.approvalCount = observedApprovals_->count();
+    scene.approvalNotice = observedApprovals_->notice();
+  }
+  scene.approvalArmed = cardGuard_.armed(uptime());
   const PreferenceStore& preferences = sources_.preferences;
   scene.showsCat = boolOr(preferences, prefs::kIslandShowsCat, true);
   scene.agentWatch = boolOr(preferences, prefs::kAgentWatchEnabled, true);
@@ -140,6 +145,11 @@ IslandScene IslandPresenter::buildScene() const {
 void IslandPresenter::sceneChanged() {
   if (!window_) return;
   observeServices();
+  const ApprovalState* approvals = observedApprovals_;
+  cardGuard_.shown(approvals && approvals->pending() ? std::optional(approvals->pending()->id) : std::nullopt,
+                   uptime());
+  if (const auto wait = cardGuard_.armsIn(uptime()))
+    armWork_.schedule(sources_.dispatcher.mainQueue(), *wait + 0.01, [this] { sceneChanged(); });
   IslandScene scene = buildScene();
   // A row that went away can no longer be under the pointer.
   if (hoveredSession_ && std::none_of(scene.sessions.begin(), scene.sessions.end(),
@@ -222,9 +232,9 @@ void IslandPresenter::pointerMoved(QPointF at) {
 }
 
 void IslandPresenter::pressChanged(std::optional<QPointF> at) {
+  const IslandHit under = at && view_ ? view_->hitTest(scene_, shown_, Point{at->x(), at->y()}) : IslandHit{};
   std::optional<IslandHit> hit;
-  if (at && view_) hit = view_->hitTest(scene_, shown_, Point{at->x(), at->y()});
-  if (hit && (hit->target == IslandTarget::none || hit->target == IslandTarget::outline)) hit.reset();
+  if (under.target != IslandTarget::none && under.target != IslandTarget::outline) hit = under;
   if (hit == pressed_) return;
   pressed_ = hit;
   sceneChanged();
@@ -270,7 +280,14 @@ void IslandPresenter::perform(const IslandHit& hit) {
       return call(actions_.openSettings);
     case IslandTarget::allow:
     case IslandTarget::deny:
-      return call(actions_.answer, hit.target == IslandTarget::allow);
+    case IslandTarget::always: {
+      const auto id = cardGuard_.answers(hit, uptime());
+      if (!id) return;  // a card that arrived since, or one not up long enough to be read
+      const ApprovalDecision decision = hit.target == IslandTarget::allow  ? ApprovalDecision::allow
+                                        : hit.target == IslandTarget::deny ? ApprovalDecision::deny
+                                                                           : ApprovalDecision::always;
+      return call(actions_.answer, *id, decision);
+    }
   }
 }
 

@@ -9,11 +9,14 @@
 #include <memory>
 #include <optional>
 
+#include "integrations/approval_request.h"
+#include "island/approval_card_guard.h"
 #include "island/island_layout.h"
 #include "island/island_scene.h"
 #include "island/island_state.h"
 #include "island/notch_island_view.h"
 #include "linux/island/island_window.h"
+#include "platform/delayed_work.h"
 #include "platform/island_panel.h"
 
 namespace tovami {
@@ -33,7 +36,8 @@ struct IslandActions {
   std::function<void(Seconds delay)> scheduleNap;
   std::function<void()> toggleNapWhenIdle;
   std::function<void()> openSettings;
-  std::function<void(bool allow)> answer;
+  // The user's answer to the request with this id (the card the button was drawn on).
+  std::function<void(const std::string& requestId, ApprovalDecision decision)> answer;
 };
 
 // Where the picture's inputs come from. The states are looked up at each use: a service that does
@@ -87,6 +91,8 @@ class IslandPresenter {
   IslandScene scene_;
   std::optional<int32_t> hoveredSession_;
   std::optional<IslandHit> pressed_;  // the control held down, drawn pressed
+  ApprovalCardGuard cardGuard_;
+  DelayedWork armWork_;  // redraws the card once its buttons take clicks
   // The outline moves from `from_` to `to_` along `transition_`; `shown_` is where it is now.
   OutlineGeometry from_, to_, shown_;
   Transition transition_;

@@ -23,6 +23,8 @@
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/process_runner.h"
 #include "linux/agents/x11_running_apps.h"
+#include "integrations/approval_notifier.h"
+#include "linux/app/dbus_notifications.h"
 #include "linux/integrations/claude_status_source.h"
 #include "linux/integrations/curl_http_client.h"
 #include "linux/integrations/posix_file_system.h"
@@ -229,7 +231,11 @@ void CompositionRoot::installIsland() {
           }
           return islandPresenter_->makePanel();
         },
-        [] { return ApprovalServer::exists() && ApprovalServer::shared()->state().pending().has_value(); }});
+        [] {
+          if (!ApprovalServer::exists()) return false;
+          const ApprovalState& state = ApprovalServer::shared()->state();
+          return state.pending() || state.notice();  // a notice stays readable until it goes
+        }});
   });
 }
 
@@ -244,9 +250,7 @@ IslandActions CompositionRoot::islandActions() {
     state.setNapWhenIdleArmed(!state.napWhenIdleArmed());
   };
   actions.openSettings = [this] { openSettings(); };
-  actions.answer = [](bool allow) {
-    if (ApprovalServer::exists()) ApprovalServer::shared()->answer(allow);
-  };
+  actions.answer = answerApproval();
   return actions;
 }
 
@@ -293,6 +297,8 @@ void CompositionRoot::launch() {
   store_->addObserver([this](std::string_view key) {
     if (key == prefs::kAgentWatchEnabled || key == prefs::kIslandEnabled || key == prefs::kIslandOnNonNotch)
       rebuildTrayMenu();
+    if ((key == prefs::kIslandEnabled || key == prefs::kIslandOnNonNotch) && approvalNotifier_)
+      approvalNotifier_->refresh();
   });
   showApprovalsInTray();
   if (!sessionNotice_.empty()) {
@@ -306,14 +312,41 @@ void CompositionRoot::rebuildTrayMenu() {
   if (tray_ && !viewsGone_) tray_->rebuildMenu();
 }
 
-// While an approval waits, the tray's cat shows a dot (the island offers Allow and Deny).
+// While an approval waits, the tray's cat shows a dot and the menu's first rows answer it; while
+// the island does not show it, a desktop notification does. A notice of an answer not delivered
+// opens the island (where it is on) and keeps it open while it stands.
 void CompositionRoot::showApprovalsInTray() {
-  if (auto server = ApprovalServer::shared()) {
-    server->state().addObserver([this] {
-      if (!tray_ || viewsGone_) return;
-      tray_->setAttention(ApprovalServer::shared()->state().pending().has_value());
-    });
-  }
+  auto server = ApprovalServer::shared();
+  if (!server) return;
+  approvalServer_ = server;
+  server->state().addObserver([this, shownRows = std::make_shared<std::vector<ApprovalMenuRow>>(),
+                               hadNotice = std::make_shared<bool>(false)] {
+    if (!tray_ || viewsGone_) return;
+    const ApprovalState& state = approvalServer_->state();
+    tray_->setAttention(state.pending().has_value());
+    if (auto rows = approvalMenuRows(state); rows != *shownRows) {
+      *shownRows = std::move(rows);
+      rebuildTrayMenu();
+    }
+    const bool notice = state.notice().has_value();
+    if (notice != *hadNotice) {
+      *hadNotice = notice;
+      auto island = NotchIslandController::shared();
+      if (notice)
+        island->openForApproval();
+      else if (!state.pending())
+        island->scheduleCollapseCheck();
+    }
+  });
+  approvalNotifier_ = std::make_unique<ApprovalNotifier>(ApprovalNotifierDependencies{
+      server->state(), std::make_shared<DBusNotifications>(), dispatcher_.clock(),
+      [this] { return hasX11_ && islandEnabled(); }, answerApproval()});
+}
+
+std::function<void(const std::string&, ApprovalDecision)> CompositionRoot::answerApproval() {
+  return [](const std::string& requestId, ApprovalDecision decision) {
+    if (ApprovalServer::exists()) ApprovalServer::shared()->answer(requestId, decision);
+  };
 }
 
 // The island's switch reads and writes the key for the kind of display connected, as the
@@ -340,6 +373,8 @@ void CompositionRoot::buildTrayMenu(QMenu& menu) {
   model.islandOn = islandEnabled();
   model.agentWatchOn = store_->boolValue(prefs::kAgentWatchEnabled);
   model.agents = agentRows();
+  if (approvalServer_) model.approvals = approvalMenuRows(approvalServer_->state());
+  model.answer = answerApproval();
   model.startNap = [] { NapController::shared()->startNap(); };
   model.setIslandOn = [this](bool on) { setIslandEnabled(on); };
   model.setAgentWatchOn = [this](bool on) {

@@ -27,6 +27,11 @@
 #include "linux/qt/qt_screens.h"
 #include "nap/overlay_state.h"
 
+namespace tovami {
+class ApprovalNotifier;
+class ApprovalServer;
+}  // namespace tovami
+
 namespace tovami::linux_backend {
 
 class CompositionRoot {
@@ -48,6 +53,7 @@ class CompositionRoot {
   void buildTrayMenu(QMenu& menu);
   void rebuildTrayMenu();
   void showApprovalsInTray();
+  static std::function<void(const std::string&, ApprovalDecision)> answerApproval();
   std::vector<TrayMenuModel::AgentRow> agentRows() const;
   bool islandEnabled() const;
   void setIslandEnabled(bool on);
@@ -85,6 +91,9 @@ class CompositionRoot {
   std::shared_ptr<AppDelegate> delegate_;
   std::unique_ptr<ScreenChangeObserver> screenObserver_;
   std::unique_ptr<TrayIcon> tray_;
+  // The approvals' state outlives the notifier that follows it.
+  std::shared_ptr<ApprovalServer> approvalServer_;
+  std::unique_ptr<ApprovalNotifier> approvalNotifier_;
   // The island's window and drawing, made when the island is first placed on a display.
   std::unique_ptr<IslandPresenter> islandPresenter_;
   QPointer<SettingsWindow> settingsWindow_;

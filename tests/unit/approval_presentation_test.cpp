@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "integrations/approval_notifier.h"
+#include "integrations/approval_presentation.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami {
+namespace {
+
+using testing::VirtualDispatcher;
+
+ApprovalRequest asked(std::string id, std::string command, std::string project = "api") {
+  ApprovalRequest request{std::move(id), "Bash", std::move(command), std::move(project), {}, 0};
+  request.road = ApprovalRoad::decision;
+  return request;
+}
+
+TEST(ApprovalPresentation, TrayRowsSayWhatIsAskedAndAnswerTheRequestTheyWereBuiltFor) {
+  using D = ApprovalDecision;
+  ApprovalState state;
+  EXPECT_TRUE(approvalMenuRows(state).empty());
+  ApprovalRequest first = asked("r1", "npm test");
+  first.canAlwaysAllow = true;
+  state.add(first);
+  state.add(asked("r2", "rm -rf build"));
+  EXPECT_EQ(approvalMenuRows(state),
+            (std::vector<ApprovalMenuRow>{{"Allow: api \u2014 Bash npm test", "r1", D::allow},
+                                          {"Always allow", "r1", D::always},
+                                          {"Deny", "r1", D::deny},
+                                          {"1 more request waits", {}, std::nullopt}}));
+  // Answering the first shows the next; a notice is said as a row of its own.
+  state.remove("r1");
+  state.setNotice(ApprovalNotice{"Answer not delivered: the session has ended", 0});
+  EXPECT_EQ(approvalMenuRows(state), (std::vector<ApprovalMenuRow>{
+                                         {"Allow: api \u2014 Bash rm -rf build", "r2", D::allow},
+                                         {"Deny", "r2", D::deny},
+                                         {"Answer not delivered: the session has ended", {}, std::nullopt}}));
+
+  // A notice that could not be tied to one session offers no answer.
+  ApprovalRequest notice{"n", "Claude Code", "Claude needs your permission", "web", {}, 0};
+  notice.answerable = false;
+  state.setPending(notice);
+  EXPECT_EQ(approvalMenuRows(state)[0].label,
+            "web \u2014 Claude needs your permission: answer in the terminal");
+  EXPECT_EQ(approvalMenuRows(state)[0].decision, std::nullopt);
+}
+
+TEST(ApprovalPresentation, NotificationOffersActionsOnlyWhereTheServerHasThem) {
+  ApprovalRequest request = asked("r1", "grep <a> & b");
+  request.canAlwaysAllow = true;
+  request.sessionName = "refactor";
+  request.agent = ApprovalAgent::codex;
+  const auto rich = approvalNotification(request, 3, notificationOffer({"body", "actions", "body-markup"}));
+  EXPECT_EQ(rich.summary, "Codex asks \u2014 api");
+  EXPECT_EQ(rich.body, "Bash grep &lt;a&gt; &amp; b\nSession: refactor\n2 more requests wait");
+  EXPECT_EQ(rich.actions, (std::vector<DesktopNotification::Action>{
+                              {"allow:r1", "Allow"}, {"always:r1", "Always allow"}, {"deny:r1", "Deny"}}));
+  const auto plain = approvalNotification(request, 1, notificationOffer({"body"}));
+  EXPECT_TRUE(plain.actions.empty());
+  EXPECT_EQ(plain.body, "Bash grep <a> & b\nSession: refactor\nAnswer from Tovami's tray menu.");
+
+  EXPECT_EQ(approvalActionFromKey("always:r1"), (std::pair{std::string("r1"), ApprovalDecision::always}));
+  for (const char* key : {"default", "allow:", "maybe:r1", ""})
+    EXPECT_EQ(approvalActionFromKey(key), std::nullopt) << key;
+}
+
+// A notification server that answers when told to, and records what it was asked.
+class FakeNotifications final : public DesktopNotifications {
+ public:
+  void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
+  void capabilities(std::function<void(std::optional<std::vector<std::string>>)> done) override {
+    ++capabilityCalls;
+    done(offered);
+  }
+  void notify(const DesktopNotification& notification, Id replaces,
+              std::function<void(std::optional<Id>)> done) override {
+    log.push_back("notify " + std::to_string(replaces) + " " +
+                  notification.body.substr(0, notification.body.find('\n')));
+    waiting.push_back([this, replaces, done] { done(replaces ? replaces : nextId++); });
+  }
+  void close(Id id) override { log.push_back("close " + std::to_string(id)); }
+  void answerAll() {
+    while (!waiting.empty()) {
+      auto next = std::move(waiting.front());
+      waiting.pop_front();
+      next();
+    }
+  }
+  Handlers handlers_;
+  std::deque<std::function<void()>> waiting;
+  std::vector<std::string> log;
+  Id nextId = 7;
+  int capabilityCalls = 0;
+  std::optional<std::vector<std::string>> offered = std::vector<std::string>{"actions"};
+};
+
+TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatWasShown) {
+  VirtualDispatcher dispatcher;
+  ApprovalState state;
+  auto server = std::make_shared<FakeNotifications>();
+  bool island = false;
+  std::vector<std::pair<std::string, ApprovalDecision>> answers;
+  auto notifier = std::make_unique<ApprovalNotifier>(ApprovalNotifierDependencies{
+      state, server, dispatcher.clock(), [&] { return island; },
+      [&](const std::string& id, ApprovalDecision decision) { answers.emplace_back(id, decision); }});
+  EXPECT_TRUE(server->log.empty());
+
+  state.add(asked("r1", "ls"));
+  state.add(asked("r2", "make"));  // a second request while the first is still being sent
+  server->answerAll();
+  EXPECT_EQ(server->log, (std::vector<std::string>{"notify 0 Bash ls", "notify 7 Bash ls"}));
+  server->handlers_.actionInvoked(7, "allow:r1");  // too soon to have been read
+  dispatcher.advance(1);
+  server->handlers_.actionInvoked(8, "allow:r1");  // another notification
+  server->handlers_.actionInvoked(7, "deny:r2");   // not the request it shows
+  EXPECT_TRUE(answers.empty());
+  server->handlers_.actionInvoked(7, "allow:r1");
+  EXPECT_EQ(answers,
+            (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::allow}}));
+
+  // Answered: the next request replaces it, and its buttons wait to be read too.
+  state.remove("r1");
+  server->answerAll();
+  EXPECT_EQ(server->log.back(), "notify 7 Bash make");
+  server->handlers_.actionInvoked(7, "deny:r2");
+  dispatcher.advance(1);
+  server->handlers_.actionInvoked(7, "deny:r2");
+  EXPECT_EQ(answers.back(), (std::pair{std::string("r2"), ApprovalDecision::deny}));
+
+  // Withdrawn: closed. Nothing is shown while the island shows the card.
+  state.remove("r2");
+  EXPECT_EQ(server->log.back(), "close 7");
+  island = true;
+  state.add(asked("r3", "pwd"));
+  EXPECT_EQ(server->log.back(), "close 7");
+  island = false;
+  notifier->refresh();
+  server->answerAll();
+  EXPECT_EQ(server->log.back(), "notify 0 Bash pwd");
+  // Dismissed by the user: not shown again for the same content; closed with the notifier.
+  server->handlers_.closed(8);
+  state.setNotice(ApprovalNotice{"Answer not delivered: x", 0});
+  server->answerAll();
+  EXPECT_EQ(server->log.back(), "notify 0 Answer not delivered: x");
+  notifier.reset();
+  EXPECT_EQ(server->log.back(), "close 9");
+  EXPECT_EQ(server->capabilityCalls, 1);
+}
+
+TEST(ApprovalNotifier, WithoutANotificationServerAsksAgainWithTheNextRequest) {
+  VirtualDispatcher dispatcher;
+  ApprovalState state;
+  auto server = std::make_shared<FakeNotifications>();
+  server->offered.reset();
+  ApprovalNotifier notifier({state, server, dispatcher.clock(), {}, {}});
+  state.add(asked("r1", "ls"));
+  EXPECT_TRUE(server->log.empty());
+  server->offered = std::vector<std::string>{"body"};
+  state.add(asked("r2", "make"));
+  server->answerAll();
+  EXPECT_EQ(server->capabilityCalls, 2);
+  EXPECT_EQ(server->log, (std::vector<std::string>{"notify 0 Bash ls"}));
+}
+
+}  // namespace
+}  // namespace tovami
