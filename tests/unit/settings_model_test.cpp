@@ -26,7 +26,7 @@ class SettingsModelTest : public ::testing::Test {
  protected:
   testing::MemoryPreferences prefs;
   FakeLoginItems login;
-  testing::RecordingServices watcher, usage, server, hook, island;
+  testing::RecordingServices watcher, usage, server, hook, codexHook, island;
 
   SettingsModel make(bool notch = false) {
     AppServices services;
@@ -34,6 +34,7 @@ class SettingsModelTest : public ::testing::Test {
     services.usageTracker = [this] { return &usage; };
     services.approvalServer = [this] { return &server; };
     services.hookInstaller = [this] { return &hook; };
+    services.codexHookInstaller = [this] { return &codexHook; };
     services.island = [this] { return &island; };
     return SettingsModel(prefs, login, services, notch, nullptr);
   }
@@ -80,30 +81,57 @@ TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThemAndTheOtherSwitch
   EXPECT_EQ(island.calls, (std::vector<std::string>{"refresh", "refresh"}));
 }
 
-TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
+// The server listens only while a switch is stored on, and the hook goes in only once it listens:
+// the switch is stored first and taken back when the install fails.
+TEST_F(SettingsModelTest, ApprovalSwitchesStartTheServerBeforeTheHookAndStayOffWhenItFails) {
+  struct Switch {
+    std::string_view key;
+    testing::RecordingServices& hook;
+    void (SettingsModel::*set)(bool);
+    std::optional<std::string> (SettingsModel::*error)() const;
+  };
+  const Switch switches[] = {
+      {prefs::kNotchApprovals, hook, &SettingsModel::setNotchApprovals, &SettingsModel::approvalsError},
+      {prefs::kCodexApprovals, codexHook, &SettingsModel::setCodexApprovals,
+       &SettingsModel::codexApprovalsError}};
+  for (const auto& s : switches) {
+    auto model = make();
+    server.calls.clear();
+    s.hook.installs = false;
+    (model.*s.set)(true);
+    EXPECT_FALSE(prefs.boolValue(s.key));
+    EXPECT_EQ((model.*s.error)(), settings_texts::kApprovalsError);
+    EXPECT_EQ(server.calls, (std::vector<std::string>{"start", "stop"}));
+    s.hook.failure = "not listening";  // the installer's own reason wins over the usual text
+    (model.*s.set)(true);
+    EXPECT_EQ((model.*s.error)(), "not listening");
+
+    s.hook.installs = true;
+    s.hook.failure.reset();
+    server.calls.clear();
+    (model.*s.set)(true);
+    EXPECT_TRUE(prefs.boolValue(s.key));
+    EXPECT_FALSE((model.*s.error)());
+    EXPECT_EQ(server.calls, (std::vector<std::string>{"start"}));
+    s.hook.failure = "the launch's install failed";  // shown while the switch is on
+    EXPECT_EQ((model.*s.error)(), "the launch's install failed");
+    s.hook.failure.reset();
+
+    (model.*s.set)(false);
+    EXPECT_FALSE(prefs.boolValue(s.key));
+    EXPECT_EQ(s.hook.calls.back(), "remove");
+    EXPECT_EQ(server.calls.back(), "stop");
+  }
+  // One switch off keeps the server for the other.
   auto model = make();
-  hook.installs = false;
   model.setNotchApprovals(true);
-  EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
-  EXPECT_EQ(model.approvalsError(), settings_texts::kApprovalsError);
-  EXPECT_TRUE(server.calls.empty());
-  hook.failure = "no nc";  // the installer's own reason wins over the usual text
-  model.setNotchApprovals(true);
-  EXPECT_EQ(model.approvalsError(), "no nc");
-
-  hook.installs = true;
-  model.setNotchApprovals(true);
-  EXPECT_TRUE(prefs.boolValue(prefs::kNotchApprovals));
-  EXPECT_FALSE(model.approvalsError());
-  EXPECT_EQ(server.calls, (std::vector<std::string>{"start"}));
-
+  model.setCodexApprovals(true);
+  server.calls.clear();
   model.setNotchApprovals(false);
-  EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
-  EXPECT_EQ(hook.calls.back(), "remove");
-  EXPECT_EQ(server.calls.back(), "stop");
+  EXPECT_TRUE(server.calls.empty());
 
   SettingsModel withoutHooks(prefs, login, AppServices{}, false, nullptr);
-  EXPECT_FALSE(withoutHooks.approvalsAvailable());
+  EXPECT_FALSE(withoutHooks.approvalsAvailable() || withoutHooks.codexApprovalsAvailable());
   withoutHooks.setNotchApprovals(true);
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
 }
