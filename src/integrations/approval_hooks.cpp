@@ -95,6 +95,7 @@ void ApprovalHookService::installInBackground() {
              installer_.file().agentName + " hook not installed: the approval server does not listen");
     failureText_ = approval_hook_texts::kNotListening;
   }
+  if (!fileQueue_) return;
   std::weak_ptr<ApprovalHookService> weak = weak_from_this();
   fileQueue_->async([weak, generation, listening, counter = generation_] {
     auto self = weak.lock();
@@ -109,6 +110,11 @@ void ApprovalHookService::installInBackground() {
       if (service && service->generation_->load() == generation) service->failureText_ = text;
     });
   });
+}
+
+void ApprovalHookService::shutDown() {
+  ++*generation_;
+  fileQueue_.reset();  // the queue's end waits for the task under way
 }
 
 }  // namespace tovami

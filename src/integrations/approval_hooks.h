@@ -46,6 +46,7 @@ inline const std::string kNotListening =
 class ApprovalHookService final : public HookInstallControl,
                                   public std::enable_shared_from_this<ApprovalHookService> {
  public:
+  // `fileQueue` is this service's own (shutDown() ends it).
   ApprovalHookService(HookInstaller installer, TaskQueue& mainQueue, std::shared_ptr<TaskQueue> fileQueue,
                       std::function<bool()> serverListening);
 
@@ -55,6 +56,8 @@ class ApprovalHookService final : public HookInstallControl,
   // Main thread: the file work runs on the file queue; the outcome reaches failureText() later.
   void installInBackground() override;
   std::optional<std::string> failureText() const override { return failureText_; }
+  // Main thread, at the program's end: waits for file work under way; nothing runs after it.
+  void shutDown();
 
  private:
   std::optional<std::string> textFor(const HookEditResult& result) const;

@@ -265,6 +265,36 @@ TEST_F(HookInstallerTest, LinksSurviveAndPermissionsStay) {
   EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()), 1);
 }
 
+// Codex's file, with the same guarantees: one PermissionRequest entry after the user's, through a
+// link, mode kept, backed up once, and gone again without a trace.
+TEST_F(HookInstallerTest, CodexGetsOnePermissionRequestEntryBesideTheUsersHooks) {
+  const fs::path hooksFile = home / "codex-home" / "hooks.json";
+  HookInstaller codex{files, approval_hooks::codex(hooksFile.string(), home.string(), entry)};
+  const auto noFolder = codex.install();  // Codex never ran
+  EXPECT_TRUE(!noFolder.ok && noFolder.missingFolder && !fs::exists(hooksFile));
+  const fs::path target = home / "dotfiles" / "codex-hooks.json";
+  fs::create_directories(target.parent_path());
+  fs::create_directories(hooksFile.parent_path());
+  fs::create_symlink(target, hooksFile);
+  const std::string before =
+      R"({"hooks": {"SessionStart": [{"matcher": "startup", "hooks": [{"type": "command", "command": "a", )"
+      R"("statusMessage": "Loading", "timeout": 600}]}], "PermissionRequest": [{"matcher": "Bash", "hooks": )"
+      R"([{"type": "command", "command": "python3 check.py"}]}]}, "n": 100000000000000000000001})";
+  std::ofstream(target) << before;
+  fs::permissions(target, fs::perms(0600));
+  ASSERT_TRUE(codex.install().ok);
+  const json user = json::parse(before);
+  json expected = user;
+  expected["hooks"]["PermissionRequest"].push_back(ourGroup("codex-permission-request", 35));
+  EXPECT_EQ(json::parse(readFile(hooksFile)), expected);
+  EXPECT_NE(readFile(hooksFile).find("100000000000000000000001"), std::string::npos);
+  EXPECT_TRUE(fs::is_symlink(hooksFile) && fs::status(target).permissions() == fs::perms(0600));
+  EXPECT_EQ(readFile(codex.backupPath()), before);
+  ASSERT_TRUE(codex.remove().ok);
+  std::string error;
+  EXPECT_EQ(settings_json::parse(readFile(hooksFile), error), settings_json::parse(before, error));
+}
+
 // The recorded payloads of one permission prompt reach the entry through the installed file: the
 // group under their event name has no matcher (every tool), and the command hands the payload on.
 TEST_F(HookInstallerTest, RecordedPayloadsReachTheEntryThroughTheInstalledCommands) {

@@ -91,16 +91,15 @@ Integrations& integrations() {
 void installHookServices(Dispatcher& dispatcher, const std::string& entryPath) {
   auto& parts = integrations();
   auto listening = [] { return ApprovalServer::exists() && ApprovalServer::shared()->isListening(); };
-  auto fileQueue = dispatcher.makeSerialQueue("app.tovami.hooks");
   parts.claudeHooks = std::make_shared<ApprovalHookService>(
       HookInstaller(parts.files,
                     approval_hooks::claudeCode(parts.claude.settingsPath().string(), parts.home, entryPath)),
-      dispatcher.mainQueue(), fileQueue, listening);
+      dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), listening);
   parts.codexHooks = std::make_shared<ApprovalHookService>(
       HookInstaller(parts.files,
                     approval_hooks::codex(approval_hooks::codexHooksPath(claude_code::processEnvironment()),
                                           parts.home, entryPath)),
-      dispatcher.mainQueue(), fileQueue, listening);
+      dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), listening);
 }
 
 // `jump` gives the terminal jump when the approval server is first used (a terminal outside tmux
@@ -183,6 +182,8 @@ void CompositionRoot::shutDownServices() {
   if (AgentWatcher::exists()) AgentWatcher::shared()->shutDown();
   if (UsageTracker::exists()) UsageTracker::shared()->shutDown();
   if (ApprovalServer::exists()) ApprovalServer::shared()->shutDown();
+  for (auto* hooks : {integrations().claudeHooks.get(), integrations().codexHooks.get()})
+    if (hooks) hooks->shutDown();
 }
 
 CompositionRoot::~CompositionRoot() {
