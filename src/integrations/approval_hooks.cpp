@@ -21,7 +21,8 @@ HookFile claudeCode(const std::string& settingsPath, const std::string& home, co
   return {settingsPath,
           spelledFromHome(settingsPath, home),
           claude_code::kAgentName,
-          {{"Notification", hookCommand(entryPath, "notification"), kClaudeNotificationTimeout},
+          {{claude_code::settings_keys::kNotificationEvent, hookCommand(entryPath, "notification"),
+            kClaudeNotificationTimeout},
            {"PermissionRequest", hookCommand(entryPath, "permission-request"), kClaudePermissionTimeout}}};
 }
 

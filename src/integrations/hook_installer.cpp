@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "integrations/claude_code_peer.h"
 #include "platform/log.h"
 
 namespace tovami {
@@ -9,10 +10,8 @@ namespace {
 
 using settings_json::Json;
 constexpr auto kCategory = log_categories::kHookInstall;
-constexpr const char* kHooks = "hooks";
-constexpr const char* kType = "type";
-constexpr const char* kCommand = "command";
-constexpr const char* kTimeout = "timeout";
+// Codex's hooks.json has the same shape as Claude Code's settings.
+using namespace claude_code::settings_keys;
 // Rounds against another program rewriting the same file before we give up.
 constexpr int kAttempts = 5;
 
@@ -99,7 +98,7 @@ Json edited(const Json& document, const std::vector<HookEntry>& add) {
   for (const auto& entry : add) {
     // Exactly the shape the agents validate: one key more or a string timeout makes them skip
     // the user's whole file.
-    Json hook = {{kType, "command"}, {kCommand, entry.command}, {kTimeout, entry.timeoutSeconds}};
+    Json hook = {{kType, kCommandType}, {kCommand, entry.command}, {kTimeout, entry.timeoutSeconds}};
     hooks[entry.event].push_back(Json{{kHooks, Json::array({std::move(hook)})}});
   }
   if (hooks.empty() && add.empty()) result.erase(kHooks);

@@ -84,51 +84,32 @@ TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThemAndTheOtherSwitch
 // The server listens only while a switch is stored on, and the hook goes in only once it listens:
 // the switch is stored first and taken back when the install fails.
 TEST_F(SettingsModelTest, ApprovalSwitchesStartTheServerBeforeTheHookAndStayOffWhenItFails) {
-  struct Switch {
-    std::string_view key;
-    testing::RecordingServices& hook;
-    void (SettingsModel::*set)(bool);
-    std::optional<std::string> (SettingsModel::*error)() const;
-  };
-  const Switch switches[] = {
-      {prefs::kNotchApprovals, hook, &SettingsModel::setNotchApprovals, &SettingsModel::approvalsError},
-      {prefs::kCodexApprovals, codexHook, &SettingsModel::setCodexApprovals,
-       &SettingsModel::codexApprovalsError}};
-  for (const auto& s : switches) {
-    auto model = make();
-    server.calls.clear();
-    s.hook.installs = false;
-    (model.*s.set)(true);
-    EXPECT_FALSE(prefs.boolValue(s.key));
-    EXPECT_EQ((model.*s.error)(), settings_texts::kApprovalsError);
-    EXPECT_EQ(server.calls, (std::vector<std::string>{"start", "stop"}));
-    s.hook.failure = "not listening";  // the installer's own reason wins over the usual text
-    (model.*s.set)(true);
-    EXPECT_EQ((model.*s.error)(), "not listening");
-
-    s.hook.installs = true;
-    s.hook.failure.reset();
-    server.calls.clear();
-    (model.*s.set)(true);
-    EXPECT_TRUE(prefs.boolValue(s.key));
-    EXPECT_FALSE((model.*s.error)());
-    EXPECT_EQ(server.calls, (std::vector<std::string>{"start"}));
-    s.hook.failure = "the launch's install failed";  // shown while the switch is on
-    EXPECT_EQ((model.*s.error)(), "the launch's install failed");
-    s.hook.failure.reset();
-
-    (model.*s.set)(false);
-    EXPECT_FALSE(prefs.boolValue(s.key));
-    EXPECT_EQ(s.hook.calls.back(), "remove");
-    EXPECT_EQ(server.calls.back(), "stop");
-  }
-  // One switch off keeps the server for the other.
   auto model = make();
+  hook.installs = false;
+  model.setNotchApprovals(true);
+  EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
+  EXPECT_EQ(model.approvalsError(), settings_texts::kApprovalsError);
+  EXPECT_EQ(server.calls, (std::vector<std::string>{"start", "stop"}));
+  hook.failure = "not listening";  // the installer's own reason wins over the usual text
+  model.setNotchApprovals(true);
+  EXPECT_EQ(model.approvalsError(), "not listening");
+
+  hook.installs = true;
+  hook.failure.reset();
   model.setNotchApprovals(true);
   model.setCodexApprovals(true);
+  EXPECT_TRUE(prefs.boolValue(prefs::kNotchApprovals) && prefs.boolValue(prefs::kCodexApprovals));
+  EXPECT_FALSE(model.approvalsError() || model.codexApprovalsError());
+  codexHook.failure = "the launch's install failed";  // shown while the switch is on
+  EXPECT_EQ(model.codexApprovalsError(), "the launch's install failed");
+
   server.calls.clear();
-  model.setNotchApprovals(false);
+  model.setNotchApprovals(false);  // Codex still needs the server
   EXPECT_TRUE(server.calls.empty());
+  model.setCodexApprovals(false);
+  EXPECT_FALSE(prefs.boolValue(prefs::kCodexApprovals) || model.codexApprovalsError());
+  EXPECT_EQ(codexHook.calls.back(), "remove");
+  EXPECT_EQ(server.calls, (std::vector<std::string>{"stop"}));
 
   SettingsModel withoutHooks(prefs, login, AppServices{}, false, nullptr);
   EXPECT_FALSE(withoutHooks.approvalsAvailable() || withoutHooks.codexApprovalsAvailable());
