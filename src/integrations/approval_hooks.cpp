@@ -79,6 +79,7 @@ bool ApprovalHookService::install() {
     return false;
   }
   failureText_ = textFor(installer_.install());
+  if (!failureText_) scheduleRecheck(generation_->load());
   return !failureText_;
 }
 
@@ -108,8 +109,25 @@ void ApprovalHookService::installInBackground() {
     auto text = self->textFor(self->installer_.install());
     self->mainQueue_.async([weak, generation, text = std::move(text)] {
       auto service = weak.lock();
-      if (service && service->generation_->load() == generation) service->failureText_ = text;
+      if (!service || service->generation_->load() != generation) return;
+      service->failureText_ = text;
+      if (!text) service->scheduleRecheck(generation);
     });
+  });
+}
+
+void ApprovalHookService::scheduleRecheck(uint64_t generation) {
+  if (!fileQueue_) return;
+  std::weak_ptr<ApprovalHookService> weak = weak_from_this();
+  fileQueue_->asyncAfter(approval_hooks::kRecheckDelay, [weak, generation, counter = generation_] {
+    auto self = weak.lock();
+    if (!self || counter->load() != generation) return;
+    const auto result = self->installer_.install();
+    if (result.ok && result.changed)
+      logError(log_categories::kHookInstall,
+               self->installer_.file().agentName +
+                   " hook was undone by another program right after it was installed; "
+                   "installed again");
   });
 }
 

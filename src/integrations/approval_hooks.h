@@ -28,6 +28,9 @@ inline constexpr int kClaudePermissionTimeout = 300;
 inline constexpr int kCodexPermissionTimeout = 35;
 
 inline constexpr const char* kCodexHomeVariable = "CODEX_HOME";
+// An agent's own read-modify-write that began before ours puts back its old text after our check:
+// one more look this long after an install adds the hook again.
+inline constexpr Seconds kRecheckDelay = 2.0;
 
 // `home` spells the path for the user ("~/.claude/settings.json").
 HookFile claudeCode(const std::string& settingsPath, const std::string& home, const std::string& entryPath);
@@ -61,6 +64,8 @@ class ApprovalHookService final : public HookInstallControl,
 
  private:
   std::optional<std::string> textFor(const HookEditResult& result) const;
+  // File queue: installs again after kRecheckDelay unless a later request came.
+  void scheduleRecheck(uint64_t generation);
 
   HookInstaller installer_;
   TaskQueue& mainQueue_;

@@ -158,7 +158,7 @@ std::optional<HookEditResult> HookInstaller::attempt(bool installing) const {
   // Another writer may have replaced ours right after the rename: only what is on disk counts.
   const auto after = files_->read(file_.path);
   if (after.status != FileContents::Status::ok || after.bytes != *bytes) return std::nullopt;
-  return HookEditResult{true, {}, false};
+  return HookEditResult{true, {}, false, true};
 }
 
 HookEditResult HookInstaller::install() const {
@@ -171,7 +171,8 @@ HookEditResult HookInstaller::install() const {
   for (int round = 0; round < kAttempts; ++round) {
     if (auto result = attempt(true)) {
       if (result->ok)
-        logInfo(kCategory, file_.agentName + " hook installed in " + file_.path);
+        logInfo(kCategory, file_.agentName + (result->changed ? " hook installed in " : " hook already in ") +
+                               file_.path);
       else
         logError(kCategory, file_.agentName + " hook install failed, " + file_.path +
                                 " left untouched: " + result->reason);

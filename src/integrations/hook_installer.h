@@ -39,6 +39,7 @@ struct HookEditResult {
   bool ok = false;
   std::string reason;  // not ok: why, in words for the user and the log ("its \"hooks\" is not an object")
   bool missingFolder = false;
+  bool changed = false;  // ok: the file was written (not already as wanted)
 };
 
 // The installed command: the entry named by its absolute path, shell-quoted, then the switch and
