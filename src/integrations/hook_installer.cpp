@@ -101,7 +101,7 @@ Json edited(const Json& document, const std::vector<HookEntry>& add) {
     Json hook = {{kType, kCommandType}, {kCommand, entry.command}, {kTimeout, entry.timeoutSeconds}};
     hooks[entry.event].push_back(Json{{kHooks, Json::array({std::move(hook)})}});
   }
-  if (hooks.empty() && add.empty()) result.erase(kHooks);
+  if (!emptied.empty() && hooks.empty()) result.erase(kHooks);  // it held only ours
   return result;
 }
 

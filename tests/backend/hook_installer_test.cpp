@@ -168,6 +168,9 @@ TEST_F(HookInstallerTest, NumbersAndOtherValuesSurviveExactly) {
   ASSERT_TRUE(installer.remove().ok);
   std::string error;
   EXPECT_EQ(settings_json::parse(readFile(settings), error), settings_json::parse(before, error));
+  const std::string untouched = "{\"hooks\": {},   \"model\": \"x\"}";
+  write(untouched);
+  EXPECT_TRUE(installer.remove().ok && readFile(settings) == untouched);  // nothing of ours: not even reformatted
 }
 
 // Another program writing the same file (between our read and our rename, or right after it)
