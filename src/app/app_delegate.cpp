@@ -44,9 +44,14 @@ void AppDelegate::applicationDidFinishLaunching() {
   if (services_.island) services_.island()->refresh();
   if (services_.agentWatcher) services_.agentWatcher()->start();
   if (services_.usageTracker) services_.usageTracker()->start();
-  if (env_.preferences.boolValue(prefs::kNotchApprovals)) {
-    if (services_.hookInstaller) services_.hookInstaller()->install();
-    if (services_.approvalServer) services_.approvalServer()->start();  // whatever the install's result
+  // A hook goes in only once the server listens (the installer checks); its file work stays off
+  // the main thread. Reinstalling also follows an entry that moved since the last launch.
+  const bool claudeApprovals = env_.preferences.boolValue(prefs::kNotchApprovals);
+  const bool codexApprovals = env_.preferences.boolValue(prefs::kCodexApprovals);
+  if (claudeApprovals || codexApprovals) {
+    if (services_.approvalServer) services_.approvalServer()->start();
+    if (claudeApprovals && services_.hookInstaller) services_.hookInstaller()->installInBackground();
+    if (codexApprovals && services_.codexHookInstaller) services_.codexHookInstaller()->installInBackground();
   }
   if (!env_.preferences.boolValue(prefs::kHasCompletedOnboarding)) showOnboarding();
   if (wantsShowTour(arguments)) {

@@ -44,6 +44,8 @@ class HookInstallControl {
   virtual ~HookInstallControl() = default;
   virtual bool install() = 0;
   virtual bool remove() = 0;
+  // At launch: the same without holding up the main thread; the outcome shows in failureText().
+  virtual void installInBackground() { install(); }
   // Why the last install failed, in words for the user; absent for the usual text.
   virtual std::optional<std::string> failureText() const { return std::nullopt; }
 };
@@ -83,7 +85,8 @@ struct AppServices {
   std::function<StartStopControl*()> agentWatcher;
   std::function<StartStopControl*()> usageTracker;
   std::function<StartStopControl*()> approvalServer;
-  std::function<HookInstallControl*()> hookInstaller;
+  std::function<HookInstallControl*()> hookInstaller;       // Claude Code's
+  std::function<HookInstallControl*()> codexHookInstaller;  // Codex's
   std::function<std::unique_ptr<TourWindow>(HotKeyControl*)> makeTourWindow;
 };
 

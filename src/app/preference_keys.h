@@ -24,6 +24,7 @@ inline constexpr std::string_view kAgentOpensIsland = "agentOpensIsland";
 inline constexpr std::string_view kAgentQuietSound = "agentQuietSound";
 inline constexpr std::string_view kUsageTracking = "usageTracking";
 inline constexpr std::string_view kNotchApprovals = "notchApprovals";
+inline constexpr std::string_view kCodexApprovals = "codexApprovals";
 inline constexpr std::string_view kHasCompletedOnboarding = "hasCompletedOnboarding";
 
 inline constexpr std::string_view kWakeNone = "none";
@@ -35,10 +36,10 @@ inline constexpr std::array<std::string_view, 6> kSeededTrue = {kAgentWatchEnabl
                                                                 kAgentQuietSound,   kUsageTracking};
 
 // Every key the store knows, in the order of the table that defines them.
-inline constexpr std::array<std::string_view, 14> kAllKeys = {
-    kWakeRequirement,   kIslandEnabled,  kIslandOnNonNotch, kIslandOpenOnHover,     kIslandShowsCat,
-    kAgentWatchEnabled, kAgentKeepAwake, kBatteryGuard,     kAgentShowSnippets,     kAgentOpensIsland,
-    kAgentQuietSound,   kUsageTracking,  kNotchApprovals,   kHasCompletedOnboarding};
+inline constexpr std::array<std::string_view, 15> kAllKeys = {
+    kWakeRequirement,   kIslandEnabled,  kIslandOnNonNotch, kIslandOpenOnHover, kIslandShowsCat,
+    kAgentWatchEnabled, kAgentKeepAwake, kBatteryGuard,     kAgentShowSnippets, kAgentOpensIsland,
+    kAgentQuietSound,   kUsageTracking,  kNotchApprovals,   kCodexApprovals,    kHasCompletedOnboarding};
 // Keys that guard the user, with the value they take when the file that holds them cannot be
 // read: an unreadable choice must not fall back to a weaker default.
 inline constexpr std::array<std::pair<std::string_view, std::string_view>, 1> kFailClosed = {

@@ -78,21 +78,49 @@ bool SettingsModel::notchApprovals() const {
 }
 
 void SettingsModel::setNotchApprovals(bool on) {
-  approvalsError_.reset();
+  switchApprovals(prefs::kNotchApprovals, services_.hookInstaller, on, approvalsError_);
+}
+
+std::optional<std::string> SettingsModel::approvalsError() const {
+  return approvalsErrorOf(prefs::kNotchApprovals, services_.hookInstaller, approvalsError_);
+}
+
+bool SettingsModel::codexApprovals() const {
+  return store_.boolValue(prefs::kCodexApprovals);
+}
+
+void SettingsModel::setCodexApprovals(bool on) {
+  switchApprovals(prefs::kCodexApprovals, services_.codexHookInstaller, on, codexApprovalsError_);
+}
+
+std::optional<std::string> SettingsModel::codexApprovalsError() const {
+  return approvalsErrorOf(prefs::kCodexApprovals, services_.codexHookInstaller, codexApprovalsError_);
+}
+
+void SettingsModel::switchApprovals(std::string_view key, const std::function<HookInstallControl*()>& hooks,
+                                    bool on, std::optional<std::string>& error) {
+  error.reset();
+  HookInstallControl* installer = hooks ? hooks() : nullptr;
+  StartStopControl* server = services_.approvalServer ? services_.approvalServer() : nullptr;
   if (on) {
-    bool installed = services_.hookInstaller && services_.hookInstaller()->install();
-    if (!installed) {
-      auto text = services_.hookInstaller ? services_.hookInstaller()->failureText() : std::nullopt;
-      approvalsError_ = text.value_or(settings_texts::kApprovalsError);
-      return;
-    }
-    store_.setBool(prefs::kNotchApprovals, true);
-    if (services_.approvalServer) services_.approvalServer()->start();
-    return;
+    store_.setBool(key, true);
+    if (server) server->start();
+    if (installer && installer->install()) return;
+    error = (installer ? installer->failureText() : std::nullopt).value_or(settings_texts::kApprovalsError);
+  } else if (installer) {
+    installer->remove();
   }
-  if (services_.hookInstaller) services_.hookInstaller()->remove();
-  store_.setBool(prefs::kNotchApprovals, false);
-  if (services_.approvalServer) services_.approvalServer()->stop();
+  store_.setBool(key, false);
+  if (server && !store_.boolValue(prefs::kNotchApprovals) && !store_.boolValue(prefs::kCodexApprovals))
+    server->stop();
+}
+
+std::optional<std::string> SettingsModel::approvalsErrorOf(
+    std::string_view key, const std::function<HookInstallControl*()>& hooks,
+    const std::optional<std::string>& switchError) const {
+  if (switchError) return switchError;
+  if (!store_.boolValue(key) || !hooks) return std::nullopt;
+  return hooks()->failureText();
 }
 
 bool SettingsModel::usageTracking() const {

@@ -45,7 +45,12 @@ class SettingsModel {
   bool approvalsAvailable() const { return static_cast<bool>(services_.hookInstaller); }
   bool notchApprovals() const;
   void setNotchApprovals(bool on);
-  const std::optional<std::string>& approvalsError() const { return approvalsError_; }
+  // The last switch's failure, else why the launch could not install the hook.
+  std::optional<std::string> approvalsError() const;
+  bool codexApprovalsAvailable() const { return static_cast<bool>(services_.codexHookInstaller); }
+  bool codexApprovals() const;
+  void setCodexApprovals(bool on);
+  std::optional<std::string> codexApprovalsError() const;
 
   // Section 5
   bool usageTracking() const;
@@ -66,6 +71,14 @@ class SettingsModel {
   bool launchAtLogin_;
   std::optional<std::string> loginItemError_;
   std::optional<std::string> approvalsError_;
+  std::optional<std::string> codexApprovalsError_;
+
+  // The server listens only while a switch is on, and a hook goes in only once it listens.
+  void switchApprovals(std::string_view key, const std::function<HookInstallControl*()>& hooks, bool on,
+                       std::optional<std::string>& error);
+  std::optional<std::string> approvalsErrorOf(std::string_view key,
+                                              const std::function<HookInstallControl*()>& hooks,
+                                              const std::optional<std::string>& switchError) const;
 };
 
 }  // namespace tovami

@@ -46,9 +46,16 @@ inline const std::string kApprovalsSection = "Notch approvals";
 inline const std::string kApproveFromNotch = "Approve Claude Code from the notch";
 inline const std::string kApprovalsError = "Couldn't update ~/.claude/settings.json \u2014 is it valid JSON?";
 inline const std::string kApprovalsCaption =
-    "Adds one Claude Code hook (a single entry in ~/.claude/settings.json, backed up first) that offers each "
-    "shell-command permission ask to the notch. Answer there, or ignore it \u2014 the terminal prompt always "
-    "works exactly as before. Turning this off removes the hook completely.";
+    "Adds two Claude Code hooks (entries in ~/.claude/settings.json, backed up first) that offer each "
+    "permission ask to the notch. They go in only while Tovami's approval socket listens; a settings "
+    "file Claude Code would reject is left untouched, with the reason shown here. Answer in Tovami, or "
+    "ignore it \u2014 the terminal prompt always works exactly as before. Turning this off removes the "
+    "hooks completely.";
+inline const std::string kApproveCodex = "Approve Codex from the notch";
+inline const std::string kCodexApprovalsCaption =
+    "Adds one Codex hook (an entry in ~/.codex/hooks.json, backed up first). Codex asks you once to trust "
+    "it in its /hooks screen before it runs it. When nobody answers in Tovami within 25 seconds, Codex "
+    "shows its own prompt. Turning this off removes the hook.";
 
 inline const std::string kUsageSection = "Claude usage";
 inline const std::string kShowUsage = "Show plan usage in the island";

@@ -1,170 +1,200 @@
 #include "integrations/hook_installer.h"
 
+#include <algorithm>
+
+#include "integrations/claude_code_peer.h"
 #include "platform/log.h"
 
 namespace tovami {
 namespace {
 
+using settings_json::Json;
 constexpr auto kCategory = log_categories::kHookInstall;
-namespace keys = claude_code::settings_keys;
-constexpr const char* kPreToolUse = "PreToolUse";
+// Codex's hooks.json has the same shape as Claude Code's settings.
+using namespace claude_code::settings_keys;
+// Rounds against another program rewriting the same file before we give up.
+constexpr int kAttempts = 5;
 
-// Text inside a double-quoted shell word.
-std::string shellQuoted(std::string_view text) {
-  std::string quoted;
+std::string singleQuoted(const std::string& text) {
+  std::string quoted = "'";
   for (char c : text) {
-    if (c == '"' || c == '\\' || c == '$' || c == '`') quoted.push_back('\\');
-    quoted.push_back(c);
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
   }
-  return quoted;
+  return quoted + "'";
 }
 
-bool isOurGroup(const nlohmann::json& group) {
-  if (!group.is_object()) return false;
-  auto hooks = group.find(keys::kHooks);
-  if (hooks == group.end() || !hooks->is_array()) return false;
-  for (const auto& hook : *hooks) {
-    if (!hook.is_object()) continue;
-    auto command = hook.find(keys::kCommand);
-    if (command != hook.end() && command->is_string() &&
-        command->get_ref<const std::string&>().find(kHookMarker) != std::string::npos)
-      return true;
-  }
-  return false;
+bool isOurHook(const Json& hook) {
+  if (!hook.is_object()) return false;
+  auto command = hook.find(kCommand);
+  return command != hook.end() && command->is_string() &&
+         command->get_ref<const std::string&>().find(kHookMarker) != std::string::npos;
 }
 
-// Removes our groups from hooks[event] when it is a list; the key goes when the list empties.
-void removeFrom(nlohmann::json& hooks, const char* event) {
-  auto it = hooks.find(event);
-  if (it == hooks.end() || !it->is_array()) return;
-  auto kept = removeOurEntries(*it);
-  if (kept.empty())
-    hooks.erase(event);
-  else
-    *it = std::move(kept);
+// The groups without our hooks, order kept; a group that held only ours goes. Anything else a
+// user may have written (a hook of theirs beside ours, an element of another shape) stays.
+Json withoutOurs(const Json& groups) {
+  Json kept = Json::array();
+  for (const auto& group : groups) {
+    auto hooks = group.is_object() ? group.find(kHooks) : group.end();
+    if (!group.is_object() || hooks == group.end() || !hooks->is_array()) {
+      kept.push_back(group);
+      continue;
+    }
+    Json remaining = Json::array();
+    for (const auto& hook : *hooks)
+      if (!isOurHook(hook)) remaining.push_back(hook);
+    if (remaining.size() == hooks->size()) {
+      kept.push_back(group);
+    } else if (!remaining.empty()) {
+      Json changed = group;
+      changed[kHooks] = std::move(remaining);
+      kept.push_back(std::move(changed));
+    }
+  }
+  return kept;
+}
+
+// An event name fit to quote to the user: short and plain.
+std::string eventForText(const std::string& event) {
+  bool plain = !event.empty() && event.size() <= 40;
+  for (char c : event) plain = plain && c >= ' ' && c <= '~';
+  return plain ? "\"" + event + "\"" : "one event";
+}
+
+// Why the agent itself would reject the file (it skips such a file whole), if it would. We then
+// leave it as it is: replacing a wrong value would drop what the user put there.
+std::optional<std::string> shapeProblem(const Json& document) {
+  if (!document.is_object()) return "it does not hold a JSON object";
+  auto hooks = document.find(kHooks);
+  if (hooks == document.end()) return std::nullopt;
+  if (!hooks->is_object()) return "its \"hooks\" is not an object";
+  for (auto it = hooks->begin(); it != hooks->end(); ++it)
+    if (!it.value().is_array()) return "in its \"hooks\", " + eventForText(it.key()) + " is not a list";
+  return std::nullopt;
+}
+
+// The document with our hooks removed everywhere, then `add`ed. Events that only held ours go,
+// unless they are added again (in place, so an unchanged install changes nothing).
+Json edited(const Json& document, const std::vector<HookEntry>& add) {
+  Json result = document;
+  if (!result.contains(kHooks)) {
+    if (add.empty()) return result;
+    result[kHooks] = Json::object();
+  }
+  Json& hooks = result[kHooks];
+  std::vector<std::string> emptied;
+  for (auto it = hooks.begin(); it != hooks.end(); ++it) {
+    Json kept = withoutOurs(it.value());
+    if (kept == it.value()) continue;
+    const bool readded =
+        std::any_of(add.begin(), add.end(), [&](const HookEntry& e) { return e.event == it.key(); });
+    if (kept.empty() && !readded) emptied.push_back(it.key());
+    it.value() = std::move(kept);
+  }
+  for (const auto& event : emptied) hooks.erase(event);
+  for (const auto& entry : add) {
+    // Exactly the shape the agents validate: one key more or a string timeout makes them skip
+    // the user's whole file.
+    Json hook = {{kType, kCommandType}, {kCommand, entry.command}, {kTimeout, entry.timeoutSeconds}};
+    hooks[entry.event].push_back(Json{{kHooks, Json::array({std::move(hook)})}});
+  }
+  if (!emptied.empty() && hooks.empty()) result.erase(kHooks);  // it held only ours
+  return result;
+}
+
+HookEditResult failure(std::string reason, bool missingFolder = false) {
+  return {false, std::move(reason), missingFolder};
+}
+
+std::string parentFolder(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 }  // namespace
 
-std::string hookCommand(const std::string& socketPath, const std::string& home) {
-  std::string homeFolder = home;
-  while (homeFolder.size() > 1 && homeFolder.back() == '/') homeFolder.pop_back();
-  std::string spelled;
-  if (homeFolder.size() > 1 && socketPath.size() > homeFolder.size() &&
-      socketPath.compare(0, homeFolder.size(), homeFolder) == 0 && socketPath[homeFolder.size()] == '/')
-    spelled = "$HOME" + shellQuoted(socketPath.substr(homeFolder.size()));
-  else
-    spelled = shellQuoted(socketPath);
-  return "S=\"" + spelled + "\"; [ -S \"$S\" ] && exec " + kNetcatPath +
-         " -U \"$S\" -w 50 2>/dev/null; exit 0 # " + kHookMarker;
+std::string hookCommand(const std::string& entryPath, const std::string& hookName) {
+  if (entryPath.empty() || entryPath.front() != '/') return {};
+  return singleQuoted(entryPath) + " --hook " + hookName + " # " + kHookMarker;
 }
 
-nlohmann::json removeOurEntries(const nlohmann::json& groups) {
-  auto kept = nlohmann::json::array();
-  if (!groups.is_array()) return kept;
-  for (const auto& group : groups)
-    if (!isOurGroup(group)) kept.push_back(group);
-  return kept;
-}
+HookInstaller::HookInstaller(std::shared_ptr<FileSystem> files, HookFile file)
+    : files_(std::move(files)), file_(std::move(file)) {}
 
-HookInstaller::HookInstaller(std::shared_ptr<FileSystem> files, std::string settingsPath,
-                             std::string socketPath, std::string home, std::string netcatPath)
-    : files_(std::move(files)),
-      settingsPath_(std::move(settingsPath)),
-      socketPath_(std::move(socketPath)),
-      home_(std::move(home)),
-      netcatPath_(std::move(netcatPath)) {}
-
-std::optional<nlohmann::json> HookInstaller::readSettings(std::string& error) {
-  if (settingsPath_.empty()) {
-    error = "no home folder, so no Claude Code settings file";
-    return std::nullopt;
+std::optional<HookEditResult> HookInstaller::attempt(bool installing) const {
+  const auto contents = files_->read(file_.path);
+  if (contents.status == FileContents::Status::failed)
+    return failure("it cannot be read (" + contents.error + ")");
+  Json document = Json::object();
+  if (contents.status == FileContents::Status::ok) {
+    std::string error;
+    auto parsed = settings_json::parse(contents.bytes, error);
+    if (!parsed) return failure(error);
+    if (auto problem = shapeProblem(*parsed)) return failure(*problem);
+    document = std::move(*parsed);
+  } else if (!installing) {
+    return HookEditResult{true, {}, false};
+  } else if (!files_->exists(parentFolder(file_.path))) {
+    return failure("its folder does not exist", true);
   }
-  auto contents = files_->read(settingsPath_);
-  if (contents.status == FileContents::Status::missing) return nlohmann::json::object();
-  if (contents.status == FileContents::Status::failed) {
-    error = "cannot read " + settingsPath_ + ": " + contents.error;
-    return std::nullopt;
-  }
-  auto settings = nlohmann::json::parse(contents.bytes, nullptr, /*allow_exceptions=*/false);
-  if (settings.is_discarded()) {
-    error = settingsPath_ + " is not valid JSON";
-    return std::nullopt;
-  }
-  if (!settings.is_object()) {
-    // Claude Code would not read it either; replacing it would lose what the user wrote.
-    error = settingsPath_ + " does not hold a JSON object";
-    return std::nullopt;
-  }
-  return settings;
-}
-
-std::optional<std::string> HookInstaller::write(const nlohmann::json& settings) {
-  // Keys come out sorted (the object type is ordered); text that is not UTF-8 cannot occur, as
-  // every string was parsed from JSON, but is replaced rather than thrown on.
-  const std::string bytes = settings.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  return files_->replaceContents(settingsPath_, bytes);
-}
-
-bool HookInstaller::install() {
-  failureText_.reset();
-  auto fail = [this](const std::string& why, const std::string& text) {
-    logError(kCategory, "hook install failed: " + why);
-    failureText_ = text;
-    return false;
-  };
-  if (!files_->isExecutable(netcatPath_)) return fail(netcatPath_ + " is missing", hook_texts::kNoNetcat);
+  const Json result = edited(document, installing ? file_.entries : std::vector<HookEntry>{});
+  // Already as wanted: the file stays exactly as the user wrote it.
+  if (result == document && contents.status == FileContents::Status::ok)
+    return HookEditResult{true, {}, false};
   std::string error;
-  auto settings = readSettings(error);
-  if (!settings) return fail(error, hook_texts::kNotValidJson);
-  if (!files_->exists(backupPath()) && files_->exists(settingsPath_)) {
-    if (auto copyError = files_->copyNew(settingsPath_, backupPath()))
-      logError(kCategory, "hook backup failed: " + *copyError);  // installation goes on
+  const auto bytes = settings_json::dump(result, error);
+  if (!bytes) return failure(error);
+  if (contents.status == FileContents::Status::ok && !files_->exists(backupPath())) {
+    if (auto copyError = files_->copyNew(file_.path, backupPath()))
+      logError(kCategory, "hook backup failed: " + *copyError);  // the change goes on
   }
-  auto hooks = settings->contains(keys::kHooks) && (*settings)[keys::kHooks].is_object()
-                   ? (*settings)[keys::kHooks]
-                   : nlohmann::json::object();
-  removeFrom(hooks, kPreToolUse);
-  auto notification = hooks.contains(keys::kNotificationEvent) && hooks[keys::kNotificationEvent].is_array()
-                          ? removeOurEntries(hooks[keys::kNotificationEvent])
-                          : nlohmann::json::array();
-  // Exactly the shape Claude Code validates: one more key or a string timeout would make it skip
-  // the user's whole settings file.
-  nlohmann::json hook = {
-      {keys::kType, keys::kCommandType}, {keys::kCommand, command()}, {keys::kTimeout, kHookTimeoutSeconds}};
-  notification.push_back({{keys::kHooks, nlohmann::json::array({hook})}});
-  hooks[keys::kNotificationEvent] = std::move(notification);
-  (*settings)[keys::kHooks] = std::move(hooks);
-  if (auto writeError = write(*settings)) {
-    const auto slash = settingsPath_.rfind('/');
-    const bool noFolder =
-        slash != std::string::npos && slash > 0 && !files_->exists(settingsPath_.substr(0, slash));
-    return fail(*writeError, noFolder ? hook_texts::kNoClaudeFolder : hook_texts::kNotValidJson);
-  }
-  logInfo(kCategory, "hook installed in " + settingsPath_);
-  return true;
+  const auto outcome = files_->replaceIfUnchanged(file_.path, contents, *bytes);
+  if (outcome.status == ReplaceOutcome::Status::changedMeanwhile) return std::nullopt;
+  if (outcome.status == ReplaceOutcome::Status::failed)
+    return failure("it cannot be written (" + outcome.error + ")");
+  // Another writer may have replaced ours right after the rename: only what is on disk counts.
+  const auto after = files_->read(file_.path);
+  if (after.status != FileContents::Status::ok || after.bytes != *bytes) return std::nullopt;
+  return HookEditResult{true, {}, false, true};
 }
 
-bool HookInstaller::remove() {
-  std::string error;
-  auto settings = readSettings(error);
-  if (!settings) {
-    logError(kCategory, "hook uninstall failed: " + error);
-    return false;
+HookEditResult HookInstaller::install() const {
+  for (const auto& entry : file_.entries)
+    if (entry.command.empty()) {
+      logError(kCategory, "hook install failed: the path of the tovami program is not known");
+      return failure("the path of the tovami program is not known");
+    }
+  if (file_.path.empty()) return failure("there is no home folder", true);
+  for (int round = 0; round < kAttempts; ++round) {
+    if (auto result = attempt(true)) {
+      if (result->ok)
+        logInfo(kCategory, file_.agentName + (result->changed ? " hook installed in " : " hook already in ") +
+                               file_.path);
+      else
+        logError(kCategory, file_.agentName + " hook install failed, " + file_.path +
+                                " left untouched: " + result->reason);
+      return *result;
+    }
   }
-  auto hooksIt = settings->find(keys::kHooks);
-  if (hooksIt == settings->end() || !hooksIt->is_object()) return true;
-  const auto before = *hooksIt;
-  removeFrom(*hooksIt, kPreToolUse);
-  removeFrom(*hooksIt, keys::kNotificationEvent);
-  if (*hooksIt == before) return true;  // nothing of ours: the user's file is left exactly as it is
-  if (hooksIt->empty()) settings->erase(hooksIt);
-  if (auto writeError = write(*settings)) {
-    logError(kCategory, "hook uninstall failed: " + *writeError);
-    return false;
+  logError(kCategory, file_.agentName + " hook install failed: another program kept changing " + file_.path);
+  return failure("another program kept changing it");
+}
+
+HookEditResult HookInstaller::remove() const {
+  if (file_.path.empty()) return {true, {}, false};
+  for (int round = 0; round < kAttempts; ++round) {
+    if (auto result = attempt(false)) {
+      if (!result->ok)
+        logError(kCategory, file_.agentName + " hook removal failed, " + file_.path +
+                                " left untouched: " + result->reason);
+      return *result;
+    }
   }
-  logInfo(kCategory, "hook removed from " + settingsPath_);
-  return true;
+  logError(kCategory, file_.agentName + " hook removal failed: another program kept changing " + file_.path);
+  return failure("another program kept changing it");
 }
 
 }  // namespace tovami

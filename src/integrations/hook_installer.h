@@ -1,63 +1,69 @@
-// Adds and removes the one Claude Code hook that pipes every notification into the approval
-// socket. The user's settings file is edited in place: every other setting and hook stays, our
-// own groups are recognised by a marker in their command, and the file is backed up once before
-// the first change.
+// Adds and removes Tovami's hook entries in an agent's hooks file (Claude Code's settings.json,
+// Codex's hooks.json: both map "hooks" -> event -> list of groups
+// {"matcher"?: string, "hooks": [{"type": "command", "command": string, "timeout"?: seconds}]}).
+//
+// The user's file is edited in place and refused untouched when it is not one the agent would
+// accept (see settings_json.h for the bounds): every other value stays exactly as written, our
+// own hooks are recognised by a marker in their command (so entries of older versions are
+// replaced), the file is backed up once before the first change, and a change another program
+// makes meanwhile is never overwritten. Thread-safe: it holds no state between calls.
 #pragma once
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "app/app_services.h"
-#include "integrations/claude_code_peer.h"
+#include "integrations/settings_json.h"
 #include "platform/file_system.h"
 
 namespace tovami {
 
 inline constexpr const char* kHookMarker = "tovami-notch-approvals";
-inline constexpr const char* kNetcatPath = "/usr/bin/nc";
-inline constexpr int kHookTimeoutSeconds = 10;
 
-namespace hook_texts {
-inline const std::string kNotValidJson = "Couldn't update ~/.claude/settings.json \u2014 is it valid JSON?";
-inline const std::string kNoNetcat =
-    "Couldn't find /usr/bin/nc \u2014 install netcat (Debian: netcat-openbsd), then turn this on again.";
-inline const std::string kNoClaudeFolder =
-    "Couldn't find Claude Code's settings folder \u2014 start Claude Code once, then turn this on again.";
-}  // namespace hook_texts
+// One hook of ours: a group without matcher (every tool) holding one command hook.
+struct HookEntry {
+  std::string event;
+  std::string command;
+  int timeoutSeconds = 0;
+};
 
-// The shell command of the hook. The socket path is spelled with $HOME when it lies in `home`.
-std::string hookCommand(const std::string& socketPath, const std::string& home);
+struct HookFile {
+  std::string path;         // empty: the agent's folder is unknown (no home)
+  std::string displayPath;  // for the user: "~/.claude/settings.json"
+  std::string agentName;    // "Claude Code"
+  std::vector<HookEntry> entries;
+};
 
-// `groups` without the hook groups that carry the marker, order kept. Elements that are not
-// groups of ours (anything else a user may have written) stay as they are.
-nlohmann::json removeOurEntries(const nlohmann::json& groups);
+struct HookEditResult {
+  bool ok = false;
+  std::string reason;  // not ok: why, in words for the user and the log ("its \"hooks\" is not an object")
+  bool missingFolder = false;
+  bool changed = false;  // ok: the file was written (not already as wanted)
+};
 
-class HookInstaller final : public HookInstallControl {
+// The installed command: the entry named by its absolute path, shell-quoted, then the switch and
+// the marker. Empty when the path is not absolute.
+std::string hookCommand(const std::string& entryPath, const std::string& hookName);
+
+class HookInstaller {
  public:
-  HookInstaller(std::shared_ptr<FileSystem> files, std::string settingsPath, std::string socketPath,
-                std::string home, std::string netcatPath = kNetcatPath);
+  HookInstaller(std::shared_ptr<FileSystem> files, HookFile file);
 
-  // Main thread. True when the settings file now holds exactly one group of ours.
-  bool install() override;
-  // Main thread. True when the file holds no group of ours any more (or there was none).
-  bool remove() override;
-  // Why the last install failed, in words for the settings window.
-  std::optional<std::string> failureText() const override { return failureText_; }
+  // Ours ends exactly as `entries` says (one group per entry, after the user's groups).
+  HookEditResult install() const;
+  // No hook of ours remains (also true when there was none, or no file).
+  HookEditResult remove() const;
 
-  std::string backupPath() const { return settingsPath_ + ".tovami-backup"; }
-  std::string command() const { return hookCommand(socketPath_, home_); }
+  const HookFile& file() const { return file_; }
+  std::string backupPath() const { return file_.path + ".tovami-backup"; }
 
  private:
-  // The settings object; an error text when the file cannot be used (nothing may be written then).
-  std::optional<nlohmann::json> readSettings(std::string& error);
-  std::optional<std::string> write(const nlohmann::json& settings);
+  // One read-change-write round; nothing when another program changed the file meanwhile.
+  std::optional<HookEditResult> attempt(bool installing) const;
 
   std::shared_ptr<FileSystem> files_;
-  std::string settingsPath_, socketPath_, home_, netcatPath_;
-  std::optional<std::string> failureText_;
+  HookFile file_;
 };
 
 }  // namespace tovami

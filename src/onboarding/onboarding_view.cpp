@@ -182,18 +182,21 @@ bool OnboardingView::notchApprovals() const {
   return deps_.preferences.boolValue(prefs::kNotchApprovals);
 }
 
-// Stored true only once the hook is in place; a failed install leaves the switch off quietly.
+// The server listens first (only while the switch is stored on), then the hook goes in; a failed
+// install leaves the switch off quietly and the server stopped.
 void OnboardingView::setNotchApprovals(bool on) {
   auto& services = deps_.services;
+  StartStopControl* server = services.approvalServer ? services.approvalServer() : nullptr;
   if (on) {
-    if (services.hookInstaller && services.hookInstaller()->install()) {
-      deps_.preferences.setBool(prefs::kNotchApprovals, true);
-      if (services.approvalServer) services.approvalServer()->start();
-    }
-  } else {
-    if (services.hookInstaller) services.hookInstaller()->remove();
+    deps_.preferences.setBool(prefs::kNotchApprovals, true);
+    if (server) server->start();
+    on = services.hookInstaller && services.hookInstaller()->install();
+  } else if (services.hookInstaller) {
+    services.hookInstaller()->remove();
+  }
+  if (!on) {
     deps_.preferences.setBool(prefs::kNotchApprovals, false);
-    if (services.approvalServer) services.approvalServer()->stop();
+    if (server && !deps_.preferences.boolValue(prefs::kCodexApprovals)) server->stop();
   }
   changed({});
 }

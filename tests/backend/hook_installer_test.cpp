@@ -1,11 +1,17 @@
-// The hook installer over real files.
+// The hook installer over real files: what it writes, what it refuses, and what it never loses.
 #include "integrations/hook_installer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "integrations/approval_hooks.h"
 #include "linux/integrations/posix_file_system.h"
 
 namespace tovami {
@@ -14,13 +20,18 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class HookInstallerTest : public ::testing::Test {
  protected:
   fs::path home = fs::temp_directory_path() / ("tovami-hook-" + std::to_string(::getpid()));
   fs::path settings = home / ".claude" / "settings.json";
-  std::string socket = (home / ".local/share/Tovami/agent.sock").string();
+  std::string entry = (home / "opt/it's here/tovami").string();
   std::shared_ptr<FileSystem> files = std::make_shared<linux_backend::PosixFileSystem>();
-  HookInstaller installer{files, settings.string(), socket, home.string(), "/bin/sh"};
+  HookInstaller installer{files, approval_hooks::claudeCode(settings.string(), home.string(), entry)};
 
   void SetUp() override {
     fs::remove_all(home);
@@ -29,97 +40,197 @@ class HookInstallerTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(home); }
 
   void write(const std::string& text) { std::ofstream(settings) << text; }
-  std::string read(const fs::path& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+  json parsed() { return json::parse(readFile(settings)); }
+  json ourGroup(const std::string& hook, int timeout) {
+    return {
+        {"hooks",
+         json::array({{{"type", "command"}, {"command", hookCommand(entry, hook)}, {"timeout", timeout}}})}};
   }
-  json parsed() { return json::parse(read(settings)); }
 };
 
-TEST_F(HookInstallerTest, CommandSpellsTheSocketForTheShell) {
-  EXPECT_EQ(hookCommand("/home/u/.local/share/Tovami/agent.sock", "/home/u/"),
-            "S=\"$HOME/.local/share/Tovami/agent.sock\"; [ -S \"$S\" ] && exec /usr/bin/nc -U \"$S\" -w 50 "
-            "2>/dev/null; exit 0 # tovami-notch-approvals");
-  EXPECT_EQ(hookCommand("/data/a \"$b`\\/agent.sock", "/home/u").substr(0, 26),
-            "S=\"/data/a \\\"\\$b\\`\\\\/agent");
-  EXPECT_EQ(hookCommand("/home/user2/x.sock", "/home/u").substr(0, 23), "S=\"/home/user2/x.sock\";");
-}
-
-TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndAddsOneGroup) {
+TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndReplacesOldEntries) {
   const json foreign = {{"hooks", json::array({{{"type", "command"}, {"command", "notify-send hi"}}})}};
-  const json mixed = {
-      {"matcher", ""},
-      {"hooks", json::array({{{"type", "command"}, {"command", "x"}},
-                             {{"type", "command"}, {"command", "old # tovami-notch-approvals"}}})}};
+  const json netcat = {{"type", "command"},
+                       {"command",
+                        "S=\"$HOME/.local/share/Tovami/agent.sock\"; [ -S \"$S\" ] && exec /usr/bin/nc -U "
+                        "\"$S\" -w 50 2>/dev/null; exit 0 # tovami-notch-approvals"},
+                       {"timeout", 10}};
+  const json userHook = {{"type", "command"}, {"command", "x"}};
+  const json mixed = {{"matcher", ""}, {"hooks", json::array({userHook, netcat})}};
   const json user = {{"model", "opus"},
                      {"permissions", {{"allow", json::array({"Bash(ls)"})}}},
-                     {"ratio", 1.5},
                      {"hooks",
                       {{"Notification", json::array({foreign, mixed, 7})},
-                       {"PreToolUse", json::array({mixed})},
+                       {"PreToolUse", json::array({{{"hooks", json::array({netcat})}}})},
                        {"Stop", json::array({foreign})}}}};
-  const json ours = {
-      {"hooks", json::array({{{"type", "command"}, {"command", installer.command()}, {"timeout", 10}}})}};
+  const json notification = ourGroup("notification", 10), permission = ourGroup("permission-request", 300);
   json expected = user;
-  expected["hooks"]["Notification"] = json::array({foreign, 7, ours});
-  expected["hooks"].erase("PreToolUse");
+  expected["hooks"]["Notification"] =
+      json::array({foreign, {{"matcher", ""}, {"hooks", json::array({userHook})}}, 7, notification});
+  expected["hooks"].erase("PreToolUse");  // held only our old entry
+  expected["hooks"]["PermissionRequest"] = json::array({permission});
+  const json onlyOurs = {
+      {"hooks",
+       {{"Notification", json::array({notification})}, {"PermissionRequest", json::array({permission})}}}};
   const std::pair<std::optional<std::string>, json> cases[] = {
       // before (absent: no file), after
-      {std::nullopt, {{"hooks", {{"Notification", json::array({ours})}}}}},
-      {"{}", {{"hooks", {{"Notification", json::array({ours})}}}}},
-      {R"({"hooks": "junk", "a": null})",
-       {{"a", nullptr}, {"hooks", {{"Notification", json::array({ours})}}}}},
+      {std::nullopt, onlyOurs},
+      {"{}", onlyOurs},
       {user.dump(), expected},
   };
   for (const auto& [before, after] : cases) {
     fs::remove(settings);
     fs::remove(installer.backupPath());
     if (before) write(*before);
-    ASSERT_TRUE(installer.install());
-    const auto backup = installer.backupPath();
-    EXPECT_EQ(fs::exists(backup) ? read(backup) : "(none)",
+    ASSERT_TRUE(installer.install().ok);
+    EXPECT_EQ(fs::exists(installer.backupPath()) ? readFile(installer.backupPath()) : "(none)",
               before.value_or("(none)"));  // taken before any change
-    ASSERT_TRUE(installer.install());      // idempotent
+    const std::string first = readFile(settings);
+    ASSERT_TRUE(installer.install().ok);
+    EXPECT_EQ(readFile(settings), first);  // idempotent
     EXPECT_EQ(parsed(), after) << before.value_or("(none)");
   }
-  const std::string text = read(settings);
-  EXPECT_LT(text.find("\"model\""), text.find("\"permissions\""));  // sorted and pretty-printed
-  EXPECT_NE(text.find("\n  \"ratio\": 1.5"), std::string::npos);
+  // The entry moved (a package installed over a build tree): the next install rewrites the commands.
+  HookInstaller moved{files, approval_hooks::claudeCode(settings.string(), home.string(), "/usr/bin/tovami")};
+  ASSERT_TRUE(moved.install().ok);
+  EXPECT_EQ(hookCommand("build/tovami", "notification"), "");  // only an absolute path is named
+  const auto hooks = parsed()["hooks"];
+  EXPECT_EQ(hooks["Notification"].back()["hooks"][0]["command"],
+            "'/usr/bin/tovami' --hook notification # tovami-notch-approvals");
+  EXPECT_EQ(hooks["PermissionRequest"].size(), 1u);
+  EXPECT_EQ(hooks["Notification"].size(), 4u);
 }
 
-TEST_F(HookInstallerTest, UnusableFilesFailAndWriteNothing) {
-  const std::string cases[] = {"", "{\"a\":", "[1, 2]", "\"text\""};
-  for (const auto& before : cases) {
+// Each file is one the agent would reject or one that must not be read: refused, byte for byte
+// untouched, no backup, and the reason said.
+TEST_F(HookInstallerTest, HostileFilesAreRefusedUntouchedWithTheReason) {
+  std::string deepObject;
+  for (int i = 0; i < 20000; ++i) deepObject += "{\"a\":";
+  deepObject += "1" + std::string(20000, '}');
+  const std::string huge = "{\"x\": \"" + std::string(3u << 20, 'a') + "\"}";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "not valid JSON"},
+      {"{\"a\":", "not valid JSON"},
+      {"[1, 2]", "does not hold a JSON object"},
+      {"{\"hooks\": [{\"hooks\": []}]}", "its \"hooks\" is not an object"},
+      {"{\"hooks\": \"junk\", \"a\": null}", "its \"hooks\" is not an object"},
+      {"{\"hooks\": null}", "its \"hooks\" is not an object"},
+      {"{\"hooks\": {\"Notification\": {\"hooks\": []}}}", "\"Notification\" is not a list"},
+      {"{\"hooks\": {\"Stop\": [], \"PermissionRequest\": \"x\"}}", "\"PermissionRequest\" is not a list"},
+      {std::string(50000, '[') + std::string(50000, ']'), "nested deeper than 64 levels"},
+      {deepObject, "nested deeper than 64 levels"},
+      {huge, "larger than 2 MiB"},
+  };
+  for (const auto& [before, reason] : cases) {
     write(before);
-    EXPECT_FALSE(installer.install() || installer.remove()) << before;
-    EXPECT_EQ(installer.failureText(), hook_texts::kNotValidJson);
-    EXPECT_TRUE(read(settings) == before && !fs::exists(installer.backupPath()));
+    const auto result = installer.install();
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.reason.find(reason), std::string::npos) << result.reason;
+    EXPECT_FALSE(installer.remove().ok);
+    EXPECT_TRUE(readFile(settings) == before && !fs::exists(installer.backupPath())) << reason;
   }
+  // Not a regular file: a FIFO (no writer ever comes) and a folder; refused at once.
   fs::remove(settings);
-  fs::create_directory(settings);  // unreadable as a file: not the same as missing
-  EXPECT_FALSE(installer.install());
+  ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(installer.install().ok || installer.remove().ok);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(files->read(settings.string()).error, "not a regular file");
+  EXPECT_TRUE(fs::is_fifo(settings));
   fs::remove(settings);
-  HookInstaller noNetcat{files, settings.string(), socket, home.string(), (home / "no-nc").string()};
-  EXPECT_FALSE(noNetcat.install());
-  EXPECT_TRUE(noNetcat.failureText() == hook_texts::kNoNetcat && !fs::exists(settings));
-  fs::remove_all(settings.parent_path());  // Claude Code never ran: nothing to add a hook to
-  EXPECT_FALSE(installer.install());
-  EXPECT_EQ(installer.failureText(), hook_texts::kNoClaudeFolder);
+  fs::create_directory(settings);
+  EXPECT_FALSE(installer.install().ok);
+  fs::remove(settings);
+  // No entry path known, and no folder of the agent's: nothing is created.
+  HookInstaller noEntry{files, approval_hooks::claudeCode(settings.string(), home.string(), "")};
+  EXPECT_FALSE(noEntry.install().ok || fs::exists(settings));
+  fs::remove_all(settings.parent_path());
+  const auto result = installer.install();
+  EXPECT_TRUE(!result.ok && result.missingFolder && !fs::exists(settings));
 }
 
-TEST_F(HookInstallerTest, BackupIsTakenOnceAndUninstallLeavesTheRest) {
-  write(R"({"model": "opus"})");
-  ASSERT_TRUE(installer.install());
-  write(R"({"model": "sonnet"})");
-  ASSERT_TRUE(installer.install());
-  EXPECT_EQ(read(installer.backupPath()), R"({"model": "opus"})");
-  ASSERT_TRUE(installer.remove());
-  EXPECT_EQ(parsed(), (json{{"model", "sonnet"}}));
-  const std::string untouched = R"({"hooks": {"Stop": []},   "model": "x"})";
+// Every value Tovami does not own comes back as written, in its order, through install and removal.
+TEST_F(HookInstallerTest, NumbersAndOtherValuesSurviveExactly) {
+  const std::string before =
+      "{\"big\":123456789012345678901234567890,\"f\":1.50,\"e\":1E+2,\"neg\":-0,\"tiny\":1e-7,"
+      "\"max\":18446744073709551616,\"s\":\"\\u00e9\\ud83d\\ude00\",\"z\":{\"b\":1,\"a\":[0.10,2]},"
+      "\"hooks\":{\"Stop\":[{\"hooks\":[{\"type\":\"command\",\"command\":\"x\",\"timeout\":1.0}]}]},\"a\":"
+      "true}";
+  write(before);
+  ASSERT_TRUE(installer.install().ok);
+  const std::string installed = readFile(settings);
+  for (const char* kept : {"\"big\": 123456789012345678901234567890", "\"f\": 1.50", "\"e\": 1E+2",
+                           "\"neg\": -0", "\"tiny\": 1e-7", "\"max\": 18446744073709551616", "0.10",
+                           "\"timeout\": 1.0", "\"s\": \"\xc3\xa9\xf0\x9f\x98\x80\""})
+    EXPECT_NE(installed.find(kept), std::string::npos) << kept;
+  EXPECT_LT(installed.find("\"big\""), installed.find("\"a\": true"));  // the user's key order
+  EXPECT_LT(installed.find("\"b\": 1"), installed.find("\"a\": ["));
+  ASSERT_TRUE(installer.remove().ok);
+  std::string error;
+  EXPECT_EQ(settings_json::parse(readFile(settings), error), settings_json::parse(before, error));
+  const std::string untouched = "{\"hooks\": {},   \"model\": \"x\"}";
   write(untouched);
-  EXPECT_TRUE(installer.remove() && read(settings) == untouched);  // nothing of ours: not even reformatted
-  fs::remove(settings);
-  EXPECT_TRUE(installer.remove() && !fs::exists(settings));
+  EXPECT_TRUE(installer.remove().ok && readFile(settings) == untouched);  // nothing of ours: not even reformatted
+}
+
+// Another program writing the same file (between our read and our rename, or right after it)
+// keeps its change; success is reported only for what is on disk.
+TEST_F(HookInstallerTest, AConcurrentWriterKeepsItsChangeAndOnlyWhatIsOnDiskCounts) {
+  struct Interposed final : FileSystem {
+    std::shared_ptr<FileSystem> real;
+    std::function<void(int round)> before, after;
+    int rounds = 0;
+    FileContents read(const std::string& p) override { return real->read(p); }
+    bool exists(const std::string& p) override { return real->exists(p); }
+    bool isExecutable(const std::string& p) override { return real->isExecutable(p); }
+    std::optional<std::string> copyNew(const std::string& f, const std::string& t) override {
+      return real->copyNew(f, t);
+    }
+    std::optional<std::string> replaceContents(const std::string& p, const std::string& b) override {
+      return real->replaceContents(p, b);
+    }
+    ReplaceOutcome replaceIfUnchanged(const std::string& p, const FileContents& e,
+                                      const std::string& b) override {
+      const int round = rounds++;
+      if (before) before(round);
+      auto outcome = real->replaceIfUnchanged(p, e, b);
+      if (after) after(round);
+      return outcome;
+    }
+  };
+  auto other = [this](int round) { write("{\"other\": " + std::to_string(round) + "}"); };
+  const std::pair<std::string, std::function<void(Interposed&)>> cases[] = {
+      {"before the rename",
+       [&](Interposed& f) {
+         f.before = [&](int r) {
+           if (r < 2) other(r);
+         };
+       }},
+      {"after the rename",
+       [&](Interposed& f) {
+         f.after = [&](int r) {
+           if (r < 2) other(r);
+         };
+       }},
+  };
+  for (const auto& [when, interpose] : cases) {
+    write("{\"mine\": 1}");
+    auto fake = std::make_shared<Interposed>();
+    fake->real = files;
+    interpose(*fake);
+    HookInstaller racing{fake, installer.file()};
+    ASSERT_TRUE(racing.install().ok) << when;
+    EXPECT_EQ(parsed()["other"], 1) << when;
+    EXPECT_EQ(parsed()["hooks"]["PermissionRequest"].size(), 1u) << when;
+  }
+  auto fake = std::make_shared<Interposed>();
+  fake->real = files;
+  fake->before = other;  // never lets go
+  write("{}");
+  const auto result = HookInstaller(fake, installer.file()).install();
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.reason, "another program kept changing it");
+  EXPECT_EQ(parsed(), (json{{"other", 4}}));
 }
 
 TEST_F(HookInstallerTest, LinksSurviveAndPermissionsStay) {
@@ -128,10 +239,58 @@ TEST_F(HookInstallerTest, LinksSurviveAndPermissionsStay) {
   fs::create_symlink("../dotfiles/claude-settings.json", settings);
   write(R"({"model": "opus"})");  // through the link
   fs::permissions(target, fs::perms(0640));
-  ASSERT_TRUE(installer.install());
+  ASSERT_TRUE(installer.install().ok);
   EXPECT_TRUE(fs::is_symlink(settings) && parsed()["model"] == "opus" && parsed().contains("hooks"));
   EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
   EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()), 1);
+}
+
+// Codex's file: one PermissionRequest entry after the user's, and gone again without a trace.
+TEST_F(HookInstallerTest, CodexGetsOnePermissionRequestEntryBesideTheUsersHooks) {
+  const fs::path hooksFile = home / "codex-home" / "hooks.json";
+  HookInstaller codex{files, approval_hooks::codex(hooksFile.string(), home.string(), entry)};
+  const auto noFolder = codex.install();  // Codex never ran
+  EXPECT_TRUE(!noFolder.ok && noFolder.missingFolder && !fs::exists(hooksFile));
+  fs::create_directories(hooksFile.parent_path());
+  const std::string before =
+      R"({"hooks": {"SessionStart": [{"matcher": "startup", "hooks": [{"type": "command", "command": "a", )"
+      R"("statusMessage": "Loading"}]}], "PermissionRequest": [{"matcher": "Bash", "hooks": )"
+      R"([{"type": "command", "command": "python3 check.py"}]}]}, "n": 100000000000000000000001})";
+  std::ofstream(hooksFile) << before;
+  ASSERT_TRUE(codex.install().ok);
+  json expected = json::parse(before);
+  expected["hooks"]["PermissionRequest"].push_back(ourGroup("codex-permission-request", 35));
+  EXPECT_EQ(json::parse(readFile(hooksFile)), expected);
+  ASSERT_TRUE(codex.remove().ok);
+  std::string error;
+  EXPECT_EQ(settings_json::parse(readFile(hooksFile), error), settings_json::parse(before, error));
+}
+
+// The recorded payloads of one permission prompt reach the entry through the installed file: the
+// group under their event name has no matcher (every tool), and the command hands the payload on.
+TEST_F(HookInstallerTest, RecordedPayloadsReachTheEntryThroughTheInstalledCommands) {
+  fs::create_directories(fs::path(entry).parent_path());
+  std::ofstream(entry) << "#!/bin/sh\n{ printf '%s\\n' \"$*\"; cat; } > \"$(dirname \"$0\")/got\"\n";
+  fs::permissions(entry, fs::perms(0755));
+  ASSERT_TRUE(installer.install().ok);
+  const fs::path recorded = fs::path(TOVAMI_TEST_FIXTURES) / "claude-code/hooks";
+  const std::pair<const char*, const char*> payloads[] = {
+      {"1796542710612450042-PermissionRequest.json", "--hook permission-request"},
+      {"1796542716657264940-Notification.json", "--hook notification"}};
+  for (const auto& [name, arguments] : payloads) {
+    const std::string payload = readFile(recorded / name);
+    const json event = json::parse(payload);
+    const json group = parsed()["hooks"][event["hook_event_name"].get<std::string>()].back();
+    EXPECT_FALSE(group.contains("matcher")) << name;
+    const fs::path input = home / "payload.json";
+    std::ofstream(input) << payload;
+    const std::string command = group["hooks"][0]["command"];
+    ASSERT_EQ(
+        std::system(("sh -c \"$(cat <<'EOF'\n" + command + "\nEOF\n)\" < '" + input.string() + "'").c_str()),
+        0);
+    EXPECT_EQ(readFile(fs::path(entry).parent_path() / "got"), std::string(arguments) + "\n" + payload)
+        << name;
+  }
 }
 
 }  // namespace

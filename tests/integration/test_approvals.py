@@ -66,11 +66,13 @@ class ApprovalsTest(unittest.TestCase):
 
             s.start_tovami()
             self.assertTrue(s.wait_for_log("approval server listening", 15), s.log_text())
+            self.assertTrue(s.wait_for_log("hook installed", 15), s.log_text())  # once the server listens
             socket = os.path.join(s.env["XDG_DATA_HOME"], "Tovami", "agent.sock")
             settings = json.loads(settings_path.read_text())
             self.assertEqual((settings["model"], "Stop" in settings["hooks"]), ("opus", True))
             command = settings["hooks"]["Notification"][0]["hooks"][0]["command"]
-            self.assertIn(f'S="{socket}"', command)
+            entry = os.path.realpath(harness.BINARY)
+            self.assertEqual(command, f"'{entry}' --hook notification # tovami-notch-approvals")
             item = tray.find_item(s, timeout=30)
             self.assertIsNotNone(item, s.log_text())
 

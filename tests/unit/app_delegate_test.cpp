@@ -47,6 +47,7 @@ struct Fake : Application,
   void start() override { note("start"); }
   void stop() override { note("stop"); }
   bool install() override { return note("install"), false; }
+  void installInBackground() override { note("installInBackground"); }
   bool remove() override { return true; }
   void setNapHandler(std::function<void()>) override {}
   void setIslandHandler(std::function<void()>) override {}
@@ -66,7 +67,8 @@ class AppDelegateTest : public ::testing::Test {
   MemoryPreferences prefs;
   FakeScreens screens;
   Fake app{journal, "app"}, nap{journal, "nap"}, island{journal, "island"}, watcher{journal, "watcher"},
-      usage{journal, "usage"}, server{journal, "server"}, hook{journal, "hook"};
+      usage{journal, "usage"}, server{journal, "server"}, hook{journal, "hook"},
+      codexHook{journal, "codexHook"};
   int tours = 0;
 
   std::shared_ptr<AppDelegate> makeDelegate() {
@@ -77,6 +79,7 @@ class AppDelegateTest : public ::testing::Test {
     services.usageTracker = [this] { return &usage; };
     services.approvalServer = [this] { return &server; };
     services.hookInstaller = [this] { return &hook; };
+    services.codexHookInstaller = [this] { return &codexHook; };
     services.makeTourWindow = [this](HotKeyControl*) {
       return std::make_unique<Fake>(journal, "tour" + std::to_string(++tours));
     };
@@ -90,7 +93,7 @@ TEST_F(AppDelegateTest, LaunchAndTerminationRunTheirStepsInOrderAndSkipWhatIsTur
   auto first = makeDelegate();
   first->applicationDidFinishLaunching();
   EXPECT_EQ(journal, (Journal{"app.accessory", "keys.register", "island.refresh", "watcher.start",
-                              "usage.start", "hook.install", "server.start", "tour1.show"}));
+                              "usage.start", "server.start", "hook.installInBackground", "tour1.show"}));
   prefs.setBool(prefs::kNotchApprovals, false);
   prefs.setBool(prefs::kHasCompletedOnboarding, true);
   journal.clear();
@@ -112,6 +115,12 @@ TEST_F(AppDelegateTest, LaunchAndTerminationRunTheirStepsInOrderAndSkipWhatIsTur
   bare.applicationWillTerminate();
   bare.screensChanged();
   EXPECT_EQ(journal, (Journal{"app.accessory"}));
+  // Codex's switch alone also starts the server, then its hook.
+  prefs.setBool(prefs::kCodexApprovals, true);
+  journal.clear();
+  makeDelegate()->applicationDidFinishLaunching();
+  EXPECT_EQ(Journal(journal.end() - 2, journal.end()),
+            (Journal{"server.start", "codexHook.installInBackground"}));
 }
 
 TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecondWhileTheDelegateLives) {

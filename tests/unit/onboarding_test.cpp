@@ -183,7 +183,7 @@ TEST_F(OnboardingTest, IslandStepPeeksOnANotchAndItsSwitchStoresThenRefreshes) {
   EXPECT_FALSE(prefs.boolValue(prefs::kIslandEnabled));
 }
 
-TEST_F(OnboardingTest, ApprovalsSwitchStoresTrueAndStartsTheServerOnlyAfterTheHookIsIn) {
+TEST_F(OnboardingTest, ApprovalsSwitchInstallsTheHookOnlyOnceTheServerIsStarted) {
   auto view = open();
   goTo(*view, OnboardingStep::permissions);
   services.installs = false;
@@ -195,8 +195,8 @@ TEST_F(OnboardingTest, ApprovalsSwitchStoresTrueAndStartsTheServerOnlyAfterTheHo
   view->setNotchApprovals(false);
   EXPECT_FALSE(view->notchApprovals());
   view->setUsageTracking(false);
-  EXPECT_EQ(services.calls,
-            (std::vector<std::string>{"install", "install", "start", "remove", "stop", "stop"}));
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"start", "install", "stop", "start", "install",
+                                                      "remove", "stop", "stop"}));
 }
 
 TEST_F(OnboardingTest, GrantAsksForTheAccessibilityBusAndExplainsWhenTheDesktopRefuses) {

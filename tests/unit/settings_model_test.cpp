@@ -26,7 +26,7 @@ class SettingsModelTest : public ::testing::Test {
  protected:
   testing::MemoryPreferences prefs;
   FakeLoginItems login;
-  testing::RecordingServices watcher, usage, server, hook, island;
+  testing::RecordingServices watcher, usage, server, hook, codexHook, island;
 
   SettingsModel make(bool notch = false) {
     AppServices services;
@@ -34,6 +34,7 @@ class SettingsModelTest : public ::testing::Test {
     services.usageTracker = [this] { return &usage; };
     services.approvalServer = [this] { return &server; };
     services.hookInstaller = [this] { return &hook; };
+    services.codexHookInstaller = [this] { return &codexHook; };
     services.island = [this] { return &island; };
     return SettingsModel(prefs, login, services, notch, nullptr);
   }
@@ -80,30 +81,38 @@ TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThemAndTheOtherSwitch
   EXPECT_EQ(island.calls, (std::vector<std::string>{"refresh", "refresh"}));
 }
 
-TEST_F(SettingsModelTest, ApprovalsTurnOnOnlyAfterASuccessfulInstall) {
+// The server listens only while a switch is stored on, and the hook goes in only once it listens:
+// the switch is stored first and taken back when the install fails.
+TEST_F(SettingsModelTest, ApprovalSwitchesStartTheServerBeforeTheHookAndStayOffWhenItFails) {
   auto model = make();
   hook.installs = false;
   model.setNotchApprovals(true);
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
   EXPECT_EQ(model.approvalsError(), settings_texts::kApprovalsError);
-  EXPECT_TRUE(server.calls.empty());
-  hook.failure = "no nc";  // the installer's own reason wins over the usual text
+  EXPECT_EQ(server.calls, (std::vector<std::string>{"start", "stop"}));
+  hook.failure = "not listening";  // the installer's own reason wins over the usual text
   model.setNotchApprovals(true);
-  EXPECT_EQ(model.approvalsError(), "no nc");
+  EXPECT_EQ(model.approvalsError(), "not listening");
 
   hook.installs = true;
+  hook.failure.reset();
   model.setNotchApprovals(true);
-  EXPECT_TRUE(prefs.boolValue(prefs::kNotchApprovals));
-  EXPECT_FALSE(model.approvalsError());
-  EXPECT_EQ(server.calls, (std::vector<std::string>{"start"}));
+  model.setCodexApprovals(true);
+  EXPECT_TRUE(prefs.boolValue(prefs::kNotchApprovals) && prefs.boolValue(prefs::kCodexApprovals));
+  EXPECT_FALSE(model.approvalsError() || model.codexApprovalsError());
+  codexHook.failure = "the launch's install failed";  // shown while the switch is on
+  EXPECT_EQ(model.codexApprovalsError(), "the launch's install failed");
 
-  model.setNotchApprovals(false);
-  EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
-  EXPECT_EQ(hook.calls.back(), "remove");
-  EXPECT_EQ(server.calls.back(), "stop");
+  server.calls.clear();
+  model.setNotchApprovals(false);  // Codex still needs the server
+  EXPECT_TRUE(server.calls.empty());
+  model.setCodexApprovals(false);
+  EXPECT_FALSE(prefs.boolValue(prefs::kCodexApprovals) || model.codexApprovalsError());
+  EXPECT_EQ(codexHook.calls.back(), "remove");
+  EXPECT_EQ(server.calls, (std::vector<std::string>{"stop"}));
 
   SettingsModel withoutHooks(prefs, login, AppServices{}, false, nullptr);
-  EXPECT_FALSE(withoutHooks.approvalsAvailable());
+  EXPECT_FALSE(withoutHooks.approvalsAvailable() || withoutHooks.codexApprovalsAvailable());
   withoutHooks.setNotchApprovals(true);
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
 }

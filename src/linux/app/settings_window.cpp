@@ -152,6 +152,13 @@ void SettingsWindow::build() {
   approvalsError_->setStyleSheet("color: #c0392b;");
   approvals->addWidget(approvalsError_);
   addCaption(approvals, t::kApprovalsCaption);
+  codexApprovals_ =
+      addToggle(approvals, t::kApproveCodex, [this](bool on) { model_->setCodexApprovals(on); });
+  codexApprovalsError_ = new QLabel;
+  codexApprovalsError_->setWordWrap(true);
+  codexApprovalsError_->setStyleSheet("color: #c0392b;");
+  approvals->addWidget(codexApprovalsError_);
+  addCaption(approvals, t::kCodexApprovalsCaption);
 
   // 5. Claude usage
   auto* usage = addSection(page, t::kUsageSection);
@@ -211,6 +218,11 @@ void SettingsWindow::refresh() {
   approvals_->setEnabled(model_->approvalsAvailable());
   approvalsError_->setText(q(model_->approvalsError().value_or("")));
   approvalsError_->setVisible(model_->approvalsError().has_value());
+  codexApprovals_->setChecked(model_->codexApprovals());
+  codexApprovals_->setEnabled(model_->codexApprovalsAvailable());
+  const auto codexError = model_->codexApprovalsError();
+  codexApprovalsError_->setText(q(codexError.value_or("")));
+  codexApprovalsError_->setVisible(codexError.has_value());
   usage_->setChecked(model_->usageTracking());
   login_->setChecked(model_->launchAtLogin());
   loginError_->setText(q(model_->loginItemError().value_or("")));

@@ -64,6 +64,8 @@ class SettingsWindow final : public QWidget {
   QCheckBox* batteryGuard_ = nullptr;
   QCheckBox* approvals_ = nullptr;
   QLabel* approvalsError_ = nullptr;
+  QCheckBox* codexApprovals_ = nullptr;
+  QLabel* codexApprovalsError_ = nullptr;
   QCheckBox* usage_ = nullptr;
   QCheckBox* login_ = nullptr;
   QLabel* loginError_ = nullptr;

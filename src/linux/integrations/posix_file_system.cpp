@@ -66,28 +66,38 @@ class Fd {
 
 FileContents PosixFileSystem::read(const std::string& path) {
   FileContents contents;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  auto fail = [&contents](std::string error) {
+    contents.status = FileContents::Status::failed;
+    contents.error = std::move(error);
+    contents.bytes.clear();
+    return contents;
+  };
+  // Opening a FIFO for reading waits for a writer, and a device may never end: look first, open
+  // without blocking, and look again at what was opened (the path may have changed in between).
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    contents.status = errno == ENOENT ? FileContents::Status::missing : FileContents::Status::failed;
+    contents.error = std::strerror(errno);
+    return contents;
+  }
+  if (!S_ISREG(info.st_mode)) return fail("not a regular file");
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
     contents.status = errno == ENOENT ? FileContents::Status::missing : FileContents::Status::failed;
     contents.error = std::strerror(errno);
     return contents;
   }
+  if (::fstat(fd.get(), &info) != 0) return fail(std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) return fail("not a regular file");
+  if (static_cast<unsigned long long>(info.st_size) > kMaxReadBytes) return fail("the file is too large");
   char buffer[65536];
   while (true) {
     const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      contents.error = std::strerror(errno);
-      contents.bytes.clear();
-      return contents;
-    }
+    if (got < 0) return fail(std::strerror(errno));
     if (got == 0) break;
     contents.bytes.append(buffer, static_cast<size_t>(got));
-    if (contents.bytes.size() > kMaxReadBytes) {
-      contents.error = "the file is too large";
-      contents.bytes.clear();
-      return contents;
-    }
+    if (contents.bytes.size() > kMaxReadBytes) return fail("the file is too large");
   }
   contents.status = FileContents::Status::ok;
   return contents;
@@ -118,31 +128,62 @@ std::optional<std::string> PosixFileSystem::copyNew(const std::string& from, con
 
 std::optional<std::string> PosixFileSystem::replaceContents(const std::string& path,
                                                             const std::string& bytes) {
+  auto outcome = replace(path, bytes, nullptr);
+  if (outcome.status == ReplaceOutcome::Status::failed) return outcome.error;
+  return std::nullopt;
+}
+
+ReplaceOutcome PosixFileSystem::replaceIfUnchanged(const std::string& path, const FileContents& expected,
+                                                   const std::string& bytes) {
+  return replace(path, bytes, &expected);
+}
+
+ReplaceOutcome PosixFileSystem::replace(const std::string& path, const std::string& bytes,
+                                        const FileContents* expected) {
+  auto failed = [](std::string error) {
+    return ReplaceOutcome{ReplaceOutcome::Status::failed, std::move(error)};
+  };
   const auto target = resolveLinks(path);
-  if (!target) return describe("cannot follow the link " + path);
+  if (!target) return failed(describe("cannot follow the link " + path));
   mode_t mode = 0600;
   struct stat info {};
   if (::stat(target->c_str(), &info) == 0) {
-    if (!S_ISREG(info.st_mode)) return *target + " is not a regular file";
+    if (!S_ISREG(info.st_mode)) return failed(*target + " is not a regular file");
     mode = info.st_mode & 07777;
   }
   std::string temporary = *target + ".tovami-XXXXXX";
   std::vector<char> name(temporary.begin(), temporary.end());
   name.push_back('\0');
   Fd fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (fd.get() < 0) return describe("cannot create a file beside " + *target);
+  if (fd.get() < 0) return failed(describe("cannot create a file beside " + *target));
   temporary = name.data();
   const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes.data(), bytes.size()) &&
                        ::fsync(fd.get()) == 0 && ::close(fd.release()) == 0;
-  if (!written || ::rename(temporary.c_str(), target->c_str()) != 0) {
+  if (!written) {
     const std::string error = describe("cannot write " + *target);
     ::unlink(temporary.c_str());
-    return error;
+    return failed(error);
+  }
+  if (expected) {
+    const auto now = read(*target);
+    const bool same = now.status == expected->status &&
+                      (now.status != FileContents::Status::ok || now.bytes == expected->bytes);
+    if (!same) {
+      ::unlink(temporary.c_str());
+      if (now.status == FileContents::Status::failed)
+        return failed("cannot read " + *target + ": " + now.error);
+      return {ReplaceOutcome::Status::changedMeanwhile, {}};
+    }
+  }
+  if (::rename(temporary.c_str(), target->c_str()) != 0) {
+    const std::string error = describe("cannot write " + *target);
+    ::unlink(temporary.c_str());
+    return failed(error);
   }
   // The rename itself reaches the disk with the folder.
   Fd folder(::open(std::filesystem::path(*target).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() >= 0) ::fsync(folder.get());
-  return std::nullopt;
+  return {ReplaceOutcome::Status::replaced, {}};
 }
 
 }  // namespace tovami::linux_backend

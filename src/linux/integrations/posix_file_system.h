@@ -15,6 +15,12 @@ class PosixFileSystem final : public FileSystem {
   bool isExecutable(const std::string& path) override;
   std::optional<std::string> copyNew(const std::string& from, const std::string& to) override;
   std::optional<std::string> replaceContents(const std::string& path, const std::string& bytes) override;
+  ReplaceOutcome replaceIfUnchanged(const std::string& path, const FileContents& expected,
+                                    const std::string& bytes) override;
+
+ private:
+  // `expected`: when given, the file must still hold it just before the rename.
+  ReplaceOutcome replace(const std::string& path, const std::string& bytes, const FileContents* expected);
 };
 
 }  // namespace tovami::linux_backend

@@ -16,8 +16,8 @@
 #include "app/hot_key_manager.h"
 #include "app/platform_wording.h"
 #include "app/preference_keys.h"
+#include "integrations/approval_hooks.h"
 #include "integrations/approval_server.h"
-#include "integrations/hook_installer.h"
 #include "integrations/usage_tracker.h"
 #include "island/notch_island_controller.h"
 #include "linux/agents/proc_sampler.h"
@@ -64,19 +64,47 @@ QString entryPath(int argc, char** argv) {
   return QCoreApplication::applicationFilePath();
 }
 
-// The Claude Code integrations: the approval server with its hook, and the usage tracker.
+// The entry the hooks name: the public `tovami` (argv[0], as the entry passes it), else the one
+// beside this program (a build tree started directly). Empty when neither is found: the hooks
+// then refuse to go in.
+std::string hookEntryPath(int argc, char** argv) {
+  const QString self = QCoreApplication::applicationFilePath();
+  if (argc > 0 && argv[0][0] == '/') {
+    const QFileInfo given(QString::fromLocal8Bit(argv[0]));
+    if (given.isExecutable() && given.canonicalFilePath() != QFileInfo(self).canonicalFilePath())
+      return given.absoluteFilePath().toStdString();
+  }
+  const QFileInfo beside(QFileInfo(self).absolutePath() + "/tovami");
+  return beside.isExecutable() ? beside.absoluteFilePath().toStdString() : std::string();
+}
+
+// The Claude Code integrations: the approval server with its hooks, and the usage tracker.
 struct Integrations {
   std::shared_ptr<FileSystem> files = std::make_shared<PosixFileSystem>();
   claude_code::ClaudeCodeLocations claude =
       claude_code::ClaudeCodeLocations::fromEnvironment(claude_code::processEnvironment());
   std::string socketPath = approvalSocketPath(claude_code::processEnvironment());
-  HookInstaller hook{files, claude.settingsPath().string(), socketPath,
-                     claude_code::processEnvironment()("HOME").value_or("")};
+  std::string home = claude_code::processEnvironment()("HOME").value_or("");
+  std::shared_ptr<ApprovalHookService> claudeHooks, codexHooks;
 };
 
 Integrations& integrations() {
   static Integrations shared;
   return shared;
+}
+
+void installHookServices(Dispatcher& dispatcher, const std::string& entryPath) {
+  auto& parts = integrations();
+  auto listening = [] { return ApprovalServer::exists() && ApprovalServer::shared()->isListening(); };
+  parts.claudeHooks = std::make_shared<ApprovalHookService>(
+      HookInstaller(parts.files,
+                    approval_hooks::claudeCode(parts.claude.settingsPath().string(), parts.home, entryPath)),
+      dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), listening);
+  parts.codexHooks = std::make_shared<ApprovalHookService>(
+      HookInstaller(parts.files,
+                    approval_hooks::codex(approval_hooks::codexHooksPath(claude_code::processEnvironment()),
+                                          parts.home, entryPath)),
+      dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), listening);
 }
 
 // `jump` gives the terminal jump when the approval server is first used (a terminal outside tmux
@@ -125,6 +153,7 @@ CompositionRoot::CompositionRoot(int argc, char** argv, bool waylandSession)
   installIntegrations(
       dispatcher_, *store_, *cues_, [this] { return terminalJump().jumper().shared_from_this(); },
       [this] { return std::make_shared<EwmhAnswerWindows>(terminalJump().windows()); });
+  installHookServices(dispatcher_, hookEntryPath(argc, argv));
   auto hotKeyControl = std::make_unique<HotKeyManagerControl>(
       std::make_shared<HotKeyManager>(*hotKeys_, dispatcher_.mainQueue()));
   hotKeyControl_ = hotKeyControl.get();
@@ -162,6 +191,8 @@ void CompositionRoot::shutDownServices() {
   if (AgentWatcher::exists()) AgentWatcher::shared()->shutDown();
   if (UsageTracker::exists()) UsageTracker::shared()->shutDown();
   if (ApprovalServer::exists()) ApprovalServer::shared()->shutDown();
+  for (auto* hooks : {integrations().claudeHooks.get(), integrations().codexHooks.get()})
+    if (hooks) hooks->shutDown();
 }
 
 CompositionRoot::~CompositionRoot() {
@@ -261,7 +292,8 @@ AppServices CompositionRoot::makeServices() {
   services.agentWatcher = []() -> StartStopControl* { return AgentWatcher::shared().get(); };
   services.approvalServer = []() -> StartStopControl* { return ApprovalServer::shared().get(); };
   services.usageTracker = []() -> StartStopControl* { return UsageTracker::shared().get(); };
-  services.hookInstaller = []() -> HookInstallControl* { return &integrations().hook; };
+  services.hookInstaller = []() -> HookInstallControl* { return integrations().claudeHooks.get(); };
+  services.codexHookInstaller = []() -> HookInstallControl* { return integrations().codexHooks.get(); };
   services.makeTourWindow = [this](HotKeyControl* hotKey) -> std::unique_ptr<TourWindow> {
     if (!tourAccessibility_) tourAccessibility_ = std::make_unique<AtspiAccessibility>();
     return std::make_unique<OnboardingWindowController>(OnboardingDependencies{
