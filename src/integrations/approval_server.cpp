@@ -30,7 +30,9 @@ ApprovalServer::~ApprovalServer() {
 }
 
 void ApprovalServer::start() {
-  if (!deps_.preferences.boolValue(prefs::kNotchApprovals) || listener_ || !deps_.sockets || !queue_) return;
+  const bool wanted =
+      deps_.preferences.boolValue(prefs::kNotchApprovals) || deps_.preferences.boolValue(prefs::kCodexApprovals);
+  if (!wanted || listener_ || !deps_.sockets || !queue_) return;
   const uint64_t generation = ++generation_;
   std::weak_ptr<ApprovalServer> weak = weak_from_this();
   auto outcome = deps_.sockets->listen(deps_.socketPath, LocalListenerOptions{}, [weak, generation] {

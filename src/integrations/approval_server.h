@@ -117,7 +117,7 @@ class ApprovalServer final : public StartStopControl,
   explicit ApprovalServer(ApprovalServerDependencies deps);
   ~ApprovalServer() override;
 
-  // Main thread. Listens when "notchApprovals" is on and it does not listen yet.
+  // Main thread. Listens when "notchApprovals" or "codexApprovals" is on and it does not listen yet.
   void start() override;
   // Main thread. Stops listening, removes the socket file and clears the pending approval.
   void stop() override;

@@ -388,6 +388,11 @@ TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndListensOnl
   dispatcher.runUntilIdle();
   EXPECT_TRUE(cards().empty() && cues.empty());
   prefs.setBool(prefs::kNotchApprovals, false);
+  prefs.setBool(prefs::kCodexApprovals, true);  // Codex alone needs the socket too
+  server->stop();
+  server->start();
+  EXPECT_TRUE(server->isListening());
+  prefs.setBool(prefs::kCodexApprovals, false);
   server->stop();
   server->start();
   EXPECT_FALSE(server->isListening());

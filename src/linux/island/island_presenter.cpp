@@ -65,7 +65,8 @@ IslandPresenter::IslandPresenter(IslandState& state, IslandSources sources, Isla
   stateToken_ = state_.addObserver([this] { sceneChanged(); });
   preferencesToken_ = sources_.preferences.addObserver([this](std::string_view key) {
     if (key == prefs::kIslandShowsCat || key == prefs::kAgentWatchEnabled || key == prefs::kAgentShowSnippets ||
-        key == prefs::kAgentQuietSound || key == prefs::kUsageTracking || key == prefs::kNotchApprovals)
+        key == prefs::kAgentQuietSound || key == prefs::kUsageTracking || key == prefs::kNotchApprovals ||
+        key == prefs::kCodexApprovals)
       sceneChanged();
   });
   observeServices();
