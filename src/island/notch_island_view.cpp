@@ -6,7 +6,7 @@
 
 #include "agents/user_text.h"
 #include "app/platform_wording.h"
-#include "island/palette.h"
+#include "pixel_art/palette.h"
 
 namespace tovami {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "island/notch_island_view.h"
-#include "island/palette.h"
+#include "pixel_art/palette.h"
 #include "support/recording_canvas.h"
 #include "support/virtual_dispatcher.h"
 

@@ -1,8 +1,8 @@
-#include "island/pixel_figures.h"
+#include "pixel_art/pixel_figures.h"
 
 #include <cmath>
 
-#include "island/palette.h"
+#include "pixel_art/palette.h"
 
 namespace tovami {
 namespace {

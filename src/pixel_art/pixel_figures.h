@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "island/pixel_grid.h"
+#include "pixel_art/pixel_grid.h"
 #include "platform/delayed_work.h"
 #include "platform/random.h"
 #include "platform/scheduler.h"
