@@ -58,18 +58,6 @@ bool isModifierOnly(int key) {
   }
 }
 
-bool askCompositorRuns() {
-  xcb_connection_t* c = qtXcbConnection();
-  if (!c) return false;
-  const char* name = "_NET_WM_CM_S0";
-  XcbReply<xcb_intern_atom_reply_t> atom(
-      xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(std::strlen(name)), name), nullptr));
-  if (!atom || atom->atom == XCB_ATOM_NONE) return false;
-  XcbReply<xcb_get_selection_owner_reply_t> owner(
-      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
-  return owner && owner->owner != XCB_WINDOW_NONE;
-}
-
 class LinuxNapWindow final : public NapWindow {
  public:
   LinuxNapWindow(LinuxNapDesktop& desktop, BlackoutWindow* window, Rect frame)
@@ -231,7 +219,7 @@ void LinuxNapDesktop::reportBusyAtNapStart() {
 }
 
 bool LinuxNapDesktop::compositorRuns() {
-  if (!compositor_) compositor_ = askCompositorRuns();
+  if (!compositor_) compositor_ = qtCompositorRuns();
   return *compositor_;
 }
 
