@@ -96,6 +96,8 @@ IslandWindow::IslandWindow() : fade_(this, "windowOpacity") {
     update(dirtyArea());
   });
   redrawTimer_.setSingleShot(true);
+  // A coarse timer may fire a little early, before the figure's next frame: one wasted repaint.
+  redrawTimer_.setTimerType(Qt::PreciseTimer);
   connect(&redrawTimer_, &QTimer::timeout, this, [this] { update(dirtyArea()); });
   fade_.setDuration(kFadeInMs);
   fade_.setStartValue(0.0);
