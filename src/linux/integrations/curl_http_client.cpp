@@ -17,14 +17,15 @@ size_t collect(char* data, size_t size, size_t count, void* userData) {
 
 }  // namespace
 
-CurlHttpClient::CurlHttpClient() {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  (void)initialised;
-}
+// On the first request, not at start: initialising the TLS libraries costs megabytes of memory
+// that a program whose usage meter is off never needs.
+CurlHttpClient::CurlHttpClient() = default;
 
 HttpResponse CurlHttpClient::get(const std::string& url,
                                  const std::vector<std::pair<std::string, std::string>>& headers,
                                  double timeoutSeconds) {
+  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  (void)initialised;
   HttpResponse response;
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
   if (!curl) {
