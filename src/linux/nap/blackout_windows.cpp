@@ -1,12 +1,12 @@
 #include "linux/nap/blackout_windows.h"
 
-#include <QBackingStore>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -163,6 +163,21 @@ void BlackoutWindow::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
 }
 
+void BlackoutWindow::showEvent(QShowEvent* event) {
+  // The X server fills the window with its background the moment it maps, before Qt has painted
+  // anything: the display is dark at once, however long the first frame of the scene takes.
+  if (xcb_connection_t* c = qtXcbConnection(); c && !xcb_connection_has_error(c)) {
+    const QColor dark = backdrop();
+    // A translucent window has a 32-bit visual that takes premultiplied ARGB; the others take RGB.
+    const double alpha = translucent_ ? dark.alphaF() : 1.0;
+    const auto channel = [alpha](int value) { return uint32_t(std::lround(value * alpha)); };
+    uint32_t pixel = channel(dark.red()) << 16 | channel(dark.green()) << 8 | channel(dark.blue());
+    if (translucent_) pixel |= uint32_t(dark.alpha()) << 24;
+    xcb_change_window_attributes(c, xcb_window_t(winId()), XCB_CW_BACK_PIXEL, &pixel);
+  }
+  QWidget::showEvent(event);
+}
+
 void BlackoutWindow::keyReleaseEvent(QKeyEvent* event) {
   lastRelease_ = {event->nativeScanCode(), event->timestamp()};
   if (!event->isAutoRepeat()) heldKeys_.erase(event->nativeScanCode());
@@ -235,15 +250,8 @@ void LinuxNapDesktop::prepareWindows() {
     // Both cursors come from the cursor theme on disk the first time they are set.
     window->setCursor(Qt::BlankCursor);
     window->setCursor(cursorHidden() ? Qt::BlankCursor : Qt::ArrowCursor);
-    // Draw once into the window's backing store while it is unmapped: its shared memory is
-    // allocated and touched, and styles and fonts are loaded, before the first nap needs them.
-    if (QBackingStore* store = window->backingStore()) {
-      store->resize(window->size());
-      const QRegion area(window->rect());
-      store->beginPaint(area);
-      window->render(store->paintDevice(), {}, area, QWidget::DrawChildren);
-      store->endPaint();
-    }
+    // The backing store (megabytes of shared memory per display) waits for the first nap: the
+    // window's server-side background darkens the display before the first frame is drawn.
     idle_.push_back(window);
   }
 }

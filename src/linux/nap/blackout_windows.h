@@ -18,8 +18,8 @@
 #include <optional>
 #include <set>
 
-#include "platform/input.h"
 #include "linux/x11/xcb_support.h"
+#include "platform/input.h"
 #include "platform/nap_windows.h"
 #include "platform/screens.h"
 
@@ -52,6 +52,7 @@ class BlackoutWindow final : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   LinuxNapDesktop& desktop_;
@@ -72,9 +73,11 @@ class LinuxNapDesktop final : public QObject,
 
   void setContentFactory(NapContentFactory factory) { contentFactory_ = std::move(factory); }
   // Called when the keyboard stayed with another client past the grace period; the nap should end.
-  void setOnKeyboardUnavailable(std::function<void()> handler) { onKeyboardUnavailable_ = std::move(handler); }
-  // Builds (unmapped) the windows of the current displays ahead of the first nap, drawing them
-  // once off screen so that styles, fonts and cursors are loaded before they are needed.
+  void setOnKeyboardUnavailable(std::function<void()> handler) {
+    onKeyboardUnavailable_ = std::move(handler);
+  }
+  // Builds (unmapped) the windows of the current displays ahead of the first nap, with their
+  // scenes and cursors; their backing stores wait for the first nap.
   void prepareWindows();
   // Drops the windows kept for the next nap (their scene is out of date); open ones are dropped
   // when they close.
