@@ -29,19 +29,18 @@ void NapController::startNap() {
   isNapping_ = true;
   napStartDate_ = dispatcher_.clock().uptime();
   pokeCount_ = 0;
-  island_->setNapping(true, std::nullopt);
   overlayState_->reset();
-  keepAwake_.begin();
+  // The displays go dark first; the rest of the start happens behind the blackout.
   buildWindows();
   if (windows_.empty()) {
     logError(log_categories::kPower, "No screens available for nap; retrying in 2s");
     isNapping_ = false;
     napStartDate_.reset();
-    keepAwake_.end();
-    island_->setNapping(false, std::nullopt);
     scheduleDelayedNap(kNoScreensRetryDelay);
     return;
   }
+  island_->setNapping(true, std::nullopt);
+  keepAwake_.begin();
   installMonitors();
   hidePointer();
 }

@@ -40,7 +40,7 @@
 namespace tovami::linux_backend {
 namespace {
 
-constexpr int kPrepareNapWindowsAfterMs = 1000;
+constexpr int kPrepareNapWindowsAfterMs = 250;
 
 void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerManagement& power,
                          SoundCues& cues) {

@@ -72,6 +72,8 @@ class LinuxNapWindow final : public NapWindow {
     if (!window_) return;
     window_->show();
     window_->raise();
+    // The map goes to the server now, not with the next request that waits for a reply.
+    if (xcb_connection_t* c = qtXcbConnection()) xcb_flush(c);
   }
   void makeKeyAndOrderFront() override {
     if (!window_) return;
