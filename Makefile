@@ -28,7 +28,10 @@ build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 # Starts Tovami on this display; without one, in a private virtual X server (see the folder it names).
-run: build
+# Builds only the program, quietly: the compiler's output shows only when the build fails.
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target tovami tovami-desktop >$(BUILD_DIR)/run-build.log 2>&1 || \
+	  { tail -n 60 $(BUILD_DIR)/run-build.log; echo "The build failed; its whole output is in $(BUILD_DIR)/run-build.log"; exit 1; }
 	@./scripts/run.sh $(BUILD_DIR)/tovami
 
 sanitized: deps

@@ -135,12 +135,7 @@ Rect NotchIslandController::panelFrame(const ScreenInfo& screen) const {
 void NotchIslandController::setNapping(bool napping, std::optional<NapReport> report) {
   reportDismissWorkItem_.cancel();
   isNapping_ = napping;
-  if (napping) {
-    state_.setWakeReport(std::nullopt);
-    state_.reset();
-    if (panel_) panel_->orderOut();
-    return;
-  }
+  if (napping) return hide();
   // A display may have gone during the nap; then the next refresh decides.
   if (!isEnabled() || !panel_ || !targetScreen()) return;
   panel_->orderFront(!motion_.reduceMotion());

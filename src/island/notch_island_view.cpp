@@ -6,7 +6,7 @@
 
 #include "agents/user_text.h"
 #include "app/platform_wording.h"
-#include "island/palette.h"
+#include "pixel_art/palette.h"
 
 namespace tovami {
 
@@ -569,13 +569,14 @@ void NotchIslandView::updateBadge(const IslandScene& scene, bool shown) {
         std::make_unique<CollapsedCatBadge>(badgeMood(scene), scene.reduceMotion, queue_, random_, redraw_);
     badgeShown_ = false;
   }
-  badge_->setMood(badgeMood(scene));
-  if (shown == badgeShown_) return;
-  badgeShown_ = shown;
-  if (shown)
-    badge_->appear();
-  else
-    badge_->disappear();
+  if (shown != badgeShown_) {
+    badgeShown_ = shown;
+    if (shown)
+      badge_->appear();
+    else
+      badge_->disappear();
+  }
+  badge_->setMood(badgeMood(scene), scene.animationTime);
 }
 
 void NotchIslandView::disappear() {
@@ -639,24 +640,17 @@ std::optional<Seconds> NotchIslandView::nextRedrawIn(const IslandScene& scene) c
     const double remaining = *scene.napTimerDeadline - scene.now;
     const double fraction = remaining - std::floor(remaining);
     take(fraction > 0.001 ? fraction : 1);
-  } else if (showsBadge(scene) && !scene.reduceMotion) {
-    switch (badgeMood(scene)) {
-      case CollapsedCatBadge::Mood::working:
-        take(0.45);
-        break;
-      case CollapsedCatBadge::Mood::asleep:
-        take(1.2);
-        break;
-      case CollapsedCatBadge::Mood::needsYou:
-        break;  // the blink asks for its own redraws
-    }
+  } else if (showsBadge(scene)) {
+    // The badge as last drawn: the sleeping cat stops breathing after a while.
+    if (const auto next = badge_->nextFrameIn(scene.animationTime)) take(*next);
   }
   if (scene.phase == IslandPhase::expanded && expandedCard(scene) == ExpandedCard::agents) {
     if (!scene.reduceMotion && !listedSessions(scene).empty()) {
       const auto& rows = listedSessions(scene);
       const size_t shown = std::min<size_t>(rows.size(), kVisibleRows);
       for (size_t i = 0; i < shown; ++i)
-        if (rows[i].activity == AgentActivity::working) take(RunningPixelIndicator::kFrameInterval);
+        if (rows[i].activity == AgentActivity::working)
+          take(RunningPixelIndicator::nextFrameIn(scene.animationTime));
     }
     if (scene.usage) take(60);  // the reset countdowns count in minutes
   }

@@ -13,7 +13,7 @@
 
 #include "island/island_layout.h"
 #include "island/island_scene.h"
-#include "island/pixel_figures.h"
+#include "pixel_art/pixel_figures.h"
 #include "platform/canvas.h"
 #include "platform/random.h"
 #include "platform/scheduler.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "island/palette.h"
+#include "pixel_art/palette.h"
 
 namespace tovami {
 

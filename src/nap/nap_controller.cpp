@@ -29,24 +29,23 @@ void NapController::startNap() {
   isNapping_ = true;
   napStartDate_ = dispatcher_.clock().uptime();
   pokeCount_ = 0;
-  island_->setNapping(true, std::nullopt);
   overlayState_->reset();
   if (!input_.canHoldKeyboard() && !partialCaptureSaid_) {
     partialCaptureSaid_ = true;
     logError(log_categories::kNap, std::string("nap: ") + kPartialCaptureNotice);
     overlayState_->showNotice(kPartialCaptureNotice);
   }
-  keepAwake_.begin();
+  // The displays go dark first; the rest of the start happens behind the blackout.
   buildWindows();
   if (windows_.empty()) {
     logError(log_categories::kPower, "No screens available for nap; retrying in 2s");
     isNapping_ = false;
     napStartDate_.reset();
-    keepAwake_.end();
-    island_->setNapping(false, std::nullopt);
     scheduleDelayedNap(kNoScreensRetryDelay);
     return;
   }
+  island_->setNapping(true, std::nullopt);
+  keepAwake_.begin();
   installMonitors();
   hidePointer();
 }

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string_view>
 
-#include "island/pixel_wordmark.h"
 #include "nap/overlay_state.h"
 #include "nap/pixel_cat_scene.h"
+#include "pixel_art/pixel_wordmark.h"
 #include "platform/canvas.h"
 #include "platform/delayed_work.h"
 #include "platform/random.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "island/palette.h"
-#include "island/pixel_figures.h"
+#include "pixel_art/palette.h"
+#include "pixel_art/pixel_figures.h"
 
 namespace tovami {
 namespace {

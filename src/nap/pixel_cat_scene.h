@@ -5,8 +5,8 @@
 #include <functional>
 #include <memory>
 
-#include "island/pixel_grid.h"
 #include "nap/dot_constellation.h"
+#include "pixel_art/pixel_grid.h"
 #include "platform/delayed_work.h"
 #include "platform/random.h"
 #include "platform/scheduler.h"

@@ -5,7 +5,9 @@
 
 #include <future>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "linux/app/canberra_sound_player.h"
@@ -66,6 +68,39 @@ TEST(CanberraSoundPlayer, MapsTheCuesToThemeSoundsAndVolumes) {
   EXPECT_EQ(CanberraSoundPlayer::themeEventFor("Sosumi"), "");
   CanberraSoundPlayer player;
   EXPECT_FALSE(player.play("Sosumi", 0.5));  // unknown sounds are skipped
+}
+
+// A capture-only card or an unrelated runtime file is no output; a playback device or a server is.
+TEST(CanberraSoundPlayer, FindsASoundOutputOnlyWhereOneCanPlay) {
+  struct Case {
+    const char* file;  // made in the temporary folder, relative to it
+    bool pulseServer;
+    bool expected;
+  };
+  for (const Case& c : {Case{nullptr, false, false}, Case{"snd/pcmC0D0c", false, false},
+                        Case{"snd/controlC0", false, false}, Case{"run/bus", false, false},
+                        Case{"snd/pcmC1D3p", false, true}, Case{"run/pulse/native", false, true},
+                        Case{"run/pipewire-0", false, true}, Case{nullptr, true, true}}) {
+    QTemporaryDir dir;
+    if (c.file) {
+      ASSERT_TRUE(QDir(dir.path()).mkpath(QFileInfo(dir.filePath(c.file)).path()));
+      writeFile(dir.filePath(c.file), "");
+    }
+    SoundOutputPlaces places{dir.filePath("snd").toStdString(), dir.filePath("run").toStdString(),
+                             c.pulseServer ? "tcp:sound.example" : ""};
+    EXPECT_EQ(CanberraSoundPlayer::soundOutputExists(places), c.expected)
+        << (c.file ? c.file : "PULSE_SERVER");
+  }
+}
+
+TEST(CanberraSoundPlayer, WithoutAnyOutputStaysSilentAndLooksOnlyOnce) {
+  int looks = 0;
+  CanberraSoundPlayer player([&looks] {
+    ++looks;
+    return false;
+  });
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(player.play("Glass", 1.0));
+  EXPECT_EQ(looks, 1);
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include "backend/gui_application.h"
 #include "island/island_layout.h"
 #include "island/island_still.h"
-#include "island/palette.h"
-#include "island/pixel_figures.h"
 #include "linux/island/island_renderer.h"
+#include "pixel_art/palette.h"
+#include "pixel_art/pixel_figures.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami::linux_backend {

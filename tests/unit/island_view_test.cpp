@@ -4,7 +4,7 @@
 
 #include "island/approval_card_guard.h"
 #include "island/notch_island_view.h"
-#include "island/palette.h"
+#include "pixel_art/palette.h"
 #include "support/recording_canvas.h"
 #include "support/virtual_dispatcher.h"
 
@@ -270,11 +270,27 @@ TEST_F(IslandView, RedrawsOnlyWhileSomethingMoves) {
                         {"indicator", working, 0.4},
                         {"blink only", needsYou, std::nullopt}};
   for (const auto& c : cases) {
+    draw(c.scene);
     ASSERT_EQ(view.nextRedrawIn(c.scene).has_value(), c.next.has_value()) << c.name;
     if (c.next) {
       EXPECT_NEAR(*view.nextRedrawIn(c.scene), *c.next, 1e-6) << c.name;
     }
   }
+
+  // Redraws land on the figures' next frame; the sleeping cat breathes a while, then lies still.
+  IslandScene asleep;
+  asleep.animationTime = 1000.5;
+  draw(asleep);
+  EXPECT_NEAR(*view.nextRedrawIn(asleep), 1.2 * 834 - 1000.5, 1e-6);
+  asleep.animationTime += CollapsedCatBadge::kBreathingFor;
+  EXPECT_EQ(view.nextRedrawIn(asleep), std::nullopt);
+  draw(asleep);
+  const CollapsedCatBadge& cat = view.badge();
+  EXPECT_EQ(&cat.catRows(asleep.animationTime), &cat.catRows(asleep.animationTime + 0.6));
+  // Shown again (after a nap), it breathes again.
+  view.disappear();
+  draw(asleep);
+  EXPECT_NE(&cat.catRows(asleep.animationTime), &cat.catRows(asleep.animationTime + 1.2));
 }
 
 }  // namespace

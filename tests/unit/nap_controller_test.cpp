@@ -26,7 +26,7 @@ class NapControllerTest : public ::testing::Test {
   }
   // Idle with everything given back.
   void expectReleased() {
-    EXPECT_FALSE(controller->isNapping() || island->calls.back().first);
+    EXPECT_FALSE(controller->isNapping() || (!island->calls.empty() && island->calls.back().first));
     EXPECT_TRUE(windows.open.empty() && input.monitors.empty() && input.resign.empty() && power.held.empty());
     EXPECT_EQ(input.hideCount, 0);
   }
@@ -112,13 +112,13 @@ TEST_F(NapControllerTest, ScheduledNapStartsAfterItsDelayEndWhileIdleCancelsItAn
   dispatcher.advance(301);
   EXPECT_FALSE(island->deadline || !island->calls.empty());
 
-  windows.displays.clear();  // no display: everything undone, tried again every 2 s
+  windows.displays.clear();  // no display: nothing taken (the island stays), tried again every 2 s
   controller->scheduleDelayedNap(5);
   dispatcher.advance(4.9);
   EXPECT_TRUE(island->calls.empty());
   dispatcher.advance(1.2);
   expectReleased();
-  EXPECT_EQ(island->calls.size(), 2u);
+  EXPECT_TRUE(island->calls.empty());
   windows.displays = {ScreenInfo{Rect{0, 0, 800, 600}}};
   dispatcher.advance(2);
   EXPECT_TRUE(controller->isNapping());

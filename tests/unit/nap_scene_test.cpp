@@ -5,12 +5,12 @@
 #include <memory>
 #include <vector>
 
-#include "island/palette.h"
-#include "island/pixel_figures.h"
 #include "nap/dot_constellation.h"
 #include "nap/nap_overlay_view.h"
 #include "nap/overlay_state.h"
 #include "nap/pixel_cat_scene.h"
+#include "pixel_art/palette.h"
+#include "pixel_art/pixel_figures.h"
 #include "support/recording_canvas.h"
 #include "support/virtual_dispatcher.h"
 

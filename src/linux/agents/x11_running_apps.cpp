@@ -2,10 +2,11 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <vector>
+
+#include "linux/x11/xcb_facts.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -14,11 +15,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kOwnersLifetime = std::chrono::seconds(1);
 constexpr auto kReconnectDelay = std::chrono::seconds(30);
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
 template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
+using Reply = XcbReply<T>;
 
 // Reads a CARDINAL or WINDOW list property (32-bit items).
 std::vector<uint32_t> readList(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
@@ -41,13 +39,6 @@ X11RunningApplications::~X11RunningApplications() {
   if (connection_) xcb_disconnect(connection_);
 }
 
-std::optional<uint32_t> X11RunningApplications::atom(const char* name) {
-  Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-      connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
-  if (!reply) return std::nullopt;
-  return reply->atom;
-}
-
 bool X11RunningApplications::connect() {
   if (connection_ && !xcb_connection_has_error(connection_)) return true;
   if (connection_) {
@@ -65,20 +56,17 @@ bool X11RunningApplications::connect() {
     connection_ = nullptr;
     return false;
   }
-  auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
-  for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
-  const auto clientList = atom("_NET_CLIENT_LIST");
-  const auto pid = atom("_NET_WM_PID");
-  const auto active = atom("_NET_ACTIVE_WINDOW");
-  if (!screens.rem || !clientList || !pid || !active) {
+  const xcb_screen_t* screen = xcbScreen(connection_, screenNumber);
+  const auto atoms = internAtoms(connection_, {"_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_ACTIVE_WINDOW"});
+  if (!screen || std::count(atoms.begin(), atoms.end(), xcb_atom_t(XCB_ATOM_NONE))) {
     xcb_disconnect(connection_);
     connection_ = nullptr;
     return false;
   }
-  root_ = screens.data->root;
-  clientListAtom_ = *clientList;
-  pidAtom_ = *pid;
-  activeAtom_ = *active;
+  root_ = screen->root;
+  clientListAtom_ = atoms[0];
+  pidAtom_ = atoms[1];
+  activeAtom_ = atoms[2];
   return true;
 }
 

@@ -29,7 +29,6 @@ class X11RunningApplications final : public RunningApplications {
  private:
   bool connect();  // with mutex_ held
   void refreshOwners();
-  std::optional<uint32_t> atom(const char* name);
 
   std::mutex mutex_;
   std::string display_;

@@ -1,11 +1,70 @@
 #include "linux/app/canberra_sound_player.h"
 
 #include <canberra.h>
+#include <dirent.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/log.h"
 
 namespace tovami::linux_backend {
+namespace {
+
+// Without a card or a server every cue would cost libcanberra milliseconds and libasound eight
+// error lines; a card or a server that appears later is noticed within this time.
+constexpr auto kLookAgainAfter = std::chrono::minutes(1);
+
+bool exists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// ALSA names playback devices pcmC<card>D<device>p.
+bool hasPlaybackDevice(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return false;
+  bool found = false;
+  while (const dirent* entry = ::readdir(dir)) {
+    const size_t length = std::strlen(entry->d_name);
+    if (std::strncmp(entry->d_name, "pcmC", 4) == 0 && length > 4 && entry->d_name[length - 1] == 'p') {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+SoundOutputPlaces SoundOutputPlaces::ofThisSession() {
+  SoundOutputPlaces places;
+  places.runtimeFolder = environment("XDG_RUNTIME_DIR");
+  places.pulseServer = environment("PULSE_SERVER");
+  return places;
+}
+
+bool CanberraSoundPlayer::soundOutputExists(const SoundOutputPlaces& places) {
+  if (!places.pulseServer.empty()) return true;
+  if (!places.runtimeFolder.empty() &&
+      (exists(places.runtimeFolder + "/pulse/native") || exists(places.runtimeFolder + "/pipewire-0")))
+    return true;
+  return hasPlaybackDevice(places.deviceFolder);
+}
+
+CanberraSoundPlayer::CanberraSoundPlayer(std::function<bool()> outputExists)
+    : outputExists_(outputExists ? std::move(outputExists)
+                                 : [] { return soundOutputExists(SoundOutputPlaces::ofThisSession()); }) {}
 
 CanberraSoundPlayer::~CanberraSoundPlayer() {
   if (context_) ca_context_destroy(context_);
@@ -25,9 +84,23 @@ std::string CanberraSoundPlayer::volumeInDecibels(double volume) {
   return buffer;
 }
 
+bool CanberraSoundPlayer::outputAvailable() {
+  const auto now = std::chrono::steady_clock::now();
+  if (lookedAt_ != std::chrono::steady_clock::time_point{} && now - lookedAt_ < kLookAgainAfter)
+    return !silent_;
+  lookedAt_ = now;
+  const bool wasSilent = silent_;
+  silent_ = !outputExists_();
+  if (silent_ && !wasSilent)
+    logInfo(log_categories::kApp, "sound: no sound card or sound server; the cues stay silent");
+  else if (!silent_ && wasSilent)
+    logInfo(log_categories::kApp, "sound: a sound output appeared; the cues play again");
+  return !silent_;
+}
+
 bool CanberraSoundPlayer::play(std::string_view systemSoundName, double volume) {
   const std::string event = themeEventFor(systemSoundName);
-  if (event.empty() || unavailable_) return false;
+  if (event.empty() || unavailable_ || !outputAvailable()) return false;
   if (!context_) {
     if (ca_context_create(&context_) != CA_SUCCESS) {
       context_ = nullptr;

@@ -1,11 +1,54 @@
 #include "linux/integrations/curl_http_client.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <memory>
 
 namespace tovami::linux_backend {
 namespace {
+
+// libcurl is loaded on the first request, not linked: it brings some 25 libraries (TLS, LDAP,
+// Kerberos, SSH) whose loading and relocation cost every start time and memory, while a program
+// whose usage meter is off (or has no token) never makes a request.
+struct CurlLibrary {
+  decltype(&::curl_global_init) globalInit = nullptr;
+  decltype(&::curl_easy_init) init = nullptr;
+  decltype(&::curl_easy_cleanup) cleanup = nullptr;
+  decltype(&::curl_easy_setopt) setopt = nullptr;
+  decltype(&::curl_easy_perform) perform = nullptr;
+  decltype(&::curl_easy_getinfo) getinfo = nullptr;
+  decltype(&::curl_easy_strerror) strerror = nullptr;
+  decltype(&::curl_slist_append) slistAppend = nullptr;
+  decltype(&::curl_slist_free_all) slistFreeAll = nullptr;
+};
+
+template <typename F>
+bool resolve(void* library, const char* name, F& function) {
+  function = reinterpret_cast<F>(::dlsym(library, name));
+  return function != nullptr;
+}
+
+// Null when libcurl cannot be loaded or initialised; asked once.
+const CurlLibrary* curlLibrary() {
+  static const CurlLibrary* loaded = []() -> const CurlLibrary* {
+    void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return nullptr;
+    static CurlLibrary curl;
+    const bool complete = resolve(library, "curl_global_init", curl.globalInit) &&
+                          resolve(library, "curl_easy_init", curl.init) &&
+                          resolve(library, "curl_easy_cleanup", curl.cleanup) &&
+                          resolve(library, "curl_easy_setopt", curl.setopt) &&
+                          resolve(library, "curl_easy_perform", curl.perform) &&
+                          resolve(library, "curl_easy_getinfo", curl.getinfo) &&
+                          resolve(library, "curl_easy_strerror", curl.strerror) &&
+                          resolve(library, "curl_slist_append", curl.slistAppend) &&
+                          resolve(library, "curl_slist_free_all", curl.slistFreeAll);
+    if (!complete || curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+    return &curl;
+  }();
+  return loaded;
+}
 
 size_t collect(char* data, size_t size, size_t count, void* userData) {
   auto* body = static_cast<std::string*>(userData);
@@ -17,42 +60,44 @@ size_t collect(char* data, size_t size, size_t count, void* userData) {
 
 }  // namespace
 
-CurlHttpClient::CurlHttpClient() {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  (void)initialised;
-}
+CurlHttpClient::CurlHttpClient() = default;
 
 HttpResponse CurlHttpClient::get(const std::string& url,
                                  const std::vector<std::pair<std::string, std::string>>& headers,
                                  double timeoutSeconds) {
   HttpResponse response;
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
+  const CurlLibrary* api = curlLibrary();
+  if (!api) {
+    response.error = "libcurl (libcurl.so.4) cannot be loaded";
+    return response;
+  }
+  std::unique_ptr<CURL, decltype(api->cleanup)> curl(api->init(), api->cleanup);
   if (!curl) {
     response.error = "cannot start a request";
     return response;
   }
   curl_slist* list = nullptr;
-  for (const auto& [name, value] : headers) list = curl_slist_append(list, (name + ": " + value).c_str());
-  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(list, curl_slist_free_all);
+  for (const auto& [name, value] : headers) list = api->slistAppend(list, (name + ": " + value).c_str());
+  std::unique_ptr<curl_slist, decltype(api->slistFreeAll)> headerList(list, api->slistFreeAll);
   const long timeoutMs = static_cast<long>(timeoutSeconds * 1000);
   CURL* handle = curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeoutMs);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);        // safe off the main thread
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);  // the bearer token never travels elsewhere
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https,http");
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, collect);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response.body);
-  curl_easy_setopt(handle, CURLOPT_USERAGENT, "Tovami");
-  const CURLcode result = curl_easy_perform(handle);
+  api->setopt(handle, CURLOPT_URL, url.c_str());
+  api->setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
+  api->setopt(handle, CURLOPT_TIMEOUT_MS, timeoutMs);
+  api->setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+  api->setopt(handle, CURLOPT_NOSIGNAL, 1L);        // safe off the main thread
+  api->setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);  // the bearer token never travels elsewhere
+  api->setopt(handle, CURLOPT_PROTOCOLS_STR, "https,http");
+  api->setopt(handle, CURLOPT_WRITEFUNCTION, collect);
+  api->setopt(handle, CURLOPT_WRITEDATA, &response.body);
+  api->setopt(handle, CURLOPT_USERAGENT, "Tovami");
+  const CURLcode result = api->perform(handle);
   if (result != CURLE_OK) {
-    response.error = curl_easy_strerror(result);
+    response.error = api->strerror(result);
     response.body.clear();
     return response;
   }
-  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
+  api->getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
   return response;
 }
 

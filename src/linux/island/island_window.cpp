@@ -28,30 +28,6 @@ xcb_connection_t* liveConnection() {
   return c && !xcb_connection_has_error(c) ? c : nullptr;
 }
 
-xcb_atom_t atom(xcb_connection_t* c, const char* name, bool onlyIfExists = false) {
-  XcbReply<xcb_intern_atom_reply_t> reply(
-      xcb_intern_atom_reply(c, xcb_intern_atom(c, onlyIfExists, uint16_t(std::strlen(name)), name), nullptr));
-  return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
-// The X screen number in $DISPLAY (":1.0" names screen 0).
-int displayScreenNumber() {
-  const char* display = std::getenv("DISPLAY");
-  const char* dot = display ? std::strrchr(display, '.') : nullptr;
-  const char* colon = display ? std::strrchr(display, ':') : nullptr;
-  return dot && colon && dot > colon ? std::atoi(dot + 1) : 0;
-}
-
-// A compositing manager owns the selection _NET_WM_CM_S<screen>.
-bool askCompositorRuns(xcb_connection_t* c) {
-  const std::string name = "_NET_WM_CM_S" + std::to_string(displayScreenNumber());
-  const xcb_atom_t selection = atom(c, name.c_str(), true);
-  if (selection == XCB_ATOM_NONE) return false;
-  XcbReply<xcb_get_selection_owner_reply_t> owner(
-      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
-  return owner && owner->owner != XCB_WINDOW_NONE;
-}
-
 bool shapeAvailable(xcb_connection_t* c) {
   const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);
   if (shape && shape->present) return true;
@@ -75,15 +51,15 @@ void setAtoms(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property,
 // no input (Qt::WindowDoesNotAcceptFocus); without WM_TAKE_FOCUS the manager never offers it the
 // focus either, so a click leaves the user's window active.
 void describeToWindowManager(xcb_connection_t* c, xcb_window_t window) {
-  setAtoms(c, window, atom(c, "_NET_WM_WINDOW_TYPE"),
-           {atom(c, "_NET_WM_WINDOW_TYPE_NOTIFICATION"), atom(c, "_NET_WM_WINDOW_TYPE_UTILITY")});
-  setAtoms(c, window, atom(c, "_NET_WM_STATE"),
-           {atom(c, "_NET_WM_STATE_ABOVE"), atom(c, "_NET_WM_STATE_STICKY"),
-            atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")});
+  const std::vector<xcb_atom_t> a = internAtoms(
+      c, {"_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_WINDOW_TYPE_UTILITY",
+          "_NET_WM_STATE", "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR",
+          "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_DESKTOP", "WM_PROTOCOLS", "WM_TAKE_FOCUS"});
+  setAtoms(c, window, a[0], {a[1], a[2]});
+  setAtoms(c, window, a[3], {a[4], a[5], a[6], a[7]});
   const uint32_t allDesktops = 0xFFFFFFFF;
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
-                      &allDesktops);
-  const xcb_atom_t protocols = atom(c, "WM_PROTOCOLS"), takeFocus = atom(c, "WM_TAKE_FOCUS");
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, a[8], XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
+  const xcb_atom_t protocols = a[9], takeFocus = a[10];
   XcbReply<xcb_get_property_reply_t> reply(
       xcb_get_property_reply(c, xcb_get_property(c, 0, window, protocols, XCB_ATOM_ATOM, 0, 32), nullptr));
   if (reply && reply->format == 32) {
@@ -120,6 +96,8 @@ IslandWindow::IslandWindow() : fade_(this, "windowOpacity") {
     update(dirtyArea());
   });
   redrawTimer_.setSingleShot(true);
+  // A coarse timer may fire a little early, before the figure's next frame: one wasted repaint.
+  redrawTimer_.setTimerType(Qt::PreciseTimer);
   connect(&redrawTimer_, &QTimer::timeout, this, [this] { update(dirtyArea()); });
   fade_.setDuration(kFadeInMs);
   fade_.setStartValue(0.0);
@@ -198,7 +176,7 @@ void IslandWindow::setFrame(const Rect& frame) {
 
 void IslandWindow::orderFront(bool fadeIn) {
   if (xcb_connection_t* c = liveConnection()) {
-    const bool compositor = askCompositorRuns(c);
+    const bool compositor = compositorRunsOn(c, xcbScreenNumberOf(c, xcb_window_t(winId())));
     if (compositor != compositor_ || !shapeSent_) {
       compositor_ = compositor;
       applyShape(true);

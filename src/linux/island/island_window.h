@@ -13,11 +13,11 @@
 #include <functional>
 #include <optional>
 
-#include "platform/island_panel.h"
+#include "platform/geometry.h"
 
 namespace tovami::linux_backend {
 
-class IslandWindow final : public QWidget, public IslandPanel {
+class IslandWindow final : public QWidget {
  public:
   IslandWindow();
   ~IslandWindow() override;
@@ -47,11 +47,12 @@ class IslandWindow final : public QWidget, public IslandPanel {
   // One repaint after `seconds` (the earliest request wins when several wait).
   void scheduleRedraw(double seconds);
 
-  // IslandPanel
-  void setFrame(const Rect& frame) override;
-  void orderFront(bool fadeIn) override;
-  void orderOut() override;
-  bool isShown() const override { return isVisible(); }
+  // Global coordinates in points, top-left origin.
+  void setFrame(const Rect& frame);
+  // Brings the panel to the front without activating the program; `fadeIn` fades it in over 0.15 s.
+  void orderFront(bool fadeIn);
+  void orderOut();
+  bool isShown() const { return isVisible(); }
 
   // Whether a compositing manager ran when the panel was last brought to the front.
   bool compositorRuns() const { return compositor_; }

@@ -51,24 +51,15 @@ bool EwmhWindowActivation::connect() {
     xcb_disconnect(c);
     return false;
   }
-  auto screens = xcb_setup_roots_iterator(xcb_get_setup(c));
-  for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
-  if (!screens.rem) {
+  const xcb_screen_t* screen = xcbScreen(c, screenNumber);
+  if (!screen) {
     xcb_disconnect(c);
     return false;
   }
-  const char* names[] = {"_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING", "_NET_WM_PID", "_NET_WM_NAME",
-                         "UTF8_STRING",      "_NET_ACTIVE_WINDOW",        "WM_STATE"};
-  xcb_intern_atom_cookie_t cookies[std::size(names)];
-  for (size_t i = 0; i < std::size(names); ++i)
-    cookies[i] = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(names[i])), names[i]);
-  uint32_t values[std::size(names)] = {};
-  for (size_t i = 0; i < std::size(names); ++i) {
-    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
-    values[i] = reply ? reply->atom : 0;
-  }
+  const auto values = internAtoms(c, {"_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING", "_NET_WM_PID",
+                                      "_NET_WM_NAME", "UTF8_STRING", "_NET_ACTIVE_WINDOW", "WM_STATE"});
   atoms_ = {values[0], values[1], values[2], values[3], values[4], values[5], values[6]};
-  root_ = screens.data->root;
+  root_ = screen->root;
   // A tiny unmapped window whose property changes tell the server's current time.
   stampWindow_ = xcb_generate_id(c);
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;

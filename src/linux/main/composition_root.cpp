@@ -45,6 +45,8 @@
 namespace tovami::linux_backend {
 namespace {
 
+constexpr int kPrepareNapWindowsAfterMs = 250;
+
 void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerManagement& power,
                          SoundCues& cues) {
   AgentWatcher::setFactory([&dispatcher, &store, &power, &cues] {
@@ -312,8 +314,9 @@ LinuxTerminalJump& CompositionRoot::terminalJump() {
 void CompositionRoot::launch() {
   delegate_->applicationDidFinishLaunching();
   screenObserver_ = std::make_unique<ScreenChangeObserver>([this] { delegate_->screensChanged(); });
-  // The first nap should cover the screens as fast as the later ones: build its windows now.
-  QTimer::singleShot(0, napDesktop_.get(), [this] { napDesktop_->prepareWindows(); });
+  // The first nap should cover the screens as fast as the later ones: build its windows once the
+  // start is over (a nap before then builds them itself).
+  QTimer::singleShot(kPrepareNapWindowsAfterMs, napDesktop_.get(), [this] { napDesktop_->prepareWindows(); });
   tray_ = std::make_unique<TrayIcon>();
   tray_->setMenuBuilder([this](QMenu& menu) { buildTrayMenu(menu); });
   // The agent rows follow the watcher (a row is its title and its pid: two sessions may share a

@@ -1,12 +1,12 @@
 #include "linux/nap/blackout_windows.h"
 
-#include <QBackingStore>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -58,18 +58,6 @@ bool isModifierOnly(int key) {
   }
 }
 
-bool askCompositorRuns() {
-  xcb_connection_t* c = qtXcbConnection();
-  if (!c) return false;
-  const char* name = "_NET_WM_CM_S0";
-  XcbReply<xcb_intern_atom_reply_t> atom(
-      xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(std::strlen(name)), name), nullptr));
-  if (!atom || atom->atom == XCB_ATOM_NONE) return false;
-  XcbReply<xcb_get_selection_owner_reply_t> owner(
-      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
-  return owner && owner->owner != XCB_WINDOW_NONE;
-}
-
 class LinuxNapWindow final : public NapWindow {
  public:
   LinuxNapWindow(LinuxNapDesktop& desktop, BlackoutWindow* window, Rect frame)
@@ -84,6 +72,8 @@ class LinuxNapWindow final : public NapWindow {
     if (!window_) return;
     window_->show();
     window_->raise();
+    // The map goes to the server now, not with the next request that waits for a reply.
+    if (xcb_connection_t* c = qtXcbConnection()) xcb_flush(c);
   }
   void makeKeyAndOrderFront() override {
     if (!window_) return;
@@ -175,6 +165,21 @@ void BlackoutWindow::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
 }
 
+void BlackoutWindow::showEvent(QShowEvent* event) {
+  // The X server fills the window with its background the moment it maps, before Qt has painted
+  // anything: the display is dark at once, however long the first frame of the scene takes.
+  if (xcb_connection_t* c = qtXcbConnection(); c && !xcb_connection_has_error(c)) {
+    const QColor dark = backdrop();
+    // A translucent window has a 32-bit visual that takes premultiplied ARGB; the others take RGB.
+    const double alpha = translucent_ ? dark.alphaF() : 1.0;
+    const auto channel = [alpha](int value) { return uint32_t(std::lround(value * alpha)); };
+    uint32_t pixel = channel(dark.red()) << 16 | channel(dark.green()) << 8 | channel(dark.blue());
+    if (translucent_) pixel |= uint32_t(dark.alpha()) << 24;
+    xcb_change_window_attributes(c, xcb_window_t(winId()), XCB_CW_BACK_PIXEL, &pixel);
+  }
+  QWidget::showEvent(event);
+}
+
 void BlackoutWindow::keyReleaseEvent(QKeyEvent* event) {
   lastRelease_ = {event->nativeScanCode(), event->timestamp()};
   if (!event->isAutoRepeat()) heldKeys_.erase(event->nativeScanCode());
@@ -231,7 +236,7 @@ void LinuxNapDesktop::reportBusyAtNapStart() {
 }
 
 bool LinuxNapDesktop::compositorRuns() {
-  if (!compositor_) compositor_ = askCompositorRuns();
+  if (!compositor_) compositor_ = qtCompositorRuns();
   return *compositor_;
 }
 
@@ -247,15 +252,8 @@ void LinuxNapDesktop::prepareWindows() {
     // Both cursors come from the cursor theme on disk the first time they are set.
     window->setCursor(Qt::BlankCursor);
     window->setCursor(cursorHidden() ? Qt::BlankCursor : Qt::ArrowCursor);
-    // Draw once into the window's backing store while it is unmapped: its shared memory is
-    // allocated and touched, and styles and fonts are loaded, before the first nap needs them.
-    if (QBackingStore* store = window->backingStore()) {
-      store->resize(window->size());
-      const QRegion area(window->rect());
-      store->beginPaint(area);
-      window->render(store->paintDevice(), {}, area, QWidget::DrawChildren);
-      store->endPaint();
-    }
+    // The backing store (megabytes of shared memory per display) waits for the first nap: the
+    // window's server-side background darkens the display before the first frame is drawn.
     idle_.push_back(window);
   }
 }

@@ -52,6 +52,7 @@ class BlackoutWindow final : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   LinuxNapDesktop& desktop_;
@@ -75,8 +76,8 @@ class LinuxNapDesktop final : public QObject,
   void setOnKeyboardUnavailable(std::function<void()> handler) {
     onKeyboardUnavailable_ = std::move(handler);
   }
-  // Builds (unmapped) the windows of the current displays ahead of the first nap, drawing them
-  // once off screen so that styles, fonts and cursors are loaded before they are needed.
+  // Builds (unmapped) the windows of the current displays ahead of the first nap, with their
+  // scenes and cursors; their backing stores wait for the first nap.
   void prepareWindows();
   // Drops the windows kept for the next nap (their scene is out of date); open ones are dropped
   // when they close.

@@ -2,20 +2,12 @@
 
 #include <xcb/xcb.h>
 
-#include <string>
-
 #include "linux/jump/ewmh_window_activation.h"
 #include "linux/onboarding/tour_window.h"
 #include "linux/x11/xcb_support.h"
 
 namespace tovami::linux_backend {
 namespace {
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name) {
-  XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-      connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
-  return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-}
 
 // The window that has the keyboard now, as the window manager reports it (0 when unknown).
 uint32_t activeWindow() {
@@ -31,16 +23,6 @@ uint32_t activeWindow() {
 
 }  // namespace
 
-bool OnboardingWindowController::compositorRuns() {
-  xcb_connection_t* connection = qtXcbConnection();
-  if (!connection) return false;
-  const xcb_atom_t selection = internAtom(connection, "_NET_WM_CM_S0");
-  if (selection == XCB_ATOM_NONE) return false;
-  XcbReply<xcb_get_selection_owner_reply_t> reply(
-      xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr));
-  return reply && reply->owner != XCB_NONE;
-}
-
 OnboardingWindowController::OnboardingWindowController(OnboardingDependencies dependencies) {
   OnboardingHost host;
   host.hideWindow = [this] {
@@ -48,7 +30,7 @@ OnboardingWindowController::OnboardingWindowController(OnboardingDependencies de
   };
   host.giveBackFocus = [this] { giveBackFocus(); };
   view_ = std::make_shared<OnboardingView>(std::move(dependencies), std::move(host));
-  window_ = new TourWindowWidget(view_, compositorRuns());
+  window_ = new TourWindowWidget(view_, qtCompositorRuns());
 }
 
 OnboardingWindowController::~OnboardingWindowController() {

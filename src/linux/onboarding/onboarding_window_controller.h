@@ -23,9 +23,6 @@ class OnboardingWindowController final : public TourWindow {
   void show() override;
   void orderOut() override;
 
-  // Whether a compositing manager runs on the X display (so translucency shows).
-  static bool compositorRuns();
-
  private:
   void giveBackFocus();
 

@@ -5,7 +5,7 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
-#include "island/palette.h"
+#include "pixel_art/palette.h"
 
 namespace tovami::linux_backend {
 namespace {

@@ -14,12 +14,12 @@
 #include <cmath>
 
 #include "app/platform_wording.h"
-#include "island/palette.h"
-#include "island/pixel_grid.h"
 #include "linux/onboarding/tour_controls.h"
 #include "linux/qt/qt_canvas.h"
 #include "nap/pixel_cat_scene.h"
 #include "onboarding/onboarding_texts.h"
+#include "pixel_art/palette.h"
+#include "pixel_art/pixel_grid.h"
 
 namespace tovami::linux_backend {
 namespace {

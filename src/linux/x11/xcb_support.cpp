@@ -14,9 +14,13 @@ xcb_connection_t* qtXcbConnection() {
 xcb_window_t qtXcbRoot() {
   xcb_connection_t* c = qtXcbConnection();
   if (!c || xcb_connection_has_error(c)) return 0;
-  const xcb_setup_t* setup = xcb_get_setup(c);
-  xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
-  return it.rem ? it.data->root : 0;
+  const xcb_screen_t* screen = xcbScreen(c, defaultXcbScreenNumber());
+  return screen ? screen->root : 0;
+}
+
+bool qtCompositorRuns() {
+  xcb_connection_t* c = qtXcbConnection();
+  return c && !xcb_connection_has_error(c) && compositorRunsOn(c, defaultXcbScreenNumber());
 }
 
 xcb_keycode_t XcbKeyboardInfo::keycodeFor(xcb_keysym_t keysym) const {

@@ -3,8 +3,9 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <memory>
+
+#include "linux/x11/xcb_facts.h"
 
 namespace tovami::linux_backend {
 
@@ -12,12 +13,8 @@ namespace tovami::linux_backend {
 xcb_connection_t* qtXcbConnection();
 // The root window of the default screen, or 0 without X.
 xcb_window_t qtXcbRoot();
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter>;
+// Whether a compositing manager runs on the default screen (false without X).
+bool qtCompositorRuns();
 
 // Keyboard layout facts needed to grab combinations.
 struct XcbKeyboardInfo {

@@ -1,8 +1,9 @@
-#include "island/pixel_figures.h"
+#include "pixel_art/pixel_figures.h"
 
+#include <algorithm>
 #include <cmath>
 
-#include "island/palette.h"
+#include "pixel_art/palette.h"
 
 namespace tovami {
 namespace {
@@ -31,6 +32,11 @@ long long frameNumber(Seconds time, Seconds interval) {
   return static_cast<long long>(std::floor(time / interval));
 }
 
+// How long after `time` the next frame of a clock-driven animation begins.
+Seconds untilNextFrame(Seconds time, Seconds interval) {
+  return static_cast<double>(frameNumber(time, interval) + 1) * interval - time;
+}
+
 }  // namespace
 
 const PixelRows& standingCatRows() {
@@ -45,6 +51,10 @@ const PixelRows& sleepMarkRows() {
 int RunningPixelIndicator::frameIndex(Seconds time) {
   const long long frame = frameNumber(time, kFrameInterval);
   return static_cast<int>(((frame % 4) + 4) % 4);
+}
+
+Seconds RunningPixelIndicator::nextFrameIn(Seconds time) {
+  return untilNextFrame(time, kFrameInterval);
 }
 
 const PixelRows& RunningPixelIndicator::frameRows(int index) {
@@ -65,16 +75,22 @@ CollapsedCatBadge::~CollapsedCatBadge() {
 
 void CollapsedCatBadge::appear() {
   onScreen_ = true;
+  asleepSince_.reset();
   restartBlink();
 }
 
 void CollapsedCatBadge::disappear() {
   onScreen_ = false;
+  asleepSince_.reset();
   restartBlink();
 }
 
-void CollapsedCatBadge::setMood(Mood mood) {
+void CollapsedCatBadge::setMood(Mood mood, Seconds time) {
   const bool blinkMoodChanged = (mood == Mood::needsYou) != (mood_ == Mood::needsYou);
+  if (mood != Mood::asleep)
+    asleepSince_.reset();
+  else if (mood_ != Mood::asleep || !asleepSince_)
+    asleepSince_ = time;
   mood_ = mood;
   if (blinkMoodChanged) restartBlink();
 }
@@ -115,6 +131,24 @@ std::optional<Seconds> CollapsedCatBadge::frameInterval() const {
   return std::nullopt;
 }
 
+std::optional<Seconds> CollapsedCatBadge::nextFrameIn(Seconds time) const {
+  if (reduceMotion_) return std::nullopt;
+  switch (mood_) {
+    case Mood::working:
+      return untilNextFrame(time, kWorkingFrame);
+    case Mood::asleep: {
+      const Seconds next = untilNextFrame(time, kAsleepFrame);
+      if (!asleepSince_) return next;
+      const Seconds breathingLeft = *asleepSince_ + kBreathingFor - time;
+      if (breathingLeft <= 0) return std::nullopt;
+      return std::min(next, breathingLeft);
+    }
+    case Mood::needsYou:
+      break;  // the blink asks for its own redraws
+  }
+  return std::nullopt;
+}
+
 const PixelRows& CollapsedCatBadge::catRows(Seconds time) const {
   switch (mood_) {
     case Mood::working:
@@ -123,7 +157,7 @@ const PixelRows& CollapsedCatBadge::catRows(Seconds time) const {
     case Mood::needsYou:
       return blinking_ ? kEyesClosed : kStanding;
     case Mood::asleep:
-      if (reduceMotion_) return kEyesClosed;
+      if (reduceMotion_ || (asleepSince_ && time - *asleepSince_ >= kBreathingFor)) return kEyesClosed;
       return frameNumber(time, kAsleepFrame) % 2 == 0 ? kEyesClosed : kLyingLow;
   }
   return kStanding;

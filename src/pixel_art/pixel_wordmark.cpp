@@ -1,4 +1,4 @@
-#include "island/pixel_wordmark.h"
+#include "pixel_art/pixel_wordmark.h"
 
 #include <array>
 #include <utility>

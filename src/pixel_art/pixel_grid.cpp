@@ -1,4 +1,4 @@
-#include "island/pixel_grid.h"
+#include "pixel_art/pixel_grid.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "island/pixel_grid.h"
+#include "pixel_art/pixel_grid.h"
 
 namespace tovami {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "island/pixel_grid.h"
+#include "pixel_art/pixel_grid.h"
 #include "platform/delayed_work.h"
 #include "platform/random.h"
 #include "platform/scheduler.h"
@@ -29,6 +29,8 @@ struct RunningPixelIndicator {
 
   // 0-based index of the frame shown at `time` (seconds since the clock's reference date).
   static int frameIndex(Seconds time);
+  // How long after `time` the next frame begins.
+  static Seconds nextFrameIn(Seconds time);
   static const PixelRows& frameRows(int index);
   PixelGrid grid(Seconds time) const {
     return PixelGrid{frameRows(frameIndex(time)), color, dot, gap, false};
@@ -50,6 +52,9 @@ class CollapsedCatBadge {
   static constexpr double kSpacing = 3;
   static constexpr double kMarkRaise = 7;
   static constexpr Seconds kBlinkLength = 0.14;
+  // The sleeping cat breathes this long after it falls asleep or appears, then lies still: an
+  // island at rest wakes nobody up.
+  static constexpr Seconds kBreathingFor = 8.0;
 
   CollapsedCatBadge(Mood mood, bool reduceMotion, TaskQueue& queue, std::shared_ptr<RandomSource> random,
                     std::function<void()> onChange);
@@ -60,7 +65,8 @@ class CollapsedCatBadge {
   // The badge's blink runs between appear() and disappear(), only in the needsYou mood.
   void appear();
   void disappear();
-  void setMood(Mood mood);
+  // `time` (the figures' clock) starts the sleeping cat's breathing when it falls asleep.
+  void setMood(Mood mood, Seconds time = 0);
 
   Mood mood() const { return mood_; }
   bool blinking() const { return blinking_; }
@@ -68,6 +74,8 @@ class CollapsedCatBadge {
 
   // How often the picture changes with the clock, or nothing when it is still.
   std::optional<Seconds> frameInterval() const;
+  // How long after `time` the picture changes with the clock, or nothing while it stands still.
+  std::optional<Seconds> nextFrameIn(Seconds time) const;
   const PixelRows& catRows(Seconds time) const;
   Size size() const;
   void draw(Canvas& canvas, Point origin, Seconds time) const;
@@ -83,6 +91,7 @@ class CollapsedCatBadge {
   bool reduceMotion_;
   bool blinking_ = false;
   bool onScreen_ = false;
+  std::optional<Seconds> asleepSince_;  // since the badge last appeared
   TaskQueue& queue_;
   std::shared_ptr<RandomSource> random_;
   std::function<void()> onChange_;

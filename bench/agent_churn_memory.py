@@ -1,0 +1,70 @@
+#!/usr/bin/python3
+"""Resident memory while short-lived agents come and go: starts Tovami under Xvfb with agent watch on, then keeps a
+few fake agents (processes named claude) alive at any time, each for about a second, and prints Tovami's resident
+memory every --every seconds. A flat line means nothing piles up per agent.
+
+    bench/agent_churn_memory.py [--build build] [--minutes 10] [--per-second 5]
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
+import harness  # noqa: E402
+
+AGENT = "#!/bin/sh\nsleep \"$1\"\n"  # the shell stays, named claude
+
+
+def resident_mb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--minutes", type=float, default=10)
+    parser.add_argument("--per-second", type=float, default=5)
+    parser.add_argument("--every", type=float, default=30)
+    args = parser.parse_args()
+    harness.BINARY = os.environ.get("TOVAMI_BINARY", os.path.abspath(os.path.join(args.build, "tovami")))
+    with harness.Session(screen="1440x900", openbox=True) as s:
+        s.write_preferences("[General]\nislandOnNonNotch=true\n")
+        folder = os.path.join(s.root, "agents")
+        os.makedirs(folder)
+        agent = os.path.join(folder, "claude")
+        with open(agent, "w") as f:
+            f.write(AGENT)
+        os.chmod(agent, 0o755)
+        process = s.start_tovami()
+        s.wait_for_log("tovami started", 15)
+        time.sleep(5)
+        start = time.monotonic()
+        next_report = start
+        started, running = 0, []
+        while time.monotonic() - start < args.minutes * 60:
+            now = time.monotonic()
+            if now >= next_report:
+                print(f"{now - start:6.0f} s  {started:5d} agents started  resident {resident_mb(process.pid):6.1f} MB",
+                      flush=True)
+                next_report += args.every
+            running.append(subprocess.Popen([agent, "1"], cwd=folder))
+            started += 1
+            running = [p for p in running if p.poll() is None]
+            time.sleep(1 / args.per_second)
+        for p in running:
+            p.wait()
+        time.sleep(3)
+        print(f"end      {started:5d} agents started  resident {resident_mb(process.pid):6.1f} MB")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
