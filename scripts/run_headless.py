@@ -131,7 +131,7 @@ def agent_step(s, shot, out, steps):
 def island_step(s, shot, item):
     """The island, switched on from the tray: the pill with the agent's status, then open with Ctrl+Alt+A."""
     s.run(["xsetroot", "-solid", "#4a5a6a"])  # the island is black: show it on a lighter desktop
-    tray.click(s, item, "Notch Island")
+    tray.click(s, item, "Island")
     if not s.wait_for(lambda: s.root_pixel(720, 36) == (0, 0, 0), 5):
         return
     time.sleep(0.5)

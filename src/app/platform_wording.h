@@ -16,6 +16,13 @@ inline constexpr const char* kTourCredentialSource = "the Keychain (macOS asks f
 inline constexpr const char* kAuthenticationNeeded = "needs Touch ID or a login password";
 inline constexpr const char* kAccessibilitySupport = "macOS Accessibility";
 inline constexpr const char* kAccessibilityGranted = "Accessibility granted";
+inline constexpr const char* kIslandName = "Notch island";
+inline constexpr const char* kIslandMenuItem = "Notch Island";
+inline constexpr const char* kIslandPlace = "the notch";
+inline constexpr const char* kShowIsland = "Show the island in the notch";
+inline constexpr const char* kApprovalsName = "Notch approvals";
+inline constexpr const char* kFloatingIslandCaption =
+    "Your Mac has no notch, so the island floats instead of hiding in one.";
 #else
 inline constexpr const char* kMachine = "computer";
 inline constexpr const char* kAuthentication = "Your password";
@@ -27,6 +34,13 @@ inline constexpr const char* kTourCredentialSource = "Claude Code's own credenti
 inline constexpr const char* kAuthenticationNeeded = "needs a login password that can be checked here";
 inline constexpr const char* kAccessibilitySupport = "the desktop's accessibility support";
 inline constexpr const char* kAccessibilityGranted = "Accessibility support is on";
+// No notch here: the island is a small panel at the top of the screen.
+inline constexpr const char* kIslandName = "Island";
+inline constexpr const char* kIslandMenuItem = "Island";
+inline constexpr const char* kIslandPlace = "the island";
+inline constexpr const char* kShowIsland = "Show the island at the top of the screen";
+inline constexpr const char* kApprovalsName = "Approvals";
+inline constexpr const char* kFloatingIslandCaption = "The island is a small panel at the top of the screen.";
 #endif
 
 }  // namespace tovami::wording

@@ -17,13 +17,12 @@ inline const std::string kPasswordCannotProtect =
     "In this Wayland session a nap cannot keep the keyboard from other windows, so it would protect "
     "nothing: it wakes without asking for the password.";
 
-inline const std::string kIslandSection = "Notch island";
-inline const std::string kShowInNotch = "Show the island in the notch";
+inline const std::string kIslandSection = wording::kIslandName;
+inline const std::string kShowInNotch = wording::kShowIsland;
 inline const std::string kShowFloating = std::string("Show a floating island ") + wording::kBelowMenuBar;
-inline const std::string kNoNotchCaption =
-    std::string("Your ") + kMachine + " has no notch, so the island floats instead of hiding in one.";
+inline const std::string kNoNotchCaption = wording::kFloatingIslandCaption;
 inline const std::string kExpandOnHover = "Expand on hover";
-inline const std::string kShowCat = "Show the cat in the notch";
+inline const std::string kShowCat = std::string("Show the cat in ") + wording::kIslandPlace;
 
 inline const std::string kAgentSection = "Agent Watch";
 inline const std::string kWatchAgents = "Watch coding agents in the island";
@@ -42,16 +41,18 @@ inline const std::string kAgentCaption =
     "nothing "
     "configured or sent anywhere.";
 
-inline const std::string kApprovalsSection = "Notch approvals";
-inline const std::string kApproveFromNotch = "Approve Claude Code from the notch";
+inline const std::string kApprovalsSection = wording::kApprovalsName;
+inline const std::string kApproveFromNotch = std::string("Approve Claude Code from ") + wording::kIslandPlace;
 inline const std::string kApprovalsError = "Couldn't update ~/.claude/settings.json \u2014 is it valid JSON?";
 inline const std::string kApprovalsCaption =
-    "Adds two Claude Code hooks (entries in ~/.claude/settings.json, backed up first) that offer each "
-    "permission ask to the notch. They go in only while Tovami's approval socket listens; a settings "
+    std::string("Adds two Claude Code hooks (entries in ~/.claude/settings.json, backed up first) that offer "
+                "each permission ask to ") +
+    wording::kIslandPlace +
+    ". They go in only while Tovami's approval socket listens; a settings "
     "file Claude Code would reject is left untouched, with the reason shown here. Answer in Tovami, or "
     "ignore it \u2014 the terminal prompt always works exactly as before. Turning this off removes the "
     "hooks completely.";
-inline const std::string kApproveCodex = "Approve Codex from the notch";
+inline const std::string kApproveCodex = std::string("Approve Codex from ") + wording::kIslandPlace;
 inline const std::string kCodexApprovalsCaption =
     "Adds one Codex hook (an entry in ~/.codex/hooks.json, backed up first). Codex asks you once to trust "
     "it in its /hooks screen before it runs it. When nobody answers in Tovami within 25 seconds, Codex "

@@ -53,7 +53,8 @@ void ApprovalNotifier::refresh() {
     });
     return;
   }
-  if (front)
+  // A request asked while the user looked at its agent stays in the tray and the island only.
+  if (front && !front->quiet)
     want(request_, approvalNotification(*front, deps_.state.count(), *offer_), front->id);
   else
     want(request_, std::nullopt, {});

@@ -50,6 +50,8 @@ struct ApprovalRequest {
   bool answerable = true;
   std::optional<int32_t> agentPid;  // keystroke road: the agent the notice was mapped to
   std::string permissionSuggestions;  // the JSON array as received; empty when none
+  // The user was looking at the asking agent's prompt: no cue, no island pop, no notification.
+  bool quiet = false;
 
   bool operator==(const ApprovalRequest& other) const { return id == other.id; }
   std::string agentName() const;  // "Claude Code", "Codex"

@@ -11,7 +11,26 @@
 namespace tovami {
 namespace {
 constexpr auto kCategory = log_categories::kApprovals;
+
+// The running agent a request comes from: its session id first, so two sessions in one folder
+// never get each other's answers; else the folder, when exactly one running agent (of any kind)
+// works there and it is not known to be another session.
+const AgentSession* boundSession(const ApprovalRequest& request, const std::vector<AgentSession>& all) {
+  if (request.sessionId)
+    for (const auto& session : all)
+      if (session.sessionId == request.sessionId) return &session;
+  const AgentSession* only = nullptr;
+  int count = 0;
+  if (request.cwd)
+    for (const auto& session : all)
+      if (session.projectPath == request.cwd) {
+        only = &session;
+        ++count;
+      }
+  if (count == 1 && (!only->sessionId || !request.sessionId)) return only;
+  return nullptr;
 }
+}  // namespace
 
 ApprovalServer::ApprovalServer(ApprovalServerDependencies deps)
     : deps_(std::move(deps)), queue_(deps_.dispatcher.makeSerialQueue(queue_labels::kApprovals)) {
@@ -64,6 +83,9 @@ void ApprovalServer::stop() {
   for (auto& [id, tracking] : tracking_)
     if (tracking.reply) tracking.reply->send({});
   tracking_.clear();
+  for (auto& [id, reply] : checking_)
+    if (reply) reply->send({});
+  checking_.clear();
   pollTimer_.cancel();
   answerKeyWork_.cancel();
   state_.clear();
@@ -103,28 +125,10 @@ std::optional<ApprovalConversation::Waiting> ApprovalServer::handle(const nlohma
 }
 
 void ApprovalServer::mapNotice(ApprovalRequest& request, const std::vector<AgentSession>& all) const {
-  // The session id first: two sessions in one folder must never get each other's answers.
-  if (request.sessionId)
-    for (const auto& session : all)
-      if (session.sessionId == request.sessionId) {
-        request.agentPid = session.pid;
-        return;
-      }
-  // The folder only when exactly one running agent works there (of any kind), and it is not known
-  // to be another session.
-  const AgentSession* only = nullptr;
-  int count = 0;
-  if (request.cwd)
-    for (const auto& session : all)
-      if (session.projectPath == request.cwd) {
-        only = &session;
-        ++count;
-      }
-  if (count == 1 && (!only->sessionId || !request.sessionId)) {
-    request.agentPid = only->pid;
-    return;
-  }
-  request.answerable = false;
+  if (const auto* session = boundSession(request, all))
+    request.agentPid = session->pid;
+  else
+    request.answerable = false;
 }
 
 void ApprovalServer::present(ApprovalRequest request, std::shared_ptr<ConversationReply> reply, uint64_t generation) {
@@ -167,6 +171,27 @@ void ApprovalServer::present(ApprovalRequest request, std::shared_ptr<Conversati
     }
   }
 
+  // Whether the user looks at the asker may take a tmux run: asked on the approvals queue, and the
+  // card waits for the answer (a client that leaves meanwhile withdraws it from checking_).
+  const AgentSession* asker = boundSession(request, all);
+  if (!deps_.attention || !asker || !queue_) return admit(std::move(request), std::move(reply), false);
+  checking_[request.id] = reply;
+  queue_->async([weak = weak_from_this(), attention = deps_.attention, session = *asker, request, generation] {
+    const bool looking = attention->userIsLookingAt(session);
+    if (auto self = weak.lock())
+      self->deps_.dispatcher.mainQueue().async(
+          weakTask(self, [request, generation, looking](ApprovalServer& server) {
+            auto it = server.checking_.find(request.id);
+            if (it == server.checking_.end() || generation != server.generation_) return;
+            auto waiting = std::move(it->second);
+            server.checking_.erase(it);
+            server.admit(request, std::move(waiting), looking);
+          }));
+  });
+}
+
+void ApprovalServer::admit(ApprovalRequest request, std::shared_ptr<ConversationReply> reply, bool looking) {
+  const Seconds now = uptime();
   Tracking tracking;
   tracking.arrivedUptime = now;
   tracking.expiresUptime =
@@ -176,10 +201,14 @@ void ApprovalServer::present(ApprovalRequest request, std::shared_ptr<Conversati
   tracking.reply = std::move(reply);
   tracking_[request.id] = std::move(tracking);
   logInfo(kCategory, std::string("approval asked by ") + request.agentName() +
-                         (request.road == ApprovalRoad::decision ? " (decision)" : " (notice)"));
+                         (request.road == ApprovalRoad::decision ? " (decision)" : " (notice)") +
+                         (looking ? ", quietly: the user looks at it" : ""));
+  request.quiet = looking;
   state_.add(std::move(request));
-  if (deps_.island) deps_.island->openForApproval();
-  if (deps_.playCue) deps_.playCue(SoundCue::approvalAsked);
+  if (!looking) {
+    if (deps_.island) deps_.island->openForApproval();
+    if (deps_.playCue) deps_.playCue(SoundCue::approvalAsked);
+  }
   if (!pollTimer_.isRunning())
     pollTimer_.start(deps_.dispatcher.mainQueue(), kStatusPollInterval,
                      weakTask(shared_from_this(), [](ApprovalServer& self) { self.pollPending(); }));
@@ -196,6 +225,7 @@ void ApprovalServer::finishRequest(const std::string& id, std::optional<std::str
 }
 
 void ApprovalServer::withdraw(const std::string& id, const char* why) {
+  if (checking_.erase(id)) return;  // its card was never shown
   if (!state_.find(id)) return;
   logInfo(kCategory, std::string("approval withdrawn: ") + why);
   finishRequest(id, std::nullopt);

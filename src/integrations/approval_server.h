@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "agents/agent_attention.h"
 #include "agents/agent_session.h"
 #include "agents/claude_session_status.h"
 #include "agents/terminal_jump.h"
@@ -86,6 +87,8 @@ struct ApprovalServerDependencies {
   // Claude Code's status file of a pid (approvals queue); empty: never known.
   std::function<std::optional<ClaudeSessionStatus>(int32_t pid)> sessionStatus;
   std::shared_ptr<AnswerWindows> windows;  // null: no keystroke outside a multiplexer
+  // Whether the user looks at the asking agent (approvals queue); null: never looking.
+  std::shared_ptr<AgentAttention> attention;
 };
 
 class ApprovalServer final : public StartStopControl,
@@ -147,6 +150,7 @@ class ApprovalServer final : public StartStopControl,
                                                       std::shared_ptr<ConversationReply> reply,
                                                       uint64_t generation);
   void present(ApprovalRequest request, std::shared_ptr<ConversationReply> reply, uint64_t generation);
+  void admit(ApprovalRequest request, std::shared_ptr<ConversationReply> reply, bool looking);
   void mapNotice(ApprovalRequest& request, const std::vector<AgentSession>& sessions) const;
   void withdraw(const std::string& id, const char* why);
   void finishRequest(const std::string& id, std::optional<std::string> replyBytes);
@@ -174,6 +178,8 @@ class ApprovalServer final : public StartStopControl,
   std::string frontId_;  // the card in front, and since when (uptime)
   Seconds frontSince_ = 0;
   uint64_t generation_ = 0;  // one per start(): a notice read before a stop is never shown after it
+  // Requests whose asker's attention is being checked; a client that leaves meanwhile drops its id.
+  std::map<std::string, std::shared_ptr<ConversationReply>> checking_;
 };
 
 }  // namespace tovami

@@ -42,7 +42,8 @@ inline const std::string kAgentsText =
         "Claude Code, Codex, Gemini CLI, and friends show up as live cards \u2014 blue while they work, "
         "terracotta when one needs you. Press ") +
     wording::kIslandHotKey + " to open the panel from anywhere.";
-inline const std::string kAgentsNote = "Approving Claude Code from the notch is opt-in, in Settings.";
+inline const std::string kAgentsNote =
+    std::string("Approving Claude Code from ") + wording::kIslandPlace + " is opt-in, in Settings.";
 
 inline const std::string kPermissionsHeadline = "Three switches. All yours.";
 inline const std::string kPermissionsText = "Every one of these lives in Settings; nothing is required.";
@@ -53,7 +54,7 @@ inline const std::string kJumpsNeedTrust =
 inline const std::string kJumpsTrusted =
     std::string(wording::kAccessibilityGranted) + " \u2014 clicks land on exact tabs.";
 inline const std::string kGrant = "Grant\u2026";
-inline const std::string kApprovalsTitle = "Approve Claude from the notch";
+inline const std::string kApprovalsTitle = std::string("Approve Claude from ") + wording::kIslandPlace;
 inline const std::string kApprovalsCaption = "One consented hook; fires only when Claude asks. Removable.";
 inline const std::string kUsageTitle = "Claude usage meter";
 inline const std::string kUsageCaption =

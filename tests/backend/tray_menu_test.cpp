@@ -24,7 +24,7 @@ TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
     entries << (a->isSeparator() ? "--" : text.trimmed());
   }
   EXPECT_EQ(entries,
-            QStringList({"Start Nap Ctrl+Alt+N", "Notch Island [x]", "Agent Watch [x]", "--",
+            QStringList({"Start Nap Ctrl+Alt+N", "Island [x]", "Agent Watch [x]", "--",
                          "api \u2014 Claude \u00b7 idle", "api \u2014 Claude \u00b7 idle",
                          "R&&D \u2014 Codex", "Settings\u2026", "About Tovami", "--", "Quit Tovami Ctrl+Q"}));
   menu.actions()[5]->trigger();

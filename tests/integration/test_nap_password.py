@@ -77,7 +77,7 @@ class NapPasswordTest(unittest.TestCase):
                 edited = "; asked for by hand\n" + f.read().replace("wakeRequirement=none", "wakeRequirement=auth")
             with open(path, "w") as f:
                 f.write(edited)
-            tray.click(s, item, "Notch Island")  # no notch here: the switch of the other displays
+            tray.click(s, item, "Island")  # no notch here: the switch of the other displays
             self.assertTrue(s.wait_for(lambda: s.preferences().get("islandOnNonNotch") == "true"), s.log_text())
             with open(path) as f:
                 self.assertEqual(f.read(), edited + "islandOnNonNotch=true\n")

@@ -132,6 +132,13 @@ TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatW
   // Withdrawn: closed. Nothing is shown while the island shows the card.
   state.remove("r2");
   EXPECT_EQ(server->log.back(), "close 7");
+  // Asked while the user looked at its agent: in the tray only.
+  ApprovalRequest quiet = asked("q", "top");
+  quiet.quiet = true;
+  state.add(quiet);
+  server->answerAll();
+  state.remove("q");
+  EXPECT_EQ(server->log.back(), "close 7");
   island = true;
   state.add(asked("r3", "pwd"));
   EXPECT_EQ(server->log.back(), "close 7");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -146,12 +147,21 @@ struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, 
   std::optional<uint64_t> activeWindow() override { return active; }
 };
 
+// The user looks at the agents with these pids.
+struct FakeAttention : AgentAttention {
+  std::vector<int32_t> looked;
+  bool userIsLookingAt(const AgentSession& s) override {
+    return std::find(looked.begin(), looked.end(), s.pid) != looked.end();
+  }
+};
+
 class ApprovalServerTest : public ::testing::Test {
  protected:
   VirtualDispatcher dispatcher;
   MemoryPreferences prefs;
   std::shared_ptr<FakeSockets> sockets = std::make_shared<FakeSockets>();
   std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+  std::shared_ptr<FakeAttention> attention = std::make_shared<FakeAttention>();
   // Two sessions in one folder, one alone in another; "web" runs a version without status files.
   std::vector<AgentSession> sessions{
       {.pid = 41, .projectPath = "/home/u/api", .terminalName = "xterm", .terminalPID = 900, .sessionId = "s41"},
@@ -172,7 +182,7 @@ class ApprovalServerTest : public ::testing::Test {
           auto it = statuses.find(pid);
           return it == statuses.end() ? std::nullopt : std::optional(it->second);
         },
-        rec});
+        rec, attention});
     server->start();
   }
   // Sends one object as a client would; the reply handle of a waiting request is returned.
@@ -318,6 +328,27 @@ TEST_F(ApprovalServerTest, NoticesMapBySessionIdAndByFolderOnlyWhenUnambiguous) 
   // The asking session's own window is in front: no card.
   rec->active = 7;
   deliver(notice("s41"));
+  EXPECT_TRUE(cards().empty());
+}
+
+TEST_F(ApprovalServerTest, ARequestFromTheAgentTheUserLooksAtIsACardWithoutCueOrIsland) {
+  attention->looked = {41};
+  deliver(envelope(asked("s41")));
+  deliver(notice("new", "/home/u/web"));  // another agent, bound by its folder: pops
+  ASSERT_EQ(cards(), (std::vector<std::string>{"s41 decision", "new notice"}));
+  EXPECT_TRUE(server->state().requests()[0].quiet);
+  EXPECT_FALSE(server->state().requests()[1].quiet);
+  EXPECT_EQ(rec->calls, (std::vector<std::string>{"open"}));
+  EXPECT_EQ(cues, (std::vector<SoundCue>{SoundCue::approvalAsked}));
+  // A client that leaves while its asker's attention is checked never gets a card.
+  server->stop();
+  server->start();
+  auto reply = std::make_shared<FakeReply>();
+  auto conversation = sockets->factory();
+  conversation->opened(reply);
+  conversation->received(envelope(asked("s42")).dump());
+  conversation->ended();
+  dispatcher.runUntilIdle();
   EXPECT_TRUE(cards().empty());
 }
 

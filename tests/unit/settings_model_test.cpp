@@ -4,6 +4,7 @@
 
 #include "app/preference_keys.h"
 #include "app/settings_texts.h"
+#include "onboarding/onboarding_texts.h"
 #include "platform/login_item.h"
 #include "support/memory_preferences.h"
 #include "support/recording_services.h"
@@ -116,6 +117,20 @@ TEST_F(SettingsModelTest, ApprovalSwitchesStartTheServerBeforeTheHookAndStayOffW
   withoutHooks.setNotchApprovals(true);
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
 }
+
+#if !defined(__APPLE__)
+// This machine has no notch: no settings or tour text may speak of one.
+TEST(SettingsTextsTest, LinuxTextsNeverSpeakOfANotch) {
+  namespace s = settings_texts;
+  namespace o = tour_texts;
+  for (const std::string& text :
+       {s::kIslandSection, s::kShowInNotch, s::kNoNotchCaption, s::kShowCat, s::kApprovalsSection,
+        s::kApproveFromNotch, s::kApprovalsCaption, s::kApproveCodex, o::kAgentsNote, o::kApprovalsTitle,
+        std::string(wording::kIslandMenuItem)})
+    EXPECT_EQ(text.find("otch"), std::string::npos) << text;
+  EXPECT_EQ(s::kApproveFromNotch, "Approve Claude Code from the island");
+}
+#endif
 
 }  // namespace
 }  // namespace tovami

@@ -40,7 +40,7 @@ void fillTrayMenu(QMenu& menu, const TrayMenuModel& model) {
   QAction* startNap = menu.addAction("Start Nap", call(model.startNap));
   startNap->setShortcut(QKeySequence(QString::fromUtf8(wording::kNapHotKey)));  // shown beside the item
   startNap->setEnabled(model.napAvailable);
-  addToggle(menu, "Notch Island", model.islandOn, model.setIslandOn);
+  addToggle(menu, wording::kIslandMenuItem, model.islandOn, model.setIslandOn);
   addToggle(menu, "Agent Watch", model.agentWatchOn, model.setAgentWatchOn);
   if (!model.agents.empty()) {
     menu.addSeparator();

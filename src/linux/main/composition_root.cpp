@@ -126,7 +126,8 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
         std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
         [&cues](SoundCue cue) { cues.playCue(cue); }, jump(),
         std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
-        std::make_shared<XTestKeySynthesizer>(), nullptr, claudeStatusSource(parts.claude), windows()});
+        std::make_shared<XTestKeySynthesizer>(), nullptr, claudeStatusSource(parts.claude), windows(),
+        std::make_shared<LinuxAgentAttention>()});
   });
   UsageTracker::setFactory([&dispatcher, &store] {
     auto& parts = integrations();
