@@ -1,7 +1,6 @@
 #include "agents/agent_attention.h"
 
 #include <algorithm>
-#include <sstream>
 
 #include "agents/process_sampling.h"
 #include "agents/process_table.h"
@@ -9,35 +8,9 @@
 
 namespace tovami {
 
-namespace tmux {
-
-std::vector<std::string> attentionArguments(const std::string& socket) {
-  auto arguments = listingArguments(socket);
-  // The pane listing of the jump, with the pane's and its window's active flags.
-  const auto format = std::find(arguments.begin(), arguments.end(), "P #{pane_tty} #{pane_id} #{session_id}");
-  if (format != arguments.end()) *format = "A #{pane_tty} #{session_id} #{window_active}#{pane_active}";
-  return arguments;
-}
-
-std::vector<ShownPane> parseShownPanes(std::string_view output) {
-  std::vector<ShownPane> panes;
-  std::istringstream lines{std::string(output)};
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    std::string kind, tty, session, flags, extra;
-    if (!(fields >> kind >> tty >> session >> flags) || kind != "A" || (fields >> extra) || flags.size() != 2)
-      continue;
-    panes.push_back({tty, session, flags == "11"});
-  }
-  return panes;
-}
-
-}  // namespace tmux
-
 TerminalAttention::TerminalAttention(ProcessLauncher& launcher, JumpEnvironment& environment,
                                      WindowActivation& windows)
-    : launcher_(launcher), environment_(environment), windows_(windows) {}
+    : tmux_(launcher, environment), environment_(environment), windows_(windows) {}
 
 bool TerminalAttention::showsFocusedWindow(int32_t pid, int32_t focused) {
   std::optional<int32_t> current = pid;
@@ -57,14 +30,11 @@ bool TerminalAttention::userIsLookingAt(const AgentSession& session) {
     return showsFocusedWindow(session.pid, *focused);
   }
   if (!session.terminalTTY || session.terminalTTY->empty()) return false;
-  const auto tmuxPath = environment_.findExecutable("tmux");
   const auto socket = tmux::socketFromEnvironment(*tmuxVariable);
-  if (!tmuxPath || !socket) return false;
-  const auto output =
-      runTool(launcher_, *tmuxPath, tmux::attentionArguments(*socket), kJumpToolTimeoutSeconds);
+  if (!socket) return false;
+  const auto output = tmux_.run(tmux::attentionArguments(*socket));
   if (!output) return false;
-  const std::string tty =
-      session.terminalTTY->starts_with("/dev/") ? *session.terminalTTY : "/dev/" + *session.terminalTTY;
+  const std::string tty = tmux::devicePath(*session.terminalTTY);
   const auto panes = tmux::parseShownPanes(*output);
   const auto pane = std::find_if(panes.begin(), panes.end(), [&](const auto& p) { return p.tty == tty; });
   if (pane == panes.end() || !pane->active) return false;

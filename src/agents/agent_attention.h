@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "agents/agent_session.h"
+#include "agents/tmux_servers.h"
 #include "platform/jump_environment.h"
 #include "platform/processes.h"
 #include "platform/window_activation.h"
@@ -17,27 +18,9 @@ namespace tovami {
 class AgentAttention {
  public:
   virtual ~AgentAttention() = default;
-  // May run tmux (bounded by kJumpToolTimeoutSeconds): call it off the main thread. Any thread.
+  // May run tmux (bounded by kTmuxTimeoutSeconds): call it off the main thread. Any thread.
   virtual bool userIsLookingAt(const AgentSession& session) = 0;
 };
-
-namespace tmux {
-
-// A pane as the attention check lists it: its tty, its session, and whether it is the active pane
-// of its session's active window.
-struct ShownPane {
-  std::string tty;
-  std::string sessionId;
-  bool active = false;
-  bool operator==(const ShownPane&) const = default;
-};
-
-// One run that lists every pane with its visibility and every client (the "C" lines of
-// listingArguments).
-std::vector<std::string> attentionArguments(const std::string& socket);
-std::vector<ShownPane> parseShownPanes(std::string_view output);
-
-}  // namespace tmux
 
 // Finds the client's terminal window as the terminal jump does: the terminal is the nearest
 // ancestor of the tmux client (or of the agent) that owns the focused window.
@@ -50,7 +33,7 @@ class TerminalAttention final : public AgentAttention {
   // Whether `pid` or one of its nearest ancestors owns the focused window.
   bool showsFocusedWindow(int32_t pid, int32_t focused);
 
-  ProcessLauncher& launcher_;
+  TmuxServers tmux_;
   JumpEnvironment& environment_;
   WindowActivation& windows_;
 };

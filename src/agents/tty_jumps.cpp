@@ -1,10 +1,7 @@
 #include "agents/tty_jumps.h"
 
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdint>
-#include <sstream>
 
 #include "agents/accessibility_walk.h"
 #include "agents/process_sampling.h"
@@ -19,10 +16,6 @@ std::optional<int64_t> number(const std::string& text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-std::string devicePath(const std::string& tty) {
-  return tty.starts_with("/dev/") ? tty : "/dev/" + tty;
 }
 
 void logJump(const std::string& message) {
@@ -48,145 +41,42 @@ bool raiseWindowOfProcessTree(int32_t pid, const std::string& hint, JumpEnvironm
   return false;
 }
 
-namespace tmux {
-
-std::vector<std::string> listingArguments(const std::string& socket) {
-  return {"-S",         socket,
-          "list-panes", "-a",
-          "-F",         "P #{pane_tty} #{pane_id} #{session_id}",
-          ";",          "list-clients",
-          "-F",         "C #{client_tty} #{client_pid} #{session_id} #{client_activity}"};
-}
-
-Listing parseListing(std::string_view output) {
-  Listing listing;
-  std::istringstream lines{std::string(output)};
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    std::string kind, a, b, c, d, extra;
-    fields >> kind >> a >> b >> c;
-    if (kind == "P" && !c.empty() && !(fields >> extra)) {
-      listing.panes.push_back({a, b, c});
-    } else if (kind == "C" && (fields >> d) && !(fields >> extra)) {
-      const auto pid = number(b);
-      const auto activity = number(d);
-      if (pid && *pid > 0 && *pid <= INT32_MAX && activity)
-        listing.clients.push_back({a, static_cast<int32_t>(*pid), c, *activity});
-    }
-  }
-  return listing;
-}
-
-std::optional<Client> chooseClient(const Listing& listing, const Pane& pane) {
-  std::optional<Client> best;
-  for (const auto& client : listing.clients) {
-    const bool onSession = client.sessionId == pane.sessionId;
-    const bool bestOnSession = best && best->sessionId == pane.sessionId;
-    if (!best || (onSession && !bestOnSession) ||
-        (onSession == bestOnSession && client.activity > best->activity))
-      best = client;
-  }
-  return best;
-}
-
-std::optional<std::vector<std::string>> selectKnownPaneArguments(const std::string& socket,
-                                                                 const std::string& paneId,
-                                                                 const std::string& tty) {
-  // Both go into tmux's own command and format language: plain pane ids and device paths only.
-  const auto plain = [](const std::string& text, std::string_view allowed) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [allowed](char c) {
-      return std::isalnum(static_cast<unsigned char>(c)) || allowed.find(c) != std::string_view::npos;
-    });
-  };
-  if (!paneId.starts_with('%') || !plain(paneId.substr(1), "") || !plain(tty, "/_-.")) return std::nullopt;
-  std::vector<std::string> arguments{"-S",
-                                     socket,
-                                     "if-shell",
-                                     "-F",
-                                     "-t",
-                                     paneId,
-                                     "#{==:#{pane_tty}," + tty + "}",
-                                     "select-window -t " + paneId + " ; select-pane -t " + paneId,
-                                     ";",
-                                     "display",
-                                     "-p",
-                                     "-t",
-                                     paneId,
-                                     "P #{pane_tty} #{pane_id} #{session_id}",
-                                     ";"};
-  const auto listing = listingArguments(socket);
-  arguments.insert(arguments.end(), listing.end() - 3, listing.end());
-  return arguments;
-}
-
-std::vector<std::string> selectArguments(const std::string& socket, const Pane& pane,
-                                         const std::optional<Client>& client) {
-  std::vector<std::string> arguments{"-S",          socket, "select-window", "-t", pane.paneId, ";",
-                                     "select-pane", "-t",   pane.paneId};
-  if (client && client->sessionId != pane.sessionId)
-    arguments.insert(arguments.end(), {";", "switch-client", "-c", client->tty, "-t", pane.paneId});
-  return arguments;
-}
-
-std::optional<std::string> socketFromEnvironment(const std::string& value) {
-  const std::string socket = value.substr(0, value.find(','));
-  if (socket.empty() || socket.front() != '/') return std::nullopt;
-  return socket;
-}
-
-}  // namespace tmux
-
 TmuxJump::TmuxJump(ProcessLauncher& launcher, JumpEnvironment& environment, WindowActivation& windows)
-    : launcher_(launcher), environment_(environment), windows_(windows) {}
+    : tmux_(launcher, environment), environment_(environment), windows_(windows) {}
 
 bool TmuxJump::jump(const AgentSession& session) {
   if (!session.terminalTTY || session.terminalTTY->empty()) return false;
-  const auto tmuxPath = environment_.findExecutable("tmux");
-  if (!tmuxPath) return false;
-  const std::string tty = devicePath(*session.terminalTTY);
+  const std::string tty = tmux::devicePath(*session.terminalTTY);
   // The agent's own server and pane, from its environment: one tmux run selects the pane when it
   // still has the agent's tty, and reads back the pane and the clients.
-  std::optional<std::string> ownSocket;
-  if (auto variable = environment_.environmentVariable(session.pid, "TMUX"))
-    ownSocket = tmux::socketFromEnvironment(*variable);
-  const auto ownPane = environment_.environmentVariable(session.pid, "TMUX_PANE");
+  const auto ownSocket = tmux_.socketOf(session.pid);
+  const auto ownPane = tmux_.paneIdOf(session.pid);
   const auto fast =
       ownSocket && ownPane ? tmux::selectKnownPaneArguments(*ownSocket, *ownPane, tty) : std::nullopt;
   if (fast) {
-    if (const auto output = runTool(launcher_, *tmuxPath, *fast, kJumpToolTimeoutSeconds)) {
+    if (const auto output = tmux_.run(*fast)) {
       const auto listing = tmux::parseListing(*output);
       if (listing.panes.size() == 1 && listing.panes[0].tty == tty)
-        return finish(*tmuxPath, *ownSocket, listing.panes[0], listing, session, true);
+        return finish(*ownSocket, listing.panes[0], listing, session, true);
     }
   }
   // Otherwise every server this user can reach, the agent's own first.
-  std::vector<std::string> sockets;
-  if (ownSocket) sockets.push_back(*ownSocket);
-  for (auto& socket : environment_.tmuxSockets())
-    if (std::find(sockets.begin(), sockets.end(), socket) == sockets.end())
-      sockets.push_back(std::move(socket));
-  for (const auto& socket : sockets) {
-    const auto output =
-        runTool(launcher_, *tmuxPath, tmux::listingArguments(socket), kJumpToolTimeoutSeconds);
-    if (!output) continue;
-    const auto listing = tmux::parseListing(*output);
-    for (const auto& pane : listing.panes)
-      if (pane.tty == tty) return finish(*tmuxPath, socket, pane, listing, session, false);
+  for (const auto& socket : tmux_.reachable(ownSocket)) {
+    const auto listing = tmux_.list(socket);
+    if (!listing) continue;
+    if (const auto pane = tmux::paneWithTTY(*listing, tty))
+      return finish(socket, *pane, *listing, session, false);
   }
   return false;
 }
 
-bool TmuxJump::finish(const std::string& tmuxPath, const std::string& socket, const tmux::Pane& pane,
-                      const tmux::Listing& listing, const AgentSession& session, bool selected) {
+bool TmuxJump::finish(const std::string& socket, const tmux::Pane& pane, const tmux::Listing& listing,
+                      const AgentSession& session, bool selected) {
   const auto client = tmux::chooseClient(listing, pane);
-  const auto arguments = tmux::selectArguments(socket, pane, client);
   if (selected && client && client->sessionId != pane.sessionId) {
     // Only the client's move is left.
-    if (!runTool(launcher_, tmuxPath, {"-S", socket, "switch-client", "-c", client->tty, "-t", pane.paneId},
-                 kJumpToolTimeoutSeconds))
-      return false;
-  } else if (!selected && !runTool(launcher_, tmuxPath, arguments, kJumpToolTimeoutSeconds)) {
+    if (!tmux_.run(tmux::switchClientArguments(socket, *client, pane.paneId))) return false;
+  } else if (!selected && !tmux_.run(tmux::selectArguments(socket, pane, client))) {
     return false;
   }
   if (!client) {

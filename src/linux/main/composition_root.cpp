@@ -18,6 +18,7 @@
 #include "app/preference_keys.h"
 #include "integrations/approval_hooks.h"
 #include "integrations/approval_server.h"
+#include "integrations/tmux_pane_answer.h"
 #include "integrations/usage_tracker.h"
 #include "island/notch_island_controller.h"
 #include "linux/agents/proc_sampler.h"
@@ -28,11 +29,11 @@
 #include "linux/integrations/claude_status_source.h"
 #include "linux/integrations/curl_http_client.h"
 #include "linux/integrations/posix_file_system.h"
-#include "linux/integrations/tmux_pane_answer.h"
 #include "linux/integrations/unix_socket_service.h"
 #include "linux/integrations/xtest_key_synthesizer.h"
 #include "linux/jump/ewmh_answer_windows.h"
 #include "linux/jump/linux_agent_attention.h"
+#include "linux/jump/proc_jump_environment.h"
 #include "linux/main/transcript_lookup.h"
 #include "linux/nap/desktop_motion_settings.h"
 #include "linux/nap/nap_overlay_widget.h"
@@ -125,7 +126,8 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
         std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
         [&cues](SoundCue cue) { cues.playCue(cue); }, jump(),
-        std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>()),
+        std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>(),
+                                         std::make_shared<ProcJumpEnvironment>()),
         std::make_shared<XTestKeySynthesizer>(), nullptr, claudeStatusSource(parts.claude), windows(),
         std::make_shared<LinuxAgentAttention>()});
   });
