@@ -99,18 +99,6 @@ void applyRecentLines(const std::vector<json>& tail, ClaudeSessionInfo& info) {
   }
 }
 
-// The length in bytes of the control character at `i` (see clean), or 0.
-std::size_t controlLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) {
-    return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
-  };
-  const unsigned char c = byte(0);
-  if (c < 0x20 || c == 0x7F) return 1;
-  if (c == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;                     // C1 controls
-  if (c == 0xE2 && byte(1) == 0x80 && byte(2) >= 0xA8 && byte(2) <= 0xAE) return 3;  // U+2028-U+202E
-  if (c == 0xE2 && byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;  // U+2066-U+2069
-  return 0;
-}
 
 // A session's names, wherever they appear: the user's title replaces the generated one in display,
 // and either may change during the session.
@@ -133,7 +121,7 @@ std::string clean(std::string_view text) {
   std::string result;
   result.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    if (const std::size_t length = controlLength(text, i)) {
+    if (const std::size_t length = user_text::controlLength(text, i)) {
       result += ' ';
       i += length;
     } else {

@@ -139,20 +139,7 @@ std::optional<SessionMeta> sessionMeta(std::string_view firstLine) {
 }
 
 void apply(const log_lines::Chunk& chunk, ConversationSummary& summary) {
-  const ConversationSummary before = summary;
-  if (chunk.afresh) {
-    summary = {};
-    // The first prompt may sit past the head (the first records carry the instructions): the
-    // head's own prompt wins, else the tail's first.
-    if (chunk.textOffset > 0)
-      for (const json& record : log_lines::objectsIn(chunk.head)) applyRecord(record, summary);
-    summary.youLine.reset();
-    summary.replyLine.reset();
-    summary.activityLine.reset();
-  }
-  for (const json& record : log_lines::objectsIn(chunk.text, chunk.afresh && chunk.textStartsMidLine))
-    applyRecord(record, summary);
-  if (chunk.afresh) keepEarlierValues(summary, before);
+  applyRecordChunk(chunk, summary, applyRecord);
 }
 
 }  // namespace tovami::codex_rollout

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "agents/log_lines.h"
 #include "platform/scheduler.h"
 
 namespace tovami {
@@ -30,6 +31,26 @@ inline void keepEarlierValues(ConversationSummary& summary, const ConversationSu
         &ConversationSummary::modelName, &ConversationSummary::activityLine,
         &ConversationSummary::customTitle, &ConversationSummary::generatedTitle})
     if (!(summary.*field)) summary.*field = before.*field;
+}
+
+// Applies a chunk of a log whose records each stand alone (Codex rollouts, Gemini CLI chats):
+// `applyRecord(record, summary)` for every whole JSON line. A log read afresh starts over from its
+// head (the first prompt may sit there, before the tail), keeping only the head's title, and then
+// keeps the earlier values the new read did not find.
+template <typename ApplyRecord>
+void applyRecordChunk(const log_lines::Chunk& chunk, ConversationSummary& summary, ApplyRecord applyRecord) {
+  const ConversationSummary before = summary;
+  if (chunk.afresh) {
+    summary = {};
+    if (chunk.textOffset > 0)
+      for (const auto& record : log_lines::objectsIn(chunk.head)) applyRecord(record, summary);
+    summary.youLine.reset();
+    summary.replyLine.reset();
+    summary.activityLine.reset();
+  }
+  for (const auto& record : log_lines::objectsIn(chunk.text, chunk.afresh && chunk.textStartsMidLine))
+    applyRecord(record, summary);
+  if (chunk.afresh) keepEarlierValues(summary, before);
 }
 
 }  // namespace tovami

@@ -72,18 +72,7 @@ void applyRecord(const json& record, ConversationSummary& summary) {
 }  // namespace
 
 void apply(const log_lines::Chunk& chunk, ConversationSummary& summary) {
-  const ConversationSummary before = summary;
-  if (chunk.afresh) {
-    summary = {};
-    if (chunk.textOffset > 0)
-      for (const json& record : log_lines::objectsIn(chunk.head)) applyRecord(record, summary);
-    summary.youLine.reset();
-    summary.replyLine.reset();
-    summary.activityLine.reset();
-  }
-  for (const json& record : log_lines::objectsIn(chunk.text, chunk.afresh && chunk.textStartsMidLine))
-    applyRecord(record, summary);
-  if (chunk.afresh) keepEarlierValues(summary, before);
+  applyRecordChunk(chunk, summary, applyRecord);
 }
 
 ConversationSummary parseDocument(std::string_view text) {

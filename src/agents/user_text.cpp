@@ -107,4 +107,18 @@ std::string capitalizeFirst(std::string_view text) {
   return result;
 }
 
+std::size_t controlLength(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) {
+    return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+  };
+  const unsigned char c = byte(0);
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;                     // C1 controls
+  if (c == 0xD8 && byte(1) == 0x9C) return 2;                                        // U+061C
+  if (c == 0xE2 && byte(1) == 0x80 && byte(2) >= 0x8E && byte(2) <= 0x8F) return 3;  // LRM, RLM
+  if (c == 0xE2 && byte(1) == 0x80 && byte(2) >= 0xA8 && byte(2) <= 0xAE) return 3;  // U+2028-U+202E
+  if (c == 0xE2 && byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;  // U+2066-U+2069
+  return 0;
+}
+
 }  // namespace tovami::user_text

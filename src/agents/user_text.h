@@ -18,6 +18,12 @@ std::string_view prefixCharacters(std::string_view text, std::size_t limit);
 // U+2029) at both ends.
 std::string_view trimWhitespace(std::string_view text);
 
+// The length in bytes of the control, line-separator or bidirectional-formatting character that
+// starts at byte `i` of UTF-8 `text` (C0 and C1 controls, DEL, U+061C, LRM, RLM, U+2028-U+202E,
+// U+2066-U+2069), or 0 for any other character. Text from agents is cleaned of these before it is
+// shown, so it can neither break a line nor reorder what surrounds it.
+std::size_t controlLength(std::string_view text, std::size_t i);
+
 // Upper-cases the first character, leaving the rest unchanged.
 std::string capitalizeFirst(std::string_view text);
 

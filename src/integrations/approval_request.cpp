@@ -43,20 +43,6 @@ std::string lastPathComponent(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-// The length in bytes of a control, line-separator or bidirectional-formatting character at `i`.
-std::size_t controlLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) {
-    return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
-  };
-  const unsigned char c = byte(0);
-  if (c < 0x20 || c == 0x7F) return 1;
-  if (c == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;                     // C1 controls
-  if (c == 0xD8 && byte(1) == 0x9C) return 2;                                        // U+061C
-  if (c == 0xE2 && byte(1) == 0x80 && byte(2) >= 0x8E && byte(2) <= 0x8F) return 3;  // LRM, RLM
-  if (c == 0xE2 && byte(1) == 0x80 && byte(2) >= 0xA8 && byte(2) <= 0xAE) return 3;  // U+2028-U+202E
-  if (c == 0xE2 && byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;  // U+2066-U+2069
-  return 0;
-}
 
 bool endsWithClosingBrace(const std::string& bytes) {
   for (auto it = bytes.rbegin(); it != bytes.rend(); ++it) {
@@ -113,7 +99,7 @@ std::string approvalDisplayText(std::string_view text, std::size_t limit) {
   std::string result;
   result.reserve(std::min(text.size(), limit * 4 + 4));
   for (std::size_t i = 0; i < text.size() && result.size() < limit * 8 + 8;) {
-    if (const std::size_t length = controlLength(text, i)) {
+    if (const std::size_t length = user_text::controlLength(text, i)) {
       if (result.empty() || result.back() != ' ') result += ' ';
       i += length;
     } else {
