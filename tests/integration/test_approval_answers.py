@@ -76,15 +76,9 @@ class ApprovalAnswersTest(unittest.TestCase):
         self.start(island=False)
         first = self.ask("ls -la /tmp", "s1")
         shown = self.notified("Bash ls -la /tmp")
-        self.assertIsNotNone(shown, self.s.log_text())
-        self.assertEqual(shown["summary"], "Claude Code asks \u2014 api")
-        self.assertEqual(shown["actions"][0::2], [f"allow:{shown['actions'][0][6:]}", shown["actions"][2],
-                                                  shown["actions"][4]])
-        self.assertEqual(shown["actions"][1::2], ["Allow", "Always allow", "Deny"])
+        self.assertIsNotNone(shown, self.s.log_text())  # its texts and actions: approval_presentation_test
         self.assertEqual((shown["urgency"], shown["timeout"]), (2, 0))
         self.assertTrue(self.s.wait_for(lambda: tray.icon_has_dot(self.s, self.item), 10))
-        self.assertEqual(tray.labels(self.s, self.item)[:3],
-                         ["Allow: api \u2014 Bash ls -la /tmp", "Always allow", "Deny"])
         time.sleep(SETTLE)
         fake_notifications.invoke(self.s, shown["id"], shown["actions"][0])  # "Allow"
         self.assertEqual(self.decision(first)["behavior"], "allow")

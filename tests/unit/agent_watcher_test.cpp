@@ -96,8 +96,7 @@ class FakeLogs final : public AgentLogs {
 
 class FakeAttention final : public AgentAttention {
  public:
-  bool userIsLookingAt(const AgentSession& session) override { return looking && session.pid == lookedAt; }
-  bool looking = false;
+  bool userIsLookingAt(const AgentSession& session) override { return session.pid == lookedAt; }
   int32_t lookedAt = 0;
 };
 
@@ -190,12 +189,20 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
   stretch();  // ends 105 s after the announcement: not announced again
   EXPECT_EQ(effects(), Effects(false, 1, 1, 0));
 
-  // Past five minutes, but the user already looks at the agent's terminal, then a nap runs.
+  // Past five minutes, but the user already looks at the agent's terminal, then at its pane (the
+  // row still changes), then a nap runs.
   sys->registered = {kTmux};
   sys->frontmost = kTmux;
   dispatcher.advance(300);
   stretch();
   sys->frontmost = 4242;
+  attention->lookedAt = kAgent;
+  dispatcher.advance(300);
+  work(300);
+  EXPECT_EQ(activity(), AgentActivity::working);
+  dispatcher.advance(15);
+  EXPECT_EQ(activity(), AgentActivity::quiet);
+  attention->lookedAt = 0;
   sys->napping = true;
   dispatcher.advance(300);
   stretch();
@@ -245,21 +252,6 @@ TEST_F(AgentWatcherTest, TheAgentsOwnStatusReplacesTheCPURuleWhileItIsThere) {
   sys->setRate(kAgent, 0);
   dispatcher.advance(12);
   EXPECT_EQ(reportedAs(std::nullopt), std::make_tuple(quiet, "-", "api \u2014 Claude \u00b7 idle"));
-}
-
-// An agent the user is looking at (its pane active in the focused terminal) finishes unannounced;
-// its row still changes.
-TEST_F(AgentWatcherTest, NoAnnouncementForAnAgentTheUserLooksAt) {
-  attention->looking = true;
-  attention->lookedAt = kAgent;
-  watcher->start();
-  stretch(300);
-  EXPECT_EQ(activity(), AgentActivity::quiet);
-  EXPECT_EQ(effects(), Effects(false, 0, 0, 0));
-  attention->looking = false;
-  dispatcher.advance(300);
-  stretch(300);
-  EXPECT_EQ(effects(), Effects(false, 1, 1, 0));
 }
 
 TEST_F(AgentWatcherTest, BusyMarksKeepAnAgentWorking) {

@@ -306,46 +306,5 @@ TEST_F(ClaudeSessionReaderTest, HonoursClaudeConfigDir) {
   EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations(home_, "")).read("/p")->title, "from the default root");
 }
 
-TEST_F(ClaudeSessionReaderTest, CachesByModificationTimeAndReadsOnlyWhatWasAppended) {
-  const fs::path path = write(projects() / "-c" / "s.jsonl", userLine("question") + answer("answer"), 90);
-  ClaudeSessionReader reader(locations());
-  const auto first = reader.read("/c").value();
-
-  // Same modification time: the cached summary comes back, the new contents are not read.
-  const auto modified = fs::last_write_time(path);
-  std::ofstream(path, std::ios::trunc) << userLine("rewritten");
-  fs::last_write_time(path, modified);
-  EXPECT_EQ(reader.read("/c"), first);
-
-  // Grown: the new lines count, fields they do not set and the title stay.
-  write(path, userLine("question") + answer("answer"), 60);
-  write(path, answer("new answer", "claude-foo-9"), 50, std::ios::app);
-  auto grown = reader.read("/c").value();
-  EXPECT_EQ(fields(grown), "question | question | new answer | Foo-9 | -");
-  EXPECT_GT(grown.updatedAt, first.updatedAt);
-
-  // Replaced by other text, then shrunk: read afresh each time; fields the file no longer holds
-  // keep their last values.
-  write(path, userLine("other") + std::string(400, '\n'), 30);
-  EXPECT_EQ(reader.read("/c")->youLine, "other");
-  write(path, answer("short"), 20);
-  EXPECT_EQ(fields(reader.read("/c").value()), "other | other | short | Opus 4.7 | -");
-
-  // A binary file with the extension keeps the earlier lines and only moves the time.
-  std::string binary(100000, '\0');
-  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 131) ^ (i >> 3));
-  write(path, binary, -5);
-  EXPECT_EQ(reader.read("/c")->replyLine, "short");
-  // A fresh reader has nothing to fill in from.
-  EXPECT_EQ(ClaudeSessionReader(locations()).read("/c")->replyLine, std::nullopt);
-}
-
-TEST_F(ClaudeSessionReaderTest, ReadsTheEndOfATranscriptPastTwoGigabytes) {
-  const fs::path path = write(projects() / "-big" / "s.jsonl", userLine("opening"));
-  fs::resize_file(path, (std::uintmax_t{2} << 30) + 123);  // sparse: no disk space taken
-  write(path, "\n" + userLine("latest"), 0, std::ios::app);
-  EXPECT_EQ(fields(ClaudeSessionReader(locations()).read("/big").value()), "opening | latest | - | - | -");
-}
-
 }  // namespace
 }  // namespace tovami

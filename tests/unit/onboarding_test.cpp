@@ -147,27 +147,21 @@ TEST_F(OnboardingTest, SkippingHidesTheWindowClosingOnlyEndsAndEitherCountsAsCom
   }
 }
 
-TEST_F(OnboardingTest, WakeStepWithoutAPasswordCheckDisablesTheSecondCardAndWakesFreely) {
-  auth->usable = false;
-  prefs.setString(prefs::kWakeRequirement, "auth");
-  auto view = open();
-  goTo(*view, OnboardingStep::wake);
-  EXPECT_FALSE(view->canAuth());
-  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "none");
-  view->selectWake(true);
-  EXPECT_FALSE(view->wakeRequiresAuth());
-}
-
-// In a Wayland session the card is off for the session's sake; the stored choice stays for X11.
-TEST_F(OnboardingTest, WakeStepInASessionThatCannotHoldTheKeyboardOffersNoPassword) {
-  prefs.setString(prefs::kWakeRequirement, "auth");
-  napHoldsKeyboard = false;
-  auto view = open();
-  goTo(*view, OnboardingStep::wake);
-  EXPECT_FALSE(view->canAuth());
-  EXPECT_TRUE(view->authBlockedBySession());
-  view->selectWake(true);
-  EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), "auth");
+// Without a password check the card is off and waking is free; in a Wayland session the card is
+// off for the session's sake and the stored choice stays for X11.
+TEST_F(OnboardingTest, WakeStepOffersThePasswordOnlyWhereItCanBeChecked) {
+  for (bool wayland : {false, true}) {
+    auth->usable = wayland;
+    napHoldsKeyboard = !wayland;
+    prefs.setString(prefs::kWakeRequirement, "auth");
+    auto view = open();
+    goTo(*view, OnboardingStep::wake);
+    EXPECT_FALSE(view->canAuth());
+    EXPECT_EQ(view->authBlockedBySession(), wayland);
+    view->selectWake(true);
+    EXPECT_EQ(prefs.stringValue(prefs::kWakeRequirement), wayland ? "auth" : "none");
+    EXPECT_EQ(view->wakeRequiresAuth(), wayland) << wayland;
+  }
 }
 
 TEST_F(OnboardingTest, IslandStepPeeksOnANotchAndItsSwitchStoresThenRefreshes) {

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """Tries Tovami's approvals with a real Claude Code, offline: a private desktop (the integration harness),
-Claude Code in tmux against tests/tools/fake_messages_api.py on loopback, Tovami with approvals on.
+Claude Code in tmux against scripts/trials/fake_messages_api.py on loopback, Tovami with approvals on.
 Each round asks for one Bash command and answers it one way; it prints what happened and when.
 
-    tests/tools/claude_code_trial.py [--island] [--keep]
+    scripts/trials/claude_code_trial.py [--island] [--keep]
 
 Needs `claude` on PATH (npm install -g @anthropic-ai/claude-code) and a build in build/."""
 
@@ -17,7 +17,7 @@ import sys
 import time
 
 HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "integration"))
+sys.path.insert(0, str(HERE.parents[1] / "tests" / "integration"))
 import fake_notifications  # noqa: E402
 import harness  # noqa: E402
 import tray  # noqa: E402
