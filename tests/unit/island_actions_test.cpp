@@ -22,9 +22,7 @@ class IslandActionsTest : public ::testing::Test, public MotionSettings {
 
   // Each call records what it did and whether the island was still open at that moment.
   IslandActions recordingActions() {
-    const auto note = [this](std::string what) {
-      calls.push_back(what + (state.isExpanded() ? " (open)" : ""));
-    };
+    const auto note = [this](std::string what) { calls.push_back(what + (state.isExpanded() ? " (open)" : "")); };
     IslandActions actions;
     actions.jumpToAgent = [note](int32_t pid) { note("jump " + std::to_string(pid)); };
     actions.napNow = [note] { note("nap"); };
@@ -107,16 +105,13 @@ TEST_F(IslandActionsTest, EachKindOfChangeMovesAlongItsCurve) {
     state.expand();
     state.hoverChanged(true);
     dispatcher.advance(1);
-    const Seconds now = dispatcher.clock().uptime();
     state.collapse();
-    const AnimationCurve closing = transitionFor(IslandChange::phase, state, reduce, now).curve;
-    const AnimationCurve hovering = transitionFor(IslandChange::hover, state, reduce, now).curve;
-    const Transition content = transitionFor(IslandChange::content, state, reduce, now);
-    const auto moving = [reduce](AnimationCurve curve) { return reduce ? AnimationCurve::immediate() : curve; };
-    EXPECT_EQ(closing, moving(collapseAnimation)) << reduce;
-    EXPECT_EQ(hovering, moving(hoverAnimation)) << reduce;
-    EXPECT_EQ(content.curve, moving(expandAnimation)) << reduce;
-    EXPECT_EQ(content.startedAt, now);
+    const Seconds now = dispatcher.clock().uptime();
+    const auto curve = [&](IslandChange change) { return transitionFor(change, state, reduce, now).curve; };
+    const auto moving = [reduce](AnimationCurve c) { return reduce ? AnimationCurve::immediate() : c; };
+    EXPECT_EQ(curve(IslandChange::phase), moving(collapseAnimation)) << reduce;
+    EXPECT_EQ(curve(IslandChange::hover), moving(hoverAnimation)) << reduce;
+    EXPECT_EQ(transitionFor(IslandChange::content, state, reduce, now), (Transition{moving(expandAnimation), now}));
     state.hoverChanged(false);
     dispatcher.advance(1);
   }
