@@ -16,9 +16,6 @@
 namespace tovami::linux_backend {
 namespace {
 
-constexpr Seconds kNapIn5Minutes = 300;
-constexpr Seconds kNapIn15Minutes = 900;
-
 bool sameGeometry(const OutlineGeometry& a, const OutlineGeometry& b) {
   return a.mode == b.mode && a.frame == b.frame && a.topRadius == b.topRadius && a.bottomRadius == b.bottomRadius &&
          a.cornerRadius == b.cornerRadius && a.shadowOpacity == b.shadowOpacity && a.hoverScale == b.hoverScale;
@@ -61,7 +58,9 @@ class IslandPresenter::Panel final : public IslandPanel {
 };
 
 IslandPresenter::IslandPresenter(IslandState& state, IslandSources sources, IslandActions actions)
-    : state_(state), sources_(std::move(sources)), actions_(std::move(actions)) {
+    : state_(state),
+      sources_(std::move(sources)),
+      controls_(state, sources_.preferences, sources_.dispatcher.mainQueue(), std::move(actions)) {
   stateToken_ = state_.addObserver([this] { sceneChanged(); });
   preferencesToken_ = sources_.preferences.addObserver([this](std::string_view key) {
     if (key == prefs::kIslandShowsCat || key == prefs::kAgentWatchEnabled || key == prefs::kAgentShowSnippets ||
@@ -164,8 +163,7 @@ void IslandPresenter::sceneChanged() {
   if (window_->isShown()) window_->update();
 }
 
-// Starts moving the outline towards the new scene's shape: along the phase's curve when the
-// phase changed, the hover curve when only the hover did, a quick spring for a change of content.
+// Starts moving the outline towards the new scene's shape, along the curve for that kind of change.
 void IslandPresenter::retarget(const IslandScene& scene) {
   const OutlineGeometry target = outlineGeometry(scene, scene.phase);
   const double fadeTarget = scene.phase == IslandPhase::expanded ? 1.0 : 0.0;
@@ -182,12 +180,10 @@ void IslandPresenter::retarget(const IslandScene& scene) {
   to_ = target;
   fadeFrom_ = fade_;
   fadeTo_ = fadeTarget;
-  if (phaseChanged)
-    transition_ = state_.phaseTransition();
-  else if (hoverChanged)
-    transition_ = state_.hoverTransition();
-  else
-    transition_ = Transition{scene.reduceMotion ? AnimationCurve::immediate() : expandAnimation, uptime()};
+  const IslandChange change = phaseChanged ? IslandChange::phase
+                              : hoverChanged ? IslandChange::hover
+                                             : IslandChange::content;
+  transition_ = transitionFor(change, state_, scene.reduceMotion, uptime());
   advance();
   window_->setAnimating(!transition_.finished(uptime()));
 }
@@ -243,53 +239,7 @@ void IslandPresenter::pressChanged(std::optional<QPointF> at) {
 
 void IslandPresenter::clicked(QPointF at) {
   if (!view_) return;
-  perform(view_->hitTest(scene_, shown_, Point{at.x(), at.y()}));
-}
-
-void IslandPresenter::perform(const IslandHit& hit) {
-  const auto call = [](const auto& action, auto... arguments) {
-    if (action) action(arguments...);
-  };
-  switch (hit.target) {
-    case IslandTarget::none:
-      return;
-    case IslandTarget::outline:
-      return state_.islandTapped();
-    case IslandTarget::agentRow:
-      state_.collapse();
-      if (hit.pid) call(actions_.jumpToAgent, *hit.pid);
-      return;
-    case IslandTarget::napNow:
-      state_.collapse();
-      // After this click has been handled: the nap grabs the pointer and keyboard.
-      sources_.dispatcher.mainQueue().async([napNow = actions_.napNow] {
-        if (napNow) napNow();
-      });
-      return;
-    case IslandTarget::napIn5Minutes:
-    case IslandTarget::napIn15Minutes:
-      state_.collapse();
-      call(actions_.scheduleNap, hit.target == IslandTarget::napIn5Minutes ? kNapIn5Minutes : kNapIn15Minutes);
-      return;
-    case IslandTarget::napWhenIdle:
-      return call(actions_.toggleNapWhenIdle);
-    case IslandTarget::speaker:
-      return sources_.preferences.setBool(prefs::kAgentQuietSound,
-                                          !boolOr(sources_.preferences, prefs::kAgentQuietSound, true));
-    case IslandTarget::gear:
-      state_.collapse();
-      return call(actions_.openSettings);
-    case IslandTarget::allow:
-    case IslandTarget::deny:
-    case IslandTarget::always: {
-      const auto id = cardGuard_.answers(hit, uptime());
-      if (!id) return;  // a card that arrived since, or one not up long enough to be read
-      const ApprovalDecision decision = hit.target == IslandTarget::allow  ? ApprovalDecision::allow
-                                        : hit.target == IslandTarget::deny ? ApprovalDecision::deny
-                                                                           : ApprovalDecision::always;
-      return call(actions_.answer, *id, decision);
-    }
-  }
+  controls_.perform(view_->hitTest(scene_, shown_, Point{at.x(), at.y()}), cardGuard_, uptime());
 }
 
 void IslandPresenter::panelHidden() {

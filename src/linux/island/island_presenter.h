@@ -11,6 +11,7 @@
 
 #include "integrations/approval_request.h"
 #include "island/approval_card_guard.h"
+#include "island/island_actions.h"
 #include "island/island_layout.h"
 #include "island/island_scene.h"
 #include "island/island_state.h"
@@ -28,17 +29,6 @@ class UsageState;
 }  // namespace tovami
 
 namespace tovami::linux_backend {
-
-// What the island's controls do; each may be left empty.
-struct IslandActions {
-  std::function<void(int32_t pid)> jumpToAgent;
-  std::function<void()> napNow;
-  std::function<void(Seconds delay)> scheduleNap;
-  std::function<void()> toggleNapWhenIdle;
-  std::function<void()> openSettings;
-  // The user's answer to the request with this id (the card the button was drawn on).
-  std::function<void(const std::string& requestId, ApprovalDecision decision)> answer;
-};
 
 // Where the picture's inputs come from. The states are looked up at each use: a service that does
 // not exist (switched off in this build) gives null.
@@ -79,13 +69,12 @@ class IslandPresenter {
   void hoverChanged(bool inside);
   void clicked(QPointF at);
   void pressChanged(std::optional<QPointF> at);
-  void perform(const IslandHit& hit);
   void panelHidden();
   Seconds uptime() const;
 
   IslandState& state_;
   IslandSources sources_;
-  IslandActions actions_;
+  IslandControls controls_;
   std::unique_ptr<IslandWindow> window_;
   std::unique_ptr<NotchIslandView> view_;
   IslandScene scene_;

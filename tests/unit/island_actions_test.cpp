@@ -1,0 +1,121 @@
+#include "island/island_actions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/preference_keys.h"
+#include "island/island_state.h"
+#include "platform/motion.h"
+#include "support/memory_preferences.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami {
+namespace {
+
+using namespace tovami::testing;
+
+class IslandActionsTest : public ::testing::Test, public MotionSettings {
+ protected:
+  bool reduceMotion() const override { return still; }
+
+  // Each call records what it did and whether the island was still open at that moment.
+  IslandActions recordingActions() {
+    const auto note = [this](std::string what) { calls.push_back(what + (state.isExpanded() ? " (open)" : "")); };
+    IslandActions actions;
+    actions.jumpToAgent = [note](int32_t pid) { note("jump " + std::to_string(pid)); };
+    actions.napNow = [note] { note("nap"); };
+    actions.scheduleNap = [note](Seconds delay) { note("nap in " + std::to_string(int(delay))); };
+    actions.toggleNapWhenIdle = [note] { note("when idle"); };
+    actions.openSettings = [note] { note("settings"); };
+    actions.answer = [note](const std::string& id, ApprovalDecision decision) {
+      note("answer " + id + " " + std::to_string(int(decision)));
+    };
+    return actions;
+  }
+
+  // Clicks `hit` on an open island; what was called, once queued work has run.
+  std::vector<std::string> click(const IslandHit& hit) {
+    state.expand();
+    calls.clear();
+    controls.perform(hit, guard, dispatcher.clock().uptime());
+    dispatcher.runUntilIdle();
+    return calls;
+  }
+
+  VirtualDispatcher dispatcher;
+  MemoryPreferences preferences;
+  bool still = false;
+  IslandState state{{dispatcher, preferences, *this, {}}};
+  std::vector<std::string> calls;
+  IslandControls controls{state, preferences, dispatcher.mainQueue(), recordingActions()};
+  ApprovalCardGuard guard;
+};
+
+TEST_F(IslandActionsTest, EachControlCallsItsActionAndClosesTheIslandFirstWhereItLeavesIt) {
+  guard.shown("r1", dispatcher.clock().uptime());
+  dispatcher.advance(ApprovalCardGuard::kSettleTime);
+  const auto answer = [](std::string code) { return std::vector<std::string>{"answer r1 " + code + " (open)"}; };
+  const std::pair<IslandHit, std::vector<std::string>> cases[] = {
+      {{IslandTarget::none}, {}},
+      {{IslandTarget::agentRow, 42}, {"jump 42"}},
+      {{IslandTarget::agentRow}, {}},
+      {{IslandTarget::napNow}, {"nap"}},
+      {{IslandTarget::napIn5Minutes}, {"nap in 300"}},
+      {{IslandTarget::napIn15Minutes}, {"nap in 900"}},
+      {{IslandTarget::napWhenIdle}, {"when idle (open)"}},
+      {{IslandTarget::gear}, {"settings"}},
+      {{IslandTarget::allow, {}, "r1"}, answer(std::to_string(int(ApprovalDecision::allow)))},
+      {{IslandTarget::deny, {}, "r1"}, answer(std::to_string(int(ApprovalDecision::deny)))},
+      {{IslandTarget::always, {}, "r1"}, answer(std::to_string(int(ApprovalDecision::always)))},
+  };
+  for (const auto& [hit, expected] : cases) EXPECT_EQ(click(hit), expected) << int(hit.target);
+
+  // The outline toggles the island; the speaker flips the quiet-sound preference.
+  click({IslandTarget::outline});
+  EXPECT_FALSE(state.isExpanded());
+  click({IslandTarget::speaker});
+  EXPECT_FALSE(boolOr(preferences, prefs::kAgentQuietSound, true));
+  click({IslandTarget::speaker});
+  EXPECT_TRUE(boolOr(preferences, prefs::kAgentQuietSound, true));
+}
+
+TEST_F(IslandActionsTest, NapNowWaitsUntilTheClickHasBeenHandled) {
+  state.expand();
+  controls.perform({IslandTarget::napNow}, guard, 0);
+  EXPECT_TRUE(calls.empty());
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(calls, std::vector<std::string>{"nap"});
+}
+
+TEST_F(IslandActionsTest, ApprovalClicksAnswerOnlyTheArmedCardTheyWereDrawnOn) {
+  guard.shown("r1", dispatcher.clock().uptime());
+  EXPECT_TRUE(click({IslandTarget::allow, {}, "r1"}).empty());  // not up long enough to be read
+  dispatcher.advance(ApprovalCardGuard::kSettleTime);
+  guard.shown("r2", dispatcher.clock().uptime());  // r1 answered elsewhere; r2 takes its place
+  dispatcher.advance(ApprovalCardGuard::kSettleTime);
+  EXPECT_TRUE(click({IslandTarget::allow, {}, "r1"}).empty());
+  EXPECT_EQ(click({IslandTarget::deny, {}, "r2"}).size(), 1u);
+}
+
+TEST_F(IslandActionsTest, EachKindOfChangeMovesAlongItsCurve) {
+  for (const bool reduce : {false, true}) {
+    still = reduce;
+    state.expand();
+    state.hoverChanged(true);
+    dispatcher.advance(1);
+    state.collapse();
+    const Seconds now = dispatcher.clock().uptime();
+    const auto curve = [&](IslandChange change) { return transitionFor(change, state, reduce, now).curve; };
+    const auto moving = [reduce](AnimationCurve c) { return reduce ? AnimationCurve::immediate() : c; };
+    EXPECT_EQ(curve(IslandChange::phase), moving(collapseAnimation)) << reduce;
+    EXPECT_EQ(curve(IslandChange::hover), moving(hoverAnimation)) << reduce;
+    EXPECT_EQ(transitionFor(IslandChange::content, state, reduce, now), (Transition{moving(expandAnimation), now}));
+    state.hoverChanged(false);
+    dispatcher.advance(1);
+  }
+}
+
+}  // namespace
+}  // namespace tovami
