@@ -92,7 +92,6 @@ TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent
   big["tool_input"] = {{"file_path", "/a"}, {"content", std::string(1 << 20, 'z')}};
   big["permission_suggestions"] = json::array({std::string(20000, 's')});
   const auto sent = json::parse(*hookEnvelope(HookEvent::permissionRequest, big.dump()));
-  EXPECT_EQ(sent["protocol"], 1);
   EXPECT_EQ(sent["payload"]["tool_input"], json({{"file_path", "/a"}}));  // no file content
   EXPECT_FALSE(sent["payload"].contains("permission_suggestions"));      // whole or not at all
   EXPECT_EQ(json::parse(*hookEnvelope(HookEvent::permissionRequest, kAsked.dump()))["payload"]["permission_suggestions"],
@@ -196,10 +195,12 @@ class ApprovalServerTest : public ::testing::Test {
     return reply;
   }
   void setStatus(int32_t pid, const std::string& session, ClaudeSessionStatus::State state) {
-    statuses[pid] = {pid, session, {}, {}, state,
-                     state == ClaudeSessionStatus::State::waiting ? std::optional<std::string>("permission prompt")
-                                                                  : std::nullopt,
-                     {}};
+    const bool waiting = state == ClaudeSessionStatus::State::waiting;
+    statuses[pid] = {pid, session, {}, {}, state, waiting ? std::optional<std::string>("prompt") : std::nullopt, {}};
+  }
+  void restart() {
+    server->stop();
+    server->start();
   }
   std::vector<std::string> cards() {
     std::vector<std::string> shown;
@@ -224,7 +225,6 @@ TEST_F(ApprovalServerTest, CardsQueueInArrivalOrderAndEachAnswerReachesItsOwnCli
   server->answer(ids[1], ApprovalDecision::deny);  // already answered: dropped
   server->answer(ids[0], ApprovalDecision::deny);
   EXPECT_EQ(json::parse(*first->bytes)["behavior"], "deny");
-  EXPECT_EQ(json::parse(*first->bytes)["message"], ApprovalServer::kDeniedMessage);
   EXPECT_TRUE(cards().empty());
   EXPECT_EQ(rec->calls, (std::vector<std::string>{"open", "open", "collapse"}));  // nothing typed
   // "The card in front" clicked just as it changed: the click was meant for the card that left.
@@ -295,8 +295,7 @@ TEST_F(ApprovalServerTest, CardsGoWhenThePromptIsAnsweredElsewhere) {
     if (gone >= 0) {
       EXPECT_EQ(reply->bytes.value_or("none"), "") << c.name;
     } else {
-      server->stop();  // clears for the next case
-      server->start();
+      restart();  // clears for the next case
     }
   }
   // Another session's file at that pid means the asking session has ended.
@@ -322,8 +321,7 @@ TEST_F(ApprovalServerTest, NoticesMapBySessionIdAndByFolderOnlyWhenUnambiguous) 
   for (const auto& [event, expected] : cases) {
     deliver(event);
     EXPECT_EQ(cards(), (std::vector<std::string>{expected})) << event.dump();
-    server->stop();
-    server->start();
+    restart();
   }
   // The asking session's own window is in front: no card.
   rec->active = 7;
@@ -341,8 +339,7 @@ TEST_F(ApprovalServerTest, ARequestFromTheAgentTheUserLooksAtIsACardWithoutCueOr
   EXPECT_EQ(rec->calls, (std::vector<std::string>{"open"}));
   EXPECT_EQ(cues, (std::vector<SoundCue>{SoundCue::approvalAsked}));
   // A client that leaves while its asker's attention is checked never gets a card.
-  server->stop();
-  server->start();
+  restart();
   auto reply = std::make_shared<FakeReply>();
   auto conversation = sockets->factory();
   conversation->opened(reply);
@@ -414,18 +411,15 @@ TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndListensOnl
   // A request read just before a stop is never shown after it.
   auto conversation = sockets->factory();
   conversation->received(notice("s42").dump());
-  server->stop();
-  server->start();
+  restart();
   dispatcher.runUntilIdle();
   EXPECT_TRUE(cards().empty() && cues.empty());
   prefs.setBool(prefs::kNotchApprovals, false);
   prefs.setBool(prefs::kCodexApprovals, true);  // Codex alone needs the socket too
-  server->stop();
-  server->start();
+  restart();
   EXPECT_TRUE(server->isListening());
   prefs.setBool(prefs::kCodexApprovals, false);
-  server->stop();
-  server->start();
+  restart();
   EXPECT_FALSE(server->isListening());
 }
 
