@@ -121,27 +121,13 @@ TEST_F(HotKeyManagerTest, ReportsWhatTheDesktopBoundAndTellsObserversOnTheMainQu
 
 TEST(HotKeyTexts, NameTheBoundKeysOrSayWhyThereAreNone) {
   using State = HotKeyBinding::State;
-  struct Case {
-    HotKeyBinding binding;
-    std::string keys, row, problem;
-  } cases[] = {
-      {{State::bound, ""}, "Ctrl+Alt+N", "Ctrl+Alt+N", ""},
-      {{State::bound, "Meta+N"}, "Meta+N", "Meta+N", ""},
-      {{State::pending, ""}, "Ctrl+Alt+N", "Ctrl+Alt+N (waiting for the desktop to confirm)", ""},
-      {{State::taken, ""},
-       "Ctrl+Alt+N",
-       "Not available: another program holds Ctrl+Alt+N.",
-       "another program"},
-      {{State::refused, ""}, "Ctrl+Alt+N", "", "the desktop declined it"},
-      {{State::noKeys, ""}, "Ctrl+Alt+N", "", "assigned none"},
-      {{State::unnamed, ""}, "Ctrl+Alt+N", "The keys set in the desktop's shortcut settings", ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(hotKeyKeys(c.binding, "Ctrl+Alt+N"), c.keys);
-    const std::string problem = hotKeyProblem(c.binding, "Ctrl+Alt+N");
-    EXPECT_EQ(problem.empty(), c.problem.empty());
-    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
-    EXPECT_EQ(hotKeyRowText(c.binding, "Ctrl+Alt+N"), c.row.empty() ? problem : c.row);
+  EXPECT_EQ(hotKeyRowText({State::bound, "Meta+N"}, "Ctrl+Alt+N"), "Meta+N");  // the keys the desktop chose
+  for (const State state : {State::bound, State::pending, State::taken, State::refused, State::noKeys, State::unnamed}) {
+    const HotKeyBinding binding{state, ""};
+    const std::string problem = hotKeyProblem(binding, "Ctrl+Alt+N"), row = hotKeyRowText(binding, "Ctrl+Alt+N");
+    EXPECT_EQ(hotKeyKeys(binding, "Ctrl+Alt+N"), "Ctrl+Alt+N");
+    EXPECT_EQ(problem.empty(), state != State::taken && state != State::refused && state != State::noKeys) << problem;
+    EXPECT_EQ(row == "Ctrl+Alt+N", state == State::bound) << row;  // never names keys that do nothing
   }
 }
 
