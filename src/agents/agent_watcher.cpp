@@ -106,7 +106,7 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
                               record.folderDeleted ? std::nullopt : record.projectPath,
                               record.startedAt,
                               row->second.startTicks,
-                              [this, pid, &table] { return openFilesOfTree(sampler_, pid, table.children); }};
+                              [this, agentPid = pid, &table] { return openFilesOfTree(sampler_, agentPid, table.children); }};
       report = logs_->read(request);
       if (record.folderDeleted) report.conversation.reset();  // a removed folder's old conversation misleads
     }
