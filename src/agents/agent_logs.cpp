@@ -142,6 +142,15 @@ bool AgentLogReader::boundToAnother(int32_t pid, const fs::path& file) const {
   });
 }
 
+std::optional<Seconds> AgentLogReader::newerFreeLog(const fs::directory_entry& file, const AgentLogRequest& request,
+                                                    std::optional<Seconds> newest) const {
+  const auto modified = modifiedAt(file);
+  if (!modified || *modified < request.startedAt - kStartSlack || (newest && *modified <= *newest) ||
+      !isRegular(file) || boundToAnother(request.pid, file.path()))
+    return std::nullopt;
+  return modified;
+}
+
 std::optional<fs::path> AgentLogReader::openLog(const AgentLogRequest& request, const fs::path& under,
                                                 std::string_view prefix, std::string_view extension) const {
   if (!request.openFiles || under.empty()) return std::nullopt;
@@ -209,11 +218,8 @@ AgentLogReport AgentLogReader::readCodex(const AgentLogRequest& request) {
           for (const auto& file : entriesOf(day.path(), [](const std::string& n) {
                  return n.starts_with(codex::kRolloutPrefix) && n.ends_with(codex::kRolloutExtension);
                })) {
-            const auto modified = modifiedAt(file);
-            if (!modified || *modified < request.startedAt - kStartSlack ||
-                (newest && *modified <= *newest) || !isRegular(file) ||
-                boundToAnother(request.pid, file.path()))
-              continue;
+            const auto modified = newerFreeLog(file, request, newest);
+            if (!modified) continue;
             const auto meta = codexMeta(file.path());
             if (!meta || meta->cwd != request.projectPath ||
                 (meta->startedAt && *meta->startedAt < request.startedAt - kStartSlack))
@@ -264,10 +270,8 @@ AgentLogReport AgentLogReader::readGemini(const AgentLogRequest& request) {
   for (const auto& file : entriesOf(*chats, [](const std::string& n) {
          return n.starts_with(gemini::kChatPrefix) && (n.ends_with(".jsonl") || n.ends_with(".json"));
        })) {
-    const auto modified = modifiedAt(file);
-    if (!modified || *modified < request.startedAt - kStartSlack || (newest && *modified <= *newest) ||
-        !isRegular(file) || boundToAnother(request.pid, file.path()))
-      continue;
+    const auto modified = newerFreeLog(file, request, newest);
+    if (!modified) continue;
     newest = modified;
     chosen = file.path();
   }

@@ -84,6 +84,10 @@ class AgentLogReader final : public AgentLogs {
                                             ConversationFormat format,
                                             std::optional<std::string> sessionId = std::nullopt);
   bool boundToAnother(int32_t pid, const std::filesystem::path& file) const;
+  // The modification time of `file` when it is a regular log written since the agent started,
+  // newer than `newest` and not followed for another agent; nothing otherwise.
+  std::optional<Seconds> newerFreeLog(const std::filesystem::directory_entry& file, const AgentLogRequest& request,
+                                      std::optional<Seconds> newest) const;
   std::optional<std::filesystem::path> openLog(const AgentLogRequest& request,
                                                const std::filesystem::path& under, std::string_view prefix,
                                                std::string_view extension) const;
