@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "linux/files/shared_library.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
@@ -45,6 +46,33 @@ bool hasPlaybackDevice(const std::string& folder) {
   return found;
 }
 
+// libcanberra (and the codecs and ALSA it brings) is loaded at the first cue that can play, not
+// linked: many sessions never hear one, and every start would pay for it.
+struct CanberraLibrary {
+  decltype(&::ca_context_create) create = nullptr;
+  decltype(&::ca_context_destroy) destroy = nullptr;
+  decltype(&::ca_context_change_props) changeProps = nullptr;
+  decltype(&::ca_context_play) play = nullptr;
+};
+
+// Null when libcanberra cannot be loaded; asked once.
+const CanberraLibrary* canberraLibrary() {
+  static const CanberraLibrary* loaded = []() -> const CanberraLibrary* {
+    const SharedLibrary library("libcanberra.so.0");
+    static CanberraLibrary canberra;
+    const bool complete = library.resolve("ca_context_create", canberra.create) &&
+                          library.resolve("ca_context_destroy", canberra.destroy) &&
+                          library.resolve("ca_context_change_props", canberra.changeProps) &&
+                          library.resolve("ca_context_play", canberra.play);
+    if (!complete) {
+      logError(log_categories::kApp, "sound: libcanberra (libcanberra.so.0) cannot be loaded; the cues stay silent");
+      return nullptr;
+    }
+    return &canberra;
+  }();
+  return loaded;
+}
+
 }  // namespace
 
 SoundOutputPlaces SoundOutputPlaces::ofThisSession() {
@@ -67,7 +95,7 @@ CanberraSoundPlayer::CanberraSoundPlayer(std::function<bool()> outputExists)
                                  : [] { return soundOutputExists(SoundOutputPlaces::ofThisSession()); }) {}
 
 CanberraSoundPlayer::~CanberraSoundPlayer() {
-  if (context_) ca_context_destroy(context_);
+  if (context_) canberraLibrary()->destroy(context_);
 }
 
 std::string CanberraSoundPlayer::themeEventFor(std::string_view name) {
@@ -102,17 +130,19 @@ bool CanberraSoundPlayer::play(std::string_view systemSoundName, double volume) 
   const std::string event = themeEventFor(systemSoundName);
   if (event.empty() || unavailable_ || !outputAvailable()) return false;
   if (!context_) {
-    if (ca_context_create(&context_) != CA_SUCCESS) {
+    const CanberraLibrary* canberra = canberraLibrary();
+    if (!canberra || canberra->create(&context_) != CA_SUCCESS) {
       context_ = nullptr;
       unavailable_ = true;
       return false;
     }
-    ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Tovami", CA_PROP_APPLICATION_ID,
-                            "app.tovami.Tovami", nullptr);
+    canberra->changeProps(context_, CA_PROP_APPLICATION_NAME, "Tovami", CA_PROP_APPLICATION_ID,
+                          "app.tovami.Tovami", nullptr);
   }
   const std::string decibels = volumeInDecibels(volume);
-  return ca_context_play(context_, 0, CA_PROP_EVENT_ID, event.c_str(), CA_PROP_CANBERRA_VOLUME,
-                         decibels.c_str(), CA_PROP_CANBERRA_CACHE_CONTROL, "volatile", nullptr) == CA_SUCCESS;
+  return canberraLibrary()->play(context_, 0, CA_PROP_EVENT_ID, event.c_str(), CA_PROP_CANBERRA_VOLUME,
+                                 decibels.c_str(), CA_PROP_CANBERRA_CACHE_CONTROL, "volatile",
+                                 nullptr) == CA_SUCCESS;
 }
 
 }  // namespace tovami::linux_backend

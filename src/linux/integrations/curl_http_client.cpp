@@ -1,9 +1,10 @@
 #include "linux/integrations/curl_http_client.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <memory>
+
+#include "linux/files/shared_library.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -23,27 +24,20 @@ struct CurlLibrary {
   decltype(&::curl_slist_free_all) slistFreeAll = nullptr;
 };
 
-template <typename F>
-bool resolve(void* library, const char* name, F& function) {
-  function = reinterpret_cast<F>(::dlsym(library, name));
-  return function != nullptr;
-}
-
 // Null when libcurl cannot be loaded or initialised; asked once.
 const CurlLibrary* curlLibrary() {
   static const CurlLibrary* loaded = []() -> const CurlLibrary* {
-    void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-    if (!library) return nullptr;
+    const SharedLibrary library("libcurl.so.4");
     static CurlLibrary curl;
-    const bool complete = resolve(library, "curl_global_init", curl.globalInit) &&
-                          resolve(library, "curl_easy_init", curl.init) &&
-                          resolve(library, "curl_easy_cleanup", curl.cleanup) &&
-                          resolve(library, "curl_easy_setopt", curl.setopt) &&
-                          resolve(library, "curl_easy_perform", curl.perform) &&
-                          resolve(library, "curl_easy_getinfo", curl.getinfo) &&
-                          resolve(library, "curl_easy_strerror", curl.strerror) &&
-                          resolve(library, "curl_slist_append", curl.slistAppend) &&
-                          resolve(library, "curl_slist_free_all", curl.slistFreeAll);
+    const bool complete = library.resolve("curl_global_init", curl.globalInit) &&
+                          library.resolve("curl_easy_init", curl.init) &&
+                          library.resolve("curl_easy_cleanup", curl.cleanup) &&
+                          library.resolve("curl_easy_setopt", curl.setopt) &&
+                          library.resolve("curl_easy_perform", curl.perform) &&
+                          library.resolve("curl_easy_getinfo", curl.getinfo) &&
+                          library.resolve("curl_easy_strerror", curl.strerror) &&
+                          library.resolve("curl_slist_append", curl.slistAppend) &&
+                          library.resolve("curl_slist_free_all", curl.slistFreeAll);
     if (!complete || curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
     return &curl;
   }();

@@ -20,12 +20,41 @@
 
 #include "linux/agents/process_runner.h"
 #include "linux/files/regular_file.h"
+#include "linux/files/shared_library.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
 
 constexpr double kStatusTimeout = 2.0;
+
+// libpam is loaded at the first password check, not linked: most naps ask for none. Its symbols are
+// looked up in the program's scope, where a preloaded stand-in (the tests' pam_wrapper) answers first.
+struct PamLibrary {
+  decltype(&::pam_start) start = nullptr;
+  decltype(&::pam_authenticate) authenticate = nullptr;
+  decltype(&::pam_acct_mgmt) acctMgmt = nullptr;
+  decltype(&::pam_strerror) strerror = nullptr;
+  decltype(&::pam_end) end = nullptr;
+};
+
+// Null when libpam cannot be loaded (said once in the log); asked once.
+const PamLibrary* pamLibrary() {
+  static const PamLibrary* loaded = []() -> const PamLibrary* {
+    const SharedLibrary library("libpam.so.0", SharedLibrary::Lookup::global);
+    static PamLibrary pam;
+    const bool complete = library.resolve("pam_start", pam.start) &&
+                          library.resolve("pam_authenticate", pam.authenticate) &&
+                          library.resolve("pam_acct_mgmt", pam.acctMgmt) &&
+                          library.resolve("pam_strerror", pam.strerror) && library.resolve("pam_end", pam.end);
+    if (!complete) {
+      logError(log_categories::kPower, "the password cannot be checked: libpam (libpam.so.0) cannot be loaded");
+      return nullptr;
+    }
+    return &pam;
+  }();
+  return loaded;
+}
 
 struct Conversation {
   const char* user;
@@ -249,10 +278,12 @@ class PamContext final : public AuthenticationContext, public std::enable_shared
 
 AuthOutcome checkPasswordWithPam(const std::string& service, const std::string& user,
                                  const std::string& password) {
+  const PamLibrary* pam = pamLibrary();
+  if (!pam) return AuthOutcome::unavailable;
   Conversation conversation{user.c_str(), password.c_str()};
   const pam_conv conv{&converse, &conversation};
   pam_handle_t* handle = nullptr;
-  int status = pam_start(service.c_str(), user.c_str(), &conv, &handle);
+  int status = pam->start(service.c_str(), user.c_str(), &conv, &handle);
   if (status != PAM_SUCCESS) {
     logError(log_categories::kPower,
              "the password cannot be checked: pam_start failed (" + std::to_string(status) + ")");
@@ -260,14 +291,14 @@ AuthOutcome checkPasswordWithPam(const std::string& service, const std::string& 
   }
   AuthOutcome outcome = AuthOutcome::succeeded;
   const char* step = "pam_authenticate";
-  status = pam_authenticate(handle, 0);
+  status = pam->authenticate(handle, 0);
   if (status == PAM_AUTH_ERR || status == PAM_MAXTRIES) {
     outcome = AuthOutcome::refused;  // a wrong password: the owner may try again
   } else if (status != PAM_SUCCESS) {
     outcome = AuthOutcome::unavailable;
   } else {
     step = "pam_acct_mgmt";
-    status = pam_acct_mgmt(handle, 0);
+    status = pam->acctMgmt(handle, 0);
     // An expired password was still typed correctly by the owner; a locked or expired account
     // will refuse every try.
     if (status == PAM_NEW_AUTHTOK_REQD) status = PAM_SUCCESS;
@@ -275,16 +306,19 @@ AuthOutcome checkPasswordWithPam(const std::string& service, const std::string& 
   }
   if (outcome == AuthOutcome::unavailable)
     logError(log_categories::kPower, std::string("the password cannot be checked: ") + step + ": " +
-                                         pam_strerror(handle, status) + " (" + std::to_string(status) + ")");
-  pam_end(handle, status);
+                                         pam->strerror(handle, status) + " (" + std::to_string(status) + ")");
+  pam->end(handle, status);
   return outcome;
 }
 
 bool pamAccountUsable(const std::string& service, const std::string& user) {
+  // Without libpam no password can be checked either: the wake must not wait for one.
+  const PamLibrary* pam = pamLibrary();
+  if (!pam) return false;
   const pam_conv conv{&converse, nullptr};  // asks nothing: a prompt here fails the conversation
   pam_handle_t* handle = nullptr;
-  int status = pam_start(service.c_str(), user.c_str(), &conv, &handle);
-  if (status == PAM_SUCCESS) status = pam_acct_mgmt(handle, PAM_SILENT);
+  int status = pam->start(service.c_str(), user.c_str(), &conv, &handle);
+  if (status == PAM_SUCCESS) status = pam->acctMgmt(handle, PAM_SILENT);
   // Only answers that no password can change count; anything else is left to the real check.
   bool usable = true;
   switch (status) {
@@ -300,13 +334,13 @@ bool pamAccountUsable(const std::string& service, const std::string& user) {
     case PAM_BUF_ERR:
       usable = false;
       logError(log_categories::kPower,
-               "the password cannot be checked: pam_acct_mgmt: " + std::string(pam_strerror(handle, status)) +
+               "the password cannot be checked: pam_acct_mgmt: " + std::string(pam->strerror(handle, status)) +
                    " (" + std::to_string(status) + "); waking without it");
       break;
     default:
       break;
   }
-  if (handle) pam_end(handle, status);
+  if (handle) pam->end(handle, status);
   return usable;
 }
 
