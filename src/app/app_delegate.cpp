@@ -19,6 +19,7 @@ std::weak_ptr<AppDelegate>& sharedDelegate() {
 }
 
 constexpr Seconds kShowTourDelay = 1.0;
+constexpr Seconds kStartServicesDelay = 0.3;
 
 }  // namespace
 
@@ -35,12 +36,23 @@ std::shared_ptr<AppDelegate> AppDelegate::shared() {
 void AppDelegate::applicationDidFinishLaunching() {
   sharedDelegate() = weak_from_this();
   env_.application.setAccessoryPolicy();
-
-  // The one-shot switches never reach here: the entry point runs them before any desktop starts.
-  const auto arguments = env_.application.arguments();
+  // The hot keys answer from the first moment; the services wait until the tray item has
+  // registered, so a login shows Tovami as soon as a small tray program would.
   installHotKeys();
   // Display changes reach screensChanged() through the backend's screen observer.
   seedPreferences(env_.preferences, anyScreenHasCameraHousing(env_.screens));
+  env_.dispatcher.mainQueue().asyncAfter(kStartServicesDelay, [weak = weak_from_this()] {
+    if (auto delegate = weak.lock()) delegate->startServices();
+  });
+  if (wantsShowTour(env_.application.arguments())) {
+    env_.dispatcher.mainQueue().asyncAfter(kShowTourDelay, [] {
+      if (auto delegate = AppDelegate::shared()) delegate->showOnboarding();
+    });
+  }
+}
+
+void AppDelegate::startServices() {
+  if (terminated_) return;
   if (services_.island) services_.island()->refresh();
   if (services_.agentWatcher) services_.agentWatcher()->start();
   if (services_.usageTracker) services_.usageTracker()->start();
@@ -53,12 +65,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (claudeApprovals && services_.hookInstaller) services_.hookInstaller()->installInBackground();
     if (codexApprovals && services_.codexHookInstaller) services_.codexHookInstaller()->installInBackground();
   }
-  if (!env_.preferences.boolValue(prefs::kHasCompletedOnboarding)) showOnboarding();
-  if (wantsShowTour(arguments)) {
-    env_.dispatcher.mainQueue().asyncAfter(kShowTourDelay, [] {
-      if (auto delegate = AppDelegate::shared()) delegate->showOnboarding();
-    });
-  }
+  if (!env_.preferences.boolValue(prefs::kHasCompletedOnboarding) && !onboarding_) showOnboarding();
 }
 
 std::function<void()> AppDelegate::napAction() const {

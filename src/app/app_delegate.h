@@ -41,6 +41,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 
  private:
   void installHotKeys();
+  void startServices();
   std::function<void()> napAction() const;
 
   AppEnvironment env_;

@@ -92,6 +92,11 @@ TEST_F(AppDelegateTest, LaunchAndTerminationRunTheirStepsInOrderAndSkipWhatIsTur
   prefs.setBool(prefs::kNotchApprovals, true);
   auto first = makeDelegate();
   first->applicationDidFinishLaunching();
+  // The hot keys at once; the services once the tray item has had its moment.
+  EXPECT_EQ(journal, (Journal{"app.accessory", "keys.register"}));
+  dispatcher.advance(0.29);
+  EXPECT_EQ(journal.size(), 2u);
+  dispatcher.advance(0.02);
   EXPECT_EQ(journal, (Journal{"app.accessory", "keys.register", "island.refresh", "watcher.start",
                               "usage.start", "server.start", "hook.installInBackground", "tour1.show"}));
   prefs.setBool(prefs::kNotchApprovals, false);
@@ -99,6 +104,7 @@ TEST_F(AppDelegateTest, LaunchAndTerminationRunTheirStepsInOrderAndSkipWhatIsTur
   journal.clear();
   auto second = makeDelegate();
   second->applicationDidFinishLaunching();
+  dispatcher.advance(1);
   EXPECT_EQ(journal.back(), "usage.start");
   EXPECT_EQ(AppDelegate::shared(), second);
 
@@ -110,15 +116,25 @@ TEST_F(AppDelegateTest, LaunchAndTerminationRunTheirStepsInOrderAndSkipWhatIsTur
   EXPECT_EQ(journal, (Journal{"nap.end", "island.teardown", "watcher.stop", "usage.stop", "server.stop",
                               "keys.unregister", "nap.rebuild", "island.screens"}));
   journal.clear();
-  AppDelegate bare(AppEnvironment{app, dispatcher, prefs, screens}, AppServices{}, nullptr);
-  bare.applicationDidFinishLaunching();
-  bare.applicationWillTerminate();
-  bare.screensChanged();
+  auto bare = std::make_shared<AppDelegate>(AppEnvironment{app, dispatcher, prefs, screens}, AppServices{}, nullptr);
+  bare->applicationDidFinishLaunching();
+  dispatcher.advance(1);
+  bare->applicationWillTerminate();
+  bare->screensChanged();
   EXPECT_EQ(journal, (Journal{"app.accessory"}));
+  // A quit before the services' moment starts none of them.
+  journal.clear();
+  auto quitting = makeDelegate();
+  quitting->applicationDidFinishLaunching();
+  quitting->applicationWillTerminate();
+  dispatcher.advance(1);
+  EXPECT_EQ(journal.back(), "keys.unregister");
   // Codex's switch alone also starts the server, then its hook.
   prefs.setBool(prefs::kCodexApprovals, true);
   journal.clear();
-  makeDelegate()->applicationDidFinishLaunching();
+  auto third = makeDelegate();
+  third->applicationDidFinishLaunching();
+  dispatcher.advance(1);
   EXPECT_EQ(Journal(journal.end() - 2, journal.end()),
             (Journal{"server.start", "codexHook.installInBackground"}));
 }
@@ -127,9 +143,10 @@ TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecondWhileThe
   app.args = {"tovami", "--show-tour"};
   auto delegate = makeDelegate();
   delegate->applicationDidFinishLaunching();
+  dispatcher.advance(0.5);
   EXPECT_EQ(journal.back(), "tour1.show");
   journal.clear();
-  dispatcher.advance(0.99);
+  dispatcher.advance(0.49);
   EXPECT_TRUE(journal.empty());
   dispatcher.advance(0.02);
   EXPECT_EQ(journal, (Journal{"tour1.orderOut", "tour2.show"}));

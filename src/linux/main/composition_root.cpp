@@ -46,7 +46,9 @@
 namespace tovami::linux_backend {
 namespace {
 
-constexpr int kPrepareNapWindowsAfterMs = 250;
+// Well before the services start (the delegate waits 0.3 s): the notifications then already
+// follow the approval server.
+constexpr int kAfterTrayMs = 250;
 
 void installAgentWatcher(Dispatcher& dispatcher, PreferenceStore& store, PowerManagement& power,
                          SoundCues& cues) {
@@ -315,11 +317,6 @@ LinuxTerminalJump& CompositionRoot::terminalJump() {
 }
 
 void CompositionRoot::launch() {
-  delegate_->applicationDidFinishLaunching();
-  screenObserver_ = std::make_unique<ScreenChangeObserver>([this] { delegate_->screensChanged(); });
-  // The first nap should cover the screens as fast as the later ones: build its windows once the
-  // start is over (a nap before then builds them itself).
-  QTimer::singleShot(kPrepareNapWindowsAfterMs, napDesktop_.get(), [this] { napDesktop_->prepareWindows(); });
   tray_ = std::make_unique<TrayIcon>();
   tray_->setMenuBuilder([this](QMenu& menu) { buildTrayMenu(menu); });
   // The agent rows follow the watcher (a row is its title and its pid: two sessions may share a
@@ -343,6 +340,18 @@ void CompositionRoot::launch() {
     logError(log_categories::kApp, sessionNotice_);
     tray_->setNotice(sessionNotice_);
   }
+  // The tray item first: its registration travels while the rest starts, and the services
+  // themselves wait a moment (the delegate schedules them).
+  delegate_->applicationDidFinishLaunching();
+  screenObserver_ = std::make_unique<ScreenChangeObserver>([this] { delegate_->screensChanged(); });
+  // What can wait until the tray item has registered: the desktop's motion setting (a nap before
+  // then moves), the approval notifications, and the first nap's windows (the first nap should
+  // cover the screens as fast as the later ones; a nap before then builds them itself).
+  QTimer::singleShot(kAfterTrayMs, napDesktop_.get(), [this] {
+    motion_->follow();
+    showApprovalNotifications();
+    napDesktop_->prepareWindows();
+  });
   logInfo(log_categories::kApp, "tovami started");
 }
 
@@ -376,8 +385,12 @@ void CompositionRoot::showApprovalsInTray() {
         island->scheduleCollapseCheck();
     }
   });
+}
+
+void CompositionRoot::showApprovalNotifications() {
+  if (!approvalServer_ || approvalNotifier_ || viewsGone_) return;
   approvalNotifier_ = std::make_unique<ApprovalNotifier>(ApprovalNotifierDependencies{
-      server->state(), std::make_shared<DBusNotifications>(), dispatcher_.clock(),
+      approvalServer_->state(), std::make_shared<DBusNotifications>(), dispatcher_.clock(),
       [this] { return hasX11_ && islandEnabled(); }, answerApproval()});
 }
 

@@ -53,6 +53,7 @@ class CompositionRoot {
   void buildTrayMenu(QMenu& menu);
   void rebuildTrayMenu();
   void showApprovalsInTray();
+  void showApprovalNotifications();
   static std::function<void(const std::string&, ApprovalDecision)> answerApproval();
   std::vector<TrayMenuModel::AgentRow> agentRows() const;
   bool islandEnabled() const;

@@ -25,7 +25,9 @@ constexpr int kGsettingsTimeoutMs = 2000;
 
 }  // namespace
 
-DesktopMotionSettings::DesktopMotionSettings() {
+void DesktopMotionSettings::follow() {
+  if (following_) return;
+  following_ = true;
   auto bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
     readGsettings();

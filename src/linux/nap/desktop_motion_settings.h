@@ -1,6 +1,6 @@
 // Reduce motion on Linux: the desktop's "enable-animations" switch (GNOME and the desktops that
-// follow its settings). Read once at launch without blocking (the settings portal, else
-// gsettings) and followed through the portal's SettingChanged signal; reduceMotion() answers
+// follow its settings). Read once, without blocking, when following starts (the settings portal,
+// else gsettings) and followed through the portal's SettingChanged signal; reduceMotion() answers
 // from memory, so a nap never waits on the desktop.
 #pragma once
 
@@ -18,8 +18,9 @@ class DesktopMotionSettings final : public QObject, public MotionSettings {
   Q_OBJECT
 
  public:
-  // Subscribes to changes and starts the first reading; both return at once.
-  DesktopMotionSettings();
+  DesktopMotionSettings() = default;
+  // Subscribes to changes and starts the first reading; both return at once. Once is enough.
+  void follow();
 
   // False (motion on) until the desktop has answered, and when it never does.
   bool reduceMotion() const override { return reduce_; }
@@ -40,6 +41,7 @@ class DesktopMotionSettings final : public QObject, public MotionSettings {
   void apply(std::optional<bool> animations, bool fromSignal);
 
   bool reduce_ = false;
+  bool following_ = false;
   bool changeSeen_ = false;  // a signal outranks a reading that was asked for before it
   std::function<void()> onChange_;
 };
