@@ -1,5 +1,7 @@
 #include "linux/app/tray_icon.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QPainter>
 #include <QPainterPathStroker>
 
@@ -61,8 +63,19 @@ void TrayIcon::updateToolTip() {
   icon_.setToolTip(tip);
 }
 
+// A StatusNotifier host is asked for on the bus connection the program already has: Qt's own
+// question opens a connection of its own for it, before the item can register. Without one, Qt
+// knows the other kind of tray (the X11 system tray).
+bool TrayIcon::trayAvailable() {
+  const QDBusConnection bus = QDBusConnection::sessionBus();
+  if (bus.isConnected() && bus.interface() &&
+      bus.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value())
+    return true;
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void TrayIcon::showWhenAvailable() {
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+  if (trayAvailable()) {
     retry_.stop();
     icon_.show();
     logInfo(log_categories::kApp, "tray item shown");

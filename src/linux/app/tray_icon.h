@@ -33,6 +33,7 @@ class TrayIcon final : public QObject {
 
  private:
   void showWhenAvailable();
+  static bool trayAvailable();
   QSystemTrayIcon icon_;
   QMenu menu_;
   QTimer retry_;
