@@ -1,4 +1,4 @@
-"""The real program in a private desktop: it starts as a tray item, seeds its preferences, opens its
+"""The real program in a private desktop: it starts as a tray item (also when the panel comes later), seeds its preferences, opens its
 settings window, stays a single instance, ends in order on every ending signal and on the loss of its
 display, and runs what it can in a Wayland session or with no display at all."""
 
@@ -24,9 +24,10 @@ class AppLifecycleTest(unittest.TestCase):
 
     def test_starts_seeds_opens_settings_stays_single_and_ends_cleanly(self):
         with harness.Session() as s:
+            s.start_tovami()  # before the panel, as an early login item may
+            self.assertTrue(s.wait_for_log("no system tray yet"), s.log_text())
             tray.start_fake_host(s)
-            s.start_tovami()
-            item = tray.find_item(s)
+            item = tray.find_item(s, timeout=3)  # well before the next look: the host's arrival is followed
             self.assertIsNotNone(item, "the tray item never registered:\n" + s.log_text())
             self.assertTrue({"Start Nap", "Settings\u2026", "Quit Tovami"} <= set(tray.labels(s, item)))
             self.assertEqual(tray.tooltip(s, item), "Tovami")  # an X11 session has nothing to warn of

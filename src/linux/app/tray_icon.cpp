@@ -2,21 +2,17 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QPainter>
 #include <QPainterPathStroker>
 
+#include "linux/x11/xcb_facts.h"
+#include "linux/x11/xcb_support.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
 
 TrayIcon::TrayIcon() {
-  icon_.setIcon(makeIcon(false));
-  icon_.setToolTip("Tovami");
-  icon_.setContextMenu(&menu_);
-  // A left click opens the same menu, as a menu-bar item does.
-  connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger) menu_.popup(QCursor::pos());
-  });
   connect(&menu_, &QMenu::aboutToHide, this, [this] {
     // After the chosen action has run: Qt triggers it once the menu is hidden.
     QTimer::singleShot(0, this, [this] {
@@ -27,6 +23,8 @@ TrayIcon::TrayIcon() {
   connect(&retry_, &QTimer::timeout, this, [this] { showWhenAvailable(); });
   showWhenAvailable();
 }
+
+TrayIcon::~TrayIcon() = default;
 
 void TrayIcon::setMenuBuilder(std::function<void(QMenu&)> builder) {
   builder_ = std::move(builder);
@@ -53,37 +51,54 @@ void TrayIcon::setNotice(const std::string& notice) {
 void TrayIcon::setAttention(bool attention) {
   if (attention == attention_) return;
   attention_ = attention;
-  icon_.setIcon(makeIcon(attention));
+  if (icon_) icon_->setIcon(makeIcon(attention));
   updateToolTip();
 }
 
 void TrayIcon::updateToolTip() {
   QString tip = attention_ ? "Tovami — an agent asks for permission" : "Tovami";
   if (!notice_.empty()) tip += "\n" + QString::fromStdString(notice_);
-  icon_.setToolTip(tip);
+  if (icon_) icon_->setToolTip(tip);
 }
 
-// A StatusNotifier host is asked for on the bus connection the program already has: Qt's own
-// question opens a connection of its own for it, before the item can register. Without one, Qt
-// knows the other kind of tray (the X11 system tray).
+// Qt settles which kind of tray an icon uses, and whether a StatusNotifier host exists at all, at
+// the first icon it makes and never asks again: an icon made before the panel is up would stay
+// invisible once it comes. So the icon is made only once a tray is there, and the question is put
+// on the bus connection the program already has (Qt's own opens a connection of its own for it).
 bool TrayIcon::trayAvailable() {
   const QDBusConnection bus = QDBusConnection::sessionBus();
   if (bus.isConnected() && bus.interface() &&
       bus.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value())
     return true;
-  return QSystemTrayIcon::isSystemTrayAvailable();
+  xcb_connection_t* x11 = qtXcbConnection();
+  return x11 && systemTrayRunsOn(x11, defaultXcbScreenNumber());
 }
 
 void TrayIcon::showWhenAvailable() {
   if (trayAvailable()) {
     retry_.stop();
-    icon_.show();
+    icon_ = std::make_unique<QSystemTrayIcon>();
+    icon_->setIcon(makeIcon(attention_));
+    icon_->setContextMenu(&menu_);
+    updateToolTip();
+    // A left click opens the same menu, as a menu-bar item does.
+    connect(icon_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+      if (reason == QSystemTrayIcon::Trigger) menu_.popup(QCursor::pos());
+    });
+    icon_->show();
     logInfo(log_categories::kApp, "tray item shown");
     return;
   }
   if (!retry_.isActive()) {
     logInfo(log_categories::kApp, "no system tray yet; the tray item appears when one starts");
-    retry_.start();
+    retry_.start();  // an X11 system tray announces itself to nobody
+    if (!hostWatcher_) {
+      hostWatcher_ = new QDBusServiceWatcher("org.kde.StatusNotifierWatcher", QDBusConnection::sessionBus(),
+                                             QDBusServiceWatcher::WatchForRegistration, this);
+      connect(hostWatcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        if (!icon_) showWhenAvailable();
+      });
+    }
   }
 }
 

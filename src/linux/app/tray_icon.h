@@ -8,18 +8,22 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <string>
+
+class QDBusServiceWatcher;
 
 namespace tovami::linux_backend {
 
 class TrayIcon final : public QObject {
  public:
   TrayIcon();
+  ~TrayIcon() override;
   QMenu* menu() { return &menu_; }
   // Builds the menu now and on each rebuildMenu() (called when what it shows changes).
   void setMenuBuilder(std::function<void(QMenu&)> builder);
   void rebuildMenu();
-  bool isVisible() const { return icon_.isVisible(); }
+  bool isVisible() const { return icon_ && icon_->isVisible(); }
   // A sentence under the name in the tooltip (what works in this session and what does not).
   void setNotice(const std::string& notice);
   // The cat with the dot: an approval waits for the user.
@@ -34,9 +38,10 @@ class TrayIcon final : public QObject {
  private:
   void showWhenAvailable();
   static bool trayAvailable();
-  QSystemTrayIcon icon_;
-  QMenu menu_;
+  QMenu menu_;  // before the icon, which shows it
+  std::unique_ptr<QSystemTrayIcon> icon_;  // made once a tray is there
   QTimer retry_;
+  QDBusServiceWatcher* hostWatcher_ = nullptr;  // made while no tray is there
   std::function<void(QMenu&)> builder_;
   bool attention_ = false;
   bool rebuildWhenHidden_ = false;
