@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <cmath>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "island/island_layout.h"
 #include "island/island_still.h"
 #include "linux/island/island_renderer.h"
+#include "linux/island/island_window.h"
 #include "pixel_art/palette.h"
 #include "pixel_art/pixel_figures.h"
 #include "support/virtual_dispatcher.h"
@@ -58,6 +60,35 @@ TEST(IslandRender, DrawsThreeAgentRowsOnTheBackdrop) {
       }
     EXPECT_GT(lit, 40);
   }
+}
+
+// Counts the repaints while the event loop runs for `ms`.
+int paintsWithin(int& paints, int ms) {
+  paints = 0;
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return paints;
+}
+
+TEST(IslandWindow, RepaintsOnlyWhileAnimatingOrWhenAsked) {
+  ensureGuiApplication();
+  IslandWindow window;
+  int paints = 0;
+  window.setPaintCallback([&paints](QPainter&) { ++paints; });
+  window.setFrame({290, 0, 700, 560});
+  window.orderFront(true);
+  window.setAnimating(true);
+  EXPECT_GE(paintsWithin(paints, 200), 5);
+  window.setAnimating(false);
+  paintsWithin(paints, 50);
+  EXPECT_EQ(paintsWithin(paints, 200), 0);  // a still island costs nothing
+  window.scheduleRedraw(0.05);
+  EXPECT_EQ(paintsWithin(paints, 200), 1);
+  window.orderOut();
+  window.setAnimating(true);  // hidden: still no timer
+  EXPECT_EQ(paintsWithin(paints, 100), 0);
+  EXPECT_FALSE(window.isShown());
 }
 
 }  // namespace

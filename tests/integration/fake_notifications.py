@@ -72,11 +72,7 @@ def invoke(session, nid, key):
 
 
 def start(session, capabilities=("body", "actions")):
-    import subprocess
-    proc = session._spawn(["/usr/bin/python3", __file__, *capabilities], stdout=subprocess.PIPE)
-    if proc.stdout.readline().strip() != b"ready":
-        raise RuntimeError("fake notification server did not start")
-    return proc
+    return session.start_helper("fake_notifications.py", *capabilities)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@ and temporary HOME and XDG folders, so that nothing touches the user's own files
 
 import configparser
 import getpass
+import json
 import os
 import pathlib
 import re
@@ -16,6 +17,19 @@ SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error: ")
 BINARY = os.environ.get("TOVAMI_BINARY", os.path.join(os.path.dirname(__file__), "../../build/tovami"))
 PAM_MATRIX = "/usr/lib/x86_64-linux-gnu/pam_wrapper/pam_matrix.so"
 NO_BUS = {"DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/bus"}
+WAYLAND = {"WAYLAND_DISPLAY": "wayland-fake", "XDG_SESSION_TYPE": "wayland"}  # XWayland: DISPLAY stays set
+HERE = os.path.dirname(os.path.abspath(__file__))
+# An agent stand-in: writes its pid to argv[1], burns CPU for argv[2] seconds (if given), then idles.
+FAKE_AGENT = """#!/usr/bin/python3
+import os, sys, time
+with open(sys.argv[1], "w") as f:
+    f.write(str(os.getpid()))
+end = time.monotonic() + float(sys.argv[2] if len(sys.argv) > 2 else 0)
+while time.monotonic() < end:
+    pass
+while True:
+    time.sleep(60)
+"""
 
 
 def wait_for(predicate, timeout=10.0, interval=0.05):
@@ -26,6 +40,19 @@ def wait_for(predicate, timeout=10.0, interval=0.05):
             return None
         time.sleep(interval)
     return value
+
+
+def session_for(test, **options):
+    """A Session open for the whole of `test`, closed by its cleanup."""
+    session = Session(**options).__enter__()
+    test.addCleanup(session.__exit__, None, None, None)
+    return session
+
+
+def proc_start(pid):
+    """The process's start time in clock ticks, as Claude Code's status files record it."""
+    with open(f"/proc/{pid}/stat") as f:
+        return f.read().rsplit(")", 1)[1].split()[19]
 
 
 class Session:
@@ -157,16 +184,61 @@ class Session:
         return {"LD_PRELOAD": "libpam_wrapper.so", "PAM_WRAPPER": "1", "PAM_WRAPPER_SERVICE_DIR": str(services),
                 "UID_WRAPPER_DISABLE_DEEPBIND": "1"}
 
+    def start_helper(self, script, *args):
+        """Runs one of the fake services beside this file; returns it once it printed "ready"."""
+        proc = self._spawn(["/usr/bin/python3", os.path.join(HERE, script), *args], stdout=subprocess.PIPE)
+        if proc.stdout.readline().strip() != b"ready":
+            raise RuntimeError(f"{script} did not start")
+        return proc
+
+    def start_and_wait(self, *args, env=None, timeout=10):
+        """Starts the program and waits for its "tovami started" (an AssertionError with the log if it never comes)."""
+        self.start_tovami(*args, env=env)
+        if not self.wait_for_log("tovami started", timeout):
+            raise AssertionError("the program never started:\n" + self.log_text())
+
+    def chord(self, key):
+        """Ctrl+Alt+`key`, pressed and released as a person does."""
+        self.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", key, "keyup", "Alt_L", "keyup", "Control_L")
+
+    def agent_program(self, name="claude", script=None):
+        """An executable named like an agent in root/bin: `script`, or else a copy of sleep."""
+        path = os.path.join(self.root, "bin", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if os.path.exists(path):  # a running copy cannot be written over
+            return path
+        if script is None:
+            shutil.copy("/bin/sleep", path)
+        else:
+            pathlib.Path(path).write_text(script)
+            os.chmod(path, 0o755)
+        return path
+
+    def read_pid(self, pid_file):
+        """The pid a FAKE_AGENT wrote, once it did (None after ten seconds)."""
+        text = wait_for(lambda: os.path.exists(pid_file) and open(pid_file).read().strip(), 10)
+        return int(text) if text else None
+
+    def claude_status(self, pid, session_id, status, **fields):
+        """Claude Code's live status file of the process `pid`, written whole as Claude Code does."""
+        path = pathlib.Path(self.home, ".claude", "sessions", f"{pid}.json")
+        path.parent.mkdir(parents=True, exist_ok=True)
+        record = {"pid": pid, "sessionId": session_id, "procStart": proc_start(pid), "status": status, **fields}
+        temporary = path.with_name(path.name + ".tmp")
+        temporary.write_text(json.dumps(record))
+        temporary.replace(path)
+
+    def tmux_cmd(self, *args):
+        """Runs tmux on the session's own server (killed at the end); returns its output."""
+        self.tmux = self.tmux or os.path.join(self.root, "tmux.sock")
+        return self.run(["tmux", "-S", self.tmux, *args], check=True).stdout.strip()
+
     def start_agent(self, name="claude"):
         """A process named `name` idling in a tmux pane of its own server; returns its pid."""
-        agent, project = os.path.join(self.root, "bin", name), os.path.join(self.root, "project")
-        os.makedirs(os.path.dirname(agent), exist_ok=True)
+        project = os.path.join(self.root, "project")
         os.makedirs(project, exist_ok=True)
-        shutil.copy("/bin/sleep", agent)
-        self.tmux = os.path.join(self.root, "tmux.sock")
-        self.run(["tmux", "-S", self.tmux, "-f", "/dev/null", "new-session", "-d", "-c", project,
-                  f"exec '{agent}' 600"], check=True)
-        return int(self.run(["tmux", "-S", self.tmux, "display", "-p", "#{pane_pid}"], check=True).stdout)
+        self.tmux_cmd("-f", "/dev/null", "new-session", "-d", "-c", project, f"exec '{self.agent_program(name)}' 600")
+        return int(self.tmux_cmd("display", "-p", "#{pane_pid}"))
 
     def log_text(self):
         path = pathlib.Path(self.log_path)

@@ -12,39 +12,22 @@ import unittest
 
 import harness
 
-# Writes its pid to argv[1], then idles.
-FAKE_AGENT = """#!/usr/bin/python3
-import os, sys, time
-with open(sys.argv[1], "w") as f:
-    f.write(str(os.getpid()))
-while True:
-    time.sleep(60)
-"""
-
-
 def line(record):
     return json.dumps(record) + "\n"
 
 
 class AgentSessionsTest(unittest.TestCase):
     def setUp(self):
-        self.session = harness.Session()
-        self.s = self.session.__enter__()
-        self.addCleanup(self.session.__exit__, None, None, None)
+        self.s = harness.session_for(self)
         self.project = os.path.join(self.s.root, "work", "api")
         os.makedirs(self.project)
-        os.makedirs(os.path.join(self.s.root, "bin"))
 
     def start(self, name):
-        path = os.path.join(self.s.root, "bin", name)
-        if not os.path.exists(path):
-            with open(path, "w") as f:
-                f.write(FAKE_AGENT)
-            os.chmod(path, 0o755)
+        path = self.s.agent_program(name, harness.FAKE_AGENT)
         pid_file = os.path.join(self.s.root, f"{name}-{time.monotonic_ns()}.pid")
         proc = subprocess.Popen([path, pid_file], cwd=self.project)
         self.addCleanup(lambda: (proc.kill(), proc.wait()))
-        self.assertTrue(harness.wait_for(lambda: os.path.exists(pid_file) and open(pid_file).read().strip(), 10))
+        self.assertEqual(self.s.read_pid(pid_file), proc.pid)
         return proc.pid
 
     def write(self, path, text):
@@ -53,14 +36,10 @@ class AgentSessionsTest(unittest.TestCase):
             f.write(text)
 
     def claude_session(self, pid, session_id, prompt, status, **extra):
-        with open(f"/proc/{pid}/stat") as f:
-            proc_start = f.read().rsplit(")", 1)[1].split()[19]
         folder = os.path.join(self.s.home, ".claude", "projects", self.project.replace("/", "-"))
         self.write(os.path.join(folder, session_id + ".jsonl"),
                    line({"type": "user", "message": {"role": "user", "content": prompt}}))
-        self.write(os.path.join(self.s.home, ".claude", "sessions", f"{pid}.json"),
-                   json.dumps({"pid": pid, "sessionId": session_id, "cwd": self.project, "procStart": proc_start,
-                               "status": status, **extra}))
+        self.s.claude_status(pid, session_id, status, cwd=self.project, **extra)
 
     def test_each_process_shows_its_own_session(self):
         first, second = self.start("claude"), self.start("claude")

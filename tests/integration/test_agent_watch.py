@@ -14,35 +14,18 @@ import unittest
 import harness
 import tray
 
-# Writes its pid to argv[2], burns CPU for argv[1] seconds, then idles.
-FAKE_AGENT = """#!/usr/bin/python3
-import os, sys, time
-with open(sys.argv[2], "w") as f:
-    f.write(str(os.getpid()))
-end = time.monotonic() + float(sys.argv[1])
-while time.monotonic() < end:
-    pass
-while True:
-    time.sleep(60)
-"""
-
 PROMPT = "make the flaky login test pass"
 REPLY = "The login test now waits for the session cookie."
 
 
 class AgentWatchTest(unittest.TestCase):
     def setUp(self):
-        self.session = harness.Session()
-        self.s = self.session.__enter__()
-        self.addCleanup(self.session.__exit__, None, None, None)
+        self.s = harness.session_for(self)
         self.project = os.path.join(self.s.root, "work", "my_app v2")
-        self.agent = os.path.join(self.s.root, "bin", "claude")
+        self.agent = self.s.agent_program("claude", harness.FAKE_AGENT)
         transcripts = os.path.join(self.s.home, ".claude", "projects", re.sub(r"[^A-Za-z0-9]", "-", self.project))
-        for folder in (self.project, os.path.dirname(self.agent), transcripts):
+        for folder in (self.project, transcripts):
             os.makedirs(folder)
-        with open(self.agent, "w") as f:
-            f.write(FAKE_AGENT)
-        os.chmod(self.agent, 0o755)
         transcript = os.path.join(transcripts, "5b1f0c2e-0000-4000-8000-000000000001.jsonl")
         with open(transcript, "w") as f:
             f.write(json.dumps({"type": "user", "message": {"role": "user", "content": PROMPT}}) + "\n")
@@ -54,21 +37,14 @@ class AgentWatchTest(unittest.TestCase):
 
     def start_agents(self, burn_seconds):
         """Starts the other agent, then ours in tmux in the project; returns our pid."""
-        other = subprocess.Popen([self.agent, "0", os.path.join(self.s.root, "other.pid")], cwd=self.s.root)
+        other = subprocess.Popen([self.agent, os.path.join(self.s.root, "other.pid")], cwd=self.s.root)
         self.addCleanup(lambda: (other.kill(), other.wait()))
-        socket, pid_file = os.path.join(self.s.root, "tmux.sock"), os.path.join(self.s.root, "agent.pid")
-        self.addCleanup(lambda: self.s.run(["tmux", "-S", socket, "kill-server"]))
-        self.s.run(["tmux", "-S", socket, "-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30",
-                    "-c", self.project, f"{self.agent} {burn_seconds} '{pid_file}'"], check=True)
-        text = harness.wait_for(lambda: os.path.exists(pid_file) and open(pid_file).read().strip(), 10)
-        self.assertTrue(text, "the fake agent did not start")
-        return int(text)
-
-    def labels(self, item):
-        try:
-            return tray.labels(self.s, item)
-        except Exception:  # the menu may be rebuilt while it is read
-            return []
+        pid_file = os.path.join(self.s.root, "agent.pid")
+        self.s.tmux_cmd("-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30", "-c", self.project,
+                        f"{self.agent} '{pid_file}' {burn_seconds}")
+        pid = self.s.read_pid(pid_file)
+        self.assertTrue(pid, "the fake agent did not start")
+        return pid
 
     def list_agents(self, fmt):
         return self.s.run([harness.BINARY, "--list-agents", fmt], timeout=30)
@@ -102,21 +78,21 @@ class AgentWatchTest(unittest.TestCase):
         idle = "my_app v2 \u2014 Claude \u00b7 idle"
         # Our own entry in an "agents:" line, wherever the other agent stands in it.
         entry = lambda label: rf"agents:[^\n]* \[{pid}\] {re.escape(label)}(;|\n)"
-        self.assertTrue(self.s.wait_for(lambda: working in self.labels(item), 20),
-                        f"no working row: {self.labels(item)}\n{self.s.log_text()}")
+        self.assertTrue(self.s.wait_for(lambda: working in tray.labels_now(self.s, item), 20),
+                        f"no working row: {tray.labels_now(self.s, item)}\n{self.s.log_text()}")
         self.assertTrue(self.s.wait_for_log(entry(working), 5), self.s.log_text())
         # 12 s of CPU, then 10 quiet seconds (and up to two scan intervals).
-        self.assertTrue(self.s.wait_for(lambda: idle in self.labels(item), 45),
-                        f"never idle: {self.labels(item)}\n{self.s.log_text()}")
+        self.assertTrue(self.s.wait_for(lambda: idle in tray.labels_now(self.s, item), 45),
+                        f"never idle: {tray.labels_now(self.s, item)}\n{self.s.log_text()}")
         self.assertTrue(self.s.wait_for_log(entry(idle), 5), self.s.log_text())
         self.assertNotIn("finished its work", self.s.log_text())  # a stretch under a minute
 
         # The switch stops watching and the row goes; turning it on again brings it back.
         tray.click(self.s, item, "Agent Watch")
-        self.assertTrue(self.s.wait_for(lambda: idle not in self.labels(item), 10), self.s.log_text())
+        self.assertTrue(self.s.wait_for(lambda: idle not in tray.labels_now(self.s, item), 10), self.s.log_text())
         self.assertTrue(self.s.wait_for_log("agent watch stopped", 10))
         tray.click(self.s, item, "Agent Watch")
-        self.assertTrue(self.s.wait_for(lambda: working in self.labels(item), 20), self.s.log_text())
+        self.assertTrue(self.s.wait_for(lambda: working in tray.labels_now(self.s, item), 20), self.s.log_text())
 
         # Choosing the row asks for the terminal jump.
         tray.click(self.s, item, working.replace("_", ""))  # tray.click drops mnemonic underscores

@@ -10,11 +10,9 @@ import unittest
 
 import harness
 import tray
-from test_nap import press_nap_key
 
 SEEDED = ("agentWatchEnabled", "agentKeepAwake", "agentShowSnippets", "agentOpensIsland", "agentQuietSound",
           "usageTracking")
-WAYLAND = {"WAYLAND_DISPLAY": "wayland-fake", "XDG_SESSION_TYPE": "wayland"}
 
 
 class AppLifecycleTest(unittest.TestCase):
@@ -66,8 +64,7 @@ class AppLifecycleTest(unittest.TestCase):
             os.makedirs(claude)
             os.mkfifo(os.path.join(claude, ".credentials.json"))  # nobody ever writes to it
             s.write_preferences("[General]\nusageTracking=true\nnotchApprovals=true\nagentWatchEnabled=false\n")
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+            s.start_and_wait()
             time.sleep(2)  # the first usage fetch (after 1 s) reads the login
             began = time.monotonic()
             self.assertEqual(s.stop_tovami(timeout=20), 0, s.log_text())
@@ -79,7 +76,7 @@ class AppLifecycleTest(unittest.TestCase):
             pid = s.start_agent()
             s.start_tovami(env=s.password_env())
             self.assertTrue(s.wait_for_log(rf"agents:.*\[{pid}\]", 30), s.log_text())
-            press_nap_key(s)
+            s.chord("n")
             self.assertTrue(s.wait_for_log("nap began"), s.log_text())
             s.xdotool("key", "space")
             self.assertTrue(s.wait_for_log("asking for the password"), s.log_text())
@@ -91,7 +88,7 @@ class AppLifecycleTest(unittest.TestCase):
     def test_a_wayland_session_says_what_works_and_runs_without_any_display(self):
         with harness.Session() as s:
             tray.start_fake_host(s)
-            s.start_tovami(env=WAYLAND)  # XWayland: DISPLAY is set too
+            s.start_tovami(env=harness.WAYLAND)
             item = tray.find_item(s)
             self.assertIsNotNone(item, s.log_text())
             self.assertIn("Wayland session: the tray, agent watch and keep-awake work", tray.tooltip(s, item))
@@ -99,7 +96,7 @@ class AppLifecycleTest(unittest.TestCase):
             self.assertEqual(s.stop_tovami(), 0)
             # No X display and no session bus: agent watch still runs, and the lock keeps one instance.
             pid = s.start_agent()
-            bare = dict(WAYLAND, DISPLAY="", **harness.NO_BUS)
+            bare = dict(harness.WAYLAND, DISPLAY="", **harness.NO_BUS)
             s.start_tovami(env=bare)
             self.assertTrue(s.wait_for_log(rf"agents:.*\[{pid}\]", 30), s.log_text())
             self.assertIn("No display: agent watch and keep-awake run without a tray", s.log_text())

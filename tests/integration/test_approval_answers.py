@@ -4,13 +4,11 @@ client (`tovami --hook permission-request`) waiting for the decision:
   action answers it; the tray menu's first rows answer the next ones, each the request it names;
 - with the island on, a click on the card's Allow answers the card it was drawn on;
 - an answer that could not be typed (a notice from an agent with no terminal window) is said on screen.
-These need the decision road of the approval server (the socket's reply and the hook client); they pass once
-that work is merged with the card, tray and notification work."""
+"""
 
 import json
 import os
 import pathlib
-import shutil
 import subprocess
 import time
 import unittest
@@ -27,8 +25,7 @@ SETTLE = 0.7  # a button takes clicks once its content has been up this long (0.
 
 class ApprovalAnswersTest(unittest.TestCase):
     def setUp(self):
-        self.s = harness.Session(screen="1440x900", openbox=True).__enter__()
-        self.addCleanup(self.s.__exit__, None, None, None)
+        self.s = harness.session_for(self, screen="1440x900", openbox=True)
         self.project = os.path.join(self.s.root, "work", "api")
         os.makedirs(self.project)
         os.makedirs(os.path.join(self.s.home, ".claude"))
@@ -130,9 +127,7 @@ class ApprovalAnswersTest(unittest.TestCase):
 
     def test_an_answer_not_delivered_is_said_and_a_server_without_actions_points_to_the_tray(self):
         self.start(island=False, capabilities=("body",))
-        agent = os.path.join(self.s.root, "bin", "claude")  # runs in no terminal: no key can reach it
-        os.makedirs(os.path.dirname(agent))
-        shutil.copy("/bin/sleep", agent)
+        agent = self.s.agent_program()  # runs in no terminal: no key can reach it
         sleeper = subprocess.Popen([agent, "600"], cwd=self.project)
         self.addCleanup(lambda: (sleeper.kill(), sleeper.wait()))
         self.assertTrue(self.s.wait_for(lambda: "api \u2014 Claude" in self.s.log_text(), 20), self.s.log_text())

@@ -45,16 +45,13 @@ def island_buttons(s):
 class ApprovalsTest(unittest.TestCase):
     def test_hook_to_island_to_pane(self):
         with harness.Session(screen="1440x900", openbox=True) as s:
-            project, agent = os.path.join(s.root, "work", "api"), os.path.join(s.root, "bin", "claude")
-            for folder in (project, os.path.dirname(agent), os.path.join(s.home, ".claude")):
+            project, agent = os.path.join(s.root, "work", "api"), s.agent_program("claude", FAKE_AGENT)
+            for folder in (project, os.path.join(s.home, ".claude")):
                 os.makedirs(folder)
-            pathlib.Path(agent).write_text(FAKE_AGENT)
-            os.chmod(agent, 0o755)
             settings_path = pathlib.Path(s.home, ".claude", "settings.json")
             settings_path.write_text(json.dumps({"model": "opus", "hooks": {"Stop": []}}))
             s.write_preferences("[General]\nnotchApprovals=true\nislandOnNonNotch=true\n")
-            s.tmux = os.path.join(s.root, "tmux.sock")  # the session kills this server at the end
-            tmux = lambda *args: s.run(["tmux", "-S", s.tmux, *args], check=True).stdout
+            tmux = s.tmux_cmd
             tray.start_fake_host(s)
             tmux("-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "20", "-c", project, agent)
             tmux("split-window", "-c", project, "cat -v")  # another pane: must stay untouched

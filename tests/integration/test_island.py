@@ -15,10 +15,6 @@ PILL = (CENTRE, 36)  # the pill: 180 x 16 at 24 + 4 from the top
 CARD = (CENTRE - 300, 70)  # inside the expanded card only
 
 
-def chord(s, key):
-    s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", key, "keyup", "Alt_L", "keyup", "Control_L")
-
-
 class IslandTest(unittest.TestCase):
     def test_pill_takes_the_pointer_without_the_focus(self):
         with harness.Session(screen="1440x900", openbox=True) as s:
@@ -31,8 +27,7 @@ class IslandTest(unittest.TestCase):
                 return int(s.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", f"^{title}$"],
                                  timeout=15).stdout.split()[0])
             below, other = xterm("below", "40x6+560+90"), xterm("other", "80x10+100+500")
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("tovami started", 15), s.log_text())
+            s.start_and_wait(timeout=15)
             opened = lambda: s.root_pixel(*CARD) == BLACK
             closed = lambda: s.root_pixel(CENTRE, 60) == BACKDROP  # shrunk back to the pill, not on its way
             self.assertTrue(s.wait_for(lambda: s.root_pixel(*PILL) == BLACK, 10), s.log_text())
@@ -54,13 +49,13 @@ class IslandTest(unittest.TestCase):
             self.assertTrue(s.wait_for(opened, 5))
             s.xdotool("mousemove", CENTRE, 600)
             self.assertTrue(s.wait_for(closed, 5))
-            chord(s, "a")
+            s.chord("a")
             self.assertTrue(s.wait_for(opened, 5))
             s.screenshot(s.shot_path("island-expanded.png"))
-            chord(s, "a")
+            s.chord("a")
             self.assertTrue(s.wait_for(closed, 5))
 
-            chord(s, "n")
+            s.chord("n")
             self.assertTrue(s.wait_for_log("nap began", 5), s.log_text())
             s.xdotool("key", "space")
             self.assertTrue(s.wait_for_log("nap ended", 5), s.log_text())

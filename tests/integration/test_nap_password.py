@@ -10,7 +10,7 @@ import unittest
 import harness
 import nap_x11
 import tray
-from test_nap import is_blackout, pixel8, press_nap_key
+from test_nap import is_blackout, pixel8
 
 ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
 CARD = (30, 25, 21)  # the prompt's background
@@ -23,9 +23,8 @@ def card_shown(s):
 @unittest.skipUnless(os.path.exists(harness.PAM_MATRIX), "libpam-wrapper is not installed")
 class NapPasswordTest(unittest.TestCase):
     def start_nap(self, s, auth_module=None, allowed_service="tovami", env=None):
-        s.start_tovami(env={**s.password_env(auth_module=auth_module, service=allowed_service), **(env or {})})
-        self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
-        press_nap_key(s)
+        s.start_and_wait(env={**s.password_env(auth_module=auth_module, service=allowed_service), **(env or {})})
+        s.chord("n")
         self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
 
     def test_wrong_password_keeps_the_nap_and_the_right_one_ends_it(self):
@@ -81,7 +80,7 @@ class NapPasswordTest(unittest.TestCase):
             self.assertTrue(s.wait_for(lambda: s.preferences().get("islandOnNonNotch") == "true"), s.log_text())
             with open(path) as f:
                 self.assertEqual(f.read(), edited + "islandOnNonNotch=true\n")
-            press_nap_key(s)
+            s.chord("n")
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
             s.xdotool("key", "space")
             self.assertTrue(s.wait_for(lambda: card_shown(s)), s.log_text())

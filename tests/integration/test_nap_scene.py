@@ -1,9 +1,7 @@
 """The nap scene in the real program under Xvfb: the cat sleeps on every nap, a key press shows the
 wake hint, which leaves again, and the desktop's reduce-motion switch stills the scene."""
 
-import os
 import signal
-import subprocess
 import time
 import unittest
 
@@ -22,25 +20,14 @@ def count_terracotta(session, x, y, w, h):
     return sum(row.count((0xD9, 0x77, 0x57)) for row in session.root_pixels(x, y, w, h))
 
 
-def start_settings_portal(session, animations):
-    here = os.path.dirname(os.path.abspath(__file__))
-    proc = session._spawn(["/usr/bin/python3", f"{here}/fake_settings_portal.py", animations], stdout=subprocess.PIPE)
-    ready = proc.stdout.readline().strip() == b"ready"
-    proc.stdout.close()
-    if not ready:
-        raise RuntimeError("fake settings portal did not start")
-    return proc
-
-
 class NapSceneTest(unittest.TestCase):
     def test_the_cat_sleeps_on_every_nap_a_touch_shows_the_hint_and_reduce_motion_stills_it(self):
         # The hint's timing is the unit tests' (OverlayStateHint); the idle scene's cost is bench/nap_latency.py's.
         for animations in ("true", "false"):
             with self.subTest(animations=animations), harness.Session(screen=f"{WIDTH}x{HEIGHT}") as s:
                 reduce = animations == "false"
-                portal = start_settings_portal(s, animations)
-                s.start_tovami()
-                self.assertTrue(s.wait_for_log("tovami started"), s.log_text())
+                portal = s.start_helper("fake_settings_portal.py", animations)
+                s.start_and_wait()
                 if reduce:
                     self.assertTrue(s.wait_for_log("reduce motion: on"), s.log_text())  # read once, at launch
                 s.xdotool("key", "ctrl+alt+n")

@@ -3,24 +3,19 @@ private bus (the windows still run on X11, as on XWayland): the program register
 keys with their preferred triggers, reacts to each activation, shows a refusal as the tour does for a held X11 key,
 follows keys the desktop changed, and binds again when the portal comes back after vanishing."""
 
-import os
-import subprocess
 import unittest
 
 import dbus
 
 import harness
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-WAYLAND = {"WAYLAND_DISPLAY": "wayland-fake", "XDG_SESSION_TYPE": "wayland"}
+WAYLAND = harness.WAYLAND
 BLACK = (0, 0, 0)
 CARD = (420, 70)  # inside the expanded island of a 1440-wide screen only
 
 
 def start_portal(session, *args):
-    proc = session._spawn(["/usr/bin/python3", f"{HERE}/fake_shortcuts_portal.py", *args], stdout=subprocess.PIPE)
-    assert proc.stdout.readline().strip() == b"ready"
-    return proc
+    return session.start_helper("fake_shortcuts_portal.py", *args)
 
 
 def control(session):

@@ -35,13 +35,17 @@ class RenderOverlayTest(unittest.TestCase):
         self.env = {"HOME": self.scratch.name, "XDG_RUNTIME_DIR": self.runtime,
                     "XDG_CONFIG_HOME": os.path.join(self.scratch.name, "config")}
 
-    def test_writes_a_1600_by_840_png(self):
-        path = os.path.join(self.scratch.name, "overlay.png")
-        result = render(path, self.env)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertNotIn("render failed", result.stderr)
-        self.assertEqual(png_size(path), (1600, 840))
-        self.assertEqual(sorted(os.listdir(self.scratch.name)), ["overlay.png", "runtime"])
+    def test_writes_the_overlay_and_the_island_as_pngs_of_their_sizes(self):
+        for switch, name, size in (("--render-overlay", "overlay.png", (1600, 840)),
+                                   ("--render-island", "island.png", (1320, 1120))):
+            with self.subTest(switch):
+                path = os.path.join(self.scratch.name, name)
+                result = render(path, self.env, switch)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertNotIn("render failed", result.stderr)
+                self.assertEqual(png_size(path), size)
+                self.assertEqual(sorted(os.listdir(self.scratch.name)), [name, "runtime"])
+                os.remove(path)
 
     def test_every_failure_says_render_failed_and_ends_with_status_1(self):
         locked = os.path.join(self.scratch.name, "locked.png")
@@ -64,12 +68,6 @@ class RenderOverlayTest(unittest.TestCase):
         with open(locked, "rb") as handle:
             self.assertEqual(handle.read(), b"keep me")
         self.assertEqual(sorted(os.listdir(self.scratch.name)), ["locked.png", "runtime"])
-
-    def test_the_island_is_a_1320_by_1120_png(self):  # written by the same writer as the overlay
-        path = os.path.join(self.scratch.name, "island.png")
-        result = render(path, self.env, "--render-island")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(png_size(path), (1320, 1120))
 
 
 if __name__ == "__main__":

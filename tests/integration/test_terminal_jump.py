@@ -3,7 +3,6 @@ window titled with its project, or the tab naming it; "--warp-jump" without Warp
 
 import os
 import re
-import shutil
 import signal
 import subprocess
 import unittest
@@ -16,20 +15,12 @@ QTERMINAL = os.path.join(os.environ.get("TOVAMI_BUILD_DIR", "../../build"), "tes
 
 class TerminalJumpTest(unittest.TestCase):
     def setUp(self):
-        self.session = harness.Session(openbox=True)
-        self.s = self.session.__enter__()
-        self.addCleanup(self.session.__exit__, None, None, None)
-        self.agent = os.path.join(self.s.root, "bin", "claude")  # an idle process with an agent's name
-        os.makedirs(os.path.dirname(self.agent))
-        shutil.copy("/bin/sleep", self.agent)
-        self.s.tmux = os.path.join(self.s.root, "tmux.sock")  # the session kills this server at the end
+        self.s = harness.session_for(self, openbox=True)
+        self.agent = self.s.agent_program()  # an idle process with an agent's name
 
     def project(self, name):
         os.makedirs(path := os.path.join(self.s.root, "work", name))
         return path
-
-    def tmux(self, *args):
-        return self.s.run(["tmux", "-S", self.s.tmux, *args], check=True).stdout.strip()
 
     def active_window(self):
         match = re.search(r"# (0x[0-9a-f]+)", self.s.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"]).stdout)
@@ -55,12 +46,8 @@ class TerminalJumpTest(unittest.TestCase):
             self.addCleanup(lambda: self.assertEqual(self.s.stop_tovami(), 0))
             self.item = tray.find_item(self.s, timeout=30)
             self.assertIsNotNone(self.item, self.s.log_text())
-        def row():
-            try:  # the menu may be rebuilt while it is read
-                return next((l for l in tray.labels(self.s, self.item) if l.startswith(project + " \u2014")), None)
-            except Exception:
-                return None
-        label = self.s.wait_for(row, 30)
+        label = self.s.wait_for(lambda: next((l for l in tray.labels_now(self.s, self.item)
+                                              if l.startswith(project + " \u2014")), None), 30)
         self.assertTrue(label, self.s.log_text())
         tray.click(self.s, self.item, label.replace("_", ""))
         match = self.s.wait_for_log(re.escape(f"jump: [{pid}] {outcome} after ") + r"([0-9.]+) ms", 10)
@@ -70,11 +57,11 @@ class TerminalJumpTest(unittest.TestCase):
     def test_tmux_pane_in_the_second_xterm(self):
         pids, xterms = {}, {}
         for name in ("alpha", "beta"):
-            self.tmux("-f", "/dev/null", "new-session", "-d", "-s", name, "-c", self.project(name),
+            self.s.tmux_cmd("-f", "/dev/null", "new-session", "-d", "-s", name, "-c", self.project(name),
                       f"exec {self.agent} 600")
-            pids[name] = int(self.tmux("display", "-p", "-t", name, "#{pane_pid}"))
-        beta_pane = self.tmux("display", "-p", "-t", "beta", "#{pane_id}")
-        self.tmux("new-window", "-t", "beta")  # beta's agent pane is no longer in the current window
+            pids[name] = int(self.s.tmux_cmd("display", "-p", "-t", name, "#{pane_pid}"))
+        beta_pane = self.s.tmux_cmd("display", "-p", "-t", "beta", "#{pane_id}")
+        self.s.tmux_cmd("new-window", "-t", "beta")  # beta's agent pane is no longer in the current window
         for name in ("alpha", "beta"):
             proc = self.s._spawn(["xterm", "-T", name + "-term", "-e", "tmux", "-S", self.s.tmux, "attach", "-t",
                                   name], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -84,10 +71,10 @@ class TerminalJumpTest(unittest.TestCase):
             self.active_window() == xterms["alpha"]
         self.assertTrue(self.s.wait_for(activate, 10), self.active_window())
         active = ["list-panes", "-a", "-F", "#{window_active}#{pane_active}", "-f", f"#{{==:#{{pane_id}},{beta_pane}}}"]
-        self.assertEqual(self.tmux(*active), "01")
+        self.assertEqual(self.s.tmux_cmd(*active), "01")
 
         elapsed = self.jump("beta", pids["beta"], "pane selected")
-        self.assertEqual(self.tmux(*active), "11")
+        self.assertEqual(self.s.tmux_cmd(*active), "11")
         self.assertTrue(self.s.wait_for(lambda: self.active_window() == xterms["beta"], 5), self.s.log_text())
         print(f"\nfigure: tray click to tmux pane active in {elapsed:.1f} ms")
 

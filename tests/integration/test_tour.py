@@ -7,7 +7,6 @@ import time
 import unittest
 
 import harness
-from test_nap import press_nap_key
 
 ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
 STEPS = ("welcome", "hotkey", "wake", "island", "agents", "permissions")
@@ -41,7 +40,7 @@ class TourTest(unittest.TestCase):
             shot(s, "welcome", 1.6)
             s.xdotool("key", "Return")  # the keyboard is the tour's: Return presses the step's button
             self.step(s, "hotkey")
-            press_nap_key(s)
+            s.chord("n")
             self.assertTrue(s.wait_for_log("tour: nap key tried"), s.log_text())
             self.assertNotIn("nap began", s.log_text())
             shot(s, "hotkey-tried")
@@ -53,7 +52,7 @@ class TourTest(unittest.TestCase):
             self.assertTrue(s.wait_for_log("tour: finished"), s.log_text())
             self.assertTrue(s.wait_for(lambda: not tour_visible(s)), "the tour still shows")
             self.assertNotIn("nap began", s.log_text())
-            press_nap_key(s)
+            s.chord("n")
             self.assertTrue(s.wait_for_log("nap began"), s.log_text())
             s.xdotool("key", "space")
             self.assertTrue(s.wait_for_log("nap ended"), s.log_text())

@@ -1,22 +1,17 @@
 """Reaches Tovami's tray menu the way a desktop's tray host does: over D-Bus (StatusNotifierItem
 plus com.canonical.dbusmenu)."""
 
-import subprocess
 import time
 
 import dbus
 
 from harness import wait_for
 
-HERE = __file__.rsplit("/", 1)[0]
 ITEM = "org.kde.StatusNotifierItem"
 
 
 def start_fake_host(session):
-    proc = session._spawn(["/usr/bin/python3", f"{HERE}/fake_tray_host.py"], stdout=subprocess.PIPE)
-    if proc.stdout.readline().strip() != b"ready":
-        raise RuntimeError("fake tray host did not start")
-    return proc
+    return session.start_helper("fake_tray_host.py")
 
 
 def _get(session, name, path, interface, prop):
@@ -44,6 +39,14 @@ def menu_layout(session, item):
 
 def labels(session, item):
     return [label for _, label, _, kind in menu_layout(session, item)[1] if kind != "separator"]
+
+
+def labels_now(session, item):
+    """The labels, or none while the menu is being rebuilt."""
+    try:
+        return labels(session, item)
+    except Exception:  # noqa: BLE001 - any failure of a half-built menu
+        return []
 
 
 def click(session, item, label):

@@ -217,6 +217,23 @@ TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
   EXPECT_EQ(mark.offset, grown.size());
 }
 
+TEST(ClaudeCodePeer, FolderNameReplacesEveryCharacterOutsideLettersAndDigits) {
+  using claude_code::projectFolderName, claude_code::projectFolderPrefix;
+  EXPECT_EQ(projectFolderName("/home/u/my_app v2"), "-home-u-my-app-v2");
+  EXPECT_EQ(projectFolderName("/srv/caf\u00e9/~x+y@z"), "-srv-caf---x-y-z");  // é: one UTF-16 unit
+  EXPECT_EQ(projectFolderName("/a/\U0001F600"), "-a---");                     // emoji: two units
+  EXPECT_EQ(projectFolderName("/a/\xff\xfe"), "-a---");                       // invalid bytes: one each
+  EXPECT_EQ(projectFolderPrefix(std::string(250, 'a')), std::string(200, 'a') + "-");
+  EXPECT_EQ(projectFolderPrefix(std::string(200, 'a')), std::nullopt);
+  // The historical names come first; names that would reach outside the folder are never tried.
+  EXPECT_EQ(ct::candidateFolderNames("/home/u/my_app"), (std::vector<std::string>{"-home-u-my_app", "-home-u-my-app"}));
+  EXPECT_EQ(ct::candidateFolderNames("."), (std::vector<std::string>{"-"}));
+  // Without a home nothing is known, unless Claude Code's own folder is named.
+  ClaudeCodeLocations nowhere("", std::nullopt);
+  EXPECT_TRUE(!nowhere.isKnown() && nowhere.projectsFolder().empty() && nowhere.credentialsPath().empty());
+  EXPECT_EQ(ClaudeCodeLocations("", std::string("/data/claude")).sessionStatusPath(42), "/data/claude/sessions/42.json");
+}
+
 // A throw-away home folder with Claude Code's projects folder in it.
 class ClaudeSessionReaderTest : public ::testing::Test {
  protected:

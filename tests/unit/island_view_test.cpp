@@ -42,6 +42,14 @@ class IslandView : public ::testing::Test {
     asked.road = ApprovalRoad::decision;
     return asked;
   }
+  // What a click on the text `label`, as drawn in `scene`, hits.
+  IslandHit hitOn(const IslandScene& scene, const char* label) {
+    const auto canvas = draw(scene);
+    const auto* run = canvas.run(label);
+    EXPECT_TRUE(run) << label << " not drawn";
+    if (!run) return {};
+    return view.hitTest(scene, outlineGeometry(scene, scene.phase), {run->topLeft.x + 2, run->topLeft.y + 2});
+  }
   static int rowsDrawn(const RecordingCanvas& canvas) {
     int count = 0;
     for (const auto& run : canvas.runs) count += run.text.starts_with("project");
@@ -198,17 +206,11 @@ TEST_F(IslandView, AClickAnswersTheCardItWasMadeOnOnceItCouldBeRead) {
   scene.approval = request("first", "Bash", "ls");
   scene.approval->canAlwaysAllow = true;
   scene.approvalCount = 2;
-  const auto geometry = outlineGeometry(scene, IslandPhase::expanded);
-  const auto canvas = draw(scene);
-  auto hitOn = [&](const char* label) {
-    const auto* run = canvas.run(label);
-    return view.hitTest(scene, geometry, {run->topLeft.x + 2, run->topLeft.y + 2});
-  };
-  EXPECT_EQ(hitOn("Always"), (IslandHit{IslandTarget::always, std::nullopt, "first"}));
-  EXPECT_EQ(hitOn("Deny"), (IslandHit{IslandTarget::deny, std::nullopt, "first"}));
+  EXPECT_EQ(hitOn(scene, "Always"), (IslandHit{IslandTarget::always, std::nullopt, "first"}));
+  EXPECT_EQ(hitOn(scene, "Deny"), (IslandHit{IslandTarget::deny, std::nullopt, "first"}));
 
   ApprovalCardGuard guard;
-  const IslandHit allowFirst = hitOn("Allow");
+  const IslandHit allowFirst = hitOn(scene, "Allow");
   EXPECT_EQ(allowFirst, (IslandHit{IslandTarget::allow, std::nullopt, "first"}));
   struct Step {
     const char* name;
@@ -232,16 +234,11 @@ TEST_F(IslandView, AClickAnswersTheCardItWasMadeOnOnceItCouldBeRead) {
 
 TEST_F(IslandView, HitTestsTheControlsItDrew) {
   IslandScene scene = expanded({agent(41, "Codex"), agent(42, "Codex")});
+  EXPECT_EQ(hitOn(scene, "Nap now").target, IslandTarget::napNow);
+  EXPECT_EQ(hitOn(scene, "15m").target, IslandTarget::napIn15Minutes);
+  EXPECT_EQ(hitOn(scene, "nap when idle").target, IslandTarget::napWhenIdle);
+  EXPECT_EQ(hitOn(scene, "project42"), (IslandHit{IslandTarget::agentRow, 42}));
   const auto geometry = outlineGeometry(scene, IslandPhase::expanded);
-  const auto canvas = draw(scene);
-  auto inside = [&](const char* text) {
-    const auto* run = canvas.run(text);
-    return run ? Point{run->topLeft.x + 2, run->topLeft.y + 2} : Point{-1, -1};
-  };
-  EXPECT_EQ(view.hitTest(scene, geometry, inside("Nap now")).target, IslandTarget::napNow);
-  EXPECT_EQ(view.hitTest(scene, geometry, inside("15m")).target, IslandTarget::napIn15Minutes);
-  EXPECT_EQ(view.hitTest(scene, geometry, inside("nap when idle")).target, IslandTarget::napWhenIdle);
-  EXPECT_EQ(view.hitTest(scene, geometry, inside("project42")), (IslandHit{IslandTarget::agentRow, 42}));
   EXPECT_EQ(view.hitTest(scene, geometry, {350, 10}).target, IslandTarget::outline);
   EXPECT_EQ(view.hitTest(scene, geometry, {5, 10}).target, IslandTarget::none);
   scene.phase = IslandPhase::collapsed;
