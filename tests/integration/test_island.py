@@ -18,7 +18,8 @@ CARD = (CENTRE - 300, 70)  # inside the expanded card only
 class IslandTest(unittest.TestCase):
     def test_pill_takes_the_pointer_without_the_focus(self):
         with harness.Session(screen="1440x900", openbox=True) as s:
-            s.write_preferences("[General]\nislandOnNonNotch=true\n")
+            # The machine's own agents (a developer's, another test's) must not hold the island open.
+            s.write_preferences("[General]\nislandOnNonNotch=true\nagentWatchEnabled=false\n")
             s.run(["xsetroot", "-solid", "#4a5a6a"], check=True)
 
             def xterm(title, geometry):
