@@ -19,12 +19,18 @@ import harness  # noqa: E402
 AGENT = "#!/bin/sh\nsleep \"$1\"\n"  # the shell stays, named claude
 
 
-def resident_mb(pid):
+def resident(pid):
+    """Resident memory in MB, whole and split: anonymous (the heap, stacks: what a leak grows) and
+    file-backed (the program's and the libraries' pages, shared with other processes)."""
+    kb = {}
     with open(f"/proc/{pid}/status") as f:
         for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024
-    return 0
+            key, _, value = line.partition(":")
+            if key in ("VmRSS", "RssAnon", "RssFile", "RssShmem"):
+                kb[key] = int(value.split()[0])
+    mb = {key: value / 1024 for key, value in kb.items()}
+    return (f"resident {mb.get('VmRSS', 0):6.1f} MB (anonymous {mb.get('RssAnon', 0):5.1f}, "
+            f"file {mb.get('RssFile', 0):5.1f}, shared {mb.get('RssShmem', 0):4.1f})")
 
 
 def main():
@@ -52,8 +58,7 @@ def main():
         while time.monotonic() - start < args.minutes * 60:
             now = time.monotonic()
             if now >= next_report:
-                print(f"{now - start:6.0f} s  {started:5d} agents started  resident {resident_mb(process.pid):6.1f} MB",
-                      flush=True)
+                print(f"{now - start:6.0f} s  {started:5d} agents started  {resident(process.pid)}", flush=True)
                 next_report += args.every
             running.append(subprocess.Popen([agent, "1"], cwd=folder))
             started += 1
@@ -62,7 +67,7 @@ def main():
         for p in running:
             p.wait()
         time.sleep(3)
-        print(f"end      {started:5d} agents started  resident {resident_mb(process.pid):6.1f} MB")
+        print(f"end     {started:5d} agents started  {resident(process.pid)}")
     return 0
 
 
