@@ -154,6 +154,18 @@ TEST_F(AgentLogsTest, WithoutAStatusFileOpenTranscriptsThenTheNewestFreeOne) {
   EXPECT_FALSE(guessed.sessionId);  // a guess claims no session
 }
 
+// The reader keeps a binding per agent: one not read in a scan has ended, and its log is free again
+// (agents come and go by the thousand over a day; a kept binding would also hide the log).
+TEST_F(AgentLogsTest, AnAgentThatEndedLeavesItsLogToTheNextOne) {
+  write(claudeFolder("/w/api") / "a.jsonl", claudeUser("older"));
+  write(claudeFolder("/w/api") / "b.jsonl", claudeUser("newest"));
+  AgentLogReader reader(locations());
+  EXPECT_EQ(said(reader.read(request(21, "Claude Code"))), "newest | - | -");
+  reader.scanEnded();
+  reader.scanEnded();  // a scan without agent 21: it ended
+  EXPECT_EQ(said(reader.read(request(22, "Claude Code"))), "newest | - | -");
+}
+
 TEST_F(AgentLogsTest, CodexAndGeminiRowsShowPromptReplyAndModel) {
   write(codexRollout("other"), codexMeta("/w/elsewhere") + codexUser("not ours"));
   write(codexRollout("ours"),

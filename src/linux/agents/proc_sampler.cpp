@@ -287,6 +287,7 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
   ::closedir(directory);
   std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
   markWatched();
+  freedMemory_.scanned(rows.size());
   return rows;
 }
 

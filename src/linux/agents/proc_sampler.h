@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "linux/agents/freed_memory_release.h"
 #include "platform/processes.h"
 
 namespace tovami::linux_backend {
@@ -83,6 +84,7 @@ class ProcSampler final : public ProcessSampler {
   std::string raw_;
   size_t statReads_ = 0;
   size_t commandLineReads_ = 0;
+  FreedMemoryRelease freedMemory_;
 };
 
 // The sampler for this system: /proc, or ps and lsof when TOVAMI_PROCESS_SAMPLER=ps (to compare
