@@ -245,13 +245,18 @@ bool ProcSampler::programChanged(int rootFd, int32_t pid, Known& known) {
 }
 
 std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
-  DIR* directory = ::opendir(root_.c_str());
-  if (!directory) return std::nullopt;
+  if (directory_) {
+    ::rewinddir(directory_.get());
+  } else {
+    directory_.reset(::opendir(root_.c_str()));
+    if (!directory_) return std::nullopt;
+  }
+  DIR* directory = directory_.get();
   const int rootFd = ::dirfd(directory);
   double uptime = 0;
   if (readFile(rootFd, "uptime", text_, 256) != ReadResult::ok ||
       !parseNumber(std::string_view(text_).substr(0, text_.find(' ')), uptime)) {
-    ::closedir(directory);
+    directory_.reset();  // opened afresh next time
     return std::nullopt;
   }
   listing_.clear();
@@ -284,7 +289,6 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
     known.seenInScan = scans_;
     rows.push_back(known.row);
   }
-  ::closedir(directory);
   std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
   markWatched();
   return rows;

@@ -16,6 +16,8 @@
 // is the one last read.
 #pragma once
 
+#include <dirent.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,7 +75,14 @@ class ProcSampler final : public ProcessSampler {
   bool programChanged(int rootFd, int32_t pid, Known& known);
   void markWatched();
 
+  struct CloseDirectory {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+  };
+
   std::string root_;
+  // Open from scan to scan and rewound: opening it anew costs a 32 KB buffer each time, whose
+  // allocation after a scan's worth of small frees is as dear as listing the table.
+  std::unique_ptr<DIR, CloseDirectory> directory_;
   double ticksPerSecond_;
   std::unordered_map<int32_t, Known> known_;
   std::unordered_map<uint64_t, std::optional<std::string>> ttyNames_;
