@@ -49,10 +49,16 @@ std::optional<ClaudeSessionStatus::State> reportedState(const std::optional<Clau
 
 }  // namespace
 
+void AgentScanner::clear() {
+  records_.clear();
+  rows_ = {};
+  table_ = {};
+}
+
 std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
-  auto rows = sampler_.sampleProcesses();
-  if (!rows) return std::nullopt;
-  const ProcessTable table(std::move(*rows));
+  if (!sampler_.sampleInto(rows_)) return std::nullopt;
+  table_.assign(rows_);
+  const ProcessTable& table = table_;
   const AgentMap agents = recognizeTopAgents(table);
 
   // Visit agents in pid order, so that equal start times keep one order from scan to scan.

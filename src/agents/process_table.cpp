@@ -64,14 +64,26 @@ std::optional<PSRow> parsePSLine(std::string_view line) {
 
 }  // namespace
 
-ProcessTable::ProcessTable(std::vector<PSRow> rows) {
-  byPid.reserve(rows.size());
-  for (auto& row : rows) {
-    const int32_t pid = row.pid;
-    const int32_t ppid = row.ppid;
-    if (!byPid.try_emplace(pid, std::move(row)).second) continue;  // a repeated pid keeps its first row
-    children[ppid].push_back(pid);
+void ProcessTable::assign(const std::vector<PSRow>& rows) {
+  order_.clear();
+  for (size_t i = 0; i < rows.size(); ++i) order_.emplace_back(rows[i].pid, i);
+  std::sort(order_.begin(), order_.end());  // the sampler's rows come sorted: nearly free
+  const auto listed = [this](int32_t pid) {
+    const auto at = std::lower_bound(order_.begin(), order_.end(), std::pair<int32_t, size_t>(pid, 0));
+    return at != order_.end() && at->first == pid;
+  };
+  std::erase_if(byPid, [&](const auto& entry) { return !listed(entry.first); });
+  first_.assign(rows.size(), false);
+  for (size_t k = 0; k < order_.size(); ++k) {
+    if (k > 0 && order_[k].first == order_[k - 1].first) continue;  // a repeated pid keeps its first row
+    first_[order_[k].second] = true;
+    const PSRow& row = rows[order_[k].second];
+    if (auto [entry, added] = byPid.try_emplace(row.pid, row); !added) entry->second = row;
   }
+  for (auto& [ppid, kids] : children) kids.clear();
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (first_[i]) children[rows[i].ppid].push_back(rows[i].pid);
+  std::erase_if(children, [](const auto& entry) { return entry.second.empty(); });
 }
 
 double parseDuration(std::string_view text) {

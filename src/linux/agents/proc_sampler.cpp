@@ -245,11 +245,17 @@ bool ProcSampler::programChanged(int rootFd, int32_t pid, Known& known) {
 }
 
 std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
+  std::vector<PSRow> rows;
+  if (!sampleInto(rows)) return std::nullopt;
+  return rows;
+}
+
+bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   if (directory_) {
     ::rewinddir(directory_.get());
   } else {
     directory_.reset(::opendir(root_.c_str()));
-    if (!directory_) return std::nullopt;
+    if (!directory_) return false;
   }
   DIR* directory = directory_.get();
   const int rootFd = ::dirfd(directory);
@@ -257,7 +263,7 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
   if (readFile(rootFd, "uptime", text_, 256) != ReadResult::ok ||
       !parseNumber(std::string_view(text_).substr(0, text_.find(' ')), uptime)) {
     directory_.reset();  // opened afresh next time
-    return std::nullopt;
+    return false;
   }
   listing_.clear();
   while (const dirent* entry = ::readdir(directory)) {
@@ -269,8 +275,8 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
   std::sort(listing_.begin(), listing_.end());
 
   ++scans_;
-  std::vector<PSRow> rows;
-  rows.reserve(listing_.size());
+  // Rows are assigned over the last scan's, whose strings mostly have the room already.
+  size_t count = 0;
   for (const auto& [pid, inode] : listing_) {
     auto [it, inserted] = known_.try_emplace(pid);
     Known& known = it->second;
@@ -287,11 +293,16 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
       known.row.elapsed = std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
     }
     known.seenInScan = scans_;
-    rows.push_back(known.row);
+    if (count < rows.size())
+      rows[count] = known.row;
+    else
+      rows.push_back(known.row);
+    ++count;
   }
+  rows.resize(count);
   std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
   markWatched();
-  return rows;
+  return true;
 }
 
 // Marks the agents and everything below them, for the next scan: one walk up from each process,

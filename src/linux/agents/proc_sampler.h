@@ -44,6 +44,7 @@ class ProcSampler final : public ProcessSampler {
   explicit ProcSampler(std::string procRoot = "/proc");
 
   std::optional<std::vector<PSRow>> sampleProcesses() override;
+  bool sampleInto(std::vector<PSRow>& rows) override;
   std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) override;
   std::vector<std::string> openFiles(int32_t pid) override;
 
