@@ -67,7 +67,7 @@ std::optional<PSRow> parsePSLine(std::string_view line) {
 void ProcessTable::assign(const std::vector<PSRow>& rows) {
   order_.clear();
   for (size_t i = 0; i < rows.size(); ++i) order_.emplace_back(rows[i].pid, i);
-  std::sort(order_.begin(), order_.end());  // the sampler's rows come sorted: nearly free
+  if (!std::is_sorted(order_.begin(), order_.end())) std::sort(order_.begin(), order_.end());
   const auto listed = [this](int32_t pid) {
     const auto at = std::lower_bound(order_.begin(), order_.end(), std::pair<int32_t, size_t>(pid, 0));
     return at != order_.end() && at->first == pid;
