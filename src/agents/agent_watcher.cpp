@@ -291,9 +291,11 @@ void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entrie
   const bool allQuiet = std::none_of(entries.begin(), entries.end(), [](const AgentSession& e) {
     return e.activity == AgentActivity::working;
   });
-  const bool batteryLow =
-      battery_ && batteryGuardHolds(preferences_.boolValue(prefs::kBatteryGuard), *battery_);
-  if (allQuiet || !preferences_.boolValue(prefs::kAgentKeepAwake) || batteryLow)
+  // Asked only while an agent works: each answer reads the preferences or the battery.
+  const auto batteryLow = [this] {
+    return battery_ && batteryGuardHolds(preferences_.boolValue(prefs::kBatteryGuard), *battery_);
+  };
+  if (allQuiet || !preferences_.boolValue(prefs::kAgentKeepAwake) || batteryLow())
     keepAwake_.end();
   else
     keepAwake_.begin();
