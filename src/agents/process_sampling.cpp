@@ -115,8 +115,7 @@ std::optional<std::string> recognizeAgentRow(const PSRow& row) {
     begin = end + 1;
   }
   if (auto name = recognizeAgent(std::span(argv.data(), count))) return name;
-  if (count == 1 && argv[0].find(' ') != std::string_view::npos)
-    return recognizeAgent(row.args);
+  if (count == 1 && argv[0].find(' ') != std::string_view::npos) return recognizeAgent(row.args);
   return std::nullopt;
 }
 

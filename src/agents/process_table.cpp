@@ -80,7 +80,8 @@ void ProcessTable::assign(const std::vector<PSRow>& rows) {
   // Processes that left: a second pass over the table only when there are some.
   if (byPid.size() > listed)
     std::erase_if(byPid, [this](const auto& entry) {
-      const auto at = std::lower_bound(order_.begin(), order_.end(), std::pair<int32_t, size_t>(entry.first, 0));
+      const auto at =
+          std::lower_bound(order_.begin(), order_.end(), std::pair<int32_t, size_t>(entry.first, 0));
       return at == order_.end() || at->first != entry.first;
     });
   for (auto& [ppid, kids] : children) kids.clear();

@@ -35,7 +35,7 @@ struct ProcessTable {
 
  private:
   std::vector<std::pair<int32_t, size_t>> order_;  // pid and index in the rows, by pid
-  std::vector<bool> first_;                         // whether a row is its pid's first
+  std::vector<bool> first_;                        // whether a row is its pid's first
 };
 
 // Bounds that keep a pathological (or cyclic) table from stalling a scan.
