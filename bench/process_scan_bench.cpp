@@ -123,6 +123,32 @@ void BM_ScanWithProc(benchmark::State& state) {
   state.counters["cmdline_reads"] = perScan(sampler.commandLineReads() - commandLines);
 }
 
+// As the watcher runs it: one scan every 3 s, so that the caches have gone cold in between (a scan
+// costs several times what back-to-back scans do). CPU of the scans alone (this thread's).
+void BM_ScanWithProcPaced(benchmark::State& state) {
+  Sleepers::shared().fillTo(static_cast<size_t>(state.range(0)));
+  ProcSampler sampler;
+  sampler.sampleProcesses();
+  double cpu = 0;
+  size_t rows = 0;
+  const auto threadCpu = [] {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  };
+  for (auto _ : state) {
+    state.PauseTiming();
+    ::usleep(3'000'000);
+    state.ResumeTiming();
+    const double before = threadCpu();
+    rows = scanWith(sampler);
+    cpu += threadCpu() - before;
+  }
+  state.counters["cpu_ms_per_scan"] = cpu * 1000 / static_cast<double>(state.iterations());
+  state.counters["processes"] = static_cast<double>(rows);
+}
+
 void BM_ScanWithProcCold(benchmark::State& state) {
   Sleepers::shared().fillTo(static_cast<size_t>(state.range(0)));
   measure(state, [&] {
@@ -159,6 +185,8 @@ BENCHMARK(BM_WorkingDirectoriesWithProc)->Unit(benchmark::kMillisecond)->UseReal
 BENCHMARK(BM_ScanWithPs)->Arg(2500)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ScanWithProc)->Arg(2500)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ScanWithProcCold)->Arg(2500)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+// A minute each: bench/scan_cpu.py runs them beside the program.
+BENCHMARK(BM_ScanWithProcPaced)->Arg(600)->Arg(2500)->Iterations(20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tovami::linux_backend

@@ -59,7 +59,7 @@ std::optional<std::string> recognizeAgent(std::string_view args) {
   return recognizeAgent(splitAtSpaces(args));
 }
 
-std::optional<std::string> recognizeAgent(const std::vector<std::string_view>& pieces) {
+std::optional<std::string> recognizeAgent(std::span<const std::string_view> pieces) {
   if (pieces.empty() || isEditorExtensionCopy(pieces[0])) return std::nullopt;
 
   const char* name = agentNameFor(pieces[0]);

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,7 +61,8 @@ std::optional<std::string> recognizeAgent(std::string_view args);
 
 // The same for a process's real arguments, which may hold spaces ("/home/John Smith/bin/claude").
 // The text form above splits a command line at spaces and asks this one.
-std::optional<std::string> recognizeAgent(const std::vector<std::string_view>& argv);
+// Only the first three arguments count.
+std::optional<std::string> recognizeAgent(std::span<const std::string_view> argv);
 
 // Whether an agent's process is a helper its agent left behind: a server subcommand of the agent
 // itself (the next argument is "serve" or ends in "server", as in "codex app-server --listen ..."),

@@ -49,10 +49,16 @@ std::optional<ClaudeSessionStatus::State> reportedState(const std::optional<Clau
 
 }  // namespace
 
+void AgentScanner::clear() {
+  records_.clear();
+  rows_ = {};
+  table_ = {};
+}
+
 std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
-  auto rows = sampler_.sampleProcesses();
-  if (!rows) return std::nullopt;
-  const ProcessTable table(std::move(*rows));
+  if (!sampler_.sampleInto(rows_)) return std::nullopt;
+  table_.assign(rows_);
+  const ProcessTable& table = table_;
   const AgentMap agents = recognizeTopAgents(table);
 
   // Visit agents in pid order, so that equal start times keep one order from scan to scan.
@@ -285,9 +291,11 @@ void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entrie
   const bool allQuiet = std::none_of(entries.begin(), entries.end(), [](const AgentSession& e) {
     return e.activity == AgentActivity::working;
   });
-  const bool batteryLow =
-      battery_ && batteryGuardHolds(preferences_.boolValue(prefs::kBatteryGuard), *battery_);
-  if (allQuiet || !preferences_.boolValue(prefs::kAgentKeepAwake) || batteryLow)
+  // Asked only while an agent works: each answer reads the preferences or the battery.
+  const auto batteryLow = [this] {
+    return battery_ && batteryGuardHolds(preferences_.boolValue(prefs::kBatteryGuard), *battery_);
+  };
+  if (allQuiet || !preferences_.boolValue(prefs::kAgentKeepAwake) || batteryLow())
     keepAwake_.end();
   else
     keepAwake_.begin();

@@ -19,6 +19,7 @@
 #include "agents/agent_attention.h"
 #include "agents/agent_logs.h"
 #include "agents/agent_session.h"
+#include "agents/process_table.h"
 #include "app/app_services.h"
 #include "app/sound_cues.h"
 #include "nap/battery_guard.h"
@@ -68,7 +69,8 @@ class AgentScanner {
 
   // Nothing when the process table could not be read (records are left as they were).
   std::optional<Result> scan(Seconds now);
-  void clear() { records_.clear(); }
+  // Forgets the agents, and the table kept for the next scan.
+  void clear();
 
   // Agents hidden from the list and never announced; pruned to the agents still running.
   void dismiss(int32_t pid) { dismissed_.insert(pid); }
@@ -95,6 +97,9 @@ class AgentScanner {
   std::shared_ptr<AgentLogs> logs_;
   std::unordered_map<int32_t, Record> records_;
   std::set<int32_t> dismissed_;
+  // Kept from scan to scan so that their buffers are reused.
+  std::vector<PSRow> rows_;
+  ProcessTable table_;
 };
 
 struct AgentWatcherDependencies {

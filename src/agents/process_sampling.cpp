@@ -1,6 +1,8 @@
 #include "agents/process_sampling.h"
 
+#include <array>
 #include <cstdio>
+#include <span>
 
 #include "agents/agent_recognition.h"
 #include "platform/log.h"
@@ -102,9 +104,18 @@ std::map<int32_t, std::string> ToolProcessSampler::workingDirectories(const std:
 
 std::optional<std::string> recognizeAgentRow(const PSRow& row) {
   if (row.argumentEnds.empty()) return recognizeAgent(row.args);
-  const auto argv = commandArguments(row);
-  if (auto name = recognizeAgent(argv)) return name;
-  if (argv.size() == 1 && argv.front().find(' ') != std::string_view::npos) return recognizeAgent(row.args);
+  // The first three arguments decide (every row, every scan: no list of them all).
+  std::array<std::string_view, 3> argv;
+  size_t count = 0;
+  size_t begin = 0;
+  for (const uint32_t end : row.argumentEnds) {
+    // Boundaries that do not fit the text (a malformed row) end the list.
+    if (end < begin || end > row.args.size() || count == argv.size()) break;
+    argv[count++] = std::string_view(row.args).substr(begin, end - begin);
+    begin = end + 1;
+  }
+  if (auto name = recognizeAgent(std::span(argv.data(), count))) return name;
+  if (count == 1 && argv[0].find(' ') != std::string_view::npos) return recognizeAgent(row.args);
   return std::nullopt;
 }
 

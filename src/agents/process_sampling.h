@@ -10,9 +10,9 @@
 //     and `batteryGuardHolds(preference, reader)` at each publication.
 //
 // Every scan (every 3 s):
-//   1. `auto rows = sampler.sampleProcesses();` Nothing means a failed scan (count it); an empty
-//      list is a good scan.
-//   2. `ProcessTable table(std::move(*rows));` builds `byPid` and `children`.
+//   1. `sampler.sampleInto(rows)` (rows kept from scan to scan); false means a failed scan (count
+//      it); an empty list is a good scan.
+//   2. `table.assign(rows)` (the table kept too) builds `byPid` and `children`.
 //   3. `AgentMap top = recognizeTopAgents(table);` gives pid -> agent name ("Claude Code") for the
 //      outermost agents (recognizeAgentRow on every row, minus those with hasAgentAncestor and the
 //      helpers an agent left behind, isOrphanedAgentHelper).

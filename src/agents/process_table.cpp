@@ -64,14 +64,30 @@ std::optional<PSRow> parsePSLine(std::string_view line) {
 
 }  // namespace
 
-ProcessTable::ProcessTable(std::vector<PSRow> rows) {
-  byPid.reserve(rows.size());
-  for (auto& row : rows) {
-    const int32_t pid = row.pid;
-    const int32_t ppid = row.ppid;
-    if (!byPid.try_emplace(pid, std::move(row)).second) continue;  // a repeated pid keeps its first row
-    children[ppid].push_back(pid);
+void ProcessTable::assign(const std::vector<PSRow>& rows) {
+  order_.clear();
+  for (size_t i = 0; i < rows.size(); ++i) order_.emplace_back(rows[i].pid, i);
+  if (!std::is_sorted(order_.begin(), order_.end())) std::sort(order_.begin(), order_.end());
+  first_.assign(rows.size(), false);
+  size_t listed = 0;
+  for (size_t k = 0; k < order_.size(); ++k) {
+    if (k > 0 && order_[k].first == order_[k - 1].first) continue;  // a repeated pid keeps its first row
+    first_[order_[k].second] = true;
+    ++listed;
+    const PSRow& row = rows[order_[k].second];
+    if (auto [entry, added] = byPid.try_emplace(row.pid, row); !added) entry->second = row;
   }
+  // Processes that left: a second pass over the table only when there are some.
+  if (byPid.size() > listed)
+    std::erase_if(byPid, [this](const auto& entry) {
+      const auto at =
+          std::lower_bound(order_.begin(), order_.end(), std::pair<int32_t, size_t>(entry.first, 0));
+      return at == order_.end() || at->first != entry.first;
+    });
+  for (auto& [ppid, kids] : children) kids.clear();
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (first_[i]) children[rows[i].ppid].push_back(rows[i].pid);
+  std::erase_if(children, [](const auto& entry) { return entry.second.empty(); });
 }
 
 double parseDuration(std::string_view text) {

@@ -23,11 +23,19 @@ using AgentMap = std::unordered_map<int32_t, std::string>;
 // keeps its first row.
 struct ProcessTable {
   ProcessTable() = default;
-  explicit ProcessTable(std::vector<PSRow> rows);
+  explicit ProcessTable(const std::vector<PSRow>& rows) { assign(rows); }
+
+  // Becomes the table of `rows`, reusing the entries and buffers of the processes it already
+  // holds: the watcher's table changes little from one scan to the next.
+  void assign(const std::vector<PSRow>& rows);
 
   ProcessMap byPid;
   // Parent pid -> child pids, in table order.
   ChildMap children;
+
+ private:
+  std::vector<std::pair<int32_t, size_t>> order_;  // pid and index in the rows, by pid
+  std::vector<bool> first_;                        // whether a row is its pid's first
 };
 
 // Bounds that keep a pathological (or cyclic) table from stalling a scan.

@@ -68,6 +68,14 @@ class ProcessSampler {
   // yields no usable row is an empty list, not nothing. Rows come in ascending pid order for
   // `ps` (its output order) and for /proc.
   virtual std::optional<std::vector<PSRow>> sampleProcesses() = 0;
+  // The same into `rows`, whose rows' buffers a sampler may reuse (a scan every few seconds then
+  // allocates little); false, with `rows` unspecified, when the table cannot be read.
+  virtual bool sampleInto(std::vector<PSRow>& rows) {
+    auto sampled = sampleProcesses();
+    if (!sampled) return false;
+    rows = std::move(*sampled);
+    return true;
+  }
   // The current working directory of each listed process that still exists and can be read;
   // empty when the source fails. An empty list asks nothing of the system.
   virtual std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) = 0;

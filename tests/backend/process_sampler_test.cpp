@@ -160,6 +160,12 @@ TEST_F(FakeProc, ReadsRowsAsPsPrintsThemWithTheRealArgumentsAndWorkingDirectorie
       {44, 42, std::nullopt, 0, 900.5, "[gone] <defunct>", {}, started},
       {45, 1, std::nullopt, 0, 900.5, "node /home/John Smith/.npm/bin/codex", {4, 36}, started}};
   EXPECT_EQ(rows, expected);  // with the argument ends, a path with spaces stays one argument
+  // Into the rows of an earlier scan, more or fewer of them: the same rows.
+  for (size_t stale : {2, 9}) {
+    std::vector<PSRow> kept(stale, PSRow{7, 7, "pts/9", 1, 1, std::string(300, 'x'), {1, 2, 3}, 5});
+    ASSERT_TRUE(sampler.sampleInto(kept));
+    EXPECT_EQ(kept, expected);
+  }
 
   fs::create_symlink("/home/u/My Project", root / "42" / "cwd");
   EXPECT_EQ(sampler.workingDirectories({42, 43}),

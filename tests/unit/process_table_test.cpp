@@ -155,6 +155,23 @@ TEST(ProcessTable, KeepsTheFirstRowOfARepeatedPidAndSumsEachProcessOfATreeOnce) 
   EXPECT_DOUBLE_EQ(treeCPUTime(10, cyclic.byPid, cyclic.children), 3);
 }
 
+TEST(ProcessTable, ATableAssignedAgainIsTheTableOfItsNewRows) {
+  // The watcher keeps its table from scan to scan: processes leave, arrive, move to another parent,
+  // a pid comes back as another process, a pid is listed twice.
+  const std::vector<std::vector<PSRow>> scans = {
+      {row(10, 1, "claude", 2), row(11, 10, "bash"), row(12, 11, "cc"), row(20, 1, "tmux")},
+      {row(10, 1, "claude", 3), row(12, 1, "cc"), row(21, 20, "zsh"), row(20, 1, "tmux")},
+      {row(11, 20, "codex"), row(11, 10, "again"), row(30, 11, "node"), row(20, 1, "tmux")},
+      {}};
+  ProcessTable reused;
+  for (const auto& rows : scans) {
+    reused.assign(rows);
+    const ProcessTable fresh(rows);
+    EXPECT_EQ(reused.byPid, fresh.byPid);
+    EXPECT_EQ(reused.children, fresh.children);
+  }
+}
+
 TEST(ResolveTerminal, MatchesTerminalExecutablesByPrefixOrExactly) {
   // "st" must match whole; the match is case-sensitive.
   const std::pair<const char*, const char*> cases[] = {{"gnome-terminal-server", "GNOME Terminal"},

@@ -245,14 +245,25 @@ bool ProcSampler::programChanged(int rootFd, int32_t pid, Known& known) {
 }
 
 std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
-  DIR* directory = ::opendir(root_.c_str());
-  if (!directory) return std::nullopt;
+  std::vector<PSRow> rows;
+  if (!sampleInto(rows)) return std::nullopt;
+  return rows;
+}
+
+bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
+  if (directory_) {
+    ::rewinddir(directory_.get());
+  } else {
+    directory_.reset(::opendir(root_.c_str()));
+    if (!directory_) return false;
+  }
+  DIR* directory = directory_.get();
   const int rootFd = ::dirfd(directory);
   double uptime = 0;
   if (readFile(rootFd, "uptime", text_, 256) != ReadResult::ok ||
       !parseNumber(std::string_view(text_).substr(0, text_.find(' ')), uptime)) {
-    ::closedir(directory);
-    return std::nullopt;
+    directory_.reset();  // opened afresh next time
+    return false;
   }
   listing_.clear();
   while (const dirent* entry = ::readdir(directory)) {
@@ -264,8 +275,8 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
   std::sort(listing_.begin(), listing_.end());
 
   ++scans_;
-  std::vector<PSRow> rows;
-  rows.reserve(listing_.size());
+  // Rows are assigned over the last scan's, whose strings mostly have the room already.
+  size_t count = 0;
   for (const auto& [pid, inode] : listing_) {
     auto [it, inserted] = known_.try_emplace(pid);
     Known& known = it->second;
@@ -282,13 +293,17 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
       known.row.elapsed = std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
     }
     known.seenInScan = scans_;
-    rows.push_back(known.row);
+    if (count < rows.size())
+      rows[count] = known.row;
+    else
+      rows.push_back(known.row);
+    ++count;
   }
-  ::closedir(directory);
+  rows.resize(count);
   std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
   markWatched();
   freedMemory_.scanned(rows.size());
-  return rows;
+  return true;
 }
 
 // Marks the agents and everything below them, for the next scan: one walk up from each process,

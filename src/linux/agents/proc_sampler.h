@@ -16,6 +16,8 @@
 // is the one last read.
 #pragma once
 
+#include <dirent.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,6 +45,7 @@ class ProcSampler final : public ProcessSampler {
   explicit ProcSampler(std::string procRoot = "/proc");
 
   std::optional<std::vector<PSRow>> sampleProcesses() override;
+  bool sampleInto(std::vector<PSRow>& rows) override;
   std::map<int32_t, std::string> workingDirectories(const std::vector<int32_t>& pids) override;
   std::vector<std::string> openFiles(int32_t pid) override;
 
@@ -74,7 +77,14 @@ class ProcSampler final : public ProcessSampler {
   bool programChanged(int rootFd, int32_t pid, Known& known);
   void markWatched();
 
+  struct CloseDirectory {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+  };
+
   std::string root_;
+  // Open from scan to scan and rewound: opening it anew costs a 32 KB buffer each time, whose
+  // allocation after a scan's worth of small frees is as dear as listing the table.
+  std::unique_ptr<DIR, CloseDirectory> directory_;
   double ticksPerSecond_;
   std::unordered_map<int32_t, Known> known_;
   std::unordered_map<uint64_t, std::optional<std::string>> ttyNames_;
