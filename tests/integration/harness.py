@@ -216,7 +216,7 @@ class Session:
 
     def read_pid(self, pid_file):
         """The pid a FAKE_AGENT wrote, once it did (None after ten seconds)."""
-        text = wait_for(lambda: os.path.exists(pid_file) and open(pid_file).read().strip(), 10)
+        text = wait_for(lambda: os.path.exists(pid_file) and pathlib.Path(pid_file).read_text().strip(), 10)
         return int(text) if text else None
 
     def claude_status(self, pid, session_id, status, **fields):
