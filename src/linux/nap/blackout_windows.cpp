@@ -19,6 +19,7 @@ namespace {
 constexpr int kGrabRetryMilliseconds = 100;
 constexpr int kKeyboardGraceMilliseconds = 5000;
 constexpr int kResignCoalesceMilliseconds = 100;
+constexpr int kFirstFrameDelayMilliseconds = 40;
 const QColor kNearBlack(20, 17, 16);
 
 InputKey inputKey(int key) {
@@ -72,6 +73,7 @@ class LinuxNapWindow final : public NapWindow {
     if (!window_) return;
     // Every display goes dark before Qt's show sets the window's properties and waits for replies.
     desktop_.cover();
+    if (!window_->isVisible()) window_->holdFirstFrame();
     window_->show();
     window_->raise();
     // The map goes to the server now, not with the next request that waits for a reply.
@@ -184,6 +186,13 @@ void BlackoutWindow::mapAhead(xcb_connection_t* c) {
   const uint32_t above = XCB_STACK_MODE_ABOVE;
   xcb_configure_window(c, id, XCB_CONFIG_WINDOW_STACK_MODE, &above);
   mappedAhead_ = true;
+}
+
+void BlackoutWindow::holdFirstFrame() {
+  // Until then the window shows its server-side dark; its first frame (an image of the whole
+  // display) must not compete with the server and a compositor putting the cover up.
+  setUpdatesEnabled(false);
+  QTimer::singleShot(kFirstFrameDelayMilliseconds, this, [this] { setUpdatesEnabled(true); });
 }
 
 void BlackoutWindow::unmapIfNeverShown() {

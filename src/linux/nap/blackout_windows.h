@@ -46,6 +46,8 @@ class BlackoutWindow final : public QWidget {
   // Asks the server to map the window dark and on top, before Qt shows it; the caller flushes.
   void mapAhead(xcb_connection_t* c);
   bool mappedAhead() const { return mappedAhead_; }
+  // Paints the scene a moment after the window shows, not at once.
+  void holdFirstFrame();
   // Undoes mapAhead for a window Qt never showed (Qt's hide would not unmap it).
   void unmapIfNeverShown();
 
