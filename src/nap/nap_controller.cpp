@@ -51,13 +51,15 @@ void NapController::startNap() {
 }
 
 void NapController::buildWindows() {
+  // Every window is made before any is shown, so that the platform can put all displays' windows
+  // on screen in one go; the last one made becomes the key window.
   for (const auto& screen : windowSystem_.screens()) {
     auto window = windowSystem_.makeBlackoutWindow(screen);
     if (!window) continue;
     window->setLevel(NapWindowLevel::screenSaver);
-    window->orderFrontRegardless();
     windows_.push_back(std::move(window));
   }
+  for (auto& window : windows_) window->orderFrontRegardless();
   bringToFront();
 }
 

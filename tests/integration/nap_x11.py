@@ -1,5 +1,5 @@
-"""Small X11 probes for the nap tests, through ctypes: the pointer's current image and a
-helper client that holds key, keyboard or pointer grabs."""
+"""Small X11 probes for the nap tests, through ctypes: the pointer's current image, a helper client
+that holds key, keyboard or pointer grabs, and one that types the moment a nap darkens the display."""
 
 import ctypes
 import ctypes.util
@@ -83,3 +83,41 @@ def grab(env, what, hold=True):
     if not hold:
         proc.wait(10)
     return proc, line
+
+
+# A client that presses Ctrl+Alt+N through XTest and types the argument's letters the moment the root
+# pixel (20, 20) shows the nap's dark: faster than a person could react.
+NAP_THEN_TYPE = r"""
+import ctypes, ctypes.util, sys
+x11, xtst = ctypes.CDLL(ctypes.util.find_library("X11")), ctypes.CDLL(ctypes.util.find_library("Xtst"))
+x11.XOpenDisplay.restype = x11.XGetImage.restype = ctypes.c_void_p
+x11.XDefaultRootWindow.restype = x11.XStringToKeysym.restype = ctypes.c_ulong
+x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + [ctypes.c_uint] * 2 + [ctypes.c_ulong, ctypes.c_int]
+x11.XDefaultRootWindow.argtypes = x11.XDestroyImage.argtypes = x11.XSync.argtypes = [ctypes.c_void_p]
+x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+class Image(ctypes.Structure):
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int), ("format", ctypes.c_int),
+                ("data", ctypes.POINTER(ctypes.c_uint32))]
+dpy = x11.XOpenDisplay(None)
+def keys(*events):
+    for name, down in events:
+        xtst.XTestFakeKeyEvent(dpy, x11.XKeysymToKeycode(dpy, x11.XStringToKeysym(name.encode())), down, 0)
+    x11.XSync(dpy, 0)
+def dark():
+    image = x11.XGetImage(dpy, x11.XDefaultRootWindow(dpy), 20, 20, 1, 1, 0xFFFFFF, 2)  # ZPixmap
+    rgb = ctypes.cast(image, ctypes.POINTER(Image)).contents.data[0] & 0xFFFFFF
+    x11.XDestroyImage(image)
+    return rgb != 0 and max(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF) < 40
+keys(("Control_L", 1), ("Alt_L", 1), ("n", 1), ("n", 0), ("Alt_L", 0), ("Control_L", 0))
+while not dark():
+    pass
+keys(*[(letter, down) for letter in sys.argv[1] for down in (1, 0)])
+print("typed", flush=True)
+"""
+
+
+def nap_then_type(env, letters):
+    """Starts a nap with the hot key and types `letters` the moment the display is dark; returns its line."""
+    return subprocess.run([sys.executable, "-c", NAP_THEN_TYPE, letters], env=env, stdout=subprocess.PIPE,
+                          text=True, timeout=20).stdout.strip()

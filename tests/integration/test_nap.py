@@ -4,8 +4,10 @@ held by another program never counts as the nap's, and a combination owned by an
 both hot keys unregistered."""
 
 import os
+import pathlib
 import re
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -150,6 +152,25 @@ class NapTest(unittest.TestCase):
                     self.assertTrue(s.wait_for_log("keyboard and pointer grabbed"), s.log_text())
                     s.xdotool("key", "space")
                     self.assertTrue(s.wait_for_log("nap ended: .*, 1 poke ignored"), s.log_text())
+
+    def test_keys_typed_the_moment_the_display_darkens_stay_with_the_nap(self):
+        # The grabs go to the server with the windows' maps: a key typed once the dark shows is the nap's.
+        with harness.Session(screen="1280x800") as s, tempfile.TemporaryDirectory() as folder:
+            ready, typed = os.path.join(folder, "ready"), os.path.join(folder, "typed")
+            s._spawn(["xterm", "-geometry", "80x10+0+0", "-e", "sh", "-c",
+                      f"stty -icanon -echo && touch {ready} && exec cat > {typed}"], stderr=subprocess.DEVNULL)
+            self.assertTrue(s.wait_for(lambda: os.path.exists(ready)), "no xterm")
+            found = s.run(["xdotool", "search", "--sync", "--class", "xterm"], timeout=10).stdout.split()
+            s.xdotool("windowfocus", "--sync", found[0])
+            start(self, s)
+            text = lambda: pathlib.Path(typed).read_text() if os.path.exists(typed) else ""  # noqa: E731
+            s.xdotool("type", "a")
+            self.assertTrue(s.wait_for(lambda: text() == "a"), "the xterm does not take keys")
+
+            self.assertEqual(nap_x11.nap_then_type(s.env, "xyz"), "typed")
+            s.xdotool("key", "space")
+            self.assertTrue(s.wait_for_log(r"nap ended: .*, 3 pokes ignored"), s.log_text())
+            self.assertEqual(text(), "a")
 
     def test_windows_above_the_nap_and_added_displays_are_covered(self):
         with harness.Session(screen=SCREEN, monitors=MONITORS[:1]) as s:

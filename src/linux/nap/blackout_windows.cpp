@@ -19,6 +19,7 @@ namespace {
 constexpr int kGrabRetryMilliseconds = 100;
 constexpr int kKeyboardGraceMilliseconds = 5000;
 constexpr int kResignCoalesceMilliseconds = 100;
+constexpr int kFirstFrameDelayMilliseconds = 40;
 const QColor kNearBlack(20, 17, 16);
 
 InputKey inputKey(int key) {
@@ -70,6 +71,9 @@ class LinuxNapWindow final : public NapWindow {
   }
   void orderFrontRegardless() override {
     if (!window_) return;
+    // Every display goes dark before Qt's show sets the window's properties and waits for replies.
+    desktop_.cover();
+    if (!window_->isVisible()) window_->holdFirstFrame();
     window_->show();
     window_->raise();
     // The map goes to the server now, not with the next request that waits for a reply.
@@ -84,6 +88,7 @@ class LinuxNapWindow final : public NapWindow {
   void close() override {
     if (!window_) return;
     // Unmapped and kept for the next nap; the desktop owns it from here.
+    window_->unmapIfNeverShown();
     window_->hide();
     desktop_.windowClosed(window_);
     window_ = nullptr;
@@ -161,23 +166,42 @@ void BlackoutWindow::keyPressEvent(QKeyEvent* event) {
 void BlackoutWindow::hideEvent(QHideEvent* event) {
   // Keys held when the nap ends are released elsewhere.
   heldKeys_.clear();
+  mappedAhead_ = false;
   lastRelease_ = {0, 0};
   QWidget::hideEvent(event);
 }
 
-void BlackoutWindow::showEvent(QShowEvent* event) {
+void BlackoutWindow::mapAhead(xcb_connection_t* c) {
+  const auto id = xcb_window_t(winId());
   // The X server fills the window with its background the moment it maps, before Qt has painted
   // anything: the display is dark at once, however long the first frame of the scene takes.
+  const QColor dark = backdrop();
+  // A translucent window has a 32-bit visual that takes premultiplied ARGB; the others take RGB.
+  const double alpha = translucent_ ? dark.alphaF() : 1.0;
+  const auto channel = [alpha](int value) { return uint32_t(std::lround(value * alpha)); };
+  uint32_t pixel = channel(dark.red()) << 16 | channel(dark.green()) << 8 | channel(dark.blue());
+  if (translucent_) pixel |= uint32_t(dark.alpha()) << 24;
+  xcb_change_window_attributes(c, id, XCB_CW_BACK_PIXEL, &pixel);
+  xcb_map_window(c, id);
+  const uint32_t above = XCB_STACK_MODE_ABOVE;
+  xcb_configure_window(c, id, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+  mappedAhead_ = true;
+}
+
+void BlackoutWindow::holdFirstFrame() {
+  // Until then the window shows its server-side dark; its first frame (an image of the whole
+  // display) must not compete with the server and a compositor putting the cover up.
+  setUpdatesEnabled(false);
+  QTimer::singleShot(kFirstFrameDelayMilliseconds, this, [this] { setUpdatesEnabled(true); });
+}
+
+void BlackoutWindow::unmapIfNeverShown() {
+  if (!mappedAhead_ || isVisible()) return;
+  mappedAhead_ = false;
   if (xcb_connection_t* c = qtXcbConnection(); c && !xcb_connection_has_error(c)) {
-    const QColor dark = backdrop();
-    // A translucent window has a 32-bit visual that takes premultiplied ARGB; the others take RGB.
-    const double alpha = translucent_ ? dark.alphaF() : 1.0;
-    const auto channel = [alpha](int value) { return uint32_t(std::lround(value * alpha)); };
-    uint32_t pixel = channel(dark.red()) << 16 | channel(dark.green()) << 8 | channel(dark.blue());
-    if (translucent_) pixel |= uint32_t(dark.alpha()) << 24;
-    xcb_change_window_attributes(c, xcb_window_t(winId()), XCB_CW_BACK_PIXEL, &pixel);
+    xcb_unmap_window(c, xcb_window_t(winId()));
+    xcb_flush(c);
   }
-  QWidget::showEvent(event);
 }
 
 void BlackoutWindow::keyReleaseEvent(QKeyEvent* event) {
@@ -289,7 +313,6 @@ std::unique_ptr<NapWindow> LinuxNapDesktop::makeBlackoutWindow(const ScreenInfo&
   BlackoutWindow* window = takeWindow(screen);
   windows_.push_back(window);
   fightsForTop_[window] = true;
-  watchRoot(true);
   return std::make_unique<LinuxNapWindow>(*this, window, screen.frame);
 }
 
@@ -334,8 +357,27 @@ bool LinuxNapDesktop::dispatch(const InputEvent& event) {
   return swallowed;
 }
 
+void LinuxNapDesktop::cover() {
+  xcb_connection_t* c = qtXcbConnection();
+  if (!c || xcb_connection_has_error(c)) return;
+  bool mapped = false;
+  for (auto* window : windows_) {
+    if (window->isVisible() || window->mappedAhead()) continue;
+    window->mapAhead(c);
+    mapped = true;
+  }
+  if (!mapped) return;
+  // The server takes the grabs right after the maps, in order; their replies are read once the
+  // window is key, after Qt's show.
+  const auto target = xcb_window_t(windows_.back()->winId());
+  if (grabTarget_ != target) releaseGrabs();
+  requestGrabs(c, target);
+  xcb_flush(c);
+  watchRoot(true);
+}
+
 void LinuxNapDesktop::makeKey(BlackoutWindow* window) {
-  if (keyWindow_ != window) releaseGrabs();
+  if (grabTarget_ != xcb_window_t(window->winId())) releaseGrabs();
   keyWindow_ = window;
   tryGrab();
 }
@@ -355,9 +397,9 @@ void LinuxNapDesktop::windowClosed(BlackoutWindow* window) {
     idle_.push_back(window);
   else
     window->deleteLater();
-  if (window == keyWindow_) {
+  if (window == keyWindow_ || xcb_window_t(window->winId()) == grabTarget_) {
     releaseGrabs();
-    keyWindow_ = nullptr;
+    if (window == keyWindow_) keyWindow_ = nullptr;
   }
   if (windows_.empty()) {
     watchRoot(false);
@@ -373,36 +415,47 @@ void LinuxNapDesktop::reportResignActive() {
   for (auto& [token, observer] : observers) observer();
 }
 
+void LinuxNapDesktop::requestGrabs(xcb_connection_t* c, xcb_window_t target) {
+  grabTarget_ = target;
+  // Keys all go to the key window; the pointer reports to whichever of our windows it is over,
+  // so a click on the blackout still wakes while the keyboard is missing.
+  if (!keyboardGrabbed_ && !pendingKeyboard_)
+    pendingKeyboard_ =
+        xcb_grab_keyboard(c, 0, target, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+  if (!pointerGrabbed_ && !pendingPointer_) {
+    const uint16_t mask = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                          XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW |
+                          XCB_EVENT_MASK_LEAVE_WINDOW;
+    pendingPointer_ = xcb_grab_pointer(c, 1, target, mask, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC,
+                                       XCB_WINDOW_NONE, XCB_CURSOR_NONE, XCB_CURRENT_TIME);
+  }
+}
+
+std::pair<int, int> LinuxNapDesktop::collectGrabReplies(xcb_connection_t* c) {
+  int keyboardStatus = XCB_GRAB_STATUS_SUCCESS, pointerStatus = XCB_GRAB_STATUS_SUCCESS;
+  if (auto cookie = std::exchange(pendingKeyboard_, std::nullopt)) {
+    XcbReply<xcb_grab_keyboard_reply_t> keyboard(xcb_grab_keyboard_reply(c, *cookie, nullptr));
+    keyboardStatus = keyboard ? keyboard->status : -1;
+    keyboardGrabbed_ = keyboardStatus == XCB_GRAB_STATUS_SUCCESS;
+  }
+  if (auto cookie = std::exchange(pendingPointer_, std::nullopt)) {
+    XcbReply<xcb_grab_pointer_reply_t> pointer(xcb_grab_pointer_reply(c, *cookie, nullptr));
+    pointerStatus = pointer ? pointer->status : -1;
+    pointerGrabbed_ = pointerStatus == XCB_GRAB_STATUS_SUCCESS;
+  }
+  return {keyboardStatus, pointerStatus};
+}
+
 void LinuxNapDesktop::tryGrab() {
   xcb_connection_t* c = qtXcbConnection();
   if (!c || !keyWindow_ || xcb_connection_has_error(c)) {
     grabRetry_.stop();
     return;
   }
-  const auto target = xcb_window_t(keyWindow_->winId());
   // Each grab is kept once taken: the keyboard protects typing even while the pointer is held
-  // elsewhere. Keys all go to the key window; the pointer reports to whichever of our windows
-  // it is over, so a click on the blackout still wakes while the keyboard is missing.
-  int keyboardStatus = XCB_GRAB_STATUS_SUCCESS, pointerStatus = XCB_GRAB_STATUS_SUCCESS;
-  if (!keyboardGrabbed_) {
-    XcbReply<xcb_grab_keyboard_reply_t> keyboard(xcb_grab_keyboard_reply(
-        c, xcb_grab_keyboard(c, 0, target, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-        nullptr));
-    keyboardStatus = keyboard ? keyboard->status : -1;
-    keyboardGrabbed_ = keyboardStatus == XCB_GRAB_STATUS_SUCCESS;
-  }
-  if (!pointerGrabbed_) {
-    const uint16_t mask = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
-                          XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW |
-                          XCB_EVENT_MASK_LEAVE_WINDOW;
-    XcbReply<xcb_grab_pointer_reply_t> pointer(
-        xcb_grab_pointer_reply(c,
-                               xcb_grab_pointer(c, 1, target, mask, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC,
-                                                XCB_WINDOW_NONE, XCB_CURSOR_NONE, XCB_CURRENT_TIME),
-                               nullptr));
-    pointerStatus = pointer ? pointer->status : -1;
-    pointerGrabbed_ = pointerStatus == XCB_GRAB_STATUS_SUCCESS;
-  }
+  // elsewhere.
+  requestGrabs(c, xcb_window_t(keyWindow_->winId()));
+  const auto [keyboardStatus, pointerStatus] = collectGrabReplies(c);
   if (keyboardGrabbed_) keyboardDeadline_.stop();
   if (keyboardGrabbed_ && pointerGrabbed_) {
     grabRetry_.stop();
@@ -436,11 +489,15 @@ void LinuxNapDesktop::releaseGrabs() {
   grabRetry_.stop();
   xcb_connection_t* c = qtXcbConnection();
   if (c && !xcb_connection_has_error(c)) {
+    collectGrabReplies(c);  // a grab asked for and not yet answered may have been taken
     if (keyboardGrabbed_) xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
     if (pointerGrabbed_) xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
     xcb_flush(c);
   }
+  pendingKeyboard_.reset();
+  pendingPointer_.reset();
   keyboardGrabbed_ = pointerGrabbed_ = false;
+  grabTarget_ = XCB_WINDOW_NONE;
 }
 
 void LinuxNapDesktop::watchRoot(bool on) {

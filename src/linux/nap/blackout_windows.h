@@ -3,7 +3,8 @@
 // Something that takes the focus or stacks above us is reported as the application resigning
 // active, and the controller brings the nap back to the front (raise, re-grab, re-hide).
 // A closed window is only unmapped: the next nap on the same displays maps it again, backing
-// store and scene included, so that a nap covers the screens at once.
+// store and scene included, so that a nap covers the screens at once. A nap start maps every
+// display's window and asks for the grabs in one flush, before Qt's own show does its work.
 // The keyboard and pointer grabs are taken one by one and retried while another client holds
 // them; keys count only while the keyboard is ours, and a nap that cannot take the keyboard
 // within a few seconds is ended rather than left looking closed.
@@ -42,6 +43,13 @@ class BlackoutWindow final : public QWidget {
   int generation = 0;  // the desktop's generation it was made in
   // The dark the window shows: opaque, or faintly see-through where a compositor runs.
   QColor backdrop() const;
+  // Asks the server to map the window dark and on top, before Qt shows it; the caller flushes.
+  void mapAhead(xcb_connection_t* c);
+  bool mappedAhead() const { return mappedAhead_; }
+  // Paints the scene a moment after the window shows, not at once.
+  void holdFirstFrame();
+  // Undoes mapAhead for a window Qt never showed (Qt's hide would not unmap it).
+  void unmapIfNeverShown();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -52,13 +60,13 @@ class BlackoutWindow final : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void hideEvent(QHideEvent* event) override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   LinuxNapDesktop& desktop_;
   ScreenInfo screen_;
   QPointer<QWidget> content_;
   bool translucent_;
+  bool mappedAhead_ = false;
   std::set<quint32> heldKeys_;                     // native key codes pressed and not yet released
   std::pair<quint32, quint64> lastRelease_{0, 0};  // key code and time of the last release
 };
@@ -106,6 +114,9 @@ class LinuxNapDesktop final : public QObject,
   BlackoutWindow* keyWindow() const { return keyWindow_; }
 
   // Called by the windows.
+  // Maps the open windows not yet on screen and asks for the grabs on the window to become key
+  // (the last one made), all in one flush: the displays go dark and keys stay ours at once.
+  void cover();
   bool dispatch(const InputEvent& event);
   void windowDeactivated(BlackoutWindow* window);
   void makeKey(BlackoutWindow* window);
@@ -115,6 +126,9 @@ class LinuxNapDesktop final : public QObject,
 
  private:
   void tryGrab();
+  void requestGrabs(xcb_connection_t* c, xcb_window_t target);
+  // Reads the answers to the grabs asked for; the statuses (success when none was asked).
+  std::pair<int, int> collectGrabReplies(xcb_connection_t* c);
   void releaseGrabs();
   void keyboardUnavailable();
   void reportBusyAtNapStart();
@@ -139,6 +153,10 @@ class LinuxNapDesktop final : public QObject,
   QPointer<BlackoutWindow> keyWindow_;
   bool keyboardGrabbed_ = false;
   bool pointerGrabbed_ = false;
+  xcb_window_t grabTarget_ = XCB_WINDOW_NONE;  // the window the grabs held or asked for report to
+  // Grabs asked for by cover() whose replies are read when the window becomes key.
+  std::optional<xcb_grab_keyboard_cookie_t> pendingKeyboard_;
+  std::optional<xcb_grab_pointer_cookie_t> pendingPointer_;
   bool grabFailureLogged_ = false;
   std::function<void()> onKeyboardUnavailable_;
   QTimer grabRetry_;
