@@ -16,7 +16,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 import harness  # noqa: E402
-from test_agent_watch import FAKE_AGENT  # noqa: E402
+from harness import FAKE_AGENT  # noqa: E402
 
 
 VERBOSE = False
