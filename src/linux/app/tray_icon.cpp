@@ -20,7 +20,9 @@ TrayIcon::TrayIcon() {
     });
   });
   retry_.setInterval(5000);
-  connect(&retry_, &QTimer::timeout, this, [this] { showWhenAvailable(); });
+  connect(&retry_, &QTimer::timeout, this, [this] {
+    if (!icon_ && x11TrayRuns()) show();
+  });
   showWhenAvailable();
 }
 
@@ -65,41 +67,47 @@ void TrayIcon::updateToolTip() {
 // the first icon it makes and never asks again: an icon made before the panel is up would stay
 // invisible once it comes. So the icon is made only once a tray is there, and the question is put
 // on the bus connection the program already has (Qt's own opens a connection of its own for it).
-bool TrayIcon::trayAvailable() {
+bool TrayIcon::statusNotifierHostRuns() {
   const QDBusConnection bus = QDBusConnection::sessionBus();
-  if (bus.isConnected() && bus.interface() &&
-      bus.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value())
-    return true;
-  xcb_connection_t* x11 = qtXcbConnection();
-  return x11 && systemTrayRunsOn(x11, defaultXcbScreenNumber());
+  return bus.isConnected() && bus.interface() &&
+         bus.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
 }
 
+// One round trip: the selection's atom is asked for once (made if need be, as the tray will).
+bool TrayIcon::x11TrayRuns() {
+  xcb_connection_t* x11 = qtXcbConnection();
+  if (!x11) return false;
+  const int screen = defaultXcbScreenNumber();
+  if (trayAtom_ == XCB_ATOM_NONE) trayAtom_ = internAtom(x11, "_NET_SYSTEM_TRAY_S" + std::to_string(screen));
+  return trayAtom_ != XCB_ATOM_NONE && selectionOwned(x11, trayAtom_);
+}
+
+void TrayIcon::show() {
+  retry_.stop();
+  icon_ = std::make_unique<QSystemTrayIcon>();
+  icon_->setIcon(makeIcon(attention_));
+  icon_->setContextMenu(&menu_);
+  updateToolTip();
+  // A left click opens the same menu, as a menu-bar item does.
+  connect(icon_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) menu_.popup(QCursor::pos());
+  });
+  icon_->show();
+  logInfo(log_categories::kApp, "tray item shown");
+}
+
+// A StatusNotifier host's arrival is followed on the bus (watched before asking again, so none
+// slips between); an X11 system tray announces itself to nobody and is looked for every 5 s.
 void TrayIcon::showWhenAvailable() {
-  if (trayAvailable()) {
-    retry_.stop();
-    icon_ = std::make_unique<QSystemTrayIcon>();
-    icon_->setIcon(makeIcon(attention_));
-    icon_->setContextMenu(&menu_);
-    updateToolTip();
-    // A left click opens the same menu, as a menu-bar item does.
-    connect(icon_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-      if (reason == QSystemTrayIcon::Trigger) menu_.popup(QCursor::pos());
-    });
-    icon_->show();
-    logInfo(log_categories::kApp, "tray item shown");
-    return;
-  }
-  if (!retry_.isActive()) {
-    logInfo(log_categories::kApp, "no system tray yet; the tray item appears when one starts");
-    retry_.start();  // an X11 system tray announces itself to nobody
-    if (!hostWatcher_) {
-      hostWatcher_ = new QDBusServiceWatcher("org.kde.StatusNotifierWatcher", QDBusConnection::sessionBus(),
-                                             QDBusServiceWatcher::WatchForRegistration, this);
-      connect(hostWatcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
-        if (!icon_) showWhenAvailable();
-      });
-    }
-  }
+  if (statusNotifierHostRuns() || x11TrayRuns()) return show();
+  hostWatcher_ = new QDBusServiceWatcher("org.kde.StatusNotifierWatcher", QDBusConnection::sessionBus(),
+                                         QDBusServiceWatcher::WatchForRegistration, this);
+  connect(hostWatcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+    if (!icon_) show();
+  });
+  if (statusNotifierHostRuns()) return show();
+  logInfo(log_categories::kApp, "no system tray yet; the tray item appears when one starts");
+  retry_.start();
 }
 
 // The cat in a 44-unit design space: its silhouette, and above its back either the "Z" of sleep

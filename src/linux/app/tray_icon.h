@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,10 +38,13 @@ class TrayIcon final : public QObject {
 
  private:
   void showWhenAvailable();
-  static bool trayAvailable();
+  void show();
+  static bool statusNotifierHostRuns();
+  bool x11TrayRuns();
   QMenu menu_;  // before the icon, which shows it
   std::unique_ptr<QSystemTrayIcon> icon_;  // made once a tray is there
   QTimer retry_;
+  uint32_t trayAtom_ = 0;  // _NET_SYSTEM_TRAY_S<screen>, once asked for
   QDBusServiceWatcher* hostWatcher_ = nullptr;  // made while no tray is there
   std::function<void(QMenu&)> builder_;
   bool attention_ = false;

@@ -51,24 +51,15 @@ int xcbScreenNumberOf(xcb_connection_t* c, xcb_window_t window) {
   return defaultXcbScreenNumber();
 }
 
-namespace {
-
-bool selectionOwned(xcb_connection_t* c, const std::string& name) {
-  const xcb_atom_t selection = internAtom(c, name, true);
-  if (selection == XCB_ATOM_NONE) return false;
+bool selectionOwned(xcb_connection_t* c, xcb_atom_t selection) {
   XcbReply<xcb_get_selection_owner_reply_t> owner(
       xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
   return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
-}  // namespace
-
 bool compositorRunsOn(xcb_connection_t* c, int number) {
-  return selectionOwned(c, "_NET_WM_CM_S" + std::to_string(number));
-}
-
-bool systemTrayRunsOn(xcb_connection_t* c, int number) {
-  return selectionOwned(c, "_NET_SYSTEM_TRAY_S" + std::to_string(number));
+  const xcb_atom_t selection = internAtom(c, "_NET_WM_CM_S" + std::to_string(number), true);
+  return selection != XCB_ATOM_NONE && selectionOwned(c, selection);
 }
 
 }  // namespace tovami::linux_backend

@@ -32,7 +32,8 @@ int xcbScreenNumberOf(xcb_connection_t* c, xcb_window_t window);
 
 // Whether a compositing manager runs on screen `number`: it owns the selection _NET_WM_CM_S<number>.
 bool compositorRunsOn(xcb_connection_t* c, int number);
-// Whether an X11 system tray (XEmbed) runs on screen `number`: it owns _NET_SYSTEM_TRAY_S<number>.
-bool systemTrayRunsOn(xcb_connection_t* c, int number);
+// Whether somebody owns the selection `selection` (a compositor owns _NET_WM_CM_S<screen>, an X11
+// system tray _NET_SYSTEM_TRAY_S<screen>).
+bool selectionOwned(xcb_connection_t* c, xcb_atom_t selection);
 
 }  // namespace tovami::linux_backend
