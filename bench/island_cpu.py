@@ -15,7 +15,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 import harness  # noqa: E402
-from harness import FAKE_AGENT  # noqa: E402
+from island_session import start_island  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -34,20 +34,7 @@ def measure(pid, seconds):
 
 def tovami_run(seconds, island, opened):
     with harness.Session(screen="1440x900", openbox=True) as s:
-        s.write_preferences(f"[General]\nislandOnNonNotch={'true' if island else 'false'}\n")
-        if opened:
-            agent = os.path.join(s.root, "claude")
-            with open(agent, "w") as f:
-                f.write(FAKE_AGENT)
-            os.chmod(agent, 0o755)
-            s.tmux = os.path.join(s.root, "tmux.sock")
-            s.run(["tmux", "-S", s.tmux, "-f", "/dev/null", "new-session", "-d",
-                   f"{agent} {seconds * 3} {os.path.join(s.root, 'pid')}"])
-        process = s.start_tovami()
-        s.wait_for_log("tovami started", 15)
-        if opened:
-            s.wait_for_log("Claude", 15)
-            s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "a", "keyup", "Alt_L", "keyup", "Control_L")
+        process = start_island(s, island, opened, busy_seconds=seconds * 3)
         time.sleep(3)  # past the start-up work
         return measure(process.pid, seconds)
 
