@@ -116,13 +116,15 @@ class FakeProc : public ::testing::Test {
   }
   void uptime(double seconds) { write("uptime", std::to_string(seconds) + " 3000.00\n"); }
   // A stat line with the fields the sampler reads; `startedAt` in seconds since boot.
+  // `exitSignal` -1 makes it a thread that is not its process's first.
   void process(int pid, const std::string& name, char state, int ppid, int ttyNumber, double cpu,
-               double startedAt, const std::string& cmdline) {
+               double startedAt, const std::string& cmdline, int exitSignal = 17) {
     const std::string stat = std::to_string(pid) + " (" + name + ") " + state + " " + std::to_string(ppid) +
                              " 1 1 " + std::to_string(ttyNumber) + " -1 4194560 100 0 0 0 " +
                              std::to_string(std::lround(cpu * ticks)) + " 0 0 0 20 0 1 0 " +
                              std::to_string(std::lround(startedAt * ticks)) +
-                             " 1000 200 18446744073709551615\n";
+                             " 1000 200 18446744073709551615 0 0 0 0 0 0 0 0 0 0 0 0 " +
+                             std::to_string(exitSignal) + "\n";
     write(std::to_string(pid) + "/stat", stat);
     write(std::to_string(pid) + "/cmdline", cmdline);
   }
@@ -202,9 +204,10 @@ TEST_F(FakeProc, SkipsEntriesThatVanishOrMakeNoSense) {
 
 TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   using namespace std::string_literals;
+  constexpr int kPts1 = (136 << 8) | 1;
   process(20, "claude", 'S', 1, 0, 1, 0, "claude\0"s);
   process(21, "make", 'S', 20, 0, 1, 0, "make\0"s);  // below the agent
-  process(30, "bash", 'S', 1, 0, 1, 0, "bash\0"s);
+  process(30, "bash", 'S', 1, kPts1, 1, 0, "bash\0"s);
   process(31, "node", 'S', 1, 0, 0, 999, "node\0/x/server.js\0"s);  // 1.5 s old
   ProcSampler sampler(root.string());
   ASSERT_TRUE(sampler.sampleProcesses());
@@ -213,7 +216,7 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
 
   // The agent's tree every scan, with its CPU time; a young process once a second.
   process(21, "make", 'S', 20, 0, 7, 0, "make\0"s);
-  process(30, "bash", 'S', 1, 0, 9, 0, "bash\0"s);
+  process(30, "bash", 'S', 1, kPts1, 9, 0, "bash\0"s);
   uptime(1000.9);
   EXPECT_DOUBLE_EQ(find(sampler.sampleProcesses(), 21)->cpuTime, 7);
   EXPECT_EQ(sampler.statReads(), 6u);
@@ -222,15 +225,60 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   EXPECT_EQ(sampler.statReads(), 9u);
   EXPECT_EQ(sampler.commandLineReads(), 5u);  // the young one's
 
-  // A program replaced in place (same pid, inode and start) shows within ten scans.
-  process(30, "claude", 'S', 1, 0, 9, 0, "claude\0--resume\0"s);
-  int scans = 0;
-  while (find(sampler.sampleProcesses(), 30)->args != "claude --resume" && scans < 20) ++scans;
-  EXPECT_LT(scans, static_cast<int>(ProcSampler::kVerifyEvery));
+  // A program replaced in place (same pid, inode and start) shows within ten scans in a terminal,
+  // within a hundred outside one.
+  const auto scansToSee = [&](int pid, const std::string& args) {
+    int scans = 0;
+    while (find(sampler.sampleProcesses(), pid)->args != args && scans < 200) ++scans;
+    return scans;
+  };
+  process(30, "claude", 'S', 1, kPts1, 9, 0, "claude\0--resume\0"s);
+  EXPECT_LT(scansToSee(30, "claude --resume"), static_cast<int>(ProcSampler::kVerifyEvery));
+  process(31, "codex", 'S', 1, 0, 0, 999, "codex\0"s);
+  const int withoutTerminal = scansToSee(31, "codex");
+  EXPECT_LT(withoutTerminal, static_cast<int>(ProcSampler::kVerifyWithoutTerminalEvery));
+  EXPECT_GE(withoutTerminal, static_cast<int>(ProcSampler::kVerifyEvery));
   // A reused pid is another /proc entry (another inode): read at once.
   fs::rename(root / "31", root / "old31");
   process(31, "aider", 'S', 1, 0, 0, 1001, "aider\0"s);
   EXPECT_EQ(find(sampler.sampleProcesses(), 31)->args, "aider");
+}
+
+TEST_F(FakeProc, BetweenListingsProbesThePidsHandedOutSince) {
+  using namespace std::string_literals;
+  const auto lastPid = [&](int pid) { write("loadavg", "0.01 0.02 0.00 1/90 " + std::to_string(pid) + "\n"); };
+  const auto pids = [](const std::optional<std::vector<PSRow>>& rows) {
+    std::vector<int> out;
+    for (const auto& row : rows.value()) out.push_back(row.pid);
+    return out;
+  };
+  for (int pid = 100; pid < 110; ++pid) process(pid, "sleep", 'S', 1, 0, 0, 0, "sleep\0"s);
+  lastPid(120);
+  ProcSampler sampler(root.string());
+  ASSERT_TRUE(sampler.sampleProcesses());
+
+  // Since then: a process, a thread, a pid already gone; a process the probe cannot see (its pid
+  // is not among those handed out); one that ended.
+  process(121, "claude", 'S', 1, 0, 0, 999, "claude\0"s);
+  process(122, "claude", 'S', 1, 0, 0, 999, "claude\0"s, -1);
+  process(115, "codex", 'S', 1, 0, 0, 999, "codex\0"s);
+  fs::remove_all(root / "109");
+  lastPid(123);
+  const std::vector<int> listed{100, 101, 102, 103, 104, 105, 106, 107, 108, 109};
+  std::vector<int> probed = listed;
+  probed.push_back(121);
+  EXPECT_EQ(pids(sampler.sampleProcesses()), probed);
+  // Until the next listing, which sees what was missed.
+  for (uint32_t scan = 2; scan < ProcSampler::kListEvery; ++scan) ASSERT_TRUE(sampler.sampleProcesses());
+  EXPECT_EQ(pids(sampler.sampleProcesses()), (std::vector<int>{100, 101, 102, 103, 104, 105, 106, 107, 108, 115, 121}));
+
+  // Pids counted back (they wrapped around), or too many handed out to probe: listed at once.
+  process(116, "gemini", 'S', 1, 0, 0, 999, "gemini\0"s);
+  lastPid(20);
+  EXPECT_EQ(pids(sampler.sampleProcesses()).size(), 12u);
+  process(117, "gemini", 'S', 1, 0, 0, 999, "gemini\0"s);
+  lastPid(20 + static_cast<int>(ProcSampler::kMinProbes) + 4);
+  EXPECT_EQ(pids(sampler.sampleProcesses()).size(), 13u);
 }
 
 // ---- Both samplers on the live table --------------------------------------------------------

@@ -69,6 +69,7 @@ struct StatFields {
   uint64_t userTicks = 0;
   uint64_t systemTicks = 0;
   uint64_t startTicks = 0;
+  std::optional<int64_t> exitSignal;  // -1 for a thread that is not its process's first
 };
 
 // /proc/<pid>/stat: "pid (name) state ppid pgrp session tty_nr tpgid flags minflt cminflt majflt
@@ -81,16 +82,20 @@ std::optional<StatFields> parseStat(std::string_view text) {
   StatFields fields;
   fields.name = text.substr(open + 1, close - open - 1);
   std::string_view rest = text.substr(close + 1);
-  std::string_view tokens[20];
+  // Fields 3 to 22 are needed; field 38 (the exit signal) is read where it is there.
+  constexpr size_t kNeeded = 20, kExitSignal = 35;
+  std::string_view tokens[kExitSignal + 1];
+  size_t found = 0;
   for (auto& token : tokens) {
-    const size_t start = rest.find_first_not_of(' ');
-    if (start == std::string_view::npos) return std::nullopt;
+    const size_t start = rest.find_first_not_of(" \n");
+    if (start == std::string_view::npos) break;
+    ++found;
     rest.remove_prefix(start);
-    const size_t end = std::min(rest.find(' '), rest.size());
+    const size_t end = std::min(rest.find_first_of(" \n"), rest.size());
     token = rest.substr(0, end);
     rest.remove_prefix(end);
   }
-  if (tokens[0].size() != 1) return std::nullopt;
+  if (found < kNeeded || tokens[0].size() != 1) return std::nullopt;
   fields.state = tokens[0][0];
   int64_t tty = 0;
   if (!parseNumber(tokens[1], fields.ppid) || !parseNumber(tokens[4], tty) ||
@@ -98,6 +103,7 @@ std::optional<StatFields> parseStat(std::string_view text) {
       !parseNumber(tokens[12], fields.systemTicks) || !parseNumber(tokens[19], fields.startTicks))
     return std::nullopt;
   fields.ttyNumber = static_cast<uint32_t>(tty);
+  if (int64_t signal = 0; found > kExitSignal && parseNumber(tokens[kExitSignal], signal)) fields.exitSignal = signal;
   return fields;
 }
 
@@ -190,7 +196,8 @@ bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, boo
   ++statReads_;
   if (readFile(rootFd, path, text_, 4096, Ending::atShortRead) != ReadResult::ok) return false;  // gone
   const auto stat = parseStat(text_);
-  if (!stat) return false;
+  // A thread's pid leads to its own /proc entry too (a probe may find one): not a process.
+  if (!stat || stat->exitSignal == -1) return false;
 
   known.readAt = uptime;
   PSRow& row = known.row;
@@ -251,9 +258,7 @@ std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
 }
 
 bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
-  if (directory_) {
-    ::rewinddir(directory_.get());
-  } else {
+  if (!directory_) {
     directory_.reset(::opendir(root_.c_str()));
     if (!directory_) return false;
   }
@@ -265,23 +270,23 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     directory_.reset();  // opened afresh next time
     return false;
   }
-  listing_.clear();
-  while (const dirent* entry = ::readdir(directory)) {
-    int32_t pid = 0;
-    if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9' &&
-        parseNumber(std::string_view(entry->d_name), pid))
-      listing_.emplace_back(pid, static_cast<uint64_t>(entry->d_ino));
-  }
-  std::sort(listing_.begin(), listing_.end());
-
   ++scans_;
+  // Read before the listing: a process that starts in between is listed and probed next time.
+  const std::optional<int32_t> lastPid = lastAllocatedPid(rootFd);
+  if (!probeNewPids(lastPid)) listAll(directory);
+  lastPid_ = lastPid;
+
   // Rows are assigned over the last scan's, whose strings mostly have the room already.
-  size_t count = 0;
-  for (const auto& [pid, inode] : listing_) {
+  size_t count = 0, kept = 0;
+  for (size_t i = 0; i < listing_.size(); ++i) {
+    const auto [pid, inode] = listing_[i];
     auto [it, inserted] = known_.try_emplace(pid);
     Known& known = it->second;
+    // A probed pid has no inode yet (0): it is read as new, and once more at the next listing.
     const bool fresh = inserted || known.inode != inode;
-    const bool verifyTurn = (static_cast<uint32_t>(pid) + scans_) % kVerifyEvery == 0 && !known.kernelThread;
+    // Programs are started in place (a shell's `exec`) from terminals: those are checked often.
+    const uint32_t verifyEvery = known.row.tty ? kVerifyEvery : kVerifyWithoutTerminalEvery;
+    const bool verifyTurn = (static_cast<uint32_t>(pid) + scans_) % verifyEvery == 0 && !known.kernelThread;
     const bool youngAgain = !known.settled && uptime - known.readAt >= kYoungRereadSeconds;
     if (fresh || youngAgain || known.watched || (verifyTurn && programChanged(rootFd, pid, known))) {
       if (!read(rootFd, pid, known, uptime, fresh)) {
@@ -293,16 +298,61 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
       known.row.elapsed = std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
     }
     known.seenInScan = scans_;
+    listing_[kept++] = listing_[i];  // the processes that are still there, for the next probe
     if (count < rows.size())
       rows[count] = known.row;
     else
       rows.push_back(known.row);
     ++count;
   }
+  listing_.resize(kept);
   rows.resize(count);
   std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
   markWatched();
   freedMemory_.scanned(rows.size());
+  return true;
+}
+
+// /proc/loadavg ends with the pid the kernel handed out last (to a process or a thread).
+std::optional<int32_t> ProcSampler::lastAllocatedPid(int rootFd) {
+  if (readFile(rootFd, "loadavg", text_, 256) != ReadResult::ok) return std::nullopt;
+  std::string_view text(text_);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+  int32_t pid = 0;
+  if (!parseNumber(text.substr(text.rfind(' ') + 1), pid) || pid <= 0) return std::nullopt;
+  return pid;
+}
+
+void ProcSampler::listAll(DIR* directory) {
+  ::rewinddir(directory);
+  listing_.clear();
+  while (const dirent* entry = ::readdir(directory)) {
+    int32_t pid = 0;
+    if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9' &&
+        parseNumber(std::string_view(entry->d_name), pid))
+      listing_.emplace_back(pid, static_cast<uint64_t>(entry->d_ino));
+  }
+  std::sort(listing_.begin(), listing_.end());
+  listedInScan_ = scans_;
+}
+
+// The pids handed out since the last scan are the only ones a new process can have: when they
+// are few, the last listing plus those that name a process (not a thread) is the table.
+bool ProcSampler::probeNewPids(std::optional<int32_t> lastPid) {
+  if (!lastPid || !lastPid_ || listedInScan_ == 0 || scans_ - listedInScan_ >= kListEvery) return false;
+  // Counting down means the pids wrapped around: one of the earlier ones may be back.
+  if (*lastPid < *lastPid_) return false;
+  const size_t handedOut = static_cast<size_t>(*lastPid - *lastPid_);
+  if (handedOut > kMinProbes + listing_.size() / 4) return false;
+  const size_t before = listing_.size();
+  for (int32_t pid = *lastPid_ + 1; pid <= *lastPid; ++pid) {
+    if (std::binary_search(listing_.begin(), listing_.begin() + static_cast<ptrdiff_t>(before),
+                           std::pair<int32_t, uint64_t>(pid, 0),
+                           [](const auto& a, const auto& b) { return a.first < b.first; }))
+      continue;  // listed already: it started between the last scan's two looks
+    listing_.emplace_back(pid, 0);  // a process, a thread or nothing: read() tells
+  }
+  std::inplace_merge(listing_.begin(), listing_.begin() + static_cast<ptrdiff_t>(before), listing_.end());
   return true;
 }
 

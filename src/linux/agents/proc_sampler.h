@@ -1,7 +1,11 @@
 // The native Linux process sampler: the same rows `ps -o pid=,ppid=,tty=,cputime=,etime=,args=`
 // prints, read straight from /proc without starting a process, with the real argument boundaries.
 //
-// A scan lists /proc and reads only what can have changed in a way the watcher sees:
+// A scan finds the processes, then reads only what can have changed in a way the watcher sees.
+// Finding them means listing /proc, whose cost grows with the table. Between two listings (at most
+// kListEvery scans apart) a scan instead takes the last one and probes the pids handed out since
+// (/proc/loadavg names the last), when they are few; a process that ended is then dropped when
+// its turn for the exec check comes, or at the next listing. What is read:
 //   - `stat` and `cmdline` of a process seen for the first time. A pid that now names another
 //     process has another inode for its /proc entry (the listing gives it for free), so a reused
 //     pid is new too;
@@ -9,9 +13,10 @@
 //     whose CPU time the watcher needs every scan, and of young processes (once a second), which
 //     may still exec or rewrite their title;
 //   - once every kVerifyEvery scans, in turns (pid modulo kVerifyEvery), the program file of every
-//     other process (/proc/<pid>/exe, one readlink), to see a program replaced in place (exec keeps
-//     pid and inode); `stat` when it changed or cannot be read. Kernel threads never exec and
-//     are left alone.
+//     other process with a terminal (/proc/<pid>/exe, one readlink), to see a program replaced in
+//     place (exec keeps pid and inode); `stat` when it changed or cannot be read. Processes without
+//     a terminal (services, desktop programs: most of the table) are checked ten times less
+//     often. Kernel threads never exec and are left alone.
 // Every other row is the one read before, with its elapsed time brought up to date; its CPU time
 // is the one last read.
 #pragma once
@@ -38,8 +43,14 @@ class ProcSampler final : public ProcessSampler {
   // most once in kYoungRereadSeconds however often the table is sampled.
   static constexpr double kSettleSeconds = 5.0;
   static constexpr double kYoungRereadSeconds = 1.0;
-  // Every process is checked for an exec once in this many scans.
+  // A process with a terminal is checked for an exec once in this many scans; one without, in the
+  // second many.
   static constexpr uint32_t kVerifyEvery = 10;
+  static constexpr uint32_t kVerifyWithoutTerminalEvery = 100;
+  // /proc is listed at least once in this many scans; in between, new pids are probed while there
+  // are at most kMinProbes plus a quarter of the table of them.
+  static constexpr uint32_t kListEvery = 10;
+  static constexpr size_t kMinProbes = 64;
 
   // `procRoot` is "/proc" except in tests, which build their own tree.
   explicit ProcSampler(std::string procRoot = "/proc");
@@ -76,6 +87,11 @@ class ProcSampler final : public ProcessSampler {
   // Whether the process may have replaced its program since it was last read.
   bool programChanged(int rootFd, int32_t pid, Known& known);
   void markWatched();
+  std::optional<int32_t> lastAllocatedPid(int rootFd);
+  void listAll(DIR* directory);
+  // Adds the pids handed out since the last scan to the last listing; false when /proc has to be
+  // listed instead.
+  bool probeNewPids(std::optional<int32_t> lastPid);
 
   struct CloseDirectory {
     void operator()(DIR* directory) const { ::closedir(directory); }
@@ -89,7 +105,10 @@ class ProcSampler final : public ProcessSampler {
   std::unordered_map<int32_t, Known> known_;
   std::unordered_map<uint64_t, std::optional<std::string>> ttyNames_;
   uint32_t scans_ = 0;
-  std::vector<std::pair<int32_t, uint64_t>> listing_;  // pid and inode, reused from scan to scan
+  uint32_t listedInScan_ = 0;
+  std::optional<int32_t> lastPid_;  // the last pid handed out, as of the last scan
+  // Pid and inode by pid, reused from scan to scan: the last scan's processes, then this one's.
+  std::vector<std::pair<int32_t, uint64_t>> listing_;
   std::string text_;
   std::string raw_;
   size_t statReads_ = 0;
