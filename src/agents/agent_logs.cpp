@@ -113,6 +113,7 @@ AgentLogReport AgentLogReader::read(const AgentLogRequest& request) {
   if (auto binding = bindings_.find(request.pid); binding != bindings_.end()) binding->second.touched = true;
   if (request.agentName == claude_code::kAgentName) return readClaude(request);
   if (!request.projectPath) return {};
+  if (auto kept = keptLog(request)) return std::move(*kept);
   if (request.agentName == codex::kAgentName) return readCodex(request);
   if (request.agentName == gemini::kAgentName) return readGemini(request);
   return {};
@@ -125,15 +126,32 @@ void AgentLogReader::scanEnded() {
   if (codexMetas_.size() > 4096) codexMetas_.clear();
 }
 
-std::optional<ConversationSummary> AgentLogReader::follow(int32_t pid, const fs::path& file,
+std::optional<ConversationSummary> AgentLogReader::follow(const AgentLogRequest& request, const fs::path& file,
                                                           ConversationFormat format,
                                                           std::optional<std::string> sessionId) {
-  Binding& binding = bindings_[pid];
+  Binding& binding = bindings_[request.pid];
   binding.touched = true;
+  binding.process = {request.processStart, request.startedAt};
   if (!binding.log || binding.log->path() != file)
     binding.log = std::make_unique<ConversationLog>(file, format);
   binding.sessionId = std::move(sessionId);
+  binding.scansSinceFound = 0;
   return binding.log->read();
+}
+
+std::optional<AgentLogReport> AgentLogReader::keptLog(const AgentLogRequest& request,
+                                                      const std::optional<std::string>* sessionId) {
+  const auto binding = bindings_.find(request.pid);
+  if (binding == bindings_.end() || !binding->second.log) return std::nullopt;
+  Binding& kept = binding->second;
+  // The pid may name another process by now.
+  if (kept.process != std::pair(request.processStart, request.startedAt)) return std::nullopt;
+  if (sessionId ? *sessionId != kept.sessionId : ++kept.scansSinceFound >= kFindAgainEvery) return std::nullopt;
+  AgentLogReport report;
+  report.conversation = kept.log->read();
+  if (!report.conversation) return std::nullopt;  // gone or replaced by something else: look again
+  report.sessionId = kept.sessionId;
+  return report;
 }
 
 bool AgentLogReader::boundToAnother(int32_t pid, const fs::path& file) const {
@@ -169,23 +187,29 @@ AgentLogReport AgentLogReader::readClaude(const AgentLogRequest& request) {
   const fs::path projects = locations_.claude.projectsFolder();
   if (report.status) {
     report.sessionId = report.status->sessionId;
+    // The session's transcript stays where it is: looked for again when the session changes.
+    if (auto kept = keptLog(request, &report.sessionId)) {
+      report.conversation = std::move(kept->conversation);
+      return report;
+    }
     const std::string folder = report.status->cwd.value_or(request.projectPath.value_or(""));
     if (auto file = claudeTranscriptOf(projects, folder, report.status->sessionId)) {
-      report.conversation = follow(request.pid, *file, ConversationFormat::claudeCode, report.sessionId);
+      report.conversation = follow(request, *file, ConversationFormat::claudeCode, report.sessionId);
     } else {
       bindings_.erase(request.pid);  // a session without a prompt yet has no transcript
     }
     return report;
   }
+  if (auto kept = keptLog(request)) return std::move(*kept);
   if (auto file = openLog(request, projects, "", ".jsonl")) {
     report.sessionId = file->stem().string();
-    report.conversation = follow(request.pid, *file, ConversationFormat::claudeCode, report.sessionId);
+    report.conversation = follow(request, *file, ConversationFormat::claudeCode, report.sessionId);
     return report;
   }
   if (!request.projectPath) return report;
   for (const auto& file : claude_transcript::transcriptFiles(*request.projectPath, projects)) {
     if (boundToAnother(request.pid, file.path)) continue;
-    report.conversation = follow(request.pid, file.path, ConversationFormat::claudeCode);
+    report.conversation = follow(request, file.path, ConversationFormat::claudeCode);
     if (report.conversation) return report;
   }
   return report;
@@ -234,7 +258,7 @@ AgentLogReport AgentLogReader::readCodex(const AgentLogRequest& request) {
     return report;
   }
   if (const auto meta = codexMeta(*chosen)) report.sessionId = meta->id;
-  report.conversation = follow(request.pid, *chosen, ConversationFormat::codex, report.sessionId);
+  report.conversation = follow(request, *chosen, ConversationFormat::codex, report.sessionId);
   return report;
 }
 
@@ -279,7 +303,7 @@ AgentLogReport AgentLogReader::readGemini(const AgentLogRequest& request) {
     bindings_.erase(request.pid);
     return report;
   }
-  report.conversation = follow(request.pid, *chosen, ConversationFormat::gemini);
+  report.conversation = follow(request, *chosen, ConversationFormat::gemini);
   return report;
 }
 

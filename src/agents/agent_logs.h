@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "agents/claude_session_status.h"
@@ -63,6 +64,9 @@ class AgentLogReader final : public AgentLogs {
  public:
   // A file changed this long before the process started is not its log (clock rounding).
   static constexpr Seconds kStartSlack = 5.0;
+  // An agent's log found without its own word for it (no status file) is looked for again once in
+  // this many reads: a new session in the same process (Codex's /new) is seen within 15 s.
+  static constexpr uint32_t kFindAgainEvery = 5;
 
   explicit AgentLogReader(AgentLogLocations locations);
 
@@ -74,13 +78,22 @@ class AgentLogReader final : public AgentLogs {
     std::unique_ptr<ConversationLog> log;
     std::optional<std::string> sessionId;
     bool touched = true;
+    uint32_t scansSinceFound = 0;
+    std::pair<std::optional<uint64_t>, Seconds> process;  // the process it was found for
   };
+
+  // The log found for an agent, while it may be followed without looking for it again: as long as
+  // the status file names the same session (`sessionId` given), else for kFindAgainEvery reads.
+  // Finding a log lists folders or the files the agent holds open; following one costs a stat
+  // while it does not change.
+  std::optional<AgentLogReport> keptLog(const AgentLogRequest& request,
+                                        const std::optional<std::string>* sessionId = nullptr);
 
   AgentLogReport readClaude(const AgentLogRequest& request);
   AgentLogReport readCodex(const AgentLogRequest& request);
   AgentLogReport readGemini(const AgentLogRequest& request);
   // Follows `file` for the agent (the binding is kept when it is the same file).
-  std::optional<ConversationSummary> follow(int32_t pid, const std::filesystem::path& file,
+  std::optional<ConversationSummary> follow(const AgentLogRequest& request, const std::filesystem::path& file,
                                             ConversationFormat format,
                                             std::optional<std::string> sessionId = std::nullopt);
   bool boundToAnother(int32_t pid, const std::filesystem::path& file) const;

@@ -166,6 +166,26 @@ TEST_F(AgentLogsTest, AnAgentThatEndedLeavesItsLogToTheNextOne) {
   EXPECT_EQ(said(reader.read(request(22, "Claude Code"))), "newest | - | -");
 }
 
+// A log found is followed; one found without the agent's word for it is looked for again now and
+// then, one named by a status file as soon as the status names another session.
+TEST_F(AgentLogsTest, AFoundLogIsFollowedUntilTheAgentMovesOn) {
+  write(codexRollout("a"), codexMeta("/w/api") + codexUser("first session"));
+  write(claudeFolder("/w/api") / "s1.jsonl", claudeUser("claude first"));
+  write(claudeFolder("/w/api") / "s2.jsonl", claudeUser("claude second"));
+  claudeStatus(10, "s1");
+  AgentLogReader reader(locations());
+  EXPECT_EQ(said(reader.read(request(30, "Codex"))), "first session | - | -");
+  EXPECT_EQ(said(reader.read(request(10, "Claude Code"))), "claude first | - | -");
+
+  const auto newer = write(codexRollout("b"), codexMeta("/w/api") + codexUser("second session"));
+  fs::last_write_time(newer, fs::last_write_time(newer) + std::chrono::seconds(10));
+  claudeStatus(10, "s2");
+  EXPECT_EQ(said(reader.read(request(10, "Claude Code"))), "claude second | - | -");
+  uint32_t reads = 1;
+  while (said(reader.read(request(30, "Codex"))).starts_with("first") && reads < 20) ++reads;
+  EXPECT_EQ(reads, AgentLogReader::kFindAgainEvery);
+}
+
 TEST_F(AgentLogsTest, CodexAndGeminiRowsShowPromptReplyAndModel) {
   write(codexRollout("other"), codexMeta("/w/elsewhere") + codexUser("not ours"));
   write(codexRollout("ours"),
