@@ -17,16 +17,20 @@ std::vector<std::string_view> splitAtSpaces(std::string_view text) {
   return pieces;
 }
 
-// Last path component, lower-cased. Native installs started by path may carry an ".exe" suffix
-// (".../bin/claude.exe"); that suffix is not part of the name.
-std::string executableKey(std::string_view piece) {
+// Last path component, lower-cased, in a buffer of the caller's (every row of every scan comes
+// here: no allocation). Native installs started by path may carry an ".exe" suffix
+// (".../bin/claude.exe"); that suffix is not part of the name. A component longer than the buffer
+// is no name of ours and reads as "".
+using KeyBuffer = std::array<char, 32>;
+std::string_view executableKey(std::string_view piece, KeyBuffer& buffer) {
   while (piece.size() > 1 && piece.back() == '/') piece.remove_suffix(1);
   if (const size_t slash = piece.rfind('/'); slash != std::string_view::npos && piece.size() > 1)
     piece.remove_prefix(slash + 1);
-  std::string key(piece);
-  std::transform(key.begin(), key.end(), key.begin(),
+  if (piece.size() > buffer.size()) return {};
+  std::transform(piece.begin(), piece.end(), buffer.begin(),
                  [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-  if (key.size() > 4 && key.ends_with(".exe")) key.resize(key.size() - 4);
+  std::string_view key(buffer.data(), piece.size());
+  if (key.size() > 4 && key.ends_with(".exe")) key.remove_suffix(4);
   return key;
 }
 
@@ -35,16 +39,18 @@ bool isEditorExtensionCopy(std::string_view piece) {
                      [&](const char* fragment) { return piece.find(fragment) != std::string_view::npos; });
 }
 
-const char* agentNameFor(std::string_view piece) {
-  if (isEditorExtensionCopy(piece)) return nullptr;
-  const std::string key = executableKey(piece);
+const char* agentNameForKey(std::string_view key) {
   for (const auto& row : kAgentExecutables)
     if (key == row.executable) return row.agentName;
   return nullptr;
 }
 
-bool isInterpreter(std::string_view piece) {
-  const std::string key = executableKey(piece);
+const char* agentNameFor(std::string_view piece) {
+  KeyBuffer buffer;
+  return isEditorExtensionCopy(piece) ? nullptr : agentNameForKey(executableKey(piece, buffer));
+}
+
+bool isInterpreterKey(std::string_view key) {
   return std::any_of(kAgentInterpreters.begin(), kAgentInterpreters.end(),
                      [&](const char* name) { return key == name; });
 }
@@ -62,10 +68,12 @@ std::optional<std::string> recognizeAgent(std::string_view args) {
 std::optional<std::string> recognizeAgent(std::span<const std::string_view> pieces) {
   if (pieces.empty() || isEditorExtensionCopy(pieces[0])) return std::nullopt;
 
-  const char* name = agentNameFor(pieces[0]);
+  KeyBuffer buffer;
+  const std::string_view key = executableKey(pieces[0], buffer);
+  const char* name = agentNameForKey(key);
   size_t next = 1;
   if (!name) {
-    if (pieces.size() < 2 || !isInterpreter(pieces[0])) return std::nullopt;
+    if (pieces.size() < 2 || !isInterpreterKey(key)) return std::nullopt;
     name = agentNameFor(pieces[1]);
     next = 2;
     if (!name) return std::nullopt;
@@ -79,13 +87,16 @@ bool isOrphanedAgentHelper(const PSRow& row, const PSRow* parent) {
   // Orphans go to pid 1, or on a desktop session to the user's service manager, which adopts
   // them as the nearest subreaper.
   const auto parentPieces = parent ? splitAtSpaces(parent->args) : std::vector<std::string_view>{};
-  const bool adopted = row.ppid < 2 || (!parentPieces.empty() && executableKey(parentPieces[0]) == "systemd");
+  KeyBuffer buffer;
+  const bool adopted =
+      row.ppid < 2 || (!parentPieces.empty() && executableKey(parentPieces[0], buffer) == "systemd");
   if (!adopted) return false;
   const auto pieces = splitAtSpaces(row.args);
   if (pieces.empty() || isEditorExtensionCopy(pieces[0])) return false;
   size_t next = 1;
   if (!agentNameFor(pieces[0])) {
-    if (pieces.size() < 2 || !isInterpreter(pieces[0]) || !agentNameFor(pieces[1])) return false;
+    if (pieces.size() < 2 || !isInterpreterKey(executableKey(pieces[0], buffer)) || !agentNameFor(pieces[1]))
+      return false;
     next = 2;
   }
   return next < pieces.size() && (pieces[next] == "serve" || pieces[next].ends_with("server"));
