@@ -15,6 +15,7 @@
 #include "agents/process_sampling.h"
 #include "agents/process_table.h"
 #include "linux/agents/process_runner.h"
+#include "platform/log.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -273,14 +274,22 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   ++scans_;
   // Read before the listing: a process that starts in between is listed and probed next time.
   const std::optional<int32_t> lastPid = lastAllocatedPid(rootFd);
-  if (!probeNewPids(lastPid)) listAll(directory);
+  const bool probed = probesTrusted_ && probeNewPids(lastPid);
+  if (!probed) listAll(directory);
+  // A listing after a probe that finds a process the probe should have seen shows that
+  // /proc/loadavg does not count this table's pids (another pid namespace, a faked file).
+  std::optional<int32_t> probedUpTo;
+  if (!probed && lastScanProbed_ && lastPid && lastPid_ && *lastPid >= *lastPid_) probedUpTo = *lastPid_ - kProbeOverlap;
+  lastScanProbed_ = probed;
   lastPid_ = lastPid;
+  bool missed = false;
 
   // Rows are assigned over the last scan's, whose strings mostly have the room already.
   size_t count = 0, kept = 0;
   for (size_t i = 0; i < listing_.size(); ++i) {
     const auto [pid, inode] = listing_[i];
     auto [it, inserted] = known_.try_emplace(pid);
+    missed = missed || (inserted && probedUpTo && pid <= *probedUpTo);
     Known& known = it->second;
     // A probed pid has no inode yet (0): it is read as new, and once more at the next listing.
     const bool fresh = inserted || known.inode != inode;
@@ -307,6 +316,11 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   }
   listing_.resize(kept);
   rows.resize(count);
+  if (missed) {
+    probesTrusted_ = false;
+    logError(log_categories::kAgentWatch,
+             "/proc/loadavg does not name the last pid of this process table; listing /proc every scan");
+  }
   std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
   markWatched();
   freedMemory_.scanned(rows.size());
@@ -345,7 +359,8 @@ bool ProcSampler::probeNewPids(std::optional<int32_t> lastPid) {
   const size_t handedOut = static_cast<size_t>(*lastPid - *lastPid_);
   if (handedOut > kMinProbes + listing_.size() / 4) return false;
   const size_t before = listing_.size();
-  for (int32_t pid = *lastPid_ + 1; pid <= *lastPid; ++pid) {
+  // A pid is handed out a moment before its process shows in /proc: the last few are probed again.
+  for (int32_t pid = std::max(1, *lastPid_ + 1 - kProbeOverlap); pid <= *lastPid; ++pid) {
     if (std::binary_search(listing_.begin(), listing_.begin() + static_cast<ptrdiff_t>(before),
                            std::pair<int32_t, uint64_t>(pid, 0),
                            [](const auto& a, const auto& b) { return a.first < b.first; }))

@@ -51,6 +51,8 @@ class ProcSampler final : public ProcessSampler {
   // are at most kMinProbes plus a quarter of the table of them.
   static constexpr uint32_t kListEvery = 10;
   static constexpr size_t kMinProbes = 64;
+  // How many of the last scan's probed pids are probed again.
+  static constexpr int32_t kProbeOverlap = 16;
 
   // `procRoot` is "/proc" except in tests, which build their own tree.
   explicit ProcSampler(std::string procRoot = "/proc");
@@ -107,6 +109,8 @@ class ProcSampler final : public ProcessSampler {
   uint32_t scans_ = 0;
   uint32_t listedInScan_ = 0;
   std::optional<int32_t> lastPid_;  // the last pid handed out, as of the last scan
+  bool lastScanProbed_ = false;
+  bool probesTrusted_ = true;  // until a listing finds a process the probes missed
   // Pid and inode by pid, reused from scan to scan: the last scan's processes, then this one's.
   std::vector<std::pair<int32_t, uint64_t>> listing_;
   std::string text_;
