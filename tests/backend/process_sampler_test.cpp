@@ -234,6 +234,15 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   };
   process(30, "claude", 'S', 1, kPts1, 9, 0, "claude\0--resume\0"s);
   EXPECT_LT(scansToSee(30, "claude --resume"), static_cast<int>(ProcSampler::kVerifyEvery));
+  // The same name from another program file (node running another script after an exec): the
+  // program file tells.
+  process(32, "node", 'S', 1, kPts1, 0, 0, "node\0/x/a.js\0"s);
+  fs::create_symlink("/usr/bin/node", root / "32" / "exe");
+  ASSERT_TRUE(sampler.sampleProcesses());
+  process(32, "node", 'S', 1, kPts1, 0, 0, "node\0/x/claude\0"s);
+  fs::remove(root / "32" / "exe");
+  fs::create_symlink("/opt/node22/bin/node", root / "32" / "exe");
+  EXPECT_LT(scansToSee(32, "node /x/claude"), static_cast<int>(ProcSampler::kVerifyEvery));
   process(31, "codex", 'S', 1, 0, 0, 999, "codex\0"s);
   const int withoutTerminal = scansToSee(31, "codex");
   EXPECT_LT(withoutTerminal, static_cast<int>(ProcSampler::kVerifyWithoutTerminalEvery));

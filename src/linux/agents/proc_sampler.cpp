@@ -233,23 +233,26 @@ bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, boo
   }
   known.agent = recognizeAgentRow(row).has_value();
   known.settled = row.elapsed >= kSettleSeconds;
+  // The program file that goes with this command line, for the exec checks to compare with.
+  if (known.settled && !known.kernelThread) lookAtProgram(rootFd, pid, known);
   return true;
 }
 
 // An exec replaces the program file behind /proc/<pid>/exe: one readlink, where reading stat takes
-// an open, a read and a close. Where the link cannot be read (another user's process) stat is read.
-bool ProcSampler::programChanged(int rootFd, int32_t pid, Known& known) {
-  if (known.exeUnreadable) return true;
+// an open, a read and a close.
+ProcSampler::Program ProcSampler::lookAtProgram(int rootFd, int32_t pid, Known& known) {
+  if (known.exeUnreadable) return Program::unknown;
   char path[64];
   char target[4096];
   std::snprintf(path, sizeof path, "%d/exe", pid);
   const ssize_t length = ::readlinkat(rootFd, path, target, sizeof target);
-  if (length < 0 && (errno == EACCES || errno == EPERM)) known.exeUnreadable = true;
-  if (length <= 0) return true;  // unreadable, or gone meanwhile: stat tells
+  if (length < 0 && (errno == EACCES || errno == EPERM)) known.exeUnreadable = true;  // another user's
+  if (length <= 0) return Program::unknown;
   const std::string_view program(target, static_cast<size_t>(length));
-  if (program == known.exe) return false;
-  known.exe = program;  // the first look, or another program: stat compares name and start
-  return true;
+  if (program == known.exe) return Program::same;
+  const bool first = known.exe.empty();
+  known.exe = program;
+  return first ? Program::unknown : Program::other;
 }
 
 std::optional<std::vector<PSRow>> ProcSampler::sampleProcesses() {
@@ -297,8 +300,10 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     const uint32_t verifyEvery = known.row.tty ? kVerifyEvery : kVerifyWithoutTerminalEvery;
     const bool verifyTurn = (static_cast<uint32_t>(pid) + scans_) % verifyEvery == 0 && !known.kernelThread;
     const bool youngAgain = !known.settled && uptime - known.readAt >= kYoungRereadSeconds;
-    if (fresh || youngAgain || known.watched || (verifyTurn && programChanged(rootFd, pid, known))) {
-      if (!read(rootFd, pid, known, uptime, fresh)) {
+    // Where the program file cannot be told (gone, another user's), stat compares name and start.
+    const Program program = verifyTurn ? lookAtProgram(rootFd, pid, known) : Program::same;
+    if (fresh || youngAgain || known.watched || program != Program::same) {
+      if (!read(rootFd, pid, known, uptime, fresh || program == Program::other)) {
         known_.erase(it);
         continue;
       }

@@ -86,8 +86,10 @@ class ProcSampler final : public ProcessSampler {
   std::optional<std::string> terminalName(uint64_t ttyNumber);
   // Reads stat (and cmdline when needed) into `known`; false when the process is gone.
   bool read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh);
-  // Whether the process may have replaced its program since it was last read.
-  bool programChanged(int rootFd, int32_t pid, Known& known);
+  // Whether the process replaced its program since it was last read: `unknown` where the program
+  // file cannot be read or was not looked at before.
+  enum class Program { same, other, unknown };
+  Program lookAtProgram(int rootFd, int32_t pid, Known& known);
   void markWatched();
   std::optional<int32_t> lastAllocatedPid(int rootFd);
   void listAll(DIR* directory);
