@@ -269,15 +269,20 @@ TEST_F(FakeProc, BetweenListingsProbesThePidsHandedOutSince) {
 
   // Since then: a process, a thread, a pid already gone; a process whose pid was handed out before
   // the last scan but that showed only after it; one that ended.
-  process(121, "claude", 'S', 1, 0, 0, 999, "claude\0"s);
-  process(122, "claude", 'S', 1, 0, 0, 999, "claude\0"s, -1);
-  process(119, "codex", 'S', 1, 0, 0, 999, "codex\0"s);
+  process(121, "make", 'S', 1, 0, 0, 999, "make\0"s);
+  process(122, "make", 'S', 1, 0, 0, 999, "make\0"s, -1);
+  process(119, "cargo", 'S', 1, 0, 0, 999, "cargo\0"s);
   fs::remove_all(root / "109");
   lastPid(123);
   EXPECT_EQ(pids(sampler.sampleProcesses()),
             (std::vector<int>{100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 119, 121}));
+  // Nothing handed out since: the pid that showed nothing is probed once more, then nothing is read.
+  const size_t reads = sampler.statReads();
+  ASSERT_TRUE(sampler.sampleProcesses());
+  ASSERT_TRUE(sampler.sampleProcesses());
+  EXPECT_EQ(sampler.statReads(), reads + 1);
   // The one that ended is dropped by the next listing.
-  for (uint32_t scan = 2; scan < ProcSampler::kListEvery; ++scan) ASSERT_TRUE(sampler.sampleProcesses());
+  for (uint32_t scan = 4; scan < ProcSampler::kListEvery; ++scan) ASSERT_TRUE(sampler.sampleProcesses());
   EXPECT_FALSE(has(sampler.sampleProcesses(), 109));
 
   // Pids counted back (they wrapped around), or too many handed out to probe: listed at once.

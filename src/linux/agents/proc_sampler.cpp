@@ -58,6 +58,11 @@ bool parseNumber(std::string_view text, T& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+// Orders the (pid, inode) pairs of a listing by pid alone.
+constexpr auto byPid = [](const std::pair<int32_t, uint64_t>& a, const std::pair<int32_t, uint64_t>& b) {
+  return a.first < b.first;
+};
+
 // The kernel's flag for its own threads (PF_KTHREAD in the stat "flags" field).
 constexpr uint64_t kKernelThreadFlag = 0x00200000;
 
@@ -191,14 +196,15 @@ std::optional<std::string> ProcSampler::terminalName(uint64_t ttyNumber) {
   return name;
 }
 
-bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh) {
+ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh) {
   char path[64];
   std::snprintf(path, sizeof path, "%d/stat", pid);
   ++statReads_;
-  if (readFile(rootFd, path, text_, 4096, Ending::atShortRead) != ReadResult::ok) return false;  // gone
+  if (readFile(rootFd, path, text_, 4096, Ending::atShortRead) != ReadResult::ok) return Found::nothing;
   const auto stat = parseStat(text_);
   // A thread's pid leads to its own /proc entry too (a probe may find one): not a process.
-  if (!stat || stat->exitSignal == -1) return false;
+  if (!stat) return Found::nothing;
+  if (stat->exitSignal == -1) return Found::thread;
 
   known.readAt = uptime;
   PSRow& row = known.row;
@@ -219,13 +225,13 @@ bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, boo
     row.argumentEnds.clear();
     known.agent = false;
     known.settled = true;
-    return true;
+    return Found::process;
   }
-  if (!changed && known.settled) return true;
+  if (!changed && known.settled) return Found::process;
 
   ++commandLineReads_;
   std::snprintf(path, sizeof path, "%d/cmdline", pid);
-  if (readFile(rootFd, path, raw_, kMaxCommandLineBytes) != ReadResult::ok) return false;  // exited meanwhile
+  if (readFile(rootFd, path, raw_, kMaxCommandLineBytes) != ReadResult::ok) return Found::nothing;  // exited meanwhile
   row.args = commandLineText(raw_, &row.argumentEnds);
   if (row.args.empty()) {
     // Kernel threads have no command line; ps shows their name in brackets.
@@ -235,7 +241,7 @@ bool ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, boo
   known.settled = row.elapsed >= kSettleSeconds;
   // The program file that goes with this command line, for the exec checks to compare with.
   if (known.settled && !known.kernelThread) lookAtProgram(rootFd, pid, known);
-  return true;
+  return Found::process;
 }
 
 // An exec replaces the program file behind /proc/<pid>/exe: one readlink, where reading stat takes
@@ -277,6 +283,7 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   ++scans_;
   // Read before the listing: a process that starts in between is listed and probed next time.
   const std::optional<int32_t> lastPid = lastAllocatedPid(rootFd);
+  const std::optional<int32_t> previousLastPid = lastPid_;
   const bool probed = probesTrusted_ && probeNewPids(lastPid);
   if (!probed) listAll(directory);
   // A listing after a probe that finds a process the probe should have seen shows that
@@ -303,8 +310,13 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     // Where the program file cannot be told (gone, another user's), stat compares name and start.
     const Program program = verifyTurn ? lookAtProgram(rootFd, pid, known) : Program::same;
     if (fresh || youngAgain || known.watched || program != Program::same) {
-      if (!read(rootFd, pid, known, uptime, fresh || program == Program::other)) {
+      if (const Found found = read(rootFd, pid, known, uptime, fresh || program == Program::other);
+          found != Found::process) {
         known_.erase(it);
+        // A pid just handed out whose process did not show yet: probed once more next time.
+        if (probed && inode == 0 && found == Found::nothing && pid > *previousLastPid &&
+            pid > *lastPid - kProbeOverlap)
+          probeAgain_.push_back(pid);
         continue;
       }
       known.inode = inode;
@@ -321,6 +333,12 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   }
   listing_.resize(kept);
   rows.resize(count);
+  if (!probed && lastPid) {
+    // The same for a listing: the last few pids handed out that it did not show.
+    for (int32_t pid = std::max(1, *lastPid - kProbeOverlap + 1); pid <= *lastPid; ++pid)
+      if (!std::binary_search(listing_.begin(), listing_.end(), std::pair<int32_t, uint64_t>(pid, 0), byPid))
+        probeAgain_.push_back(pid);
+  }
   if (missed) {
     probesTrusted_ = false;
     logError(log_categories::kAgentWatch,
@@ -358,21 +376,25 @@ void ProcSampler::listAll(DIR* directory) {
 // The pids handed out since the last scan are the only ones a new process can have: when they
 // are few, the last listing plus those that name a process (not a thread) is the table.
 bool ProcSampler::probeNewPids(std::optional<int32_t> lastPid) {
+  std::vector<int32_t> again;
+  again.swap(probeAgain_);
   if (!lastPid || !lastPid_ || listedInScan_ == 0 || scans_ - listedInScan_ >= kListEvery) return false;
   // Counting down means the pids wrapped around: one of the earlier ones may be back.
   if (*lastPid < *lastPid_) return false;
   const size_t handedOut = static_cast<size_t>(*lastPid - *lastPid_);
   if (handedOut > kMinProbes + listing_.size() / 4) return false;
-  const size_t before = listing_.size();
-  // A pid is handed out a moment before its process shows in /proc: the last few are probed again.
-  for (int32_t pid = std::max(1, *lastPid_ + 1 - kProbeOverlap); pid <= *lastPid; ++pid) {
-    if (std::binary_search(listing_.begin(), listing_.begin() + static_cast<ptrdiff_t>(before),
-                           std::pair<int32_t, uint64_t>(pid, 0),
-                           [](const auto& a, const auto& b) { return a.first < b.first; }))
-      continue;  // listed already: it started between the last scan's two looks
-    listing_.emplace_back(pid, 0);  // a process, a thread or nothing: read() tells
-  }
-  std::inplace_merge(listing_.begin(), listing_.begin() + static_cast<ptrdiff_t>(before), listing_.end());
+  const auto listed = listing_.size();
+  const auto probe = [&](int32_t pid) {
+    // Listed already: it started between the last scan's two looks.
+    if (!std::binary_search(listing_.begin(), listing_.begin() + static_cast<ptrdiff_t>(listed),
+                            std::pair<int32_t, uint64_t>(pid, 0), byPid))
+      listing_.emplace_back(pid, 0);  // a process, a thread or nothing: read() tells
+  };
+  for (int32_t pid : again)
+    if (pid <= *lastPid_) probe(pid);
+  for (int32_t pid = *lastPid_ + 1; pid <= *lastPid; ++pid) probe(pid);
+  std::sort(listing_.begin() + static_cast<ptrdiff_t>(listed), listing_.end());
+  std::inplace_merge(listing_.begin(), listing_.begin() + static_cast<ptrdiff_t>(listed), listing_.end());
   return true;
 }
 

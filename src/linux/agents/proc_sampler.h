@@ -51,7 +51,8 @@ class ProcSampler final : public ProcessSampler {
   // are at most kMinProbes plus a quarter of the table of them.
   static constexpr uint32_t kListEvery = 10;
   static constexpr size_t kMinProbes = 64;
-  // How many of the last scan's probed pids are probed again.
+  // A pid is handed out a moment before its process shows in /proc: of the last this many pids,
+  // those that showed nothing are probed once more by the next scan.
   static constexpr int32_t kProbeOverlap = 16;
 
   // `procRoot` is "/proc" except in tests, which build their own tree.
@@ -84,8 +85,10 @@ class ProcSampler final : public ProcessSampler {
   };
 
   std::optional<std::string> terminalName(uint64_t ttyNumber);
-  // Reads stat (and cmdline when needed) into `known`; false when the process is gone.
-  bool read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh);
+  // Reads stat (and cmdline when needed) into `known`: a process, nothing (gone, or not readable
+  // as one), or a thread (whose pid leads to an entry of its own too).
+  enum class Found { process, nothing, thread };
+  Found read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh);
   // Whether the process replaced its program since it was last read: `unknown` where the program
   // file cannot be read or was not looked at before.
   enum class Program { same, other, unknown };
@@ -112,6 +115,7 @@ class ProcSampler final : public ProcessSampler {
   uint32_t listedInScan_ = 0;
   std::optional<int32_t> lastPid_;  // the last pid handed out, as of the last scan
   bool lastScanProbed_ = false;
+  std::vector<int32_t> probeAgain_;
   bool probesTrusted_ = true;  // until a listing finds a process the probes missed
   // Pid and inode by pid, reused from scan to scan: the last scan's processes, then this one's.
   std::vector<std::pair<int32_t, uint64_t>> listing_;
