@@ -1,6 +1,6 @@
 // The /proc sampler over a fake /proc holding one process whose files are the input. The input is
-// cut at byte 0x1E into stat, cmdline, status and uptime; a missing piece leaves its file out
-// (uptime falls back to a plain value). Each input is sampled twice: the second scan answers from
+// cut at byte 0x1E into stat, cmdline, status, uptime and loadavg; a missing piece leaves its file
+// out (uptime falls back to a plain value). Each input is sampled twice: the second scan answers from
 // the sampler's cache and must give the same rows.
 #include <fcntl.h>
 #include <unistd.h>
@@ -47,13 +47,14 @@ void put(const char* name, const std::string_view* content) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::silenceLogs();
-  const auto parts = fuzz::pieces(fuzz::asText(data, size), '\x1e', 4);
+  const auto parts = fuzz::pieces(fuzz::asText(data, size), '\x1e', 5);
   const auto piece = [&](size_t i) { return i < parts.size() ? &parts[i] : nullptr; };
   static constexpr std::string_view kUptime = "35000.25 64000.50\n";
   put("4242/stat", piece(0));
   put("4242/cmdline", piece(1));
   put("4242/status", piece(2));
   put("uptime", piece(3) ? piece(3) : &kUptime);
+  put("loadavg", piece(4));
 
   linux_backend::ProcSampler sampler(fakeProc().string());
   const auto first = sampler.sampleProcesses();
