@@ -93,6 +93,11 @@ class AgentWatchTest(unittest.TestCase):
         self.assertTrue(self.s.wait_for_log("agent watch stopped", 10))
         tray.click(self.s, item, "Agent Watch")
         self.assertTrue(self.s.wait_for(lambda: working in tray.labels_now(self.s, item), 20), self.s.log_text())
+        # An agent started now shows within two scans (found among the pids handed out since the last one).
+        newcomer_file = os.path.join(self.s.root, "newcomer.pid")
+        self.s.tmux_cmd("new-window", "-d", "-c", self.project, f"{self.agent} '{newcomer_file}' 0")
+        newcomer = self.s.read_pid(newcomer_file)
+        self.assertTrue(self.s.wait_for_log(rf"agents:[^\n]* \[{newcomer}\] ", 7), self.s.log_text())
 
         # Choosing the row asks for the terminal jump.
         tray.click(self.s, item, working.replace("_", ""))  # tray.click drops mnemonic underscores
