@@ -224,6 +224,11 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   ASSERT_TRUE(sampler.sampleProcesses());
   EXPECT_EQ(sampler.statReads(), 9u);
   EXPECT_EQ(sampler.commandLineReads(), 5u);  // the young one's
+  // A child the agent starts later is watched from then on.
+  process(22, "cc", 'S', 21, 0, 1, 0, "cc\0"s);
+  ASSERT_TRUE(sampler.sampleProcesses());
+  process(22, "cc", 'S', 21, 0, 4, 0, "cc\0"s);
+  EXPECT_DOUBLE_EQ(find(sampler.sampleProcesses(), 22)->cpuTime, 4);
 
   // A program replaced in place (same pid, inode and start) shows within ten scans in a terminal,
   // within a hundred outside one.

@@ -293,6 +293,7 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   lastScanProbed_ = probed;
   lastPid_ = lastPid;
   bool missed = false;
+  bool treeChanged = false;  // a process came or went, or changed its parent or agent status
 
   // Rows are assigned over the last scan's, whose strings mostly have the room already.
   size_t count = 0, kept = 0;
@@ -310,8 +311,10 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     // Where the program file cannot be told (gone, another user's), stat compares name and start.
     const Program program = verifyTurn ? lookAtProgram(rootFd, pid, known) : Program::same;
     if (fresh || youngAgain || known.watched || program != Program::same) {
-      if (const Found found = read(rootFd, pid, known, uptime, fresh || program == Program::other);
-          found != Found::process) {
+      const auto [parent, agent] = std::pair(known.row.ppid, known.agent);
+      const Found found = read(rootFd, pid, known, uptime, fresh || program == Program::other);
+      treeChanged = treeChanged || fresh || found != Found::process || parent != known.row.ppid || agent != known.agent;
+      if (found != Found::process) {
         known_.erase(it);
         // A pid just handed out whose process did not show yet: probed once more next time.
         if (probed && inode == 0 && found == Found::nothing && pid > *previousLastPid &&
@@ -344,8 +347,12 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     logError(log_categories::kAgentWatch,
              "/proc/loadavg does not name the last pid of this process table; listing /proc every scan");
   }
-  std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
-  markWatched();
+  // Both walk every process, whose entries have gone cold since the last scan: only when needed.
+  if (known_.size() != kept) {
+    std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
+    treeChanged = true;
+  }
+  if (treeChanged) markWatched();
   freedMemory_.scanned(rows.size());
   return true;
 }
