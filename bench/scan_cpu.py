@@ -5,7 +5,9 @@ size (600 and 2,500 by default), a Claude Code, a Codex and a Gemini CLI stand-i
 and four Tovami instances run side by side, each in its own Xvfb session: the "before" and this build, each with
 agent watch on and off. Over the same window the CPU of each (user + sys, all threads,
 /proc/<pid>/task/*/schedstat, nanoseconds) is read; a scan costs (on - off) / scans in the window (one every 3 s). The
-busiest thread besides the main one in the "on" instances is the watcher's queue: its CPU per scan is printed too. Then the sampler alone (BM_ScanWithProc of the benchmarks, back to
+busiest thread besides the main one in the "on" instances is the watcher's queue: its CPU per scan is printed too.
+Beside them, in the same window, the floor: a bare thread that wakes every 3 s and does nothing (bench/periodic_wake.cpp),
+whose cost per wake every scan pays too. Then the sampler alone (BM_ScanWithProc of the benchmarks, back to
 back on the same table) for both builds.
 
     bench/scan_cpu.py [--build build] [--before /tmp/tovami-before] [--before-benchmarks FILE]
@@ -26,6 +28,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 import harness  # noqa: E402
 
 SCAN_INTERVAL = 3.0
+PERIODIC_WAKE = ""  # the floor program of this build
 # Writes its pid to argv[1], then idles, named like the agent.
 FAKE_AGENT = """#!/usr/bin/python3
 import os, sys, time
@@ -164,6 +167,8 @@ def sampler_ms(run):
 
 def one_round(binaries, benchmarks, agents, fill, count, seconds, warmup):
     sessions, instances = [], {}
+    # The floor: a thread that only wakes as often, measured in the same window (started long before it).
+    instances[("wake", "floor")] = waker = subprocess.Popen([PERIODIC_WAKE])
     try:
         for label, binary in binaries.items():
             for watch in ("on", "off"):
@@ -183,6 +188,8 @@ def one_round(binaries, benchmarks, agents, fill, count, seconds, warmup):
         window = measure_window(instances, seconds)
         return table, window, {label: sampler_ms(run) for label, run in paced.items()}
     finally:
+        waker.kill()
+        waker.wait()
         for s in sessions:
             s.__exit__(None, None, None)
 
@@ -205,6 +212,8 @@ def main():
         # A table of our own: agents and processes that others start and end would blur the figure.
         os.execvp("unshare", ["unshare", "--pid", "--fork", "--mount-proc", sys.executable, *sys.argv])
     build = os.path.abspath(args.build)
+    global PERIODIC_WAKE
+    PERIODIC_WAKE = os.path.join(build, "bench", "periodic_wake")
     binaries = {"before": os.path.abspath(args.before), "after": os.path.join(build, "tovami")}
     benchmarks = {"before": args.before_benchmarks, "after": os.path.join(build, "bench", "tovami_benchmarks")}
     benchmarks = {label: path for label, path in benchmarks.items() if path and os.path.exists(path)}
@@ -225,6 +234,7 @@ def main():
                     paced[label] = paced.get(label, 0) + value / args.rounds
             n = args.rounds * scans
             print(f"\n{table} processes ({count} asked), {args.rounds} x {seconds:.0f} s, {n:.0f} scans per instance")
+            print(f"  floor  a bare thread waking every 3 s: {sums[('wake', 'floor')][0] / n:6.2f} ms per wake")
             for label in binaries:
                 on, off = sums[(label, "on")], sums[(label, "off")]
                 print(f"  {label:6s} scan {(on[0] - off[0]) / n:6.2f} ms  (on {on[0] / n:6.2f}, off {off[0] / n:6.2f}"
