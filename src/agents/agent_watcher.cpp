@@ -187,7 +187,9 @@ AgentWatcher::AgentWatcher(AgentWatcherDependencies deps)
       attention_(std::move(deps.attention)),
       queue_(dispatcher_.makeSerialQueue(queue_labels::kAgentWatch)),
       keepAwake_(kKeepAwakeReason, deps.power, dispatcher_.mainQueue()),
-      scanner_(*sampler_, *apps_, std::move(deps.logs)) {}
+      scanner_(*sampler_, *apps_, std::move(deps.logs)) {
+  state_.addObserver([this] { napArmed_ = state_.napWhenIdleArmed(); });
+}
 
 AgentWatcher::~AgentWatcher() {
   timer_.cancel();
@@ -223,7 +225,10 @@ void AgentWatcher::stop() {
   timer_.cancel();
   timer_ = WorkItem();
   if (wasWatching) logInfo(log_categories::kAgentWatch, "agent watch stopped");
-  queue_->async(weakTask(shared_from_this(), [](AgentWatcher& self) { self.scanner_.clear(); }));
+  queue_->async(weakTask(shared_from_this(), [](AgentWatcher& self) {
+    self.scanner_.clear();
+    self.handedOver_.reset();
+  }));
   // Already on the main thread: cleared at once, so that a stop during the program's end (when
   // the main queue runs no more work) still releases the keep-awake.
   state_.setSessions({});
@@ -248,6 +253,7 @@ void AgentWatcher::dismiss(int32_t pid) {
 void AgentWatcher::scan(uint64_t generation) {
   auto result = scanner_.scan(dispatcher_.clock().now());
   if (!result) {
+    handedOver_.reset();
     if (++scanFailures_ == kFailuresBeforeClearing) {
       dispatcher_.mainQueue().async(
           weakTask(shared_from_this(), [generation](AgentWatcher& self) { self.scanFailed(generation); }));
@@ -267,6 +273,10 @@ void AgentWatcher::scan(uint64_t generation) {
       return true;
     });
   }
+  const bool allQuiet = std::none_of(result->entries.begin(), result->entries.end(),
+                                     [](const AgentSession& e) { return e.activity == AgentActivity::working; });
+  if (allQuiet && result->announcements.empty() && !napArmed_ && handedOver_ == result->entries) return;
+  handedOver_ = result->entries;
   dispatcher_.mainQueue().async(weakTask(
       shared_from_this(), [generation, entries = std::move(result->entries),
                            announcements = std::move(result->announcements)](AgentWatcher& self) mutable {

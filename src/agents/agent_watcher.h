@@ -7,6 +7,7 @@
 // start(), stop(), the state, the keep-awake and the announcements belong to the main queue.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -177,6 +178,10 @@ class AgentWatcher final : public StartStopControl,
   // Queue.
   AgentScanner scanner_;
   int scanFailures_ = 0;
+  // The list last handed to the main thread. A scan that finds it unchanged, with every agent
+  // quiet and no nap armed, leaves the main thread asleep: there is nothing for it to do.
+  std::optional<std::vector<AgentSession>> handedOver_;
+  std::atomic<bool> napArmed_ = false;  // mirrors the state's flag, for the queue
 };
 
 }  // namespace tovami

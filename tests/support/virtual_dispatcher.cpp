@@ -9,6 +9,7 @@ class VirtualDispatcher::Queue final : public TaskQueue {
  public:
   Queue(VirtualDispatcher& owner, std::string label) : owner_(owner), label_(std::move(label)) {}
   std::string_view label() const override { return label_; }
+  size_t posts() const { return posts_; }
   void async(Task task) override { post(0, std::move(task), 0); }
   WorkItem asyncAfter(Seconds delay, Task task) override { return post(delay, std::move(task), 0); }
   WorkItem repeating(Seconds interval, Task task) override {
@@ -17,6 +18,7 @@ class VirtualDispatcher::Queue final : public TaskQueue {
 
  private:
   WorkItem post(Seconds delay, Task task, Seconds repeatInterval) {
+    ++posts_;
     auto item = WorkItem::make();
     owner_.schedule(owner_.now_ + std::max(delay, 0.0), Entry{alive_, std::move(task), item, repeatInterval});
     return item;
@@ -24,6 +26,7 @@ class VirtualDispatcher::Queue final : public TaskQueue {
   VirtualDispatcher& owner_;
   std::string label_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  size_t posts_ = 0;
 };
 
 class VirtualDispatcher::VirtualClock final : public Clock {
@@ -72,6 +75,10 @@ void VirtualDispatcher::advance(Seconds seconds) {
       schedule(due + entry.repeatInterval, std::move(entry));
   }
   now_ = target;
+}
+
+size_t VirtualDispatcher::mainQueuePosts() const {
+  return main_->posts();
 }
 
 size_t VirtualDispatcher::pendingCount() const {

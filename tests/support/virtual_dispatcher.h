@@ -30,6 +30,8 @@ class VirtualDispatcher final : public Dispatcher {
   Seconds elapsed() const { return now_; }
   // Number of tasks waiting (cancelled ones and those of destroyed queues excluded).
   size_t pendingCount() const;
+  // Number of tasks handed to the main queue so far: how often another thread woke it.
+  size_t mainQueuePosts() const;
 
  private:
   class Queue;

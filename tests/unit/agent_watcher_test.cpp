@@ -172,12 +172,14 @@ TEST_F(AgentWatcherTest, NewAgentIsWorkingThenQuietAfterTenSilentSecondsWithoutA
   EXPECT_EQ(effects(), Effects(false, 0, 0, 0));
   EXPECT_TRUE(power.held.empty());
 
-  // The working directory is asked once, for the new agent only; an unchanged list is not
-  // published again.
+  // The working directory is asked once, for the new agent only; an unchanged quiet list does
+  // not even wake the main thread.
   const int before = notifications;
+  const size_t posts = dispatcher.mainQueuePosts();
   dispatcher.advance(30);
   EXPECT_EQ(sys->asked, (std::vector<std::vector<int32_t>>{{kAgent}}));
   EXPECT_EQ(notifications, before);
+  EXPECT_EQ(dispatcher.mainQueuePosts(), posts);
 }
 
 TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTerminalIsInFrontOrANapRuns) {
