@@ -69,7 +69,9 @@ class ProcessSampler {
   // `ps` (its output order) and for /proc.
   virtual std::optional<std::vector<PSRow>> sampleProcesses() = 0;
   // The same into `rows`, whose rows' buffers a sampler may reuse (a scan every few seconds then
-  // allocates little); false, with `rows` unspecified, when the table cannot be read.
+  // allocates little); false, with `rows` unspecified, when the table cannot be read. Rows this
+  // sampler's last call filled must be handed back as it left them: a sampler may keep those that
+  // did not change without touching them.
   virtual bool sampleInto(std::vector<PSRow>& rows) {
     auto sampled = sampleProcesses();
     if (!sampled) return false;

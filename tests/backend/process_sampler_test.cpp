@@ -210,7 +210,10 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   process(30, "bash", 'S', 1, kPts1, 1, 0, "bash\0"s);
   process(31, "node", 'S', 1, 0, 0, 999, "node\0/x/server.js\0"s);  // 1.5 s old
   ProcSampler sampler(root.string());
-  ASSERT_TRUE(sampler.sampleProcesses());
+  // Into the same rows each time, as the watcher samples: a row that changed must not stay.
+  std::vector<PSRow> kept;
+  const auto scan = [&] { return sampler.sampleInto(kept) ? std::optional(kept) : std::nullopt; };
+  ASSERT_TRUE(scan());
   EXPECT_EQ(sampler.statReads(), 4u);
   EXPECT_EQ(sampler.commandLineReads(), 4u);
 
@@ -218,23 +221,23 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   process(21, "make", 'S', 20, 0, 7, 0, "make\0"s);
   process(30, "bash", 'S', 1, kPts1, 9, 0, "bash\0"s);
   uptime(1000.9);
-  EXPECT_DOUBLE_EQ(find(sampler.sampleProcesses(), 21)->cpuTime, 7);
+  EXPECT_DOUBLE_EQ(find(scan(), 21)->cpuTime, 7);
   EXPECT_EQ(sampler.statReads(), 6u);
   uptime(1002);
-  ASSERT_TRUE(sampler.sampleProcesses());
+  ASSERT_TRUE(scan());
   EXPECT_EQ(sampler.statReads(), 9u);
   EXPECT_EQ(sampler.commandLineReads(), 5u);  // the young one's
   // A child the agent starts later is watched from then on.
   process(22, "cc", 'S', 21, 0, 1, 0, "cc\0"s);
-  ASSERT_TRUE(sampler.sampleProcesses());
+  ASSERT_TRUE(scan());
   process(22, "cc", 'S', 21, 0, 4, 0, "cc\0"s);
-  EXPECT_DOUBLE_EQ(find(sampler.sampleProcesses(), 22)->cpuTime, 4);
+  EXPECT_DOUBLE_EQ(find(scan(), 22)->cpuTime, 4);
 
   // A program replaced in place (same pid, inode and start) shows within ten scans in a terminal,
   // within a hundred outside one.
   const auto scansToSee = [&](int pid, const std::string& args) {
     int scans = 0;
-    while (find(sampler.sampleProcesses(), pid)->args != args && scans < 200) ++scans;
+    while (find(scan(), pid)->args != args && scans < 200) ++scans;
     return scans;
   };
   process(30, "claude", 'S', 1, kPts1, 9, 0, "claude\0--resume\0"s);
@@ -243,7 +246,7 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   // program file tells.
   process(32, "node", 'S', 1, kPts1, 0, 0, "node\0/x/a.js\0"s);
   fs::create_symlink("/usr/bin/node", root / "32" / "exe");
-  ASSERT_TRUE(sampler.sampleProcesses());
+  ASSERT_TRUE(scan());
   process(32, "node", 'S', 1, kPts1, 0, 0, "node\0/x/claude\0"s);
   fs::remove(root / "32" / "exe");
   fs::create_symlink("/opt/node22/bin/node", root / "32" / "exe");
@@ -255,7 +258,7 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   // A reused pid is another /proc entry (another inode): read at once.
   fs::rename(root / "31", root / "old31");
   process(31, "aider", 'S', 1, 0, 0, 1001, "aider\0"s);
-  EXPECT_EQ(find(sampler.sampleProcesses(), 31)->args, "aider");
+  EXPECT_EQ(find(scan(), 31)->args, "aider");
 }
 
 TEST_F(FakeProc, BetweenListingsProbesThePidsHandedOutSince) {

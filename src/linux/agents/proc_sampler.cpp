@@ -295,7 +295,9 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   bool missed = false;
   bool treeChanged = false;  // a process came or went, or changed its parent or agent status
 
-  // Rows are assigned over the last scan's, whose strings mostly have the room already.
+  // Rows are assigned over the last scan's, whose strings mostly have the room already; where
+  // they are this sampler's own from its last scan, a row that was not read again stays.
+  const bool ownRows = !rows.empty() && rows.data() == filledRows_ && rows.size() == filledCount_;
   size_t count = 0, kept = 0;
   for (size_t i = 0; i < listing_.size(); ++i) {
     const auto [pid, inode] = listing_[i];
@@ -310,7 +312,8 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     const bool youngAgain = !known.settled && uptime - known.readAt >= kYoungRereadSeconds;
     // Where the program file cannot be told (gone, another user's), stat compares name and start.
     const Program program = verifyTurn ? lookAtProgram(rootFd, pid, known) : Program::same;
-    if (fresh || youngAgain || known.watched || program != Program::same) {
+    const bool reread = fresh || youngAgain || known.watched || program != Program::same;
+    if (reread) {
       const auto [parent, agent] = std::pair(known.row.ppid, known.agent);
       const Found found = read(rootFd, pid, known, uptime, fresh || program == Program::other);
       treeChanged = treeChanged || fresh || found != Found::process || parent != known.row.ppid || agent != known.agent;
@@ -328,10 +331,14 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     }
     known.seenInScan = scans_;
     listing_[kept++] = listing_[i];  // the processes that are still there, for the next probe
-    if (count < rows.size())
-      rows[count] = known.row;
-    else
+    if (count >= rows.size()) {
       rows.push_back(known.row);
+    } else if (PSRow& row = rows[count];
+               ownRows && !reread && row.pid == pid && row.startTicks == known.row.startTicks) {
+      row.elapsed = known.row.elapsed;  // the rest is as the last scan left it (its strings stay cold)
+    } else {
+      row = known.row;
+    }
     ++count;
   }
   listing_.resize(kept);
@@ -353,6 +360,8 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     treeChanged = true;
   }
   if (treeChanged) markWatched();
+  filledRows_ = rows.data();
+  filledCount_ = rows.size();
   freedMemory_.scanned(rows.size());
   return true;
 }

@@ -119,6 +119,8 @@ class ProcSampler final : public ProcessSampler {
   bool probesTrusted_ = true;  // until a listing finds a process the probes missed
   // Pid and inode by pid, reused from scan to scan: the last scan's processes, then this one's.
   std::vector<std::pair<int32_t, uint64_t>> listing_;
+  const PSRow* filledRows_ = nullptr;  // the rows the last scan filled, and how many
+  size_t filledCount_ = 0;
   std::string text_;
   std::string raw_;
   size_t statReads_ = 0;
