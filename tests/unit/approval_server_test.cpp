@@ -112,10 +112,10 @@ struct FakeSockets : LocalSocketService {
     explicit Listener(int* o) : open(o) { ++*open; }
     ~Listener() override { --*open; }
   };
-  int listens = 0, open = 0;
+  int open = 0;  // listeners not yet let go
   ConversationFactory factory;
   ListenOutcome listen(const std::string&, const LocalListenerOptions&, ConversationFactory f) override {
-    factory = (++listens, std::move(f));
+    factory = std::move(f);
     return {std::make_unique<Listener>(&open), "", false};
   }
 };
@@ -182,13 +182,17 @@ class ApprovalServerTest : public ::testing::Test {
         rec, attention});
     server->start();
   }
-  // Sends one object as a client would; the reply handle of a waiting request is returned.
-  std::shared_ptr<FakeReply> deliver(const json& object) {
+  // Sends one object as a client would (one that `leaves` hangs up at once); the reply handle of a
+  // waiting request is returned.
+  std::shared_ptr<FakeReply> deliver(const json& object, bool leaves = false) {
     auto reply = std::make_shared<FakeReply>();
     auto conversation = sockets->factory();
     conversation->opened(reply);
     const auto next = conversation->received(object.dump());
-    if (next == StreamConversation::Next::awaitReply) conversations.push_back(std::move(conversation));
+    if (leaves)
+      conversation->ended();
+    else if (next == StreamConversation::Next::awaitReply)
+      conversations.push_back(std::move(conversation));
     dispatcher.runUntilIdle();
     return reply;
   }
@@ -338,12 +342,7 @@ TEST_F(ApprovalServerTest, ARequestFromTheAgentTheUserLooksAtIsACardWithoutCueOr
   EXPECT_EQ(cues, (std::vector<SoundCue>{SoundCue::approvalAsked}));
   // A client that leaves while its asker's attention is checked never gets a card.
   restart();
-  auto reply = std::make_shared<FakeReply>();
-  auto conversation = sockets->factory();
-  conversation->opened(reply);
-  conversation->received(envelope(asked("s42")).dump());
-  conversation->ended();
-  dispatcher.runUntilIdle();
+  deliver(envelope(asked("s42")), /*leaves=*/true);
   EXPECT_TRUE(cards().empty());
 }
 
@@ -418,7 +417,7 @@ TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndListensOnl
   EXPECT_TRUE(server->isListening());
   prefs.setBool(prefs::kCodexApprovals, false);
   restart();
-  EXPECT_FALSE(server->isListening());
+  EXPECT_FALSE(server->isListening() || sockets->open);
 }
 
 }  // namespace
