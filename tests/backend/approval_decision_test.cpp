@@ -22,8 +22,6 @@
 #include "platform/thread_queue.h"
 #include "support/memory_preferences.h"
 
-extern char** environ;
-
 namespace tovami::linux_backend {
 namespace {
 
@@ -53,54 +51,47 @@ class ThreadDispatcher final : public Dispatcher {
   SystemClock clock_;
 };
 
-struct ClientRun {
+// `tovami --hook EVENT` with `input` (from a file beside `data`) on its standard input and XDG_DATA_HOME at
+// `data`; finish() reads what it printed and waits for its end.
+struct Client {
   pid_t pid = 0;
-  int out = -1;
-  Steady::time_point began;
-};
-
-// Starts `tovami --hook EVENT` with `input` on its standard input and XDG_DATA_HOME at `data`.
-ClientRun startClient(const std::string& event, const std::string& input, const fs::path& data) {
-  ::signal(SIGPIPE, SIG_IGN);  // a client with nobody to ask ends before reading its input
-  int in[2], out[2];
-  EXPECT_EQ(::pipe(in), 0);
-  EXPECT_EQ(::pipe(out), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, in[1]);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  const std::string xdg = "XDG_DATA_HOME=" + data.string();
-  std::vector<char*> env{const_cast<char*>(xdg.c_str()), const_cast<char*>("HOME=/nonexistent"), nullptr};
-  const char* argv[] = {TOVAMI_ENTRY_BINARY, "--hook", event.c_str(), nullptr};
-  ClientRun run{0, out[0], Steady::now()};
-  EXPECT_EQ(::posix_spawn(&run.pid, argv[0], &actions, nullptr, const_cast<char**>(argv), env.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  (void)!::write(in[1], input.data(), input.size());
-  ::close(in[1]);
-  return run;
-}
-
-struct ClientResult {
+  int out = -1, status = -1;
+  Steady::time_point began = Steady::now();
   std::string output;
-  int status = -1;
   double seconds = 0;
-};
 
-ClientResult finishClient(ClientRun run) {
-  ClientResult result;
-  char buffer[4096];
-  for (ssize_t got; (got = ::read(run.out, buffer, sizeof buffer)) > 0;) result.output.append(buffer, size_t(got));
-  ::close(run.out);
-  int status = 0;
-  ::waitpid(run.pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.seconds = std::chrono::duration<double>(Steady::now() - run.began).count();
-  return result;
-}
+  Client(const std::string& event, const std::string& input, const fs::path& data) {
+    static int made = 0;
+    const fs::path in = data.parent_path() / ("input-" + std::to_string(++made));
+    std::ofstream(in, std::ios::binary) << input;
+    int pipeEnds[2];
+    EXPECT_EQ(::pipe(pipeEnds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    const std::string xdg = "XDG_DATA_HOME=" + data.string();
+    const char* env[] = {xdg.c_str(), "HOME=/nonexistent", nullptr};
+    const char* argv[] = {TOVAMI_ENTRY_BINARY, "--hook", event.c_str(), nullptr};
+    EXPECT_EQ(
+        ::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), const_cast<char**>(env)),
+        0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+    out = pipeEnds[0];
+  }
+  Client& finish() {
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(out, buffer, sizeof buffer)) > 0;) output.append(buffer, size_t(got));
+    ::close(out);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    seconds = std::chrono::duration<double>(Steady::now() - began).count();
+    return *this;
+  }
+};
 
 class ApprovalDecisionTest : public ::testing::Test {
  protected:
@@ -158,32 +149,28 @@ class ApprovalDecisionTest : public ::testing::Test {
 TEST_F(ApprovalDecisionTest, TheWaitingClientPrintsTheDecisionOfItsOwnCard) {
   const std::string first = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
   const std::string second = readFile(kHooks / "1796542799078346348-PermissionRequest.json");
-  const json secondSuggestions = json::parse(second)["permission_suggestions"];
-  struct Case {
-    std::string event, input;
-    ApprovalDecision decision;
-    json expected;  // the printed decision
+  const json allow = {{"behavior", "allow"}},
+             deny = {{"behavior", "deny"}, {"message", ApprovalServer::kDeniedMessage}},
+             always = {{"behavior", "allow"},
+                       {"updatedPermissions", json::parse(second)["permission_suggestions"]}};
+  json denyAndStop = deny;
+  denyAndStop["interrupt"] = true;
+  const std::tuple<bool, std::string, ApprovalDecision, json> cases[] = {
+      // Codex, payload, answer, the decision printed (Codex takes behavior and message only)
+      {false, first, ApprovalDecision::allow, allow},      {false, second, ApprovalDecision::always, always},
+      {false, first, ApprovalDecision::deny, denyAndStop}, {true, second, ApprovalDecision::always, allow},
+      {true, first, ApprovalDecision::deny, deny},
   };
-  const Case cases[] = {
-      {"permission-request", first, ApprovalDecision::allow, {{"behavior", "allow"}}},
-      {"permission-request", second, ApprovalDecision::always,
-       {{"behavior", "allow"}, {"updatedPermissions", secondSuggestions}}},
-      {"permission-request", first, ApprovalDecision::deny,
-       {{"behavior", "deny"}, {"message", ApprovalServer::kDeniedMessage}, {"interrupt", true}}},
-      // Codex takes behavior and message only.
-      {"codex-permission-request", second, ApprovalDecision::always, {{"behavior", "allow"}}},
-      {"codex-permission-request", first, ApprovalDecision::deny,
-       {{"behavior", "deny"}, {"message", ApprovalServer::kDeniedMessage}}},
-  };
-  for (const auto& c : cases) {
-    auto run = startClient(c.event, c.input, data);
+  for (const auto& [codex, input, decision, printed] : cases) {
+    Client client(codex ? "codex-permission-request" : "permission-request", input, data);
     auto cards = waitForCards(1);
-    ASSERT_EQ(cards.size(), 1u) << c.event;
-    EXPECT_EQ(cards[0].agent, c.event == "codex-permission-request" ? ApprovalAgent::codex : ApprovalAgent::claudeCode);
-    onMain([&] { server->answer(cards[0].id, c.decision); });
-    const auto result = finishClient(run);
+    ASSERT_EQ(cards.size(), 1u) << codex;
+    EXPECT_EQ(cards[0].agent, codex ? ApprovalAgent::codex : ApprovalAgent::claudeCode);
+    onMain([&, decision = decision] { server->answer(cards[0].id, decision); });
+    const auto& result = client.finish();
     EXPECT_EQ(result.status, 0);
-    const json expected = {{"hookSpecificOutput", {{"hookEventName", "PermissionRequest"}, {"decision", c.expected}}}};
+    const json expected = {
+        {"hookSpecificOutput", {{"hookEventName", "PermissionRequest"}, {"decision", printed}}}};
     EXPECT_EQ(json::parse(result.output, nullptr, false), expected) << result.output;
     EXPECT_TRUE(waitForCards(0).empty());
   }
@@ -191,13 +178,14 @@ TEST_F(ApprovalDecisionTest, TheWaitingClientPrintsTheDecisionOfItsOwnCard) {
 
 TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
   const std::string payload = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
-  ClaudeSessionStatus waiting{4242, kSessionId, {}, {}, ClaudeSessionStatus::State::waiting, "permission prompt", {}};
+  ClaudeSessionStatus waiting{
+      4242, kSessionId, {}, {}, ClaudeSessionStatus::State::waiting, "permission prompt", {}};
   {
     std::lock_guard lock(statusMutex);
     status = waiting;
   }
   // Answered in the terminal: the status file leaves "waiting"; the card and the client end.
-  auto run = startClient("permission-request", payload, data);
+  Client run("permission-request", payload, data);
   auto cards = waitForCards(1);
   ASSERT_EQ(cards.size(), 1u);
   std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a poll sees "waiting"
@@ -208,7 +196,7 @@ TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
     status->state = ClaudeSessionStatus::State::busy;
     status->waitingFor.reset();
   }
-  auto result = finishClient(run);
+  const auto& result = run.finish();
   EXPECT_LT(std::chrono::duration<double>(Steady::now() - answeredAt).count(), 1.5);
   EXPECT_TRUE(result.output.empty() && result.status == 0) << result.output;
   EXPECT_TRUE(waitForCards(0).empty());
@@ -216,11 +204,11 @@ TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
   onMain([&] { server->answer(cards[0].id, ApprovalDecision::allow); });
 
   // The client ended (the agent answered without it): its card goes.
-  run = startClient("permission-request", payload, data);
+  run = Client("permission-request", payload, data);
   cards = waitForCards(1);
   ASSERT_EQ(cards.size(), 1u);
   ::kill(run.pid, SIGKILL);
-  finishClient(run);
+  run.finish();
   EXPECT_TRUE(waitForCards(0).empty());
 }
 
@@ -228,10 +216,11 @@ TEST_F(ApprovalDecisionTest, WithoutAnAnswerTheClientPrintsNothingAndEndsAtOnce)
   const std::string payload = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
   onMain([this] { server->stop(); });
   // Nobody listens; malformed input to a live server; a notice, which never waits.
-  auto noSocket = finishClient(startClient("permission-request", payload, root / "nowhere"));
+  auto noSocket = Client("permission-request", payload, root / "nowhere").finish();
   onMain([this] { server->start(); });
-  auto malformed = finishClient(startClient("permission-request", "{\"tool_name\": ", data));
-  auto notice = finishClient(startClient("notification", readFile(kHooks / "1796542716657264940-Notification.json"), data));
+  auto malformed = Client("permission-request", "{\"tool_name\": ", data).finish();
+  auto notice =
+      Client("notification", readFile(kHooks / "1796542716657264940-Notification.json"), data).finish();
   for (const auto* result : {&noSocket, &malformed, &notice}) {
     EXPECT_TRUE(result->output.empty() && result->status == 0) << result->output;
     EXPECT_LT(result->seconds, 0.5);  // the figure itself is the benchmark's
