@@ -1,15 +1,23 @@
-"""The keystroke road of an approval with real parts (the decision road: test_approval_answers.py). The
-installed Notification hook command, run by `sh -c`, leaves at once, silently; the island opens with the request
-and the tray's cat shows a dot; Allow puts Return and Deny puts Escape into the tmux pane of the asking agent while
-it shows its prompt, and into no other pane; a prompt already answered gets nothing; then the island closes and
-the dot goes."""
+"""Approvals with the real program and the real hook client (`tovami --hook ...`).
+The keystroke road: the installed Notification hook command, run by `sh -c`, leaves at once, silently; the island
+opens with the request and the tray's cat shows a dot; Allow puts Return and Deny puts Escape into the tmux pane of
+the asking agent while it shows its prompt, and into no other pane; a prompt already answered gets nothing; then the
+island closes and the dot goes.
+The decision road (`--hook permission-request` waiting for the decision):
+- with the island off (the Linux default), a desktop notification with Allow and Deny shows the request; its
+  action answers it; the tray menu's first rows answer the next ones, each the request it names;
+- with the island on, a click on the card's Allow answers the card it was drawn on;
+- an answer that could not be typed (a notice from an agent with no terminal window) is said on screen.
+"""
 
 import json
 import os
 import pathlib
+import subprocess
 import time
 import unittest
 
+import fake_notifications
 import harness
 import tray
 
@@ -40,79 +48,189 @@ def island_buttons(s):
     if deny_edge is None:
         return None
     return (x + (lit[0] + lit[-1]) // 2, y + best), (x + deny_edge - 6, y + best)
+HERE = pathlib.Path(__file__).parent
+FIXTURE = next((HERE / "../fixtures/claude-code/hooks").glob("*-PermissionRequest.json"))
+SETTLE = 0.7  # a button takes clicks once its content has been up this long (0.5 s)
 
 
 class ApprovalsTest(unittest.TestCase):
+    def setUp(self):
+        self.s = harness.session_for(self, screen="1440x900", openbox=True)
+        self.project = os.path.join(self.s.root, "work", "api")
+        os.makedirs(self.project)
+        os.makedirs(os.path.join(self.s.home, ".claude"))
+        self.clients = []
+        self.addCleanup(lambda: [c.kill() for c in self.clients if c.poll() is None])
+
+    def start(self, island, capabilities=("body", "actions")):
+        extra = "islandOnNonNotch=true\n" if island else ""
+        self.s.write_preferences("[General]\nnotchApprovals=true\n" + extra)
+        tray.start_fake_host(self.s)
+        fake_notifications.start(self.s, capabilities)
+        self.s.start_tovami()
+        self.assertTrue(self.s.wait_for_log("approval server listening", 15), self.s.log_text())
+        self.item = tray.find_item(self.s, timeout=30)
+        self.assertIsNotNone(self.item, self.s.log_text())
+
+    def ask(self, command, session_id, suggestions=True):
+        """A hook client as Claude Code runs it, waiting for the decision about `command`."""
+        payload = json.loads(FIXTURE.read_text().splitlines()[0])
+        payload.update(cwd=self.project, session_id=session_id, tool_input={"command": command})
+        if not suggestions:
+            del payload["permission_suggestions"]
+        client = subprocess.Popen([harness.BINARY, "--hook", "permission-request"], env=self.s.env,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        client.stdin.write(json.dumps(payload).encode())
+        client.stdin.close()
+        client.stdin = None  # closed: the decision is all that is left to read
+        self.clients.append(client)
+        return client
+
+    def decision(self, client):
+        out, err = client.communicate(timeout=15)
+        self.assertEqual((client.returncode, err), (0, b""), self.s.log_text())
+        self.assertTrue(out, f"no decision printed\n{self.s.log_text()}")
+        return json.loads(out)["hookSpecificOutput"]["decision"]
+
+    def notified(self, text):
+        """The last Notify call whose body holds `text`, once one arrived."""
+        def find():
+            hits = [c for c in fake_notifications.calls(self.s) if c["call"] == "Notify" and text in c["body"]]
+            return hits[-1] if hits else None
+        return self.s.wait_for(find, 15)
+
     def test_hook_to_island_to_pane(self):
-        with harness.Session(screen="1440x900", openbox=True) as s:
-            project, agent = os.path.join(s.root, "work", "api"), s.agent_program("claude", FAKE_AGENT)
-            for folder in (project, os.path.join(s.home, ".claude")):
-                os.makedirs(folder)
-            settings_path = pathlib.Path(s.home, ".claude", "settings.json")
-            settings_path.write_text(json.dumps({"model": "opus", "hooks": {"Stop": []}}))
-            s.write_preferences("[General]\nnotchApprovals=true\nislandOnNonNotch=true\n")
-            tmux = s.tmux_cmd
-            tray.start_fake_host(s)
-            tmux("-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "20", "-c", project, agent)
-            tmux("split-window", "-c", project, "cat -v")  # another pane: must stay untouched
-            agent_pane, other_pane = tmux("list-panes", "-F", "#{pane_id}").split()
-            capture = lambda pane: tmux("capture-pane", "-p", "-t", pane)
-            self.assertTrue(s.wait_for(lambda: "ready" in capture(agent_pane), 10))
+        s, project, tmux = self.s, self.project, self.s.tmux_cmd
+        tmux("-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "20", "-c", project,
+             s.agent_program("claude", FAKE_AGENT))
+        tmux("split-window", "-c", project, "cat -v")  # another pane: must stay untouched
+        agent_pane, other_pane = tmux("list-panes", "-F", "#{pane_id}").split()
+        capture = lambda pane: tmux("capture-pane", "-p", "-t", pane)  # noqa: E731
+        self.assertTrue(s.wait_for(lambda: "ready" in capture(agent_pane), 10))
+        self.start(island=True)
+        self.assertTrue(s.wait_for_log("hook installed", 15), s.log_text())  # once the server listens
+        settings = json.loads(pathlib.Path(s.home, ".claude", "settings.json").read_text())
+        command = settings["hooks"]["Notification"][0]["hooks"][0]["command"]
+        self.assertEqual(command, f"'{os.path.realpath(harness.BINARY)}' --hook notification # tovami-notch-approvals")
 
-            s.start_tovami()
-            self.assertTrue(s.wait_for_log("approval server listening", 15), s.log_text())
-            self.assertTrue(s.wait_for_log("hook installed", 15), s.log_text())  # once the server listens
-            socket = os.path.join(s.env["XDG_DATA_HOME"], "Tovami", "agent.sock")
-            settings = json.loads(settings_path.read_text())
-            self.assertEqual((settings["model"], "Stop" in settings["hooks"]), ("opus", True))
-            command = settings["hooks"]["Notification"][0]["hooks"][0]["command"]
-            entry = os.path.realpath(harness.BINARY)
-            self.assertEqual(command, f"'{entry}' --hook notification # tovami-notch-approvals")
-            item = tray.find_item(s, timeout=30)
-            self.assertIsNotNone(item, s.log_text())
+        def hook():
+            """Runs the hook as Claude Code does; it must end at once and silently."""
+            payload = {"session_id": "0f3c", "transcript_path": "/dev/null", "cwd": project, "prompt_id": "p1",
+                       "hook_event_name": "Notification", "message": "Claude needs your permission"}
+            began = time.monotonic()
+            result = s.run(["sh", "-c", command], input=json.dumps(payload), timeout=20)
+            self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""), s.log_text())
+            self.assertLess(time.monotonic() - began, 5)
 
-            def hook():
-                """Runs the hook as Claude Code does; it must end at once and silently."""
-                payload = {"session_id": "0f3c", "transcript_path": "/dev/null", "cwd": project, "prompt_id": "p1",
-                           "hook_event_name": "Notification", "message": "Claude needs your permission"}
-                began = time.monotonic()
-                result = s.run(["sh", "-c", command], input=json.dumps(payload), timeout=20)
-                self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""), s.log_text())
-                self.assertLess(time.monotonic() - began, 5)
-
-            self.assertTrue(s.wait_for(lambda: "api \u2014 Claude" in s.log_text(), 20), s.log_text())
-            self.assertFalse(tray.icon_has_dot(s, item))
-            for choice, seen in (("Allow", "got:[]"), ("Deny", "^[")):
-                hook()
-                buttons = s.wait_for(lambda: island_buttons(s), 10)
-                self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
-                self.assertTrue(tray.icon_has_dot(s, item))
-                s.screenshot(s.shot_path("island-approval.png"))
-                s.xdotool("mousemove", *buttons[choice == "Deny"], "click", 1)
-                self.assertTrue(s.wait_for(lambda: seen in capture(agent_pane), 10),
-                                f"{choice}: {capture(agent_pane)!r}\n{s.log_text()}")
-                self.assertTrue(s.wait_for(lambda: not tray.icon_has_dot(s, item), 10))
-                s.xdotool("mousemove", 720, 600)  # the island closes 0.5 s after the answer, once left
-                self.assertTrue(s.wait_for(lambda: not island_buttons(s), 10))
-            self.assertEqual(capture(agent_pane).count("got:[]"), 1)
-            self.assertEqual(capture(other_pane).strip(), "")
-            self.assertEqual(s.log_text().count("answer sent to the agent's tmux pane"), 2)
-
-            # The prompt was answered in the terminal: Allow types nothing.
-            tmux("send-keys", "-t", agent_pane, "C-u", "answered", "Enter")  # C-u: drop the Escape read so far
-            self.assertTrue(s.wait_for(lambda: "Do you want" not in capture(agent_pane), 10))
+        self.assertTrue(s.wait_for(lambda: "api \u2014 Claude" in s.log_text(), 20), s.log_text())
+        self.assertFalse(tray.icon_has_dot(s, self.item))
+        for choice, seen in (("Allow", "got:[]"), ("Deny", "^[")):
             hook()
             buttons = s.wait_for(lambda: island_buttons(s), 10)
             self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
-            s.xdotool("mousemove", *buttons[0], "click", 1)
-            self.assertTrue(s.wait_for_log("no longer shows a permission prompt", 10), s.log_text())
-            self.assertNotIn("got:[]", capture(agent_pane))
-            s.xdotool("mousemove", 720, 600)
+            self.assertTrue(tray.icon_has_dot(s, self.item))
+            s.screenshot(s.shot_path("island-approval.png"))
+            s.xdotool("mousemove", *buttons[choice == "Deny"], "click", 1)
+            self.assertTrue(s.wait_for(lambda: seen in capture(agent_pane), 10),
+                            f"{choice}: {capture(agent_pane)!r}\n{s.log_text()}")
+            self.assertTrue(s.wait_for(lambda: not tray.icon_has_dot(s, self.item), 10))
+            s.xdotool("mousemove", 720, 600)  # the island closes 0.5 s after the answer, once left
             self.assertTrue(s.wait_for(lambda: not island_buttons(s), 10))
+        self.assertEqual(capture(agent_pane).count("got:[]"), 1)
+        self.assertEqual(capture(other_pane).strip(), "")
+        self.assertEqual(s.log_text().count("answer sent to the agent's tmux pane"), 2)
 
-            self.assertEqual(s.stop_tovami(), 0)
-            self.assertFalse(os.path.exists(socket))
-            hook()  # without a server the hook still ends at once, silently
+        # The prompt was answered in the terminal: Allow types nothing.
+        tmux("send-keys", "-t", agent_pane, "C-u", "answered", "Enter")  # C-u: drop the Escape read so far
+        self.assertTrue(s.wait_for(lambda: "Do you want" not in capture(agent_pane), 10))
+        hook()
+        buttons = s.wait_for(lambda: island_buttons(s), 10)
+        self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
+        s.xdotool("mousemove", *buttons[0], "click", 1)
+        self.assertTrue(s.wait_for_log("no longer shows a permission prompt", 10), s.log_text())
+        self.assertNotIn("got:[]", capture(agent_pane))
+        s.xdotool("mousemove", 720, 600)
+        self.assertTrue(s.wait_for(lambda: not island_buttons(s), 10))
+
+        self.assertEqual(s.stop_tovami(), 0)
+        self.assertFalse(os.path.exists(os.path.join(s.env["XDG_DATA_HOME"], "Tovami", "agent.sock")))
+        hook()  # without a server the hook still ends at once, silently
+
+    def test_with_the_island_off_the_notification_and_the_tray_rows_answer(self):
+        self.start(island=False)
+        first = self.ask("ls -la /tmp", "s1")
+        shown = self.notified("Bash ls -la /tmp")
+        self.assertIsNotNone(shown, self.s.log_text())  # its texts and actions: approval_presentation_test
+        self.assertEqual((shown["urgency"], shown["timeout"]), (2, 0))
+        self.assertTrue(self.s.wait_for(lambda: tray.icon_has_dot(self.s, self.item), 10))
+        time.sleep(SETTLE)
+        fake_notifications.invoke(self.s, shown["id"], shown["actions"][0])  # "Allow"
+        self.assertEqual(self.decision(first)["behavior"], "allow")
+
+        # Two wait: the notification and the rows show the first, and how many more wait.
+        second = self.ask("make test", "s2")
+        self.assertIsNotNone(self.notified("Bash make test"), self.s.log_text())
+        third = self.ask("rm -rf build", "s3")
+        replaced = self.notified("1 more request waits")
+        self.assertIsNotNone(replaced, self.s.log_text())
+        self.assertEqual(replaced["replaces"], self.notified("Bash make test")["id"])  # one notification, replaced
+        labels = lambda: tray.labels(self.s, self.item)
+        self.assertTrue(self.s.wait_for(lambda: "1 more request waits" in labels(), 10), labels())
+        self.assertEqual(labels()[:3], ["Allow: api \u2014 Bash make test", "Always allow", "Deny"])
+        tray.click(self.s, self.item, "Deny")
+        denied = self.decision(second)
+        self.assertEqual((denied["behavior"], denied["message"]), ("deny", "Denied from Tovami by the user."))
+        self.assertTrue(third.poll() is None)  # the click answered the row it was made on only
+        self.assertTrue(self.s.wait_for(lambda: labels()[0] == "Allow: api \u2014 Bash rm -rf build", 10), labels())
+        tray.click(self.s, self.item, "Allow: api \u2014 Bash rm -rf build")
+        self.assertEqual(self.decision(third)["behavior"], "allow")
+
+        # Nothing waits: the notification is closed, the rows and the dot are gone.
+        last = self.notified("rm -rf build")["id"]
+        self.assertTrue(self.s.wait_for(lambda: {"call": "CloseNotification", "id": last}
+                                        in fake_notifications.calls(self.s), 10), fake_notifications.calls(self.s))
+        self.assertTrue(self.s.wait_for(lambda: not tray.icon_has_dot(self.s, self.item), 10))
+        self.assertEqual(labels()[0], "Start Nap")
+        self.assertEqual(self.s.stop_tovami(), 0)
+
+    def test_with_the_island_on_a_click_answers_the_card_it_was_made_on(self):
+        self.start(island=True)
+        first = self.ask("ls -la /tmp", "s1", suggestions=False)
+        buttons = self.s.wait_for(lambda: island_buttons(self.s), 15)
+        self.assertTrue(buttons, f"no approval card\n{self.s.log_text()}")
+        second = self.ask("make test", "s2", suggestions=False)
+        self.assertTrue(self.s.wait_for(lambda: self.s.log_text().count("approval asked") == 2, 10), self.s.log_text())
+        time.sleep(SETTLE)
+        self.s.screenshot(self.s.shot_path("island-approval-queue.png"))
+        self.assertEqual(fake_notifications.calls(self.s), [])  # the island shows it: no notification
+        self.s.xdotool("mousemove", *buttons[0], "click", 1)
+        self.assertEqual(self.decision(first)["behavior"], "allow")
+        self.assertIsNone(second.poll())  # the card that arrived since waits for its own answer
+        time.sleep(SETTLE)
+        buttons = self.s.wait_for(lambda: island_buttons(self.s), 10)
+        self.s.xdotool("mousemove", *buttons[1], "click", 1)
+        self.assertEqual(self.decision(second)["behavior"], "deny")
+        self.assertEqual(self.s.stop_tovami(), 0)
+
+    def test_an_answer_not_delivered_is_said_and_a_server_without_actions_points_to_the_tray(self):
+        self.start(island=False, capabilities=("body",))
+        agent = self.s.agent_program()  # runs in no terminal: no key can reach it
+        sleeper = subprocess.Popen([agent, "600"], cwd=self.project)
+        self.addCleanup(lambda: (sleeper.kill(), sleeper.wait()))
+        self.assertTrue(self.s.wait_for(lambda: "api \u2014 Claude" in self.s.log_text(), 20), self.s.log_text())
+        notice = {"session_id": "n1", "cwd": self.project, "hook_event_name": "Notification",
+                  "message": "Claude needs your permission to use Bash"}
+        result = self.s.run([harness.BINARY, "--hook", "notification"], input=json.dumps(notice), timeout=20)
+        self.assertEqual((result.returncode, result.stdout), (0, ""))
+        shown = self.notified("Claude needs your permission")
+        self.assertIsNotNone(shown, self.s.log_text())
+        self.assertEqual(shown["actions"], [])
+        self.assertIn("Answer from Tovami's tray menu.", shown["body"])
+        tray.click(self.s, self.item, "Allow: api \u2014 Claude needs your permission to use Bash")
+        said = self.notified("Answer not delivered")
+        self.assertIsNotNone(said, self.s.log_text())
+        self.assertIn("Answer not delivered", tray.labels(self.s, self.item)[0])
+
 
 
 if __name__ == "__main__":
