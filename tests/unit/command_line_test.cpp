@@ -36,11 +36,8 @@ TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
       {{"tovami", "--list-agents", "json", "--help"}, {Kind::help, {}}},
       {{"tovami", "--version", "--list-agents"}, {Kind::version, {}}},
   };
-  for (const auto& c : cases) {
-    std::string joined;
-    for (const auto& a : c.args) joined += a + " ";
-    EXPECT_EQ(parseCommandLine(c.args), c.expected) << joined;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(parseCommandLine(c.args), c.expected) << ::testing::PrintToString(c.args);
   EXPECT_TRUE(wantsShowTour({"tovami", "--show-tour", "x"}));
   EXPECT_FALSE(wantsShowTour({"tovami", "--show-tour=1"}));
 }
