@@ -30,30 +30,21 @@ def is_blackout(rgb):
     return rgb != (0, 0, 0) and max(rgb) < 40
 
 
-def press_nap_key(session):
-    session.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "n", "keyup", "Alt_L", "keyup", "Control_L")
-
-
-def start(test, session):
-    session.start_tovami()
-    test.assertTrue(session.wait_for_log("tovami started"), session.log_text())
-
-
 class NapTest(unittest.TestCase):
     def test_hot_key_covers_both_monitors_counts_pokes_and_keeps_the_machine_awake(self):
         with harness.Session(screen=SCREEN, monitors=MONITORS, system_bus=True) as s:
             power = nap_fake_power.start(s)
-            start(self, s)
+            s.start_and_wait()
             s.xdotool("mousemove", 400, 300)
             corners = [(x + dx, y + dy) for (w, h, x, y) in MONITORS for (dx, dy) in
                        ((2, 2), (w - 3, 2), (2, h - 3), (w - 3, h - 3), (w // 2, h // 2))]
-            self.assertFalse(any(is_blackout(pixel8(s, *p)) for p in corners), "covered before the nap")
+            dark = lambda: [is_blackout(pixel8(s, *p)) for p in corners]  # noqa: E731
+            self.assertFalse(any(dark()), "covered before the nap")
             self.assertTrue(nap_x11.pointer_visible(s.display))
 
-            press_nap_key(s)
+            s.chord("n")
             self.assertTrue(s.wait_for_log("nap began"), s.log_text())
-            self.assertTrue(s.wait_for(lambda: all(is_blackout(pixel8(s, *p)) for p in corners)),
-                            [pixel8(s, *p) for p in corners])
+            self.assertTrue(s.wait_for(lambda: all(dark())), [pixel8(s, *p) for p in corners])
             # The desktop's screen saver and logind see the nap's inhibitors, with its reason.
             self.assertTrue(s.wait_for(lambda: "screensaver activity" in power()), power())
             # Agents working on this machine may hold inhibitors of their own: match the nap's by its reason.
@@ -77,16 +68,15 @@ class NapTest(unittest.TestCase):
 
             s.xdotool("key", "space")
             self.assertTrue(s.wait_for_log(r"nap ended: Napped under a minute, 2 pokes ignored \("), s.log_text())
-            self.assertTrue(s.wait_for(lambda: not any(is_blackout(pixel8(s, *p)) for p in corners)),
-                            "the blackout stayed")
+            self.assertTrue(s.wait_for(lambda: not any(dark())), "the blackout stayed")
             self.assertTrue(nap_x11.pointer_visible(s.display))
             self.assertTrue(s.wait_for(lambda: f"logind released {lock.group(1)}\n" in power()), power())
             self.assertIn(f"screensaver uninhibit {cookie.group(1)}", power())
 
             # The kept windows cover both monitors again; a click wakes; quitting reports the nap.
             for nap, end in ((2, "click"), (3, "quit")):
-                press_nap_key(s)
-                self.assertTrue(s.wait_for(lambda: all(is_blackout(pixel8(s, *p)) for p in corners)), nap)
+                s.chord("n")
+                self.assertTrue(s.wait_for(lambda: all(dark())), nap)
                 s.xdotool("key", "x")
                 time.sleep(0.3)
                 if end == "click":
@@ -103,9 +93,9 @@ class NapTest(unittest.TestCase):
                 holder, line = nap_x11.grab(s.env, held)
                 self.assertEqual(line, held + "=ok")
                 try:
-                    start(self, s)
+                    s.start_and_wait()
                     if naps:
-                        press_nap_key(s)
+                        s.chord("n")
                         self.assertTrue(s.wait_for_log("nap began"), s.log_text())
                         s.xdotool("key", "Return")
                         self.assertTrue(s.wait_for_log("nap ended"), s.log_text())
@@ -114,7 +104,7 @@ class NapTest(unittest.TestCase):
                     holder.wait()
                 if not naps:
                     self.assertEqual(nap_x11.grab(s.env, "na", hold=False)[1], "n=ok a=ok")
-                    press_nap_key(s)
+                    s.chord("n")
                     time.sleep(1)
                     self.assertNotIn("nap began", s.log_text())
 
@@ -124,7 +114,7 @@ class NapTest(unittest.TestCase):
             with self.subTest(device=device, requirement=requirement), harness.Session(screen="1280x800") as s:
                 s.write_preferences(f"[General]\nwakeRequirement={requirement}\n")
                 tray.start_fake_host(s)
-                start(self, s)
+                s.start_and_wait()
                 item = tray.find_item(s)
                 holder, line = nap_x11.grab(s.env, device)
                 try:
@@ -162,7 +152,7 @@ class NapTest(unittest.TestCase):
             self.assertTrue(s.wait_for(lambda: os.path.exists(ready)), "no xterm")
             found = s.run(["xdotool", "search", "--sync", "--class", "xterm"], timeout=10).stdout.split()
             s.xdotool("windowfocus", "--sync", found[0])
-            start(self, s)
+            s.start_and_wait()
             text = lambda: pathlib.Path(typed).read_text() if os.path.exists(typed) else ""  # noqa: E731
             s.xdotool("type", "a")
             self.assertTrue(s.wait_for(lambda: text() == "a"), "the xterm does not take keys")
@@ -174,8 +164,8 @@ class NapTest(unittest.TestCase):
 
     def test_windows_above_the_nap_and_added_displays_are_covered(self):
         with harness.Session(screen=SCREEN, monitors=MONITORS[:1]) as s:
-            start(self, s)
-            press_nap_key(s)
+            s.start_and_wait()
+            s.chord("n")
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
             intruder = subprocess.Popen(["xlogo", "-geometry", "300x300+100+100", "-bg", "white"], env=s.env)
             try:
@@ -187,7 +177,7 @@ class NapTest(unittest.TestCase):
                 intruder.kill()
                 intruder.wait()
 
-            press_nap_key(s)
+            s.chord("n")
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
             s.run(["xrandr", "--setmonitor", "M1", "1024/271x768/203+1280+0", "none"], check=True)
             self.assertTrue(s.wait_for_log("nap: displays changed; covering 2 displays", timeout=3), s.log_text())
