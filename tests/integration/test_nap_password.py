@@ -5,6 +5,7 @@ with one more poke and the pointer hidden; the right one ends the nap. A check P
 
 import getpass
 import os
+import pathlib
 import unittest
 
 import harness
@@ -67,19 +68,16 @@ class NapPasswordTest(unittest.TestCase):
         with harness.Session(screen="1280x800") as s:
             tray.start_fake_host(s)
             env = s.password_env()
-            path = s.write_preferences("[General]\nwakeRequirement=none\n")
+            path = pathlib.Path(s.write_preferences("[General]\nwakeRequirement=none\n"))
             s.start_tovami(env=env)
             item = tray.find_item(s)
             self.assertIsNotNone(item, s.log_text())
             self.assertTrue(s.wait_for(lambda: "usageTracking" in s.preferences()))  # seeded
-            with open(path) as f:
-                edited = "; asked for by hand\n" + f.read().replace("wakeRequirement=none", "wakeRequirement=auth")
-            with open(path, "w") as f:
-                f.write(edited)
+            edited = "; asked for by hand\n" + path.read_text().replace("wakeRequirement=none", "wakeRequirement=auth")
+            path.write_text(edited)
             tray.click(s, item, "Island")  # no notch here: the switch of the other displays
             self.assertTrue(s.wait_for(lambda: s.preferences().get("islandOnNonNotch") == "true"), s.log_text())
-            with open(path) as f:
-                self.assertEqual(f.read(), edited + "islandOnNonNotch=true\n")
+            self.assertEqual(path.read_text(), edited + "islandOnNonNotch=true\n")
             s.chord("n")
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
             s.xdotool("key", "space")
@@ -101,13 +99,12 @@ class NapPasswordTest(unittest.TestCase):
                  ("a locked local password another module checks past", None, "tovami", "L", None))
         for name, auth_module, service, status, reason in cases:
             with self.subTest(name), harness.Session(screen="1280x800") as s:
-                bin_dir = os.path.join(s.root, "fake-bin")  # passwd -S as the account's owner sees it
-                os.makedirs(bin_dir)
-                script = os.path.join(bin_dir, "passwd")
-                with open(script, "w") as f:
-                    f.write(f'#!/bin/sh\n[ "$1" = -S ] && echo "{getpass.getuser()} {status} 2026-01-01 0 99999 7 -1"\n')
-                os.chmod(script, 0o755)
-                self.start_nap(s, auth_module, service, env={"PATH": bin_dir + ":" + s.env["PATH"]})
+                script = pathlib.Path(s.root, "fake-bin", "passwd")  # passwd -S as the account's owner sees it
+                script.parent.mkdir()
+                script.write_text('#!/bin/sh\n[ "$1" = -S ] && '
+                                  f'echo "{getpass.getuser()} {status} 2026-01-01 0 99999 7 -1"\n')
+                script.chmod(0o755)
+                self.start_nap(s, auth_module, service, env={"PATH": f"{script.parent}:{s.env['PATH']}"})
                 s.xdotool("key", "space")
                 if auth_module == "/nonexistent/pam_gone.so" or not reason:  # asked: the stack answers then
                     self.assertTrue(s.wait_for(lambda: card_shown(s)), s.log_text())
