@@ -16,6 +16,8 @@ using namespace tovami::testing;
 class NapControllerTest : public ::testing::Test {
  protected:
   void requireAuth() { preferences.setString(prefs::kWakeRequirement, prefs::kWakeAuth); }
+  // A nap, and a key that asks to wake from it.
+  void napAndPressSpace() { controller->startNap(), input.key(InputKey::space); }
   const NapReport& lastReport() { return *island->calls.back().second; }
   // Napping with `pokes`, the pointer hidden and the prompt closed.
   void expectNapGoesOn(int pokes) {
@@ -155,8 +157,7 @@ TEST_F(NapControllerTest, ScreenChangesRebuildOnceAfterTheDebounceOnlyWhenFrames
 
 TEST_F(NapControllerTest, AuthSuccessOrQuittingEndsTheNapAndUnavailableAuthWakesAtOnce) {
   requireAuth();
-  controller->startNap();
-  input.key(InputKey::space);
+  napAndPressSpace();
   ASSERT_TRUE(controller->isAuthenticating());
   EXPECT_EQ(input.hideCount, 0);  // the pointer shows for the prompt
   EXPECT_EQ(windows.open[0]->level, NapWindowLevel::status);
@@ -166,26 +167,22 @@ TEST_F(NapControllerTest, AuthSuccessOrQuittingEndsTheNapAndUnavailableAuthWakes
   expectReleased();
 
   // Quitting during the prompt closes it; its late failure must not touch the next nap's prompt.
-  controller->startNap();
-  input.key(InputKey::space);
+  napAndPressSpace();
   controller->endNap();
   EXPECT_EQ(authenticator.last().invalidations, 1);
   expectReleased();
-  controller->startNap();
-  input.key(InputKey::space);
+  napAndPressSpace();
   dispatcher.runUntilIdle();
   EXPECT_TRUE(controller->isAuthenticating());
   EXPECT_EQ(controller->pokeCount(), 0);
   controller->endNap();
 
   authenticator.able = false;
-  controller->startNap();
-  input.key(InputKey::space);
+  napAndPressSpace();
   expectReleased();
   // A check found impossible once asked (a locked account, a broken service) ends it too.
   authenticator.able = true;
-  controller->startNap();
-  input.key(InputKey::space);
+  napAndPressSpace();
   authenticator.last().answer(AuthOutcome::unavailable);
   dispatcher.runUntilIdle();
   expectReleased();
@@ -197,8 +194,7 @@ TEST_F(NapControllerTest, ASessionThatCannotHoldTheKeyboardWakesWithoutThePasswo
   requireAuth();
   input.canHold = false;
   for (int nap = 0; nap < 2; ++nap) {
-    controller->startNap();
-    input.key(InputKey::space);
+    napAndPressSpace();
     EXPECT_TRUE(authenticator.made.empty());
     expectReleased();
   }

@@ -51,7 +51,8 @@ class OnboardingTest : public ::testing::Test {
   FixedMotionSettings motion{false};
   testing::FakeAccessibility accessibility;
 
-  std::shared_ptr<OnboardingView> open() {
+  // Opens the tour and takes it to `step`.
+  std::shared_ptr<OnboardingView> open(OnboardingStep step = OnboardingStep::welcome) {
     AppServices app;
     app.island = [this] { return &services; };
     app.approvalServer = [this] { return &services; };
@@ -62,10 +63,8 @@ class OnboardingTest : public ::testing::Test {
                                &accessibility, [this] { return notch; }, &motion, napHoldsKeyboard},
         OnboardingHost{[this] { ++hidden; }, [this] { ++focusReturned; }});
     view->open();
+    while (view->step() != step) view->advance();
     return view;
-  }
-  void goTo(OnboardingView& view, OnboardingStep step) {
-    while (view.step() != step) view.advance();
   }
 };
 
@@ -89,22 +88,19 @@ TEST_F(OnboardingTest, StepsRunInOrderAndTheNapKeyOnlyTriesItselfOnTheHotKeyStep
 }
 
 TEST_F(OnboardingTest, TheWayOutOfTheHotKeyStepComesAfterTenSecondsOrAtOnceWithoutTheKey) {
-  auto view = open();
-  view->advance();
+  auto view = open(OnboardingStep::hotkey);
   dispatcher.advance(9.9);
   EXPECT_FALSE(view->model().fallbackAvailable());
   dispatcher.advance(0.1);
   EXPECT_TRUE(view->model().fallbackAvailable());
 
-  auto tried = open();
-  tried->advance();
+  auto tried = open(OnboardingStep::hotkey);
   key.nap();
   dispatcher.advance(10);
   EXPECT_FALSE(tried->model().fallbackAvailable());  // a tried key needs no way out
 
   key.registered = false;
-  auto unavailable = open();
-  unavailable->advance();
+  auto unavailable = open(OnboardingStep::hotkey);
   EXPECT_TRUE(unavailable->model().fallbackAvailable());
 }
 
@@ -112,8 +108,7 @@ TEST_F(OnboardingTest, TheWayOutOfTheHotKeyStepComesAfterTenSecondsOrAtOnceWitho
 // offers the way out at once.
 TEST_F(OnboardingTest, TheHotKeyStepFollowsTheDesktopsAnswer) {
   key.binding = {HotKeyBinding::State::pending, {}};
-  auto view = open();
-  view->advance();
+  auto view = open(OnboardingStep::hotkey);
   int changes = 0;
   view->onChange = [&](TourAnimation) { ++changes; };
   key.binding = {HotKeyBinding::State::bound, "Meta+Shift+N"};
@@ -135,8 +130,7 @@ TEST_F(OnboardingTest, SkippingHidesTheWindowClosingOnlyEndsAndEitherCountsAsCom
   for (bool skip : {true, false}) {
     hidden = focusReturned = 0;
     prefs.setBool(prefs::kHasCompletedOnboarding, false);
-    auto view = open();
-    view->advance();
+    auto view = open(OnboardingStep::hotkey);
     skip ? view->finish() : view->windowWillClose();
     view->windowWillClose();  // the window closing after a skip ends nothing twice
     EXPECT_TRUE(prefs.boolValue(prefs::kHasCompletedOnboarding));
@@ -154,8 +148,7 @@ TEST_F(OnboardingTest, WakeStepOffersThePasswordOnlyWhereItCanBeChecked) {
     auth->usable = wayland;
     napHoldsKeyboard = !wayland;
     prefs.setString(prefs::kWakeRequirement, "auth");
-    auto view = open();
-    goTo(*view, OnboardingStep::wake);
+    auto view = open(OnboardingStep::wake);
     EXPECT_FALSE(view->canAuth());
     EXPECT_EQ(view->authBlockedBySession(), wayland);
     view->selectWake(true);
@@ -167,8 +160,7 @@ TEST_F(OnboardingTest, WakeStepOffersThePasswordOnlyWhereItCanBeChecked) {
 TEST_F(OnboardingTest, IslandStepPeeksOnANotchAndItsSwitchStoresThenRefreshes) {
   notch = true;
   prefs.setBool(prefs::kIslandEnabled, true);
-  auto view = open();
-  goTo(*view, OnboardingStep::island);
+  auto view = open(OnboardingStep::island);
   dispatcher.advance(0.5);
   EXPECT_TRUE(services.calls.empty());
   dispatcher.advance(0.1);
@@ -178,8 +170,7 @@ TEST_F(OnboardingTest, IslandStepPeeksOnANotchAndItsSwitchStoresThenRefreshes) {
 }
 
 TEST_F(OnboardingTest, ApprovalsSwitchInstallsTheHookOnlyOnceTheServerIsStarted) {
-  auto view = open();
-  goTo(*view, OnboardingStep::permissions);
+  auto view = open(OnboardingStep::permissions);
   services.installs = false;
   view->setNotchApprovals(true);
   EXPECT_FALSE(view->notchApprovals());
@@ -194,12 +185,10 @@ TEST_F(OnboardingTest, ApprovalsSwitchInstallsTheHookOnlyOnceTheServerIsStarted)
 }
 
 TEST_F(OnboardingTest, GrantAsksForTheAccessibilityBusAndExplainsWhenTheDesktopRefuses) {
-  auto view = open();
-  goTo(*view, OnboardingStep::permissions);
+  auto view = open(OnboardingStep::permissions);
   EXPECT_TRUE(view->axTrusted());  // read when the step opens, without asking
   accessibility.trusted = false;
-  auto refused = open();
-  goTo(*refused, OnboardingStep::permissions);
+  auto refused = open(OnboardingStep::permissions);
   refused->grantAccessibility();
   EXPECT_EQ(std::tuple(refused->axTrusted(), refused->accessibilityHelp()), std::tuple(false, "turn it on"));
   accessibility.allowed = true;
