@@ -35,24 +35,26 @@ std::string_view executableKey(std::string_view piece, KeyBuffer& buffer) {
 }
 
 bool isEditorExtensionCopy(std::string_view piece) {
-  return std::any_of(kExcludedAgentPathFragments.begin(), kExcludedAgentPathFragments.end(),
-                     [&](const char* fragment) { return piece.find(fragment) != std::string_view::npos; });
+  return std::any_of(
+      kExcludedAgentPathFragments.begin(), kExcludedAgentPathFragments.end(),
+      [&](std::string_view fragment) { return piece.find(fragment) != std::string_view::npos; });
 }
 
-const char* agentNameForKey(std::string_view key) {
+// The agent's name, or "" when the key names none.
+std::string_view agentNameForKey(std::string_view key) {
   for (const auto& row : kAgentExecutables)
     if (key == row.executable) return row.agentName;
-  return nullptr;
+  return {};
 }
 
-const char* agentNameFor(std::string_view piece) {
+std::string_view agentNameFor(std::string_view piece) {
   KeyBuffer buffer;
-  return isEditorExtensionCopy(piece) ? nullptr : agentNameForKey(executableKey(piece, buffer));
+  return isEditorExtensionCopy(piece) ? std::string_view() : agentNameForKey(executableKey(piece, buffer));
 }
 
 bool isInterpreterKey(std::string_view key) {
   return std::any_of(kAgentInterpreters.begin(), kAgentInterpreters.end(),
-                     [&](const char* name) { return key == name; });
+                     [&](std::string_view name) { return key == name; });
 }
 
 bool isBackgroundWorkerArgument(std::string_view piece) {
@@ -70,13 +72,13 @@ std::optional<std::string> recognizeAgent(std::span<const std::string_view> piec
 
   KeyBuffer buffer;
   const std::string_view key = executableKey(pieces[0], buffer);
-  const char* name = agentNameForKey(key);
+  std::string_view name = agentNameForKey(key);
   size_t next = 1;
-  if (!name) {
+  if (name.empty()) {
     if (pieces.size() < 2 || !isInterpreterKey(key)) return std::nullopt;
     name = agentNameFor(pieces[1]);
     next = 2;
-    if (!name) return std::nullopt;
+    if (name.empty()) return std::nullopt;
   }
   if (next < pieces.size() && isBackgroundWorkerArgument(pieces[next])) return std::nullopt;
   return std::string(name);
@@ -94,8 +96,9 @@ bool isOrphanedAgentHelper(const PSRow& row, const PSRow* parent) {
   const auto pieces = splitAtSpaces(row.args);
   if (pieces.empty() || isEditorExtensionCopy(pieces[0])) return false;
   size_t next = 1;
-  if (!agentNameFor(pieces[0])) {
-    if (pieces.size() < 2 || !isInterpreterKey(executableKey(pieces[0], buffer)) || !agentNameFor(pieces[1]))
+  if (agentNameFor(pieces[0]).empty()) {
+    if (pieces.size() < 2 || !isInterpreterKey(executableKey(pieces[0], buffer)) ||
+        agentNameFor(pieces[1]).empty())
       return false;
     next = 2;
   }

@@ -13,8 +13,8 @@
 namespace tovami {
 
 struct AgentExecutable {
-  const char* executable;  // lower case, matched exactly
-  const char* agentName;
+  std::string_view executable;  // lower case, matched exactly
+  std::string_view agentName;
 };
 
 inline constexpr std::array<AgentExecutable, 27> kAgentExecutables{{
@@ -48,12 +48,12 @@ inline constexpr std::array<AgentExecutable, 27> kAgentExecutables{{
 }};
 
 // Programs that run an agent given as their first argument.
-inline constexpr std::array<const char*, 8> kAgentInterpreters{"node",    "bun", "deno", "python",
-                                                               "python3", "sh",  "bash", "zsh"};
+inline constexpr std::array<std::string_view, 8> kAgentInterpreters{"node",    "bun", "deno", "python",
+                                                                    "python3", "sh",  "bash", "zsh"};
 
 // An executable under one of these is an editor extension's private copy, never a user's agent.
-inline constexpr std::array<const char*, 2> kExcludedAgentPathFragments{"/.vscode/extensions/",
-                                                                        "/.cursor/extensions/"};
+inline constexpr std::array<std::string_view, 2> kExcludedAgentPathFragments{"/.vscode/extensions/",
+                                                                             "/.cursor/extensions/"};
 
 // The agent name for a command line, or nothing. Background workers of an agent (next argument
 // "daemon", "bg-..." or "--bg...") are not agents.
