@@ -197,7 +197,7 @@ TEST_F(FakeProc, SkipsEntriesThatVanishOrMakeNoSense) {
   const auto rows = sampler.sampleProcesses();
   ASSERT_EQ(rows.value().size(), 1u);
   EXPECT_EQ(rows->front().pid, 10);
-  fs::remove(root / "uptime");
+  write("uptime", "unreadable\n");
   EXPECT_EQ(sampler.sampleProcesses(), std::nullopt);
   EXPECT_EQ(ProcSampler((root / "missing").string()).sampleProcesses(), std::nullopt);
 }

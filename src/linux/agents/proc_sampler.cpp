@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -57,6 +56,18 @@ bool parseNumber(std::string_view text, T& value) {
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() && end == text.data() + text.size();
 }
+
+// "<pid>/<leaf>", relative to /proc (snprintf's format parsing costs more than the
+// whole path, and a scan makes hundreds).
+struct ProcPath {
+  ProcPath(int32_t pid, std::string_view leaf) {
+    char* end = std::to_chars(text, text + 16, pid).ptr;
+    *end++ = '/';
+    end = std::copy(leaf.begin(), leaf.end(), end);
+    *end = '\0';
+  }
+  char text[32];
+};
 
 // Orders the (pid, inode) pairs of a listing by pid alone.
 constexpr auto byPid = [](const std::pair<int32_t, uint64_t>& a, const std::pair<int32_t, uint64_t>& b) {
@@ -109,7 +120,8 @@ std::optional<StatFields> parseStat(std::string_view text) {
       !parseNumber(tokens[12], fields.systemTicks) || !parseNumber(tokens[19], fields.startTicks))
     return std::nullopt;
   fields.ttyNumber = static_cast<uint32_t>(tty);
-  if (int64_t signal = 0; found > kExitSignal && parseNumber(tokens[kExitSignal], signal)) fields.exitSignal = signal;
+  if (int64_t signal = 0; found > kExitSignal && parseNumber(tokens[kExitSignal], signal))
+    fields.exitSignal = signal;
   return fields;
 }
 
@@ -175,6 +187,31 @@ ProcSampler::ProcSampler(std::string procRoot) : root_(std::move(procRoot)) {
   ticksPerSecond_ = ticks > 0 ? static_cast<double>(ticks) : 100.0;
 }
 
+ProcSampler::KeptFile::~KeptFile() {
+  close();
+}
+
+void ProcSampler::KeptFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool ProcSampler::KeptFile::read(int rootFd, const char* name, std::string& out) {
+  if (fd_ < 0) fd_ = ::openat(rootFd, name, O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return false;
+  // A one-record /proc file is produced afresh by a read at its start, whole.
+  char buffer[256];
+  ssize_t got = -1;
+  do got = ::pread(fd_, buffer, sizeof buffer, 0);
+  while (got < 0 && errno == EINTR);
+  if (got <= 0) {
+    close();
+    return false;
+  }
+  out.assign(buffer, static_cast<size_t>(got));
+  return true;
+}
+
 std::optional<std::string> ProcSampler::terminalName(uint64_t ttyNumber) {
   if (ttyNumber == 0) return std::nullopt;
   const uint64_t major = (ttyNumber >> 8) & 0xfff;
@@ -197,10 +234,9 @@ std::optional<std::string> ProcSampler::terminalName(uint64_t ttyNumber) {
 }
 
 ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh) {
-  char path[64];
-  std::snprintf(path, sizeof path, "%d/stat", pid);
   ++statReads_;
-  if (readFile(rootFd, path, text_, 4096, Ending::atShortRead) != ReadResult::ok) return Found::nothing;
+  if (readFile(rootFd, ProcPath(pid, "stat").text, text_, 4096, Ending::atShortRead) != ReadResult::ok)
+    return Found::nothing;
   const auto stat = parseStat(text_);
   // A thread's pid leads to its own /proc entry too (a probe may find one): not a process.
   if (!stat) return Found::nothing;
@@ -230,8 +266,8 @@ ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, doub
   if (!changed && known.settled) return Found::process;
 
   ++commandLineReads_;
-  std::snprintf(path, sizeof path, "%d/cmdline", pid);
-  if (readFile(rootFd, path, raw_, kMaxCommandLineBytes) != ReadResult::ok) return Found::nothing;  // exited meanwhile
+  if (readFile(rootFd, ProcPath(pid, "cmdline").text, raw_, kMaxCommandLineBytes) != ReadResult::ok)
+    return Found::nothing;  // exited meanwhile
   row.args = commandLineText(raw_, &row.argumentEnds);
   if (row.args.empty()) {
     // Kernel threads have no command line; ps shows their name in brackets.
@@ -248,10 +284,8 @@ ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, doub
 // an open, a read and a close.
 ProcSampler::Program ProcSampler::lookAtProgram(int rootFd, int32_t pid, Known& known) {
   if (known.exeUnreadable) return Program::unknown;
-  char path[64];
   char target[4096];
-  std::snprintf(path, sizeof path, "%d/exe", pid);
-  const ssize_t length = ::readlinkat(rootFd, path, target, sizeof target);
+  const ssize_t length = ::readlinkat(rootFd, ProcPath(pid, "exe").text, target, sizeof target);
   if (length < 0 && (errno == EACCES || errno == EPERM)) known.exeUnreadable = true;  // another user's
   if (length <= 0) return Program::unknown;
   const std::string_view program(target, static_cast<size_t>(length));
@@ -275,9 +309,12 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   DIR* directory = directory_.get();
   const int rootFd = ::dirfd(directory);
   double uptime = 0;
-  if (readFile(rootFd, "uptime", text_, 256) != ReadResult::ok ||
+  if (!uptime_.read(rootFd, "uptime", text_) ||
       !parseNumber(std::string_view(text_).substr(0, text_.find(' ')), uptime)) {
-    directory_.reset();  // opened afresh next time
+    // Opened afresh next time.
+    directory_.reset();
+    uptime_.close();
+    loadavg_.close();
     return false;
   }
   ++scans_;
@@ -289,7 +326,8 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   // A listing after a probe that finds a process the probe should have seen shows that
   // /proc/loadavg does not count this table's pids (another pid namespace, a faked file).
   std::optional<int32_t> probedUpTo;
-  if (!probed && lastScanProbed_ && lastPid && lastPid_ && *lastPid >= *lastPid_) probedUpTo = *lastPid_ - kProbeOverlap;
+  if (!probed && lastScanProbed_ && lastPid && lastPid_ && *lastPid >= *lastPid_)
+    probedUpTo = *lastPid_ - kProbeOverlap;
   lastScanProbed_ = probed;
   lastPid_ = lastPid;
   bool missed = false;
@@ -316,7 +354,8 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     if (reread) {
       const auto [parent, agent] = std::pair(known.row.ppid, known.agent);
       const Found found = read(rootFd, pid, known, uptime, fresh || program == Program::other);
-      treeChanged = treeChanged || fresh || found != Found::process || parent != known.row.ppid || agent != known.agent;
+      treeChanged =
+          treeChanged || fresh || found != Found::process || parent != known.row.ppid || agent != known.agent;
       if (found != Found::process) {
         known_.erase(it);
         // A pid just handed out whose process did not show yet: probed once more next time.
@@ -368,7 +407,7 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
 
 // /proc/loadavg ends with the pid the kernel handed out last (to a process or a thread).
 std::optional<int32_t> ProcSampler::lastAllocatedPid(int rootFd) {
-  if (readFile(rootFd, "loadavg", text_, 256) != ReadResult::ok) return std::nullopt;
+  if (!loadavg_.read(rootFd, "loadavg", text_)) return std::nullopt;
   std::string_view text(text_);
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
   int32_t pid = 0;
