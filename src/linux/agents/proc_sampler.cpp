@@ -247,6 +247,7 @@ ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, doub
   row.pid = pid;
   row.ppid = stat->ppid;
   row.tty = terminalName(stat->ttyNumber);
+  known.hasTerminal = row.tty.has_value();
   row.cpuTime = static_cast<double>(stat->userTicks + stat->systemTicks) / ticksPerSecond_;
   row.elapsed = std::max(0.0, uptime - static_cast<double>(stat->startTicks) / ticksPerSecond_);
   row.startTicks = stat->startTicks;
@@ -336,16 +337,21 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
   // Rows are assigned over the last scan's, whose strings mostly have the room already; where
   // they are this sampler's own from its last scan, a row that was not read again stays.
   const bool ownRows = !rows.empty() && rows.data() == filledRows_ && rows.size() == filledCount_;
-  size_t count = 0, kept = 0;
+  // The listing and the known processes are both in pid order: one walk along both, in memory
+  // order. Newcomers wait in `arrivals_` and join once the walk is over.
+  size_t count = 0, kept = 0, at = 0, stayed = 0;
+  arrivals_.clear();
   for (size_t i = 0; i < listing_.size(); ++i) {
     const auto [pid, inode] = listing_[i];
-    auto [it, inserted] = known_.try_emplace(pid);
+    while (at < known_.size() && known_[at].pid < pid) ++at;  // ended: dropped after the walk
+    const bool inserted = at == known_.size() || known_[at].pid != pid;
     missed = missed || (inserted && probedUpTo && pid <= *probedUpTo);
-    Known& known = it->second;
+    Known& known = inserted ? arrivals_.emplace_back() : known_[at];
+    known.pid = pid;
     // A probed pid has no inode yet (0): it is read as new, and once more at the next listing.
     const bool fresh = inserted || known.inode != inode;
     // Programs are started in place (a shell's `exec`) from terminals: those are checked often.
-    const uint32_t verifyEvery = known.row.tty ? kVerifyEvery : kVerifyWithoutTerminalEvery;
+    const uint32_t verifyEvery = known.hasTerminal ? kVerifyEvery : kVerifyWithoutTerminalEvery;
     const bool verifyTurn = (static_cast<uint32_t>(pid) + scans_) % verifyEvery == 0 && !known.kernelThread;
     const bool youngAgain = !known.settled && uptime - known.readAt >= kYoungRereadSeconds;
     // Where the program file cannot be told (gone, another user's), stat compares name and start.
@@ -357,7 +363,7 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
       treeChanged =
           treeChanged || fresh || found != Found::process || parent != known.row.ppid || agent != known.agent;
       if (found != Found::process) {
-        known_.erase(it);
+        if (inserted) arrivals_.pop_back();  // one known before is dropped after the walk, unseen
         // A pid just handed out whose process did not show yet: probed once more next time.
         if (probed && inode == 0 && found == Found::nothing && pid > *previousLastPid &&
             pid > *lastPid - kProbeOverlap)
@@ -365,20 +371,21 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
         continue;
       }
       known.inode = inode;
-    } else {
-      known.row.elapsed = std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
     }
+    // A row not read again has only its elapsed time brought up to date, in the rows handed out.
+    const double elapsed =
+        reread ? known.row.elapsed
+               : std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
     known.seenInScan = scans_;
+    if (!inserted) ++stayed;
     listing_[kept++] = listing_[i];  // the processes that are still there, for the next probe
     if (count >= rows.size()) {
       rows.push_back(known.row);
     } else if (PSRow& row = rows[count];
-               ownRows && !reread && row.pid == pid && row.startTicks == known.row.startTicks) {
-      row.elapsed = known.row.elapsed;  // the rest is as the last scan left it (its strings stay cold)
-    } else {
+               !ownRows || reread || row.pid != pid || row.startTicks != known.startTicks) {
       row = known.row;
-    }
-    ++count;
+    }  // else the rest is as the last scan left it (its strings stay cold)
+    rows[count++].elapsed = elapsed;
   }
   listing_.resize(kept);
   rows.resize(count);
@@ -394,9 +401,17 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
              "/proc/loadavg does not name the last pid of this process table; listing /proc every scan");
   }
   // Both walk every process, whose entries have gone cold since the last scan: only when needed.
-  if (known_.size() != kept) {
-    std::erase_if(known_, [this](const auto& entry) { return entry.second.seenInScan != scans_; });
+  if (stayed != known_.size()) {
+    std::erase_if(known_, [this](const Known& known) { return known.seenInScan != scans_; });
     treeChanged = true;
+  }
+  if (!arrivals_.empty()) {
+    const auto middle = static_cast<ptrdiff_t>(known_.size());
+    known_.insert(known_.end(), std::make_move_iterator(arrivals_.begin()),
+                  std::make_move_iterator(arrivals_.end()));
+    std::inplace_merge(known_.begin(), known_.begin() + middle, known_.end(),
+                       [](const Known& a, const Known& b) { return a.pid < b.pid; });
+    arrivals_.clear();
   }
   if (treeChanged) markWatched();
   filledRows_ = rows.data();
@@ -458,7 +473,12 @@ bool ProcSampler::probeNewPids(std::optional<int32_t> lastPid) {
 void ProcSampler::markWatched() {
   const uint32_t mark = scans_;
   std::vector<Known*> chain;
-  for (auto& [pid, known] : known_) {
+  const auto find = [this](int32_t pid) -> Known* {
+    const auto it = std::lower_bound(known_.begin(), known_.end(), pid,
+                                     [](const Known& known, int32_t value) { return known.pid < value; });
+    return it != known_.end() && it->pid == pid ? &*it : nullptr;
+  };
+  for (Known& known : known_) {
     chain.clear();
     bool watched = false;
     Known* at = &known;
@@ -472,10 +492,9 @@ void ProcSampler::markWatched() {
         watched = true;
         break;
       }
-      const auto parent =
-          at->row.ppid > 0 && at->row.ppid != at->row.pid ? known_.find(at->row.ppid) : known_.end();
-      if (parent == known_.end()) break;
-      at = &parent->second;
+      Known* parent = at->row.ppid > 0 && at->row.ppid != at->row.pid ? find(at->row.ppid) : nullptr;
+      if (!parent) break;
+      at = parent;
     }
     for (Known* member : chain) {
       member->watched = watched;

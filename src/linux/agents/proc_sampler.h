@@ -68,20 +68,23 @@ class ProcSampler final : public ProcessSampler {
   size_t commandLineReads() const { return commandLineReads_; }
 
  private:
+  // What a scan looks at for every process comes first; what only a read needs, after.
   struct Known {
-    uint64_t inode = 0;  // of the /proc/<pid> entry: another process, another inode
-    uint64_t startTicks = 0;
-    std::string name;
-    PSRow row;
-    double readAt = 0;  // system uptime of the last read
+    int32_t pid = 0;
+    uint32_t seenInScan = 0;
+    uint32_t markedInScan = 0;
     bool settled = false;
-    std::string exe;  // the program file, once looked at
+    bool hasTerminal = false;
     bool exeUnreadable = false;
     bool kernelThread = false;
     bool agent = false;
     bool watched = false;  // an agent or below one: read every scan
-    uint32_t seenInScan = 0;
-    uint32_t markedInScan = 0;
+    uint64_t inode = 0;    // of the /proc/<pid> entry: another process, another inode
+    uint64_t startTicks = 0;
+    double readAt = 0;  // system uptime of the last read
+    PSRow row;
+    std::string name;
+    std::string exe;  // the program file, once looked at
   };
 
   std::optional<std::string> terminalName(uint64_t ttyNumber);
@@ -126,7 +129,10 @@ class ProcSampler final : public ProcessSampler {
   KeptFile uptime_;
   KeptFile loadavg_;
   double ticksPerSecond_;
-  std::unordered_map<int32_t, Known> known_;
+  // The processes of the last scan, in pid order (walked in step with the listing), and those
+  // this scan found new.
+  std::vector<Known> known_;
+  std::vector<Known> arrivals_;
   std::unordered_map<uint64_t, std::optional<std::string>> ttyNames_;
   uint32_t scans_ = 0;
   uint32_t listedInScan_ = 0;
