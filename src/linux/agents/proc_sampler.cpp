@@ -243,18 +243,19 @@ ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, doub
   if (stat->exitSignal == -1) return Found::thread;
 
   known.readAt = uptime;
-  PSRow& row = known.row;
+  PSRow& row = known.details->row;
   row.pid = pid;
   row.ppid = stat->ppid;
+  known.ppid = stat->ppid;
   row.tty = terminalName(stat->ttyNumber);
   known.hasTerminal = row.tty.has_value();
   row.cpuTime = static_cast<double>(stat->userTicks + stat->systemTicks) / ticksPerSecond_;
   row.elapsed = std::max(0.0, uptime - static_cast<double>(stat->startTicks) / ticksPerSecond_);
   row.startTicks = stat->startTicks;
   known.kernelThread = (stat->flags & kKernelThreadFlag) != 0;
-  const bool changed = fresh || known.startTicks != stat->startTicks || known.name != stat->name;
+  const bool changed = fresh || known.startTicks != stat->startTicks || known.details->name != stat->name;
   known.startTicks = stat->startTicks;
-  if (changed) known.name = std::string(stat->name);
+  if (changed) known.details->name = std::string(stat->name);
 
   if (stat->state == 'Z') {
     // A zombie has lost its command line; ps shows its name in brackets.
@@ -290,9 +291,10 @@ ProcSampler::Program ProcSampler::lookAtProgram(int rootFd, int32_t pid, Known& 
   if (length < 0 && (errno == EACCES || errno == EPERM)) known.exeUnreadable = true;  // another user's
   if (length <= 0) return Program::unknown;
   const std::string_view program(target, static_cast<size_t>(length));
-  if (program == known.exe) return Program::same;
-  const bool first = known.exe.empty();
-  known.exe = program;
+  std::string& exe = known.details->exe;
+  if (program == exe) return Program::same;
+  const bool first = exe.empty();
+  exe = program;
   return first ? Program::unknown : Program::other;
 }
 
@@ -358,10 +360,10 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     const Program program = verifyTurn ? lookAtProgram(rootFd, pid, known) : Program::same;
     const bool reread = fresh || youngAgain || known.watched || program != Program::same;
     if (reread) {
-      const auto [parent, agent] = std::pair(known.row.ppid, known.agent);
+      const auto [parent, agent] = std::pair(known.ppid, known.agent);
       const Found found = read(rootFd, pid, known, uptime, fresh || program == Program::other);
       treeChanged =
-          treeChanged || fresh || found != Found::process || parent != known.row.ppid || agent != known.agent;
+          treeChanged || fresh || found != Found::process || parent != known.ppid || agent != known.agent;
       if (found != Found::process) {
         if (inserted) arrivals_.pop_back();  // one known before is dropped after the walk, unseen
         // A pid just handed out whose process did not show yet: probed once more next time.
@@ -374,16 +376,16 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     }
     // A row not read again has only its elapsed time brought up to date, in the rows handed out.
     const double elapsed =
-        reread ? known.row.elapsed
+        reread ? known.details->row.elapsed
                : std::max(0.0, uptime - static_cast<double>(known.startTicks) / ticksPerSecond_);
     known.seenInScan = scans_;
     if (!inserted) ++stayed;
     listing_[kept++] = listing_[i];  // the processes that are still there, for the next probe
     if (count >= rows.size()) {
-      rows.push_back(known.row);
+      rows.push_back(known.details->row);
     } else if (PSRow& row = rows[count];
                !ownRows || reread || row.pid != pid || row.startTicks != known.startTicks) {
-      row = known.row;
+      row = known.details->row;
     }  // else the rest is as the last scan left it (its strings stay cold)
     rows[count++].elapsed = elapsed;
   }
@@ -492,7 +494,7 @@ void ProcSampler::markWatched() {
         watched = true;
         break;
       }
-      Known* parent = at->row.ppid > 0 && at->row.ppid != at->row.pid ? find(at->row.ppid) : nullptr;
+      Known* parent = at->ppid > 0 && at->ppid != at->pid ? find(at->ppid) : nullptr;
       if (!parent) break;
       at = parent;
     }

@@ -49,7 +49,7 @@ class ProcSampler final : public ProcessSampler {
   static constexpr uint32_t kVerifyWithoutTerminalEvery = 100;
   // /proc is listed at least once in this many scans; in between, new pids are probed while there
   // are at most kMinProbes plus a quarter of the table of them.
-  static constexpr uint32_t kListEvery = 10;
+  static constexpr uint32_t kListEvery = 20;
   static constexpr size_t kMinProbes = 64;
   // A pid is handed out a moment before its process shows in /proc: of the last this many pids,
   // those that showed nothing are probed once more by the next scan.
@@ -68,9 +68,16 @@ class ProcSampler final : public ProcessSampler {
   size_t commandLineReads() const { return commandLineReads_; }
 
  private:
-  // What a scan looks at for every process comes first; what only a read needs, after.
+  // What only a read of the process needs, apart from what every scan looks at: the array of
+  // these stays small and dense.
+  struct Details {
+    PSRow row;
+    std::string name;
+    std::string exe;  // the program file, once looked at
+  };
   struct Known {
     int32_t pid = 0;
+    int32_t ppid = 0;
     uint32_t seenInScan = 0;
     uint32_t markedInScan = 0;
     bool settled = false;
@@ -82,9 +89,7 @@ class ProcSampler final : public ProcessSampler {
     uint64_t inode = 0;    // of the /proc/<pid> entry: another process, another inode
     uint64_t startTicks = 0;
     double readAt = 0;  // system uptime of the last read
-    PSRow row;
-    std::string name;
-    std::string exe;  // the program file, once looked at
+    std::unique_ptr<Details> details = std::make_unique<Details>();
   };
 
   std::optional<std::string> terminalName(uint64_t ttyNumber);
