@@ -233,10 +233,39 @@ std::optional<std::string> ProcSampler::terminalName(uint64_t ttyNumber) {
   return name;
 }
 
-ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh) {
+void ProcSampler::Details::closeStat() {
+  if (statFd < 0) return;
+  ::close(statFd);
+  statFd = -1;
+  --*keptCount;
+}
+
+// Into text_: through the kept file of a watched process (opened on its first read while watched),
+// else by path.
+bool ProcSampler::readStat(int rootFd, int32_t pid, Known& known) {
   ++statReads_;
-  if (readFile(rootFd, ProcPath(pid, "stat").text, text_, 4096, Ending::atShortRead) != ReadResult::ok)
-    return Found::nothing;
+  Details& details = *known.details;
+  const ProcPath path(pid, "stat");
+  if (details.statFd < 0 && known.watched && keptStatFiles_ < kMaxKeptStatFiles) {
+    details.statFd = ::openat(rootFd, path.text, O_RDONLY | O_CLOEXEC);
+    if (details.statFd < 0) return false;
+    details.keptCount = &keptStatFiles_;
+    ++keptStatFiles_;
+  }
+  if (details.statFd < 0)
+    return readFile(rootFd, path.text, text_, 4096, Ending::atShortRead) == ReadResult::ok;
+  text_.resize(4096);
+  ssize_t got = -1;
+  do got = ::pread(details.statFd, text_.data(), text_.size(), 0);
+  while (got < 0 && errno == EINTR);
+  text_.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  if (got > 0) return true;
+  details.closeStat();  // the process is gone
+  return false;
+}
+
+ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, double uptime, bool fresh) {
+  if (!readStat(rootFd, pid, known)) return Found::nothing;
   const auto stat = parseStat(text_);
   // A thread's pid leads to its own /proc entry too (a probe may find one): not a process.
   if (!stat) return Found::nothing;
@@ -359,6 +388,7 @@ bool ProcSampler::sampleInto(std::vector<PSRow>& rows) {
     // Where the program file cannot be told (gone, another user's), stat compares name and start.
     const Program program = verifyTurn ? lookAtProgram(rootFd, pid, known) : Program::same;
     const bool reread = fresh || youngAgain || known.watched || program != Program::same;
+    if (fresh) known.details->closeStat();  // another process under this pid
     if (reread) {
       const auto [parent, agent] = std::pair(known.ppid, known.agent);
       const Found found = read(rootFd, pid, known, uptime, fresh || program == Program::other);
