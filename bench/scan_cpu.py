@@ -5,9 +5,11 @@ size (600 and 2,500 by default), a Claude Code, a Codex and a Gemini CLI stand-i
 and four Tovami instances run side by side, each in its own Xvfb session: the "before" and this build, each with
 agent watch on and off. Over the same window the CPU of each (user + sys, all threads,
 /proc/<pid>/task/*/schedstat, nanoseconds) is read; a scan costs (on - off) / scans in the window (one every 3 s). The
-busiest thread besides the main one in the "on" instances is the watcher's queue: its CPU per scan is printed too.
+busiest thread besides the main one in the "on" instances is the watcher's queue: its CPU per scan is printed too, with
+the main thread's on - off (what the scans' results cost it). The plan-usage meter is off in all four: its fetch every
+5 min is no part of a scan and, landing in one window or another, only blurs the figure.
 Beside them, in the same window, the floor: a bare thread that wakes every 3 s and does nothing (bench/periodic_wake.cpp),
-whose cost per wake every scan pays too. Then the sampler alone (BM_ScanWithProc of the benchmarks, back to
+whose cost per wake every scan pays too, in a small process and in one as large (resident) as Tovami. Then the sampler alone (BM_ScanWithProc of the benchmarks, back to
 back on the same table) for both builds.
 
     bench/scan_cpu.py [--build build] [--before /tmp/tovami-before] [--before-benchmarks FILE]
@@ -52,6 +54,11 @@ def thread_cpu_ms(pid):
         except OSError:
             pass
     return threads
+
+
+def resident_kb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
 def busiest_worker_ms(pid, before, after):
@@ -145,7 +152,8 @@ def measure_window(instances, seconds):
         if set(start[key]) - set(threads):
             print(f"  note: threads of {key} ended in the window; their time is missing", file=sys.stderr)
         result[key] = (sum(threads[t] - start[key].get(t, 0) for t in threads),
-                       busiest_worker_ms(p.pid, start[key], threads))
+                       busiest_worker_ms(p.pid, start[key], threads),
+                       threads.get(p.pid, 0) - start[key].get(p.pid, 0))
     return result
 
 
@@ -174,7 +182,10 @@ def one_round(binaries, benchmarks, agents, fill, count, seconds, warmup):
             for watch in ("on", "off"):
                 s = harness.Session(screen="1440x900", openbox=True).__enter__()
                 sessions.append(s)
-                s.write_preferences(f"[General]\nagentWatchEnabled={'true' if watch == 'on' else 'false'}\n")
+                # The plan-usage meter off in all four: its fetch every 5 min lands in one window or another
+                # and is no part of a scan.
+                s.write_preferences(f"[General]\nagentWatchEnabled={'true' if watch == 'on' else 'false'}\n"
+                                    "usageTracking=false\n")
                 agents.write_logs(s.home)
                 harness.BINARY = binary
                 instances[(label, watch)] = s.start_tovami()
@@ -184,12 +195,18 @@ def one_round(binaries, benchmarks, agents, fill, count, seconds, warmup):
         time.sleep(warmup)
         fill.to(count)  # others' processes came and went meanwhile
         table = process_count()
+        # The same floor in a process as large as the running program (see periodic_wake.cpp).
+        resident_mb = resident_kb(instances[("after", "on")].pid) // 1024
+        instances[("wake", "sized")] = sized = subprocess.Popen([PERIODIC_WAKE, str(resident_mb)])
+        time.sleep(4)
         paced = {label: sampler_alone(path, count, paced=True) for label, path in benchmarks.items() if path}
         window = measure_window(instances, seconds)
         return table, window, {label: sampler_ms(run) for label, run in paced.items()}
     finally:
-        waker.kill()
-        waker.wait()
+        for floor in (waker, locals().get("sized")):
+            if floor:
+                floor.kill()
+                floor.wait()
         for s in sessions:
             s.__exit__(None, None, None)
 
@@ -228,17 +245,19 @@ def main():
             for _ in range(args.rounds):
                 table, window, round_paced = one_round(binaries, benchmarks, agents, fill, count, seconds, args.warmup)
                 for key, value in window.items():
-                    total, worker = sums.get(key, (0, 0))
-                    sums[key] = (total + value[0], worker + value[1])
+                    total, worker, main_thread = sums.get(key, (0, 0, 0))
+                    sums[key] = (total + value[0], worker + value[1], main_thread + value[2])
                 for label, value in round_paced.items():
                     paced[label] = paced.get(label, 0) + value / args.rounds
             n = args.rounds * scans
             print(f"\n{table} processes ({count} asked), {args.rounds} x {seconds:.0f} s, {n:.0f} scans per instance")
-            print(f"  floor  a bare thread waking every 3 s: {sums[('wake', 'floor')][0] / n:6.2f} ms per wake")
+            print(f"  floor  a bare thread waking every 3 s: {sums[('wake', 'floor')][0] / n:6.2f} ms per wake,"
+                  f" {sums[('wake', 'sized')][0] / n:6.2f} ms in a process as large as Tovami")
             for label in binaries:
                 on, off = sums[(label, "on")], sums[(label, "off")]
                 print(f"  {label:6s} scan {(on[0] - off[0]) / n:6.2f} ms  (on {on[0] / n:6.2f}, off {off[0] / n:6.2f}"
-                      f" ms per 3 s)  watcher thread {on[1] / n:6.2f} ms")
+                      f" ms per 3 s)  watcher thread {on[1] / n:6.2f} ms, main thread on - off"
+                      f" {(on[2] - off[2]) / n:6.2f} ms")
             for label, path in benchmarks.items():
                 print(f"  {label:6s} sampler alone {sampler_ms(sampler_alone(path, count)):6.2f} ms back to back,"
                       f" {paced.get(label, float('nan')):6.2f} ms one scan every 3 s (beside the program)", flush=True)
