@@ -149,6 +149,7 @@ class ProcSampler final : public ProcessSampler {
   KeptFile uptime_;
   KeptFile loadavg_;
   double ticksPerSecond_;
+  size_t keptStatFiles_ = 0;  // declared before the records that count down on it when they go
   // The processes of the last scan, in pid order (walked in step with the listing), and those
   // this scan found new.
   std::vector<Known> known_;
@@ -166,7 +167,6 @@ class ProcSampler final : public ProcessSampler {
   size_t filledCount_ = 0;
   std::string text_;
   std::string raw_;
-  size_t keptStatFiles_ = 0;
   size_t statReads_ = 0;
   size_t commandLineReads_ = 0;
   FreedMemoryRelease freedMemory_;
