@@ -53,13 +53,15 @@ void AgentScanner::clear() {
   records_.clear();
   rows_ = {};
   table_ = {};
+  recognized_.clear();
 }
 
 std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
   if (!sampler_.sampleInto(rows_)) return std::nullopt;
   table_.assign(rows_);
   const ProcessTable& table = table_;
-  const AgentMap agents = recognizeTopAgents(table);
+  recognizeChangedRows(table, recognized_);
+  const AgentMap agents = topAgentsAmong(recognized_, table);
 
   // Visit agents in pid order, so that equal start times keep one order from scan to scan.
   std::vector<std::pair<int32_t, std::string>> top(agents.begin(), agents.end());
@@ -107,12 +109,13 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
     const std::string projectName = agentProjectName(record.projectPath, agentName);
     AgentLogReport report;
     if (logs_) {
-      AgentLogRequest request{pid,
-                              agentName,
-                              record.folderDeleted ? std::nullopt : record.projectPath,
-                              record.startedAt,
-                              row->second.startTicks,
-                              [this, agentPid = pid, &table] { return openFilesOfTree(sampler_, agentPid, table.children); }};
+      AgentLogRequest request{
+          pid,
+          agentName,
+          record.folderDeleted ? std::nullopt : record.projectPath,
+          record.startedAt,
+          row->second.startTicks,
+          [this, agentPid = pid, &table] { return openFilesOfTree(sampler_, agentPid, table.children); }};
       report = logs_->read(request);
       if (record.folderDeleted) report.conversation.reset();  // a removed folder's old conversation misleads
     }
@@ -273,8 +276,9 @@ void AgentWatcher::scan(uint64_t generation) {
       return true;
     });
   }
-  const bool allQuiet = std::none_of(result->entries.begin(), result->entries.end(),
-                                     [](const AgentSession& e) { return e.activity == AgentActivity::working; });
+  const bool allQuiet =
+      std::none_of(result->entries.begin(), result->entries.end(),
+                   [](const AgentSession& e) { return e.activity == AgentActivity::working; });
   if (allQuiet && result->announcements.empty() && !napArmed_ && handedOver_ == result->entries) return;
   handedOver_ = result->entries;
   dispatcher_.mainQueue().async(weakTask(

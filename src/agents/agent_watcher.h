@@ -101,6 +101,7 @@ class AgentScanner {
   // Kept from scan to scan so that their buffers are reused.
   std::vector<PSRow> rows_;
   ProcessTable table_;
+  AgentMap recognized_;  // every row of the table recognised as an agent
 };
 
 struct AgentWatcherDependencies {

@@ -124,6 +124,20 @@ AgentMap recognizeTopAgents(const ProcessTable& table) {
   for (const auto& [pid, row] : table.byPid) {
     if (auto name = recognizeAgentRow(row)) agents.emplace(pid, std::move(*name));
   }
+  return topAgentsAmong(agents, table);
+}
+
+void recognizeChangedRows(const ProcessTable& table, AgentMap& agents) {
+  for (int32_t pid : table.removed()) agents.erase(pid);
+  for (int32_t pid : table.changed()) {
+    if (auto name = recognizeAgentRow(table.byPid.at(pid)))
+      agents.insert_or_assign(pid, std::move(*name));
+    else
+      agents.erase(pid);
+  }
+}
+
+AgentMap topAgentsAmong(const AgentMap& agents, const ProcessTable& table) {
   AgentMap top;
   for (const auto& [pid, name] : agents) {
     if (hasAgentAncestor(pid, agents, table.byPid)) continue;

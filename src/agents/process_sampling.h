@@ -15,7 +15,8 @@
 //   2. `table.assign(rows)` (the table kept too) builds `byPid` and `children`.
 //   3. `AgentMap top = recognizeTopAgents(table);` gives pid -> agent name ("Claude Code") for the
 //      outermost agents (recognizeAgentRow on every row, minus those with hasAgentAncestor and the
-//      helpers an agent left behind, isOrphanedAgentHelper).
+//      helpers an agent left behind, isOrphanedAgentHelper). With the table kept, only the rows it
+//      changed need recognising again: `recognizeChangedRows` then `topAgentsAmong`.
 //   4. For agents without a record, in one batch: `sampler.workingDirectories(newPids)` gives
 //      pid -> directory (a missing entry: unknown, never retried). Once per new agent:
 //      `resolveTerminal(pid, table.byPid, apps)` (terminal_resolution.h) gives the terminal name
@@ -50,7 +51,8 @@ bool isValidUtf8(std::string_view bytes);
 // Runs a tool through `launcher` and returns its standard output as UTF-8 text, or nothing when
 // it cannot be launched ("<path> failed to launch: <error>"), exceeds `timeoutSeconds`
 // ("<path> exceeded <timeout>s; terminating"; partial output is dropped), leaves its output cut
-// short ("<path> output cut short; dropped") or prints bytes that are not UTF-8. Blocks for at most the timeout plus about one second.
+// short ("<path> output cut short; dropped") or prints bytes that are not UTF-8. Blocks for at most the
+// timeout plus about one second.
 std::optional<std::string> runTool(ProcessLauncher& launcher, const std::string& path,
                                    const std::vector<std::string>& arguments, double timeoutSeconds);
 
@@ -79,5 +81,11 @@ std::optional<std::string> recognizeAgentRow(const PSRow& row);
 // Step 3 of a scan: the recognised agents that have no agent among their ancestors and are not a
 // helper left behind by its agent.
 AgentMap recognizeTopAgents(const ProcessTable& table);
+
+// The same in two halves, for a table kept from scan to scan: `agents` (every recognised row,
+// kept by the caller) brought up to date with the rows the last assign changed, then the top ones
+// among them.
+void recognizeChangedRows(const ProcessTable& table, AgentMap& agents);
+AgentMap topAgentsAmong(const AgentMap& agents, const ProcessTable& table);
 
 }  // namespace tovami

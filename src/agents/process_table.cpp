@@ -69,21 +69,36 @@ void ProcessTable::assign(const std::vector<PSRow>& rows) {
   for (size_t i = 0; i < rows.size(); ++i) order_.emplace_back(rows[i].pid, i);
   if (!std::is_sorted(order_.begin(), order_.end())) std::sort(order_.begin(), order_.end());
   first_.assign(rows.size(), false);
+  changed_.clear();
+  removed_.clear();
   size_t listed = 0;
+  bool reshaped = false;  // a process came, went or changed its parent
   for (size_t k = 0; k < order_.size(); ++k) {
     if (k > 0 && order_[k].first == order_[k - 1].first) continue;  // a repeated pid keeps its first row
     first_[order_[k].second] = true;
     ++listed;
     const PSRow& row = rows[order_[k].second];
-    if (auto [entry, added] = byPid.try_emplace(row.pid, row); !added) entry->second = row;
+    auto [entry, added] = byPid.try_emplace(row.pid, row);
+    if (!added && row.revision != 0 && entry->second.revision == row.revision) {
+      entry->second.elapsed = row.elapsed;
+      continue;
+    }
+    reshaped = reshaped || added || entry->second.ppid != row.ppid;
+    if (!added) entry->second = row;
+    changed_.push_back(row.pid);
   }
   // Processes that left: a second pass over the table only when there are some.
-  if (byPid.size() > listed)
+  if (byPid.size() > listed) {
+    reshaped = true;
     std::erase_if(byPid, [this](const auto& entry) {
       const auto at =
           std::lower_bound(order_.begin(), order_.end(), std::pair<int32_t, size_t>(entry.first, 0));
-      return at == order_.end() || at->first != entry.first;
+      const bool left = at == order_.end() || at->first != entry.first;
+      if (left) removed_.push_back(entry.first);
+      return left;
     });
+  }
+  if (!reshaped) return;  // who is whose child stays as it was
   for (auto& [ppid, kids] : children) kids.clear();
   for (size_t i = 0; i < rows.size(); ++i)
     if (first_[i]) children[rows[i].ppid].push_back(rows[i].pid);

@@ -26,14 +26,20 @@ struct ProcessTable {
   explicit ProcessTable(const std::vector<PSRow>& rows) { assign(rows); }
 
   // Becomes the table of `rows`, reusing the entries and buffers of the processes it already
-  // holds: the watcher's table changes little from one scan to the next.
+  // holds: the watcher's table changes little from one scan to the next. A row whose revision
+  // the table holds already has only its elapsed time taken.
   void assign(const std::vector<PSRow>& rows);
 
   ProcessMap byPid;
   // Parent pid -> child pids, in table order.
   ChildMap children;
+  // What the last assign changed: pids whose rows are new or were taken anew, and pids that left.
+  const std::vector<int32_t>& changed() const { return changed_; }
+  const std::vector<int32_t>& removed() const { return removed_; }
 
  private:
+  std::vector<int32_t> changed_;
+  std::vector<int32_t> removed_;
   std::vector<std::pair<int32_t, size_t>> order_;  // pid and index in the rows, by pid
   std::vector<bool> first_;                        // whether a row is its pid's first
 };

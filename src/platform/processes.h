@@ -33,8 +33,17 @@ struct PSRow {
   // When the process started, in clock ticks since boot (field 22 of /proc/<pid>/stat), where the
   // source knows it: with the pid it names one process for good.
   std::optional<uint64_t> startTicks = {};
+  // Where the source numbers what it reads: another number whenever any field above but `elapsed`
+  // may have changed, the same one for a row it did not read again. 0 where it does not number
+  // them (every row then counts as new).
+  uint64_t revision = 0;
 
-  bool operator==(const PSRow&) const = default;
+  // The process as read, whatever the source's numbering.
+  bool operator==(const PSRow& other) const {
+    return pid == other.pid && ppid == other.ppid && tty == other.tty && cpuTime == other.cpuTime &&
+           elapsed == other.elapsed && args == other.args && argumentEnds == other.argumentEnds &&
+           startTicks == other.startTicks;
+  }
 };
 
 // The result of running a tool to its end (or not).

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "agents/agent_recognition.h"
 #include "agents/agent_watcher.h"
 #include "agents/process_sampling.h"
@@ -157,18 +159,41 @@ TEST(ProcessTable, KeepsTheFirstRowOfARepeatedPidAndSumsEachProcessOfATreeOnce) 
 
 TEST(ProcessTable, ATableAssignedAgainIsTheTableOfItsNewRows) {
   // The watcher keeps its table from scan to scan: processes leave, arrive, move to another parent,
-  // a pid comes back as another process, a pid is listed twice.
+  // a pid comes back as another process, a pid is listed twice. Rows come unnumbered (ps) or
+  // numbered by their sampler, where one it did not read again (tmux) keeps its number and brings
+  // only a new elapsed time.
+  const auto numbered = [](PSRow r, uint64_t revision, double elapsed = 0) {
+    r.revision = revision;
+    r.elapsed = elapsed;
+    return r;
+  };
   const std::vector<std::vector<PSRow>> scans = {
-      {row(10, 1, "claude", 2), row(11, 10, "bash"), row(12, 11, "cc"), row(20, 1, "tmux")},
-      {row(10, 1, "claude", 3), row(12, 1, "cc"), row(21, 20, "zsh"), row(20, 1, "tmux")},
-      {row(11, 20, "codex"), row(11, 10, "again"), row(30, 11, "node"), row(20, 1, "tmux")},
+      {numbered(row(10, 1, "claude", 2), 1), numbered(row(11, 10, "bash"), 2), numbered(row(12, 11, "cc"), 3),
+       numbered(row(20, 1, "tmux"), 4)},
+      {numbered(row(10, 1, "claude", 3), 5), numbered(row(12, 1, "cc"), 6), numbered(row(21, 20, "zsh"), 7),
+       numbered(row(20, 1, "tmux"), 4, 3)},
+      {numbered(row(10, 1, "claude", 3), 5), numbered(row(12, 1, "cc"), 6), numbered(row(21, 10, "zsh"), 10),
+       numbered(row(20, 1, "tmux"), 4, 4)},
+      {numbered(row(11, 20, "codex"), 8), row(11, 10, "again"), numbered(row(30, 11, "node"), 9),
+       numbered(row(20, 1, "tmux"), 4, 6)},
       {}};
-  ProcessTable reused;
-  for (const auto& rows : scans) {
-    reused.assign(rows);
-    const ProcessTable fresh(rows);
-    EXPECT_EQ(reused.byPid, fresh.byPid);
-    EXPECT_EQ(reused.children, fresh.children);
+  const std::vector<std::pair<std::vector<int32_t>, std::vector<int32_t>>> changedAndRemoved = {
+      {{10, 11, 12, 20}, {}}, {{10, 12, 21}, {11}}, {{21}, {}}, {{11, 30}, {10, 12, 21}}, {{}, {11, 20, 30}}};
+  for (const bool withNumbers : {false, true}) {
+    ProcessTable reused;
+    for (size_t scan = 0; scan < scans.size(); ++scan) {
+      auto rows = scans[scan];
+      if (!withNumbers)
+        for (auto& r : rows) r.revision = 0;
+      reused.assign(rows);
+      const ProcessTable fresh(rows);
+      EXPECT_EQ(reused.byPid, fresh.byPid);
+      EXPECT_EQ(reused.children, fresh.children);
+      if (!withNumbers) continue;
+      auto removed = reused.removed();
+      std::sort(removed.begin(), removed.end());
+      EXPECT_EQ(std::pair(reused.changed(), removed), changedAndRemoved[scan]) << "scan " << scan;
+    }
   }
 }
 

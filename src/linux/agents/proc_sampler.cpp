@@ -273,6 +273,7 @@ ProcSampler::Found ProcSampler::read(int rootFd, int32_t pid, Known& known, doub
 
   known.readAt = uptime;
   PSRow& row = known.details->row;
+  row.revision = ++revisions_;
   row.pid = pid;
   row.ppid = stat->ppid;
   known.ppid = stat->ppid;

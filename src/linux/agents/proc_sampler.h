@@ -167,6 +167,7 @@ class ProcSampler final : public ProcessSampler {
   size_t filledCount_ = 0;
   std::string text_;
   std::string raw_;
+  uint64_t revisions_ = 0;  // one per read, for PSRow::revision
   size_t statReads_ = 0;
   size_t commandLineReads_ = 0;
   FreedMemoryRelease freedMemory_;
