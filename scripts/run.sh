@@ -5,6 +5,7 @@
 set -eu
 binary=${1:-build/tovami}
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "Starting Tovami on ${DISPLAY:-$WAYLAND_DISPLAY}: its menu is the tray item, Ctrl+Alt+N naps, Ctrl+Alt+A opens the island; Ctrl+C here ends it."
   exec "$binary"
 fi
 exec /usr/bin/python3 "$(dirname "$0")/run_headless.py" "$binary"

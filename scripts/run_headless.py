@@ -20,6 +20,7 @@ def main():
     os.makedirs(out)
     steps = []
     shots = [0]
+    missed = []
 
     def shot(session, name, what):
         shots[0] += 1
@@ -33,7 +34,7 @@ def main():
         if not s.wait_for_log("tovami started", 15):
             print("Tovami did not start; its log follows.\n" + s.log_text())
             return 1
-        tour_step(s, shot)
+        walk(tour_step, s, shot, missed)
         time.sleep(1)
         shot(s, "started", "Tovami running: no window, only its tray item")
 
@@ -49,10 +50,11 @@ def main():
             s.xdotool("mousemove", pos[0] + 170, pos[1] + 250, "click", "--repeat", "20", "5")
             time.sleep(0.5)
             shot(s, "settings-end", "the rest of the settings window, scrolled down")
-
+        else:
+            missed.append("tray menu: no tray item registered")
         for step in EXTRA_STEPS:
-            step(s, shot)
-        agent_step(s, shot, out, steps)
+            walk(step, s, shot, missed)
+        walk(lambda s, shot: agent_step(s, shot, out, steps), s, shot, missed)
 
         status = s.stop_tovami()
         steps.append(f"     ended with status {status} on SIGTERM")
@@ -62,13 +64,33 @@ def main():
     for line in steps:
         print("  " + line)
     print("  tovami.log  the program's log")
-    return 0
+    for what in missed:
+        print(f"  MISSED: {what}")
+    # One line CI reads: every step must have left its screenshot.
+    print(f"make run: {shots[0]} screenshots")
+    return 1 if missed or shots[0] < EXPECTED_SCREENSHOTS else 0
+
+
+class Missed(Exception):
+    """A step that could not take its screenshots: the walk goes on and fails at the end."""
+
+
+def need(ok, what):
+    if not ok:
+        raise Missed(what)
+    return ok
+
+
+def walk(step, s, shot, missed):
+    try:
+        step(s, shot)
+    except Missed as e:
+        missed.append(str(e))
 
 
 def tour_step(s, shot):
     """The first launch's welcome tour, step by step, driven from the keyboard."""
-    if not s.wait_for_log("tour: step welcome", 5):
-        return
+    need(s.wait_for_log("tour: step welcome", 5), "the tour did not open")
     time.sleep(1.5)
     shot(s, "tour-welcome", "the welcome tour over the whole screen, first step")
     s.xdotool("key", "Return")
@@ -91,8 +113,7 @@ def tour_step(s, shot):
 def nap_step(s, shot):
     """Ctrl+Alt+N starts a nap; a poke shows the hint; Space wakes."""
     s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "n", "keyup", "Alt_L", "keyup", "Control_L")
-    if not s.wait_for_log("nap began", 5):
-        return
+    need(s.wait_for_log("nap began", 5), "Ctrl+Alt+N started no nap")
     time.sleep(1)
     shot(s, "nap", "a nap after Ctrl+Alt+N")
     s.xdotool("key", "q")
@@ -106,21 +127,20 @@ def nap_step(s, shot):
 
 def agent_step(s, shot, out, steps):
     """A program named `claude` in tmux: the tray lists it and --list-agents reports it."""
-    from test_agent_watch import FAKE_AGENT
     project = os.path.join(s.root, "projects", "demo-api")
     os.makedirs(project)
     agent = os.path.join(s.root, "claude")
     with open(agent, "w") as f:
-        f.write(FAKE_AGENT)
+        f.write(harness.FAKE_AGENT)
     os.chmod(agent, 0o755)
     socket = os.path.join(s.root, "tmux.sock")
     pid_file = os.path.join(s.root, "claude.pid")
-    s.run(["tmux", "-S", socket, "-f", "/dev/null", "new-session", "-d", "-c", project, f"{agent} 8 {pid_file}"])
+    s.run(["tmux", "-S", socket, "-f", "/dev/null", "new-session", "-d", "-c", project, f"{agent} {pid_file} 8"])
     item = tray.find_item(s)
     rows = s.wait_for(lambda: [l for l in tray.labels(s, item) if "Claude" in l], 15) if item else None
-    if rows:
-        steps.append("     tray menu with an agent: " + " | ".join(tray.labels(s, item)))
-        island_step(s, shot, item)
+    need(rows, "the tray menu never listed the agent")
+    steps.append("     tray menu with an agent: " + " | ".join(tray.labels(s, item)))
+    island_step(s, shot, item)
     listing = s.run([harness.BINARY, "--list-agents", "text"]).stdout
     with open(os.path.join(out, "list-agents.txt"), "w") as f:
         f.write(listing)
@@ -132,8 +152,7 @@ def island_step(s, shot, item):
     """The island, switched on from the tray: the pill with the agent's status, then open with Ctrl+Alt+A."""
     s.run(["xsetroot", "-solid", "#4a5a6a"])  # the island is black: show it on a lighter desktop
     tray.click(s, item, "Island")
-    if not s.wait_for(lambda: s.root_pixel(720, 36) == (0, 0, 0), 5):
-        return
+    need(s.wait_for(lambda: s.root_pixel(720, 36) == (0, 0, 0), 5), "the island did not show")
     time.sleep(0.5)
     shot(s, "island", "the island (a pill on a display without a camera housing), switched on from the tray menu")
     s.xdotool("keydown", "Control_L", "keydown", "Alt_L", "key", "a", "keyup", "Alt_L", "keyup", "Control_L")
@@ -143,6 +162,8 @@ def island_step(s, shot, item):
 
 
 EXTRA_STEPS = [nap_step]
+# The tour (7), the tray item, the settings window (2), the nap (3), the island (2).
+EXPECTED_SCREENSHOTS = 15
 
 if __name__ == "__main__":
     sys.exit(main())
