@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "integrations/json_bounds.h"
+
 namespace tovami {
 namespace {
 
@@ -51,7 +53,7 @@ ClaudeSessionStatus::State stateFrom(const std::optional<std::string>& word) {
 std::optional<ClaudeSessionStatus> parseClaudeSessionStatus(std::string_view text, int32_t pid,
                                                             std::optional<uint64_t> processStart) {
   if (text.size() > kSessionStatusMaxBytes) return std::nullopt;
-  const auto object = nlohmann::json::parse(text, nullptr, false);
+  const auto object = json_bounds::parse(text);
   if (!object.is_object()) return std::nullopt;
   auto sessionId = stringAt(object, keys::kSessionId);
   if (!sessionId || sessionId->empty()) return std::nullopt;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "integrations/json_bounds.h"
+
 namespace tovami::log_lines {
 namespace {
 
@@ -78,7 +80,7 @@ std::vector<json> objectsIn(std::string_view text, bool dropFirstLine) {
     if (line.empty()) continue;
     if (std::exchange(first, false) && dropFirstLine) continue;
     try {
-      json value = json::parse(line.begin(), line.end(), nullptr, /*allow_exceptions=*/false);
+      json value = json_bounds::parse(line);
       if (value.is_object()) objects.push_back(std::move(value));
     } catch (const json::exception&) {
       // Not a record: skipped.

@@ -9,6 +9,7 @@
 
 #include "agents/user_text.h"
 #include "integrations/claude_code_peer.h"
+#include "integrations/json_bounds.h"
 #include "platform/random.h"
 
 namespace tovami {
@@ -243,7 +244,7 @@ StreamConversation::Next ApprovalConversation::received(std::string_view bytes) 
   // Only a buffer that ends in "}" can hold a whole object: the parser runs once per object, not
   // once per byte of a slow writer.
   if (endsWithClosingBrace(buffer_)) {
-    auto parsed = nlohmann::json::parse(buffer_, nullptr, /*allow_exceptions=*/false);
+    auto parsed = json_bounds::parse(buffer_);
     if (parsed.is_object()) {
       buffer_.clear();
       buffer_.shrink_to_fit();
@@ -252,6 +253,7 @@ StreamConversation::Next ApprovalConversation::received(std::string_view bytes) 
       onPeerGone_ = std::move(waiting->onPeerGone);
       return Next::awaitReply;
     }
+    if (!json_bounds::nestingWithin(buffer_)) return Next::close;  // no later byte makes it shallower
   }
   return buffer_.size() > kMaxBufferedBytes ? Next::close : Next::more;
 }

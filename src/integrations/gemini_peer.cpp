@@ -2,11 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "integrations/json_bounds.h"
+
 namespace tovami::gemini {
 
 std::optional<std::string> registeredProjectId(std::string_view projectsJson,
                                                const std::string& projectPath) {
-  const auto document = nlohmann::json::parse(projectsJson, nullptr, false);
+  const auto document = json_bounds::parse(projectsJson);
   if (!document.is_object()) return std::nullopt;
   const auto projects = document.find(kProjectsKey);
   if (projects == document.end() || !projects->is_object()) return std::nullopt;

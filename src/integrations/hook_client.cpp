@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "integrations/json_bounds.h"
+
 namespace tovami {
 namespace {
 
@@ -96,7 +98,7 @@ Seconds hookDecisionBound(HookEvent event) {
 
 std::optional<std::string> hookEnvelope(HookEvent event, std::string_view input) {
   if (input.size() > kHookInputLimit) return std::nullopt;
-  auto parsed = json::parse(input, nullptr, /*allow_exceptions=*/false);
+  auto parsed = json_bounds::parse(input);
   if (!parsed.is_object()) return std::nullopt;
   json envelope = {{protocol::kProtocolKey, protocol::kVersion},
                    {protocol::kEventKey, std::string(hookEventName(event))},
@@ -129,7 +131,7 @@ std::string decisionReply(const ApprovalRequest& request, ApprovalDecision decis
   }
   reply[protocol::kBehaviorKey] = "allow";
   if (decision == ApprovalDecision::always && !request.permissionSuggestions.empty()) {
-    auto suggestions = json::parse(request.permissionSuggestions, nullptr, false);
+    auto suggestions = json_bounds::parse(request.permissionSuggestions);
     if (suggestions.is_array()) reply[protocol::kUpdatedPermissionsKey] = std::move(suggestions);
   }
   return reply.dump();
@@ -137,7 +139,7 @@ std::string decisionReply(const ApprovalRequest& request, ApprovalDecision decis
 
 std::string hookOutput(HookEvent event, std::string_view reply) {
   if (event == HookEvent::notification || reply.empty()) return {};
-  auto parsed = json::parse(reply, nullptr, /*allow_exceptions=*/false);
+  auto parsed = json_bounds::parse(reply);
   if (!parsed.is_object()) return {};
   auto behavior = parsed.find(protocol::kBehaviorKey);
   if (behavior == parsed.end() || !behavior->is_string()) return {};

@@ -12,13 +12,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "integrations/json_bounds.h"
+
 namespace tovami::settings_json {
 
 using Json = nlohmann::ordered_json;
 
 // No settings file comes near these; beyond them a file is refused untouched.
 inline constexpr std::size_t kMaxBytes = 2u << 20;
-inline constexpr int kMaxDepth = 64;
+inline constexpr int kMaxDepth = json_bounds::kMaxDepth;
 // Pretty-printing a deep file multiplies its size: the written text has its own bound.
 inline constexpr std::size_t kMaxWrittenBytes = 8u << 20;
 

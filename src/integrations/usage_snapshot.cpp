@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "integrations/claude_code_peer.h"
+#include "integrations/json_bounds.h"
 
 namespace tovami {
 namespace {
@@ -109,7 +110,7 @@ UsageSnapshot usageSnapshotFrom(const nlohmann::json& body, Seconds now) {
 }
 
 std::optional<std::string> accessTokenFrom(std::string_view credentialBytes) {
-  auto credential = nlohmann::json::parse(credentialBytes, nullptr, /*allow_exceptions=*/false);
+  auto credential = json_bounds::parse(credentialBytes);
   if (!credential.is_object()) return std::nullopt;
   auto oauth = credential.find(claude_code::kCredentialsOAuthKey);
   if (oauth == credential.end() || !oauth->is_object()) return std::nullopt;

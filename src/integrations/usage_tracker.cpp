@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/preference_keys.h"
+#include "integrations/json_bounds.h"
 #include "platform/delayed_work.h"
 #include "platform/log.h"
 #include "platform/preferences_store.h"
@@ -96,7 +97,7 @@ void UsageTracker::fetch(uint64_t generation) {
   token->assign(token->size(), '\0');  // not kept beyond the request
   if (ended_) return;
   auto body = response.status == 200 && !response.body.empty()
-                  ? nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false)
+                  ? json_bounds::parse(response.body)
                   : nlohmann::json();
   if (!body.is_object()) {
     logInfo(kCategory, "usage: fetch failed (HTTP " + std::to_string(response.status) + ")" +

@@ -83,13 +83,20 @@ class ApprovalSocketTest : public ::testing::Test {
 
   ListenOutcome listen(UnixSocketService service = UnixSocketService(), LocalListenerOptions options = {}) {
     return service.listen(path, options, [this] {
-      return std::make_unique<ApprovalConversation>([this](const nlohmann::json&) { ++objects; });
+      return std::make_unique<ApprovalConversation>([this](const nlohmann::json& object) {
+        if (auto envelope = readEnvelope(object))
+          approvalRequestFrom(*envelope->payload, "id", 0);  // as the server
+        ++objects;
+      });
     });
   }
 };
 
 TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
   const std::string notice = R"({"hook_event_name":"Notification","message":"Claude needs your permission"})";
+  const std::string deep = R"({"protocol":1,"event":"permission-request","payload":{"hook_event_name":)"
+                           R"("PermissionRequest","tool_name":"Bash","permission_suggestions":)" +
+                           std::string(32000, '[') + std::string(32000, ']') + "}}";
   const std::tuple<std::vector<std::string>, bool, size_t> cases[] = {
       // pieces, peer ends, objects kept
       {{notice}, false, 1},  // the peer need not end its side
@@ -99,6 +106,7 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
       {{}, true, 0},
       {{"\xff\xfe garbage }"}, true, 0},
       {{std::string(70000, '{')}, false, 0},  // past the cap: closed without the peer ending
+      {{deep}, false, 0},                     // nested past the bound: refused before anything recurses
   };
   auto outcome = listen();
   ASSERT_TRUE(outcome.listener) << outcome.error;

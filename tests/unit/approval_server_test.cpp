@@ -9,6 +9,7 @@
 #include "agents/process_sampling.h"
 #include "app/preference_keys.h"
 #include "integrations/hook_client.h"
+#include "integrations/json_bounds.h"
 #include "support/memory_preferences.h"
 #include "support/virtual_dispatcher.h"
 
@@ -103,6 +104,40 @@ TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent
   for (const char* reply : {"", R"({"behavior":"ask"})", "{\"behavior\":", R"({"behavior":["allow"]})"})
     EXPECT_EQ(hookOutput(HookEvent::permissionRequest, reply), "") << reply;
   EXPECT_EQ(hookOutput(HookEvent::notification, R"({"behavior":"allow"})"), "");
+}
+
+// Nesting that would cost the stack (dumping and copying recurse per level) is refused before the parse:
+// in the client's input, in the server's reply, and on the listener's thread.
+TEST(HookClientTest, DeepNestingIsRefusedBeforeAnythingRecursesOnIt) {
+  const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  const std::string head = kAsked.dump();
+  const std::string deepInput =
+      head.substr(0, head.size() - 1) + R"(,"permission_suggestions":)" + nested(50000) + "}";
+  EXPECT_FALSE(hookEnvelope(HookEvent::permissionRequest, deepInput));  // no verdict: the agent asks itself
+  EXPECT_EQ(hookOutput(HookEvent::permissionRequest,
+                       R"({"protocol":1,"behavior":"allow","updatedPermissions":)" + nested(100000) + "}"),
+            "");
+
+  int handled = 0;
+  ApprovalConversation conversation([&](const json& object) {
+    ++handled;
+    approvalRequestFrom(*readEnvelope(object)->payload, "id", 0);
+  });
+  const std::string deepEnvelope =
+      R"({"protocol":1,"event":"permission-request","payload":{"hook_event_name":"PermissionRequest",)"
+      R"("tool_name":"Bash","permission_suggestions":)" +
+      nested(32000) + "}}";
+  EXPECT_EQ(conversation.received(deepEnvelope), StreamConversation::Next::close);
+  EXPECT_EQ(handled, 0);
+
+  // The bound counts brackets outside strings only, and a stray closer buys no room.
+  const std::tuple<std::string, bool> texts[] = {
+      {nested(64), true},
+      {nested(65), false},
+      {"[\"" + std::string(100, '[') + "\\\"[\"]", true},
+      {std::string(100, ']') + nested(65), false},
+  };
+  for (const auto& [text, within] : texts) EXPECT_EQ(json_bounds::nestingWithin(text), within) << text;
 }
 
 // Hands the server's conversations to the test instead of a socket.
