@@ -28,6 +28,46 @@ std::vector<std::string_view> numberLexemes(std::string_view text) {
   return numbers;
 }
 
+// JSON's number grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?. Any magnitude is JSON
+// (1e400 too), though it is beyond a double.
+bool isJsonNumber(std::string_view s) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    return i > start;
+  };
+  if (i < s.size() && s[i] == '-') ++i;
+  if (i < s.size() && s[i] == '0') {
+    ++i;
+  } else if (!digits()) {
+    return false;
+  }
+  if (i < s.size() && s[i] == '.' && (++i, !digits())) return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (!digits()) return false;
+  }
+  return i == s.size();
+}
+
+// The text the parser checks: each well-formed number becomes "0", so that one out of a double's
+// range is not refused (its lexeme carries its value). A malformed one stays and fails the parse.
+std::string shapeOf(std::string_view text, const std::vector<std::string_view>& numbers) {
+  std::string shape;
+  shape.reserve(text.size());
+  std::size_t copied = 0;
+  for (const auto number : numbers) {
+    const auto at = static_cast<std::size_t>(number.data() - text.data());
+    shape.append(text, copied, at - copied);
+    shape += isJsonNumber(number) ? std::string_view("0") : number;
+    copied = at + number.size();
+  }
+  shape.append(text, copied);
+  return shape;
+}
+
 Json lexemeValue(std::string_view lexeme) {
   return Json::binary(Json::binary_t::container_type(lexeme.begin(), lexeme.end()));
 }
@@ -158,8 +198,10 @@ std::optional<Json> parse(std::string_view text, std::string& error) {
     error = "it is larger than " + std::to_string(kMaxBytes >> 20) + " MiB";
     return std::nullopt;
   }
-  Builder builder(numberLexemes(text));
-  if (!Json::sax_parse(text, &builder)) {
+  auto numbers = numberLexemes(text);
+  const std::string shape = shapeOf(text, numbers);
+  Builder builder(std::move(numbers));
+  if (!Json::sax_parse(shape, &builder)) {
     error = builder.tooDeep ? "it is nested deeper than " + std::to_string(kMaxDepth) + " levels"
                             : "it is not valid JSON";
     return std::nullopt;

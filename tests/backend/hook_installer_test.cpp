@@ -107,6 +107,8 @@ TEST_F(HookInstallerTest, HostileFilesAreRefusedUntouchedWithTheReason) {
   const std::string huge = "{\"x\": \"" + std::string(3u << 20, 'a') + "\"}";
   const std::pair<std::string, std::string> cases[] = {
       {"", "not valid JSON"},
+      {"{\"n\": 01}", "not valid JSON"},  // numbers out of the grammar, whatever their range
+      {"{\"n\": [1e, -, 1.]}", "not valid JSON"},
       {"[1, 2]", "does not hold a JSON object"},
       {"{\"hooks\": [{\"hooks\": []}]}", "its \"hooks\" is not an object"},
       {"{\"hooks\": {\"Notification\": {\"hooks\": []}}}", "\"Notification\" is not a list"},
@@ -145,24 +147,30 @@ TEST_F(HookInstallerTest, HostileFilesAreRefusedUntouchedWithTheReason) {
 TEST_F(HookInstallerTest, NumbersAndOtherValuesSurviveExactly) {
   const std::string before =
       "{\"big\":123456789012345678901234567890,\"f\":1.50,\"e\":1E+2,\"neg\":-0,\"tiny\":1e-7,"
-      "\"max\":18446744073709551616,\"s\":\"\\u00e9\\ud83d\\ude00\",\"z\":{\"b\":1,\"a\":[0.10,2]},"
+      "\"max\":18446744073709551616,\"huge\":1e400,\"mhuge\":-2.5E+400,\"s\":\"\\u00e9\\ud83d\\ude00\",\"z\":"
+      "{\"b\":1,\"a\":[0.10,2]},"
       "\"hooks\":{\"Stop\":[{\"hooks\":[{\"type\":\"command\",\"command\":\"x\",\"timeout\":1.0}]}]},\"a\":"
       "true}";
   write(before);
   ASSERT_TRUE(installer.install().ok);
   const std::string installed = readFile(settings);
-  for (const char* kept : {"\"big\": 123456789012345678901234567890", "\"f\": 1.50", "\"e\": 1E+2",
-                           "\"neg\": -0", "\"tiny\": 1e-7", "\"max\": 18446744073709551616", "0.10",
-                           "\"timeout\": 1.0", "\"s\": \"\xc3\xa9\xf0\x9f\x98\x80\""})
+  for (const char* kept :
+       {"\"big\": 123456789012345678901234567890", "\"f\": 1.50", "\"e\": 1E+2", "\"neg\": -0",
+        "\"tiny\": 1e-7", "\"max\": 18446744073709551616", "0.10", "\"huge\": 1e400", "\"mhuge\": -2.5E+400",
+        "\"timeout\": 1.0", "\"s\": \"\xc3\xa9\xf0\x9f\x98\x80\""})
     EXPECT_NE(installed.find(kept), std::string::npos) << kept;
   EXPECT_LT(installed.find("\"big\""), installed.find("\"a\": true"));  // the user's key order
   EXPECT_LT(installed.find("\"b\": 1"), installed.find("\"a\": ["));
   ASSERT_TRUE(installer.remove().ok);
   std::string error;
   EXPECT_EQ(settings_json::parse(readFile(settings), error), settings_json::parse(before, error));
+  const std::string pretty =
+      "{\n  \"huge\": [\n    1e400,\n    -1E+999\n  ]\n}\n";  // beyond a double, still JSON
+  EXPECT_EQ(settings_json::dump(*settings_json::parse(pretty, error), error), pretty);
   const std::string untouched = "{\"hooks\": {},   \"model\": \"x\"}";
   write(untouched);
-  EXPECT_TRUE(installer.remove().ok && readFile(settings) == untouched);  // nothing of ours: not even reformatted
+  EXPECT_TRUE(installer.remove().ok &&
+              readFile(settings) == untouched);  // nothing of ours: not even reformatted
 }
 
 // Another program writing the same file (between our read and our rename, or right after it)
