@@ -59,7 +59,8 @@ std::vector<ApprovalMenuRow> approvalMenuRows(const ApprovalState& state) {
         front->projectName + kDash + approvalDisplayText(approvalSubject(*front), kApprovalMenuSubjectLength);
     if (front->answerable) {
       rows.push_back({"Allow: " + asked, front->id, ApprovalDecision::allow});
-      if (front->canAlwaysAllow) rows.push_back({"Always allow", front->id, ApprovalDecision::always});
+      // The row says what it grants, whole: a menu row is never cut.
+      if (front->canAlwaysAllow) rows.push_back({front->always.answerText(), front->id, ApprovalDecision::always});
       rows.push_back({"Deny", front->id, ApprovalDecision::deny});
     } else {
       rows.push_back({asked + ": answer in the terminal", {}, std::nullopt});
@@ -83,6 +84,7 @@ DesktopNotification approvalNotification(const ApprovalRequest& request, std::si
   notification.summary = request.agentName() + " asks" + kDash + request.projectName;
   std::string body = approvalSubject(request);
   if (request.sessionName) body += "\nSession: " + *request.sessionName;
+  if (request.canAlwaysAllow && request.answerable) body += "\n" + request.always.answerText();
   if (waiting > 1) body += "\n" + countLine(waiting - 1);
   if (!request.answerable)
     body += "\nAnswer in the terminal.";
@@ -91,11 +93,11 @@ DesktopNotification approvalNotification(const ApprovalRequest& request, std::si
   notification.body = offer.markup ? escapeMarkup(body) : body;
   notification.persistent = true;
   if (offer.actions && request.answerable) {
-    const auto action = [&](ApprovalDecision decision, const char* label) {
+    const auto action = [&](ApprovalDecision decision, std::string label) {
       notification.actions.push_back({std::string(keyOf(decision)) + ":" + request.id, label});
     };
     action(ApprovalDecision::allow, "Allow");
-    if (request.canAlwaysAllow) action(ApprovalDecision::always, "Always allow");
+    if (request.canAlwaysAllow) action(ApprovalDecision::always, request.always.buttonLabel());
     action(ApprovalDecision::deny, "Deny");
   }
   return notification;

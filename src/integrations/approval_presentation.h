@@ -24,7 +24,7 @@ struct ApprovalMenuRow {
 
 inline constexpr std::size_t kApprovalMenuSubjectLength = 60;
 
-// "Allow: api — Bash npm test…", "Always allow", "Deny" for the request in front; "answer in the
+// "Allow: api — Bash npm test…", what Always grants ("Always allow `Bash(make)` in this project"), "Deny" for the request in front; "answer in the
 // terminal" for one that cannot be answered from here; how many more wait; the notice of an answer
 // not delivered. Empty when nothing waits.
 std::vector<ApprovalMenuRow> approvalMenuRows(const ApprovalState& state);

@@ -143,10 +143,10 @@ std::optional<ApprovalRequest> approvalRequestFrom(const nlohmann::json& event, 
     request.detail = approvalDisplayText(
         mainArgumentOf(*tool, input == event.end() ? nlohmann::json() : *input), kApprovalDetailLength);
     const auto suggestions = event.find("permission_suggestions");
-    if (agent == ApprovalAgent::claudeCode && suggestions != event.end() && suggestions->is_array() &&
-        !suggestions->empty()) {
-      request.permissionSuggestions = suggestions->dump();
-      request.canAlwaysAllow = true;
+    if (suggestions != event.end()) {
+      request.always = describeSuggestions(*suggestions);
+      request.permissionSuggestions = request.always.json;
+      request.canAlwaysAllow = !request.always.empty();
     }
   } else if (eventName == claude_code::settings_keys::kNotificationEvent) {
     const std::string message = stringMember(event, keys::kMessage).value_or("");

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "integrations/approval_suggestions.h"
 #include "platform/local_socket.h"
 #include "platform/scheduler.h"
 
@@ -27,7 +28,8 @@ enum class ApprovalAgent { claudeCode, codex };
 // or typed into its terminal as Return or Escape (versions that only send a notice).
 enum class ApprovalRoad { decision, keystroke };
 
-// "Always" allows and hands the request's permission suggestions back as updatedPermissions.
+// "Always" allows and hands back, as updatedPermissions, the permission suggestions the user was
+// shown in words (see approval_suggestions.h).
 enum class ApprovalDecision { allow, deny, always };
 
 struct ApprovalRequest {
@@ -44,12 +46,14 @@ struct ApprovalRequest {
   ApprovalAgent agent = ApprovalAgent::claudeCode;
   std::optional<std::string> sessionName;  // the agent session's name, when the watcher knows it
   ApprovalRoad road = ApprovalRoad::keystroke;
-  bool canAlwaysAllow = false;  // the request carries permission suggestions
+  bool canAlwaysAllow = false;  // some of its permission suggestions could be put into words
   // Keystroke road only: false when the request could not be tied to exactly one running agent,
   // so the card offers no buttons and asks the user to answer in the terminal.
   bool answerable = true;
   std::optional<int32_t> agentPid;  // keystroke road: the agent the notice was mapped to
-  std::string permissionSuggestions;  // the JSON array as received; empty when none
+  // The suggestions Always hands back: exactly those described in `always`; empty when none.
+  std::string permissionSuggestions;
+  DescribedSuggestions always;  // what Always grants, in words
   // The user was looking at the asking agent's prompt: no cue, no island pop, no notification.
   bool quiet = false;
 

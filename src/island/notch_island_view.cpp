@@ -267,9 +267,20 @@ class NotchIslandView::Painter {
       c_.drawText(tool, {left, y}, toolFont, palette::kTerracotta);
       detailX = left + width(tool, toolFont) + 8;
     }
-    for (const std::string& line : wrapLines(singleLine(request->detail), detailFont, right - detailX, 3)) {
+    const bool always = request->answerable && request->canAlwaysAllow;
+    for (const std::string& line :
+         wrapLines(singleLine(request->detail), detailFont, right - detailX, always ? 2 : 3)) {
       c_.drawText(line, {detailX, y}, detailFont, white(0.8));
       y += lineHeight;
+    }
+    // What the Always button grants, under the command: nobody grants what the card does not say.
+    if (always) {
+      const FontStyle font = systemFont(11);
+      const double height = c_.measureText("Ag", font).height + 1;
+      for (const std::string& line : wrapLines(singleLine(request->always.sentence()), font, right - left, 2)) {
+        c_.drawText(line, {left, y + 2}, font, white(0.55));
+        y += height;
+      }
     }
 
     const double buttonsY = card.maxY() - 26;
@@ -285,7 +296,7 @@ class NotchIslandView::Painter {
       const Rect allow = terracottaButton("Allow", 13, right, buttonsY, true, IslandTarget::allow);
       double edge = allow.x - kControlSpacing;
       if (request->canAlwaysAllow)
-        edge = chipButton(island_text::kAlways, edge, buttonsY, true, IslandTarget::always).x -
+        edge = chipButton(request->always.buttonLabel(), edge, buttonsY, true, IslandTarget::always).x -
                kControlSpacing;
       buttonsLeft = chipButton("Deny", edge, buttonsY, true, IslandTarget::deny).x;
       for (auto& control : controls_)
@@ -452,7 +463,7 @@ class NotchIslandView::Painter {
   }
 
   // A capsule outlined in white. Placed like terracottaButton, from `edge`.
-  Rect chipButton(const char* label, double edge, double centreY, bool alignRight, IslandTarget target) {
+  Rect chipButton(const std::string& label, double edge, double centreY, bool alignRight, IslandTarget target) {
     const FontStyle font = systemFont(11);
     const Size size = c_.measureText(label, font);
     const double w = size.width + 18, h = size.height + 8;

@@ -23,7 +23,6 @@ namespace tovami {
 namespace island_text {
 inline constexpr const char* kNoAgents = "No agents running \u2014 the cat naps alone.";
 inline constexpr const char* kAnswerInTerminal = "Answer in the terminal";
-inline constexpr const char* kAlways = "Always";
 // "Claude" for Claude Code, any other agent name unchanged.
 std::string agentTag(const std::string& agentName);
 // "%lld more" for the sessions beyond the shown rows.

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <nlohmann/json.hpp>
 
 #include "integrations/approval_notifier.h"
 #include "integrations/approval_presentation.h"
+#include "integrations/hook_client.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami {
@@ -17,19 +19,86 @@ ApprovalRequest asked(std::string id, std::string command, std::string project =
   return request;
 }
 
+// Recorded suggestions: a rule for the session; a folder together with a mode for the session.
+constexpr const char* kReadRule =
+    R"([{"type":"addRules","rules":[{"toolName":"Read","ruleContent":"//var/scratch/**"}],"behavior":"allow","destination":"session"}])";
+constexpr const char* kFolderAndMode =
+    R"([{"type":"addDirectories","directories":["/var/scratch/research/claude"],"destination":"session"},{"type":"setMode","mode":"acceptEdits","destination":"session"}])";
+
+ApprovalRequest withSuggestions(ApprovalRequest request, const char* suggestions) {
+  request.always = describeSuggestions(nlohmann::json::parse(suggestions));
+  request.permissionSuggestions = request.always.json;
+  request.canAlwaysAllow = !request.always.empty();
+  return request;
+}
+
+TEST(AlwaysInWords, EachKindAndScopeIsSaidAndOnlyWhatIsSaidIsKept) {
+  struct Case {
+    std::string suggestions, sentence, button;
+    std::size_t kept;
+  };
+  const std::vector<Case> cases{
+      {kReadRule, "Always allow `Read(//var/scratch/**)` for this session", "Always", 1},
+      {kFolderAndMode,
+       "Allow work in /var/scratch/research/claude for this session, and accept every edit for the rest of "
+       "this session",
+       "Allow + accept edits", 2},
+      {R"([{"type":"addRules","rules":[{"toolName":"Bash","ruleContent":"sh -c 'touch a'"}],"behavior":"allow","destination":"localSettings"}])",
+       "Always allow `Bash(sh -c 'touch a')` in this project, for you", "Always", 1},
+      {R"([{"type":"addRules","rules":[{"toolName":"WebFetch"},{"toolName":"Bash","ruleContent":"make:*"}],"behavior":"allow","destination":"projectSettings"}])",
+       "Always allow `WebFetch`, `Bash(make:*)` in this project", "Always", 1},
+      {R"([{"type":"addRules","rules":[{"toolName":"Bash","ruleContent":"rm\n-rf"}],"behavior":"deny","destination":"userSettings"}])",
+       "Always deny `Bash(rm -rf)` in every project", "Always", 1},
+      // Codex's prefix rules.
+      {R"([{"type":"addRules","rules":[{"prefixRule":["git","status"]}],"behavior":"allow","destination":"session"}])",
+       "Always allow `git status …` for this session", "Always", 1},
+      // What cannot be put into words is left out, never sent: an unknown kind, scope or mode, a
+      // second mode change, a rule with a content that is not text, a list too long to read.
+      {R"([{"type":"replaceRules","rules":[{"toolName":"Bash"}],"behavior":"allow","destination":"session"},
+           {"type":"addRules","rules":[{"toolName":"Bash"}],"behavior":"allow","destination":"cliArg"},
+           {"type":"setMode","mode":"yolo","destination":"session"},
+           {"type":"addRules","rules":[{"toolName":"Bash","ruleContent":7}],"behavior":"allow","destination":"session"},
+           {"type":"addDirectories","directories":["/a","/b","/c","/d","/e","/f","/g","/h","/i"],"destination":"session"},
+           {"type":"setMode","mode":"plan","destination":"localSettings"},
+           {"type":"setMode","mode":"acceptEdits","destination":"session"}, 3, "x"])",
+       "Only plan, changing nothing in this project from now on, for you", "Allow + plan only", 1},
+      {R"({"type":"addRules"})", "", "Always", 0},
+  };
+  for (const auto& c : cases) {
+    const auto described = describeSuggestions(nlohmann::json::parse(c.suggestions));
+    EXPECT_EQ(described.sentence(), c.sentence) << c.suggestions;
+    EXPECT_EQ(described.buttonLabel(), c.button) << c.suggestions;
+    EXPECT_EQ(described.phrases.size(), c.kept) << c.suggestions;
+    EXPECT_EQ(described.json.empty() ? 0u : nlohmann::json::parse(described.json).size(), c.kept)
+        << c.suggestions;
+  }
+}
+
+TEST(AlwaysInWords, TheReplyCarriesExactlyTheSuggestionsShown) {
+  const auto event =
+      nlohmann::json::parse(std::string(R"({"hook_event_name":"PermissionRequest","tool_name":"Bash",
+      "tool_input":{"command":"touch a"},"permission_suggestions":)") +
+                            R"([{"type":"removeDirectories","directories":["/"],"destination":"session"},)" +
+                            std::string(kFolderAndMode).substr(1) + "}");
+  const auto request = approvalRequestFrom(event, "id", 0);
+  ASSERT_TRUE(request && request->canAlwaysAllow);
+  const auto reply = nlohmann::json::parse(decisionReply(*request, ApprovalDecision::always, ""));
+  EXPECT_EQ(reply["updatedPermissions"], nlohmann::json::parse(kFolderAndMode));
+  EXPECT_FALSE(reply.contains("interrupt"));
+}
+
 TEST(ApprovalPresentation, TrayRowsSayWhatIsAskedAndAnswerTheRequestTheyWereBuiltFor) {
   using D = ApprovalDecision;
   ApprovalState state;
   EXPECT_TRUE(approvalMenuRows(state).empty());
-  ApprovalRequest first = asked("r1", "npm test");
-  first.canAlwaysAllow = true;
-  state.add(first);
+  state.add(withSuggestions(asked("r1", "npm test"), kReadRule));
   state.add(asked("r2", "rm -rf build"));
   EXPECT_EQ(approvalMenuRows(state),
-            (std::vector<ApprovalMenuRow>{{"Allow: api \u2014 Bash npm test", "r1", D::allow},
-                                          {"Always allow", "r1", D::always},
-                                          {"Deny", "r1", D::deny},
-                                          {"1 more request waits", {}, std::nullopt}}));
+            (std::vector<ApprovalMenuRow>{
+                {"Allow: api \u2014 Bash npm test", "r1", D::allow},
+                {"Always allow `Read(//var/scratch/**)` for this session", "r1", D::always},
+                {"Deny", "r1", D::deny},
+                {"1 more request waits", {}, std::nullopt}}));
   // Answering the first shows the next; a notice is said as a row of its own.
   state.remove("r1");
   state.setNotice(ApprovalNotice{"Answer not delivered: the session has ended", 0});
@@ -48,18 +117,24 @@ TEST(ApprovalPresentation, TrayRowsSayWhatIsAskedAndAnswerTheRequestTheyWereBuil
 }
 
 TEST(ApprovalPresentation, NotificationOffersActionsOnlyWhereTheServerHasThem) {
-  ApprovalRequest request = asked("r1", "grep <a> & b");
-  request.canAlwaysAllow = true;
+  ApprovalRequest request = withSuggestions(asked("r1", "grep <a> & b"), kFolderAndMode);
   request.sessionName = "refactor";
   request.agent = ApprovalAgent::codex;
   const auto rich = approvalNotification(request, 3, notificationOffer({"body", "actions", "body-markup"}));
   EXPECT_EQ(rich.summary, "Codex asks \u2014 api");
-  EXPECT_EQ(rich.body, "Bash grep &lt;a&gt; &amp; b\nSession: refactor\n2 more requests wait");
-  EXPECT_EQ(rich.actions, (std::vector<DesktopNotification::Action>{
-                              {"allow:r1", "Allow"}, {"always:r1", "Always allow"}, {"deny:r1", "Deny"}}));
+  const std::string grants =
+      "Allow + accept edits: allow work in /var/scratch/research/claude for this session, and accept every "
+      "edit "
+      "for the rest of this session";
+  EXPECT_EQ(rich.body,
+            "Bash grep &lt;a&gt; &amp; b\nSession: refactor\n" + grants + "\n2 more requests wait");
+  EXPECT_EQ(rich.actions,
+            (std::vector<DesktopNotification::Action>{
+                {"allow:r1", "Allow"}, {"always:r1", "Allow + accept edits"}, {"deny:r1", "Deny"}}));
   const auto plain = approvalNotification(request, 1, notificationOffer({"body"}));
   EXPECT_TRUE(plain.actions.empty());
-  EXPECT_EQ(plain.body, "Bash grep <a> & b\nSession: refactor\nAnswer from Tovami's tray menu.");
+  EXPECT_EQ(plain.body,
+            "Bash grep <a> & b\nSession: refactor\n" + grants + "\nAnswer from Tovami's tray menu.");
 
   EXPECT_EQ(approvalActionFromKey("always:r1"), (std::pair{std::string("r1"), ApprovalDecision::always}));
   for (const char* key : {"default", "allow:", "maybe:r1", ""})
