@@ -76,11 +76,43 @@ Title titleFrom(const std::vector<json>& head) {
   return {firstPrompt, false};
 }
 
-void applyRecentLines(const std::vector<json>& tail, ClaudeSessionInfo& info) {
+// The prompt record `uuid` follows from, walking up what was read; nothing when the chain leaves it.
+std::optional<std::string> promptAbove(const ReplyLinks& links, std::string uuid) {
+  for (std::size_t hops = 0; hops < ReplyLinks::kMaxRecords; ++hops) {
+    const auto link = links.records.find(uuid);
+    if (link == links.records.end()) return std::nullopt;
+    if (link->second.prompt) return link->second.prompt;
+    if (link->second.parent.empty()) return std::nullopt;
+    uuid = link->second.parent;
+  }
+  return std::nullopt;  // a loop
+}
+
+// Records the links of `record`; its uuid, when it has one.
+std::optional<std::string> link(const json& record, bool isPrompt, ReplyLinks& links) {
+  const std::string* uuid = stringMember(record, "uuid");
+  if (uuid == nullptr || uuid->empty() || uuid->size() > 128) return std::nullopt;
+  if (links.records.size() >= ReplyLinks::kMaxRecords) links.records.clear();
+  const std::string* parent = stringMember(record, "parentUuid");
+  ReplyLinks::Link entry{parent ? *parent : std::string(), std::nullopt};
+  if (isPrompt) {
+    entry.prompt = *uuid;
+  } else if (auto above = links.records.find(entry.parent); above != links.records.end()) {
+    entry.prompt = above->second.prompt;
+  }
+  links.records.insert_or_assign(*uuid, std::move(entry));
+  return *uuid;
+}
+
+void applyRecentLines(const std::vector<json>& tail, ReplyLinks& links, ClaudeSessionInfo& info) {
   for (const json& record : tail) {
     const std::string* type = stringMember(record, "type");
     const json* message = member(record, "message");
-    if (type == nullptr || message == nullptr || !message->is_object() || isMeta(record)) continue;
+    const bool usable = type != nullptr && message != nullptr && message->is_object() && !isMeta(record);
+    auto text = usable ? textOf(*message) : std::nullopt;
+    // Every record links, those shown or not: a chain passes through tool results and the like.
+    const auto uuid = link(record, text && *type == "user", links);
+    if (!usable) continue;
     const bool isAssistant = *type == "assistant";
     if (isAssistant) {
       if (const std::string* model = stringMember(*message, "model")) {
@@ -88,17 +120,28 @@ void applyRecentLines(const std::vector<json>& tail, ClaudeSessionInfo& info) {
       }
       if (auto activity = toolActivity(*message)) info.activityLine = std::move(activity);
     }
-    auto text = textOf(*message);
     if (!text) continue;
     if (*type == "user") {
       info.youLine = clean(*text);
       info.replyLine.reset();
+      links.prompt = uuid;
+      // Its reply may have come first.
+      std::erase_if(links.early, [&](const auto& early) {
+        const auto owner = promptAbove(links, early.first);
+        if (owner && owner == uuid) info.replyLine = early.second;
+        return owner.has_value();
+      });
     } else if (isAssistant) {
+      const auto owner = uuid ? promptAbove(links, *uuid) : std::nullopt;
+      if (owner && owner != links.prompt) continue;  // an earlier prompt's reply
       info.replyLine = clean(*text);
+      if (uuid && !owner) {
+        if (links.early.size() >= ReplyLinks::kMaxEarly) links.early.erase(links.early.begin());
+        links.early.emplace_back(*uuid, *info.replyLine);
+      }
     }
   }
 }
-
 
 // A session's names, wherever they appear: the user's title replaces the generated one in display,
 // and either may change during the session.
@@ -201,6 +244,7 @@ ClaudeSessionInfo parse(std::istream& in) {
 void apply(const log_lines::Chunk& chunk, ReadMark& mark, ConversationSummary& summary) {
   if (chunk.afresh) {
     const ConversationSummary before = std::exchange(summary, {});
+    mark.links = {};
     const auto head = objectsIn(chunk.head);
     const Title title = titleFrom(head);
     summary.title = title.text;
@@ -208,7 +252,7 @@ void apply(const log_lines::Chunk& chunk, ReadMark& mark, ConversationSummary& s
     if (chunk.textOffset > 0) applyNames(head, summary);  // else the text holds the head
     const auto recent = objectsIn(chunk.text, chunk.textStartsMidLine);
     applyNames(recent, summary);
-    applyRecentLines(recent, summary);
+    applyRecentLines(recent, mark.links, summary);
     keepEarlierValues(summary, before);
     return;
   }
@@ -221,7 +265,7 @@ void apply(const log_lines::Chunk& chunk, ReadMark& mark, ConversationSummary& s
   }
   const auto recent = objectsIn(appended);
   applyNames(recent, summary);
-  applyRecentLines(recent, summary);
+  applyRecentLines(recent, mark.links, summary);
 }
 
 void readInto(std::istream& in, ReadMark& mark, ConversationSummary& summary) {

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -28,10 +30,27 @@ inline constexpr std::size_t kTailBytes = log_lines::kTailBytes;
 // Every text field holds at most this many user-perceived characters.
 inline constexpr std::size_t kLineCharacters = 140;
 
-// Where the last read of a transcript ended (see log_lines::Mark), and whether its title came
-// from a summary record (which a later first prompt does not replace).
+// Which reply answers which prompt. Claude Code links every record to the one it follows
+// ("uuid", "parentUuid") and does not always write them in that order: a turn's reply may come
+// before its prompt. Records without ids fall back to the order of the lines.
+struct ReplyLinks {
+  static constexpr std::size_t kMaxRecords = 4096;  // past this, forgotten: the order decides
+  static constexpr std::size_t kMaxEarly = 8;
+  struct Link {
+    std::string parent;                 // "" at a root
+    std::optional<std::string> prompt;  // the visible prompt up its chain, once known
+  };
+  std::unordered_map<std::string, Link> records;
+  std::optional<std::string> prompt;  // the uuid of the prompt shown as youLine
+  // Replies whose chain ended at a record not read yet: their prompt may still come.
+  std::vector<std::pair<std::string, std::string>> early;  // (uuid, text)
+};
+
+// Where the last read of a transcript ended (see log_lines::Mark), whether its title came from a
+// summary record (which a later first prompt does not replace), and the links read so far.
 struct ReadMark : log_lines::Mark {
   bool titleFromSummary = false;
+  ReplyLinks links;
 };
 
 // One line of at most 140 characters: line feeds and every other control character (carriage

@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "agents/claude_project_folder.h"
 #include "agents/claude_session_reader.h"
@@ -150,6 +151,51 @@ TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
   EXPECT_EQ(fields(parseText(file + answer("done"))),
             "first question | second question | done | Opus 4.7 | Bash" + kDash + "make");
   EXPECT_EQ(ct::modelDisplayName("\u00e9t\u00e9") + ct::modelDisplayName("claude-"), "\u00c9t\u00e9");
+}
+
+// Claude Code links each record to the one it follows and may write a turn's reply before its
+// prompt: replies pair with prompts by those links, whatever the order, in one read or two.
+TEST(ClaudeTranscriptParse, RepliesPairWithTheirPromptsByTheirLinks) {
+  const auto linked = [](std::string line, const char* uuid, const char* parent) {
+    json record = json::parse(line);
+    record["uuid"] = uuid;
+    record["parentUuid"] = parent;
+    return record.dump() + "\n";
+  };
+  const std::string u1 = linked(userLine("one"), "u1", ""), a1 = linked(answer("re one"), "a1", "u1"),
+                    u2 = linked(userLine("two"), "u2", "a1"), a2 = linked(answer("re two"), "a2", "u2"),
+                    tool = linked(
+                        assistantLine(json::array({textItem("looking"), toolUse("Read", json::object())})),
+                        "t1", "u2"),
+                    result = linked(userLine(json::array({json{{"type", "tool_result"}, {"content", "x"}}})),
+                                    "r1", "t1"),
+                    a3 = linked(answer("found it"), "a3", "r1");
+  const struct {
+    const char* name;
+    std::vector<std::string> lines;
+    std::string expected;  // you | reply
+  } cases[] = {
+      {"in order", {u1, a1, u2, a2}, "two | re two"},
+      {"a reply before its prompt", {u1, a1, a2, u2}, "two | re two"},
+      {"the first turn's reply first", {a1, u1}, "one | re one"},
+      {"an earlier prompt's late reply", {u1, u2, a1}, "two | -"},
+      {"through a tool result", {u1, a1, u2, tool, result, a3}, "two | found it"},
+      {"a reply before its prompt, through a tool result", {u1, a1, tool, result, a3, u2}, "two | found it"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string whole;
+    for (const auto& l : c.lines) whole += l;
+    const auto info = parseText(whole);
+    EXPECT_EQ(info.youLine.value_or("-") + " | " + info.replyLine.value_or("-"), c.expected);
+    // The same lines in two reads, cut before the last line.
+    ct::ReadMark mark;
+    ClaudeSessionInfo grown;
+    std::istringstream first(whole.substr(0, whole.size() - c.lines.back().size())), second(whole);
+    ct::readInto(first, mark, grown);
+    ct::readInto(second, mark, grown);
+    EXPECT_EQ(grown.youLine.value_or("-") + " | " + grown.replyLine.value_or("-"), c.expected);
+  }
 }
 
 TEST(ClaudeTranscriptParse, BadRecordsAreSkipped) {
