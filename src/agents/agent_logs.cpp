@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -113,10 +114,14 @@ AgentLogReport AgentLogReader::read(const AgentLogRequest& request) {
   if (auto binding = bindings_.find(request.pid); binding != bindings_.end()) binding->second.touched = true;
   if (request.agentName == claude_code::kAgentName) return readClaude(request);
   if (!request.projectPath) return {};
+  if (request.agentName != codex::kAgentName && request.agentName != gemini::kAgentName) return {};
   if (auto kept = keptLog(request)) return std::move(*kept);
-  if (request.agentName == codex::kAgentName) return readCodex(request);
-  if (request.agentName == gemini::kAgentName) return readGemini(request);
-  return {};
+  return readAssigned(request);
+}
+
+void AgentLogReader::scanStarting(const std::vector<AgentLogRequest>& agents) {
+  scanAgents_ = agents;
+  assignments_.clear();
 }
 
 void AgentLogReader::scanEnded() {
@@ -124,6 +129,28 @@ void AgentLogReader::scanEnded() {
   for (auto it = bindings_.begin(); it != bindings_.end();)
     it = std::exchange(it->second.touched, false) ? std::next(it) : bindings_.erase(it);
   if (codexMetas_.size() > 4096) codexMetas_.clear();
+  if (geminiHeaders_.size() > 4096) geminiHeaders_.clear();
+  scanAgents_.clear();
+  assignments_.clear();
+}
+
+std::vector<const AgentLogRequest*> AgentLogReader::peersOf(const AgentLogRequest& request) const {
+  std::vector<const AgentLogRequest*> peers;
+  bool self = false;
+  for (const auto& agent : scanAgents_)
+    if (agent.agentName == request.agentName && agent.projectPath == request.projectPath) {
+      self = self || agent.pid == request.pid;
+      peers.push_back(&agent);
+    }
+  if (!self) peers.push_back(&request);
+  std::sort(peers.begin(), peers.end(), [](auto* a, auto* b) { return a->pid < b->pid; });
+  return peers;
+}
+
+AgentLogReader::Peers AgentLogReader::peerKey(const AgentLogRequest& request) const {
+  Peers key;
+  for (const auto* peer : peersOf(request)) key.emplace_back(peer->pid, peer->startedAt);
+  return key;
 }
 
 std::optional<ConversationSummary> AgentLogReader::follow(const AgentLogRequest& request, const fs::path& file,
@@ -132,6 +159,7 @@ std::optional<ConversationSummary> AgentLogReader::follow(const AgentLogRequest&
   Binding& binding = bindings_[request.pid];
   binding.touched = true;
   binding.process = {request.processStart, request.startedAt};
+  binding.peers = peerKey(request);
   if (!binding.log || binding.log->path() != file)
     binding.log = std::make_unique<ConversationLog>(file, format);
   binding.sessionId = std::move(sessionId);
@@ -146,6 +174,7 @@ std::optional<AgentLogReport> AgentLogReader::keptLog(const AgentLogRequest& req
   Binding& kept = binding->second;
   // The pid may name another process by now.
   if (kept.process != std::pair(request.processStart, request.startedAt)) return std::nullopt;
+  if (kept.peers != peerKey(request)) return std::nullopt;  // the one-to-one choice may differ now
   if (sessionId ? *sessionId != kept.sessionId : ++kept.scansSinceFound >= kFindAgainEvery) return std::nullopt;
   AgentLogReport report;
   report.conversation = kept.log->read();
@@ -158,15 +187,6 @@ bool AgentLogReader::boundToAnother(int32_t pid, const fs::path& file) const {
   return std::any_of(bindings_.begin(), bindings_.end(), [&](const auto& entry) {
     return entry.first != pid && entry.second.log && entry.second.log->path() == file;
   });
-}
-
-std::optional<Seconds> AgentLogReader::newerFreeLog(const fs::directory_entry& file, const AgentLogRequest& request,
-                                                    std::optional<Seconds> newest) const {
-  const auto modified = modifiedAt(file);
-  if (!modified || *modified < request.startedAt - kStartSlack || (newest && *modified <= *newest) ||
-      !isRegular(file) || boundToAnother(request.pid, file.path()))
-    return std::nullopt;
-  return modified;
 }
 
 std::optional<fs::path> AgentLogReader::openLog(const AgentLogRequest& request, const fs::path& under,
@@ -222,43 +242,147 @@ std::optional<codex_rollout::SessionMeta> AgentLogReader::codexMeta(const fs::pa
   return it->second;
 }
 
-AgentLogReport AgentLogReader::readCodex(const AgentLogRequest& request) {
-  AgentLogReport report;
+std::optional<gemini_chat::Header> AgentLogReader::geminiHeader(const fs::path& file) {
+  auto [it, fresh] = geminiHeaders_.try_emplace(file.string());
+  if (fresh) it->second = gemini_chat::header(readHead(file, 65536));
+  return it->second;
+}
+
+std::vector<AgentLogReader::Candidate> AgentLogReader::codexCandidates(const std::string& projectPath,
+                                                                       Seconds since) {
+  std::vector<Candidate> found;
   const fs::path& sessions = locations_.codexSessions;
-  std::optional<fs::path> chosen =
-      openLog(request, sessions, codex::kRolloutPrefix, codex::kRolloutExtension);
-  if (!chosen && !sessions.empty()) {
-    // Dated folders in local time: from the day before the start in UTC on covers every zone.
-    const std::string since = datePath(request.startedAt - 86400);
-    std::optional<Seconds> newest;
-    for (const auto& year : entriesOf(
-             sessions, [&](const std::string& n) { return allDigits(n, 4) && n >= since.substr(0, 4); }))
-      for (const auto& month : entriesOf(year.path(), [](const std::string& n) { return allDigits(n, 2); }))
-        for (const auto& day :
-             entriesOf(month.path(), [](const std::string& n) { return allDigits(n, 2); })) {
-          const std::string date = year.path().filename().string() + "/" + month.path().filename().string() +
-                                   "/" + day.path().filename().string();
-          if (date < since) continue;
-          for (const auto& file : entriesOf(day.path(), [](const std::string& n) {
-                 return n.starts_with(codex::kRolloutPrefix) && n.ends_with(codex::kRolloutExtension);
-               })) {
-            const auto modified = newerFreeLog(file, request, newest);
-            if (!modified) continue;
-            const auto meta = codexMeta(file.path());
-            if (!meta || meta->cwd != request.projectPath ||
-                (meta->startedAt && *meta->startedAt < request.startedAt - kStartSlack))
-              continue;
-            newest = modified;
-            chosen = file.path();
-          }
+  if (sessions.empty()) return found;
+  // Dated folders in local time: from the day before the start in UTC on covers every zone.
+  const std::string day0 = datePath(since - 86400);
+  for (const auto& year :
+       entriesOf(sessions, [&](const std::string& n) { return allDigits(n, 4) && n >= day0.substr(0, 4); }))
+    for (const auto& month : entriesOf(year.path(), [](const std::string& n) { return allDigits(n, 2); }))
+      for (const auto& day : entriesOf(month.path(), [](const std::string& n) { return allDigits(n, 2); })) {
+        const std::string date = year.path().filename().string() + "/" + month.path().filename().string() +
+                                 "/" + day.path().filename().string();
+        if (date < day0) continue;
+        for (const auto& file : entriesOf(day.path(), [](const std::string& n) {
+               return n.starts_with(codex::kRolloutPrefix) && n.ends_with(codex::kRolloutExtension);
+             })) {
+          const auto modified = modifiedAt(file);
+          if (!modified || *modified < since - kStartSlack || !isRegular(file)) continue;
+          const auto meta = codexMeta(file.path());
+          if (!meta || meta->cwd != projectPath) continue;
+          found.push_back({file.path(), *modified, meta->startedAt, meta->id});
         }
+      }
+  return found;
+}
+
+std::vector<AgentLogReader::Candidate> AgentLogReader::geminiCandidates(const std::string& projectPath,
+                                                                        Seconds since) {
+  std::vector<Candidate> found;
+  const auto chats = geminiChats(projectPath);
+  if (!chats) return found;
+  for (const auto& file : entriesOf(*chats, [](const std::string& n) {
+         return n.starts_with(gemini::kChatPrefix) && (n.ends_with(".jsonl") || n.ends_with(".json"));
+       })) {
+    const auto modified = modifiedAt(file);
+    if (!modified || *modified < since - kStartSlack || !isRegular(file)) continue;
+    Candidate candidate{file.path(), *modified, std::nullopt, std::nullopt};
+    // The older ".json" form is one document: no header line to read.
+    if (file.path().extension() == ".jsonl")
+      if (auto header = geminiHeader(file.path())) {
+        candidate.startedAt = header->startedAt;
+        candidate.sessionId = header->sessionId;
+      }
+    found.push_back(std::move(candidate));
   }
-  if (!chosen) {
+  return found;
+}
+
+const AgentLogReader::Assignment& AgentLogReader::assignment(const AgentLogRequest& request) {
+  auto& [forPeers, assigned] = assignments_[std::pair(request.agentName, *request.projectPath)];
+  Peers key = peerKey(request);
+  // Made this scan for these agents: an agent asking twice is in the next one.
+  if (forPeers == key && !assigned.served.count(request.pid)) {
+    assigned.served.insert(request.pid);
+    return assigned;
+  }
+  forPeers = std::move(key);
+  assigned = {};
+  assigned.served.insert(request.pid);
+  const std::vector<const AgentLogRequest*> all = peersOf(request);
+  std::vector<const AgentLogRequest*> peers = all;  // those still without a log
+  Seconds since = request.startedAt;
+  for (const auto* peer : peers) since = std::min(since, peer->startedAt);
+  const bool isCodex = request.agentName == codex::kAgentName;
+  std::vector<Candidate> candidates =
+      isCodex ? codexCandidates(*request.projectPath, since) : geminiCandidates(*request.projectPath, since);
+  // Another folder's agent, or one that ended this scan, keeps what it follows.
+  const auto boundToOthers = [&](const fs::path& file) {
+    return std::any_of(bindings_.begin(), bindings_.end(), [&](const auto& binding) {
+      return binding.second.log && binding.second.log->path() == file &&
+             std::none_of(all.begin(), all.end(), [&](auto* peer) { return peer->pid == binding.first; });
+    });
+  };
+  std::erase_if(candidates, [&](const Candidate& c) { return boundToOthers(c.path); });
+  // A rollout the agent holds open itself is its own.
+  if (isCodex)
+    for (const auto* peer : std::vector(peers))
+      if (auto open =
+              openLog(*peer, locations_.codexSessions, codex::kRolloutPrefix, codex::kRolloutExtension)) {
+        if (std::any_of(assigned.found.begin(), assigned.found.end(),
+                        [&](auto& a) { return a.second.path == *open; }) ||
+            boundToOthers(*open))
+          continue;
+        std::erase_if(candidates, [&](const Candidate& c) { return c.path == *open; });
+        const auto meta = codexMeta(*open);
+        assigned.found[peer->pid] = {*open, meta ? std::optional(meta->id) : std::nullopt};
+        std::erase(peers, peer);
+      }
+  // The others: each session to the agent that started closest before it; its newest to each agent.
+  std::unordered_map<int32_t, const Candidate*> newest;
+  std::vector<const Candidate*> unplaced;
+  for (const auto& c : candidates) {
+    const AgentLogRequest* owner = nullptr;
+    for (const auto* peer : peers) {
+      if (!c.startedAt || peer->startedAt > *c.startedAt + kSessionSlack) continue;
+      const auto gap = [&](const AgentLogRequest* p) {
+        return std::pair(p->startedAt > *c.startedAt, std::abs(*c.startedAt - p->startedAt));
+      };
+      if (!owner || gap(peer) < gap(owner)) owner = peer;
+    }
+    if (!owner) {
+      unplaced.push_back(&c);
+      continue;
+    }
+    const Candidate*& best = newest[owner->pid];
+    if (!best || c.modified > best->modified) best = &c;
+  }
+  for (const auto& [pid, c] : newest) assigned.found[pid] = {c->path, c->sessionId};
+  std::erase_if(peers, [&](auto* peer) { return assigned.found.count(peer->pid) > 0; });
+  // Logs without a start, or older than every agent: the newest written since the agent started.
+  std::sort(unplaced.begin(), unplaced.end(), [](auto* a, auto* b) { return a->modified > b->modified; });
+  for (const auto* peer : peers)
+    for (auto it = unplaced.begin(); it != unplaced.end(); ++it)
+      if ((*it)->modified >= peer->startedAt - kStartSlack) {
+        assigned.found[peer->pid] = {(*it)->path, (*it)->sessionId};
+        unplaced.erase(it);
+        break;
+      }
+  return assigned;
+}
+
+AgentLogReport AgentLogReader::readAssigned(const AgentLogRequest& request) {
+  AgentLogReport report;
+  const Assignment& assigned = assignment(request);
+  const auto found = assigned.found.find(request.pid);
+  if (found == assigned.found.end()) {
     bindings_.erase(request.pid);
     return report;
   }
-  if (const auto meta = codexMeta(*chosen)) report.sessionId = meta->id;
-  report.conversation = follow(request, *chosen, ConversationFormat::codex, report.sessionId);
+  report.sessionId = found->second.sessionId;
+  report.conversation =
+      follow(request, found->second.path,
+             request.agentName == codex::kAgentName ? ConversationFormat::codex : ConversationFormat::gemini,
+             report.sessionId);
   return report;
 }
 
@@ -283,28 +407,6 @@ std::optional<fs::path> AgentLogReader::geminiChats(const std::string& projectPa
   const fs::path chats = temp / *id / gemini::kChatsFolder;
   geminiFolders_[projectPath] = chats;
   return chats;
-}
-
-AgentLogReport AgentLogReader::readGemini(const AgentLogRequest& request) {
-  AgentLogReport report;
-  const auto chats = geminiChats(*request.projectPath);
-  if (!chats) return report;
-  std::optional<fs::path> chosen;
-  std::optional<Seconds> newest;
-  for (const auto& file : entriesOf(*chats, [](const std::string& n) {
-         return n.starts_with(gemini::kChatPrefix) && (n.ends_with(".jsonl") || n.ends_with(".json"));
-       })) {
-    const auto modified = newerFreeLog(file, request, newest);
-    if (!modified) continue;
-    newest = modified;
-    chosen = file.path();
-  }
-  if (!chosen) {
-    bindings_.erase(request.pid);
-    return report;
-  }
-  report.conversation = follow(request, *chosen, ConversationFormat::gemini);
-  return report;
 }
 
 }  // namespace tovami

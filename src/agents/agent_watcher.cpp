@@ -4,6 +4,7 @@
 #include <cmath>
 #include <future>
 
+#include "agents/claude_transcript_parsing.h"
 #include "agents/process_sampling.h"
 #include "agents/process_table.h"
 #include "agents/terminal_resolution.h"
@@ -20,15 +21,20 @@ AgentScanner::AgentScanner(ProcessSampler& sampler, RunningApplications& apps,
 
 namespace {
 
-// Where an agent keeps its log open: itself or a child (Codex runs a native child under node).
-std::vector<std::string> openFilesOfTree(ProcessSampler& sampler, int32_t pid,
-                                         const std::unordered_map<int32_t, std::vector<int32_t>>& children) {
+// Where an agent keeps its log open: itself or a child on its terminal (Codex runs a native child
+// under node). A helper without it (Codex's shared app-server) holds other sessions' logs too.
+std::vector<std::string> openFilesOfTree(ProcessSampler& sampler, int32_t pid, const ProcessTable& table) {
   constexpr size_t kMaxProcesses = 8;
+  const auto row = table.byPid.find(pid);
+  const std::optional<std::string> tty = row == table.byPid.end() ? std::nullopt : row->second.tty;
   std::vector<int32_t> tree{pid};
   for (size_t i = 0; i < tree.size() && tree.size() < kMaxProcesses; ++i)
-    if (auto it = children.find(tree[i]); it != children.end())
-      for (int32_t child : it->second)
-        if (tree.size() < kMaxProcesses) tree.push_back(child);
+    if (auto it = table.children.find(tree[i]); it != table.children.end())
+      for (int32_t child : it->second) {
+        const auto childRow = table.byPid.find(child);
+        if (tree.size() < kMaxProcesses && childRow != table.byPid.end() && childRow->second.tty == tty)
+          tree.push_back(child);
+      }
   std::vector<std::string> files;
   for (int32_t member : tree) {
     auto more = sampler.openFiles(member);
@@ -73,8 +79,15 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
   const auto directories =
       newPids.empty() ? std::map<int32_t, std::string>{} : sampler_.workingDirectories(newPids);
 
-  std::unordered_map<int32_t, Record> newRecords;
-  Result result;
+  // First every agent's record, so that the logs know all agents before the first read.
+  struct Seen {
+    int32_t pid;
+    const std::string& agentName;
+    const PSRow& row;
+    Record record;
+  };
+  std::vector<Seen> seen;
+  std::vector<AgentLogRequest> requests;
   for (const auto& [pid, agentName] : top) {
     const auto row = table.byPid.find(pid);
     if (row == table.byPid.end()) continue;
@@ -105,18 +118,26 @@ std::optional<AgentScanner::Result> AgentScanner::scan(Seconds now) {
       }
       record.tty = row->second.tty;
     }
+    if (logs_)
+      requests.push_back({pid, agentName, record.folderDeleted ? std::nullopt : record.projectPath,
+                          record.startedAt, row->second.startTicks, [this, agentPid = pid, &table] {
+                            return openFilesOfTree(sampler_, agentPid, table);
+                          }});
+    seen.push_back({pid, agentName, row->second, std::move(record)});
+  }
+  if (logs_) logs_->scanStarting(requests);
 
+  std::unordered_map<int32_t, Record> newRecords;
+  Result result;
+  for (size_t i = 0; i < seen.size(); ++i) {
+    const int32_t pid = seen[i].pid;
+    const std::string& agentName = seen[i].agentName;
+    Record& record = seen[i].record;
+    const double cpu = seen[i].row.cpuTime;
     const std::string projectName = agentProjectName(record.projectPath, agentName);
     AgentLogReport report;
     if (logs_) {
-      AgentLogRequest request{
-          pid,
-          agentName,
-          record.folderDeleted ? std::nullopt : record.projectPath,
-          record.startedAt,
-          row->second.startTicks,
-          [this, agentPid = pid, &table] { return openFilesOfTree(sampler_, agentPid, table.children); }};
-      report = logs_->read(request);
+      report = logs_->read(requests[i]);
       if (record.folderDeleted) report.conversation.reset();  // a removed folder's old conversation misleads
     }
     std::optional<ConversationSummary>& context = report.conversation;
@@ -345,6 +366,16 @@ void AgentWatcher::logChange(const std::vector<AgentSession>& entries) {
     for (const auto& e : list) out.emplace_back(e.pid, e.activity);
     return out;
   };
+  // Which session each row follows, when that changes: two sessions in one folder must not swap.
+  for (const auto& e : entries) {
+    if (!e.sessionId) continue;
+    const auto& before = state_.sessions();
+    const auto same =
+        std::find_if(before.begin(), before.end(), [&](const AgentSession& b) { return b.pid == e.pid; });
+    if (same == before.end() || same->sessionId != e.sessionId)
+      logInfo(log_categories::kAgentWatch, "agent [" + std::to_string(e.pid) + "] follows session " +
+                                               claude_transcript::clean(*e.sessionId));
+  }
   if (summary(entries) == summary(state_.sessions())) return;
   std::string line = "agents:";
   if (entries.empty()) line += " none";

@@ -131,7 +131,7 @@ std::optional<SessionMeta> sessionMeta(std::string_view firstLine) {
   const json* payload = member(records.front(), keys::kPayload);
   if (type == nullptr || *type != keys::kSessionMeta || payload == nullptr) return std::nullopt;
   const std::string* id = stringMember(*payload, keys::kId);
-  if (id == nullptr || id->empty()) return std::nullopt;
+  if (id == nullptr || id->empty() || id->size() > 128) return std::nullopt;
   SessionMeta meta{*id, std::nullopt, std::nullopt};
   if (const std::string* cwd = stringMember(*payload, keys::kCwd)) meta.cwd = *cwd;
   if (const std::string* time = stringMember(*payload, keys::kTimestamp)) meta.startedAt = isoSeconds(*time);

@@ -1,6 +1,7 @@
 #include "agents/gemini_chat.h"
 
 #include "agents/claude_transcript_parsing.h"
+#include "agents/codex_rollout.h"
 #include "agents/user_text.h"
 #include "integrations/gemini_peer.h"
 
@@ -70,6 +71,17 @@ void applyRecord(const json& record, ConversationSummary& summary) {
 }
 
 }  // namespace
+
+std::optional<Header> header(std::string_view firstLine) {
+  const auto records = log_lines::objectsIn(firstLine.substr(0, firstLine.find('\n')));
+  if (records.empty()) return std::nullopt;
+  const std::string* id = stringMember(records.front(), keys::kSessionId);
+  if (id == nullptr || id->empty() || id->size() > 128) return std::nullopt;
+  Header found{*id, std::nullopt};
+  if (const std::string* time = stringMember(records.front(), keys::kStartTime))
+    found.startedAt = codex_rollout::isoSeconds(*time);
+  return found;
+}
 
 void apply(const log_lines::Chunk& chunk, ConversationSummary& summary) {
   applyRecordChunk(chunk, summary, applyRecord);

@@ -29,6 +29,7 @@ inline constexpr const char* kChatPrefix = "session-";
 // string or a list of {"text": ...} parts. The ".json" form: one object with "messages".
 namespace chat_keys {
 inline constexpr const char* kSessionId = "sessionId";
+inline constexpr const char* kStartTime = "startTime";
 inline constexpr const char* kMessages = "messages";
 inline constexpr const char* kSet = "$set";
 inline constexpr const char* kType = "type";

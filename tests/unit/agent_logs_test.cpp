@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "agents/agent_session.h"
@@ -34,12 +35,13 @@ std::string claudeReply(const std::string& text) {
         {{"model", "claude-opus-4-7"}, {"content", json::array({{{"type", "text"}, {"text", text}}})}}}});
 }
 // Shapes as Codex 0.171 wrote them offline (the instructions cut short).
-std::string codexMeta(const std::string& cwd) {
-  return line({{"timestamp", "2026-12-07T03:17:12.930Z"},
+std::string codexMeta(const std::string& cwd, const std::string& id = "01a24e81-6651",
+                      const std::string& time = "2026-12-07T03:17:12.930Z") {
+  return line({{"timestamp", time},
                {"type", "session_meta"},
                {"payload",
-                {{"id", "01a24e81-6651"},
-                 {"timestamp", "2026-12-07T03:17:12.930Z"},
+                {{"id", id},
+                 {"timestamp", time},
                  {"cwd", cwd},
                  {"base_instructions", {{"text", std::string(30000, 'i')}}}}}});
 }
@@ -61,6 +63,9 @@ std::string geminiUser(const std::string& text) {
 }
 std::string geminiReply(const std::string& text) {
   return line({{"id", "g"}, {"type", "gemini"}, {"content", text}, {"model", "gemini-3-pro"}});
+}
+std::string geminiHeader(const std::string& id, const std::string& time) {
+  return line({{"sessionId", id}, {"projectHash", "h"}, {"startTime", time}, {"kind", "main"}});
 }
 
 class AgentLogsTest : public ::testing::Test {
@@ -199,8 +204,9 @@ TEST_F(AgentLogsTest, CodexAndGeminiRowsShowPromptReplyAndModel) {
   const auto codex = reader.read(request(30, "Codex"));
   EXPECT_EQ(said(codex), "add a health endpoint | Added /health. | gpt-6.2-sol");
   EXPECT_EQ(codex.sessionId, "01a24e81-6651");
-  EXPECT_EQ(said(reader.read(request(31, "Gemini CLI"))),
-            "explain the cache | It keeps the last ten. | gemini-3-pro");
+  const auto gemini = reader.read(request(31, "Gemini CLI"));
+  EXPECT_EQ(said(gemini), "explain the cache | It keeps the last ten. | gemini-3-pro");
+  EXPECT_EQ(gemini.sessionId, "g1");
 
   // The older one-document form, and a project found by its .project_root alone.
   write(home_ / ".gemini" / "tmp" / "h1" / ".project_root", "/w/web\n");
@@ -210,6 +216,72 @@ TEST_F(AgentLogsTest, CodexAndGeminiRowsShowPromptReplyAndModel) {
   auto web = request(32, "Gemini CLI");
   web.projectPath = "/w/web";
   EXPECT_EQ(said(reader.read(web)), "old form | yes | gemini-3-pro");
+}
+
+// Two sessions of one agent in one folder (Codex's shared app-server makes every rollout look
+// held by the first one): each process gets the log whose session started closest after it, one
+// to one, whichever session was prompted last and whichever process is read first.
+TEST_F(AgentLogsTest, SessionsOfOneAgentInOneFolderEachGetTheirOwn) {
+  write(home_ / ".gemini" / "projects.json", R"({"projects":{"/w/api":"api"}})");
+  const struct Kind {
+    const char* agent;
+    std::function<fs::path(const std::string& id, const std::string& time, const std::string& prompt)> write;
+  } kinds[] = {
+      {"Codex",
+       [&](const std::string& id, const std::string& time, const std::string& prompt) {
+         return write(codexRollout(id), codexMeta("/w/api", id, time) + codexUser(prompt));
+       }},
+      {"Gemini CLI",
+       [&](const std::string& id, const std::string& time, const std::string& prompt) {
+         return write(geminiChats() / ("session-" + id + ".jsonl"),
+                      geminiHeader(id, time) + geminiUser(prompt));
+       }},
+  };
+  // A started at kStart, B a minute later; their sessions two seconds after each.
+  const char *aTime = "2026-12-07T03:16:42.000Z", *bTime = "2026-12-07T03:17:42.000Z";
+  const struct {
+    const char* name;
+    bool aWritten, aLast, bFirstRead;
+    std::string a, b;  // "prompt | session id" of each row
+  } cases[] = {
+      {"B prompted, then A", true, true, false, "a's prompt | s-a", "b's prompt | s-b"},
+      {"A prompted, then B", true, false, false, "a's prompt | s-a", "b's prompt | s-b"},
+      {"A prompted, then B; B read first", true, false, true, "a's prompt | s-a", "b's prompt | s-b"},
+      {"only B prompted", false, false, false, "none | -", "b's prompt | s-b"},
+      {"only B prompted; B read first", false, false, true, "none | -", "b's prompt | s-b"},
+  };
+  for (const auto& kind : kinds)
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(kind.agent) + ": " + c.name);
+      fs::remove_all(home_ / ".codex");
+      fs::remove_all(geminiChats());
+      const fs::path b = kind.write("s-b", bTime, "b's prompt");
+      if (c.aWritten) {
+        const fs::path a = kind.write("s-a", aTime, "a's prompt");
+        fs::last_write_time(c.aLast ? a : b, fs::last_write_time(b) + std::chrono::seconds(5));
+      }
+      auto a = request(50, kind.agent), later = request(51, kind.agent);
+      later.startedAt = kStart + 60;
+      AgentLogReader reader(locations());
+      reader.scanStarting({a, later});
+      const auto row = [&](const AgentLogRequest& r) {
+        const auto report = reader.read(r);
+        return said(report).substr(0, said(report).find(" |")) + " | " + report.sessionId.value_or("-");
+      };
+      const std::string second = c.bFirstRead ? row(later) : "", first = row(a);
+      EXPECT_EQ(first, c.a);
+      EXPECT_EQ(c.bFirstRead ? second : row(later), c.b);
+    }
+
+  // A rollout Codex holds open itself is its own, whatever the start times say.
+  const fs::path bs = kinds[0].write("s-b", bTime, "b's prompt");
+  auto a = request(50, "Codex"), later = request(51, "Codex");
+  later.startedAt = kStart + 60;
+  a.openFiles = [&] { return std::vector<std::string>{bs.string()}; };
+  AgentLogReader reader(locations());
+  reader.scanStarting({a, later});
+  EXPECT_EQ(reader.read(a).sessionId, "s-b");
+  EXPECT_FALSE(reader.read(later).sessionId);
 }
 
 // For every agent: a damaged line is skipped, a 2 GB sparse log costs only its head and tail, a
