@@ -1,7 +1,9 @@
 // The approval socket over a real unix-domain socket: what a peer sees, and what the server keeps.
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,11 +13,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "integrations/approval_request.h"
+#include "integrations/hook_client.h"
+#include "linux/integrations/hook_socket_client.h"
 #include "linux/integrations/unix_socket_service.h"
 
 namespace tovami::linux_backend {
@@ -129,7 +133,12 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
 
 TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKeptReleasedCleanly) {
   fs::create_directories(fs::path(path).parent_path());
-  fs::permissions(fs::path(path).parent_path(), fs::perms::all);
+  fs::permissions(fs::path(path).parent_path(), fs::perms::all);  // others could have put anything there
+  const auto open = listen();
+  EXPECT_TRUE(!open.listener && open.error.find("writable by other users (mode 0777)") != std::string::npos)
+      << open.error;
+  fs::permissions(fs::path(path).parent_path(),
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
   int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);  // a socket file whose server is gone, as after a crash
   sockaddr_un address = addressOf(path);
   ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
@@ -220,8 +229,8 @@ TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEither
     (void)!::send(waiting.back(), "{\"wait\":1}", 10, MSG_NOSIGNAL);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(ended.load(), 2);                                  // no room for the last two: ended at once
-  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);     // notices are still served
+  EXPECT_EQ(ended.load(), 2);                              // no room for the last two: ended at once
+  EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);  // notices are still served
   EXPECT_EQ(objects.load(), 1u);
   {
     std::lock_guard lock(mutex);
@@ -234,6 +243,93 @@ TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEither
   EXPECT_TRUE(finish(waiting[2]).closedByServer && ended.load() >= 3);  // the bound passed: no reply
   for (int i : {3, 4}) EXPECT_TRUE(finish(waiting[static_cast<size_t>(i)]).reply.empty());
   EXPECT_EQ(ended.load(), 4);  // the answered one never "ended"
+
+  // Waits that reach their bound give their room back: after more of them than there is room,
+  // a new request still waits and gets its decision.
+  for (int round = 0; round < 2; ++round) {
+    std::vector<int> expiring;
+    for (size_t i = 0; i < options.maxAwaiting; ++i) {
+      expiring.push_back(connectTo(path));
+      (void)!::send(expiring.back(), "{\"wait\":1}", 10, MSG_NOSIGNAL);
+    }
+    for (int fd : expiring) EXPECT_TRUE(finish(fd).reply.empty());
+  }
+  const int last = connectTo(path);
+  (void)!::send(last, "{\"wait\":1}", 10, MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  {
+    std::lock_guard lock(mutex);
+    replies.back()->send("{\"behavior\":\"allow\"}");
+  }
+  EXPECT_EQ(finish(last).reply, "{\"behavior\":\"allow\"}");
+}
+
+// Another user planted a socket that answers "allow" (the folder was open before the first start). The hook
+// client speaks only to a socket file of its own user served by its own user; the server says whose it is.
+TEST_F(ApprovalSocketTest, AnotherUsersSocketIsNeitherTrustedNorTakenForAnotherTovami) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root: the stranger's socket is made with chown() and setuid()";
+  constexpr uid_t kStranger = 65534;
+  fs::create_directories(fs::path(path).parent_path());
+  fs::permissions(fs::path(path).parent_path(), fs::perms::owner_all);
+  // A server bound by us, then (file owner, listening user) handed to the stranger as the case says.
+  auto plant = [&](bool strangerOwnsFile) {
+    fs::remove(path);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address = addressOf(path);
+      if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(1);
+      ::chmod(path.c_str(), 0666);
+      if ((strangerOwnsFile && ::chown(path.c_str(), kStranger, kStranger) != 0) ||
+          ::setgid(kStranger) != 0 || ::setuid(kStranger) != 0 ||
+          ::listen(fd, 8) != 0)  // the listener's credentials are taken here
+        ::_exit(1);
+      static const char kAllow[] = R"({"protocol":1,"behavior":"allow"})";
+      for (int peer; (peer = ::accept(fd, nullptr, nullptr)) >= 0; ::close(peer))
+        (void)!::write(peer, kAllow, sizeof kAllow - 1);
+      ::_exit(0);
+    }
+    for (int i = 0, fd = -1; i < 200 && fd < 0; ++i) {  // until the stranger listens
+      if ((fd = connectTo(path)) >= 0)
+        finish(fd);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return child;
+  };
+  const std::tuple<bool, std::string, std::string> cases[] = {
+      // stranger owns the file, what the server says, what the client says
+      {true, "the socket " + path + " belongs to another user (uid 65534); remove it",
+       "the approval socket " + path + " belongs to another user (uid 65534)"},
+      {false, "the socket " + path + " is answered by another user's program (uid 65534); remove it",
+       "the server at " + path + " runs as another user (uid 65534)"},
+  };
+  for (const auto& [strangerOwnsFile, serverSays, clientSays] : cases) {
+    const pid_t stranger = plant(strangerOwnsFile);
+    std::string refusal;
+    EXPECT_FALSE(exchangeWithSocket(path, "{}", 2, &refusal));
+    EXPECT_EQ(refusal, clientSays);
+    const auto outcome = listen();
+    EXPECT_FALSE(outcome.listener || outcome.servedByAnother);
+    EXPECT_EQ(outcome.error, serverSays);
+    EXPECT_TRUE(fs::is_socket(path));  // not ours to delete: the user is told
+    ::kill(stranger, SIGKILL);
+    ::waitpid(stranger, nullptr, 0);
+  }
+  // Our own server is trusted: the same client gets its reply.
+  fs::remove(path);
+  auto ours = UnixSocketService().listen(path, {}, [] {
+    return std::make_unique<ApprovalConversation>(
+        [](const nlohmann::json&,
+           std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+          reply->send("{\"behavior\":\"deny\"}");
+          return ApprovalConversation::Waiting{};
+        });
+  });
+  ASSERT_TRUE(ours.listener) << ours.error;
+  std::string refusal;
+  EXPECT_EQ(exchangeWithSocket(path, "{}", 2, &refusal), "{\"behavior\":\"deny\"}");
+  EXPECT_EQ(refusal, "");
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 namespace tovami::linux_backend {
 namespace {
@@ -38,12 +40,30 @@ struct Socket {
   }
 };
 
+// Why the socket at `path`, connected on `fd`, is not this user's to trust; nothing when it is.
+std::optional<std::string> strangerAt(const std::string& path, int fd) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "the approval socket " + path + " cannot be inspected";
+  if (!S_ISSOCK(info.st_mode)) return "the approval socket " + path + " is not a socket";
+  if (info.st_uid != ::geteuid())
+    return "the approval socket " + path + " belongs to another user (uid " + std::to_string(info.st_uid) +
+           ")";
+  struct ucred credentials {};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+    return "the server at " + path + " cannot be identified";
+  if (credentials.uid != ::geteuid())
+    return "the server at " + path + " runs as another user (uid " + std::to_string(credentials.uid) + ")";
+  return std::nullopt;
+}
+
 constexpr std::size_t kReplyLimit = 1 << 20;
 constexpr double kSendSeconds = 2.0;
 
 }  // namespace
 
-std::optional<std::string> exchangeWithSocket(const std::string& path, std::string_view request, double waitSeconds) {
+std::optional<std::string> exchangeWithSocket(const std::string& path, std::string_view request,
+                                              double waitSeconds, std::string* refusal) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) return std::nullopt;
@@ -51,9 +71,15 @@ std::optional<std::string> exchangeWithSocket(const std::string& path, std::stri
   Socket socket{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
   if (socket.fd < 0) return std::nullopt;
   // A unix socket connects at once or not at all (EAGAIN: the server's backlog is full).
-  if (::connect(socket.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return std::nullopt;
-  const auto sendDeadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                               std::chrono::duration<double>(kSendSeconds));
+  if (::connect(socket.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return std::nullopt;
+  // Checked on the connection itself, before a byte goes: the file's owner, then the server's.
+  if (auto stranger = strangerAt(path, socket.fd)) {
+    if (refusal) *refusal = std::move(*stranger);
+    return std::nullopt;
+  }
+  const auto sendDeadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kSendSeconds));
   for (std::size_t sent = 0; sent < request.size();) {
     const ssize_t put = ::send(socket.fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (put > 0) {

@@ -1,6 +1,7 @@
 // The hook client's side of the approval socket: connect, send one request, and read the reply
 // within a bound. Every failure (no socket, nobody listening, a refused or broken connection, the
-// bound passing) is the same answer: nothing.
+// bound passing) is the same answer: nothing. A socket that is not the user's own is never spoken
+// to: a verdict from another user's server would decide for this user's agent.
 #pragma once
 
 #include <optional>
@@ -12,7 +13,9 @@ namespace tovami::linux_backend {
 // The bytes the server wrote before it ended the stream; nothing on failure or when the bound
 // passed first. With `waitSeconds` 0 the request is sent and the connection closed at once (an
 // empty string then means "sent").
-std::optional<std::string> exchangeWithSocket(const std::string& path, std::string_view request, double waitSeconds);
+// `refusal` says why in words when the socket file or its server belongs to another user.
+std::optional<std::string> exchangeWithSocket(const std::string& path, std::string_view request,
+                                              double waitSeconds, std::string* refusal = nullptr);
 
 // Standard input up to `limit` bytes, read within `waitSeconds`; nothing when it is longer, unreadable
 // or not finished in time.

@@ -7,10 +7,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -65,7 +66,12 @@ bool fillAddress(const std::string& path, sockaddr_un& address) {
   return true;
 }
 
-// The folder must be ours and closed to everyone else; a missing one is made.
+std::string uidText(uid_t uid) {
+  return "uid " + std::to_string(uid);
+}
+
+// The folder must be ours and closed to everyone else; a missing one is made. One that others could
+// write to may already hold their socket or link: refused, not repaired, so the user looks.
 std::optional<std::string> prepareFolder(const std::filesystem::path& folder) {
   std::error_code error;
   std::filesystem::create_directories(folder.parent_path(), error);
@@ -74,17 +80,27 @@ std::optional<std::string> prepareFolder(const std::filesystem::path& folder) {
   struct stat info {};
   if (::lstat(folder.c_str(), &info) != 0) return systemError("cannot inspect the socket folder");
   if (!S_ISDIR(info.st_mode)) return "the socket folder " + folder.string() + " is not a folder";
-  if (info.st_uid != ::geteuid()) return "the socket folder " + folder.string() + " belongs to another user";
+  if (info.st_uid != ::geteuid())
+    return "the socket folder " + folder.string() + " belongs to another user (" + uidText(info.st_uid) + ")";
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return "the socket folder " + folder.string() + " is writable by other users (mode " + mode +
+           "); check what is in it, then make it yours only: chmod 700 " + folder.string();
+  }
   if ((info.st_mode & 0777) != 0700 && ::chmod(folder.c_str(), 0700) != 0)
     return systemError("cannot close the socket folder to other users");
   return std::nullopt;
 }
 
-// True when a live server accepts connections at the path.
-bool someoneListens(const sockaddr_un& address) {
+// The user a live server at the path runs as; nothing when no one accepts connections there. A server
+// that cannot be identified counts as a stranger (uid -1).
+std::optional<uid_t> listenerUid(const sockaddr_un& address) {
   Fd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (probe.get() < 0) return false;
-  return ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  if (probe.get() < 0) return std::nullopt;
+  if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return std::nullopt;
+  return peerUid(probe.get()).value_or(static_cast<uid_t>(-1));
 }
 
 struct ListenLoop;
@@ -92,7 +108,8 @@ struct ListenLoop;
 // The reply handle of one connection: queues the bytes for the loop and wakes it.
 class LoopReply final : public ConversationReply {
  public:
-  LoopReply(std::weak_ptr<ListenLoop> loop, uint64_t connection) : loop_(std::move(loop)), connection_(connection) {}
+  LoopReply(std::weak_ptr<ListenLoop> loop, uint64_t connection)
+      : loop_(std::move(loop)), connection_(connection) {}
   void send(std::string bytes) override;
 
  private:
@@ -109,8 +126,8 @@ struct ListenLoop : std::enable_shared_from_this<ListenLoop> {
     Fd fd;
     std::unique_ptr<StreamConversation> conversation;
     Clock::time_point deadline;
-    bool awaiting = false;    // read in full; waits for its reply
-    bool writing = false;     // the reply is queued in `output`
+    bool awaiting = false;  // read in full; waits for its reply
+    bool writing = false;   // the reply is queued in `output`
     std::string output;
   };
 
@@ -151,7 +168,10 @@ struct ListenLoop : std::enable_shared_from_this<ListenLoop> {
           finished[i] = connection.awaiting ? peerLeft(connection, piece) : serve(connection, piece);
         }
         if (!finished[i] && Clock::now() >= connection.deadline) {
-          if (connection.awaiting && !connection.writing) connection.conversation->ended();
+          if (connection.awaiting && !connection.writing) {
+            --awaitingCount_;  // its room goes back with it
+            connection.conversation->ended();
+          }
           finished[i] = true;
         }
       }
@@ -200,8 +220,8 @@ struct ListenLoop : std::enable_shared_from_this<ListenLoop> {
   // Writes what the socket takes; true once all is written (or the peer is gone).
   bool write(Connection& connection) {
     while (!connection.output.empty()) {
-      const ssize_t put =
-          ::send(connection.fd.get(), connection.output.data(), connection.output.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      const ssize_t put = ::send(connection.fd.get(), connection.output.data(), connection.output.size(),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
       if (put < 0) return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
       connection.output.erase(0, static_cast<size_t>(put));
     }
@@ -333,14 +353,25 @@ ListenOutcome UnixSocketService::listen(const std::string& path, const LocalList
   }
   struct stat info {};
   if (::lstat(path.c_str(), &info) == 0) {
-    if (S_ISSOCK(info.st_mode) && someoneListens(address)) {
-      outcome.servedByAnother = true;
-      outcome.error = "another server listens at " + path;
-      return outcome;
-    }
     if (!S_ISSOCK(info.st_mode)) {
       // Not ours to delete: someone's file (or a link) sits where the socket goes.
       outcome.error = "something other than a socket is at " + path + "; it was left untouched: move it away";
+      return outcome;
+    }
+    // Another user's socket is neither another Tovami nor ours to replace unasked: said plainly.
+    if (info.st_uid != ::geteuid()) {
+      outcome.error =
+          "the socket " + path + " belongs to another user (" + uidText(info.st_uid) + "); remove it";
+      return outcome;
+    }
+    if (const auto listener = listenerUid(address)) {
+      if (*listener != ::geteuid()) {
+        outcome.error = "the socket " + path + " is answered by another user's program (" +
+                        uidText(*listener) + "); remove it";
+        return outcome;
+      }
+      outcome.servedByAnother = true;
+      outcome.error = "another server listens at " + path;
       return outcome;
     }
     ::unlink(path.c_str());  // a socket left behind by a run that ended without cleaning up

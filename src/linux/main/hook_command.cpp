@@ -11,9 +11,9 @@ namespace {
 // Agents write the whole input at once and close it; this bounds a writer that does not.
 constexpr double kInputSeconds = 5.0;
 
-void writeAll(const std::string& text) {
+void writeAll(const std::string& text, int fd) {
   for (std::size_t written = 0; written < text.size();) {
-    const ssize_t put = ::write(STDOUT_FILENO, text.data() + written, text.size() - written);
+    const ssize_t put = ::write(fd, text.data() + written, text.size() - written);
     if (put <= 0) return;
     written += static_cast<std::size_t>(put);
   }
@@ -31,8 +31,11 @@ int runHookCommand(const std::string& eventName) {
   if (!input) return 0;
   const auto request = hookEnvelope(*event, *input);
   if (!request) return 0;
-  const auto reply = exchangeWithSocket(socketPath, *request, hookDecisionBound(*event));
-  if (reply) writeAll(hookOutput(*event, *reply));
+  std::string refusal;
+  const auto reply = exchangeWithSocket(socketPath, *request, hookDecisionBound(*event), &refusal);
+  if (reply) writeAll(hookOutput(*event, *reply), STDOUT_FILENO);
+  // The only line on standard error: the user must learn that someone else's server sits at the path.
+  if (!refusal.empty()) writeAll("tovami: no verdict given: " + refusal + "\n", STDERR_FILENO);
   return 0;
 }
 
