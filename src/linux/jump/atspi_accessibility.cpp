@@ -20,6 +20,8 @@ constexpr const char* kRoot = "/org/a11y/atspi/accessible/root";
 constexpr const char* kNullPath = "/org/a11y/atspi/null";
 constexpr auto kQuietPeriod = std::chrono::seconds(10);
 constexpr int kMaxChildren = 4096;
+// The launcher's switch is read on the GUI thread (the tour shows it): a hung launcher costs this, no more.
+constexpr int kStatusTimeoutMs = 400;
 
 constexpr const char* kHowToEnable =
     "The accessibility bus is off. Turn it on in your desktop's accessibility settings, or with "
@@ -192,7 +194,7 @@ bool AtspiAccessibility::isTrusted() {
   auto message = QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus",
                                                 "org.freedesktop.DBus.Properties", "Get");
   message.setArguments({QString("org.a11y.Status"), QString("IsEnabled")});
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 1000);
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, kStatusTimeoutMs);
   return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
          reply.arguments().first().value<QDBusVariant>().variant().toBool();
 }
@@ -204,7 +206,7 @@ void AtspiAccessibility::requestTrust() {
                                                 "org.freedesktop.DBus.Properties", "Set");
   message.setArguments(
       {QString("org.a11y.Status"), QString("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 1000);
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, kStatusTimeoutMs);
   if (reply.type() == QDBusMessage::ReplyMessage && isTrusted()) {
     logInfo(log_categories::kAgentWatch, "accessibility bus turned on");
     return;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QTimer>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "app/display_session.h"
+#include "linux/app/accessibility_bus_probe.h"
 #include "linux/app/single_instance.h"
 #include "linux/island/island_renderer.h"
 #include "linux/jump/linux_terminal_jump.h"
@@ -19,6 +21,7 @@
 #include "linux/main/entry.h"
 #include "linux/nap/overlay_renderer.h"
 #include "linux/qt/qt_dispatcher.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -75,6 +78,12 @@ int runDesktopProgram(int argc, char** argv) {
       tovami::chooseDisplaySession({environment("DISPLAY"), environment("WAYLAND_DISPLAY"),
                                     environment("XDG_SESSION_TYPE"), environment("QT_QPA_PLATFORM")});
   if (!session.qtPlatform.empty()) setenv("QT_QPA_PLATFORM", session.qtPlatform.c_str(), 1);
+  // A hung accessibility bus launcher would hold Qt's start 50 s (two property reads, 25 s each). Told
+  // that accessibility is on, the bridge skips those reads and asks for the bus's address without
+  // waiting: it joins when an answer comes, and nothing waits when none does.
+  const bool accessibilityHangs =
+      tovami::linux_backend::accessibilityBusHangs(std::chrono::milliseconds(300));
+  if (accessibilityHangs) setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 0);
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tovami");
   QApplication::setApplicationVersion(TOVAMI_VERSION);
@@ -86,6 +95,10 @@ int runDesktopProgram(int argc, char** argv) {
     return 0;
   }
   tovami::linux_backend::CompositionRoot root(argc, argv, session.wayland);
+  if (accessibilityHangs)
+    tovami::logInfo(
+        tovami::log_categories::kApp,
+        "accessibility: the desktop's accessibility bus (org.a11y.Bus) does not answer; started without it");
   QTimer::singleShot(0, &app, [&root] { root.launch(); });
   return QApplication::exec();
 }
