@@ -107,8 +107,10 @@ void SettingsModel::switchApprovals(std::string_view key, const std::function<Ho
     if (server) server->start();
     if (installer && installer->install()) return;
     error = (installer ? installer->failureText() : std::nullopt).value_or(settings_texts::kApprovalsError);
-  } else if (installer) {
-    installer->remove();
+  } else if (installer && !installer->remove()) {
+    // The switch goes off all the same (the server ignores that agent from now on), and says why
+    // its entry is still in the agent's file.
+    error = installer->failureText().value_or(settings_texts::kApprovalsError);
   }
   store_.setBool(key, false);
   if (server && !store_.boolValue(prefs::kNotchApprovals) && !store_.boolValue(prefs::kCodexApprovals))

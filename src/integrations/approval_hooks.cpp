@@ -48,6 +48,11 @@ std::string couldNotUpdate(const HookFile& file, const std::string& reason) {
   return "Couldn't update " + file.displayPath + ": " + reason + ". Nothing was changed.";
 }
 
+std::string couldNotRemove(const HookFile& file, const std::string& reason) {
+  return "Couldn't take Tovami's hook out of " + file.displayPath + ": " + reason + ". Tovami no longer answers " +
+         file.agentName + "'s requests; turn this on and off again, or remove the entry by hand.";
+}
+
 std::string noAgentFolder(const HookFile& file) {
   return "Couldn't find " + file.agentName + "'s folder \u2014 start " + file.agentName +
          " once, then turn this on again.";
@@ -85,8 +90,10 @@ bool ApprovalHookService::install() {
 
 bool ApprovalHookService::remove() {
   ++*generation_;
+  const auto result = installer_.remove();
   failureText_.reset();
-  return installer_.remove().ok;
+  if (!result.ok) failureText_ = approval_hook_texts::couldNotRemove(installer_.file(), result.reason);
+  return result.ok;
 }
 
 void ApprovalHookService::installInBackground() {

@@ -41,6 +41,7 @@ std::string codexHooksPath(const claude_code::EnvironmentLookup& environment);
 
 namespace approval_hook_texts {
 std::string couldNotUpdate(const HookFile& file, const std::string& reason);
+std::string couldNotRemove(const HookFile& file, const std::string& reason);
 std::string noAgentFolder(const HookFile& file);
 inline const std::string kNotListening =
     "Tovami couldn't open its approval socket (see the log), so no hook was added.";

@@ -137,6 +137,12 @@ void ApprovalServer::present(ApprovalRequest request, std::shared_ptr<Conversati
   };
   if (generation != generation_ || !listener_) return dropped();  // read before a stop
   if (deps_.isNapping && deps_.isNapping()) return dropped();
+  // Each switch answers only for its own agent: the socket serves while either is on.
+  if (!deps_.preferences.boolValue(request.agent == ApprovalAgent::codex ? prefs::kCodexApprovals
+                                                                          : prefs::kNotchApprovals)) {
+    logInfo(kCategory, std::string("approval from ") + request.agentName() + " ignored: its switch is off");
+    return dropped();
+  }
   const auto all = sessions();
   if (request.sessionId)
     for (const auto& session : all)

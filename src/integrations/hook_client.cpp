@@ -148,14 +148,15 @@ std::string hookOutput(HookEvent event, std::string_view reply) {
   json decision = {{protocol::kBehaviorKey, word}};
   if (auto message = parsed.find(protocol::kMessageKey); message != parsed.end() && message->is_string())
     decision[protocol::kMessageKey] = *message;
-  if (event == HookEvent::permissionRequest) {
-    if (auto interrupt = parsed.find(protocol::kInterruptKey);
-        word == "deny" && interrupt != parsed.end() && interrupt->is_boolean())
-      decision[protocol::kInterruptKey] = *interrupt;
-    if (auto updated = parsed.find(protocol::kUpdatedPermissionsKey);
-        word == "allow" && updated != parsed.end() && updated->is_array())
-      decision[protocol::kUpdatedPermissionsKey] = *updated;
-  }
+  // Codex takes `interrupt` as a failed hook, not a deny: it goes to Claude Code only. Both take
+  // the suggestions that were shown back with an allow (Codex only sends them where it reads them).
+  if (auto interrupt = parsed.find(protocol::kInterruptKey); event == HookEvent::permissionRequest &&
+                                                             word == "deny" && interrupt != parsed.end() &&
+                                                             interrupt->is_boolean())
+    decision[protocol::kInterruptKey] = *interrupt;
+  if (auto updated = parsed.find(protocol::kUpdatedPermissionsKey);
+      event != HookEvent::notification && word == "allow" && updated != parsed.end() && updated->is_array())
+    decision[protocol::kUpdatedPermissionsKey] = *updated;
   json output = {{"hookSpecificOutput", {{"hookEventName", "PermissionRequest"}, {"decision", std::move(decision)}}}};
   return output.dump() + "\n";
 }

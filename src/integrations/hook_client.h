@@ -70,7 +70,7 @@ std::optional<ApprovalEnvelope> readEnvelope(const nlohmann::json& object);
 std::string decisionReply(const ApprovalRequest& request, ApprovalDecision decision, std::string_view denyMessage);
 
 // What the client prints for the reply: the agent's decision output, or nothing (no verdict) for
-// an empty or malformed reply. Codex gets only behavior and message; anything more fails closed there.
+// an empty or malformed reply. Codex never gets `interrupt` (a failed hook there, not a deny).
 std::string hookOutput(HookEvent event, std::string_view reply);
 
 }  // namespace tovami

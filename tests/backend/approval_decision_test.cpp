@@ -106,6 +106,7 @@ class ApprovalDecisionTest : public ::testing::Test {
   void SetUp() override {
     fs::remove_all(root);
     prefs.setBool(prefs::kNotchApprovals, true);
+    prefs.setBool(prefs::kCodexApprovals, true);
     AgentSession session;
     session.pid = 4242;
     session.sessionId = kSessionId;
@@ -156,9 +157,9 @@ TEST_F(ApprovalDecisionTest, TheWaitingClientPrintsTheDecisionOfItsOwnCard) {
   json denyAndStop = deny;
   denyAndStop["interrupt"] = true;
   const std::tuple<bool, std::string, ApprovalDecision, json> cases[] = {
-      // Codex, payload, answer, the decision printed (Codex takes behavior and message only)
+      // Codex, payload, answer, the decision printed (never `interrupt` for Codex)
       {false, first, ApprovalDecision::allow, allow},      {false, second, ApprovalDecision::always, always},
-      {false, first, ApprovalDecision::deny, denyAndStop}, {true, second, ApprovalDecision::always, allow},
+      {false, first, ApprovalDecision::deny, denyAndStop}, {true, second, ApprovalDecision::always, always},
       {true, first, ApprovalDecision::deny, deny},
   };
   for (const auto& [codex, input, decision, printed] : cases) {

@@ -353,7 +353,9 @@ TEST(LiveProcessTable, ProcAndPsAgree) {
     // Command lines are compared only for our own children: ps and /proc are not defined to
     // print control characters, invalid UTF-8 or huge arguments of others the same way, and
     // kernel workers rename themselves as they take on work.
-    if (std::find(children.begin(), children.end(), ps.pid) != children.end()) EXPECT_EQ(proc.args, ps.args);
+    if (std::find(children.begin(), children.end(), ps.pid) != children.end()) {
+      EXPECT_EQ(proc.args, ps.args);
+    }
   }
   EXPECT_GE(compared, static_cast<int>(fromPs.size() * 8 / 10));
   for (pid_t pid : children) {

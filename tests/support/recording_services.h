@@ -11,13 +11,13 @@ namespace tovami::testing {
 
 struct RecordingServices : StartStopControl, HookInstallControl, IslandControl {
   std::vector<std::string> calls;
-  bool installs = true;
+  bool installs = true, removes = true;
   std::optional<std::string> failure;  // the installer's own reason
   std::optional<std::string> failureText() const override { return failure; }
   void start() override { calls.push_back("start"); }
   void stop() override { calls.push_back("stop"); }
   bool install() override { return calls.push_back("install"), installs; }
-  bool remove() override { return calls.push_back("remove"), true; }
+  bool remove() override { return calls.push_back("remove"), removes; }
   void refresh() override { calls.push_back("refresh"); }
   void peek() override { calls.push_back("peek"); }
   void toggle() override {}

@@ -83,8 +83,7 @@ TEST(ApprovalRequestTest, RequestsSayWhatIsAskedInSafeText) {
   for (int i = 0; i < 200; ++i) heavy += "e\u0301\u0301\u0301\u0301\u0301\u0301";
   const std::string cut = approvalDisplayText(heavy, 160);
   EXPECT_TRUE(isValidUtf8(cut) && cut.ends_with("\u2026") && cut.size() < heavy.size()) << cut.size();
-  // Codex offers no "Always".
-  EXPECT_FALSE(approvalRequestFrom(kAsked, "id", 5, ApprovalAgent::codex)->canAlwaysAllow);
+  EXPECT_TRUE(approvalRequestFrom(kAsked, "id", 5, ApprovalAgent::codex)->canAlwaysAllow);  // Codex too, in words
 }
 
 TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent) {
@@ -207,6 +206,7 @@ class ApprovalServerTest : public ::testing::Test {
 
   void SetUp() override {
     prefs.setBool(prefs::kNotchApprovals, true);
+    prefs.setBool(prefs::kCodexApprovals, true);
     server = std::make_shared<ApprovalServer>(ApprovalServerDependencies{
         dispatcher, prefs, sockets, "/run/agent.sock", [this] { return sessions; }, [this] { return napping; },
         nullptr, rec, [this](SoundCue cue) { cues.push_back(cue); }, rec, rec, rec, nullptr,
@@ -446,10 +446,19 @@ TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndListensOnl
   restart();
   dispatcher.runUntilIdle();
   EXPECT_TRUE(cards().empty() && cues.empty());
+  // Each switch answers only for its own agent: the other's request gets no card and no verdict.
+  for (const bool codexOn : {true, false}) {
+    prefs.setBool(prefs::kNotchApprovals, !codexOn);
+    prefs.setBool(prefs::kCodexApprovals, codexOn);
+    restart();
+    EXPECT_TRUE(server->isListening());  // either switch alone needs the socket
+    auto refused = deliver(envelope(asked("s41"), codexOn ? "permission-request" : "codex-permission-request"));
+    auto served = deliver(envelope(asked("s42"), codexOn ? "codex-permission-request" : "permission-request"));
+    EXPECT_EQ(refused->bytes, "");
+    EXPECT_FALSE(served->bytes);
+    EXPECT_EQ(cards(), (std::vector<std::string>{"s42 decision"}));
+  }
   prefs.setBool(prefs::kNotchApprovals, false);
-  prefs.setBool(prefs::kCodexApprovals, true);  // Codex alone needs the socket too
-  restart();
-  EXPECT_TRUE(server->isListening());
   prefs.setBool(prefs::kCodexApprovals, false);
   restart();
   EXPECT_FALSE(server->isListening() || sockets->open);

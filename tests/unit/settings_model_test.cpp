@@ -105,8 +105,12 @@ TEST_F(SettingsModelTest, ApprovalSwitchesStartTheServerBeforeTheHookAndStayOffW
   EXPECT_EQ(model.codexApprovalsError(), "the launch's install failed");
 
   server.calls.clear();
+  hook.removes = false;  // the entry could not be taken out: the switch goes off and says so
+  hook.failure = "couldn't take it out";
   model.setNotchApprovals(false);  // Codex still needs the server
   EXPECT_TRUE(server.calls.empty());
+  EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
+  EXPECT_EQ(model.approvalsError(), "couldn't take it out");
   model.setCodexApprovals(false);
   EXPECT_FALSE(prefs.boolValue(prefs::kCodexApprovals) || model.codexApprovalsError());
   EXPECT_EQ(codexHook.calls.back(), "remove");
