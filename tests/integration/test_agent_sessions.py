@@ -1,19 +1,60 @@
 """Each agent row tells its own session's story, with real processes named like the agents: two
 Claude Code sessions in one folder (each with its live status file), a Codex and a Gemini CLI, their
-logs under the temporary HOME. --list-agents json must bind each process to its own log. Other
-agents may run on the machine: the test looks at its own pids only."""
+logs under the temporary HOME. --list-agents json must bind each process to its own log. Then two
+Codex sessions in one folder, in terminals, beside the shared app-server the first one starts (a
+child without a terminal, or adopted by init) holding both rollouts open; and two Gemini CLI sessions
+in one folder: each row keeps its own session whichever was prompted last, in the one-shot listing
+and in the running watcher. Other agents may run on the machine: the test looks at its own pids only."""
 
 import datetime
 import json
 import os
+import pathlib
 import subprocess
 import time
 import unittest
 
 import harness
 
+# A Codex stand-in: writes its pid to argv[1]. With argv[2] ("child" or "orphan") it first starts the shared
+# app-server as Codex does: without a terminal, its child or adopted by init, holding open every file listed in
+# argv[3] (the list may grow), its pid written to argv[3] + ".pid".
+CODEX = """#!/usr/bin/python3
+import os, sys, time
+if sys.argv[1] == "app-server":
+    with open(sys.argv[3] + ".pid", "w") as f:
+        f.write(str(os.getpid()))
+    held = {}
+    while True:
+        with open(sys.argv[3]) as listing:
+            for path in listing.read().split():
+                held.setdefault(path, open(path))
+        time.sleep(0.05)
+if len(sys.argv) > 2:
+    child = os.fork()
+    if child == 0:
+        os.setsid()
+        if sys.argv[2] == "orphan" and os.fork() != 0:
+            os._exit(0)
+        null = os.open("/dev/null", os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(null, fd)
+        os.execv(sys.argv[0], [sys.argv[0], "app-server", "--listen", sys.argv[3]])
+    if sys.argv[2] == "orphan":
+        os.waitpid(child, 0)
+with open(sys.argv[1], "w") as f:
+    f.write(str(os.getpid()))
+while True:
+    time.sleep(60)
+"""
+
+
 def line(record):
     return json.dumps(record) + "\n"
+
+
+def iso(seconds):
+    return datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%S.%f")[:-3] + "Z"
 
 
 class AgentSessionsTest(unittest.TestCase):
@@ -83,10 +124,121 @@ class AgentSessionsTest(unittest.TestCase):
         self.assertEqual(story(codex), ("Codex", "codex prompt", "codex reply", "gpt-6.2-sol",
                                         {"id": "cccc-3", "name": "api", "waitingFor": None}))
         self.assertEqual(story(gemini), ("Gemini CLI", "gemini prompt", "gemini reply", "gemini-3-pro",
-                                         {"id": None, "name": "api", "waitingFor": None}))
+                                         {"id": "dddd-4", "name": "api", "waitingFor": None}))
         text = self.s.run([harness.BINARY, "--list-agents", "text"], timeout=30).stdout
         self.assertIn("    session: named-by-status\n", text)
         self.assertIn("    needs you: permission prompt\n", text)
+
+
+class OneFolderSessionsTest(unittest.TestCase):
+    """Two sessions of one agent in one folder, A started before B; each session starts just after its process."""
+
+    def setUp(self):
+        self.s = harness.session_for(self)
+        self.project = os.path.join(self.s.root, "work", "api")
+        os.makedirs(self.project)
+        self.listing = os.path.join(self.s.root, "held.txt")
+        pathlib.Path(self.listing).write_text("")
+        self.write(os.path.join(self.s.home, ".gemini", "projects.json"), json.dumps({"projects": {self.project: "api"}}))
+
+    def write(self, path, text):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(text)
+
+    def start(self, name, *args):
+        """The stand-in `name` in a tmux window of its own in the project; its pid, once it runs."""
+        path = self.s.agent_program(name, CODEX if name == "codex" else harness.FAKE_AGENT)
+        pid_file = os.path.join(self.s.root, f"{name}-{time.monotonic_ns()}.pid")
+        command = " ".join(f"'{a}'" for a in (path, pid_file, *args))
+        if self.s.tmux is None:
+            self.s.tmux_cmd("-f", "/dev/null", "new-session", "-d", "-c", self.project, command)
+        else:
+            self.s.tmux_cmd("new-window", "-d", "-c", self.project, command)
+        pid = self.s.read_pid(pid_file)
+        self.assertTrue(pid, f"{name} did not start")
+        return pid
+
+    def start_pair(self, name, *helper):
+        """A, then B a moment later, with the time each one's session starts."""
+        first = self.start(name, *helper)
+        if helper:  # the helper outlives its agent when adopted: ended here
+            helper_pid = int(harness.wait_for(lambda: pathlib.Path(self.listing + ".pid").read_text().strip()
+                                              if os.path.exists(self.listing + ".pid") else None))
+            os.remove(self.listing + ".pid")
+            self.addCleanup(lambda: subprocess.run(["kill", str(helper_pid)], capture_output=True))
+        first_session = time.time()
+        time.sleep(1.5)
+        second = self.start(name)
+        return (first, first_session), (second, time.time())
+
+    def codex_session(self, pid_and_start, session_id):
+        start = pid_and_start[1]
+        folder = datetime.datetime.now(datetime.timezone.utc).strftime("%Y/%m/%d")
+        path = os.path.join(self.s.home, ".codex", "sessions", folder, f"rollout-{session_id}.jsonl")
+        self.write(path, line({"timestamp": iso(start), "type": "session_meta",
+                               "payload": {"id": session_id, "timestamp": iso(start), "cwd": self.project}}) +
+                   line({"type": "response_item", "payload": {"type": "message", "role": "user", "content": [
+                       {"type": "input_text", "text": "<environment_context>"},
+                       {"type": "input_text", "text": session_id + " prompt"}]}}) +
+                   line({"type": "response_item", "payload": {"type": "message", "role": "assistant", "content": [
+                       {"type": "output_text", "text": session_id + " reply"}]}}))
+        with open(self.listing, "a") as f:
+            f.write(path + "\n")
+        time.sleep(0.3)  # the helper opens it, and the next one is written later
+
+    def gemini_session(self, pid_and_start, session_id):
+        self.write(os.path.join(self.s.home, ".gemini", "tmp", "api", "chats", f"session-{session_id}.jsonl"),
+                   line({"sessionId": session_id, "projectHash": "h", "startTime": iso(pid_and_start[1]),
+                         "kind": "main"}) +
+                   line({"id": "u", "type": "user", "content": [{"text": session_id + " prompt"}]}) +
+                   line({"id": "g", "type": "gemini", "content": session_id + " reply", "model": "gemini-3-pro"}))
+        time.sleep(0.3)
+
+    def assert_own_sessions(self, *sessions):
+        result = self.s.run([harness.BINARY, "--list-agents", "json"], timeout=30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rows = {a["pid"]: a for a in json.loads(result.stdout)}
+        for pid, session_id in sessions:
+            self.assertIn(pid, rows, result.stdout)
+            t = rows[pid]["transcript"] or {}
+            self.assertEqual((t.get("you"), t.get("reply"), rows[pid]["session"]["id"]),
+                             (session_id + " prompt", session_id + " reply", session_id), result.stdout)
+
+    def test_each_session_keeps_its_own_log_whichever_was_prompted_last(self):
+        write = {"codex": self.codex_session, "gemini": self.gemini_session}
+        cases = [("codex", ("child", self.listing), True), ("codex", ("orphan", self.listing), False),
+                 ("codex", ("child", self.listing), False), ("gemini", (), True), ("gemini", (), False)]
+        for n, (name, helper, b_first) in enumerate(cases):
+            with self.subTest(agent=name, helper=helper[:1], b_first=b_first):
+                a, b = self.start_pair(name, *helper)
+                pairs = [(b, f"b{n}"), (a, f"a{n}")]
+                for who, session_id in pairs if b_first else reversed(pairs):
+                    write[name](who, session_id)
+                self.assert_own_sessions((a[0], f"a{n}"), (b[0], f"b{n}"))
+
+    def test_the_watcher_keeps_each_row_on_its_own_session(self):
+        codex_a, codex_b = self.start_pair("codex", "child", self.listing)
+        gemini_a, gemini_b = self.start_pair("gemini")
+        self.s.start_tovami()
+        follows = lambda pid, session: rf"agent \[{pid}\] follows session {session}\n"
+        # B prompted first: its log alone is there, and it is B's.
+        self.codex_session(codex_b, "codex-b")
+        self.gemini_session(gemini_a, "gemini-a")
+        self.assertTrue(self.s.wait_for_log(follows(codex_b[0], "codex-b"), 20), self.s.log_text())
+        self.assertTrue(self.s.wait_for_log(follows(gemini_a[0], "gemini-a"), 20), self.s.log_text())
+        self.codex_session(codex_a, "codex-a")
+        self.gemini_session(gemini_b, "gemini-b")
+        self.assertTrue(self.s.wait_for_log(follows(codex_a[0], "codex-a"), 20), self.s.log_text())
+        self.assertTrue(self.s.wait_for_log(follows(gemini_b[0], "gemini-b"), 20), self.s.log_text())
+        time.sleep(16)  # past the time a binding is looked for again
+        text = self.s.log_text()
+        for pid, other in ((codex_a[0], "codex-b"), (codex_b[0], "codex-a"), (gemini_a[0], "gemini-b"),
+                           (gemini_b[0], "gemini-a")):
+            self.assertNotRegex(text, follows(pid, other))
+        self.assert_own_sessions((codex_a[0], "codex-a"), (codex_b[0], "codex-b"), (gemini_a[0], "gemini-a"),
+                                 (gemini_b[0], "gemini-b"))
+        self.assertEqual(self.s.stop_tovami(), 0)
 
 
 if __name__ == "__main__":
