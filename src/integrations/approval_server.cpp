@@ -125,10 +125,17 @@ std::optional<ApprovalConversation::Waiting> ApprovalServer::handle(const nlohma
 }
 
 void ApprovalServer::mapNotice(ApprovalRequest& request, const std::vector<AgentSession>& all) const {
-  if (const auto* session = boundSession(request, all))
-    request.agentPid = session->pid;
-  else
+  const auto* session = boundSession(request, all);
+  if (!session) {
     request.answerable = false;
+    return;
+  }
+  request.agentPid = session->pid;
+  // Outside tmux the answer is typed: only into a window that shows this session's own tab.
+  if (session->terminalName != std::optional<std::string>("tmux")) {
+    const auto window = deps_.windows ? deps_.windows->windowShowing(*session) : std::nullopt;
+    request.answerable = window && deps_.windows->showsSession(*session, *window);
+  }
 }
 
 void ApprovalServer::present(ApprovalRequest request, std::shared_ptr<ConversationReply> reply, uint64_t generation) {
@@ -165,8 +172,15 @@ void ApprovalServer::present(ApprovalRequest request, std::shared_ptr<Conversati
   } else {
     // The notice that follows a decision request (about 6 s later) is the same prompt: one card.
     if (request.sessionId && decisionSessions_.count(*request.sessionId)) return;
+    // A newer notice of a session with a notice's card is a newer prompt: the older card would
+    // answer it, so it goes.
+    std::vector<std::string> older;
     for (const auto& held : state_.requests())
-      if (request.sessionId && held.sessionId == request.sessionId) return;
+      if (request.sessionId && held.sessionId == request.sessionId) {
+        if (held.road == ApprovalRoad::decision) return;
+        older.push_back(held.id);
+      }
+    for (const auto& id : older) withdraw(id, "a newer notice of its session arrived");
     mapNotice(request, all);
     if (request.agentPid && deps_.windows) {
       for (const auto& session : all)
@@ -179,8 +193,10 @@ void ApprovalServer::present(ApprovalRequest request, std::shared_ptr<Conversati
 
   // Whether the user looks at the asker may take a tmux run: asked on the approvals queue, and the
   // card waits for the answer (a client that leaves meanwhile withdraws it from checking_).
+  // A Codex request is never quiet: while its hook waits, its pane shows only "Running hooks".
   const AgentSession* asker = boundSession(request, all);
-  if (!deps_.attention || !asker || !queue_) return admit(std::move(request), std::move(reply), false);
+  if (!deps_.attention || !asker || !queue_ || request.agent == ApprovalAgent::codex)
+    return admit(std::move(request), std::move(reply), false);
   checking_[request.id] = reply;
   queue_->async([weak = weak_from_this(), attention = deps_.attention, session = *asker, request, generation] {
     const bool looking = attention->userIsLookingAt(session);
@@ -397,6 +413,8 @@ void ApprovalServer::postIfFrontmost(const AgentSession& session, uint64_t windo
   if (!deps_.windows || deps_.windows->activeWindow() != window ||
       deps_.windows->windowShowing(session) != window)
     return undelivered("the agent's terminal window did not come to the front; answer in the terminal");
+  if (!deps_.windows->showsSession(session, window))
+    return undelivered("the agent's terminal shows another tab; answer in the terminal");
   if (!deps_.keys->postKey(key)) undelivered("keys cannot be typed here; answer in the terminal");
 }
 

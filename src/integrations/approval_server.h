@@ -68,6 +68,8 @@ class AnswerWindows {
   // terminal process with several windows none of which names the session).
   virtual std::optional<uint64_t> windowShowing(const AgentSession& session) = 0;
   virtual std::optional<uint64_t> activeWindow() = 0;
+  // Whether `window` shows the session's own tab now (see windowShowsSession).
+  virtual bool showsSession(const AgentSession& session, uint64_t window) = 0;
 };
 
 struct ApprovalServerDependencies {

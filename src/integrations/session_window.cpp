@@ -1,6 +1,8 @@
 #include "integrations/session_window.h"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 namespace tovami {
 namespace {
@@ -17,9 +19,25 @@ std::optional<uint64_t> onlyTitled(const std::vector<TopLevelWindow>& windows, c
   return found;
 }
 
+// Terminals that show one session per window: no tabs to pick the wrong one from.
+constexpr std::string_view kTablessTerminals[] = {"xterm", "urxvt",     "rxvt",           "foot",
+                                                  "st",    "Alacritty", "cool-retro-term"};
+
+bool names(const std::string& title, const std::optional<std::string>& word) {
+  return word && word->size() >= 3 && title.find(*word) != std::string::npos;
+}
+
 }  // namespace
 
-std::optional<uint64_t> sessionWindowAmong(const std::vector<TopLevelWindow>& windows, const AgentSession& session) {
+bool windowShowsSession(const TopLevelWindow& window, const AgentSession& session) {
+  if (session.terminalName && std::find(std::begin(kTablessTerminals), std::end(kTablessTerminals),
+                                        *session.terminalName) != std::end(kTablessTerminals))
+    return true;
+  return names(window.title, session.sessionName) || names(window.title, session.projectName);
+}
+
+std::optional<uint64_t> sessionWindowAmong(const std::vector<TopLevelWindow>& windows,
+                                           const AgentSession& session) {
   if (windows.size() == 1) return windows.front().id;
   if (session.sessionName)
     if (auto window = onlyTitled(windows, *session.sessionName)) return window;

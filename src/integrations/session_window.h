@@ -12,6 +12,12 @@
 
 namespace tovami {
 
-std::optional<uint64_t> sessionWindowAmong(const std::vector<TopLevelWindow>& windows, const AgentSession& session);
+std::optional<uint64_t> sessionWindowAmong(const std::vector<TopLevelWindow>& windows,
+                                           const AgentSession& session);
+
+// Whether `window`, the session's window, shows the session itself rather than another of its
+// tabs: a terminal without tabs shows one session a window; in any other the window's title (its
+// current tab's) must name the session or its folder.
+bool windowShowsSession(const TopLevelWindow& window, const AgentSession& session);
 
 }  // namespace tovami

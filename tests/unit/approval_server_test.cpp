@@ -176,6 +176,8 @@ struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, 
   bool postKey(AnswerKey k) override { return calls.push_back("type" + key(k)), true; }
   std::optional<uint64_t> windowShowing(const AgentSession&) override { return sessionWindow; }
   std::optional<uint64_t> activeWindow() override { return active; }
+  bool tabShown = true;  // the session's window shows its own tab
+  bool showsSession(const AgentSession&, uint64_t) override { return tabShown; }
 };
 
 // The user looks at the agents with these pids.
@@ -297,6 +299,14 @@ TEST_F(ApprovalServerTest, OnePromptIsOneCardAndANewRequestReplacesItsSessionsOl
   EXPECT_EQ(cards(), (std::vector<std::string>{"s42 decision"}));
   EXPECT_EQ(older->bytes, "");  // withdrawn: no verdict
   EXPECT_FALSE(newer->bytes);
+  // A newer notice of a session with a notice's card: the older card goes, so its Allow can never
+  // press Return into the newer prompt.
+  restart();
+  deliver(notice("new", "/home/u/web"));
+  const std::string first = server->state().requests().at(0).id;
+  deliver(notice("new", "/home/u/web"));
+  ASSERT_EQ(cards(), (std::vector<std::string>{"new notice"}));
+  EXPECT_NE(server->state().requests()[0].id, first);
 }
 
 TEST_F(ApprovalServerTest, CardsGoWhenThePromptIsAnsweredElsewhere) {
@@ -366,15 +376,22 @@ TEST_F(ApprovalServerTest, NoticesMapBySessionIdAndByFolderOnlyWhenUnambiguous) 
   EXPECT_TRUE(cards().empty());
 }
 
-TEST_F(ApprovalServerTest, ARequestFromTheAgentTheUserLooksAtIsACardWithoutCueOrIsland) {
+TEST_F(ApprovalServerTest, ARequestFromTheAgentTheUserLooksAtIsACardWithoutCueOrIslandButNeverCodexs) {
   attention->looked = {41};
-  deliver(envelope(asked("s41")));
-  deliver(notice("new", "/home/u/web"));  // another agent, bound by its folder: pops
-  ASSERT_EQ(cards(), (std::vector<std::string>{"s41 decision", "new notice"}));
-  EXPECT_TRUE(server->state().requests()[0].quiet);
-  EXPECT_FALSE(server->state().requests()[1].quiet);
-  EXPECT_EQ(rec->calls, (std::vector<std::string>{"open"}));
-  EXPECT_EQ(cues, (std::vector<SoundCue>{SoundCue::approvalAsked}));
+  const std::pair<json, bool> asks[] = {
+      {envelope(asked("s41")), true},
+      {notice("new", "/home/u/web"), false},  // another agent, bound by its folder: pops
+      // Codex's pane shows only "Running hooks" while its hook waits: always pops.
+      {envelope(asked("s41"), "codex-permission-request"), false},
+  };
+  for (const auto& [event, quiet] : asks) {
+    deliver(event);
+    ASSERT_FALSE(server->state().requests().empty());
+    EXPECT_EQ(server->state().requests().back().quiet, quiet) << event.dump();
+  }
+  EXPECT_EQ(cards().size(), 3u);
+  EXPECT_EQ(rec->calls, (std::vector<std::string>{"open", "open"}));
+  EXPECT_EQ(cues, (std::vector<SoundCue>{SoundCue::approvalAsked, SoundCue::approvalAsked}));
   // A client that leaves while its asker's attention is checked never gets a card.
   restart();
   deliver(envelope(asked("s42")), /*leaves=*/true);
@@ -422,6 +439,24 @@ TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) 
     EXPECT_EQ(server->state().notice().has_value(), c.notice) << c.name;
     rec->active.reset();
   }
+  // Typed only while the window shows the session's own tab: another tab in front at the answer
+  // types nothing; one in front when the notice comes makes a card that asks for the terminal.
+  rec->sessionWindow = 7;
+  deliver(notice("s42"));
+  rec->active = 7;
+  rec->tabShown = false;
+  dispatcher.advance(ApprovalServer::kFrontClickGuard);
+  rec->calls.clear();
+  server->answer(true);
+  dispatcher.advance(1);
+  EXPECT_EQ(rec->calls, (std::vector<std::string>{"collapse", "pane 42 return", "jump 42"}));
+  EXPECT_TRUE(server->state().notice());
+  rec->active.reset();
+  deliver(notice("s42"));
+  EXPECT_EQ(cards(), (std::vector<std::string>{"s42 notice (terminal)"}));
+  restart();
+  rec->tabShown = true;
+  rec->active.reset();
   // The agent restarted (another pid in the folder): its predecessor's answer goes nowhere.
   deliver(notice("s42"));
   sessions[1].pid = 99;

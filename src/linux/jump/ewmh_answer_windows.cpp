@@ -9,4 +9,11 @@ std::optional<uint64_t> EwmhAnswerWindows::windowShowing(const AgentSession& ses
   return sessionWindowAmong(windows_.windowsOf(*session.terminalPID), session);
 }
 
+bool EwmhAnswerWindows::showsSession(const AgentSession& session, uint64_t window) {
+  if (!session.terminalPID) return false;
+  for (const auto& shown : windows_.windowsOf(*session.terminalPID))
+    if (shown.id == window) return windowShowsSession(shown, session);
+  return false;
+}
+
 }  // namespace tovami::linux_backend

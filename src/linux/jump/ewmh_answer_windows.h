@@ -12,6 +12,7 @@ class EwmhAnswerWindows final : public AnswerWindows {
   explicit EwmhAnswerWindows(EwmhWindowActivation& windows) : windows_(windows) {}
   std::optional<uint64_t> windowShowing(const AgentSession& session) override;
   std::optional<uint64_t> activeWindow() override { return windows_.activeWindow(); }
+  bool showsSession(const AgentSession& session, uint64_t window) override;
 
  private:
   EwmhWindowActivation& windows_;
