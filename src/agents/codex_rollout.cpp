@@ -6,6 +6,7 @@
 #include "agents/claude_transcript_parsing.h"
 #include "agents/user_text.h"
 #include "integrations/codex_peer.h"
+#include "integrations/json_bounds.h"
 
 namespace tovami::codex_rollout {
 namespace {
@@ -50,7 +51,7 @@ std::optional<std::string> callActivity(const json& payload) {
   if (name == nullptr) return std::nullopt;
   std::string text = *name;
   if (const std::string* arguments = stringMember(payload, keys::kArguments)) {
-    const json parsed = json::parse(*arguments, nullptr, false);
+    const json parsed = json_bounds::parse(*arguments);
     const json* command = member(parsed, "command");
     if (command != nullptr && command->is_array() && !command->empty() && command->back().is_string())
       text.append(kActivitySeparator).append(command->back().get_ref<const std::string&>());

@@ -4,6 +4,7 @@
 #include "agents/codex_rollout.h"
 #include "agents/user_text.h"
 #include "integrations/gemini_peer.h"
+#include "integrations/json_bounds.h"
 
 namespace tovami::gemini_chat {
 namespace {
@@ -90,7 +91,7 @@ void apply(const log_lines::Chunk& chunk, ConversationSummary& summary) {
 ConversationSummary parseDocument(std::string_view text) {
   ConversationSummary summary;
   if (text.size() > gemini::kChatDocumentMaxBytes) return summary;
-  const json document = json::parse(text, nullptr, false);
+  const json document = json_bounds::parse(text);
   applyMessages(member(document, keys::kMessages), summary);
   return summary;
 }
