@@ -62,6 +62,9 @@ struct ApprovalRequest {
 };
 
 inline constexpr std::size_t kApprovalDetailLength = 160;
+// A card, a notification or a tray row takes answers only this long after it showed its request:
+// a click aimed at what was there before never answers what replaced it.
+inline constexpr Seconds kApprovalSettleTime = 0.5;
 inline constexpr std::size_t kApprovalNameLength = 60;
 
 // Text from an agent made safe to show on one line: control, line-separator and bidirectional

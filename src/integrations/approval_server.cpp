@@ -35,13 +35,6 @@ const AgentSession* boundSession(const ApprovalRequest& request, const std::vect
 ApprovalServer::ApprovalServer(ApprovalServerDependencies deps)
     : deps_(std::move(deps)), queue_(deps_.dispatcher.makeSerialQueue(queue_labels::kApprovals)) {
   if (!deps_.random) deps_.random = systemRandomSource();
-  state_.addObserver([this] {
-    const std::string front = state_.pending() ? state_.pending()->id : std::string();
-    if (front == frontId_) return;
-    // Only a card that replaced another can catch a click aimed at its predecessor.
-    frontSince_ = frontId_.empty() ? -kFrontClickGuard : uptime();
-    frontId_ = front;
-  });
 }
 
 ApprovalServer::~ApprovalServer() {
@@ -153,8 +146,11 @@ void ApprovalServer::present(ApprovalRequest request, std::shared_ptr<Conversati
   const auto all = sessions();
   if (request.sessionId)
     for (const auto& session : all)
-      if (session.sessionId == request.sessionId && session.sessionName)
-        request.sessionName = approvalDisplayText(*session.sessionName, kApprovalNameLength);
+      if (session.sessionId == request.sessionId && session.sessionName) {
+        // A session without a name of its own is named after its folder: shown once, not twice.
+        auto name = approvalDisplayText(*session.sessionName, kApprovalNameLength);
+        if (!name.empty() && name != request.projectName) request.sessionName = std::move(name);
+      }
   const Seconds now = uptime();
   for (auto it = decisionSessions_.begin(); it != decisionSessions_.end();)
     it = now - it->second > kDuplicateNoticeWindow ? decisionSessions_.erase(it) : std::next(it);
@@ -304,16 +300,6 @@ void ApprovalServer::applyStatuses(
       withdraw(id, "the session no longer waits for a permission prompt (answered in the terminal?)");
     }
   }
-}
-
-void ApprovalServer::answer(bool allow) {
-  const auto& front = state_.pending();
-  if (!front) return;
-  if (uptime() - frontSince_ < kFrontClickGuard) {
-    logInfo(kCategory, "click dropped: the card in front changed just before it");
-    return;
-  }
-  answer(front->id, allow ? ApprovalDecision::allow : ApprovalDecision::deny);
 }
 
 void ApprovalServer::answer(const std::string& requestId, ApprovalDecision decision) {

@@ -110,9 +110,6 @@ class ApprovalServer final : public StartStopControl,
   // A notice for a session that sent a decision request this recently is the same prompt.
   static constexpr Seconds kDuplicateNoticeWindow = 15.0;
   static constexpr Seconds kNoticeLifetime = 8.0;
-  // A click for "the card in front" within this time of that card replacing another is dropped:
-  // it was aimed at the card that just left.
-  static constexpr Seconds kFrontClickGuard = 0.5;
   static constexpr const char* kDeniedMessage = "Denied from Tovami by the user.";
   static constexpr Seconds kTypeDelay = 0.7;
   static constexpr Seconds kWarpTypeDelay = 2.2;
@@ -129,9 +126,6 @@ class ApprovalServer final : public StartStopControl,
   // Main thread: the user's answer to the card with this id. An id no longer waiting (answered,
   // withdrawn, expired) is ignored, so a click never reaches a card that arrived since.
   void answer(const std::string& requestId, ApprovalDecision decision);
-  // Main thread: Allow (true) or Deny (false) for the card in front, unless it only just came
-  // there (kFrontClickGuard). Views that know the card's id use the call above.
-  void answer(bool allow);
 
   bool isListening() const { return listener_ != nullptr; }
   // Main thread, at the program's end: stops and waits for a tmux answer under way. start() does
@@ -177,8 +171,6 @@ class ApprovalServer final : public StartStopControl,
   bool pollInFlight_ = false;
   DelayedWork answerKeyWork_;
   DelayedWork noticeClearWork_;
-  std::string frontId_;  // the card in front, and since when (uptime)
-  Seconds frontSince_ = 0;
   uint64_t generation_ = 0;  // one per start(): a notice read before a stop is never shown after it
   // Requests whose asker's attention is being checked; a client that leaves meanwhile drops its id.
   std::map<std::string, std::shared_ptr<ConversationReply>> checking_;

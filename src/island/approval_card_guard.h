@@ -14,7 +14,7 @@ namespace tovami {
 
 class ApprovalCardGuard {
  public:
-  static constexpr Seconds kSettleTime = 0.5;
+  static constexpr Seconds kSettleTime = kApprovalSettleTime;
 
   // The card in front is now `requestId` (nothing: no card), as of `uptime`. The same card shown
   // again keeps its time.
