@@ -298,7 +298,10 @@ std::vector<AgentLogReader::Candidate> AgentLogReader::geminiCandidates(const st
 }
 
 const AgentLogReader::Assignment& AgentLogReader::assignment(const AgentLogRequest& request) {
-  auto& [forPeers, assigned] = assignments_[std::pair(request.agentName, *request.projectPath)];
+  // Named references, not a structured binding: lambdas below capture them.
+  auto& entry = assignments_[std::pair(request.agentName, *request.projectPath)];
+  auto& forPeers = entry.first;
+  auto& assigned = entry.second;
   Peers key = peerKey(request);
   // Made this scan for these agents: an agent asking twice is in the next one.
   if (forPeers == key && !assigned.served.count(request.pid)) {
