@@ -23,6 +23,7 @@ inline constexpr const char* kShowIsland = "Show the island in the notch";
 inline constexpr const char* kApprovalsName = "Notch approvals";
 inline constexpr const char* kFloatingIslandCaption =
     "Your Mac has no notch, so the island floats instead of hiding in one.";
+inline constexpr const char* kFloatingHeadline = "No notch? The island floats.";
 #else
 inline constexpr const char* kMachine = "computer";
 inline constexpr const char* kAuthentication = "Your password";
@@ -41,6 +42,7 @@ inline constexpr const char* kIslandPlace = "the island";
 inline constexpr const char* kShowIsland = "Show the island at the top of the screen";
 inline constexpr const char* kApprovalsName = "Approvals";
 inline constexpr const char* kFloatingIslandCaption = "The island is a small panel at the top of the screen.";
+inline constexpr const char* kFloatingHeadline = "The island sits at the top of your screen.";
 #endif
 
 }  // namespace tovami::wording

@@ -33,7 +33,7 @@ inline const std::string kAuthSessionCaption = "A nap here cannot keep the keybo
 inline const std::string kNotchHeadline = "Your notch is now a cat door.";
 inline const std::string kNotchText = "Hover it to start a nap from up there. Watch \u2014";
 inline const std::string kNotchSwitch = "Show the island in my notch";
-inline const std::string kFloatingHeadline = "No notch? The island floats.";
+inline const std::string kFloatingHeadline = wording::kFloatingHeadline;
 inline const std::string kFloatingSwitch = std::string("Show a floating island ") + wording::kBelowMenuBar;
 
 inline const std::string kAgentsHeadline = "It watches your agents, too.";
