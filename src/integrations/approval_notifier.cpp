@@ -1,5 +1,7 @@
 #include "integrations/approval_notifier.h"
 
+#include <algorithm>
+
 #include "platform/log.h"
 
 namespace tovami {
@@ -53,9 +55,12 @@ void ApprovalNotifier::refresh() {
     });
     return;
   }
-  // A request asked while the user looked at its agent stays in the tray and the island only.
-  if (front && !front->quiet)
-    want(request_, approvalNotification(*front, deps_.state.count(), *offer_), front->id);
+  // A request asked while the user looked at its agent stays in the tray and the island only; it
+  // never hides one behind it that was not: the first of those gets the notification.
+  const auto& requests = deps_.state.requests();
+  const auto shown = std::find_if(requests.begin(), requests.end(), [](const auto& r) { return !r.quiet; });
+  if (shown != requests.end())
+    want(request_, approvalNotification(*shown, deps_.state.count(), *offer_), shown->id);
   else
     want(request_, std::nullopt, {});
   if (notice)

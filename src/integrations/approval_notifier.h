@@ -1,8 +1,8 @@
-// Shows the request in front as a desktop notification while the island does not show it, so a
-// request can be answered with the island off: replaced when the request in front changes, closed
-// once it is answered or withdrawn; a notice of an answer not delivered gets a notification of its
-// own. An action answers the request it was shown for, and only once that content has been up long
-// enough to be read. Main thread.
+// Shows the first waiting request that was not asked quietly as a desktop notification while the
+// island does not show it, so a request can be answered with the island off: replaced when that
+// request changes, closed once it is answered or withdrawn; a notice of an answer not delivered
+// gets a notification of its own. An action answers the request it was shown for, and only once
+// that content has been up long enough to be read. Main thread.
 #pragma once
 
 #include <functional>
@@ -29,7 +29,7 @@ struct ApprovalNotifierDependencies {
 class ApprovalNotifier {
  public:
   // An action chosen sooner than this after its content appeared is ignored.
-  static constexpr Seconds kSettleTime = 0.5;
+  static constexpr Seconds kSettleTime = kApprovalSettleTime;
 
   explicit ApprovalNotifier(ApprovalNotifierDependencies deps);
   ~ApprovalNotifier();

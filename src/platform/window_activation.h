@@ -26,6 +26,9 @@ class WindowActivation {
   virtual bool activate(uint64_t window) = 0;
   // The process owning the active window.
   virtual std::optional<int32_t> frontmostPID() = 0;
+  // The active window itself: its id, owner and title. One process may own many windows, so
+  // "which window" needs the id, not the owner.
+  virtual std::optional<TopLevelWindow> focusedWindow() = 0;
 };
 
 // Keys and text sent as if typed, to whatever window has the keyboard focus.

@@ -206,27 +206,33 @@ TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatW
   // Withdrawn: closed. Nothing is shown while the island shows the card.
   state.remove("r2");
   EXPECT_EQ(server->log.back(), "close 7");
-  // Asked while the user looked at its agent: in the tray only.
+  // Asked while the user looked at its agent: in the tray only; one asked behind it while the user
+  // did not is notified all the same.
   ApprovalRequest quiet = asked("q", "top");
   quiet.quiet = true;
   state.add(quiet);
   server->answerAll();
-  state.remove("q");
   EXPECT_EQ(server->log.back(), "close 7");
+  state.add(asked("r4", "df"));
+  server->answerAll();
+  EXPECT_EQ(server->log.back(), "notify 0 Bash df");
+  state.remove("r4");
+  state.remove("q");
+  EXPECT_EQ(server->log.back(), "close 8");
   island = true;
   state.add(asked("r3", "pwd"));
-  EXPECT_EQ(server->log.back(), "close 7");
+  EXPECT_EQ(server->log.back(), "close 8");
   island = false;
   notifier->refresh();
   server->answerAll();
   EXPECT_EQ(server->log.back(), "notify 0 Bash pwd");
   // Dismissed by the user: not shown again for the same content; closed with the notifier.
-  server->handlers_.closed(8);
+  server->handlers_.closed(9);
   state.setNotice(ApprovalNotice{"Answer not delivered: x", 0});
   server->answerAll();
   EXPECT_EQ(server->log.back(), "notify 0 Answer not delivered: x");
   notifier.reset();
-  EXPECT_EQ(server->log.back(), "close 9");
+  EXPECT_EQ(server->log.back(), "close 10");
   EXPECT_EQ(server->capabilityCalls, 1);
 }
 

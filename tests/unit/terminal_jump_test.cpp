@@ -58,13 +58,19 @@ struct FakeWindows final : WindowActivation {
   bool activate(uint64_t window) override {
     activated.push_back(window);
     for (const auto& w : all)
-      if (w.id == window) front = w.pid;
+      if (w.id == window) front = w.pid, focused = w.id;
     return true;
   }
   std::optional<int32_t> frontmostPID() override { return front; }
+  std::optional<TopLevelWindow> focusedWindow() override {
+    for (const auto& w : all)
+      if (w.id == focused) return w;
+    return std::nullopt;
+  }
   std::vector<TopLevelWindow> all;
   std::vector<uint64_t> activated;
   std::optional<int32_t> front;
+  std::optional<uint64_t> focused;
 };
 
 struct FakeInput final : SyntheticInput {
@@ -91,12 +97,16 @@ struct FakeSystem final : ProcessLauncher, JumpEnvironment {
   std::optional<int32_t> parentOf(int32_t pid) override {
     return parents.contains(pid) ? std::optional(parents[pid]) : std::nullopt;
   }
+  std::optional<std::string> executableName(int32_t pid) override {
+    return names.contains(pid) ? std::optional(names[pid]) : std::nullopt;
+  }
   Strings tmuxSockets() override { return sockets; }
   std::optional<std::string> findExecutable(const std::string& name) override { return "/usr/bin/" + name; }
   std::vector<std::pair<std::string, std::string>> outputs;  // command fragment -> output
   Strings calls, sockets;
   std::map<std::pair<int32_t, std::string>, std::string> env;
   std::map<int32_t, int32_t> parents;
+  std::map<int32_t, std::string> names;
 };
 
 AgentSession agent(std::string project, std::optional<std::string> terminal,
@@ -137,33 +147,87 @@ TEST(AccessibilityWalks, TabSearchAndDumpStopAtTheirDepthCycleAndBudgetLimits) {
   loop->kids.clear();
 }
 
-// The user looks at an agent when its pane is the active pane of the active window of a client
-// whose terminal (an ancestor of the client) owns the focused window; outside tmux, when the
-// agent's own terminal does.
-TEST(AgentAttention, ActivePaneOfAClientInTheFocusedTerminalOrTheAgentsOwnWindow) {
+// The user looks at an agent when the focused window shows it: its pane is the active pane of the
+// active window of a client whose own terminal window is focused, or, outside tmux, the agent's own
+// window and tab is. One terminal process owns several windows: its pid alone says nothing.
+TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
   FakeSystem launcher, &env = launcher;
   FakeWindows windows;
   TerminalAttention attention(launcher, env, windows);
-  env.parents = {
-      {300, 299}, {299, 200}, {42, 41}, {41, 500}};  // client -> shell -> xterm; agent -> shell -> xterm 500
-  env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
-  const auto looking = [&](std::string panes, std::optional<int32_t> front) {
-    launcher.outputs = {{"mine list-panes", panes + "C /dev/pts/4 300 $1 10\nC /dev/pts/5 301 $2 11\n"}};
-    windows.front = front;
-    return attention.userIsLookingAt(agent("api", "tmux", 1, "pts/8"));
+  // tmux client 300 -> shell -> terminal 200; agent 42 -> shell -> terminal 500. Each terminal
+  // process owns two windows; one names the agent's folder.
+  env.parents = {{300, 299}, {299, 200}, {42, 41}, {41, 500}};
+  env.names = {{200, "gnome-terminal-"}, {500, "gnome-terminal-"}};
+  const std::vector<TopLevelWindow> twoEach{{1, 200, "~/work/api: tmux"},
+                                            {2, 200, "~/work/web"},
+                                            {5, 500, "~/work/api"},
+                                            {6, 500, "~/work/web"},
+                                            {9, 999, "api notes"}};
+  const std::string clients = "C /dev/pts/4 300 $1 10\nC /dev/pts/5 301 $2 11\n";
+  struct Case {
+    const char* what;
+    std::optional<std::string> terminal;  // the agent's, as the watcher resolved it
+    std::vector<TopLevelWindow> windows;
+    std::string output;  // tmux's listing or the remote control's answer
+    std::optional<uint64_t> focused;
+    bool looking;
   };
-  EXPECT_TRUE(looking("A /dev/pts/8 $1 11\n", 200));
+  const auto check = [&](const Case& c) {
+    windows.all = c.windows;
+    windows.focused = c.focused;
+    launcher.outputs = {
+        {"mine list-panes", c.output + clients}, {"ls --match id:3", c.output}, {"list-clients", c.output}};
+    auto session = agent("api", c.terminal, 500, "pts/8");
+    EXPECT_EQ(attention.userIsLookingAt(session), c.looking) << c.what;
+  };
+
+  env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
+  const std::vector<Case> inTmux{
+      {"the active pane, the client's own window", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 1, true},
+      {"another window of the client's terminal", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 2, false},
+      {"another application", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 9, false},
+      {"a background window of the session", "tmux", twoEach, "A /dev/pts/8 $1 01\n", 1, false},
+      {"another pane is the active one", "tmux", twoEach, "A /dev/pts/8 $1 10\n", 1, false},
+      {"shown by a client in another terminal", "tmux", twoEach, "A /dev/pts/8 $2 11\n", 1, false},
+      {"tmux says nothing readable", "tmux", twoEach, "garbage\n", 1, false},
+      {"nothing focused", "tmux", twoEach, "A /dev/pts/8 $1 11\n", std::nullopt, false},
+      {"a tabbed terminal's only window, titled otherwise",
+       "tmux",
+       {{1, 200, "bash"}},
+       "A /dev/pts/8 $1 11\n",
+       1,
+       false},
+  };
+  for (const auto& c : inTmux) check(c);
   EXPECT_NE(launcher.calls.back().find("#{window_active}#{pane_active}"), std::string::npos);
-  EXPECT_FALSE(looking("A /dev/pts/8 $1 11\n", 999));  // another application in front
-  EXPECT_FALSE(looking("A /dev/pts/8 $1 01\n", 200));  // a background window of the session
-  EXPECT_FALSE(looking("A /dev/pts/8 $1 10\n", 200));  // another pane is the active one
-  EXPECT_FALSE(looking("A /dev/pts/8 $2 11\n", 200));  // shown by a client whose terminal is not in front
-  EXPECT_FALSE(looking("garbage\n", 200));
-  EXPECT_FALSE(looking("A /dev/pts/8 $1 11\n", std::nullopt));
-  // Outside tmux: the agent's own terminal window.
-  env.env.erase({42, "TMUX"});
-  EXPECT_TRUE(looking("", 500));
-  EXPECT_FALSE(looking("", 200));
+  env.names[200] = "xterm";  // one window, no tabs: whatever its title
+  check({"an xterm's only window", "tmux", {{1, 200, "bash"}}, "A /dev/pts/8 $1 11\n", 1, true});
+
+  // Outside tmux: the agent's own window, and the terminal's own tab where its remote control tells.
+  env.env = {{{42, "KITTY_WINDOW_ID"}, "3"},
+             {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"},
+             {{42, "WEZTERM_PANE"}, "12"}};
+  const std::string kittyShown =
+      R"([{"platform_window_id":5,"tabs":[{"is_active":true,"windows":[{"id":3,"is_active":true}]}]}])";
+  const std::string kittyBehind =
+      R"([{"platform_window_id":5,"tabs":[{"is_active":false,"windows":[{"id":3,"is_active":true}]}]}])";
+  const std::vector<Case> outside{
+      {"the window naming the folder", "GNOME Terminal", twoEach, "", 5, true},
+      {"another window of the same terminal process", "GNOME Terminal", twoEach, "", 6, false},
+      {"two windows name the folder",
+       "GNOME Terminal",
+       {{5, 500, "~/api"}, {6, 500, "~/api/docs"}},
+       "",
+       5,
+       false},
+      {"kitty: its window in the current tab", "kitty", twoEach, kittyShown, 5, true},
+      {"kitty: its tab is behind another", "kitty", twoEach, kittyBehind, 5, false},
+      {"kitty: another OS window", "kitty", twoEach, kittyShown, 6, false},
+      {"WezTerm: its pane focused", "WezTerm", twoEach, R"([{"pid":500,"focused_pane_id":12}])", 6, true},
+      {"WezTerm: another pane", "WezTerm", twoEach, R"([{"pid":500,"focused_pane_id":13}])", 5, false},
+      {"WezTerm: no answer, the title tells", "WezTerm", twoEach, "not json", 5, true},
+  };
+  for (const auto& c : outside) check(c);
 }
 
 TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTerminalsVariables) {

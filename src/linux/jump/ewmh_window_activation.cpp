@@ -157,6 +157,26 @@ std::optional<int32_t> EwmhWindowActivation::frontmostPID() {
   return static_cast<int32_t>(pid[0]);
 }
 
+std::string EwmhWindowActivation::titleOf(uint32_t window) {
+  const auto netName = xcb_get_property(connection_, 0, window, atoms_.name, atoms_.utf8, 0, 1024);
+  const auto wmName = xcb_get_property(connection_, 0, window, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 1024);
+  XcbReply<xcb_get_property_reply_t> netReply(xcb_get_property_reply(connection_, netName, nullptr));
+  XcbReply<xcb_get_property_reply_t> wmReply(xcb_get_property_reply(connection_, wmName, nullptr));
+  std::string title = textOf(netReply.get());
+  return title.empty() ? textOf(wmReply.get()) : title;
+}
+
+std::optional<TopLevelWindow> EwmhWindowActivation::focusedWindow() {
+  std::lock_guard lock(mutex_);
+  if (!connect()) return std::nullopt;
+  const auto active = readCardinals(connection_, root_, atoms_.active, XCB_ATOM_WINDOW, 1);
+  if (active.empty() || active[0] == 0) return std::nullopt;
+  // A window without _NET_WM_PID still has an id and a title: it just belongs to no known process.
+  const auto pid = readCardinals(connection_, active[0], atoms_.pid, XCB_ATOM_CARDINAL, 1);
+  const bool known = !pid.empty() && pid[0] != 0 && pid[0] <= 0x7fffffff;
+  return TopLevelWindow{active[0], known ? static_cast<int32_t>(pid[0]) : 0, titleOf(active[0])};
+}
+
 std::optional<uint64_t> EwmhWindowActivation::activeWindow() {
   std::lock_guard lock(mutex_);
   if (!connect()) return std::nullopt;

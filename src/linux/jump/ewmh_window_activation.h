@@ -23,6 +23,7 @@ class EwmhWindowActivation final : public WindowActivation {
   std::vector<TopLevelWindow> windowsOf(int32_t pid) override;
   bool activate(uint64_t window) override;
   std::optional<int32_t> frontmostPID() override;
+  std::optional<TopLevelWindow> focusedWindow() override;
   // The window the window manager calls active.
   std::optional<uint64_t> activeWindow();
   // Every managed window, most recently active first (tests and the Warp lookup).
@@ -32,6 +33,7 @@ class EwmhWindowActivation final : public WindowActivation {
   bool connect();  // with mutex_ held
   std::vector<TopLevelWindow> readWindows(std::optional<int32_t> pid);
   uint32_t serverTime();
+  std::string titleOf(uint32_t window);  // with mutex_ held
 
   std::mutex mutex_;
   std::string display_;

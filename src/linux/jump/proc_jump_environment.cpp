@@ -53,6 +53,16 @@ std::optional<int32_t> ProcJumpEnvironment::parentOf(int32_t pid) {
   return static_cast<int32_t>(ppid);
 }
 
+std::optional<std::string> ProcJumpEnvironment::executableName(int32_t pid) {
+  if (pid <= 0) return std::nullopt;
+  // The kernel keeps at most 15 bytes and a newline.
+  auto comm = readSmallFile(procRoot_ + "/" + std::to_string(pid) + "/comm", 64);
+  if (!comm) return std::nullopt;
+  if (!comm->empty() && comm->back() == '\n') comm->pop_back();
+  if (comm->empty()) return std::nullopt;
+  return comm;
+}
+
 std::vector<std::string> ProcJumpEnvironment::tmuxSockets() {
   const char* base = std::getenv("TMUX_TMPDIR");
   const std::filesystem::path folder =

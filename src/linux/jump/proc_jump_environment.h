@@ -13,6 +13,7 @@ class ProcJumpEnvironment final : public JumpEnvironment {
   explicit ProcJumpEnvironment(std::string procRoot = "/proc") : procRoot_(std::move(procRoot)) {}
   std::optional<std::string> environmentVariable(int32_t pid, const std::string& name) override;
   std::optional<int32_t> parentOf(int32_t pid) override;
+  std::optional<std::string> executableName(int32_t pid) override;
   std::vector<std::string> tmuxSockets() override;
   std::optional<std::string> findExecutable(const std::string& name) override;
 
