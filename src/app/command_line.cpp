@@ -18,11 +18,20 @@ bool inTable(const std::string_view (&table)[N], std::string_view word) {
 // name (arguments[0]) is skipped unless it is a one-shot switch itself.
 std::optional<std::string> firstUnknownArgument(const std::vector<std::string>& arguments) {
   for (size_t i = 0; i < arguments.size(); ++i) {
-    if (inTable(kOneShotSwitches, arguments[i])) {
+    if (inTable(kOneShotSwitches, arguments[i]) || inTable(kHookOptionSwitches, arguments[i])) {
       ++i;  // its value, whatever it looks like
       continue;
     }
     if (i > 0 && !inTable(kFlagSwitches, arguments[i])) return arguments[i];
+  }
+  return std::nullopt;
+}
+
+// Where the first "--socket" stands that is no other switch's value; nothing when there is none.
+std::optional<size_t> socketSwitch(const std::vector<std::string>& arguments) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == switches::kSocket) return i;
+    if (inTable(kOneShotSwitches, arguments[i])) ++i;  // its value, whatever it looks like
   }
   return std::nullopt;
 }
@@ -42,6 +51,14 @@ LaunchRequest parseCommandLine(const std::vector<std::string>& arguments) {
   if (contains(arguments, switches::kHelp) || contains(arguments, "-h")) return {Kind::help, {}};
   if (contains(arguments, switches::kVersion)) return {Kind::version, {}};
   if (auto unknown = firstUnknownArgument(arguments)) return {Kind::unknownSwitch, {*unknown, {}}};
+  if (const auto socket = socketSwitch(arguments)) {
+    if (*socket + 1 == arguments.size()) return {Kind::missingValue, {std::string(switches::kSocket), {}}};
+    auto request = findOneShotSwitch(arguments);
+    if (!request || request->name != switches::kHook)
+      return {Kind::misplacedSwitch, {std::string(switches::kSocket), {}}};
+    request->socket = arguments[*socket + 1];
+    return {Kind::oneShot, *request};
+  }
   if (auto request = findOneShotSwitch(arguments)) return {Kind::oneShot, *request};
   // Every other occurrence of a one-shot switch has a value, so only the last argument can lack one.
   if (!arguments.empty()) {
@@ -59,6 +76,7 @@ std::string usageText(const std::vector<std::string_view>& unavailable) {
   static constexpr Row kRows[] = {
       {switches::kListAgents, "text|json", "print the coding agents running now and end"},
       {switches::kHook, "EVENT", "an agent's hook: pass its notice or permission request to Tovami"},
+      {switches::kSocket, "PATH", "with --hook: the approval socket to ask (the installed hooks name it)"},
       {switches::kRenderOverlay, "FILE", "draw the nap scene into a PNG file and end"},
       {switches::kRenderIsland, "FILE", "draw the island into a PNG file and end"},
       {switches::kDumpAx, "APP", "print an application's accessibility tree and end"},

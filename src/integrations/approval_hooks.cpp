@@ -17,21 +17,24 @@ std::string spelledFromHome(const std::string& path, std::string home) {
 
 namespace approval_hooks {
 
-HookFile claudeCode(const std::string& settingsPath, const std::string& home, const std::string& entryPath) {
+HookFile claudeCode(const std::string& settingsPath, const std::string& home, const std::string& entryPath,
+                    const std::string& socketPath) {
   return {settingsPath,
           spelledFromHome(settingsPath, home),
           claude_code::kAgentName,
-          {{claude_code::settings_keys::kNotificationEvent, hookCommand(entryPath, "notification"),
-            kClaudeNotificationTimeout},
-           {"PermissionRequest", hookCommand(entryPath, "permission-request"), kClaudePermissionTimeout}}};
+          {{claude_code::settings_keys::kNotificationEvent,
+            hookCommand(entryPath, "notification", socketPath), kClaudeNotificationTimeout},
+           {"PermissionRequest", hookCommand(entryPath, "permission-request", socketPath),
+            kClaudePermissionTimeout}}};
 }
 
-HookFile codex(const std::string& hooksPath, const std::string& home, const std::string& entryPath) {
-  return {
-      hooksPath,
-      spelledFromHome(hooksPath, home),
-      "Codex",
-      {{"PermissionRequest", hookCommand(entryPath, "codex-permission-request"), kCodexPermissionTimeout}}};
+HookFile codex(const std::string& hooksPath, const std::string& home, const std::string& entryPath,
+               const std::string& socketPath) {
+  return {hooksPath,
+          spelledFromHome(hooksPath, home),
+          "Codex",
+          {{"PermissionRequest", hookCommand(entryPath, "codex-permission-request", socketPath),
+            kCodexPermissionTimeout}}};
 }
 
 std::string codexHooksPath(const claude_code::EnvironmentLookup& environment) {
@@ -129,6 +132,8 @@ void ApprovalHookService::scheduleRecheck(uint64_t generation) {
   fileQueue_->asyncAfter(approval_hooks::kRecheckDelay, [weak, generation, counter = generation_] {
     auto self = weak.lock();
     if (!self || counter->load() != generation) return;
+    // Unchanged (compared by value) is not written and says nothing: only a file that really lost
+    // or altered our entry meanwhile is written again, and that is worth a line.
     const auto result = self->installer_.install();
     if (result.ok && result.changed)
       logError(log_categories::kHookInstall,

@@ -32,9 +32,13 @@ inline constexpr const char* kCodexHomeVariable = "CODEX_HOME";
 // one more look this long after an install adds the hook again.
 inline constexpr Seconds kRecheckDelay = 2.0;
 
-// `home` spells the path for the user ("~/.claude/settings.json").
-HookFile claudeCode(const std::string& settingsPath, const std::string& home, const std::string& entryPath);
-HookFile codex(const std::string& hooksPath, const std::string& home, const std::string& entryPath);
+// `home` spells the path for the user ("~/.claude/settings.json"). `socketPath` is the approval
+// server's own socket: the commands name it, so the client finds it whatever the agent's
+// environment says (an XDG_DATA_HOME set only in the user's shell start-up file).
+HookFile claudeCode(const std::string& settingsPath, const std::string& home, const std::string& entryPath,
+                    const std::string& socketPath);
+HookFile codex(const std::string& hooksPath, const std::string& home, const std::string& entryPath,
+               const std::string& socketPath);
 // $CODEX_HOME/hooks.json, else ~/.codex/hooks.json; empty with neither.
 std::string codexHooksPath(const claude_code::EnvironmentLookup& environment);
 }  // namespace approval_hooks

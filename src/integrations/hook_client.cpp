@@ -66,6 +66,17 @@ std::string approvalSocketPath(const claude_code::EnvironmentLookup& environment
   return data + "/Tovami/agent.sock";
 }
 
+std::string hookSocketPath(const std::optional<std::string>& given,
+                           const claude_code::EnvironmentLookup& environment, std::string& refusal) {
+  if (!given) return approvalSocketPath(environment);
+  if (!given->empty() && given->front() == '/') return *given;
+  std::string shown = given->substr(0, 200);  // as given, but never a terminal's control sequence
+  for (char& c : shown)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  refusal = "the approval socket path \"" + shown + "\" is not absolute";
+  return {};
+}
+
 std::optional<HookEvent> hookEventNamed(std::string_view name) {
   for (std::size_t i = 0; i < std::size(kEventNames); ++i)
     if (kEventNames[i] == name) return static_cast<HookEvent>(i);

@@ -20,6 +20,14 @@ namespace tovami {
 // unset or not an absolute path). Empty without a home folder.
 std::string approvalSocketPath(const claude_code::EnvironmentLookup& environment);
 
+// The socket the hook client asks: the path its command line names ("--socket PATH", as the
+// installer writes it: the server's own path, whatever the agent's environment says), exactly;
+// for an entry written before that switch existed, approvalSocketPath() of the client's
+// environment. A given path that is not absolute (it would depend on the agent's working folder)
+// is refused: empty, with `refusal` saying why in words. Empty without `refusal`: nowhere to ask.
+std::string hookSocketPath(const std::optional<std::string>& given,
+                           const claude_code::EnvironmentLookup& environment, std::string& refusal);
+
 namespace approval_protocol {
 inline constexpr int kVersion = 1;
 inline constexpr const char* kProtocolKey = "protocol";

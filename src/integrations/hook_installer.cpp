@@ -76,8 +76,31 @@ std::optional<std::string> shapeProblem(const Json& document) {
   return std::nullopt;
 }
 
+// The group that holds one entry of ours: exactly the shape the agents validate (one key more or a
+// string timeout makes them skip the user's whole file).
+Json groupFor(const HookEntry& entry) {
+  Json hook = {{kType, kCommandType}, {kCommand, entry.command}, {kTimeout, entry.timeoutSeconds}};
+  return Json{{kHooks, Json::array({std::move(hook)})}};
+}
+
+// Whether the groups that hold a hook of ours are, in order, exactly `wanted` (by value: a timeout
+// read back as written, keys in any order). Then the event's list stays as it is, wherever in it
+// ours stand.
+bool oursAsWanted(const Json& groups, const std::vector<Json>& wanted) {
+  std::size_t next = 0;
+  for (const auto& group : groups) {
+    auto hooks = group.is_object() ? group.find(kHooks) : group.end();
+    if (hooks == group.end() || !hooks->is_array() || std::none_of(hooks->begin(), hooks->end(), isOurHook))
+      continue;
+    if (next == wanted.size() || !settings_json::sameValue(group, wanted[next])) return false;
+    ++next;
+  }
+  return next == wanted.size();
+}
+
 // The document with our hooks removed everywhere, then `add`ed. Events that only held ours go,
-// unless they are added again (in place, so an unchanged install changes nothing).
+// unless they are added again (in place, so an unchanged install changes nothing). An event whose
+// hooks of ours are already as wanted is left exactly as it is.
 Json edited(const Json& document, const std::vector<HookEntry>& add) {
   Json result = document;
   if (!result.contains(kHooks)) {
@@ -85,22 +108,28 @@ Json edited(const Json& document, const std::vector<HookEntry>& add) {
     result[kHooks] = Json::object();
   }
   Json& hooks = result[kHooks];
-  std::vector<std::string> emptied;
+  auto wantedFor = [&](const std::string& event) {
+    std::vector<Json> wanted;
+    for (const auto& entry : add)
+      if (entry.event == event) wanted.push_back(groupFor(entry));
+    return wanted;
+  };
+  std::vector<std::string> emptied, settled;
   for (auto it = hooks.begin(); it != hooks.end(); ++it) {
+    const auto wanted = wantedFor(it.key());
+    if (!wanted.empty() && oursAsWanted(it.value(), wanted)) {
+      settled.push_back(it.key());
+      continue;
+    }
     Json kept = withoutOurs(it.value());
     if (kept == it.value()) continue;
-    const bool readded =
-        std::any_of(add.begin(), add.end(), [&](const HookEntry& e) { return e.event == it.key(); });
-    if (kept.empty() && !readded) emptied.push_back(it.key());
+    if (kept.empty() && wanted.empty()) emptied.push_back(it.key());
     it.value() = std::move(kept);
   }
   for (const auto& event : emptied) hooks.erase(event);
-  for (const auto& entry : add) {
-    // Exactly the shape the agents validate: one key more or a string timeout makes them skip
-    // the user's whole file.
-    Json hook = {{kType, kCommandType}, {kCommand, entry.command}, {kTimeout, entry.timeoutSeconds}};
-    hooks[entry.event].push_back(Json{{kHooks, Json::array({std::move(hook)})}});
-  }
+  for (const auto& entry : add)
+    if (std::find(settled.begin(), settled.end(), entry.event) == settled.end())
+      hooks[entry.event].push_back(groupFor(entry));
   if (!emptied.empty() && hooks.empty()) result.erase(kHooks);  // it held only ours
   return result;
 }
@@ -116,9 +145,12 @@ std::string parentFolder(const std::string& path) {
 
 }  // namespace
 
-std::string hookCommand(const std::string& entryPath, const std::string& hookName) {
-  if (entryPath.empty() || entryPath.front() != '/') return {};
-  return singleQuoted(entryPath) + " --hook " + hookName + " # " + kHookMarker;
+std::string hookCommand(const std::string& entryPath, const std::string& hookName,
+                        const std::string& socketPath) {
+  auto absolute = [](const std::string& path) { return !path.empty() && path.front() == '/'; };
+  if (!absolute(entryPath) || !absolute(socketPath)) return {};
+  return singleQuoted(entryPath) + " --hook " + hookName + " --socket " + singleQuoted(socketPath) + " # " +
+         kHookMarker;
 }
 
 HookInstaller::HookInstaller(std::shared_ptr<FileSystem> files, HookFile file)
@@ -141,8 +173,9 @@ std::optional<HookEditResult> HookInstaller::attempt(bool installing) const {
     return failure("its folder does not exist", true);
   }
   const Json result = edited(document, installing ? file_.entries : std::vector<HookEntry>{});
-  // Already as wanted: the file stays exactly as the user wrote it.
-  if (result == document && contents.status == FileContents::Status::ok)
+  // Already as wanted, compared by value (a number read back keeps its spelling, the one built is
+  // an integer): the file stays exactly as the user wrote it, not even written again.
+  if (contents.status == FileContents::Status::ok && settings_json::sameValue(result, document))
     return HookEditResult{true, {}, false};
   std::string error;
   const auto bytes = settings_json::dump(result, error);
@@ -164,8 +197,9 @@ std::optional<HookEditResult> HookInstaller::attempt(bool installing) const {
 HookEditResult HookInstaller::install() const {
   for (const auto& entry : file_.entries)
     if (entry.command.empty()) {
-      logError(kCategory, "hook install failed: the path of the tovami program is not known");
-      return failure("the path of the tovami program is not known");
+      logError(kCategory,
+               "hook install failed: the path of the tovami program or of its socket is not known");
+      return failure("the path of the tovami program or of its approval socket is not known");
     }
   if (file_.path.empty()) return failure("there is no home folder", true);
   for (int round = 0; round < kAttempts; ++round) {

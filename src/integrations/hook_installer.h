@@ -39,18 +39,24 @@ struct HookEditResult {
   bool ok = false;
   std::string reason;  // not ok: why, in words for the user and the log ("its \"hooks\" is not an object")
   bool missingFolder = false;
-  bool changed = false;  // ok: the file was written (not already as wanted)
+  bool changed = false;  // ok: the file was written (ours were not already as wanted, by value)
 };
 
-// The installed command: the entry named by its absolute path, shell-quoted, then the switch and
-// the marker. Empty when the path is not absolute.
-std::string hookCommand(const std::string& entryPath, const std::string& hookName);
+// The installed command: the entry named by its absolute path, shell-quoted, the switch, the
+// approval socket's exact path (shell-quoted: the agent's environment may place the data folder
+// elsewhere than Tovami's), then the marker:
+//   '/usr/bin/tovami' --hook permission-request --socket '/home/u/.local/share/Tovami/agent.sock' #
+//   tovami-notch-approvals
+// Empty when either path is not absolute.
+std::string hookCommand(const std::string& entryPath, const std::string& hookName,
+                        const std::string& socketPath);
 
 class HookInstaller {
  public:
   HookInstaller(std::shared_ptr<FileSystem> files, HookFile file);
 
-  // Ours ends exactly as `entries` says (one group per entry, after the user's groups).
+  // Ours ends exactly as `entries` says (one group per entry, after the user's groups; groups of
+  // ours already as wanted stay where they are). A file already as wanted is not written at all.
   HookEditResult install() const;
   // No hook of ours remains (also true when there was none, or no file).
   HookEditResult remove() const;

@@ -191,6 +191,74 @@ class Writer {
   }
 };
 
+bool isNumber(const Json& value) {
+  return value.is_number() || value.is_binary();  // a binary value is always a number's lexeme here
+}
+
+std::string lexemeOf(const Json& number) {
+  if (number.is_binary()) return std::string(number.get_binary().begin(), number.get_binary().end());
+  return number.dump();
+}
+
+// A number's value as one spelling: "0", or [-]0.<digits>e<exponent> with no leading or trailing
+// zero in <digits>. An exponent beyond 15 digits keeps its digits as written (after a sign), with
+// the shift of the point added after it. Not a JSON number: the text itself, marked.
+std::string canonicalNumber(std::string_view s) {
+  if (!isJsonNumber(s)) return "?" + std::string(s);
+  std::size_t i = 0;
+  const bool negative = s[i] == '-';
+  if (negative) ++i;
+  std::string digits;
+  long long point = 0;  // digits before the decimal point
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++point) digits += s[i];
+  if (i < s.size() && s[i] == '.')
+    for (++i; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) digits += s[i];
+  bool exponentNegative = false;
+  std::string_view exponent;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (s[i] == '+' || s[i] == '-') exponentNegative = s[i++] == '-';
+    exponent = s.substr(i);
+  }
+  const auto lead = digits.find_first_not_of('0');
+  if (lead == std::string::npos) return "0";  // -0 too
+  point -= static_cast<long long>(lead);
+  digits = digits.substr(lead, digits.find_last_not_of('0') + 1 - lead);
+  const auto significant = exponent.find_first_not_of('0');
+  exponent = significant == std::string_view::npos ? std::string_view() : exponent.substr(significant);
+  std::string canonical = (negative ? "-0." : "0.") + digits + "e";
+  if (exponent.size() > 15) {
+    canonical += exponentNegative ? "-" : "+";
+    canonical += exponent;
+    return canonical + (point >= 0 ? "+" : "") + std::to_string(point);
+  }
+  long long value = 0;
+  for (char c : exponent) value = value * 10 + (c - '0');
+  return canonical + std::to_string((exponentNegative ? -value : value) + point);
+}
+
+bool sameValueAt(const Json& a, const Json& b, int depth) {
+  if (depth > 2 * kMaxDepth) return false;  // beyond anything parse() or an edit makes
+  if (isNumber(a) || isNumber(b))
+    return isNumber(a) && isNumber(b) && canonicalNumber(lexemeOf(a)) == canonicalNumber(lexemeOf(b));
+  if (a.type() != b.type()) return false;
+  if (a.is_object()) {
+    if (a.size() != b.size()) return false;
+    for (auto it = a.begin(); it != a.end(); ++it) {
+      const auto other = b.find(it.key());
+      if (other == b.end() || !sameValueAt(it.value(), *other, depth + 1)) return false;
+    }
+    return true;
+  }
+  if (a.is_array()) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (!sameValueAt(a[i], b[i], depth + 1)) return false;
+    return true;
+  }
+  return a == b;
+}
+
 }  // namespace
 
 std::optional<Json> parse(std::string_view text, std::string& error) {
@@ -217,6 +285,10 @@ std::optional<std::string> dump(const Json& document, std::string& error) {
   }
   writer.out += '\n';
   return std::move(writer.out);
+}
+
+bool sameValue(const Json& a, const Json& b) {
+  return sameValueAt(a, b, 0);
 }
 
 }  // namespace tovami::settings_json

@@ -31,4 +31,11 @@ std::optional<Json> parse(std::string_view text, std::string& error);
 // (with `error`) when the text would exceed kMaxWrittenBytes or the nesting kMaxDepth.
 std::optional<std::string> dump(const Json& document, std::string& error);
 
+// Whether two documents hold the same value: numbers by value whatever their spelling or type (a
+// read-back `300` lexeme equals the integer 300, `1.50` equals `1.5`, `1E+2` equals `100`, `-0`
+// equals `0`), object keys regardless of their order, arrays element by element. Strings,
+// booleans and null compare as they are. The only way two equal values compare unequal: numbers
+// whose exponents need more than 15 digits spelled differently (so a change is never missed).
+bool sameValue(const Json& a, const Json& b);
+
 }  // namespace tovami::settings_json

@@ -18,6 +18,7 @@
 
 #include "app/preference_keys.h"
 #include "integrations/approval_server.h"
+#include "integrations/hook_installer.h"
 #include "linux/integrations/unix_socket_service.h"
 #include "platform/thread_queue.h"
 #include "support/memory_preferences.h"
@@ -51,40 +52,49 @@ class ThreadDispatcher final : public Dispatcher {
   SystemClock clock_;
 };
 
-// `tovami --hook EVENT` with `input` (from a file beside `data`) on its standard input and XDG_DATA_HOME at
-// `data`; finish() reads what it printed and waits for its end.
+// `tovami --hook EVENT` (or the program `argv`) with `input` (from a file beside `data`) on its
+// standard input and XDG_DATA_HOME at `data`; finish() reads what it printed and waits for its end.
 struct Client {
   pid_t pid = 0;
-  int out = -1, status = -1;
+  int out = -1, err = -1, status = -1;
   Steady::time_point began = Steady::now();
-  std::string output;
+  std::string output, errors;
   double seconds = 0;
 
-  Client(const std::string& event, const std::string& input, const fs::path& data) {
+  Client(const std::string& event, const std::string& input, const fs::path& data)
+      : Client(std::vector<std::string>{TOVAMI_ENTRY_BINARY, "--hook", event}, input, data) {}
+  Client(const std::vector<std::string>& command, const std::string& input, const fs::path& data) {
     static int made = 0;
     const fs::path in = data.parent_path() / ("input-" + std::to_string(++made));
     std::ofstream(in, std::ios::binary) << input;
-    int pipeEnds[2];
-    EXPECT_EQ(::pipe(pipeEnds), 0);
+    int outEnds[2], errEnds[2];
+    EXPECT_EQ(::pipe(outEnds), 0);
+    EXPECT_EQ(::pipe(errEnds), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    posix_spawn_file_actions_adddup2(&actions, outEnds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errEnds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, outEnds[0]);
+    posix_spawn_file_actions_addclose(&actions, errEnds[0]);
     const std::string xdg = "XDG_DATA_HOME=" + data.string();
-    const char* env[] = {xdg.c_str(), "HOME=/nonexistent", nullptr};
-    const char* argv[] = {TOVAMI_ENTRY_BINARY, "--hook", event.c_str(), nullptr};
-    EXPECT_EQ(
-        ::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), const_cast<char**>(env)),
-        0);
+    const char* env[] = {xdg.c_str(), "HOME=/nonexistent", "PATH=/usr/bin:/bin", nullptr};
+    std::vector<char*> argv;
+    for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), const_cast<char**>(env)), 0);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    out = pipeEnds[0];
+    ::close(outEnds[1]);
+    ::close(errEnds[1]);
+    out = outEnds[0];
+    err = errEnds[0];
   }
   Client& finish() {
     char buffer[4096];
     for (ssize_t got; (got = ::read(out, buffer, sizeof buffer)) > 0;) output.append(buffer, size_t(got));
+    for (ssize_t got; (got = ::read(err, buffer, sizeof buffer)) > 0;) errors.append(buffer, size_t(got));
     ::close(out);
+    ::close(err);
     int raw = 0;
     ::waitpid(pid, &raw, 0);
     status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -226,6 +236,43 @@ TEST_F(ApprovalDecisionTest, WithoutAnAnswerTheClientPrintsNothingAndEndsAtOnce)
     EXPECT_TRUE(result->output.empty() && result->status == 0) << result->output;
     EXPECT_LT(result->seconds, 0.5);  // the figure itself is the benchmark's
   }
+}
+
+// The agent's environment places the data folder elsewhere than Tovami's (XDG_DATA_HOME set only in
+// the user's shell start-up file): the installed command, run by a shell as the agents do, names
+// Tovami's own socket and still reaches it. A relative socket path is refused, and said.
+TEST_F(ApprovalDecisionTest, TheInstalledCommandReachesTheServerWhateverTheAgentsDataFolder) {
+  const std::string payload = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
+  const fs::path agentData = root / "agent-data";  // no socket there
+  fs::create_directories(agentData);
+  const std::string socket = (data / "Tovami" / "agent.sock").string();
+  for (const bool codex : {false, true}) {
+    const std::string command =
+        hookCommand(TOVAMI_ENTRY_BINARY, codex ? "codex-permission-request" : "permission-request", socket);
+    ASSERT_NE(command.find("--socket"), std::string::npos) << command;
+    Client client({"/bin/sh", "-c", command}, payload, agentData);
+    auto cards = waitForCards(1);
+    ASSERT_EQ(cards.size(), 1u) << command;
+    onMain([&] { server->answer(cards[0].id, ApprovalDecision::allow); });
+    const auto& result = client.finish();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.errors, "");
+    const json expected = {{"hookSpecificOutput",
+                            {{"hookEventName", "PermissionRequest"}, {"decision", {{"behavior", "allow"}}}}}};
+    EXPECT_EQ(json::parse(result.output, nullptr, false), expected) << result.output;
+  }
+  // Without --socket (an entry of an earlier version) the client looks where its environment says.
+  auto old = Client("permission-request", payload, agentData).finish();
+  EXPECT_TRUE(old.output.empty() && old.status == 0 && old.errors.empty()) << old.errors;
+  // A relative path would depend on the agent's working folder: refused before a byte is read.
+  auto relative =
+      Client({TOVAMI_ENTRY_BINARY, "--hook", "permission-request", "--socket", "Tovami/agent.sock"}, payload,
+             data)
+          .finish();
+  EXPECT_TRUE(relative.output.empty() && relative.status == 0);
+  EXPECT_EQ(relative.errors,
+            "tovami: no verdict given: the approval socket path \"Tovami/agent.sock\" is not absolute\n");
+  EXPECT_TRUE(waitForCards(0).empty());
 }
 
 }  // namespace

@@ -10,9 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "integrations/approval_hooks.h"
 #include "linux/integrations/posix_file_system.h"
+#include "platform/log.h"
+#include "support/virtual_dispatcher.h"
 
 namespace tovami {
 namespace {
@@ -30,8 +34,9 @@ class HookInstallerTest : public ::testing::Test {
   fs::path home = fs::temp_directory_path() / ("tovami-hook-" + std::to_string(::getpid()));
   fs::path settings = home / ".claude" / "settings.json";
   std::string entry = (home / "opt/it's here/tovami").string();
+  std::string socket = (home / ".local/share/Tovami/agent.sock").string();
   std::shared_ptr<FileSystem> files = std::make_shared<linux_backend::PosixFileSystem>();
-  HookInstaller installer{files, approval_hooks::claudeCode(settings.string(), home.string(), entry)};
+  HookInstaller installer{files, approval_hooks::claudeCode(settings.string(), home.string(), entry, socket)};
 
   void SetUp() override {
     fs::remove_all(home);
@@ -42,9 +47,9 @@ class HookInstallerTest : public ::testing::Test {
   void write(const std::string& text) { std::ofstream(settings) << text; }
   json parsed() { return json::parse(readFile(settings)); }
   json ourGroup(const std::string& hook, int timeout) {
-    return {
-        {"hooks",
-         json::array({{{"type", "command"}, {"command", hookCommand(entry, hook)}, {"timeout", timeout}}})}};
+    return {{"hooks", json::array({{{"type", "command"},
+                                    {"command", hookCommand(entry, hook, socket)},
+                                    {"timeout", timeout}}})}};
   }
 };
 
@@ -91,12 +96,13 @@ TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndReplacesOldEntries) {
     EXPECT_EQ(parsed(), after) << before.value_or("(none)");
   }
   // The entry moved (a package installed over a build tree): the next install rewrites the commands.
-  HookInstaller moved{files, approval_hooks::claudeCode(settings.string(), home.string(), "/usr/bin/tovami")};
+  HookInstaller moved{
+      files, approval_hooks::claudeCode(settings.string(), home.string(), "/usr/bin/tovami", socket)};
   ASSERT_TRUE(moved.install().ok);
-  EXPECT_EQ(hookCommand("build/tovami", "notification"), "");  // only an absolute path is named
+  EXPECT_EQ(hookCommand("build/tovami", "notification", socket), "");  // only an absolute path is named
   const auto hooks = parsed()["hooks"];
   EXPECT_EQ(hooks["Notification"].back()["hooks"][0]["command"],
-            "'/usr/bin/tovami' --hook notification # tovami-notch-approvals");
+            "'/usr/bin/tovami' --hook notification --socket '" + socket + "' # tovami-notch-approvals");
   EXPECT_EQ(hooks["PermissionRequest"].size(), 1u);
   EXPECT_EQ(hooks["Notification"].size(), 4u);
 }
@@ -136,7 +142,7 @@ TEST_F(HookInstallerTest, HostileFilesAreRefusedUntouchedWithTheReason) {
   EXPECT_FALSE(installer.install().ok);
   fs::remove(settings);
   // No entry path known, and no folder of the agent's: nothing is created.
-  HookInstaller noEntry{files, approval_hooks::claudeCode(settings.string(), home.string(), "")};
+  HookInstaller noEntry{files, approval_hooks::claudeCode(settings.string(), home.string(), "", socket)};
   EXPECT_FALSE(noEntry.install().ok || fs::exists(settings));
   fs::remove_all(settings.parent_path());
   const auto result = installer.install();
@@ -233,7 +239,7 @@ TEST_F(HookInstallerTest, LinksSurviveAndPermissionsStay) {
 // Codex's file: one PermissionRequest entry after the user's, and gone again without a trace.
 TEST_F(HookInstallerTest, CodexGetsOnePermissionRequestEntryBesideTheUsersHooks) {
   const fs::path hooksFile = home / "codex-home" / "hooks.json";
-  HookInstaller codex{files, approval_hooks::codex(hooksFile.string(), home.string(), entry)};
+  HookInstaller codex{files, approval_hooks::codex(hooksFile.string(), home.string(), entry, socket)};
   const auto noFolder = codex.install();  // Codex never ran
   EXPECT_TRUE(!noFolder.ok && noFolder.missingFolder && !fs::exists(hooksFile));
   fs::create_directories(hooksFile.parent_path());
@@ -259,9 +265,9 @@ TEST_F(HookInstallerTest, RecordedPayloadsReachTheEntryThroughTheInstalledComman
   fs::permissions(entry, fs::perms(0755));
   ASSERT_TRUE(installer.install().ok);
   const fs::path recorded = fs::path(TOVAMI_TEST_FIXTURES) / "claude-code/hooks";
-  const std::pair<const char*, const char*> payloads[] = {
-      {"1796542710612450042-PermissionRequest.json", "--hook permission-request"},
-      {"1796542716657264940-Notification.json", "--hook notification"}};
+  const std::pair<const char*, std::string> payloads[] = {
+      {"1796542710612450042-PermissionRequest.json", "--hook permission-request --socket " + socket},
+      {"1796542716657264940-Notification.json", "--hook notification --socket " + socket}};
   for (const auto& [name, arguments] : payloads) {
     const std::string payload = readFile(recorded / name);
     const json event = json::parse(payload);
@@ -273,9 +279,88 @@ TEST_F(HookInstallerTest, RecordedPayloadsReachTheEntryThroughTheInstalledComman
     ASSERT_EQ(
         std::system(("sh -c \"$(cat <<'EOF'\n" + command + "\nEOF\n)\" < '" + input.string() + "'").c_str()),
         0);
-    EXPECT_EQ(readFile(fs::path(entry).parent_path() / "got"), std::string(arguments) + "\n" + payload)
-        << name;
+    EXPECT_EQ(readFile(fs::path(entry).parent_path() / "got"), arguments + "\n" + payload) << name;
   }
+}
+
+// What identifies a file's version on disk: a rewrite with the same bytes still changes these.
+std::pair<ino_t, timespec> identity(const fs::path& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return {info.st_ino, info.st_mtim};
+}
+bool sameIdentity(const std::pair<ino_t, timespec>& a, const std::pair<ino_t, timespec>& b) {
+  return a.first == b.first && a.second.tv_sec == b.second.tv_sec && a.second.tv_nsec == b.second.tv_nsec;
+}
+
+struct RecordedLog final : LogSink {
+  std::mutex mutex;
+  std::string text;
+  void write(LogLevel, std::string_view, std::string_view message) override {
+    std::lock_guard lock(mutex);
+    text.append(message).append("\n");
+  }
+};
+
+// Files that already hold Tovami's entries are not written again, by a second install or a second
+// launch with approvals on (each rewrite makes every running agent reload its settings), and the
+// look 2 s later raises no "undone" alarm; numbers in the user's spelling (the timeouts read back)
+// are the same values.
+TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
+  const fs::path codexFile = home / ".codex" / "hooks.json";
+  fs::create_directories(codexFile.parent_path());
+  write(R"({"model": "opus", "cleanupPeriodDays": 30.0, "env": {"N": "1"}})");
+  std::ofstream(codexFile)
+      << R"({"hooks": {"Stop": [{"hooks": [{"type": "command", "command": "x", "timeout": 5}]}]}})";
+  const auto files = this->files;
+  auto installers = [&] {
+    return std::vector<HookInstaller>{
+        HookInstaller(files, approval_hooks::claudeCode(settings.string(), home.string(), entry, socket)),
+        HookInstaller(files, approval_hooks::codex(codexFile.string(), home.string(), entry, socket))};
+  };
+  for (auto& first : installers()) ASSERT_TRUE(first.install().changed) << first.file().path;
+  const std::string settingsText = readFile(settings), codexText = readFile(codexFile);
+  const auto settingsBefore = identity(settings), codexBefore = identity(codexFile);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a rewrite would get a later mtime
+  for (auto& again : installers()) {
+    const auto result = again.install();
+    EXPECT_TRUE(result.ok && !result.changed) << again.file().path;
+  }
+  auto log = std::make_shared<RecordedLog>();
+  setLogSink(log);
+  struct Restore {
+    ~Restore() { setLogSink(nullptr); }
+  } restore;
+  for (int launch = 0; launch < 2; ++launch) {
+    testing::VirtualDispatcher dispatcher;
+    std::vector<std::shared_ptr<ApprovalHookService>> services;
+    for (auto& installer : installers())
+      services.push_back(std::make_shared<ApprovalHookService>(
+          installer, dispatcher.mainQueue(), dispatcher.makeSerialQueue("hooks"), [] { return true; }));
+    for (auto& service : services) service->installInBackground();
+    dispatcher.advance(approval_hooks::kRecheckDelay + 1);  // the launch's install and the look after it
+    for (auto& service : services) {
+      EXPECT_FALSE(service->failureText());
+      service->shutDown();
+    }
+  }
+  EXPECT_TRUE(sameIdentity(identity(settings), settingsBefore));
+  EXPECT_TRUE(sameIdentity(identity(codexFile), codexBefore));
+  EXPECT_EQ(readFile(settings), settingsText);
+  EXPECT_EQ(readFile(codexFile), codexText);
+  EXPECT_EQ(log->text.find("undone"), std::string::npos) << log->text;
+  EXPECT_NE(log->text.find("hook already in"), std::string::npos) << log->text;
+  EXPECT_EQ(log->text.find("hook installed"), std::string::npos) << log->text;
+  // The user adds a hook of theirs after ours (as an agent's own hooks screen does): ours stays
+  // where it is and the file is not written.
+  json edited = parsed();
+  edited["hooks"]["PermissionRequest"].push_back(
+      {{"matcher", "Bash"}, {"hooks", json::array({{{"type", "command"}, {"command", "audit"}}})}});
+  write(edited.dump(2));
+  const auto userEdit = identity(settings);
+  EXPECT_FALSE(installers()[0].install().changed);
+  EXPECT_TRUE(sameIdentity(identity(settings), userEdit));
+  EXPECT_EQ(parsed(), edited);
 }
 
 }  // namespace

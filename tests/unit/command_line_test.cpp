@@ -42,6 +42,32 @@ TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
   EXPECT_FALSE(wantsShowTour({"tovami", "--show-tour=1"}));
 }
 
+// "--socket PATH" qualifies "--hook" only: the installed hooks name the approval socket with it.
+TEST(CommandLine, TheHookTakesTheSocketItIsGiven) {
+  const auto hook = [](std::optional<std::string> socket) {
+    return LaunchRequest{Kind::oneShot, {"--hook", "permission-request", std::move(socket)}};
+  };
+  struct Case {
+    Args args;
+    LaunchRequest expected;
+  } cases[] = {
+      {{"tovami", "--hook", "permission-request"}, hook(std::nullopt)},  // an entry written before
+      {{"tovami", "--hook", "permission-request", "--socket", "/run/a b/agent.sock"},
+       hook("/run/a b/agent.sock")},
+      {{"tovami", "--socket", "/s", "--hook", "permission-request"}, hook("/s")},
+      {{"tovami", "--hook", "permission-request", "--socket", "rel"}, hook("rel")},  // refused by the client
+      {{"tovami", "--hook", "permission-request", "--socket", "/a", "--socket", "/b"}, hook("/a")},
+      {{"tovami", "--hook", "permission-request", "--socket"}, {Kind::missingValue, {"--socket", ""}}},
+      {{"tovami", "--socket", "/s"}, {Kind::misplacedSwitch, {"--socket", ""}}},
+      {{"tovami", "--list-agents", "json", "--socket", "/s"}, {Kind::misplacedSwitch, {"--socket", ""}}},
+      {{"tovami", "--warp-jump", "--socket"}, {Kind::oneShot, {"--warp-jump", "--socket"}}},  // a value
+      {{"tovami", "--hook", "notification", "--socket", "/s", "stray"}, {Kind::unknownSwitch, {"stray", ""}}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(parseCommandLine(c.args), c.expected) << ::testing::PrintToString(c.args);
+  EXPECT_NE(usageText({}).find("  --socket PATH"), std::string::npos) << usageText({});
+}
+
 TEST(CommandLine, UsageMarksTheSwitchesThisBuildLacks) {
   const std::string usage = usageText({switches::kDumpAx});
   EXPECT_NE(usage.find("accessibility tree and end (not in this build)"), std::string::npos) << usage;

@@ -102,13 +102,13 @@ void installHookServices(Dispatcher& dispatcher, const std::string& entryPath) {
   auto& parts = integrations();
   auto listening = [] { return ApprovalServer::exists() && ApprovalServer::shared()->isListening(); };
   parts.claudeHooks = std::make_shared<ApprovalHookService>(
-      HookInstaller(parts.files,
-                    approval_hooks::claudeCode(parts.claude.settingsPath().string(), parts.home, entryPath)),
+      HookInstaller(parts.files, approval_hooks::claudeCode(parts.claude.settingsPath().string(), parts.home,
+                                                            entryPath, parts.socketPath)),
       dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), listening);
   parts.codexHooks = std::make_shared<ApprovalHookService>(
       HookInstaller(parts.files,
                     approval_hooks::codex(approval_hooks::codexHooksPath(claude_code::processEnvironment()),
-                                          parts.home, entryPath)),
+                                          parts.home, entryPath, parts.socketPath)),
       dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), listening);
 }
 

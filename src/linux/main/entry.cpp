@@ -50,6 +50,10 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
     case Kind::missingValue:
       std::fprintf(stderr, "tovami: %s needs a value (see tovami --help)\n", request.oneShot.name.c_str());
       return 2;
+    case Kind::misplacedSwitch:
+      std::fprintf(stderr, "tovami: %s goes with --hook only (see tovami --help)\n",
+                   request.oneShot.name.c_str());
+      return 2;
     case Kind::unknownSwitch: {
       std::string shown = request.oneShot.name;  // as typed, but never a terminal's control sequence
       for (char& c : shown)
@@ -59,7 +63,8 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
     }
     case Kind::oneShot:
       if (request.oneShot.name == switches::kListAgents) return listAgents(request.oneShot.value);
-      if (request.oneShot.name == switches::kHook) return runHookCommand(request.oneShot.value);
+      if (request.oneShot.name == switches::kHook)
+        return runHookCommand(request.oneShot.value, request.oneShot.socket);
       // The renders and the accessibility and Warp tools run in the desktop program.
       for (auto unavailable : unavailableOneShots())
         if (request.oneShot.name == unavailable) {

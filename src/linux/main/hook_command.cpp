@@ -21,17 +21,21 @@ void writeAll(const std::string& text, int fd) {
 
 }  // namespace
 
-int runHookCommand(const std::string& eventName) {
+int runHookCommand(const std::string& eventName, const std::optional<std::string>& givenSocket) {
   const auto event = hookEventNamed(eventName);
   if (!event) return 0;
-  const std::string socketPath = approvalSocketPath(claude_code::processEnvironment());
+  std::string refusal;
+  const std::string socketPath = hookSocketPath(givenSocket, claude_code::processEnvironment(), refusal);
+  if (!refusal.empty()) {
+    writeAll("tovami: no verdict given: " + refusal + "\n", STDERR_FILENO);
+    return 0;
+  }
   // Without a socket there is nobody to ask: end before reading a byte.
   if (socketPath.empty() || ::access(socketPath.c_str(), F_OK) != 0) return 0;
   const auto input = readInputWithin(STDIN_FILENO, kHookInputLimit, kInputSeconds);
   if (!input) return 0;
   const auto request = hookEnvelope(*event, *input);
   if (!request) return 0;
-  std::string refusal;
   const auto reply = exchangeWithSocket(socketPath, *request, hookDecisionBound(*event), &refusal);
   if (reply) writeAll(hookOutput(*event, *reply), STDOUT_FILENO);
   // The only line on standard error: the user must learn that someone else's server sits at the path.
