@@ -248,8 +248,12 @@ class ApprovalServerTest : public ::testing::Test {
                       (r.answerable ? "" : " (terminal)"));
     return shown;
   }
-  void answerFront(bool allow) {
+  // Answers the card in front; what the answer did within a second.
+  std::vector<std::string> answerFront(bool allow) {
+    rec->calls.clear();
     server->answer(server->state().requests().at(0).id, allow ? ApprovalDecision::allow : ApprovalDecision::deny);
+    dispatcher.advance(1);
+    return rec->calls;
   }
   std::vector<std::unique_ptr<StreamConversation>> conversations;
 };
@@ -423,12 +427,9 @@ TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) 
     rec->active = c.activeAfterJump;
     server->state().setNotice(std::nullopt);
     if (c.status) setStatus(42, "s42", *c.status);
-    rec->calls.clear();
-    answerFront(c.allow);
-    dispatcher.advance(1);
     auto expected = c.calls;
     expected.insert(expected.begin(), "collapse");
-    EXPECT_EQ(rec->calls, expected) << c.name;
+    EXPECT_EQ(answerFront(c.allow), expected) << c.name;
     EXPECT_EQ(server->state().notice().has_value(), c.notice) << c.name;
     rec->active.reset();
   }
@@ -438,24 +439,17 @@ TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) 
   deliver(notice("s42"));
   rec->active = 7;
   rec->tabShown = false;
-  rec->calls.clear();
-  answerFront(true);
-  dispatcher.advance(1);
-  EXPECT_EQ(rec->calls, (std::vector<std::string>{"collapse", "pane 42 return", "jump 42"}));
+  EXPECT_EQ(answerFront(true), (std::vector<std::string>{"collapse", "pane 42 return", "jump 42"}));
   EXPECT_TRUE(server->state().notice());
   rec->active.reset();
   deliver(notice("s42"));
   EXPECT_EQ(cards(), (std::vector<std::string>{"s42 notice (terminal)"}));
   restart();
   rec->tabShown = true;
-  rec->active.reset();
   // The agent restarted (another pid in the folder): its predecessor's answer goes nowhere.
   deliver(notice("s42"));
   sessions[1].pid = 99;
-  rec->calls.clear();
-  answerFront(true);
-  dispatcher.advance(1);
-  EXPECT_EQ(rec->calls, std::vector<std::string>{"collapse"});
+  EXPECT_EQ(answerFront(true), std::vector<std::string>{"collapse"});
   EXPECT_TRUE(server->state().notice());
   dispatcher.advance(ApprovalServer::kNoticeLifetime);
   EXPECT_FALSE(server->state().notice());
