@@ -19,8 +19,8 @@ struct ConfFolder {
   testing::VirtualDispatcher dispatcher;
   QString path = dir.filePath("tovami/tovami.conf");
   ConfFolder() { QDir().mkpath(dir.filePath("tovami")); }
-  void write(const QByteArray& bytes) {
-    QFile file(path);
+  void write(const QByteArray& bytes, const QString& to = {}) {
+    QFile file(to.isEmpty() ? path : to);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
   }
@@ -143,14 +143,10 @@ TEST(SettingsStore, HandEditsWhileRunningAreReadAndSurviveWrites) {
       case inPlace:
         folder.write(edited);
         break;
-      case renamed: {
-        QFile other(folder.path + ".new");
-        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-        other.write(edited);
-        other.close();
+      case renamed:
+        folder.write(edited, folder.path + ".new");
         ASSERT_EQ(::rename((folder.path + ".new").toLocal8Bit().constData(), local.constData()), 0);
         break;
-      }
       case damaged:
         folder.write("[General]\nwakeRequirement=au\x01th\nbatteryGuard=true\n");
         break;
