@@ -53,6 +53,18 @@ def line(record):
     return json.dumps(record) + "\n"
 
 
+def write(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    pathlib.Path(path).write_text(text)
+
+
+def list_agents(test, s):
+    """--list-agents json as rows by pid (the one-shot listing must succeed)."""
+    result = s.run([harness.BINARY, "--list-agents", "json"], timeout=30)
+    test.assertEqual(result.returncode, 0, result.stderr)
+    return {a["pid"]: a for a in json.loads(result.stdout)}, result.stdout
+
+
 def iso(seconds):
     return datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%S.%f")[:-3] + "Z"
 
@@ -71,14 +83,9 @@ class AgentSessionsTest(unittest.TestCase):
         self.assertEqual(self.s.read_pid(pid_file), proc.pid)
         return proc.pid
 
-    def write(self, path, text):
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w") as f:
-            f.write(text)
-
     def claude_session(self, pid, session_id, prompt, status, **extra):
         folder = os.path.join(self.s.home, ".claude", "projects", self.project.replace("/", "-"))
-        self.write(os.path.join(folder, session_id + ".jsonl"),
+        write(os.path.join(folder, session_id + ".jsonl"),
                    line({"type": "user", "message": {"role": "user", "content": prompt}}))
         self.s.claude_status(pid, session_id, status, cwd=self.project, **extra)
 
@@ -92,7 +99,7 @@ class AgentSessionsTest(unittest.TestCase):
         rollout = os.path.join(self.s.home, ".codex", "sessions", now.strftime("%Y/%m/%d"),
                                "rollout-" + now.strftime("%Y-%m-%dT%H-%M-%S") + "-cccc-3.jsonl")
         stamp = now.strftime("%Y-%m-%dT%H:%M:%S.000Z")
-        self.write(rollout,
+        write(rollout,
                    line({"timestamp": stamp, "type": "session_meta",
                          "payload": {"id": "cccc-3", "timestamp": stamp, "cwd": self.project}}) +
                    line({"type": "turn_context", "payload": {"model": "gpt-6.2-sol"}}) +
@@ -100,18 +107,16 @@ class AgentSessionsTest(unittest.TestCase):
                    line({"type": "event_msg", "payload": {"type": "agent_message", "message": "codex reply"}}))
 
         gemini = self.start("gemini")
-        self.write(os.path.join(self.s.home, ".gemini", "projects.json"),
+        write(os.path.join(self.s.home, ".gemini", "projects.json"),
                    json.dumps({"projects": {self.project: "api"}}))
-        self.write(os.path.join(self.s.home, ".gemini", "tmp", "api", "chats", "session-1.jsonl"),
+        write(os.path.join(self.s.home, ".gemini", "tmp", "api", "chats", "session-1.jsonl"),
                    line({"sessionId": "dddd-4", "kind": "main"}) +
                    line({"type": "user", "content": [{"text": "gemini prompt"}]}) +
                    line({"type": "gemini", "content": "gemini reply", "model": "gemini-3-pro"}))
 
-        result = self.s.run([harness.BINARY, "--list-agents", "json"], timeout=30)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        rows = {a["pid"]: a for a in json.loads(result.stdout)}
+        rows, listing = list_agents(self, self.s)
         for pid in (first, second, codex, gemini):
-            self.assertIn(pid, rows, result.stdout)
+            self.assertIn(pid, rows, listing)
 
         def story(pid):
             t = rows[pid]["transcript"] or {}
@@ -139,12 +144,7 @@ class OneFolderSessionsTest(unittest.TestCase):
         os.makedirs(self.project)
         self.listing = os.path.join(self.s.root, "held.txt")
         pathlib.Path(self.listing).write_text("")
-        self.write(os.path.join(self.s.home, ".gemini", "projects.json"), json.dumps({"projects": {self.project: "api"}}))
-
-    def write(self, path, text):
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w") as f:
-            f.write(text)
+        write(os.path.join(self.s.home, ".gemini", "projects.json"), json.dumps({"projects": {self.project: "api"}}))
 
     def start(self, name, *args):
         """The stand-in `name` in a tmux window of its own in the project; its pid, once it runs."""
@@ -176,7 +176,7 @@ class OneFolderSessionsTest(unittest.TestCase):
         start = pid_and_start[1]
         folder = datetime.datetime.now(datetime.timezone.utc).strftime("%Y/%m/%d")
         path = os.path.join(self.s.home, ".codex", "sessions", folder, f"rollout-{session_id}.jsonl")
-        self.write(path, line({"timestamp": iso(start), "type": "session_meta",
+        write(path, line({"timestamp": iso(start), "type": "session_meta",
                                "payload": {"id": session_id, "timestamp": iso(start), "cwd": self.project}}) +
                    line({"type": "response_item", "payload": {"type": "message", "role": "user", "content": [
                        {"type": "input_text", "text": "<environment_context>"},
@@ -188,7 +188,7 @@ class OneFolderSessionsTest(unittest.TestCase):
         time.sleep(0.3)  # the helper opens it, and the next one is written later
 
     def gemini_session(self, pid_and_start, session_id):
-        self.write(os.path.join(self.s.home, ".gemini", "tmp", "api", "chats", f"session-{session_id}.jsonl"),
+        write(os.path.join(self.s.home, ".gemini", "tmp", "api", "chats", f"session-{session_id}.jsonl"),
                    line({"sessionId": session_id, "projectHash": "h", "startTime": iso(pid_and_start[1]),
                          "kind": "main"}) +
                    line({"id": "u", "type": "user", "content": [{"text": session_id + " prompt"}]}) +
@@ -196,17 +196,15 @@ class OneFolderSessionsTest(unittest.TestCase):
         time.sleep(0.3)
 
     def assert_own_sessions(self, *sessions):
-        result = self.s.run([harness.BINARY, "--list-agents", "json"], timeout=30)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        rows = {a["pid"]: a for a in json.loads(result.stdout)}
+        rows, listing = list_agents(self, self.s)
         for pid, session_id in sessions:
-            self.assertIn(pid, rows, result.stdout)
+            self.assertIn(pid, rows, listing)
             t = rows[pid]["transcript"] or {}
             self.assertEqual((t.get("you"), t.get("reply"), rows[pid]["session"]["id"]),
-                             (session_id + " prompt", session_id + " reply", session_id), result.stdout)
+                             (session_id + " prompt", session_id + " reply", session_id), listing)
 
     def test_each_session_keeps_its_own_log_whichever_was_prompted_last(self):
-        write = {"codex": self.codex_session, "gemini": self.gemini_session}
+        log_of = {"codex": self.codex_session, "gemini": self.gemini_session}
         cases = [("codex", ("child", self.listing), True), ("codex", ("orphan", self.listing), False),
                  ("codex", ("child", self.listing), False), ("gemini", (), True), ("gemini", (), False)]
         for n, (name, helper, b_first) in enumerate(cases):
@@ -214,7 +212,7 @@ class OneFolderSessionsTest(unittest.TestCase):
                 a, b = self.start_pair(name, *helper)
                 pairs = [(b, f"b{n}"), (a, f"a{n}")]
                 for who, session_id in pairs if b_first else reversed(pairs):
-                    write[name](who, session_id)
+                    log_of[name](who, session_id)
                 self.assert_own_sessions((a[0], f"a{n}"), (b[0], f"b{n}"))
 
     def test_the_watcher_keeps_each_row_on_its_own_session(self):
