@@ -93,6 +93,12 @@ class ApprovalsTest(unittest.TestCase):
         self.assertTrue(out, f"no decision printed\n{self.s.log_text()}")
         return json.loads(out)["hookSpecificOutput"]["decision"]
 
+    def card(self, timeout=10):
+        """Where the shown card's Allow and Deny are, once it shows (the test fails if it never does)."""
+        buttons = self.s.wait_for(lambda: island_buttons(self.s), timeout)
+        self.assertTrue(buttons, f"no approval card\n{self.s.log_text()}")
+        return buttons
+
     def notified(self, text):
         """The last Notify call whose body holds `text`, once one arrived."""
         def find():
@@ -134,8 +140,7 @@ class ApprovalsTest(unittest.TestCase):
         self.assertFalse(tray.icon_has_dot(s, self.item))
         for choice, seen in (("Allow", "got:[]"), ("Deny", "^[")):
             hook()
-            buttons = s.wait_for(lambda: island_buttons(s), 10)
-            self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
+            buttons = self.card()
             self.assertTrue(tray.icon_has_dot(s, self.item))
             s.screenshot(s.shot_path("island-approval.png"))
             s.xdotool("mousemove", *buttons[choice == "Deny"], "click", 1)
@@ -152,9 +157,7 @@ class ApprovalsTest(unittest.TestCase):
         tmux("send-keys", "-t", agent_pane, "C-u", "answered", "Enter")  # C-u: drop the Escape read so far
         self.assertTrue(s.wait_for(lambda: "Do you want" not in capture(agent_pane), 10))
         hook()
-        buttons = s.wait_for(lambda: island_buttons(s), 10)
-        self.assertTrue(buttons, f"no approval card\n{s.log_text()}")
-        s.xdotool("mousemove", *buttons[0], "click", 1)
+        s.xdotool("mousemove", *self.card()[0], "click", 1)
         self.assertTrue(s.wait_for_log("no longer shows a permission prompt", 10), s.log_text())
         self.assertNotIn("got:[]", capture(agent_pane))
         s.xdotool("mousemove", 720, 600)
@@ -205,8 +208,7 @@ class ApprovalsTest(unittest.TestCase):
     def test_with_the_island_on_a_click_answers_the_card_it_was_made_on(self):
         self.start(island=True)
         first = self.ask("ls -la /tmp", "s1", suggestions=False)
-        buttons = self.s.wait_for(lambda: island_buttons(self.s), 15)
-        self.assertTrue(buttons, f"no approval card\n{self.s.log_text()}")
+        buttons = self.card(15)
         second = self.ask("make test", "s2", suggestions=False)
         self.assertTrue(self.s.wait_for(lambda: self.s.log_text().count("approval asked") == 2, 10), self.s.log_text())
         time.sleep(SETTLE)
@@ -216,8 +218,7 @@ class ApprovalsTest(unittest.TestCase):
         self.assertEqual(self.decision(first)["behavior"], "allow")
         self.assertIsNone(second.poll())  # the card that arrived since waits for its own answer
         time.sleep(SETTLE)
-        buttons = self.s.wait_for(lambda: island_buttons(self.s), 10)
-        self.s.xdotool("mousemove", *buttons[1], "click", 1)
+        self.s.xdotool("mousemove", *self.card()[1], "click", 1)
         self.assertEqual(self.decision(second)["behavior"], "deny")
         self.assertEqual(self.s.stop_tovami(), 0)
 
