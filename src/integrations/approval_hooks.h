@@ -18,14 +18,9 @@
 namespace tovami {
 
 namespace approval_hooks {
-// Claude Code: the Notification entry serves versions without PermissionRequest. The
-// PermissionRequest entry waits for the user: its timeout lies above the client's own bound
-// (290 s), so the client always ends first and says nothing rather than being killed.
+// Claude Code: the Notification entry serves versions without PermissionRequest. The permission
+// entries' timeouts are the hook client's (hook_client.h), which waits a little less.
 inline constexpr int kClaudeNotificationTimeout = 10;
-inline constexpr int kClaudePermissionTimeout = 300;
-// Codex waits for its hooks before showing its own prompt: the client gives up after 25 s (see
-// docs/approval-hooks.md) and the entry's timeout lies above that.
-inline constexpr int kCodexPermissionTimeout = 35;
 
 inline constexpr const char* kCodexHomeVariable = "CODEX_HOME";
 // An agent's own read-modify-write that began before ours puts back its old text after our check:

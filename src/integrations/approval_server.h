@@ -100,8 +100,8 @@ class ApprovalServer final : public StartStopControl,
   // A notice's card (keystroke road) lives this long; a decision request as long as its client
   // waits (its connection), at most the bound below for its agent.
   static constexpr Seconds kPendingLifetime = 75.0;
-  static constexpr Seconds kClaudeDecisionBound = 290;
-  static constexpr Seconds kCodexDecisionBound = 25;
+  static constexpr Seconds kClaudeDecisionBound = hookDecisionBound(HookEvent::permissionRequest);
+  static constexpr Seconds kCodexDecisionBound = hookDecisionBound(HookEvent::codexPermissionRequest);
   // Status files of the sessions with a card are read this often while a card is up.
   static constexpr Seconds kStatusPollInterval = 0.5;
   // A status that never said "waiting" withdraws the card only after this grace (the file is

@@ -95,18 +95,6 @@ ApprovalAgent agentOf(HookEvent event) {
   return event == HookEvent::codexPermissionRequest ? ApprovalAgent::codex : ApprovalAgent::claudeCode;
 }
 
-Seconds hookDecisionBound(HookEvent event) {
-  switch (event) {
-    case HookEvent::permissionRequest:
-      return 290;
-    case HookEvent::codexPermissionRequest:
-      return 25;
-    case HookEvent::notification:
-      break;
-  }
-  return 0;
-}
-
 std::optional<std::string> hookEnvelope(HookEvent event, std::string_view input) {
   if (input.size() > kHookInputLimit) return std::nullopt;
   auto parsed = json_bounds::parse(input);

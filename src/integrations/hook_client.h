@@ -47,10 +47,26 @@ std::string_view hookEventName(HookEvent event);
 bool waitsForDecision(HookEvent event);
 ApprovalAgent agentOf(HookEvent event);
 
-// How long the client waits for a decision: below the timeout its installer writes into the
-// agent's settings (Claude Code 300 s, Codex 35 s), so the client ends on its own first. Codex
-// shows its own prompt only after the hook ends: 25 s keeps that wait bearable when nobody answers.
-Seconds hookDecisionBound(HookEvent event);
+// The timeout each agent's permission hook entry is installed with, and the one place the waits are
+// derived from: the client waits kHookEndMargin less, so it ends on its own and says nothing rather
+// than being killed, and the server's card goes with it. Codex shows its own prompt only after the
+// hook ends: its short timeout keeps that wait bearable when nobody answers.
+inline constexpr int kClaudePermissionTimeout = 300;
+inline constexpr int kCodexPermissionTimeout = 35;
+inline constexpr Seconds kHookEndMargin = 10;
+
+// How long the client waits for a decision (nothing for a notice).
+constexpr Seconds hookDecisionBound(HookEvent event) {
+  switch (event) {
+    case HookEvent::permissionRequest:
+      return kClaudePermissionTimeout - kHookEndMargin;
+    case HookEvent::codexPermissionRequest:
+      return kCodexPermissionTimeout - kHookEndMargin;
+    case HookEvent::notification:
+      break;
+  }
+  return 0;
+}
 
 // Standard input larger than this is not a hook's: the client gives no verdict.
 inline constexpr std::size_t kHookInputLimit = 4 * 1024 * 1024;
