@@ -42,7 +42,7 @@ inline constexpr const char* kIslandPlace = "the island";
 inline constexpr const char* kShowIsland = "Show the island at the top of the screen";
 inline constexpr const char* kApprovalsName = "Approvals";
 inline constexpr const char* kFloatingIslandCaption = "The island is a small panel at the top of the screen.";
-inline constexpr const char* kFloatingHeadline = "The island sits at the top of your screen.";
+inline constexpr const char* kFloatingHeadline = "Meet the island.";
 #endif
 
 }  // namespace tovami::wording
