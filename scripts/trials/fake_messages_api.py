@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """A small stand-in for the Messages API on loopback, to run a real coding agent offline: every
-conversation turn that offers the Bash tool is answered with one Bash tool call (the command from
---command), streamed as server-sent events; the turn after its result, and any request without tools,
-gets a short text. Requests are appended to --log as JSON lines.
+conversation turn that offers the Bash tool is answered with one Bash tool call (what follows "run: " on a
+line of the user's prompt, else the command from --command), streamed as server-sent events; the turn
+after its result, and any request without tools, gets a short text. Requests are appended to --log as JSON lines.
 
     fake_messages_api.py --port 8787 --command 'touch /tmp/asked' --log requests.jsonl
     ANTHROPIC_BASE_URL=http://127.0.0.1:8787 ANTHROPIC_API_KEY=dummy claude
@@ -25,17 +25,39 @@ def next_id(prefix):
 
 
 def reply_blocks(body):
-    """The content this turn answers with: a Bash call, or text once a tool result came back."""
-    messages = body.get("messages", [])
+    """The content this turn answers with: a Bash call after a prompt, text once a tool result came back.
+    A prompt typed after a denied call may share its message with the call's result: it is still a prompt."""
+    # Recent versions may end the list with a "system" message: the turn is answered after the last other one.
+    messages = [m for m in body.get("messages", []) if not isinstance(m, dict) or m.get("role") != "system"]
     tools = [t.get("name") for t in body.get("tools", []) if isinstance(t, dict)]
     last = messages[-1] if messages else {}
     content = last.get("content") if isinstance(last, dict) else None
     after_tool = isinstance(content, list) and any(isinstance(c, dict) and c.get("type") == "tool_result"
                                                    for c in content)
-    if "Bash" in tools and not after_tool:
+    command = asked_command(messages)
+    if "Bash" in tools and (command or not after_tool):
         return [{"type": "tool_use", "id": next_id("toolu"), "name": "Bash",
-                 "input": {"command": ARGS.command, "description": "Run the requested command"}}], "tool_use"
+                 "input": {"command": command or ARGS.command, "description": "Run the requested command"}}], \
+            "tool_use"
     return [{"type": "text", "text": "Done."}], "end_turn"
+
+
+def asked_command(messages):
+    """The command the user's latest prompt names on a line "run: COMMAND", else None. A prompt may be
+    followed by further user messages (reminders the agent adds), so every one since the last reply is
+    read."""
+    texts = []
+    for message in reversed(messages):
+        if not isinstance(message, dict) or message.get("role") != "user":
+            break
+        content = message.get("content")
+        texts += [content] if isinstance(content, str) else \
+            [c.get("text", "") for c in content or [] if isinstance(c, dict) and c.get("type") == "text"]
+    for text in texts:
+        for line in str(text).splitlines():
+            if line.strip().startswith("run: "):
+                return line.strip()[len("run: "):]
+    return None
 
 
 def events(message, blocks, stop):
