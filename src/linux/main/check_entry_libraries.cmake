@@ -1,0 +1,24 @@
+# Fails when the entry (PROGRAM) needs a shared library besides libc (and the dynamic loader, which
+# runs it anyway): each one costs every hook's start its mapping and relocations. A new call into
+# libxcb, libutf8proc or libm from code the entry links is forwarded in entry_libraries.cpp.
+#   cmake -DPROGRAM=path/to/tovami -DREADELF=readelf -P check_entry_libraries.cmake
+if(NOT READELF)
+  set(READELF readelf)
+endif()
+execute_process(COMMAND ${READELF} -d ${PROGRAM} OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "check_entry_libraries: ${READELF} -d ${PROGRAM} failed")
+endif()
+string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" lines "${dynamic}")
+set(unexpected)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "Shared library: \\[([^]]+)\\]" "\\1" library "${line}")
+  if(NOT library STREQUAL "libc.so.6" AND NOT library MATCHES "^ld-linux")
+    list(APPEND unexpected ${library})
+  endif()
+endforeach()
+if(unexpected)
+  list(JOIN unexpected ", " shown)
+  message(FATAL_ERROR "${PROGRAM} needs ${shown}: the entry starts at every agent hook and may need libc "
+                      "alone (see src/linux/main/entry_libraries.cpp)")
+endif()
