@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "integrations/approval_request.h"
-#include "integrations/hook_client.h"
+#include "approvals/approval_request.h"
+#include "approvals/hook_client.h"
 #include "linux/integrations/unix_socket_service.h"
 
 extern char** environ;

@@ -18,7 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "integrations/approval_request.h"
+#include "approvals/approval_request.h"
 #include "linux/integrations/unix_socket_service.h"
 
 extern char** environ;

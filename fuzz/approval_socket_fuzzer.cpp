@@ -5,8 +5,8 @@
 #include "agents/process_sampling.h"
 #include "fuzz_support.h"
 #include "agents/user_text.h"
-#include "integrations/approval_request.h"
-#include "integrations/hook_client.h"
+#include "approvals/approval_request.h"
+#include "approvals/hook_client.h"
 
 using namespace tovami;
 

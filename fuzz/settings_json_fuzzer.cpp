@@ -1,7 +1,7 @@
 // The agents' settings files: any bytes through the bounded reader; what it accepts must write
 // back to text that reads as the same document (numbers spelled as before) and writes the same again.
 #include "fuzz_support.h"
-#include "integrations/settings_json.h"
+#include "peers/settings_json.h"
 
 using namespace tovami;
 

@@ -2,7 +2,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fuzz_support.h"
-#include "integrations/usage_snapshot.h"
+#include "peers/usage_snapshot.h"
 
 using namespace tovami;
 

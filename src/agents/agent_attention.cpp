@@ -7,8 +7,8 @@
 #include "agents/process_table.h"
 #include "agents/terminal_resolution.h"
 #include "agents/tty_jumps.h"
-#include "integrations/json_bounds.h"
-#include "integrations/session_window.h"
+#include "peers/json_bounds.h"
+#include "agents/session_window.h"
 
 namespace tovami {
 namespace {

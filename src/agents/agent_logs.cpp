@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "agents/claude_project_folder.h"
-#include "integrations/codex_peer.h"
-#include "integrations/gemini_peer.h"
+#include "peers/codex_peer.h"
+#include "peers/gemini_peer.h"
 
 namespace tovami {
 namespace {

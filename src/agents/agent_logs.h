@@ -30,7 +30,7 @@
 #include "agents/codex_rollout.h"
 #include "agents/conversation_log.h"
 #include "agents/gemini_chat.h"
-#include "integrations/claude_code_peer.h"
+#include "peers/claude_code_peer.h"
 
 namespace tovami {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "integrations/claude_code_peer.h"
+#include "peers/claude_code_peer.h"
 
 namespace tovami::claude_transcript {
 

@@ -25,7 +25,7 @@
 #include <unordered_map>
 
 #include "agents/claude_transcript_parsing.h"
-#include "integrations/claude_code_peer.h"
+#include "peers/claude_code_peer.h"
 
 namespace tovami {
 

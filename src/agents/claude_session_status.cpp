@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "integrations/json_bounds.h"
+#include "peers/json_bounds.h"
 
 namespace tovami {
 namespace {

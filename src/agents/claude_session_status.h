@@ -11,7 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "integrations/claude_code_peer.h"
+#include "peers/claude_code_peer.h"
 
 namespace tovami {
 

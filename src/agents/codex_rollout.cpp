@@ -5,8 +5,8 @@
 
 #include "agents/claude_transcript_parsing.h"
 #include "agents/user_text.h"
-#include "integrations/codex_peer.h"
-#include "integrations/json_bounds.h"
+#include "peers/codex_peer.h"
+#include "peers/json_bounds.h"
 
 namespace tovami::codex_rollout {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "agents/codex_rollout.h"
 #include "agents/gemini_chat.h"
-#include "integrations/gemini_peer.h"
+#include "peers/gemini_peer.h"
 
 namespace tovami {
 

@@ -3,8 +3,8 @@
 #include "agents/claude_transcript_parsing.h"
 #include "agents/codex_rollout.h"
 #include "agents/user_text.h"
-#include "integrations/gemini_peer.h"
-#include "integrations/json_bounds.h"
+#include "peers/gemini_peer.h"
+#include "peers/json_bounds.h"
 
 namespace tovami::gemini_chat {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "integrations/json_bounds.h"
+#include "peers/json_bounds.h"
 
 namespace tovami::log_lines {
 namespace {

@@ -1,4 +1,4 @@
-#include "integrations/session_window.h"
+#include "agents/session_window.h"
 
 #include <algorithm>
 #include <string>

@@ -1,6 +1,6 @@
-#include "integrations/approval_hooks.h"
+#include "approvals/approval_hooks.h"
 
-#include "integrations/hook_client.h"
+#include "approvals/hook_client.h"
 #include "platform/log.h"
 
 namespace tovami {

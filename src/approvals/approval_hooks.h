@@ -11,8 +11,8 @@
 #include <string>
 
 #include "app/app_services.h"
-#include "integrations/claude_code_peer.h"
-#include "integrations/hook_installer.h"
+#include "peers/claude_code_peer.h"
+#include "peers/hook_installer.h"
 #include "platform/scheduler.h"
 
 namespace tovami {

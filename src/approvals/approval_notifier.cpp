@@ -1,4 +1,4 @@
-#include "integrations/approval_notifier.h"
+#include "approvals/approval_notifier.h"
 
 #include <algorithm>
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "integrations/approval_presentation.h"
-#include "integrations/approval_request.h"
+#include "approvals/approval_presentation.h"
+#include "approvals/approval_request.h"
 #include "platform/notifications.h"
 #include "platform/scheduler.h"
 

@@ -1,4 +1,4 @@
-#include "integrations/approval_presentation.h"
+#include "approvals/approval_presentation.h"
 
 #include <algorithm>
 

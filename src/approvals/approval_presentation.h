@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "integrations/approval_request.h"
+#include "approvals/approval_request.h"
 #include "platform/notifications.h"
 
 namespace tovami {

@@ -1,4 +1,4 @@
-#include "integrations/approval_request.h"
+#include "approvals/approval_request.h"
 
 #include <utf8proc.h>
 
@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "agents/user_text.h"
-#include "integrations/claude_code_peer.h"
-#include "integrations/json_bounds.h"
+#include "peers/claude_code_peer.h"
+#include "peers/json_bounds.h"
 #include "platform/random.h"
 
 namespace tovami {

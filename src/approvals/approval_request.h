@@ -14,7 +14,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "integrations/approval_suggestions.h"
+#include "approvals/approval_suggestions.h"
 #include "platform/local_socket.h"
 #include "platform/scheduler.h"
 

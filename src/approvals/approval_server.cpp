@@ -1,9 +1,9 @@
-#include "integrations/approval_server.h"
+#include "approvals/approval_server.h"
 
 #include <nlohmann/json.hpp>
 
 #include "app/preference_keys.h"
-#include "integrations/hook_client.h"
+#include "approvals/hook_client.h"
 #include "platform/log.h"
 #include "platform/preferences_store.h"
 #include "platform/random.h"

@@ -1,10 +1,10 @@
-#include "integrations/approval_suggestions.h"
+#include "approvals/approval_suggestions.h"
 
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
 
-#include "integrations/approval_request.h"
+#include "approvals/approval_request.h"
 
 namespace tovami {
 namespace {

@@ -1,8 +1,8 @@
-#include "integrations/hook_client.h"
+#include "approvals/hook_client.h"
 
 #include <nlohmann/json.hpp>
 
-#include "integrations/json_bounds.h"
+#include "peers/json_bounds.h"
 
 namespace tovami {
 namespace {

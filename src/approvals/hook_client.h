@@ -10,8 +10,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "integrations/approval_request.h"
-#include "integrations/claude_code_peer.h"
+#include "approvals/approval_request.h"
+#include "peers/claude_code_peer.h"
 #include "platform/scheduler.h"
 
 namespace tovami {

@@ -1,4 +1,4 @@
-#include "integrations/tmux_pane_answer.h"
+#include "approvals/tmux_pane_answer.h"
 
 namespace tovami {
 

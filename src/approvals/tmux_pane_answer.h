@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "agents/tmux_servers.h"
-#include "integrations/approval_server.h"
+#include "approvals/approval_server.h"
 
 namespace tovami {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "integrations/approval_request.h"
+#include "approvals/approval_request.h"
 #include "island/approval_card_guard.h"
 #include "island/island_animation.h"
 #include "island/island_scene.h"

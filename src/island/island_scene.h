@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "agents/agent_session.h"
-#include "integrations/approval_request.h"
-#include "integrations/usage_snapshot.h"
+#include "approvals/approval_request.h"
+#include "peers/usage_snapshot.h"
 #include "island/island_types.h"
 #include "nap/nap_report.h"
 #include "platform/geometry.h"

@@ -10,7 +10,7 @@
 
 #include "agents/agent_watcher.h"
 #include "app/app_services.h"
-#include "integrations/approval_server.h"
+#include "approvals/approval_server.h"
 #include "island/island_state.h"
 #include "nap/nap_island_link.h"
 #include "platform/delayed_work.h"

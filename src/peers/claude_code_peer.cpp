@@ -1,4 +1,4 @@
-#include "integrations/claude_code_peer.h"
+#include "peers/claude_code_peer.h"
 
 #include <utf8proc.h>
 

@@ -1,4 +1,4 @@
-#include "integrations/codex_peer.h"
+#include "peers/codex_peer.h"
 
 namespace tovami::codex {
 

@@ -1,8 +1,8 @@
-#include "integrations/gemini_peer.h"
+#include "peers/gemini_peer.h"
 
 #include <nlohmann/json.hpp>
 
-#include "integrations/json_bounds.h"
+#include "peers/json_bounds.h"
 
 namespace tovami::gemini {
 

@@ -1,8 +1,8 @@
-#include "integrations/hook_installer.h"
+#include "peers/hook_installer.h"
 
 #include <algorithm>
 
-#include "integrations/claude_code_peer.h"
+#include "peers/claude_code_peer.h"
 #include "platform/log.h"
 
 namespace tovami {

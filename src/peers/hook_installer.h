@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "integrations/settings_json.h"
+#include "peers/settings_json.h"
 #include "platform/file_system.h"
 
 namespace tovami {

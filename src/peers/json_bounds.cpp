@@ -1,4 +1,4 @@
-#include "integrations/json_bounds.h"
+#include "peers/json_bounds.h"
 
 namespace tovami::json_bounds {
 

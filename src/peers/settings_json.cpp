@@ -1,4 +1,4 @@
-#include "integrations/settings_json.h"
+#include "peers/settings_json.h"
 
 #include <vector>
 

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "integrations/json_bounds.h"
+#include "peers/json_bounds.h"
 
 namespace tovami::settings_json {
 

@@ -1,11 +1,11 @@
-#include "integrations/usage_snapshot.h"
+#include "peers/usage_snapshot.h"
 
 #include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "integrations/claude_code_peer.h"
-#include "integrations/json_bounds.h"
+#include "peers/claude_code_peer.h"
+#include "peers/json_bounds.h"
 
 namespace tovami {
 namespace {

@@ -1,9 +1,9 @@
-#include "integrations/usage_tracker.h"
+#include "peers/usage_tracker.h"
 
 #include <nlohmann/json.hpp>
 
 #include "app/preference_keys.h"
-#include "integrations/json_bounds.h"
+#include "peers/json_bounds.h"
 #include "platform/delayed_work.h"
 #include "platform/log.h"
 #include "platform/preferences_store.h"

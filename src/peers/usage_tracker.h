@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/app_services.h"
-#include "integrations/usage_snapshot.h"
+#include "peers/usage_snapshot.h"
 #include "platform/credentials.h"
 #include "platform/file_system.h"
 #include "platform/http_client.h"

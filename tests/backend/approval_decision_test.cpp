@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "app/preference_keys.h"
-#include "integrations/approval_server.h"
-#include "integrations/hook_installer.h"
+#include "approvals/approval_server.h"
+#include "peers/hook_installer.h"
 #include "linux/integrations/unix_socket_service.h"
 #include "platform/thread_queue.h"
 #include "support/memory_preferences.h"

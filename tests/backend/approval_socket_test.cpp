@@ -17,8 +17,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "integrations/approval_request.h"
-#include "integrations/hook_client.h"
+#include "approvals/approval_request.h"
+#include "approvals/hook_client.h"
 #include "linux/integrations/hook_socket_client.h"
 #include "linux/integrations/unix_socket_service.h"
 

@@ -1,5 +1,5 @@
 // The hook installer over real files: what it writes, what it refuses, and what it never loses.
-#include "integrations/hook_installer.h"
+#include "peers/hook_installer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "integrations/approval_hooks.h"
+#include "approvals/approval_hooks.h"
 #include "linux/integrations/posix_file_system.h"
 #include "platform/log.h"
 #include "support/virtual_dispatcher.h"
@@ -312,7 +312,6 @@ TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   write(R"({"model": "opus", "cleanupPeriodDays": 30.0, "env": {"N": "1"}})");
   std::ofstream(codexFile)
       << R"({"hooks": {"Stop": [{"hooks": [{"type": "command", "command": "x", "timeout": 5}]}]}})";
-  const auto files = this->files;
   auto installers = [&] {
     return std::vector<HookInstaller>{
         HookInstaller(files, approval_hooks::claudeCode(settings.string(), home.string(), entry, socket)),
@@ -334,9 +333,9 @@ TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   for (int launch = 0; launch < 2; ++launch) {
     testing::VirtualDispatcher dispatcher;
     std::vector<std::shared_ptr<ApprovalHookService>> services;
-    for (auto& installer : installers())
+    for (auto& each : installers())
       services.push_back(std::make_shared<ApprovalHookService>(
-          installer, dispatcher.mainQueue(), dispatcher.makeSerialQueue("hooks"), [] { return true; }));
+          each, dispatcher.mainQueue(), dispatcher.makeSerialQueue("hooks"), [] { return true; }));
     for (auto& service : services) service->installInBackground();
     dispatcher.advance(approval_hooks::kRecheckDelay + 1);  // the launch's install and the look after it
     for (auto& service : services) {

@@ -1,6 +1,6 @@
 // Answers typed into the agent's pane of a tmux server: finding the server from the agent's
 // environment as /proc shows it, and a real tmux run.
-#include "integrations/tmux_pane_answer.h"
+#include "approvals/tmux_pane_answer.h"
 
 #include <unistd.h>
 

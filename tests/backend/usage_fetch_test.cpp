@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "app/preference_keys.h"
-#include "integrations/usage_tracker.h"
+#include "peers/usage_tracker.h"
 #include "linux/integrations/curl_http_client.h"
 #include "linux/integrations/posix_file_system.h"
 #include "support/memory_preferences.h"

@@ -1,7 +1,7 @@
 // The switch-side hook service: a hook goes in only while the server listens, launch's file work
 // runs on the background queue, and the Codex file is found where Codex looks.
-#include "integrations/approval_hooks.h"
-#include "integrations/hook_client.h"
+#include "approvals/approval_hooks.h"
+#include "approvals/hook_client.h"
 
 #include <gtest/gtest.h>
 

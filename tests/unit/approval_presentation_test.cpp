@@ -3,9 +3,9 @@
 #include <deque>
 #include <nlohmann/json.hpp>
 
-#include "integrations/approval_notifier.h"
-#include "integrations/approval_presentation.h"
-#include "integrations/hook_client.h"
+#include "approvals/approval_notifier.h"
+#include "approvals/approval_presentation.h"
+#include "approvals/hook_client.h"
 #include "support/virtual_dispatcher.h"
 
 namespace tovami {

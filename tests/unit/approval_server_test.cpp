@@ -1,4 +1,4 @@
-#include "integrations/approval_server.h"
+#include "approvals/approval_server.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 
 #include "agents/process_sampling.h"
 #include "app/preference_keys.h"
-#include "integrations/hook_client.h"
-#include "integrations/json_bounds.h"
+#include "approvals/hook_client.h"
+#include "peers/json_bounds.h"
 #include "support/memory_preferences.h"
 #include "support/virtual_dispatcher.h"
 

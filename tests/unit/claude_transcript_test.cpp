@@ -13,7 +13,7 @@
 #include "agents/claude_session_reader.h"
 #include "agents/claude_transcript_parsing.h"
 #include "agents/user_text.h"
-#include "integrations/claude_code_peer.h"
+#include "peers/claude_code_peer.h"
 
 namespace tovami {
 namespace {

@@ -1,6 +1,6 @@
 // The settings reader's value comparison: numbers by value whatever their spelling, object keys in
 // any order, and nothing else equal that is not.
-#include "integrations/settings_json.h"
+#include "peers/settings_json.h"
 
 #include <gtest/gtest.h>
 

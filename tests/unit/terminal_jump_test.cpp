@@ -5,7 +5,7 @@
 #include "agents/accessibility_walk.h"
 #include "agents/agent_attention.h"
 #include "agents/terminal_jumper.h"
-#include "integrations/session_window.h"
+#include "agents/session_window.h"
 #include "support/fake_accessibility.h"
 #include "support/virtual_dispatcher.h"
 

@@ -1,4 +1,4 @@
-#include "integrations/usage_tracker.h"
+#include "peers/usage_tracker.h"
 
 #include <gtest/gtest.h>
 

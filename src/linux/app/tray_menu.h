@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "integrations/approval_presentation.h"
+#include "approvals/approval_presentation.h"
 
 namespace tovami::linux_backend {
 

@@ -7,8 +7,8 @@
 
 #include "agents/agent_session.h"
 #include "app/preference_keys.h"
-#include "integrations/approval_request.h"
-#include "integrations/usage_tracker.h"
+#include "approvals/approval_request.h"
+#include "peers/usage_tracker.h"
 #include "linux/qt/qt_canvas.h"
 #include "platform/motion.h"
 #include "platform/preferences_store.h"

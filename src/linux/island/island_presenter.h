@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "integrations/approval_request.h"
+#include "approvals/approval_request.h"
 #include "island/approval_card_guard.h"
 #include "island/island_actions.h"
 #include "island/island_layout.h"

@@ -1,6 +1,6 @@
 #include "linux/jump/ewmh_answer_windows.h"
 
-#include "integrations/session_window.h"
+#include "agents/session_window.h"
 
 namespace tovami::linux_backend {
 

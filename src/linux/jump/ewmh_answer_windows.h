@@ -2,7 +2,7 @@
 // active window, both from the window manager (EWMH).
 #pragma once
 
-#include "integrations/approval_server.h"
+#include "approvals/approval_server.h"
 #include "linux/jump/ewmh_window_activation.h"
 
 namespace tovami::linux_backend {

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "integrations/hook_client.h"
+#include "approvals/hook_client.h"
 #include "linux/integrations/hook_socket_client.h"
 
 namespace tovami::linux_backend {
