@@ -67,7 +67,9 @@ std::optional<ClaudeSessionStatus> parseClaudeSessionStatus(std::string_view tex
   status.pid = pid;
   status.sessionId = std::move(*sessionId);
   status.cwd = stringAt(object, keys::kCwd);
-  status.name = stringAt(object, keys::kName);
+  // A name derived from the folder is no name of its own: the row and the card show the folder once.
+  if (stringAt(object, keys::kNameSource) != std::optional<std::string>("derived"))
+    status.name = stringAt(object, keys::kName);
   const auto state = stringAt(object, keys::kStatus);
   status.state = stateFrom(state);
   if (status.state == ClaudeSessionStatus::State::waiting) status.waitingFor = stringAt(object, keys::kWaitingFor);

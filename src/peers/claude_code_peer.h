@@ -60,6 +60,8 @@ inline constexpr const char* kUpdatedAt = "updatedAt";
 inline constexpr const char* kStatusUpdatedAt = "statusUpdatedAt";
 inline constexpr const char* kProcStart = "procStart";  // field 22 of /proc/<pid>/stat, as a string
 inline constexpr const char* kName = "name";
+// "derived" for a name Claude Code made up from the folder (not one the user gave the session).
+inline constexpr const char* kNameSource = "nameSource";
 }  // namespace session_status_keys
 
 // Credentials: on Linux a 0600 JSON file in the configuration root; on macOS a keychain generic

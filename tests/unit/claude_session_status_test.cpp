@@ -33,12 +33,15 @@ TEST(ClaudeSessionStatusTest, RecordedFilesGiveTheirStates) {
     const auto status = parseClaudeSessionStatus(fixture(row.file), 12296, 73595);
     ASSERT_TRUE(status);
     EXPECT_EQ(status->sessionId, "6cacb2e6-9983-4fc3-b7a7-3f2ce977802e");
-    EXPECT_EQ(status->name, "a-b-c-d-e-f-g-h-bb");
+    EXPECT_EQ(status->name, std::nullopt);  // derived from the folder: no name of its own
     EXPECT_EQ(status->cwd, "/home/user/srv/A_b.c d@e+f~g-h \u00e9");
     EXPECT_EQ(status->state, row.state);
     EXPECT_EQ(status->waitingForPermission(), row.waitingForPermission);
   }
   EXPECT_DOUBLE_EQ(*parseClaudeSessionStatus(fixture("busy.json"), 12296, std::nullopt)->updatedAt, 1796542759.067);
+  std::string named = fixture("busy.json");
+  named.replace(named.find("\"derived\""), 9, "\"user\"");
+  EXPECT_EQ(parseClaudeSessionStatus(named, 12296, std::nullopt)->name, "a-b-c-d-e-f-g-h-bb");
 }
 
 TEST(ClaudeSessionStatusTest, ForeignOrDamagedFilesAreNotAvailable) {
