@@ -1,10 +1,10 @@
 // The libraries only "--list-agents" needs, opened when it first calls them. Every agent hook
-// starts the entry ("tovami --hook EVENT"), so the entry must start like a small C tool: linked,
-// libxcb (with libXau, libXdmcp, libbsd and libmd behind it), libutf8proc and libm cost each start
-// the mapping of six libraries and their relocations, and the hook road calls none of them. This
-// file is linked into the entry alone: its definitions of the functions the shared code calls take
-// the place of the libraries' (the linker then drops them, --as-needed), and each forwards to the
-// real one. The desktop program links the libraries as usual. A build step
+// starts the entry ("tovami --hook EVENT"), so the entry must start like a small C tool. Linked the
+// usual way, libxcb (with libXau, libXdmcp, libbsd and libmd behind it), libutf8proc and libm would
+// cost each start the mapping of seven libraries and their relocations, and the hook road calls none
+// of them. This file is linked into the entry alone: its definitions of the functions the shared
+// code calls take the place of the libraries' (the linker then drops them, --as-needed), and each
+// forwards to the real one. The desktop program links the libraries as usual. A build step
 // (check_entry_libraries.cmake) fails when the entry needs a library besides libc again: a new call
 // into one of these from code the entry links is then forwarded here.
 #include <fenv.h>
@@ -41,7 +41,8 @@ Function utf8proc(const char* name) {
   static const SharedLibrary library("libutf8proc.so.2");
   const auto function = resolved<Function>(library, name);
   if (!function) {
-    std::fprintf(stderr, "tovami: cannot load %s from libutf8proc.so.2: %s\n", name, ::dlerror());
+    const char* why = ::dlerror();
+    std::fprintf(stderr, "tovami: cannot load %s from libutf8proc.so.2: %s\n", name, why ? why : "not found");
     std::exit(1);
   }
   return function;
@@ -76,13 +77,15 @@ void xcb_disconnect(xcb_connection_t* connection) {
 
 // The rest but xcb_parse_display are called only on a connection xcb_connect made, so libxcb
 // is loaded by then.
-xcb_get_property_cookie_t xcb_get_property(xcb_connection_t* connection, uint8_t deleteIt, xcb_window_t window,
-                                           xcb_atom_t property, xcb_atom_t type, uint32_t offset, uint32_t length) {
+xcb_get_property_cookie_t xcb_get_property(xcb_connection_t* connection, uint8_t deleteIt,
+                                           xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
+                                           uint32_t offset, uint32_t length) {
   TOVAMI_REAL(xcb, xcb_get_property);
   return real(connection, deleteIt, window, property, type, offset, length);
 }
 
-xcb_get_property_reply_t* xcb_get_property_reply(xcb_connection_t* connection, xcb_get_property_cookie_t cookie,
+xcb_get_property_reply_t* xcb_get_property_reply(xcb_connection_t* connection,
+                                                 xcb_get_property_cookie_t cookie,
                                                  xcb_generic_error_t** error) {
   TOVAMI_REAL(xcb, xcb_get_property_reply);
   return real(connection, cookie, error);
@@ -113,8 +116,8 @@ void xcb_screen_next(xcb_screen_iterator_t* iterator) {
   real(iterator);
 }
 
-xcb_intern_atom_cookie_t xcb_intern_atom(xcb_connection_t* connection, uint8_t onlyIfExists, uint16_t nameLength,
-                                         const char* name) {
+xcb_intern_atom_cookie_t xcb_intern_atom(xcb_connection_t* connection, uint8_t onlyIfExists,
+                                         uint16_t nameLength, const char* name) {
   TOVAMI_REAL(xcb, xcb_intern_atom);
   return real(connection, onlyIfExists, nameLength, name);
 }
@@ -135,7 +138,8 @@ xcb_get_geometry_cookie_t xcb_get_geometry(xcb_connection_t* connection, xcb_dra
   return real(connection, drawable);
 }
 
-xcb_get_geometry_reply_t* xcb_get_geometry_reply(xcb_connection_t* connection, xcb_get_geometry_cookie_t cookie,
+xcb_get_geometry_reply_t* xcb_get_geometry_reply(xcb_connection_t* connection,
+                                                 xcb_get_geometry_cookie_t cookie,
                                                  xcb_generic_error_t** error) {
   TOVAMI_REAL(xcb, xcb_get_geometry_reply);
   return real(connection, cookie, error);
