@@ -14,8 +14,9 @@ time (user + system, from wait4):
 The listening server is a stand-in in this script (a separate process: a loopback unix socket that
 answers a permission request as soon as it has read it), so the figures are the client's and the
 socket's, not the desktop program's. With --desktop the run also measures against the real
-tovami-desktop under its own Xvfb and D-Bus (tests/integration/harness.py) with approvals on: empty
-input, and a Notification hook (the client writes its request and leaves; the server reads it).
+tovami-desktop under its own Xvfb and D-Bus (tests/integration/harness.py) with approvals on, started
+through the first --entry with the desktop program beside it: empty input, and a Notification hook
+(the client writes its request and leaves; the server reads it).
 Several --entry give several builds in the same run (before and after a change, say).
 
     bench/hook_start.py [--entry build/tovami ...] [--runs 2000] [--desktop]
@@ -133,12 +134,17 @@ def stand_in_cases(entries, root):
     return cases
 
 
-def desktop_run(entry, runs):
-    """Against the real tovami-desktop (beside `entry`) under a private Xvfb and D-Bus."""
+def desktop_run(labelled, runs):
+    """Every entry against the real tovami-desktop under a private Xvfb and D-Bus, started through the
+    first entry that has the desktop program beside it."""
+    hosts = [entry for _, entry in labelled
+             if os.access(os.path.join(os.path.dirname(entry), "tovami-desktop"), os.X_OK)]
+    if not hosts:
+        print("\n--desktop: no entry has tovami-desktop beside it")
+        return
     sys.path.insert(0, str(HERE / "../tests/integration"))
-    os.environ["TOVAMI_BINARY"] = entry
-    import harness  # noqa: E402  (reads TOVAMI_BINARY when imported)
-    harness.BINARY = entry
+    import harness  # noqa: E402
+    harness.BINARY = hosts[0]
     notice = json.dumps({"session_id": "bench", "cwd": "/tmp", "hook_event_name": "Notification",
                          "message": "Claude is waiting for your input", "notification_type": "idle_prompt"})
     with harness.Session(screen="1280x800", openbox=True) as s:
@@ -149,11 +155,13 @@ def desktop_run(entry, runs):
             return
         time.sleep(2)  # let its start settle
         env = dict(s.env)
-        cases = {"true": (["/bin/true"], env, b""),
-                 "desktop listening, empty input": ([entry, "--hook", "permission-request"], env, b""),
-                 "desktop listening, notification": ([entry, "--hook", "notification"], env, notice.encode())}
+        cases = {"true": (["/bin/true"], env, b"")}
+        for label, entry in labelled:
+            cases[f"{label}desktop listening, empty input"] = ([entry, "--hook", "permission-request"], env, b"")
+            cases[f"{label}desktop listening, notification"] = ([entry, "--hook", "notification"], env,
+                                                                 notice.encode())
         times, cpu, outputs = measure(cases, runs)
-    print(f"\nAgainst the real tovami-desktop (under Xvfb), {runs} runs each:")
+    print(f"\nAgainst the real tovami-desktop ({hosts[0]}, under Xvfb), {runs} runs each:")
     report(times, cpu, outputs)
 
 
@@ -186,7 +194,7 @@ def main():
     print(f"\nStand-in server (this script's loopback socket), {args.runs} runs each:")
     report(times, cpu, outputs)
     if args.desktop:
-        desktop_run(entries[0], max(200, args.runs // 4))
+        desktop_run(labelled, max(200, args.runs // 4))
 
 
 if __name__ == "__main__":
