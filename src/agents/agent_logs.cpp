@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 #include "agents/claude_project_folder.h"
@@ -153,8 +154,8 @@ AgentLogReader::Peers AgentLogReader::peerKey(const AgentLogRequest& request) co
   return key;
 }
 
-std::optional<ConversationSummary> AgentLogReader::follow(const AgentLogRequest& request, const fs::path& file,
-                                                          ConversationFormat format,
+std::optional<ConversationSummary> AgentLogReader::follow(const AgentLogRequest& request,
+                                                          const fs::path& file, ConversationFormat format,
                                                           std::optional<std::string> sessionId) {
   Binding& binding = bindings_[request.pid];
   binding.touched = true;
@@ -175,7 +176,8 @@ std::optional<AgentLogReport> AgentLogReader::keptLog(const AgentLogRequest& req
   // The pid may name another process by now.
   if (kept.process != std::pair(request.processStart, request.startedAt)) return std::nullopt;
   if (kept.peers != peerKey(request)) return std::nullopt;  // the one-to-one choice may differ now
-  if (sessionId ? *sessionId != kept.sessionId : ++kept.scansSinceFound >= kFindAgainEvery) return std::nullopt;
+  if (sessionId ? *sessionId != kept.sessionId : ++kept.scansSinceFound >= kFindAgainEvery)
+    return std::nullopt;
   AgentLogReport report;
   report.conversation = kept.log->read();
   if (!report.conversation) return std::nullopt;  // gone or replaced by something else: look again
@@ -342,16 +344,37 @@ const AgentLogReader::Assignment& AgentLogReader::assignment(const AgentLogReque
       }
   // The others: each session to the agent that started closest before it; its newest to each agent.
   std::unordered_map<int32_t, const Candidate*> newest;
-  std::vector<const Candidate*> unplaced;
-  for (const auto& c : candidates) {
+  std::vector<const Candidate*> unplaced, timed;
+  for (const auto& c : candidates) (c.startedAt ? timed : unplaced).push_back(&c);
+  // In the order the sessions began, each to the agent that started closest before it, an agent
+  // without a session first. An agent begins its session within seconds of its start; agents started
+  // within moments of each other may both begin theirs after both started (Codex's shared app-server
+  // begins them seconds later, in either order): while two or more such sessions follow two or more
+  // such agents, which is whose cannot be told, and they are left to nobody rather than swapped.
+  std::sort(timed.begin(), timed.end(), [](auto* a, auto* b) { return *a->startedAt < *b->startedAt; });
+  for (const Candidate* candidate : timed) {
+    const Candidate& c = *candidate;
     const AgentLogRequest* owner = nullptr;
+    int withoutSession = 0;
+    Seconds latestStart = 0;
     for (const auto* peer : peers) {
-      if (!c.startedAt || peer->startedAt > *c.startedAt + kSessionSlack) continue;
+      if (peer->startedAt > *c.startedAt + kSessionSlack) continue;
+      // Only agents surely started before the session began count here (no slack).
+      const Seconds before = *c.startedAt - peer->startedAt;
+      if (!newest.count(peer->pid) && before >= 0 && before <= kSessionBeginWindow) {
+        ++withoutSession;
+        latestStart = std::max(latestStart, peer->startedAt);
+      }
       const auto gap = [&](const AgentLogRequest* p) {
-        return std::pair(p->startedAt > *c.startedAt, std::abs(*c.startedAt - p->startedAt));
+        return std::tuple(newest.count(p->pid) > 0, p->startedAt > *c.startedAt,
+                          std::abs(*c.startedAt - p->startedAt));
       };
       if (!owner || gap(peer) < gap(owner)) owner = peer;
     }
+    if (withoutSession > 1 && std::count_if(timed.begin(), timed.end(), [&](const Candidate* other) {
+                                return *other->startedAt >= latestStart;
+                              }) > 1)
+      continue;
     if (!owner) {
       unplaced.push_back(&c);
       continue;

@@ -77,6 +77,9 @@ class AgentLogReader final : public AgentLogs {
   static constexpr Seconds kStartSlack = 5.0;
   // A session may seem to start this long before its process did (clock rounding).
   static constexpr Seconds kSessionSlack = 1.0;
+  // An agent's session begins this soon after the agent starts, at the latest (6 s seen on a busy
+  // machine): two agents without a session started this close before one cannot be told apart.
+  static constexpr Seconds kSessionBeginWindow = 15.0;
   // An agent's log found without its own word for it (no status file) is looked for again once in
   // this many reads: a new session in the same process (Codex's /new) is seen within 15 s.
   static constexpr uint32_t kFindAgainEvery = 5;

@@ -273,6 +273,24 @@ TEST_F(AgentLogsTest, SessionsOfOneAgentInOneFolderEachGetTheirOwn) {
       EXPECT_EQ(c.bFirstRead ? second : row(later), c.b);
     }
 
+  // Started a moment apart, both sessions began after both agents started (Codex's shared app-server
+  // begins them seconds later, in either order): neither row is given a conversation it may not own.
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(std::string(kind.agent) + ": started a moment apart");
+    fs::remove_all(home_ / ".codex");
+    fs::remove_all(geminiChats());
+    kind.write("s-b", aTime, "b's prompt");
+    kind.write("s-a", "2026-12-07T03:16:42.200Z", "a's prompt");
+    auto a = request(50, kind.agent), soon = request(51, kind.agent);
+    soon.startedAt = kStart + 0.5;
+    AgentLogReader reader(locations());
+    reader.scanStarting({a, soon});
+    for (const auto* r : {&a, &soon}) {
+      const auto report = reader.read(*r);
+      EXPECT_FALSE(report.sessionId || report.conversation) << r->pid << " " << said(report);
+    }
+  }
+
   // A rollout Codex holds open itself is its own, whatever the start times say.
   const fs::path bs = kinds[0].write("s-b", bTime, "b's prompt");
   auto a = request(50, "Codex"), later = request(51, "Codex");
