@@ -42,6 +42,22 @@ def stamp(began, what):
     print(f"{time.monotonic() - began:7.2f}s  {what}", flush=True)
 
 
+def answer_on_island(s, began, answer, shot=None):
+    """Waits for the card, screenshots it when asked, clicks `answer` ("allow", "always", "deny") once the card
+    takes clicks; returns when the click was made (monotonic) and how many buttons the card had."""
+    buttons = s.wait_for(lambda: card_buttons(s), 10)
+    stamp(began, f"card drawn, {len(buttons or [])} buttons")
+    time.sleep(0.8)  # a card's buttons take clicks once it has been up for a moment
+    if shot:
+        s.screenshot(s.shot_path(shot))
+        print("          screenshot:", s.shot_path(shot))
+    which = {"allow": 0, "always": 1, "deny": len(buttons) - 1}[answer]
+    clicked = time.monotonic()
+    s.xdotool("mousemove", *buttons[which], "click", 1)
+    stamp(began, f"{answer} clicked on the island")
+    return clicked, len(buttons)
+
+
 def card_buttons(s):
     """The centres of the card's buttons, right to left (Allow, then Always where it is drawn, then Deny);
     None while no card shows. Buttons are the runs of lit columns in the band of Allow's terracotta fill."""
@@ -166,16 +182,7 @@ def main():
                     s.wait_for(lambda: "\u276f" in screen().split(" Done.")[-1], 20)
                 return
             if args.island:
-                buttons = s.wait_for(lambda: card_buttons(s), 10)
-                stamp(began, f"card drawn, {len(buttons or [])} buttons")
-                time.sleep(0.8)  # a card's buttons take clicks once it has been up for a moment
-                if shot:
-                    s.screenshot(s.shot_path(shot))
-                    print("          screenshot:", s.shot_path(shot))
-                which = {"allow": 0, "always": 1, "deny": len(buttons) - 1}[answer]
-                clicked = time.monotonic()
-                s.xdotool("mousemove", *buttons[which], "click", 1)
-                stamp(began, f"{answer} clicked on the island")
+                clicked, _ = answer_on_island(s, began, answer, shot)
             else:
                 time.sleep(0.8)
                 shown = [c for c in fake_notifications.calls(s) if c["call"] == "Notify"][-1]

@@ -28,22 +28,9 @@ sys.path.insert(0, str(HERE))
 import fake_notifications  # noqa: E402
 import harness  # noqa: E402
 import tray  # noqa: E402
-from claude_code_trial import card_buttons, stamp  # noqa: E402
+from claude_code_trial import answer_on_island, stamp  # noqa: E402
+from fake_responses_api import CODEX_CONFIG  # noqa: E402
 
-CONFIG = """model = "fake-model"
-model_provider = "fake"
-approval_policy = "on-request"
-sandbox_mode = "workspace-write"
-
-[model_providers.fake]
-name = "fake"
-base_url = "http://127.0.0.1:{port}/v1"
-env_key = "FAKE_API_KEY"
-wire_api = "responses"
-
-[projects."{project}"]
-trust_level = "trusted"
-"""
 
 
 def end_app_servers(codex_home):
@@ -80,7 +67,7 @@ def main():
             api = s._spawn(["/usr/bin/python3", str(HERE / "fake_responses_api.py"), "--log", str(api_log),
                             "--lifetime", "900"], stdout=subprocess.PIPE)
             port = int(api.stdout.readline())
-            (codex_home / "config.toml").write_text(CONFIG.format(port=port, project=project))
+            (codex_home / "config.toml").write_text(CODEX_CONFIG.format(port=port, project=project))
             s.write_preferences("[General]\ncodexApprovals=true\nislandOnNonNotch=true\n")
             tray.start_fake_host(s)
             fake_notifications.start(s)
@@ -176,24 +163,17 @@ def main():
                 pane = [line.strip() for line in screen().splitlines() if line.strip() and "\u28ff" not in line]
                 print("          pane meanwhile:", " | ".join(pane[-4:]))
                 print("          tray rows:", tray.labels(s, item)[:3])
-                buttons = s.wait_for(lambda: card_buttons(s), 10)
-                stamp(began, f"card drawn, {len(buttons or [])} buttons")
-                time.sleep(0.8)  # a card's buttons take clicks once it has been up for a moment
-                if shot:
-                    s.screenshot(s.shot_path(shot))
-                    print("          screenshot:", s.shot_path(shot))
-                which = {"allow": 0, "always": 1, "deny": len(buttons) - 1}[answer]
                 early = (project / made).exists()
-                clicked = time.monotonic()
-                s.xdotool("mousemove", *buttons[which], "click", 1)
-                stamp(began, f"{answer} clicked on the island" + (" (the command had run before!)" if early else ""))
+                clicked, count = answer_on_island(s, began, answer, shot)
+                if early:
+                    stamp(began, "the command had run before the click!")
                 ran = s.wait_for(lambda: (project / made).exists(), 8 if answer == "deny" else 20)
                 stamp(began, (f"the command ran, {time.monotonic() - clicked:.2f} s after the click" if ran
                               else "the command did not run"))
                 s.wait_for(lambda: "Worked for" in screen().split(made)[-1], 20)
                 pane = [line.strip() for line in screen().splitlines() if line.strip()]
                 print("          pane after:", " | ".join(pane[-9:-3]))
-                return len(buttons or [])
+                return count
 
             ask("allow", "allowed.txt", shot="codex-allow-card.png")
             unanswered("unanswered.txt")

@@ -28,6 +28,22 @@ import json
 import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+# Codex's config.toml for a provider on this server: no sign-in, the project trusted.
+CODEX_CONFIG = """model = "fake-model"
+model_provider = "fake"
+approval_policy = "on-request"
+sandbox_mode = "workspace-write"
+
+[model_providers.fake]
+name = "fake"
+base_url = "http://127.0.0.1:{port}/v1"
+env_key = "FAKE_API_KEY"
+wire_api = "responses"
+
+[projects."{project}"]
+trust_level = "trusted"
+"""
+
 ARGS = None
 LOCK = threading.Lock()
 COUNTER = [0]

@@ -35,21 +35,9 @@ import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parents[1]
+sys.path.insert(0, str(HERE))
+from fake_responses_api import CODEX_CONFIG  # noqa: E402
 
-CODEX_CONFIG = """model = "fake-model"
-model_provider = "fake"
-approval_policy = "on-request"
-sandbox_mode = "workspace-write"
-
-[model_providers.fake]
-name = "fake"
-base_url = "http://127.0.0.1:{port}/v1"
-env_key = "FAKE_API_KEY"
-wire_api = "responses"
-
-[projects."{project}"]
-trust_level = "trusted"
-"""
 
 
 def prompt_text(content):
