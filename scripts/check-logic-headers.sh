@@ -1,6 +1,6 @@
 #!/bin/sh
 # Fails when logic code (everything under src/ except the backends in src/linux and src/macos: app, nap, agents,
-# peers, approvals, island, pixel_art, onboarding, platform) includes a toolkit,
+# peers, approvals, island, pixel_art, onboarding, platform, remote) includes a toolkit,
 # window-system or OS-specific header. The logic must build for any platform.
 src=${1:-src}
 hits=$(find "$src" -name '*.h' -o -name '*.cpp' | grep -v "^$src/linux/" | grep -v "^$src/macos/" |

@@ -34,6 +34,8 @@ struct AgentSession {
   std::optional<std::string> sessionName;
   // What the agent waits for while it waits for the user ("permission prompt", "input needed").
   std::optional<std::string> waitingFor;
+  // The SSH host the agent runs on (its ssh name); absent for an agent of this machine.
+  std::optional<std::string> host;
 
   bool operator==(const AgentSession&) const = default;
 

@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include "remote/remote_link.h"
+#include "remote/remote_protocol.h"
+#include "support/virtual_dispatcher.h"
+
+namespace tovami::remote {
+namespace {
+
+using nlohmann::json;
+
+AgentSession agent(int32_t pid, std::string project, AgentActivity activity = AgentActivity::working) {
+  AgentSession s;
+  s.pid = pid;
+  s.agentName = "Claude Code";
+  s.projectName = project;
+  s.projectPath = "/srv/" + project;
+  s.terminalTTY = "pts/3";
+  s.startedAt = 1'700'000'000 + pid;
+  s.activity = activity;
+  return s;
+}
+
+// Every message through its line and back; what is not the protocol is refused in words or skipped.
+TEST(RemoteProtocol, MessagesSurviveTheirLineAndMalformedOnesAreRefused) {
+  const std::vector<UpMessage> up = {
+      Hello{1, "1.2", 1'700'000'000.5}, RowDelta{"7:1", {{"working", false}, {"you", nullptr}}}, RowGone{"7:1"},
+      Request{9, "permission-request", {{"tool_name", "Bash"}, {"x", "a\nb\u00e9"}}}, Withdraw{9}};
+  for (const auto& message : up) {
+    std::string error;
+    const std::string line = encode(message);
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    EXPECT_EQ(decodeUp(line, error), message) << line << error;
+  }
+  const std::vector<DownMessage> down = {Decision{9, {{"protocol", 1}, {"behavior", "allow"}}}, Jump{"7:1"}};
+  for (const auto& message : down) {
+    std::string error;
+    EXPECT_EQ(decodeDown(encode(message), error), message) << error;
+  }
+  struct Case {
+    std::string line, error;
+  } refused[] = {
+      {"not json", "not JSON"},
+      {"[1]", "not a JSON object"},
+      {std::string(100, '[') + std::string(100, ']'), "not JSON"},
+      {R"({"protocol":"1"})", "protocol is not a number"},
+      {R"({"row":"1:1","set":[]})", "row without"},
+      {R"({"row":7,"set":{}})", "row without"},
+      {R"({"gone":1})", "removal without"},
+      {R"({"request":0,"event":"permission-request","payload":{}})", "request without"},
+      {R"({"request":1.5,"event":"permission-request","payload":{}})", "request without"},
+      {R"({"request":3,"payload":{}})", "request without"},
+      {R"({"withdraw":-1})", "withdrawal without"},
+      {R"({"something":"new"})", ""},  // a later kind: skipped
+  };
+  for (const auto& c : refused) {
+    std::string error = "unset";
+    EXPECT_FALSE(decodeUp(c.line, error)) << c.line;
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.line << " -> " << error;
+    if (c.error.empty()) {
+      EXPECT_TRUE(error.empty()) << error;
+    }
+  }
+  std::string error;
+  EXPECT_FALSE(decodeDown(R"({"decision":4,"reply":"allow"})", error));
+  EXPECT_FALSE(error.empty());
+}
+
+// The remote side sends each scan's changes only; the desktop rebuilds the same rows from them.
+TEST(RemoteProtocol, DeltasCarryOnlyChangesAndRebuildTheRowsTaggedByHost) {
+  DeltaBuilder builder;
+  RowTable table;
+  std::vector<std::string> wire;
+  const auto send = [&](const std::vector<AgentSession>& scan) {
+    wire.clear();
+    for (const auto& message : builder.update(scan)) {
+      wire.push_back(encode(message));
+      std::string error;
+      auto decoded = decodeUp(wire.back(), error);
+      ASSERT_TRUE(decoded) << error;
+      if (auto* delta = std::get_if<RowDelta>(&*decoded))
+        ASSERT_TRUE(table.apply(*delta, error)) << error;
+      else
+        table.apply(std::get<RowGone>(*decoded));
+    }
+  };
+  auto a = agent(41, "api"), b = agent(42, "web", AgentActivity::quiet);
+  b.context = ConversationSummary{.youLine = "fix it", .updatedAt = 1'700'000'100};
+  send({a, b});
+  ASSERT_EQ(wire.size(), 2u);
+  EXPECT_EQ(wire[0].find("null"), std::string::npos) << "a new row carries no empty fields: " << wire[0];
+  send({a, b});
+  EXPECT_TRUE(wire.empty()) << "nothing changed, nothing sent";
+  a.activity = AgentActivity::quiet;
+  a.waitingFor = "permission prompt";
+  b.context.reset();
+  send({a, b});
+  ASSERT_EQ(wire.size(), 2u);
+  EXPECT_EQ(json::parse(wire[0])["set"], (json{{"waitingFor", "permission prompt"}, {"working", false}}));
+  EXPECT_EQ(json::parse(wire[1])["set"], (json{{"updatedAt", nullptr}, {"you", nullptr}}));
+
+  // 100 s of clock difference: the desktop shows start times on its own clock.
+  const auto rows = table.sessions("devbox", 100, 1'700'000'041 + 100 + 600);
+  ASSERT_EQ(rows.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    AgentSession expected = i == 0 ? a : b;
+    expected.host = "devbox";
+    expected.startedAt += 100;
+    expected.ageMinutes = rows[i].ageMinutes;
+    EXPECT_EQ(rows[i], expected) << i;
+  }
+  EXPECT_EQ(rows[0].ageMinutes, 10);
+  EXPECT_EQ(table.idOf(42), rowId(b));
+
+  send({b});
+  EXPECT_EQ(wire, std::vector<std::string>{encode(RowGone{rowId(a)})});
+  EXPECT_EQ(table.size(), 1u);
+  EXPECT_EQ(builder.session(rowId(b))->pid, 42);
+}
+
+// Whatever a remote side sends, the desktop closes the link with a reason, or takes what fits.
+TEST(RemoteProtocol, AHostileOrForeignRemoteSideIsClosedWithAReason) {
+  const std::string hello = encode(Hello{1, "1.2", 0}) + "\n";
+  const auto row = [](int n) {
+    return encode(RowDelta{std::to_string(n) + ":1", {{"pid", n}, {"agent", "Codex"}, {"startedAt", 1}, {"working", true}}}) + "\n";
+  };
+  std::string manyRows, noise, flood;
+  for (int n = 1; n <= 65; ++n) manyRows += row(n);
+  for (int n = 0; n < 17; ++n) noise += "Welcome to devbox\n";
+  for (int n = 0; n < 401; ++n) flood += "{}\n";
+  std::string requests;
+  for (int n = 1; n <= 33; ++n) requests += encode(Request{n, "permission-request", json::object()}) + "\n";
+  struct Case {
+    std::string bytes, reason;  // reason empty: stays open
+  } cases[] = {
+      {"Welcome to devbox\n" + hello + row(1), ""},
+      {noise + hello, "did not answer as Tovami does"},
+      {R"({"protocol":2})" "\n", "speaks remote protocol 2; this Tovami speaks 1"},
+      {hello + "\x01\xff garbage\n", "does not allow: a line is not JSON"},
+      {hello + std::string(kMaxLineBytes + 1, 'x'), "a line longer than 256 KiB"},
+      {hello + manyRows, "more than 64 agents"},
+      {hello + R"({"row":"1:1","set":{"pid":"1","agent":"x","startedAt":1,"working":true}})" "\n", "\"pid\" has the wrong"},
+      {hello + R"({"row":"1:1","set":{"pid":1}})" "\n", "without its pid, agent, start or state"},
+      {hello + R"({"row":"1:1","set":{"pid":1,"agent":")" + std::string(5000, 'a') + R"(","startedAt":1,"working":true}})" "\n", "wrong type or size"},
+      {hello + flood, "more than the remote protocol allows in a second"},
+      {hello + requests, "more than 32 requests"},
+      {hello + hello, "a second hello"},
+  };
+  for (const auto& c : cases) {
+    UpStream stream("devbox");
+    // Byte by byte where the input is short, so that no line depends on how the pipe cut it.
+    if (c.bytes.size() < 4096)
+      for (char byte : c.bytes) stream.feed(std::string_view(&byte, 1), 0, 0);
+    else
+      stream.feed(c.bytes, 0, 0);
+    EXPECT_EQ(stream.closed(), !c.reason.empty()) << c.bytes.substr(0, 60) << " -> " << stream.closeReason();
+    EXPECT_NE(stream.closeReason().find(c.reason), std::string::npos) << stream.closeReason();
+    if (stream.closed()) {
+      EXPECT_EQ(stream.rows().size(), 0u);
+    }
+  }
+  // The same flood spread over time is within the rate.
+  UpStream paced("devbox");
+  paced.feed(hello, 0, 0);
+  for (int n = 0; n < 1000; ++n) paced.feed("{}\n", n * 0.02, 0);
+  EXPECT_FALSE(paced.closed()) << paced.closeReason();
+}
+
+TEST(RemoteLink, SaysWhySshEndedInPlainWords) {
+  struct Case {
+    int status;
+    std::string stderrTail, text;
+  } cases[] = {
+      {127, "sh: 1: exec: /home/u/.local/bin/tovami: not found\n", "Tovami is not installed on devbox"},
+      {255, "Host key verification failed.\r\n", "devbox's host key is not known yet: run `ssh devbox` once"},
+      {255, "u@devbox: Permission denied (publickey,password).\n", "permission denied"},
+      {255, "ssh: Could not resolve hostname devbox: Name or service not known\n", "the network is down"},
+      {255, "ssh: connect to host devbox port 22: Connection refused\n", "the network is down"},
+      {255, "ssh: connect to host 10.0.0.2 port 22: Network is unreachable\n", "the network is down"},
+      {255, "Timeout, server devbox not responding.\n", "the network is down"},
+      {-1, "", "the link to devbox was cut"},
+      {3, "warning\nboom \x1b[31m\n", "ssh to devbox ended with status 3: boom ?[31m"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(linkFailureText("devbox", c.status, c.stderrTail).rfind(c.text, 0), 0u)
+        << c.stderrTail << " -> " << linkFailureText("devbox", c.status, c.stderrTail);
+  for (const std::string bad : {"", "-oProxyCommand=x", "a b", "a;b", "dev$box"}) EXPECT_FALSE(usableHostName(bad)) << bad;
+  for (const std::string good : {"devbox", "me@gpu-1.lab", "[::1]:2222"}) EXPECT_TRUE(usableHostName(good)) << good;
+  const auto args = sshArguments("devbox", "/run/user/1/tovami-ssh");
+  EXPECT_EQ(args[args.size() - 2], "devbox");
+  EXPECT_EQ(args[args.size() - 3], "--");
+}
+
+// Back-off doubles to its cap, restarts after a steady link and at once after a network change;
+// a remote side that never says hello is ended; a stopped link ignores its child's end.
+TEST(RemoteLink, ReconnectsWithBackOffInVirtualTime) {
+  testing::VirtualDispatcher dispatcher;
+  std::vector<Seconds> launches;
+  int terminations = 0;
+  RemoteLink link("devbox", dispatcher,
+                  {[&] { launches.push_back(dispatcher.elapsed()); }, [&] { ++terminations; }, [] {}});
+  link.start();
+  for (Seconds retry : {2, 4, 8, 16, 32, 60, 60}) {
+    link.childEnded(255, "Connection refused");
+    EXPECT_EQ(link.stateText(), "the network is down");
+    const Seconds ended = dispatcher.elapsed();
+    dispatcher.advance(retry);
+    EXPECT_EQ(launches.back() - ended, retry);
+  }
+  EXPECT_EQ(launches.size(), 8u);
+
+  link.greeted();
+  EXPECT_EQ(link.stateText(), "connected");
+  dispatcher.advance(RemoteLink::kSteadyAfter);
+  link.childEnded(-1, "");
+  EXPECT_EQ(link.stateText(), "the link to devbox was cut");
+  EXPECT_EQ(link.nextRetry(), 4);  // the first retry after a steady link is 2 s again
+  link.networkChanged();
+  EXPECT_EQ(launches.back(), dispatcher.elapsed());
+
+  dispatcher.advance(RemoteLink::kHelloWithin);
+  EXPECT_EQ(terminations, 1);
+  link.childEnded(-1, "");
+  EXPECT_EQ(link.stateText(), "devbox did not answer within 30 s");
+
+  link.stop();
+  const size_t before = launches.size();
+  link.childEnded(255, "Connection refused");
+  dispatcher.advance(600);
+  EXPECT_EQ(launches.size(), before);
+  EXPECT_EQ(link.phase(), RemoteLink::Phase::stopped);
+}
+
+}  // namespace
+}  // namespace tovami::remote
