@@ -59,6 +59,7 @@ LaunchRequest parseCommandLine(const std::vector<std::string>& arguments) {
     request->socket = arguments[*socket + 1];
     return {Kind::oneShot, *request};
   }
+  if (contains(arguments, switches::kRemoteStream)) return {Kind::remoteStream, {}};
   if (auto request = findOneShotSwitch(arguments)) return {Kind::oneShot, *request};
   // Every other occurrence of a one-shot switch has a value, so only the last argument can lack one.
   if (!arguments.empty()) {
@@ -77,10 +78,12 @@ std::string usageText(const std::vector<std::string_view>& unavailable) {
       {switches::kListAgents, "text|json", "print the coding agents running now and end"},
       {switches::kHook, "EVENT", "an agent's hook: pass its notice or permission request to Tovami"},
       {switches::kSocket, "PATH", "with --hook: the approval socket to ask (the installed hooks name it)"},
+      {switches::kWrap, "COMMAND", "with --hook status-line: the user's status line command to run"},
       {switches::kRenderOverlay, "FILE", "draw the nap scene into a PNG file and end"},
       {switches::kRenderIsland, "FILE", "draw the island into a PNG file and end"},
       {switches::kDumpAx, "APP", "print an application's accessibility tree and end"},
       {switches::kWarpJump, "TEXT", "bring the Warp tab showing TEXT to the front and end"},
+      {switches::kRemoteStream, "", "speak the remote protocol on standard input and output (for ssh)"},
       {switches::kShowTour, "", "show the welcome tour one second after the start"},
       {switches::kHelp, "", "show this text and end (also -h)"},
       {switches::kVersion, "", "show the version and end"},

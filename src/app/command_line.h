@@ -17,7 +17,9 @@ inline constexpr std::string_view kWarpJump = "--warp-jump";
 inline constexpr std::string_view kListAgents = "--list-agents";
 inline constexpr std::string_view kHook = "--hook";
 inline constexpr std::string_view kSocket = "--socket";
+inline constexpr std::string_view kWrap = "--wrap";
 inline constexpr std::string_view kShowTour = "--show-tour";
+inline constexpr std::string_view kRemoteStream = "--remote-stream";
 inline constexpr std::string_view kHelp = "--help";
 inline constexpr std::string_view kVersion = "--version";
 }  // namespace switches
@@ -27,12 +29,13 @@ inline constexpr std::string_view kOneShotSwitches[] = {switches::kRenderIsland,
                                                         switches::kDumpAx, switches::kWarpJump,
                                                         switches::kListAgents, switches::kHook};
 
-// Switches that take a value and only qualify "--hook": "--socket PATH" names the approval socket.
-inline constexpr std::string_view kHookOptionSwitches[] = {switches::kSocket};
+// Switches that take a value and only qualify "--hook": "--socket PATH" names the approval socket,
+// "--wrap COMMAND" the user's own status line command (main() reads "--hook status-line" itself).
+inline constexpr std::string_view kHookOptionSwitches[] = {switches::kSocket, switches::kWrap};
 
 // Every switch that takes no value. An argument in neither table ends the start with an error.
 inline constexpr std::string_view kFlagSwitches[] = {switches::kShowTour, switches::kHelp, "-h",
-                                                     switches::kVersion};
+                                                     switches::kVersion, switches::kRemoteStream};
 
 struct OneShotRequest {
   std::string name;
@@ -44,7 +47,7 @@ struct OneShotRequest {
 
 // What a start was asked to do.
 struct LaunchRequest {
-  enum class Kind { runApp, help, version, oneShot, missingValue, unknownSwitch, misplacedSwitch };
+  enum class Kind { runApp, help, version, oneShot, missingValue, unknownSwitch, misplacedSwitch, remoteStream };
   Kind kind = Kind::runApp;
   // oneShot: the switch and its value; missingValue: the switch only; unknownSwitch: the argument;
   // misplacedSwitch: a switch of kHookOptionSwitches without "--hook".

@@ -27,6 +27,8 @@ TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
       {{"tovami", "--list-agents"}, {Kind::missingValue, {"--list-agents", ""}}},
       {{"tovami", "--list-agents", "json", "--show-tour"}, {Kind::oneShot, {"--list-agents", "json"}}},
       {{"tovami", "--show-tour"}, {Kind::runApp, {}}},
+      {{"tovami", "--remote-stream"}, {Kind::remoteStream, {}}},
+      {{"tovami", "--remote-stream", "x"}, {Kind::unknownSwitch, {"x", ""}}},
       // Anything the table does not know is refused, not left to start the tray program.
       {{"tovami", "--bogus"}, {Kind::unknownSwitch, {"--bogus", ""}}},
       {{"tovami", "--render-overlay=out.png", "x"}, {Kind::unknownSwitch, {"--render-overlay=out.png", ""}}},

@@ -10,6 +10,7 @@
 #include "linux/agents/x11_running_apps.h"
 #include "linux/main/hook_command.h"
 #include "linux/main/transcript_lookup.h"
+#include "linux/remote/remote_stream.h"
 #include "platform/thread_queue.h"
 
 namespace tovami::linux_backend {
@@ -72,6 +73,8 @@ std::optional<int> answerWithoutToolkit(const LaunchRequest& request) {
           return 2;
         }
       return std::nullopt;
+    case Kind::remoteStream:
+      return runRemoteStream();
     case Kind::runApp:
       break;
   }
