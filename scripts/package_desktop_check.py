@@ -36,12 +36,12 @@ def main(entry):
         if program != "/usr/libexec/tovami/tovami-desktop":
             fail(f"the running program is {program}", s)
 
-        # Settings → "Start Tovami at login": the checkbox is the last but one stop of the focus chain.
+        # Settings → General → "Start Tovami at login": the page list has the focus, the checkbox is next.
         tray.click(s, item, "Settings\u2026")
         if not s.wait_for(lambda: "Tovami Settings" in s.window_names()):
             fail("no settings window", s)
         s.xdotool("search", "--sync", "--name", "^Tovami Settings$", "windowactivate", "--sync")
-        s.xdotool("key", "--delay", "100", "shift+Tab", "shift+Tab", "space")
+        s.xdotool("key", "--delay", "100", "End", "Tab", "space")
         autostart = os.path.join(s.config_dir, "autostart", "app.tovami.Tovami.desktop")
         if not s.wait_for(lambda: os.path.exists(autostart)):
             fail("\"Start Tovami at login\" wrote no autostart entry", s)

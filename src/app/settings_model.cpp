@@ -144,6 +144,10 @@ void SettingsModel::setLaunchAtLogin(bool on) {
   loginItemError_.reset();
 }
 
+void SettingsModel::reloadLaunchAtLogin() {
+  launchAtLogin_ = loginItems_.isEnabled();
+}
+
 void SettingsModel::showWelcomeTour() {
   if (showWelcomeTour_) showWelcomeTour_();
 }

@@ -60,6 +60,8 @@ class SettingsModel {
   bool launchAtLogin() const { return launchAtLogin_; }
   void setLaunchAtLogin(bool on);
   const std::optional<std::string>& loginItemError() const { return loginItemError_; }
+  // Reads the login item again (a kept window, shown again).
+  void reloadLaunchAtLogin();
   void showWelcomeTour();
 
  private:

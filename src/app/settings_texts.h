@@ -1,4 +1,5 @@
-// The settings window's texts.
+// The settings window's texts. A caption's first sentence is shown (at most two lines); the rest is
+// behind "More…" and in its tooltip.
 #pragma once
 
 #include <string>
@@ -9,13 +10,23 @@ namespace tovami::settings_texts {
 
 using wording::kMachine;
 
+// The pages, in the list's order.
+inline const std::string kNapPage = "Nap";
+inline const std::string kIslandPage = "Island";
+inline const std::string kAgentsPage = "Agents";
+inline const std::string kApprovalsPage = "Approvals";
+inline const std::string kUsagePage = "Usage";
+inline const std::string kOtherMachinesPage = "Other machines";
+inline const std::string kGeneralPage = "General";
+inline const std::string kMore = "More\u2026";
+
 inline const std::string kWakingSection = "Waking from a nap";
 inline const std::string kWakeRequires = "Wake requires";
 inline const std::string kJustWake = "Just wake";
 inline const std::string kAuthWake = wording::kAuthentication;
 inline const std::string kPasswordCannotProtect =
-    "In this Wayland session a nap cannot keep the keyboard from other windows, so it would protect "
-    "nothing: it wakes without asking for the password.";
+    "In this Wayland session a nap wakes without asking for the password. It cannot keep the keyboard "
+    "from other windows, so a password would protect nothing.";
 
 inline const std::string kIslandSection = wording::kIslandName;
 inline const std::string kShowInNotch = wording::kShowIsland;
@@ -61,9 +72,9 @@ inline const std::string kCodexApprovalsCaption =
 inline const std::string kUsageSection = "Claude usage";
 inline const std::string kShowUsage = "Show plan usage in the island";
 inline const std::string kUsageCaption =
-    std::string("Reads your Claude Code login from ") + wording::kCredentialSource +
-    " and fetches your five-hour and seven-day usage from api.anthropic.com every 5 minutes. This is "
-    "Tovami's only network request.";
+    std::string("Fetches your five-hour and seven-day usage from api.anthropic.com every 5 minutes: "
+                "Tovami's only network request. It reads your Claude Code login from ") +
+    wording::kCredentialSource + ".";
 
 inline const std::string kStartAtLogin = "Start Tovami at login";
 inline const std::string kLoginItemErrorPrefix = "Couldn't change this: ";

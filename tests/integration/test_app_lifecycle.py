@@ -37,6 +37,12 @@ class AppLifecycleTest(unittest.TestCase):
             self.assertEqual(s.run([harness.BINARY, "--list-agents", "json"]).returncode, 0)  # one-shots still run
             tray.click(s, item, "Settings\u2026")
             self.assertTrue(s.wait_for(lambda: "Tovami Settings" in s.window_names()), "no settings window")
+            mapped = lambda: s.xdotool("search", "--onlyvisible", "--name", "^Tovami Settings$").stdout.split()
+            shown = s.wait_for(mapped)
+            s.xdotool("key", "Escape")  # closing hides it; the tray shows the same window again
+            self.assertTrue(s.wait_for(lambda: not mapped()), "Escape left it open")
+            tray.click(s, item, "Settings\u2026")
+            self.assertTrue(s.wait_for(lambda: mapped() == shown), "not the same window again")
             self.assertEqual(s.stop_tovami(), 0)
             self.assertIn("tovami ended", s.log_text())
 

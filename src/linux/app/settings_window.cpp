@@ -1,14 +1,18 @@
 #include "linux/app/settings_window.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QCheckBox>
 #include <QFormLayout>
-#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
+#include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 #include "app/hot_key_texts.h"
@@ -23,13 +27,17 @@ QString q(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-QVBoxLayout* addSection(QVBoxLayout* page, const std::string& title) {
-  auto* box = new QGroupBox(q(title));
-  box->setObjectName(q(title));
-  auto* layout = new QVBoxLayout(box);
-  layout->setSpacing(6);
-  page->addWidget(box);
-  return layout;
+// The first sentence and the rest ("" when it is one sentence).
+std::pair<std::string, std::string> firstSentence(const std::string& text) {
+  const size_t end = text.find(". ");
+  if (end == std::string::npos) return {text, ""};
+  return {text.substr(0, end + 1), text.substr(end + 2)};
+}
+
+QFont scaled(QFont font, double factor, QFont::Weight weight = QFont::Normal) {
+  font.setPointSizeF(font.pointSizeF() * factor);
+  font.setWeight(weight);
+  return font;
 }
 
 }  // namespace
@@ -37,12 +45,34 @@ QVBoxLayout* addSection(QVBoxLayout* page, const std::string& title) {
 SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceStore& store,
                                SettingsSessionFacts session)
     : model_(std::move(model)), store_(store), session_(std::move(session)) {
+  namespace t = settings_texts;
   setWindowTitle("Tovami Settings");
   setObjectName("TovamiSettings");
-  setFixedSize(kWidth, kHeight);
-  setAttribute(Qt::WA_DeleteOnClose);
-  build();
+  auto* outer = new QHBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+  pages_ = new QListWidget;
+  pages_->setObjectName(kPageListName);
+  pages_->setAccessibleName("Pages");
+  pages_->setFixedWidth(150);
+  pages_->setFrameShape(QFrame::NoFrame);
+  pages_->setStyleSheet("QListWidget { padding-top: 8px; } QListWidget::item { padding: 4px 8px; }");
+  stack_ = new QStackedWidget;
+  outer->addWidget(pages_);
+  outer->addWidget(stack_, 1);
+  connect(pages_, &QListWidget::currentRowChanged, stack_, &QStackedWidget::setCurrentIndex);
+
+  addPage(t::kNapPage, t::kWakingSection, &SettingsWindow::buildNap);
+  addPage(t::kIslandPage, t::kIslandSection, &SettingsWindow::buildIsland);
+  addPage(t::kAgentsPage, t::kAgentSection, &SettingsWindow::buildAgents);
+  addPage(t::kApprovalsPage, t::kApprovalsSection, &SettingsWindow::buildApprovals);
+  addPage(t::kUsagePage, t::kUsageSection, &SettingsWindow::buildUsage);
+  addPage(t::kOtherMachinesPage, t::kOtherMachinesPage, &SettingsWindow::buildOtherMachines);
+  addPage(t::kGeneralPage, t::kGeneralPage, &SettingsWindow::buildGeneral);
+  pages_->setCurrentRow(0);
+
   refresh();
+  fitToContent();
   observerToken_ = store_.addObserver([this](std::string_view) { refresh(); });
   if (session_.hotKeys) bindingToken_ = session_.hotKeys->addBindingObserver([this] { showHotKeys(); });
 }
@@ -56,6 +86,48 @@ void SettingsWindow::detach() {
   if (bindingToken_) session_.hotKeys->removeBindingObserver(std::exchange(bindingToken_, 0));
 }
 
+void SettingsWindow::showEvent(QShowEvent* event) {
+  // What the preferences do not tell: the login item and the hooks' last failures.
+  if (observerToken_) {
+    model_->reloadLaunchAtLogin();
+    refresh();
+  }
+  QWidget::showEvent(event);
+}
+
+void SettingsWindow::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  hide();
+}
+
+void SettingsWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+    close();
+  else
+    QWidget::keyPressEvent(event);
+}
+
+void SettingsWindow::addPage(const std::string& title, const std::string& heading, PageBuilder build) {
+  auto* page = new QWidget;
+  page->setObjectName(q(title));
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(18, 14, 18, 14);
+  layout->setSpacing(6);
+  auto* label = new QLabel(q(heading));
+  label->setFont(scaled(label->font(), 1.2, QFont::DemiBold));
+  layout->addWidget(label);
+  layout->addSpacing(4);
+  const int empty = layout->count();
+  (this->*build)(layout);
+  if (layout->count() == empty) {
+    delete page;
+    return;
+  }
+  layout->addStretch(1);
+  stack_->addWidget(page);
+  pages_->addItem(q(title));
+}
+
 // The keys the desktop bound, or why a key does nothing.
 void SettingsWindow::showHotKeys() {
   namespace t = settings_texts;
@@ -64,116 +136,170 @@ void SettingsWindow::showHotKeys() {
   islandKey_->setText(q(hotKeyRowText(session_.hotKeys->islandKeyBinding(), t::kIslandHotKeyValue)));
 }
 
-QCheckBox* SettingsWindow::addToggle(QVBoxLayout* layout, const std::string& text,
-                                     std::function<void(bool)> onChange) {
+QCheckBox* SettingsWindow::addSwitch(QVBoxLayout* page, const std::string& text, std::function<bool()> isOn,
+                                     std::function<void(bool)> set, std::function<bool()> isEnabled) {
   auto* box = new QCheckBox(q(text));
   box->setObjectName(q(text));
-  layout->addWidget(box);
-  connect(box, &QCheckBox::toggled, this, [this, onChange = std::move(onChange)](bool on) {
+  page->addWidget(box);
+  connect(box, &QCheckBox::toggled, this, [this, set = std::move(set)](bool on) {
     if (refreshing_) return;
-    onChange(on);
+    set(on);
     refresh();
+  });
+  rows_.push_back([box, isOn = std::move(isOn), isEnabled = std::move(isEnabled)] {
+    box->setChecked(isOn());
+    if (isEnabled) box->setEnabled(isEnabled());
   });
   return box;
 }
 
-QLabel* SettingsWindow::addCaption(QVBoxLayout* layout, const std::string& text) {
-  auto* label = new QLabel(q(text));
+QLabel* SettingsWindow::addError(QVBoxLayout* page, std::function<std::optional<std::string>()> error) {
+  auto* label = new QLabel;
   label->setWordWrap(true);
-  QFont font = label->font();
-  font.setPointSizeF(font.pointSizeF() * 0.85);
-  label->setFont(font);
-  label->setForegroundRole(QPalette::PlaceholderText);
-  layout->addWidget(label);
+  label->setStyleSheet("color: #c0392b;");
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  label->hide();
+  page->addWidget(label);
+  rows_.push_back([this, label, error = std::move(error)] {
+    const std::optional<std::string> text = error();
+    const QString shown = q(text.value_or(""));
+    if (label->text() == shown && label->isHidden() != text.has_value()) return;
+    label->setText(shown);
+    label->setVisible(text.has_value());
+    fitToContent();
+  });
   return label;
 }
 
-void SettingsWindow::build() {
+QLabel* SettingsWindow::addCaption(QVBoxLayout* page, const std::string& text) {
   namespace t = settings_texts;
-  auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(0, 0, 0, 0);
-  auto* scroll = new QScrollArea;
-  scroll->setWidgetResizable(true);
-  scroll->setFrameShape(QFrame::NoFrame);
-  outer->addWidget(scroll);
-  auto* content = new QWidget;
-  auto* page = new QVBoxLayout(content);
-  scroll->setWidget(content);
-
-  // 1. Waking from a nap
-  auto* waking = addSection(page, t::kWakingSection);
-  auto* group = new QButtonGroup(this);
-  justWake_ = new QRadioButton(q(t::kJustWake));
-  authWake_ = new QRadioButton(q(t::kAuthWake));
-  justWake_->setAccessibleDescription(q(t::kWakeRequires));  // the picker's label is hidden
-  for (auto* b : {justWake_, authWake_}) {
-    group->addButton(b);
-    waking->addWidget(b);
+  auto [shown, more] = firstSentence(text);
+  auto* label = new QLabel;
+  label->setProperty("caption", true);
+  label->setWordWrap(true);
+  label->setFont(scaled(label->font(), 0.85));
+  label->setForegroundRole(QPalette::PlaceholderText);
+  if (more.empty()) {
+    label->setText(q(text));
+  } else {
+    label->setTextFormat(Qt::RichText);
+    label->setText(q(shown).toHtmlEscaped() + " <a href=\"more\">" + q(t::kMore) + "</a>");
+    label->setToolTip(q(text));
+    label->setAccessibleDescription(q(text));
+    connect(label, &QLabel::linkActivated, this, [this, label, text = q(text)] {
+      label->setTextFormat(Qt::PlainText);
+      label->setText(text);
+      fitToContent();
+    });
   }
-  connect(authWake_, &QRadioButton::toggled, this, [this](bool on) {
+  page->addWidget(label);
+  return label;
+}
+
+void SettingsWindow::refresh() {
+  refreshing_ = true;
+  for (const auto& show : rows_) show();
+  refreshing_ = false;
+}
+
+void SettingsWindow::fitToContent() {
+  const int height = layout()->totalHeightForWidth(kWidth);
+  setFixedSize(kWidth, std::max(kMinHeight, height > 0 ? height : layout()->totalSizeHint().height()));
+}
+
+void SettingsWindow::buildNap(QVBoxLayout* page) {
+  namespace t = settings_texts;
+  page->addWidget(new QLabel(q(t::kWakeRequires)));
+  auto* group = new QButtonGroup(this);
+  auto* justWake = new QRadioButton(q(t::kJustWake));
+  auto* authWake = new QRadioButton(q(t::kAuthWake));
+  justWake->setAccessibleDescription(q(t::kWakeRequires));
+  for (auto* b : {justWake, authWake}) {
+    b->setObjectName(b->text());
+    group->addButton(b);
+    page->addWidget(b);
+  }
+  connect(authWake, &QRadioButton::toggled, this, [this](bool on) {
     if (refreshing_) return;
     model_->setWakeRequiresAuth(on);
   });
   if (!session_.passwordProtects) {
     // The stored choice stays for X11 sessions; here the nap wakes without asking.
-    authWake_->setEnabled(false);
-    addCaption(waking, t::kPasswordCannotProtect)->setObjectName("passwordNotice");
+    authWake->setEnabled(false);
+    addCaption(page, t::kPasswordCannotProtect)->setObjectName("passwordNotice");
   }
+  rows_.push_back([this, justWake, authWake] {
+    // Where the password cannot be asked, the window shows what a nap really does.
+    const bool auth = model_->wakeRequiresAuth() && session_.passwordProtects;
+    authWake->setChecked(auth);
+    justWake->setChecked(!auth);
+  });
+}
 
-  // 2. Notch island
-  auto* island = addSection(page, t::kIslandSection);
-  island_ = addToggle(island, model_->showsNotchSwitch() ? t::kShowInNotch : t::kShowFloating,
-                      [this](bool on) { model_->setIslandSwitch(on); });
-  if (!model_->showsNotchSwitch()) addCaption(island, t::kNoNotchCaption);
-  hover_ = addToggle(island, t::kExpandOnHover, [this](bool on) { model_->setOpenOnHover(on); });
-  cat_ = addToggle(island, t::kShowCat, [this](bool on) { model_->setShowsCat(on); });
+void SettingsWindow::buildIsland(QVBoxLayout* page) {
+  namespace t = settings_texts;
+  SettingsModel* m = model_.get();
+  addSwitch(
+      page, m->showsNotchSwitch() ? t::kShowInNotch : t::kShowFloating, [m] { return m->islandSwitch(); },
+      [m](bool on) { m->setIslandSwitch(on); });
+  if (!m->showsNotchSwitch()) addCaption(page, t::kNoNotchCaption);
+  addSwitch(page, t::kExpandOnHover, [m] { return m->openOnHover(); }, [m](bool on) { m->setOpenOnHover(on); });
+  addSwitch(page, t::kShowCat, [m] { return m->showsCat(); }, [m](bool on) { m->setShowsCat(on); });
+}
 
-  // 3. Agent Watch
-  auto* agents = addSection(page, t::kAgentSection);
-  agentWatch_ = addToggle(agents, t::kWatchAgents, [this](bool on) { model_->setAgentWatch(on); });
+void SettingsWindow::buildAgents(QVBoxLayout* page) {
+  namespace t = settings_texts;
+  SettingsModel* m = model_.get();
+  addSwitch(page, t::kWatchAgents, [m] { return m->agentWatch(); }, [m](bool on) { m->setAgentWatch(on); });
   const std::pair<std::string, std::string_view> rows[] = {{t::kKeepAwake, prefs::kAgentKeepAwake},
                                                            {t::kBatteryGuard, prefs::kBatteryGuard},
                                                            {t::kShowSnippets, prefs::kAgentShowSnippets},
                                                            {t::kOpensIsland, prefs::kAgentOpensIsland},
                                                            {t::kPlaySounds, prefs::kAgentQuietSound}};
   for (const auto& [text, key] : rows) {
-    auto* box = addToggle(agents, text, [this, key = key](bool on) { model_->setAgentSwitch(key, on); });
-    agentRows_.emplace_back(box, std::string(key));
-    if (key == prefs::kBatteryGuard) batteryGuard_ = box;
+    const bool guard = key == prefs::kBatteryGuard;
+    addSwitch(
+        page, text, [m, key] { return m->agentSwitch(key); }, [m, key](bool on) { m->setAgentSwitch(key, on); },
+        [m, guard] { return guard ? m->batteryGuardEnabled() : m->agentRowsEnabled(); });
   }
-  addCaption(agents, t::kSoundsCaption);
-  addCaption(agents, t::kAgentCaption);
+  addCaption(page, t::kSoundsCaption);
+  addCaption(page, t::kAgentCaption);
+}
 
-  // 4. Notch approvals
-  auto* approvals = addSection(page, t::kApprovalsSection);
-  approvals_ = addToggle(approvals, t::kApproveFromNotch, [this](bool on) { model_->setNotchApprovals(on); });
-  approvalsError_ = new QLabel;
-  approvalsError_->setWordWrap(true);
-  approvalsError_->setStyleSheet("color: #c0392b;");
-  approvals->addWidget(approvalsError_);
-  addCaption(approvals, t::kApprovalsCaption);
-  codexApprovals_ =
-      addToggle(approvals, t::kApproveCodex, [this](bool on) { model_->setCodexApprovals(on); });
-  codexApprovalsError_ = new QLabel;
-  codexApprovalsError_->setWordWrap(true);
-  codexApprovalsError_->setStyleSheet("color: #c0392b;");
-  approvals->addWidget(codexApprovalsError_);
-  addCaption(approvals, t::kCodexApprovalsCaption);
+void SettingsWindow::buildApprovals(QVBoxLayout* page) {
+  namespace t = settings_texts;
+  SettingsModel* m = model_.get();
+  addSwitch(
+      page, t::kApproveFromNotch, [m] { return m->notchApprovals(); }, [m](bool on) { m->setNotchApprovals(on); },
+      [m] { return m->approvalsAvailable(); });
+  addError(page, [m] { return m->approvalsError(); });
+  addCaption(page, t::kApprovalsCaption);
+  page->addSpacing(6);
+  addSwitch(
+      page, t::kApproveCodex, [m] { return m->codexApprovals(); }, [m](bool on) { m->setCodexApprovals(on); },
+      [m] { return m->codexApprovalsAvailable(); });
+  addError(page, [m] { return m->codexApprovalsError(); });
+  addCaption(page, t::kCodexApprovalsCaption);
+}
 
-  // 5. Claude usage
-  auto* usage = addSection(page, t::kUsageSection);
-  usage_ = addToggle(usage, t::kShowUsage, [this](bool on) { model_->setUsageTracking(on); });
-  addCaption(usage, t::kUsageCaption);
+void SettingsWindow::buildUsage(QVBoxLayout* page) {
+  namespace t = settings_texts;
+  SettingsModel* m = model_.get();
+  addSwitch(page, t::kShowUsage, [m] { return m->usageTracking(); }, [m](bool on) { m->setUsageTracking(on); });
+  addCaption(page, t::kUsageCaption);
+}
 
-  // 6. Untitled: login item, hot keys, tour
-  auto* general = new QVBoxLayout;
-  page->addLayout(general);
-  login_ = addToggle(general, t::kStartAtLogin, [this](bool on) { model_->setLaunchAtLogin(on); });
-  loginError_ = new QLabel;
-  loginError_->setWordWrap(true);
-  loginError_->setStyleSheet("color: #c0392b;");
-  general->addWidget(loginError_);
+// The remote hosts' rows go here; the page shows once it has one.
+void SettingsWindow::buildOtherMachines(QVBoxLayout*) {}
+
+void SettingsWindow::buildGeneral(QVBoxLayout* page) {
+  namespace t = settings_texts;
+  SettingsModel* m = model_.get();
+  addSwitch(
+      page, t::kStartAtLogin, [m] { return m->launchAtLogin(); }, [m](bool on) { m->setLaunchAtLogin(on); });
+  addError(page, [m] { return m->loginItemError(); });
   auto* keys = new QFormLayout;
+  keys->setContentsMargins(0, 8, 0, 0);
   napKey_ = new QLabel(q(t::kNapHotKeyValue));
   napKey_->setObjectName("napHotKey");
   napKey_->setWordWrap(true);
@@ -182,52 +308,19 @@ void SettingsWindow::build() {
   islandKey_->setWordWrap(true);
   keys->addRow(q(t::kNapHotKeyLabel), napKey_);
   keys->addRow(q(t::kIslandHotKeyLabel), islandKey_);
-  general->addLayout(keys);
+  page->addLayout(keys);
   showHotKeys();
-  if (!session_.notice.empty()) addCaption(general, session_.notice)->setObjectName("sessionNotice");
+  if (!session_.notice.empty()) addCaption(page, session_.notice)->setObjectName("sessionNotice");
+  page->addSpacing(8);
   auto* tour = new QPushButton(q(t::kShowTourAgain));
   tour->setObjectName(q(t::kShowTourAgain));
   connect(tour, &QPushButton::clicked, this, [this] { model_->showWelcomeTour(); });
-  general->addWidget(tour, 0, Qt::AlignLeft);
-
-  // 7. Footer
+  page->addWidget(tour, 0, Qt::AlignLeft);
   auto* footer = new QLabel(q(t::kFooter));
-  QFont font = footer->font();
-  font.setPointSizeF(font.pointSizeF() * 0.85);
-  font.setWeight(QFont::DemiBold);
-  footer->setFont(font);
-  page->addWidget(footer, 0, Qt::AlignHCenter);
-  page->addStretch(1);
-}
-
-void SettingsWindow::refresh() {
-  refreshing_ = true;
-  const bool auth = model_->wakeRequiresAuth();
-  // Where the password cannot be asked, the window shows what a nap really does.
-  authWake_->setChecked(auth && session_.passwordProtects);
-  justWake_->setChecked(!auth || !session_.passwordProtects);
-  island_->setChecked(model_->islandSwitch());
-  hover_->setChecked(model_->openOnHover());
-  cat_->setChecked(model_->showsCat());
-  agentWatch_->setChecked(model_->agentWatch());
-  for (auto& [box, key] : agentRows_) {
-    box->setChecked(model_->agentSwitch(key));
-    box->setEnabled(box == batteryGuard_ ? model_->batteryGuardEnabled() : model_->agentRowsEnabled());
-  }
-  approvals_->setChecked(model_->notchApprovals());
-  approvals_->setEnabled(model_->approvalsAvailable());
-  approvalsError_->setText(q(model_->approvalsError().value_or("")));
-  approvalsError_->setVisible(model_->approvalsError().has_value());
-  codexApprovals_->setChecked(model_->codexApprovals());
-  codexApprovals_->setEnabled(model_->codexApprovalsAvailable());
-  const auto codexError = model_->codexApprovalsError();
-  codexApprovalsError_->setText(q(codexError.value_or("")));
-  codexApprovalsError_->setVisible(codexError.has_value());
-  usage_->setChecked(model_->usageTracking());
-  login_->setChecked(model_->launchAtLogin());
-  loginError_->setText(q(model_->loginItemError().value_or("")));
-  loginError_->setVisible(model_->loginItemError().has_value());
-  refreshing_ = false;
+  footer->setFont(scaled(footer->font(), 0.85, QFont::DemiBold));
+  footer->setForegroundRole(QPalette::PlaceholderText);
+  page->addSpacing(8);
+  page->addWidget(footer);
 }
 
 }  // namespace tovami::linux_backend

@@ -1,16 +1,20 @@
-// The settings window: a fixed 360 x 420 grouped form over SettingsModel.
+// The settings window over SettingsModel: a list of pages on the left, the chosen page on the right,
+// sized to the tallest page. It is kept: closing hides it, and it follows the preferences meanwhile.
 #pragma once
 
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/settings_model.h"
 
 class QCheckBox;
 class QLabel;
-class QRadioButton;
+class QListWidget;
+class QStackedWidget;
 class QVBoxLayout;
 
 namespace tovami {
@@ -35,40 +39,52 @@ class SettingsWindow final : public QWidget {
   // Stops following the preferences (the window is not refreshed again).
   void detach();
 
-  static constexpr int kWidth = 360;
-  static constexpr int kHeight = 420;
+  // The page list's object name; each entry's text is its page's title.
+  static constexpr const char* kPageListName = "settingsPages";
+  static constexpr int kWidth = 680;
+  static constexpr int kMinHeight = 340;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;  // Escape closes, as in a dialog
+  // Closing only hides: the native window stays, so reopening maps it again.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
-  QCheckBox* addToggle(QVBoxLayout* layout, const std::string& text, std::function<void(bool)> onChange);
-  QLabel* addCaption(QVBoxLayout* layout, const std::string& text);
-  void build();
+  // A page is shown only when its builder added a row.
+  using PageBuilder = void (SettingsWindow::*)(QVBoxLayout*);
+  void addPage(const std::string& title, const std::string& heading, PageBuilder build);
+  void buildNap(QVBoxLayout* page);
+  void buildIsland(QVBoxLayout* page);
+  void buildAgents(QVBoxLayout* page);
+  void buildApprovals(QVBoxLayout* page);
+  void buildUsage(QVBoxLayout* page);
+  void buildOtherMachines(QVBoxLayout* page);
+  void buildGeneral(QVBoxLayout* page);
+
+  // Rows. Each registers how it shows the model, run by refresh().
+  QCheckBox* addSwitch(QVBoxLayout* page, const std::string& text, std::function<bool()> isOn,
+                       std::function<void(bool)> set, std::function<bool()> isEnabled = nullptr);
+  // A red line under its switch, shown in full while the model reports an error.
+  QLabel* addError(QVBoxLayout* page, std::function<std::optional<std::string>()> error);
+  // The first sentence; the rest behind "More…" and in the tooltip.
+  QLabel* addCaption(QVBoxLayout* page, const std::string& text);
+
   void refresh();
   void showHotKeys();
+  void fitToContent();
 
   std::unique_ptr<SettingsModel> model_;
   PreferenceStore& store_;
   SettingsSessionFacts session_;
   int observerToken_ = 0;
   int bindingToken_ = 0;
+  bool refreshing_ = false;
+  QListWidget* pages_ = nullptr;
+  QStackedWidget* stack_ = nullptr;
   QLabel* napKey_ = nullptr;
   QLabel* islandKey_ = nullptr;
-  bool refreshing_ = false;
-
-  QRadioButton* justWake_ = nullptr;
-  QRadioButton* authWake_ = nullptr;
-  QCheckBox* island_ = nullptr;
-  QCheckBox* hover_ = nullptr;
-  QCheckBox* cat_ = nullptr;
-  QCheckBox* agentWatch_ = nullptr;
-  std::vector<std::pair<QCheckBox*, std::string>> agentRows_;
-  QCheckBox* batteryGuard_ = nullptr;
-  QCheckBox* approvals_ = nullptr;
-  QLabel* approvalsError_ = nullptr;
-  QCheckBox* codexApprovals_ = nullptr;
-  QLabel* codexApprovalsError_ = nullptr;
-  QCheckBox* usage_ = nullptr;
-  QCheckBox* login_ = nullptr;
-  QLabel* loginError_ = nullptr;
+  std::vector<std::function<void()>> rows_;
 };
 
 }  // namespace tovami::linux_backend

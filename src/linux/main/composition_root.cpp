@@ -203,6 +203,7 @@ void CompositionRoot::shutDownServices() {
 }
 
 CompositionRoot::~CompositionRoot() {
+  if (!viewsGone_) delete settingsWindow_;
   shutDownServices();
   setLogSink(nullptr);
 }
@@ -450,6 +451,7 @@ void CompositionRoot::jumpToAgent(int32_t pid) {
   logInfo(log_categories::kAgentWatch, "jump: agent " + std::to_string(pid) + " has ended");
 }
 
+// Built once and kept: closing hides it, and reopening shows the same window.
 void CompositionRoot::openSettings() {
   if (!settingsWindow_) {
     auto model = std::make_unique<SettingsModel>(*store_, autostart_, makeServices(),
