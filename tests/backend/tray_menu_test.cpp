@@ -76,5 +76,37 @@ TEST(TrayMenu, AnOpenMenuKeepsItsRowsUntilItCloses) {
   EXPECT_EQ(icon.menu()->actions()[0]->text(), "Allow: api \u2014 Bash rm -rf build");
 }
 
+// The tray shows copies of the builder's rows: unchanged ones stay (the host is told nothing) and
+// send their clicks to the latest build's rows; a checkable copy toggles its row once.
+TEST(TrayMenu, RowsThatStayTheSameAreKeptAndReachTheLatestBuild) {
+  ensureGuiApplication();
+  TrayIcon icon;
+  int builds = 0, clickedBuild = 0;
+  bool islandOn = false;
+  QString title = "api";
+  icon.setMenuBuilder([&](QMenu& menu) {
+    const int build = ++builds;
+    QAction* island = menu.addAction("Island");
+    island->setCheckable(true);
+    island->setChecked(islandOn);
+    QObject::connect(island, &QAction::toggled, [&islandOn](bool on) { islandOn = on; });
+    menu.addAction(title, [&clickedBuild, build] { clickedBuild = build; });
+  });
+  const QList<QAction*> rows = icon.menu()->actions();
+  rows[0]->trigger();
+  EXPECT_TRUE(islandOn);
+  icon.rebuildMenu();
+  EXPECT_EQ(icon.menu()->actions(), rows);
+  rows[1]->trigger();
+  EXPECT_EQ(clickedBuild, 2);
+  title = "web";
+  icon.rebuildMenu();
+  ASSERT_EQ(icon.menu()->actions().size(), 2);
+  EXPECT_EQ(icon.menu()->actions()[1]->text(), "web");
+  EXPECT_TRUE(icon.menu()->actions()[0]->isChecked());
+  icon.menu()->actions()[1]->trigger();
+  EXPECT_EQ(clickedBuild, 3);
+}
+
 }  // namespace
 }  // namespace tovami::linux_backend

@@ -87,10 +87,13 @@ class AgentWatchTest(unittest.TestCase):
         self.assertTrue(self.s.wait_for_log(entry(idle), 5), self.s.log_text())
         self.assertNotIn("finished its work", self.s.log_text())  # a stretch under a minute
 
-        # The switch stops watching and the row goes; turning it on again brings it back.
+        # The switch stops watching and the rows go, in one layout change the host reads; turning it on again
+        # brings them back.
+        updates = tray.LayoutUpdates(self.s)
         tray.click(self.s, item, "Agent Watch")
         self.assertTrue(self.s.wait_for(lambda: idle not in tray.labels_now(self.s, item), 10), self.s.log_text())
         self.assertTrue(self.s.wait_for_log("agent watch stopped", 10))
+        self.assertEqual(updates.count(), 1)
         tray.click(self.s, item, "Agent Watch")
         self.assertTrue(self.s.wait_for(lambda: working in tray.labels_now(self.s, item), 20), self.s.log_text())
         # An agent started now shows within two scans (found among the pids handed out since the last one).

@@ -73,3 +73,21 @@ def icon_has_dot(session, item):
     x, y = int(9.2 * int(width) / 44), int(10.6 * int(height) / 44)
     alpha, red = (int(b) for b in data[4 * (y * int(width) + x):][:2])  # ARGB, network order
     return alpha > 200 and red > 200
+
+
+class LayoutUpdates:
+    """Counts the menu's LayoutUpdated signals on the session bus (each has the host read the whole menu again)."""
+
+    def __init__(self, session):
+        self.path = f"{session.root}/layout-updates.{time.monotonic_ns()}"
+        self._out = open(self.path, "w")
+        session._spawn(["dbus-monitor", "--address", session.env["DBUS_SESSION_BUS_ADDRESS"],
+                        "type='signal',interface='com.canonical.dbusmenu',member='LayoutUpdated'"], stdout=self._out)
+        wait_for(lambda: self._text(), 10)  # the monitor's own NameAcquired: it listens
+
+    def _text(self):
+        with open(self.path) as f:
+            return f.read()
+
+    def count(self):
+        return self._text().count("member=LayoutUpdated")

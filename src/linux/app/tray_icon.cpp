@@ -5,6 +5,7 @@
 #include <QDBusServiceWatcher>
 #include <QPainter>
 #include <QPainterPathStroker>
+#include <algorithm>
 
 #include "linux/x11/xcb_facts.h"
 #include "linux/x11/xcb_support.h"
@@ -41,8 +42,49 @@ void TrayIcon::rebuildMenu() {
     return;
   }
   rebuildWhenHidden_ = false;
+  auto rows = std::make_unique<QMenu>();
+  if (builder_) builder_(*rows);
+  showRows(rows->actions());
+  rows_ = std::move(rows);  // Qt allows an action to go while its own signal runs
+}
+
+namespace {
+
+bool looksAlike(const QAction* a, const QAction* b) {
+  return a->text() == b->text() && a->isSeparator() == b->isSeparator() && a->isEnabled() == b->isEnabled() &&
+         a->isCheckable() == b->isCheckable() && a->isChecked() == b->isChecked() &&
+         a->isVisible() == b->isVisible() && a->shortcut() == b->shortcut();
+}
+
+}  // namespace
+
+// Qt's D-Bus menu tells the tray host of a new layout for each row added or removed, and the host
+// reads the whole menu again each time. So unchanged rows stay (their clicks go to the new rows),
+// and otherwise the exported menu is kept quiet until the last row, whose addition tells of all.
+void TrayIcon::showRows(const QList<QAction*>& rows) {
+  const QList<QAction*> shown = menu_.actions();
+  if (shown.size() == rows.size() && std::equal(shown.begin(), shown.end(), rows.begin(), looksAlike)) return;
+  // The platform menu is a QObject, its only base; its header is private to Qt.
+  auto* exported = rows.isEmpty() ? nullptr : reinterpret_cast<QObject*>(menu_.platformMenu());
+  const bool wasBlocked = exported && exported->blockSignals(true);
   menu_.clear();
-  if (builder_) builder_(menu_);
+  for (qsizetype i = 0; i < rows.size(); ++i) {
+    if (i == rows.size() - 1 && exported) exported->blockSignals(wasBlocked);
+    const QAction* row = rows[i];
+    auto* copy = new QAction(row->text(), &menu_);
+    copy->setSeparator(row->isSeparator());
+    copy->setEnabled(row->isEnabled());
+    copy->setCheckable(row->isCheckable());
+    copy->setChecked(row->isChecked());
+    copy->setVisible(row->isVisible());
+    copy->setShortcut(row->shortcut());
+    // A checkable copy has toggled itself; triggering the row toggles it the same way.
+    connect(copy, &QAction::triggered, this, [this, i] {
+      if (QAction* target = rows_ ? rows_->actions().value(i) : nullptr) target->trigger();
+    });
+    menu_.addAction(copy);
+  }
+  if (exported) exported->blockSignals(wasBlocked);
 }
 
 void TrayIcon::setNotice(const std::string& notice) {

@@ -21,7 +21,9 @@ class TrayIcon final : public QObject {
   TrayIcon();
   ~TrayIcon() override;
   QMenu* menu() { return &menu_; }
-  // Builds the menu now and on each rebuildMenu() (called when what it shows changes).
+  // Builds the menu now and on each rebuildMenu() (called when what it shows changes). The builder
+  // fills a menu of its own; the tray's menu shows copies of its rows that trigger them. Rows that
+  // look as before are kept, so the tray host hears nothing; otherwise it hears one layout change.
   void setMenuBuilder(std::function<void(QMenu&)> builder);
   void rebuildMenu();
   bool isVisible() const { return icon_ && icon_->isVisible(); }
@@ -41,7 +43,9 @@ class TrayIcon final : public QObject {
   void show();
   static bool statusNotifierHostRuns();
   bool x11TrayRuns();
+  void showRows(const QList<QAction*>& rows);
   QMenu menu_;  // before the icon, which shows it
+  std::unique_ptr<QMenu> rows_;  // the builder's menu, whose actions menu_'s rows trigger
   std::unique_ptr<QSystemTrayIcon> icon_;  // made once a tray is there
   QTimer retry_;
   uint32_t trayAtom_ = 0;  // _NET_SYSTEM_TRAY_S<screen>, once asked for
