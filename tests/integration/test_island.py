@@ -3,6 +3,7 @@ at the top centre, a click on it opens it and leaves the user's window active, a
 below, hovering opens and leaving closes it, Ctrl+Alt+A toggles it, and after a nap the wake report opens by itself
 and closes again (its 0.25 s and 6 s are pinned in virtual time by the controller's test)."""
 
+import re
 import subprocess
 import unittest
 
@@ -43,6 +44,9 @@ class IslandTest(unittest.TestCase):
             self.assertEqual(active(), other)
             s.xdotool("mousemove", CENTRE, 300)  # leaving closes it
             self.assertTrue(s.wait_for(closed, 5))
+            # At rest the window, and the buffer it is drawn in, is only as tall as the pill and its shadow need.
+            height = lambda: int(re.search(r"Height: (\d+)", s.run(["xwininfo", "-name", "Tovami island"]).stdout)[1])
+            self.assertTrue(s.wait_for(lambda: height() < 100, 5), height())
             s.xdotool("mousemove", CENTRE, 110, "click", 1)  # below the pill, inside the panel
             self.assertTrue(s.wait_for(lambda: active() == below, 5), "the click did not reach the window below")
 

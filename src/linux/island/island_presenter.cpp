@@ -1,5 +1,7 @@
 #include "linux/island/island_presenter.h"
 
+#include <malloc.h>
+
 #include <QPainter>
 #include <QPolygonF>
 #include <algorithm>
@@ -19,6 +21,11 @@ namespace {
 bool sameGeometry(const OutlineGeometry& a, const OutlineGeometry& b) {
   return a.mode == b.mode && a.frame == b.frame && a.topRadius == b.topRadius && a.bottomRadius == b.bottomRadius &&
          a.cornerRadius == b.cornerRadius && a.shadowOpacity == b.shadowOpacity && a.hoverScale == b.hoverScale;
+}
+
+double bottomOf(const OutlineGeometry& geometry) {
+  const Rect frame = geometry.scaledFrame();
+  return frame.y + frame.height;
 }
 
 QList<QPolygonF> outlinePolygons(const OutlineGeometry& geometry) {
@@ -173,6 +180,7 @@ void IslandPresenter::retarget(const IslandScene& scene) {
     from_ = to_ = shown_ = target;
     fadeFrom_ = fadeTo_ = fade_ = fadeTarget;
     transition_ = Transition{};
+    window_->setIslandBottom(bottomOf(target));
     return;
   }
   if (!phaseChanged && !hoverChanged && sameGeometry(target, to_)) return;
@@ -184,6 +192,9 @@ void IslandPresenter::retarget(const IslandScene& scene) {
                               : hoverChanged ? IslandChange::hover
                                              : IslandChange::content;
   transition_ = transitionFor(change, state_, scene.reduceMotion, uptime());
+  releaseWhenSettled_ = phaseChanged && scene.phase != IslandPhase::expanded;
+  // Room for the way there (a spring passes its end by less than 1 %, well within the margin).
+  window_->setIslandBottom(std::max(bottomOf(from_), bottomOf(to_)));
   advance();
   window_->setAnimating(!transition_.finished(uptime()));
 }
@@ -196,7 +207,11 @@ void IslandPresenter::advance() {
   if (transition_.finished(now)) {
     shown_ = to_;
     fade_ = fadeTo_;
-    if (window_) window_->setAnimating(false);
+    if (window_) {
+      window_->setAnimating(false);
+      window_->setIslandBottom(bottomOf(to_));
+    }
+    if (std::exchange(releaseWhenSettled_, false)) releaseFreedMemory();
   }
   if (window_) window_->setOutline(outlinePolygons(shown_));
 }
@@ -242,7 +257,13 @@ void IslandPresenter::clicked(QPointF at) {
   controls_.perform(view_->hitTest(scene_, shown_, Point{at.x(), at.y()}), cardGuard_, uptime());
 }
 
+// The open island's buffers and shadows were freed on closing, but glibc keeps freed blocks between
+// those still in use until the program ends: hand them back to the system.
+void IslandPresenter::releaseFreedMemory() { ::malloc_trim(0); }
+
 void IslandPresenter::panelHidden() {
+  releaseWhenSettled_ = false;
+  releaseFreedMemory();
   if (view_) view_->disappear();
   if (window_) window_->setAnimating(false);
   hoveredSession_.reset();

@@ -70,6 +70,7 @@ class IslandPresenter {
   void clicked(QPointF at);
   void pressChanged(std::optional<QPointF> at);
   void panelHidden();
+  static void releaseFreedMemory();
   Seconds uptime() const;
 
   IslandState& state_;
@@ -87,6 +88,7 @@ class IslandPresenter {
   Transition transition_;
   double fadeFrom_ = 0, fadeTo_ = 0, fade_ = 0;  // 0 collapsed content, 1 expanded content
   bool placed_ = false;
+  bool releaseWhenSettled_ = false;  // closing: give freed memory back once it rests
   int stateToken_ = 0, preferencesToken_ = 0;
   int agentsToken_ = 0, usageToken_ = 0, approvalsToken_ = 0;
   AgentWatchState* observedAgents_ = nullptr;

@@ -169,9 +169,24 @@ void IslandWindow::scheduleRedraw(double seconds) {
 
 void IslandWindow::setFrame(const Rect& frame) {
   // Qt takes device-independent coordinates (points) and applies the screen's pixel ratio.
-  setGeometry(QRect(int(std::lround(frame.x)), int(std::lround(frame.y)), int(std::lround(frame.width)),
-                    int(std::lround(frame.height))));
+  panel_ = QRect(int(std::lround(frame.x)), int(std::lround(frame.y)), int(std::lround(frame.width)),
+                 int(std::lround(frame.height)));
+  applyGeometry();
   applyShape(false);  // a new screen may have another pixel ratio
+}
+
+void IslandWindow::setIslandBottom(double bottom) {
+  height_ = bottom > 0 && bottom < 1e6 ? int(std::ceil(bottom)) + kPaintMargin : 0;
+  applyGeometry();
+}
+
+// Only the height changes: the top-left corner, and with it every point of the content, the
+// outline and the shapes, stay where they are.
+void IslandWindow::applyGeometry() {
+  if (panel_.isEmpty()) return;
+  const int height = height_ > 0 ? std::min(height_, panel_.height()) : panel_.height();
+  const QRect wanted(panel_.topLeft(), QSize(panel_.width(), height));
+  if (wanted != geometry()) setGeometry(wanted);
 }
 
 void IslandWindow::orderFront(bool fadeIn) {

@@ -49,6 +49,10 @@ class IslandWindow final : public QWidget {
 
   // Global coordinates in points, top-left origin.
   void setFrame(const Rect& frame);
+  // How far down the panel the island reaches now, in points (outline and shadow aside): the window
+  // is only that tall plus what the shadow and hover growth need, so a collapsed island holds a
+  // buffer the size of its strip rather than of the whole panel. 0: the whole panel.
+  void setIslandBottom(double bottom);
   // Brings the panel to the front without activating the program; `fadeIn` fades it in over 0.15 s.
   void orderFront(bool fadeIn);
   void orderOut();
@@ -69,6 +73,7 @@ class IslandWindow final : public QWidget {
 
  private:
   void prepareNativeWindow();
+  void applyGeometry();
   void applyShape(bool force);
   void setPointerInside(bool inside);
   // The part of the panel that the outline, its shadow and last frame's outline may cover.
@@ -81,6 +86,8 @@ class IslandWindow final : public QWidget {
   std::function<void()> onFrame_;
   std::function<void(std::optional<QPointF>)> onPress_;
   QPainterPath outline_;
+  QRect panel_;
+  int height_ = 0;  // the window's height within the panel; 0: the whole panel
   QRect paintedBounds_;
   QRegion sentShape_;  // device pixels, as last given to the X server
   bool shapeSent_ = false;
