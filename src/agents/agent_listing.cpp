@@ -71,6 +71,13 @@ nlohmann::json transcriptJSON(const std::optional<ClaudeSessionInfo>& info) {
           {"activity", orNull(info->activityLine)}, {"updatedAt", orNull(info->updatedAt)}};
 }
 
+nlohmann::json detailsJSON(const std::optional<SessionDetails>& details) {
+  if (!details) return nullptr;
+  return {{"model", orNull(details->model)},         {"contextPercent", orNull(details->contextPercent)},
+          {"costUsd", orNull(details->costUsd)},     {"branch", orNull(details->branch)},
+          {"pullRequest", orNull(details->pullRequest)}, {"updatedAt", details->updatedAt}};
+}
+
 nlohmann::json sessionJSON(const AgentSession& s) {
   return {{"id", orNull(s.sessionId)},
           {"name", s.sessionName.value_or(s.projectName)},
@@ -91,7 +98,8 @@ std::string listJSON(const std::vector<AgentSession>& sessions) {
                     {"ageMinutes", s.ageMinutes},
                     {"age", s.ageLabel()},
                     {"transcript", transcriptJSON(s.context)},
-                    {"session", sessionJSON(s)}});
+                    {"session", sessionJSON(s)},
+                    {"statusLine", detailsJSON(s.details)}});
   }
   return escapeDisruptive(list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)) + "\n";
 }
@@ -110,6 +118,7 @@ std::string listText(const std::vector<AgentSession>& sessions) {
     if (s.sessionName && *s.sessionName != s.projectName)
       out += "    session: " + printable(*s.sessionName) + "\n";
     if (s.waitingFor) out += "    needs you: " + printable(*s.waitingFor) + "\n";
+    if (s.details) out += "    status line: " + printable(sessionDetailsLine(*s.details)) + "\n";
     if (const auto& c = s.context) {
       const std::pair<const char*, const std::optional<std::string>*> lines[] = {{"title", &c->title},
                                                                                  {"you", &c->youLine},

@@ -20,7 +20,9 @@ std::optional<AgentListFormat> parseAgentListFormat(std::string_view value);
 // project, projectPath, terminal, terminalPid, tty, startedAt, ageMinutes, age and transcript
 // (null, or an object with title, you, reply, model, activity and updatedAt) and session (an object
 // with id: the agent's own session id or null, name: the session's name, waitingFor: what a
-// waiting agent waits for or null); absent values are null. Bytes that are not UTF-8 (a folder
+// waiting agent waits for or null) and statusLine (null, or what Claude Code's status line last
+// said of the session: model, contextPercent, costUsd, branch, pullRequest, updatedAt); absent
+// values are null. Bytes that are not UTF-8 (a folder
 // name can hold any) are shown as U+FFFD. Controls and bidirectional overrides, which would change
 // how a terminal shows the report, are "?" in the text and \u escapes in the JSON.
 std::string formatAgentList(const std::vector<AgentSession>& sessions, AgentListFormat format);

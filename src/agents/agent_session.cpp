@@ -71,7 +71,10 @@ std::string agentMenuTitle(const AgentSession& session) {
   std::string title = session.projectName;
   if (session.sessionName && !session.sessionName->empty() && *session.sessionName != session.projectName)
     title += " \u00b7 " + *session.sessionName;
-  return title + " \u2014 " + agent + " \u00b7 " + agentStateLabel(session);
+  title += " \u2014 " + agent + " \u00b7 " + agentStateLabel(session);
+  if (session.details)
+    if (const auto details = sessionDetailsLine(*session.details); !details.empty()) title += " \u00b7 " + details;
+  return title;
 }
 
 bool AgentWatchState::anyWorking() const {
@@ -80,6 +83,16 @@ bool AgentWatchState::anyWorking() const {
 }
 
 void AgentWatchState::setSessions(std::vector<AgentSession> sessions) {
+  statusLines_.bind(sessions);
+  if (sessions == sessions_) return;
+  sessions_ = std::move(sessions);
+  notify();
+}
+
+void AgentWatchState::addStatusLine(StatusLineFeed feed) {
+  if (!statusLines_.add(std::move(feed))) return;
+  auto sessions = sessions_;
+  statusLines_.bind(sessions);
   if (sessions == sessions_) return;
   sessions_ = std::move(sessions);
   notify();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agents/claude_transcript_parsing.h"
+#include "agents/session_details.h"
 #include "platform/scheduler.h"
 
 namespace tovami {
@@ -34,6 +35,8 @@ struct AgentSession {
   std::optional<std::string> sessionName;
   // What the agent waits for while it waits for the user ("permission prompt", "input needed").
   std::optional<std::string> waitingFor;
+  // What Claude Code's status line last said of this very session (model, context, cost, branch).
+  std::optional<SessionDetails> details;
   // The SSH host the agent runs on (its ssh name); absent for an agent of this machine.
   std::optional<std::string> host;
 
@@ -69,7 +72,8 @@ std::string agentSessionName(const std::optional<ConversationSummary>& conversat
 std::string agentStateLabel(const AgentSession& session);
 
 // The tray menu row: "api — Claude · idle", with the session's name where it is not the
-// folder's: "api · Fix the login — Claude · needs you".
+// folder's: "api · Fix the login — Claude · needs you", and its status line's details after it:
+// "api — Claude · working · Opus 4.6 · 43 % context · $1.20".
 std::string agentMenuTitle(const AgentSession& session);
 
 // The watcher's published state. Lives on the main thread: read, written and observed there only.
@@ -81,8 +85,11 @@ class AgentWatchState {
   bool napWhenIdleArmed() const { return napWhenIdleArmed_; }
   bool anyWorking() const;
 
-  // Observers run only when the value actually changes.
+  // Observers run only when the value actually changes. Each session carries its status line's
+  // details (see StatusLineSessions::bind).
   void setSessions(std::vector<AgentSession> sessions);
+  void addStatusLine(StatusLineFeed feed);
+  const StatusLineSessions& statusLines() const { return statusLines_; }
   void setNapWhenIdleArmed(bool armed);
 
   int addObserver(Observer observer);
@@ -92,6 +99,7 @@ class AgentWatchState {
   void notify();
 
   std::vector<AgentSession> sessions_;
+  StatusLineSessions statusLines_;
   bool napWhenIdleArmed_ = false;
   std::map<int, Observer> observers_;
   int nextToken_ = 1;

@@ -60,11 +60,15 @@ void AppDelegate::startServices() {
   // the main thread. Reinstalling also follows an entry that moved since the last launch.
   const bool claudeApprovals = env_.preferences.boolValue(prefs::kNotchApprovals);
   const bool codexApprovals = env_.preferences.boolValue(prefs::kCodexApprovals);
-  if (claudeApprovals || codexApprovals) {
+  const bool statusLine = env_.preferences.boolValue(prefs::kStatusLineFeed);
+  if (claudeApprovals || codexApprovals || statusLine) {
     if (services_.approvalServer) services_.approvalServer()->start();
     if (claudeApprovals && services_.hookInstaller) services_.hookInstaller()->installInBackground();
     if (codexApprovals && services_.codexHookInstaller) services_.codexHookInstaller()->installInBackground();
+    if (statusLine && services_.statusLineInstaller) services_.statusLineInstaller()->installInBackground();
   }
+  if (env_.preferences.boolValue(prefs::kPhonePushWhileAway) && services_.phonePush)
+    services_.phonePush()->installInBackground();
   if (!env_.preferences.boolValue(prefs::kHasCompletedOnboarding) && !onboarding_) showOnboarding();
 }
 

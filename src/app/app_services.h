@@ -87,6 +87,8 @@ struct AppServices {
   std::function<StartStopControl*()> approvalServer;
   std::function<HookInstallControl*()> hookInstaller;       // Claude Code's
   std::function<HookInstallControl*()> codexHookInstaller;  // Codex's
+  std::function<HookInstallControl*()> statusLineInstaller;  // Claude Code's status line wrapper
+  std::function<HookInstallControl*()> phonePush;            // the presence variable and its file
   std::function<std::unique_ptr<TourWindow>(HotKeyControl*)> makeTourWindow;
 };
 

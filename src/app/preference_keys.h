@@ -26,9 +26,8 @@ inline constexpr std::string_view kUsageTracking = "usageTracking";
 inline constexpr std::string_view kNotchApprovals = "notchApprovals";
 inline constexpr std::string_view kCodexApprovals = "codexApprovals";
 inline constexpr std::string_view kHasCompletedOnboarding = "hasCompletedOnboarding";
-// Other machines: ssh host names separated by commas; those of them whose approvals come here.
-inline constexpr std::string_view kRemoteHosts = "remoteHosts";
-inline constexpr std::string_view kRemoteApprovalHosts = "remoteApprovalHosts";
+inline constexpr std::string_view kStatusLineFeed = "statusLineFeed";
+inline constexpr std::string_view kPhonePushWhileAway = "phonePushWhileAway";
 
 inline constexpr std::string_view kWakeNone = "none";
 inline constexpr std::string_view kWakeAuth = "auth";
@@ -43,7 +42,7 @@ inline constexpr std::array<std::string_view, 17> kAllKeys = {
     kWakeRequirement,   kIslandEnabled,  kIslandOnNonNotch, kIslandOpenOnHover, kIslandShowsCat,
     kAgentWatchEnabled, kAgentKeepAwake, kBatteryGuard,     kAgentShowSnippets, kAgentOpensIsland,
     kAgentQuietSound,   kUsageTracking,  kNotchApprovals,   kCodexApprovals,    kHasCompletedOnboarding,
-    kRemoteHosts,       kRemoteApprovalHosts};
+    kStatusLineFeed,    kPhonePushWhileAway};
 // Keys that guard the user, with the value they take when the file that holds them cannot be
 // read: an unreadable choice must not fall back to a weaker default.
 inline constexpr std::array<std::pair<std::string_view, std::string_view>, 1> kFailClosed = {

@@ -113,7 +113,8 @@ void SettingsModel::switchApprovals(std::string_view key, const std::function<Ho
     error = installer->failureText().value_or(settings_texts::kApprovalsError);
   }
   store_.setBool(key, false);
-  if (server && !store_.boolValue(prefs::kNotchApprovals) && !store_.boolValue(prefs::kCodexApprovals))
+  if (server && !store_.boolValue(prefs::kNotchApprovals) && !store_.boolValue(prefs::kCodexApprovals) &&
+      !store_.boolValue(prefs::kStatusLineFeed))
     server->stop();
 }
 
@@ -132,6 +133,39 @@ bool SettingsModel::usageTracking() const {
 void SettingsModel::setUsageTracking(bool on) {
   applyServiceSwitch(store_, prefs::kUsageTracking, on,
                      services_.usageTracker ? services_.usageTracker() : nullptr);
+}
+
+bool SettingsModel::statusLineFeed() const {
+  return store_.boolValue(prefs::kStatusLineFeed);
+}
+
+void SettingsModel::setStatusLineFeed(bool on) {
+  switchApprovals(prefs::kStatusLineFeed, services_.statusLineInstaller, on, statusLineFeedError_);
+}
+
+std::optional<std::string> SettingsModel::statusLineFeedError() const {
+  return approvalsErrorOf(prefs::kStatusLineFeed, services_.statusLineInstaller, statusLineFeedError_);
+}
+
+bool SettingsModel::phonePushWhileAway() const {
+  return store_.boolValue(prefs::kPhonePushWhileAway);
+}
+
+void SettingsModel::setPhonePushWhileAway(bool on) {
+  phonePushError_.reset();
+  HookInstallControl* entry = services_.phonePush ? services_.phonePush() : nullptr;
+  if (on) {
+    store_.setBool(prefs::kPhonePushWhileAway, true);
+    if (entry && entry->install()) return;
+    phonePushError_ = (entry ? entry->failureText() : std::nullopt).value_or(settings_texts::kApprovalsError);
+  } else if (entry && !entry->remove()) {
+    phonePushError_ = entry->failureText().value_or(settings_texts::kApprovalsError);
+  }
+  store_.setBool(prefs::kPhonePushWhileAway, false);
+}
+
+std::optional<std::string> SettingsModel::phonePushError() const {
+  return approvalsErrorOf(prefs::kPhonePushWhileAway, services_.phonePush, phonePushError_);
 }
 
 void SettingsModel::setLaunchAtLogin(bool on) {

@@ -55,6 +55,17 @@ class SettingsModel {
   // Section 5
   bool usageTracking() const;
   void setUsageTracking(bool on);
+  // Claude Code's status line feeds the meter and the rows; it needs the socket like approvals.
+  bool statusLineFeedAvailable() const { return static_cast<bool>(services_.statusLineInstaller); }
+  bool statusLineFeed() const;
+  void setStatusLineFeed(bool on);
+  std::optional<std::string> statusLineFeedError() const;
+
+  // Claude Code's phone pushes only while the user is away (napping, screen locked).
+  bool phonePushAvailable() const { return static_cast<bool>(services_.phonePush); }
+  bool phonePushWhileAway() const;
+  void setPhonePushWhileAway(bool on);
+  std::optional<std::string> phonePushError() const;
 
   // Section 6
   bool launchAtLogin() const { return launchAtLogin_; }
@@ -74,6 +85,8 @@ class SettingsModel {
   std::optional<std::string> loginItemError_;
   std::optional<std::string> approvalsError_;
   std::optional<std::string> codexApprovalsError_;
+  std::optional<std::string> statusLineFeedError_;
+  std::optional<std::string> phonePushError_;
 
   // The server listens only while a switch is on, and a hook goes in only once it listens.
   void switchApprovals(std::string_view key, const std::function<HookInstallControl*()>& hooks, bool on,

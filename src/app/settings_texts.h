@@ -76,6 +76,18 @@ inline const std::string kUsageCaption =
                 "Tovami's only network request. It reads your Claude Code login from ") +
     wording::kCredentialSource + ".";
 
+inline const std::string kStatusLineFeed = "Read usage and session details from Claude Code's status line";
+inline const std::string kStatusLineFeedCaption =
+    "Claude Code hands each message's usage, model, context, cost and branch to Tovami through its status "
+    "line command, which then wraps yours (it prints as before). The usage endpoint is asked only when no "
+    "session has reported for 10 minutes. Turning this off puts your status line back as it was.";
+inline const std::string kPhonePush = "Send Claude Code's phone notifications only while I'm away";
+inline const std::string kPhonePushCaption =
+    std::string("Claude Code's Remote Control then rings your phone only while you nap or the screen is "
+                "locked: Tovami names a presence file in ~/.claude/settings.json (backed up first) and keeps "
+                "it while you are at the ") +
+    kMachine + ".";
+
 inline const std::string kStartAtLogin = "Start Tovami at login";
 inline const std::string kLoginItemErrorPrefix = "Couldn't change this: ";
 inline const std::string kNapHotKeyLabel = "Nap hotkey";

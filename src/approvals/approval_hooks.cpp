@@ -53,6 +53,9 @@ std::string couldNotUpdate(const HookFile& file, const std::string& reason) {
 }
 
 std::string couldNotRemove(const HookFile& file, const std::string& reason) {
+  if (file.entries.empty())
+    return "Couldn't restore " + file.displayPath + ": " + reason +
+           ". Turn this on and off again, or edit the file by hand.";
   return "Couldn't take Tovami's hook out of " + file.displayPath + ": " + reason + ". Tovami no longer answers " +
          file.agentName + "'s requests; turn this on and off again, or remove the entry by hand.";
 }
@@ -67,6 +70,12 @@ std::string noAgentFolder(const HookFile& file) {
 ApprovalHookService::ApprovalHookService(HookInstaller installer, TaskQueue& mainQueue,
                                          std::shared_ptr<TaskQueue> fileQueue,
                                          std::function<bool()> serverListening)
+    : ApprovalHookService(std::make_shared<const HookInstaller>(std::move(installer)), mainQueue, std::move(fileQueue),
+                          std::move(serverListening)) {}
+
+ApprovalHookService::ApprovalHookService(std::shared_ptr<const SettingsEditor> installer, TaskQueue& mainQueue,
+                                         std::shared_ptr<TaskQueue> fileQueue,
+                                         std::function<bool()> serverListening)
     : installer_(std::move(installer)),
       mainQueue_(mainQueue),
       fileQueue_(std::move(fileQueue)),
@@ -74,29 +83,29 @@ ApprovalHookService::ApprovalHookService(HookInstaller installer, TaskQueue& mai
 
 std::optional<std::string> ApprovalHookService::textFor(const HookEditResult& result) const {
   if (result.ok) return std::nullopt;
-  if (result.missingFolder) return approval_hook_texts::noAgentFolder(installer_.file());
-  return approval_hook_texts::couldNotUpdate(installer_.file(), result.reason);
+  if (result.missingFolder) return approval_hook_texts::noAgentFolder(installer_->file());
+  return approval_hook_texts::couldNotUpdate(installer_->file(), result.reason);
 }
 
 bool ApprovalHookService::install() {
   ++*generation_;
   if (!serverListening_()) {
     logError(log_categories::kHookInstall,
-             installer_.file().agentName + " hook not installed: the approval server does not listen");
-    installer_.remove();  // an entry of an earlier run would lead nowhere
+             installer_->file().agentName + " hook not installed: the approval server does not listen");
+    installer_->remove();  // an entry of an earlier run would lead nowhere
     failureText_ = approval_hook_texts::kNotListening;
     return false;
   }
-  failureText_ = textFor(installer_.install());
+  failureText_ = textFor(installer_->install());
   if (!failureText_) scheduleRecheck(generation_->load());
   return !failureText_;
 }
 
 bool ApprovalHookService::remove() {
   ++*generation_;
-  const auto result = installer_.remove();
+  const auto result = installer_->remove();
   failureText_.reset();
-  if (!result.ok) failureText_ = approval_hook_texts::couldNotRemove(installer_.file(), result.reason);
+  if (!result.ok) failureText_ = approval_hook_texts::couldNotRemove(installer_->file(), result.reason);
   return result.ok;
 }
 
@@ -105,7 +114,7 @@ void ApprovalHookService::installInBackground() {
   const bool listening = serverListening_();
   if (!listening) {
     logError(log_categories::kHookInstall,
-             installer_.file().agentName + " hook not installed: the approval server does not listen");
+             installer_->file().agentName + " hook not installed: the approval server does not listen");
     failureText_ = approval_hook_texts::kNotListening;
   }
   if (!fileQueue_) return;
@@ -114,10 +123,10 @@ void ApprovalHookService::installInBackground() {
     auto self = weak.lock();
     if (!self || counter->load() != generation) return;
     if (!listening) {
-      self->installer_.remove();
+      self->installer_->remove();
       return;
     }
-    auto text = self->textFor(self->installer_.install());
+    auto text = self->textFor(self->installer_->install());
     self->mainQueue_.async([weak, generation, text = std::move(text)] {
       auto service = weak.lock();
       if (!service || service->generation_->load() != generation) return;
@@ -135,10 +144,10 @@ void ApprovalHookService::scheduleRecheck(uint64_t generation) {
     if (!self || counter->load() != generation) return;
     // Unchanged (compared by value) is not written and says nothing: only a file that really lost
     // or altered our entry meanwhile is written again, and that is worth a line.
-    const auto result = self->installer_.install();
+    const auto result = self->installer_->install();
     if (result.ok && result.changed)
       logError(log_categories::kHookInstall,
-               self->installer_.file().agentName +
+               self->installer_->file().agentName +
                    " hook was undone by another program right after it was installed; "
                    "installed again");
   });

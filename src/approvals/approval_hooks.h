@@ -52,6 +52,9 @@ class ApprovalHookService final : public HookInstallControl,
   // `fileQueue` is this service's own (shutDown() ends it).
   ApprovalHookService(HookInstaller installer, TaskQueue& mainQueue, std::shared_ptr<TaskQueue> fileQueue,
                       std::function<bool()> serverListening);
+  // Any other entry of ours in an agent's file (the status line, the environment block).
+  ApprovalHookService(std::shared_ptr<const SettingsEditor> installer, TaskQueue& mainQueue,
+                      std::shared_ptr<TaskQueue> fileQueue, std::function<bool()> serverListening);
 
   // Main thread, in the caller's time (a user's switch).
   bool install() override;
@@ -67,7 +70,7 @@ class ApprovalHookService final : public HookInstallControl,
   // File queue: installs again after kRecheckDelay unless a later request came.
   void scheduleRecheck(uint64_t generation);
 
-  HookInstaller installer_;
+  std::shared_ptr<const SettingsEditor> installer_;
   TaskQueue& mainQueue_;
   std::shared_ptr<TaskQueue> fileQueue_;
   std::function<bool()> serverListening_;

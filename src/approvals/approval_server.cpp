@@ -41,10 +41,13 @@ ApprovalServer::~ApprovalServer() {
   listener_.reset();  // joins the listener thread before the rest goes
 }
 
+bool ApprovalServer::wanted(const PreferenceStore& preferences) {
+  return preferences.boolValue(prefs::kNotchApprovals) || preferences.boolValue(prefs::kCodexApprovals) ||
+         preferences.boolValue(prefs::kStatusLineFeed);
+}
+
 void ApprovalServer::start() {
-  const bool wanted =
-      deps_.preferences.boolValue(prefs::kNotchApprovals) || deps_.preferences.boolValue(prefs::kCodexApprovals);
-  if (!wanted || listener_ || !deps_.sockets || !queue_) return;
+  if (!wanted(deps_.preferences) || listener_ || !deps_.sockets || !queue_) return;
   const uint64_t generation = ++generation_;
   std::weak_ptr<ApprovalServer> weak = weak_from_this();
   auto outcome = deps_.sockets->listen(deps_.socketPath, LocalListenerOptions{}, [weak, generation] {
@@ -94,6 +97,17 @@ std::optional<ApprovalConversation::Waiting> ApprovalServer::handle(const nlohma
                                                                     uint64_t generation) {
   const auto envelope = readEnvelope(object);
   if (!envelope) return std::nullopt;
+  if (envelope->event == HookEvent::statusLine) {
+    auto feed = statusLineFeedFrom(*envelope->payload, envelope->pids, deps_.dispatcher.clock().now());
+    deps_.dispatcher.mainQueue().async(
+        weakTask(shared_from_this(), [feed = std::move(feed), generation](ApprovalServer& self) {
+          if (generation != self.generation_ || !self.listener_ || !self.deps_.statusLine ||
+              !self.deps_.preferences.boolValue(prefs::kStatusLineFeed))
+            return;
+          self.deps_.statusLine(feed);
+        }));
+    return std::nullopt;
+  }
   auto request = approvalRequestFrom(*envelope->payload, randomUUID(*deps_.random), deps_.dispatcher.clock().now(),
                                      agentOf(envelope->event));
   if (!request) return std::nullopt;

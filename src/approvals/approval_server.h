@@ -24,6 +24,7 @@
 #include "app/sound_cues.h"
 #include "approvals/approval_request.h"
 #include "peers/claude_code_peer.h"
+#include "peers/status_line_feed.h"
 #include "approvals/hook_client.h"
 #include "platform/delayed_work.h"
 #include "platform/key_synthesis.h"
@@ -91,6 +92,8 @@ struct ApprovalServerDependencies {
   std::shared_ptr<AnswerWindows> windows;  // null: no keystroke outside a multiplexer
   // Whether the user looks at the asking agent (approvals queue); null: never looking.
   std::shared_ptr<AgentAttention> attention;
+  // Main thread: a status line input, while "statusLineFeed" is on. May be empty.
+  std::function<void(const StatusLineFeed&)> statusLine;
 };
 
 class ApprovalServer final : public StartStopControl,
@@ -119,8 +122,11 @@ class ApprovalServer final : public StartStopControl,
   explicit ApprovalServer(ApprovalServerDependencies deps);
   ~ApprovalServer() override;
 
-  // Main thread. Listens when "notchApprovals" or "codexApprovals" is on and it does not listen yet.
+  // Main thread. Listens when "notchApprovals", "codexApprovals" or "statusLineFeed" is on and it
+  // does not listen yet.
   void start() override;
+  // Whether a switch that needs the socket is on.
+  static bool wanted(const PreferenceStore& preferences);
   // Main thread. Stops listening, removes the socket file and clears the pending approval.
   void stop() override;
   // Main thread: the user's answer to the card with this id. An id no longer waiting (answered,

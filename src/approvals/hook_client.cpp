@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "peers/json_bounds.h"
+#include "peers/status_line_feed.h"
 
 namespace tovami {
 namespace {
@@ -10,7 +11,8 @@ namespace {
 using nlohmann::json;
 namespace protocol = approval_protocol;
 
-constexpr std::string_view kEventNames[] = {"notification", "permission-request", "codex-permission-request"};
+constexpr std::string_view kEventNames[] = {"notification", "permission-request", "codex-permission-request",
+                                           "status-line"};
 
 // The payload's strings cut to `limit` bytes (at a UTF-8 boundary), recursively.
 void cutStrings(json& value, std::size_t limit, int depth = 0) {
@@ -66,6 +68,16 @@ std::string approvalSocketPath(const claude_code::EnvironmentLookup& environment
   return data + "/Tovami/agent.sock";
 }
 
+std::string runtimeFolder(const claude_code::EnvironmentLookup& environment) {
+  if (auto runtime = environment("XDG_RUNTIME_DIR"); runtime && !runtime->empty() && runtime->front() == '/') {
+    std::string folder = *runtime;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder + "/tovami";
+  }
+  const std::string socket = approvalSocketPath(environment);
+  return socket.empty() ? socket : socket.substr(0, socket.rfind('/'));
+}
+
 std::string hookSocketPath(const std::optional<std::string>& given,
                            const claude_code::EnvironmentLookup& environment, std::string& refusal) {
   if (!given) return approvalSocketPath(environment);
@@ -88,7 +100,7 @@ std::string_view hookEventName(HookEvent event) {
 }
 
 bool waitsForDecision(HookEvent event) {
-  return event != HookEvent::notification;
+  return event == HookEvent::permissionRequest || event == HookEvent::codexPermissionRequest;
 }
 
 ApprovalAgent agentOf(HookEvent event) {
@@ -105,6 +117,17 @@ std::optional<std::string> hookEnvelope(HookEvent event, std::string_view input)
   return envelope.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+std::optional<std::string> statusLineEnvelope(std::string_view input, const std::vector<int32_t>& pids) {
+  if (input.size() > kStatusLineInputLimit) return std::nullopt;
+  auto parsed = json_bounds::parse(input);
+  if (!parsed.is_object()) return std::nullopt;
+  json envelope = {{protocol::kProtocolKey, protocol::kVersion},
+                   {protocol::kEventKey, std::string(hookEventName(HookEvent::statusLine))},
+                   {protocol::kPayloadKey, compactStatusLineInput(parsed)},
+                   {protocol::kPidsKey, pids}};
+  return envelope.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 std::optional<ApprovalEnvelope> readEnvelope(const json& object) {
   if (!object.is_object()) return std::nullopt;
   auto version = object.find(protocol::kProtocolKey);
@@ -116,7 +139,8 @@ std::optional<ApprovalEnvelope> readEnvelope(const json& object) {
     return std::nullopt;
   auto kind = hookEventNamed(event->get<std::string>());
   if (!kind) return std::nullopt;
-  return ApprovalEnvelope{*kind, &*payload};
+  auto pids = object.find(protocol::kPidsKey);
+  return ApprovalEnvelope{*kind, &*payload, pids == object.end() ? nullptr : &*pids};
 }
 
 std::string decisionReply(const ApprovalRequest& request, ApprovalDecision decision, std::string_view denyMessage) {
@@ -137,7 +161,7 @@ std::string decisionReply(const ApprovalRequest& request, ApprovalDecision decis
 }
 
 std::string hookOutput(HookEvent event, std::string_view reply) {
-  if (event == HookEvent::notification || reply.empty()) return {};
+  if (!waitsForDecision(event) || reply.empty()) return {};
   auto parsed = json_bounds::parse(reply);
   if (!parsed.is_object()) return {};
   auto behavior = parsed.find(protocol::kBehaviorKey);

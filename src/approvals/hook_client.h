@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -19,6 +20,12 @@ namespace tovami {
 // Where the socket lives: $XDG_DATA_HOME/Tovami/agent.sock (~/.local/share when the variable is
 // unset or not an absolute path). Empty without a home folder.
 std::string approvalSocketPath(const claude_code::EnvironmentLookup& environment);
+
+// Tovami's runtime folder (the feed's file for "--list-agents", the presence file):
+// $XDG_RUNTIME_DIR/tovami when that is an absolute path, else the approval socket's folder. Empty
+// without either.
+std::string runtimeFolder(const claude_code::EnvironmentLookup& environment);
+inline constexpr const char* kStatusLinesFile = "status-lines.json";
 
 // The socket the hook client asks: the path its command line names ("--socket PATH", as the
 // installer writes it: the server's own path, whatever the agent's environment says), exactly;
@@ -37,11 +44,13 @@ inline constexpr const char* kBehaviorKey = "behavior";
 inline constexpr const char* kMessageKey = "message";
 inline constexpr const char* kInterruptKey = "interrupt";
 inline constexpr const char* kUpdatedPermissionsKey = "updatedPermissions";
+inline constexpr const char* kPidsKey = "pids";  // status-line: the wrapper's ancestors
 }  // namespace approval_protocol
 
-enum class HookEvent { notification, permissionRequest, codexPermissionRequest };
+// statusLine: Claude Code's status line input, forwarded by the wrapper; never waits for a reply.
+enum class HookEvent { notification, permissionRequest, codexPermissionRequest, statusLine };
 
-// "notification", "permission-request", "codex-permission-request".
+// "notification", "permission-request", "codex-permission-request", "status-line".
 std::optional<HookEvent> hookEventNamed(std::string_view name);
 std::string_view hookEventName(HookEvent event);
 bool waitsForDecision(HookEvent event);
@@ -63,6 +72,7 @@ constexpr Seconds hookDecisionBound(HookEvent event) {
     case HookEvent::codexPermissionRequest:
       return kCodexPermissionTimeout - kHookEndMargin;
     case HookEvent::notification:
+    case HookEvent::statusLine:
       break;
   }
   return 0;
@@ -80,10 +90,15 @@ inline constexpr std::size_t kEnvelopeSuggestionsLimit = 16384;
 // when the input is not one JSON object.
 std::optional<std::string> hookEnvelope(HookEvent event, std::string_view input);
 
+// The status line wrapper's message: the input's keys the feed reads and the wrapper's ancestors.
+// Nothing for input that is too large, not UTF-8, nested too deep or not one JSON object.
+std::optional<std::string> statusLineEnvelope(std::string_view input, const std::vector<int32_t>& pids);
+
 // One request read by the server.
 struct ApprovalEnvelope {
   HookEvent event = HookEvent::notification;
   const nlohmann::json* payload = nullptr;  // points into the parsed object
+  const nlohmann::json* pids = nullptr;     // status-line only, when present
 };
 // A protocol object, or a bare hook payload (a notice piped in by nc: a notification). Nothing
 // for a version this server does not speak or an unknown event.

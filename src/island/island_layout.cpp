@@ -57,7 +57,8 @@ const std::vector<AgentSession>& listedSessions(const IslandScene& scene) {
 }
 
 double agentRowHeight(const IslandScene& scene, const AgentSession& session) {
-  return scene.showSnippets && session.hasSnippet() ? kSnippetRowHeight : kPlainRowHeight;
+  if (!scene.showSnippets || !session.hasSnippet()) return kPlainRowHeight;
+  return kSnippetRowHeight + (session.details ? kDetailsLineHeight : 0);
 }
 
 ExpandedCard expandedCard(const IslandScene& scene) {
@@ -75,7 +76,7 @@ Size expandedSize(const IslandScene& scene) {
     case ExpandedCard::agents:
       break;
   }
-  const double header = scene.usage ? kHeaderWithUsageHeight : kHeaderHeight;
+  const double header = scene.showsUsageLine() ? kHeaderWithUsageHeight : kHeaderHeight;
   const auto& rows = listedSessions(scene);
   if (rows.empty()) return {kExpandedWidth, header + kNoRowsExtra};
   const size_t shown = std::min<size_t>(rows.size(), kVisibleRows);
@@ -94,7 +95,7 @@ Rect cardFrame(const IslandScene& scene, const OutlineGeometry& geometry) {
 std::vector<Rect> agentRowFrames(const IslandScene& scene, const Rect& card) {
   std::vector<Rect> frames;
   const auto& rows = listedSessions(scene);
-  double y = card.y + (scene.usage ? kHeaderWithUsageHeight : kHeaderHeight) - 6;
+  double y = card.y + (scene.showsUsageLine() ? kHeaderWithUsageHeight : kHeaderHeight) - 6;
   for (size_t i = 0; i < rows.size() && i < kVisibleRows; ++i) {
     const double height = agentRowHeight(scene, rows[i]);
     frames.push_back({card.x + kRowInset, y, card.width - 2 * kRowInset, height});

@@ -30,6 +30,8 @@ inline constexpr int kVisibleRows = 4;
 inline constexpr double kRowSpacing = 8;
 inline constexpr double kSnippetRowHeight = 64;
 inline constexpr double kPlainRowHeight = 36;
+// A snippet row's status line details (model, context, cost, branch) below the reply.
+inline constexpr double kDetailsLineHeight = 14;
 inline constexpr double kMoreLineHeight = 20;
 inline constexpr double kHeaderHeight = 64;
 inline constexpr double kHeaderWithUsageHeight = 90;

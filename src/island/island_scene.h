@@ -52,6 +52,9 @@ struct IslandScene {
   std::vector<AgentSession> sessions;
   bool napWhenIdleArmed = false;
   std::optional<UsageSnapshot> usage;
+  // Where the figures come from and how fresh they are, or why there are none ("usage endpoint
+  // busy, next try in 20m"); empty: nothing to say.
+  std::string usageCaption;
   std::optional<ApprovalRequest> approval;  // the card in front
   std::size_t approvalCount = 0;            // requests waiting, the one in front included
   std::optional<ApprovalNotice> approvalNotice;
@@ -68,6 +71,7 @@ struct IslandScene {
   Seconds now = 0;                        // wall clock, for the countdowns
   Seconds animationTime = 0;              // clock of the pixel figures
 
+  bool showsUsageLine() const { return usage.has_value() || !usageCaption.empty(); }
   // The left wing: agents are listed, or a request waits (its count is the wing's figure).
   bool showsStatusWing() const { return agentsListed() || approval.has_value(); }
   // Agent watching is on and at least one session runs.

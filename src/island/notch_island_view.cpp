@@ -64,6 +64,12 @@ std::string singleLine(std::string_view text) {
   return line;
 }
 
+// The details a row shows beside its model tag.
+std::string detailsWithoutModel(SessionDetails details) {
+  details.model.reset();
+  return sessionDetailsLine(details);
+}
+
 std::string percentText(int percent) {
   char text[32];
   std::snprintf(text, sizeof text, "%lld%%", static_cast<long long>(percent));
@@ -373,9 +379,9 @@ class NotchIslandView::Painter {
   // ---- agents section ----
 
   void agentsSection(const Rect& card) {
-    const double header = scene_.usage ? kHeaderWithUsageHeight : kHeaderHeight;
-    if (scene_.usage) usageMeter(card.x + 32, card.y + kUsageLineCentre);
-    controlsRow(card, card.y + 29 + (scene_.usage ? 26 : 0));
+    const double header = scene_.showsUsageLine() ? kHeaderWithUsageHeight : kHeaderHeight;
+    if (scene_.showsUsageLine()) usageMeter(card.x + 32, card.maxX() - 32, card.y + kUsageLineCentre);
+    controlsRow(card, card.y + 29 + (scene_.showsUsageLine() ? 26 : 0));
 
     const auto& rows = listedSessions(scene_);
     if (rows.empty()) {
@@ -392,9 +398,13 @@ class NotchIslandView::Painter {
     }
   }
 
-  void usageMeter(double x, double centreY) {
-    const UsageSnapshot& usage = *scene_.usage;
+  void usageMeter(double x, double right, double centreY) {
     const FontStyle font = systemFont(10);
+    if (!scene_.usage) {
+      text(scene_.usageCaption, x, centreY, font, white(0.45), right - x);
+      return;
+    }
+    const UsageSnapshot& usage = *scene_.usage;
     const FontStyle figure = systemFont(10, FontWeight::semibold);
     auto item = [&](const char* label, int percent, std::optional<Seconds> resets) {
       x += text(label, x, centreY, font, white(0.5)) + 4;
@@ -408,6 +418,8 @@ class NotchIslandView::Painter {
     c_.fillRect({x, centreY - 5, 1, 10}, white(0.15));
     x += 1 + 8;
     item("7d", usage.sevenDayPct, usage.sevenDayResets);
+    if (!scene_.usageCaption.empty() && right - x > 40)
+      text(scene_.usageCaption, x + 10, centreY, font, white(0.35), right - x - 10);
   }
 
   void controlsRow(const Rect& card, double centreY) {
@@ -519,7 +531,10 @@ class NotchIslandView::Painter {
     std::vector<Tag> tags;
     tags.push_back(
         {c_.elideText(island_text::agentTag(session.agentName), tagFont, 120), palette::kTerracotta});
-    if (info && info->modelName) tags.push_back({c_.elideText(*info->modelName, tagFont, 140), white(0.7)});
+    const SessionDetails* details = session.details ? &*session.details : nullptr;
+    const std::optional<std::string> model =
+        details && details->model ? details->model : (info ? info->modelName : std::nullopt);
+    if (model) tags.push_back({c_.elideText(*model, tagFont, 140), white(0.7)});
     if (session.waitingFor) tags.push_back({"needs you", palette::kTerracotta});
     double tagsWidth = 0;
     for (const auto& tag : tags) tagsWidth += width(tag.label, tagFont) + 12 + 6;
@@ -552,9 +567,11 @@ class NotchIslandView::Painter {
       if (info->replyLine)
         text(*info->replyLine, columnX, replyY, systemFont(10), palette::kWorkingBlue.withOpacity(0.9),
              columnWidth);
+      if (details) text(detailsWithoutModel(*details), columnX, top + 58, systemFont(10), white(0.45), columnWidth);
       return;
     }
-    const std::string status = session.ageLabel() + " \u00b7 " + agentStateLabel(session);
+    std::string status = session.ageLabel() + " \u00b7 " + agentStateLabel(session);
+    if (details && !detailsWithoutModel(*details).empty()) status += " \u00b7 " + detailsWithoutModel(*details);
     text(status, columnX, top + 24, systemFont(10), accent.withOpacity(accent.opacity * 0.9), columnWidth);
   }
 
@@ -663,7 +680,7 @@ std::optional<Seconds> NotchIslandView::nextRedrawIn(const IslandScene& scene) c
         if (rows[i].activity == AgentActivity::working)
           take(RunningPixelIndicator::nextFrameIn(scene.animationTime));
     }
-    if (scene.usage) take(60);  // the reset countdowns count in minutes
+    if (scene.showsUsageLine()) take(60);  // the reset countdowns count in minutes
   }
   return soonest;
 }

@@ -15,17 +15,6 @@ using namespace claude_code::settings_keys;
 // Rounds against another program rewriting the same file before we give up.
 constexpr int kAttempts = 5;
 
-std::string singleQuoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
-  return quoted + "'";
-}
-
 bool isOurHook(const Json& hook) {
   if (!hook.is_object()) return false;
   auto command = hook.find(kCommand);
@@ -143,7 +132,68 @@ std::string parentFolder(const std::string& path) {
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+// One read-change-write round; nothing when another program changed the file meanwhile.
+std::optional<HookEditResult> attempt(FileSystem& files, const std::string& path, const SettingsChange& change) {
+  const auto contents = files.read(path);
+  if (contents.status == FileContents::Status::failed) return failure("it cannot be read (" + contents.error + ")");
+  Json document = Json::object();
+  if (contents.status == FileContents::Status::ok) {
+    std::string error;
+    auto parsed = settings_json::parse(contents.bytes, error);
+    if (!parsed) return failure(error);
+    if (auto problem = shapeProblem(*parsed)) return failure(*problem);
+    document = std::move(*parsed);
+  } else if (!change.createsFile) {
+    return HookEditResult{true, {}, false};
+  } else if (!files.exists(parentFolder(path))) {
+    return failure("its folder does not exist", true);
+  }
+  std::string problem;
+  const auto result = change.apply(document, problem);
+  if (!result) return failure(problem);
+  // Already as wanted, compared by value (a number read back keeps its spelling, the one built is
+  // an integer): the file stays exactly as the user wrote it, not even written again.
+  if (contents.status == FileContents::Status::ok && settings_json::sameValue(*result, document))
+    return HookEditResult{true, {}, false};
+  std::string error;
+  auto bytes = settings_json::dump(*result, error);
+  if (!bytes) return failure(error);
+  const std::string backup = settingsBackupPath(path);
+  if (change.restoresBackup) {
+    // Back to what the backup holds: its very bytes, so the user's own layout returns too.
+    const auto saved = files.read(backup);
+    std::string ignored;
+    const auto savedDocument = saved.status == FileContents::Status::ok
+                                   ? settings_json::parse(saved.bytes, ignored)
+                                   : std::nullopt;
+    if (savedDocument && settings_json::sameValue(*savedDocument, *result)) bytes = saved.bytes;
+  }
+  if (contents.status == FileContents::Status::ok && !files.exists(backup)) {
+    if (auto copyError = files.copyNew(path, backup))
+      logError(kCategory, "settings backup failed: " + *copyError);  // the change goes on
+  }
+  const auto outcome = files.replaceIfUnchanged(path, contents, *bytes);
+  if (outcome.status == ReplaceOutcome::Status::changedMeanwhile) return std::nullopt;
+  if (outcome.status == ReplaceOutcome::Status::failed)
+    return failure("it cannot be written (" + outcome.error + ")");
+  // Another writer may have replaced ours right after the rename: only what is on disk counts.
+  const auto after = files.read(path);
+  if (after.status != FileContents::Status::ok || after.bytes != *bytes) return std::nullopt;
+  return HookEditResult{true, {}, false, true};
+}
+
 }  // namespace
+
+std::string singleQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
+  }
+  return quoted + "'";
+}
 
 std::string hookCommand(const std::string& entryPath, const std::string& hookName,
                         const std::string& socketPath) {
@@ -153,45 +203,23 @@ std::string hookCommand(const std::string& entryPath, const std::string& hookNam
          kHookMarker;
 }
 
+HookEditResult editSettingsFile(FileSystem& files, const std::string& path, const SettingsChange& change) {
+  if (path.empty()) return change.createsFile ? failure("there is no home folder", true) : HookEditResult{true};
+  for (int round = 0; round < kAttempts; ++round)
+    if (auto result = attempt(files, path, change)) return *result;
+  return failure("another program kept changing it");
+}
+
 HookInstaller::HookInstaller(std::shared_ptr<FileSystem> files, HookFile file)
     : files_(std::move(files)), file_(std::move(file)) {}
 
-std::optional<HookEditResult> HookInstaller::attempt(bool installing) const {
-  const auto contents = files_->read(file_.path);
-  if (contents.status == FileContents::Status::failed)
-    return failure("it cannot be read (" + contents.error + ")");
-  Json document = Json::object();
-  if (contents.status == FileContents::Status::ok) {
-    std::string error;
-    auto parsed = settings_json::parse(contents.bytes, error);
-    if (!parsed) return failure(error);
-    if (auto problem = shapeProblem(*parsed)) return failure(*problem);
-    document = std::move(*parsed);
-  } else if (!installing) {
-    return HookEditResult{true, {}, false};
-  } else if (!files_->exists(parentFolder(file_.path))) {
-    return failure("its folder does not exist", true);
-  }
-  const Json result = edited(document, installing ? file_.entries : std::vector<HookEntry>{});
-  // Already as wanted, compared by value (a number read back keeps its spelling, the one built is
-  // an integer): the file stays exactly as the user wrote it, not even written again.
-  if (contents.status == FileContents::Status::ok && settings_json::sameValue(result, document))
-    return HookEditResult{true, {}, false};
-  std::string error;
-  const auto bytes = settings_json::dump(result, error);
-  if (!bytes) return failure(error);
-  if (contents.status == FileContents::Status::ok && !files_->exists(backupPath())) {
-    if (auto copyError = files_->copyNew(file_.path, backupPath()))
-      logError(kCategory, "hook backup failed: " + *copyError);  // the change goes on
-  }
-  const auto outcome = files_->replaceIfUnchanged(file_.path, contents, *bytes);
-  if (outcome.status == ReplaceOutcome::Status::changedMeanwhile) return std::nullopt;
-  if (outcome.status == ReplaceOutcome::Status::failed)
-    return failure("it cannot be written (" + outcome.error + ")");
-  // Another writer may have replaced ours right after the rename: only what is on disk counts.
-  const auto after = files_->read(file_.path);
-  if (after.status != FileContents::Status::ok || after.bytes != *bytes) return std::nullopt;
-  return HookEditResult{true, {}, false, true};
+HookEditResult HookInstaller::edit(bool installing) const {
+  SettingsChange change;
+  change.createsFile = installing;
+  change.apply = [this, installing](const Json& document, std::string&) -> std::optional<Json> {
+    return edited(document, installing ? file_.entries : std::vector<HookEntry>{});
+  };
+  return editSettingsFile(*files_, file_.path, change);
 }
 
 HookEditResult HookInstaller::install() const {
@@ -201,34 +229,21 @@ HookEditResult HookInstaller::install() const {
                "hook install failed: the path of the tovami program or of its socket is not known");
       return failure("the path of the tovami program or of its approval socket is not known");
     }
-  if (file_.path.empty()) return failure("there is no home folder", true);
-  for (int round = 0; round < kAttempts; ++round) {
-    if (auto result = attempt(true)) {
-      if (result->ok)
-        logInfo(kCategory, file_.agentName + (result->changed ? " hook installed in " : " hook already in ") +
-                               file_.path);
-      else
-        logError(kCategory, file_.agentName + " hook install failed, " + file_.path +
-                                " left untouched: " + result->reason);
-      return *result;
-    }
-  }
-  logError(kCategory, file_.agentName + " hook install failed: another program kept changing " + file_.path);
-  return failure("another program kept changing it");
+  const auto result = edit(true);
+  if (result.ok)
+    logInfo(kCategory, file_.agentName + (result.changed ? " hook installed in " : " hook already in ") + file_.path);
+  else if (!file_.path.empty())
+    logError(kCategory,
+             file_.agentName + " hook install failed, " + file_.path + " left untouched: " + result.reason);
+  return result;
 }
 
 HookEditResult HookInstaller::remove() const {
-  if (file_.path.empty()) return {true, {}, false};
-  for (int round = 0; round < kAttempts; ++round) {
-    if (auto result = attempt(false)) {
-      if (!result->ok)
-        logError(kCategory, file_.agentName + " hook removal failed, " + file_.path +
-                                " left untouched: " + result->reason);
-      return *result;
-    }
-  }
-  logError(kCategory, file_.agentName + " hook removal failed: another program kept changing " + file_.path);
-  return failure("another program kept changing it");
+  const auto result = edit(false);
+  if (!result.ok)
+    logError(kCategory,
+             file_.agentName + " hook removal failed, " + file_.path + " left untouched: " + result.reason);
+  return result;
 }
 
 }  // namespace tovami

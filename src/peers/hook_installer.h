@@ -9,6 +9,7 @@
 // makes meanwhile is never overwritten. Thread-safe: it holds no state between calls.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,23 +51,47 @@ struct HookEditResult {
 // Empty when either path is not absolute.
 std::string hookCommand(const std::string& entryPath, const std::string& hookName,
                         const std::string& socketPath);
+std::string singleQuoted(const std::string& text);
 
-class HookInstaller {
+// One change to a settings file, made with the guarantees above: a file the agent would reject, or
+// one `apply` refuses, stays untouched with the reason; one already as wanted is not written; the
+// backup is taken once; another program's change meanwhile is read again, never overwritten.
+struct SettingsChange {
+  // The wanted document for the current one (an empty object for a missing file); nothing, with
+  // `problem` in words, to leave the file as it is.
+  std::function<std::optional<settings_json::Json>(const settings_json::Json& current, std::string& problem)> apply;
+  bool createsFile = false;     // a missing file is written (when its folder exists), else left missing
+  bool restoresBackup = false;  // a result equal in value to the backup is written as the backup's bytes
+};
+HookEditResult editSettingsFile(FileSystem& files, const std::string& path, const SettingsChange& change);
+inline std::string settingsBackupPath(const std::string& path) {
+  return path + ".tovami-backup";
+}
+
+// What a switch-side service edits in an agent's file: ours in, or ours out.
+class SettingsEditor {
+ public:
+  virtual ~SettingsEditor() = default;
+  virtual HookEditResult install() const = 0;
+  virtual HookEditResult remove() const = 0;
+  virtual const HookFile& file() const = 0;
+};
+
+class HookInstaller : public SettingsEditor {
  public:
   HookInstaller(std::shared_ptr<FileSystem> files, HookFile file);
 
   // Ours ends exactly as `entries` says (one group per entry, after the user's groups; groups of
   // ours already as wanted stay where they are). A file already as wanted is not written at all.
-  HookEditResult install() const;
+  HookEditResult install() const override;
   // No hook of ours remains (also true when there was none, or no file).
-  HookEditResult remove() const;
+  HookEditResult remove() const override;
 
-  const HookFile& file() const { return file_; }
-  std::string backupPath() const { return file_.path + ".tovami-backup"; }
+  const HookFile& file() const override { return file_; }
+  std::string backupPath() const { return settingsBackupPath(file_.path); }
 
  private:
-  // One read-change-write round; nothing when another program changed the file meanwhile.
-  std::optional<HookEditResult> attempt(bool installing) const;
+  HookEditResult edit(bool installing) const;
 
   std::shared_ptr<FileSystem> files_;
   HookFile file_;

@@ -119,6 +119,42 @@ std::optional<std::string> accessTokenFrom(std::string_view credentialBytes) {
   return token->get<std::string>();
 }
 
+namespace {
+std::string ago(Seconds age) {
+  if (age < 60) return "just now";
+  const long long minutes = static_cast<long long>(age / 60);
+  if (minutes < 60) return std::to_string(minutes) + "m ago";
+  if (minutes < 2880) return std::to_string(minutes / 60) + "h ago";
+  return std::to_string(minutes / 1440) + "d ago";
+}
+}  // namespace
+
+std::string usageCaption(const std::optional<UsageSnapshot>& snapshot, const std::optional<UsageBackoff>& backoff,
+                         Seconds now) {
+  std::string caption;
+  if (snapshot)
+    caption = std::string(snapshot->source == UsageSource::statusLine ? "from Claude Code" : "as of") + " \u00b7 " +
+              ago(std::max<Seconds>(0, now - snapshot->fetchedAt));
+  if (backoff) {
+    if (!caption.empty()) caption += " \u00b7 ";
+    caption += "api.anthropic.com busy (" + std::to_string(backoff->status) + ")";
+    const auto wait = resetCountdown(backoff->retryAt, now);
+    caption += " \u00b7 next try " + (wait ? "in " + *wait : std::string("soon"));
+  }
+  return caption;
+}
+
+std::optional<Seconds> retryAfterSeconds(std::string_view header) {
+  if (header.empty() || header.size() > 9) return std::nullopt;
+  Seconds value = 0;
+  for (char c : header) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value <= 0) return std::nullopt;
+  return value;
+}
+
 std::optional<std::string> resetCountdown(std::optional<Seconds> resetsAt, Seconds now) {
   if (!resetsAt) return std::nullopt;
   const Seconds left = *resetsAt - now;

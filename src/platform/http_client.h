@@ -11,6 +11,7 @@ struct HttpResponse {
   long status = 0;    // 0 when no HTTP response arrived (time-out, transport error)
   std::string body;   // empty without a response
   std::string error;  // transport failure, for the log; never contains request headers
+  std::string retryAfter;  // the response's Retry-After header, as sent (bounded); empty without one
 };
 
 class HttpClient {

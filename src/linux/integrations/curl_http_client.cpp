@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <memory>
+#include <string_view>
 
 #include "linux/files/shared_library.h"
 
@@ -52,6 +54,25 @@ size_t collect(char* data, size_t size, size_t count, void* userData) {
   return bytes;
 }
 
+// Keeps the Retry-After header (one line at a time, case-insensitive name); ignores the rest.
+size_t header(char* data, size_t size, size_t count, void* userData) {
+  const size_t bytes = size * count;
+  constexpr std::string_view kName = "retry-after:";
+  if (bytes > kName.size() && bytes < 256) {
+    std::string line(data, bytes);
+    bool match = true;
+    for (size_t i = 0; i < kName.size() && match; ++i)
+      match = static_cast<char>(std::tolower(static_cast<unsigned char>(line[i]))) == kName[i];
+    if (match) {
+      line.erase(0, kName.size());
+      while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.erase(0, 1);
+      while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.pop_back();
+      *static_cast<std::string*>(userData) = line;
+    }
+  }
+  return bytes;
+}
+
 }  // namespace
 
 CurlHttpClient::CurlHttpClient() = default;
@@ -84,6 +105,8 @@ HttpResponse CurlHttpClient::get(const std::string& url,
   api->setopt(handle, CURLOPT_PROTOCOLS_STR, "https,http");
   api->setopt(handle, CURLOPT_WRITEFUNCTION, collect);
   api->setopt(handle, CURLOPT_WRITEDATA, &response.body);
+  api->setopt(handle, CURLOPT_HEADERFUNCTION, header);
+  api->setopt(handle, CURLOPT_HEADERDATA, &response.retryAfter);
   api->setopt(handle, CURLOPT_USERAGENT, "Tovami");
   const CURLcode result = api->perform(handle);
   if (result != CURLE_OK) {

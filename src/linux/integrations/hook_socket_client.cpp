@@ -109,6 +109,20 @@ std::optional<std::string> exchangeWithSocket(const std::string& path, std::stri
   }
 }
 
+bool sendWithoutWaiting(const std::string& path, std::string_view message) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  Socket socket{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
+  if (socket.fd < 0 || ::connect(socket.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return false;
+  if (strangerAt(path, socket.fd)) return false;
+  // One send: a message this small fits an idle socket's buffer; a busy server loses this one.
+  const ssize_t put = ::send(socket.fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  return put == static_cast<ssize_t>(message.size());
+}
+
 std::optional<std::string> readInputWithin(int fd, std::size_t limit, double waitSeconds) {
   const auto deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(waitSeconds));

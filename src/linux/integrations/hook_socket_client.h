@@ -17,6 +17,11 @@ namespace tovami::linux_backend {
 std::optional<std::string> exchangeWithSocket(const std::string& path, std::string_view request,
                                               double waitSeconds, std::string* refusal = nullptr);
 
+// Hands `message` to the server at `path` without ever waiting: a connection the backlog refuses,
+// a socket not this user's, or a message the socket buffer cannot take whole at once is dropped.
+// True when it was sent.
+bool sendWithoutWaiting(const std::string& path, std::string_view message);
+
 // Standard input up to `limit` bytes, read within `waitSeconds`; nothing when it is longer, unreadable
 // or not finished in time.
 std::optional<std::string> readInputWithin(int fd, std::size_t limit, double waitSeconds);

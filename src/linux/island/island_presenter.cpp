@@ -146,6 +146,7 @@ IslandScene IslandPresenter::buildScene() const {
   scene.pressed = pressed_;
   scene.now = sources_.dispatcher.clock().now();
   scene.animationTime = scene.now;
+  if (observedUsage_) scene.usageCaption = usageCaption(observedUsage_->snapshot(), observedUsage_->backoff(), scene.now);
   return scene;
 }
 

@@ -6,6 +6,10 @@
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -19,6 +23,7 @@
 #include "approvals/approval_hooks.h"
 #include "approvals/approval_server.h"
 #include "approvals/tmux_pane_answer.h"
+#include "peers/status_line_installer.h"
 #include "peers/usage_tracker.h"
 #include "island/notch_island_controller.h"
 #include "linux/agents/proc_sampler.h"
@@ -90,7 +95,9 @@ struct Integrations {
       claude_code::ClaudeCodeLocations::fromEnvironment(claude_code::processEnvironment());
   std::string socketPath = approvalSocketPath(claude_code::processEnvironment());
   std::string home = claude_code::processEnvironment()("HOME").value_or("");
-  std::shared_ptr<ApprovalHookService> claudeHooks, codexHooks;
+  std::string runtime = runtimeFolder(claude_code::processEnvironment());
+  std::shared_ptr<ApprovalHookService> claudeHooks, codexHooks, statusLine;
+  std::shared_ptr<TaskQueue> runtimeQueue;  // writes the runtime folder's files
 };
 
 Integrations& integrations() {
@@ -110,6 +117,34 @@ void installHookServices(Dispatcher& dispatcher, const std::string& entryPath) {
                     approval_hooks::codex(approval_hooks::codexHooksPath(claude_code::processEnvironment()),
                                           parts.home, entryPath, parts.socketPath)),
       dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), listening);
+  // The wrapper prints the user's line whether or not anybody listens: no need to wait for the server.
+  parts.statusLine = std::make_shared<ApprovalHookService>(
+      std::make_shared<StatusLineInstaller>(
+          parts.files,
+          HookFile{parts.claude.settingsPath().string(),
+                   approval_hooks::claudeCode(parts.claude.settingsPath().string(), parts.home, entryPath,
+                                              parts.socketPath)
+                       .displayPath,
+                   claude_code::kAgentName,
+                   {}},
+          entryPath, parts.socketPath),
+      dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), [] { return true; });
+  parts.runtimeQueue = dispatcher.makeSerialQueue("app.tovami.runtime");
+}
+
+// A status line input: the meter, the session's row, and the file "--list-agents" reads.
+void statusLineArrived(const StatusLineFeed& feed) {
+  if (UsageTracker::exists()) UsageTracker::shared()->reportStatusLine(feed);
+  if (!AgentWatcher::exists()) return;
+  AgentWatchState& state = AgentWatcher::shared()->state();
+  state.addStatusLine(feed);
+  auto& parts = integrations();
+  if (parts.runtime.empty() || !parts.runtimeQueue) return;
+  parts.runtimeQueue->async([files = parts.files, folder = parts.runtime, text = state.statusLines().serialized()] {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return;
+    if (auto error = files->replaceContents(folder + "/" + kStatusLinesFile, text))
+      logError(log_categories::kApprovals, "status line file not written: " + *error);
+  });
 }
 
 // `jump` gives the terminal jump when the approval server is first used (a terminal outside tmux
@@ -122,11 +157,8 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
     return std::make_shared<ApprovalServer>(ApprovalServerDependencies{
         dispatcher, store, std::make_shared<UnixSocketService>(), parts.socketPath,
         []() -> std::vector<AgentSession> {
-          auto sessions = AgentWatcher::exists() ? AgentWatcher::shared()->state().sessions()
-                                                 : std::vector<AgentSession>{};
-          // Another machine's agents are never answered by keys typed here.
-          std::erase_if(sessions, [](const AgentSession& s) { return s.host.has_value(); });
-          return sessions;
+          return AgentWatcher::exists() ? AgentWatcher::shared()->state().sessions()
+                                        : std::vector<AgentSession>{};
         },
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
         std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
@@ -134,7 +166,7 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
         std::make_shared<TmuxPaneAnswer>(std::make_shared<PosixProcessLauncher>(),
                                          std::make_shared<ProcJumpEnvironment>()),
         std::make_shared<XTestKeySynthesizer>(), nullptr, claudeStatusSource(parts.claude), windows(),
-        std::make_shared<LinuxAgentAttention>()});
+        std::make_shared<LinuxAgentAttention>(), statusLineArrived});
   });
   UsageTracker::setFactory([&dispatcher, &store] {
     auto& parts = integrations();
@@ -198,12 +230,15 @@ void CompositionRoot::endSession() {
 }
 
 void CompositionRoot::shutDownServices() {
-  remoteHosts_.reset();
   if (AgentWatcher::exists()) AgentWatcher::shared()->shutDown();
   if (UsageTracker::exists()) UsageTracker::shared()->shutDown();
   if (ApprovalServer::exists()) ApprovalServer::shared()->shutDown();
-  for (auto* hooks : {integrations().claudeHooks.get(), integrations().codexHooks.get()})
+  for (auto* hooks : {integrations().claudeHooks.get(), integrations().codexHooks.get(), integrations().statusLine.get()})
     if (hooks) hooks->shutDown();
+  if (auto& parts = integrations(); parts.runtimeQueue) {
+    parts.runtimeQueue.reset();  // waits for a write under way
+    if (!parts.runtime.empty()) ::unlink((parts.runtime + "/" + kStatusLinesFile).c_str());
+  }
 }
 
 CompositionRoot::~CompositionRoot() {
@@ -306,6 +341,7 @@ AppServices CompositionRoot::makeServices() {
   services.usageTracker = []() -> StartStopControl* { return UsageTracker::shared().get(); };
   services.hookInstaller = []() -> HookInstallControl* { return integrations().claudeHooks.get(); };
   services.codexHookInstaller = []() -> HookInstallControl* { return integrations().codexHooks.get(); };
+  services.statusLineInstaller = []() -> HookInstallControl* { return integrations().statusLine.get(); };
   services.makeTourWindow = [this](HotKeyControl* hotKey) -> std::unique_ptr<TourWindow> {
     if (!tourAccessibility_) tourAccessibility_ = std::make_unique<AtspiAccessibility>();
     return std::make_unique<OnboardingWindowController>(OnboardingDependencies{
@@ -339,17 +375,6 @@ void CompositionRoot::launch() {
       rebuildTrayMenu();
     if ((key == prefs::kIslandEnabled || key == prefs::kIslandOnNonNotch) && approvalNotifier_)
       approvalNotifier_->refresh();
-  });
-  remoteHosts_ = std::make_unique<RemoteHosts>(dispatcher_, [](const std::string& host, std::vector<AgentSession> rows) {
-    if (AgentWatcher::exists()) AgentWatcher::shared()->setRemoteSessions(host, std::move(rows));
-  });
-  const auto linkHosts = [this] {
-    if (remoteHosts_)
-      remoteHosts_->setHosts(RemoteHosts::parseHostList(store_->stringValue(prefs::kRemoteHosts).value_or("")));
-  };
-  linkHosts();
-  store_->addObserver([linkHosts](std::string_view key) {
-    if (key == prefs::kRemoteHosts) linkHosts();
   });
   showApprovalsInTray();
   if (!sessionNotice_.empty()) {
@@ -461,12 +486,8 @@ void CompositionRoot::buildTrayMenu(QMenu& menu) {
 void CompositionRoot::jumpToAgent(int32_t pid) {
   auto watcher = AgentWatcher::shared();
   if (!watcher) return;
-  for (const AgentSession& session : watcher->state().sessions()) {
-    if (session.pid != pid) continue;
-    // A click that does nothing beats one that raises the wrong session.
-    if (session.host) return logInfo(log_categories::kRemote, "jump: open a terminal on " + *session.host + " first");
-    return terminalJump().jumper().jump(session);
-  }
+  for (const AgentSession& session : watcher->state().sessions())
+    if (session.pid == pid) return terminalJump().jumper().jump(session);
   logInfo(log_categories::kAgentWatch, "jump: agent " + std::to_string(pid) + " has ended");
 }
 

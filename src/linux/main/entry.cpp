@@ -8,6 +8,8 @@
 #include "agents/agent_watcher.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
+#include "approvals/hook_client.h"
+#include "linux/integrations/posix_file_system.h"
 #include "linux/main/hook_command.h"
 #include "linux/main/transcript_lookup.h"
 #include "linux/remote/remote_stream.h"
@@ -32,7 +34,14 @@ int listAgents(const std::string& format) {
     std::fprintf(stderr, "tovami: the process table could not be read\n");
     return 1;
   }
-  const std::string report = formatAgentList(result->entries, *parsed);
+  // What Claude Code's status line last said of each session, as the running desktop program keeps it.
+  std::vector<AgentSession> entries = result->entries;
+  if (const std::string folder = runtimeFolder(claude_code::processEnvironment()); !folder.empty()) {
+    const auto file = PosixFileSystem().read(folder + "/" + kStatusLinesFile);
+    if (file.status == FileContents::Status::ok)
+      StatusLineSessions::parsed(file.bytes, clock.now()).bind(entries);
+  }
+  const std::string report = formatAgentList(entries, *parsed);
   const bool written = std::fwrite(report.data(), 1, report.size(), stdout) == report.size();
   return std::fflush(stdout) == 0 && written ? 0 : 1;
 }

@@ -23,7 +23,7 @@ void writeAll(const std::string& text, int fd) {
 
 int runHookCommand(const std::string& eventName, const std::optional<std::string>& givenSocket) {
   const auto event = hookEventNamed(eventName);
-  if (!event) return 0;
+  if (!event || *event == HookEvent::statusLine) return 0;  // main() runs the status line itself
   std::string refusal;
   const std::string socketPath = hookSocketPath(givenSocket, claude_code::processEnvironment(), refusal);
   if (!refusal.empty()) {

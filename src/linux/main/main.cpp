@@ -13,8 +13,13 @@
 
 #include "app/command_line.h"
 #include "linux/main/entry.h"
+#include "linux/main/status_line_wrapper.h"
 
 int main(int argc, char** argv) {
+  // Claude Code's status line, first and untouched by the other switches: the user's command it
+  // wraps runs with the signal dispositions it would have had.
+  if (argc >= 3 && std::strcmp(argv[1], "--hook") == 0 && std::strcmp(argv[2], "status-line") == 0)
+    return tovami::linux_backend::runStatusLineWrapper(argc, argv);
   // A closed pipe on a listing is a failed write to report, not a reason to die.
   std::signal(SIGPIPE, SIG_IGN);
   const tovami::LaunchRequest request = tovami::parseCommandLine({argv, argv + argc});
