@@ -255,6 +255,7 @@ void AgentWatcher::stop() {
   }));
   // Already on the main thread: cleared at once, so that a stop during the program's end (when
   // the main queue runs no more work) still releases the keep-awake.
+  local_.clear();
   state_.setSessions({});
   state_.setNapWhenIdleArmed(false);
   keepAwake_.end();
@@ -309,23 +310,13 @@ void AgentWatcher::scan(uint64_t generation) {
       }));
 }
 
-void AgentWatcher::scanFailed(uint64_t generation) {
-  if (!timer_.isActive() || generation != generation_) return;
-  logChange({});
-  state_.setSessions({});
-  keepAwake_.end();
-}
-
-void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entries,
-                           std::vector<AgentAnnouncement> announcements) {
-  // A pass that was under way when watching stopped (or restarted) shows nothing.
-  if (!timer_.isActive() || generation != generation_) return;
-  logChange(entries);
-  state_.setSessions(entries);
-
-  const bool allQuiet = std::none_of(entries.begin(), entries.end(), [](const AgentSession& e) {
+bool AgentWatcher::show() {
+  std::vector<AgentSession> shown = local_;
+  for (const auto& [host, sessions] : remote_) shown.insert(shown.end(), sessions.begin(), sessions.end());
+  const bool allQuiet = std::none_of(shown.begin(), shown.end(), [](const AgentSession& e) {
     return e.activity == AgentActivity::working;
   });
+  state_.setSessions(std::move(shown));
   // Asked only while an agent works: each answer reads the preferences or the battery.
   const auto batteryLow = [this] {
     return battery_ && batteryGuardHolds(preferences_.boolValue(prefs::kBatteryGuard), *battery_);
@@ -334,6 +325,38 @@ void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entrie
     keepAwake_.end();
   else
     keepAwake_.begin();
+  return allQuiet;
+}
+
+void AgentWatcher::setRemoteSessions(const std::string& host, std::vector<AgentSession> sessions) {
+  if (sessions.empty())
+    remote_.erase(host);
+  else
+    remote_[host] = std::move(sessions);
+  if (!timer_.isActive()) return;
+  if (show() && state_.napWhenIdleArmed()) {
+    state_.setNapWhenIdleArmed(false);
+    if (NapControl* nap = nap_ ? nap_() : nullptr) {
+      logInfo(log_categories::kAgentWatch, "every agent is quiet; starting the armed nap");
+      nap->startNap();
+    }
+  }
+}
+
+void AgentWatcher::scanFailed(uint64_t generation) {
+  if (!timer_.isActive() || generation != generation_) return;
+  logChange({});
+  local_.clear();
+  show();
+}
+
+void AgentWatcher::publish(uint64_t generation, std::vector<AgentSession> entries,
+                           std::vector<AgentAnnouncement> announcements) {
+  // A pass that was under way when watching stopped (or restarted) shows nothing.
+  if (!timer_.isActive() || generation != generation_) return;
+  logChange(entries);
+  local_ = std::move(entries);
+  const bool allQuiet = show();
 
   NapControl* nap = nap_ ? nap_() : nullptr;
   if (allQuiet && state_.napWhenIdleArmed()) {

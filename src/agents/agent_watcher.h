@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -152,12 +153,19 @@ class AgentWatcher final : public StartStopControl,
   // Hides an agent from the list until it exits (any thread; applied on the queue).
   void dismiss(int32_t pid);
 
+  // Main thread. The agents of another machine, shown after this one's while watching; they count
+  // for keep-awake and nap-when-idle as this machine's do. An empty list removes the host.
+  void setRemoteSessions(const std::string& host, std::vector<AgentSession> sessions);
+
  private:
   void scan(uint64_t generation);
   void publish(uint64_t generation, std::vector<AgentSession> entries,
                std::vector<AgentAnnouncement> announcements);
   void scanFailed(uint64_t generation);
   void logChange(const std::vector<AgentSession>& entries);
+  // Shows this machine's and the other machines' agents, keeps the machine awake while any works;
+  // true when every one is quiet.
+  bool show();
 
   Dispatcher& dispatcher_;
   PreferenceStore& preferences_;
@@ -175,6 +183,8 @@ class AgentWatcher final : public StartStopControl,
   KeepAwake keepAwake_;
   WorkItem timer_;           // active exactly while watching
   uint64_t generation_ = 0;  // one per start(), so a late pass of an earlier watch is ignored
+  std::vector<AgentSession> local_;
+  std::map<std::string, std::vector<AgentSession>> remote_;
 
   // Queue.
   AgentScanner scanner_;

@@ -26,6 +26,9 @@ inline constexpr std::string_view kUsageTracking = "usageTracking";
 inline constexpr std::string_view kNotchApprovals = "notchApprovals";
 inline constexpr std::string_view kCodexApprovals = "codexApprovals";
 inline constexpr std::string_view kHasCompletedOnboarding = "hasCompletedOnboarding";
+// Other machines: ssh host names separated by commas; those of them whose approvals come here.
+inline constexpr std::string_view kRemoteHosts = "remoteHosts";
+inline constexpr std::string_view kRemoteApprovalHosts = "remoteApprovalHosts";
 inline constexpr std::string_view kStatusLineFeed = "statusLineFeed";
 inline constexpr std::string_view kPhonePushWhileAway = "phonePushWhileAway";
 
@@ -38,11 +41,11 @@ inline constexpr std::array<std::string_view, 6> kSeededTrue = {kAgentWatchEnabl
                                                                 kAgentQuietSound,   kUsageTracking};
 
 // Every key the store knows, in the order of the table that defines them.
-inline constexpr std::array<std::string_view, 17> kAllKeys = {
+inline constexpr std::array<std::string_view, 19> kAllKeys = {
     kWakeRequirement,   kIslandEnabled,  kIslandOnNonNotch, kIslandOpenOnHover, kIslandShowsCat,
     kAgentWatchEnabled, kAgentKeepAwake, kBatteryGuard,     kAgentShowSnippets, kAgentOpensIsland,
     kAgentQuietSound,   kUsageTracking,  kNotchApprovals,   kCodexApprovals,    kHasCompletedOnboarding,
-    kStatusLineFeed,    kPhonePushWhileAway};
+    kStatusLineFeed,    kPhonePushWhileAway, kRemoteHosts, kRemoteApprovalHosts};
 // Keys that guard the user, with the value they take when the file that holds them cannot be
 // read: an unreadable choice must not fall back to a weaker default.
 inline constexpr std::array<std::pair<std::string_view, std::string_view>, 1> kFailClosed = {

@@ -19,6 +19,7 @@ inline constexpr const char* kApprovals = "approvals";
 inline constexpr const char* kHookInstall = "hook-install";
 inline constexpr const char* kUsage = "usage";
 inline constexpr const char* kNap = "nap";
+inline constexpr const char* kRemote = "remote";
 }  // namespace log_categories
 
 inline constexpr const char* kLogSubsystem = "app.tovami.Tovami";

@@ -45,17 +45,18 @@ std::string linkFailureText(const std::string& host, int exitStatus, const std::
 
 std::vector<std::string> sshArguments(const std::string& host, const std::string& controlFolder) {
   // The remote login shell runs the command; `sh -c` keeps it independent of that shell's syntax.
-  return {"-T",
-          "-o", "BatchMode=yes",
-          "-o", "ControlMaster=auto",
-          "-o", "ControlPath=" + controlFolder + "/%C",
-          "-o", "ControlPersist=60",
-          "-o", "ServerAliveInterval=15",
-          "-o", "ServerAliveCountMax=3",
-          "-o", "ConnectTimeout=20",
-          "--",
-          host,
-          "sh -c 'p=$(command -v tovami) || p=\"$HOME/.local/bin/tovami\"; exec \"$p\" --remote-stream'"};
+  std::vector<std::string> arguments = {"-T", "-o", "BatchMode=yes"};
+  // Without a private folder for its socket, no shared connection at all.
+  for (const std::string& option :
+       controlFolder.empty()
+           ? std::vector<std::string>{"ControlMaster=no"}
+           : std::vector<std::string>{"ControlMaster=auto", "ControlPath=" + controlFolder + "/%C", "ControlPersist=60"})
+    arguments.insert(arguments.end(), {"-o", option});
+  for (const char* option : {"ServerAliveInterval=15", "ServerAliveCountMax=3", "ConnectTimeout=20"})
+    arguments.insert(arguments.end(), {"-o", option});
+  arguments.insert(arguments.end(),
+                   {"--", host, "sh -c 'p=$(command -v tovami) || p=\"$HOME/.local/bin/tovami\"; exec \"$p\" --remote-stream'"});
+  return arguments;
 }
 
 bool usableHostName(const std::string& host) {

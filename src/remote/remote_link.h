@@ -16,7 +16,7 @@ namespace tovami::remote {
 std::string linkFailureText(const std::string& host, int exitStatus, const std::string& stderrTail);
 
 // The ssh arguments for a host (after the program name): BatchMode, a private control master under
-// `controlFolder`, keep-alives, and the command that starts the remote side.
+// `controlFolder` (none when it is empty), keep-alives, and the command that starts the remote side.
 std::vector<std::string> sshArguments(const std::string& host, const std::string& controlFolder);
 
 // A host name the user typed is used only when ssh cannot take it for an option or a second word.

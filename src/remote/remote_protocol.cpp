@@ -253,8 +253,9 @@ bool RowTable::apply(const RowDelta& delta, std::string& error) {
   return true;
 }
 
-std::vector<AgentSession> RowTable::sessions(const std::string& host, Seconds clockOffset, Seconds now) const {
-  std::vector<AgentSession> out;
+std::vector<AgentSession> RowTable::sessions(const std::string& host, Seconds clockOffset, Seconds now,
+                                             std::vector<std::string>* ids) const {
+  std::vector<std::pair<std::string, AgentSession>> out;
   out.reserve(rows_.size());
   for (const auto& [id, row] : rows_) {
     AgentSession s;
@@ -280,12 +281,38 @@ std::vector<AgentSession> RowTable::sessions(const std::string& host, Seconds cl
     c.customTitle = text(row, "customTitle");
     c.generatedTitle = text(row, "generatedTitle");
     if (c != ConversationSummary{}) s.context = std::move(c);
+    // Views show the project name: tagged with the host ("devbox · api").
+    const std::string tagged = host + " \u00b7 " + s.projectName;
+    if (s.sessionName == s.projectName) s.sessionName = tagged;
+    s.projectName = tagged;
     s.host = host;
-    out.push_back(std::move(s));
+    out.emplace_back(id, std::move(s));
   }
-  std::stable_sort(out.begin(), out.end(),
-                   [](const AgentSession& a, const AgentSession& b) { return a.startedAt < b.startedAt; });
-  return out;
+  std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.second.startedAt < b.second.startedAt; });
+  std::vector<AgentSession> sessions;
+  for (auto& [id, session] : out) {
+    if (ids) ids->push_back(id);
+    sessions.push_back(std::move(session));
+  }
+  return sessions;
+}
+
+void LocalRowIds::number(const std::string& host, const std::vector<std::string>& ids,
+                         std::vector<AgentSession>& sessions) {
+  std::erase_if(numbers_, [&](const auto& entry) {
+    return entry.first.first == host && std::find(ids.begin(), ids.end(), entry.first.second) == ids.end();
+  });
+  for (size_t i = 0; i < ids.size() && i < sessions.size(); ++i) {
+    auto [it, added] = numbers_.try_emplace({host, ids[i]}, next_);
+    if (added) next_ = next_ == INT32_MAX ? kFirstLocalId : next_ + 1;
+    sessions[i].pid = it->second;
+  }
+}
+
+std::optional<std::pair<std::string, std::string>> LocalRowIds::rowOf(int32_t number) const {
+  for (const auto& [key, value] : numbers_)
+    if (value == number) return key;
+  return std::nullopt;
 }
 
 std::optional<std::string> RowTable::idOf(int32_t pid) const {

@@ -109,21 +109,44 @@ class DeltaBuilder {
   std::map<std::string, std::pair<nlohmann::json, AgentSession>> rows_;
 };
 
-// The desktop side: the rows as the deltas built them. Rows come out tagged with `host`, their
-// start times moved onto the local clock by the offset the hello gave.
+// The desktop side: the rows as the deltas built them. Rows come out tagged with `host` (their
+// project name too: "devbox · api"), their start times moved onto the local clock by the offset the
+// hello gave.
 class RowTable {
  public:
   // False with `error` when the message would break a bound or a field has the wrong type.
   bool apply(const RowDelta& delta, std::string& error);
   void apply(const RowGone& gone) { rows_.erase(gone.id); }
   void clear() { rows_.clear(); }
-  std::vector<AgentSession> sessions(const std::string& host, Seconds clockOffset, Seconds now) const;
+  // Oldest first; `ids` (when given) gets each row's id in the same order.
+  std::vector<AgentSession> sessions(const std::string& host, Seconds clockOffset, Seconds now,
+                                     std::vector<std::string>* ids = nullptr) const;
   // The id of the row with this pid.
   std::optional<std::string> idOf(int32_t pid) const;
   std::size_t size() const { return rows_.size(); }
 
  private:
   std::map<std::string, nlohmann::json> rows_;
+};
+
+// Rows of other machines get a local number in place of their pid, from kFirstLocalId up: views
+// name rows by number, and a remote pid must never be taken for a process of this machine.
+class LocalRowIds {
+ public:
+  static constexpr int32_t kFirstLocalId = int32_t(1) << 30;  // above any pid_max
+  static bool isRemote(int32_t pid) { return pid >= kFirstLocalId; }
+
+  // Gives `sessions` (the host's rows, with `ids` their row ids) their numbers, kept while the row
+  // lasts; the numbers of the host's rows that went are forgotten.
+  void number(const std::string& host, const std::vector<std::string>& ids, std::vector<AgentSession>& sessions);
+  void forget(const std::string& host) { number(host, {}, empty_); }
+  // The host and row id behind a number.
+  std::optional<std::pair<std::string, std::string>> rowOf(int32_t number) const;
+
+ private:
+  std::map<std::pair<std::string, std::string>, int32_t> numbers_;
+  int32_t next_ = kFirstLocalId;
+  std::vector<AgentSession> empty_;
 };
 
 // ---- Lines and rate -----------------------------------------------------------------------------

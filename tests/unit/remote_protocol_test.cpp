@@ -105,6 +105,7 @@ TEST(RemoteProtocol, DeltasCarryOnlyChangesAndRebuildTheRowsTaggedByHost) {
   for (size_t i = 0; i < 2; ++i) {
     AgentSession expected = i == 0 ? a : b;
     expected.host = "devbox";
+    expected.projectName = "devbox \u00b7 " + expected.projectName;
     expected.startedAt += 100;
     expected.ageMinutes = rows[i].ageMinutes;
     EXPECT_EQ(rows[i], expected) << i;

@@ -157,8 +157,11 @@ void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCu
     return std::make_shared<ApprovalServer>(ApprovalServerDependencies{
         dispatcher, store, std::make_shared<UnixSocketService>(), parts.socketPath,
         []() -> std::vector<AgentSession> {
-          return AgentWatcher::exists() ? AgentWatcher::shared()->state().sessions()
-                                        : std::vector<AgentSession>{};
+          auto sessions = AgentWatcher::exists() ? AgentWatcher::shared()->state().sessions()
+                                                 : std::vector<AgentSession>{};
+          // Another machine's agents are never answered by keys typed here.
+          std::erase_if(sessions, [](const AgentSession& s) { return s.host.has_value(); });
+          return sessions;
         },
         [] { return NapController::exists() && NapController::shared()->isNapping(); },
         std::make_shared<X11RunningApplications>(), NotchIslandController::shared(),
@@ -230,6 +233,7 @@ void CompositionRoot::endSession() {
 }
 
 void CompositionRoot::shutDownServices() {
+  remoteHosts_.reset();
   if (AgentWatcher::exists()) AgentWatcher::shared()->shutDown();
   if (UsageTracker::exists()) UsageTracker::shared()->shutDown();
   if (ApprovalServer::exists()) ApprovalServer::shared()->shutDown();
@@ -376,6 +380,17 @@ void CompositionRoot::launch() {
     if ((key == prefs::kIslandEnabled || key == prefs::kIslandOnNonNotch) && approvalNotifier_)
       approvalNotifier_->refresh();
   });
+  remoteHosts_ = std::make_unique<RemoteHosts>(dispatcher_, [](const std::string& host, std::vector<AgentSession> rows) {
+    if (AgentWatcher::exists()) AgentWatcher::shared()->setRemoteSessions(host, std::move(rows));
+  });
+  const auto linkHosts = [this] {
+    if (remoteHosts_)
+      remoteHosts_->setHosts(RemoteHosts::parseHostList(store_->stringValue(prefs::kRemoteHosts).value_or("")));
+  };
+  linkHosts();
+  store_->addObserver([linkHosts](std::string_view key) {
+    if (key == prefs::kRemoteHosts) linkHosts();
+  });
   showApprovalsInTray();
   if (!sessionNotice_.empty()) {
     logError(log_categories::kApp, sessionNotice_);
@@ -486,8 +501,12 @@ void CompositionRoot::buildTrayMenu(QMenu& menu) {
 void CompositionRoot::jumpToAgent(int32_t pid) {
   auto watcher = AgentWatcher::shared();
   if (!watcher) return;
-  for (const AgentSession& session : watcher->state().sessions())
-    if (session.pid == pid) return terminalJump().jumper().jump(session);
+  for (const AgentSession& session : watcher->state().sessions()) {
+    if (session.pid != pid) continue;
+    // A click that does nothing beats one that raises the wrong session.
+    if (session.host) return logInfo(log_categories::kRemote, "jump: open a terminal on " + *session.host + " first");
+    return terminalJump().jumper().jump(session);
+  }
   logInfo(log_categories::kAgentWatch, "jump: agent " + std::to_string(pid) + " has ended");
 }
 

@@ -25,6 +25,7 @@
 #include "linux/qt/qt_application.h"
 #include "linux/qt/qt_dispatcher.h"
 #include "linux/qt/qt_screens.h"
+#include "linux/remote/remote_hosts.h"
 #include "nap/overlay_state.h"
 
 namespace tovami {
@@ -86,6 +87,7 @@ class CompositionRoot {
   std::shared_ptr<OverlayState> overlayState_;
   // Built on first use (an agent row, an approval, "--warp-jump").
   std::unique_ptr<LinuxTerminalJump> terminalJump_;
+  std::unique_ptr<RemoteHosts> remoteHosts_;  // the links to other machines (remoteHosts)
   LinuxTerminalJump& terminalJump();
   // What the welcome tour asks about the accessibility bus.
   std::unique_ptr<AtspiAccessibility> tourAccessibility_;

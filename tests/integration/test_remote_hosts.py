@@ -1,0 +1,122 @@
+"""Agents on other machines through a real OpenSSH server that the test starts itself, on loopback
+ports of its own, with its own host key and authorized key. The "remote" side is this machine under
+another HOME and runtime folder (set by sshd's SetEnv); the desktop program reaches it as a user
+would, through a generated ~/.ssh/config. A second port stands for a host without Tovami."""
+
+import os
+import shutil
+import socket
+import subprocess
+import unittest
+
+import harness
+import tray
+
+SSHD = "/usr/sbin/sshd"
+
+
+def listening(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@unittest.skipUnless(os.path.exists(SSHD), "openssh-server is not installed")
+class RemoteHostsTest(unittest.TestCase):
+    def setUp(self):
+        self.s = harness.session_for(self)
+        root = self.s.root
+        self.remote_home = os.path.join(root, "remote-home")
+        remote_run = os.path.join(root, "remote-run")
+        bare_home = os.path.join(root, "bare-home")
+        for folder in (os.path.join(self.remote_home, ".local", "bin"), remote_run, bare_home):
+            os.makedirs(folder, mode=0o700)
+        os.symlink(os.path.abspath(harness.BINARY), os.path.join(self.remote_home, ".local", "bin", "tovami"))
+        keys = os.path.join(root, "keys")
+        os.makedirs(keys)
+        for name in ("host", "user", "stranger"):
+            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(keys, name)], check=True)
+        shutil.copy(os.path.join(keys, "user.pub"), os.path.join(keys, "authorized"))
+        port, bare_port = free_port(), free_port()
+        config = os.path.join(root, "sshd_config")
+        with open(config, "w") as f:
+            f.write(f"Port {port}\nPort {bare_port}\nListenAddress 127.0.0.1\nListenAddress 127.0.0.2\nHostKey {keys}/host\n"
+                    f"AuthorizedKeysFile {keys}/authorized\nStrictModes no\nPidFile {root}/sshd.pid\nUsePAM no\n"
+                    "PermitRootLogin prohibit-password\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                    f"SetEnv HOME={self.remote_home} XDG_RUNTIME_DIR={remote_run} "
+                    f"XDG_DATA_HOME={self.remote_home}/.local/share\n"
+                    f"Match LocalPort {bare_port}\n  SetEnv HOME={bare_home} PATH=/usr/bin:/bin\n")
+        if os.getuid() == 0:  # sshd started by root wants its privilege separation folder
+            os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
+        with open(os.path.join(root, "sshd.log"), "wb") as log:
+            sshd = subprocess.Popen([SSHD, "-D", "-e", "-f", config], stdout=subprocess.DEVNULL, stderr=log)
+        self.addCleanup(lambda: (sshd.kill(), sshd.wait()))
+        # The desktop side: ~/.ssh/config names every host; only devbox's and bare's keys are known.
+        ssh_dir = os.path.join(self.s.home, ".ssh")
+        os.makedirs(ssh_dir, mode=0o700)
+        with open(os.path.join(keys, "host.pub")) as f:
+            host_key = f.read().split()[:2]
+        # Each alias names the server differently, so that none shares another's connection.
+        hosts = (("devbox", "127.0.0.1", port, "user", "known_hosts"), ("bare", "127.0.0.1", bare_port, "user", "known_hosts"),
+                 ("newbox", "localhost", port, "user", "nothing_known"), ("refused", "127.0.0.2", port, "stranger", "known_hosts"))
+        with open(os.path.join(ssh_dir, "known_hosts"), "w") as f:
+            for _, name, p, _, _ in hosts:
+                f.write(f"[{name}]:{p} {' '.join(host_key)}\n")
+        with open(os.path.join(ssh_dir, "config"), "w") as f:
+            for alias, name, p, key, known in hosts:
+                f.write(f"Host {alias}\n  HostName {name}\n  Port {p}\n  IdentityFile {keys}/{key}\n"
+                        f"  IdentitiesOnly yes\n  UserKnownHostsFile {ssh_dir}/{known}\n")
+        # ssh reads the config of the account's home in the password database, not $HOME: a stand-in
+        # `ssh` first on PATH hands it the test's own.
+        wrapper = os.path.join(root, "ssh-bin", "ssh")
+        os.makedirs(os.path.dirname(wrapper))
+        with open(wrapper, "w") as f:
+            f.write('#!/bin/sh\nexec /usr/bin/ssh -F "$HOME/.ssh/config" "$@"\n')
+        os.chmod(wrapper, 0o755)
+        self.s.env["PATH"] = os.path.dirname(wrapper) + ":" + self.s.env["PATH"]
+        self.assertTrue(harness.wait_for(lambda: listening(port), 10), "sshd did not start")
+
+    def test_remote_agents_appear_tagged_and_each_failure_has_its_words(self):
+        # A stand-in agent on the "remote" side, in a project folder of its own.
+        project = os.path.join(self.remote_home, "remote_api")
+        os.makedirs(project)
+        agent = self.s.agent_program("claude", harness.FAKE_AGENT)
+        pid_file = os.path.join(self.s.root, "remote-agent.pid")
+        proc = subprocess.Popen([agent, pid_file, "30"], cwd=project, env={**self.s.env, "HOME": self.remote_home})
+        self.addCleanup(lambda: (proc.kill(), proc.wait()))
+        self.assertTrue(self.s.read_pid(pid_file))
+
+        self.s.write_preferences("[General]\nremoteHosts=devbox, bare,newbox , refused\n")
+        tray.start_fake_host(self.s)
+        self.s.start_tovami()
+        item = tray.find_item(self.s, timeout=30)
+        self.assertIsNotNone(item, self.s.log_text())
+        row = "devbox \u00b7 remote_api \u2014 Claude \u00b7 working"
+        self.assertTrue(self.s.wait_for(lambda: row in tray.labels_now(self.s, item), 30),
+                        f"{tray.labels_now(self.s, item)}\n{self.s.log_text()}")
+        for words in (r"devbox: connected",
+                      r"bare: Tovami is not installed on bare",
+                      r"newbox: newbox's host key is not known yet: run `ssh newbox` once",
+                      r"refused: permission denied"):
+            self.assertTrue(self.s.wait_for_log(words, 30), f"no '{words}':\n{self.s.log_text()}")
+
+        # The link cut: its rows go, and it comes back on its own.
+        ssh = subprocess.run(["pgrep", "-f", "-P", str(self.s.tovami.pid), "devbox"], capture_output=True, text=True)
+        self.assertTrue(ssh.stdout.split(), "no ssh child for devbox")
+        for pid in ssh.stdout.split():
+            os.kill(int(pid), 9)
+        self.assertTrue(self.s.wait_for_log(r"devbox: the link to devbox was cut\n(.|\n)*devbox: connected", 30),
+                        self.s.log_text())
+        self.assertTrue(self.s.wait_for(lambda: row in tray.labels_now(self.s, item), 30), self.s.log_text())
+
+
+if __name__ == "__main__":
+    unittest.main()
