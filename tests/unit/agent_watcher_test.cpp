@@ -322,6 +322,27 @@ TEST_F(AgentWatcherTest, ArmedNapStartsWhenTheLastAgentFallsQuietAndDropsTheAnno
   EXPECT_EQ(sys->napStarts, 2);
 }
 
+// Another machine's working agent keeps this one awake (the link must not sleep) and holds an armed
+// nap; its rows follow this machine's; the nap starts once it falls quiet or its host goes.
+TEST_F(AgentWatcherTest, RemoteAgentsCountForKeepAwakeAndNapWhenIdle) {
+  watcher->start();
+  dispatcher.advance(15);  // the local agent is quiet
+  AgentSession remote;
+  remote.pid = 1 << 30;
+  remote.host = "devbox";
+  watcher->setRemoteSessions("devbox", {remote});
+  watcher->state().setNapWhenIdleArmed(true);
+  dispatcher.advance(6);
+  ASSERT_EQ(sessions().size(), 2u);
+  EXPECT_EQ(sessions()[1].host, "devbox");
+  EXPECT_EQ(effects(), Effects(true, 0, 0, 0));
+  remote.activity = AgentActivity::quiet;
+  watcher->setRemoteSessions("devbox", {remote});
+  EXPECT_EQ(effects(), Effects(false, 0, 0, 1));
+  watcher->setRemoteSessions("devbox", {});
+  EXPECT_EQ(sessions().size(), 1u);
+}
+
 TEST_F(AgentWatcherTest, KeepAwakeFollowsThePreferencesAndTheBatteryGuard) {
   prefs.setBool(prefs::kBatteryGuard, true);
   watcher->start();
