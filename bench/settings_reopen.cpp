@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
   NoLoginItem login;
   auto makeSettings = [&] {
     return new SettingsWindow(
-        std::make_unique<tovami::SettingsModel>(prefs, login, tovami::AppServices{}, false, nullptr), prefs, {});
+        std::make_unique<tovami::SettingsModel>(prefs, login, tovami::AppServices{}, false, nullptr), prefs,
+        {});
   };
   // The baseline: a few labels and a switch in a window of the same size.
   QWidget minimal;

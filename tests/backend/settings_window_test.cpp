@@ -32,9 +32,9 @@ TEST(SettingsWindow, EveryPageFitsCaptionsStayShortAndTheKeptWindowFollowsThePre
   ensureGuiApplication();
   testing::MemoryPreferences prefs;
   FakeLoginItem login;
-  QPointer<SettingsWindow> window = new SettingsWindow(
-      std::make_unique<SettingsModel>(prefs, login, AppServices{}, false, nullptr), prefs,
-      SettingsSessionFacts{displaySessionNotice(true, true, true, false), false, nullptr});
+  QPointer<SettingsWindow> window =
+      new SettingsWindow(std::make_unique<SettingsModel>(prefs, login, AppServices{}, false, nullptr), prefs,
+                         SettingsSessionFacts{displaySessionNotice(true, true, true, false), false, nullptr});
   window->show();
   QApplication::processEvents();
 
@@ -45,7 +45,8 @@ TEST(SettingsWindow, EveryPageFitsCaptionsStayShortAndTheKeptWindowFollowsThePre
   EXPECT_LE(window->height(), 520);  // with its frame, well inside 1280 x 800
   auto* stack = window->findChild<QStackedWidget*>();
   for (int page = 0; page < stack->count(); ++page)
-    EXPECT_LE(stack->widget(page)->heightForWidth(stack->width()), stack->height()) << titles[page].toStdString();
+    EXPECT_LE(stack->widget(page)->heightForWidth(stack->width()), stack->height())
+        << titles[page].toStdString();
   for (auto* bar : window->findChildren<QScrollBar*>()) EXPECT_FALSE(bar->isVisible());
   int captions = 0;
   for (auto* label : window->findChildren<QLabel*>()) {
@@ -67,7 +68,8 @@ TEST(SettingsWindow, EveryPageFitsCaptionsStayShortAndTheKeptWindowFollowsThePre
   EXPECT_TRUE(usage->isChecked());
   login.enabled = true;  // changed behind its back: read again when shown
   window->show();
-  EXPECT_TRUE(window->findChild<QCheckBox*>(QString::fromStdString(settings_texts::kStartAtLogin))->isChecked());
+  EXPECT_TRUE(
+      window->findChild<QCheckBox*>(QString::fromStdString(settings_texts::kStartAtLogin))->isChecked());
   delete window;
 }
 

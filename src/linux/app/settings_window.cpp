@@ -1,8 +1,8 @@
 #include "linux/app/settings_window.h"
 
 #include <QButtonGroup>
-#include <QCloseEvent>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -62,13 +62,18 @@ SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceS
   outer->addWidget(stack_, 1);
   connect(pages_, &QListWidget::currentRowChanged, stack_, &QStackedWidget::setCurrentIndex);
 
-  addPage(t::kNapPage, t::kWakingSection, &SettingsWindow::buildNap);
-  addPage(t::kIslandPage, t::kIslandSection, &SettingsWindow::buildIsland);
-  addPage(t::kAgentsPage, t::kAgentSection, &SettingsWindow::buildAgents);
-  addPage(t::kApprovalsPage, t::kApprovalsSection, &SettingsWindow::buildApprovals);
-  addPage(t::kUsagePage, t::kUsageSection, &SettingsWindow::buildUsage);
-  addPage(t::kOtherMachinesPage, t::kOtherMachinesPage, &SettingsWindow::buildOtherMachines);
-  addPage(t::kGeneralPage, t::kGeneralPage, &SettingsWindow::buildGeneral);
+  const struct {
+    const std::string& title;
+    const std::string& heading;
+    PageBuilder build;
+  } pages[] = {{t::kNapPage, t::kWakingSection, &SettingsWindow::buildNap},
+               {t::kIslandPage, t::kIslandSection, &SettingsWindow::buildIsland},
+               {t::kAgentsPage, t::kAgentSection, &SettingsWindow::buildAgents},
+               {t::kApprovalsPage, t::kApprovalsSection, &SettingsWindow::buildApprovals},
+               {t::kUsagePage, t::kUsageSection, &SettingsWindow::buildUsage},
+               {t::kOtherMachinesPage, t::kOtherMachinesPage, &SettingsWindow::buildOtherMachines},
+               {t::kGeneralPage, t::kGeneralPage, &SettingsWindow::buildGeneral}};
+  for (const auto& page : pages) addPage(page.title, page.heading, page.build);
   pages_->setCurrentRow(0);
 
   refresh();
@@ -243,14 +248,17 @@ void SettingsWindow::buildIsland(QVBoxLayout* page) {
       page, m->showsNotchSwitch() ? t::kShowInNotch : t::kShowFloating, [m] { return m->islandSwitch(); },
       [m](bool on) { m->setIslandSwitch(on); });
   if (!m->showsNotchSwitch()) addCaption(page, t::kNoNotchCaption);
-  addSwitch(page, t::kExpandOnHover, [m] { return m->openOnHover(); }, [m](bool on) { m->setOpenOnHover(on); });
-  addSwitch(page, t::kShowCat, [m] { return m->showsCat(); }, [m](bool on) { m->setShowsCat(on); });
+  addSwitch(
+      page, t::kExpandOnHover, [m] { return m->openOnHover(); }, [m](bool on) { m->setOpenOnHover(on); });
+  addSwitch(
+      page, t::kShowCat, [m] { return m->showsCat(); }, [m](bool on) { m->setShowsCat(on); });
 }
 
 void SettingsWindow::buildAgents(QVBoxLayout* page) {
   namespace t = settings_texts;
   SettingsModel* m = model_.get();
-  addSwitch(page, t::kWatchAgents, [m] { return m->agentWatch(); }, [m](bool on) { m->setAgentWatch(on); });
+  addSwitch(
+      page, t::kWatchAgents, [m] { return m->agentWatch(); }, [m](bool on) { m->setAgentWatch(on); });
   const std::pair<std::string, std::string_view> rows[] = {{t::kKeepAwake, prefs::kAgentKeepAwake},
                                                            {t::kBatteryGuard, prefs::kBatteryGuard},
                                                            {t::kShowSnippets, prefs::kAgentShowSnippets},
@@ -259,19 +267,26 @@ void SettingsWindow::buildAgents(QVBoxLayout* page) {
   for (const auto& [text, key] : rows) {
     const bool guard = key == prefs::kBatteryGuard;
     addSwitch(
-        page, text, [m, key] { return m->agentSwitch(key); }, [m, key](bool on) { m->setAgentSwitch(key, on); },
+        page, text, [m, key] { return m->agentSwitch(key); },
+        [m, key](bool on) { m->setAgentSwitch(key, on); },
         [m, guard] { return guard ? m->batteryGuardEnabled() : m->agentRowsEnabled(); });
   }
   addCaption(page, t::kSoundsCaption);
   addCaption(page, t::kAgentCaption);
+  page->addSpacing(6);
+  addSwitch(
+      page, t::kPhonePush, [m] { return m->phonePushWhileAway(); }, [m](bool on) { m->setPhonePushWhileAway(on); },
+      [m] { return m->phonePushAvailable(); });
+  addError(page, [m] { return m->phonePushError(); });
+  addCaption(page, t::kPhonePushCaption);
 }
 
 void SettingsWindow::buildApprovals(QVBoxLayout* page) {
   namespace t = settings_texts;
   SettingsModel* m = model_.get();
   addSwitch(
-      page, t::kApproveFromNotch, [m] { return m->notchApprovals(); }, [m](bool on) { m->setNotchApprovals(on); },
-      [m] { return m->approvalsAvailable(); });
+      page, t::kApproveFromNotch, [m] { return m->notchApprovals(); },
+      [m](bool on) { m->setNotchApprovals(on); }, [m] { return m->approvalsAvailable(); });
   addError(page, [m] { return m->approvalsError(); });
   addCaption(page, t::kApprovalsCaption);
   page->addSpacing(6);
@@ -285,8 +300,15 @@ void SettingsWindow::buildApprovals(QVBoxLayout* page) {
 void SettingsWindow::buildUsage(QVBoxLayout* page) {
   namespace t = settings_texts;
   SettingsModel* m = model_.get();
-  addSwitch(page, t::kShowUsage, [m] { return m->usageTracking(); }, [m](bool on) { m->setUsageTracking(on); });
+  addSwitch(
+      page, t::kShowUsage, [m] { return m->usageTracking(); }, [m](bool on) { m->setUsageTracking(on); });
   addCaption(page, t::kUsageCaption);
+  page->addSpacing(6);
+  addSwitch(
+      page, t::kStatusLineFeed, [m] { return m->statusLineFeed(); }, [m](bool on) { m->setStatusLineFeed(on); },
+      [m] { return m->statusLineFeedAvailable(); });
+  addError(page, [m] { return m->statusLineFeedError(); });
+  addCaption(page, t::kStatusLineFeedCaption);
 }
 
 // The remote hosts' rows go here; the page shows once it has one.
