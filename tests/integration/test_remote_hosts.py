@@ -7,12 +7,29 @@ import os
 import shutil
 import socket
 import subprocess
+import time
 import unittest
 
 import harness
 import tray
 
 SSHD = "/usr/sbin/sshd"
+# A broken or hostile remote side, by the mode its host's alias sends (TOVAMI_FAKE).
+HOSTILE = """#!/usr/bin/python3
+import os, sys
+mode = os.environ.get("TOVAMI_FAKE")
+out = sys.stdout.buffer
+out.write(b'{"protocol": 99}\\n' if mode == "version" else b'{"protocol": 1, "time": 0}\\n')
+if mode == "garbage":
+    out.write(b"\\x00\\xff not json\\n")
+elif mode == "flood":
+    out.write(b'{"gone": "1:1"}\\n' * 200000)
+elif mode == "huge":
+    for _ in range(100):
+        out.write(b"x" * (1 << 20))
+out.flush()
+sys.stdin.read()
+"""
 
 
 def listening(port):
@@ -37,23 +54,30 @@ class RemoteHostsTest(unittest.TestCase):
         self.remote_home = os.path.join(root, "remote-home")
         remote_run = os.path.join(root, "remote-run")
         bare_home = os.path.join(root, "bare-home")
-        for folder in (os.path.join(self.remote_home, ".local", "bin"), remote_run, bare_home):
+        hostile_bin = os.path.join(root, "hostile-home", ".local", "bin")
+        for folder in (os.path.join(self.remote_home, ".local", "bin"), remote_run, bare_home, hostile_bin):
             os.makedirs(folder, mode=0o700)
+        with open(os.path.join(hostile_bin, "tovami"), "w") as f:
+            f.write(HOSTILE)
+        os.chmod(os.path.join(hostile_bin, "tovami"), 0o755)
         os.symlink(os.path.abspath(harness.BINARY), os.path.join(self.remote_home, ".local", "bin", "tovami"))
         keys = os.path.join(root, "keys")
         os.makedirs(keys)
         for name in ("host", "user", "stranger"):
             subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(keys, name)], check=True)
         shutil.copy(os.path.join(keys, "user.pub"), os.path.join(keys, "authorized"))
-        port, bare_port = free_port(), free_port()
+        port, bare_port, hostile_port = free_port(), free_port(), free_port()
         config = os.path.join(root, "sshd_config")
         with open(config, "w") as f:
-            f.write(f"Port {port}\nPort {bare_port}\nListenAddress 127.0.0.1\nListenAddress 127.0.0.2\nHostKey {keys}/host\n"
+            addresses = [f"127.0.0.1:{port}", f"127.0.0.1:{bare_port}", f"127.0.0.2:{port}",
+                         *(f"127.0.0.{n}:{hostile_port}" for n in range(3, 7))]
+            f.write("".join(f"ListenAddress {a}\n" for a in addresses) + f"HostKey {keys}/host\nAcceptEnv TOVAMI_FAKE\n"
                     f"AuthorizedKeysFile {keys}/authorized\nStrictModes no\nPidFile {root}/sshd.pid\nUsePAM no\n"
                     "PermitRootLogin prohibit-password\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
                     f"SetEnv HOME={self.remote_home} XDG_RUNTIME_DIR={remote_run} "
                     f"XDG_DATA_HOME={self.remote_home}/.local/share\n"
-                    f"Match LocalPort {bare_port}\n  SetEnv HOME={bare_home} PATH=/usr/bin:/bin\n")
+                    f"Match LocalPort {bare_port}\n  SetEnv HOME={bare_home} PATH=/usr/bin:/bin\n"
+                    f"Match LocalPort {hostile_port}\n  SetEnv HOME={root}/hostile-home PATH=/usr/bin:/bin\n")
         if os.getuid() == 0:  # sshd started by root wants its privilege separation folder
             os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
         with open(os.path.join(root, "sshd.log"), "wb") as log:
@@ -66,14 +90,16 @@ class RemoteHostsTest(unittest.TestCase):
             host_key = f.read().split()[:2]
         # Each alias names the server differently, so that none shares another's connection.
         hosts = (("devbox", "127.0.0.1", port, "user", "known_hosts"), ("bare", "127.0.0.1", bare_port, "user", "known_hosts"),
-                 ("newbox", "localhost", port, "user", "nothing_known"), ("refused", "127.0.0.2", port, "stranger", "known_hosts"))
+                 ("newbox", "localhost", port, "user", "nothing_known"), ("refused", "127.0.0.2", port, "stranger", "known_hosts"),
+                 *((mode, f"127.0.0.{n}", hostile_port, "user", "known_hosts")
+                   for n, mode in enumerate(("garbage", "flood", "huge", "version"), 3)))
         with open(os.path.join(ssh_dir, "known_hosts"), "w") as f:
             for _, name, p, _, _ in hosts:
                 f.write(f"[{name}]:{p} {' '.join(host_key)}\n")
         with open(os.path.join(ssh_dir, "config"), "w") as f:
             for alias, name, p, key, known in hosts:
                 f.write(f"Host {alias}\n  HostName {name}\n  Port {p}\n  IdentityFile {keys}/{key}\n"
-                        f"  IdentitiesOnly yes\n  UserKnownHostsFile {ssh_dir}/{known}\n")
+                        f"  IdentitiesOnly yes\n  UserKnownHostsFile {ssh_dir}/{known}\n  SetEnv TOVAMI_FAKE={alias}\n")
         # ssh reads the config of the account's home in the password database, not $HOME: a stand-in
         # `ssh` first on PATH hands it the test's own.
         wrapper = os.path.join(root, "ssh-bin", "ssh")
@@ -116,6 +142,22 @@ class RemoteHostsTest(unittest.TestCase):
         self.assertTrue(self.s.wait_for_log(r"devbox: the link to devbox was cut\n(.|\n)*devbox: connected", 30),
                         self.s.log_text())
         self.assertTrue(self.s.wait_for(lambda: row in tray.labels_now(self.s, item), 30), self.s.log_text())
+
+    def test_a_hostile_remote_side_is_closed_with_words_and_the_tray_stays_responsive(self):
+        self.s.write_preferences("[General]\nremoteHosts=garbage,flood,huge,version\n")
+        tray.start_fake_host(self.s)
+        self.s.start_tovami()
+        item = tray.find_item(self.s, timeout=30)
+        self.assertIsNotNone(item, self.s.log_text())
+        for words in (r"garbage: garbage sent what the remote protocol does not allow: a line is not JSON",
+                      r"flood: flood sent more than the remote protocol allows in a second",
+                      r"huge: huge sent a line longer than 256 KiB",
+                      r"version: version speaks remote protocol 99; this Tovami speaks 1"):
+            self.assertTrue(self.s.wait_for_log(words, 30), f"no '{words}':\n{self.s.log_text()}")
+        started = time.monotonic()
+        self.assertIn("Settings\u2026", tray.labels_now(self.s, item))
+        self.assertLess(time.monotonic() - started, 2)
+        self.assertEqual(self.s.tovami.poll(), None, "the program ended")
 
 
 if __name__ == "__main__":

@@ -169,7 +169,6 @@ void RemoteHosts::received(Link& l) {
   auto events = l.stream.feed(std::string_view(bytes.constData(), size_t(bytes.size())),
                               dispatcher_.clock().uptime(), dispatcher_.clock().now());
   if (l.stream.closed()) {
-    logError(log_categories::kRemote, l.host + ": " + l.stream.closeReason());
     l.process->kill();  // its end reports the reason
     return;
   }
