@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """The island's memory beside the minimal Qt tray program (minimal_tray), under Xvfb with openbox and a stand-in
 tray host, each round in the same display size: resident memory (RSS) and proportional set size (PSS, shared
-library pages split among the processes using them) of the minimal program, of Tovami with the island collapsed,
-open over one idle Claude Code stand-in, and collapsed again after that. Prints the medians and their ratios.
+library pages split among the processes using them) of the minimal program, of Tovami with the island collapsed
+(with no agent, then with one idle Claude Code stand-in, whose line brings the fonts in), open, and collapsed again
+after that. Prints the medians and their ratios. PSS follows whatever else runs with the same libraries: on a
+shared machine compare RSS.
 
     bench/island_memory.py [--build build] [--rounds 5] [--tovami other/tovami]
 """
@@ -43,12 +45,14 @@ def tovami(settle):
     with harness.Session(screen="1440x900", openbox=True) as s:
         tray.start_fake_host(s)
         process = start_island(s, True, False)
+        time.sleep(settle)
+        result = {"collapsed, no agent": memory_mb(process.pid)}
         agent = s.agent_program("claude", harness.FAKE_AGENT)
         s.tmux_cmd("-f", "/dev/null", "new-session", "-d", f"{agent} {os.path.join(s.root, 'claude.pid')} 0")
         if not s.wait_for_log("Claude", 15):
             raise RuntimeError("the agent was never seen:\n" + s.log_text())
         time.sleep(settle)
-        result = {"collapsed": memory_mb(process.pid)}
+        result["collapsed, an agent listed"] = memory_mb(process.pid)
         s.chord("a")
         time.sleep(settle)
         result["open"] = memory_mb(process.pid)
