@@ -132,9 +132,12 @@ std::string ago(Seconds age) {
 std::string usageCaption(const std::optional<UsageSnapshot>& snapshot, const std::optional<UsageBackoff>& backoff,
                          Seconds now) {
   std::string caption;
-  if (snapshot)
-    caption = std::string(snapshot->source == UsageSource::statusLine ? "from Claude Code" : "as of") + " \u00b7 " +
-              ago(std::max<Seconds>(0, now - snapshot->fetchedAt));
+  if (snapshot) {
+    const std::string age = ago(std::max<Seconds>(0, now - snapshot->fetchedAt));
+    caption = snapshot->source == UsageSource::statusLine ? "from Claude Code \u00b7 " + age
+              : age == "just now"                         ? age
+                                                          : "as of " + age;
+  }
   if (backoff) {
     if (!caption.empty()) caption += " \u00b7 ";
     caption += "api.anthropic.com busy (" + std::to_string(backoff->status) + ")";

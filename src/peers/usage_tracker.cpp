@@ -203,6 +203,8 @@ void UsageTracker::publishReported() {
     snapshot.sevenDayPct = static_cast<int>(std::lround(sevenDay->usedPercentage));
     snapshot.sevenDayResets = sevenDay->resetsAt;
   }
+  if (!state_.snapshot() || state_.snapshot()->source != UsageSource::statusLine)
+    logInfo(kCategory, "usage: figures from Claude Code's status line");
   state_.setBackoff(std::nullopt);
   state_.setSnapshot(snapshot);
 }

@@ -51,6 +51,7 @@ TEST(UsageSnapshotTest, BodiesAndCredentials) {
 }
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
+constexpr Seconds kFirstFetchDelay = UsageTracker::kFirstFetchDelay;
 
 struct Fakes : CredentialSource, HttpClient {
   std::optional<std::string> bytes = R"({"claudeAiOauth":{"accessToken":"secret-token"}})";
@@ -124,6 +125,70 @@ TEST_F(UsageTrackerTest, StopsWithoutATokenAndDropsLateSnapshots) {
   };
   dispatcher.advance(300);
   EXPECT_FALSE(tracker->state().snapshot());
+}
+
+// Each row: the answer, then how long until the next request (0: the feed says when).
+TEST_F(UsageTrackerTest, BusyAnswersBackOffDoublingToAnHourOrAsRetryAfterSaysAndTheCaptionTellsIt) {
+  struct Step {
+    HttpResponse answer;
+    Seconds nextIn;
+  };
+  const Step steps[] = {{{429, "", "", ""}, 600},      {{429, "", "", "0"}, 1200}, {{503, "", "", ""}, 2400},
+                        {{429, "", "", ""}, 3600},     {{429, "", "", ""}, 3600}, {{429, "", "", "1800"}, 1800},
+                        {{429, "", "", "Wed, 21 Oct"}, 3600}, {{429, "", "", "9"}, 300},
+                        {{200, R"({"five_hour":{"utilization":5}})", "", ""}, 300}, {{429, "", "", ""}, 600}};
+  tracker->start();
+  dispatcher.advance(kFirstFetchDelay - 0.5);
+  size_t requests = 0;
+  for (const auto& step : steps) {
+    http->next = step.answer;
+    dispatcher.advance(0.5);
+    ASSERT_EQ(http->requests.size(), ++requests);
+    const auto backoff = tracker->state().backoff();
+    EXPECT_EQ(backoff.has_value(), step.answer.status != 200) << step.answer.status;
+    const Seconds now = dispatcher.clock().now();
+    if (backoff) {
+      EXPECT_TRUE(usageCaption(tracker->state().snapshot(), backoff, now)
+                      .ends_with("busy (" + std::to_string(step.answer.status) + ") \u00b7 next try in " +
+                                 *resetCountdown(now + step.nextIn, now)));
+    }
+    dispatcher.advance(step.nextIn - 1);
+    EXPECT_EQ(http->requests.size(), requests) << step.nextIn;
+    dispatcher.advance(0.5);
+  }
+  EXPECT_EQ(tracker->state().snapshot().value_or(UsageSnapshot{}).fiveHourPct, 5);  // kept through the 429
+}
+
+TEST_F(UsageTrackerTest, StatusLinesComeFirstHighestPerWindowAndTheEndpointOnlyAfterTenQuietMinutes) {
+  const Seconds now = dispatcher.clock().now();
+  auto feed = [](const char* id, std::optional<RateWindow> fiveHour, std::optional<RateWindow> sevenDay) {
+    StatusLineFeed f;
+    f.sessionId = id;
+    f.fiveHour = fiveHour;
+    f.sevenDay = sevenDay;
+    return f;
+  };
+  tracker->start();
+  // A: this window at 30 %; B: the same window (10 s later reset) at 45 %; C: an older window at 90 %.
+  tracker->reportStatusLine(feed("a", RateWindow{30, now + 3600}, RateWindow{60, now + 86400}));
+  tracker->reportStatusLine(feed("b", RateWindow{45, now + 3610}, std::nullopt));
+  tracker->reportStatusLine(feed("c", RateWindow{90, now + 60}, RateWindow{10, now + 100}));
+  tracker->reportStatusLine(feed("d", std::nullopt, std::nullopt));  // an API-key login: no figures
+  auto snapshot = tracker->state().snapshot().value_or(UsageSnapshot{});
+  EXPECT_EQ(std::tuple(snapshot.fiveHourPct, snapshot.fiveHourResets, snapshot.sevenDayPct, snapshot.source),
+            std::tuple(45, std::optional<Seconds>(now + 3610), 60, UsageSource::statusLine));
+  dispatcher.advance(120);
+  EXPECT_EQ(usageCaption(tracker->state().snapshot(), std::nullopt, dispatcher.clock().now()),
+            "from Claude Code \u00b7 2m ago");
+  dispatcher.advance(479);
+  EXPECT_TRUE(http->requests.empty());  // fresh figures: the endpoint is not asked
+  dispatcher.advance(1.5);
+  EXPECT_EQ(http->requests.size(), 1u);
+  EXPECT_EQ(tracker->state().snapshot().value_or(UsageSnapshot{}).source, UsageSource::endpoint);
+  prefs.setBool(prefs::kUsageTracking, false);
+  tracker->stop();
+  tracker->reportStatusLine(feed("a", RateWindow{30, now + 3600}, std::nullopt));
+  EXPECT_FALSE(tracker->state().snapshot());  // the meter is off
 }
 
 }  // namespace

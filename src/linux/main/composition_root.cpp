@@ -6,12 +6,14 @@
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "agents/agent_watcher.h"
@@ -23,6 +25,7 @@
 #include "approvals/approval_hooks.h"
 #include "approvals/approval_server.h"
 #include "approvals/tmux_pane_answer.h"
+#include "peers/presence_env.h"
 #include "peers/status_line_installer.h"
 #include "peers/usage_tracker.h"
 #include "island/notch_island_controller.h"
@@ -43,9 +46,11 @@
 #include "linux/nap/desktop_motion_settings.h"
 #include "linux/nap/nap_overlay_widget.h"
 #include "linux/nap/overlay_renderer.h"
+#include "linux/nap/screen_lock_monitor.h"
 #include "linux/onboarding/onboarding_window_controller.h"
 #include "linux/x11/xcb_support.h"
 #include "nap/nap_controller.h"
+#include "nap/phone_presence.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
@@ -96,8 +101,59 @@ struct Integrations {
   std::string socketPath = approvalSocketPath(claude_code::processEnvironment());
   std::string home = claude_code::processEnvironment()("HOME").value_or("");
   std::string runtime = runtimeFolder(claude_code::processEnvironment());
-  std::shared_ptr<ApprovalHookService> claudeHooks, codexHooks, statusLine;
+  std::shared_ptr<ApprovalHookService> claudeHooks, codexHooks, statusLine, presenceEnv;
   std::shared_ptr<TaskQueue> runtimeQueue;  // writes the runtime folder's files
+  std::shared_ptr<PhonePresence> presence;
+  std::shared_ptr<HookInstallControl> phonePush;
+  std::unique_ptr<ScreenLockMonitor> lockMonitor;
+};
+
+// The presence file in the runtime folder, created and removed on the spot (a small file on the
+// runtime folder's tmpfs).
+class PresenceFile final : public PresenceMarker {
+ public:
+  explicit PresenceFile(std::string folder) : folder_(std::move(folder)) {}
+  std::string path() const { return folder_.empty() ? folder_ : folder_ + "/" + kPresenceFileName; }
+  void setPresent(bool present) override {
+    if (folder_.empty()) return;
+    if (!present) {
+      if (::unlink(path().c_str()) != 0 && errno != ENOENT)
+        logError(log_categories::kNap, "presence file not removed: " + std::string(std::strerror(errno)));
+      return;
+    }
+    if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) return;
+    const int fd = ::open(path().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) ::close(fd);
+  }
+
+ private:
+  std::string folder_;
+};
+
+// "Send Claude Code's phone notifications only while I'm away": the env entry, and the presence file
+// following it.
+class PhonePushSwitch final : public HookInstallControl {
+ public:
+  PhonePushSwitch(std::shared_ptr<ApprovalHookService> entry, std::shared_ptr<PhonePresence> presence)
+      : entry_(std::move(entry)), presence_(std::move(presence)) {}
+  bool install() override {
+    const bool ok = entry_->install();
+    presence_->setEnabled(ok);
+    return ok;
+  }
+  bool remove() override {
+    presence_->setEnabled(false);
+    return entry_->remove();
+  }
+  void installInBackground() override {
+    presence_->setEnabled(true);
+    entry_->installInBackground();
+  }
+  std::optional<std::string> failureText() const override { return entry_->failureText(); }
+
+ private:
+  std::shared_ptr<ApprovalHookService> entry_;
+  std::shared_ptr<PhonePresence> presence_;
 };
 
 Integrations& integrations() {
@@ -130,6 +186,19 @@ void installHookServices(Dispatcher& dispatcher, const std::string& entryPath) {
           entryPath, parts.socketPath),
       dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), [] { return true; });
   parts.runtimeQueue = dispatcher.makeSerialQueue("app.tovami.runtime");
+  auto presenceFile = std::make_shared<PresenceFile>(parts.runtime);
+  parts.presence = std::make_shared<PhonePresence>(presenceFile);
+  parts.presenceEnv = std::make_shared<ApprovalHookService>(
+      std::make_shared<PresenceEnvInstaller>(parts.files,
+                                             HookFile{parts.claude.settingsPath().string(),
+                                                      approval_hooks::claudeCode(parts.claude.settingsPath().string(),
+                                                                                 parts.home, entryPath, parts.socketPath)
+                                                          .displayPath,
+                                                      claude_code::kAgentName,
+                                                      {}},
+                                             presenceFile->path()),
+      dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), [] { return true; });
+  parts.phonePush = std::make_shared<PhonePushSwitch>(parts.presenceEnv, parts.presence);
 }
 
 // A status line input: the meter, the session's row, and the file "--list-agents" reads.
@@ -237,8 +306,12 @@ void CompositionRoot::shutDownServices() {
   if (AgentWatcher::exists()) AgentWatcher::shared()->shutDown();
   if (UsageTracker::exists()) UsageTracker::shared()->shutDown();
   if (ApprovalServer::exists()) ApprovalServer::shared()->shutDown();
-  for (auto* hooks : {integrations().claudeHooks.get(), integrations().codexHooks.get(), integrations().statusLine.get()})
+  for (auto* hooks : {integrations().claudeHooks.get(), integrations().codexHooks.get(), integrations().statusLine.get(),
+                      integrations().presenceEnv.get()})
     if (hooks) hooks->shutDown();
+  // Without Tovami nobody follows the desk: Claude Code's pushes go out as they would without it.
+  integrations().lockMonitor.reset();
+  if (integrations().presence) integrations().presence->setEnabled(false);
   if (auto& parts = integrations(); parts.runtimeQueue) {
     parts.runtimeQueue.reset();  // waits for a write under way
     if (!parts.runtime.empty()) ::unlink((parts.runtime + "/" + kStatusLinesFile).c_str());
@@ -283,7 +356,8 @@ void CompositionRoot::installNap() {
   NapController::setFactory([this] {
     return std::make_shared<NapController>(NapControllerDependencies{
         dispatcher_, *store_, *napDesktop_, *napDesktop_, *authenticator_, *power_,
-        NotchIslandController::shared(), overlayState_, [this](SoundCue cue) { cues_->playCue(cue); }});
+        std::make_shared<PresenceNapLink>(NotchIslandController::shared(), integrations().presence), overlayState_,
+        [this](SoundCue cue) { cues_->playCue(cue); }});
   });
 }
 
@@ -346,6 +420,7 @@ AppServices CompositionRoot::makeServices() {
   services.hookInstaller = []() -> HookInstallControl* { return integrations().claudeHooks.get(); };
   services.codexHookInstaller = []() -> HookInstallControl* { return integrations().codexHooks.get(); };
   services.statusLineInstaller = []() -> HookInstallControl* { return integrations().statusLine.get(); };
+  services.phonePush = []() -> HookInstallControl* { return integrations().phonePush.get(); };
   services.makeTourWindow = [this](HotKeyControl* hotKey) -> std::unique_ptr<TourWindow> {
     if (!tourAccessibility_) tourAccessibility_ = std::make_unique<AtspiAccessibility>();
     return std::make_unique<OnboardingWindowController>(OnboardingDependencies{
@@ -363,6 +438,9 @@ LinuxTerminalJump& CompositionRoot::terminalJump() {
 
 void CompositionRoot::launch() {
   tray_ = std::make_unique<TrayIcon>();
+  integrations().lockMonitor = std::make_unique<ScreenLockMonitor>([](bool locked) {
+    if (integrations().presence) integrations().presence->setLocked(locked);
+  });
   tray_->setMenuBuilder([this](QMenu& menu) { buildTrayMenu(menu); });
   // The agent rows follow the watcher (a row is its title and its pid: two sessions may share a
   // title); the switches follow the settings window.
