@@ -131,6 +131,24 @@ std::optional<ApprovalConversation::Waiting> ApprovalServer::handle(const nlohma
   }};
 }
 
+std::optional<std::string> ApprovalServer::presentRemote(const std::string& host, const nlohmann::json& object,
+                                                         std::shared_ptr<ConversationReply> reply) {
+  const auto envelope = readEnvelope(object);
+  auto request = envelope && waitsForDecision(envelope->event)
+                     ? approvalRequestFrom(*envelope->payload, randomUUID(*deps_.random),
+                                           deps_.dispatcher.clock().now(), agentOf(envelope->event))
+                     : std::nullopt;
+  // Only the decision road crosses machines: a notice's answer would be typed here.
+  if (!request || request->road != ApprovalRoad::decision || (deps_.isNapping && deps_.isNapping())) {
+    reply->send({});
+    return std::nullopt;
+  }
+  request->projectName = host + " \u00b7 " + request->projectName;
+  std::string id = request->id;
+  admit(std::move(*request), std::move(reply), false);
+  return id;
+}
+
 void ApprovalServer::mapNotice(ApprovalRequest& request, const std::vector<AgentSession>& all) const {
   const auto* session = boundSession(request, all);
   if (!session) {

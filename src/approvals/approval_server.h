@@ -133,6 +133,14 @@ class ApprovalServer final : public StartStopControl,
   // withdrawn, expired) is ignored, so a click never reaches a card that arrived since.
   void answer(const std::string& requestId, ApprovalDecision decision);
 
+  // Main thread: a decision request from another machine's link (an approval-protocol object), shown
+  // with `host` before its project and answered through `reply`. Returns its id, or nothing when it
+  // is not shown (then `reply` had no verdict).
+  std::optional<std::string> presentRemote(const std::string& host, const nlohmann::json& object,
+                                           std::shared_ptr<ConversationReply> reply);
+  // Main thread: the remote client left or the link dropped; its card goes.
+  void withdrawRemote(const std::string& id) { withdraw(id, "its remote client left"); }
+
   bool isListening() const { return listener_ != nullptr; }
   // Main thread, at the program's end: stops and waits for a tmux answer under way. start() does
   // nothing afterwards.

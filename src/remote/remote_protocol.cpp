@@ -90,8 +90,10 @@ std::string encode(const DownMessage& message) {
         using T = std::decay_t<decltype(m)>;
         if constexpr (std::is_same_v<T, Decision>)
           return {{"decision", m.id}, {"reply", m.reply}};
-        else
+        else if constexpr (std::is_same_v<T, Jump>)
           return {{"jump", m.id}};
+        else
+          return {{"approvals", m.on}};
       },
       message);
   return line.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -161,6 +163,10 @@ std::optional<DownMessage> decodeDown(std::string_view line, std::string& error)
   if (m.contains("jump")) {
     if (!shortString(m["jump"], 64)) return error = "a jump without its row id", std::nullopt;
     return Jump{m["jump"].get<std::string>()};
+  }
+  if (m.contains("approvals")) {
+    if (!m["approvals"].is_boolean()) return error = "approvals that are neither on nor off", std::nullopt;
+    return Approvals{m["approvals"].get<bool>()};
   }
   return std::nullopt;
 }

@@ -62,7 +62,7 @@ struct Withdraw {
   int64_t id = 0;
   bool operator==(const Withdraw&) const = default;
 };
-// Down: the reply object of the approval protocol for request `id`.
+// Down: the reply object of the approval protocol for request `id`; an empty object is no verdict.
 struct Decision {
   int64_t id = 0;
   nlohmann::json reply;
@@ -75,7 +75,14 @@ struct Jump {
 };
 
 using UpMessage = std::variant<Hello, RowDelta, RowGone, Request, Withdraw>;
-using DownMessage = std::variant<Decision, Jump>;
+// Down: whether this host's approvals come to the desktop; the remote side serves its approval
+// socket only while they do.
+struct Approvals {
+  bool on = false;
+  bool operator==(const Approvals&) const = default;
+};
+
+using DownMessage = std::variant<Decision, Jump, Approvals>;
 
 // One line of text, without its line feed.
 std::string encode(const UpMessage& message);

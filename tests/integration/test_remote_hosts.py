@@ -3,7 +3,9 @@ ports of its own, with its own host key and authorized key. The "remote" side is
 another HOME and runtime folder (set by sshd's SetEnv); the desktop program reaches it as a user
 would, through a generated ~/.ssh/config. A second port stands for a host without Tovami."""
 
+import json
 import os
+import pathlib
 import shutil
 import socket
 import subprocess
@@ -14,6 +16,7 @@ import harness
 import tray
 
 SSHD = "/usr/sbin/sshd"
+FIXTURE = sorted((pathlib.Path(__file__).parent / "../fixtures/claude-code/hooks").glob("*-PermissionRequest.json"))[0]
 # A broken or hostile remote side, by the mode its host's alias sends (TOVAMI_FAKE).
 HOSTILE = """#!/usr/bin/python3
 import os, sys
@@ -110,6 +113,21 @@ class RemoteHostsTest(unittest.TestCase):
         self.s.env["PATH"] = os.path.dirname(wrapper) + ":" + self.s.env["PATH"]
         self.assertTrue(harness.wait_for(lambda: listening(port), 10), "sshd did not start")
 
+    def start(self, preferences):
+        self.s.write_preferences("[General]\n" + preferences)
+        tray.start_fake_host(self.s)
+        self.s.start_tovami()
+        item = tray.find_item(self.s, timeout=30)
+        self.assertIsNotNone(item, self.s.log_text())
+        return item
+
+    def cut_link(self, host):
+        """Kills the ssh that carries `host`'s link."""
+        ssh = subprocess.run(["pgrep", "-f", "-P", str(self.s.tovami.pid), host], capture_output=True, text=True)
+        self.assertTrue(ssh.stdout.split(), f"no ssh child for {host}")
+        for pid in ssh.stdout.split():
+            os.kill(int(pid), 9)
+
     def test_remote_agents_appear_tagged_and_each_failure_has_its_words(self):
         # A stand-in agent on the "remote" side, in a project folder of its own.
         project = os.path.join(self.remote_home, "remote_api")
@@ -120,11 +138,7 @@ class RemoteHostsTest(unittest.TestCase):
         self.addCleanup(lambda: (proc.kill(), proc.wait()))
         self.assertTrue(self.s.read_pid(pid_file))
 
-        self.s.write_preferences("[General]\nremoteHosts=devbox, bare,newbox , refused\n")
-        tray.start_fake_host(self.s)
-        self.s.start_tovami()
-        item = tray.find_item(self.s, timeout=30)
-        self.assertIsNotNone(item, self.s.log_text())
+        item = self.start("remoteHosts=devbox, bare,newbox , refused\n")
         row = "devbox \u00b7 remote_api \u2014 Claude \u00b7 working"
         self.assertTrue(self.s.wait_for(lambda: row in tray.labels_now(self.s, item), 30),
                         f"{tray.labels_now(self.s, item)}\n{self.s.log_text()}")
@@ -135,20 +149,13 @@ class RemoteHostsTest(unittest.TestCase):
             self.assertTrue(self.s.wait_for_log(words, 30), f"no '{words}':\n{self.s.log_text()}")
 
         # The link cut: its rows go, and it comes back on its own.
-        ssh = subprocess.run(["pgrep", "-f", "-P", str(self.s.tovami.pid), "devbox"], capture_output=True, text=True)
-        self.assertTrue(ssh.stdout.split(), "no ssh child for devbox")
-        for pid in ssh.stdout.split():
-            os.kill(int(pid), 9)
+        self.cut_link("devbox")
         self.assertTrue(self.s.wait_for_log(r"devbox: the link to devbox was cut\n(.|\n)*devbox: connected", 30),
                         self.s.log_text())
         self.assertTrue(self.s.wait_for(lambda: row in tray.labels_now(self.s, item), 30), self.s.log_text())
 
     def test_a_hostile_remote_side_is_closed_with_words_and_the_tray_stays_responsive(self):
-        self.s.write_preferences("[General]\nremoteHosts=garbage,flood,huge,version\n")
-        tray.start_fake_host(self.s)
-        self.s.start_tovami()
-        item = tray.find_item(self.s, timeout=30)
-        self.assertIsNotNone(item, self.s.log_text())
+        item = self.start("remoteHosts=garbage,flood,huge,version\n")
         for words in (r"garbage: garbage sent what the remote protocol does not allow: a line is not JSON",
                       r"flood: flood sent more than the remote protocol allows in a second",
                       r"huge: huge sent a line longer than 256 KiB",
@@ -158,6 +165,47 @@ class RemoteHostsTest(unittest.TestCase):
         self.assertIn("Settings\u2026", tray.labels_now(self.s, item))
         self.assertLess(time.monotonic() - started, 2)
         self.assertEqual(self.s.tovami.poll(), None, "the program ended")
+
+    def test_a_remote_request_is_answered_here_and_a_cut_link_leaves_no_verdict(self):
+        item = self.start("remoteHosts=devbox\nremoteApprovalHosts=devbox\n")
+        remote_socket = os.path.join(self.remote_home, ".local", "share", "Tovami", "agent.sock")
+        self.assertTrue(self.s.wait_for(lambda: os.path.exists(remote_socket), 30), self.s.log_text())
+
+        def ask(command):
+            """The real hook client on the remote side, as Claude Code runs it there."""
+            payload = json.loads(FIXTURE.read_text().splitlines()[0])
+            payload.update(cwd=os.path.join(self.remote_home, "api"), session_id="r1", tool_input={"command": command})
+            client = subprocess.Popen([harness.BINARY, "--hook", "permission-request", "--socket", remote_socket],
+                                      env={**self.s.env, "HOME": self.remote_home}, stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            self.addCleanup(lambda: client.poll() is None and client.kill())
+            client.stdin.write(json.dumps(payload).encode())
+            client.stdin.close()
+            client.stdin = None
+            return client
+
+        labels = lambda: tray.labels_now(self.s, item)
+        first = ask("make test")
+        row = "Allow: devbox \u00b7 api \u2014 Bash make test"
+        self.assertTrue(self.s.wait_for(lambda: row in labels(), 15), f"{labels()}\n{self.s.log_text()}")
+        tray.click(self.s, item, row)
+        out, err = first.communicate(timeout=15)
+        self.assertEqual((first.returncode, err), (0, b""))
+        self.assertEqual(json.loads(out)["hookSpecificOutput"]["decision"]["behavior"], "allow")
+
+        # Answered in the remote terminal: the client leaves, and the card goes.
+        answered = ask("ls")
+        row = "Allow: devbox \u00b7 api \u2014 Bash ls"
+        self.assertTrue(self.s.wait_for(lambda: row in labels(), 15), f"{labels()}\n{self.s.log_text()}")
+        answered.kill()
+        self.assertTrue(self.s.wait_for(lambda: row not in labels(), 10), labels())
+
+        second = ask("rm -rf build")
+        row = "Allow: devbox \u00b7 api \u2014 Bash rm -rf build"
+        self.assertTrue(self.s.wait_for(lambda: row in labels(), 15), f"{labels()}\n{self.s.log_text()}")
+        self.cut_link("devbox")
+        self.assertEqual(second.communicate(timeout=15), (b"", b""))  # no verdict: the agent's prompt decides
+        self.assertTrue(self.s.wait_for(lambda: row not in labels(), 10), labels())
 
 
 if __name__ == "__main__":

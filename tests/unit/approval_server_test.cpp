@@ -281,6 +281,27 @@ TEST_F(ApprovalServerTest, CardsQueueInArrivalOrderAndEachAnswerReachesItsOwnCli
   EXPECT_EQ(third->bytes, "");
 }
 
+// Another machine's request: a card naming the host, answered through its own reply; notices never
+// cross (their answer is typed here), and a withdrawn card takes no late click.
+TEST_F(ApprovalServerTest, ARemoteRequestNamesItsHostAndIsAnsweredOnlyWhileItWaits) {
+  auto noticeReply = std::make_shared<FakeReply>();
+  EXPECT_FALSE(server->presentRemote("devbox", envelope(notice("s41"), "notification"), noticeReply));
+  EXPECT_EQ(noticeReply->bytes, "");
+  auto reply = std::make_shared<FakeReply>();
+  const auto id = server->presentRemote("devbox", envelope(asked("s99", "make")), reply);
+  ASSERT_TRUE(id);
+  EXPECT_EQ(server->state().requests().at(0).projectName.rfind("devbox \u00b7 ", 0), 0u);
+  server->answer(*id, ApprovalDecision::allow);
+  EXPECT_EQ(json::parse(*reply->bytes)["behavior"], "allow");
+  auto late = std::make_shared<FakeReply>();
+  const auto second = server->presentRemote("devbox", envelope(asked("s99", "rm")), late);
+  server->withdrawRemote(*second);
+  server->answer(*second, ApprovalDecision::allow);
+  EXPECT_EQ(late->bytes, "");  // no verdict, never the late allow
+  EXPECT_TRUE(cards().empty());
+  EXPECT_TRUE(std::find(rec->calls.begin(), rec->calls.end(), "type return") == rec->calls.end());
+}
+
 TEST_F(ApprovalServerTest, OnePromptIsOneCardAndANewRequestReplacesItsSessionsOlderOne) {
   auto decision = deliver(envelope(asked("s41")));
   dispatcher.advance(6);

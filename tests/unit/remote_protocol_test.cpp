@@ -32,7 +32,8 @@ TEST(RemoteProtocol, MessagesSurviveTheirLineAndMalformedOnesAreRefused) {
     EXPECT_EQ(line.find('\n'), std::string::npos);
     EXPECT_EQ(decodeUp(line, error), message) << line << error;
   }
-  const std::vector<DownMessage> down = {Decision{9, {{"protocol", 1}, {"behavior", "allow"}}}, Jump{"7:1"}};
+  const std::vector<DownMessage> down = {Decision{9, {{"protocol", 1}, {"behavior", "allow"}}}, Jump{"7:1"},
+                                         Approvals{true}};
   for (const auto& message : down) {
     std::string error;
     EXPECT_EQ(decodeDown(encode(message), error), message) << error;

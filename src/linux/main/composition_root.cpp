@@ -458,16 +458,30 @@ void CompositionRoot::launch() {
     if ((key == prefs::kIslandEnabled || key == prefs::kIslandOnNonNotch) && approvalNotifier_)
       approvalNotifier_->refresh();
   });
-  remoteHosts_ = std::make_unique<RemoteHosts>(dispatcher_, [](const std::string& host, std::vector<AgentSession> rows) {
-    if (AgentWatcher::exists()) AgentWatcher::shared()->setRemoteSessions(host, std::move(rows));
-  });
+  remoteHosts_ = std::make_unique<RemoteHosts>(
+      dispatcher_,
+      RemoteHostsViews{[](const std::string& host, std::vector<AgentSession> rows) {
+                         if (AgentWatcher::exists()) AgentWatcher::shared()->setRemoteSessions(host, std::move(rows));
+                       },
+                       [](const std::string& host, const nlohmann::json& object,
+                          std::shared_ptr<ConversationReply> reply) -> std::optional<std::string> {
+                         if (auto server = ApprovalServer::shared())
+                           return server->presentRemote(host, object, std::move(reply));
+                         reply->send({});
+                         return std::nullopt;
+                       },
+                       [](const std::string& card) {
+                         if (ApprovalServer::exists()) ApprovalServer::shared()->withdrawRemote(card);
+                       }});
   const auto linkHosts = [this] {
-    if (remoteHosts_)
-      remoteHosts_->setHosts(RemoteHosts::parseHostList(store_->stringValue(prefs::kRemoteHosts).value_or("")));
+    const auto hosts = [this](std::string_view key) {
+      return RemoteHosts::parseHostList(store_->stringValue(key).value_or(""));
+    };
+    if (remoteHosts_) remoteHosts_->setHosts(hosts(prefs::kRemoteHosts), hosts(prefs::kRemoteApprovalHosts));
   };
   linkHosts();
   store_->addObserver([linkHosts](std::string_view key) {
-    if (key == prefs::kRemoteHosts) linkHosts();
+    if (key == prefs::kRemoteHosts || key == prefs::kRemoteApprovalHosts) linkHosts();
   });
   showApprovalsInTray();
   if (!sessionNotice_.empty()) {

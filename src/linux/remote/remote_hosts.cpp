@@ -8,9 +8,48 @@
 #include <cstdlib>
 #include <set>
 
+#include "peers/json_bounds.h"
 #include "platform/log.h"
 
 namespace tovami::linux_backend {
+
+// One ssh run's side of the link: a decision clicked after it ended goes nowhere, never to a request
+// of the next run (whose ids start again).
+struct RemoteHosts::Channel {
+  QProcess* process = nullptr;  // null once the run ended
+  std::map<int64_t, std::string> cards;  // remote request id -> card id
+  std::function<void(int64_t)> settled;
+
+  void send(const remote::DownMessage& message) {
+    if (!process) return;
+    const std::string line = remote::encode(message) + "\n";
+    process->write(line.data(), qint64(line.size()));
+  }
+};
+
+namespace {
+
+// The card's answer, written down the link to that very request.
+class RemoteReply final : public ConversationReply {
+ public:
+  RemoteReply(std::weak_ptr<RemoteHosts::Channel> channel, int64_t id) : channel_(std::move(channel)), id_(id) {}
+  void send(std::string bytes) override {
+    auto channel = channel_.lock();
+    if (sent_ || !channel || !channel->process) return;
+    sent_ = true;
+    channel->cards.erase(id_);
+    if (channel->settled) channel->settled(id_);
+    nlohmann::json reply = bytes.empty() ? nlohmann::json::object() : json_bounds::parse(bytes);
+    channel->send(remote::Decision{id_, reply.is_object() ? reply : nlohmann::json::object()});
+  }
+
+ private:
+  std::weak_ptr<RemoteHosts::Channel> channel_;
+  int64_t id_;
+  bool sent_ = false;
+};
+
+}  // namespace
 
 struct RemoteHosts::Link {
   Link(RemoteHosts& owner, const std::string& name, Dispatcher& dispatcher)
@@ -35,6 +74,7 @@ struct RemoteHosts::Link {
 
   std::string host;
   QProcess* process = nullptr;
+  std::shared_ptr<Channel> channel;
   remote::UpStream stream;
   remote::RemoteLink link;
   std::string stderrTail;
@@ -65,12 +105,13 @@ void endSharedConnection(const std::string& host) {
 
 }  // namespace
 
-RemoteHosts::RemoteHosts(Dispatcher& dispatcher, ShowRows showRows)
-    : dispatcher_(dispatcher), showRows_(std::move(showRows)) {}
+RemoteHosts::RemoteHosts(Dispatcher& dispatcher, RemoteHostsViews views)
+    : dispatcher_(dispatcher), views_(std::move(views)) {}
 
 RemoteHosts::~RemoteHosts() {
   for (auto& [host, link] : links_) {
     link->link.stop();
+    if (link->channel) link->channel->process = nullptr;
     endProcess(link->process);
     endSharedConnection(host);
   }
@@ -104,7 +145,12 @@ std::string RemoteHosts::controlFolder() {
   return folder;
 }
 
-void RemoteHosts::setHosts(const std::vector<std::string>& hosts) {
+void RemoteHosts::setHosts(const std::vector<std::string>& hosts, const std::vector<std::string>& approvalHosts) {
+  const std::set<std::string> approvals(approvalHosts.begin(), approvalHosts.end());
+  for (auto& [host, link] : links_)
+    if (link->channel && approvals.count(host) != approvalHosts_.count(host) && link->stream.greeted())
+      link->channel->send(remote::Approvals{approvals.count(host) > 0});
+  approvalHosts_ = approvals;
   std::set<std::string> wanted;
   for (const auto& host : hosts) {
     if (!remote::usableHostName(host)) {
@@ -120,10 +166,11 @@ void RemoteHosts::setHosts(const std::vector<std::string>& hosts) {
       continue;
     }
     it->second->link.stop();
+    closeChannel(*it->second);
     endProcess(it->second->process);
     endSharedConnection(it->first);
     ids_.forget(it->first);
-    showRows_(it->first, {});
+    views_.showRows(it->first, {});
     it = links_.erase(it);
   }
   for (const auto& host : wanted) {
@@ -136,11 +183,15 @@ void RemoteHosts::setHosts(const std::vector<std::string>& hosts) {
 }
 
 void RemoteHosts::launch(Link& l) {
+  closeChannel(l);
   endProcess(l.process);
   l.stream = remote::UpStream(l.host);
   l.stderrTail.clear();
   auto* process = new QProcess();
   l.process = process;
+  l.channel = std::make_shared<Channel>();
+  l.channel->process = process;
+  l.channel->settled = [&l](int64_t id) { l.stream.settled(id); };
   QStringList arguments;
   for (const auto& argument : remote::sshArguments(l.host, controlFolder()))
     arguments << QString::fromStdString(argument);
@@ -172,16 +223,40 @@ void RemoteHosts::received(Link& l) {
     l.process->kill();  // its end reports the reason
     return;
   }
-  if (events.helloNow) l.link.greeted();
+  if (events.helloNow) {
+    l.link.greeted();
+    if (approvalHosts_.count(l.host)) l.channel->send(remote::Approvals{true});
+  }
   if (events.rowsChanged) publish(l);
-  // Approval requests are not served yet: a remote side asks only where approvals are on.
+  if (!events.requests.empty() || !events.withdrawn.empty())
+    takeRequests(l, std::move(events.requests), events.withdrawn);
+}
+
+void RemoteHosts::takeRequests(Link& l, std::vector<remote::Request> requests, const std::vector<int64_t>& withdrawn) {
+  auto channel = l.channel;
+  for (auto& request : requests) {
+    auto reply = std::make_shared<RemoteReply>(channel, request.id);
+    if (!approvalHosts_.count(l.host) || !views_.present) {
+      reply->send({});  // approvals of this host are off: no verdict, at once
+      continue;
+    }
+    const nlohmann::json object = {{"protocol", 1}, {"event", request.event}, {"payload", std::move(request.payload)}};
+    if (auto card = views_.present(l.host, object, reply)) channel->cards[request.id] = *card;
+  }
+  for (const int64_t id : withdrawn) {
+    const auto it = channel->cards.find(id);
+    if (it == channel->cards.end()) continue;
+    const std::string card = it->second;
+    channel->cards.erase(it);
+    if (views_.withdraw) views_.withdraw(card);
+  }
 }
 
 void RemoteHosts::publish(Link& l) {
   std::vector<std::string> rowIds;
   auto rows = l.stream.rows().sessions(l.host, l.stream.clockOffset(), dispatcher_.clock().now(), &rowIds);
   ids_.number(l.host, rowIds, rows);
-  showRows_(l.host, std::move(rows));
+  views_.showRows(l.host, std::move(rows));
 }
 
 void RemoteHosts::ended(Link& l, int exitStatus) {
@@ -194,8 +269,19 @@ void RemoteHosts::ended(Link& l, int exitStatus) {
   }
   l.stream = remote::UpStream(l.host);
   ids_.forget(l.host);
-  showRows_(l.host, {});
+  views_.showRows(l.host, {});
+  closeChannel(l);
   l.link.childEnded(exitStatus, tail, reason);
+}
+
+// The link dropped: the remote clients end without a verdict, and their cards go here.
+void RemoteHosts::closeChannel(Link& l) {
+  auto channel = std::exchange(l.channel, nullptr);
+  if (!channel) return;
+  channel->process = nullptr;
+  const auto cards = std::exchange(channel->cards, {});
+  for (const auto& [id, card] : cards)
+    if (views_.withdraw) views_.withdraw(card);
 }
 
 void RemoteHosts::networkChanged() {

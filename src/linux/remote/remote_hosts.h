@@ -6,10 +6,15 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "agents/agent_session.h"
+#include "platform/local_socket.h"
 #include "platform/scheduler.h"
 #include "remote/remote_link.h"
 #include "remote/remote_protocol.h"
@@ -18,16 +23,26 @@ class QProcess;
 
 namespace tovami::linux_backend {
 
+struct RemoteHostsViews {
+  // Each host's rows (numbered by LocalRowIds); an empty list when its link ends.
+  std::function<void(const std::string& host, std::vector<AgentSession> rows)> showRows;
+  // A decision request of a host whose approvals are on (an approval-protocol object): its card's
+  // id, or nothing when it is not shown (`reply` then had no verdict).
+  std::function<std::optional<std::string>(const std::string& host, const nlohmann::json& object,
+                                           std::shared_ptr<ConversationReply> reply)>
+      present;
+  std::function<void(const std::string& cardId)> withdraw;  // the request's client or link is gone
+};
+
 class RemoteHosts {
  public:
-  using ShowRows = std::function<void(const std::string& host, std::vector<AgentSession> rows)>;
-
-  // `showRows` receives each host's rows (numbered by LocalRowIds), an empty list when a link ends.
-  RemoteHosts(Dispatcher& dispatcher, ShowRows showRows);
+  struct Channel;
+  RemoteHosts(Dispatcher& dispatcher, RemoteHostsViews views);
   ~RemoteHosts();
 
-  // Links exactly these hosts (ssh names); names ssh could misread are refused in the log.
-  void setHosts(const std::vector<std::string>& hosts);
+  // Links exactly these hosts (ssh names); names ssh could misread are refused in the log. Those
+  // in `approvalHosts` send their approval requests here.
+  void setHosts(const std::vector<std::string>& hosts, const std::vector<std::string>& approvalHosts = {});
   // A resume or network change: links that wait try again at once.
   void networkChanged();
   std::string stateText(const std::string& host) const;
@@ -40,12 +55,16 @@ class RemoteHosts {
  private:
   struct Link;
   void launch(Link& link);
+  // The run's channel closes: a later decision goes nowhere; its cards are withdrawn.
+  void closeChannel(Link& link);
+  void takeRequests(Link& link, std::vector<remote::Request> requests, const std::vector<int64_t>& withdrawn);
   void received(Link& link);
   void ended(Link& link, int exitStatus);
   void publish(Link& link);
 
   Dispatcher& dispatcher_;
-  ShowRows showRows_;
+  RemoteHostsViews views_;
+  std::set<std::string> approvalHosts_;
   remote::LocalRowIds ids_;
   std::map<std::string, std::unique_ptr<Link>> links_;
 };

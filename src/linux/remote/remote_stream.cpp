@@ -6,23 +6,105 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 #include "agents/agent_watcher.h"
+#include "approvals/approval_request.h"
+#include "approvals/hook_client.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
+#include "linux/integrations/unix_socket_service.h"
 #include "linux/main/transcript_lookup.h"
+#include "peers/claude_code_peer.h"
 #include "platform/thread_queue.h"
 #include "remote/remote_protocol.h"
 
 namespace tovami::linux_backend {
 namespace {
 
-bool writeLines(const std::vector<remote::UpMessage>& messages) {
-  std::string text;
-  for (const auto& message : messages) text += remote::encode(message) + "\n";
-  if (text.empty()) return true;
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
-}
+// Standard output, written whole lines at a time from the loop and the socket's thread.
+class LineOut {
+ public:
+  bool write(const std::vector<remote::UpMessage>& messages) {
+    std::string text;
+    for (const auto& message : messages) text += remote::encode(message) + "\n";
+    if (text.empty()) return true;
+    std::lock_guard lock(mutex_);
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+  }
+
+ private:
+  std::mutex mutex_;
+};
+
+// The host's approval socket while the desktop takes its approvals: each decision request goes up
+// and waits for its decision to come down; a client that leaves is withdrawn. When the link ends,
+// the listener goes and every waiting client ends without a verdict.
+class ApprovalBridge {
+ public:
+  explicit ApprovalBridge(LineOut& out) : out_(out) {}
+  ~ApprovalBridge() { listener_.reset(); }  // before what its conversations use
+
+  void setOn(bool on) {
+    if (!on) return listener_.reset();
+    if (listener_) return;
+    const std::string path = approvalSocketPath(claude_code::processEnvironment());
+    auto outcome = UnixSocketService().listen(path, LocalListenerOptions{}, [this] {
+      return std::make_unique<ApprovalConversation>(
+          [this](const nlohmann::json& object,
+                 std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+            return forward(object, std::move(reply));
+          });
+    });
+    if (!outcome.listener)
+      std::fprintf(stderr, "tovami: approvals not served: %s\n",
+                   outcome.servedByAnother ? "another Tovami serves this host's socket" : outcome.error.c_str());
+    listener_ = std::move(outcome.listener);
+  }
+
+  void decide(const remote::Decision& decision) {
+    std::shared_ptr<ConversationReply> reply;
+    {
+      std::lock_guard lock(mutex_);
+      const auto it = waiting_.find(decision.id);
+      if (it == waiting_.end()) return;  // withdrawn meanwhile
+      reply = std::move(it->second);
+      waiting_.erase(it);
+    }
+    reply->send(decision.reply.empty() ? std::string() : decision.reply.dump());
+  }
+
+ private:
+  // Listener thread. Only decision requests go up: a notice's answer is typed, never across machines.
+  std::optional<ApprovalConversation::Waiting> forward(const nlohmann::json& object,
+                                                       std::shared_ptr<ConversationReply> reply) {
+    const auto envelope = readEnvelope(object);
+    if (!envelope || !waitsForDecision(envelope->event) || !reply) return std::nullopt;
+    int64_t id = 0;
+    {
+      std::lock_guard lock(mutex_);
+      if (waiting_.size() >= remote::kMaxPendingRequests) return std::nullopt;
+      id = next_++;
+      waiting_[id] = reply;
+    }
+    out_.write({remote::Request{id, std::string(hookEventName(envelope->event)), *envelope->payload}});
+    return ApprovalConversation::Waiting{[this, id] {
+      bool was = false;
+      {
+        std::lock_guard lock(mutex_);
+        was = waiting_.erase(id) > 0;
+      }
+      if (was) out_.write({remote::Withdraw{id}});
+    }};
+  }
+
+  LineOut& out_;
+  std::mutex mutex_;
+  std::map<int64_t, std::shared_ptr<ConversationReply>> waiting_;
+  int64_t next_ = 1;
+  std::unique_ptr<LocalListener> listener_;
+};
 
 }  // namespace
 
@@ -33,14 +115,16 @@ int runRemoteStream() {
   AgentScanner scanner(*sampler, apps, agentLogs());
   remote::DeltaBuilder rows;
   remote::LineSplitter input;
+  LineOut out;
+  ApprovalBridge approvals(out);
 
-  if (!writeLines({remote::Hello{remote::kProtocolVersion, TOVAMI_VERSION, clock.now()}})) return 1;
+  if (!out.write({remote::Hello{remote::kProtocolVersion, TOVAMI_VERSION, clock.now()}})) return 1;
   Seconds nextScan = clock.uptime();
   char buffer[16384];
   for (;;) {
     const Seconds wait = nextScan - clock.uptime();
     if (wait <= 0) {
-      if (auto result = scanner.scan(clock.now()); result && !writeLines(rows.update(result->entries))) return 1;
+      if (auto result = scanner.scan(clock.now()); result && !out.write(rows.update(result->entries))) return 1;
       nextScan = clock.uptime() + AgentWatcher::kScanInterval;
       continue;
     }
@@ -55,7 +139,13 @@ int runRemoteStream() {
     if (!input.feed(std::string_view(buffer, size_t(got)), lines)) return 1;
     for (const auto& line : lines) {
       std::string error;
-      (void)remote::decodeDown(line, error);  // decisions and jumps are not served yet
+      const auto message = remote::decodeDown(line, error);
+      if (!message) continue;
+      if (const auto* decision = std::get_if<remote::Decision>(&*message))
+        approvals.decide(*decision);
+      else if (const auto* switched = std::get_if<remote::Approvals>(&*message))
+        approvals.setOn(switched->on);
+      // Jumps are not served yet.
     }
   }
 }
