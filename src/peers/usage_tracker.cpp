@@ -132,11 +132,12 @@ void UsageTracker::fetched(uint64_t generation, const Outcome& outcome) {
   if (generation != generation_ || !running_) return;  // dropped after a stop
   fetching_ = false;
   if (outcome.noToken) {
-    if (reported_.empty()) {
+    // Claude Code's status line needs no token: with the feed on the tracker waits for it.
+    if (reported_.empty() && !deps_.preferences.boolValue(prefs::kStatusLineFeed)) {
       logInfo(kCategory, "usage: no token available; stopping tracker");
       return stop();
     }
-    return scheduleAttempt(kFetchInterval);  // Claude Code's status line still reports
+    return scheduleAttempt(kFetchInterval);
   }
   const bool busy = outcome.status == 429 || (outcome.status >= 500 && outcome.status <= 599);
   if (busy) {
