@@ -10,6 +10,7 @@ after its result, and any request without tools, gets a short text. Requests are
 
 import argparse
 import json
+import time
 import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -86,6 +87,17 @@ class Handler(BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def end_headers(self):
+        # A subscription's plan windows, as the real API reports them on each message (fractions, Unix seconds).
+        if ARGS.rate_limits and "/v1/messages" in self.path and "count_tokens" not in self.path:
+            five, seven = ARGS.rate_limits.split(",")
+            now = int(time.time())
+            for claim, used, reset in (("5h", five, now + 3 * 3600), ("7d", seven, now + 4 * 86400)):
+                self.send_header(f"anthropic-ratelimit-unified-{claim}-utilization", used)
+                self.send_header(f"anthropic-ratelimit-unified-{claim}-reset", str(reset))
+            self.send_header("anthropic-ratelimit-unified-status", "allowed")
+        super().end_headers()
+
     def send_json(self, status, payload):
         data = json.dumps(payload).encode()
         self.send_response(status)
@@ -142,6 +154,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--command", default="touch /tmp/fake-api-asked")
     parser.add_argument("--log")
+    parser.add_argument("--rate-limits", help="FIVE,SEVEN: the plan windows' use (0-1) sent with each message")
     ARGS = parser.parse_args()
     server = ThreadingHTTPServer(("127.0.0.1", ARGS.port), Handler)  # loopback only
     print(server.server_address[1], flush=True)

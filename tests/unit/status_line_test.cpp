@@ -109,6 +109,12 @@ TEST(StatusLineFeedTest, TheWrapperForwardsOnlyWellFormedInputAndTheServerShowsO
   EXPECT_EQ(feed.pids, (std::vector<int32_t>{41, 40}));
   EXPECT_EQ(feed.fiveHour, (RateWindow{37.5, 1796672400}));
   EXPECT_EQ(sessionDetailsLine(sessionDetailsFrom(feed)), "Opus 4.6 \u00b7 43 % context \u00b7 $1.20 \u00b7 feature-albums");
+  // Claude Code 2.1.197's own input (its plan windows from the API's headers).
+  const json real = json::parse(*statusLineEnvelope(fixture("recorded-2.1.197-subscription.json"), {}));
+  const auto recorded = statusLineFeedFrom(real["payload"], nullptr, 1796690332 - 3600);
+  EXPECT_EQ(std::tuple(recorded.model, recorded.contextPercent, recorded.fiveHour, recorded.sevenDay.has_value()),
+            std::tuple(std::optional<std::string>("Sonnet 5"), std::optional<double>(0), RateWindow{37.5, 1796690332},
+                       true));
   // Hostile input: refused by the wrapper (the user's command still gets it).
   for (const std::string& bad : {std::string("{\"a\":\"\xff\xfe\"}"), std::string(100, '[') + std::string(100, ']'),
                                  std::string("[1]"), std::string("{"), std::string(kStatusLineInputLimit + 1, ' ')})
