@@ -10,6 +10,7 @@
 
 #include "peers/json_bounds.h"
 #include "platform/log.h"
+#include "remote/remote_host_states.h"
 
 namespace tovami::linux_backend {
 
@@ -66,6 +67,7 @@ struct RemoteHosts::Link {
     const std::string text = link.stateText();
     if (text == shownState || text.empty()) return;
     shownState = text;
+    remote::hostStates().set(host, text);
     if (link.phase() == remote::RemoteLink::Phase::waiting)
       logError(log_categories::kRemote, host + ": " + text);
     else
@@ -106,9 +108,12 @@ void endSharedConnection(const std::string& host) {
 }  // namespace
 
 RemoteHosts::RemoteHosts(Dispatcher& dispatcher, RemoteHostsViews views)
-    : dispatcher_(dispatcher), views_(std::move(views)) {}
+    : dispatcher_(dispatcher), views_(std::move(views)) {
+  remote::hostStates().connectNow = [this] { networkChanged(); };
+}
 
 RemoteHosts::~RemoteHosts() {
+  remote::hostStates().connectNow = nullptr;
   for (auto& [host, link] : links_) {
     link->link.stop();
     if (link->channel) link->channel->process = nullptr;
@@ -118,18 +123,7 @@ RemoteHosts::~RemoteHosts() {
 }
 
 std::vector<std::string> RemoteHosts::parseHostList(const std::string& text) {
-  std::vector<std::string> hosts;
-  size_t start = 0;
-  while (start <= text.size()) {
-    const auto end = std::min(text.find(',', start), text.size());
-    std::string host = text.substr(start, end - start);
-    const auto first = host.find_first_not_of(" \t\r\n");
-    const auto last = host.find_last_not_of(" \t\r\n");
-    host = first == std::string::npos ? std::string() : host.substr(first, last - first + 1);
-    if (!host.empty() && std::find(hosts.begin(), hosts.end(), host) == hosts.end()) hosts.push_back(host);
-    start = end + 1;
-  }
-  return hosts;
+  return remote::hostList(text);
 }
 
 std::string RemoteHosts::controlFolder() {
@@ -171,6 +165,7 @@ void RemoteHosts::setHosts(const std::vector<std::string>& hosts, const std::vec
     endSharedConnection(it->first);
     ids_.forget(it->first);
     views_.showRows(it->first, {});
+    remote::hostStates().erase(it->first);
     it = links_.erase(it);
   }
   for (const auto& host : wanted) {
