@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QPointer>
 #include <QScrollBar>
@@ -41,12 +42,15 @@ TEST(SettingsWindow, EveryPageFitsCaptionsStayShortAndTheKeptWindowFollowsThePre
   auto* list = window->findChild<QListWidget*>(SettingsWindow::kPageListName);
   QStringList titles;
   for (int row = 0; row < list->count(); ++row) titles << list->item(row)->text();
-  EXPECT_EQ(titles, QStringList({"Nap", "Island", "Agents", "Approvals", "Usage", "General"}));  // none empty
+  titles.removeOne("Other machines");  // listed once it has rows
+  EXPECT_EQ(titles, QStringList({"Nap", "Island", "Agents", "Approvals", "Usage", "General"}));
   EXPECT_LE(window->height(), 520);  // with its frame, well inside 1280 x 800
   auto* stack = window->findChild<QStackedWidget*>();
-  for (int page = 0; page < stack->count(); ++page)
-    EXPECT_LE(stack->widget(page)->heightForWidth(stack->width()), stack->height())
-        << titles[page].toStdString();
+  for (int page = 0; page < stack->count(); ++page) {
+    QWidget* shown = stack->widget(page);
+    EXPECT_GT(shown->layout()->count(), 3) << "no rows";  // beyond the heading, its space and the stretch
+    EXPECT_LE(shown->heightForWidth(stack->width()), stack->height()) << shown->objectName().toStdString();
+  }
   for (auto* bar : window->findChildren<QScrollBar*>()) EXPECT_FALSE(bar->isVisible());
   int captions = 0;
   for (auto* label : window->findChildren<QLabel*>()) {
@@ -55,7 +59,7 @@ TEST(SettingsWindow, EveryPageFitsCaptionsStayShortAndTheKeptWindowFollowsThePre
     EXPECT_LT(label->heightForWidth(label->width()), 3 * label->fontMetrics().lineSpacing())
         << label->text().toStdString();
   }
-  EXPECT_EQ(captions, 8);
+  EXPECT_GE(captions, 8);
 
   auto* usage = window->findChild<QCheckBox*>(QString::fromStdString(settings_texts::kShowUsage));
   ASSERT_TRUE(usage && usage->isChecked());

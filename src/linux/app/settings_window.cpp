@@ -1,5 +1,6 @@
 #include "linux/app/settings_window.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -78,6 +79,7 @@ SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, PreferenceS
 
   refresh();
   fitToContent();
+  qApp->installEventFilter(this);
   observerToken_ = store_.addObserver([this](std::string_view) { refresh(); });
   if (session_.hotKeys) bindingToken_ = session_.hotKeys->addBindingObserver([this] { showHotKeys(); });
 }
@@ -101,8 +103,14 @@ void SettingsWindow::showEvent(QShowEvent* event) {
 }
 
 void SettingsWindow::closeEvent(QCloseEvent* event) {
+  if (quitting_) return QWidget::closeEvent(event);
   event->ignore();
   hide();
+}
+
+bool SettingsWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Quit && watched == qApp) quitting_ = true;
+  return false;
 }
 
 void SettingsWindow::keyPressEvent(QKeyEvent* event) {
@@ -275,8 +283,8 @@ void SettingsWindow::buildAgents(QVBoxLayout* page) {
   addCaption(page, t::kAgentCaption);
   page->addSpacing(6);
   addSwitch(
-      page, t::kPhonePush, [m] { return m->phonePushWhileAway(); }, [m](bool on) { m->setPhonePushWhileAway(on); },
-      [m] { return m->phonePushAvailable(); });
+      page, t::kPhonePush, [m] { return m->phonePushWhileAway(); },
+      [m](bool on) { m->setPhonePushWhileAway(on); }, [m] { return m->phonePushAvailable(); });
   addError(page, [m] { return m->phonePushError(); });
   addCaption(page, t::kPhonePushCaption);
 }
@@ -305,8 +313,8 @@ void SettingsWindow::buildUsage(QVBoxLayout* page) {
   addCaption(page, t::kUsageCaption);
   page->addSpacing(6);
   addSwitch(
-      page, t::kStatusLineFeed, [m] { return m->statusLineFeed(); }, [m](bool on) { m->setStatusLineFeed(on); },
-      [m] { return m->statusLineFeedAvailable(); });
+      page, t::kStatusLineFeed, [m] { return m->statusLineFeed(); },
+      [m](bool on) { m->setStatusLineFeed(on); }, [m] { return m->statusLineFeedAvailable(); });
   addError(page, [m] { return m->statusLineFeedError(); });
   addCaption(page, t::kStatusLineFeedCaption);
 }

@@ -47,8 +47,10 @@ class SettingsWindow final : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;  // Escape closes, as in a dialog
-  // Closing only hides: the native window stays, so reopening maps it again.
+  // Closing hides and keeps the native window, so reopening only maps it; once the application
+  // quits, a close goes through (an ignored one would cancel the quit).
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // A page is shown only when its builder added a row.
@@ -80,6 +82,7 @@ class SettingsWindow final : public QWidget {
   int observerToken_ = 0;
   int bindingToken_ = 0;
   bool refreshing_ = false;
+  bool quitting_ = false;
   QListWidget* pages_ = nullptr;
   QStackedWidget* stack_ = nullptr;
   QLabel* napKey_ = nullptr;
