@@ -343,6 +343,14 @@ void AgentWatcher::setRemoteSessions(const std::string& host, std::vector<AgentS
   }
 }
 
+void AgentWatcher::announceRemote(const std::string& host) {
+  NapControl* nap = nap_ ? nap_() : nullptr;
+  if (!timer_.isActive() || !remote_.count(host) || (nap && nap->isNapping())) return;
+  logInfo(log_categories::kAgentWatch, "an agent on " + host + " finished its work");
+  if (island_ && preferences_.boolValue(prefs::kAgentOpensIsland)) island_->announce();
+  if (playCue_) playCue_(SoundCue::agentQuiet);
+}
+
 void AgentWatcher::scanFailed(uint64_t generation) {
   if (!timer_.isActive() || generation != generation_) return;
   logChange({});

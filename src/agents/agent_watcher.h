@@ -156,6 +156,9 @@ class AgentWatcher final : public StartStopControl,
   // Main thread. The agents of another machine, shown after this one's while watching; they count
   // for keep-awake and nap-when-idle as this machine's do. An empty list removes the host.
   void setRemoteSessions(const std::string& host, std::vector<AgentSession> sessions);
+  // Main thread. An agent of `host` finished a long stretch of work (its host's watcher decided):
+  // announced as this machine's are, unless a nap runs.
+  void announceRemote(const std::string& host);
 
  private:
   void scan(uint64_t generation);

@@ -77,8 +77,10 @@ std::string encode(const UpMessage& message) {
           return {{"gone", m.id}};
         else if constexpr (std::is_same_v<T, Request>)
           return {{"request", m.id}, {"event", m.event}, {"payload", m.payload}};
-        else
+        else if constexpr (std::is_same_v<T, Withdraw>)
           return {{"withdraw", m.id}};
+        else
+          return {{"announce", m.id}};
       },
       message);
   return line.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -144,6 +146,10 @@ std::optional<UpMessage> decodeUp(std::string_view line, std::string& error) {
     const auto id = idIn(m["withdraw"]);
     if (!id) return error = "a withdrawal without its request id", std::nullopt;
     return Withdraw{*id};
+  }
+  if (m.contains("announce")) {
+    if (!shortString(m["announce"], 64)) return error = "an announcement without its row id", std::nullopt;
+    return Announce{m["announce"].get<std::string>()};
   }
   return std::nullopt;  // a kind this version does not know: skipped, error empty
 }
@@ -422,6 +428,8 @@ void UpStream::take(const std::string& line, Events& events, Seconds now) {
     events.requests.push_back(std::move(*request));
   } else if (auto* withdraw = std::get_if<Withdraw>(&*message)) {
     if (pending_.erase(withdraw->id)) events.withdrawn.push_back(withdraw->id);
+  } else if (auto* announce = std::get_if<Announce>(&*message)) {
+    if (rows_.has(announce->id)) ++events.announced;
   } else {
     close(host_ + " sent a second hello");
   }

@@ -62,6 +62,11 @@ struct Withdraw {
   int64_t id = 0;
   bool operator==(const Withdraw&) const = default;
 };
+// The row's agent just finished a long stretch of work (the host's watcher decided, by its rules).
+struct Announce {
+  std::string id;
+  bool operator==(const Announce&) const = default;
+};
 // Down: the reply object of the approval protocol for request `id`; an empty object is no verdict.
 struct Decision {
   int64_t id = 0;
@@ -74,7 +79,7 @@ struct Jump {
   bool operator==(const Jump&) const = default;
 };
 
-using UpMessage = std::variant<Hello, RowDelta, RowGone, Request, Withdraw>;
+using UpMessage = std::variant<Hello, RowDelta, RowGone, Request, Withdraw, Announce>;
 // Down: whether this host's approvals come to the desktop; the remote side serves its approval
 // socket only while they do.
 struct Approvals {
@@ -131,6 +136,7 @@ class RowTable {
   // The id of the row with this pid.
   std::optional<std::string> idOf(int32_t pid) const;
   std::size_t size() const { return rows_.size(); }
+  bool has(const std::string& id) const { return rows_.count(id) > 0; }
 
  private:
   std::map<std::string, nlohmann::json> rows_;
@@ -196,6 +202,7 @@ class UpStream {
     bool rowsChanged = false;
     std::vector<Request> requests;
     std::vector<int64_t> withdrawn;
+    int announced = 0;  // agents that finished a long stretch, rows of this host
   };
   explicit UpStream(std::string host) : host_(std::move(host)) {}
 

@@ -339,8 +339,12 @@ TEST_F(AgentWatcherTest, RemoteAgentsCountForKeepAwakeAndNapWhenIdle) {
   remote.activity = AgentActivity::quiet;
   watcher->setRemoteSessions("devbox", {remote});
   EXPECT_EQ(effects(), Effects(false, 0, 0, 1));
+  watcher->announceRemote("devbox");  // finished there: announced here
+  EXPECT_EQ(effects(), Effects(false, 1, 1, 1));
   watcher->setRemoteSessions("devbox", {});
+  watcher->announceRemote("devbox");  // a host whose link is gone announces nothing
   EXPECT_EQ(sessions().size(), 1u);
+  EXPECT_EQ(effects(), Effects(false, 1, 1, 1));
 }
 
 TEST_F(AgentWatcherTest, KeepAwakeFollowsThePreferencesAndTheBatteryGuard) {

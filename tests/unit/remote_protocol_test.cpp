@@ -25,7 +25,7 @@ AgentSession agent(int32_t pid, std::string project, AgentActivity activity = Ag
 TEST(RemoteProtocol, MessagesSurviveTheirLineAndMalformedOnesAreRefused) {
   const std::vector<UpMessage> up = {
       Hello{1, "1.2", 1'700'000'000.5}, RowDelta{"7:1", {{"working", false}, {"you", nullptr}}}, RowGone{"7:1"},
-      Request{9, "permission-request", {{"tool_name", "Bash"}, {"x", "a\nb\u00e9"}}}, Withdraw{9}};
+      Request{9, "permission-request", {{"tool_name", "Bash"}, {"x", "a\nb\u00e9"}}}, Withdraw{9}, Announce{"7:1"}};
   for (const auto& message : up) {
     std::string error;
     const std::string line = encode(message);

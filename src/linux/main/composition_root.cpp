@@ -472,6 +472,9 @@ void CompositionRoot::launch() {
                        },
                        [](const std::string& card) {
                          if (ApprovalServer::exists()) ApprovalServer::shared()->withdrawRemote(card);
+                       },
+                       [](const std::string& host) {
+                         if (AgentWatcher::exists()) AgentWatcher::shared()->announceRemote(host);
                        }});
   const auto linkHosts = [this] {
     const auto hosts = [this](std::string_view key) {

@@ -223,6 +223,7 @@ void RemoteHosts::received(Link& l) {
     if (approvalHosts_.count(l.host)) l.channel->send(remote::Approvals{true});
   }
   if (events.rowsChanged) publish(l);
+  if (events.announced > 0 && views_.announce) views_.announce(l.host);
   if (!events.requests.empty() || !events.withdrawn.empty())
     takeRequests(l, std::move(events.requests), events.withdrawn);
 }

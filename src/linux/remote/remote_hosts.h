@@ -32,6 +32,7 @@ struct RemoteHostsViews {
                                            std::shared_ptr<ConversationReply> reply)>
       present;
   std::function<void(const std::string& cardId)> withdraw;  // the request's client or link is gone
+  std::function<void(const std::string& host)> announce;    // an agent there finished a long stretch
 };
 
 class RemoteHosts {

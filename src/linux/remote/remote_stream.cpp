@@ -124,7 +124,13 @@ int runRemoteStream() {
   for (;;) {
     const Seconds wait = nextScan - clock.uptime();
     if (wait <= 0) {
-      if (auto result = scanner.scan(clock.now()); result && !out.write(rows.update(result->entries))) return 1;
+      if (auto result = scanner.scan(clock.now())) {
+        auto messages = rows.update(result->entries);
+        for (const auto& announcement : result->announcements)
+          for (const auto& entry : result->entries)
+            if (entry.pid == announcement.pid) messages.emplace_back(std::in_place_type<remote::Announce>, remote::rowId(entry));
+        if (!out.write(messages)) return 1;
+      }
       nextScan = clock.uptime() + AgentWatcher::kScanInterval;
       continue;
     }
