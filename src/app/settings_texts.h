@@ -84,7 +84,7 @@ inline const std::string kStatusLineFeedCaption =
 inline const std::string kPhonePush = "Send Claude Code's phone notifications only while I'm away";
 inline const std::string kPhonePushCaption =
     std::string("Claude Code's Remote Control then rings your phone only while you nap or the screen is "
-                "locked: Tovami names a presence file in ~/.claude/settings.json (backed up first) and keeps "
+                "locked. Tovami names a presence file in ~/.claude/settings.json (backed up first) and keeps "
                 "it while you are at the ") +
     kMachine + ".";
 

@@ -46,20 +46,24 @@ TEST(SettingsWindow, EveryPageFitsCaptionsStayShortAndTheKeptWindowFollowsThePre
   EXPECT_EQ(titles, QStringList({"Nap", "Island", "Agents", "Approvals", "Usage", "General"}));
   EXPECT_LE(window->height(), 520);  // with its frame, well inside 1280 x 800
   auto* stack = window->findChild<QStackedWidget*>();
-  for (int page = 0; page < stack->count(); ++page) {
-    QWidget* shown = stack->widget(page);
-    EXPECT_GT(shown->layout()->count(), 3) << "no rows";  // beyond the heading, its space and the stretch
-    EXPECT_LE(shown->heightForWidth(stack->width()), stack->height()) << shown->objectName().toStdString();
-  }
-  for (auto* bar : window->findChildren<QScrollBar*>()) EXPECT_FALSE(bar->isVisible());
   int captions = 0;
-  for (auto* label : window->findChildren<QLabel*>()) {
-    if (!label->property("caption").toBool()) continue;
-    ++captions;
-    EXPECT_LT(label->heightForWidth(label->width()), 3 * label->fontMetrics().lineSpacing())
-        << label->text().toStdString();
+  for (int row = 0; row < list->count(); ++row) {
+    list->setCurrentRow(row);  // laid out at its real width once shown
+    QApplication::processEvents();
+    QWidget* page = stack->currentWidget();
+    const std::string title = page->objectName().toStdString();
+    EXPECT_EQ(page->objectName(), list->item(row)->text());
+    EXPECT_GT(page->layout()->count(), 3) << title;  // rows beyond the heading, its space and the stretch
+    EXPECT_LE(page->heightForWidth(stack->width()), stack->height()) << title;
+    for (auto* label : page->findChildren<QLabel*>()) {
+      if (!label->property("caption").toBool()) continue;
+      ++captions;
+      EXPECT_LT(label->heightForWidth(label->width()), 3 * label->fontMetrics().lineSpacing())
+          << label->text().toStdString();
+    }
   }
   EXPECT_GE(captions, 8);
+  for (auto* bar : window->findChildren<QScrollBar*>()) EXPECT_FALSE(bar->isVisible());
 
   auto* usage = window->findChild<QCheckBox*>(QString::fromStdString(settings_texts::kShowUsage));
   ASSERT_TRUE(usage && usage->isChecked());
