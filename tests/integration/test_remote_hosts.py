@@ -52,7 +52,7 @@ def free_port():
 @unittest.skipUnless(os.path.exists(SSHD), "openssh-server is not installed")
 class RemoteHostsTest(unittest.TestCase):
     def setUp(self):
-        self.s = harness.session_for(self)
+        self.s = harness.session_for(self, system_bus=True)  # for the resume signal
         root = self.s.root
         self.remote_home = os.path.join(root, "remote-home")
         remote_run = os.path.join(root, "remote-run")
@@ -178,7 +178,7 @@ class RemoteHostsTest(unittest.TestCase):
             client = subprocess.Popen([harness.BINARY, "--hook", "permission-request", "--socket", remote_socket],
                                       env={**self.s.env, "HOME": self.remote_home}, stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            self.addCleanup(lambda: client.poll() is None and client.kill())
+            self.addCleanup(lambda: (client.kill(), client.communicate()))
             client.stdin.write(json.dumps(payload).encode())
             client.stdin.close()
             client.stdin = None
@@ -206,6 +206,14 @@ class RemoteHostsTest(unittest.TestCase):
         self.cut_link("devbox")
         self.assertEqual(second.communicate(timeout=15), (b"", b""))  # no verdict: the agent's prompt decides
         self.assertTrue(self.s.wait_for(lambda: row not in labels(), 10), labels())
+
+    def test_a_resume_retries_a_waiting_link_at_once(self):
+        self.start("remoteHosts=bare\n")
+        retries = lambda: self.s.log_text().count("; connecting again")  # noqa: E731
+        self.assertTrue(self.s.wait_for(lambda: retries() >= 2, 20), self.s.log_text())  # at 2 s and 6 s; then 8 s on
+        self.s.run(["dbus-send", "--system", "--type=signal", "/org/freedesktop/login1",
+                    "org.freedesktop.login1.Manager.PrepareForSleep", "boolean:false"], check=True)
+        self.assertTrue(self.s.wait_for(lambda: retries() == 3, 2), self.s.log_text())
 
 
 if __name__ == "__main__":

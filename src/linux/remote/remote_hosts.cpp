@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "linux/remote/network_watch.h"
 #include "peers/json_bounds.h"
 #include "platform/log.h"
 #include "remote/remote_host_states.h"
@@ -110,6 +111,10 @@ void endSharedConnection(const std::string& host) {
 RemoteHosts::RemoteHosts(Dispatcher& dispatcher, RemoteHostsViews views)
     : dispatcher_(dispatcher), views_(std::move(views)) {
   remote::hostStates().connectNow = [this] { networkChanged(); };
+  networkWatch_ = std::make_unique<NetworkWatch>([this] {
+    logInfo(log_categories::kRemote, "resumed or back on the network: waiting links try again");
+    networkChanged();
+  });
 }
 
 RemoteHosts::~RemoteHosts() {

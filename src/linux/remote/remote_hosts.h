@@ -23,6 +23,8 @@ class QProcess;
 
 namespace tovami::linux_backend {
 
+class NetworkWatch;
+
 struct RemoteHostsViews {
   // Each host's rows (numbered by LocalRowIds); an empty list when its link ends.
   std::function<void(const std::string& host, std::vector<AgentSession> rows)> showRows;
@@ -68,6 +70,7 @@ class RemoteHosts {
   std::set<std::string> approvalHosts_;
   remote::LocalRowIds ids_;
   std::map<std::string, std::unique_ptr<Link>> links_;
+  std::unique_ptr<NetworkWatch> networkWatch_;  // resumes and network changes: try again at once
 };
 
 }  // namespace tovami::linux_backend
