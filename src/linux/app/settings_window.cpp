@@ -19,6 +19,7 @@
 #include "app/hot_key_texts.h"
 #include "app/preference_keys.h"
 #include "app/settings_texts.h"
+#include "linux/app/other_machines_page.h"
 #include "platform/preferences_store.h"
 
 namespace tovami::linux_backend {
@@ -320,7 +321,9 @@ void SettingsWindow::buildUsage(QVBoxLayout* page) {
 }
 
 // The remote hosts' rows go here; the page shows once it has one.
-void SettingsWindow::buildOtherMachines(QVBoxLayout*) {}
+void SettingsWindow::buildOtherMachines(QVBoxLayout* page) {
+  page->addWidget(new OtherMachinesPage(store_));
+}
 
 void SettingsWindow::buildGeneral(QVBoxLayout* page) {
   namespace t = settings_texts;
