@@ -167,9 +167,14 @@ class RemoteHostsTest(unittest.TestCase):
         self.assertEqual(self.s.tovami.poll(), None, "the program ended")
 
     def test_a_remote_request_is_answered_here_and_a_cut_link_leaves_no_verdict(self):
+        os.makedirs(os.path.join(self.remote_home, ".claude"))
         item = self.start("remoteHosts=devbox\nremoteApprovalHosts=devbox\n")
         remote_socket = os.path.join(self.remote_home, ".local", "share", "Tovami", "agent.sock")
         self.assertTrue(self.s.wait_for(lambda: os.path.exists(remote_socket), 30), self.s.log_text())
+        # The remote side put its hook into Claude Code's settings there, naming that socket.
+        settings = pathlib.Path(self.remote_home, ".claude", "settings.json")
+        self.assertTrue(self.s.wait_for(lambda: settings.exists() and remote_socket in settings.read_text(), 10))
+        self.assertIn("--hook permission-request", settings.read_text())
 
         def ask(command):
             """The real hook client on the remote side, as Claude Code runs it there."""
@@ -206,6 +211,11 @@ class RemoteHostsTest(unittest.TestCase):
         self.cut_link("devbox")
         self.assertEqual(second.communicate(timeout=15), (b"", b""))  # no verdict: the agent's prompt decides
         self.assertTrue(self.s.wait_for(lambda: row not in labels(), 10), labels())
+
+        # Approvals off for the host (the link back meanwhile): its hook goes from the settings there.
+        self.assertTrue(self.s.wait_for_log(r"cut(.|\n)*devbox: connected", 15), self.s.log_text())
+        self.s.write_preferences("[General]\nremoteHosts=devbox\n")
+        self.assertTrue(self.s.wait_for(lambda: remote_socket not in settings.read_text(), 15), settings.read_text())
 
     def test_a_resume_retries_a_waiting_link_at_once(self):
         self.start("remoteHosts=bare\n")

@@ -10,13 +10,16 @@
 #include <mutex>
 
 #include "agents/agent_watcher.h"
+#include "approvals/approval_hooks.h"
 #include "approvals/approval_request.h"
 #include "approvals/hook_client.h"
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
+#include "linux/integrations/posix_file_system.h"
 #include "linux/integrations/unix_socket_service.h"
 #include "linux/main/transcript_lookup.h"
 #include "peers/claude_code_peer.h"
+#include "peers/hook_installer.h"
 #include "platform/thread_queue.h"
 #include "remote/remote_protocol.h"
 
@@ -47,7 +50,11 @@ class ApprovalBridge {
   ~ApprovalBridge() { listener_.reset(); }  // before what its conversations use
 
   void setOn(bool on) {
-    if (!on) return listener_.reset();
+    if (!on) {
+      if (listener_) editHooks(false);  // only what this side put in
+      listener_.reset();
+      return;
+    }
     if (listener_) return;
     const std::string path = approvalSocketPath(claude_code::processEnvironment());
     auto outcome = UnixSocketService().listen(path, LocalListenerOptions{}, [this] {
@@ -61,6 +68,7 @@ class ApprovalBridge {
       std::fprintf(stderr, "tovami: approvals not served: %s\n",
                    outcome.servedByAnother ? "another Tovami serves this host's socket" : outcome.error.c_str());
     listener_ = std::move(outcome.listener);
+    if (listener_) editHooks(true);
   }
 
   void decide(const remote::Decision& decision) {
@@ -97,6 +105,30 @@ class ApprovalBridge {
       }
       if (was) out_.write({remote::Withdraw{id}});
     }};
+  }
+
+  // Claude Code's and Codex's hooks on this host, as the desktop's switches put them: in while the
+  // desktop takes this host's approvals, out when it turns them off. A link that drops leaves them:
+  // with no socket the hook client gives no verdict at once.
+  void editHooks(bool in) {
+    const auto environment = claude_code::processEnvironment();
+    const std::string home = environment("HOME").value_or("");
+    const std::string socket = approvalSocketPath(environment);
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return;
+    const std::string entry(self, size_t(length));
+    auto files = std::make_shared<PosixFileSystem>();
+    const auto claude = claude_code::ClaudeCodeLocations::fromEnvironment(environment).settingsPath().string();
+    std::vector<HookInstaller> installers = {
+        HookInstaller(files, approval_hooks::claudeCode(claude, home, entry, socket))};
+    if (const auto codex = approval_hooks::codexHooksPath(environment); !codex.empty())
+      installers.emplace_back(files, approval_hooks::codex(codex, home, entry, socket));
+    for (const auto& installer : installers) {
+      const auto result = in ? installer.install() : installer.remove();
+      if (!result.ok && !result.missingFolder)
+        std::fprintf(stderr, "tovami: %s left as it is: %s\n", installer.file().path.c_str(), result.reason.c_str());
+    }
   }
 
   LineOut& out_;
