@@ -27,7 +27,7 @@ class SettingsModelTest : public ::testing::Test {
  protected:
   testing::MemoryPreferences prefs;
   FakeLoginItems login;
-  testing::RecordingServices watcher, usage, server, hook, codexHook, island;
+  testing::RecordingServices watcher, usage, server, hook, codexHook, statusLine, island;
 
   SettingsModel make(bool notch = false) {
     AppServices services;
@@ -36,6 +36,7 @@ class SettingsModelTest : public ::testing::Test {
     services.approvalServer = [this] { return &server; };
     services.hookInstaller = [this] { return &hook; };
     services.codexHookInstaller = [this] { return &codexHook; };
+    services.statusLineInstaller = [this] { return &statusLine; };
     services.island = [this] { return &island; };
     return SettingsModel(prefs, login, services, notch, nullptr);
   }
@@ -111,10 +112,13 @@ TEST_F(SettingsModelTest, ApprovalSwitchesStartTheServerBeforeTheHookAndStayOffW
   EXPECT_TRUE(server.calls.empty());
   EXPECT_FALSE(prefs.boolValue(prefs::kNotchApprovals));
   EXPECT_EQ(model.approvalsError(), "couldn't take it out");
+  model.setStatusLineFeed(true);  // the status line feed keeps the socket too
   model.setCodexApprovals(false);
   EXPECT_FALSE(prefs.boolValue(prefs::kCodexApprovals) || model.codexApprovalsError());
   EXPECT_EQ(codexHook.calls.back(), "remove");
-  EXPECT_EQ(server.calls, (std::vector<std::string>{"stop"}));
+  model.setStatusLineFeed(false);
+  EXPECT_EQ(statusLine.calls, (std::vector<std::string>{"install", "remove"}));
+  EXPECT_EQ(server.calls, (std::vector<std::string>{"start", "stop"}));
 
   SettingsModel withoutHooks(prefs, login, AppServices{}, false, nullptr);
   EXPECT_FALSE(withoutHooks.approvalsAvailable() || withoutHooks.codexApprovalsAvailable());
