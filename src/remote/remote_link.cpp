@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "agents/process_table.h"
+
 namespace tovami::remote {
 namespace {
 
@@ -65,6 +67,21 @@ bool usableHostName(const std::string& host) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
            c == '_' || c == '@' || c == ':' || c == '[' || c == ']';
   });
+}
+
+std::optional<int32_t> interactiveSshTo(const std::string& host, const std::vector<PSRow>& rows) {
+  std::optional<int32_t> newest;
+  double youngest = 0;
+  for (const auto& row : rows) {
+    if (!row.tty || executableName(row.args) != "ssh") continue;
+    const auto words = commandArguments(row);
+    const bool names = std::any_of(words.begin() + (words.empty() ? 0 : 1), words.end(), [&](std::string_view w) {
+      return w == host || (w.size() > host.size() && w.ends_with(host) && w[w.size() - host.size() - 1] == '@');
+    });
+    const bool link = std::any_of(words.begin(), words.end(), [](std::string_view w) { return w == "BatchMode=yes"; });
+    if (names && !link && (!newest || row.elapsed < youngest)) newest = row.pid, youngest = row.elapsed;
+  }
+  return newest;
 }
 
 RemoteLink::RemoteLink(std::string host, Dispatcher& dispatcher, Actions actions)

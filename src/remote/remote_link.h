@@ -3,10 +3,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/delayed_work.h"
+#include "platform/processes.h"
 #include "platform/scheduler.h"
 
 namespace tovami::remote {
@@ -21,6 +23,10 @@ std::vector<std::string> sshArguments(const std::string& host, const std::string
 
 // A host name the user typed is used only when ssh cannot take it for an option or a second word.
 bool usableHostName(const std::string& host);
+
+// The user's own interactive `ssh` to `host` in a terminal (the newest when several): a process named
+// ssh with a terminal, `host` (or user@host) among its words, and not one of the links (BatchMode).
+std::optional<int32_t> interactiveSshTo(const std::string& host, const std::vector<PSRow>& rows);
 
 class RemoteLink {
  public:

@@ -225,6 +225,37 @@ class RemoteHostsTest(unittest.TestCase):
                     "org.freedesktop.login1.Manager.PrepareForSleep", "boolean:false"], check=True)
         self.assertTrue(self.s.wait_for(lambda: retries() == 3, 2), self.s.log_text())
 
+    def test_a_jump_needs_a_local_terminal_on_the_host_and_selects_the_remote_pane(self):
+        # On the "remote" side, the agent in window 1 of a tmux server of its own; window 0 in front.
+        project = os.path.join(self.remote_home, "remote_api")
+        os.makedirs(project)
+        agent = self.s.agent_program("claude", harness.FAKE_AGENT)
+        remote_tmux = ["tmux", "-S", os.path.join(self.remote_home, "tmux.sock"), "-f", "/dev/null"]
+        remote_env = {**self.s.env, "HOME": self.remote_home}
+        self.addCleanup(lambda: self.s.run([*remote_tmux, "kill-server"]))
+        self.s.run([*remote_tmux, "new-session", "-d", "sleep 600"], env=remote_env, check=True)
+        pid_file = os.path.join(self.s.root, "remote-agent.pid")
+        self.s.run([*remote_tmux, "new-window", "-c", project, f"{agent} {pid_file}"], env=remote_env, check=True)
+        self.s.run([*remote_tmux, "select-window", "-t", ":0"], check=True)
+        self.assertTrue(self.s.read_pid(pid_file))
+        window = lambda: self.s.run([*remote_tmux, "display", "-p", "#{window_index}"]).stdout.strip()  # noqa: E731
+
+        item = self.start("remoteHosts=devbox\n")
+        row = lambda: next((label for label in tray.labels_now(self.s, item)  # noqa: E731
+                            if label.startswith("devbox \u00b7 remote_api \u2014 Claude")), None)
+        self.assertTrue(self.s.wait_for(row, 30), self.s.log_text())
+        tray.click(self.s, item, row().replace("_", ""))  # tray.click drops mnemonic underscores
+        self.assertTrue(self.s.wait_for_log("jump: open a terminal on devbox first"), self.s.log_text())
+        self.assertEqual(window(), "0")
+
+        # The user's own ssh to devbox in a local terminal (a tmux pane here): the jump goes through.
+        self.s.tmux_cmd("-f", "/dev/null", "new-session", "-d", "ssh devbox")
+        mine = ["pgrep", "-f", f"ssh -F {self.s.home}/.ssh/config devbox$"]
+        self.assertTrue(self.s.wait_for(lambda: subprocess.run(mine, capture_output=True).returncode == 0))
+        tray.click(self.s, item, row().replace("_", ""))  # tray.click drops mnemonic underscores
+        self.assertTrue(self.s.wait_for_log("jump: the terminal of ssh"), self.s.log_text())
+        self.assertTrue(self.s.wait_for(lambda: window() == "1", 10), self.s.log_text())
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -188,6 +188,15 @@ TEST(RemoteLink, SaysWhySshEndedInPlainWords) {
         << c.stderrTail << " -> " << linkFailureText("devbox", c.status, c.stderrTail);
   for (const std::string bad : {"", "-oProxyCommand=x", "a b", "a;b", "dev$box"}) EXPECT_FALSE(usableHostName(bad)) << bad;
   for (const std::string good : {"devbox", "me@gpu-1.lab", "[::1]:2222"}) EXPECT_TRUE(usableHostName(good)) << good;
+  const auto row = [](int32_t pid, std::string args, double elapsed, bool tty = true) {
+    return PSRow{.pid = pid, .tty = tty ? std::optional<std::string>("pts/1") : std::nullopt, .elapsed = elapsed,
+                 .args = std::move(args)};
+  };
+  EXPECT_EQ(interactiveSshTo("devbox", {row(1, "ssh devbox", 90), row(2, "/usr/bin/ssh -A me@devbox", 10),
+                                        row(3, "ssh devbox2", 1), row(4, "ssh devbox", 1, false),
+                                        row(5, "ssh -T -o BatchMode=yes -- devbox sh", 1), row(6, "vim devbox", 1)}),
+            2);
+  EXPECT_EQ(interactiveSshTo("devbox", {row(3, "ssh devbox2", 1)}), std::nullopt);
   const auto args = sshArguments("devbox", "/run/user/1/tovami-ssh");
   EXPECT_EQ(args[args.size() - 2], "devbox");
   EXPECT_EQ(args[args.size() - 3], "--");

@@ -599,7 +599,10 @@ void CompositionRoot::jumpToAgent(int32_t pid) {
   for (const AgentSession& session : watcher->state().sessions()) {
     if (session.pid != pid) continue;
     // A click that does nothing beats one that raises the wrong session.
-    if (session.host) return logInfo(log_categories::kRemote, "jump: open a terminal on " + *session.host + " first");
+    if (session.host) {
+      if (remoteHosts_) remoteHosts_->jump(pid, [this](const AgentSession& ssh) { terminalJump().jumper().jump(ssh); });
+      return;
+    }
     return terminalJump().jumper().jump(session);
   }
   logInfo(log_categories::kAgentWatch, "jump: agent " + std::to_string(pid) + " has ended");

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <set>
 
+#include "agents/terminal_resolution.h"
+#include "linux/agents/proc_sampler.h"
+#include "linux/agents/x11_running_apps.h"
 #include "linux/remote/network_watch.h"
 #include "peers/json_bounds.h"
 #include "platform/log.h"
@@ -283,6 +286,32 @@ void RemoteHosts::closeChannel(Link& l) {
   const auto cards = std::exchange(channel->cards, {});
   for (const auto& [id, card] : cards)
     if (views_.withdraw) views_.withdraw(card);
+}
+
+void RemoteHosts::jump(int32_t number, const std::function<void(const AgentSession& ssh)>& raise) {
+  const auto row = ids_.rowOf(number);
+  if (!row) return;
+  const auto& [host, rowId] = *row;
+  auto rows = makeLinuxProcessSampler()->sampleProcesses();
+  const auto ssh = rows ? remote::interactiveSshTo(host, *rows) : std::nullopt;
+  if (!ssh) {
+    logInfo(log_categories::kRemote, "jump: open a terminal on " + host + " first");
+    return;
+  }
+  const ProcessTable table(*rows);
+  X11RunningApplications apps;
+  AgentSession session;
+  session.pid = *ssh;
+  session.agentName = "ssh";
+  session.terminalTTY = table.byPid.at(*ssh).tty;
+  if (const auto terminal = resolveTerminal(*ssh, table.byPid, apps)) {
+    session.terminalName = terminal->terminalName;
+    session.terminalPID = terminal->terminalPID;
+  }
+  logInfo(log_categories::kRemote, "jump: the terminal of ssh [" + std::to_string(*ssh) + "] to " + host);
+  raise(session);
+  if (const auto it = links_.find(host); it != links_.end() && it->second->channel)
+    it->second->channel->send(remote::Jump{rowId});
 }
 
 void RemoteHosts::networkChanged() {

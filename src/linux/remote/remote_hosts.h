@@ -48,6 +48,10 @@ class RemoteHosts {
   void setHosts(const std::vector<std::string>& hosts, const std::vector<std::string>& approvalHosts = {});
   // A resume or network change: links that wait try again at once.
   void networkChanged();
+  // A click on a remote row (its number from LocalRowIds): the local terminal that holds an
+  // interactive ssh to its host comes forward (`raise`, as a session of that ssh), then the host
+  // selects the agent's tmux pane. With no such terminal nothing moves, and the log says so.
+  void jump(int32_t number, const std::function<void(const AgentSession& ssh)>& raise);
   std::string stateText(const std::string& host) const;
 
   // "a, b ,c" → {"a", "b", "c"}: the preference's hosts, blanks dropped, each once.

@@ -13,10 +13,13 @@
 #include "approvals/approval_hooks.h"
 #include "approvals/approval_request.h"
 #include "approvals/hook_client.h"
+#include "agents/tmux_commands.h"
 #include "linux/agents/proc_sampler.h"
+#include "linux/agents/process_runner.h"
 #include "linux/agents/x11_running_apps.h"
 #include "linux/integrations/posix_file_system.h"
 #include "linux/integrations/unix_socket_service.h"
+#include "linux/jump/proc_jump_environment.h"
 #include "linux/main/transcript_lookup.h"
 #include "peers/claude_code_peer.h"
 #include "peers/hook_installer.h"
@@ -138,6 +141,19 @@ class ApprovalBridge {
   std::unique_ptr<LocalListener> listener_;
 };
 
+// A jump from the desktop: the agent's own tmux pane (from its TMUX and TMUX_PANE) is selected in
+// its window, when that pane still shows the agent's terminal.
+void selectPane(const AgentSession& session) {
+  ProcJumpEnvironment environment;
+  const auto tmuxValue = environment.environmentVariable(session.pid, "TMUX");
+  const auto pane = environment.environmentVariable(session.pid, "TMUX_PANE");
+  const auto socket = tmuxValue ? tmux::socketFromEnvironment(*tmuxValue) : std::nullopt;
+  const auto tmuxPath = environment.findExecutable("tmux");
+  if (!socket || !pane || !session.terminalTTY || !tmuxPath) return;
+  if (const auto arguments = tmux::selectKnownPaneArguments(*socket, *pane, tmux::devicePath(*session.terminalTTY)))
+    PosixProcessLauncher().run(*tmuxPath, *arguments, 2.0);
+}
+
 }  // namespace
 
 int runRemoteStream() {
@@ -183,7 +199,8 @@ int runRemoteStream() {
         approvals.decide(*decision);
       else if (const auto* switched = std::get_if<remote::Approvals>(&*message))
         approvals.setOn(switched->on);
-      // Jumps are not served yet.
+      else if (const auto* jump = std::get_if<remote::Jump>(&*message))
+        if (const auto session = rows.session(jump->id)) selectPane(*session);
     }
   }
 }
