@@ -68,7 +68,7 @@ class AppDelegateTest : public ::testing::Test {
   FakeScreens screens;
   Fake app{journal, "app"}, nap{journal, "nap"}, island{journal, "island"}, watcher{journal, "watcher"},
       usage{journal, "usage"}, server{journal, "server"}, hook{journal, "hook"},
-      codexHook{journal, "codexHook"};
+      codexHook{journal, "codexHook"}, statusLine{journal, "statusLine"}, phonePush{journal, "phonePush"};
   int tours = 0;
 
   std::shared_ptr<AppDelegate> makeDelegate() {
@@ -80,6 +80,8 @@ class AppDelegateTest : public ::testing::Test {
     services.approvalServer = [this] { return &server; };
     services.hookInstaller = [this] { return &hook; };
     services.codexHookInstaller = [this] { return &codexHook; };
+    services.statusLineInstaller = [this] { return &statusLine; };
+    services.phonePush = [this] { return &phonePush; };
     services.makeTourWindow = [this](HotKeyControl*) {
       return std::make_unique<Fake>(journal, "tour" + std::to_string(++tours));
     };
@@ -129,14 +131,18 @@ TEST_F(AppDelegateTest, LaunchAndTerminationRunTheirStepsInOrderAndSkipWhatIsTur
   quitting->applicationWillTerminate();
   dispatcher.advance(1);
   EXPECT_EQ(journal.back(), "keys.unregister");
-  // Codex's switch alone also starts the server, then its hook.
+  // Codex's switch alone also starts the server, then its hook; the status line feed needs the
+  // server too; the phone pushes' entry needs none.
   prefs.setBool(prefs::kCodexApprovals, true);
+  prefs.setBool(prefs::kStatusLineFeed, true);
+  prefs.setBool(prefs::kPhonePushWhileAway, true);
   journal.clear();
   auto third = makeDelegate();
   third->applicationDidFinishLaunching();
   dispatcher.advance(1);
-  EXPECT_EQ(Journal(journal.end() - 2, journal.end()),
-            (Journal{"server.start", "codexHook.installInBackground"}));
+  EXPECT_EQ(Journal(journal.end() - 4, journal.end()),
+            (Journal{"server.start", "codexHook.installInBackground", "statusLine.installInBackground",
+                     "phonePush.installInBackground"}));
 }
 
 TEST_F(AppDelegateTest, ShowTourSwitchReplacesTheFirstTourAfterOneSecondWhileTheDelegateLives) {
