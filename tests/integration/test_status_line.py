@@ -1,7 +1,9 @@
 """Claude Code's status line feed: with the switch on, Tovami wraps the user's status line command in
 ~/.claude/settings.json; the wrapper fed a recorded input prints the user's line unchanged and within a
 second the meter takes its figures and the session's row (--list-agents) its details. With Tovami
-stopped the user's line still comes through unchanged."""
+stopped the user's line still comes through unchanged. With phone pushes only while away, the presence
+file named in settings.json's env exists while the user is at the desk and goes while the screen saver
+is active and during a nap."""
 
 import json
 import os
@@ -63,6 +65,32 @@ class StatusLineTest(unittest.TestCase):
         self.assertLess(time.monotonic() - start, 0.5)
         self.assertEqual((stopped.stdout, stopped.stderr, stopped.returncode),
                          (expected.stdout, expected.stderr, expected.returncode))
+
+    def test_the_presence_file_follows_the_screen_lock_and_the_nap(self):
+        s = harness.session_for(self)
+        s.write_preferences("[General]\nphonePushWhileAway=true\n")
+        s.start_and_wait()
+        settings = pathlib.Path(s.home, ".claude", "settings.json")
+        settings.parent.mkdir(parents=True, exist_ok=True)
+        named = s.wait_for(lambda: settings.exists() and json.loads(settings.read_text()).get("env", {})
+                           .get("CLAUDE_CLIENT_PRESENCE_FILE"))
+        self.assertTrue(named, s.log_text())
+        present = lambda: os.path.exists(named)
+        self.assertTrue(s.wait_for(present), named)
+
+        def saver(active):
+            s.run(["dbus-send", "--session", "--type=signal", "/org/freedesktop/ScreenSaver",
+                   "org.freedesktop.ScreenSaver.ActiveChanged", f"boolean:{'true' if active else 'false'}"], check=True)
+        saver(True)
+        self.assertTrue(s.wait_for(lambda: not present()), "still there while the screen is locked")
+        saver(False)
+        self.assertTrue(s.wait_for(present))
+        s.chord("n")
+        self.assertTrue(s.wait_for(lambda: not present()), "still there during a nap")
+        s.xdotool("key", "Escape")
+        self.assertTrue(s.wait_for(present), "not back after the nap")
+        s.stop_tovami()
+        self.assertFalse(present())  # without Tovami nobody follows the desk
 
 
 if __name__ == "__main__":
