@@ -27,6 +27,7 @@ TEST(OtherMachinesPage, StoresTheHostsAndShowsEachOnesSwitchAndState) {
   page.findChild<QPlainTextEdit*>("remoteHosts")->setPlainText("devbox\n  gpu \n\ndevbox\n");
   page.findChild<QPushButton*>("Connect now")->click();
   EXPECT_EQ(prefs.stringValue(prefs::kRemoteHosts), "devbox,gpu");
+  EXPECT_EQ(page.findChild<QPlainTextEdit*>("remoteHosts")->toPlainText(), "devbox\ngpu");  // as stored
   EXPECT_EQ(connects, 1);
   remote::hostStates().set("gpu", "permission denied");
   QCoreApplication::processEvents();

@@ -50,6 +50,7 @@ OtherMachinesPage::OtherMachinesPage(PreferenceStore& store, QWidget* parent) : 
 
   connect(connectNow, &QPushButton::clicked, this, [this] {
     saveHosts();
+    hosts_->setPlainText(q(remote::hostListText(hostsIn(store_, prefs::kRemoteHosts))).replace(',', '\n'));
     if (remote::hostStates().connectNow) remote::hostStates().connectNow();
   });
   // Rebuilt after the event that changed them: a switch's own click may be what changed them.
