@@ -15,7 +15,10 @@ import unittest
 import harness
 import tray
 
-SSHD = "/usr/sbin/sshd"
+# The system's sshd, or openssh-server's files unpacked beside the build (scripts/install-deps.sh).
+SSHD = next((path for path in (os.environ.get("TOVAMI_TEST_SSHD"), "/usr/sbin/sshd",
+                               str(pathlib.Path(__file__).resolve().parents[2] / "build-tools/openssh-server/usr/sbin/sshd"))
+             if path and os.access(path, os.X_OK)), "")
 FIXTURE = sorted((pathlib.Path(__file__).parent / "../fixtures/claude-code/hooks").glob("*-PermissionRequest.json"))[0]
 # A broken or hostile remote side, by the mode its host's alias sends (TOVAMI_FAKE).
 HOSTILE = """#!/usr/bin/python3
@@ -49,7 +52,7 @@ def free_port():
         return s.getsockname()[1]
 
 
-@unittest.skipUnless(os.path.exists(SSHD), "openssh-server is not installed")
+@unittest.skipUnless(SSHD, "no sshd: scripts/install-deps.sh unpacks openssh-server into build-tools/")
 class RemoteHostsTest(unittest.TestCase):
     def setUp(self):
         self.s = harness.session_for(self, system_bus=True)  # for the resume signal
