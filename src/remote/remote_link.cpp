@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "agents/process_table.h"
+#include "remote/remote_protocol.h"
 
 namespace tovami::remote {
 namespace {
@@ -121,8 +122,24 @@ void RemoteLink::greeted() {
   timer_.cancel();
   phase_ = Phase::connected;
   failure_.clear();
-  connectedAt_ = dispatcher_.clock().uptime();
+  connectedAt_ = heardAt_ = dispatcher_.clock().uptime();
+  watchSilence(kSilentAfter);
   actions_.changed();
+}
+
+void RemoteLink::heard() {
+  if (phase_ == Phase::connected) heardAt_ = dispatcher_.clock().uptime();
+}
+
+// One timer for the whole silence, not one per read: when it fires early, it waits out the rest.
+void RemoteLink::watchSilence(Seconds after) {
+  timer_.schedule(dispatcher_.mainQueue(), after, [this] {
+    if (phase_ != Phase::connected) return;
+    const Seconds quiet = dispatcher_.clock().uptime() - heardAt_;
+    if (quiet < kSilentAfter) return watchSilence(kSilentAfter - quiet);
+    silence_ = host_ + " stopped answering (nothing for " + std::to_string(int(kSilentAfter)) + " s)";
+    actions_.terminate();
+  });
 }
 
 void RemoteLink::childEnded(int exitStatus, const std::string& stderrTail, const std::string& reason) {

@@ -47,6 +47,8 @@ class RemoteLink {
   void stop();
   // The remote side's hello arrived.
   void greeted();
+  // Bytes came up: a connected link that hears nothing for kSilentAfter is ended.
+  void heard();
   // ssh ended: its exit status (or -1 when it was killed by a signal) and the end of its standard
   // error; `reason` (the protocol's close reason) wins over both when not empty.
   void childEnded(int exitStatus, const std::string& stderrTail, const std::string& reason = {});
@@ -60,15 +62,17 @@ class RemoteLink {
 
  private:
   void connect();
+  void watchSilence(Seconds after);
 
   std::string host_;
   Dispatcher& dispatcher_;
   Actions actions_;
   Phase phase_ = Phase::stopped;
   std::string failure_;
-  std::string silence_;  // set when the hello did not come in time
+  std::string silence_;  // set when the hello did not come in time, or the link went silent
   Seconds retry_ = kFirstRetry;
   Seconds connectedAt_ = 0;
+  Seconds heardAt_ = 0;
   bool ending_ = false;  // stop() asked the child to end
   DelayedWork timer_;
 };

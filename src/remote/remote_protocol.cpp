@@ -79,8 +79,10 @@ std::string encode(const UpMessage& message) {
           return {{"request", m.id}, {"event", m.event}, {"payload", m.payload}};
         else if constexpr (std::is_same_v<T, Withdraw>)
           return {{"withdraw", m.id}};
-        else
+        else if constexpr (std::is_same_v<T, Announce>)
           return {{"announce", m.id}};
+        else
+          return {{"alive", 1}};
       },
       message);
   return line.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -151,6 +153,7 @@ std::optional<UpMessage> decodeUp(std::string_view line, std::string& error) {
     if (!shortString(m["announce"], 64)) return error = "an announcement without its row id", std::nullopt;
     return Announce{m["announce"].get<std::string>()};
   }
+  if (m.contains("alive")) return Alive{};
   return std::nullopt;  // a kind this version does not know: skipped, error empty
 }
 
@@ -430,6 +433,8 @@ void UpStream::take(const std::string& line, Events& events, Seconds now) {
     if (pending_.erase(withdraw->id)) events.withdrawn.push_back(withdraw->id);
   } else if (auto* announce = std::get_if<Announce>(&*message)) {
     if (rows_.has(announce->id)) ++events.announced;
+  } else if (std::holds_alternative<Alive>(*message)) {
+    // Only that bytes came: RemoteLink::heard.
   } else {
     close(host_ + " sent a second hello");
   }

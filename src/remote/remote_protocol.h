@@ -4,6 +4,7 @@
 // is data, bounded here in size and rate; the first breach ends the link.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -32,6 +33,9 @@ inline constexpr int kMaxLinesBeforeHello = 16;
 // Rate: a bucket of lines and one of bytes, refilled per second.
 inline constexpr double kLineBurst = 400, kLinesPerSecond = 100;
 inline constexpr double kByteBurst = 2u << 20, kBytesPerSecond = 512u << 10;
+// A remote side that wrote nothing for this long says it is alive; a desktop that read nothing for
+// three of them (as ssh's own keep-alives count) closes the link: the remote side is stuck or stopped.
+inline constexpr Seconds kHeartbeatAfter = 15, kSilentAfter = 3 * kHeartbeatAfter;
 
 // ---- Messages -----------------------------------------------------------------------------------
 
@@ -79,7 +83,12 @@ struct Jump {
   bool operator==(const Jump&) const = default;
 };
 
-using UpMessage = std::variant<Hello, RowDelta, RowGone, Request, Withdraw, Announce>;
+// The remote side wrote nothing for kHeartbeatAfter: it is still there.
+struct Alive {
+  bool operator==(const Alive&) const = default;
+};
+
+using UpMessage = std::variant<Hello, RowDelta, RowGone, Request, Withdraw, Announce, Alive>;
 // Down: whether this host's approvals come to the desktop; the remote side serves its approval
 // socket only while they do.
 struct Approvals {
@@ -189,6 +198,17 @@ class RateBound {
  private:
   double lines_ = kLineBurst, bytes_ = kByteBurst;
   std::optional<Seconds> last_;
+};
+
+// The remote side: a heartbeat is due once kHeartbeatAfter passed since the last line written.
+class Heartbeat {
+ public:
+  void wrote(Seconds uptime) { last_ = uptime; }
+  // Until the heartbeat is due (0 when it is).
+  Seconds wait(Seconds uptime) const { return std::max<Seconds>(0, last_ + kHeartbeatAfter - uptime); }
+
+ private:
+  Seconds last_ = 0;
 };
 
 // ---- The desktop side of one link ---------------------------------------------------------------

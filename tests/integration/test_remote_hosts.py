@@ -7,6 +7,7 @@ import json
 import os
 import pathlib
 import shutil
+import signal
 import socket
 import subprocess
 import time
@@ -156,6 +157,14 @@ class RemoteHostsTest(unittest.TestCase):
         self.assertTrue(self.s.wait_for_log(r"devbox: the link to devbox was cut\n(.|\n)*devbox: connected", 30),
                         self.s.log_text())
         self.assertTrue(self.s.wait_for(lambda: row in tray.labels_now(self.s, item), 30), self.s.log_text())
+
+        # The remote side stopped behind a live ssh: its heartbeats stop, and the row goes within 45 s.
+        stream = subprocess.run(["pgrep", "-f", "tovami --remote-stream$"], capture_output=True, text=True).stdout.split()
+        self.assertEqual(len(stream), 1, stream)
+        os.kill(int(stream[0]), signal.SIGSTOP)
+        self.addCleanup(lambda: os.kill(int(stream[0]), signal.SIGCONT))
+        self.assertTrue(self.s.wait_for(lambda: row not in tray.labels_now(self.s, item), 55), self.s.log_text())
+        self.assertTrue(self.s.wait_for_log(r"devbox: devbox stopped answering", 5), self.s.log_text())
 
     def test_a_hostile_remote_side_is_closed_with_words_and_the_tray_stays_responsive(self):
         item = self.start("remoteHosts=garbage,flood,huge,version\n")

@@ -25,7 +25,7 @@ AgentSession agent(int32_t pid, std::string project, AgentActivity activity = Ag
 TEST(RemoteProtocol, MessagesSurviveTheirLineAndMalformedOnesAreRefused) {
   const std::vector<UpMessage> up = {
       Hello{1, "1.2", 1'700'000'000.5}, RowDelta{"7:1", {{"working", false}, {"you", nullptr}}}, RowGone{"7:1"},
-      Request{9, "permission-request", {{"tool_name", "Bash"}, {"x", "a\nb\u00e9"}}}, Withdraw{9}, Announce{"7:1"}};
+      Request{9, "permission-request", {{"tool_name", "Bash"}, {"x", "a\nb\u00e9"}}}, Withdraw{9}, Announce{"7:1"}, Alive{}};
   for (const auto& message : up) {
     std::string error;
     const std::string line = encode(message);
@@ -222,7 +222,10 @@ TEST(RemoteLink, ReconnectsWithBackOffInVirtualTime) {
 
   link.greeted();
   EXPECT_EQ(link.stateText(), "connected");
-  dispatcher.advance(RemoteLink::kSteadyAfter);
+  for (Seconds heartbeat = 0; heartbeat < RemoteLink::kSteadyAfter; heartbeat += kHeartbeatAfter) {
+    dispatcher.advance(kHeartbeatAfter);
+    link.heard();
+  }
   link.childEnded(-1, "");
   EXPECT_EQ(link.stateText(), "the link to devbox was cut");
   EXPECT_EQ(link.nextRetry(), 4);  // the first retry after a steady link is 2 s again
@@ -240,6 +243,37 @@ TEST(RemoteLink, ReconnectsWithBackOffInVirtualTime) {
   dispatcher.advance(600);
   EXPECT_EQ(launches.size(), before);
   EXPECT_EQ(link.phase(), RemoteLink::Phase::stopped);
+}
+
+// A connected link that hears nothing for 45 s (a stopped remote side behind a live ssh) is ended with
+// its words; any bytes put that off. The remote side says it is alive after 15 s of its own silence.
+TEST(RemoteLink, EndsASilentLinkAndTheRemoteSideBeatsWhenQuiet) {
+  struct Case {
+    std::vector<Seconds> heard;  // since the hello
+    Seconds quietUntil, endsAt;  // not ended at quietUntil; ended at endsAt
+  } cases[] = {{{}, 44, 45}, {{30}, 74, 75}, {{10, 20, 44.5}, 89, 89.5}};
+  for (const auto& c : cases) {
+    testing::VirtualDispatcher dispatcher;
+    int terminations = 0;
+    RemoteLink link("devbox", dispatcher, {[] {}, [&] { ++terminations; }, [] {}});
+    link.start();
+    link.greeted();
+    for (Seconds at : c.heard) {
+      dispatcher.advance(at - dispatcher.elapsed());
+      link.heard();
+    }
+    dispatcher.advance(c.quietUntil - dispatcher.elapsed());
+    EXPECT_EQ(terminations, 0) << c.quietUntil;
+    dispatcher.advance(c.endsAt - dispatcher.elapsed());
+    EXPECT_EQ(terminations, 1) << c.endsAt;
+    link.childEnded(-1, "");
+    EXPECT_EQ(link.stateText(), "devbox stopped answering (nothing for 45 s)");
+    EXPECT_EQ(link.phase(), RemoteLink::Phase::waiting);
+  }
+  Heartbeat beat;
+  beat.wrote(100);
+  for (auto [at, wait] : {std::pair{100.0, 15.0}, {110.0, 5.0}, {115.0, 0.0}, {200.0, 0.0}})
+    EXPECT_DOUBLE_EQ(beat.wait(at), wait) << at;
 }
 
 }  // namespace

@@ -226,6 +226,7 @@ void RemoteHosts::received(Link& l) {
     l.process->kill();  // its end reports the reason
     return;
   }
+  l.link.heard();
   if (events.helloNow) {
     l.link.greeted();
     if (approvalHosts_.count(l.host)) l.channel->send(remote::Approvals{true});

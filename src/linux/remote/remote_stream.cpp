@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <mutex>
 
 #include "agents/agent_watcher.h"
@@ -37,11 +39,24 @@ class LineOut {
     for (const auto& message : messages) text += remote::encode(message) + "\n";
     if (text.empty()) return true;
     std::lock_guard lock(mutex_);
+    heartbeat_.wrote(clock_.uptime());
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+  }
+  // Seconds until a heartbeat is due after a quiet stretch; it is written when due.
+  std::optional<Seconds> heartbeat() {
+    Seconds wait = 0;
+    {
+      std::lock_guard lock(mutex_);
+      wait = heartbeat_.wait(clock_.uptime());
+    }
+    if (wait > 0) return wait;
+    return write({remote::Alive{}}) ? std::optional<Seconds>(remote::kHeartbeatAfter) : std::nullopt;
   }
 
  private:
   std::mutex mutex_;
+  SystemClock clock_;
+  remote::Heartbeat heartbeat_;
 };
 
 // The host's approval socket while the desktop takes its approvals: each decision request goes up
@@ -170,8 +185,11 @@ int runRemoteStream() {
   Seconds nextScan = clock.uptime();
   char buffer[16384];
   for (;;) {
-    const Seconds wait = nextScan - clock.uptime();
-    if (wait <= 0) {
+    const auto beat = out.heartbeat();
+    if (!beat) return 1;
+    const Seconds scanWait = nextScan - clock.uptime();
+    const Seconds wait = std::min(scanWait, *beat);
+    if (scanWait <= 0) {
       if (auto result = scanner.scan(clock.now())) {
         auto messages = rows.update(result->entries);
         for (const auto& announcement : result->announcements)
