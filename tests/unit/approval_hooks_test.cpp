@@ -9,40 +9,22 @@
 #include <mutex>
 #include <vector>
 
+#include "memory_files.h"
 #include "platform/log.h"
-
 #include "support/virtual_dispatcher.h"
 
 namespace tovami {
 namespace {
 
-// Files in memory; the folder "/home/u/.claude" exists.
-struct MemoryFiles final : FileSystem {
-  std::map<std::string, std::string> files;
-  int reads = 0, writes = 0;
-  FileContents read(const std::string& path) override {
-    ++reads;
-    auto it = files.find(path);
-    if (it == files.end()) return {FileContents::Status::missing, {}, "absent"};
-    return {FileContents::Status::ok, it->second, {}};
-  }
-  bool exists(const std::string& path) override { return files.count(path) || path == "/home/u/.claude"; }
-  bool isExecutable(const std::string&) override { return false; }
-  std::optional<std::string> copyNew(const std::string& from, const std::string& to) override {
-    files[to] = files[from];
-    return std::nullopt;
-  }
-  std::optional<std::string> replaceContents(const std::string& path, const std::string& bytes) override {
-    files[path] = bytes;
-    return std::nullopt;
-  }
-  ReplaceOutcome replaceIfUnchanged(const std::string& path, const FileContents&,
-                                    const std::string& bytes) override {
-    ++writes;
-    files[path] = bytes;
-    return {ReplaceOutcome::Status::replaced, {}};
-  }
-};
+using testing::MemoryFiles;
+
+// What the environment names, by variable.
+auto env(std::map<std::string, std::string> values) {
+  return [values](std::string_view name) -> std::optional<std::string> {
+    auto it = values.find(std::string(name));
+    return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
+  };
+}
 
 class ApprovalHookServiceTest : public ::testing::Test {
  protected:
@@ -194,12 +176,6 @@ TEST(HookCommandTest, TheCommandNamesTheSocketQuotedAndAMovedSocketIsRewrittenOn
 }
 
 TEST(HookCommandTest, TheClientAsksTheGivenSocketElseTheOneItsEnvironmentNames) {
-  auto env = [](std::map<std::string, std::string> values) {
-    return [values](std::string_view name) -> std::optional<std::string> {
-      auto it = values.find(std::string(name));
-      return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    };
-  };
   const auto agent = env({{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/home/u/elsewhere"}});
   std::string refusal;
   EXPECT_EQ(hookSocketPath(std::string("/home/u/.local/share/Tovami/agent.sock"), agent, refusal),
@@ -220,12 +196,6 @@ TEST(HookCommandTest, TheClientAsksTheGivenSocketElseTheOneItsEnvironmentNames) 
 }
 
 TEST(CodexHooksTest, TheFileFollowsCodexHome) {
-  auto env = [](std::map<std::string, std::string> values) {
-    return [values](std::string_view name) -> std::optional<std::string> {
-      auto it = values.find(std::string(name));
-      return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    };
-  };
   for (const char* codexHome : {"", "/srv/codex"})  // an empty CODEX_HOME is not set
     EXPECT_EQ(approval_hooks::codexHooksPath(env({{"HOME", "/home/u"}, {"CODEX_HOME", codexHome}})),
               *codexHome ? "/srv/codex/hooks.json" : "/home/u/.codex/hooks.json");

@@ -7,6 +7,7 @@
 
 #include "agents/agent_session.h"
 #include "approvals/hook_client.h"
+#include "memory_files.h"
 #include "nap/phone_presence.h"
 #include "peers/presence_env.h"
 #include "peers/status_line_installer.h"
@@ -15,31 +16,7 @@ namespace tovami {
 namespace {
 
 using nlohmann::json;
-
-struct MemoryFiles final : FileSystem {
-  std::map<std::string, std::string> files;
-  int writes = 0;
-  FileContents read(const std::string& path) override {
-    auto it = files.find(path);
-    if (it == files.end()) return {FileContents::Status::missing, {}, "absent"};
-    return {FileContents::Status::ok, it->second, {}};
-  }
-  bool exists(const std::string& path) override { return files.count(path) || path == "/h/.claude"; }
-  bool isExecutable(const std::string&) override { return false; }
-  std::optional<std::string> copyNew(const std::string& from, const std::string& to) override {
-    files[to] = files[from];
-    return std::nullopt;
-  }
-  std::optional<std::string> replaceContents(const std::string& path, const std::string& bytes) override {
-    files[path] = bytes;
-    return std::nullopt;
-  }
-  ReplaceOutcome replaceIfUnchanged(const std::string& path, const FileContents&, const std::string& bytes) override {
-    ++writes;
-    files[path] = bytes;
-    return {ReplaceOutcome::Status::replaced, {}};
-  }
-};
+using testing::MemoryFiles;
 
 const std::string kPath = "/h/.claude/settings.json";
 
@@ -64,7 +41,7 @@ TEST(StatusLineInstallerTest, InstallWrapsTheUsersCommandAndRemoveRestoresTheFil
        R"(printf '%s' "it's" # mine)"},
   };
   for (const auto& c : cases) {
-    auto files = std::make_shared<MemoryFiles>();
+    auto files = std::make_shared<MemoryFiles>("/h/.claude");
     if (c.file) files->files[kPath] = *c.file;
     StatusLineInstaller installer(files, {kPath, "~/.claude/settings.json", "Claude Code", {}}, "/usr/bin/tovami",
                                   "/run/t/agent.sock");
@@ -87,7 +64,7 @@ TEST(StatusLineInstallerTest, InstallWrapsTheUsersCommandAndRemoveRestoresTheFil
   // Files Claude Code would reject, or entries Tovami cannot wrap, stay untouched with the reason.
   for (const char* text : {"{\"statusLine\": \"x\"}", "{\"statusLine\": {\"type\": \"static\"}}", "{ nope",
                            "{\"hooks\": []}"}) {
-    auto files = std::make_shared<MemoryFiles>();
+    auto files = std::make_shared<MemoryFiles>("/h/.claude");
     files->files[kPath] = text;
     const auto result = StatusLineInstaller(files, {kPath, "", "", {}}, "/usr/bin/tovami", "/s").install();
     EXPECT_TRUE(!result.ok && !result.reason.empty() && files->writes == 0 && files->files[kPath] == text) << text;
@@ -188,7 +165,7 @@ TEST(PresenceEnvTest, TheVariableGoesInAndOutAndAUsersOwnValueIsLeftAlone) {
       {R"({"env":{"CLAUDE_CLIENT_PRESENCE_FILE":"/home/u/here"}})", false},
       {R"({"env":[]})", false}};
   for (const auto& [file, accepted] : cases) {
-    auto files = std::make_shared<MemoryFiles>();
+    auto files = std::make_shared<MemoryFiles>("/h/.claude");
     if (file) files->files[kPath] = *file;
     PresenceEnvInstaller installer(files, {kPath, "", "", {}}, ours);
     EXPECT_EQ(installer.install().ok, accepted) << file.value_or("none");
