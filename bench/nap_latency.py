@@ -3,8 +3,8 @@
 covered, under Xvfb with one and with two displays, against a bare xcb program that maps one dark
 window per display on the same key (bare_xcb_cover, built with the benchmarks) in the same run,
 after an untimed cover by another one.
-Prints the medians, their ratio, how long the nap start kept Tovami's GUI thread busy, and the share
-of one core an idle nap takes.
+Prints the medians, their ratio, how long the nap start kept Tovami's GUI thread busy (and the windows'
+show that follows the cover a few milliseconds later), and the share of one core an idle nap takes.
 
     bench/nap_latency.py [--build build] [--naps 20] [--points]
 """
@@ -171,10 +171,11 @@ def measure(layout, build, naps):
             time.sleep(1)  # let launch settle (the first nap still builds its windows)
             nap_times = time_naps(probe, monitors, naps, "space")
             busy = [float(v) for v in re.findall(r"GUI thread busy for ([0-9.]+) ms at nap start", s.log_text())]
+            shown = [float(v) for v in re.findall(r"windows shown in ([0-9.]+) ms after the cover", s.log_text())]
             idle = idle_share(s, probe, monitors)
         finally:
             probe.close()
-    return bare_times, nap_times, busy, idle
+    return bare_times, nap_times, busy, shown, idle
 
 
 def main():
@@ -190,7 +191,7 @@ def main():
     harness.BINARY = os.environ["TOVAMI_BINARY"]
     ms = lambda seconds: 1000 * seconds  # noqa: E731
     for layout in LAYOUTS:
-        bare, nap, busy, idle = measure(layout, build, args.naps)
+        bare, nap, busy, shown, idle = measure(layout, build, args.naps)
         bare_median, nap_median = statistics.median(bare), statistics.median(nap)
         print(f"{layout}: nap {ms(nap_median):.2f} ms (first {ms(nap[0]):.2f}, max {ms(max(nap)):.2f}), "
               f"bare window {ms(bare_median):.2f} ms, ratio {nap_median / bare_median:.1f}x over {args.naps} naps, "
@@ -199,6 +200,8 @@ def main():
         if busy:
             print(f"{layout}: GUI thread busy at nap start: median {statistics.median(busy):.2f} ms, "
                   f"first {busy[0]:.2f} ms, max {max(busy):.2f} ms")
+        if shown:
+            print(f"{layout}: then Qt's show of the windows, a few ms later: median {statistics.median(shown):.2f} ms")
 
 
 if __name__ == "__main__":

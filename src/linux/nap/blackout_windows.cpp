@@ -20,6 +20,7 @@ constexpr int kGrabRetryMilliseconds = 100;
 constexpr int kKeyboardGraceMilliseconds = 5000;
 constexpr int kResignCoalesceMilliseconds = 100;
 constexpr int kFirstFrameDelayMilliseconds = 40;
+constexpr int kShowDelayMilliseconds = 3;
 const QColor kNearBlack(20, 17, 16);
 
 InputKey inputKey(int key) {
@@ -71,19 +72,19 @@ class LinuxNapWindow final : public NapWindow {
   }
   void orderFrontRegardless() override {
     if (!window_) return;
-    // Every display goes dark before Qt's show sets the window's properties and waits for replies.
+    // Every display goes dark and the grabs are asked for at once; Qt's show follows shortly.
     desktop_.cover();
-    if (!window_->isVisible()) window_->holdFirstFrame();
-    window_->show();
+    if (!window_->isVisible()) {
+      desktop_.showSoon(window_);
+      return;
+    }
     window_->raise();
-    // The map goes to the server now, not with the next request that waits for a reply.
     if (xcb_connection_t* c = qtXcbConnection()) xcb_flush(c);
   }
   void makeKeyAndOrderFront() override {
     if (!window_) return;
     orderFrontRegardless();
-    window_->activateWindow();
-    desktop_.makeKey(window_);
+    desktop_.makeKeySoon(window_);
   }
   void close() override {
     if (!window_) return;
@@ -232,6 +233,10 @@ LinuxNapDesktop::LinuxNapDesktop(const ScreenProvider& screens) : screens_(scree
   resignCoalesce_.setSingleShot(true);
   resignCoalesce_.setInterval(kResignCoalesceMilliseconds);
   connect(&resignCoalesce_, &QTimer::timeout, this, [this] { reportResignActive(); });
+  showTimer_.setSingleShot(true);
+  showTimer_.setTimerType(Qt::PreciseTimer);
+  showTimer_.setInterval(kShowDelayMilliseconds);
+  connect(&showTimer_, &QTimer::timeout, this, [this] { finishCover(); });
 }
 
 LinuxNapDesktop::~LinuxNapDesktop() {
@@ -376,6 +381,45 @@ void LinuxNapDesktop::cover() {
   watchRoot(true);
 }
 
+void LinuxNapDesktop::showSoon(BlackoutWindow* window) {
+  if (std::find(pendingShows_.begin(), pendingShows_.end(), window) == pendingShows_.end())
+    pendingShows_.push_back(window);
+  if (!showTimer_.isActive()) showTimer_.start();
+}
+
+void LinuxNapDesktop::makeKeySoon(BlackoutWindow* window) {
+  if (pendingShows_.empty()) {
+    window->activateWindow();
+    makeKey(window);
+    return;
+  }
+  pendingKey_ = window;
+}
+
+void LinuxNapDesktop::finishCover() {
+  showTimer_.stop();
+  const auto open = [this](BlackoutWindow* window) {
+    return window && std::find(windows_.begin(), windows_.end(), window) != windows_.end();
+  };
+  QElapsedTimer started;
+  started.start();
+  for (auto* window : std::exchange(pendingShows_, {})) {
+    if (!open(window) || window->isVisible()) continue;
+    window->holdFirstFrame();
+    window->show();
+    window->raise();
+  }
+  if (xcb_connection_t* c = qtXcbConnection()) xcb_flush(c);
+  if (BlackoutWindow* key = std::exchange(pendingKey_, nullptr); open(key)) {
+    key->activateWindow();
+    makeKey(key);
+  }
+  char text[80];
+  std::snprintf(text, sizeof text, "nap: windows shown in %.2f ms after the cover",
+                double(started.nsecsElapsed()) / 1e6);
+  logInfo(log_categories::kNap, text);
+}
+
 void LinuxNapDesktop::makeKey(BlackoutWindow* window) {
   if (grabTarget_ != xcb_window_t(window->winId())) releaseGrabs();
   keyWindow_ = window;
@@ -391,6 +435,9 @@ void LinuxNapDesktop::windowDeactivated(BlackoutWindow* window) {
 }
 
 void LinuxNapDesktop::windowClosed(BlackoutWindow* window) {
+  pendingShows_.erase(std::remove(pendingShows_.begin(), pendingShows_.end(), window), pendingShows_.end());
+  if (pendingKey_ == window) pendingKey_ = nullptr;
+  if (pendingShows_.empty() && !pendingKey_) showTimer_.stop();
   windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
   fightsForTop_.erase(window);
   if (window->generation == generation_)
@@ -530,11 +577,18 @@ bool LinuxNapDesktop::isOurs(xcb_window_t window) const {
 }
 
 bool LinuxNapDesktop::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
-  if (!rootWatched_ || eventType != "xcb_generic_event_t") return false;
+  if (eventType != "xcb_generic_event_t") return false;
   auto* event = static_cast<xcb_generic_event_t*>(message);
+  const uint8_t type = event->response_type & 0x7f;
+  // A press during the first moments (a click may come through XInput) finds the windows shown
+  // and the grabs' answers read.
+  if ((type == XCB_KEY_PRESS || type == XCB_BUTTON_PRESS || type == XCB_GE_GENERIC) &&
+      (!pendingShows_.empty() || pendingKey_))
+    finishCover();
+  if (!rootWatched_) return false;
   const xcb_window_t root = qtXcbRoot();
   xcb_window_t parent = 0, window = 0;
-  switch (event->response_type & 0x7f) {
+  switch (type) {
     case XCB_MAP_NOTIFY: {
       auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
       parent = map->event;

@@ -119,12 +119,17 @@ class LinuxNapDesktop final : public QObject,
   void cover();
   bool dispatch(const InputEvent& event);
   void windowDeactivated(BlackoutWindow* window);
+  // Qt's show of a window mapped by cover() and making it key wait a few milliseconds, so that
+  // the server and a compositor put the cover up undisturbed; a key or button press comes first.
+  void showSoon(BlackoutWindow* window);
+  void makeKeySoon(BlackoutWindow* window);
   void makeKey(BlackoutWindow* window);
   void setFightsForTop(BlackoutWindow* window, bool fights);
   void windowClosed(BlackoutWindow* window);
   bool cursorHidden() const { return hideCount_ > 0; }
 
  private:
+  void finishCover();
   void tryGrab();
   void requestGrabs(xcb_connection_t* c, xcb_window_t target);
   // Reads the answers to the grabs asked for; the statuses (success when none was asked).
@@ -162,6 +167,9 @@ class LinuxNapDesktop final : public QObject,
   QTimer grabRetry_;
   QTimer keyboardDeadline_;
   QTimer resignCoalesce_;
+  QTimer showTimer_;
+  std::vector<BlackoutWindow*> pendingShows_;
+  BlackoutWindow* pendingKey_ = nullptr;
   bool rootWatched_ = false;
   uint32_t rootMaskBefore_ = 0;
   bool filterInstalled_ = false;
