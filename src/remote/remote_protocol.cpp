@@ -234,7 +234,7 @@ std::vector<UpMessage> DeltaBuilder::update(const std::vector<AgentSession>& ses
     next.emplace(id, std::make_pair(std::move(fields), session));
   }
   for (const auto& [id, row] : rows_)
-    if (!next.count(id)) messages.emplace_back(std::in_place_type<RowGone>, id);
+    if (!next.count(id)) messages.emplace_back(RowGone{id});
   rows_ = std::move(next);
   return messages;
 }
@@ -281,7 +281,7 @@ std::vector<AgentSession> RowTable::sessions(const std::string& host, Seconds cl
     s.terminalName = text(row, "terminal");
     s.terminalTTY = text(row, "tty");
     s.startedAt = row["startedAt"].get<double>() + clockOffset;
-    s.ageMinutes = int64_t(std::max(0.0, now - s.startedAt) / 60);
+    s.ageMinutes = int64_t(std::clamp(now - s.startedAt, 0.0, 1e12) / 60);  // a start time may be any finite number
     s.activity = row["working"].get<bool>() ? AgentActivity::working : AgentActivity::quiet;
     s.sessionId = text(row, "sessionId");
     s.sessionName = text(row, "session");

@@ -161,6 +161,10 @@ TEST(RemoteProtocol, AHostileOrForeignRemoteSideIsClosedWithAReason) {
       EXPECT_EQ(stream.rows().size(), 0u);
     }
   }
+  // A start time far in the past is shown as old, not as a negative age.
+  UpStream far("devbox");
+  far.feed(hello + R"({"row":"1:1","set":{"pid":1,"agent":"a","startedAt":-1e300,"working":true}})" "\n", 0, 0);
+  EXPECT_GE(far.rows().sessions("devbox", far.clockOffset(), 0).at(0).ageMinutes, 0);
   // The same flood spread over time is within the rate.
   UpStream paced("devbox");
   paced.feed(hello, 0, 0);

@@ -194,7 +194,7 @@ int runRemoteStream() {
         auto messages = rows.update(result->entries);
         for (const auto& announcement : result->announcements)
           for (const auto& entry : result->entries)
-            if (entry.pid == announcement.pid) messages.emplace_back(std::in_place_type<remote::Announce>, remote::rowId(entry));
+            if (entry.pid == announcement.pid) messages.emplace_back(remote::Announce{remote::rowId(entry)});
         if (!out.write(messages)) return 1;
       }
       nextScan = clock.uptime() + AgentWatcher::kScanInterval;
