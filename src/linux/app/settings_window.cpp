@@ -276,8 +276,8 @@ void SettingsWindow::buildAgents(QVBoxLayout* page) {
   for (const auto& [text, key] : rows) {
     const bool guard = key == prefs::kBatteryGuard;
     addSwitch(
-        page, text, [m, key] { return m->agentSwitch(key); },
-        [m, key](bool on) { m->setAgentSwitch(key, on); },
+        page, text, [m, key = key] { return m->agentSwitch(key); },
+        [m, key = key](bool on) { m->setAgentSwitch(key, on); },
         [m, guard] { return guard ? m->batteryGuardEnabled() : m->agentRowsEnabled(); });
   }
   addCaption(page, t::kSoundsCaption);
