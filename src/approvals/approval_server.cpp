@@ -244,6 +244,7 @@ void ApprovalServer::admit(ApprovalRequest request, std::shared_ptr<Conversation
   const Seconds now = uptime();
   Tracking tracking;
   tracking.arrivedUptime = now;
+  tracking.keptAliveUptime = now;
   tracking.expiresUptime =
       now + (request.road == ApprovalRoad::keystroke   ? kPendingLifetime
              : request.agent == ApprovalAgent::codex ? kCodexDecisionBound
@@ -295,6 +296,12 @@ void ApprovalServer::pollPending() {
   for (const auto& [id, tracking] : tracking_)
     if (now >= tracking.expiresUptime) expired.push_back(id);
   for (const auto& id : expired) withdraw(id, "nobody answered in time");
+  // A stopped or stuck desktop sends none: its clients stop waiting (docs/approval-protocol.md).
+  for (auto& [id, tracking] : tracking_)
+    if (tracking.reply && now - tracking.keptAliveUptime >= kKeepAliveInterval) {
+      tracking.keptAliveUptime = now;
+      tracking.reply->keepAlive();
+    }
   if (!deps_.sessionStatus || pollInFlight_ || !queue_) return;
   std::vector<std::pair<std::string, int32_t>> asked;
   for (const auto& request : state_.requests())

@@ -105,7 +105,8 @@ class ApprovalServer final : public StartStopControl,
   static constexpr Seconds kPendingLifetime = 75.0;
   static constexpr Seconds kClaudeDecisionBound = hookDecisionBound(HookEvent::permissionRequest);
   static constexpr Seconds kCodexDecisionBound = hookDecisionBound(HookEvent::codexPermissionRequest);
-  // Status files of the sessions with a card are read this often while a card is up.
+  // Status files of the sessions with a card are read this often while a card is up; a waiting client
+  // gets its keep-alive (kKeepAliveInterval) on the same tick.
   static constexpr Seconds kStatusPollInterval = 0.5;
   // A status that never said "waiting" withdraws the card only after this grace (the file is
   // rewritten about when the hook starts, either side of it).
@@ -152,6 +153,7 @@ class ApprovalServer final : public StartStopControl,
   struct Tracking {
     Seconds arrivedUptime = 0;
     Seconds expiresUptime = 0;
+    Seconds keptAliveUptime = 0;  // the last line feed to the waiting client (or its arrival)
     bool sawWaiting = false;
     std::shared_ptr<ConversationReply> reply;  // decision road only
   };

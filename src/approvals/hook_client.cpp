@@ -1,5 +1,8 @@
 #include "approvals/hook_client.h"
 
+#include <algorithm>
+#include <charconv>
+
 #include <nlohmann/json.hpp>
 
 #include "peers/json_bounds.h"
@@ -87,6 +90,15 @@ std::string hookSocketPath(const std::optional<std::string>& given,
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   refusal = "the approval socket path \"" + shown + "\" is not absolute";
   return {};
+}
+
+Seconds hookSilenceBound(const claude_code::EnvironmentLookup& environment) {
+  const auto given = environment("TOVAMI_HOOK_SILENCE_SECONDS");
+  if (!given || given->empty() || given->size() > 16) return kReplySilenceBound;
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(given->data(), given->data() + given->size(), seconds);
+  if (error != std::errc() || end != given->data() + given->size() || !(seconds > 0)) return kReplySilenceBound;
+  return std::min<Seconds>(seconds, kReplySilenceBound);
 }
 
 std::optional<HookEvent> hookEventNamed(std::string_view name) {

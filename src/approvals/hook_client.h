@@ -78,6 +78,15 @@ constexpr Seconds hookDecisionBound(HookEvent event) {
   return 0;
 }
 
+// While a decision waits, the server writes one line feed this often on its connection; a client
+// that reads nothing for kReplySilenceBound (three missed keep-alives) takes its server for stopped
+// or stuck and ends without a verdict, so the agent's own prompt takes over.
+inline constexpr Seconds kKeepAliveInterval = 15;
+inline constexpr Seconds kReplySilenceBound = 45;
+// A test knob only: TOVAMI_HOOK_SILENCE_SECONDS, a positive number of seconds up to the bound above,
+// shortens the client's silence bound so that a test need not wait 45 s.
+Seconds hookSilenceBound(const claude_code::EnvironmentLookup& environment);
+
 // Standard input larger than this is not a hook's: the client gives no verdict.
 inline constexpr std::size_t kHookInputLimit = 4 * 1024 * 1024;
 // String values of the tool input and the suggestions are cut to this many bytes in the request;

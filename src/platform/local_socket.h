@@ -21,6 +21,9 @@ class ConversationReply {
   // Writes `bytes` (none: the empty reply), ends the stream and closes. Only the first call counts;
   // one after the connection ended does nothing.
   virtual void send(std::string bytes) = 0;
+  // Writes one line feed and keeps the stream open: proof to a waiting peer that the server still
+  // lives. Does nothing once the reply went or the connection ended, and where the peer is not local.
+  virtual void keepAlive() {}
 };
 
 // One accepted connection as its owner sees it. Called on the listener's thread only.

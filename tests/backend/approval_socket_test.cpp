@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -262,6 +263,51 @@ TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEither
     replies.back()->send("{\"behavior\":\"allow\"}");
   }
   EXPECT_EQ(finish(last).reply, "{\"behavior\":\"allow\"}");
+}
+
+// A waiting client hears the server's keep-alives (they lead its reply, which still reads as the
+// decision) and ends without a verdict once its server says nothing for the silence bound (stopped).
+TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) {
+  std::mutex mutex;
+  std::shared_ptr<ConversationReply> waiting;
+  std::atomic<int> ended{0};
+  auto outcome = UnixSocketService().listen(path, {}, [&] {
+    return std::make_unique<ApprovalConversation>(
+        [&](const nlohmann::json&,
+            std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+          std::lock_guard lock(mutex);
+          waiting = std::move(reply);
+          return ApprovalConversation::Waiting{[&] { ++ended; }};
+        });
+  });
+  ASSERT_TRUE(outcome.listener) << outcome.error;
+  std::atomic<bool> asked{false};
+  std::thread server([&] {
+    while (!asked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 15; ++i) {  // 1.5 s of keep-alives, each 0.1 s: longer than the silence bound
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::lock_guard lock(mutex);
+      if (waiting) waiting->keepAlive();
+    }
+    std::lock_guard lock(mutex);
+    waiting->send(R"({"protocol":1,"behavior":"allow"})");
+    waiting->keepAlive();  // after the reply: nothing
+  });
+  asked = true;
+  const auto reply = exchangeWithSocket(path, R"({"wait":1})", 5, nullptr, 1.0);
+  server.join();
+  ASSERT_TRUE(reply);
+  EXPECT_TRUE(reply->starts_with("\n\n") && reply->ends_with("\n{\"protocol\":1,\"behavior\":\"allow\"}")) << *reply;
+  EXPECT_NE(hookOutput(HookEvent::permissionRequest, *reply).find(R"("behavior":"allow")"), std::string::npos);
+  EXPECT_EQ(hookOutput(HookEvent::permissionRequest, "\n\n"), "");  // keep-alives alone: no verdict
+
+  // Nobody answers or keeps alive: the client leaves long before its 10 minutes.
+  auto silent = std::async(std::launch::async,
+                           [&] { return exchangeWithSocket(path, R"({"wait":1})", 600, nullptr, 0.3); });
+  ASSERT_EQ(silent.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_FALSE(silent.get());
+  for (int i = 0; i < 100 && ended == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(ended.load(), 1);  // the client left: the server withdraws its request
 }
 
 // Another user planted a socket that answers "allow" (the folder was open before the first start). The hook

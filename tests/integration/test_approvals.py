@@ -13,6 +13,7 @@ The decision road (`--hook permission-request` waiting for the decision):
 import json
 import os
 import pathlib
+import signal
 import subprocess
 import time
 import unittest
@@ -73,13 +74,13 @@ class ApprovalsTest(unittest.TestCase):
         self.item = tray.find_item(self.s, timeout=30)
         self.assertIsNotNone(self.item, self.s.log_text())
 
-    def ask(self, command, session_id, suggestions=True):
+    def ask(self, command, session_id, suggestions=True, env=None):
         """A hook client as Claude Code runs it, waiting for the decision about `command`."""
         payload = json.loads(FIXTURE.read_text().splitlines()[0])
         payload.update(cwd=self.project, session_id=session_id, tool_input={"command": command})
         if not suggestions:
             del payload["permission_suggestions"]
-        client = subprocess.Popen([harness.BINARY, "--hook", "permission-request"], env=self.s.env,
+        client = subprocess.Popen([harness.BINARY, "--hook", "permission-request"], env={**self.s.env, **(env or {})},
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         client.stdin.write(json.dumps(payload).encode())
         client.stdin.close()
@@ -220,6 +221,20 @@ class ApprovalsTest(unittest.TestCase):
         time.sleep(SETTLE)
         self.s.xdotool("mousemove", *self.card()[1], "click", 1)
         self.assertEqual(self.decision(second)["behavior"], "deny")
+
+        # A stopped desktop (SIGSTOP) sends no keep-alive: its waiting client ends without a verdict once it
+        # has heard nothing for its silence bound (45 s, cut to 3 s by the test knob), and once the desktop
+        # goes on, that card goes.
+        stopped = self.ask("make deploy", "s3", suggestions=False, env={"TOVAMI_HOOK_SILENCE_SECONDS": "3"})
+        self.assertTrue(self.s.wait_for(lambda: self.s.log_text().count("approval asked") == 3, 10), self.s.log_text())
+        desktop = self.s.tovami.pid  # the entry executes the desktop program in its place
+        os.kill(desktop, signal.SIGSTOP)
+        try:
+            out, err = stopped.communicate(timeout=20)
+        finally:
+            os.kill(desktop, signal.SIGCONT)
+        self.assertEqual((stopped.returncode, out, err), (0, b"", b""))
+        self.assertTrue(self.s.wait_for_log("approval withdrawn: its client left", 10), self.s.log_text())
         self.assertEqual(self.s.stop_tovami(), 0)
 
     def test_a_notice_no_key_could_answer_asks_for_the_terminal(self):

@@ -103,6 +103,16 @@ TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent
   for (const char* reply : {"", R"({"behavior":"ask"})", "{\"behavior\":", R"({"behavior":["allow"]})"})
     EXPECT_EQ(hookOutput(HookEvent::permissionRequest, reply), "") << reply;
   EXPECT_EQ(hookOutput(HookEvent::notification, R"({"behavior":"allow"})"), "");
+
+  // The silence bound's test knob shortens it only: anything but a positive number is the bound.
+  const auto silence = [](std::optional<std::string> value) {
+    return hookSilenceBound([&](std::string_view) { return value; });
+  };
+  EXPECT_EQ(silence("0.5"), 0.5);
+  for (const auto& value : {std::optional<std::string>(), std::optional<std::string>("0"),
+                            std::optional<std::string>("-3"), std::optional<std::string>("5s"),
+                            std::optional<std::string>("nan"), std::optional<std::string>("9000")})
+    EXPECT_EQ(silence(value), kReplySilenceBound) << value.value_or("unset");
 }
 
 // Nesting that would cost the stack (dumping and copying recurse per level) is refused before the parse:
@@ -144,9 +154,11 @@ struct FakeSockets : LocalSocketService {
 
 struct FakeReply : ConversationReply {
   std::optional<std::string> bytes;
+  int keepAlives = 0;
   void send(std::string b) override {
     if (!bytes) bytes = std::move(b);
   }
+  void keepAlive() override { ++keepAlives; }
 };
 
 struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, AnswerWindows {
@@ -358,11 +370,19 @@ TEST_F(ApprovalServerTest, CardsGoWhenThePromptIsAnsweredElsewhere) {
   dispatcher.advance(0.5);
   EXPECT_TRUE(cards().empty());
   // Unanswered: a Codex request goes after its client's bound, before Codex gives up on the hook.
-  deliver(envelope(asked("codex-1"), "codex-permission-request"));
-  dispatcher.advance(ApprovalServer::kCodexDecisionBound - 0.5);
+  // Meanwhile its client hears a keep-alive every 15 s, and none once the card is gone.
+  auto codex = deliver(envelope(asked("codex-1"), "codex-permission-request"));
+  dispatcher.advance(kKeepAliveInterval - 0.5);
+  EXPECT_EQ(codex->keepAlives, 0);
+  dispatcher.advance(0.5);
+  EXPECT_EQ(codex->keepAlives, 1);
+  dispatcher.advance(ApprovalServer::kCodexDecisionBound - kKeepAliveInterval - 0.5);
   EXPECT_EQ(cards().size(), 1u);
   dispatcher.advance(1);
   EXPECT_TRUE(cards().empty());
+  dispatcher.advance(kKeepAliveInterval);
+  EXPECT_EQ(codex->keepAlives, 1);
+  EXPECT_EQ(codex->bytes, "");
 }
 
 TEST_F(ApprovalServerTest, NoticesMapBySessionIdAndByFolderOnlyWhenUnambiguous) {

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -63,7 +64,7 @@ constexpr double kSendSeconds = 2.0;
 }  // namespace
 
 std::optional<std::string> exchangeWithSocket(const std::string& path, std::string_view request,
-                                              double waitSeconds, std::string* refusal) {
+                                              double waitSeconds, std::string* refusal, double silenceSeconds) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) return std::nullopt;
@@ -92,8 +93,11 @@ std::optional<std::string> exchangeWithSocket(const std::string& path, std::stri
   }
   if (waitSeconds <= 0) return std::string();
   // Our side stays open while we wait: closing it tells the server the request is withdrawn.
-  const auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(waitSeconds));
+  const auto after = [](double seconds) {
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  };
+  const auto deadline = after(waitSeconds);
+  auto heard = after(silenceSeconds);  // a server that stopped (SIGSTOP, a suspended host) says nothing
   std::string reply;
   char buffer[4096];
   while (true) {
@@ -102,10 +106,11 @@ std::optional<std::string> exchangeWithSocket(const std::string& path, std::stri
     if (got > 0) {
       reply.append(buffer, static_cast<std::size_t>(got));
       if (reply.size() > kReplyLimit) return std::nullopt;
+      heard = after(silenceSeconds);
       continue;
     }
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return std::nullopt;
-    if (!waitFor(socket.fd, POLLIN, deadline)) return std::nullopt;
+    if (!waitFor(socket.fd, POLLIN, std::min(deadline, heard))) return std::nullopt;
   }
 }
 

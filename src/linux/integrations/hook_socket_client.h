@@ -10,12 +10,14 @@
 
 namespace tovami::linux_backend {
 
-// The bytes the server wrote before it ended the stream; nothing on failure or when the bound
-// passed first. With `waitSeconds` 0 the request is sent and the connection closed at once (an
-// empty string then means "sent").
+// The bytes the server wrote before it ended the stream (keep-alive line feeds included); nothing on
+// failure, when the bound passed first, or when the server wrote nothing for `silenceSeconds` (it
+// sends a keep-alive every 15 s while it lives). With `waitSeconds` 0 the request is sent and the
+// connection closed at once (an empty string then means "sent").
 // `refusal` says why in words when the socket file or its server belongs to another user.
 std::optional<std::string> exchangeWithSocket(const std::string& path, std::string_view request,
-                                              double waitSeconds, std::string* refusal = nullptr);
+                                              double waitSeconds, std::string* refusal = nullptr,
+                                              double silenceSeconds = 45);
 
 // Hands `message` to the server at `path` without ever waiting: a connection the backlog refuses,
 // a socket not this user's, or a message the socket buffer cannot take whole at once is dropped.

@@ -111,6 +111,7 @@ class LoopReply final : public ConversationReply {
   LoopReply(std::weak_ptr<ListenLoop> loop, uint64_t connection)
       : loop_(std::move(loop)), connection_(connection) {}
   void send(std::string bytes) override;
+  void keepAlive() override;
 
  private:
   std::weak_ptr<ListenLoop> loop_;
@@ -234,10 +235,17 @@ struct ListenLoop : std::enable_shared_from_this<ListenLoop> {
     while (::read(replyRead_.get(), drain, sizeof drain) > 0) {
     }
     std::vector<std::pair<uint64_t, std::string>> replies;
+    std::vector<uint64_t> keepAlives;
     {
       std::lock_guard lock(repliesMutex_);
       replies.swap(replies_);
+      keepAlives.swap(keepAlives_);
     }
+    // One byte into an idle socket's buffer: a peer that does not read loses it, and nothing waits.
+    for (const uint64_t id : keepAlives)
+      for (auto& connection : connections)
+        if (connection.id == id && connection.awaiting && !connection.writing)
+          (void)!::send(connection.fd.get(), "\n", 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     for (auto& [id, bytes] : replies)
       for (auto& connection : connections)
         if (connection.id == id && connection.awaiting && !connection.writing) {
@@ -252,6 +260,15 @@ struct ListenLoop : std::enable_shared_from_this<ListenLoop> {
     {
       std::lock_guard lock(repliesMutex_);
       replies_.emplace_back(connection, std::move(bytes));
+    }
+    const char byte = 1;
+    (void)!::write(replyWrite_.get(), &byte, 1);
+  }
+
+  void queueKeepAlive(uint64_t connection) {
+    {
+      std::lock_guard lock(repliesMutex_);
+      keepAlives_.push_back(connection);
     }
     const char byte = 1;
     (void)!::write(replyWrite_.get(), &byte, 1);
@@ -297,6 +314,7 @@ struct ListenLoop : std::enable_shared_from_this<ListenLoop> {
   Fd replyRead_, replyWrite_;
   std::mutex repliesMutex_;
   std::vector<std::pair<uint64_t, std::string>> replies_;
+  std::vector<uint64_t> keepAlives_;
   size_t awaitingCount_ = 0;
   uint64_t nextId_ = 1;
 };
@@ -304,6 +322,11 @@ struct ListenLoop : std::enable_shared_from_this<ListenLoop> {
 void LoopReply::send(std::string bytes) {
   if (sent_.exchange(true)) return;
   if (auto loop = loop_.lock()) loop->queueReply(connection_, std::move(bytes));
+}
+
+void LoopReply::keepAlive() {
+  if (sent_.load()) return;
+  if (auto loop = loop_.lock()) loop->queueKeepAlive(connection_);
 }
 
 class UnixListener final : public LocalListener {

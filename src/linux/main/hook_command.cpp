@@ -36,7 +36,8 @@ int runHookCommand(const std::string& eventName, const std::optional<std::string
   if (!input) return 0;
   const auto request = hookEnvelope(*event, *input);
   if (!request) return 0;
-  const auto reply = exchangeWithSocket(socketPath, *request, hookDecisionBound(*event), &refusal);
+  const auto reply = exchangeWithSocket(socketPath, *request, hookDecisionBound(*event), &refusal,
+                                        hookSilenceBound(claude_code::processEnvironment()));
   if (reply) writeAll(hookOutput(*event, *reply), STDOUT_FILENO);
   // The only line on standard error: the user must learn that someone else's server sits at the path.
   if (!refusal.empty()) writeAll("tovami: no verdict given: " + refusal + "\n", STDERR_FILENO);

@@ -101,6 +101,17 @@ class ApprovalBridge {
     reply->send(decision.reply.empty() ? std::string() : decision.reply.dump());
   }
 
+  // Every waiting client hears that this side lives; a suspended one sends nothing, and its clients
+  // end without a verdict after kReplySilenceBound.
+  void keepAlive() {
+    std::vector<std::shared_ptr<ConversationReply>> replies;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& [id, reply] : waiting_) replies.push_back(reply);
+    }
+    for (const auto& reply : replies) reply->keepAlive();
+  }
+
  private:
   // Listener thread. Only decision requests go up: a notice's answer is typed, never across machines.
   std::optional<ApprovalConversation::Waiting> forward(const nlohmann::json& object,
@@ -183,12 +194,17 @@ int runRemoteStream() {
 
   if (!out.write({remote::Hello{remote::kProtocolVersion, TOVAMI_VERSION, clock.now()}})) return 1;
   Seconds nextScan = clock.uptime();
+  Seconds nextKeepAlive = clock.uptime() + kKeepAliveInterval;
   char buffer[16384];
   for (;;) {
     const auto beat = out.heartbeat();
     if (!beat) return 1;
+    if (clock.uptime() >= nextKeepAlive) {
+      approvals.keepAlive();
+      nextKeepAlive = clock.uptime() + kKeepAliveInterval;
+    }
     const Seconds scanWait = nextScan - clock.uptime();
-    const Seconds wait = std::min(scanWait, *beat);
+    const Seconds wait = std::min({scanWait, *beat, nextKeepAlive - clock.uptime()});
     if (scanWait <= 0) {
       if (auto result = scanner.scan(clock.now())) {
         auto messages = rows.update(result->entries);
