@@ -1,9 +1,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <future>
+#include <map>
+#include <string>
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include "linux/app/canberra_sound_player.h"
+#include "linux/app/journal_log_sink.h"
 #include "linux/app/xdg_autostart.h"
 
 namespace tovami::linux_backend {
@@ -96,6 +102,85 @@ TEST(CanberraSoundPlayer, WithoutAnyOutputStaysSilentAndLooksOnlyOnce) {
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(player.play("Glass", 1.0));
   EXPECT_EQ(looks, 1);
   EXPECT_FALSE(CanberraSoundPlayer().play("Sosumi", 0.5));  // an unknown sound is skipped
+}
+
+// journald's native protocol: NAME=value lines, and a value holding a newline as its name, a newline, its
+// length (64-bit little endian) and the bytes.
+std::map<std::string, std::string> journalFields(const std::string& entry) {
+  std::map<std::string, std::string> fields;
+  size_t at = 0;
+  while (at < entry.size()) {
+    const size_t end = entry.find('\n', at);
+    if (end == std::string::npos) break;
+    const std::string line = entry.substr(at, end - at);
+    if (const size_t equals = line.find('='); equals != std::string::npos) {
+      fields[line.substr(0, equals)] = line.substr(equals + 1);
+      at = end + 1;
+      continue;
+    }
+    uint64_t length = 0;
+    for (int i = 7; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(entry.at(end + 1 + i));
+    fields[line] = entry.substr(end + 9, length);
+    at = end + 9 + length + 1;
+  }
+  return fields;
+}
+
+// The next entry at `socket`: the datagram, or the memory file a large entry travels in.
+std::string receiveEntry(int socket) {
+  std::string data(64 * 1024, '\0');
+  iovec vector{data.data(), data.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &vector;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t size = recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+  if (size < 0) return {};
+  data.resize(size_t(size));
+  if (cmsghdr* header = CMSG_FIRSTHDR(&message); header && header->cmsg_type == SCM_RIGHTS) {
+    int fd = -1;
+    std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+    data.clear();
+    char buffer[65536];
+    for (ssize_t n; (n = pread(fd, buffer, sizeof buffer, off_t(data.size()))) > 0;) data.append(buffer, size_t(n));
+    close(fd);
+  }
+  return data;
+}
+
+// An entry carries the fields the journal is searched by; a line with newlines keeps them; one
+// larger than a datagram arrives whole; no journal socket means standard error.
+TEST(JournalLogSink, SendsTheFieldsJournaldReads) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("socket").toStdString();
+  const int journal = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, path.c_str());
+  ASSERT_EQ(bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  JournalLogSink sink(path);
+  ASSERT_TRUE(sink.usesJournal());
+  sink.write(LogLevel::error, "nap", "the cover\nwent up");
+  auto fields = journalFields(receiveEntry(journal));
+  EXPECT_EQ(fields["MESSAGE"], "the cover\nwent up");
+  EXPECT_EQ(fields["PRIORITY"], "3");
+  EXPECT_EQ(fields["SYSLOG_IDENTIFIER"], "tovami");
+  EXPECT_EQ(fields["TOVAMI_SUBSYSTEM"], kLogSubsystem);
+  EXPECT_EQ(fields["TOVAMI_CATEGORY"], "nap");
+  EXPECT_EQ(fields["CODE_FUNC"], "write");
+
+  // Larger than any send buffer the sink can get (it asks for 8 MiB, which the kernel doubles).
+  const std::string large(17 * 1024 * 1024, 'x');
+  sink.write(LogLevel::info, "app", large);
+  fields = journalFields(receiveEntry(journal));
+  EXPECT_EQ(fields["MESSAGE"].size(), large.size());
+  EXPECT_EQ(fields["PRIORITY"], "6");
+  close(journal);
+
+  EXPECT_FALSE(JournalLogSink(dir.filePath("none").toStdString()).usesJournal());
 }
 
 }  // namespace
