@@ -35,23 +35,69 @@ void cutStrings(json& value, std::size_t limit, int depth = 0) {
 }
 
 // The keys the server reads; everything else (a file's content, the transcript) stays out.
-json compactPayload(const json& input) {
+constexpr std::string_view kPayloadKeys[] = {"session_id", "cwd",   "hook_event_name", "tool_name", "message",
+                                             "notification_type", "title", "permission_mode"};
+constexpr std::string_view kToolInputKeys[] = {"command", "description", "file_path", "notebook_path",
+                                               "url",     "path",        "pattern",   "query"};
+constexpr std::string_view kToolInputKey = "tool_input";
+constexpr std::string_view kSuggestionsKey = "permission_suggestions";
+
+bool among(std::string_view key, const auto& keys) {
+  return std::find(std::begin(keys), std::end(keys), key) != std::end(keys);
+}
+
+// The hook's input as JSON, every byte checked by the parser, but with only the keys
+// compactPayload() reads built into the object: a transcript path, a file's new content or an
+// edit's old and new text are never copied into it. Text nested deeper than json_bounds allows is
+// refused as json_bounds::parse() refuses it; the parser's callback counts the levels, so the
+// input is read once, not scanned first.
+json parseHookInput(std::string_view input) {
+  bool inToolInput = false;  // the last key of the outer object was tool_input
+  bool tooDeep = false;
+  const json::parser_callback_t keep = [&](int depth, json::parse_event_t event, json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        // `depth` counts the enclosing levels: a deep value is dropped unbuilt and the whole refused.
+        if (depth >= json_bounds::kMaxDepth) tooDeep = true;
+        return !tooDeep;
+      case json::parse_event_t::key:
+        break;
+      default:
+        return true;
+    }
+    const auto& key = parsed.get_ref<const std::string&>();
+    if (depth == 1) {
+      inToolInput = key == kToolInputKey;
+      return inToolInput || key == kSuggestionsKey || among(key, kPayloadKeys);
+    }
+    return depth != 2 || !inToolInput || among(key, kToolInputKeys);
+  };
+  auto parsed = json::parse(input, keep, /*allow_exceptions=*/false);
+  return tooDeep ? json(json::value_t::discarded) : parsed;
+}
+
+// Moves the keys the server reads out of `input`.
+json compactPayload(json& input) {
   json payload = json::object();
-  for (const char* key : {"session_id", "cwd", "hook_event_name", "tool_name", "message", "notification_type",
-                          "title", "permission_mode"}) {
+  for (const auto key : kPayloadKeys) {
     auto it = input.find(key);
-    if (it != input.end() && it->is_string()) payload[key] = it->get<std::string>().substr(0, kEnvelopeStringLimit);
+    if (it == input.end() || !it->is_string()) continue;
+    auto& text = it->get_ref<std::string&>();
+    if (text.size() > kEnvelopeStringLimit) text.resize(kEnvelopeStringLimit);
+    payload[std::string(key)] = std::move(*it);
   }
-  if (auto it = input.find("tool_input"); it != input.end() && it->is_object()) {
+  if (auto it = input.find(kToolInputKey); it != input.end() && it->is_object()) {
     json toolInput = json::object();
-    for (const char* key : {"command", "description", "file_path", "notebook_path", "url", "path", "pattern", "query"})
-      if (auto value = it->find(key); value != it->end() && value->is_string()) toolInput[key] = *value;
+    for (const auto key : kToolInputKeys)
+      if (auto value = it->find(key); value != it->end() && value->is_string())
+        toolInput[std::string(key)] = std::move(*value);
     cutStrings(toolInput, kEnvelopeStringLimit);
-    payload["tool_input"] = std::move(toolInput);
+    payload[std::string(kToolInputKey)] = std::move(toolInput);
   }
   // The suggestions come back whole as updatedPermissions: kept exactly, or not at all.
-  if (auto it = input.find("permission_suggestions"); it != input.end() && it->is_array()) {
-    if (it->dump().size() <= kEnvelopeSuggestionsLimit) payload["permission_suggestions"] = *it;
+  if (auto it = input.find(kSuggestionsKey); it != input.end() && it->is_array()) {
+    if (it->dump().size() <= kEnvelopeSuggestionsLimit) payload[std::string(kSuggestionsKey)] = std::move(*it);
   }
   return payload;
 }
@@ -121,7 +167,7 @@ ApprovalAgent agentOf(HookEvent event) {
 
 std::optional<std::string> hookEnvelope(HookEvent event, std::string_view input) {
   if (input.size() > kHookInputLimit) return std::nullopt;
-  auto parsed = json_bounds::parse(input);
+  auto parsed = parseHookInput(input);
   if (!parsed.is_object()) return std::nullopt;
   json envelope = {{protocol::kProtocolKey, protocol::kVersion},
                    {protocol::kEventKey, std::string(hookEventName(event))},

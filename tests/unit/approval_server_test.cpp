@@ -123,6 +123,11 @@ TEST(HookClientTest, DeepNestingIsRefusedBeforeAnythingRecursesOnIt) {
   const std::string deepInput =
       head.substr(0, head.size() - 1) + R"(,"permission_suggestions":)" + nested(50000) + "}";
   EXPECT_FALSE(hookEnvelope(HookEvent::permissionRequest, deepInput));  // no verdict: the agent asks itself
+  // The input's bound is json_bounds' own, to the level: 64 in all (the outer object counts) pass.
+  for (const std::size_t inner : {63u, 64u}) {
+    const std::string input = R"({"session_id":"s","tool_input":{"x":)" + nested(inner - 1) + "}}";
+    EXPECT_EQ(hookEnvelope(HookEvent::permissionRequest, input).has_value(), inner == 63) << inner;
+  }
   EXPECT_EQ(hookOutput(HookEvent::permissionRequest,
                        R"({"protocol":1,"behavior":"allow","updatedPermissions":)" + nested(100000) + "}"),
             "");

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace tovami::linux_backend {
@@ -132,16 +133,19 @@ std::optional<std::string> readInputWithin(int fd, std::size_t limit, double wai
   const auto deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(waitSeconds));
   std::string input;
-  char buffer[65536];
+  // On the heap and never cleared: only the pages a read fills are touched (64 KiB of stack would
+  // cost the start a few page faults of its own).
+  constexpr std::size_t kPiece = 65536;
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kPiece);
   while (true) {
     if (!waitFor(fd, POLLIN, deadline)) return std::nullopt;
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const ssize_t got = ::read(fd, buffer.get(), kPiece);
     if (got == 0) return input;
     if (got < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
       return std::nullopt;
     }
-    input.append(buffer, static_cast<std::size_t>(got));
+    input.append(buffer.get(), static_cast<std::size_t>(got));
     if (input.size() > limit) return std::nullopt;
   }
 }
