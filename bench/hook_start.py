@@ -14,9 +14,13 @@ time (user + system, from wait4):
 The listening server is a stand-in in this script (a separate process: a loopback unix socket that
 answers a permission request as soon as it has read it), so the figures are the client's and the
 socket's, not the desktop program's. With --desktop the run also measures against the real
-tovami-desktop under its own Xvfb and D-Bus (tests/integration/harness.py) with approvals on, started
-through the first --entry with the desktop program beside it: empty input, and a Notification hook
-(the client writes its request and leaves; the server reads it).
+tovami-desktop under its own Xvfb and D-Bus (tests/integration/harness.py) with approvals on, once per
+--entry that has the desktop program beside it (each desktop with every entry and its own /bin/true):
+empty input; a Notification hook (the client writes its request and leaves; the server reads it); and a
+permission request, whose client then waits for a click that is not the client's cost: it is measured
+until it blocks waiting for the reply (its request is with the server), then killed. Its CPU time is the
+client's own share, beside /bin/true's; its wall time there includes this script's polling of the
+client's state, so only the CPU column is read for it.
 Several --entry give several builds in the same run (before and after a change, say).
 
     bench/hook_start.py [--entry build/tovami ...] [--runs 2000] [--desktop]
@@ -65,8 +69,19 @@ def serve(path):
                 break
 
 
-def run_once(argv, env, stdin_bytes):
-    """Wall time and CPU time in ms of one life of argv, and what it printed."""
+def blocked(pid):
+    """Whether the process sleeps (it waits for the server's reply), or ended."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as stat:
+            state = stat.read().rsplit(b")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return True
+    return state in (b"S", b"Z")
+
+
+def run_once(argv, env, stdin_bytes, until_blocked=False):
+    """Wall time and CPU time in ms of one life of argv, and what it printed. `until_blocked`: the life
+    ends when it first sleeps (killed there)."""
     read_in, write_in = os.pipe()
     read_out, write_out = os.pipe()
     if stdin_bytes:
@@ -76,6 +91,10 @@ def run_once(argv, env, stdin_bytes):
                (os.POSIX_SPAWN_CLOSE, read_out)]
     began = time.perf_counter_ns()
     pid = os.posix_spawn(argv[0], argv, env, file_actions=actions)
+    if until_blocked:
+        while not blocked(pid):
+            pass
+        os.kill(pid, 9)
     _, _, usage = os.wait4(pid, 0)
     elapsed = (time.perf_counter_ns() - began) / 1e6
     os.close(read_in)
@@ -96,8 +115,8 @@ def measure(cases, runs, warmup=20):
     for round_ in range(runs + warmup):
         shift = round_ % len(names)
         for name in names[shift:] + names[:shift]:
-            argv, env, stdin_bytes = cases[name]
-            elapsed, cpu_ms, output = run_once(argv, env, stdin_bytes)
+            argv, env, stdin_bytes, *until_blocked = cases[name]
+            elapsed, cpu_ms, output = run_once(argv, env, stdin_bytes, *until_blocked)
             if round_ >= warmup:
                 times[name].append(elapsed)
                 cpu[name].append(cpu_ms)
@@ -108,13 +127,15 @@ def measure(cases, runs, warmup=20):
 def report(times, cpu, outputs, baseline="true"):
     base = sorted(times[baseline])
     base_median, base_p99 = statistics.median(base), base[int(len(base) * 0.99)]
+    base_cpu = statistics.median(cpu[baseline])
     width = max(len(name) for name in times)
-    print(f"{'case':{width}}  median ms    p99 ms   median ×true   p99 ×true   CPU ms   runs")
+    print(f"{'case':{width}}  median ms    p99 ms   median ×true   p99 ×true   CPU ms   CPU ×true   runs")
     for name, values in times.items():
         values = sorted(values)
         median, p99 = statistics.median(values), values[int(len(values) * 0.99)]
         print(f"{name:{width}}  {median:9.3f} {p99:9.3f}   {median / base_median:12.2f} {p99 / base_p99:11.2f}"
-              f" {statistics.median(cpu[name]):8.3f}   {len(values)}")
+              f" {statistics.median(cpu[name]):8.3f} {statistics.median(cpu[name]) / base_cpu:11.2f}"
+              f"   {len(values)}")
     for name, seen in outputs.items():
         if name != baseline and any(seen):
             decided = "allow" if any(b'"allow"' in output for output in seen) else "no verdict"
@@ -134,17 +155,22 @@ def stand_in_cases(entries, root):
     return cases
 
 
-def desktop_run(labelled, runs):
-    """Every entry against the real tovami-desktop under a private Xvfb and D-Bus, started through the
-    first entry that has the desktop program beside it."""
+def desktop_runs(labelled, runs):
+    """Every entry against each real tovami-desktop beside an entry, each under a private Xvfb and D-Bus."""
     hosts = [entry for _, entry in labelled
              if os.access(os.path.join(os.path.dirname(entry), "tovami-desktop"), os.X_OK)]
     if not hosts:
         print("\n--desktop: no entry has tovami-desktop beside it")
         return
+    for host in hosts:
+        desktop_run(labelled, runs, host)
+
+
+def desktop_run(labelled, runs, host):
     sys.path.insert(0, str(HERE / "../tests/integration"))
     import harness  # noqa: E402
-    harness.BINARY = hosts[0]
+    harness.BINARY = host
+    request = FIXTURE.read_text().splitlines()[0].encode()
     notice = json.dumps({"session_id": "bench", "cwd": "/tmp", "hook_event_name": "Notification",
                          "message": "Claude is waiting for your input", "notification_type": "idle_prompt"})
     with harness.Session(screen="1280x800", openbox=True) as s:
@@ -160,8 +186,10 @@ def desktop_run(labelled, runs):
             cases[f"{label}desktop listening, empty input"] = ([entry, "--hook", "permission-request"], env, b"")
             cases[f"{label}desktop listening, notification"] = ([entry, "--hook", "notification"], env,
                                                                  notice.encode())
+            cases[f"{label}desktop, request until it waits (CPU)"] = (
+                [entry, "--hook", "permission-request"], env, request, True)
         times, cpu, outputs = measure(cases, runs)
-    print(f"\nAgainst the real tovami-desktop ({hosts[0]}, under Xvfb), {runs} runs each:")
+    print(f"\nAgainst the real tovami-desktop ({host}, under Xvfb), {runs} runs each:")
     report(times, cpu, outputs)
 
 
@@ -194,7 +222,7 @@ def main():
     print(f"\nStand-in server (this script's loopback socket), {args.runs} runs each:")
     report(times, cpu, outputs)
     if args.desktop:
-        desktop_run(labelled, max(200, args.runs // 4))
+        desktop_runs(labelled, max(200, args.runs // 4))
 
 
 if __name__ == "__main__":
