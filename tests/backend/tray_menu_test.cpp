@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMenu>
 
 #include "backend/gui_application.h"
@@ -101,11 +103,22 @@ TEST(TrayMenu, RowsThatStayTheSameAreKeptAndReachTheLatestBuild) {
   EXPECT_EQ(clickedBuild, 2);
   title = "web";
   icon.rebuildMenu();
-  ASSERT_EQ(icon.menu()->actions().size(), 2);
+  EXPECT_EQ(icon.menu()->actions(), rows);  // as many rows: the changed one changes in place
   EXPECT_EQ(icon.menu()->actions()[1]->text(), "web");
   EXPECT_TRUE(icon.menu()->actions()[0]->isChecked());
   icon.menu()->actions()[1]->trigger();
   EXPECT_EQ(clickedBuild, 3);
+
+  // Changes that come with every scan: one rebuild a second at most, the last change not lost.
+  title = "docs";
+  icon.rebuildMenuSoon();
+  icon.rebuildMenuSoon();
+  EXPECT_EQ(builds, 3);
+  QElapsedTimer waited;
+  waited.start();
+  while (builds == 3 && waited.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  EXPECT_EQ(builds, 4);
+  EXPECT_EQ(icon.menu()->actions()[1]->text(), "docs");
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ TrayIcon::TrayIcon() {
       if (rebuildWhenHidden_) rebuildMenu();
     });
   });
+  soon_.setSingleShot(true);
+  connect(&soon_, &QTimer::timeout, this, &TrayIcon::rebuildMenu);
   retry_.setInterval(5000);
   connect(&retry_, &QTimer::timeout, this, [this] {
     if (!icon_ && x11TrayRuns()) show();
@@ -34,7 +36,19 @@ void TrayIcon::setMenuBuilder(std::function<void(QMenu&)> builder) {
   rebuildMenu();
 }
 
+void TrayIcon::rebuildMenuSoon() {
+  constexpr qint64 kInterval = 1000;
+  if (soon_.isActive()) return;
+  const qint64 since = lastBuilt_.isValid() ? lastBuilt_.elapsed() : kInterval;
+  if (since >= kInterval)
+    rebuildMenu();
+  else
+    soon_.start(int(kInterval - since));
+}
+
 void TrayIcon::rebuildMenu() {
+  soon_.stop();
+  lastBuilt_.start();
   // Rows never change under the pointer of an open menu (an Allow row would then name another
   // request): the menu is rebuilt once it closes. A row for a request gone meanwhile answers nothing.
   if (menu_.isVisible()) {
@@ -56,28 +70,39 @@ bool looksAlike(const QAction* a, const QAction* b) {
          a->isVisible() == b->isVisible() && a->shortcut() == b->shortcut();
 }
 
+void copyLook(const QAction* from, QAction* to) {
+  to->setText(from->text());
+  to->setSeparator(from->isSeparator());
+  to->setEnabled(from->isEnabled());
+  to->setCheckable(from->isCheckable());
+  to->setChecked(from->isChecked());
+  to->setVisible(from->isVisible());
+  to->setShortcut(from->shortcut());
+}
+
 }  // namespace
 
 // Qt's D-Bus menu tells the tray host of a new layout for each row added or removed, and the host
-// reads the whole menu again each time. So unchanged rows stay (their clicks go to the new rows),
-// and otherwise the exported menu is kept quiet until the last row, whose addition tells of all.
+// reads the whole menu again each time. So rows stay where their number stays (their clicks go to
+// the new rows), and otherwise the exported menu is kept quiet until the last row, whose addition
+// tells of all.
 void TrayIcon::showRows(const QList<QAction*>& rows) {
   const QList<QAction*> shown = menu_.actions();
-  if (shown.size() == rows.size() && std::equal(shown.begin(), shown.end(), rows.begin(), looksAlike)) return;
+  if (shown.size() == rows.size()) {
+    // As many rows as before (an agent's state changed): only the rows that differ change, each
+    // told to the host as new properties of that item, with no new layout.
+    for (qsizetype i = 0; i < rows.size(); ++i)
+      if (!looksAlike(shown[i], rows[i])) copyLook(rows[i], shown[i]);
+    return;
+  }
   // The platform menu is a QObject, its only base; its header is private to Qt.
   auto* exported = rows.isEmpty() ? nullptr : reinterpret_cast<QObject*>(menu_.platformMenu());
   const bool wasBlocked = exported && exported->blockSignals(true);
   menu_.clear();
   for (qsizetype i = 0; i < rows.size(); ++i) {
     if (i == rows.size() - 1 && exported) exported->blockSignals(wasBlocked);
-    const QAction* row = rows[i];
-    auto* copy = new QAction(row->text(), &menu_);
-    copy->setSeparator(row->isSeparator());
-    copy->setEnabled(row->isEnabled());
-    copy->setCheckable(row->isCheckable());
-    copy->setChecked(row->isChecked());
-    copy->setVisible(row->isVisible());
-    copy->setShortcut(row->shortcut());
+    auto* copy = new QAction(&menu_);
+    copyLook(rows[i], copy);
     // A checkable copy has toggled itself; triggering the row toggles it the same way.
     connect(copy, &QAction::triggered, this, [this, i] {
       if (QAction* target = rows_ ? rows_->actions().value(i) : nullptr) target->trigger();

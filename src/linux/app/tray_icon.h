@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPainterPath>
 #include <QSystemTrayIcon>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,9 @@ class TrayIcon final : public QObject {
   // look as before are kept, so the tray host hears nothing; otherwise it hears one layout change.
   void setMenuBuilder(std::function<void(QMenu&)> builder);
   void rebuildMenu();
+  // For what changes with every scan of every linked host (agent rows): the first change rebuilds
+  // at once, later ones at most once a second, so ten hosts do not rebuild it ten times as often.
+  void rebuildMenuSoon();
   bool isVisible() const { return icon_ && icon_->isVisible(); }
   // A sentence under the name in the tooltip (what works in this session and what does not).
   void setNotice(const std::string& notice);
@@ -48,6 +52,8 @@ class TrayIcon final : public QObject {
   std::unique_ptr<QMenu> rows_;  // the builder's menu, whose actions menu_'s rows trigger
   std::unique_ptr<QSystemTrayIcon> icon_;  // made once a tray is there
   QTimer retry_;
+  QTimer soon_;              // a rate-limited rebuild that is due
+  QElapsedTimer lastBuilt_;  // since the last rebuild
   uint32_t trayAtom_ = 0;  // _NET_SYSTEM_TRAY_S<screen>, once asked for
   QDBusServiceWatcher* hostWatcher_ = nullptr;  // made while no tray is there
   std::function<void(QMenu&)> builder_;

@@ -449,7 +449,7 @@ void CompositionRoot::launch() {
       auto rows = agentRows();
       if (rows == *shown) return;
       *shown = std::move(rows);
-      rebuildTrayMenu();
+      if (tray_ && !viewsGone_) tray_->rebuildMenuSoon();
     });
   }
   store_->addObserver([this](std::string_view key) {
