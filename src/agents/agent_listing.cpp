@@ -78,9 +78,16 @@ nlohmann::json detailsJSON(const std::optional<SessionDetails>& details) {
           {"pullRequest", orNull(details->pullRequest)}, {"updatedAt", details->updatedAt}};
 }
 
+// A row of another machine is shown tagged ("devbox · api"); its JSON has the host's own name and
+// the host in a field of its own.
+std::string ownName(const AgentSession& s, const std::string& name) {
+  const std::string tag = s.host ? *s.host + " \u00b7 " : std::string();
+  return s.host && name.starts_with(tag) ? name.substr(tag.size()) : name;
+}
+
 nlohmann::json sessionJSON(const AgentSession& s) {
   return {{"id", orNull(s.sessionId)},
-          {"name", s.sessionName.value_or(s.projectName)},
+          {"name", ownName(s, s.sessionName.value_or(s.projectName))},
           {"waitingFor", orNull(s.waitingFor)}};
 }
 
@@ -89,7 +96,7 @@ std::string listJSON(const std::vector<AgentSession>& sessions) {
   for (const auto& s : sessions) {
     list.push_back({{"pid", s.pid},
                     {"agent", s.agentName},
-                    {"project", s.projectName},
+                    {"project", ownName(s, s.projectName)},
                     {"projectPath", orNull(s.projectPath)},
                     {"terminal", orNull(s.terminalName)},
                     {"terminalPid", orNull(s.terminalPID)},
@@ -100,6 +107,7 @@ std::string listJSON(const std::vector<AgentSession>& sessions) {
                     {"transcript", transcriptJSON(s.context)},
                     {"session", sessionJSON(s)},
                     {"statusLine", detailsJSON(s.details)}});
+    if (s.host) list.back()["host"] = *s.host;
   }
   return escapeDisruptive(list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)) + "\n";
 }

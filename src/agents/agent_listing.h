@@ -22,8 +22,9 @@ std::optional<AgentListFormat> parseAgentListFormat(std::string_view value);
 // with id: the agent's own session id or null, name: the session's name, waitingFor: what a
 // waiting agent waits for or null) and statusLine (null, or what Claude Code's status line last
 // said of the session: model, contextPercent, costUsd, branch, pullRequest, updatedAt); absent
-// values are null. Bytes that are not UTF-8 (a folder
-// name can hold any) are shown as U+FFFD. Controls and bidirectional overrides, which would change
+// values are null. A row of another machine (`host` set, its project shown "devbox · api" as in the
+// views) has a "host" key, its pid on that host and its own project name; a local row has no
+// "host" key. Bytes that are not UTF-8 (a folder name can hold any) are shown as U+FFFD. Controls and bidirectional overrides, which would change
 // how a terminal shows the report, are "?" in the text and \u escapes in the JSON.
 std::string formatAgentList(const std::vector<AgentSession>& sessions, AgentListFormat format);
 

@@ -39,6 +39,8 @@ struct AgentSession {
   std::optional<SessionDetails> details;
   // The SSH host the agent runs on (its ssh name); absent for an agent of this machine.
   std::optional<std::string> host;
+  // A row of another machine shown under a local number (`pid`): the agent's pid on its host.
+  std::optional<int32_t> hostPid;
 
   bool operator==(const AgentSession&) const = default;
 

@@ -320,6 +320,7 @@ void LocalRowIds::number(const std::string& host, const std::vector<std::string>
   for (size_t i = 0; i < ids.size() && i < sessions.size(); ++i) {
     auto [it, added] = numbers_.try_emplace({host, ids[i]}, next_);
     if (added) next_ = next_ == INT32_MAX ? kFirstLocalId : next_ + 1;
+    sessions[i].hostPid = sessions[i].pid;
     sessions[i].pid = it->second;
   }
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "agents/agent_listing.h"
 #include "remote/remote_link.h"
+#include "remote/remote_rows_file.h"
 #include "remote/remote_protocol.h"
 #include "support/virtual_dispatcher.h"
 
@@ -118,6 +120,84 @@ TEST(RemoteProtocol, DeltasCarryOnlyChangesAndRebuildTheRowsTaggedByHost) {
   EXPECT_EQ(wire, std::vector<std::string>{encode(RowGone{rowId(a)})});
   EXPECT_EQ(table.size(), 1u);
   EXPECT_EQ(builder.session(rowId(b))->pid, 42);
+}
+
+// "--list-agents" lists other machines' rows from the desktop's file: tagged as the views show them,
+// with the agent's pid on its host, never bound to this machine's status line feeds; a file that
+// does not fit is no rows.
+TEST(RemoteRowsFile, ListsTheViewsRowsByHostAndRefusesWhatDoesNotFit) {
+  RowTable table;
+  std::string error;
+  auto a = agent(41, "api");
+  a.sessionId = "s1";
+  a.sessionName = "api";
+  a.context = ConversationSummary{.title = "Fix the login", .updatedAt = 1'700'000'100};
+  ASSERT_TRUE(table.apply(RowDelta{rowId(a), rowFields(a)}, error)) << error;
+  std::vector<std::string> ids;
+  auto shown = table.sessions("devbox", 5, 1'700'001'000, &ids);
+  LocalRowIds numbers;
+  numbers.number("devbox", ids, shown);  // what RemoteHostsViews::showRows delivers
+  ASSERT_TRUE(LocalRowIds::isRemote(shown.at(0).pid));
+
+  RemoteRowsSnapshot snapshot;
+  EXPECT_TRUE(snapshot.show("devbox", shown));
+  EXPECT_FALSE(snapshot.show("devbox", shown)) << "nothing changed, nothing written";
+  const RowsWriter writer{4242, 99};
+  const auto file = parseRemoteRows(snapshot.serialized(writer), 1'700'001'000);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->writer, writer);
+  ASSERT_EQ(file->rows.size(), 1u);
+  AgentSession expected = shown[0];
+  expected.pid = 41;
+  expected.hostPid.reset();
+  EXPECT_EQ(file->rows[0], expected);
+
+  // A feed of this machine whose pids and session id happen to be the remote row's binds the local row only.
+  StatusLineFeed feed{.sessionId = "s1", .pids = {41}, .model = "Opus"};
+  StatusLineSessions feeds;
+  feeds.add(feed);
+  auto local = agent(41, "web");
+  local.sessionId = "s1";
+  const auto listed = listedAgents({local}, feeds, file->rows);
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_TRUE(listed[0].details && !listed[1].details);
+  const auto report = json::parse(formatAgentList(listed, AgentListFormat::json));
+  EXPECT_FALSE(report[0].contains("host"));
+  EXPECT_EQ(report[1]["host"], "devbox");
+  EXPECT_EQ(report[1]["pid"], 41);
+  EXPECT_EQ(report[1]["project"], "api");
+  EXPECT_EQ(report[1]["session"]["name"], "api");
+  EXPECT_NE(formatAgentList(listed, AgentListFormat::text).find("41  Claude Code  devbox \u00b7 api  (/srv/api)"),
+            std::string::npos);
+
+  // The link ended: the host goes.
+  EXPECT_TRUE(snapshot.show("devbox", {}));
+  EXPECT_TRUE(snapshot.empty());
+
+  json good = json::parse(RemoteRowsSnapshot().serialized(writer));
+  good["hosts"]["devbox"] = json::array({rowFields(a)});
+  ASSERT_TRUE(parseRemoteRows(good.dump(), 0));
+  const auto with = [&good](const json::json_pointer& at, json value) {
+    json changed = good;
+    changed[at] = std::move(value);
+    return changed.dump();
+  };
+  json hosts = json::object();
+  for (int n = 0; n <= 64; ++n) hosts["h" + std::to_string(n)] = json::array();
+  json rows = json::array();
+  for (int n = 1; n <= 65; ++n) rows.push_back(rowFields(agent(n, "p")));
+  for (const std::string& bad : {
+           with(json::json_pointer("/writer/pid"), 0),
+           with(json::json_pointer("/writer/start"), -1),
+           with(json::json_pointer("/hosts"), hosts),
+           with(json::json_pointer("/hosts/-oProxyCommand=x"), json::array()),
+           with(json::json_pointer("/hosts/devbox"), rows),
+           with(json::json_pointer("/hosts/devbox/0/pid"), "41"),
+           with(json::json_pointer("/hosts/devbox/0/title"), std::string(5000, 't')),
+           std::string(kMaxRemoteRowsFileBytes + 1, ' '),
+           std::string(100, '[') + std::string(100, ']'),
+       })
+    EXPECT_FALSE(parseRemoteRows(bad, 0)) << bad.substr(0, 80);
 }
 
 // Whatever a remote side sends, the desktop closes the link with a reason, or takes what fits.

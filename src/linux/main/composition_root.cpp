@@ -48,6 +48,7 @@
 #include "linux/nap/overlay_renderer.h"
 #include "linux/nap/screen_lock_monitor.h"
 #include "linux/onboarding/onboarding_window_controller.h"
+#include "linux/remote/remote_rows_runtime_file.h"
 #include "linux/x11/xcb_support.h"
 #include "nap/nap_controller.h"
 #include "nap/phone_presence.h"
@@ -103,6 +104,7 @@ struct Integrations {
   std::string runtime = runtimeFolder(claude_code::processEnvironment());
   std::shared_ptr<ApprovalHookService> claudeHooks, codexHooks, statusLine, presenceEnv;
   std::shared_ptr<TaskQueue> runtimeQueue;  // writes the runtime folder's files
+  remote::RemoteRowsSnapshot remoteRows;    // main thread; the file "--list-agents" reads
   std::shared_ptr<PhonePresence> presence;
   std::shared_ptr<HookInstallControl> phonePush;
   std::unique_ptr<ScreenLockMonitor> lockMonitor;
@@ -216,6 +218,24 @@ void statusLineArrived(const StatusLineFeed& feed) {
   });
 }
 
+// A host's rows as the views got them (none when its link ended): the file "--list-agents" reads
+// follows, written only when it changes and removed once no host has rows.
+void remoteRowsShown(const std::string& host, const std::vector<AgentSession>& rows) {
+  auto& parts = integrations();
+  if (parts.runtime.empty() || !parts.runtimeQueue || !parts.remoteRows.show(host, rows)) return;
+  const std::string path = parts.runtime + "/" + remote::kRemoteRowsFile;
+  if (parts.remoteRows.empty()) {
+    parts.runtimeQueue->async([path] { ::unlink(path.c_str()); });
+    return;
+  }
+  parts.runtimeQueue->async(
+      [files = parts.files, folder = parts.runtime, path, text = parts.remoteRows.serialized(thisRowsWriter())] {
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return;
+        if (auto error = files->replaceContents(path, text))
+          logError(log_categories::kApp, "the other machines' rows not written: " + *error);
+      });
+}
+
 // `jump` gives the terminal jump when the approval server is first used (a terminal outside tmux
 // is brought forward before the answer is typed).
 void installIntegrations(Dispatcher& dispatcher, PreferenceStore& store, SoundCues& cues,
@@ -314,7 +334,8 @@ void CompositionRoot::shutDownServices() {
   if (integrations().presence) integrations().presence->setEnabled(false);
   if (auto& parts = integrations(); parts.runtimeQueue) {
     parts.runtimeQueue.reset();  // waits for a write under way
-    if (!parts.runtime.empty()) ::unlink((parts.runtime + "/" + kStatusLinesFile).c_str());
+    if (!parts.runtime.empty())
+      for (const char* name : {kStatusLinesFile, remote::kRemoteRowsFile}) ::unlink((parts.runtime + "/" + name).c_str());
   }
 }
 
@@ -461,6 +482,7 @@ void CompositionRoot::launch() {
   remoteHosts_ = std::make_unique<RemoteHosts>(
       dispatcher_,
       RemoteHostsViews{[](const std::string& host, std::vector<AgentSession> rows) {
+                         remoteRowsShown(host, rows);
                          if (AgentWatcher::exists()) AgentWatcher::shared()->setRemoteSessions(host, std::move(rows));
                        },
                        [](const std::string& host, const nlohmann::json& object,

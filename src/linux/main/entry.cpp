@@ -12,6 +12,7 @@
 #include "linux/integrations/posix_file_system.h"
 #include "linux/main/hook_command.h"
 #include "linux/main/transcript_lookup.h"
+#include "linux/remote/remote_rows_runtime_file.h"
 #include "linux/remote/remote_stream.h"
 #include "platform/thread_queue.h"
 
@@ -34,13 +35,16 @@ int listAgents(const std::string& format) {
     std::fprintf(stderr, "tovami: the process table could not be read\n");
     return 1;
   }
-  // What Claude Code's status line last said of each session, as the running desktop program keeps it.
-  std::vector<AgentSession> entries = result->entries;
+  // What the running desktop program keeps: what Claude Code's status line last said of each
+  // session, and the agents of other machines.
+  StatusLineSessions feeds;
+  std::vector<AgentSession> remoteRows;
   if (const std::string folder = runtimeFolder(claude_code::processEnvironment()); !folder.empty()) {
     const auto file = PosixFileSystem().read(folder + "/" + kStatusLinesFile);
-    if (file.status == FileContents::Status::ok)
-      StatusLineSessions::parsed(file.bytes, clock.now()).bind(entries);
+    if (file.status == FileContents::Status::ok) feeds = StatusLineSessions::parsed(file.bytes, clock.now());
+    remoteRows = readRemoteRows(folder, clock.now());
   }
+  const auto entries = remote::listedAgents(result->entries, feeds, std::move(remoteRows));
   const std::string report = formatAgentList(entries, *parsed);
   const bool written = std::fwrite(report.data(), 1, report.size(), stdout) == report.size();
   return std::fflush(stdout) == 0 && written ? 0 : 1;
