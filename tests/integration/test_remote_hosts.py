@@ -37,6 +37,21 @@ elif mode == "huge":
 out.flush()
 sys.stdin.read()
 """
+# ssh's ProxyCommand for the host "lan": a relay between ssh and sshd, which the test stops to make
+# the bytes stop without a FIN, as a dropped network does.
+RELAY = """#!/usr/bin/python3
+import os, socket, sys, threading
+server = socket.create_connection((sys.argv[1], int(sys.argv[2])))
+with open(sys.argv[3], "a") as f:
+    f.write(f"{os.getpid()}\\n")
+def up():
+    while data := os.read(0, 65536):
+        server.sendall(data)
+    server.shutdown(socket.SHUT_WR)
+threading.Thread(target=up, daemon=True).start()
+while data := server.recv(65536):
+    os.write(1, data)
+"""
 
 
 def listening(port):
@@ -45,6 +60,14 @@ def listening(port):
         return True
     except OSError:
         return False
+
+
+def proc_file(pid, name):
+    """/proc/PID/NAME, or nothing once the process is gone."""
+    try:
+        return pathlib.Path(f"/proc/{pid}/{name}").read_bytes()
+    except OSError:
+        return b""
 
 
 def free_port():
@@ -59,24 +82,33 @@ class RemoteHostsTest(unittest.TestCase):
         self.s = harness.session_for(self, system_bus=True)  # for the resume signal
         root = self.s.root
         self.remote_home = os.path.join(root, "remote-home")
+        self.lan_home = os.path.join(root, "lan-home")  # a second remote side, behind a relay
         remote_run = os.path.join(root, "remote-run")
         bare_home = os.path.join(root, "bare-home")
         hostile_bin = os.path.join(root, "hostile-home", ".local", "bin")
-        for folder in (os.path.join(self.remote_home, ".local", "bin"), remote_run, bare_home, hostile_bin):
+        for folder in (os.path.join(self.remote_home, ".local", "bin"), os.path.join(self.lan_home, ".local", "bin"),
+                       os.path.join(self.lan_home, ".claude"), os.path.join(root, "lan-run"), remote_run, bare_home,
+                       hostile_bin):
             os.makedirs(folder, mode=0o700)
         with open(os.path.join(hostile_bin, "tovami"), "w") as f:
             f.write(HOSTILE)
         os.chmod(os.path.join(hostile_bin, "tovami"), 0o755)
-        os.symlink(os.path.abspath(harness.BINARY), os.path.join(self.remote_home, ".local", "bin", "tovami"))
+        for home in (self.remote_home, self.lan_home):
+            os.symlink(os.path.abspath(harness.BINARY), os.path.join(home, ".local", "bin", "tovami"))
+        relay = self.relay_path = os.path.join(root, "relay")
+        with open(relay, "w") as f:
+            f.write(RELAY)
+        os.chmod(relay, 0o755)
+        self.relay_pids = os.path.join(root, "relay.pids")
         keys = os.path.join(root, "keys")
         os.makedirs(keys)
         for name in ("host", "user", "stranger"):
             subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(keys, name)], check=True)
         shutil.copy(os.path.join(keys, "user.pub"), os.path.join(keys, "authorized"))
-        port, bare_port, hostile_port = free_port(), free_port(), free_port()
+        port, bare_port, hostile_port, lan_port = free_port(), free_port(), free_port(), free_port()
         config = os.path.join(root, "sshd_config")
         with open(config, "w") as f:
-            addresses = [f"127.0.0.1:{port}", f"127.0.0.1:{bare_port}", f"127.0.0.2:{port}",
+            addresses = [f"127.0.0.1:{port}", f"127.0.0.1:{bare_port}", f"127.0.0.2:{port}", f"127.0.0.1:{lan_port}",
                          *(f"127.0.0.{n}:{hostile_port}" for n in range(3, 7))]
             f.write("".join(f"ListenAddress {a}\n" for a in addresses) + f"HostKey {keys}/host\nAcceptEnv TOVAMI_FAKE\n"
                     f"AuthorizedKeysFile {keys}/authorized\nStrictModes no\nPidFile {root}/sshd.pid\nUsePAM no\n"
@@ -84,6 +116,8 @@ class RemoteHostsTest(unittest.TestCase):
                     f"SetEnv HOME={self.remote_home} XDG_RUNTIME_DIR={remote_run} "
                     f"XDG_DATA_HOME={self.remote_home}/.local/share\n"
                     f"Match LocalPort {bare_port}\n  SetEnv HOME={bare_home} PATH=/usr/bin:/bin\n"
+                    f"Match LocalPort {lan_port}\n  SetEnv HOME={self.lan_home} XDG_RUNTIME_DIR={root}/lan-run "
+                    f"XDG_DATA_HOME={self.lan_home}/.local/share\n"
                     f"Match LocalPort {hostile_port}\n  SetEnv HOME={root}/hostile-home PATH=/usr/bin:/bin\n")
         if os.getuid() == 0:  # sshd started by root wants its privilege separation folder
             os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
@@ -98,6 +132,7 @@ class RemoteHostsTest(unittest.TestCase):
         # Each alias names the server differently, so that none shares another's connection.
         hosts = (("devbox", "127.0.0.1", port, "user", "known_hosts"), ("bare", "127.0.0.1", bare_port, "user", "known_hosts"),
                  ("newbox", "localhost", port, "user", "nothing_known"), ("refused", "127.0.0.2", port, "stranger", "known_hosts"),
+                 ("lan", "127.0.0.1", lan_port, "user", "known_hosts"),
                  *((mode, f"127.0.0.{n}", hostile_port, "user", "known_hosts")
                    for n, mode in enumerate(("garbage", "flood", "huge", "version"), 3)))
         with open(os.path.join(ssh_dir, "known_hosts"), "w") as f:
@@ -107,6 +142,8 @@ class RemoteHostsTest(unittest.TestCase):
             for alias, name, p, key, known in hosts:
                 f.write(f"Host {alias}\n  HostName {name}\n  Port {p}\n  IdentityFile {keys}/{key}\n"
                         f"  IdentitiesOnly yes\n  UserKnownHostsFile {ssh_dir}/{known}\n  SetEnv TOVAMI_FAKE={alias}\n")
+                if alias == "lan":
+                    f.write(f"  ProxyCommand {relay} %h %p {self.relay_pids}\n")
         # ssh reads the config of the account's home in the password database, not $HOME: a stand-in
         # `ssh` first on PATH hands it the test's own.
         wrapper = os.path.join(root, "ssh-bin", "ssh")
@@ -125,6 +162,32 @@ class RemoteHostsTest(unittest.TestCase):
         self.assertIsNotNone(item, self.s.log_text())
         return item
 
+    def ask(self, command, home):
+        """The real hook client on a remote side, as Claude Code runs it there."""
+        payload = json.loads(FIXTURE.read_text().splitlines()[0])
+        payload.update(cwd=os.path.join(home, "api"), session_id="r1", tool_input={"command": command})
+        client = subprocess.Popen([harness.BINARY, "--hook", "permission-request", "--socket", self.socket_of(home)],
+                                  env={**self.s.env, "HOME": home}, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: (client.kill(), client.communicate()))
+        client.stdin.write(json.dumps(payload).encode())
+        client.stdin.close()
+        client.stdin = None
+        return client
+
+    @staticmethod
+    def socket_of(home):
+        return os.path.join(home, ".local", "share", "Tovami", "agent.sock")
+
+    @staticmethod
+    def remote_stream_of(home):
+        """The pid of the remote side running under `home` (only this test's: other tests may run one)."""
+        found = []
+        for pid in subprocess.run(["pgrep", "-f", "tovami --remote-stream$"], capture_output=True, text=True).stdout.split():
+            if b"HOME=" + home.encode() in proc_file(pid, "environ").split(b"\0"):
+                found.append(int(pid))
+        return found
+
     def cut_link(self, host):
         """Kills the ssh that carries `host`'s link."""
         ssh = subprocess.run(["pgrep", "-f", "-P", str(self.s.tovami.pid), host], capture_output=True, text=True)
@@ -142,10 +205,17 @@ class RemoteHostsTest(unittest.TestCase):
         self.addCleanup(lambda: (proc.kill(), proc.wait()))
         self.assertTrue(self.s.read_pid(pid_file))
 
-        item = self.start("remoteHosts=devbox, bare,newbox , refused\n")
+        item = self.start("remoteHosts=devbox, bare,newbox , refused, lan\nremoteApprovalHosts=lan,devbox\n")
+        labels = lambda: tray.labels_now(self.s, item)  # noqa: E731
         row = "devbox \u00b7 remote_api \u2014 Claude \u00b7 working"
-        self.assertTrue(self.s.wait_for(lambda: row in tray.labels_now(self.s, item), 30),
-                        f"{tray.labels_now(self.s, item)}\n{self.s.log_text()}")
+        self.assertTrue(self.s.wait_for(lambda: row in labels(), 30), f"{labels()}\n{self.s.log_text()}")
+        # From here on the agent may have turned idle (it works for 30 s): its row, whatever its state.
+        shown = lambda: any(label.startswith(row.rsplit(" \u00b7 ", 1)[0]) for label in labels())  # noqa: E731
+        # The one-shot listing shows it too, from the desktop's file, beside the same process's local row.
+        listed = json.loads(self.s.run([harness.BINARY, "--list-agents", "json"], check=True).stdout)
+        mine = [(a.get("host"), a["project"]) for a in listed if a["pid"] == self.s.read_pid(pid_file)]
+        self.assertIn(("devbox", "remote_api"), mine, listed)
+        self.assertIn((None, "remote_api"), mine, listed)
         for words in (r"devbox: connected",
                       r"bare: Tovami is not installed on bare",
                       r"newbox: newbox's host key is not known yet: run `ssh newbox` once",
@@ -156,15 +226,60 @@ class RemoteHostsTest(unittest.TestCase):
         self.cut_link("devbox")
         self.assertTrue(self.s.wait_for_log(r"devbox: the link to devbox was cut\n(.|\n)*devbox: connected", 30),
                         self.s.log_text())
-        self.assertTrue(self.s.wait_for(lambda: row in tray.labels_now(self.s, item), 30), self.s.log_text())
+        self.assertTrue(self.s.wait_for(shown, 30), self.s.log_text())
 
-        # The remote side stopped behind a live ssh: its heartbeats stop, and the row goes within 45 s.
-        stream = subprocess.run(["pgrep", "-f", "tovami --remote-stream$"], capture_output=True, text=True).stdout.split()
+        # Two requests of lan's agent wait on cards here.
+        self.assertTrue(self.s.wait_for(lambda: os.path.exists(self.socket_of(self.lan_home)), 30), self.s.log_text())
+        clicked = self.ask("make deploy", self.lan_home)
+        card = "Allow: lan \u00b7 api \u2014 Bash make deploy"
+        self.assertTrue(self.s.wait_for(lambda: card in labels(), 15), f"{labels()}\n{self.s.log_text()}")
+        waiting = self.ask("make clean", self.lan_home)
+        self.assertTrue(self.s.wait_for(lambda: "1 more request waits" in labels(), 15), labels())
+        # And one of devbox's, whose remote side is about to stop.
+        self.assertTrue(self.s.wait_for(lambda: os.path.exists(self.socket_of(self.remote_home)), 30))
+        stalled = self.ask("make stall", self.remote_home)
+        self.assertTrue(self.s.wait_for(lambda: "2 more requests wait" in labels(), 15), labels())
+
+        # At once, for one wait: devbox's remote side stops behind a live ssh (its heartbeats stop), and lan's
+        # network drops (its relay stops: no byte, no FIN). A click on lan's first card meanwhile goes nowhere.
+        stream = self.remote_stream_of(self.remote_home)
         self.assertEqual(len(stream), 1, stream)
-        os.kill(int(stream[0]), signal.SIGSTOP)
-        self.addCleanup(lambda: os.kill(int(stream[0]), signal.SIGCONT))
-        self.assertTrue(self.s.wait_for(lambda: row not in tray.labels_now(self.s, item), 55), self.s.log_text())
+        relays = [int(pid) for pid in pathlib.Path(self.relay_pids).read_text().split()
+                  if self.relay_path.encode() in proc_file(pid, "cmdline")]
+        for pid in (*stream, *relays):
+            os.kill(pid, signal.SIGSTOP)
+            self.addCleanup(lambda pid=pid: self.s.run(["kill", "-CONT", str(pid)]))
+        tray.click(self.s, item, card)
+        second = "Allow: lan \u00b7 api \u2014 Bash make clean"
+        self.assertTrue(self.s.wait_for(lambda: second in labels(), 5), labels())
+        # The row and the other card go within the 45 s of silence; devbox's hook client, hearing no keep-alive,
+        # gives no verdict after as long, while its side stays stopped.
+        self.assertTrue(self.s.wait_for(lambda: not shown() and second not in labels(), 55), self.s.log_text())
+        self.assertEqual(stalled.communicate(timeout=10), (b"", b""))
+        self.assertEqual(proc_file(stream[0], "stat").rsplit(b")", 1)[1].split()[0], b"T")
         self.assertTrue(self.s.wait_for_log(r"devbox: devbox stopped answering", 5), self.s.log_text())
+        self.assertTrue(self.s.wait_for_log(r"lan: (lan stopped answering|the network is down)", 5), self.s.log_text())
+
+        # The network back: lan connects again; its next request, asking the same, waits for its own answer.
+        for pid in relays:
+            os.kill(pid, signal.SIGCONT)
+        self.assertTrue(self.s.wait_for_log(r"lan: (lan stopped answering|the network is down)(.|\n)*lan: connected", 60),
+                        self.s.log_text())
+        for old in (clicked, waiting):
+            old.communicate(timeout=15)  # each ended, one way or the other
+        self.assertTrue(self.s.wait_for(lambda: os.path.exists(self.socket_of(self.lan_home)), 15), self.s.log_text())
+        newer = self.ask("make deploy", self.lan_home)
+        self.assertTrue(self.s.wait_for(lambda: card in labels(), 15), f"{labels()}\n{self.s.log_text()}")
+        time.sleep(1)
+        self.assertIsNone(newer.poll(), "the newer request was answered by the old click")
+        tray.click(self.s, item, "Deny")
+        self.assertEqual(json.loads(newer.communicate(timeout=15)[0])["hookSpecificOutput"]["decision"]["behavior"], "deny")
+
+        # The listing's file goes with the program.
+        rows_file = os.path.join(self.s.env["XDG_RUNTIME_DIR"], "tovami", "remote-rows.json")
+        self.assertTrue(os.path.exists(rows_file))
+        self.s.stop_tovami()
+        self.assertFalse(os.path.exists(rows_file))
 
     def test_a_hostile_remote_side_is_closed_with_words_and_the_tray_stays_responsive(self):
         item = self.start("remoteHosts=garbage,flood,huge,version\n")
@@ -181,26 +296,14 @@ class RemoteHostsTest(unittest.TestCase):
     def test_a_remote_request_is_answered_here_and_a_cut_link_leaves_no_verdict(self):
         os.makedirs(os.path.join(self.remote_home, ".claude"))
         item = self.start("remoteHosts=devbox\nremoteApprovalHosts=devbox\n")
-        remote_socket = os.path.join(self.remote_home, ".local", "share", "Tovami", "agent.sock")
+        remote_socket = self.socket_of(self.remote_home)
         self.assertTrue(self.s.wait_for(lambda: os.path.exists(remote_socket), 30), self.s.log_text())
         # The remote side put its hook into Claude Code's settings there, naming that socket.
         settings = pathlib.Path(self.remote_home, ".claude", "settings.json")
         self.assertTrue(self.s.wait_for(lambda: settings.exists() and remote_socket in settings.read_text(), 10))
         self.assertIn("--hook permission-request", settings.read_text())
 
-        def ask(command):
-            """The real hook client on the remote side, as Claude Code runs it there."""
-            payload = json.loads(FIXTURE.read_text().splitlines()[0])
-            payload.update(cwd=os.path.join(self.remote_home, "api"), session_id="r1", tool_input={"command": command})
-            client = subprocess.Popen([harness.BINARY, "--hook", "permission-request", "--socket", remote_socket],
-                                      env={**self.s.env, "HOME": self.remote_home}, stdin=subprocess.PIPE,
-                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            self.addCleanup(lambda: (client.kill(), client.communicate()))
-            client.stdin.write(json.dumps(payload).encode())
-            client.stdin.close()
-            client.stdin = None
-            return client
-
+        ask = lambda command: self.ask(command, self.remote_home)  # noqa: E731
         labels = lambda: tray.labels_now(self.s, item)
         first = ask("make test")
         row = "Allow: devbox \u00b7 api \u2014 Bash make test"
