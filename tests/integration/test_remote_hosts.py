@@ -212,10 +212,11 @@ class RemoteHostsTest(unittest.TestCase):
         # From here on the agent may have turned idle (it works for 30 s): its row, whatever its state.
         shown = lambda: any(label.startswith(row.rsplit(" \u00b7 ", 1)[0]) for label in labels())  # noqa: E731
         # The one-shot listing shows it too, from the desktop's file, beside the same process's local row.
-        listed = json.loads(self.s.run([harness.BINARY, "--list-agents", "json"], check=True).stdout)
-        mine = [(a.get("host"), a["project"]) for a in listed if a["pid"] == self.s.read_pid(pid_file)]
-        self.assertIn(("devbox", "remote_api"), mine, listed)
-        self.assertIn((None, "remote_api"), mine, listed)
+        # (The file follows the rows within a second.)
+        listed = lambda: json.loads(self.s.run([harness.BINARY, "--list-agents", "json"], check=True).stdout)  # noqa: E731
+        mine = lambda: [(a.get("host"), a["project"]) for a in listed() if a["pid"] == self.s.read_pid(pid_file)]  # noqa: E731
+        self.assertTrue(self.s.wait_for(lambda: ("devbox", "remote_api") in mine(), 5), listed())
+        self.assertIn((None, "remote_api"), mine(), listed())
         for words in (r"devbox: connected",
                       r"bare: Tovami is not installed on bare",
                       r"newbox: newbox's host key is not known yet: run `ssh newbox` once",

@@ -105,6 +105,8 @@ struct Integrations {
   std::shared_ptr<ApprovalHookService> claudeHooks, codexHooks, statusLine, presenceEnv;
   std::shared_ptr<TaskQueue> runtimeQueue;  // writes the runtime folder's files
   remote::RemoteRowsSnapshot remoteRows;    // main thread; the file "--list-agents" reads
+  bool remoteRowsDue = false;               // its write is scheduled
+  TaskQueue* mainQueue = nullptr;
   std::shared_ptr<PhonePresence> presence;
   std::shared_ptr<HookInstallControl> phonePush;
   std::unique_ptr<ScreenLockMonitor> lockMonitor;
@@ -188,6 +190,7 @@ void installHookServices(Dispatcher& dispatcher, const std::string& entryPath) {
           entryPath, parts.socketPath),
       dispatcher.mainQueue(), dispatcher.makeSerialQueue("app.tovami.hooks"), [] { return true; });
   parts.runtimeQueue = dispatcher.makeSerialQueue("app.tovami.runtime");
+  parts.mainQueue = &dispatcher.mainQueue();
   auto presenceFile = std::make_shared<PresenceFile>(parts.runtime);
   parts.presence = std::make_shared<PhonePresence>(presenceFile);
   parts.presenceEnv = std::make_shared<ApprovalHookService>(
@@ -218,11 +221,11 @@ void statusLineArrived(const StatusLineFeed& feed) {
   });
 }
 
-// A host's rows as the views got them (none when its link ended): the file "--list-agents" reads
-// follows, written only when it changes and removed once no host has rows.
-void remoteRowsShown(const std::string& host, const std::vector<AgentSession>& rows) {
+// Writes the other machines' rows for "--list-agents" (or removes the file once no host has rows).
+void writeRemoteRows() {
   auto& parts = integrations();
-  if (parts.runtime.empty() || !parts.runtimeQueue || !parts.remoteRows.show(host, rows)) return;
+  parts.remoteRowsDue = false;
+  if (!parts.runtimeQueue) return;  // the program is ending: the file goes with it
   const std::string path = parts.runtime + "/" + remote::kRemoteRowsFile;
   if (parts.remoteRows.empty()) {
     parts.runtimeQueue->async([path] { ::unlink(path.c_str()); });
@@ -234,6 +237,17 @@ void remoteRowsShown(const std::string& host, const std::vector<AgentSession>& r
         if (auto error = files->replaceContents(path, text))
           logError(log_categories::kApp, "the other machines' rows not written: " + *error);
       });
+}
+
+// A host's rows as the views got them (none when its link ended). Rows change at every scan of
+// every host, so the file follows within a second, at most once a second whatever the hosts.
+void remoteRowsShown(const std::string& host, const std::vector<AgentSession>& rows) {
+  auto& parts = integrations();
+  if (parts.runtime.empty() || !parts.runtimeQueue || !parts.mainQueue || !parts.remoteRows.show(host, rows) ||
+      parts.remoteRowsDue)
+    return;
+  parts.remoteRowsDue = true;
+  parts.mainQueue->asyncAfter(1.0, writeRemoteRows);
 }
 
 // `jump` gives the terminal jump when the approval server is first used (a terminal outside tmux
