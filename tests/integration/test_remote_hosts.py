@@ -84,7 +84,7 @@ class RemoteHostsTest(unittest.TestCase):
         self.remote_home = os.path.join(root, "remote-home")
         self.lan_home = os.path.join(root, "lan-home")  # a second remote side, behind a relay
         remote_run = os.path.join(root, "remote-run")
-        bare_home = os.path.join(root, "bare-home")
+        bare_home = self.bare_home = os.path.join(root, "bare-home")
         hostile_bin = os.path.join(root, "hostile-home", ".local", "bin")
         for folder in (os.path.join(self.remote_home, ".local", "bin"), os.path.join(self.lan_home, ".local", "bin"),
                        os.path.join(self.lan_home, ".claude"), os.path.join(root, "lan-run"), remote_run, bare_home,
@@ -334,7 +334,7 @@ class RemoteHostsTest(unittest.TestCase):
         self.assertTrue(self.s.wait_for(lambda: remote_socket not in settings.read_text(), 15), settings.read_text())
 
     def test_a_resume_retries_a_waiting_link_at_once(self):
-        self.start("remoteHosts=bare\n")
+        item = self.start("remoteHosts=bare\n")
         retries = lambda: self.s.log_text().count("; connecting again")  # noqa: E731
         failures = lambda: self.s.log_text().count("error: bare: Tovami is not installed")  # noqa: E731
         # Tries at 0, 2 and 6 s, all failed: waiting for the next, 8 s on.
@@ -342,6 +342,19 @@ class RemoteHostsTest(unittest.TestCase):
         self.s.run(["dbus-send", "--system", "--type=signal", "/org/freedesktop/login1",
                     "org.freedesktop.login1.Manager.PrepareForSleep", "boolean:false"], check=True)
         self.assertTrue(self.s.wait_for(lambda: retries() == 3, 2), self.s.log_text())
+
+        # Settings → Other machines, "Install on bare" (Alt+I): this Tovami goes to ~/.local/bin there,
+        # which neither exists yet nor is on bare's PATH, and the link connects at once.
+        tray.click(self.s, item, "Settings\u2026")
+        self.assertTrue(self.s.wait_for(lambda: "Tovami Settings" in self.s.window_names()), self.s.log_text())
+        self.s.xdotool("search", "--sync", "--name", "^Tovami Settings$", "windowactivate", "--sync")
+        self.s.xdotool("key", "--delay", "100", *["Down"] * 5, "alt+i")
+        self.assertTrue(self.s.wait_for_log(r"install on bare: Tovami is in ~/.local/bin(.|\n)*bare: connected", 30),
+                        self.s.log_text())
+        installed = pathlib.Path(self.bare_home, ".local", "bin", "tovami")
+        self.assertEqual(installed.stat().st_mode & 0o777, 0o755)
+        self.assertEqual(installed.read_bytes(), pathlib.Path(harness.BINARY).read_bytes())
+        self.assertEqual(os.listdir(installed.parent), ["tovami"])  # no temporary file left
 
     def test_a_jump_needs_a_local_terminal_on_the_host_and_selects_the_remote_pane(self):
         # On the "remote" side, the agent in window 1 of a tmux server of its own; window 0 in front.

@@ -10,6 +10,8 @@
 #include "app/preference_keys.h"
 #include "platform/preferences_store.h"
 #include "remote/remote_host_states.h"
+#include "remote/remote_install.h"
+#include "remote/remote_install_states.h"
 
 namespace tovami::linux_backend {
 namespace {
@@ -59,6 +61,7 @@ OtherMachinesPage::OtherMachinesPage(PreferenceStore& store, QWidget* parent) : 
     if (key == prefs::kRemoteHosts || key == prefs::kRemoteApprovalHosts) later();
   });
   statesToken_ = remote::hostStates().addObserver(later);
+  installsToken_ = remote::installStates().addObserver(later);
   hosts_->setPlainText(q(remote::hostListText(hostsIn(store_, prefs::kRemoteHosts))).replace(',', '\n'));
   showHosts();
 }
@@ -66,6 +69,7 @@ OtherMachinesPage::OtherMachinesPage(PreferenceStore& store, QWidget* parent) : 
 OtherMachinesPage::~OtherMachinesPage() {
   store_.removeObserver(storeToken_);
   remote::hostStates().removeObserver(statesToken_);
+  remote::installStates().removeObserver(installsToken_);
 }
 
 // The list as typed, when it changed: ssh names one a line.
@@ -74,7 +78,7 @@ void OtherMachinesPage::saveHosts() {
   if (hosts != hostsIn(store_, prefs::kRemoteHosts)) store_.setString(prefs::kRemoteHosts, remote::hostListText(hosts));
 }
 
-// One switch and one state line per host.
+// One switch and one state line per host; where Tovami is missing, its install button and words.
 void OtherMachinesPage::showHosts() {
   while (auto* item = rows_->takeAt(0)) {
     delete item->widget();
@@ -96,6 +100,24 @@ void OtherMachinesPage::showHosts() {
     line->setWordWrap(true);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     rows_->addWidget(line);
+    const std::string words = remote::installStates().textOf(host);
+    if (remote::install::offersInstall(state)) {
+      auto* install = new QPushButton("&Install on " + q(host).replace('&', "&&"));  // Alt+I
+      install->setObjectName(q("Install on " + host));
+      install->setToolTip(q("Copies this Tovami to ~/.local/bin/tovami on " + host + " over ssh, then connects"));
+      install->setEnabled(words != remote::install::installingText(host));
+      connect(install, &QPushButton::clicked, this, [host] {
+        if (remote::installNow()) remote::installNow()(host);
+      });
+      rows_->addWidget(install, 0, Qt::AlignLeft);
+    }
+    if (!words.empty()) {
+      auto* said = new QLabel(q(words));
+      said->setObjectName(q("install state of " + host));
+      said->setWordWrap(true);
+      said->setTextInteractionFlags(Qt::TextSelectableByMouse);
+      rows_->addWidget(said);
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 // Settings → "Other machines": the ssh hosts whose agents Tovami shows (one a line), a switch per
-// host for its approvals, each link's state in plain words, and "Connect now".
+// host for its approvals, each link's state in plain words, "Install on <host>" where Tovami is
+// missing, and "Connect now".
 #pragma once
 
 #include <QWidget>
@@ -27,6 +28,7 @@ class OtherMachinesPage final : public QWidget {
   QVBoxLayout* rows_;
   int storeToken_ = 0;
   int statesToken_ = 0;
+  int installsToken_ = 0;
 };
 
 }  // namespace tovami::linux_backend

@@ -12,9 +12,12 @@
 #include "linux/agents/proc_sampler.h"
 #include "linux/agents/x11_running_apps.h"
 #include "linux/remote/network_watch.h"
+#include "linux/remote/remote_installer.h"
 #include "peers/json_bounds.h"
 #include "platform/log.h"
 #include "remote/remote_host_states.h"
+#include "remote/remote_install.h"
+#include "remote/remote_install_states.h"
 
 namespace tovami::linux_backend {
 
@@ -72,6 +75,8 @@ struct RemoteHosts::Link {
     if (text == shownState || text.empty()) return;
     shownState = text;
     remote::hostStates().set(host, text);
+    // Words of an earlier install that failed are stale once the remote side answers.
+    if (link.phase() == remote::RemoteLink::Phase::connected) remote::installStates().erase(host);
     if (link.phase() == remote::RemoteLink::Phase::waiting)
       logError(log_categories::kRemote, host + ": " + text);
     else
@@ -114,6 +119,7 @@ void endSharedConnection(const std::string& host) {
 RemoteHosts::RemoteHosts(Dispatcher& dispatcher, RemoteHostsViews views)
     : dispatcher_(dispatcher), views_(std::move(views)) {
   remote::hostStates().connectNow = [this] { networkChanged(); };
+  remote::installNow() = [this](const std::string& host) { install(host); };
   networkWatch_ = std::make_unique<NetworkWatch>([this] {
     logInfo(log_categories::kRemote, "resumed or back on the network: waiting links try again");
     networkChanged();
@@ -122,6 +128,8 @@ RemoteHosts::RemoteHosts(Dispatcher& dispatcher, RemoteHostsViews views)
 
 RemoteHosts::~RemoteHosts() {
   remote::hostStates().connectNow = nullptr;
+  remote::installNow() = nullptr;
+  installers_.clear();
   for (auto& [host, link] : links_) {
     link->link.stop();
     if (link->channel) link->channel->process = nullptr;
@@ -174,6 +182,8 @@ void RemoteHosts::setHosts(const std::vector<std::string>& hosts, const std::vec
     ids_.forget(it->first);
     views_.showRows(it->first, {});
     remote::hostStates().erase(it->first);
+    remote::installStates().erase(it->first);
+    installers_.erase(it->first);
     it = links_.erase(it);
   }
   for (const auto& host : wanted) {
@@ -313,6 +323,20 @@ void RemoteHosts::jump(int32_t number, const std::function<void(const AgentSessi
   raise(session);
   if (const auto it = links_.find(host); it != links_.end() && it->second->channel)
     it->second->channel->send(remote::Jump{rowId});
+}
+
+void RemoteHosts::install(const std::string& host) {
+  const auto link = links_.find(host);
+  if (link == links_.end()) return;
+  auto& installer = installers_[host];
+  if (installer && installer->running()) return;
+  remote::installStates().set(host, remote::install::installingText(host));
+  installer = std::make_unique<RemoteInstaller>(host, controlFolder(), [this, host](bool installed, const std::string& words) {
+    if (!installed) return remote::installStates().set(host, words);
+    remote::installStates().erase(host);
+    if (const auto it = links_.find(host); it != links_.end()) it->second->link.networkChanged();
+  });
+  installer->start();
 }
 
 void RemoteHosts::networkChanged() {

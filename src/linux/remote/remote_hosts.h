@@ -24,6 +24,7 @@ class QProcess;
 namespace tovami::linux_backend {
 
 class NetworkWatch;
+class RemoteInstaller;
 
 struct RemoteHostsViews {
   // Each host's rows (numbered by LocalRowIds); an empty list when its link ends.
@@ -68,12 +69,15 @@ class RemoteHosts {
   void received(Link& link);
   void ended(Link& link, int exitStatus);
   void publish(Link& link);
+  // "Install on <host>" in Settings: copies this Tovami there, then connects at once.
+  void install(const std::string& host);
 
   Dispatcher& dispatcher_;
   RemoteHostsViews views_;
   std::set<std::string> approvalHosts_;
   remote::LocalRowIds ids_;
   std::map<std::string, std::unique_ptr<Link>> links_;
+  std::map<std::string, std::unique_ptr<RemoteInstaller>> installers_;
   std::unique_ptr<NetworkWatch> networkWatch_;  // resumes and network changes: try again at once
 };
 
