@@ -124,7 +124,20 @@ void RemoteLink::greeted() {
   failure_.clear();
   connectedAt_ = heardAt_ = dispatcher_.clock().uptime();
   watchSilence(kSilentAfter);
+  if (actions_.beat) actions_.beat();  // at once too: the remote side counts silence from the first
+  beatWhileConnected();
   actions_.changed();
+}
+
+// The remote side cannot tell a dropped network or a stopped desktop from a quiet one either:
+// the desktop's heartbeat lets it end, and its waiting clients with it, as this side ends a
+// silent link.
+void RemoteLink::beatWhileConnected() {
+  beat_.schedule(dispatcher_.mainQueue(), kHeartbeatAfter, [this] {
+    if (phase_ != Phase::connected) return;
+    if (actions_.beat) actions_.beat();
+    beatWhileConnected();
+  });
 }
 
 void RemoteLink::heard() {

@@ -39,6 +39,7 @@ class RemoteLink {
     std::function<void()> launch;     // start ssh; report with childEnded (maybe at once)
     std::function<void()> terminate;  // end the running ssh; childEnded follows
     std::function<void()> changed;    // phase or words changed
+    std::function<void()> beat;       // tell the remote side the desktop is there (every 15 s)
   };
 
   RemoteLink(std::string host, Dispatcher& dispatcher, Actions actions);
@@ -63,6 +64,7 @@ class RemoteLink {
  private:
   void connect();
   void watchSilence(Seconds after);
+  void beatWhileConnected();
 
   std::string host_;
   Dispatcher& dispatcher_;
@@ -75,6 +77,7 @@ class RemoteLink {
   Seconds heardAt_ = 0;
   bool ending_ = false;  // stop() asked the child to end
   DelayedWork timer_;
+  DelayedWork beat_;
 };
 
 }  // namespace tovami::remote

@@ -96,8 +96,10 @@ std::string encode(const DownMessage& message) {
           return {{"decision", m.id}, {"reply", m.reply}};
         else if constexpr (std::is_same_v<T, Jump>)
           return {{"jump", m.id}};
-        else
+        else if constexpr (std::is_same_v<T, Approvals>)
           return {{"approvals", m.on}};
+        else
+          return {{"alive", 1}};
       },
       message);
   return line.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -177,6 +179,7 @@ std::optional<DownMessage> decodeDown(std::string_view line, std::string& error)
     if (!m["approvals"].is_boolean()) return error = "approvals that are neither on nor off", std::nullopt;
     return Approvals{m["approvals"].get<bool>()};
   }
+  if (m.contains("alive")) return Alive{};
   return std::nullopt;
 }
 

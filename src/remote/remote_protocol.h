@@ -83,7 +83,7 @@ struct Jump {
   bool operator==(const Jump&) const = default;
 };
 
-// The remote side wrote nothing for kHeartbeatAfter: it is still there.
+// Either side wrote nothing for kHeartbeatAfter: it is still there.
 struct Alive {
   bool operator==(const Alive&) const = default;
 };
@@ -96,7 +96,7 @@ struct Approvals {
   bool operator==(const Approvals&) const = default;
 };
 
-using DownMessage = std::variant<Decision, Jump, Approvals>;
+using DownMessage = std::variant<Decision, Jump, Approvals, Alive>;
 
 // One line of text, without its line feed.
 std::string encode(const UpMessage& message);
@@ -200,7 +200,7 @@ class RateBound {
   std::optional<Seconds> last_;
 };
 
-// The remote side: a heartbeat is due once kHeartbeatAfter passed since the last line written.
+// Each side: a heartbeat is due once kHeartbeatAfter passed since the last line written.
 class Heartbeat {
  public:
   void wrote(Seconds uptime) { last_ = uptime; }
@@ -208,6 +208,27 @@ class Heartbeat {
   Seconds wait(Seconds uptime) const { return std::max<Seconds>(0, last_ + kHeartbeatAfter - uptime); }
 
  private:
+  Seconds last_ = 0;
+};
+
+// The remote side's ear: once the desktop has shown that it sends heartbeats (an earlier version
+// does not), kSilentAfter without a line from it means the link is gone though the channel stays
+// open (the network dropped, or the desktop is stopped or asleep): the remote side ends, and its
+// waiting clients with it, without a verdict.
+class DesktopSilence {
+ public:
+  void heard(bool heartbeat, Seconds uptime) {
+    armed_ = armed_ || heartbeat;
+    last_ = uptime;
+  }
+  // Until the silence ends the link (0 when it has); nothing while not armed.
+  std::optional<Seconds> wait(Seconds uptime) const {
+    if (!armed_) return std::nullopt;
+    return std::max<Seconds>(0, last_ + kSilentAfter - uptime);
+  }
+
+ private:
+  bool armed_ = false;
   Seconds last_ = 0;
 };
 

@@ -35,7 +35,7 @@ TEST(RemoteProtocol, MessagesSurviveTheirLineAndMalformedOnesAreRefused) {
     EXPECT_EQ(decodeUp(line, error), message) << line << error;
   }
   const std::vector<DownMessage> down = {Decision{9, {{"protocol", 1}, {"behavior", "allow"}}}, Jump{"7:1"},
-                                         Approvals{true}};
+                                         Approvals{true}, Alive{}};
   for (const auto& message : down) {
     std::string error;
     EXPECT_EQ(decodeDown(encode(message), error), message) << error;
@@ -330,7 +330,8 @@ TEST(RemoteLink, ReconnectsWithBackOffInVirtualTime) {
 }
 
 // A connected link that hears nothing for 45 s (a stopped remote side behind a live ssh) is ended with
-// its words; any bytes put that off. The remote side says it is alive after 15 s of its own silence.
+// its words; any bytes put that off. The remote side says it is alive after 15 s of its own silence,
+// the desktop every 15 s; the remote side ends after 45 s without the desktop, once it has beaten.
 TEST(RemoteLink, EndsASilentLinkAndTheRemoteSideBeatsWhenQuiet) {
   struct Case {
     std::vector<Seconds> heard;  // since the hello
@@ -338,8 +339,8 @@ TEST(RemoteLink, EndsASilentLinkAndTheRemoteSideBeatsWhenQuiet) {
   } cases[] = {{{}, 44, 45}, {{30}, 74, 75}, {{10, 20, 44.5}, 89, 89.5}};
   for (const auto& c : cases) {
     testing::VirtualDispatcher dispatcher;
-    int terminations = 0;
-    RemoteLink link("devbox", dispatcher, {[] {}, [&] { ++terminations; }, [] {}});
+    int terminations = 0, beats = 0;
+    RemoteLink link("devbox", dispatcher, {[] {}, [&] { ++terminations; }, [] {}, [&] { ++beats; }});
     link.start();
     link.greeted();
     for (Seconds at : c.heard) {
@@ -350,6 +351,7 @@ TEST(RemoteLink, EndsASilentLinkAndTheRemoteSideBeatsWhenQuiet) {
     EXPECT_EQ(terminations, 0) << c.quietUntil;
     dispatcher.advance(c.endsAt - dispatcher.elapsed());
     EXPECT_EQ(terminations, 1) << c.endsAt;
+    EXPECT_EQ(beats, 1 + int(c.endsAt / kHeartbeatAfter)) << c.endsAt;
     link.childEnded(-1, "");
     EXPECT_EQ(link.stateText(), "devbox stopped answering (nothing for 45 s)");
     EXPECT_EQ(link.phase(), RemoteLink::Phase::waiting);
@@ -358,6 +360,13 @@ TEST(RemoteLink, EndsASilentLinkAndTheRemoteSideBeatsWhenQuiet) {
   beat.wrote(100);
   for (auto [at, wait] : {std::pair{100.0, 15.0}, {110.0, 5.0}, {115.0, 0.0}, {200.0, 0.0}})
     EXPECT_DOUBLE_EQ(beat.wait(at), wait) << at;
+  DesktopSilence desktop;
+  desktop.heard(false, 10);  // a decision: an earlier desktop's line, which proves nothing of its beats
+  EXPECT_EQ(desktop.wait(1000), std::nullopt);
+  desktop.heard(true, 1000);
+  desktop.heard(false, 1020);
+  for (auto [at, wait] : {std::pair{1020.0, 45.0}, {1064.0, 1.0}, {1065.0, 0.0}})
+    EXPECT_EQ(desktop.wait(at), wait) << at;
 }
 
 }  // namespace

@@ -68,7 +68,10 @@ struct RemoteHosts::Link {
               [this] {
                 if (process) process->kill();
               },
-              [this] { logState(); }}) {}
+              [this] { logState(); },
+              [this] {
+                if (channel) channel->send(remote::Alive{});
+              }}) {}
 
   void logState() {
     const std::string text = link.stateText();

@@ -195,16 +195,22 @@ int runRemoteStream() {
   if (!out.write({remote::Hello{remote::kProtocolVersion, TOVAMI_VERSION, clock.now()}})) return 1;
   Seconds nextScan = clock.uptime();
   Seconds nextKeepAlive = clock.uptime() + kKeepAliveInterval;
+  remote::DesktopSilence desktop;
   char buffer[16384];
   for (;;) {
     const auto beat = out.heartbeat();
     if (!beat) return 1;
+    const auto silence = desktop.wait(clock.uptime());
+    if (silence && *silence <= 0) {
+      std::fprintf(stderr, "tovami: nothing from the desktop for %d s; this side ends\n", int(remote::kSilentAfter));
+      return 0;
+    }
     if (clock.uptime() >= nextKeepAlive) {
       approvals.keepAlive();
       nextKeepAlive = clock.uptime() + kKeepAliveInterval;
     }
     const Seconds scanWait = nextScan - clock.uptime();
-    const Seconds wait = std::min({scanWait, *beat, nextKeepAlive - clock.uptime()});
+    const Seconds wait = std::min({scanWait, *beat, nextKeepAlive - clock.uptime(), silence.value_or(*beat)});
     if (scanWait <= 0) {
       if (auto result = scanner.scan(clock.now())) {
         auto messages = rows.update(result->entries);
@@ -228,6 +234,7 @@ int runRemoteStream() {
     for (const auto& line : lines) {
       std::string error;
       const auto message = remote::decodeDown(line, error);
+      desktop.heard(message && std::holds_alternative<remote::Alive>(*message), clock.uptime());
       if (!message) continue;
       if (const auto* decision = std::get_if<remote::Decision>(&*message))
         approvals.decide(*decision);
