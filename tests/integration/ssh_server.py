@@ -48,10 +48,11 @@ class Remote:
                 f"XDG_DATA_HOME={self.home}/.local/share\n")
 
 
-def start(s, remote, hosts, extra_listen=(), extra_config=""):
+def start(s, remote, hosts, extra_config="", host_options=None):
     """Starts sshd for `remote` and names `hosts` in the session's ~/.ssh/config: (alias, address, port, key,
     known_hosts file) where key is "user" (authorized) or "stranger", and a port of None is the server's main
-    port. Returns that port; sshd ends with the session."""
+    port. `extra_config` ends sshd's config (Match blocks); `host_options` adds lines to an alias's entry.
+    Returns the main port; sshd ends with the session."""
     root = s.root
     keys = os.path.join(root, "keys")
     os.makedirs(keys)
@@ -61,7 +62,7 @@ def start(s, remote, hosts, extra_listen=(), extra_config=""):
     port = free_port()
     hosts = [(alias, address, p or port, key, known) for alias, address, p, key, known in hosts]
     addresses = dict.fromkeys([f"{address}:{p}" for _, address, p, _, _ in hosts if address != "localhost"]
-                              + [f"127.0.0.1:{port}", *extra_listen])
+                              + [f"127.0.0.1:{port}"])
     config = os.path.join(root, "sshd_config")
     with open(config, "w") as f:
         f.write("".join(f"ListenAddress {a}\n" for a in addresses) + f"HostKey {keys}/host\nAcceptEnv TOVAMI_FAKE\n"
@@ -84,6 +85,8 @@ def start(s, remote, hosts, extra_listen=(), extra_config=""):
         for alias, address, p, key, known in hosts:
             f.write(f"Host {alias}\n  HostName {address}\n  Port {p}\n  IdentityFile {keys}/{key}\n"
                     f"  IdentitiesOnly yes\n  UserKnownHostsFile {ssh_dir}/{known}\n  SetEnv TOVAMI_FAKE={alias}\n")
+            if alias in (host_options or {}):
+                f.write(f"  {host_options[alias]}\n")
     # ssh reads the config of the account's home in the password database, not $HOME: a stand-in `ssh`
     # first on PATH hands it the session's own.
     wrapper = os.path.join(root, "ssh-bin", "ssh")

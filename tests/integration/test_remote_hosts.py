@@ -1,25 +1,21 @@
 """Agents on other machines through a real OpenSSH server that the test starts itself, on loopback
 ports of its own, with its own host key and authorized key. The "remote" side is this machine under
 another HOME and runtime folder (set by sshd's SetEnv); the desktop program reaches it as a user
-would, through a generated ~/.ssh/config. A second port stands for a host without Tovami."""
+would, through a generated ~/.ssh/config (ssh_server.py). Other ports stand for a host without Tovami,
+one with a hostile remote side, and one behind a relay whose network the test drops."""
 
 import json
 import os
 import pathlib
-import shutil
 import signal
-import socket
 import subprocess
 import time
 import unittest
 
 import harness
+import ssh_server
 import tray
 
-# The system's sshd, or openssh-server's files unpacked beside the build (scripts/install-deps.sh).
-SSHD = next((path for path in (os.environ.get("TOVAMI_TEST_SSHD"), "/usr/sbin/sshd",
-                               str(pathlib.Path(__file__).resolve().parents[2] / "build-tools/openssh-server/usr/sbin/sshd"))
-             if path and os.access(path, os.X_OK)), "")
 FIXTURE = sorted((pathlib.Path(__file__).parent / "../fixtures/claude-code/hooks").glob("*-PermissionRequest.json"))[0]
 # A broken or hostile remote side, by the mode its host's alias sends (TOVAMI_FAKE).
 HOSTILE = """#!/usr/bin/python3
@@ -54,14 +50,6 @@ while data := server.recv(65536):
 """
 
 
-def listening(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
-        return True
-    except OSError:
-        return False
-
-
 def proc_file(pid, name):
     """/proc/PID/NAME, or nothing once the process is gone."""
     try:
@@ -70,89 +58,35 @@ def proc_file(pid, name):
         return b""
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-@unittest.skipUnless(SSHD, "no sshd: scripts/install-deps.sh unpacks openssh-server into build-tools/")
+@unittest.skipUnless(ssh_server.SSHD, "no sshd: scripts/install-deps.sh unpacks openssh-server into build-tools/")
 class RemoteHostsTest(unittest.TestCase):
     def setUp(self):
         self.s = harness.session_for(self, system_bus=True)  # for the resume signal
         root = self.s.root
-        self.remote_home = os.path.join(root, "remote-home")
-        self.lan_home = os.path.join(root, "lan-home")  # a second remote side, behind a relay
-        remote_run = os.path.join(root, "remote-run")
+        remote, lan = ssh_server.Remote(self.s), ssh_server.Remote(self.s, "lan")  # lan: behind a relay
+        self.remote_home, self.lan_home = remote.home, lan.home
         bare_home = self.bare_home = os.path.join(root, "bare-home")
         hostile_bin = os.path.join(root, "hostile-home", ".local", "bin")
-        for folder in (os.path.join(self.remote_home, ".local", "bin"), os.path.join(self.lan_home, ".local", "bin"),
-                       os.path.join(self.lan_home, ".claude"), os.path.join(root, "lan-run"), remote_run, bare_home,
-                       hostile_bin):
+        for folder in (os.path.join(lan.home, ".claude"), bare_home, hostile_bin):
             os.makedirs(folder, mode=0o700)
-        with open(os.path.join(hostile_bin, "tovami"), "w") as f:
-            f.write(HOSTILE)
-        os.chmod(os.path.join(hostile_bin, "tovami"), 0o755)
-        for home in (self.remote_home, self.lan_home):
-            os.symlink(os.path.abspath(harness.BINARY), os.path.join(home, ".local", "bin", "tovami"))
-        relay = self.relay_path = os.path.join(root, "relay")
-        with open(relay, "w") as f:
-            f.write(RELAY)
-        os.chmod(relay, 0o755)
-        self.relay_pids = os.path.join(root, "relay.pids")
-        keys = os.path.join(root, "keys")
-        os.makedirs(keys)
-        for name in ("host", "user", "stranger"):
-            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(keys, name)], check=True)
-        shutil.copy(os.path.join(keys, "user.pub"), os.path.join(keys, "authorized"))
-        port, bare_port, hostile_port, lan_port = free_port(), free_port(), free_port(), free_port()
-        config = os.path.join(root, "sshd_config")
-        with open(config, "w") as f:
-            addresses = [f"127.0.0.1:{port}", f"127.0.0.1:{bare_port}", f"127.0.0.2:{port}", f"127.0.0.1:{lan_port}",
-                         *(f"127.0.0.{n}:{hostile_port}" for n in range(3, 7))]
-            f.write("".join(f"ListenAddress {a}\n" for a in addresses) + f"HostKey {keys}/host\nAcceptEnv TOVAMI_FAKE\n"
-                    f"AuthorizedKeysFile {keys}/authorized\nStrictModes no\nPidFile {root}/sshd.pid\nUsePAM no\n"
-                    "PermitRootLogin prohibit-password\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
-                    f"SetEnv HOME={self.remote_home} XDG_RUNTIME_DIR={remote_run} "
-                    f"XDG_DATA_HOME={self.remote_home}/.local/share\n"
-                    f"Match LocalPort {bare_port}\n  SetEnv HOME={bare_home} PATH=/usr/bin:/bin\n"
-                    f"Match LocalPort {lan_port}\n  SetEnv HOME={self.lan_home} XDG_RUNTIME_DIR={root}/lan-run "
-                    f"XDG_DATA_HOME={self.lan_home}/.local/share\n"
-                    f"Match LocalPort {hostile_port}\n  SetEnv HOME={root}/hostile-home PATH=/usr/bin:/bin\n")
-        if os.getuid() == 0:  # sshd started by root wants its privilege separation folder
-            os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
-        with open(os.path.join(root, "sshd.log"), "wb") as log:
-            sshd = subprocess.Popen([SSHD, "-D", "-e", "-f", config], stdout=subprocess.DEVNULL, stderr=log)
-        self.addCleanup(lambda: (sshd.kill(), sshd.wait()))
-        # The desktop side: ~/.ssh/config names every host; only devbox's and bare's keys are known.
-        ssh_dir = os.path.join(self.s.home, ".ssh")
-        os.makedirs(ssh_dir, mode=0o700)
-        with open(os.path.join(keys, "host.pub")) as f:
-            host_key = f.read().split()[:2]
-        # Each alias names the server differently, so that none shares another's connection.
-        hosts = (("devbox", "127.0.0.1", port, "user", "known_hosts"), ("bare", "127.0.0.1", bare_port, "user", "known_hosts"),
-                 ("newbox", "localhost", port, "user", "nothing_known"), ("refused", "127.0.0.2", port, "stranger", "known_hosts"),
+        for path, text in ((os.path.join(hostile_bin, "tovami"), HOSTILE), (os.path.join(root, "relay"), RELAY)):
+            with open(path, "w") as f:
+                f.write(text)
+            os.chmod(path, 0o755)
+        self.relay_path, self.relay_pids = os.path.join(root, "relay"), os.path.join(root, "relay.pids")
+        bare_port, hostile_port, lan_port = (ssh_server.free_port() for _ in range(3))
+        # Each alias names the server differently, so that none shares another's connection; only newbox's
+        # host key is not known.
+        hosts = [("devbox", "127.0.0.1", None, "user", "known_hosts"), ("bare", "127.0.0.1", bare_port, "user", "known_hosts"),
+                 ("newbox", "localhost", None, "user", "nothing_known"), ("refused", "127.0.0.2", None, "stranger", "known_hosts"),
                  ("lan", "127.0.0.1", lan_port, "user", "known_hosts"),
                  *((mode, f"127.0.0.{n}", hostile_port, "user", "known_hosts")
-                   for n, mode in enumerate(("garbage", "flood", "huge", "version"), 3)))
-        with open(os.path.join(ssh_dir, "known_hosts"), "w") as f:
-            for _, name, p, _, _ in hosts:
-                f.write(f"[{name}]:{p} {' '.join(host_key)}\n")
-        with open(os.path.join(ssh_dir, "config"), "w") as f:
-            for alias, name, p, key, known in hosts:
-                f.write(f"Host {alias}\n  HostName {name}\n  Port {p}\n  IdentityFile {keys}/{key}\n"
-                        f"  IdentitiesOnly yes\n  UserKnownHostsFile {ssh_dir}/{known}\n  SetEnv TOVAMI_FAKE={alias}\n")
-                if alias == "lan":
-                    f.write(f"  ProxyCommand {relay} %h %p {self.relay_pids}\n")
-        # ssh reads the config of the account's home in the password database, not $HOME: a stand-in
-        # `ssh` first on PATH hands it the test's own.
-        wrapper = os.path.join(root, "ssh-bin", "ssh")
-        os.makedirs(os.path.dirname(wrapper))
-        with open(wrapper, "w") as f:
-            f.write('#!/bin/sh\nexec /usr/bin/ssh -F "$HOME/.ssh/config" "$@"\n')
-        os.chmod(wrapper, 0o755)
-        self.s.env["PATH"] = os.path.dirname(wrapper) + ":" + self.s.env["PATH"]
-        self.assertTrue(harness.wait_for(lambda: listening(port), 10), "sshd did not start")
+                   for n, mode in enumerate(("garbage", "flood", "huge", "version"), 3))]
+        ssh_server.start(self.s, remote, hosts,
+                         f"Match LocalPort {bare_port}\n  SetEnv HOME={bare_home} PATH=/usr/bin:/bin\n"
+                         f"Match LocalPort {lan_port}\n  {lan.set_env()}"
+                         f"Match LocalPort {hostile_port}\n  SetEnv HOME={root}/hostile-home PATH=/usr/bin:/bin\n",
+                         {"lan": f"ProxyCommand {self.relay_path} %h %p {self.relay_pids}"})
 
     def start(self, preferences):
         self.s.write_preferences("[General]\n" + preferences)
