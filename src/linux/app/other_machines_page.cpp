@@ -97,6 +97,7 @@ void OtherMachinesPage::showHosts() {
     const std::string state = remote::hostStates().textOf(host);
     auto* line = new QLabel(q(host + ": " + (state.empty() ? "not connected" : state)));
     line->setObjectName(q("state of " + host));
+    line->setTextFormat(Qt::PlainText);  // the words may quote what the host printed
     line->setWordWrap(true);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     rows_->addWidget(line);
@@ -114,6 +115,7 @@ void OtherMachinesPage::showHosts() {
     if (!words.empty()) {
       auto* said = new QLabel(q(words));
       said->setObjectName(q("install state of " + host));
+      said->setTextFormat(Qt::PlainText);
       said->setWordWrap(true);
       said->setTextInteractionFlags(Qt::TextSelectableByMouse);
       rows_->addWidget(said);
