@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the Debian package (debian/, dpkg-buildpackage) from a copy of the source tree, so that the
-# tree stays clean, and leaves tovami_<version>_<arch>.deb (and its debug symbols) in OUT.
+# tree stays clean, and leaves tovami_<version>_<arch>.deb (the desktop program) and
+# tovami-cli_<version>_<arch>.deb (the entry alone, for servers), and their debug symbols, in OUT.
 # build-package.sh OUT [JOBS]
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,4 +34,4 @@ echo "build-package: building tovami $version with $jobs jobs in $stage"
 rm -f "$out"/tovami*.deb
 mv "$stage"/*.deb "$out"/
 rm -rf "$stage"
-ls "$out"/tovami_"$version"_*.deb
+ls "$out"/tovami_"$version"_*.deb "$out"/tovami-cli_"$version"_*.deb

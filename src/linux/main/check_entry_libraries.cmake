@@ -1,6 +1,7 @@
 # Fails when the entry (PROGRAM) needs a shared library besides libc (and the dynamic loader, which
 # runs it anyway): each one costs every hook's start its mapping and relocations. A new call into
-# libxcb, libutf8proc or libm from code the entry links is forwarded in entry_libraries.cpp.
+# libxcb or libm from code the entry links is forwarded in entry_libraries.cpp (libutf8proc is linked
+# in statically).
 #   cmake -DPROGRAM=path/to/tovami -DREADELF=readelf -P check_entry_libraries.cmake
 if(NOT READELF)
   set(READELF readelf)

@@ -1,19 +1,18 @@
 // The libraries only "--list-agents" needs, opened when it first calls them. Every agent hook
 // starts the entry ("tovami --hook EVENT"), so the entry must start like a small C tool. Linked the
-// usual way, libxcb (with libXau, libXdmcp, libbsd and libmd behind it), libutf8proc and libm would
-// cost each start the mapping of seven libraries and their relocations, and the hook road calls none
-// of them. This file is linked into the entry alone: its definitions of the functions the shared
-// code calls take the place of the libraries' (the linker then drops them, --as-needed), and each
-// forwards to the real one. The desktop program links the libraries as usual. A build step
+// usual way, libxcb (with libXau, libXdmcp, libbsd and libmd behind it) and libm would cost each
+// start the mapping of six libraries and their relocations, and the hook road calls none of them.
+// This file is linked into the entry alone: its definitions of the functions the shared code calls
+// take the place of the libraries' (the linker then drops them, --as-needed), and each forwards to
+// the real one. The desktop program links the libraries as usual. A build step
 // (check_entry_libraries.cmake) fails when the entry needs a library besides libc again: a new call
-// into one of these from code the entry links is then forwarded here.
+// into one of these from code the entry links is then forwarded here. libutf8proc is linked into
+// the entry (src/linux/CMakeLists.txt): the remote side and the hooks clean text with it, and a
+// server that has only the entry's package may lack the library.
 #include <fenv.h>
-#include <utf8proc.h>
 #include <xcb/xcb.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "linux/files/shared_library.h"
 
@@ -33,19 +32,6 @@ template <typename Function>
 Function xcb(const char* name) {
   static const SharedLibrary library("libxcb.so.1");
   return resolved<Function>(library, name);
-}
-
-// Text handling cannot do without libutf8proc: a listing without it is refused, not garbled.
-template <typename Function>
-Function utf8proc(const char* name) {
-  static const SharedLibrary library("libutf8proc.so.2");
-  const auto function = resolved<Function>(library, name);
-  if (!function) {
-    const char* why = ::dlerror();
-    std::fprintf(stderr, "tovami: cannot load %s from libutf8proc.so.2: %s\n", name, why ? why : "not found");
-    std::exit(1);
-  }
-  return function;
 }
 
 // libm: std::from_chars reads a number with a fraction through these (the process table), and a
@@ -155,38 +141,6 @@ xcb_get_selection_owner_reply_t* xcb_get_selection_owner_reply(xcb_connection_t*
                                                                xcb_generic_error_t** error) {
   TOVAMI_REAL(xcb, xcb_get_selection_owner_reply);
   return real(connection, cookie, error);
-}
-
-utf8proc_ssize_t utf8proc_iterate(const utf8proc_uint8_t* text, utf8proc_ssize_t length,
-                                  utf8proc_int32_t* codepoint) {
-  TOVAMI_REAL(utf8proc, utf8proc_iterate);
-  return real(text, length, codepoint);
-}
-
-utf8proc_ssize_t utf8proc_encode_char(utf8proc_int32_t codepoint, utf8proc_uint8_t* destination) {
-  TOVAMI_REAL(utf8proc, utf8proc_encode_char);
-  return real(codepoint, destination);
-}
-
-utf8proc_bool utf8proc_grapheme_break_stateful(utf8proc_int32_t first, utf8proc_int32_t second,
-                                               utf8proc_int32_t* state) {
-  TOVAMI_REAL(utf8proc, utf8proc_grapheme_break_stateful);
-  return real(first, second, state);
-}
-
-utf8proc_category_t utf8proc_category(utf8proc_int32_t codepoint) {
-  TOVAMI_REAL(utf8proc, utf8proc_category);
-  return real(codepoint);
-}
-
-utf8proc_int32_t utf8proc_tolower(utf8proc_int32_t codepoint) {
-  TOVAMI_REAL(utf8proc, utf8proc_tolower);
-  return real(codepoint);
-}
-
-utf8proc_int32_t utf8proc_toupper(utf8proc_int32_t codepoint) {
-  TOVAMI_REAL(utf8proc, utf8proc_toupper);
-  return real(codepoint);
 }
 
 int fegetround() noexcept {

@@ -34,6 +34,12 @@ int main(int argc, char** argv) {
   if (!selfPath.empty()) arguments[0] = const_cast<char*>(selfPath.c_str());
   arguments.push_back(nullptr);
   ::execv(desktop.c_str(), arguments.data());
-  std::fprintf(stderr, "tovami: cannot start %s: %s\n", desktop.c_str(), std::strerror(errno));
+  if (errno == ENOENT)  // a server with the command alone (the tovami-cli package)
+    std::fprintf(stderr,
+                 "tovami: the desktop program is not installed here (%s; on Debian, the tovami package). "
+                 "This command serves agent hooks, --list-agents and --remote-stream.\n",
+                 desktop.c_str());
+  else
+    std::fprintf(stderr, "tovami: cannot start %s: %s\n", desktop.c_str(), std::strerror(errno));
   return 1;
 }
