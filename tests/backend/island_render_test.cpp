@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPainter>
 #include <cmath>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "island/island_still.h"
 #include "linux/island/island_renderer.h"
 #include "linux/island/island_window.h"
+#include "linux/qt/qt_canvas.h"
 #include "pixel_art/palette.h"
 #include "pixel_art/pixel_figures.h"
 #include "support/virtual_dispatcher.h"
@@ -59,6 +61,39 @@ TEST(IslandRender, DrawsThreeAgentRowsOnTheBackdrop) {
             << i << ":" << r << "," << j;
       }
     EXPECT_GT(lit, 40);
+  }
+}
+
+// A shadow's alpha at (x, y) of an image it was drawn into.
+int alphaAt(const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)); }
+
+// A wide blur is worked out at half resolution and scaled up, a narrow one at full: either way the
+// shadow sits centred on its outline, fades outwards, and is gone a radius and a half away.
+TEST(QtCanvasShadow, SitsOnItsOutlineAtEveryResolution) {
+  ensureGuiApplication();
+  for (const double radius : {4.0, 10.0, 14.0}) {
+    QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+      QPainter painter(&image);
+      QtCanvas canvas(painter);
+      VectorPath box;  // 200 x 100 at (100, 100)
+      box.moveTo({100, 100});
+      box.lineTo({300, 100});
+      box.lineTo({300, 200});
+      box.lineTo({100, 200});
+      box.close();
+      canvas.fillShadow(box, Color{0, 0, 0, 0.5}, radius, {0, 0});
+    }
+    SCOPED_TRACE(radius);
+    EXPECT_NEAR(alphaAt(image, 200, 150), 128, 3);  // inside: the full opacity
+    for (const int d : {-4, 0, 4}) {  // across each edge: left against right, top against bottom
+      EXPECT_NEAR(alphaAt(image, 100 + d, 150), alphaAt(image, 299 - d, 150), 3) << d;
+      EXPECT_NEAR(alphaAt(image, 200, 100 + d), alphaAt(image, 200, 199 - d), 3) << d;
+    }
+    EXPECT_NEAR(alphaAt(image, 100, 150), 64, 12);  // half of it on the edge itself
+    EXPECT_GT(alphaAt(image, 98, 150), alphaAt(image, 94, 150));
+    EXPECT_EQ(alphaAt(image, 100 - static_cast<int>(radius * 1.5) - 1, 150), 0);
   }
 }
 
