@@ -1,19 +1,16 @@
 #!/usr/bin/python3
-"""Records which functions the two programs run in ordinary use and writes the link order files
-src/linux/main/tovami.order and tovami-desktop.order from it.
+"""Records which functions the desktop program runs in ordinary use and writes the link order file
+src/linux/main/tovami-desktop.order from it.
 
-The linker puts the functions named there next to each other at the front of the code. A process
-only maps the parts of its program it touches, and the kernel maps them in large pieces: spread over
-the whole program, a few hundred functions touch nearly all of it; gathered, they touch a third.
-The desktop program then holds about 1.2 MiB less, and a hook client takes fewer page faults at
-each start.
+The linker puts the functions named there next to each other. A process only maps the parts of its
+program it touches, and the kernel maps them in large pieces: spread over the whole program, a
+thousand functions touch nearly all of it; gathered, they touch a third, and the desktop program
+holds about 1.1 MiB less.
 
-Runs each program under valgrind's callgrind (which lists every function that ran):
-- tovami-desktop under Xvfb with openbox and a tray host: start, a Claude Code stand-in listed,
-  the island opened and closed, a permission request shown as a card, a nap and its wake;
-- tovami: the hook client with the recorded hook inputs, with an approval socket that answers and
-  without one, and the status line with and without a wrapped command.
-A name that no longer exists is ignored by the linker; rerun after larger changes:
+Runs tovami-desktop under valgrind's callgrind (which lists every function that ran), under Xvfb with
+openbox and a tray host: start, a Claude Code stand-in listed, the island opened and closed, a
+permission request shown as a card, a nap and its wake. A name that no longer exists is ignored by
+the linker; rerun after larger changes:
 
     scripts/record-function-order.py [--build build]
 """
@@ -25,15 +22,12 @@ import re
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "integration"))
-sys.path.insert(0, str(ROOT / "bench"))
 import harness  # noqa: E402
 import tray  # noqa: E402
-from hook_start import serve  # noqa: E402
 
 FIXTURES = ROOT / "tests" / "fixtures" / "claude-code"
 CALLGRIND = ["valgrind", "--tool=callgrind", "--demangle=no", "--dump-instr=no", "--trace-children=yes"]
@@ -114,28 +108,6 @@ def desktop_profile(build, out):
     return functions_run(out.glob("desktop.*"), "tovami-desktop")
 
 
-def entry_profile(build, out):
-    data = out / "data"
-    socket_path = data / "Tovami" / "agent.sock"
-    threading.Thread(target=serve, args=(str(socket_path),), daemon=True).start()
-    harness.wait_for(socket_path.exists, 10)
-    env = {"PATH": "/usr/bin:/bin", "HOME": str(out), "XDG_DATA_HOME": str(data)}
-    alone = {**env, "XDG_DATA_HOME": str(out / "nobody")}
-    hooks = sorted((FIXTURES / "hooks").glob("*"))
-    runs = [(["--hook", "permission-request"], p.read_text().splitlines()[0], e)
-            for p in hooks if p.name.endswith("-PermissionRequest.json") for e in (env, alone)]
-    runs += [(["--hook", "notification"], p.read_text(), e)
-             for p in hooks if p.name.endswith("-Notification.json") for e in (env, alone)]
-    runs += [(["--hook", event], "", env) for event in ("permission-request", "notification")]
-    status = (FIXTURES / "status-line" / "api-key-no-rate-limits.json").read_text()
-    runs += [(["--hook", "status-line", "--wrap", "echo ready"], status, env), (["--hook", "status-line"], status, env)]
-    for number, (args, stdin, run_env) in enumerate(runs):
-        subprocess.run([*CALLGRIND, f"--callgrind-out-file={out}/entry.{number}", str(build / "tovami"), *args],
-                       input=stdin.encode(), env=run_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=120)
-    return functions_run(out.glob("entry.*"), "tovami")
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default="build")
@@ -143,10 +115,10 @@ def main():
     build = pathlib.Path(args.build).resolve()
     with tempfile.TemporaryDirectory(prefix="tovami-order-") as temporary:
         out = pathlib.Path(temporary)
-        for program, names in (("tovami", entry_profile(build, out)), ("tovami-desktop", desktop_profile(build, out))):
-            target = ROOT / "src" / "linux" / "main" / f"{program}.order"
-            target.write_text("\n".join(sections(names)) + "\n")
-            print(f"{target.relative_to(ROOT)}: {len(names)} functions")
+        names = desktop_profile(build, out)
+        target = ROOT / "src" / "linux" / "main" / "tovami-desktop.order"
+        target.write_text("\n".join(sections(names)) + "\n")
+        print(f"{target.relative_to(ROOT)}: {len(names)} functions")
     return 0
 
 
