@@ -193,7 +193,7 @@ void IslandPresenter::retarget(const IslandScene& scene) {
                               : hoverChanged ? IslandChange::hover
                                              : IslandChange::content;
   transition_ = transitionFor(change, state_, scene.reduceMotion, uptime());
-  releaseWhenSettled_ = phaseChanged && scene.phase != IslandPhase::expanded;
+  releaseWhenSettled_ = phaseChanged;
   // Room for the way there (a spring passes its end by less than 1 %, well within the margin).
   window_->setIslandBottom(std::max(bottomOf(from_), bottomOf(to_)));
   advance();
@@ -258,8 +258,8 @@ void IslandPresenter::clicked(QPointF at) {
   controls_.perform(view_->hitTest(scene_, shown_, Point{at.x(), at.y()}), cardGuard_, uptime());
 }
 
-// The open island's buffers and shadows were freed on closing, but glibc keeps freed blocks between
-// those still in use until the program ends: hand them back to the system.
+// Each frame of an opening or closing frees its shadow and buffers, but glibc keeps freed blocks
+// between those still in use until the program ends: hand them back once the island rests.
 void IslandPresenter::releaseFreedMemory() { ::malloc_trim(0); }
 
 void IslandPresenter::panelHidden() {

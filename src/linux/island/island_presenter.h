@@ -88,7 +88,7 @@ class IslandPresenter {
   Transition transition_;
   double fadeFrom_ = 0, fadeTo_ = 0, fade_ = 0;  // 0 collapsed content, 1 expanded content
   bool placed_ = false;
-  bool releaseWhenSettled_ = false;  // closing: give freed memory back once it rests
+  bool releaseWhenSettled_ = false;  // opened or closed: give the frames' freed memory back once it rests
   int stateToken_ = 0, preferencesToken_ = 0;
   int agentsToken_ = 0, usageToken_ = 0, approvalsToken_ = 0;
   AgentWatchState* observedAgents_ = nullptr;
