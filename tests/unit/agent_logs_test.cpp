@@ -21,37 +21,27 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::string line(const json& record) {
-  return record.dump() + "\n";
-}
+std::string line(const json& record) { return record.dump() + "\n"; }
 
 std::string claudeUser(const std::string& text) {
   return line({{"type", "user"}, {"message", {{"role", "user"}, {"content", text}}}});
 }
 std::string claudeReply(const std::string& text) {
-  return line(
-      {{"type", "assistant"},
-       {"message",
-        {{"model", "claude-opus-4-7"}, {"content", json::array({{{"type", "text"}, {"text", text}}})}}}});
+  const json content = json::array({{{"type", "text"}, {"text", text}}});
+  return line({{"type", "assistant"}, {"message", {{"model", "claude-opus-4-7"}, {"content", content}}}});
 }
 // Shapes as Codex 0.171 wrote them offline (the instructions cut short).
 std::string codexMeta(const std::string& cwd, const std::string& id = "01a24e81-6651",
                       const std::string& time = "2026-12-07T03:17:12.930Z") {
-  return line({{"timestamp", time},
-               {"type", "session_meta"},
-               {"payload",
-                {{"id", id},
-                 {"timestamp", time},
-                 {"cwd", cwd},
-                 {"base_instructions", {{"text", std::string(30000, 'i')}}}}}});
+  return line({{"timestamp", time}, {"type", "session_meta"},
+               {"payload", {{"id", id}, {"timestamp", time}, {"cwd", cwd},
+                            {"base_instructions", {{"text", std::string(30000, 'i')}}}}}});
 }
 std::string codexUser(const std::string& text) {
   return line({{"type", "response_item"},
-               {"payload",
-                {{"type", "message"},
-                 {"role", "user"},
-                 {"content", json::array({{{"type", "input_text"}, {"text", "<environment_context>x"}},
-                                          {{"type", "input_text"}, {"text", text}}})}}}});
+               {"payload", {{"type", "message"}, {"role", "user"},
+                            {"content", json::array({{{"type", "input_text"}, {"text", "<environment_context>x"}},
+                                                     {{"type", "input_text"}, {"text", text}}})}}}});
 }
 std::string codexReply(const std::string& text) {
   return line({{"type", "event_msg"}, {"payload", {{"type", "agent_message"}, {"message", text}}}}) +
@@ -79,8 +69,7 @@ class AgentLogsTest : public ::testing::Test {
     where.geminiFolder = home_ / ".gemini";
     return where;
   }
-  fs::path write(const fs::path& path, const std::string& contents,
-                 std::ios::openmode mode = std::ios::trunc) {
+  fs::path write(const fs::path& path, const std::string& contents, std::ios::openmode mode = std::ios::trunc) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | mode) << contents;
     return path;
@@ -112,14 +101,12 @@ class AgentLogsTest : public ::testing::Test {
 };
 
 TEST_F(AgentLogsTest, TwoClaudeSessionsInOneFolderEachShowTheirOwnConversation) {
-  write(claudeFolder("/w/api") / "s-old.jsonl",
-        claudeUser("older session's prompt") + claudeReply("old reply"));
+  write(claudeFolder("/w/api") / "s-old.jsonl", claudeUser("older session's prompt") + claudeReply("old reply"));
   write(claudeFolder("/w/api") / "s-new.jsonl", claudeUser("newer session's prompt"));
   claudeStatus(10, "s-old", R"(,"name":"status-name")");
   claudeStatus(11, "s-new");
   AgentLogReader reader(locations());
-  const auto first = reader.read(request(10, "Claude Code")),
-             second = reader.read(request(11, "Claude Code"));
+  const auto first = reader.read(request(10, "Claude Code")), second = reader.read(request(11, "Claude Code"));
   EXPECT_EQ(said(first), "older session's prompt | old reply | Opus 4.7");
   EXPECT_EQ(said(second), "newer session's prompt | - | -");
   EXPECT_EQ(std::tie(first.sessionId, second.sessionId), std::make_tuple("s-old", "s-new"));
@@ -135,8 +122,8 @@ TEST_F(AgentLogsTest, TwoClaudeSessionsInOneFolderEachShowTheirOwnConversation) 
   };
   EXPECT_EQ(name(10), "status-name");
   EXPECT_EQ(name(11), "api");
-  write(claudeFolder("/w/api") / "s-old.jsonl",
-        line({{"type", "ai-title"}, {"aiTitle", "Generated\u202e title"}}), std::ios::app);
+  write(claudeFolder("/w/api") / "s-old.jsonl", line({{"type", "ai-title"}, {"aiTitle", "Generated\u202e title"}}),
+        std::ios::app);
   EXPECT_EQ(name(10), "Generated  title");
   write(claudeFolder("/w/api") / "s-old.jsonl",
         line({{"type", "custom-title"}, {"customTitle", "Mine"}}) +
@@ -145,7 +132,10 @@ TEST_F(AgentLogsTest, TwoClaudeSessionsInOneFolderEachShowTheirOwnConversation) 
   EXPECT_EQ(name(10), "Mine");
 }
 
-TEST_F(AgentLogsTest, WithoutAStatusFileOpenTranscriptsThenTheNewestFreeOne) {
+// Without a status file: the transcript the agent holds open, else the newest one no other agent has.
+// The reader keeps a binding per agent: one not read in a scan has ended, and its log is free again
+// (agents come and go by the thousand over a day; a kept binding would also hide the log).
+TEST_F(AgentLogsTest, WithoutAStatusFileOpenTranscriptsThenTheNewestFreeOneUntilItsAgentEnds) {
   const auto a = write(claudeFolder("/w/api") / "a.jsonl", claudeUser("held open"));
   write(claudeFolder("/w/api") / "b.jsonl", claudeUser("newest"));
   AgentLogReader reader(locations());
@@ -157,17 +147,8 @@ TEST_F(AgentLogsTest, WithoutAStatusFileOpenTranscriptsThenTheNewestFreeOne) {
   const auto guessed = reader.read(request(21, "Claude Code"));
   EXPECT_EQ(said(guessed), "newest | - | -");
   EXPECT_FALSE(guessed.sessionId);  // a guess claims no session
-}
-
-// The reader keeps a binding per agent: one not read in a scan has ended, and its log is free again
-// (agents come and go by the thousand over a day; a kept binding would also hide the log).
-TEST_F(AgentLogsTest, AnAgentThatEndedLeavesItsLogToTheNextOne) {
-  write(claudeFolder("/w/api") / "a.jsonl", claudeUser("older"));
-  write(claudeFolder("/w/api") / "b.jsonl", claudeUser("newest"));
-  AgentLogReader reader(locations());
-  EXPECT_EQ(said(reader.read(request(21, "Claude Code"))), "newest | - | -");
   reader.scanEnded();
-  reader.scanEnded();  // a scan without agent 21: it ended
+  reader.scanEnded();  // a scan without agents 20 and 21: they ended
   EXPECT_EQ(said(reader.read(request(22, "Claude Code"))), "newest | - | -");
 }
 
@@ -211,8 +192,7 @@ TEST_F(AgentLogsTest, CodexAndGeminiRowsShowPromptReplyAndModel) {
   // The older one-document form, and a project found by its .project_root alone.
   write(home_ / ".gemini" / "tmp" / "h1" / ".project_root", "/w/web\n");
   write(home_ / ".gemini" / "tmp" / "h1" / "chats" / "session-2.json",
-        line({{"messages",
-               json::array({json::parse(geminiUser("old form")), json::parse(geminiReply("yes"))})}}));
+        line({{"messages", json::array({json::parse(geminiUser("old form")), json::parse(geminiReply("yes"))})}}));
   auto web = request(32, "Gemini CLI");
   web.projectPath = "/w/web";
   EXPECT_EQ(said(reader.read(web)), "old form | yes | gemini-3-pro");
@@ -223,21 +203,20 @@ TEST_F(AgentLogsTest, CodexAndGeminiRowsShowPromptReplyAndModel) {
 // to one, whichever session was prompted last and whichever process is read first.
 TEST_F(AgentLogsTest, SessionsOfOneAgentInOneFolderEachGetTheirOwn) {
   write(home_ / ".gemini" / "projects.json", R"({"projects":{"/w/api":"api"}})");
+  using S = const std::string&;
   const struct Kind {
     const char* agent;
-    std::function<fs::path(const std::string& id, const std::string& time, const std::string& prompt)> write;
+    std::function<fs::path(S id, S time, S prompt)> write;
   } kinds[] = {
-      {"Codex",
-       [&](const std::string& id, const std::string& time, const std::string& prompt) {
+      {"Codex", [&](S id, S time, S prompt) {
          return write(codexRollout(id), codexMeta("/w/api", id, time) + codexUser(prompt));
        }},
-      {"Gemini CLI",
-       [&](const std::string& id, const std::string& time, const std::string& prompt) {
-         return write(geminiChats() / ("session-" + id + ".jsonl"),
-                      geminiHeader(id, time) + geminiUser(prompt));
+      {"Gemini CLI", [&](S id, S time, S prompt) {
+         return write(geminiChats() / ("session-" + id + ".jsonl"), geminiHeader(id, time) + geminiUser(prompt));
        }},
   };
   // A started at kStart, B a minute later; their sessions two seconds after each.
+  const auto clearLogs = [&] { fs::remove_all(home_ / ".codex"), fs::remove_all(geminiChats()); };
   const char *aTime = "2026-12-07T03:16:42.000Z", *bTime = "2026-12-07T03:17:42.000Z";
   const struct {
     const char* name;
@@ -253,8 +232,7 @@ TEST_F(AgentLogsTest, SessionsOfOneAgentInOneFolderEachGetTheirOwn) {
   for (const auto& kind : kinds)
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(kind.agent) + ": " + c.name);
-      fs::remove_all(home_ / ".codex");
-      fs::remove_all(geminiChats());
+      clearLogs();
       const fs::path b = kind.write("s-b", bTime, "b's prompt");
       if (c.aWritten) {
         const fs::path a = kind.write("s-a", aTime, "a's prompt");
@@ -277,8 +255,7 @@ TEST_F(AgentLogsTest, SessionsOfOneAgentInOneFolderEachGetTheirOwn) {
   // begins them seconds later, in either order): neither row is given a conversation it may not own.
   for (const auto& kind : kinds) {
     SCOPED_TRACE(std::string(kind.agent) + ": started a moment apart");
-    fs::remove_all(home_ / ".codex");
-    fs::remove_all(geminiChats());
+    clearLogs();
     kind.write("s-b", aTime, "b's prompt");
     kind.write("s-a", "2026-12-07T03:16:42.200Z", "a's prompt");
     auto a = request(50, kind.agent), soon = request(51, kind.agent);
