@@ -109,13 +109,14 @@ struct FakeSystem final : ProcessLauncher, JumpEnvironment {
   std::map<int32_t, std::string> names;
 };
 
-AgentSession agent(std::string project, std::optional<std::string> terminal,
-                   std::optional<int32_t> terminalPid, std::optional<std::string> tty) {
-  AgentSession s;
-  s.pid = 42, s.agentName = "Claude", s.projectName = std::move(project);
-  s.terminalName = std::move(terminal), s.terminalPID = terminalPid, s.terminalTTY = std::move(tty);
-  return s;
+AgentSession agent(std::string project, std::optional<std::string> terminal, std::optional<int32_t> terminalPid,
+                   std::optional<std::string> tty) {
+  return {.pid = 42, .agentName = "Claude", .projectName = std::move(project), .terminalName = std::move(terminal),
+          .terminalPID = terminalPid, .terminalTTY = std::move(tty)};
 }
+// Agent 42's variables for kitty's and WezTerm's remote control.
+const std::map<std::pair<int32_t, std::string>, std::string> kRemoteControlEnv{
+    {{42, "KITTY_WINDOW_ID"}, "3"}, {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"}, {{42, "WEZTERM_PANE"}, "12"}};
 
 TEST(AccessibilityWalks, TabSearchAndDumpStopAtTheirDepthCycleAndBudgetLimits) {
   auto find = [](AccessibleRef root) {
@@ -191,12 +192,7 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
       {"shown by a client in another terminal", "tmux", twoEach, "A /dev/pts/8 $2 11\n", 1, false},
       {"tmux says nothing readable", "tmux", twoEach, "garbage\n", 1, false},
       {"nothing focused", "tmux", twoEach, "A /dev/pts/8 $1 11\n", std::nullopt, false},
-      {"a tabbed terminal's only window, titled otherwise",
-       "tmux",
-       {{1, 200, "bash"}},
-       "A /dev/pts/8 $1 11\n",
-       1,
-       false},
+      {"a tabbed terminal's only window, titled otherwise", "tmux", {{1, 200, "bash"}}, "A /dev/pts/8 $1 11\n", 1, false},
   };
   for (const auto& c : inTmux) check(c);
   EXPECT_NE(launcher.calls.back().find("#{window_active}#{pane_active}"), std::string::npos);
@@ -204,9 +200,7 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
   check({"an xterm's only window", "tmux", {{1, 200, "bash"}}, "A /dev/pts/8 $1 11\n", 1, true});
 
   // Outside tmux: the agent's own window, and the terminal's own tab where its remote control tells.
-  env.env = {{{42, "KITTY_WINDOW_ID"}, "3"},
-             {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"},
-             {{42, "WEZTERM_PANE"}, "12"}};
+  env.env = kRemoteControlEnv;
   const std::string kittyShown =
       R"([{"platform_window_id":5,"tabs":[{"is_active":true,"windows":[{"id":3,"is_active":true}]}]}])";
   const std::string kittyBehind =
@@ -214,12 +208,7 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
   const std::vector<Case> outside{
       {"the window naming the folder", "GNOME Terminal", twoEach, "", 5, true},
       {"another window of the same terminal process", "GNOME Terminal", twoEach, "", 6, false},
-      {"two windows name the folder",
-       "GNOME Terminal",
-       {{5, 500, "~/api"}, {6, 500, "~/api/docs"}},
-       "",
-       5,
-       false},
+      {"two windows name the folder", "GNOME Terminal", {{5, 500, "~/api"}, {6, 500, "~/api/docs"}}, "", 5, false},
       {"kitty: its window in the current tab", "kitty", twoEach, kittyShown, 5, true},
       {"kitty: its tab is behind another", "kitty", twoEach, kittyBehind, 5, false},
       {"kitty: another OS window", "kitty", twoEach, kittyShown, 6, false},
@@ -290,9 +279,7 @@ TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTe
   RemoteControlJump kitty(RemoteControlJump::Terminal::kitty, launcher, env, windows),
       wezterm(RemoteControlJump::Terminal::wezterm, launcher, env, windows);
   EXPECT_FALSE(kitty.jump(agent("api", "kitty", 70, "pts/1")));  // no remote control socket
-  env.env = {{{42, "KITTY_WINDOW_ID"}, "3"},
-             {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"},
-             {{42, "WEZTERM_PANE"}, "12"}};
+  env.env = kRemoteControlEnv;
   EXPECT_FALSE(kitty.jump(agent("api", "WezTerm", 70, "pts/1")));
   EXPECT_TRUE(kitty.jump(agent("api", "kitty", 70, "pts/1")));
   EXPECT_EQ(launcher.calls.back(), "/usr/bin/kitty @ --to unix:/tmp/kitty focus-window --match id:3");
