@@ -35,12 +35,8 @@ std::string assistantLine(const json& content, const std::string& model = "claud
   return json{{"type", "assistant"}, {"message", {{"model", model}, {"content", content}}}}.dump() + "\n";
 }
 
-json textItem(const std::string& text) {
-  return {{"type", "text"}, {"text", text}};
-}
-json toolUse(const std::string& name, const json& input) {
-  return {{"type", "tool_use"}, {"name", name}, {"input", input}};
-}
+json textItem(const std::string& text) { return {{"type", "text"}, {"text", text}}; }
+json toolUse(const std::string& name, const json& input) { return {{"type", "tool_use"}, {"name", name}, {"input", input}}; }
 std::string answer(const std::string& text, const std::string& model = "claude-opus-4-7") {
   return assistantLine(json::array({textItem(text)}), model);
 }
@@ -51,6 +47,9 @@ std::string summaryLine(const char* summary) {
 ClaudeSessionInfo parseText(const std::string& text) {
   std::istringstream in(text);
   return ct::parse(in);
+}
+std::string youAndReply(const ClaudeSessionInfo& info) {
+  return info.youLine.value_or("-") + " | " + info.replyLine.value_or("-");
 }
 
 // The text fields on one line, "-" for none: title | you | reply | model | activity.
@@ -92,7 +91,7 @@ TEST(ClaudeTranscriptText, ControlAndDirectionCharactersBecomeSpaces) {
   EXPECT_EQ(fields(info), "fix ]0;pwned  it | fix ]0;pwned  it | done  | Opus 4.7 | Bash" + kDash + "ls rm");
 }
 
-TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnly) {
+TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnlyAndActivityTheLastToolCall) {
   auto textOf = [](const json& content) { return ct::textOf(json{{"content", content}}); };
   EXPECT_EQ(textOf("  \n fix the build\u00A0\n"), "fix the build");
   EXPECT_EQ(textOf(json(" \n\t")), std::nullopt);
@@ -102,9 +101,8 @@ TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnly) {
                                 json{{"type", "text"}, {"text", 42}}, "stray string", textItem("real text"),
                                 textItem("second")})),
             "real text");
-}
 
-TEST(ClaudeTranscriptText, ToolActivityShowsTheLastCallAndItsTarget) {
+  // The activity is the last tool call and its target.
   auto activity = [](const json& content) { return ct::toolActivity(json{{"content", content}}); };
   EXPECT_EQ(activity(json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}}),
                                   toolUse("Bash", {{"command", "make test"}})})),
@@ -126,8 +124,7 @@ TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPromptOfTheHea
             "Fix login flow");
   EXPECT_EQ(parseText(meta + userLine("first prompt") + userLine("second prompt")).title, "first prompt");
   // A summary without a string does not end the search.
-  EXPECT_EQ(parseText(json{{"type", "summary"}, {"summary", nullptr}}.dump() + "\n" + userLine("p")).title,
-            "p");
+  EXPECT_EQ(parseText(json{{"type", "summary"}, {"summary", nullptr}}.dump() + "\n" + userLine("p")).title, "p");
   EXPECT_EQ(parseText(meta).title, std::nullopt);
   // Past the first 32 KB a summary is not the title.
   std::string big = userLine("the first prompt");
@@ -164,11 +161,8 @@ TEST(ClaudeTranscriptParse, RepliesPairWithTheirPromptsByTheirLinks) {
   };
   const std::string u1 = linked(userLine("one"), "u1", ""), a1 = linked(answer("re one"), "a1", "u1"),
                     u2 = linked(userLine("two"), "u2", "a1"), a2 = linked(answer("re two"), "a2", "u2"),
-                    tool = linked(
-                        assistantLine(json::array({textItem("looking"), toolUse("Read", json::object())})),
-                        "t1", "u2"),
-                    result = linked(userLine(json::array({json{{"type", "tool_result"}, {"content", "x"}}})),
-                                    "r1", "t1"),
+                    tool = linked(assistantLine(json::array({textItem("looking"), toolUse("Read", json::object())})), "t1", "u2"),
+                    result = linked(userLine(json::array({{{"type", "tool_result"}, {"content", "x"}}})), "r1", "t1"),
                     a3 = linked(answer("found it"), "a3", "r1");
   const struct {
     const char* name;
@@ -186,15 +180,14 @@ TEST(ClaudeTranscriptParse, RepliesPairWithTheirPromptsByTheirLinks) {
     SCOPED_TRACE(c.name);
     std::string whole;
     for (const auto& l : c.lines) whole += l;
-    const auto info = parseText(whole);
-    EXPECT_EQ(info.youLine.value_or("-") + " | " + info.replyLine.value_or("-"), c.expected);
+    EXPECT_EQ(youAndReply(parseText(whole)), c.expected);
     // The same lines in two reads, cut before the last line.
     ct::ReadMark mark;
     ClaudeSessionInfo grown;
     std::istringstream first(whole.substr(0, whole.size() - c.lines.back().size())), second(whole);
     ct::readInto(first, mark, grown);
     ct::readInto(second, mark, grown);
-    EXPECT_EQ(grown.youLine.value_or("-") + " | " + grown.replyLine.value_or("-"), c.expected);
+    EXPECT_EQ(youAndReply(grown), c.expected);
   }
 }
 
@@ -289,10 +282,9 @@ class ClaudeSessionReaderTest : public ::testing::Test {
   fs::path projects() const { return home_ / ".claude" / "projects"; }
   ClaudeCodeLocations locations() const { return ClaudeCodeLocations(home_, std::nullopt); }
 
-  fs::path write(const fs::path& path, const std::string& contents, int secondsAgo = 0,
-                 std::ios::openmode mode = std::ios::trunc) {
+  fs::path write(const fs::path& path, const std::string& contents, int secondsAgo = 0) {
     fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | mode) << contents;
+    std::ofstream(path, std::ios::binary) << contents;
     fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
     return path;
   }
@@ -361,11 +353,9 @@ TEST_F(ClaudeSessionReaderTest, HonoursClaudeConfigDir) {
   write(projects() / "-p" / "s.jsonl", userLine("from the default root"));
   auto env = [&](std::string_view name) -> std::optional<std::string> {
     if (name == "HOME") return home_.string();
-    return name == claude_code::kConfigDirVariable ? std::optional((home_ / "elsewhere").string())
-                                                   : std::nullopt;
+    return name == claude_code::kConfigDirVariable ? std::optional((home_ / "elsewhere").string()) : std::nullopt;
   };
-  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations::fromEnvironment(env)).read("/p")->title,
-            "from the custom root");
+  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations::fromEnvironment(env)).read("/p")->title, "from the custom root");
   EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations(home_, "")).read("/p")->title, "from the default root");
 }
 
