@@ -84,18 +84,12 @@ class FakeSystem final : public ProcessSampler,
 };
 
 // Conversation logs and live states as a function of the request.
-class FakeLogs final : public AgentLogs {
- public:
-  explicit FakeLogs(std::function<AgentLogReport(const AgentLogRequest&)> answer)
-      : answer_(std::move(answer)) {}
-  AgentLogReport read(const AgentLogRequest& request) override { return answer_(request); }
-
- private:
-  std::function<AgentLogReport(const AgentLogRequest&)> answer_;
+struct FakeLogs final : AgentLogs {
+  explicit FakeLogs(std::function<AgentLogReport(const AgentLogRequest&)> a) : answer(std::move(a)) {}
+  AgentLogReport read(const AgentLogRequest& request) override { return answer(request); }
+  std::function<AgentLogReport(const AgentLogRequest&)> answer;
 };
-
-class FakeAttention final : public AgentAttention {
- public:
+struct FakeAttention final : AgentAttention {
   bool userIsLookingAt(const AgentSession& session) override { return session.pid == lookedAt; }
   int32_t lookedAt = 0;
 };
@@ -226,8 +220,7 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
 // "idle" is quiet at once however busy the CPU, "waiting" is quiet and needs the user.
 TEST_F(AgentWatcherTest, TheAgentsOwnStatusReplacesTheCPURuleWhileItIsThere) {
   using State = ClaudeSessionStatus::State;
-  const auto reportedAs = [&](std::optional<State> state,
-                              std::optional<std::string> waitingFor = std::nullopt) {
+  const auto reportedAs = [&](std::optional<State> state, std::optional<std::string> waitingFor = std::nullopt) {
     status.reset();
     if (state)
       status = ClaudeSessionStatus{kAgent, "s-1", "/home/u/api", "Status name", *state, waitingFor, {}};
@@ -241,14 +234,12 @@ TEST_F(AgentWatcherTest, TheAgentsOwnStatusReplacesTheCPURuleWhileItIsThere) {
   EXPECT_EQ(reportedAs(State::busy),
             std::make_tuple(working, "-", "api \u00b7 Status name \u2014 Claude \u00b7 working"));
   EXPECT_EQ(sessions()[0].sessionId, std::nullopt);  // the fake logs name no session
-  EXPECT_EQ(
-      reportedAs(State::waiting, "permission prompt"),
-      std::make_tuple(quiet, "permission prompt", "api \u00b7 Status name \u2014 Claude \u00b7 needs you"));
+  EXPECT_EQ(reportedAs(State::waiting, "permission prompt"),
+            std::make_tuple(quiet, "permission prompt", "api \u00b7 Status name \u2014 Claude \u00b7 needs you"));
   EXPECT_EQ(reportedAs(State::waiting),
             std::make_tuple(quiet, "input needed", "api \u00b7 Status name \u2014 Claude \u00b7 needs you"));
   sys->setRate(kAgent, 0.5);
-  EXPECT_EQ(reportedAs(State::idle),
-            std::make_tuple(quiet, "-", "api \u00b7 Status name \u2014 Claude \u00b7 idle"));
+  EXPECT_EQ(reportedAs(State::idle), std::make_tuple(quiet, "-", "api \u00b7 Status name \u2014 Claude \u00b7 idle"));
   // A word this version does not know, or no file: the CPU rule again.
   EXPECT_EQ(std::get<0>(reportedAs(State::shell)), working);
   sys->setRate(kAgent, 0);
@@ -475,8 +466,7 @@ TEST(AgentSession, LabelsForTheMenuAndTheListing) {
 
   // Folder names that are not text survive both report formats.
   EXPECT_EQ(formatAgentList({}, AgentListFormat::json), "[]\n");
-  s = AgentSession{
-      .pid = 42, .agentName = "Claude Code", .projectPath = "/home/u/caf\xe9\nx"};  // Latin-1, line feed
+  s = AgentSession{.pid = 42, .agentName = "Claude Code", .projectPath = "/home/u/caf\xe9\nx"};  // Latin-1, line feed
   s.projectName = agentProjectName(s.projectPath, s.agentName);
   s.context = ClaudeSessionInfo{};
   s.context->youLine = "hi";
@@ -492,9 +482,7 @@ TEST(AgentSession, LabelsForTheMenuAndTheListing) {
   // Characters that change how the report reads on a terminal: a right-to-left override or
   // isolate (the name shows reversed), a C1 control (U+009B starts an escape sequence), a line
   // separator. Text shows each as "?"; JSON escapes them, keeping the value.
-  const std::string sneaky =
-      "/w/a\u202Eexe.txt\u2066b\u2069\u200F\xc2\x9b"
-      "31m\u2028\x7f\u00e9\U0001F600";
+  const std::string sneaky = "/w/a\u202Eexe.txt\u2066b\u2069\u200F\xc2\x9b" "31m\u2028\x7f\u00e9\U0001F600";
   s = AgentSession{.pid = 7, .agentName = "Codex", .projectPath = sneaky};
   s.projectName = "x";
   EXPECT_EQ(formatAgentList({s}, AgentListFormat::text),
