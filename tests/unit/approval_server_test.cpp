@@ -109,10 +109,8 @@ TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent
     return hookSilenceBound([&](std::string_view) { return value; });
   };
   EXPECT_EQ(silence("0.5"), 0.5);
-  for (const auto& value : {std::optional<std::string>(), std::optional<std::string>("0"),
-                            std::optional<std::string>("-3"), std::optional<std::string>("5s"),
-                            std::optional<std::string>("nan"), std::optional<std::string>("9000")})
-    EXPECT_EQ(silence(value), kReplySilenceBound) << value.value_or("unset");
+  EXPECT_EQ(silence(std::nullopt), kReplySilenceBound);
+  for (const char* value : {"0", "-3", "5s", "nan", "9000"}) EXPECT_EQ(silence(value), kReplySilenceBound) << value;
 }
 
 // Nesting that would cost the stack (dumping and copying recurse per level) is refused before the parse:
@@ -120,25 +118,20 @@ TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent
 TEST(HookClientTest, DeepNestingIsRefusedBeforeAnythingRecursesOnIt) {
   const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
   const std::string head = kAsked.dump();
-  const std::string deepInput =
-      head.substr(0, head.size() - 1) + R"(,"permission_suggestions":)" + nested(50000) + "}";
+  const std::string deepInput = head.substr(0, head.size() - 1) + R"(,"permission_suggestions":)" + nested(50000) + "}";
   EXPECT_FALSE(hookEnvelope(HookEvent::permissionRequest, deepInput));  // no verdict: the agent asks itself
   // The input's bound is json_bounds' own, to the level: 64 in all (the outer object counts) pass.
   for (const std::size_t inner : {63u, 64u}) {
     const std::string input = R"({"session_id":"s","tool_input":{"x":)" + nested(inner - 1) + "}}";
     EXPECT_EQ(hookEnvelope(HookEvent::permissionRequest, input).has_value(), inner == 63) << inner;
   }
-  EXPECT_EQ(hookOutput(HookEvent::permissionRequest,
-                       R"({"protocol":1,"behavior":"allow","updatedPermissions":)" + nested(100000) + "}"),
-            "");
+  const std::string deepReply = R"({"protocol":1,"behavior":"allow","updatedPermissions":)" + nested(100000) + "}";
+  EXPECT_EQ(hookOutput(HookEvent::permissionRequest, deepReply), "");
 
   // The bound counts brackets outside strings only, and a stray closer buys no room.
   const std::tuple<std::string, bool> texts[] = {
-      {nested(64), true},
-      {nested(65), false},
-      {"[\"" + std::string(100, '[') + "\\\"[\"]", true},
-      {std::string(100, ']') + nested(65), false},
-  };
+      {nested(64), true}, {nested(65), false}, {"[\"" + std::string(100, '[') + "\\\"[\"]", true},
+      {std::string(100, ']') + nested(65), false}};
   for (const auto& [text, within] : texts) EXPECT_EQ(json_bounds::nestingWithin(text), within) << text;
 }
 
@@ -242,10 +235,7 @@ class ApprovalServerTest : public ::testing::Test {
     const auto waitingFor = state == ClaudeSessionStatus::State::waiting ? "permission prompt" : std::optional<std::string>();
     statuses[pid] = {pid, session, {}, {}, state, waitingFor, {}};
   }
-  void restart() {
-    server->stop();
-    server->start();
-  }
+  void restart() { server->stop(), server->start(); }
   std::vector<std::string> cards() {
     std::vector<std::string> shown;
     for (const auto& r : server->state().requests())
@@ -414,8 +404,7 @@ TEST_F(ApprovalServerTest, ARequestFromTheAgentTheUserLooksAtIsACardWithoutCueOr
       {envelope(asked("s41")), true},
       {notice("new", "/home/u/web"), false},  // another agent, bound by its folder: pops
       // Codex's pane shows only "Running hooks" while its hook waits: always pops.
-      {envelope(asked("s41"), "codex-permission-request"), false},
-  };
+      {envelope(asked("s41"), "codex-permission-request"), false}};
   for (const auto& [event, quiet] : asks) {
     deliver(event);
     ASSERT_FALSE(server->state().requests().empty());
