@@ -86,6 +86,29 @@ class ApprovalSocketTest : public ::testing::Test {
   void SetUp() override { fs::remove_all(root); }
   void TearDown() override { fs::remove_all(root); }
 
+  // Requests holding {"wait"} wait for a reply kept in `replies`; anything else is counted in `objects`.
+  std::mutex mutex;
+  std::vector<std::shared_ptr<ConversationReply>> replies;
+  std::atomic<int> ended{0};  // waits that ended without a reply
+
+  ListenOutcome listenWaiting(LocalListenerOptions options = {}) {
+    return UnixSocketService().listen(path, options, [this] {
+      return std::make_unique<ApprovalConversation>(
+          [this](const nlohmann::json& object,
+                 std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+            if (!object.contains("wait")) return (++objects, std::nullopt);
+            std::lock_guard lock(mutex);
+            replies.push_back(std::move(reply));
+            return ApprovalConversation::Waiting{[this] { ++ended; }};
+          });
+    });
+  }
+  int askToWait() {
+    const int fd = connectTo(path);
+    (void)!::send(fd, "{\"wait\":1}", 10, MSG_NOSIGNAL);
+    return fd;
+  }
+
   ListenOutcome listen(UnixSocketService service = UnixSocketService(), LocalListenerOptions options = {}) {
     return service.listen(path, options, [this] {
       return std::make_unique<ApprovalConversation>([this](const nlohmann::json& object) {
@@ -207,28 +230,13 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
 }
 
 TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEitherSide) {
-  std::mutex mutex;
-  std::vector<std::shared_ptr<ConversationReply>> replies;
-  std::atomic<int> ended{0};
   LocalListenerOptions options;
   options.maxAwaiting = 3;
   options.awaitLifetime = 0.4;
-  auto outcome = UnixSocketService().listen(path, options, [&] {
-    return std::make_unique<ApprovalConversation>(
-        [&](const nlohmann::json& object,
-            std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
-          if (!object.contains("wait")) return (++objects, std::nullopt);
-          std::lock_guard lock(mutex);
-          replies.push_back(std::move(reply));
-          return ApprovalConversation::Waiting{[&] { ++ended; }};
-        });
-  });
+  auto outcome = listenWaiting(options);
   ASSERT_TRUE(outcome.listener);
   std::vector<int> waiting;
-  for (int i = 0; i < 5; ++i) {
-    waiting.push_back(connectTo(path));
-    (void)!::send(waiting.back(), "{\"wait\":1}", 10, MSG_NOSIGNAL);
-  }
+  for (int i = 0; i < 5; ++i) waiting.push_back(askToWait());
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(ended.load(), 2);                              // no room for the last two: ended at once
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);  // notices are still served
@@ -249,14 +257,10 @@ TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEither
   // a new request still waits and gets its decision.
   for (int round = 0; round < 2; ++round) {
     std::vector<int> expiring;
-    for (size_t i = 0; i < options.maxAwaiting; ++i) {
-      expiring.push_back(connectTo(path));
-      (void)!::send(expiring.back(), "{\"wait\":1}", 10, MSG_NOSIGNAL);
-    }
+    for (size_t i = 0; i < options.maxAwaiting; ++i) expiring.push_back(askToWait());
     for (int fd : expiring) EXPECT_TRUE(finish(fd).reply.empty());
   }
-  const int last = connectTo(path);
-  (void)!::send(last, "{\"wait\":1}", 10, MSG_NOSIGNAL);
+  const int last = askToWait();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   {
     std::lock_guard lock(mutex);
@@ -268,18 +272,7 @@ TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEither
 // A waiting client hears the server's keep-alives (they lead its reply, which still reads as the
 // decision) and ends without a verdict once its server says nothing for the silence bound (stopped).
 TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) {
-  std::mutex mutex;
-  std::shared_ptr<ConversationReply> waiting;
-  std::atomic<int> ended{0};
-  auto outcome = UnixSocketService().listen(path, {}, [&] {
-    return std::make_unique<ApprovalConversation>(
-        [&](const nlohmann::json&,
-            std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
-          std::lock_guard lock(mutex);
-          waiting = std::move(reply);
-          return ApprovalConversation::Waiting{[&] { ++ended; }};
-        });
-  });
+  auto outcome = listenWaiting();
   ASSERT_TRUE(outcome.listener) << outcome.error;
   std::atomic<bool> asked{false};
   std::thread server([&] {
@@ -287,11 +280,11 @@ TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) 
     for (int i = 0; i < 15; ++i) {  // 1.5 s of keep-alives, each 0.1 s: longer than the silence bound
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       std::lock_guard lock(mutex);
-      if (waiting) waiting->keepAlive();
+      if (!replies.empty()) replies.back()->keepAlive();
     }
     std::lock_guard lock(mutex);
-    waiting->send(R"({"protocol":1,"behavior":"allow"})");
-    waiting->keepAlive();  // after the reply: nothing
+    replies.back()->send(R"({"protocol":1,"behavior":"allow"})");
+    replies.back()->keepAlive();  // after the reply: nothing
   });
   asked = true;
   const auto reply = exchangeWithSocket(path, R"({"wait":1})", 5, nullptr, 1.0);
