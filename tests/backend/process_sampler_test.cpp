@@ -24,6 +24,7 @@ namespace tovami::linux_backend {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
 
 fs::path makeTempDir(const char* prefix) {
@@ -140,7 +141,6 @@ class FakeProc : public ::testing::Test {
 };
 
 TEST_F(FakeProc, ReadsRowsAsPsPrintsThemWithTheRealArgumentsAndWorkingDirectories) {
-  using namespace std::string_literals;
   process(1, "init", 'S', 0, 0, 0, 0, "/sbin/init\0splash\0"s);
   process(42, "claude", 'S', 7, (136 << 8) | 3, 2.5, 100, "/home/John Smith/bin/claude\0--model\0\0opus\0"s);
   process(43, "weird) (name", 'R', 42, (4 << 8) | 65, 0, 100, "/bin/x\0line\nfeed\0caf\xc3\xa9\0\xff\0"s);
@@ -204,7 +204,6 @@ TEST_F(FakeProc, SkipsEntriesThatVanishOrMakeNoSense) {
 }
 
 TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
-  using namespace std::string_literals;
   constexpr int kPts1 = (136 << 8) | 1;
   process(20, "claude", 'S', 1, 0, 1, 0, "claude\0"s);
   process(21, "make", 'S', 20, 0, 1, 0, "make\0"s);  // below the agent
@@ -263,7 +262,6 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
 }
 
 TEST_F(FakeProc, BetweenListingsProbesThePidsHandedOutSince) {
-  using namespace std::string_literals;
   const auto lastPid = [&](int pid) { write("loadavg", "0.01 0.02 0.00 1/90 " + std::to_string(pid) + "\n"); };
   const auto pids = [](const std::optional<std::vector<PSRow>>& rows) {
     std::vector<int> out;
