@@ -38,6 +38,11 @@ std::string readFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// What the client prints for a permission request answered with `decision`.
+json printed(const json& decision) {
+  return {{"hookSpecificOutput", {{"hookEventName", "PermissionRequest"}, {"decision", decision}}}};
+}
+
 // Real threads in place of the desktop's event loop: the "main queue" is one serial thread.
 class ThreadDispatcher final : public Dispatcher {
  public:
@@ -112,6 +117,7 @@ class ApprovalDecisionTest : public ::testing::Test {
   std::mutex statusMutex;
   std::optional<ClaudeSessionStatus> status;  // what the session's status file says
   std::shared_ptr<ApprovalServer> server;
+  const std::string payload = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
 
   void SetUp() override {
     fs::remove_all(root);
@@ -158,7 +164,6 @@ class ApprovalDecisionTest : public ::testing::Test {
 };
 
 TEST_F(ApprovalDecisionTest, TheWaitingClientPrintsTheDecisionOfItsOwnCard) {
-  const std::string first = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
   const std::string second = readFile(kHooks / "1796542799078346348-PermissionRequest.json");
   const json allow = {{"behavior", "allow"}},
              deny = {{"behavior", "deny"}, {"message", ApprovalServer::kDeniedMessage}},
@@ -168,11 +173,13 @@ TEST_F(ApprovalDecisionTest, TheWaitingClientPrintsTheDecisionOfItsOwnCard) {
   denyAndStop["interrupt"] = true;
   const std::tuple<bool, std::string, ApprovalDecision, json> cases[] = {
       // Codex, payload, answer, the decision printed (never `interrupt` for Codex)
-      {false, first, ApprovalDecision::allow, allow},      {false, second, ApprovalDecision::always, always},
-      {false, first, ApprovalDecision::deny, denyAndStop}, {true, second, ApprovalDecision::always, always},
-      {true, first, ApprovalDecision::deny, deny},
+      {false, payload, ApprovalDecision::allow, allow},
+      {false, second, ApprovalDecision::always, always},
+      {false, payload, ApprovalDecision::deny, denyAndStop},
+      {true, second, ApprovalDecision::always, always},
+      {true, payload, ApprovalDecision::deny, deny},
   };
-  for (const auto& [codex, input, decision, printed] : cases) {
+  for (const auto& [codex, input, decision, decisionPrinted] : cases) {
     Client client(codex ? "codex-permission-request" : "permission-request", input, data);
     auto cards = waitForCards(1);
     ASSERT_EQ(cards.size(), 1u) << codex;
@@ -180,15 +187,12 @@ TEST_F(ApprovalDecisionTest, TheWaitingClientPrintsTheDecisionOfItsOwnCard) {
     onMain([&, decision = decision] { server->answer(cards[0].id, decision); });
     const auto& result = client.finish();
     EXPECT_EQ(result.status, 0);
-    const json expected = {
-        {"hookSpecificOutput", {{"hookEventName", "PermissionRequest"}, {"decision", printed}}}};
-    EXPECT_EQ(json::parse(result.output, nullptr, false), expected) << result.output;
+    EXPECT_EQ(json::parse(result.output, nullptr, false), printed(decisionPrinted)) << result.output;
     EXPECT_TRUE(waitForCards(0).empty());
   }
 }
 
 TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
-  const std::string payload = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
   ClaudeSessionStatus waiting{
       4242, kSessionId, {}, {}, ClaudeSessionStatus::State::waiting, "permission prompt", {}};
   {
@@ -224,7 +228,6 @@ TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
 }
 
 TEST_F(ApprovalDecisionTest, WithoutAnAnswerTheClientPrintsNothingAndEndsAtOnce) {
-  const std::string payload = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
   onMain([this] { server->stop(); });
   // Nobody listens; malformed input to a live server; a notice, which never waits.
   auto noSocket = Client("permission-request", payload, root / "nowhere").finish();
@@ -242,7 +245,6 @@ TEST_F(ApprovalDecisionTest, WithoutAnAnswerTheClientPrintsNothingAndEndsAtOnce)
 // the user's shell start-up file): the installed command, run by a shell as the agents do, names
 // Tovami's own socket and still reaches it. A relative socket path is refused, and said.
 TEST_F(ApprovalDecisionTest, TheInstalledCommandReachesTheServerWhateverTheAgentsDataFolder) {
-  const std::string payload = readFile(kHooks / "1796542710612450042-PermissionRequest.json");
   const fs::path agentData = root / "agent-data";  // no socket there
   fs::create_directories(agentData);
   const std::string socket = (data / "Tovami" / "agent.sock").string();
@@ -257,9 +259,7 @@ TEST_F(ApprovalDecisionTest, TheInstalledCommandReachesTheServerWhateverTheAgent
     const auto& result = client.finish();
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.errors, "");
-    const json expected = {{"hookSpecificOutput",
-                            {{"hookEventName", "PermissionRequest"}, {"decision", {{"behavior", "allow"}}}}}};
-    EXPECT_EQ(json::parse(result.output, nullptr, false), expected) << result.output;
+    EXPECT_EQ(json::parse(result.output, nullptr, false), printed({{"behavior", "allow"}})) << result.output;
   }
   // Without --socket (an entry of an earlier version) the client looks where its environment says.
   auto old = Client("permission-request", payload, agentData).finish();
