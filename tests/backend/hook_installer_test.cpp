@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "approvals/approval_hooks.h"
 #include "linux/integrations/posix_file_system.h"
@@ -284,13 +285,10 @@ TEST_F(HookInstallerTest, RecordedPayloadsReachTheEntryThroughTheInstalledComman
 }
 
 // What identifies a file's version on disk: a rewrite with the same bytes still changes these.
-std::pair<ino_t, timespec> identity(const fs::path& path) {
+std::tuple<ino_t, time_t, long> identity(const fs::path& path) {
   struct stat info {};
   EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-  return {info.st_ino, info.st_mtim};
-}
-bool sameIdentity(const std::pair<ino_t, timespec>& a, const std::pair<ino_t, timespec>& b) {
-  return a.first == b.first && a.second.tv_sec == b.second.tv_sec && a.second.tv_nsec == b.second.tv_nsec;
+  return {info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
 }
 
 struct RecordedLog final : LogSink {
@@ -343,8 +341,8 @@ TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
       service->shutDown();
     }
   }
-  EXPECT_TRUE(sameIdentity(identity(settings), settingsBefore));
-  EXPECT_TRUE(sameIdentity(identity(codexFile), codexBefore));
+  EXPECT_EQ(identity(settings), settingsBefore);
+  EXPECT_EQ(identity(codexFile), codexBefore);
   EXPECT_EQ(readFile(settings), settingsText);
   EXPECT_EQ(readFile(codexFile), codexText);
   EXPECT_EQ(log->text.find("undone"), std::string::npos) << log->text;
@@ -358,7 +356,7 @@ TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   write(edited.dump(2));
   const auto userEdit = identity(settings);
   EXPECT_FALSE(installers()[0].install().changed);
-  EXPECT_TRUE(sameIdentity(identity(settings), userEdit));
+  EXPECT_EQ(identity(settings), userEdit);
   EXPECT_EQ(parsed(), edited);
 }
 
