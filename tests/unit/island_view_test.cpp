@@ -166,17 +166,12 @@ TEST_F(IslandView, ApprovalCardSaysWhatIsAskedAndOffersTheRightAnswers) {
   ApprovalRequest notice{"n", "Claude Code", "Claude needs your permission to use Bash", "api", {}, 0};
   notice.answerable = false;
   const Case cases[] = {
-      {"plain",
-       request("p", "Edit", "/src/main.cpp"),
-       1,
+      {"plain", request("p", "Edit", "/src/main.cpp"), 1,
        {"Edit", "/src/main.cpp", "api", "Claude", "Deny", "Allow", "needs you"},
        {"Always", "1 of", island_text::kAnswerInTerminal}},
       {"always", always, 2, {"npm test", " \u00b7 refactor", "Always", "1 of 2"}, {}},
       {"codex", codex, 1, {"Codex", "cargo build"}, {"Claude"}},
-      {"unmapped notice",
-       notice,
-       1,
-       {"Claude needs your permission", island_text::kAnswerInTerminal},
+      {"unmapped notice", notice, 1, {"Claude needs your permission", island_text::kAnswerInTerminal},
        {"Allow", "Deny", "Claude Code"}},
   };
   for (const auto& c : cases) {
@@ -209,13 +204,9 @@ TEST_F(IslandView, AClickAnswersTheCardItWasMadeOnOnceItCouldBeRead) {
   ApprovalCardGuard guard;
   const IslandHit allowFirst = hitOn(scene, "Allow");
   EXPECT_EQ(allowFirst, (IslandHit{IslandTarget::allow, std::nullopt, "first"}));
-  struct Step {
-    const char* name;
-    std::optional<std::string> front;
-    Seconds at;
-    std::optional<std::string> answered;
-  };
-  const Step steps[] = {
+  using Card = std::optional<std::string>;
+  const std::tuple<const char*, Card, Seconds, Card> steps[] = {
+      // step, card in front, time, the card the click answers
       {"just shown", "first", 10, std::nullopt},
       {"still settling", "first", 10.4, std::nullopt},
       {"read", "first", 10.6, "first"},
@@ -223,9 +214,9 @@ TEST_F(IslandView, AClickAnswersTheCardItWasMadeOnOnceItCouldBeRead) {
       {"the next took its place", "second", 20.1, std::nullopt},
       {"no card", std::nullopt, 31, std::nullopt},
   };
-  for (const auto& step : steps) {
-    guard.shown(step.front, step.at);
-    EXPECT_EQ(guard.answers(allowFirst, step.at), step.answered) << step.name;
+  for (const auto& [name, front, at, answered] : steps) {
+    guard.shown(front, at);
+    EXPECT_EQ(guard.answers(allowFirst, at), answered) << name;
   }
 }
 
@@ -244,11 +235,6 @@ TEST_F(IslandView, HitTestsTheControlsItDrew) {
 }
 
 TEST_F(IslandView, RedrawsOnlyWhileSomethingMoves) {
-  struct Case {
-    const char* name;
-    IslandScene scene;
-    std::optional<Seconds> next;
-  };
   IslandScene still;
   still.reduceMotion = true;
   IslandScene countdown;
@@ -258,14 +244,12 @@ TEST_F(IslandView, RedrawsOnlyWhileSomethingMoves) {
   IslandScene needsYou;
   needsYou.approval = ApprovalRequest{};
   needsYou.approvalCount = 1;
-  const Case cases[] = {{"still", still, std::nullopt},
-                        {"asleep", IslandScene{}, 1.2},
-                        {"countdown", countdown, 0.25},
-                        {"indicator", working, 0.4},
-                        {"blink only", needsYou, std::nullopt}};
-  for (const auto& c : cases) {
-    draw(c.scene);
-    EXPECT_NEAR(view.nextRedrawIn(c.scene).value_or(-1e9), c.next.value_or(-1e9), 1e-6) << c.name;
+  const std::tuple<const char*, IslandScene, std::optional<Seconds>> cases[] = {
+      {"still", still, std::nullopt},  {"asleep", IslandScene{}, 1.2}, {"countdown", countdown, 0.25},
+      {"indicator", working, 0.4},     {"blink only", needsYou, std::nullopt}};  // scene, the next redraw
+  for (const auto& [name, scene, next] : cases) {
+    draw(scene);
+    EXPECT_NEAR(view.nextRedrawIn(scene).value_or(-1e9), next.value_or(-1e9), 1e-6) << name;
   }
 
   // Redraws land on the figures' next frame; the sleeping cat breathes a while, then lies still.
