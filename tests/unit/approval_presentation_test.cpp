@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <tuple>
 #include <nlohmann/json.hpp>
 
 #include "approvals/approval_notifier.h"
@@ -33,11 +34,8 @@ ApprovalRequest withSuggestions(ApprovalRequest request, const char* suggestions
 }
 
 TEST(AlwaysInWords, EachKindAndScopeIsSaidAndOnlyWhatIsSaidIsKept) {
-  struct Case {
-    std::string suggestions, sentence, button;
-    std::size_t kept;
-  };
-  const std::vector<Case> cases{
+  const std::vector<std::tuple<std::string, std::string, std::string, std::size_t>> cases{
+      // suggestions, the sentence, the button, how many are kept
       {kReadRule, "Always allow `Read(//var/scratch/**)` for this session", "Always", 1},
       {kFolderAndMode,
        "Allow work in /var/scratch/research/claude for this session, and accept every edit for the rest of "
@@ -64,13 +62,13 @@ TEST(AlwaysInWords, EachKindAndScopeIsSaidAndOnlyWhatIsSaidIsKept) {
        "Only plan, changing nothing in this project from now on, for you", "Allow + plan only", 1},
       {R"({"type":"addRules"})", "", "Always", 0},
   };
-  for (const auto& c : cases) {
-    const auto described = describeSuggestions(nlohmann::json::parse(c.suggestions));
-    EXPECT_EQ(described.sentence(), c.sentence) << c.suggestions;
-    EXPECT_EQ(described.buttonLabel(), c.button) << c.suggestions;
-    EXPECT_EQ(described.phrases.size(), c.kept) << c.suggestions;
-    EXPECT_EQ(described.json.empty() ? 0u : nlohmann::json::parse(described.json).size(), c.kept)
-        << c.suggestions;
+  for (const auto& [suggestions, sentence, button, kept] : cases) {
+    SCOPED_TRACE(suggestions);
+    const auto described = describeSuggestions(nlohmann::json::parse(suggestions));
+    EXPECT_EQ(described.sentence(), sentence);
+    EXPECT_EQ(described.buttonLabel(), button);
+    EXPECT_EQ(described.phrases.size(), kept);
+    EXPECT_EQ(described.json.empty() ? 0u : nlohmann::json::parse(described.json).size(), kept);
   }
 }
 
@@ -157,11 +155,7 @@ class FakeNotifications final : public DesktopNotifications {
   }
   void close(Id id) override { log.push_back("close " + std::to_string(id)); }
   void answerAll() {
-    while (!waiting.empty()) {
-      auto next = std::move(waiting.front());
-      waiting.pop_front();
-      next();
-    }
+    for (; !waiting.empty(); waiting.pop_front()) waiting.front()();  // answers may queue more
   }
   Handlers handlers_;
   std::deque<std::function<void()>> waiting;
