@@ -70,16 +70,11 @@ TEST(RecognizeAgent, CommandLines) {
       {"/home/u/vscode/extensions/claude", "Claude Code"},
       {"claude --add-dir /home/u/My Project", "Claude Code"}};
   for (const auto& [args, agent] : agents) EXPECT_EQ(recognizeAgent(args), agent) << args;
-  const char* const others[] = {"claude-code",
-                                "python3 -m aider",
-                                "ruby /x/claude",
-                                "claude daemon",
-                                "codex bg-sync --x",
-                                "/home/u/My Tools/claude",
-                                "",
-                                "/usr/bin/node --max-old-space-size=4096 /x/bin/gemini",
-                                "/home/u/.vscode/extensions/anthropic.claude-code-2.1/resources/claude",
-                                "node /home/u/.vscode/extensions/x/bin/codex"};
+  const char* const others[] = {
+      "claude-code", "python3 -m aider", "ruby /x/claude", "claude daemon", "codex bg-sync --x",
+      "/home/u/My Tools/claude", "", "/usr/bin/node --max-old-space-size=4096 /x/bin/gemini",
+      "/home/u/.vscode/extensions/anthropic.claude-code-2.1/resources/claude",
+      "node /home/u/.vscode/extensions/x/bin/codex"};
   for (const char* args : others) EXPECT_EQ(recognizeAgent(args), std::nullopt) << args;
 }
 
@@ -199,11 +194,9 @@ TEST(ProcessTable, ATableAssignedAgainIsTheTableOfItsNewRows) {
 
 TEST(ResolveTerminal, MatchesTerminalExecutablesByPrefixOrExactly) {
   // "st" must match whole; the match is case-sensitive.
-  const std::pair<const char*, const char*> cases[] = {{"gnome-terminal-server", "GNOME Terminal"},
-                                                       {"st", "st"},
-                                                       {"startplasma-x11", ""},
-                                                       {"codex", ""},
-                                                       {"Kitty", ""}};
+  const std::pair<const char*, const char*> cases[] = {
+      {"gnome-terminal-server", "GNOME Terminal"}, {"st", "st"}, {"startplasma-x11", ""}, {"codex", ""},
+      {"Kitty", ""}};
   for (const auto& [executable, name] : cases) {
     const auto* match = terminalAppFor(executable);
     EXPECT_EQ(match ? match->terminalName : "", std::string(name)) << executable;
