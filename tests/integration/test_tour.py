@@ -70,8 +70,14 @@ class TourTest(unittest.TestCase):
                 s.start_tovami(*argv)
                 self.assertTrue(s.wait_for(lambda: s.log_text().count("tour: step welcome") == shown), s.log_text())
                 self.assertTrue(s.wait_for(lambda: tour_focused(s)), "the tour never had the keyboard")
-                s.xdotool("key", key)  # openbox closes the focused window on alt+F4
-                self.assertTrue(s.wait_for(lambda: s.log_text().count("tour: closed") == shown - 1), s.log_text())
+                # openbox closes the focused window on alt+F4; a key that reaches it before the manager has
+                # taken in the focus does nothing, so it is pressed again while the tour stays.
+                closed = lambda: s.log_text().count("tour: closed") == shown - 1  # noqa: E731
+                for _ in range(3):
+                    s.xdotool("key", key)
+                    if s.wait_for(closed, 4):
+                        break
+                self.assertTrue(closed(), s.log_text())
                 self.assertTrue(s.wait_for(lambda: not tour_visible(s)), "the tour still shows")
                 self.assertEqual(s.stop_tovami(), 0)
                 self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
