@@ -18,8 +18,7 @@ std::chrono::steady_clock::duration toDuration(Seconds s) {
 ThreadQueue::ThreadQueue(std::string label, Seconds endWait)
     : label_(std::move(label)),
       endWait_(endWait),
-      state_(std::make_shared<State>()),
-      thread_([state = state_] { run(state); }) {}
+      state_(std::make_shared<State>()) {}
 
 ThreadQueue::~ThreadQueue() {
   decltype(State::pending) dropped;
@@ -70,6 +69,9 @@ void ThreadQueue::enqueue(TimePoint due, Entry entry) {
     if (state_->stopping) return;
     state_->pending.emplace(std::make_pair(due, state_->sequence++), std::move(entry));
   }
+  // The thread starts with the first task: a queue made at start-up and not used yet (or ever)
+  // costs the start no thread.
+  std::call_once(started_, [this] { thread_ = std::thread([state = state_] { run(state); }); });
   state_->wake.notify_all();
 }
 

@@ -1,4 +1,5 @@
-// A serial background queue backed by one thread, with delayed and repeating tasks.
+// A serial background queue backed by one thread, started by its first task, with delayed and
+// repeating tasks.
 #pragma once
 
 #include <chrono>
@@ -52,7 +53,8 @@ class ThreadQueue final : public TaskQueue {
   std::string label_;
   Seconds endWait_;
   std::shared_ptr<State> state_;
-  std::thread thread_;
+  std::once_flag started_;
+  std::thread thread_;  // started by the first task
 };
 
 class SystemClock final : public Clock {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
+#include <string>
 #include <vector>
 
 #include "platform/delayed_work.h"
@@ -57,6 +59,26 @@ TEST(ThreadQueue, RunsInOrderAndEndsCleanlyWithWorkPendingOrFromItsOwnTask) {
   });
   ended.get_future().wait();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the orphaned thread end
+}
+
+int threadsOfThisProcess() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("Threads:")) return std::stoi(line.substr(8));
+  return -1;
+}
+
+// Queues are made at start-up and most wait for their first task: each costs a thread only then.
+TEST(ThreadQueue, StartsItsThreadWithItsFirstTask) {
+  const int before = threadsOfThisProcess();
+  std::vector<std::unique_ptr<ThreadQueue>> idle;
+  for (int i = 0; i < 4; ++i) idle.push_back(std::make_unique<ThreadQueue>("app.tovami.test"));
+  EXPECT_EQ(threadsOfThisProcess(), before);
+  std::promise<void> ran;
+  idle[0]->async([&ran] { ran.set_value(); });
+  ran.get_future().wait();
+  EXPECT_EQ(threadsOfThisProcess(), before + 1);
+  idle.clear();  // the unused ones end without a thread to join
 }
 
 // A task stuck in a blocking call (a FIFO's open, a dead network share) must not keep the
