@@ -106,6 +106,24 @@ int paintsWithin(int& paints, int ms) {
   return paints;
 }
 
+// The island's words are laid out without HarfBuzz; text whose look depends on shaping (marks,
+// joined emoji, flags, other scripts, bidirectional controls) keeps it.
+TEST(QtCanvasText, OnlyTextThatNeedsShapingIsShaped) {
+  for (const char* plain : {"Working\u2026 3", "garden-planner \u00b7 Add frost dates", "Ctrl+Alt+N \u2192 5m",
+                            "caf\u00e9 \u2014 \u201cquoted\u201d", ""}) {
+    SCOPED_TRACE(plain);
+    EXPECT_FALSE(QtCanvas::needsShaping(QString::fromUtf8(plain)));
+    EXPECT_EQ(QtCanvas::toQFont(FontStyle{}, QString::fromUtf8(plain)).styleStrategy(), QFont::PreferNoShaping);
+  }
+  for (const char* shaped : {"cafe\u0301", "\U0001F469\u200D\U0001F4BB", "\U0001F1EB\U0001F1F7",
+                             "\u0645\u0631\u062D\u0628\u0627", "\u0928\u092E\u0938\u094D\u0924\u0947",
+                             "a\u200Db", "\u2067x\u2069", "\u4F60\u597D"}) {
+    SCOPED_TRACE(shaped);
+    EXPECT_TRUE(QtCanvas::needsShaping(QString::fromUtf8(shaped)));
+    EXPECT_EQ(QtCanvas::toQFont(FontStyle{}, QString::fromUtf8(shaped)).styleStrategy(), QFont::PreferDefault);
+  }
+}
+
 TEST(IslandWindow, RepaintsOnlyWhileAnimatingOrWhenAsked) {
   ensureGuiApplication();
   IslandWindow window;

@@ -23,10 +23,24 @@ QColor QtCanvas::toQColor(Color color) {
   return result;
 }
 
-QFont QtCanvas::toQFont(const FontStyle& font) {
+bool QtCanvas::needsShaping(const QString& text) {
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    // Latin, Latin-1 and Latin Extended, and the punctuation, symbols and arrows of U+2010 to
+    // U+2BFF, less the invisible joiners, marks and bidirectional controls among them. Anything
+    // else (combining marks, other scripts, a surrogate of an emoji) is shaped.
+    const bool plain = u < 0x0300 || (u >= 0x2010 && u <= 0x2BFF && !(u >= 0x2028 && u <= 0x202E) &&
+                                      !(u >= 0x2060 && u <= 0x206F));
+    if (!plain) return true;
+  }
+  return false;
+}
+
+QFont QtCanvas::toQFont(const FontStyle& font, const QString& text) {
   QFont result = font.monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QFont();
   // Sizes are in points of the scene, which are the painter's logical pixels.
   result.setPixelSize(std::max(1, static_cast<int>(font.pointSize + 0.5)));
+  if (!needsShaping(text)) result.setStyleStrategy(QFont::PreferNoShaping);
   switch (font.weight) {
     case FontWeight::regular:
       break;
@@ -290,28 +304,28 @@ void QtCanvas::drawFallbackSymbol(std::string_view name, const QRectF& rect, con
 
 void QtCanvas::drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) {
   if (color.opacity <= 0) return;
-  const QFont qfont = toQFont(font);
+  const QString string = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  const QFont qfont = toQFont(font, string);
   const QFontMetricsF metrics(qfont);
   painter_.save();
   painter_.setFont(qfont);
   painter_.setPen(toQColor(color));
-  painter_.drawText(QPointF(topLeft.x, topLeft.y + metrics.ascent()),
-                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  painter_.drawText(QPointF(topLeft.x, topLeft.y + metrics.ascent()), string);
   painter_.restore();
 }
 
 std::string QtCanvas::elideText(std::string_view text, const FontStyle& font, double maxWidth) const {
   const QString whole = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  const QFontMetricsF metrics(toQFont(font));
+  const QFontMetricsF metrics(toQFont(font, whole));
   if (metrics.horizontalAdvance(whole) <= maxWidth) return std::string(text);
   // Qt cuts between grapheme clusters and keeps the ellipsis on the text's trailing side.
   return metrics.elidedText(whole, Qt::ElideRight, std::max(0.0, maxWidth)).toStdString();
 }
 
 Size QtCanvas::measureText(std::string_view text, const FontStyle& font) const {
-  const QFontMetricsF metrics(toQFont(font));
-  return {metrics.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))),
-          metrics.height()};
+  const QString string = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  const QFontMetricsF metrics(toQFont(font, string));
+  return {metrics.horizontalAdvance(string), metrics.height()};
 }
 
 }  // namespace tovami::linux_backend
