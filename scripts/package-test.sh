@@ -81,8 +81,8 @@ dpkg -L tovami-cli >"$scratch/cli-files.txt"
 for path in /usr/bin/tovami /usr/share/man/man1/tovami.1.gz; do
   grep -qx "$path" "$scratch/cli-files.txt" || fail "$path is not in tovami-cli"
 done
-grep -v -x -E '/usr/bin/tovami|/usr/share/man/man1/tovami.1.gz|/usr/share/doc/tovami-cli/.*|/(\.|usr|usr/bin|usr/share(/man(/man1)?|/doc(/tovami-cli)?)?)' \
-  "$scratch/cli-files.txt" && fail "tovami-cli holds more than the entry, its manual page and its documents"
+grep -v -x -E '/usr/bin/tovami|/usr/share/man/man1/tovami.1.gz|/usr/share/doc/tovami-cli/.*|/(\.|usr|usr/bin|usr/share(/man(/man1)?|/doc(/tovami-cli)?|/lintian(/overrides(/tovami-cli)?)?)?)' \
+  "$scratch/cli-files.txt" && fail "tovami-cli holds more than the entry, its manual page, its documents and its lintian override"
 for path in /usr/bin/tovami /usr/libexec/tovami/tovami-desktop /usr/share/applications/app.tovami.Tovami.desktop \
   /usr/share/metainfo/app.tovami.Tovami.metainfo.xml /usr/share/icons/hicolor/scalable/apps/tovami.svg \
   /usr/share/icons/hicolor/48x48/apps/tovami.png /usr/share/man/man1/tovami.1.gz /etc/pam.d/tovami \
