@@ -37,56 +37,45 @@ class HookInstallerTest : public ::testing::Test {
   std::string entry = (home / "opt/it's here/tovami").string();
   std::string socket = (home / ".local/share/Tovami/agent.sock").string();
   std::shared_ptr<FileSystem> files = std::make_shared<linux_backend::PosixFileSystem>();
-  HookInstaller installer{files, approval_hooks::claudeCode(settings.string(), home.string(), entry, socket)};
-
-  void SetUp() override {
-    fs::remove_all(home);
-    fs::create_directories(settings.parent_path());
+  HookInstaller claude(const std::string& at) {
+    return {files, approval_hooks::claudeCode(settings.string(), home.string(), at, socket)};
   }
+  HookInstaller installer = claude(entry);
+
+  void SetUp() override { fs::remove_all(home), fs::create_directories(settings.parent_path()); }
   void TearDown() override { fs::remove_all(home); }
 
   void write(const std::string& text) { std::ofstream(settings) << text; }
   json parsed() { return json::parse(readFile(settings)); }
   json ourGroup(const std::string& hook, int timeout) {
-    return {{"hooks", json::array({{{"type", "command"},
-                                    {"command", hookCommand(entry, hook, socket)},
+    return {{"hooks", json::array({{{"type", "command"}, {"command", hookCommand(entry, hook, socket)},
                                     {"timeout", timeout}}})}};
   }
 };
 
 TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndReplacesOldEntries) {
   const json foreign = {{"hooks", json::array({{{"type", "command"}, {"command", "notify-send hi"}}})}};
-  const json netcat = {{"type", "command"},
-                       {"command",
-                        "S=\"$HOME/.local/share/Tovami/agent.sock\"; [ -S \"$S\" ] && exec /usr/bin/nc -U "
-                        "\"$S\" -w 50 2>/dev/null; exit 0 # tovami-notch-approvals"},
-                       {"timeout", 10}};
+  const json netcat = {{"type", "command"}, {"timeout", 10},
+                       {"command", "S=\"$HOME/.local/share/Tovami/agent.sock\"; [ -S \"$S\" ] && exec /usr/bin/nc "
+                                   "-U \"$S\" -w 50 2>/dev/null; exit 0 # tovami-notch-approvals"}};
   const json userHook = {{"type", "command"}, {"command", "x"}};
   const json mixed = {{"matcher", ""}, {"hooks", json::array({userHook, netcat})}};
-  const json user = {{"model", "opus"},
-                     {"permissions", {{"allow", json::array({"Bash(ls)"})}}},
-                     {"hooks",
-                      {{"Notification", json::array({foreign, mixed, 7})},
-                       {"PreToolUse", json::array({{{"hooks", json::array({netcat})}}})},
-                       {"Stop", json::array({foreign})}}}};
+  const json user = {{"model", "opus"}, {"permissions", {{"allow", json::array({"Bash(ls)"})}}},
+                     {"hooks", {{"Notification", json::array({foreign, mixed, 7})},
+                                {"PreToolUse", json::array({{{"hooks", json::array({netcat})}}})},
+                                {"Stop", json::array({foreign})}}}};
   const json notification = ourGroup("notification", 10), permission = ourGroup("permission-request", 300);
   json expected = user;
   expected["hooks"]["Notification"] =
       json::array({foreign, {{"matcher", ""}, {"hooks", json::array({userHook})}}, 7, notification});
   expected["hooks"].erase("PreToolUse");  // held only our old entry
   expected["hooks"]["PermissionRequest"] = json::array({permission});
-  const json onlyOurs = {
-      {"hooks",
-       {{"Notification", json::array({notification})}, {"PermissionRequest", json::array({permission})}}}};
-  const std::pair<std::optional<std::string>, json> cases[] = {
-      // before (absent: no file), after
-      {std::nullopt, onlyOurs},
-      {"{}", onlyOurs},
-      {user.dump(), expected},
-  };
+  const json onlyOurs = {{"hooks", {{"Notification", json::array({notification})},
+                                     {"PermissionRequest", json::array({permission})}}}};
+  const std::pair<std::optional<std::string>, json> cases[] = {  // before (absent: no file), after
+      {std::nullopt, onlyOurs}, {"{}", onlyOurs}, {user.dump(), expected}};
   for (const auto& [before, after] : cases) {
-    fs::remove(settings);
-    fs::remove(installer.backupPath());
+    fs::remove(settings), fs::remove(installer.backupPath());
     if (before) write(*before);
     ASSERT_TRUE(installer.install().ok);
     EXPECT_EQ(fs::exists(installer.backupPath()) ? readFile(installer.backupPath()) : "(none)",
@@ -97,9 +86,7 @@ TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndReplacesOldEntries) {
     EXPECT_EQ(parsed(), after) << before.value_or("(none)");
   }
   // The entry moved (a package installed over a build tree): the next install rewrites the commands.
-  HookInstaller moved{
-      files, approval_hooks::claudeCode(settings.string(), home.string(), "/usr/bin/tovami", socket)};
-  ASSERT_TRUE(moved.install().ok);
+  ASSERT_TRUE(claude("/usr/bin/tovami").install().ok);
   EXPECT_EQ(hookCommand("build/tovami", "notification", socket), "");  // only an absolute path is named
   const auto hooks = parsed()["hooks"];
   EXPECT_EQ(hooks["Notification"].back()["hooks"][0]["command"],
@@ -108,25 +95,19 @@ TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndReplacesOldEntries) {
   EXPECT_EQ(hooks["Notification"].size(), 4u);
 }
 
-// Each file is one the agent would reject or one that must not be read: refused, byte for byte
-// untouched, no backup, and the reason said.
+// Files the agent would reject or that must not be read: refused byte for byte untouched, no backup, reason said.
 TEST_F(HookInstallerTest, HostileFilesAreRefusedUntouchedWithTheReason) {
   const std::string huge = "{\"x\": \"" + std::string(3u << 20, 'a') + "\"}";
   const std::pair<std::string, std::string> cases[] = {
-      {"", "not valid JSON"},
+      {"", "not valid JSON"}, {"{\"n\": [1e, -, 1.]}", "not valid JSON"}, {"[1, 2]", "does not hold a JSON object"},
       {"{\"n\": 01}", "not valid JSON"},  // numbers out of the grammar, whatever their range
-      {"{\"n\": [1e, -, 1.]}", "not valid JSON"},
-      {"[1, 2]", "does not hold a JSON object"},
-      {"{\"hooks\": [{\"hooks\": []}]}", "its \"hooks\" is not an object"},
+      {"{\"hooks\": [{\"hooks\": []}]}", "its \"hooks\" is not an object"}, {huge, "larger than 2 MiB"},
       {"{\"hooks\": {\"Notification\": {\"hooks\": []}}}", "\"Notification\" is not a list"},
-      {std::string(50000, '[') + std::string(50000, ']'), "nested deeper than 64 levels"},
-      {huge, "larger than 2 MiB"},
-  };
+      {std::string(50000, '[') + std::string(50000, ']'), "nested deeper than 64 levels"}};
   for (const auto& [before, reason] : cases) {
     write(before);
     const auto result = installer.install();
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.reason.find(reason), std::string::npos) << result.reason;
+    EXPECT_TRUE(!result.ok && result.reason.find(reason) != std::string::npos) << result.reason;
     EXPECT_FALSE(installer.remove().ok);
     EXPECT_TRUE(readFile(settings) == before && !fs::exists(installer.backupPath())) << reason;
   }
@@ -138,66 +119,67 @@ TEST_F(HookInstallerTest, HostileFilesAreRefusedUntouchedWithTheReason) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_EQ(files->read(settings.string()).error, "not a regular file");
   EXPECT_TRUE(fs::is_fifo(settings));
-  fs::remove(settings);
-  fs::create_directory(settings);
+  fs::remove(settings), fs::create_directory(settings);
   EXPECT_FALSE(installer.install().ok);
   fs::remove(settings);
   // No entry path known, and no folder of the agent's: nothing is created.
-  HookInstaller noEntry{files, approval_hooks::claudeCode(settings.string(), home.string(), "", socket)};
-  EXPECT_FALSE(noEntry.install().ok || fs::exists(settings));
+  EXPECT_FALSE(claude("").install().ok || fs::exists(settings));
   fs::remove_all(settings.parent_path());
   const auto result = installer.install();
   EXPECT_TRUE(!result.ok && result.missingFolder && !fs::exists(settings));
 }
 
 // Every value Tovami does not own comes back as written, in its order, through install and removal.
-TEST_F(HookInstallerTest, NumbersAndOtherValuesSurviveExactly) {
+TEST_F(HookInstallerTest, NumbersOtherValuesLinksAndPermissionsSurviveExactly) {
   const std::string before =
       "{\"big\":123456789012345678901234567890,\"f\":1.50,\"e\":1E+2,\"neg\":-0,\"tiny\":1e-7,"
       "\"max\":18446744073709551616,\"huge\":1e400,\"mhuge\":-2.5E+400,\"s\":\"\\u00e9\\ud83d\\ude00\",\"z\":"
-      "{\"b\":1,\"a\":[0.10,2]},"
-      "\"hooks\":{\"Stop\":[{\"hooks\":[{\"type\":\"command\",\"command\":\"x\",\"timeout\":1.0}]}]},\"a\":"
-      "true}";
+      "{\"b\":1,\"a\":[0.10,2]},\"hooks\":{\"Stop\":[{\"hooks\":[{\"type\":\"command\",\"command\":\"x\","
+      "\"timeout\":1.0}]}]},\"a\":true}";
   write(before);
   ASSERT_TRUE(installer.install().ok);
   const std::string installed = readFile(settings);
-  for (const char* kept :
-       {"\"big\": 123456789012345678901234567890", "\"f\": 1.50", "\"e\": 1E+2", "\"neg\": -0",
-        "\"tiny\": 1e-7", "\"max\": 18446744073709551616", "0.10", "\"huge\": 1e400", "\"mhuge\": -2.5E+400",
-        "\"timeout\": 1.0", "\"s\": \"\xc3\xa9\xf0\x9f\x98\x80\""})
+  for (const char* kept : {"\"big\": 123456789012345678901234567890", "\"f\": 1.50", "\"e\": 1E+2", "\"neg\": -0",
+                           "\"tiny\": 1e-7", "\"max\": 18446744073709551616", "0.10", "\"huge\": 1e400",
+                           "\"mhuge\": -2.5E+400", "\"timeout\": 1.0", "\"s\": \"\xc3\xa9\xf0\x9f\x98\x80\""})
     EXPECT_NE(installed.find(kept), std::string::npos) << kept;
   EXPECT_LT(installed.find("\"big\""), installed.find("\"a\": true"));  // the user's key order
   EXPECT_LT(installed.find("\"b\": 1"), installed.find("\"a\": ["));
   ASSERT_TRUE(installer.remove().ok);
   std::string error;
   EXPECT_EQ(settings_json::parse(readFile(settings), error), settings_json::parse(before, error));
-  const std::string pretty =
-      "{\n  \"huge\": [\n    1e400,\n    -1E+999\n  ]\n}\n";  // beyond a double, still JSON
+  const std::string pretty = "{\n  \"huge\": [\n    1e400,\n    -1E+999\n  ]\n}\n";  // beyond a double, still JSON
   EXPECT_EQ(settings_json::dump(*settings_json::parse(pretty, error), error), pretty);
   const std::string untouched = "{\"hooks\": {},   \"model\": \"x\"}";
   write(untouched);
-  EXPECT_TRUE(installer.remove().ok &&
-              readFile(settings) == untouched);  // nothing of ours: not even reformatted
+  EXPECT_TRUE(installer.remove().ok && readFile(settings) == untouched);  // nothing of ours: not even reformatted
+  // A link is followed and stays a link; the target keeps its permissions and nothing is left beside it.
+  fs::remove(settings);
+  const fs::path target = home / "dotfiles" / "claude-settings.json";
+  fs::create_directories(target.parent_path());
+  fs::create_symlink("../dotfiles/claude-settings.json", settings);
+  write(R"({"model": "opus"})");  // through the link
+  fs::permissions(target, fs::perms(0640));
+  ASSERT_TRUE(installer.install().ok);
+  EXPECT_TRUE(fs::is_symlink(settings) && parsed()["model"] == "opus" && parsed().contains("hooks"));
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
+  EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()), 1);
 }
 
-// Another program writing the same file (between our read and our rename, or right after it)
-// keeps its change; success is reported only for what is on disk.
+// A concurrent writer (before or right after our rename) keeps its change; only what is on disk counts.
 TEST_F(HookInstallerTest, AConcurrentWriterKeepsItsChangeAndOnlyWhatIsOnDiskCounts) {
+  using S = const std::string&;
   struct Interposed final : FileSystem {
+    explicit Interposed(std::shared_ptr<FileSystem> files) : real(std::move(files)) {}
     std::shared_ptr<FileSystem> real;
     std::function<void(int round)> before, after;
     int rounds = 0;
-    FileContents read(const std::string& p) override { return real->read(p); }
-    bool exists(const std::string& p) override { return real->exists(p); }
-    bool isExecutable(const std::string& p) override { return real->isExecutable(p); }
-    std::optional<std::string> copyNew(const std::string& f, const std::string& t) override {
-      return real->copyNew(f, t);
-    }
-    std::optional<std::string> replaceContents(const std::string& p, const std::string& b) override {
-      return real->replaceContents(p, b);
-    }
-    ReplaceOutcome replaceIfUnchanged(const std::string& p, const FileContents& e,
-                                      const std::string& b) override {
+    FileContents read(S p) override { return real->read(p); }
+    bool exists(S p) override { return real->exists(p); }
+    bool isExecutable(S p) override { return real->isExecutable(p); }
+    std::optional<std::string> copyNew(S f, S t) override { return real->copyNew(f, t); }
+    std::optional<std::string> replaceContents(S p, S b) override { return real->replaceContents(p, b); }
+    ReplaceOutcome replaceIfUnchanged(S p, const FileContents& e, S b) override {
       const int round = rounds++;
       if (before) before(round);
       auto outcome = real->replaceIfUnchanged(p, e, b);
@@ -208,33 +190,17 @@ TEST_F(HookInstallerTest, AConcurrentWriterKeepsItsChangeAndOnlyWhatIsOnDiskCoun
   auto other = [this](int round) { write("{\"other\": " + std::to_string(round) + "}"); };
   for (const bool when : {false, true}) {  // before or after the rename
     write("{\"mine\": 1}");
-    auto fake = std::make_shared<Interposed>();
-    fake->real = files;
+    auto fake = std::make_shared<Interposed>(files);
     (when ? fake->after : fake->before) = [&](int r) { return r < 2 ? other(r) : void(); };
-    HookInstaller racing{fake, installer.file()};
-    ASSERT_TRUE(racing.install().ok) << when;
+    ASSERT_TRUE(HookInstaller(fake, installer.file()).install().ok) << when;
     EXPECT_EQ(parsed()["other"], 1) << when;
     EXPECT_EQ(parsed()["hooks"]["PermissionRequest"].size(), 1u) << when;
   }
-  auto fake = std::make_shared<Interposed>();
-  fake->real = files;
+  auto fake = std::make_shared<Interposed>(files);
   fake->before = other;  // never lets go
   write("{}");
-  const auto result = HookInstaller(fake, installer.file()).install();
-  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(HookInstaller(fake, installer.file()).install().ok);
   EXPECT_EQ(parsed(), (json{{"other", 4}}));
-}
-
-TEST_F(HookInstallerTest, LinksSurviveAndPermissionsStay) {
-  const fs::path target = home / "dotfiles" / "claude-settings.json";
-  fs::create_directories(target.parent_path());
-  fs::create_symlink("../dotfiles/claude-settings.json", settings);
-  write(R"({"model": "opus"})");  // through the link
-  fs::permissions(target, fs::perms(0640));
-  ASSERT_TRUE(installer.install().ok);
-  EXPECT_TRUE(fs::is_symlink(settings) && parsed()["model"] == "opus" && parsed().contains("hooks"));
-  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
-  EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()), 1);
 }
 
 // Codex's file: one PermissionRequest entry after the user's, and gone again without a trace.
@@ -258,29 +224,24 @@ TEST_F(HookInstallerTest, CodexGetsOnePermissionRequestEntryBesideTheUsersHooks)
   EXPECT_EQ(settings_json::parse(readFile(hooksFile), error), settings_json::parse(before, error));
 }
 
-// The recorded payloads of one permission prompt reach the entry through the installed file: the
-// group under their event name has no matcher (every tool), and the command hands the payload on.
+// Recorded payloads of a permission prompt reach the entry via the installed file: no matcher, payload passed on.
 TEST_F(HookInstallerTest, RecordedPayloadsReachTheEntryThroughTheInstalledCommands) {
   fs::create_directories(fs::path(entry).parent_path());
   std::ofstream(entry) << "#!/bin/sh\n{ printf '%s\\n' \"$*\"; cat; } > \"$(dirname \"$0\")/got\"\n";
   fs::permissions(entry, fs::perms(0755));
   ASSERT_TRUE(installer.install().ok);
   const fs::path recorded = fs::path(TOVAMI_TEST_FIXTURES) / "claude-code/hooks";
-  const std::pair<const char*, std::string> payloads[] = {
-      {"1796542710612450042-PermissionRequest.json", "--hook permission-request --socket " + socket},
-      {"1796542716657264940-Notification.json", "--hook notification --socket " + socket}};
-  for (const auto& [name, arguments] : payloads) {
+  for (const auto& [name, arguments] : {std::pair<const char*, const char*>{
+           "1796542710612450042-PermissionRequest.json", "--hook permission-request --socket "},
+       {"1796542716657264940-Notification.json", "--hook notification --socket "}}) {
     const std::string payload = readFile(recorded / name);
-    const json event = json::parse(payload);
-    const json group = parsed()["hooks"][event["hook_event_name"].get<std::string>()].back();
+    const json group = parsed()["hooks"][json::parse(payload)["hook_event_name"].get<std::string>()].back();
     EXPECT_FALSE(group.contains("matcher")) << name;
     const fs::path input = home / "payload.json";
     std::ofstream(input) << payload;
-    const std::string command = group["hooks"][0]["command"];
-    ASSERT_EQ(
-        std::system(("sh -c \"$(cat <<'EOF'\n" + command + "\nEOF\n)\" < '" + input.string() + "'").c_str()),
-        0);
-    EXPECT_EQ(readFile(fs::path(entry).parent_path() / "got"), arguments + "\n" + payload) << name;
+    const std::string command = group["hooks"][0]["command"], shell = "sh -c \"$(cat <<'EOF'\n" + command;
+    ASSERT_EQ(std::system((shell + "\nEOF\n)\" < '" + input.string() + "'").c_str()), 0);
+    EXPECT_EQ(readFile(fs::path(entry).parent_path() / "got"), arguments + socket + "\n" + payload) << name;
   }
 }
 
@@ -300,20 +261,16 @@ struct RecordedLog final : LogSink {
   }
 };
 
-// Files that already hold Tovami's entries are not written again, by a second install or a second
-// launch with approvals on (each rewrite makes every running agent reload its settings), and the
-// look 2 s later raises no "undone" alarm; numbers in the user's spelling (the timeouts read back)
-// are the same values.
+// Files holding Tovami's entries are not rewritten (agents reload on each write) by a second install or launch,
+// the look 2 s later raises no "undone" alarm; numbers in the user's spelling are the same values.
 TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   const fs::path codexFile = home / ".codex" / "hooks.json";
   fs::create_directories(codexFile.parent_path());
   write(R"({"model": "opus", "cleanupPeriodDays": 30.0, "env": {"N": "1"}})");
-  std::ofstream(codexFile)
-      << R"({"hooks": {"Stop": [{"hooks": [{"type": "command", "command": "x", "timeout": 5}]}]}})";
+  std::ofstream(codexFile) << R"({"hooks": {"Stop": [{"hooks": [{"type": "command", "command": "x", "timeout": 5}]}]}})";
   auto installers = [&] {
     return std::vector<HookInstaller>{
-        HookInstaller(files, approval_hooks::claudeCode(settings.string(), home.string(), entry, socket)),
-        HookInstaller(files, approval_hooks::codex(codexFile.string(), home.string(), entry, socket))};
+        claude(entry), HookInstaller(files, approval_hooks::codex(codexFile.string(), home.string(), entry, socket))};
   };
   for (auto& first : installers()) ASSERT_TRUE(first.install().changed) << first.file().path;
   const std::string settingsText = readFile(settings), codexText = readFile(codexFile);
@@ -325,9 +282,7 @@ TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   }
   auto log = std::make_shared<RecordedLog>();
   setLogSink(log);
-  struct Restore {
-    ~Restore() { setLogSink(nullptr); }
-  } restore;
+  const std::shared_ptr<void> restore(nullptr, [](void*) { setLogSink(nullptr); });
   for (int launch = 0; launch < 2; ++launch) {
     testing::VirtualDispatcher dispatcher;
     std::vector<std::shared_ptr<ApprovalHookService>> services;
@@ -348,8 +303,7 @@ TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   EXPECT_EQ(log->text.find("undone"), std::string::npos) << log->text;
   EXPECT_NE(log->text.find("hook already in"), std::string::npos) << log->text;
   EXPECT_EQ(log->text.find("hook installed"), std::string::npos) << log->text;
-  // The user adds a hook of theirs after ours (as an agent's own hooks screen does): ours stays
-  // where it is and the file is not written.
+  // The user adds a hook after ours (as an agent's hooks screen does): ours stays put, the file unwritten.
   json edited = parsed();
   edited["hooks"]["PermissionRequest"].push_back(
       {{"matcher", "Bash"}, {"hooks", json::array({{{"type", "command"}, {"command", "audit"}}})}});
