@@ -27,18 +27,16 @@ namespace tovami::linux_backend {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using std::this_thread::sleep_for;
 
-sockaddr_un addressOf(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  return address;
-}
-
-int connectTo(const std::string& path) {
+// A unix stream socket connected (or bound) to `path`, or -1.
+int socketAt(const std::string& path, bool toConnect = true) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address = addressOf(path);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  sockaddr_un address{AF_UNIX, {}};
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const auto* raw = reinterpret_cast<sockaddr*>(&address);
+  if ((toConnect ? ::connect(fd, raw, sizeof address) : ::bind(fd, raw, sizeof address)) == 0) return fd;
   ::close(fd);
   return -1;
 }
@@ -63,18 +61,14 @@ PeerResult finish(int fd) {
 
 // Writes the pieces (pausing between them), optionally ends its side, then waits for the server.
 PeerResult talk(const std::string& path, const std::vector<std::string>& pieces, bool endAfter = false) {
-  int fd = connectTo(path);
-  for (const auto& piece : pieces) {
-    (void)!::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  int fd = socketAt(path);
+  for (const auto& piece : pieces) (void)!::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL), sleep_for(5ms);
   if (endAfter) ::shutdown(fd, SHUT_WR);
   return finish(fd);
 }
 
 size_t openDescriptors() {
-  return static_cast<size_t>(
-      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
 class ApprovalSocketTest : public ::testing::Test {
@@ -91,11 +85,13 @@ class ApprovalSocketTest : public ::testing::Test {
   std::vector<std::shared_ptr<ConversationReply>> replies;
   std::atomic<int> ended{0};  // waits that ended without a reply
 
-  ListenOutcome listenWaiting(LocalListenerOptions options = {}) {
-    return UnixSocketService().listen(path, options, [this] {
+  // With an `answer`, every request gets it at once instead.
+  ListenOutcome listenWaiting(LocalListenerOptions options = {}, const std::string& answer = "") {
+    return UnixSocketService().listen(path, options, [this, answer] {
       return std::make_unique<ApprovalConversation>(
-          [this](const nlohmann::json& object,
-                 std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+          [this, answer](const nlohmann::json& object,
+                         std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+            if (!answer.empty()) return (reply->send(answer), ApprovalConversation::Waiting{});
             if (!object.contains("wait")) return (++objects, std::nullopt);
             std::lock_guard lock(mutex);
             replies.push_back(std::move(reply));
@@ -104,16 +100,19 @@ class ApprovalSocketTest : public ::testing::Test {
     });
   }
   int askToWait() {
-    const int fd = connectTo(path);
+    const int fd = socketAt(path);
     (void)!::send(fd, "{\"wait\":1}", 10, MSG_NOSIGNAL);
     return fd;
+  }
+  void sendTo(bool first, const std::string& text) {
+    std::lock_guard lock(mutex);
+    (first ? replies.front() : replies.back())->send(text);
   }
 
   ListenOutcome listen(UnixSocketService service = UnixSocketService(), LocalListenerOptions options = {}) {
     return service.listen(path, options, [this] {
       return std::make_unique<ApprovalConversation>([this](const nlohmann::json& object) {
-        if (auto envelope = readEnvelope(object))
-          approvalRequestFrom(*envelope->payload, "id", 0);  // as the server
+        if (auto envelope = readEnvelope(object)) approvalRequestFrom(*envelope->payload, "id", 0);  // as the server
         ++objects;
       });
     });
@@ -125,17 +124,13 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
   const std::string deep = R"({"protocol":1,"event":"permission-request","payload":{"hook_event_name":)"
                            R"("PermissionRequest","tool_name":"Bash","permission_suggestions":)" +
                            std::string(32000, '[') + std::string(32000, ']') + "}}";
-  const std::tuple<std::vector<std::string>, bool, size_t> cases[] = {
-      // pieces, peer ends, objects kept
+  const std::tuple<std::vector<std::string>, bool, size_t> cases[] = {  // pieces, peer ends, objects kept
       {{notice}, false, 1},  // the peer need not end its side
       {{notice.substr(0, 10), notice.substr(10, 30), notice.substr(40)}, false, 1},
       {{"{\"a\":\"}\"", "}"}, false, 1},  // a brace inside a string ends nothing
-      {{"{\"a\":1} trailing"}, true, 0},
-      {{}, true, 0},
-      {{"\xff\xfe garbage }"}, true, 0},
+      {{"{\"a\":1} trailing"}, true, 0}, {{}, true, 0}, {{"\xff\xfe garbage }"}, true, 0},
       {{std::string(70000, '{')}, false, 0},  // past the cap: closed without the peer ending
-      {{deep}, false, 0},                     // nested past the bound: refused before anything recurses
-  };
+      {{deep}, false, 0}};                    // nested past the bound: refused before anything recurses
   auto outcome = listen();
   ASSERT_TRUE(outcome.listener) << outcome.error;
   size_t expected = 0;
@@ -146,7 +141,7 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
   }
   const size_t descriptors = openDescriptors();
   for (int i = 0; i < 2000; ++i) {  // half of them vanish without a word
-    int fd = connectTo(path);
+    int fd = socketAt(path);
     ASSERT_GE(fd, 0) << i;
     if (i % 2 == 0) (void)!::send(fd, "{}", 2, MSG_NOSIGNAL);
     ::close(fd);
@@ -163,26 +158,21 @@ TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKeptRelease
       << open.error;
   fs::permissions(fs::path(path).parent_path(),
                   fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-  int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);  // a socket file whose server is gone, as after a crash
-  sockaddr_un address = addressOf(path);
-  ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ::close(stale);
+  ASSERT_EQ(::close(socketAt(path, false)), 0);  // a socket file whose server is gone, as after a crash
   auto first = listen();
   ASSERT_TRUE(first.listener) << first.error;
   EXPECT_EQ(fs::status(fs::path(path).parent_path()).permissions(), fs::perms::owner_all);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
   // Something that is not a socket where the socket goes is never deleted: the listen fails.
-  {
-    first.listener.reset();
-    std::ofstream(path) << "notes";
-    auto blocked = listen();
-    EXPECT_TRUE(!blocked.listener && blocked.error.find("left untouched") != std::string::npos);
-    EXPECT_EQ(fs::file_size(path), 5u);
-    fs::remove(path);
-    first = listen();
-    ASSERT_TRUE(first.listener);
-  }
+  first.listener.reset();
+  std::ofstream(path) << "notes";
+  auto blocked = listen();
+  EXPECT_TRUE(!blocked.listener && blocked.error.find("left untouched") != std::string::npos);
+  EXPECT_EQ(fs::file_size(path), 5u);
+  fs::remove(path);
+  first = listen();
+  ASSERT_TRUE(first.listener);
   auto second = listen();
   EXPECT_TRUE(!second.listener && second.servedByAnother);
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);  // the first still serves
@@ -192,13 +182,11 @@ TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKeptRelease
   // A listener let go from inside a conversation, on its own thread, ends cleanly.
   std::unique_ptr<LocalListener> listener;
   std::atomic<bool> released{false};
-  auto conversation = [&] {
+  listener = UnixSocketService().listen(path, {}, [&] {
     return std::make_unique<ApprovalConversation>([&](const nlohmann::json&) {
-      listener.reset();  // on the listener's own thread
-      released = true;
+      listener.reset(), released = true;  // on the listener's own thread
     });
-  };
-  listener = UnixSocketService().listen(path, {}, conversation).listener;
+  }).listener;
   ASSERT_TRUE(listener);
   EXPECT_TRUE(talk(path, {"{}"}).closedByServer);
   EXPECT_TRUE(released && !fs::exists(path));
@@ -215,37 +203,32 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   auto outcome = listen(UnixSocketService(), LocalListenerOptions{65536, 2, 0.3});
   ASSERT_TRUE(outcome.listener);
   const auto began = std::chrono::steady_clock::now();
-  std::vector<int> silent{connectTo(path), connectTo(path)};
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::vector<int> silent{socketAt(path), socketAt(path)};
+  sleep_for(50ms);
   // Silent peers fill the room: a writer still gets through, the oldest silent one gives way.
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
   EXPECT_EQ(objects.load(), 1u);
   for (int fd : silent) EXPECT_TRUE(finish(fd).closedByServer);  // silent past the 0.3 s allowed
   EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
   std::vector<int> crowd;
-  for (int i = 0; i < 50; ++i) crowd.push_back(connectTo(path));
+  for (int i = 0; i < 50; ++i) crowd.push_back(socketAt(path));
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
   EXPECT_EQ(objects.load(), 2u);
   for (int fd : crowd) ::close(fd);
 }
 
 TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEitherSide) {
-  LocalListenerOptions options;
-  options.maxAwaiting = 3;
-  options.awaitLifetime = 0.4;
+  const LocalListenerOptions options{.maxAwaiting = 3, .awaitLifetime = 0.4};
   auto outcome = listenWaiting(options);
   ASSERT_TRUE(outcome.listener);
   std::vector<int> waiting;
   for (int i = 0; i < 5; ++i) waiting.push_back(askToWait());
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  sleep_for(100ms);
   EXPECT_EQ(ended.load(), 2);                              // no room for the last two: ended at once
   EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);  // notices are still served
   EXPECT_EQ(objects.load(), 1u);
-  {
-    std::lock_guard lock(mutex);
-    replies[0]->send("{\"behavior\":\"allow\"}");
-    replies[0]->send("{\"behavior\":\"deny\"}");  // only the first reply counts
-  }
+  sendTo(true, "{\"behavior\":\"allow\"}");
+  sendTo(true, "{\"behavior\":\"deny\"}");  // only the first reply counts
   ::close(waiting[1]);  // this peer leaves: its wait ends
   auto answered = finish(waiting[0]);
   EXPECT_TRUE(answered.closedByServer && answered.reply == "{\"behavior\":\"allow\"}") << answered.reply;
@@ -253,32 +236,27 @@ TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEither
   for (int i : {3, 4}) EXPECT_TRUE(finish(waiting[static_cast<size_t>(i)]).reply.empty());
   EXPECT_EQ(ended.load(), 4);  // the answered one never "ended"
 
-  // Waits that reach their bound give their room back: after more of them than there is room,
-  // a new request still waits and gets its decision.
+  // Waits that reach their bound give their room back: after more than there is room, one still waits.
   for (int round = 0; round < 2; ++round) {
     std::vector<int> expiring;
     for (size_t i = 0; i < options.maxAwaiting; ++i) expiring.push_back(askToWait());
     for (int fd : expiring) EXPECT_TRUE(finish(fd).reply.empty());
   }
   const int last = askToWait();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  {
-    std::lock_guard lock(mutex);
-    replies.back()->send("{\"behavior\":\"allow\"}");
-  }
+  sleep_for(100ms);
+  sendTo(false, "{\"behavior\":\"allow\"}");
   EXPECT_EQ(finish(last).reply, "{\"behavior\":\"allow\"}");
 }
 
-// A waiting client hears the server's keep-alives (they lead its reply, which still reads as the
-// decision) and ends without a verdict once its server says nothing for the silence bound (stopped).
+// A waiting client hears keep-alives (they lead its reply, still read as the decision) and leaves a silent server.
 TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) {
   auto outcome = listenWaiting();
   ASSERT_TRUE(outcome.listener) << outcome.error;
   std::atomic<bool> asked{false};
   std::thread server([&] {
-    while (!asked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!asked) sleep_for(5ms);
     for (int i = 0; i < 15; ++i) {  // 1.5 s of keep-alives, each 0.1 s: longer than the silence bound
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      sleep_for(100ms);
       std::lock_guard lock(mutex);
       if (!replies.empty()) replies.back()->keepAlive();
     }
@@ -299,12 +277,12 @@ TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) 
                            [&] { return exchangeWithSocket(path, R"({"wait":1})", 600, nullptr, 0.3); });
   ASSERT_EQ(silent.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   EXPECT_FALSE(silent.get());
-  for (int i = 0; i < 100 && ended == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 100 && ended == 0; ++i) sleep_for(10ms);
   EXPECT_EQ(ended.load(), 1);  // the client left: the server withdraws its request
 }
 
-// Another user planted a socket that answers "allow" (the folder was open before the first start). The hook
-// client speaks only to a socket file of its own user served by its own user; the server says whose it is.
+// Another user planted a socket answering "allow": the hook client trusts only its own user's socket file and
+// server; the server says whose it is.
 TEST_F(ApprovalSocketTest, AnotherUsersSocketIsNeitherTrustedNorTakenForAnotherTovami) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root: the stranger's socket is made with chown() and setuid()";
   constexpr uid_t kStranger = 65534;
@@ -315,11 +293,9 @@ TEST_F(ApprovalSocketTest, AnotherUsersSocketIsNeitherTrustedNorTakenForAnotherT
     fs::remove(path);
     const pid_t child = ::fork();
     if (child == 0) {
-      int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-      sockaddr_un address = addressOf(path);
-      if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(1);
+      const int fd = socketAt(path, false);
       ::chmod(path.c_str(), 0666);
-      if ((strangerOwnsFile && ::chown(path.c_str(), kStranger, kStranger) != 0) ||
+      if (fd < 0 || (strangerOwnsFile && ::chown(path.c_str(), kStranger, kStranger) != 0) ||
           ::setgid(kStranger) != 0 || ::setuid(kStranger) != 0 ||
           ::listen(fd, 8) != 0)  // the listener's credentials are taken here
         ::_exit(1);
@@ -328,12 +304,8 @@ TEST_F(ApprovalSocketTest, AnotherUsersSocketIsNeitherTrustedNorTakenForAnotherT
         (void)!::write(peer, kAllow, sizeof kAllow - 1);
       ::_exit(0);
     }
-    for (int i = 0, fd = -1; i < 200 && fd < 0; ++i) {  // until the stranger listens
-      if ((fd = connectTo(path)) >= 0)
-        finish(fd);
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    for (int i = 0, fd = -1; i < 200 && fd < 0; ++i)  // until the stranger listens
+      (fd = socketAt(path)) >= 0 ? void(finish(fd)) : sleep_for(10ms);
     return child;
   };
   const std::tuple<bool, std::string, std::string> cases[] = {
@@ -341,8 +313,7 @@ TEST_F(ApprovalSocketTest, AnotherUsersSocketIsNeitherTrustedNorTakenForAnotherT
       {true, "the socket " + path + " belongs to another user (uid 65534); remove it",
        "the approval socket " + path + " belongs to another user (uid 65534)"},
       {false, "the socket " + path + " is answered by another user's program (uid 65534); remove it",
-       "the server at " + path + " runs as another user (uid 65534)"},
-  };
+       "the server at " + path + " runs as another user (uid 65534)"}};
   for (const auto& [strangerOwnsFile, serverSays, clientSays] : cases) {
     const pid_t stranger = plant(strangerOwnsFile);
     std::string refusal;
@@ -352,19 +323,11 @@ TEST_F(ApprovalSocketTest, AnotherUsersSocketIsNeitherTrustedNorTakenForAnotherT
     EXPECT_FALSE(outcome.listener || outcome.servedByAnother);
     EXPECT_EQ(outcome.error, serverSays);
     EXPECT_TRUE(fs::is_socket(path));  // not ours to delete: the user is told
-    ::kill(stranger, SIGKILL);
-    ::waitpid(stranger, nullptr, 0);
+    ::kill(stranger, SIGKILL), ::waitpid(stranger, nullptr, 0);
   }
   // Our own server is trusted: the same client gets its reply.
   fs::remove(path);
-  auto ours = UnixSocketService().listen(path, {}, [] {
-    return std::make_unique<ApprovalConversation>(
-        [](const nlohmann::json&,
-           std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
-          reply->send("{\"behavior\":\"deny\"}");
-          return ApprovalConversation::Waiting{};
-        });
-  });
+  auto ours = listenWaiting({}, "{\"behavior\":\"deny\"}");
   ASSERT_TRUE(ours.listener) << ours.error;
   std::string refusal;
   EXPECT_EQ(exchangeWithSocket(path, "{}", 2, &refusal), "{\"behavior\":\"deny\"}");
