@@ -1,5 +1,5 @@
-// The Linux process backends against the real system: the tool launcher with real programs,
-// the /proc sampler on a tree built in a temp folder, and both samplers on the live table.
+// The Linux process backends against the real system: the tool launcher with real programs, the /proc
+// sampler on a tree built in a temp folder, and both samplers on the live table.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -33,8 +33,7 @@ fs::path makeTempDir(const char* prefix) {
   return dir;
 }
 
-// Whether the process whose pid a script wrote into `pidFile` still runs.
-bool alive(const fs::path& pidFile) {
+bool alive(const fs::path& pidFile) {  // whether the process whose pid a script wrote there still runs
   pid_t pid = 0;
   std::ifstream(pidFile) >> pid;
   return pid > 0 && ::kill(pid, 0) == 0;
@@ -45,15 +44,13 @@ double secondsSince(Clock::time_point start) {
 }
 
 ToolRun shell(const std::string& script, double timeout = 5.0) {
-  PosixProcessLauncher launcher;
-  return launcher.run("/bin/sh", {"-c", script}, timeout);
+  return PosixProcessLauncher().run("/bin/sh", {"-c", script}, timeout);
 }
 
-TEST(PosixProcessLauncher, CapturesStandardOutputOnlyAndPassesArgumentsVerbatim) {
-  const auto run = shell("echo out; echo err >&2; read line; echo \"stdin:$line\"");
-  EXPECT_EQ(run.outcome, ToolRun::Outcome::finished);
-  EXPECT_EQ(run.output, "out\nstdin:\n");  // stderr dropped, stdin empty
-
+TEST(PosixProcessLauncher, CapturesStandardOutputOnlyAndStopsToolsThatHangOrFlood) {
+  const auto plain = shell("echo out; echo err >&2; read line; echo \"stdin:$line\"");
+  EXPECT_EQ(plain.outcome, ToolRun::Outcome::finished);
+  EXPECT_EQ(plain.output, "out\nstdin:\n");  // stderr dropped, stdin empty
   PosixProcessLauncher launcher;
   EXPECT_EQ(launcher.run("/bin/echo", {"a  b", "$HOME", "*"}, 5.0).output, "a  b $HOME *\n");
   // All of a large output, read to its end after the tool exits, however loaded the machine.
@@ -63,13 +60,12 @@ TEST(PosixProcessLauncher, CapturesStandardOutputOnlyAndPassesArgumentsVerbatim)
     EXPECT_EQ(large.output.size(), 3000000u);
     EXPECT_EQ(large.output.find_first_not_of('x'), std::string::npos);
   }
-
   const auto missing = launcher.run("/nonexistent/ps", {}, 5.0);
   EXPECT_EQ(missing.outcome, ToolRun::Outcome::failedToLaunch);
   EXPECT_EQ(missing.launchError, "No such file or directory");
 
-  // A process the tool left behind keeps the output open, idle or writing: the run ends shortly
-  // after the tool's exit all the same, and fails, since the tool's output may be incomplete.
+  // A process left behind keeps the output open, idle or writing: the run ends shortly after the tool's
+  // exit all the same, and fails, since the tool's output may be incomplete.
   for (const char* heir : {"sleep 6 &", "(while :; do echo more; sleep 0.01; done) &"}) {
     const auto start = Clock::now();
     const auto cut = shell(std::string("echo done; ") + heir + " exit 0", 10.0);
@@ -77,9 +73,8 @@ TEST(PosixProcessLauncher, CapturesStandardOutputOnlyAndPassesArgumentsVerbatim)
     EXPECT_TRUE(cut.output.empty()) << heir;
     EXPECT_LT(secondsSince(start), 4.0) << heir;
   }
-}
 
-TEST(PosixProcessLauncher, StopsAToolThatHangsOrFloodsItsOutput) {
+  // A tool that hangs or floods its output is stopped.
   const auto dir = makeTempDir("tovami-runner-");
   const auto pidFile = dir / "pid";
   auto start = Clock::now();
@@ -89,7 +84,6 @@ TEST(PosixProcessLauncher, StopsAToolThatHangsOrFloodsItsOutput) {
   EXPECT_GE(secondsSince(start), 0.45);
   EXPECT_LT(secondsSince(start), 1.5);
   EXPECT_FALSE(alive(pidFile));
-
   // One that ignores the polite request is killed after one more second.
   start = Clock::now();
   run = shell("trap '' TERM; echo $$ > '" + pidFile.string() + "'; while :; do sleep 0.05; done", 0.3);
@@ -111,23 +105,21 @@ class FakeProc : public ::testing::Test {
  protected:
   void SetUp() override { uptime(1000.5); }
   void TearDown() override { fs::remove_all(root); }
-
   void write(const fs::path& relative, const std::string& bytes) {
     fs::create_directories((root / relative).parent_path());
     std::ofstream(root / relative, std::ios::binary) << bytes;
   }
   void uptime(double seconds) { write("uptime", std::to_string(seconds) + " 3000.00\n"); }
-  // A stat line with the fields the sampler reads; `startedAt` in seconds since boot.
-  // `exitSignal` -1 makes it a thread that is not its process's first.
+  // A stat line with the fields the sampler reads; `startedAt` in seconds since boot; `exitSignal` -1: a thread.
   void process(int pid, const std::string& name, char state, int ppid, int ttyNumber, double cpu,
                double startedAt, const std::string& cmdline, int exitSignal = 17) {
-    const std::string stat = std::to_string(pid) + " (" + name + ") " + state + " " + std::to_string(ppid) +
-                             " 1 1 " + std::to_string(ttyNumber) + " -1 4194560 100 0 0 0 " +
-                             std::to_string(std::lround(cpu * ticks)) + " 0 0 0 20 0 1 0 " +
-                             std::to_string(std::lround(startedAt * ticks)) +
-                             " 1000 200 18446744073709551615 0 0 0 0 0 0 0 0 0 0 0 0 " +
-                             std::to_string(exitSignal) + "\n";
-    write(std::to_string(pid) + "/stat", stat);
+      using std::to_string;
+    const auto inTicks = [this](double seconds) { return to_string(std::lround(seconds * ticks)); };
+    write(to_string(pid) + "/stat", to_string(pid) + " (" + name + ") " + state + " " + to_string(ppid) + " 1 1 " +
+                                        to_string(ttyNumber) + " -1 4194560 100 0 0 0 " + inTicks(cpu) +
+                                        " 0 0 0 20 0 1 0 " + inTicks(startedAt) +
+                                        " 1000 200 18446744073709551615 0 0 0 0 0 0 0 0 0 0 0 0 " +
+                                        to_string(exitSignal) + "\n");
     write(std::to_string(pid) + "/cmdline", cmdline);
   }
   static const PSRow* find(const std::optional<std::vector<PSRow>>& rows, int pid) {
@@ -151,9 +143,8 @@ TEST_F(FakeProc, ReadsRowsAsPsPrintsThemWithTheRealArgumentsAndWorkingDirectorie
 
   ProcSampler sampler(root.string());
   const auto rows = sampler.sampleProcesses();
-  // Ascending pids; an empty argument keeps its separator; control characters and bytes that are
-  // not UTF-8 show as "?"; kernel threads and zombies by name.
-  // Each row carries its start in ticks since boot (the agents' status files name it).
+  // Ascending pids; an empty argument keeps its separator; control characters and non-UTF-8 bytes show
+  // as "?"; kernel threads and zombies by name; each row carries its start in ticks since boot.
   const auto started = static_cast<uint64_t>(100 * ticks);
   const std::vector<PSRow> expected{
       {1, 0, std::nullopt, 0, 1000.5, "/sbin/init splash", {10, 17}, 0},
@@ -177,10 +168,9 @@ TEST_F(FakeProc, ReadsRowsAsPsPrintsThemWithTheRealArgumentsAndWorkingDirectorie
 
   // Open files: paths only, no sockets, pipes, devices or deleted files.
   fs::create_directories(root / "42" / "fd");
-  fs::create_symlink("/home/u/.codex/sessions/rollout-1.jsonl", root / "42" / "fd" / "3");
-  fs::create_symlink("socket:[1234]", root / "42" / "fd" / "4");
-  fs::create_symlink("/dev/pts/3", root / "42" / "fd" / "5");
-  fs::create_symlink("/tmp/old.jsonl (deleted)", root / "42" / "fd" / "6");
+  for (const auto& [fd, target] : {std::pair{"3", "/home/u/.codex/sessions/rollout-1.jsonl"},
+                                   {"4", "socket:[1234]"}, {"5", "/dev/pts/3"}, {"6", "/tmp/old.jsonl (deleted)"}})
+    fs::create_symlink(target, root / "42" / "fd" / fd);
   EXPECT_EQ(sampler.openFiles(42), std::vector<std::string>{"/home/u/.codex/sessions/rollout-1.jsonl"});
   EXPECT_TRUE(sampler.openFiles(43).empty());
 }
@@ -213,9 +203,9 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   // Into the same rows each time, as the watcher samples: a row that changed must not stay.
   std::vector<PSRow> kept;
   const auto scan = [&] { return sampler.sampleInto(kept) ? std::optional(kept) : std::nullopt; };
+  const auto reads = [&] { return std::pair<size_t, size_t>(sampler.statReads(), sampler.commandLineReads()); };
   ASSERT_TRUE(scan());
-  EXPECT_EQ(sampler.statReads(), 4u);
-  EXPECT_EQ(sampler.commandLineReads(), 4u);
+  EXPECT_EQ(reads(), (std::pair<size_t, size_t>(4, 4)));
 
   // The agent's tree every scan, with its CPU time; a young process once a second.
   process(21, "make", 'S', 20, 0, 7, 0, "make\0"s);
@@ -225,16 +215,14 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   EXPECT_EQ(sampler.statReads(), 6u);
   uptime(1002);
   ASSERT_TRUE(scan());
-  EXPECT_EQ(sampler.statReads(), 9u);
-  EXPECT_EQ(sampler.commandLineReads(), 5u);  // the young one's
+  EXPECT_EQ(reads(), (std::pair<size_t, size_t>(9, 5)));  // the young one's command line
   // A child the agent starts later is watched from then on.
   process(22, "cc", 'S', 21, 0, 1, 0, "cc\0"s);
   ASSERT_TRUE(scan());
   process(22, "cc", 'S', 21, 0, 4, 0, "cc\0"s);
   EXPECT_DOUBLE_EQ(find(scan(), 22)->cpuTime, 4);
 
-  // A program replaced in place (same pid, inode and start) shows within ten scans in a terminal,
-  // within kVerifyWithoutTerminalEvery outside one.
+  // A program replaced in place (same pid, inode, start) shows within kVerifyEvery scans in a terminal.
   const auto scansToSee = [&](int pid, const std::string& args) {
     int scans = 0;
     while (find(scan(), pid)->args != args && scans < 1000) ++scans;
@@ -242,8 +230,7 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   };
   process(30, "claude", 'S', 1, kPts1, 9, 0, "claude\0--resume\0"s);
   EXPECT_LT(scansToSee(30, "claude --resume"), static_cast<int>(ProcSampler::kVerifyEvery));
-  // The same name from another program file (node running another script after an exec): the
-  // program file tells.
+  // The same name from another program file (node running another script after an exec): the file tells.
   process(32, "node", 'S', 1, kPts1, 0, 0, "node\0/x/a.js\0"s);
   fs::create_symlink("/usr/bin/node", root / "32" / "exe");
   ASSERT_TRUE(scan());
@@ -251,7 +238,7 @@ TEST_F(FakeProc, ReadsNewProcessesAgentTreesYoungOnesAndATenthForExecs) {
   fs::remove(root / "32" / "exe");
   fs::create_symlink("/opt/node22/bin/node", root / "32" / "exe");
   EXPECT_LT(scansToSee(32, "node /x/claude"), static_cast<int>(ProcSampler::kVerifyEvery));
-  process(31, "codex", 'S', 1, 0, 0, 999, "codex\0"s);
+  process(31, "codex", 'S', 1, 0, 0, 999, "codex\0"s);  // outside one: within kVerifyWithoutTerminalEvery
   const int withoutTerminal = scansToSee(31, "codex");
   EXPECT_LT(withoutTerminal, static_cast<int>(ProcSampler::kVerifyWithoutTerminalEvery));
   EXPECT_GE(withoutTerminal, static_cast<int>(ProcSampler::kVerifyEvery));
@@ -268,14 +255,13 @@ TEST_F(FakeProc, BetweenListingsProbesThePidsHandedOutSince) {
     for (const auto& row : rows.value()) out.push_back(row.pid);
     return out;
   };
-  const auto has = [&](const std::optional<std::vector<PSRow>>& rows, int pid) { return find(rows, pid) != nullptr; };
   for (int pid = 100; pid < 110; ++pid) process(pid, "sleep", 'S', 1, 0, 0, 0, "sleep\0"s);
   lastPid(120);
   ProcSampler sampler(root.string());
   ASSERT_TRUE(sampler.sampleProcesses());
 
-  // Since then: a process, a thread, a pid already gone; a process whose pid was handed out before
-  // the last scan but that showed only after it; one that ended.
+  // Since then: a process, a thread, a pid already gone; one whose pid came before the last scan but
+  // showed only after it; one that ended.
   process(121, "make", 'S', 1, 0, 0, 999, "make\0"s);
   process(122, "make", 'S', 1, 0, 0, 999, "make\0"s, -1);
   process(119, "cargo", 'S', 1, 0, 0, 999, "cargo\0"s);
@@ -290,26 +276,25 @@ TEST_F(FakeProc, BetweenListingsProbesThePidsHandedOutSince) {
   EXPECT_EQ(sampler.statReads(), reads + 1);
   // The one that ended is dropped by the next listing.
   for (uint32_t scan = 4; scan < ProcSampler::kListEvery; ++scan) ASSERT_TRUE(sampler.sampleProcesses());
-  EXPECT_FALSE(has(sampler.sampleProcesses(), 109));
+  EXPECT_FALSE(find(sampler.sampleProcesses(), 109));
 
   // Pids counted back (they wrapped around), or too many handed out to probe: listed at once.
   process(30, "gemini", 'S', 1, 0, 0, 999, "gemini\0"s);
   lastPid(20);
-  EXPECT_TRUE(has(sampler.sampleProcesses(), 30));
+  EXPECT_TRUE(find(sampler.sampleProcesses(), 30));
   process(31, "gemini", 'S', 1, 0, 0, 999, "gemini\0"s);
   lastPid(20 + static_cast<int>(ProcSampler::kMinProbes) + 4);
-  EXPECT_TRUE(has(sampler.sampleProcesses(), 31));
+  EXPECT_TRUE(find(sampler.sampleProcesses(), 31));
 
-  // A listing that finds a process the probes missed: /proc/loadavg is not to be trusted, and
-  // every scan lists /proc from then on.
+  // A listing finds a process the probes missed: /proc/loadavg is not trusted, every scan lists from then on.
   lastPid(90);
   ASSERT_TRUE(sampler.sampleProcesses());
   process(40, "aider", 'S', 1, 0, 0, 999, "aider\0"s);
   int scans = 1;
-  while (!has(sampler.sampleProcesses(), 40)) ++scans;
+  while (!find(sampler.sampleProcesses(), 40)) ++scans;
   EXPECT_EQ(scans, static_cast<int>(ProcSampler::kListEvery) - 1);
   process(41, "aider", 'S', 1, 0, 0, 999, "aider\0"s);
-  EXPECT_TRUE(has(sampler.sampleProcesses(), 41));
+  EXPECT_TRUE(find(sampler.sampleProcesses(), 41));
 }
 
 // ---- Both samplers on the live table --------------------------------------------------------
@@ -318,10 +303,8 @@ TEST(LiveProcessTable, ProcAndPsAgree) {
   const std::vector<std::string_view> arguments{"/bin/sh", "-c", "while :; do sleep 1; done", "x  y"};
   std::vector<pid_t> children(5);
   std::vector<std::string> strings(arguments.begin(), arguments.end());
-  std::vector<char*> argv{strings[0].data(), strings[1].data(), strings[2].data(), strings[3].data(),
-                          nullptr};
-  for (pid_t& pid : children)
-    ASSERT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  std::vector<char*> argv{strings[0].data(), strings[1].data(), strings[2].data(), strings[3].data(), nullptr};
+  for (pid_t& pid : children) ASSERT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   PosixProcessLauncher launcher;
   ToolProcessSampler tools(launcher, linuxToolPaths());
@@ -348,12 +331,9 @@ TEST(LiveProcessTable, ProcAndPsAgree) {
     EXPECT_GE(next.cpuTime + 0.01, ps.cpuTime) << ps.args;
     EXPECT_LT(proc.cpuTime, ps.cpuTime + 1.01) << ps.args;
     EXPECT_NEAR(proc.elapsed, ps.elapsed, 2.0) << ps.args;
-    // Command lines are compared only for our own children: ps and /proc are not defined to
-    // print control characters, invalid UTF-8 or huge arguments of others the same way, and
-    // kernel workers rename themselves as they take on work.
-    if (std::find(children.begin(), children.end(), ps.pid) != children.end()) {
-      EXPECT_EQ(proc.args, ps.args);
-    }
+    // Command lines only for our own children: ps and /proc need not print others' control characters,
+    // invalid UTF-8 or huge arguments alike, and kernel workers rename themselves as they take on work.
+    EXPECT_EQ(std::count(children.begin(), children.end(), ps.pid) ? proc.args : ps.args, ps.args);
   }
   EXPECT_GE(compared, static_cast<int>(fromPs.size() * 8 / 10));
   for (pid_t pid : children) {
