@@ -46,10 +46,7 @@ json envelope(const json& payload, const char* event = "permission-request") {
 }
 
 TEST(ApprovalRequestTest, RequestsSayWhatIsAskedInSafeText) {
-  auto with = [](json event, const json& changes) {
-    event.update(changes);
-    return event;
-  };
+  auto with = [](json event, const json& changes) { return event.update(changes), event; };
   const std::string longCommand = "echo " + std::string(300, 'x');
   const std::pair<json, std::string> cases[] = {
       // event, "road | tool | detail | project | always" or "" for none
@@ -72,11 +69,9 @@ TEST(ApprovalRequestTest, RequestsSayWhatIsAskedInSafeText) {
       {json::array({kAsked}), ""}};
   for (const auto& [event, expected] : cases) {
     auto r = approvalRequestFrom(event, "id", 5);
-    EXPECT_EQ(r ? std::string(r->road == ApprovalRoad::decision ? "decision" : "keystroke") + " | " + r->toolName +
-                      " | " + r->detail + " | " + r->projectName + " | " + (r->canAlwaysAllow ? "always" : "-")
-                : "",
-              expected)
-        << event.dump();
+    EXPECT_EQ(r ? std::string(r->road == ApprovalRoad::decision ? "decision" : "keystroke") + " | " + r->toolName + " | " +
+                      r->detail + " | " + r->projectName + " | " + (r->canAlwaysAllow ? "always" : "-") : "",
+              expected) << event.dump();
   }
   // Characters of many bytes each (a letter with six accents) still end in whole characters.
   std::string heavy;
@@ -105,9 +100,7 @@ TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent
   EXPECT_EQ(hookOutput(HookEvent::notification, R"({"behavior":"allow"})"), "");
 
   // The silence bound's test knob shortens it only: anything but a positive number is the bound.
-  const auto silence = [](std::optional<std::string> value) {
-    return hookSilenceBound([&](std::string_view) { return value; });
-  };
+  const auto silence = [](std::optional<std::string> v) { return hookSilenceBound([&](std::string_view) { return v; }); };
   EXPECT_EQ(silence("0.5"), 0.5);
   EXPECT_EQ(silence(std::nullopt), kReplySilenceBound);
   for (const char* value : {"0", "-3", "5s", "nan", "9000"}) EXPECT_EQ(silence(value), kReplySilenceBound) << value;
@@ -129,9 +122,8 @@ TEST(HookClientTest, DeepNestingIsRefusedBeforeAnythingRecursesOnIt) {
   EXPECT_EQ(hookOutput(HookEvent::permissionRequest, deepReply), "");
 
   // The bound counts brackets outside strings only, and a stray closer buys no room.
-  const std::tuple<std::string, bool> texts[] = {
-      {nested(64), true}, {nested(65), false}, {"[\"" + std::string(100, '[') + "\\\"[\"]", true},
-      {std::string(100, ']') + nested(65), false}};
+  const std::tuple<std::string, bool> texts[] = {{nested(64), true}, {nested(65), false},
+      {"[\"" + std::string(100, '[') + "\\\"[\"]", true}, {std::string(100, ']') + nested(65), false}};
   for (const auto& [text, within] : texts) EXPECT_EQ(json_bounds::nestingWithin(text), within) << text;
 }
 
@@ -145,17 +137,14 @@ struct FakeSockets : LocalSocketService {
   int open = 0;  // listeners not yet let go
   ConversationFactory factory;
   ListenOutcome listen(const std::string&, const LocalListenerOptions&, ConversationFactory f) override {
-    factory = std::move(f);
-    return {std::make_unique<Listener>(&open), "", false};
+    return factory = std::move(f), ListenOutcome{std::make_unique<Listener>(&open), "", false};
   }
 };
 
 struct FakeReply : ConversationReply {
   std::optional<std::string> bytes;
   int keepAlives = 0;
-  void send(std::string b) override {
-    if (!bytes) bytes = std::move(b);
-  }
+  void send(std::string b) override { bytes = bytes.value_or(std::move(b)); }
   void keepAlive() override { ++keepAlives; }
 };
 
@@ -163,27 +152,24 @@ struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, 
   std::vector<std::string> calls;
   PaneAnswer::Outcome pane = PaneAnswer::Outcome::notInPane;
   std::optional<uint64_t> sessionWindow = 7, active;
+  bool tabShown = true;  // the session's window shows its own tab
   void openForApproval() override { calls.push_back("open"); }
   void scheduleCollapseCheck() override { calls.push_back("collapse"); }
   void jump(const AgentSession& s) override { calls.push_back("jump " + std::to_string(s.pid)); }
   static std::string key(AnswerKey k) { return k == AnswerKey::returnKey ? " return" : " escape"; }
   Outcome sendKey(const AgentSession& s, AnswerKey k) override {
-    calls.push_back("pane " + std::to_string(s.pid) + key(k));
-    return pane;
+    return calls.push_back("pane " + std::to_string(s.pid) + key(k)), pane;
   }
   bool postKey(AnswerKey k) override { return calls.push_back("type" + key(k)), true; }
   std::optional<uint64_t> windowShowing(const AgentSession&) override { return sessionWindow; }
   std::optional<uint64_t> activeWindow() override { return active; }
-  bool tabShown = true;  // the session's window shows its own tab
   bool showsSession(const AgentSession&, uint64_t) override { return tabShown; }
 };
 
 // The user looks at the agents with these pids.
 struct FakeAttention : AgentAttention {
   std::vector<int32_t> looked;
-  bool userIsLookingAt(const AgentSession& s) override {
-    return std::find(looked.begin(), looked.end(), s.pid) != looked.end();
-  }
+  bool userIsLookingAt(const AgentSession& s) override { return std::ranges::find(looked, s.pid) != looked.end(); }
 };
 
 class ApprovalServerTest : public ::testing::Test {
@@ -204,16 +190,15 @@ class ApprovalServerTest : public ::testing::Test {
   std::vector<SoundCue> cues;
   std::shared_ptr<ApprovalServer> server;
 
+  void switches(bool claude, bool codex) {
+    prefs.setBool(prefs::kNotchApprovals, claude), prefs.setBool(prefs::kCodexApprovals, codex);
+  }
   void SetUp() override {
-    prefs.setBool(prefs::kNotchApprovals, true);
-    prefs.setBool(prefs::kCodexApprovals, true);
+    switches(true, true);
     server = std::make_shared<ApprovalServer>(ApprovalServerDependencies{
         dispatcher, prefs, sockets, "/run/agent.sock", [this] { return sessions; }, [this] { return napping; },
         nullptr, rec, [this](SoundCue cue) { cues.push_back(cue); }, rec, rec, rec, nullptr,
-        [this](int32_t pid) -> std::optional<ClaudeSessionStatus> {
-          auto it = statuses.find(pid);
-          return it == statuses.end() ? std::nullopt : std::optional(it->second);
-        },
+        [this](int32_t pid) { return statuses.contains(pid) ? std::optional(statuses[pid]) : std::nullopt; },
         rec, attention});
     server->start();
   }
@@ -224,10 +209,8 @@ class ApprovalServerTest : public ::testing::Test {
     auto conversation = sockets->factory();
     conversation->opened(reply);
     const auto next = conversation->received(object.dump());
-    if (leaves)
-      conversation->ended();
-    else if (next == StreamConversation::Next::awaitReply)
-      conversations.push_back(std::move(conversation));
+    if (leaves) conversation->ended();
+    else if (next == StreamConversation::Next::awaitReply) conversations.push_back(std::move(conversation));
     dispatcher.runUntilIdle();
     return reply;
   }
@@ -243,6 +226,7 @@ class ApprovalServerTest : public ::testing::Test {
                       (r.answerable ? "" : " (terminal)"));
     return shown;
   }
+  size_t cardsAfter(Seconds s) { return dispatcher.advance(s), server->state().requests().size(); }
   // Answers the card in front; what the answer did within a second.
   std::vector<std::string> answerFront(bool allow) {
     rec->calls.clear();
@@ -258,9 +242,10 @@ TEST_F(ApprovalServerTest, CardsQueueInArrivalOrderAndEachAnswerReachesItsOwnCli
   auto first = deliver(envelope(asked("s41", "make")));
   auto second = deliver(envelope(asked("s42", "rm -rf build")));
   ASSERT_EQ(cards(), (std::vector<std::string>{"s41 decision", "s42 decision"}));
-  EXPECT_EQ(server->state().requests()[0].sessionName, std::nullopt);
-  EXPECT_EQ(server->state().requests()[1].sessionName, "second");
-  const auto ids = std::vector{server->state().requests()[0].id, server->state().requests()[1].id};
+  const auto& requests = server->state().requests();
+  EXPECT_EQ(requests[0].sessionName, std::nullopt);
+  EXPECT_EQ(requests[1].sessionName, "second");
+  const auto ids = std::vector{requests[0].id, requests[1].id};
   // A click on the second card answers the second, whatever is in front.
   server->answer(ids[1], ApprovalDecision::always);
   EXPECT_EQ(json::parse(*second->bytes)["updatedPermissions"], kAsked["permission_suggestions"]);
@@ -279,19 +264,16 @@ TEST_F(ApprovalServerTest, CardsQueueInArrivalOrderAndEachAnswerReachesItsOwnCli
 // Another machine's request: a card naming the host, answered through its own reply; notices never
 // cross (their answer is typed here), and a withdrawn card takes no late click.
 TEST_F(ApprovalServerTest, ARemoteRequestNamesItsHostAndIsAnsweredOnlyWhileItWaits) {
-  auto noticeReply = std::make_shared<FakeReply>();
+  auto noticeReply = std::make_shared<FakeReply>(), reply = std::make_shared<FakeReply>(), late = std::make_shared<FakeReply>();
   EXPECT_FALSE(server->presentRemote("devbox", envelope(notice("s41"), "notification"), noticeReply));
   EXPECT_EQ(noticeReply->bytes, "");
-  auto reply = std::make_shared<FakeReply>();
   const auto id = server->presentRemote("devbox", envelope(asked("s99", "make")), reply);
   ASSERT_TRUE(id);
   EXPECT_EQ(server->state().requests().at(0).projectName.rfind("devbox \u00b7 ", 0), 0u);
   server->answer(*id, ApprovalDecision::allow);
   EXPECT_EQ(json::parse(*reply->bytes)["behavior"], "allow");
-  auto late = std::make_shared<FakeReply>();
   const auto second = server->presentRemote("devbox", envelope(asked("s99", "rm")), late);
-  server->withdrawRemote(*second);
-  server->answer(*second, ApprovalDecision::allow);
+  server->withdrawRemote(*second), server->answer(*second, ApprovalDecision::allow);
   EXPECT_EQ(late->bytes, "");  // no verdict, never the late allow
   EXPECT_TRUE(cards().empty());
   EXPECT_TRUE(std::find(rec->calls.begin(), rec->calls.end(), "type return") == rec->calls.end());
@@ -300,23 +282,20 @@ TEST_F(ApprovalServerTest, ARemoteRequestNamesItsHostAndIsAnsweredOnlyWhileItWai
 TEST_F(ApprovalServerTest, OnePromptIsOneCardAndANewRequestReplacesItsSessionsOlderOne) {
   auto decision = deliver(envelope(asked("s41")));
   dispatcher.advance(6);
-  deliver(notice("s41"));  // the notice of the same prompt, 6 s later
-  EXPECT_EQ(cards(), (std::vector<std::string>{"s41 decision"}));
+  // The notice of the same prompt, 6 s later.
+  EXPECT_EQ((deliver(notice("s41")), cards()), (std::vector<std::string>{"s41 decision"}));
   server->answer(server->state().requests()[0].id, ApprovalDecision::allow);
   deliver(notice("s41"));  // just after the answer: still the same prompt
   EXPECT_TRUE(cards().empty());
   // A notice first (a request of the other road cannot follow), then a new prompt of that session.
-  dispatcher.advance(20);
-  deliver(notice("s42"));
+  dispatcher.advance(20), deliver(notice("s42"));
   auto older = deliver(envelope(asked("s42")));
   auto newer = deliver(envelope(asked("s42")));
   EXPECT_EQ(cards(), (std::vector<std::string>{"s42 decision"}));
-  EXPECT_EQ(older->bytes, "");  // withdrawn: no verdict
-  EXPECT_FALSE(newer->bytes);
+  EXPECT_TRUE(older->bytes == "" && !newer->bytes);  // the older withdrawn: no verdict
   // A newer notice of a session with a notice's card: the older card goes, so its Allow can never
   // press Return into the newer prompt.
-  restart();
-  deliver(notice("new", "/home/u/web"));
+  restart(), deliver(notice("new", "/home/u/web"));
   const std::string first = server->state().requests().at(0).id;
   deliver(notice("new", "/home/u/web"));
   ASSERT_EQ(cards(), (std::vector<std::string>{"new notice"}));
@@ -324,13 +303,9 @@ TEST_F(ApprovalServerTest, OnePromptIsOneCardAndANewRequestReplacesItsSessionsOl
 }
 
 TEST_F(ApprovalServerTest, CardsGoWhenThePromptIsAnsweredElsewhere) {
-  struct Case {
-    const char* name;
-    std::vector<ClaudeSessionStatus::State> statuses;  // one per half second; none: no status file
-    bool peerLeaves;
-    Seconds goneAfter;  // < 0: stays
-  };
   using S = ClaudeSessionStatus::State;
+  // Statuses: one per half second (none: no status file); goneAfter < 0: the card stays.
+  struct Case { const char* name; std::vector<S> statuses; bool peerLeaves; Seconds goneAfter; };
   const Case cases[] = {
       {"answered in the terminal", {S::waiting, S::waiting, S::busy}, false, 1.5},
       {"never waited (an old prompt)", {S::busy}, false, 2.0},
@@ -342,10 +317,7 @@ TEST_F(ApprovalServerTest, CardsGoWhenThePromptIsAnsweredElsewhere) {
     statuses.clear();
     auto reply = deliver(envelope(asked("s41")));
     ASSERT_EQ(cards().size(), 1u) << c.name;
-    if (c.peerLeaves) {
-      conversations.back()->ended();
-      dispatcher.runUntilIdle();
-    }
+    if (c.peerLeaves) conversations.back()->ended(), dispatcher.runUntilIdle();
     Seconds gone = -1;
     for (int tick = 0; tick < 8 && gone < 0; ++tick) {
       if (!c.statuses.empty()) setStatus(41, "s41", c.statuses[std::min<size_t>(tick, c.statuses.size() - 1)]);
@@ -353,30 +325,21 @@ TEST_F(ApprovalServerTest, CardsGoWhenThePromptIsAnsweredElsewhere) {
       dispatcher.advance(0.5);
     }
     EXPECT_EQ(gone, c.goneAfter) << c.name;
-    if (gone >= 0) {
-      EXPECT_EQ(reply->bytes.value_or("none"), "") << c.name;
-    } else {
-      restart();  // clears for the next case
-    }
+    if (gone >= 0) EXPECT_EQ(reply->bytes.value_or("none"), "") << c.name;
+    else restart();  // clears for the next case
   }
   // Another session's file at that pid means the asking session has ended.
-  deliver(envelope(asked("s41")));
-  setStatus(41, "someone-else", ClaudeSessionStatus::State::waiting);
-  dispatcher.advance(0.5);
-  EXPECT_TRUE(cards().empty());
+  deliver(envelope(asked("s41"))), setStatus(41, "someone-else", ClaudeSessionStatus::State::waiting);
+  EXPECT_EQ(cardsAfter(0.5), 0u);
   // Unanswered: a Codex request goes after its client's bound, before Codex gives up on the hook.
   // Meanwhile its client hears a keep-alive every 15 s, and none once the card is gone.
   auto codex = deliver(envelope(asked("codex-1"), "codex-permission-request"));
-  dispatcher.advance(kKeepAliveInterval - 0.5);
-  EXPECT_EQ(codex->keepAlives, 0);
-  dispatcher.advance(0.5);
-  EXPECT_EQ(codex->keepAlives, 1);
-  dispatcher.advance(ApprovalServer::kCodexDecisionBound - kKeepAliveInterval - 0.5);
-  EXPECT_EQ(cards().size(), 1u);
-  dispatcher.advance(1);
-  EXPECT_TRUE(cards().empty());
-  dispatcher.advance(kKeepAliveInterval);
-  EXPECT_EQ(codex->keepAlives, 1);
+  const auto keepAlivesAfter = [&](Seconds s) { return dispatcher.advance(s), codex->keepAlives; };
+  EXPECT_EQ(keepAlivesAfter(kKeepAliveInterval - 0.5), 0);
+  EXPECT_EQ(keepAlivesAfter(0.5), 1);
+  EXPECT_EQ(cardsAfter(ApprovalServer::kCodexDecisionBound - kKeepAliveInterval - 0.5), 1u);
+  EXPECT_EQ(cardsAfter(1), 0u);
+  EXPECT_EQ(keepAlivesAfter(kKeepAliveInterval), 1);
   EXPECT_EQ(codex->bytes, "");
 }
 
@@ -388,14 +351,12 @@ TEST_F(ApprovalServerTest, NoticesMapBySessionIdAndByFolderOnlyWhenUnambiguous) 
       {notice(std::nullopt, "/home/u/api"), "? notice (terminal)"},
       {notice("x", "/elsewhere"), "x notice (terminal)"}};
   for (const auto& [event, expected] : cases) {
-    deliver(event);
-    EXPECT_EQ(cards(), (std::vector<std::string>{expected})) << event.dump();
+    EXPECT_EQ((deliver(event), cards()), (std::vector<std::string>{expected})) << event.dump();
     restart();
   }
   // The asking session's own window is in front: no card.
   rec->active = 7;
-  deliver(notice("s41"));
-  EXPECT_TRUE(cards().empty());
+  EXPECT_TRUE((deliver(notice("s41")), cards().empty()));
 }
 
 TEST_F(ApprovalServerTest, ARequestFromTheAgentTheUserLooksAtIsACardWithoutCueOrIslandButNeverCodexs) {
@@ -415,63 +376,49 @@ TEST_F(ApprovalServerTest, ARequestFromTheAgentTheUserLooksAtIsACardWithoutCueOr
   EXPECT_EQ(cues, (std::vector<SoundCue>{SoundCue::approvalAsked, SoundCue::approvalAsked}));
   // A client that leaves while its asker's attention is checked never gets a card.
   restart();
-  deliver(envelope(asked("s42")), /*leaves=*/true);
-  EXPECT_TRUE(cards().empty());
+  EXPECT_TRUE((deliver(envelope(asked("s42")), /*leaves=*/true), cards().empty()));
 }
 
 TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) {
   using S = ClaudeSessionStatus::State;
   using P = PaneAnswer::Outcome;
-  struct Case {
-    const char* name;
-    std::optional<S> status;
-    P pane;
-    std::optional<uint64_t> window, activeAfterJump;
-    bool allow;
-    std::vector<std::string> calls;
-    bool notice;  // "not delivered" shown
+  struct Case {  // notice: "not delivered" shown
+    const char* name; std::optional<S> status; P pane; std::optional<uint64_t> window, activeAfterJump;
+    bool allow; std::vector<std::string> calls; bool notice;
   };
   const Case cases[] = {
-      {"tmux pane", S::waiting, P::sent, 7, 7, true, {"pane 42 return"}, false},
-      {"prompt already answered", S::busy, P::sent, 7, 7, true, {}, false},
-      {"pane shows no prompt", std::nullopt, P::noPrompt, 7, 7, true, {"pane 42 return"}, false},
-      {"its window in front", S::waiting, P::notInPane, 7, 7, false, {"pane 42 escape", "jump 42", "type escape"}, false},
-      {"another window of the terminal", S::waiting, P::notInPane, 7, 8, true, {"pane 42 return", "jump 42"}, true},
-      {"window not told apart", S::waiting, P::notInPane, std::nullopt, 7, true, {"pane 42 return"}, true},
-  };
+      {"tmux pane", S::waiting, P::sent, 7, 7, true, {"collapse", "pane 42 return"}, false},
+      {"prompt already answered", S::busy, P::sent, 7, 7, true, {"collapse"}, false},
+      {"pane shows no prompt", std::nullopt, P::noPrompt, 7, 7, true, {"collapse", "pane 42 return"}, false},
+      {"its window in front", S::waiting, P::notInPane, 7, 7, false,
+       {"collapse", "pane 42 escape", "jump 42", "type escape"}, false},
+      {"another window of the terminal", S::waiting, P::notInPane, 7, 8, true,
+       {"collapse", "pane 42 return", "jump 42"}, true},
+      {"window not told apart", S::waiting, P::notInPane, std::nullopt, 7, true, {"collapse", "pane 42 return"}, true}};
   for (const auto& c : cases) {
     statuses.clear();
     if (c.status) setStatus(42, "s42", *c.status);
     if (c.status == S::busy) setStatus(42, "s42", S::waiting);  // waiting when the card came
     deliver(notice("s42"));
     ASSERT_EQ(cards().size(), 1u) << c.name;
-    rec->pane = c.pane;
-    rec->sessionWindow = c.window;
-    rec->active = c.activeAfterJump;
+    rec->pane = c.pane, rec->sessionWindow = c.window, rec->active = c.activeAfterJump;
     server->state().setNotice(std::nullopt);
     if (c.status) setStatus(42, "s42", *c.status);
-    auto expected = c.calls;
-    expected.insert(expected.begin(), "collapse");
-    EXPECT_EQ(answerFront(c.allow), expected) << c.name;
+    EXPECT_EQ(answerFront(c.allow), c.calls) << c.name;
     EXPECT_EQ(server->state().notice().has_value(), c.notice) << c.name;
     rec->active.reset();
   }
   // Typed only while the window shows the session's own tab: another tab in front at the answer
   // types nothing; one in front when the notice comes makes a card that asks for the terminal.
-  rec->sessionWindow = 7;
-  deliver(notice("s42"));
-  rec->active = 7;
-  rec->tabShown = false;
+  rec->sessionWindow = 7, deliver(notice("s42"));
+  rec->active = 7, rec->tabShown = false;
   EXPECT_EQ(answerFront(true), (std::vector<std::string>{"collapse", "pane 42 return", "jump 42"}));
   EXPECT_TRUE(server->state().notice());
   rec->active.reset();
-  deliver(notice("s42"));
-  EXPECT_EQ(cards(), (std::vector<std::string>{"s42 notice (terminal)"}));
-  restart();
-  rec->tabShown = true;
+  EXPECT_EQ((deliver(notice("s42")), cards()), (std::vector<std::string>{"s42 notice (terminal)"}));
+  restart(), rec->tabShown = true;
   // The agent restarted (another pid in the folder): its predecessor's answer goes nowhere.
-  deliver(notice("s42"));
-  sessions[1].pid = 99;
+  deliver(notice("s42")), sessions[1].pid = 99;
   EXPECT_EQ(answerFront(true), std::vector<std::string>{"collapse"});
   EXPECT_TRUE(server->state().notice());
   dispatcher.advance(ApprovalServer::kNoticeLifetime);
@@ -486,24 +433,18 @@ TEST_F(ApprovalServerTest, DropsRequestsDuringANapOrFromBeforeAStopAndListensOnl
   // A request read just before a stop is never shown after it.
   auto conversation = sockets->factory();
   conversation->received(notice("s42").dump());
-  restart();
-  dispatcher.runUntilIdle();
+  restart(), dispatcher.runUntilIdle();
   EXPECT_TRUE(cards().empty() && cues.empty());
   // Each switch answers only for its own agent: the other's request gets no card and no verdict.
   for (const bool codexOn : {true, false}) {
-    prefs.setBool(prefs::kNotchApprovals, !codexOn);
-    prefs.setBool(prefs::kCodexApprovals, codexOn);
-    restart();
+    switches(!codexOn, codexOn), restart();
     EXPECT_TRUE(server->isListening());  // either switch alone needs the socket
     auto refused = deliver(envelope(asked("s41"), codexOn ? "permission-request" : "codex-permission-request"));
     auto served = deliver(envelope(asked("s42"), codexOn ? "codex-permission-request" : "permission-request"));
-    EXPECT_EQ(refused->bytes, "");
-    EXPECT_FALSE(served->bytes);
+    EXPECT_TRUE(refused->bytes == "" && !served->bytes);
     EXPECT_EQ(cards(), (std::vector<std::string>{"s42 decision"}));
   }
-  prefs.setBool(prefs::kNotchApprovals, false);
-  prefs.setBool(prefs::kCodexApprovals, false);
-  restart();
+  switches(false, false), restart();
   EXPECT_FALSE(server->isListening() || sockets->open);
 }
 
