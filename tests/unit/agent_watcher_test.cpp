@@ -34,6 +34,13 @@ class FakeSystem final : public ProcessSampler,
     Seconds since = 0;
   };
   explicit FakeSystem(Clock& clock) : clock_(clock) {}
+  std::map<int32_t, Process> table;
+  std::map<int32_t, std::string> directories;
+  std::vector<std::vector<int32_t>> asked;
+  std::function<void()> onSample;
+  std::optional<BatteryReading> battery;
+  int samples = 0, napStarts = 0, announcements = 0;
+  bool failing = false, napping = false;
 
   void add(int32_t pid, int32_t ppid, std::string args, std::optional<std::string> tty = std::nullopt,
            double cpu = 0, Seconds age = 0) {
@@ -41,15 +48,13 @@ class FakeSystem final : public ProcessSampler,
   }
   PSRow row(int32_t pid) const {
     auto p = table.at(pid);
-    p.row.cpuTime += p.rate * (clock_.now() - p.since);
-    p.row.elapsed += clock_.now() - p.since;
+    p.row.cpuTime += p.rate * (clock_.now() - p.since), p.row.elapsed += clock_.now() - p.since;
     return p.row;
   }
   void setRate(int32_t pid, double rate) { table[pid] = {row(pid), rate, clock_.now()}; }
 
   std::optional<std::vector<PSRow>> sampleProcesses() override {
-    ++samples;
-    if (onSample) onSample();
+    if (++samples, onSample) onSample();
     if (failing) return std::nullopt;
     std::vector<PSRow> rows;
     for (const auto& entry : table) rows.push_back(row(entry.first));
@@ -69,16 +74,6 @@ class FakeSystem final : public ProcessSampler,
   void scheduleScreenRebuild() override {}
   void announce() override { ++announcements; }
 
-  std::map<int32_t, Process> table;
-  std::map<int32_t, std::string> directories;
-  std::vector<std::vector<int32_t>> asked;
-  bool failing = false;
-  int samples = 0;
-  std::function<void()> onSample;
-  std::optional<BatteryReading> battery;
-  int napStarts = 0, announcements = 0;
-  bool napping = false;
-
  private:
   Clock& clock_;
 };
@@ -86,15 +81,17 @@ class FakeSystem final : public ProcessSampler,
 // Conversation logs and live states as a function of the request.
 struct FakeLogs final : AgentLogs {
   explicit FakeLogs(std::function<AgentLogReport(const AgentLogRequest&)> a) : answer(std::move(a)) {}
-  AgentLogReport read(const AgentLogRequest& request) override { return answer(request); }
   std::function<AgentLogReport(const AgentLogRequest&)> answer;
+  AgentLogReport read(const AgentLogRequest& request) override { return answer(request); }
 };
 struct FakeAttention final : AgentAttention {
-  bool userIsLookingAt(const AgentSession& session) override { return session.pid == lookedAt; }
   int32_t lookedAt = 0;
+  bool userIsLookingAt(const AgentSession& session) override { return session.pid == lookedAt; }
 };
 
 constexpr int32_t kTmux = 50, kShell = 100, kAgent = 200, kBuild = 300;
+// What the watcher did so far: keep-awake held, island announcements, chimes, naps started.
+using Effects = std::tuple<bool, int, size_t, int>;
 
 class AgentWatcherTest : public ::testing::Test {
  protected:
@@ -110,35 +107,26 @@ class AgentWatcherTest : public ::testing::Test {
           AgentLogReport report;
           if (request.agentName != "Claude Code") return report;
           report.status = status;
-          if (!request.projectPath) return report;
-          ++transcriptReads;
-          if (!transcriptAge) return report;
-          report.conversation = ConversationSummary{};
-          report.conversation->youLine = "fix the tests in " + *request.projectPath;
-          report.conversation->updatedAt = dispatcher.clock().now() - *transcriptAge;
+          if (!request.projectPath || (++transcriptReads, !transcriptAge)) return report;
+          report.conversation = ConversationSummary{.youLine = "fix the tests in " + *request.projectPath,
+                                                    .updatedAt = dispatcher.clock().now() - *transcriptAge};
           return report;
         }),
         [this] { return sys.get(); }, sys, [this](SoundCue cue) { cues.push_back(cue); }, attention});
     watcher->state().addObserver([this] { ++notifications; });
   }
 
+  void startFor(Seconds seconds) { watcher->start(), dispatcher.advance(seconds); }
   const std::vector<AgentSession>& sessions() { return watcher->state().sessions(); }
   AgentActivity activity() { return sessions().at(0).activity; }
-  // What the watcher did so far: keep-awake held, island announcements, chimes, naps started.
-  std::tuple<bool, int, size_t, int> effects() {
-    return {watcher->isKeepingAwake(), sys->announcements, cues.size(), sys->napStarts};
-  }
+  AgentActivity activityAfter(Seconds seconds) { return dispatcher.advance(seconds), activity(); }
+  Effects effects() { return {watcher->isKeepingAwake(), sys->announcements, cues.size(), sys->napStarts}; }
   // Lets the agent burn CPU for `seconds`, then sit still.
-  void work(Seconds seconds) {
-    sys->setRate(kAgent, 0.5);
-    dispatcher.advance(seconds);
-    sys->setRate(kAgent, 0);
-  }
+  void work(Seconds seconds) { sys->setRate(kAgent, 0.5), dispatcher.advance(seconds), sys->setRate(kAgent, 0); }
   // A stretch of work that ends: the scan after it still sees its last CPU, ten silent seconds follow.
-  void stretch(Seconds seconds = 90) {
-    work(seconds);
-    dispatcher.advance(15);
-  }
+  void stretch(Seconds seconds = 90) { work(seconds), dispatcher.advance(15); }
+  // Five minutes after the last announcement, a stretch.
+  void stretchLater() { dispatcher.advance(300), stretch(); }
 
   VirtualDispatcher dispatcher;
   MemoryPreferences prefs;
@@ -148,21 +136,15 @@ class AgentWatcherTest : public ::testing::Test {
   std::optional<Seconds> transcriptAge;
   std::optional<ClaudeSessionStatus> status;
   std::shared_ptr<FakeAttention> attention = std::make_shared<FakeAttention>();
-  int transcriptReads = 0;
-  int notifications = 0;
+  int transcriptReads = 0, notifications = 0;
   std::shared_ptr<AgentWatcher> watcher;
 };
 
-using Effects = std::tuple<bool, int, size_t, int>;
-
 TEST_F(AgentWatcherTest, NewAgentIsWorkingThenQuietAfterTenSilentSecondsWithoutAnnouncement) {
   watcher->start();
-  dispatcher.advance(0.5);
-  EXPECT_EQ(activity(), AgentActivity::working);
-  dispatcher.advance(9.0);  // scans at 3.5, 6.5, 9.5: idle 9 s
-  EXPECT_EQ(activity(), AgentActivity::working);
-  dispatcher.advance(3.0);  // 12.5: idle 12 s
-  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(activityAfter(0.5), AgentActivity::working);
+  EXPECT_EQ(activityAfter(9.0), AgentActivity::working);  // scans at 3.5, 6.5, 9.5: idle 9 s
+  EXPECT_EQ(activityAfter(3.0), AgentActivity::quiet);    // 12.5: idle 12 s
   EXPECT_EQ(effects(), Effects(false, 0, 0, 0));
   EXPECT_TRUE(power.held.empty());
 
@@ -187,32 +169,26 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
 
   // Past five minutes, but the user already looks at the agent's terminal, then at its pane (the
   // row still changes), then a nap runs.
-  sys->registered = {kTmux};
-  sys->frontmost = kTmux;
-  dispatcher.advance(300);
-  stretch();
+  sys->registered = {kTmux}, sys->frontmost = kTmux;
+  stretchLater();
   sys->frontmost = 4242;
   attention->lookedAt = kAgent;
   dispatcher.advance(300);
   work(300);
   EXPECT_EQ(activity(), AgentActivity::working);
-  dispatcher.advance(15);
-  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(activityAfter(15), AgentActivity::quiet);
   attention->lookedAt = 0;
   sys->napping = true;
-  dispatcher.advance(300);
-  stretch();
+  stretchLater();
   EXPECT_EQ(effects(), Effects(false, 1, 1, 0));
 
   // Neither: the chime plays; the island opens only when the user wants it to.
   sys->napping = false;
   prefs.setBool(prefs::kAgentOpensIsland, false);
-  dispatcher.advance(300);
-  stretch();
+  stretchLater();
   EXPECT_EQ(effects(), Effects(false, 1, 2, 0));
   prefs.setBool(prefs::kAgentOpensIsland, true);
-  dispatcher.advance(300);
-  stretch();
+  stretchLater();
   EXPECT_EQ(effects(), Effects(false, 2, 3, 0));
 }
 
@@ -221,15 +197,13 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
 TEST_F(AgentWatcherTest, TheAgentsOwnStatusReplacesTheCPURuleWhileItIsThere) {
   using State = ClaudeSessionStatus::State;
   const auto reportedAs = [&](std::optional<State> state, std::optional<std::string> waitingFor = std::nullopt) {
-    status.reset();
-    if (state)
-      status = ClaudeSessionStatus{kAgent, "s-1", "/home/u/api", "Status name", *state, waitingFor, {}};
+    status = state ? std::optional(ClaudeSessionStatus{kAgent, "s-1", "/home/u/api", "Status name", *state, waitingFor, {}})
+                   : std::nullopt;
     dispatcher.advance(3);
     const auto& s = sessions().at(0);
     return std::make_tuple(s.activity, s.waitingFor.value_or("-"), agentMenuTitle(s));
   };
-  watcher->start();
-  dispatcher.advance(30.5);
+  startFor(30.5);
   const auto quiet = AgentActivity::quiet, working = AgentActivity::working;
   EXPECT_EQ(reportedAs(State::busy),
             std::make_tuple(working, "-", "api \u00b7 Status name \u2014 Claude \u00b7 working"));
@@ -252,33 +226,25 @@ TEST_F(AgentWatcherTest, BusyMarksKeepAnAgentWorking) {
   sys->add(kBuild, kAgent, "/bin/bash -c make");
   watcher->start();
   sys->setRate(kBuild, 0.3);
-  dispatcher.advance(60);
-  EXPECT_EQ(activity(), AgentActivity::working);
+  EXPECT_EQ(activityAfter(60), AgentActivity::working);
   sys->table.erase(kBuild);
-  dispatcher.advance(12);
-  EXPECT_EQ(activity(), AgentActivity::quiet);
-
+  EXPECT_EQ(activityAfter(12), AgentActivity::quiet);
   // A transcript written 15 s ago keeps a Claude Code agent working with flat CPU time.
   transcriptAge = 15;
-  dispatcher.advance(3);
-  EXPECT_EQ(activity(), AgentActivity::working);
-  dispatcher.advance(60);
-  EXPECT_EQ(activity(), AgentActivity::working);
+  EXPECT_EQ(activityAfter(3), AgentActivity::working);
+  EXPECT_EQ(activityAfter(60), AgentActivity::working);
   EXPECT_EQ(sessions()[0].context.value_or(ClaudeSessionInfo{}).youLine, "fix the tests in /home/u/api");
   transcriptAge = 25;
-  dispatcher.advance(12);
-  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(activityAfter(12), AgentActivity::quiet);
 }
 
 TEST_F(AgentWatcherTest, ReusedPidDisappearsForOneScanAndReturnsWithFreshData) {
   sys->table.at(kAgent).row.cpuTime = 50;
-  watcher->start();
-  dispatcher.advance(3.5);
+  startFor(3.5);
   const Seconds firstStart = sessions().at(0).startedAt;
 
   // Another agent gets the same pid within one interval: its CPU time fell by more than 0.5 s.
-  sys->add(kAgent, kShell, "claude", "pts/4", 0.2, 1);
-  sys->directories[kAgent] = "/home/u/web";
+  sys->add(kAgent, kShell, "claude", "pts/4", 0.2, 1), sys->directories[kAgent] = "/home/u/web";
   dispatcher.advance(3);
   EXPECT_TRUE(sessions().empty());
   dispatcher.advance(3);
@@ -300,8 +266,7 @@ TEST_F(AgentWatcherTest, ArmedNapStartsWhenTheLastAgentFallsQuietAndDropsTheAnno
   watcher->state().setNapWhenIdleArmed(true);
   dispatcher.advance(3);
   EXPECT_EQ(effects(), Effects(true, 0, 0, 0));
-  dispatcher.advance(12);
-  EXPECT_EQ(activity(), AgentActivity::quiet);
+  EXPECT_EQ(activityAfter(12), AgentActivity::quiet);
   EXPECT_EQ(effects(), Effects(false, 0, 0, 1));
   EXPECT_FALSE(watcher->state().napWhenIdleArmed());
 
@@ -316,11 +281,8 @@ TEST_F(AgentWatcherTest, ArmedNapStartsWhenTheLastAgentFallsQuietAndDropsTheAnno
 // Another machine's working agent keeps this one awake (the link must not sleep) and holds an armed
 // nap; its rows follow this machine's; the nap starts once it falls quiet or its host goes.
 TEST_F(AgentWatcherTest, RemoteAgentsCountForKeepAwakeAndNapWhenIdle) {
-  watcher->start();
-  dispatcher.advance(15);  // the local agent is quiet
-  AgentSession remote;
-  remote.pid = 1 << 30;
-  remote.host = "devbox";
+  startFor(15);  // the local agent is quiet
+  AgentSession remote{.pid = 1 << 30, .host = "devbox"};
   watcher->setRemoteSessions("devbox", {remote});
   watcher->state().setNapWhenIdleArmed(true);
   dispatcher.advance(6);
@@ -340,13 +302,9 @@ TEST_F(AgentWatcherTest, RemoteAgentsCountForKeepAwakeAndNapWhenIdle) {
 
 TEST_F(AgentWatcherTest, KeepAwakeFollowsThePreferencesAndTheBatteryGuard) {
   prefs.setBool(prefs::kBatteryGuard, true);
-  watcher->start();
   sys->setRate(kAgent, 0.5);
-  const auto scanWith = [&](std::optional<BatteryReading> reading) {
-    sys->battery = reading;
-    dispatcher.advance(3);
-    return watcher->isKeepingAwake();
-  };
+  watcher->start();
+  const auto scanWith = [&](std::optional<BatteryReading> r) { return sys->battery = r, dispatcher.advance(3), watcher->isKeepingAwake(); };
   dispatcher.advance(0.5);
   EXPECT_TRUE(scanWith(std::nullopt));  // no battery
   EXPECT_TRUE(scanWith(BatteryReading{16, true}));
@@ -361,8 +319,7 @@ TEST_F(AgentWatcherTest, KeepAwakeFollowsThePreferencesAndTheBatteryGuard) {
 
 TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndAStopRacingAPublicationLeavesTheListEmpty) {
   prefs.setBool(prefs::kAgentWatchEnabled, false);
-  watcher->start();
-  dispatcher.advance(10);
+  startFor(10);
   EXPECT_EQ(sys->samples, 0);
   prefs.setBool(prefs::kAgentWatchEnabled, true);
   watcher->start();
@@ -373,39 +330,29 @@ TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndAStopRacingAPublicationLeav
 
   // The user turns watching off while the next scan runs on its queue.
   sys->setRate(kAgent, 0.5);
-  sys->onSample = [this] {
-    sys->onSample = nullptr;
-    watcher->stop();
-  };
+  sys->onSample = [this] { sys->onSample = nullptr, watcher->stop(); };
   dispatcher.advance(3);
-  EXPECT_TRUE(sessions().empty());
-  EXPECT_FALSE(watcher->isKeepingAwake());
+  EXPECT_TRUE(sessions().empty() && !watcher->isKeepingAwake());
   dispatcher.advance(30);
   EXPECT_EQ(sys->samples, 3);
   EXPECT_TRUE(sessions().empty());
 
   // Watching again starts over, with a fresh record.
   watcher->start();
-  dispatcher.advance(0.5);
+  EXPECT_EQ(activityAfter(0.5), AgentActivity::working);
   EXPECT_EQ(sys->asked.size(), 2u);
-  EXPECT_EQ(activity(), AgentActivity::working);
 
   // At the program's end the main queue runs nothing more: stop() clears at once.
   ASSERT_TRUE(watcher->isKeepingAwake());
   watcher->stop();
-  EXPECT_TRUE(sessions().empty());
-  EXPECT_TRUE(power.held.empty());
+  EXPECT_TRUE(sessions().empty() && power.held.empty());
 }
 
 TEST_F(AgentWatcherTest, ThirdFailedScanEmptiesTheListUntilAScanSucceeds) {
-  watcher->start();
   sys->setRate(kAgent, 0.5);
-  dispatcher.advance(0.5);
+  startFor(0.5);
   sys->failing = true;
-  const auto listedAndAwake = [&](Seconds seconds) {
-    dispatcher.advance(seconds);
-    return std::make_pair(sessions().size(), watcher->isKeepingAwake());
-  };
+  const auto listedAndAwake = [&](Seconds s) { return dispatcher.advance(s), std::pair(sessions().size(), watcher->isKeepingAwake()); };
   EXPECT_EQ(listedAndAwake(6), std::make_pair(size_t{1}, true));
   EXPECT_EQ(listedAndAwake(3), std::make_pair(size_t{0}, false));
   EXPECT_EQ(listedAndAwake(9), std::make_pair(size_t{0}, false));
@@ -419,8 +366,7 @@ TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstReadsOnlyClaudeTranscrip
   sys->table.at(kAgent).row.elapsed += 60;
   sys->add(150, kShell, "node /usr/lib/node_modules/@openai/codex/bin/codex", "pts/3", 0, 600);
   sys->add(152, kAgent, "claude --resume");  // an agent started by an agent
-  watcher->start();
-  dispatcher.advance(30.5);
+  startFor(30.5);
   ASSERT_EQ(sessions().size(), 2u);
   EXPECT_EQ(std::tie(sessions()[0].pid, sessions()[0].agentName), std::make_tuple(150, "Codex"));
   EXPECT_EQ(std::tie(sessions()[1].pid, sessions()[1].projectName), std::make_tuple(kAgent, "claude code"));
@@ -440,8 +386,7 @@ TEST_F(AgentWatcherTest, ARemovedWorkingFolderLosesTheMarkerAndHasNoTranscript) 
   sys->directories[kAgent] = "/gone/api (deleted)";
   sys->add(kAgent + 1, kShell, "claude", "pts/3");
   sys->directories[kAgent + 1] = kept.string();  // a folder that is named so stays
-  watcher->start();
-  dispatcher.advance(0.5);
+  startFor(0.5);
   ASSERT_EQ(sessions().size(), 2u);
   const bool agentFirst = sessions()[0].pid == kAgent;
   const AgentSession &gone = sessions()[agentFirst ? 0 : 1], &named = sessions()[agentFirst ? 1 : 0];
@@ -454,22 +399,15 @@ TEST_F(AgentWatcherTest, ARemovedWorkingFolderLosesTheMarkerAndHasNoTranscript) 
 
 TEST(AgentSession, LabelsForTheMenuAndTheListing) {
   AgentSession s;
-  const std::pair<int64_t, const char*> ages[] = {
-      {-3, "now"}, {45, "45m"}, {180, "3h"}, {2879, "47h 59m"}, {3000, "2d"}};
-  for (const auto& [minutes, label] : ages) {
-    s.ageMinutes = minutes;
-    EXPECT_EQ(s.ageLabel(), label) << minutes;
-  }
+  const std::pair<int64_t, const char*> ages[] = {{-3, "now"}, {45, "45m"}, {180, "3h"}, {2879, "47h 59m"}, {3000, "2d"}};
+  for (const auto& [minutes, label] : ages) EXPECT_EQ((s.ageMinutes = minutes, s.ageLabel()), label) << minutes;
   EXPECT_EQ(agentProjectName("/home/u/api/", "Claude Code"), "api");
-  EXPECT_EQ(agentProjectName("/", "Codex"), "~");
-  EXPECT_EQ(agentProjectName(std::nullopt, ""), "~");
+  EXPECT_TRUE(agentProjectName("/", "Codex") == "~" && agentProjectName(std::nullopt, "") == "~");
 
   // Folder names that are not text survive both report formats.
   EXPECT_EQ(formatAgentList({}, AgentListFormat::json), "[]\n");
-  s = AgentSession{.pid = 42, .agentName = "Claude Code", .projectPath = "/home/u/caf\xe9\nx"};  // Latin-1, line feed
-  s.projectName = agentProjectName(s.projectPath, s.agentName);
-  s.context = ClaudeSessionInfo{};
-  s.context->youLine = "hi";
+  s = AgentSession{.pid = 42, .agentName = "Claude Code", .projectName = agentProjectName("/home/u/caf\xe9\nx", "Claude Code"),
+                   .projectPath = "/home/u/caf\xe9\nx", .context = ClaudeSessionInfo{.youLine = "hi"}};  // Latin-1, line feed
   const auto json = nlohmann::json::parse(formatAgentList({s}, AgentListFormat::json));
   EXPECT_EQ(json[0]["projectPath"], "/home/u/caf\xef\xbf\xbd\nx");
   EXPECT_TRUE(json[0]["terminal"].is_null() && json[0]["transcript"]["reply"].is_null());
@@ -483,8 +421,7 @@ TEST(AgentSession, LabelsForTheMenuAndTheListing) {
   // isolate (the name shows reversed), a C1 control (U+009B starts an escape sequence), a line
   // separator. Text shows each as "?"; JSON escapes them, keeping the value.
   const std::string sneaky = "/w/a\u202Eexe.txt\u2066b\u2069\u200F\xc2\x9b" "31m\u2028\x7f\u00e9\U0001F600";
-  s = AgentSession{.pid = 7, .agentName = "Codex", .projectPath = sneaky};
-  s.projectName = "x";
+  s = AgentSession{.pid = 7, .agentName = "Codex", .projectName = "x", .projectPath = sneaky};
   EXPECT_EQ(formatAgentList({s}, AgentListFormat::text),
             "7  Codex  x  (/w/a?exe.txt?b???31m??\u00e9\U0001F600)\n"
             "    terminal: unknown  tty: none  age: now\n");
