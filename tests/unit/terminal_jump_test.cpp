@@ -15,8 +15,10 @@ namespace {
 using Strings = std::vector<std::string>;
 
 struct Node final : AccessibleElement {
-  Node(std::string r, std::string t, AccessibleKind k, std::string d)
-      : roleName(std::move(r)), titleText(std::move(t)), kindValue(k), desc(std::move(d)) {}
+  std::string roleName, titleText, desc;
+  AccessibleKind kindValue;
+  std::vector<AccessibleRef> kids;
+  Strings performed;
   std::optional<std::string> role() override { return roleName; }
   AccessibleKind kind() override { return kindValue; }
   std::optional<std::string> subrole() override { return std::nullopt; }
@@ -24,20 +26,15 @@ struct Node final : AccessibleElement {
   std::optional<std::string> description() override { return desc; }
   std::optional<int> tabCount() override { return std::nullopt; }
   std::optional<std::vector<AccessibleRef>> children() override { return kids; }
-  bool perform(const std::string& action) override {
-    performed.push_back(action);
-    return action == accessible_actions::kPress;  // nothing can raise itself
-  }
+  // Only a press works: nothing can raise itself.
+  bool perform(const std::string& a) override { return performed.push_back(a), a == accessible_actions::kPress; }
   std::shared_ptr<Node> add(std::shared_ptr<Node> child) { return kids.push_back(child), child; }
-  std::string roleName, titleText;
-  AccessibleKind kindValue;
-  std::string desc;
-  std::vector<AccessibleRef> kids;
-  Strings performed;
 };
-std::shared_ptr<Node> node(std::string role, std::string title = {},
-                           AccessibleKind kind = AccessibleKind::other, std::string desc = {}) {
-  return std::make_shared<Node>(std::move(role), std::move(title), kind, std::move(desc));
+std::shared_ptr<Node> node(std::string role, std::string title = {}, AccessibleKind kind = AccessibleKind::other,
+                           std::string desc = {}) {
+  auto n = std::make_shared<Node>();
+  n->roleName = std::move(role), n->titleText = std::move(title), n->kindValue = kind, n->desc = std::move(desc);
+  return n;
 }
 // `depth` nested groups holding `width` cells and then a tab titled "api".
 std::shared_ptr<Node> tree(int depth, int width) {
@@ -49,10 +46,13 @@ std::shared_ptr<Node> tree(int depth, int width) {
 }
 
 struct FakeWindows final : WindowActivation {
+  std::vector<TopLevelWindow> all;
+  std::vector<uint64_t> activated;
+  std::optional<int32_t> front;
+  std::optional<uint64_t> focused;
   std::vector<TopLevelWindow> windowsOf(int32_t pid) override {
     std::vector<TopLevelWindow> out;
-    for (const auto& w : all)
-      if (w.pid == pid) out.push_back(w);
+    std::copy_if(all.begin(), all.end(), std::back_inserter(out), [pid](const auto& w) { return w.pid == pid; });
     return out;
   }
   bool activate(uint64_t window) override {
@@ -63,14 +63,9 @@ struct FakeWindows final : WindowActivation {
   }
   std::optional<int32_t> frontmostPID() override { return front; }
   std::optional<TopLevelWindow> focusedWindow() override {
-    for (const auto& w : all)
-      if (w.id == focused) return w;
-    return std::nullopt;
+    auto it = std::find_if(all.begin(), all.end(), [this](const auto& w) { return w.id == focused; });
+    return it == all.end() ? std::nullopt : std::optional(*it);
   }
-  std::vector<TopLevelWindow> all;
-  std::vector<uint64_t> activated;
-  std::optional<int32_t> front;
-  std::optional<uint64_t> focused;
 };
 
 struct FakeInput final : SyntheticInput {
@@ -82,7 +77,18 @@ struct FakeInput final : SyntheticInput {
   std::vector<std::pair<Seconds, std::string>> events;
 };
 
+template <class Map, class Key>
+std::optional<typename Map::mapped_type> lookup(const Map& map, const Key& key) {
+  auto it = map.find(key);
+  return it == map.end() ? std::nullopt : std::optional(it->second);
+}
+
 struct FakeSystem final : ProcessLauncher, JumpEnvironment {
+  std::vector<std::pair<std::string, std::string>> outputs;  // command fragment -> output
+  Strings calls, sockets;
+  std::map<std::pair<int32_t, std::string>, std::string> env;
+  std::map<int32_t, int32_t> parents;
+  std::map<int32_t, std::string> names;
   ToolRun run(const std::string& path, const Strings& arguments, double) override {
     std::string line = path;
     for (const auto& a : arguments) line += " " + a;
@@ -92,21 +98,12 @@ struct FakeSystem final : ProcessLauncher, JumpEnvironment {
     return {ToolRun::Outcome::failedToLaunch, "", "no such server"};
   }
   std::optional<std::string> environmentVariable(int32_t pid, const std::string& name) override {
-    return env.contains({pid, name}) ? std::optional(env[{pid, name}]) : std::nullopt;
+    return lookup(env, std::pair(pid, name));
   }
-  std::optional<int32_t> parentOf(int32_t pid) override {
-    return parents.contains(pid) ? std::optional(parents[pid]) : std::nullopt;
-  }
-  std::optional<std::string> executableName(int32_t pid) override {
-    return names.contains(pid) ? std::optional(names[pid]) : std::nullopt;
-  }
+  std::optional<int32_t> parentOf(int32_t pid) override { return lookup(parents, pid); }
+  std::optional<std::string> executableName(int32_t pid) override { return lookup(names, pid); }
   Strings tmuxSockets() override { return sockets; }
   std::optional<std::string> findExecutable(const std::string& name) override { return "/usr/bin/" + name; }
-  std::vector<std::pair<std::string, std::string>> outputs;  // command fragment -> output
-  Strings calls, sockets;
-  std::map<std::pair<int32_t, std::string>, std::string> env;
-  std::map<int32_t, int32_t> parents;
-  std::map<int32_t, std::string> names;
 };
 
 AgentSession agent(std::string project, std::optional<std::string> terminal, std::optional<int32_t> terminalPid,
@@ -126,8 +123,7 @@ TEST(AccessibilityWalks, TabSearchAndDumpStopAtTheirDepthCycleAndBudgetLimits) {
   auto dumpedLines = [](AccessibleRef root) {
     BudgetBox budget{kDumpBudget};
     std::string out;
-    dumpElement(root, 0, budget, out);
-    return std::count(out.begin(), out.end(), '\n');
+    return dumpElement(root, 0, budget, out), std::count(out.begin(), out.end(), '\n');
   };
   auto window = node("window");
   auto group = window->add(node("group", "api project"));  // not a tab: searched inside
@@ -136,15 +132,11 @@ TEST(AccessibilityWalks, TabSearchAndDumpStopAtTheirDepthCycleAndBudgetLimits) {
   EXPECT_EQ(find(window), byDesc);
   // The tab search goes six groups deep, the dump nine; a cycle ends at that depth, a huge tree
   // with the budget.
-  EXPECT_TRUE(find(tree(6, 0)));
-  EXPECT_FALSE(find(tree(7, 0)));
-  EXPECT_FALSE(find(tree(0, 5000)));
-  EXPECT_EQ(dumpedLines(tree(20, 0)), 10);
-  EXPECT_EQ(dumpedLines(tree(0, 1000)), 400);
+  EXPECT_TRUE(find(tree(6, 0)) && !find(tree(7, 0)) && !find(tree(0, 5000)));
+  EXPECT_EQ(std::pair(dumpedLines(tree(20, 0)), dumpedLines(tree(0, 1000))), std::pair(10l, 400l));
   auto loop = node("group");
   loop->add(loop);
-  EXPECT_FALSE(find(loop));
-  EXPECT_EQ(dumpedLines(loop), 10);
+  EXPECT_TRUE(!find(loop) && dumpedLines(loop) == 10);
   loop->kids.clear();
 }
 
@@ -159,31 +151,22 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
   // process owns two windows; one names the agent's folder.
   env.parents = {{300, 299}, {299, 200}, {42, 41}, {41, 500}};
   env.names = {{200, "gnome-terminal-"}, {500, "gnome-terminal-"}};
-  const std::vector<TopLevelWindow> twoEach{{1, 200, "~/work/api: tmux"},
-                                            {2, 200, "~/work/web"},
-                                            {5, 500, "~/work/api"},
-                                            {6, 500, "~/work/web"},
-                                            {9, 999, "api notes"}};
+  const std::vector<TopLevelWindow> twoEach{
+      {1, 200, "~/work/api: tmux"}, {2, 200, "~/work/web"}, {5, 500, "~/work/api"}, {6, 500, "~/work/web"}, {9, 999, "api notes"}};
   const std::string clients = "C /dev/pts/4 300 $1 10\nC /dev/pts/5 301 $2 11\n";
+  // terminal: the agent's, as the watcher resolved it; output: tmux's listing or the remote control's answer.
   struct Case {
-    const char* what;
-    std::optional<std::string> terminal;  // the agent's, as the watcher resolved it
-    std::vector<TopLevelWindow> windows;
-    std::string output;  // tmux's listing or the remote control's answer
-    std::optional<uint64_t> focused;
-    bool looking;
+    const char* what; std::optional<std::string> terminal; std::vector<TopLevelWindow> windows; std::string output;
+    std::optional<uint64_t> focused; bool looking;
   };
   const auto check = [&](const Case& c) {
-    windows.all = c.windows;
-    windows.focused = c.focused;
-    launcher.outputs = {
-        {"mine list-panes", c.output + clients}, {"ls --match id:3", c.output}, {"list-clients", c.output}};
-    auto session = agent("api", c.terminal, 500, "pts/8");
-    EXPECT_EQ(attention.userIsLookingAt(session), c.looking) << c.what;
+    windows.all = c.windows, windows.focused = c.focused;
+    launcher.outputs = {{"mine list-panes", c.output + clients}, {"ls --match id:3", c.output}, {"list-clients", c.output}};
+    EXPECT_EQ(attention.userIsLookingAt(agent("api", c.terminal, 500, "pts/8")), c.looking) << c.what;
   };
 
   env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
-  const std::vector<Case> inTmux{
+  for (const Case& c : std::vector<Case>{
       {"the active pane, the client's own window", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 1, true},
       {"another window of the client's terminal", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 2, false},
       {"another application", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 9, false},
@@ -192,20 +175,19 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
       {"shown by a client in another terminal", "tmux", twoEach, "A /dev/pts/8 $2 11\n", 1, false},
       {"tmux says nothing readable", "tmux", twoEach, "garbage\n", 1, false},
       {"nothing focused", "tmux", twoEach, "A /dev/pts/8 $1 11\n", std::nullopt, false},
-      {"a tabbed terminal's only window, titled otherwise", "tmux", {{1, 200, "bash"}}, "A /dev/pts/8 $1 11\n", 1, false},
-  };
-  for (const auto& c : inTmux) check(c);
+       {"a tabbed terminal's only window, titled otherwise", "tmux", {{1, 200, "bash"}}, "A /dev/pts/8 $1 11\n", 1, false}})
+    check(c);
   EXPECT_NE(launcher.calls.back().find("#{window_active}#{pane_active}"), std::string::npos);
   env.names[200] = "xterm";  // one window, no tabs: whatever its title
   check({"an xterm's only window", "tmux", {{1, 200, "bash"}}, "A /dev/pts/8 $1 11\n", 1, true});
 
   // Outside tmux: the agent's own window, and the terminal's own tab where its remote control tells.
   env.env = kRemoteControlEnv;
-  const std::string kittyShown =
-      R"([{"platform_window_id":5,"tabs":[{"is_active":true,"windows":[{"id":3,"is_active":true}]}]}])";
-  const std::string kittyBehind =
-      R"([{"platform_window_id":5,"tabs":[{"is_active":false,"windows":[{"id":3,"is_active":true}]}]}])";
-  const std::vector<Case> outside{
+  const auto kitty = [](const char* tab) {
+    return R"([{"platform_window_id":5,"tabs":[{"is_active":)" + std::string(tab) + R"(,"windows":[{"id":3,"is_active":true}]}]}])";
+  };
+  const std::string kittyShown = kitty("true"), kittyBehind = kitty("false");
+  for (const Case& c : std::vector<Case>{
       {"the window naming the folder", "GNOME Terminal", twoEach, "", 5, true},
       {"another window of the same terminal process", "GNOME Terminal", twoEach, "", 6, false},
       {"two windows name the folder", "GNOME Terminal", {{5, 500, "~/api"}, {6, 500, "~/api/docs"}}, "", 5, false},
@@ -214,9 +196,8 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
       {"kitty: another OS window", "kitty", twoEach, kittyShown, 6, false},
       {"WezTerm: its pane focused", "WezTerm", twoEach, R"([{"pid":500,"focused_pane_id":12}])", 6, true},
       {"WezTerm: another pane", "WezTerm", twoEach, R"([{"pid":500,"focused_pane_id":13}])", 5, false},
-      {"WezTerm: no answer, the title tells", "WezTerm", twoEach, "not json", 5, true},
-  };
-  for (const auto& c : outside) check(c);
+       {"WezTerm: no answer, the title tells", "WezTerm", twoEach, "not json", 5, true}})
+    check(c);
 }
 
 TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTerminalsVariables) {
@@ -226,11 +207,9 @@ TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTe
   env.parents = {{300, 299}, {299, 200}};  // tmux client -> shell -> xterm
   windows.all = {{7, 200, "xterm"}};
   // Malformed lines are skipped; no client is on the pane's session, so the most recent is moved there.
-  launcher.outputs = {{"mine list-panes",
-                       "P /dev/pts/8 %2 $1\ngarbage\nC /dev/pts/3 301 $0 5\n"
-                       "C /dev/pts/4 300 $0 10\nC /dev/pts/9 nope $1 1\n"},
-                      {"other list-panes", "P /dev/pts/5 %0 $0\n"},
-                      {"select-window", ""}};
+  launcher.outputs = {
+      {"mine list-panes", "P /dev/pts/8 %2 $1\ngarbage\nC /dev/pts/3 301 $0 5\nC /dev/pts/4 300 $0 10\nC /dev/pts/9 nope $1 1\n"},
+      {"other list-panes", "P /dev/pts/5 %0 $0\n"}, {"select-window", ""}};
   TmuxJump tmuxJump(launcher, env, windows);
   auto jump = [&](std::optional<std::string> tty = "pts/8") {
     launcher.calls.clear();
@@ -248,23 +227,20 @@ TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTe
   // With TMUX_PANE as well, one run selects the pane and confirms its tty; a pane that no longer
   // has the agent's tty sends the jump back to the listing.
   env.env[{42, "TMUX_PANE"}] = "%2";
-  launcher.outputs.insert(launcher.outputs.begin(),
-                          {"if-shell -F -t %2 #{==:#{pane_tty},/dev/pts/8} select-window -t %2 ; select-pane "
-                           "-t %2 ; display -p -t %2",
-                           "P /dev/pts/8 %2 $1\nC /dev/pts/4 300 $1 10\n"});
+  launcher.outputs.insert(launcher.outputs.begin(), {"if-shell -F -t %2 #{==:#{pane_tty},/dev/pts/8} select-window -t %2 ;"
+                                                    " select-pane -t %2 ; display -p -t %2",
+                                                    "P /dev/pts/8 %2 $1\nC /dev/pts/4 300 $1 10\n"});
   EXPECT_TRUE(jump());
   EXPECT_EQ(launcher.calls.size(), 1u);
   launcher.outputs.front().second = "P /dev/pts/6 %2 $1\n";
   EXPECT_TRUE(jump());
   EXPECT_EQ(launcher.calls.size(), 3u);
-  env.env.erase({42, "TMUX_PANE"});
-  launcher.outputs.erase(launcher.outputs.begin());
+  env.env.erase({42, "TMUX_PANE"}), launcher.outputs.erase(launcher.outputs.begin());
   // A client already on the pane's session stays where it is.
   launcher.outputs[0].second += "C /dev/pts/2 302 $1 1\n";
   env.parents[302] = 200;
   EXPECT_TRUE(jump());
-  EXPECT_EQ(launcher.calls.back(),
-            "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2");
+  EXPECT_EQ(launcher.calls.back(), "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2");
   // A pane closed since the scan, no tty: nothing is selected; odd names are never spliced in.
   for (const auto& tty : {std::optional<std::string>("pts/99"), std::optional<std::string>()}) {
     EXPECT_FALSE(jump(tty));
@@ -288,15 +264,15 @@ TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTe
 }
 
 struct FakeScripts final : ScriptRunner {
-  bool runScript(const std::string& source) override { return scripts.push_back(source), succeed; }
   bool succeed = true;
   Strings scripts;
+  bool runScript(const std::string& source) override { return scripts.push_back(source), succeed; }
 };
 struct FakeTtyJump final : TtyJump {
-  const char* name() const override { return "fake"; }
-  bool jump(const AgentSession&) override { return ++calls, succeed; }
   bool succeed = false;
   int calls = 0;
+  const char* name() const override { return "fake"; }
+  bool jump(const AgentSession&) override { return ++calls, succeed; }
 };
 
 class JumperTest : public ::testing::Test {
@@ -316,8 +292,7 @@ TEST_F(JumperTest, StrategiesInOrder) {
   EXPECT_EQ(jumper->jumpNow(agent("api", "Terminal", 10, "ttys004")), Outcome::script);
   EXPECT_NE(scripts.scripts[0].find("\"/dev/ttys004\""), std::string::npos);
   EXPECT_EQ(tty->calls, 0);
-  scripts.succeed = false;
-  tty->succeed = true;
+  scripts.succeed = false, tty->succeed = true;
   EXPECT_EQ(jumper->jumpNow(agent("api", "Terminal", 10, "ttys004")), Outcome::ttyPrecise);
   tty->succeed = false;
   EXPECT_EQ(jumper->jumpNow(agent("api", "kitty", std::nullopt, "pts/1")), Outcome::nothing);
@@ -329,14 +304,11 @@ TEST_F(JumperTest, StrategiesInOrder) {
   EXPECT_EQ(jumper->jumpNow(agent("API", "kitty", 10, "pts/1")), Outcome::window);
   auto app = node("application", "kgx");
   ax.apps[10] = app;
-  auto tab = app->add(node("frame", "Terminal"))
-                 ->add(node("tab list"))
-                 ->add(node("page tab", "x", AccessibleKind::tab, "Ünï web"));
+  auto tab = app->add(node("frame", "Terminal"))->add(node("tab list"))->add(node("page tab", "x", AccessibleKind::tab, "Ünï web"));
   EXPECT_EQ(jumper->jumpNow(agent("ÜNÏ", "kitty", 10, "pts/1")), Outcome::window);
   EXPECT_EQ(tab->performed, Strings{"press"});
   EXPECT_EQ(windows.activated, (std::vector<uint64_t>{2, 3}));  // the frame could not raise itself
-  ax.trusted = false;
-  ax.allowed = true;  // the desktop would let any program turn it on
+  ax.trusted = false, ax.allowed = true;  // the desktop would let any program turn it on
   EXPECT_EQ(jumper->jumpNow(agent("web", "kitty", 10, "pts/1")), Outcome::applicationOnly);
   EXPECT_EQ(tab->performed.size(), 1u);
   EXPECT_EQ(windows.activated.back(), 1u);
@@ -349,10 +321,8 @@ TEST_F(JumperTest, WarpPaletteChainInVirtualTimeAndOnlyWhileInFront) {
   windows.all = {{4, 20, "Warp"}};
   auto app = node("application", "Warp");
   app->add(node("window"));
-  auto item = app->add(node("menu bar", "", AccessibleKind::menuBar))
-                  ->add(node("menu", "View"))
-                  ->add(node("menu"))
-                  ->add(node("menu item", "Navigation Palette"));
+  auto item = app->add(node("menu bar", "", AccessibleKind::menuBar))->add(node("menu", "View"))->add(node("menu"));
+  item = item->add(node("menu item", "Navigation Palette"));
   ax.apps[20] = app;
   // The menu and its item are matched by their exact titles, in the given application only.
   EXPECT_FALSE(pressMenuItem(20, "view", "Navigation Palette", ax));
@@ -361,36 +331,27 @@ TEST_F(JumperTest, WarpPaletteChainInVirtualTimeAndOnlyWhileInFront) {
   EXPECT_TRUE(item->performed.empty());
 
   auto session = agent("api", "Warp", 20, "pts/1");
-  session.context = ClaudeSessionInfo{};
-  session.context->title = "Refactor the billing module to use the new ledger";  // only its start is typed
+  session.context = ClaudeSessionInfo{.title = "Refactor the billing module to use the new ledger"};  // only its start is typed
   jumper->jump(session);
   dispatcher.advance(5);
   EXPECT_EQ(item->performed, Strings{"press"});
   using Event = std::pair<Seconds, std::string>;
-  EXPECT_EQ(
-      input.events,
-      (std::vector<Event>{{0.25, "Escape"}, {0.75, "type Refactor the billing module "}, {1.2, "Return"}}));
+  EXPECT_EQ(input.events, (std::vector<Event>{{0.25, "Escape"}, {0.75, "type Refactor the billing module "}, {1.2, "Return"}}));
   // Another window comes to the front before typing: nothing more is typed.
-  input.events.clear();
-  jumper->warpJump(20, "api");
-  dispatcher.advance(0.2);
-  windows.front = 99;
-  dispatcher.advance(2);
+  input.events.clear(), jumper->warpJump(20, "api");
+  dispatcher.advance(0.2), windows.front = 99, dispatcher.advance(2);
   EXPECT_EQ(input.events.size(), 1u);  // Escape only
 }
 
 TEST(SessionWindowTest, OneTerminalProcessWithSeveralWindowsNamesTheSessionsOwnOrNone) {
-  AgentSession session;
-  session.projectName = "api";
-  session.sessionName = "fix-login";
+  AgentSession session{.projectName = "api", .sessionName = "fix-login"};
   const std::vector<TopLevelWindow> byProject{{1, 9, "~/web"}, {2, 9, "~/api: claude"}};
   EXPECT_EQ(sessionWindowAmong({{1, 9, "bash"}}, session), 1u);  // the only window: whatever its title
   EXPECT_EQ(sessionWindowAmong({{1, 9, "~/web"}, {2, 9, "fix-login — claude"}, {3, 9, "api"}}, session), 2u);
   EXPECT_EQ(sessionWindowAmong(byProject, session), 2u);
   EXPECT_EQ(sessionWindowAmong({{1, 9, "~/api"}, {2, 9, "~/api/docs"}}, session), std::nullopt);
   EXPECT_EQ(sessionWindowAmong({}, session), std::nullopt);
-  session.projectName = "a";  // too short to tell windows apart
-  session.sessionName.reset();
+  session.projectName = "a", session.sessionName.reset();  // too short to tell windows apart
   EXPECT_EQ(sessionWindowAmong(byProject, session), std::nullopt);
 }
 
