@@ -34,46 +34,30 @@ std::string userLine(const json& content, bool meta = false) {
 std::string assistantLine(const json& content, const std::string& model = "claude-opus-4-7") {
   return json{{"type", "assistant"}, {"message", {{"model", model}, {"content", content}}}}.dump() + "\n";
 }
-
 json textItem(const std::string& text) { return {{"type", "text"}, {"text", text}}; }
 json toolUse(const std::string& name, const json& input) { return {{"type", "tool_use"}, {"name", name}, {"input", input}}; }
-std::string answer(const std::string& text, const std::string& model = "claude-opus-4-7") {
-  return assistantLine(json::array({textItem(text)}), model);
-}
-std::string summaryLine(const char* summary) {
-  return json{{"type", "summary"}, {"summary", summary}}.dump() + "\n";
-}
-
-ClaudeSessionInfo parseText(const std::string& text) {
-  std::istringstream in(text);
-  return ct::parse(in);
-}
-std::string youAndReply(const ClaudeSessionInfo& info) {
-  return info.youLine.value_or("-") + " | " + info.replyLine.value_or("-");
-}
-
+std::string answer(const std::string& text) { return assistantLine(json::array({textItem(text)})); }
+std::string summaryLine(const char* summary) { return json{{"type", "summary"}, {"summary", summary}}.dump() + "\n"; }
+ClaudeSessionInfo parseText(const std::string& text) { std::istringstream in(text); return ct::parse(in); }
+std::string youAndReply(const ClaudeSessionInfo& i) { return i.youLine.value_or("-") + " | " + i.replyLine.value_or("-"); }
 // The text fields on one line, "-" for none: title | you | reply | model | activity.
 std::string fields(const ClaudeSessionInfo& info) {
-  std::string out;
-  for (const auto* field : {&info.title, &info.youLine, &info.replyLine, &info.modelName, &info.activityLine})
-    out += (field == &info.title ? "" : " | ") + field->value_or("-");
+  std::string out = info.title.value_or("-");
+  for (const auto* f : {&info.youLine, &info.replyLine, &info.modelName, &info.activityLine}) out += " | " + f->value_or("-");
   return out;
 }
-
 TEST(ClaudeTranscriptText, CountsAndCutsUserPerceivedCharacters) {
   const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";  // one character, 18 bytes
   const std::string flag = "\U0001F1EB\U0001F1F7";                          // one character
   const std::string accented = "e\u0301\u0323";                             // e + two marks
   EXPECT_EQ(user_text::characterCount(family + flag + accented + "ab"), 5u);
   EXPECT_EQ(user_text::characterCount("a\xff\xfe"), 3u);  // bytes that are not UTF-8 count one by one
-
   std::string text;
   for (int i = 0; i < 100; ++i) text += family + accented;
   std::string cut = ct::clean(text);
   EXPECT_EQ(user_text::characterCount(cut), 140u);
   EXPECT_EQ(cut.size(), 70 * family.size() + 70 * accented.size());  // never splits a cluster
 }
-
 TEST(ClaudeTranscriptText, ControlAndDirectionCharactersBecomeSpaces) {
   const std::pair<std::string, std::string> cases[] = {
       {"line 1\nline 2", "line 1 line 2"},
@@ -85,43 +69,31 @@ TEST(ClaudeTranscriptText, ControlAndDirectionCharactersBecomeSpaces) {
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(ct::clean(text), expected) << text;
   // Texts that reach the tray pass through clean: titles, prompts, replies, activities.
-  const auto info = parseText(
-      userLine("fix\x1b]0;pwned\x07 it") +
-      assistantLine(json::array({textItem("done\u202E"), toolUse("Bash", {{"command", "ls\rrm"}})})));
+  const auto info = parseText(userLine("fix\x1b]0;pwned\x07 it") + assistantLine(json::array({textItem("done\u202E"), toolUse("Bash", {{"command", "ls\rrm"}})})));
   EXPECT_EQ(fields(info), "fix ]0;pwned  it | fix ]0;pwned  it | done  | Opus 4.7 | Bash" + kDash + "ls rm");
 }
-
 TEST(ClaudeTranscriptText, TextOfTakesTrimmedVisibleTextOnlyAndActivityTheLastToolCall) {
   auto textOf = [](const json& content) { return ct::textOf(json{{"content", content}}); };
   EXPECT_EQ(textOf("  \n fix the build\u00A0\n"), "fix the build");
   EXPECT_EQ(textOf(json(" \n\t")), std::nullopt);
   // In a list, the first usable text item wins; tool results, markup, blanks and wrong types are skipped.
   EXPECT_EQ(textOf(json::array({json{{"type", "tool_result"}, {"content", "output"}}, textItem("   "),
-                                textItem("<system-reminder>x</system-reminder>"),
-                                json{{"type", "text"}, {"text", 42}}, "stray string", textItem("real text"),
-                                textItem("second")})),
-            "real text");
-
+                                textItem("<system-reminder>x</system-reminder>"), json{{"type", "text"}, {"text", 42}},
+                                "stray string", textItem("real text"), textItem("second")})), "real text");
   // The activity is the last tool call and its target.
   auto activity = [](const json& content) { return ct::toolActivity(json{{"content", content}}); };
   EXPECT_EQ(activity(json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}}),
-                                  toolUse("Bash", {{"command", "make test"}})})),
-            "Bash" + kDash + "make test");
-  EXPECT_EQ(activity(json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}, {"command", "x"}})})),
-            "Edit" + kDash + "notes.txt");
+                                  toolUse("Bash", {{"command", "make test"}})})), "Bash" + kDash + "make test");
+  EXPECT_EQ(activity(json::array({toolUse("Edit", {{"file_path", "/a/b/notes.txt"}, {"command", "x"}})})), "Edit" + kDash + "notes.txt");
   // No usable target: the name alone. Wrong types are skipped, not fatal.
-  EXPECT_EQ(activity(json::array({toolUse("Read", {{"file_path", 3}}),
-                                  json{{"type", "tool_use"}, {"name", 9}}, "text", textItem("hi")})),
-            "Read");
+  EXPECT_EQ(activity(json::array({toolUse("Read", {{"file_path", 3}}), json{{"type", "tool_use"}, {"name", 9}}, "text",
+                                  textItem("hi")})), "Read");
   EXPECT_EQ(activity("just text"), std::nullopt);
 }
-
 TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPromptOfTheHead) {
   std::string meta = userLine("Caveat: injected", /*meta=*/true);
-  EXPECT_EQ(parseText(meta + userLine("<command-name>/init</command-name>") + userLine("first prompt") +
-                      summaryLine("Fix login\nflow") + summaryLine("Later summary"))
-                .title,
-            "Fix login flow");
+  const std::string head = meta + userLine("<command-name>/init</command-name>") + userLine("first prompt");
+  EXPECT_EQ(parseText(head + summaryLine("Fix login\nflow") + summaryLine("Later summary")).title, "Fix login flow");
   EXPECT_EQ(parseText(meta + userLine("first prompt") + userLine("second prompt")).title, "first prompt");
   // A summary without a string does not end the search.
   EXPECT_EQ(parseText(json{{"type", "summary"}, {"summary", nullptr}}.dump() + "\n" + userLine("p")).title, "p");
@@ -131,22 +103,17 @@ TEST(ClaudeTranscriptParse, TitleIsTheFirstSummaryElseTheFirstRealPromptOfTheHea
   while (big.size() < 40000) big += answer("early reply");
   EXPECT_EQ(parseText(big + summaryLine("late")).title, "the first prompt");
 }
-
 TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
-  std::string file =
-      userLine("first question") + answer("first answer") +
+  std::string file = userLine("first question") + answer("first answer") +
       assistantLine(json::array({toolUse("Bash", {{"command", "make"}})}), "claude-haiku-4-5") +
       userLine(json::array({json{{"type", "tool_result"}, {"content", "ok"}}})) +
       userLine("<local-command-stdout>x</local-command-stdout>") + userLine("injected", /*meta=*/true);
   // Tool results, markup and meta records change nothing.
-  EXPECT_EQ(fields(parseText(file)),
-            "first question | first question | first answer | Haiku 4.5 | Bash" + kDash + "make");
+  EXPECT_EQ(fields(parseText(file)), "first question | first question | first answer | Haiku 4.5 | Bash" + kDash + "make");
   // A newer prompt without an answer clears the reply; an answer without a tool keeps the activity.
   file += userLine("second question");
-  EXPECT_EQ(fields(parseText(file)),
-            "first question | second question | - | Haiku 4.5 | Bash" + kDash + "make");
-  EXPECT_EQ(fields(parseText(file + answer("done"))),
-            "first question | second question | done | Opus 4.7 | Bash" + kDash + "make");
+  EXPECT_EQ(fields(parseText(file)), "first question | second question | - | Haiku 4.5 | Bash" + kDash + "make");
+  EXPECT_EQ(fields(parseText(file + answer("done"))), "first question | second question | done | Opus 4.7 | Bash" + kDash + "make");
   EXPECT_EQ(ct::modelDisplayName("\u00e9t\u00e9") + ct::modelDisplayName("claude-"), "\u00c9t\u00e9");
 }
 
@@ -155,15 +122,14 @@ TEST(ClaudeTranscriptParse, RecentLinesFollowTheConversation) {
 TEST(ClaudeTranscriptParse, RepliesPairWithTheirPromptsByTheirLinks) {
   const auto linked = [](std::string line, const char* uuid, const char* parent) {
     json record = json::parse(line);
-    record["uuid"] = uuid;
-    record["parentUuid"] = parent;
+    record.update(json{{"uuid", uuid}, {"parentUuid", parent}});
     return record.dump() + "\n";
   };
   const std::string u1 = linked(userLine("one"), "u1", ""), a1 = linked(answer("re one"), "a1", "u1"),
-                    u2 = linked(userLine("two"), "u2", "a1"), a2 = linked(answer("re two"), "a2", "u2"),
-                    tool = linked(assistantLine(json::array({textItem("looking"), toolUse("Read", json::object())})), "t1", "u2"),
-                    result = linked(userLine(json::array({{{"type", "tool_result"}, {"content", "x"}}})), "r1", "t1"),
-                    a3 = linked(answer("found it"), "a3", "r1");
+      u2 = linked(userLine("two"), "u2", "a1"), a2 = linked(answer("re two"), "a2", "u2"),
+      tool = linked(assistantLine(json::array({textItem("looking"), toolUse("Read", json::object())})), "t1", "u2"),
+      result = linked(userLine(json::array({{{"type", "tool_result"}, {"content", "x"}}})), "r1", "t1"),
+      a3 = linked(answer("found it"), "a3", "r1");
   const struct {
     const char* name;
     std::vector<std::string> lines;
@@ -185,12 +151,10 @@ TEST(ClaudeTranscriptParse, RepliesPairWithTheirPromptsByTheirLinks) {
     ct::ReadMark mark;
     ClaudeSessionInfo grown;
     std::istringstream first(whole.substr(0, whole.size() - c.lines.back().size())), second(whole);
-    ct::readInto(first, mark, grown);
-    ct::readInto(second, mark, grown);
+    for (auto* in : {&first, &second}) ct::readInto(*in, mark, grown);
     EXPECT_EQ(youAndReply(grown), c.expected);
   }
 }
-
 TEST(ClaudeTranscriptParse, BadRecordsAreSkipped) {
   std::string file =
       std::string("not json at all\n") + "{\"type\":\"user\",\"message\":{\"content\":\"cut\n" +
@@ -201,21 +165,16 @@ TEST(ClaudeTranscriptParse, BadRecordsAreSkipped) {
       "{\"type\":\"user\",\"message\":{\"content\":\"\xff\xfe bad utf8\"}}\n" + std::string(100000, '[') +
       "\n" + "\r\n\n\n" + std::string("\x00\x01\x02\n", 4) + userLine("last");
   EXPECT_EQ(fields(parseText(file)), "kept | last | - | - | -");  // an isMeta that is not true hides nothing
-
   // A deeply nested but valid line parses and is dropped without exhausting the stack.
   std::string deep = "{\"a\":" + std::string(100000, '[') + std::string(100000, ']') + "}\n";
   EXPECT_EQ(parseText(deep + userLine("after")).youLine, "after");
-
   EXPECT_EQ(parseText(""), ClaudeSessionInfo{});
 }
 
 // A string stream that counts the bytes it hands out.
-class CountingBuffer : public std::stringbuf {
- public:
+struct CountingBuffer : std::stringbuf {
   using std::stringbuf::stringbuf;
   std::size_t delivered = 0;
-
- protected:
   std::streamsize xsgetn(char* out, std::streamsize n) override {
     const std::streamsize got = std::stringbuf::xsgetn(out, n);
     delivered += static_cast<std::size_t>(got);
@@ -228,17 +187,14 @@ TEST(ClaudeTranscriptParse, ReadsOnlyTheHeadAndTailOfALargeTranscript) {
   while (file.size() < 3 * 1024 * 1024) file += answer("ok");
   CountingBuffer buffer(file + userLine("latest prompt"));
   std::istream in(&buffer);
-  ClaudeSessionInfo info = ct::parse(in);
+  EXPECT_EQ(fields(ct::parse(in)), "the first prompt | latest prompt | - | Opus 4.7 | -");
   EXPECT_LE(buffer.delivered, ct::kHeadBytes + ct::kTailBytes);
-  EXPECT_EQ(fields(info), "the first prompt | latest prompt | - | Opus 4.7 | -");
-
   // The tail begins inside a long line, exactly where a complete record starts: taken on its own
   // it would parse, but the first line of a tail that does not start the file is always dropped.
-  const std::string cutRecord = userLine("cut");
-  const std::string reply = answer("answer");
+  const std::string cutRecord = userLine("cut"), reply = answer("answer");
   const std::string padding(ct::kTailBytes - cutRecord.size() - reply.size(), '\n');
-  info = parseText(userLine("opening") + std::string(1000, 'z') + cutRecord + reply + padding);
-  EXPECT_EQ(fields(info), "opening | - | answer | Opus 4.7 | -");
+  EXPECT_EQ(fields(parseText(userLine("opening") + std::string(1000, 'z') + cutRecord + reply + padding)),
+            "opening | - | answer | Opus 4.7 | -");
   // A small file is read whole as head and tail: its first line counts.
   EXPECT_EQ(parseText(userLine("only prompt") + std::string(10000, '\n')).youLine, "only prompt");
 }
@@ -255,7 +211,6 @@ TEST(ClaudeTranscriptParse, AGrownTranscriptIsReadFromWhereTheLastReadEnded) {
   EXPECT_EQ(fields(info), "first | second | - | Opus 4.7 | -");
   EXPECT_EQ(mark.offset, grown.size());
 }
-
 TEST(ClaudeCodePeer, FolderNameReplacesEveryCharacterOutsideLettersAndDigits) {
   using claude_code::projectFolderName, claude_code::projectFolderPrefix;
   EXPECT_EQ(projectFolderName("/home/u/my_app v2"), "-home-u-my-app-v2");
@@ -278,26 +233,21 @@ class ClaudeSessionReaderTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(projects()); }
   void TearDown() override { fs::remove_all(home_); }
-
   fs::path projects() const { return home_ / ".claude" / "projects"; }
   ClaudeCodeLocations locations() const { return ClaudeCodeLocations(home_, std::nullopt); }
-
   fs::path write(const fs::path& path, const std::string& contents, int secondsAgo = 0) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << contents;
     fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
     return path;
   }
-
   fs::path home_ = fs::temp_directory_path() / ("tovami-claude-" + std::to_string(std::random_device{}()));
 };
 
 TEST_F(ClaudeSessionReaderTest, FindsTheProjectFolderUnderEachNamingRule) {
   // The two historical names, in order: "/" only, then also ".".
   write(projects() / "-Users-u-my-app" / "b.jsonl", userLine("dashes"));
-  auto folderOf = [&](const char* path) {
-    return claude_transcript::transcriptFiles(path, projects()).front().path.parent_path().filename();
-  };
+  auto folderOf = [&](const char* p) { return ct::transcriptFiles(p, projects()).front().path.parent_path().filename(); };
   EXPECT_EQ(folderOf("/Users/u/my.app"), "-Users-u-my-app");
   write(projects() / "-Users-u-my.app" / "a.jsonl", userLine("dot kept"), 100);
   EXPECT_EQ(folderOf("/Users/u/my.app"), "-Users-u-my.app");
@@ -311,11 +261,9 @@ TEST_F(ClaudeSessionReaderTest, FindsTheProjectFolderUnderEachNamingRule) {
   write(projects() / (prefix + "zz9") / "new.jsonl", userLine("newest"), 10);
   write(projects() / (prefix.substr(0, 199) + "y-q1") / "other.jsonl", userLine("other project"));
   EXPECT_EQ(reader.read(longPath)->title, "newest");
-
   EXPECT_EQ(reader.read("/home/u/unknown"), std::nullopt);
   EXPECT_EQ(reader.read(""), std::nullopt);
 }
-
 TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
   const fs::path folder = projects() / "-work-api";
   write(folder / "first.jsonl", userLine("first session"), 300);
@@ -324,10 +272,8 @@ TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
     write(folder / name, userLine("no"));
   fs::create_directories(folder / "dir.jsonl");  // newest entry, but not a file
   fs::create_symlink("/dev/null", folder / "device.jsonl");
-
   ClaudeSessionReader reader(locations());
   EXPECT_EQ(reader.read("/work/api")->title, "second session");
-
   // A newest transcript that cannot be opened does not hide a readable one before it. (A file
   // with no permissions stops all but root; the kernel's write-only files stop root too.)
   write(projects() / "-work-locked" / "old.jsonl", userLine("readable session"), 400 * 86400);
@@ -339,7 +285,6 @@ TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
   }
   if (std::ifstream(locked).is_open()) GTEST_SKIP() << "no file here that cannot be opened";
   EXPECT_EQ(reader.read("/work/locked")->title, "readable session");
-
   // A folder without transcripts, or a file where the folder should be, means no transcript.
   fs::remove_all(folder);
   fs::create_directories(folder);
@@ -347,7 +292,6 @@ TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
   write(projects() / "-work-web", "a file, not a folder");
   EXPECT_EQ(reader.read("/work/web"), std::nullopt);
 }
-
 TEST_F(ClaudeSessionReaderTest, HonoursClaudeConfigDir) {
   write(home_ / "elsewhere" / "projects" / "-p" / "s.jsonl", userLine("from the custom root"));
   write(projects() / "-p" / "s.jsonl", userLine("from the default root"));
