@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "agents/accessibility_walk.h"
@@ -52,8 +53,7 @@ struct FakeWindows final : WindowActivation {
   std::optional<uint64_t> focused;
   std::vector<TopLevelWindow> windowsOf(int32_t pid) override {
     std::vector<TopLevelWindow> out;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(out), [pid](const auto& w) { return w.pid == pid; });
-    return out;
+    return std::copy_if(all.begin(), all.end(), std::back_inserter(out), [pid](auto& w) { return w.pid == pid; }), out;
   }
   bool activate(uint64_t window) override {
     activated.push_back(window);
@@ -79,8 +79,7 @@ struct FakeInput final : SyntheticInput {
 
 template <class Map, class Key>
 std::optional<typename Map::mapped_type> lookup(const Map& map, const Key& key) {
-  auto it = map.find(key);
-  return it == map.end() ? std::nullopt : std::optional(it->second);
+  return map.contains(key) ? std::optional(map.at(key)) : std::nullopt;
 }
 
 struct FakeSystem final : ProcessLauncher, JumpEnvironment {
@@ -116,10 +115,7 @@ const std::map<std::pair<int32_t, std::string>, std::string> kRemoteControlEnv{
     {{42, "KITTY_WINDOW_ID"}, "3"}, {{42, "KITTY_LISTEN_ON"}, "unix:/tmp/kitty"}, {{42, "WEZTERM_PANE"}, "12"}};
 
 TEST(AccessibilityWalks, TabSearchAndDumpStopAtTheirDepthCycleAndBudgetLimits) {
-  auto find = [](AccessibleRef root) {
-    BudgetBox budget{kFindTabBudget};
-    return findTab(root, "api", 0, budget);
-  };
+  auto find = [](AccessibleRef root) { BudgetBox budget{kFindTabBudget}; return findTab(root, "api", 0, budget); };
   auto dumpedLines = [](AccessibleRef root) {
     BudgetBox budget{kDumpBudget};
     std::string out;
@@ -212,14 +208,12 @@ TEST(TtyJumps, TmuxSelectsTheAgentsPaneAndRaisesItsClientRemoteControlNeedsTheTe
       {"other list-panes", "P /dev/pts/5 %0 $0\n"}, {"select-window", ""}};
   TmuxJump tmuxJump(launcher, env, windows);
   auto jump = [&](std::optional<std::string> tty = "pts/8") {
-    launcher.calls.clear();
-    return tmuxJump.jump(agent("api", "tmux", 1, tty));
+    return launcher.calls.clear(), tmuxJump.jump(agent("api", "tmux", 1, tty));
   };
   EXPECT_TRUE(jump());
   EXPECT_EQ(windows.activated, std::vector<uint64_t>{7});
-  EXPECT_EQ(launcher.calls.back(),
-            "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2 ; "
-            "switch-client -c /dev/pts/4 -t %2");
+  EXPECT_EQ(launcher.calls.back(), "/usr/bin/tmux -S /tmp/tmux-0/mine select-window -t %2 ; select-pane -t %2 ; "
+                                   "switch-client -c /dev/pts/4 -t %2");
   // The TMUX variable puts the agent's own server first.
   env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
   EXPECT_TRUE(jump());
