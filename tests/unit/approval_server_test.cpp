@@ -169,7 +169,7 @@ struct Recorder : ApprovalIslandLink, TerminalJump, PaneAnswer, KeySynthesizer, 
 // The user looks at the agents with these pids.
 struct FakeAttention : AgentAttention {
   std::vector<int32_t> looked;
-  bool userIsLookingAt(const AgentSession& s) override { return std::ranges::find(looked, s.pid) != looked.end(); }
+  bool userIsLookingAt(const AgentSession& s) override { return std::count(looked.begin(), looked.end(), s.pid) > 0; }
 };
 
 class ApprovalServerTest : public ::testing::Test {
