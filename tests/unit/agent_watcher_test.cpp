@@ -271,8 +271,7 @@ TEST_F(AgentWatcherTest, ArmedNapStartsWhenTheLastAgentFallsQuietAndDropsTheAnno
   EXPECT_FALSE(watcher->state().napWhenIdleArmed());
 
   // With no agent at all, an armed nap starts at the next publication.
-  sys->table.erase(kAgent);
-  dispatcher.advance(3);
+  sys->table.erase(kAgent), dispatcher.advance(3);
   watcher->state().setNapWhenIdleArmed(true);
   dispatcher.advance(3);
   EXPECT_EQ(sys->napStarts, 2);
@@ -289,13 +288,11 @@ TEST_F(AgentWatcherTest, RemoteAgentsCountForKeepAwakeAndNapWhenIdle) {
   ASSERT_EQ(sessions().size(), 2u);
   EXPECT_EQ(sessions()[1].host, "devbox");
   EXPECT_EQ(effects(), Effects(true, 0, 0, 0));
-  remote.activity = AgentActivity::quiet;
-  watcher->setRemoteSessions("devbox", {remote});
+  remote.activity = AgentActivity::quiet, watcher->setRemoteSessions("devbox", {remote});
   EXPECT_EQ(effects(), Effects(false, 0, 0, 1));
   watcher->announceRemote("devbox");  // finished there: announced here
   EXPECT_EQ(effects(), Effects(false, 1, 1, 1));
-  watcher->setRemoteSessions("devbox", {});
-  watcher->announceRemote("devbox");  // a host whose link is gone announces nothing
+  watcher->setRemoteSessions("devbox", {}), watcher->announceRemote("devbox");  // a host whose link is gone: nothing
   EXPECT_EQ(sessions().size(), 1u);
   EXPECT_EQ(effects(), Effects(false, 1, 1, 1));
 }
@@ -303,9 +300,10 @@ TEST_F(AgentWatcherTest, RemoteAgentsCountForKeepAwakeAndNapWhenIdle) {
 TEST_F(AgentWatcherTest, KeepAwakeFollowsThePreferencesAndTheBatteryGuard) {
   prefs.setBool(prefs::kBatteryGuard, true);
   sys->setRate(kAgent, 0.5);
-  watcher->start();
-  const auto scanWith = [&](std::optional<BatteryReading> r) { return sys->battery = r, dispatcher.advance(3), watcher->isKeepingAwake(); };
-  dispatcher.advance(0.5);
+  startFor(0.5);
+  const auto scanWith = [&](std::optional<BatteryReading> r) {
+    return sys->battery = r, dispatcher.advance(3), watcher->isKeepingAwake();
+  };
   EXPECT_TRUE(scanWith(std::nullopt));  // no battery
   EXPECT_TRUE(scanWith(BatteryReading{16, true}));
   EXPECT_FALSE(scanWith(BatteryReading{15, true}));
@@ -323,8 +321,7 @@ TEST_F(AgentWatcherTest, StartHonoursThePreferenceAndAStopRacingAPublicationLeav
   EXPECT_EQ(sys->samples, 0);
   prefs.setBool(prefs::kAgentWatchEnabled, true);
   watcher->start();
-  watcher->start();  // one timer only
-  dispatcher.advance(3.5);
+  startFor(3.5);  // a second start: one timer only
   EXPECT_EQ(sys->samples, 2);
   ASSERT_EQ(sessions().size(), 1u);
 
@@ -352,7 +349,9 @@ TEST_F(AgentWatcherTest, ThirdFailedScanEmptiesTheListUntilAScanSucceeds) {
   sys->setRate(kAgent, 0.5);
   startFor(0.5);
   sys->failing = true;
-  const auto listedAndAwake = [&](Seconds s) { return dispatcher.advance(s), std::pair(sessions().size(), watcher->isKeepingAwake()); };
+  const auto listedAndAwake = [&](Seconds s) {
+    return dispatcher.advance(s), std::pair(sessions().size(), watcher->isKeepingAwake());
+  };
   EXPECT_EQ(listedAndAwake(6), std::make_pair(size_t{1}, true));
   EXPECT_EQ(listedAndAwake(3), std::make_pair(size_t{0}, false));
   EXPECT_EQ(listedAndAwake(9), std::make_pair(size_t{0}, false));
