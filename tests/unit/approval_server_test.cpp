@@ -250,8 +250,7 @@ TEST_F(ApprovalServerTest, CardsQueueInArrivalOrderAndEachAnswerReachesItsOwnCli
   server->answer(ids[1], ApprovalDecision::always);
   EXPECT_EQ(json::parse(*second->bytes)["updatedPermissions"], kAsked["permission_suggestions"]);
   EXPECT_FALSE(first->bytes);
-  server->answer(ids[1], ApprovalDecision::deny);  // already answered: dropped
-  server->answer(ids[0], ApprovalDecision::deny);
+  server->answer(ids[1], ApprovalDecision::deny), server->answer(ids[0], ApprovalDecision::deny);  // 2nd: answered, dropped
   EXPECT_EQ(json::parse(*first->bytes)["behavior"], "deny");
   EXPECT_TRUE(cards().empty());
   EXPECT_EQ(rec->calls, (std::vector<std::string>{"open", "open", "collapse"}));  // nothing typed
@@ -396,8 +395,7 @@ TEST_F(ApprovalServerTest, KeysAreTypedOnlyWhileThisSessionStillShowsItsPrompt) 
        {"collapse", "pane 42 return", "jump 42"}, true},
       {"window not told apart", S::waiting, P::notInPane, std::nullopt, 7, true, {"collapse", "pane 42 return"}, true}};
   for (const auto& c : cases) {
-    statuses.clear();
-    if (c.status) setStatus(42, "s42", *c.status);
+    if (statuses.clear(); c.status) setStatus(42, "s42", *c.status);
     if (c.status == S::busy) setStatus(42, "s42", S::waiting);  // waiting when the card came
     deliver(notice("s42"));
     ASSERT_EQ(cards().size(), 1u) << c.name;
