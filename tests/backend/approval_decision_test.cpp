@@ -112,6 +112,7 @@ class ApprovalDecisionTest : public ::testing::Test {
  protected:
   fs::path root = fs::temp_directory_path() / ("tovami-decision-" + std::to_string(::getpid()));
   fs::path data = root / "data";
+  fs::path agentData = root / "agent-data";  // an agent's data folder, with no socket in it
   ThreadDispatcher dispatcher;
   testing::MemoryPreferences prefs;
   std::mutex statusMutex;
@@ -121,6 +122,7 @@ class ApprovalDecisionTest : public ::testing::Test {
 
   void SetUp() override {
     fs::remove_all(root);
+    fs::create_directories(agentData);
     prefs.setBool(prefs::kNotchApprovals, true);
     prefs.setBool(prefs::kCodexApprovals, true);
     AgentSession session;
@@ -152,6 +154,11 @@ class ApprovalDecisionTest : public ::testing::Test {
     return result.get();
   }
 
+  void setStatus(ClaudeSessionStatus::State state, std::optional<std::string> waitingFor) {
+    std::lock_guard lock(statusMutex);
+    status = ClaudeSessionStatus{4242, kSessionId, {}, {}, state, std::move(waitingFor), {}};
+  }
+
   // The requests waiting, once `count` of them are there (or after five seconds).
   std::vector<ApprovalRequest> waitForCards(size_t count) {
     const auto until = Steady::now() + std::chrono::seconds(5);
@@ -167,38 +174,43 @@ TEST_F(ApprovalDecisionTest, TheWaitingClientPrintsTheDecisionOfItsOwnCard) {
   const std::string second = readFile(kHooks / "1796542799078346348-PermissionRequest.json");
   const json allow = {{"behavior", "allow"}},
              deny = {{"behavior", "deny"}, {"message", ApprovalServer::kDeniedMessage}},
+             denyAndStop = {{"behavior", "deny"}, {"message", ApprovalServer::kDeniedMessage},
+                            {"interrupt", true}},
              always = {{"behavior", "allow"},
                        {"updatedPermissions", json::parse(second)["permission_suggestions"]}};
-  json denyAndStop = deny;
-  denyAndStop["interrupt"] = true;
-  const std::tuple<bool, std::string, ApprovalDecision, json> cases[] = {
-      // Codex, payload, answer, the decision printed (never `interrupt` for Codex)
-      {false, payload, ApprovalDecision::allow, allow},
-      {false, second, ApprovalDecision::always, always},
-      {false, payload, ApprovalDecision::deny, denyAndStop},
-      {true, second, ApprovalDecision::always, always},
-      {true, payload, ApprovalDecision::deny, deny},
+  const std::tuple<bool, std::string, ApprovalDecision, json, bool> cases[] = {
+      // Codex, payload, answer, the decision printed (never `interrupt` for Codex), through the
+      // installed command run by a shell as the agents do, in an agent whose data folder is elsewhere
+      // than Tovami's (XDG_DATA_HOME set only in the user's shell start-up file)
+      {false, payload, ApprovalDecision::allow, allow, false},
+      {false, second, ApprovalDecision::always, always, false},
+      {false, payload, ApprovalDecision::deny, denyAndStop, false},
+      {true, second, ApprovalDecision::always, always, false},
+      {true, payload, ApprovalDecision::deny, deny, false},
+      {false, payload, ApprovalDecision::allow, allow, true},
+      {true, payload, ApprovalDecision::allow, allow, true},
   };
-  for (const auto& [codex, input, decision, decisionPrinted] : cases) {
-    Client client(codex ? "codex-permission-request" : "permission-request", input, data);
+  const std::string socket = (data / "Tovami" / "agent.sock").string();
+  for (const auto& [codex, input, decision, decisionPrinted, installed] : cases) {
+    const std::string event = codex ? "codex-permission-request" : "permission-request";
+    SCOPED_TRACE(event + (installed ? " via the installed command" : ""));
+    Client client = installed ? Client({"/bin/sh", "-c", hookCommand(TOVAMI_ENTRY_BINARY, event, socket)},
+                                       input, agentData)
+                              : Client(event, input, data);
     auto cards = waitForCards(1);
-    ASSERT_EQ(cards.size(), 1u) << codex;
+    ASSERT_EQ(cards.size(), 1u);
     EXPECT_EQ(cards[0].agent, codex ? ApprovalAgent::codex : ApprovalAgent::claudeCode);
     onMain([&, decision = decision] { server->answer(cards[0].id, decision); });
     const auto& result = client.finish();
     EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.errors, "");
     EXPECT_EQ(json::parse(result.output, nullptr, false), printed(decisionPrinted)) << result.output;
     EXPECT_TRUE(waitForCards(0).empty());
   }
 }
 
 TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
-  ClaudeSessionStatus waiting{
-      4242, kSessionId, {}, {}, ClaudeSessionStatus::State::waiting, "permission prompt", {}};
-  {
-    std::lock_guard lock(statusMutex);
-    status = waiting;
-  }
+  setStatus(ClaudeSessionStatus::State::waiting, "permission prompt");
   // Answered in the terminal: the status file leaves "waiting"; the card and the client end.
   Client run("permission-request", payload, data);
   auto cards = waitForCards(1);
@@ -206,11 +218,7 @@ TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
   std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a poll sees "waiting"
   EXPECT_EQ(waitForCards(1).size(), 1u);
   const auto answeredAt = Steady::now();
-  {
-    std::lock_guard lock(statusMutex);
-    status->state = ClaudeSessionStatus::State::busy;
-    status->waitingFor.reset();
-  }
+  setStatus(ClaudeSessionStatus::State::busy, std::nullopt);
   const auto& result = run.finish();
   EXPECT_LT(std::chrono::duration<double>(Steady::now() - answeredAt).count(), 1.5);
   EXPECT_TRUE(result.output.empty() && result.status == 0) << result.output;
@@ -241,34 +249,15 @@ TEST_F(ApprovalDecisionTest, WithoutAnAnswerTheClientPrintsNothingAndEndsAtOnce)
   }
 }
 
-// The agent's environment places the data folder elsewhere than Tovami's (XDG_DATA_HOME set only in
-// the user's shell start-up file): the installed command, run by a shell as the agents do, names
-// Tovami's own socket and still reaches it. A relative socket path is refused, and said.
-TEST_F(ApprovalDecisionTest, TheInstalledCommandReachesTheServerWhateverTheAgentsDataFolder) {
-  const fs::path agentData = root / "agent-data";  // no socket there
-  fs::create_directories(agentData);
-  const std::string socket = (data / "Tovami" / "agent.sock").string();
-  for (const bool codex : {false, true}) {
-    const std::string command =
-        hookCommand(TOVAMI_ENTRY_BINARY, codex ? "codex-permission-request" : "permission-request", socket);
-    ASSERT_NE(command.find("--socket"), std::string::npos) << command;
-    Client client({"/bin/sh", "-c", command}, payload, agentData);
-    auto cards = waitForCards(1);
-    ASSERT_EQ(cards.size(), 1u) << command;
-    onMain([&] { server->answer(cards[0].id, ApprovalDecision::allow); });
-    const auto& result = client.finish();
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.errors, "");
-    EXPECT_EQ(json::parse(result.output, nullptr, false), printed({{"behavior", "allow"}})) << result.output;
-  }
+// The installed command names Tovami's own socket (see the cases above); a relative one is refused, and said.
+TEST_F(ApprovalDecisionTest, AClientWithoutAnAbsoluteSocketPathGivesNoVerdict) {
   // Without --socket (an entry of an earlier version) the client looks where its environment says.
   auto old = Client("permission-request", payload, agentData).finish();
   EXPECT_TRUE(old.output.empty() && old.status == 0 && old.errors.empty()) << old.errors;
   // A relative path would depend on the agent's working folder: refused before a byte is read.
-  auto relative =
-      Client({TOVAMI_ENTRY_BINARY, "--hook", "permission-request", "--socket", "Tovami/agent.sock"}, payload,
-             data)
-          .finish();
+  const std::vector<std::string> relativeCommand{TOVAMI_ENTRY_BINARY, "--hook", "permission-request",
+                                                 "--socket", "Tovami/agent.sock"};
+  auto relative = Client(relativeCommand, payload, data).finish();
   EXPECT_TRUE(relative.output.empty() && relative.status == 0);
   EXPECT_EQ(relative.errors,
             "tovami: no verdict given: the approval socket path \"Tovami/agent.sock\" is not absolute\n");
