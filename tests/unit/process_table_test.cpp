@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "agents/agent_recognition.h"
 #include "agents/agent_watcher.h"
@@ -81,9 +82,7 @@ TEST(RecognizeAgent, CommandLines) {
 // /proc gives the real argument boundaries; ps gives one text split at spaces.
 TEST(RecognizeAgent, UsesRealArgumentsWhenKnown) {
   auto withEnds = [](std::string args, std::vector<uint32_t> ends) {
-    PSRow r = row(1, 0, std::move(args));
-    r.argumentEnds = std::move(ends);
-    return r;
+    return PSRow{1, 0, std::nullopt, 0, 0, std::move(args), std::move(ends)};
   };
   const std::pair<PSRow, std::optional<std::string>> cases[] = {
       {withEnds("/home/u/my tools/claude", {23}), "Claude Code"},
@@ -123,12 +122,9 @@ TEST(RecognizeAgent, TopAgentsLeaveOutNestedOnesAndHelpersLeftBehind) {
       {1022, 1021, "pts/1", 0, 0, "claude"},
       {1023, 951, "pts/1", 0, 0, "codex"},
   };
-  EXPECT_EQ(recognizeTopAgents(ProcessTable(rows)), (AgentMap{{1010, "Codex"},
-                                                              {1011, "Codex"},
-                                                              {1012, "Codex"},
-                                                              {1013, "Claude Code"},
-                                                              {1020, "Claude Code"},
-                                                              {1023, "Codex"}}));
+  const AgentMap top{{1010, "Codex"},       {1011, "Codex"},       {1012, "Codex"},
+                     {1013, "Claude Code"}, {1020, "Claude Code"}, {1023, "Codex"}};
+  EXPECT_EQ(recognizeTopAgents(ProcessTable(rows)), top);
 
   // Cycles (back to the agent itself, or between other processes), missing rows and low pids end
   // the walk up.
@@ -212,13 +208,13 @@ TEST(ResolveTerminal, FindsTmuxTheTerminalApplicationOrTheApplicationOwningTheWi
   // kitty 70 (owns windows) -> kitten 71 -> zsh 72 -> claude 73
   table = ProcessTable({row(70, 5, "/usr/bin/kitty"), row(71, 70, "kitty-helper"), row(72, 71, "zsh"),
                         row(73, 72, "claude"), row(5, 1, "systemd --user")});
-  apps = FakeApps({70, 5});
   // The matched ancestor (71) is not an application: the highest application above it wins.
-  EXPECT_EQ(resolveTerminal(73, table.byPid, apps), (TerminalMatch{"kitty", 5}));
-  FakeApps onlyKitty({70});
-  EXPECT_EQ(resolveTerminal(73, table.byPid, onlyKitty), (TerminalMatch{"kitty", 70}));
+  using Owners = std::pair<std::set<int32_t>, int32_t>;
+  for (const auto& [owners, owner] : {Owners{{70, 5}, 5}, Owners{{70}, 70}, Owners{{}, 71}}) {
+    apps = FakeApps(owners);
+    EXPECT_EQ(resolveTerminal(73, table.byPid, apps), (TerminalMatch{"kitty", owner})) << owner;
+  }
   FakeApps none;
-  EXPECT_EQ(resolveTerminal(73, table.byPid, none), (TerminalMatch{"kitty", 71}));
 
   // Terminals written in Python are known by their script.
   table = ProcessTable({row(80, 1, "/usr/bin/python3 /usr/bin/terminator"), row(81, 80, "bash"),
