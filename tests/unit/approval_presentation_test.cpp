@@ -122,8 +122,7 @@ TEST(ApprovalPresentation, NotificationOffersActionsOnlyWhereTheServerHasThem) {
   EXPECT_EQ(rich.summary, "Codex asks \u2014 api");
   const std::string grants =
       "Allow + accept edits: allow work in /var/scratch/research/claude for this session, and accept every "
-      "edit "
-      "for the rest of this session";
+      "edit for the rest of this session";
   EXPECT_EQ(rich.body,
             "Bash grep &lt;a&gt; &amp; b\nSession: refactor\n" + grants + "\n2 more requests wait");
   EXPECT_EQ(rich.actions,
@@ -154,8 +153,10 @@ class FakeNotifications final : public DesktopNotifications {
     waiting.push_back([this, replaces, done] { done(replaces ? replaces : nextId++); });
   }
   void close(Id id) override { log.push_back("close " + std::to_string(id)); }
-  void answerAll() {
-    for (; !waiting.empty(); waiting.pop_front()) waiting.front()();  // answers may queue more
+  // Answers every call waiting (answers may queue more); what the server was last asked.
+  std::string answerAll() {
+    for (; !waiting.empty(); waiting.pop_front()) waiting.front()();
+    return log.empty() ? "" : log.back();
   }
   Handlers handlers_;
   std::deque<std::function<void()>> waiting;
@@ -190,8 +191,7 @@ TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatW
 
   // Answered: the next request replaces it, and its buttons wait to be read too.
   state.remove("r1");
-  server->answerAll();
-  EXPECT_EQ(server->log.back(), "notify 7 Bash make");
+  EXPECT_EQ(server->answerAll(), "notify 7 Bash make");
   server->handlers_.actionInvoked(7, "deny:r2");
   dispatcher.advance(1);
   server->handlers_.actionInvoked(7, "deny:r2");
@@ -205,11 +205,9 @@ TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatW
   ApprovalRequest quiet = asked("q", "top");
   quiet.quiet = true;
   state.add(quiet);
-  server->answerAll();
-  EXPECT_EQ(server->log.back(), "close 7");
+  EXPECT_EQ(server->answerAll(), "close 7");
   state.add(asked("r4", "df"));
-  server->answerAll();
-  EXPECT_EQ(server->log.back(), "notify 0 Bash df");
+  EXPECT_EQ(server->answerAll(), "notify 0 Bash df");
   state.remove("r4");
   state.remove("q");
   EXPECT_EQ(server->log.back(), "close 8");
@@ -218,13 +216,11 @@ TEST(ApprovalNotifier, ShowsReplacesAndClosesWithTheIslandOffAndAnswersOnlyWhatW
   EXPECT_EQ(server->log.back(), "close 8");
   island = false;
   notifier->refresh();
-  server->answerAll();
-  EXPECT_EQ(server->log.back(), "notify 0 Bash pwd");
+  EXPECT_EQ(server->answerAll(), "notify 0 Bash pwd");
   // Dismissed by the user: not shown again for the same content; closed with the notifier.
   server->handlers_.closed(9);
   state.setNotice(ApprovalNotice{"Answer not delivered: x", 0});
-  server->answerAll();
-  EXPECT_EQ(server->log.back(), "notify 0 Answer not delivered: x");
+  EXPECT_EQ(server->answerAll(), "notify 0 Answer not delivered: x");
   notifier.reset();
   EXPECT_EQ(server->log.back(), "close 10");
   EXPECT_EQ(server->capabilityCalls, 1);
