@@ -117,14 +117,9 @@ TEST_F(ApprovalHookServiceTest, AnUnchangedFileIsNotWrittenAndOnlyALostEntryIsCa
   EXPECT_EQ(files->files[path], written);
   EXPECT_EQ(log->count("undone"), 0u);
   // The user's own spelling of the same value (300 as 300.0): left alone.
-  const std::string reformatted = [&] {
-    std::string text = written;
-    for (std::string from : {"300", "10"}) {
-      const auto at = text.find("\"timeout\": " + from);
-      text.replace(at, 11 + from.size(), "\"timeout\": " + from + ".0");
-    }
-    return text;
-  }();
+  std::string reformatted = written;
+  for (const std::string number : {"\"timeout\": 300", "\"timeout\": 10"})
+    reformatted.insert(reformatted.find(number) + number.size(), ".0");
   ASSERT_NE(reformatted, written);
   files->files[path] = reformatted;
   EXPECT_TRUE(service->install());
