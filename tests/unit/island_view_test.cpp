@@ -15,12 +15,8 @@ using testing::RecordingCanvas;
 using testing::VirtualDispatcher;
 
 AgentSession agent(int32_t pid, std::string name, AgentActivity activity = AgentActivity::quiet) {
-  AgentSession session;
-  session.pid = pid;
-  session.agentName = std::move(name);
-  session.projectName = "project" + std::to_string(pid);
-  session.activity = activity;
-  return session;
+  return {.pid = pid, .agentName = std::move(name), .projectName = "project" + std::to_string(pid),
+          .activity = activity};
 }
 
 class IslandView : public ::testing::Test {
@@ -32,10 +28,7 @@ class IslandView : public ::testing::Test {
     return canvas;
   }
   static IslandScene expanded(std::vector<AgentSession> sessions) {
-    IslandScene scene;
-    scene.phase = IslandPhase::expanded;
-    scene.sessions = std::move(sessions);
-    return scene;
+    return {.phase = IslandPhase::expanded, .sessions = std::move(sessions)};
   }
   static ApprovalRequest request(std::string id, std::string tool, std::string detail) {
     ApprovalRequest asked{std::move(id), std::move(tool), std::move(detail), "api", {}, 0};
@@ -233,15 +226,12 @@ TEST_F(IslandView, HitTestsTheControlsItDrew) {
 }
 
 TEST_F(IslandView, RedrawsOnlyWhileSomethingMoves) {
-  IslandScene still;
-  still.reduceMotion = true;
+  const IslandScene still{.reduceMotion = true};
   IslandScene countdown;
   countdown.napTimerDeadline = countdown.now + 100.25;
   IslandScene working = expanded({agent(1, "Codex", AgentActivity::working)});
   working.showsCat = false;
-  IslandScene needsYou;
-  needsYou.approval = ApprovalRequest{};
-  needsYou.approvalCount = 1;
+  const IslandScene needsYou{.approval = ApprovalRequest{}, .approvalCount = 1};
   const std::tuple<const char*, IslandScene, std::optional<Seconds>> cases[] = {
       {"still", still, std::nullopt},  {"asleep", IslandScene{}, 1.2}, {"countdown", countdown, 0.25},
       {"indicator", working, 0.4},     {"blink only", needsYou, std::nullopt}};  // scene, the next redraw
@@ -251,8 +241,7 @@ TEST_F(IslandView, RedrawsOnlyWhileSomethingMoves) {
   }
 
   // Redraws land on the figures' next frame; the sleeping cat breathes a while, then lies still.
-  IslandScene asleep;
-  asleep.animationTime = 1000.5;
+  IslandScene asleep{.animationTime = 1000.5};
   draw(asleep);
   EXPECT_NEAR(*view.nextRedrawIn(asleep), 1.2 * 834 - 1000.5, 1e-6);
   asleep.animationTime += CollapsedCatBadge::kBreathingFor;
