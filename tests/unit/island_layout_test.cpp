@@ -6,10 +6,7 @@ namespace tovami {
 namespace {
 
 AgentSession agent(int32_t pid, bool snippet = false) {
-  AgentSession session;
-  session.pid = pid;
-  session.agentName = "Claude Code";
-  session.projectName = "api";
+  AgentSession session{.pid = pid, .agentName = "Claude Code", .projectName = "api"};
   if (snippet) session.context = ClaudeSessionInfo{std::nullopt, "fix it", std::nullopt, {}, {}, {}};
   return session;
 }
@@ -50,8 +47,7 @@ TEST(IslandLayout, SizesTheOutlineForEveryModeAndContent) {
 }
 
 TEST(IslandLayout, PlacesAndRoundsTheOutlineByMode) {
-  IslandScene scene;
-  scene.hovering = true;
+  IslandScene scene{.hovering = true};
   const auto notch = outlineGeometry(scene, IslandPhase::collapsed);
   EXPECT_EQ(notch.frame, (Rect{216, 0, 268, 32}));
   EXPECT_NEAR(notch.scaledFrame().x + notch.scaledFrame().width / 2, 350, 1e-9);
@@ -72,21 +68,15 @@ TEST(IslandLayout, PlacesAndRoundsTheOutlineByMode) {
 }
 
 TEST(IslandLayout, TakesThePointerOnTheOutlineOnly) {
-  IslandScene scene;
-  const auto open = outlineGeometry(scene, IslandPhase::expanded);  // 20..680 wide, 124 high
-  struct Probe {
-    Point point;
-    bool inside;
-  };
-  for (const auto& [point, inside] :
-       std::initializer_list<Probe>{{{350, 60}, true},
-                                    {{30, 1}, true},    // the shoulder flares out
-                                    {{21, 12}, false},  // beside the shoulder
-                                    {{37, 60}, false},
-                                    {{350, 125}, false},
-                                    {{39, 123}, false}}) {  // the rounded corner
+  const auto open = outlineGeometry(IslandScene{}, IslandPhase::expanded);  // 20..680 wide, 124 high
+  const std::pair<Point, bool> probes[] = {{{350, 60}, true},
+                                           {{30, 1}, true},    // the shoulder flares out
+                                           {{21, 12}, false},  // beside the shoulder
+                                           {{37, 60}, false},
+                                           {{350, 125}, false},
+                                           {{39, 123}, false}};  // the rounded corner
+  for (const auto& [point, inside] : probes)
     EXPECT_EQ(hitsOutline(open, point), inside) << point.x << "," << point.y;
-  }
   const auto region = outlineRegion(open);
   ASSERT_FALSE(region.empty());
   EXPECT_EQ(region.front().y, 0);
