@@ -18,11 +18,13 @@ class PowerSupplyTree : public ::testing::Test {
     fs::create_directories(root / supply);
     std::ofstream(root / supply / file) << text;
   }
-  void battery(const std::string& name, const std::string& status, int64_t now, int64_t full) {
+  // Capacities in "energy_*" files, or in those named by `unit` ("charge").
+  void battery(const std::string& name, const std::string& status, int64_t now, int64_t full,
+               const std::string& unit = "energy") {
     write(name, "type", "Battery\n");
     write(name, "status", status + "\n");
-    write(name, "energy_now", std::to_string(now) + "\n");
-    write(name, "energy_full", std::to_string(full) + "\n");
+    write(name, unit + "_now", std::to_string(now) + "\n");
+    write(name, unit + "_full", std::to_string(full) + "\n");
   }
   void adapter(const std::string& name, const std::string& online) {
     write(name, "type", "Mains\n");
@@ -61,9 +63,8 @@ TEST_F(PowerSupplyTree, OnlyADischargingBatteryCanPause) {
 
 TEST_F(PowerSupplyTree, TakesTheFirstBatteryWithUsableCapacities) {
   // BAT0: text in its capacity files, a zero maximum; BAT1 usable; BAT2 never looked at.
-  write("BAT0", "type", "Battery\n");
+  battery("BAT0", "Discharging", 0, 0);
   write("BAT0", "energy_now", "lots\n");
-  write("BAT0", "energy_full", "0\n");
   write("BAT0", "capacity", "full\n");
   battery("BAT1", "Discharging", 30, 200);
   battery("BAT2", "Discharging", 90, 100);
@@ -74,10 +75,7 @@ TEST_F(PowerSupplyTree, TakesTheFirstBatteryWithUsableCapacities) {
 }
 
 TEST_F(PowerSupplyTree, FallsBackToChargeAndCapacityFiles) {
-  write("BAT0", "type", "Battery\n");
-  write("BAT0", "status", "Discharging\n");
-  write("BAT0", "charge_now", "1550\n");
-  write("BAT0", "charge_full", "10000\n");
+  battery("BAT0", "Discharging", 1550, 10000, "charge");
   EXPECT_EQ(read(), (BatteryReading{16, true}));  // 15.5 % rounds up: no pause yet
   fs::remove(root / "BAT0" / "charge_full");
   write("BAT0", "capacity", "15\n");
