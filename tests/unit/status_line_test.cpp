@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "agents/agent_session.h"
 #include "approvals/hook_client.h"
@@ -22,17 +22,12 @@ const std::string kPath = "/h/.claude/settings.json";
 
 std::string fixture(const char* name) {
   std::ifstream in(std::string(TOVAMI_TEST_FIXTURES) + "/claude-code/status-line/" + name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 TEST(StatusLineInstallerTest, InstallWrapsTheUsersCommandAndRemoveRestoresTheFileByteForByte) {
-  struct Case {
-    std::optional<std::string> file;        // nothing: no settings file
-    std::optional<std::string> wrapped;     // the user's command inside ours
-  };
-  const Case cases[] = {
+  // The settings file (none: no file), the user's command inside ours.
+  const std::pair<std::optional<std::string>, std::optional<std::string>> cases[] = {
       {std::nullopt, std::nullopt},
       {"{\n    \"model\": \"opus\",\n    \"n\": 1.50\n}\n", std::nullopt},
       {R"({"statusLine": {"type": "command", "command": "~/bin/line.sh", "refreshInterval": 5, "padding": 0}})",
@@ -40,16 +35,16 @@ TEST(StatusLineInstallerTest, InstallWrapsTheUsersCommandAndRemoveRestoresTheFil
       {R"({"statusLine":{"type":"command","command":"printf '%s' \"it's\" # mine"},"hooks":{}})",
        R"(printf '%s' "it's" # mine)"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [file, wrapped] : cases) {
     auto files = std::make_shared<MemoryFiles>("/h/.claude");
-    if (c.file) files->files[kPath] = *c.file;
+    if (file) files->files[kPath] = *file;
     StatusLineInstaller installer(files, {kPath, "~/.claude/settings.json", "Claude Code", {}}, "/usr/bin/tovami",
                                   "/run/t/agent.sock");
-    ASSERT_TRUE(installer.install().ok) << c.file.value_or("none");
+    ASSERT_TRUE(installer.install().ok) << file.value_or("none");
     const json entry = json::parse(files->files[kPath])["statusLine"];
     const std::string command = entry["command"];
     bool readable = false;
-    EXPECT_EQ(status_line_command::wrapped(command, readable), c.wrapped) << command;
+    EXPECT_EQ(status_line_command::wrapped(command, readable), wrapped) << command;
     EXPECT_TRUE(readable);
     EXPECT_EQ(entry.value("refreshInterval", 5), 5);  // the user's other keys stay
     const int writes = files->writes;
@@ -59,7 +54,7 @@ TEST(StatusLineInstallerTest, InstallWrapsTheUsersCommandAndRemoveRestoresTheFil
     EXPECT_TRUE(moved.install().changed);
     EXPECT_EQ(files->writes, writes + 1);
     ASSERT_TRUE(moved.remove().ok);
-    EXPECT_EQ(c.file ? files->files[kPath] == *c.file : json::parse(files->files[kPath]) == json::object(), true);
+    EXPECT_EQ(file ? files->files[kPath] == *file : json::parse(files->files[kPath]) == json::object(), true);
   }
   // Files Claude Code would reject, or entries Tovami cannot wrap, stay untouched with the reason.
   for (const char* text : {"{\"statusLine\": \"x\"}", "{\"statusLine\": {\"type\": \"static\"}}", "{ nope",
@@ -109,31 +104,19 @@ TEST(StatusLineFeedTest, TheWrapperForwardsOnlyWellFormedInputAndTheServerShowsO
 }
 
 TEST(StatusLineSessionsTest, AFeedChangesOnlyTheRowOfItsOwnSession) {
-  auto row = [](int32_t pid, std::optional<std::string> id) {
-    AgentSession s;
-    s.pid = pid;
-    s.sessionId = std::move(id);
-    return s;
-  };
-  auto feed = [](std::optional<std::string> id, std::vector<int32_t> pids, const char* model) {
-    StatusLineFeed f;
-    f.sessionId = std::move(id);
-    f.pids = std::move(pids);
-    f.model = model;
-    return f;
-  };
+  auto row = [](int32_t pid, std::optional<std::string> id) { return AgentSession{.pid = pid, .sessionId = id}; };
   StatusLineSessions feeds;
-  feeds.add(feed("a", {900, 10}, "A"));         // by id
-  feeds.add(feed("x", {901, 20}, "X"));         // its process holds session b: not b's row
-  feeds.add(feed(std::nullopt, {902, 30}, "C"));  // no id: by the process it runs under
-  feeds.add(feed("d", {903, 40}, "D\x1b[31m"));  // by the process, the row's id unknown; text cleaned
+  feeds.add({.sessionId = "a", .pids = {900, 10}, .model = "A"});  // by id
+  feeds.add({.sessionId = "x", .pids = {901, 20}, .model = "X"});  // its process holds session b: not b's row
+  feeds.add({.pids = {902, 30}, .model = "C"});                    // no id: by the process it runs under
+  feeds.add({.sessionId = "d", .pids = {903, 40}, .model = "D\x1b[31m"});  // by the process; text cleaned
   std::vector<AgentSession> rows = {row(10, "a"), row(20, "b"), row(30, "c"), row(40, std::nullopt), row(50, "a2")};
+  auto listed = rows;
   feeds.bind(rows);
   const std::vector<std::optional<std::string>> models = {"A", std::nullopt, "C", "D [31m", std::nullopt};
   for (size_t i = 0; i < rows.size(); ++i)
     EXPECT_EQ(rows[i].details ? rows[i].details->model : std::nullopt, models[i]) << i;
   // "--list-agents" reads the desktop's file back to the same bindings.
-  std::vector<AgentSession> listed = {row(10, "a"), row(20, "b"), row(30, "c"), row(40, std::nullopt), row(50, "a2")};
   StatusLineSessions::parsed(feeds.serialized(), 0).bind(listed);
   EXPECT_EQ(listed, rows);
 }
@@ -175,8 +158,7 @@ TEST(PresenceEnvTest, TheVariableGoesInAndOutAndAUsersOwnValueIsLeftAlone) {
     }
     EXPECT_EQ(json::parse(files->files[kPath])["env"]["CLAUDE_CLIENT_PRESENCE_FILE"], ours);
     ASSERT_TRUE(installer.remove().ok);
-    EXPECT_FALSE(json::parse(files->files[kPath]).contains("env") &&
-                 json::parse(files->files[kPath])["env"].contains("CLAUDE_CLIENT_PRESENCE_FILE"));
+    EXPECT_EQ(files->files[kPath].find("CLAUDE_CLIENT_PRESENCE_FILE"), std::string::npos) << files->files[kPath];
     if (file && file->find("FOO") != std::string::npos) {
       EXPECT_EQ(files->files[kPath], *file);
     }
