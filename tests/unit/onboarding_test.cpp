@@ -46,18 +46,14 @@ class OnboardingTest : public ::testing::Test {
   std::shared_ptr<FakeAuth> auth = std::make_shared<FakeAuth>();
   testing::RecordingServices services;
   int naps = 0, hidden = 0, focusReturned = 0;
-  bool notch = false;
-  bool napHoldsKeyboard = true;
+  bool notch = false, napHoldsKeyboard = true;
   FixedMotionSettings motion{false};
   testing::FakeAccessibility accessibility;
 
   // Opens the tour and takes it to `step`.
   std::shared_ptr<OnboardingView> open(OnboardingStep step = OnboardingStep::welcome) {
-    AppServices app;
-    app.island = [this] { return &services; };
-    app.approvalServer = [this] { return &services; };
-    app.hookInstaller = [this] { return &services; };
-    app.usageTracker = [this] { return &services; };
+    const auto ours = [this] { return &services; };
+    const AppServices app{.island = ours, .usageTracker = ours, .approvalServer = ours, .hookInstaller = ours};
     auto view = std::make_shared<OnboardingView>(
         OnboardingDependencies{prefs, dispatcher.mainQueue(), &key, [this] { ++naps; }, app, auth.get(),
                                &accessibility, [this] { return notch; }, &motion, napHoldsKeyboard},
