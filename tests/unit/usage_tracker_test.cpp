@@ -51,7 +51,6 @@ TEST(UsageSnapshotTest, BodiesAndCredentials) {
 }
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
-constexpr Seconds kFirstFetchDelay = UsageTracker::kFirstFetchDelay;
 
 struct Fakes : CredentialSource, HttpClient {
   std::optional<std::string> bytes = R"({"claudeAiOauth":{"accessToken":"secret-token"}})";
@@ -127,18 +126,15 @@ TEST_F(UsageTrackerTest, StopsWithoutATokenAndDropsLateSnapshots) {
   EXPECT_FALSE(tracker->state().snapshot());
 }
 
-// Each row: the answer, then how long until the next request (0: the feed says when).
+// Each row: the answer, then how long until the next request.
 TEST_F(UsageTrackerTest, BusyAnswersBackOffDoublingToAnHourOrAsRetryAfterSaysAndTheCaptionTellsIt) {
-  struct Step {
-    HttpResponse answer;
-    Seconds nextIn;
-  };
-  const Step steps[] = {{{429, "", "", ""}, 600},      {{429, "", "", "0"}, 1200}, {{503, "", "", ""}, 2400},
-                        {{429, "", "", ""}, 3600},     {{429, "", "", ""}, 3600}, {{429, "", "", "1800"}, 1800},
-                        {{429, "", "", "Wed, 21 Oct"}, 3600}, {{429, "", "", "9"}, 300},
-                        {{200, R"({"five_hour":{"utilization":5}})", "", ""}, 300}, {{429, "", "", ""}, 600}};
+  const struct { HttpResponse answer; Seconds nextIn; } steps[] = {
+      {{429, "", "", ""}, 600},  {{429, "", "", "0"}, 1200},    {{503, "", "", ""}, 2400},
+      {{429, "", "", ""}, 3600}, {{429, "", "", ""}, 3600},     {{429, "", "", "1800"}, 1800},
+      {{429, "", "", "Wed, 21 Oct"}, 3600}, {{429, "", "", "9"}, 300},
+      {{200, R"({"five_hour":{"utilization":5}})", "", ""}, 300}, {{429, "", "", ""}, 600}};
   tracker->start();
-  dispatcher.advance(kFirstFetchDelay - 0.5);
+  dispatcher.advance(UsageTracker::kFirstFetchDelay - 0.5);
   size_t requests = 0;
   for (const auto& step : steps) {
     http->next = step.answer;
@@ -162,11 +158,7 @@ TEST_F(UsageTrackerTest, BusyAnswersBackOffDoublingToAnHourOrAsRetryAfterSaysAnd
 TEST_F(UsageTrackerTest, StatusLinesComeFirstHighestPerWindowAndTheEndpointOnlyAfterTenQuietMinutes) {
   const Seconds now = dispatcher.clock().now();
   auto feed = [](const char* id, std::optional<RateWindow> fiveHour, std::optional<RateWindow> sevenDay) {
-    StatusLineFeed f;
-    f.sessionId = id;
-    f.fiveHour = fiveHour;
-    f.sevenDay = sevenDay;
-    return f;
+    return StatusLineFeed{.sessionId = id, .fiveHour = fiveHour, .sevenDay = sevenDay};
   };
   tracker->start();
   // A: this window at 30 %; B: the same window (10 s later reset) at 45 %; C: an older window at 90 %.
