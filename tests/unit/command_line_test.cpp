@@ -12,10 +12,7 @@ using Args = std::vector<std::string>;
 using Kind = LaunchRequest::Kind;
 
 TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
-  struct Case {
-    Args args;
-    LaunchRequest expected;
-  } cases[] = {
+  const std::pair<Args, LaunchRequest> cases[] = {
       {{"tovami"}, {Kind::runApp, {}}},
       {{"tovami", "--render-overlay", "out.png"}, {Kind::oneShot, {"--render-overlay", "out.png"}}},
       // Both render switches: the island comes first in the table.
@@ -38,8 +35,8 @@ TEST(CommandLine, OneShotSwitchesTakeTheNextArgumentInTableOrderAndNeedAValue) {
       {{"tovami", "--list-agents", "json", "--help"}, {Kind::help, {}}},
       {{"tovami", "--version", "--list-agents"}, {Kind::version, {}}},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(parseCommandLine(c.args), c.expected) << ::testing::PrintToString(c.args);
+  for (const auto& [args, expected] : cases)
+    EXPECT_EQ(parseCommandLine(args), expected) << ::testing::PrintToString(args);
   EXPECT_TRUE(wantsShowTour({"tovami", "--show-tour", "x"}));
   EXPECT_FALSE(wantsShowTour({"tovami", "--show-tour=1"}));
 }
@@ -49,10 +46,7 @@ TEST(CommandLine, TheHookTakesTheSocketItIsGiven) {
   const auto hook = [](std::optional<std::string> socket) {
     return LaunchRequest{Kind::oneShot, {"--hook", "permission-request", std::move(socket)}};
   };
-  struct Case {
-    Args args;
-    LaunchRequest expected;
-  } cases[] = {
+  const std::pair<Args, LaunchRequest> cases[] = {
       {{"tovami", "--hook", "permission-request"}, hook(std::nullopt)},  // an entry written before
       {{"tovami", "--hook", "permission-request", "--socket", "/run/a b/agent.sock"},
        hook("/run/a b/agent.sock")},
@@ -65,8 +59,8 @@ TEST(CommandLine, TheHookTakesTheSocketItIsGiven) {
       {{"tovami", "--warp-jump", "--socket"}, {Kind::oneShot, {"--warp-jump", "--socket"}}},  // a value
       {{"tovami", "--hook", "notification", "--socket", "/s", "stray"}, {Kind::unknownSwitch, {"stray", ""}}},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(parseCommandLine(c.args), c.expected) << ::testing::PrintToString(c.args);
+  for (const auto& [args, expected] : cases)
+    EXPECT_EQ(parseCommandLine(args), expected) << ::testing::PrintToString(args);
   EXPECT_NE(usageText({}).find("  --socket PATH"), std::string::npos) << usageText({});
 }
 
@@ -79,11 +73,7 @@ TEST(CommandLine, UsageMarksTheSwitchesThisBuildLacks) {
 // X11 wherever a display exists (XWayland included); a Wayland session is said so; no display at all
 // still runs, without a window system.
 TEST(DisplaySession, PrefersX11AndNamesWhatAWaylandSessionLacks) {
-  struct Case {
-    SessionEnvironment environment;
-    std::string platform;
-    bool wayland, x11;
-  } cases[] = {
+  const struct { SessionEnvironment environment; std::string platform; bool wayland, x11; } cases[] = {
       {{":0", "", "x11", ""}, "xcb", false, true},
       {{":0", "wayland-0", "wayland", ""}, "xcb", true, true},
       {{":0", "", "", "offscreen"}, "", false, false},  // the user's own choice stands
