@@ -132,8 +132,7 @@ class FakePower final : public PowerManagement {
   }
   void releaseAssertion(PowerAssertionID id) override { held.erase(id); }
   int heldFor(const std::string& name) const {
-    return int(
-        std::count_if(held.begin(), held.end(), [&](const auto& entry) { return entry.second == name; }));
+    return int(std::count_if(held.begin(), held.end(), [&](const auto& entry) { return entry.second == name; }));
   }
 
  private:
@@ -145,9 +144,7 @@ class RecordingIsland final : public NapIslandLink {
  public:
   std::vector<std::pair<bool, std::optional<NapReport>>> calls;
   std::optional<Seconds> deadline;
-  void setNapping(bool napping, std::optional<NapReport> report) override {
-    calls.emplace_back(napping, report);
-  }
+  void setNapping(bool napping, std::optional<NapReport> report) override { calls.emplace_back(napping, report); }
   void setNapTimerDeadline(std::optional<Seconds> d) override { deadline = d; }
 };
 
