@@ -22,25 +22,22 @@ struct RecordingPlayer : SoundPlayer {
 // never stored), a missing nap query or a sound that cannot play are all quiet, never an error.
 TEST(SoundCues, PlayOnlyWhenSwitchedOnAndOnlyTheNapEndedCueDuringANap) {
   using Played = std::vector<std::pair<std::string, double>>;
-  struct Case {
-    std::optional<bool> sounds;
-    bool napping, available;
-    Played expected;
-  } cases[] = {
+  // The switch (none: never stored), napping, the player able to play, what plays.
+  const std::tuple<std::optional<bool>, bool, bool, Played> cases[] = {
       {true, false, true, {{"Glass", 0.35}, {"Ping", 0.40}, {"Purr", 0.45}}},
       {true, true, true, {{"Purr", 0.45}}},
       {false, false, true, {}},
       {std::nullopt, false, true, {}},
       {true, false, false, {}},
   };
-  for (const auto& c : cases) {
+  for (const auto& [sounds, napping, available, expected] : cases) {
     testing::MemoryPreferences prefs;
-    if (c.sounds) prefs.setBool(prefs::kAgentQuietSound, *c.sounds);
+    if (sounds) prefs.setBool(prefs::kAgentQuietSound, *sounds);
     RecordingPlayer player;
-    player.available = c.available;
-    SoundCues cues(prefs, player, c.napping ? std::function<bool()>([] { return true; }) : nullptr);
+    player.available = available;
+    SoundCues cues(prefs, player, napping ? std::function<bool()>([] { return true; }) : nullptr);
     for (auto cue : {SoundCue::agentQuiet, SoundCue::approvalAsked, SoundCue::napEnded}) cues.playCue(cue);
-    EXPECT_EQ(player.played, c.expected) << c.napping << c.available;
+    EXPECT_EQ(player.played, expected) << napping << available;
   }
 }
 
