@@ -113,7 +113,6 @@ class TerminalJumpTest(unittest.TestCase):
         self.jump("delta", delta, "window or tab brought forward")
         self.assertEqual(tabbed.stdout.readline(), b"tab 1\n")
 
-    def test_warp_jump_without_warp(self):
         result = self.s.run([harness.BINARY, "--warp-jump", "api"], timeout=30)
         self.assertEqual((result.returncode, result.stdout), (1, "Warp not running\n"), result.stderr)
 
