@@ -7,14 +7,9 @@
 namespace tovami::linux_backend {
 namespace {
 
-// The table sizes of successive scans, and after which scans the freed memory goes back.
+// The table sizes of successive scans, and the indexes of the scans after which the freed memory goes back.
 TEST(FreedMemoryReleaseTest, ReleasesOnceTheTableShrankWellBelowItsPeak) {
-  struct Case {
-    const char* name;
-    std::vector<size_t> tables;
-    std::vector<size_t> releasedAfter;  // scan indexes
-  };
-  const std::vector<Case> cases = {
+  const struct { const char* name; std::vector<size_t> tables, releasedAfter; } cases[] = {
       {"a steady table", {600, 600, 610, 590, 600}, {}},
       {"a build's processes come and go", {600, 3000, 3000, 600, 600}, {3}},
       {"a quarter less, but fewer than the minimum", {800, 600, 560}, {}},
