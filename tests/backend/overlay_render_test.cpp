@@ -59,18 +59,17 @@ TEST(OverlayRender, DrawsTheSleepingCatTheDistantCatsAndTheWordmarkWhereTheLayou
 
   // The cat, asleep (frame A), in terracotta.
   const PixelGrid catGrid{PixelCatScene::sleepA(), {}, PixelCatScene::kCatDot, PixelCatScene::kCatGap};
-  EXPECT_GT(forEachLitCell(catGrid, in(scene.catRect()),
-                           [&](const Rect& square, int, int) {
-                             EXPECT_EQ(centreOf(image, square), QColor(217, 119, 87));
-                           }),
-            50);
+  const auto terracotta = [&](const Rect& square, int, int) {
+    EXPECT_EQ(centreOf(image, square), QColor(217, 119, 87));
+  };
+  EXPECT_GT(forEachLitCell(catGrid, in(scene.catRect()), terracotta), 50);
 
   // The wordmark: white at 85 %, each dot shaded by its position.
-  EXPECT_GT(forEachLitCell(NapColumnLayout::wordmarkView().grid(), {layout.wordmark.x, layout.wordmark.y},
-                           [&](const Rect& square, int r, int j) {
-                             EXPECT_LE(offWhiteOver(centreOf(image, square), 0.85 * shadedOpacity(r, j)), 2);
-                           }),
-            50);
+  const auto shadedWhite = [&](const Rect& square, int r, int j) {
+    EXPECT_LE(offWhiteOver(centreOf(image, square), 0.85 * shadedOpacity(r, j)), 2);
+  };
+  const Point wordmarkAt{layout.wordmark.x, layout.wordmark.y};
+  EXPECT_GT(forEachLitCell(NapColumnLayout::wordmarkView().grid(), wordmarkAt, shadedWhite), 50);
 
   // No marks beside the cat and no hint: below the wordmark and right of the cat, only backdrop.
   const QColor backdrop(23, 20, 19);
