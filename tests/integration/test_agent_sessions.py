@@ -58,86 +58,11 @@ def write(path, text):
     pathlib.Path(path).write_text(text)
 
 
-def list_agents(test, s):
-    """--list-agents json as rows by pid (the one-shot listing must succeed)."""
-    result = s.run([harness.BINARY, "--list-agents", "json"], timeout=30)
-    test.assertEqual(result.returncode, 0, result.stderr)
-    return {a["pid"]: a for a in json.loads(result.stdout)}, result.stdout
-
-
 def iso(seconds):
     return datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%S.%f")[:-3] + "Z"
 
 
 class AgentSessionsTest(unittest.TestCase):
-    def setUp(self):
-        self.s = harness.session_for(self)
-        self.project = os.path.join(self.s.root, "work", "api")
-        os.makedirs(self.project)
-
-    def start(self, name):
-        path = self.s.agent_program(name, harness.FAKE_AGENT)
-        pid_file = os.path.join(self.s.root, f"{name}-{time.monotonic_ns()}.pid")
-        proc = subprocess.Popen([path, pid_file], cwd=self.project)
-        self.addCleanup(lambda: (proc.kill(), proc.wait()))
-        self.assertEqual(self.s.read_pid(pid_file), proc.pid)
-        return proc.pid
-
-    def claude_session(self, pid, session_id, prompt, status, **extra):
-        folder = os.path.join(self.s.home, ".claude", "projects", self.project.replace("/", "-"))
-        write(os.path.join(folder, session_id + ".jsonl"),
-                   line({"type": "user", "message": {"role": "user", "content": prompt}}))
-        self.s.claude_status(pid, session_id, status, cwd=self.project, **extra)
-
-    def test_each_process_shows_its_own_session(self):
-        first, second = self.start("claude"), self.start("claude")
-        self.claude_session(first, "aaaa-1", "first session's prompt", "idle", name="named-by-status")
-        self.claude_session(second, "bbbb-2", "second session's prompt", "waiting", waitingFor="permission prompt")
-
-        codex = self.start("codex")
-        now = datetime.datetime.now(datetime.timezone.utc)
-        rollout = os.path.join(self.s.home, ".codex", "sessions", now.strftime("%Y/%m/%d"),
-                               "rollout-" + now.strftime("%Y-%m-%dT%H-%M-%S") + "-cccc-3.jsonl")
-        stamp = now.strftime("%Y-%m-%dT%H:%M:%S.000Z")
-        write(rollout,
-                   line({"timestamp": stamp, "type": "session_meta",
-                         "payload": {"id": "cccc-3", "timestamp": stamp, "cwd": self.project}}) +
-                   line({"type": "turn_context", "payload": {"model": "gpt-6.2-sol"}}) +
-                   line({"type": "event_msg", "payload": {"type": "user_message", "message": "codex prompt"}}) +
-                   line({"type": "event_msg", "payload": {"type": "agent_message", "message": "codex reply"}}))
-
-        gemini = self.start("gemini")
-        write(os.path.join(self.s.home, ".gemini", "projects.json"),
-                   json.dumps({"projects": {self.project: "api"}}))
-        write(os.path.join(self.s.home, ".gemini", "tmp", "api", "chats", "session-1.jsonl"),
-                   line({"sessionId": "dddd-4", "kind": "main"}) +
-                   line({"type": "user", "content": [{"text": "gemini prompt"}]}) +
-                   line({"type": "gemini", "content": "gemini reply", "model": "gemini-3-pro"}))
-
-        rows, listing = list_agents(self, self.s)
-        for pid in (first, second, codex, gemini):
-            self.assertIn(pid, rows, listing)
-
-        def story(pid):
-            t = rows[pid]["transcript"] or {}
-            return (rows[pid]["agent"], t.get("you"), t.get("reply"), t.get("model"), rows[pid]["session"])
-
-        self.assertEqual(story(first), ("Claude Code", "first session's prompt", None, None,
-                                        {"id": "aaaa-1", "name": "named-by-status", "waitingFor": None}))
-        self.assertEqual(story(second), ("Claude Code", "second session's prompt", None, None,
-                                         {"id": "bbbb-2", "name": "api", "waitingFor": "permission prompt"}))
-        self.assertEqual(story(codex), ("Codex", "codex prompt", "codex reply", "gpt-6.2-sol",
-                                        {"id": "cccc-3", "name": "api", "waitingFor": None}))
-        self.assertEqual(story(gemini), ("Gemini CLI", "gemini prompt", "gemini reply", "gemini-3-pro",
-                                         {"id": "dddd-4", "name": "api", "waitingFor": None}))
-        text = self.s.run([harness.BINARY, "--list-agents", "text"], timeout=30).stdout
-        self.assertIn("    session: named-by-status\n", text)
-        self.assertIn("    needs you: permission prompt\n", text)
-
-
-class OneFolderSessionsTest(unittest.TestCase):
-    """Two sessions of one agent in one folder, A started before B; each session starts just after its process."""
-
     def setUp(self):
         self.s = harness.session_for(self)
         self.project = os.path.join(self.s.root, "work", "api")
@@ -159,8 +84,65 @@ class OneFolderSessionsTest(unittest.TestCase):
         self.assertTrue(pid, f"{name} did not start")
         return pid
 
+    def list_agents(self):
+        """--list-agents json as rows by pid (the one-shot listing must succeed), and as printed."""
+        result = self.s.run([harness.BINARY, "--list-agents", "json"], timeout=30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return {a["pid"]: a for a in json.loads(result.stdout)}, result.stdout
+
+    def claude_session(self, pid, session_id, prompt, status, **extra):
+        folder = os.path.join(self.s.home, ".claude", "projects", self.project.replace("/", "-"))
+        write(os.path.join(folder, session_id + ".jsonl"),
+              line({"type": "user", "message": {"role": "user", "content": prompt}}))
+        self.s.claude_status(pid, session_id, status, cwd=self.project, **extra)
+
+    def test_each_process_shows_its_own_session(self):
+        first, second = self.start("claude"), self.start("claude")
+        self.claude_session(first, "aaaa-1", "first session's prompt", "idle", name="named-by-status")
+        self.claude_session(second, "bbbb-2", "second session's prompt", "waiting", waitingFor="permission prompt")
+
+        codex = self.start("codex")
+        now = datetime.datetime.now(datetime.timezone.utc)
+        rollout = os.path.join(self.s.home, ".codex", "sessions", now.strftime("%Y/%m/%d"),
+                               "rollout-" + now.strftime("%Y-%m-%dT%H-%M-%S") + "-cccc-3.jsonl")
+        stamp = now.strftime("%Y-%m-%dT%H:%M:%S.000Z")
+        write(rollout,
+              line({"timestamp": stamp, "type": "session_meta",
+                    "payload": {"id": "cccc-3", "timestamp": stamp, "cwd": self.project}}) +
+              line({"type": "turn_context", "payload": {"model": "gpt-6.2-sol"}}) +
+              line({"type": "event_msg", "payload": {"type": "user_message", "message": "codex prompt"}}) +
+              line({"type": "event_msg", "payload": {"type": "agent_message", "message": "codex reply"}}))
+
+        gemini = self.start("gemini")
+        write(os.path.join(self.s.home, ".gemini", "tmp", "api", "chats", "session-1.jsonl"),
+              line({"sessionId": "dddd-4", "kind": "main"}) +
+              line({"type": "user", "content": [{"text": "gemini prompt"}]}) +
+              line({"type": "gemini", "content": "gemini reply", "model": "gemini-3-pro"}))
+
+        rows, listing = self.list_agents()
+        for pid in (first, second, codex, gemini):
+            self.assertIn(pid, rows, listing)
+
+        def story(pid):
+            t = rows[pid]["transcript"] or {}
+            return (rows[pid]["agent"], t.get("you"), t.get("reply"), t.get("model"), rows[pid]["session"])
+
+        self.assertEqual(story(first), ("Claude Code", "first session's prompt", None, None,
+                                        {"id": "aaaa-1", "name": "named-by-status", "waitingFor": None}))
+        self.assertEqual(story(second), ("Claude Code", "second session's prompt", None, None,
+                                         {"id": "bbbb-2", "name": "api", "waitingFor": "permission prompt"}))
+        self.assertEqual(story(codex), ("Codex", "codex prompt", "codex reply", "gpt-6.2-sol",
+                                        {"id": "cccc-3", "name": "api", "waitingFor": None}))
+        self.assertEqual(story(gemini), ("Gemini CLI", "gemini prompt", "gemini reply", "gemini-3-pro",
+                                         {"id": "dddd-4", "name": "api", "waitingFor": None}))
+        text = self.s.run([harness.BINARY, "--list-agents", "text"], timeout=30).stdout
+        self.assertIn("    session: named-by-status\n", text)
+        self.assertIn("    needs you: permission prompt\n", text)
+
+
     def start_pair(self, name, *helper):
-        """A, then B a moment later, with the time each one's session starts."""
+        """Two sessions of one agent in one folder: A, then B a moment later, each with the time its session
+        starts (just after its process)."""
         first = self.start(name, *helper)
         if helper:  # the helper outlives its agent when adopted: ended here
             helper_pid = int(harness.wait_for(lambda: pathlib.Path(self.listing + ".pid").read_text().strip()
@@ -177,26 +159,26 @@ class OneFolderSessionsTest(unittest.TestCase):
         folder = datetime.datetime.now(datetime.timezone.utc).strftime("%Y/%m/%d")
         path = os.path.join(self.s.home, ".codex", "sessions", folder, f"rollout-{session_id}.jsonl")
         write(path, line({"timestamp": iso(start), "type": "session_meta",
-                               "payload": {"id": session_id, "timestamp": iso(start), "cwd": self.project}}) +
-                   line({"type": "response_item", "payload": {"type": "message", "role": "user", "content": [
-                       {"type": "input_text", "text": "<environment_context>"},
-                       {"type": "input_text", "text": session_id + " prompt"}]}}) +
-                   line({"type": "response_item", "payload": {"type": "message", "role": "assistant", "content": [
-                       {"type": "output_text", "text": session_id + " reply"}]}}))
+                          "payload": {"id": session_id, "timestamp": iso(start), "cwd": self.project}}) +
+              line({"type": "response_item", "payload": {"type": "message", "role": "user", "content": [
+                  {"type": "input_text", "text": "<environment_context>"},
+                  {"type": "input_text", "text": session_id + " prompt"}]}}) +
+              line({"type": "response_item", "payload": {"type": "message", "role": "assistant", "content": [
+                  {"type": "output_text", "text": session_id + " reply"}]}}))
         with open(self.listing, "a") as f:
             f.write(path + "\n")
         time.sleep(0.3)  # the helper opens it, and the next one is written later
 
     def gemini_session(self, pid_and_start, session_id):
         write(os.path.join(self.s.home, ".gemini", "tmp", "api", "chats", f"session-{session_id}.jsonl"),
-                   line({"sessionId": session_id, "projectHash": "h", "startTime": iso(pid_and_start[1]),
-                         "kind": "main"}) +
-                   line({"id": "u", "type": "user", "content": [{"text": session_id + " prompt"}]}) +
-                   line({"id": "g", "type": "gemini", "content": session_id + " reply", "model": "gemini-3-pro"}))
+              line({"sessionId": session_id, "projectHash": "h", "startTime": iso(pid_and_start[1]),
+                    "kind": "main"}) +
+              line({"id": "u", "type": "user", "content": [{"text": session_id + " prompt"}]}) +
+              line({"id": "g", "type": "gemini", "content": session_id + " reply", "model": "gemini-3-pro"}))
         time.sleep(0.3)
 
     def assert_own_sessions(self, *sessions):
-        rows, listing = list_agents(self, self.s)
+        rows, listing = self.list_agents()
         for pid, session_id in sessions:
             self.assertIn(pid, rows, listing)
             t = rows[pid]["transcript"] or {}
