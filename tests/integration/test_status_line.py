@@ -19,13 +19,13 @@ USER_LINE = "printf 'mine %s' \"$(wc -c)\"; echo ' it'\\''s'; exit 3"
 
 
 class StatusLineTest(unittest.TestCase):
-    def test_the_feed_reaches_the_meter_and_the_row_and_the_users_line_passes_unchanged(self):
+    def test_the_feed_reaches_the_meter_and_the_row_the_users_line_passes_and_presence_follows_the_desk(self):
         s = harness.session_for(self)
         settings = pathlib.Path(s.home, ".claude", "settings.json")
         settings.parent.mkdir(parents=True)
         original = json.dumps({"statusLine": {"type": "command", "command": USER_LINE, "padding": 1}}, indent=4)
         settings.write_text(original)
-        s.write_preferences("[General]\nstatusLineFeed=true\nusageTracking=true\n")
+        s.write_preferences("[General]\nstatusLineFeed=true\nusageTracking=true\nphonePushWhileAway=true\n")
         payload = json.loads(FIXTURE.read_text())
         now = time.time()
         payload["rate_limits"]["five_hour"]["resets_at"] = int(now + 3600)
@@ -58,24 +58,10 @@ class StatusLineTest(unittest.TestCase):
         self.assertEqual((details["model"], details["contextPercent"], details["costUsd"], details["branch"]),
                          ("Opus 4.6", 43, 1.2034, "feature-albums"))
 
-        s.stop_tovami()
-        start = time.monotonic()
-        stopped = subprocess.run(["/bin/sh", "-c", entry["command"]], input=text, capture_output=True, text=True,
-                                 env=s.env)
-        self.assertLess(time.monotonic() - start, 0.5)
-        self.assertEqual((stopped.stdout, stopped.stderr, stopped.returncode),
-                         (expected.stdout, expected.stderr, expected.returncode))
-
-    def test_the_presence_file_follows_the_screen_lock_and_the_nap(self):
-        s = harness.session_for(self)
-        s.write_preferences("[General]\nphonePushWhileAway=true\n")
-        s.start_and_wait()
-        settings = pathlib.Path(s.home, ".claude", "settings.json")
-        settings.parent.mkdir(parents=True, exist_ok=True)
-        named = s.wait_for(lambda: settings.exists() and json.loads(settings.read_text()).get("env", {})
-                           .get("CLAUDE_CLIENT_PRESENCE_FILE"))
+        # The presence file named in settings.json's env goes while the screen is locked and during a nap.
+        named = s.wait_for(lambda: json.loads(settings.read_text()).get("env", {}).get("CLAUDE_CLIENT_PRESENCE_FILE"))
         self.assertTrue(named, s.log_text())
-        present = lambda: os.path.exists(named)
+        present = lambda: os.path.exists(named)  # noqa: E731
         self.assertTrue(s.wait_for(present), named)
 
         def saver(active):
@@ -89,9 +75,15 @@ class StatusLineTest(unittest.TestCase):
         self.assertTrue(s.wait_for(lambda: not present()), "still there during a nap")
         s.xdotool("key", "Escape")
         self.assertTrue(s.wait_for(present), "not back after the nap")
+
         s.stop_tovami()
         self.assertFalse(present())  # without Tovami nobody follows the desk
-
+        start = time.monotonic()
+        stopped = subprocess.run(["/bin/sh", "-c", entry["command"]], input=text, capture_output=True, text=True,
+                                 env=s.env)
+        self.assertLess(time.monotonic() - start, 0.5)
+        self.assertEqual((stopped.stdout, stopped.stderr, stopped.returncode),
+                         (expected.stdout, expected.stderr, expected.returncode))
 
 if __name__ == "__main__":
     unittest.main()
