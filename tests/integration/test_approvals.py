@@ -256,6 +256,5 @@ class ApprovalsTest(unittest.TestCase):
                          "api \u2014 Claude needs your permission to use Bash: answer in the terminal")
 
 
-
 if __name__ == "__main__":
     unittest.main()
