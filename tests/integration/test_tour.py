@@ -83,6 +83,5 @@ class TourTest(unittest.TestCase):
                 self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
 
 
-
 if __name__ == "__main__":
     unittest.main()
