@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <sys/stat.h>
 
@@ -16,17 +15,11 @@ using State = ClaudeSessionStatus::State;
 
 std::string fixture(const std::string& name) {
   std::ifstream in(std::string(TOVAMI_TEST_FIXTURES) + "/claude-code/sessions/" + name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 TEST(ClaudeSessionStatusTest, RecordedFilesGiveTheirStates) {
-  struct Row {
-    const char* file;
-    State state;
-    bool waitingForPermission;
-  };
+  struct Row { const char* file; State state; bool waitingForPermission; };
   for (const Row& row : {Row{"busy.json", State::busy, false}, Row{"idle.json", State::idle, false},
                          Row{"waiting-permission.json", State::waiting, true}}) {
     SCOPED_TRACE(row.file);
@@ -55,8 +48,7 @@ TEST(ClaudeSessionStatusTest, ForeignOrDamagedFilesAreNotAvailable) {
   }
   // Older versions write no status: the session is known, its state is not.
   const auto bare = parseClaudeSessionStatus(R"({"sessionId":"s","status":"pondering"})", 5, std::nullopt);
-  ASSERT_TRUE(bare);
-  EXPECT_EQ(bare->state, State::unknown);
+  EXPECT_EQ(bare.value().state, State::unknown);
 }
 
 TEST(ClaudeSessionStatusTest, ReaderFollowsRewritesAndNeverOpensAFifo) {
