@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "remote/remote_install.h"
 #include "remote/remote_install_needs.h"
@@ -41,10 +42,8 @@ TEST(RemoteInstall, TheProbesLinesAreFoundAmongOthers) {
   const auto found = parseProbe("Welcome to devbox\ntovami-probe machine x86_64\r\ntovami-probe libc glibc 2.36\n"
                                 "tovami-probe home /home/ada\ntovami-probe path \nlast login: never");
   ASSERT_TRUE(found);
-  EXPECT_EQ(found->machine, "x86_64");
-  EXPECT_EQ(found->libc, "glibc 2.36");
-  EXPECT_EQ(found->home, "/home/ada");
-  EXPECT_EQ(found->onPath, "");
+  EXPECT_EQ(std::tie(found->machine, found->libc, found->home, found->onPath),
+            std::make_tuple("x86_64", "glibc 2.36", "/home/ada", ""));
   EXPECT_FALSE(parseProbe("sh: 1: uname: not found\n"));
   EXPECT_TRUE(copied("tovami-installed 4096\n", 4096));
   EXPECT_TRUE(copied("   tovami-installed     4096\n", 4096));
