@@ -30,9 +30,7 @@ class FakeHotKeys final : public GlobalHotKeys {
     return next_++;
   }
   void unregisterHotKey(Token token) override { registered.erase(token); }
-  void setBindingObserver(std::function<void(HotKeyID, HotKeyBinding)> o) override {
-    observer = std::move(o);
-  }
+  void setBindingObserver(std::function<void(HotKeyID, HotKeyBinding)> o) override { observer = std::move(o); }
   bool bindsLater() const override { return later; }
   void answer(std::uint32_t id, HotKeyBinding::State state, std::string trigger = {}) {
     observer(HotKeyID{0x54564D49u, id}, {state, std::move(trigger)});
@@ -48,15 +46,12 @@ class HotKeyManagerTest : public ::testing::Test {
   testing::VirtualDispatcher dispatcher;
   FakeHotKeys platform;
   std::shared_ptr<HotKeyManager> manager = std::make_shared<HotKeyManager>(platform, dispatcher.mainQueue());
-  int naps = 0, islands = 0;
-  void installActions() {
-    manager->handler = [this] { ++naps; };
-    manager->islandHandler = [this] { ++islands; };
-  }
 };
 
 TEST_F(HotKeyManagerTest, DeliversEachKeyOnTheMainQueueToItsCurrentHandlerUntilUnregistered) {
-  installActions();
+  int naps = 0, islands = 0;
+  manager->handler = [&] { ++naps; };
+  manager->islandHandler = [&] { ++islands; };
   manager->registerKeys();
   manager->registerKeys();  // harmless
   EXPECT_EQ(platform.registered.size(), 2u);
@@ -130,9 +125,6 @@ TEST(HotKeyTexts, NameTheBoundKeysOrSayWhyThereAreNone) {
     EXPECT_EQ(row == "Ctrl+Alt+N", state == State::bound) << row;  // never names keys that do nothing
   }
 }
-
-// A combination owned by another client is the nap integration test's: with real grabs it checks
-// that without the nap key neither key is held, and that the nap key works without the island key.
 
 }  // namespace
 }  // namespace tovami
