@@ -109,9 +109,8 @@ TEST(ApprovalPresentation, TrayRowsSayWhatIsAskedAndAnswerTheRequestTheyWereBuil
   ApprovalRequest notice{"n", "Claude Code", "Claude needs your permission", "web", {}, 0};
   notice.answerable = false;
   state.setPending(notice);
-  EXPECT_EQ(approvalMenuRows(state)[0].label,
-            "web \u2014 Claude needs your permission: answer in the terminal");
-  EXPECT_EQ(approvalMenuRows(state)[0].decision, std::nullopt);
+  EXPECT_EQ(approvalMenuRows(state)[0],
+            (ApprovalMenuRow{"web \u2014 Claude needs your permission: answer in the terminal", {}, std::nullopt}));
 }
 
 TEST(ApprovalPresentation, NotificationOffersActionsOnlyWhereTheServerHasThem) {
