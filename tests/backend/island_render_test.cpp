@@ -79,9 +79,7 @@ TEST(QtCanvasShadow, SitsOnItsOutlineAtEveryResolution) {
       QtCanvas canvas(painter);
       VectorPath box;  // 200 x 100 at (100, 100)
       box.moveTo({100, 100});
-      box.lineTo({300, 100});
-      box.lineTo({300, 200});
-      box.lineTo({100, 200});
+      for (const Point corner : {Point{300, 100}, {300, 200}, {100, 200}}) box.lineTo(corner);
       box.close();
       canvas.fillShadow(box, Color{0, 0, 0, 0.5}, radius, {0, 0});
     }
