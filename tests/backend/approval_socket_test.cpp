@@ -74,7 +74,8 @@ size_t openDescriptors() {
 class ApprovalSocketTest : public ::testing::Test {
  protected:
   fs::path root = fs::temp_directory_path() / ("tovami-sock-" + std::to_string(::getpid()));
-  std::string path = (root / "data" / "Tovami" / "agent.sock").string();
+  fs::path folder = root / "data" / "Tovami";
+  std::string path = (folder / "agent.sock").string();
   std::atomic<size_t> objects{0};  // complete objects handed on
 
   void SetUp() override { fs::remove_all(root); }
@@ -151,17 +152,16 @@ TEST_F(ApprovalSocketTest, EachPeerGetsAnEmptyReplyAndAClosedStream) {
 }
 
 TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKeptReleasedCleanly) {
-  fs::create_directories(fs::path(path).parent_path());
-  fs::permissions(fs::path(path).parent_path(), fs::perms::all);  // others could have put anything there
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::all);  // others could have put anything there
   const auto open = listen();
   EXPECT_TRUE(!open.listener && open.error.find("writable by other users (mode 0777)") != std::string::npos)
       << open.error;
-  fs::permissions(fs::path(path).parent_path(),
-                  fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
   ASSERT_EQ(::close(socketAt(path, false)), 0);  // a socket file whose server is gone, as after a crash
   auto first = listen();
   ASSERT_TRUE(first.listener) << first.error;
-  EXPECT_EQ(fs::status(fs::path(path).parent_path()).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
   // Something that is not a socket where the socket goes is never deleted: the listen fails.
@@ -286,8 +286,8 @@ TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) 
 TEST_F(ApprovalSocketTest, AnotherUsersSocketIsNeitherTrustedNorTakenForAnotherTovami) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root: the stranger's socket is made with chown() and setuid()";
   constexpr uid_t kStranger = 65534;
-  fs::create_directories(fs::path(path).parent_path());
-  fs::permissions(fs::path(path).parent_path(), fs::perms::owner_all);
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::owner_all);
   // A server bound by us, then (file owner, listening user) handed to the stranger as the case says.
   auto plant = [&](bool strangerOwnsFile) {
     fs::remove(path);
