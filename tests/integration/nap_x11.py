@@ -55,11 +55,9 @@ handler = HANDLER(lambda dpy, event: errors.append(ctypes.cast(event, ctypes.POI
 x11.XSetErrorHandler(handler)
 dpy = x11.XOpenDisplay(None)
 root = x11.XDefaultRootWindow(dpy)
-if sys.argv[1] == "pointer":
-    status = x11.XGrabPointer(dpy, root, 0, 4, 1, 1, 0, 0, 0)  # ButtonPressMask
-    print("grabbed" if status == 0 else "refused %d" % status, flush=True)
-elif sys.argv[1] == "keyboard":
-    status = x11.XGrabKeyboard(dpy, root, 0, 1, 1, 0)
+if sys.argv[1] in ("pointer", "keyboard"):
+    status = (x11.XGrabPointer(dpy, root, 0, 4, 1, 1, 0, 0, 0) if sys.argv[1] == "pointer"  # ButtonPressMask
+              else x11.XGrabKeyboard(dpy, root, 0, 1, 1, 0))
     print("grabbed" if status == 0 else "refused %d" % status, flush=True)
 else:  # Ctrl+Alt+<letter> for each letter of the argument
     results = []
