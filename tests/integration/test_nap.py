@@ -143,9 +143,9 @@ class NapTest(unittest.TestCase):
                     s.xdotool("key", "space")
                     self.assertTrue(s.wait_for_log("nap ended: .*, 1 poke ignored"), s.log_text())
 
-    def test_keys_typed_the_moment_the_display_darkens_stay_with_the_nap(self):
+    def test_keys_typed_as_the_display_darkens_stay_with_the_nap_and_later_windows_and_displays_are_covered(self):
         # The grabs go to the server with the windows' maps: a key typed once the dark shows is the nap's.
-        with harness.Session(screen="1280x800") as s, tempfile.TemporaryDirectory() as folder:
+        with harness.Session(screen=SCREEN, monitors=MONITORS[:1]) as s, tempfile.TemporaryDirectory() as folder:
             ready, typed = os.path.join(folder, "ready"), os.path.join(folder, "typed")
             s._spawn(["xterm", "-geometry", "80x10+0+0", "-e", "sh", "-c",
                       f"stty -icanon -echo && touch {ready} && exec cat > {typed}"], stderr=subprocess.DEVNULL)
@@ -162,9 +162,7 @@ class NapTest(unittest.TestCase):
             self.assertTrue(s.wait_for_log(r"nap ended: .*, 3 pokes ignored"), s.log_text())
             self.assertEqual(text(), "a")
 
-    def test_windows_above_the_nap_and_added_displays_are_covered(self):
-        with harness.Session(screen=SCREEN, monitors=MONITORS[:1]) as s:
-            s.start_and_wait()
+            # A window mapped above the nap is covered, and shows again once the nap ends.
             s.chord("n")
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
             intruder = subprocess.Popen(["xlogo", "-geometry", "300x300+100+100", "-bg", "white"], env=s.env)
@@ -182,7 +180,6 @@ class NapTest(unittest.TestCase):
             s.run(["xrandr", "--setmonitor", "M1", "1024/271x768/203+1280+0", "none"], check=True)
             self.assertTrue(s.wait_for_log("nap: displays changed; covering 2 displays", timeout=3), s.log_text())
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 1280 + 512, 384))))
-
 
 if __name__ == "__main__":
     unittest.main()
