@@ -3,10 +3,10 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
-#include <QPainter>
-#include <QPainterPathStroker>
 #include <algorithm>
 
+#include "linux/app/tray_icon_figure.h"
+#include "linux/app/tray_icon_pixels.h"
 #include "linux/x11/xcb_facts.h"
 #include "linux/x11/xcb_support.h"
 #include "platform/log.h"
@@ -177,65 +177,18 @@ void TrayIcon::showWhenAvailable() {
   retry_.start();
 }
 
-// The cat in a 44-unit design space: its silhouette, and above its back either the "Z" of sleep
-// or, while an approval waits, a dot.
-QPainterPath TrayIcon::figure(bool attention) {
-  QPainterPath cat;
-  cat.moveTo(6, 33);
-  cat.cubicTo(4.5, 26.5, 7.5, 20, 15, 17.4);
-  cat.cubicTo(18.6, 16.1, 22.4, 15.5, 26, 15.9);
-  cat.lineTo(28.2, 9);  // the ears
-  cat.lineTo(32.6, 14.6);
-  cat.lineTo(36.6, 9);
-  cat.lineTo(39.8, 16.2);
-  cat.cubicTo(41.6, 18.6, 42.2, 23.2, 41.2, 27.4);
-  cat.cubicTo(40.2, 32.4, 36, 35.8, 30, 36.2);
-  cat.lineTo(13, 36.2);
-  cat.cubicTo(9, 36.2, 7, 35, 6, 33);
-  cat.closeSubpath();
-  QPainterPath mark;
-  if (attention) {
-    mark.addEllipse(QRectF(7, 5, 10, 10));
-  } else {
-    QPainterPath z;
-    z.moveTo(8, 7);
-    z.lineTo(15.5, 7);
-    z.lineTo(8, 14);
-    z.lineTo(15.5, 14);
-    QPainterPathStroker stroker;
-    stroker.setWidth(3);
-    stroker.setCapStyle(Qt::RoundCap);
-    stroker.setJoinStyle(Qt::RoundJoin);
-    mark = stroker.createStroke(z);
-  }
-  return cat.united(mark);
-}
-
-// Tray hosts show an item's pixmap as it is, over panels that may be dark or light, and tell the
-// program neither colour. So the cat is off-white with a thin dark rim: it reads on both, as a
-// tinted template image does where the system tints it.
-QImage TrayIcon::renderIcon(bool attention, int pixels) {
-  QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  const double scale = pixels / 44.0;
-  painter.scale(scale, scale);
-  const QPainterPath path = figure(attention);
-  const double rimPixels = pixels / 30.0;  // 0.6 pixel at 18: the Z keeps its gaps
-  painter.strokePath(
-      path, QPen(QColor(20, 17, 16, 220), 2 * rimPixels / scale, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-  painter.fillPath(path, QColor(250, 249, 245));
-  return image;
-}
-
-// Drawn once at the larger size; the smaller is that halved, which antialiases as well as drawing
-// it anew and costs a fraction of the stroke (the icon is drawn before the tray item registers).
+// The pixels were drawn when the program was built: a start copies them and draws nothing (the
+// drawing, with its stroke and the raster engine's worker threads, cost most of a millisecond).
 QIcon TrayIcon::makeIcon(bool attention) {
-  const QImage large = renderIcon(attention, 36);
+  const auto image = [](const uint32_t* pixels, int size) {
+    return QImage(reinterpret_cast<const uchar*>(pixels), size, size, size * 4,
+                  QImage::Format_ARGB32_Premultiplied);
+  };
   QIcon icon;
-  icon.addPixmap(QPixmap::fromImage(large.scaled(18, 18, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
-  icon.addPixmap(QPixmap::fromImage(large));
+  icon.addPixmap(QPixmap::fromImage(image(
+      attention ? tray_icon_pixels::kAttentionSmall : tray_icon_pixels::kSleepSmall, kTrayIconSmallPixels)));
+  icon.addPixmap(QPixmap::fromImage(image(
+      attention ? tray_icon_pixels::kAttentionLarge : tray_icon_pixels::kSleepLarge, kTrayIconLargePixels)));
   return icon;
 }
 

@@ -4,7 +4,6 @@
 
 #include <QMenu>
 #include <QObject>
-#include <QPainterPath>
 #include <QSystemTrayIcon>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -39,8 +38,6 @@ class TrayIcon final : public QObject {
 
   // The sleeping cat, or the cat with the dot, at 18 and 36 pixels.
   static QIcon makeIcon(bool attention);
-  static QImage renderIcon(bool attention, int pixels);
-  static QPainterPath figure(bool attention);
 
  private:
   void showWhenAvailable();
