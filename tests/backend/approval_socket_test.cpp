@@ -81,19 +81,23 @@ class ApprovalSocketTest : public ::testing::Test {
   void SetUp() override { fs::remove_all(root); }
   void TearDown() override { fs::remove_all(root); }
 
-  // Requests holding {"wait"} wait for a reply kept in `replies`; anything else is counted in `objects`.
   std::mutex mutex;
   std::vector<std::shared_ptr<ConversationReply>> replies;
   std::atomic<int> ended{0};  // waits that ended without a reply
 
-  // With an `answer`, every request gets it at once instead.
-  ListenOutcome listenWaiting(LocalListenerOptions options = {}, const std::string& answer = "") {
-    return UnixSocketService().listen(path, options, [this, answer] {
+  // Requests holding {"wait"} wait for a reply kept in `replies`; anything else is read as the server reads
+  // it and counted in `objects`. With an `answer`, every request gets it at once instead.
+  ListenOutcome listen(LocalListenerOptions options = {}, UnixSocketService service = UnixSocketService(),
+                       const std::string& answer = "") {
+    return service.listen(path, options, [this, answer] {
       return std::make_unique<ApprovalConversation>(
           [this, answer](const nlohmann::json& object,
                          std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
             if (!answer.empty()) return (reply->send(answer), ApprovalConversation::Waiting{});
-            if (!object.contains("wait")) return (++objects, std::nullopt);
+            if (!object.contains("wait")) {
+              if (auto envelope = readEnvelope(object)) approvalRequestFrom(*envelope->payload, "id", 0);
+              return (++objects, std::nullopt);
+            }
             std::lock_guard lock(mutex);
             replies.push_back(std::move(reply));
             return ApprovalConversation::Waiting{[this] { ++ended; }};
@@ -108,15 +112,6 @@ class ApprovalSocketTest : public ::testing::Test {
   void sendTo(bool first, const std::string& text) {
     std::lock_guard lock(mutex);
     (first ? replies.front() : replies.back())->send(text);
-  }
-
-  ListenOutcome listen(UnixSocketService service = UnixSocketService(), LocalListenerOptions options = {}) {
-    return service.listen(path, options, [this] {
-      return std::make_unique<ApprovalConversation>([this](const nlohmann::json& object) {
-        if (auto envelope = readEnvelope(object)) approvalRequestFrom(*envelope->payload, "id", 0);  // as the server
-        ++objects;
-      });
-    });
   }
 };
 
@@ -195,12 +190,12 @@ TEST_F(ApprovalSocketTest, OwnerOnlyFilesStaleSocketsReplacedLiveOnesKeptRelease
 
 TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
   {
-    auto refusing = listen(UnixSocketService(::geteuid() + 1));  // as if we were another user
+    auto refusing = listen({}, UnixSocketService(::geteuid() + 1));  // as if we were another user
     ASSERT_TRUE(refusing.listener);
     EXPECT_TRUE(talk(path, {R"({"a":1})"}).closedByServer);
     EXPECT_EQ(objects.load(), 0u);
   }
-  auto outcome = listen(UnixSocketService(), LocalListenerOptions{65536, 2, 0.3});
+  auto outcome = listen(LocalListenerOptions{65536, 2, 0.3});
   ASSERT_TRUE(outcome.listener);
   const auto began = std::chrono::steady_clock::now();
   std::vector<int> silent{socketAt(path), socketAt(path)};
@@ -219,7 +214,7 @@ TEST_F(ApprovalSocketTest, StrangersSilentPeersAndCrowdsAreClosedUnread) {
 
 TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEitherSide) {
   const LocalListenerOptions options{.maxAwaiting = 3, .awaitLifetime = 0.4};
-  auto outcome = listenWaiting(options);
+  auto outcome = listen(options);
   ASSERT_TRUE(outcome.listener);
   std::vector<int> waiting;
   for (int i = 0; i < 5; ++i) waiting.push_back(askToWait());
@@ -250,7 +245,7 @@ TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEither
 
 // A waiting client hears keep-alives (they lead its reply, still read as the decision) and leaves a silent server.
 TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) {
-  auto outcome = listenWaiting();
+  auto outcome = listen();
   ASSERT_TRUE(outcome.listener) << outcome.error;
   std::atomic<bool> asked{false};
   std::thread server([&] {
@@ -327,7 +322,7 @@ TEST_F(ApprovalSocketTest, AnotherUsersSocketIsNeitherTrustedNorTakenForAnotherT
   }
   // Our own server is trusted: the same client gets its reply.
   fs::remove(path);
-  auto ours = listenWaiting({}, "{\"behavior\":\"deny\"}");
+  auto ours = listen({}, UnixSocketService(), "{\"behavior\":\"deny\"}");
   ASSERT_TRUE(ours.listener) << ours.error;
   std::string refusal;
   EXPECT_EQ(exchangeWithSocket(path, "{}", 2, &refusal), "{\"behavior\":\"deny\"}");
