@@ -24,7 +24,7 @@ FIXTURE = next((pathlib.Path(__file__).parent / "../fixtures/claude-code/hooks")
 
 class AgentAttentionTest(unittest.TestCase):
     def test_the_agent_in_the_focused_pane_is_not_announced(self):
-        s = harness.session_for(self)
+        s = harness.session_for(self, openbox=True)
         agent, project = s.agent_program(), os.path.join(s.root, "project")
         os.makedirs(project)
         s.tmux_cmd("-f", "/dev/null", "new-session", "-d", "-c", project, f"exec '{agent}' 600")
@@ -34,10 +34,7 @@ class AgentAttentionTest(unittest.TestCase):
         for pid in (background, watched):
             s.claude_status(pid, f"s-{pid}", "busy")
 
-        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
-        s._spawn(["openbox"], **quiet)
-        time.sleep(1)
-        s._spawn(["xterm", "-e", "tmux", "-S", s.tmux, "attach"], **quiet)
+        s._spawn(["xterm", "-e", "tmux", "-S", s.tmux, "attach"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.assertTrue(s.wait_for(lambda: s.tmux_cmd("list-clients"), 10))
         found = s.run(["xdotool", "search", "--sync", "--class", "xterm"], timeout=10).stdout.split()
         self.assertTrue(found, "no xterm window")
