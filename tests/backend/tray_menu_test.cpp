@@ -29,8 +29,7 @@ TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
             QStringList({"Start Nap Ctrl+Alt+N", "Island [x]", "Agent Watch [x]", "--",
                          "api \u2014 Claude \u00b7 idle", "api \u2014 Claude \u00b7 idle",
                          "R&&D \u2014 Codex", "Settings\u2026", "About Tovami", "--", "Quit Tovami Ctrl+Q"}));
-  menu.actions()[5]->trigger();
-  menu.actions()[4]->trigger();
+  for (int row : {5, 4}) menu.actions()[row]->trigger();
   EXPECT_EQ(jumps, (std::vector<int32_t>{42, 41}));
 
   QMenu empty;
@@ -56,9 +55,7 @@ TEST(TrayMenu, ApprovalRowsComeFirstAndAnswerTheRequestTheyName) {
   EXPECT_FALSE(actions[2]->isEnabled());
   EXPECT_TRUE(actions[3]->isSeparator());
   EXPECT_EQ(actions[4]->text(), "Start Nap");
-  actions[1]->trigger();
-  actions[0]->trigger();
-  actions[2]->trigger();
+  for (int row : {1, 0, 2}) actions[row]->trigger();  // the last one, a note, answers nothing
   EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::deny},
                                                                           {"r1", ApprovalDecision::allow}}));
 }
