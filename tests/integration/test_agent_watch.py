@@ -35,24 +35,17 @@ class AgentWatchTest(unittest.TestCase):
         old = time.time() - 600
         os.utime(transcript, (old, old))
 
-    def start_agents(self, burn_seconds):
-        """Starts the other agent, then ours in tmux in the project; returns our pid."""
+    def test_agent_is_listed_working_then_quiet(self):
+        # The other agent, then ours in tmux in the project, burning 12 s of CPU.
         other = subprocess.Popen([self.agent, os.path.join(self.s.root, "other.pid")], cwd=self.s.root)
         self.addCleanup(lambda: (other.kill(), other.wait()))
         pid_file = os.path.join(self.s.root, "agent.pid")
         self.s.tmux_cmd("-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30", "-c", self.project,
-                        f"{self.agent} '{pid_file}' {burn_seconds}")
+                        f"{self.agent} '{pid_file}' 12")
         pid = self.s.read_pid(pid_file)
         self.assertTrue(pid, "the fake agent did not start")
-        return pid
-
-    def list_agents(self, fmt):
-        return self.s.run([harness.BINARY, "--list-agents", fmt], timeout=30)
-
-    def test_agent_is_listed_working_then_quiet(self):
-        pid = self.start_agents(burn_seconds=12)
         # The one-shot listing.
-        result = self.list_agents("json")
+        result = self.s.run([harness.BINARY, "--list-agents", "json"], timeout=30)
         self.assertEqual(result.returncode, 0, result.stderr)
         agents = [a for a in json.loads(result.stdout) if a["pid"] == pid]
         self.assertEqual(len(agents), 1, result.stdout)
@@ -63,7 +56,7 @@ class AgentWatchTest(unittest.TestCase):
         self.assertRegex(agent["tty"], r"^pts/\d+$")
         self.assertEqual((transcript["you"], transcript["reply"], transcript["model"]), (PROMPT, REPLY, "Opus 4.7"))
         self.assertAlmostEqual(transcript["updatedAt"], time.time() - 600, delta=30)
-        wrong = self.list_agents("xml")
+        wrong = self.s.run([harness.BINARY, "--list-agents", "xml"], timeout=30)
         self.assertEqual((wrong.returncode, wrong.stdout), (2, ""))
         self.assertIn('--list-agents takes "text" or "json", not "xml"', wrong.stderr)
 
