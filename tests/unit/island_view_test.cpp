@@ -31,9 +31,8 @@ class IslandView : public ::testing::Test {
     return {.phase = IslandPhase::expanded, .sessions = std::move(sessions)};
   }
   static ApprovalRequest request(std::string id, std::string tool, std::string detail) {
-    ApprovalRequest asked{std::move(id), std::move(tool), std::move(detail), "api", {}, 0};
-    asked.road = ApprovalRoad::decision;
-    return asked;
+    return {.id = std::move(id), .toolName = std::move(tool), .detail = std::move(detail), .projectName = "api",
+            .road = ApprovalRoad::decision};
   }
   // What a click on the text `label`, as drawn in `scene`, hits.
   IslandHit hitOn(const IslandScene& scene, const char* label) {
@@ -123,8 +122,7 @@ TEST_F(IslandView, CutsLongTextsAndKeepsEveryControlInsideTheCard) {
   };
   fitsInside(draw(scene));
   scene.approval = request("id", huge, huge);
-  scene.approval->projectName = scene.approval->toolName = huge;
-  scene.approval->sessionName = huge;
+  scene.approval->sessionName = scene.approval->projectName = huge;
   scene.approval->canAlwaysAllow = true;
   scene.approvalCount = 3;
   scene.approvalNotice = ApprovalNotice{huge, 0};
