@@ -20,13 +20,16 @@ namespace {
 using namespace tovami::testing;
 
 // What the watcher sees of the system: a process table in virtual time (each row as of `since`,
-// its CPU seconds growing at `rate` after that), working directories, applications, battery, nap
-// and island.
+// its CPU seconds growing at `rate` after that), working directories, applications, battery, nap,
+// island, the agents' logs (a Claude Code transcript written `transcriptAge` ago) and the pane the
+// user looks at.
 class FakeSystem final : public ProcessSampler,
                          public FakeRunningApplications,
                          public BatteryReader,
                          public NapControl,
-                         public AgentAnnouncementSink {
+                         public AgentAnnouncementSink,
+                         public AgentLogs,
+                         public AgentAttention {
  public:
   struct Process {
     PSRow row;
@@ -39,7 +42,10 @@ class FakeSystem final : public ProcessSampler,
   std::vector<std::vector<int32_t>> asked;
   std::function<void()> onSample;
   std::optional<BatteryReading> battery;
-  int samples = 0, napStarts = 0, announcements = 0;
+  std::optional<Seconds> transcriptAge;
+  std::optional<ClaudeSessionStatus> status;
+  int samples = 0, napStarts = 0, announcements = 0, transcriptReads = 0;
+  int32_t lookedAt = 0;
   bool failing = false, napping = false;
 
   void add(int32_t pid, int32_t ppid, std::string args, std::optional<std::string> tty = std::nullopt,
@@ -73,20 +79,19 @@ class FakeSystem final : public ProcessSampler,
   bool isNapping() const override { return napping; }
   void scheduleScreenRebuild() override {}
   void announce() override { ++announcements; }
+  AgentLogReport read(const AgentLogRequest& request) override {
+    AgentLogReport report;
+    if (request.agentName != "Claude Code") return report;
+    report.status = status;
+    if (!request.projectPath || (++transcriptReads, !transcriptAge)) return report;
+    report.conversation = ConversationSummary{.youLine = "fix the tests in " + *request.projectPath,
+                                              .updatedAt = clock_.now() - *transcriptAge};
+    return report;
+  }
+  bool userIsLookingAt(const AgentSession& session) override { return session.pid == lookedAt; }
 
  private:
   Clock& clock_;
-};
-
-// Conversation logs and live states as a function of the request.
-struct FakeLogs final : AgentLogs {
-  explicit FakeLogs(std::function<AgentLogReport(const AgentLogRequest&)> a) : answer(std::move(a)) {}
-  std::function<AgentLogReport(const AgentLogRequest&)> answer;
-  AgentLogReport read(const AgentLogRequest& request) override { return answer(request); }
-};
-struct FakeAttention final : AgentAttention {
-  int32_t lookedAt = 0;
-  bool userIsLookingAt(const AgentSession& session) override { return session.pid == lookedAt; }
 };
 
 constexpr int32_t kTmux = 50, kShell = 100, kAgent = 200, kBuild = 300;
@@ -102,17 +107,8 @@ class AgentWatcherTest : public ::testing::Test {
     sys->add(kAgent, kShell, "claude --model sonnet", "pts/3");
     sys->directories[kAgent] = "/home/u/api";
     watcher = std::make_shared<AgentWatcher>(AgentWatcherDependencies{
-        dispatcher, prefs, sys, sys, sys, power,
-        std::make_shared<FakeLogs>([this](const AgentLogRequest& request) {
-          AgentLogReport report;
-          if (request.agentName != "Claude Code") return report;
-          report.status = status;
-          if (!request.projectPath || (++transcriptReads, !transcriptAge)) return report;
-          report.conversation = ConversationSummary{.youLine = "fix the tests in " + *request.projectPath,
-                                                    .updatedAt = dispatcher.clock().now() - *transcriptAge};
-          return report;
-        }),
-        [this] { return sys.get(); }, sys, [this](SoundCue cue) { cues.push_back(cue); }, attention});
+        dispatcher, prefs, sys, sys, sys, power, sys, [this] { return sys.get(); }, sys,
+        [this](SoundCue cue) { cues.push_back(cue); }, sys});
     watcher->state().addObserver([this] { ++notifications; });
   }
 
@@ -133,10 +129,7 @@ class AgentWatcherTest : public ::testing::Test {
   std::shared_ptr<FakeSystem> sys;
   FakePower power;
   std::vector<SoundCue> cues;
-  std::optional<Seconds> transcriptAge;
-  std::optional<ClaudeSessionStatus> status;
-  std::shared_ptr<FakeAttention> attention = std::make_shared<FakeAttention>();
-  int transcriptReads = 0, notifications = 0;
+  int notifications = 0;
   std::shared_ptr<AgentWatcher> watcher;
 };
 
@@ -172,12 +165,12 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
   sys->registered = {kTmux}, sys->frontmost = kTmux;
   stretchLater();
   sys->frontmost = 4242;
-  attention->lookedAt = kAgent;
+  sys->lookedAt = kAgent;
   dispatcher.advance(300);
   work(300);
   EXPECT_EQ(activity(), AgentActivity::working);
   EXPECT_EQ(activityAfter(15), AgentActivity::quiet);
-  attention->lookedAt = 0;
+  sys->lookedAt = 0;
   sys->napping = true;
   stretchLater();
   EXPECT_EQ(effects(), Effects(false, 1, 1, 0));
@@ -197,7 +190,7 @@ TEST_F(AgentWatcherTest, LongStretchIsAnnouncedOnceInFiveMinutesUnlessItsTermina
 TEST_F(AgentWatcherTest, TheAgentsOwnStatusReplacesTheCPURuleWhileItIsThere) {
   using State = ClaudeSessionStatus::State;
   const auto reportedAs = [&](std::optional<State> state, std::optional<std::string> waitingFor = std::nullopt) {
-    status = state ? std::optional(ClaudeSessionStatus{kAgent, "s-1", "/home/u/api", "Status name", *state, waitingFor, {}})
+    sys->status = state ? std::optional(ClaudeSessionStatus{kAgent, "s-1", "/home/u/api", "Status name", *state, waitingFor, {}})
                    : std::nullopt;
     dispatcher.advance(3);
     const auto& s = sessions().at(0);
@@ -230,11 +223,11 @@ TEST_F(AgentWatcherTest, BusyMarksKeepAnAgentWorking) {
   sys->table.erase(kBuild);
   EXPECT_EQ(activityAfter(12), AgentActivity::quiet);
   // A transcript written 15 s ago keeps a Claude Code agent working with flat CPU time.
-  transcriptAge = 15;
+  sys->transcriptAge = 15;
   EXPECT_EQ(activityAfter(3), AgentActivity::working);
   EXPECT_EQ(activityAfter(60), AgentActivity::working);
   EXPECT_EQ(sessions()[0].context.value_or(ClaudeSessionInfo{}).youLine, "fix the tests in /home/u/api");
-  transcriptAge = 25;
+  sys->transcriptAge = 25;
   EXPECT_EQ(activityAfter(12), AgentActivity::quiet);
 }
 
@@ -360,7 +353,7 @@ TEST_F(AgentWatcherTest, ThirdFailedScanEmptiesTheListUntilAScanSucceeds) {
 }
 
 TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstReadsOnlyClaudeTranscriptsAndHonoursDismissal) {
-  transcriptAge = 1;
+  sys->transcriptAge = 1;
   sys->directories = {{150, "/home/u/web"}};  // the Claude Code agent's folder is unknown
   sys->table.at(kAgent).row.elapsed += 60;
   sys->add(150, kShell, "node /usr/lib/node_modules/@openai/codex/bin/codex", "pts/3", 0, 600);
@@ -369,7 +362,7 @@ TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstReadsOnlyClaudeTranscrip
   ASSERT_EQ(sessions().size(), 2u);
   EXPECT_EQ(std::tie(sessions()[0].pid, sessions()[0].agentName), std::make_tuple(150, "Codex"));
   EXPECT_EQ(std::tie(sessions()[1].pid, sessions()[1].projectName), std::make_tuple(kAgent, "claude code"));
-  EXPECT_EQ(transcriptReads, 0);
+  EXPECT_EQ(sys->transcriptReads, 0);
   for (const auto& s : sessions()) EXPECT_TRUE(!s.context && s.activity == AgentActivity::quiet) << s.pid;
 
   watcher->dismiss(150);
@@ -381,7 +374,7 @@ TEST_F(AgentWatcherTest, ListsOutermostAgentsOldestFirstReadsOnlyClaudeTranscrip
 TEST_F(AgentWatcherTest, ARemovedWorkingFolderLosesTheMarkerAndHasNoTranscript) {
   const auto kept = std::filesystem::temp_directory_path() / "tovami-kept (deleted)";
   std::filesystem::create_directories(kept);
-  transcriptAge = 1;
+  sys->transcriptAge = 1;
   sys->directories[kAgent] = "/gone/api (deleted)";
   sys->add(kAgent + 1, kShell, "claude", "pts/3");
   sys->directories[kAgent + 1] = kept.string();  // a folder that is named so stays
@@ -392,7 +385,7 @@ TEST_F(AgentWatcherTest, ARemovedWorkingFolderLosesTheMarkerAndHasNoTranscript) 
   EXPECT_EQ(std::tie(gone.projectName, gone.projectPath), std::make_tuple("api", "/gone/api"));
   EXPECT_FALSE(gone.context);
   EXPECT_EQ(named.context.value_or(ClaudeSessionInfo{}).youLine, "fix the tests in " + kept.string());
-  EXPECT_EQ(transcriptReads, 1);
+  EXPECT_EQ(sys->transcriptReads, 1);
   std::filesystem::remove(kept);
 }
 
