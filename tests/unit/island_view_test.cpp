@@ -97,9 +97,7 @@ TEST_F(IslandView, ShowsTheRightCardAndWingsForWhatIsGoingOn) {
     EXPECT_NE(canvas.run(text), nullptr) << text;
   EXPECT_EQ(canvas.run("Allow"), nullptr);
 
-  IslandScene timer;
-  timer.napTimerDeadline = timer.now + 899.5;
-  EXPECT_NE(draw(timer).run("15:00"), nullptr);
+  EXPECT_NE(draw({.napTimerDeadline = 899.5}).run("15:00"), nullptr);  // the scene's clock at 0
   EXPECT_EQ(island_text::countdown(-3), "0:00");
   EXPECT_EQ(island_text::countdown(1e300), "100000000:00");
 }
@@ -225,8 +223,7 @@ TEST_F(IslandView, HitTestsTheControlsItDrew) {
 
 TEST_F(IslandView, RedrawsOnlyWhileSomethingMoves) {
   const IslandScene still{.reduceMotion = true};
-  IslandScene countdown;
-  countdown.napTimerDeadline = countdown.now + 100.25;
+  const IslandScene countdown{.napTimerDeadline = 100.25};
   IslandScene working = expanded({agent(1, "Codex", AgentActivity::working)});
   working.showsCat = false;
   const IslandScene needsYou{.approval = ApprovalRequest{}, .approvalCount = 1};
