@@ -96,22 +96,20 @@ TEST(OverlayStateHint, ShowsAtFirstTouchAndHidesThreeAndAHalfSecondsAfterTheLast
   std::vector<bool> seen;
   state->addObserver([&](bool visible) { seen.push_back(visible); });
   // Each row: touches `every` seconds apart for `lasting` seconds, then the hint's state `after` the last.
-  struct Row {
-    Seconds every, lasting, after;
-    bool visible;
-  };
-  for (const Row& row : {Row{0, 0, 3.5 - kEps, true}, Row{0, 0, 3.5 + kEps, false},
-                         Row{0.1, 10, 3.0, true},  // motion every 0.1 s: re-armed every 0.25 s at most
-                         Row{0.1, 10, 3.6, false}, Row{0.2, 0.2, 3.3 + kEps, false}}) {  // too soon to re-arm
+  const std::tuple<Seconds, Seconds, Seconds, bool> rows[] = {
+      {0, 0, 3.5 - kEps, true}, {0, 0, 3.5 + kEps, false},
+      {0.1, 10, 3.0, true},  // motion every 0.1 s: re-armed every 0.25 s at most
+      {0.1, 10, 3.6, false}, {0.2, 0.2, 3.3 + kEps, false}};  // too soon to re-arm
+  for (const auto& [every, lasting, after, visible] : rows) {
     state->reset();
-    for (Seconds t = 0; t <= row.lasting + kEps; t += std::max(row.every, kEps)) {
+    for (Seconds t = 0; t <= lasting + kEps; t += std::max(every, kEps)) {
       state->showHint();
-      if (row.every == 0) break;
-      dispatcher.advance(row.every);
+      if (every == 0) break;
+      dispatcher.advance(every);
       EXPECT_TRUE(state->hintVisible());
     }
-    dispatcher.advance(row.after - (row.every == 0 ? 0 : row.every));
-    EXPECT_EQ(state->hintVisible(), row.visible) << row.every << " " << row.after;
+    dispatcher.advance(after - (every == 0 ? 0 : every));
+    EXPECT_EQ(state->hintVisible(), visible) << every << " " << after;
   }
   EXPECT_EQ(std::vector<bool>(seen.begin(), seen.begin() + 2), (std::vector<bool>{true, false}));
   state->reset();
