@@ -113,11 +113,9 @@ TEST(UsageFetchTest, PublishedBodyRefusalMissingLoginAndTimeOut) {
   EXPECT_FALSE(tracker->state().snapshot());
   EXPECT_EQ(server.seen().size(), 2u);  // no login: no request
 
-  server.set({200, "{}", 1500});  // a slow server ends in a time-out, not a hang
-  const auto began = std::chrono::steady_clock::now();
+  server.set({200, "{}", 1500});  // a slow server ends in a time-out (no status), not a hang
   auto response = CurlHttpClient().get(server.url(), {}, 0.3);
   EXPECT_TRUE(response.status == 0 && response.body.empty() && !response.error.empty()) << response.error;
-  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1400));
 }
 
 }  // namespace
