@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/preference_keys.h"
+#include "nap_fakes.h"
 #include "onboarding/onboarding_view.h"
-#include "platform/authentication.h"
 #include "platform/motion.h"
 #include "support/fake_accessibility.h"
 #include "support/memory_preferences.h"
@@ -30,20 +30,12 @@ struct FakeHotKey : HotKeyControl {
   void removeBindingObserver(int) override { bindingObserver = nullptr; }
 };
 
-struct FakeAuth : Authenticator, AuthenticationContext, std::enable_shared_from_this<FakeAuth> {
-  bool usable = true;
-  std::shared_ptr<AuthenticationContext> makeContext() override { return shared_from_this(); }
-  bool canEvaluateOwnerAuthentication() override { return usable; }
-  void evaluateOwnerAuthentication(const std::string&, std::function<void(AuthOutcome)>) override {}
-  void invalidate() override {}
-};
-
 class OnboardingTest : public ::testing::Test {
  protected:
   testing::VirtualDispatcher dispatcher;
   testing::MemoryPreferences prefs;
   FakeHotKey key;
-  std::shared_ptr<FakeAuth> auth = std::make_shared<FakeAuth>();
+  testing::FakeAuthenticator auth;
   testing::RecordingServices services;
   int naps = 0, hidden = 0, focusReturned = 0;
   bool notch = false, napHoldsKeyboard = true;
@@ -55,7 +47,7 @@ class OnboardingTest : public ::testing::Test {
     const auto ours = [this] { return &services; };
     const AppServices app{.island = ours, .usageTracker = ours, .approvalServer = ours, .hookInstaller = ours};
     auto view = std::make_shared<OnboardingView>(
-        OnboardingDependencies{prefs, dispatcher.mainQueue(), &key, [this] { ++naps; }, app, auth.get(),
+        OnboardingDependencies{prefs, dispatcher.mainQueue(), &key, [this] { ++naps; }, app, &auth,
                                &accessibility, [this] { return notch; }, &motion, napHoldsKeyboard},
         OnboardingHost{[this] { ++hidden; }, [this] { ++focusReturned; }});
     view->open();
@@ -141,7 +133,7 @@ TEST_F(OnboardingTest, SkippingHidesTheWindowClosingOnlyEndsAndEitherCountsAsCom
 // off for the session's sake and the stored choice stays for X11.
 TEST_F(OnboardingTest, WakeStepOffersThePasswordOnlyWhereItCanBeChecked) {
   for (bool wayland : {false, true}) {
-    auth->usable = wayland;
+    auth.able = wayland;
     napHoldsKeyboard = !wayland;
     prefs.setString(prefs::kWakeRequirement, "auth");
     auto view = open(OnboardingStep::wake);
