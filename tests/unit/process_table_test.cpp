@@ -202,8 +202,8 @@ TEST(ResolveTerminal, MatchesTerminalExecutablesByPrefixOrExactly) {
 TEST(ResolveTerminal, FindsTmuxTheTerminalApplicationOrTheApplicationOwningTheWindows) {
   // tmux server 50 (parent 1) -> zsh 51 -> claude 52
   ProcessTable table({row(50, 1, "tmux new -s work"), row(51, 50, "-zsh"), row(52, 51, "claude")});
-  FakeApps apps;
-  EXPECT_EQ(resolveTerminal(52, table.byPid, apps), (TerminalMatch{"tmux", 50}));
+  FakeApps none;
+  EXPECT_EQ(resolveTerminal(52, table.byPid, none), (TerminalMatch{"tmux", 50}));
 
   // kitty 70 (owns windows) -> kitten 71 -> zsh 72 -> claude 73
   table = ProcessTable({row(70, 5, "/usr/bin/kitty"), row(71, 70, "kitty-helper"), row(72, 71, "zsh"),
@@ -211,10 +211,9 @@ TEST(ResolveTerminal, FindsTmuxTheTerminalApplicationOrTheApplicationOwningTheWi
   // The matched ancestor (71) is not an application: the highest application above it wins.
   using Owners = std::pair<std::set<int32_t>, int32_t>;
   for (const auto& [owners, owner] : {Owners{{70, 5}, 5}, Owners{{70}, 70}, Owners{{}, 71}}) {
-    apps = FakeApps(owners);
+    FakeApps apps(owners);
     EXPECT_EQ(resolveTerminal(73, table.byPid, apps), (TerminalMatch{"kitty", owner})) << owner;
   }
-  FakeApps none;
 
   // Terminals written in Python are known by their script.
   table = ProcessTable({row(80, 1, "/usr/bin/python3 /usr/bin/terminator"), row(81, 80, "bash"),
