@@ -64,19 +64,13 @@ TEST(XdgAutostart, RegistersUnregistersAndReportsWhyItCouldNot) {
 
   writeFile(dir.filePath("blocker"), "");  // a file where the folder should be
   XdgAutostart blocked(dir.filePath("blocker"), "/usr/bin/tovami");
-  auto error = blocked.setEnabled(true);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_FALSE(error->empty());
+  EXPECT_FALSE(blocked.setEnabled(true).value_or("").empty());  // an error, and its words
   EXPECT_FALSE(blocked.isEnabled());
 }
 
 // A capture-only card or an unrelated runtime file is no output; a playback device or a server is.
 TEST(CanberraSoundPlayer, FindsASoundOutputOnlyWhereOneCanPlay) {
-  struct Case {
-    const char* file;  // made in the temporary folder, relative to it
-    bool pulseServer;
-    bool expected;
-  };
+  struct Case { const char* file; bool pulseServer, expected; };  // the file relative to a temporary folder
   for (const Case& c : {Case{nullptr, false, false}, Case{"snd/pcmC0D0c", false, false},
                         Case{"snd/controlC0", false, false}, Case{"run/bus", false, false},
                         Case{"snd/pcmC1D3p", false, true}, Case{"run/pulse/native", false, true},
@@ -95,10 +89,7 @@ TEST(CanberraSoundPlayer, FindsASoundOutputOnlyWhereOneCanPlay) {
 
 TEST(CanberraSoundPlayer, WithoutAnyOutputStaysSilentAndLooksOnlyOnce) {
   int looks = 0;
-  CanberraSoundPlayer player([&looks] {
-    ++looks;
-    return false;
-  });
+  CanberraSoundPlayer player([&looks] { return ++looks, false; });
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(player.play("Glass", 1.0));
   EXPECT_EQ(looks, 1);
   EXPECT_FALSE(CanberraSoundPlayer().play("Sosumi", 0.5));  // an unknown sound is skipped
@@ -131,11 +122,7 @@ std::string receiveEntry(int socket) {
   std::string data(64 * 1024, '\0');
   iovec vector{data.data(), data.size()};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &vector;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
+  msghdr message{.msg_iov = &vector, .msg_iovlen = 1, .msg_control = control, .msg_controllen = sizeof control};
   const ssize_t size = recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
   if (size < 0) return {};
   data.resize(size_t(size));
@@ -165,12 +152,10 @@ TEST(JournalLogSink, SendsTheFieldsJournaldReads) {
   ASSERT_TRUE(sink.usesJournal());
   sink.write(LogLevel::error, "nap", "the cover\nwent up");
   auto fields = journalFields(receiveEntry(journal));
-  EXPECT_EQ(fields["MESSAGE"], "the cover\nwent up");
-  EXPECT_EQ(fields["PRIORITY"], "3");
-  EXPECT_EQ(fields["SYSLOG_IDENTIFIER"], "tovami");
-  EXPECT_EQ(fields["TOVAMI_SUBSYSTEM"], kLogSubsystem);
-  EXPECT_EQ(fields["TOVAMI_CATEGORY"], "nap");
-  EXPECT_EQ(fields["CODE_FUNC"], "write");
+  for (const auto& [name, value] : std::map<std::string, std::string>{
+           {"MESSAGE", "the cover\nwent up"}, {"PRIORITY", "3"}, {"SYSLOG_IDENTIFIER", "tovami"},
+           {"TOVAMI_SUBSYSTEM", kLogSubsystem}, {"TOVAMI_CATEGORY", "nap"}, {"CODE_FUNC", "write"}})
+    EXPECT_EQ(fields[name], value) << name;
 
   // Larger than any send buffer the sink can get (it asks for 8 MiB, which the kernel doubles).
   const std::string large(17 * 1024 * 1024, 'x');
