@@ -114,9 +114,7 @@ TEST_F(HookInstallerTest, HostileFilesAreRefusedUntouchedWithTheReason) {
   // Not a regular file: a FIFO (no writer ever comes) and a folder; refused at once.
   fs::remove(settings);
   ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0);
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_FALSE(installer.install().ok || installer.remove().ok);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_FALSE(installer.install().ok || installer.remove().ok);  // an open would hang the test
   EXPECT_EQ(files->read(settings.string()).error, "not a regular file");
   EXPECT_TRUE(fs::is_fifo(settings));
   fs::remove(settings), fs::create_directory(settings);
@@ -203,27 +201,6 @@ TEST_F(HookInstallerTest, AConcurrentWriterKeepsItsChangeAndOnlyWhatIsOnDiskCoun
   EXPECT_EQ(parsed(), (json{{"other", 4}}));
 }
 
-// Codex's file: one PermissionRequest entry after the user's, and gone again without a trace.
-TEST_F(HookInstallerTest, CodexGetsOnePermissionRequestEntryBesideTheUsersHooks) {
-  const fs::path hooksFile = home / "codex-home" / "hooks.json";
-  HookInstaller codex{files, approval_hooks::codex(hooksFile.string(), home.string(), entry, socket)};
-  const auto noFolder = codex.install();  // Codex never ran
-  EXPECT_TRUE(!noFolder.ok && noFolder.missingFolder && !fs::exists(hooksFile));
-  fs::create_directories(hooksFile.parent_path());
-  const std::string before =
-      R"({"hooks": {"SessionStart": [{"matcher": "startup", "hooks": [{"type": "command", "command": "a", )"
-      R"("statusMessage": "Loading"}]}], "PermissionRequest": [{"matcher": "Bash", "hooks": )"
-      R"([{"type": "command", "command": "python3 check.py"}]}]}, "n": 100000000000000000000001})";
-  std::ofstream(hooksFile) << before;
-  ASSERT_TRUE(codex.install().ok);
-  json expected = json::parse(before);
-  expected["hooks"]["PermissionRequest"].push_back(ourGroup("codex-permission-request", 35));
-  EXPECT_EQ(json::parse(readFile(hooksFile)), expected);
-  ASSERT_TRUE(codex.remove().ok);
-  std::string error;
-  EXPECT_EQ(settings_json::parse(readFile(hooksFile), error), settings_json::parse(before, error));
-}
-
 // Recorded payloads of a permission prompt reach the entry via the installed file: no matcher, payload passed on.
 TEST_F(HookInstallerTest, RecordedPayloadsReachTheEntryThroughTheInstalledCommands) {
   fs::create_directories(fs::path(entry).parent_path());
@@ -262,17 +239,27 @@ struct RecordedLog final : LogSink {
 };
 
 // Files holding Tovami's entries are not rewritten (agents reload on each write) by a second install or launch,
-// the look 2 s later raises no "undone" alarm; numbers in the user's spelling are the same values.
+// the look 2 s later raises no "undone" alarm; numbers in the user's spelling are the same values. Codex's file
+// gets one PermissionRequest entry after the user's, gone again without a trace.
 TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   const fs::path codexFile = home / ".codex" / "hooks.json";
-  fs::create_directories(codexFile.parent_path());
-  write(R"({"model": "opus", "cleanupPeriodDays": 30.0, "env": {"N": "1"}})");
-  std::ofstream(codexFile) << R"({"hooks": {"Stop": [{"hooks": [{"type": "command", "command": "x", "timeout": 5}]}]}})";
   auto installers = [&] {
     return std::vector<HookInstaller>{
         claude(entry), HookInstaller(files, approval_hooks::codex(codexFile.string(), home.string(), entry, socket))};
   };
+  const auto noFolder = installers()[1].install();  // Codex never ran
+  EXPECT_TRUE(!noFolder.ok && noFolder.missingFolder && !fs::exists(codexFile));
+  fs::create_directories(codexFile.parent_path());
+  write(R"({"model": "opus", "cleanupPeriodDays": 30.0, "env": {"N": "1"}})");
+  const std::string userCodexHooks =
+      R"({"hooks": {"SessionStart": [{"matcher": "startup", "hooks": [{"type": "command", "command": "a", )"
+      R"("statusMessage": "Loading"}]}], "PermissionRequest": [{"matcher": "Bash", "hooks": )"
+      R"([{"type": "command", "command": "python3 check.py", "timeout": 5}]}]}, "n": 100000000000000000000001})";
+  std::ofstream(codexFile) << userCodexHooks;
   for (auto& first : installers()) ASSERT_TRUE(first.install().changed) << first.file().path;
+  json expected = json::parse(userCodexHooks);
+  expected["hooks"]["PermissionRequest"].push_back(ourGroup("codex-permission-request", 35));
+  EXPECT_EQ(json::parse(readFile(codexFile)), expected);
   const std::string settingsText = readFile(settings), codexText = readFile(codexFile);
   const auto settingsBefore = identity(settings), codexBefore = identity(codexFile);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a rewrite would get a later mtime
@@ -312,6 +299,9 @@ TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   EXPECT_FALSE(installers()[0].install().changed);
   EXPECT_EQ(identity(settings), userEdit);
   EXPECT_EQ(parsed(), edited);
+  ASSERT_TRUE(installers()[1].remove().ok);
+  std::string error;
+  EXPECT_EQ(settings_json::parse(readFile(codexFile), error), settings_json::parse(userCodexHooks, error));
 }
 
 }  // namespace
