@@ -186,7 +186,6 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
   for (const Case& c : std::vector<Case>{
       {"the window naming the folder", "GNOME Terminal", twoEach, "", 5, true},
       {"another window of the same terminal process", "GNOME Terminal", twoEach, "", 6, false},
-      {"two windows name the folder", "GNOME Terminal", {{5, 500, "~/api"}, {6, 500, "~/api/docs"}}, "", 5, false},
       {"kitty: its window in the current tab", "kitty", twoEach, kittyShown, 5, true},
       {"kitty: its tab is behind another", "kitty", twoEach, kittyBehind, 5, false},
       {"kitty: another OS window", "kitty", twoEach, kittyShown, 6, false},
