@@ -49,12 +49,13 @@ struct ThreadDispatcher final : Dispatcher {
   SystemClock systemClock;
 };
 
-// `tovami --hook EVENT` (or the program `argv`) with `input` (from a file beside `data`) on its
-// standard input and XDG_DATA_HOME at `data`; finish() reads what it printed and waits for its end.
+// `tovami --hook EVENT` (or the program `argv`) with `input` on its standard input and XDG_DATA_HOME at
+// `data`, its streams in files beside `data`; finish() waits for its end and reads what it printed.
 struct Client {
   pid_t pid = 0;
-  int out = -1, err = -1, status = -1;
+  int status = -1;
   Steady::time_point began = Steady::now();
+  fs::path streams;
   std::string output, errors;
   double seconds = 0;
 
@@ -62,17 +63,13 @@ struct Client {
       : Client(std::vector<std::string>{TOVAMI_ENTRY_BINARY, "--hook", event}, input, data) {}
   Client(const std::vector<std::string>& command, const std::string& input, const fs::path& data) {
     static int made = 0;
-    const fs::path in = data.parent_path() / ("input-" + std::to_string(++made));
-    std::ofstream(in, std::ios::binary) << input;
-    int outEnds[2], errEnds[2];
-    EXPECT_TRUE(::pipe(outEnds) == 0 && ::pipe(errEnds) == 0);
+    streams = data.parent_path() / ("client-" + std::to_string(++made));
+    std::ofstream(streams.string() + ".in", std::ios::binary) << input;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outEnds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errEnds[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outEnds[0]);
-    posix_spawn_file_actions_addclose(&actions, errEnds[0]);
+    posix_spawn_file_actions_addopen(&actions, 0, (streams.string() + ".in").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (streams.string() + ".out").c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (streams.string() + ".err").c_str(), O_WRONLY | O_CREAT, 0600);
     const std::string xdg = "XDG_DATA_HOME=" + data.string();
     const char* env[] = {xdg.c_str(), "HOME=/nonexistent", "PATH=/usr/bin:/bin", nullptr};
     std::vector<char*> argv;
@@ -80,21 +77,14 @@ struct Client {
     argv.push_back(nullptr);
     EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), const_cast<char**>(env)), 0);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(outEnds[1]);
-    ::close(errEnds[1]);
-    out = outEnds[0];
-    err = errEnds[0];
   }
   Client& finish() {
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(out, buffer, sizeof buffer)) > 0;) output.append(buffer, size_t(got));
-    for (ssize_t got; (got = ::read(err, buffer, sizeof buffer)) > 0;) errors.append(buffer, size_t(got));
-    ::close(out);
-    ::close(err);
     int raw = 0;
     ::waitpid(pid, &raw, 0);
     status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     seconds = std::chrono::duration<double>(Steady::now() - began).count();
+    output = readFile(streams.string() + ".out");
+    errors = readFile(streams.string() + ".err");
     return *this;
   }
 };
