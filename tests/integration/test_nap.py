@@ -85,6 +85,7 @@ class NapTest(unittest.TestCase):
                 else:
                     self.assertEqual(s.stop_tovami(), 0)  # SIGTERM runs the orderly end
                 self.assertEqual(s.log_text().count("nap ended: Napped under a minute, 1 poke ignored"), nap - 1)
+            self.assertNotIn("internal error", s.log_text())  # Qt's word for covers mapped ahead of its show
 
     def test_a_hot_key_owned_elsewhere(self):
         # Without the nap key neither key is held (another client can take both); the island key is optional.

@@ -36,9 +36,18 @@ std::function<void(bool)>& displayLossEnding() {
 
 QtMessageHandler previousHandler = nullptr;
 
+// The nap maps its covers itself, before Qt shows them, so that the display goes dark at once; Qt
+// then finds its window mapped already and calls that an internal error, at every nap.
+bool isCoverMappedAheadNotice(const QMessageLogContext& context, const QString& message) {
+  return context.category && qstrcmp(context.category, "qt.qpa.xcb") == 0 &&
+         message.contains(QLatin1String("setNetWmStateOnUnmappedWindow")) &&
+         message.contains(QLatin1String("called on mapped window"));
+}
+
 // Qt warns ("The X11 connection broke") right before it calls exit(1): the last moment at which
 // every Qt object is still there.
 void watchMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (isCoverMappedAheadNotice(context, message)) return;
   if (previousHandler) previousHandler(type, context, message);
   if (type == QtDebugMsg || type == QtInfoMsg) return;
   xcb_connection_t* connection = qtXcbConnection();
