@@ -40,7 +40,7 @@ class QtCanvas final : public Canvas {
   // `text`: what the font draws. Text that needs no shaping (no combining marks, joiners, emoji or
   // complex script) is laid out glyph by glyph, without HarfBuzz: the island's own words then
   // cost no shaping tables per size and weight (about 80 kB each), nor HarfBuzz's code.
-  static QFont toQFont(const FontStyle& font, const QString& text = {});
+  static QFont toQFont(const FontStyle& font, const QString& text);
   static bool needsShaping(const QString& text);
   static QPainterPath toQPath(const VectorPath& path);
 

@@ -34,11 +34,15 @@ int main(int argc, char** argv) {
     std::perror(partial.c_str());
     return 1;
   }
-  std::fputs(
-      "// Written by tray_icon_pixels when the program is built; do not edit.\n#pragma once\n\n#include "
-      "<cstdint>\n\n"
-      "namespace tovami::linux_backend::tray_icon_pixels {\n\n",
-      out);
+  std::fputs(R"(// Written by tray_icon_pixels when the program is built; do not edit.
+#pragma once
+
+#include <cstdint>
+
+namespace tovami::linux_backend::tray_icon_pixels {
+
+)",
+             out);
   for (const bool attention : {false, true}) {
     const QImage large = renderTrayIcon(attention, kTrayIconLargePixels);
     writeArray(out, attention ? "kAttentionLarge" : "kSleepLarge", large);
