@@ -6,9 +6,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "platform/log.h"
@@ -21,6 +23,7 @@ constexpr int kKeyboardGraceMilliseconds = 5000;
 constexpr int kResignCoalesceMilliseconds = 100;
 constexpr int kFirstFrameDelayMilliseconds = 40;
 constexpr int kShowDelayMilliseconds = 3;
+constexpr auto kCoverSettle = std::chrono::milliseconds(3);
 const QColor kNearBlack(20, 17, 16);
 
 InputKey inputKey(int key) {
@@ -378,7 +381,17 @@ void LinuxNapDesktop::cover() {
   if (grabTarget_ != target) releaseGrabs();
   requestGrabs(c, target);
   xcb_flush(c);
+  letCoverSettle(c);
   watchRoot(true);
+}
+
+void LinuxNapDesktop::letCoverSettle(xcb_connection_t* c) {
+  // The server paints each cover as it maps it, and a compositor then needs the processor to put
+  // it on screen. The rest of the nap start (Qt's handling of the maps, the island, keep-awake)
+  // would compete with both on a busy machine, so the GUI thread waits for the server to have
+  // taken the maps and grabs, then stands aside for a moment. Keys meanwhile queue behind the grab.
+  XcbReply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  std::this_thread::sleep_for(kCoverSettle);
 }
 
 void LinuxNapDesktop::showSoon(BlackoutWindow* window) {
@@ -534,8 +547,10 @@ void LinuxNapDesktop::keyboardUnavailable() {
 
 void LinuxNapDesktop::releaseGrabs() {
   grabRetry_.stop();
+  // Nothing held or asked for (a nap start): nothing to send, so the maps and grabs share a flush.
+  const bool any = keyboardGrabbed_ || pointerGrabbed_ || pendingKeyboard_ || pendingPointer_;
   xcb_connection_t* c = qtXcbConnection();
-  if (c && !xcb_connection_has_error(c)) {
+  if (any && c && !xcb_connection_has_error(c)) {
     collectGrabReplies(c);  // a grab asked for and not yet answered may have been taken
     if (keyboardGrabbed_) xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
     if (pointerGrabbed_) xcb_ungrab_pointer(c, XCB_CURRENT_TIME);

@@ -4,7 +4,8 @@
 // active, and the controller brings the nap back to the front (raise, re-grab, re-hide).
 // A closed window is only unmapped: the next nap on the same displays maps it again, backing
 // store and scene included, so that a nap covers the screens at once. A nap start maps every
-// display's window and asks for the grabs in one flush, before Qt's own show does its work.
+// display's window and asks for the grabs in one flush, before Qt's own show does its work, and
+// keeps the GUI thread out of the server's and a compositor's way while they put the cover up.
 // The keyboard and pointer grabs are taken one by one and retried while another client holds
 // them; keys count only while the keyboard is ours, and a nap that cannot take the keyboard
 // within a few seconds is ended rather than left looking closed.
@@ -130,6 +131,7 @@ class LinuxNapDesktop final : public QObject,
 
  private:
   void finishCover();
+  void letCoverSettle(xcb_connection_t* c);
   void tryGrab();
   void requestGrabs(xcb_connection_t* c, xcb_window_t target);
   // Reads the answers to the grabs asked for; the statuses (success when none was asked).
