@@ -186,9 +186,11 @@ void BlackoutWindow::mapAhead(xcb_connection_t* c) {
   uint32_t pixel = channel(dark.red()) << 16 | channel(dark.green()) << 8 | channel(dark.blue());
   if (translucent_) pixel |= uint32_t(dark.alpha()) << 24;
   xcb_change_window_attributes(c, id, XCB_CW_BACK_PIXEL, &pixel);
-  xcb_map_window(c, id);
+  // Raised while still unmapped: windows made since the last nap sit above this one, and a window
+  // mapped first and raised after would be painted twice, part under them and then the rest.
   const uint32_t above = XCB_STACK_MODE_ABOVE;
   xcb_configure_window(c, id, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+  xcb_map_window(c, id);
   mappedAhead_ = true;
 }
 
