@@ -309,7 +309,10 @@ BlackoutWindow* LinuxNapDesktop::takeWindow(const ScreenInfo& screen) {
     }
   }
   if (window) {
-    window->setCursor(cursorHidden() ? Qt::BlankCursor : Qt::ArrowCursor);
+    // Only a change is sent: Qt sends and flushes every cursor it is given, which would wake the
+    // server once more before the maps.
+    const Qt::CursorShape shape = cursorHidden() ? Qt::BlankCursor : Qt::ArrowCursor;
+    if (window->cursor().shape() != shape) window->setCursor(shape);
     return window;
   }
   window = new BlackoutWindow(*this, screen, compositorRuns());
@@ -351,8 +354,11 @@ void LinuxNapDesktop::hideCursor() {
 
 void LinuxNapDesktop::unhideCursor() {
   if (hideCount_ == 0) return;
-  if (--hideCount_ == 0)
+  if (--hideCount_ == 0) {
+    // The kept windows too, so that the next nap finds their cursor as it wants it.
     for (auto* window : windows_) window->setCursor(Qt::ArrowCursor);
+    for (auto* window : idle_) window->setCursor(Qt::ArrowCursor);
+  }
 }
 
 bool LinuxNapDesktop::dispatch(const InputEvent& event) {
