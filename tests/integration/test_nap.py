@@ -77,11 +77,13 @@ class NapTest(unittest.TestCase):
             for nap, end in ((2, "click"), (3, "quit")):
                 s.chord("n")
                 self.assertTrue(s.wait_for(lambda: all(dark())), nap)
+                self.assertTrue(s.wait_for(lambda: not nap_x11.pointer_visible(s.display)), nap)
                 s.xdotool("key", "x")
                 time.sleep(0.3)
                 if end == "click":
                     s.xdotool("click", "1")
                     self.assertTrue(s.wait_for(lambda: s.log_text().count("nap ended") == nap), s.log_text())
+                    self.assertTrue(s.wait_for(lambda: nap_x11.pointer_visible(s.display)), "the pointer stayed hidden")
                 else:
                     self.assertEqual(s.stop_tovami(), 0)  # SIGTERM runs the orderly end
                 self.assertEqual(s.log_text().count("nap ended: Napped under a minute, 1 poke ignored"), nap - 1)
