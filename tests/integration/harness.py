@@ -120,9 +120,22 @@ class Session:
         if not number:
             raise RuntimeError("Xvfb did not start")
         self.display = self.env["DISPLAY"] = ":" + number
-        for index, (w, h, x, y) in enumerate(self.monitors):  # millimetres at ~96 dpi keep Qt's scale at 1
-            geometry = f"{w}/{round(w * 0.2646)}x{h}/{round(h * 0.2646)}+{x}+{y}"
-            self.run(["xrandr", "--setmonitor", f"M{index}", geometry, "none"], check=True)
+        self._monitor_holder = None
+        if self.monitors:
+            self.set_monitors(self.monitors)
+
+    def set_monitors(self, monitors):
+        """Makes the display's RandR monitors exactly `monitors` ((width, height, x, y) each). A client holds
+        them: the server drops a client's monitors when it disconnects (as `xrandr --setmonitor` does at once)."""
+        if not self._monitor_holder:
+            self._monitor_holder = subprocess.Popen(
+                ["/usr/bin/python3", os.path.join(HERE, "x_monitors.py")], env=self.env, stdin=subprocess.PIPE,
+                stdout=subprocess.PIPE, text=True)
+            self._processes.append(self._monitor_holder)
+        self._monitor_holder.stdin.write(json.dumps([list(m) for m in monitors]) + "\n")
+        self._monitor_holder.stdin.flush()
+        if self._monitor_holder.stdout.readline().strip() != "ready":
+            raise RuntimeError("x_monitors.py did not set the monitors")
 
     def _start_bus(self, variable):
         proc = self._spawn(["dbus-daemon", "--session", "--nofork", "--print-address=1"],

@@ -180,7 +180,7 @@ class NapTest(unittest.TestCase):
 
             s.chord("n")
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 20, 20))), s.log_text())
-            s.run(["xrandr", "--setmonitor", "M1", "1024/271x768/203+1280+0", "none"], check=True)
+            s.set_monitors(MONITORS)
             self.assertTrue(s.wait_for_log("nap: displays changed; covering 2 displays", timeout=3), s.log_text())
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 1280 + 512, 384))))
 
