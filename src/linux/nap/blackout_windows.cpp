@@ -389,16 +389,16 @@ void LinuxNapDesktop::cover() {
   if (grabTarget_ != target) releaseGrabs();
   requestGrabs(c, target);
   xcb_flush(c);
-  letCoverSettle(c);
+  letCoverSettle();
   watchRoot(true);
 }
 
-void LinuxNapDesktop::letCoverSettle(xcb_connection_t* c) {
+void LinuxNapDesktop::letCoverSettle() {
   // The server paints each cover as it maps it, and a compositor then needs the processor to put
   // it on screen. The rest of the nap start (Qt's handling of the maps, the island, keep-awake)
-  // would compete with both on a busy machine, so the GUI thread waits for the server to have
-  // taken the maps and grabs, then stands aside for a moment. Keys meanwhile queue behind the grab.
-  XcbReply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  // would compete with both on a busy machine, so the GUI thread stands aside for a moment once
+  // the maps and grabs are sent. Keys meanwhile queue behind the grab, which the server takes
+  // before it reads any later input.
   std::this_thread::sleep_for(kCoverSettle);
 }
 

@@ -131,7 +131,7 @@ class LinuxNapDesktop final : public QObject,
 
  private:
   void finishCover();
-  void letCoverSettle(xcb_connection_t* c);
+  void letCoverSettle();
   void tryGrab();
   void requestGrabs(xcb_connection_t* c, xcb_window_t target);
   // Reads the answers to the grabs asked for; the statuses (success when none was asked).
