@@ -23,6 +23,7 @@ if [ ! -x /usr/sbin/sshd ] && [ ! -x "$sshd_dir/usr/sbin/sshd" ]; then
   chmod 755 "$download"  # apt fetches as its own user
   if (cd "$download" && { apt-get download -qq openssh-server 2>/dev/null ||
         { $sudo apt-get update -qq && apt-get download -qq openssh-server; }; }); then
+    mkdir -p "$sshd_dir"  # dpkg-deb makes the folder but not its parents
     dpkg-deb -x "$download"/openssh-server_*.deb "$sshd_dir"
   else
     echo "openssh-server could not be downloaded: the tests of other machines will be skipped"
