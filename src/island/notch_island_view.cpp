@@ -190,6 +190,7 @@ class NotchIslandView::Painter {
     }
     FontStyle font = systemFont(10, FontWeight::medium);
     font.monospaced = true;
+    font.builtIn = true;  // the collapsed island's only text: no font stack for it
     c_.fillEllipse({0, -3, 6, 6}, dot);
     double x = 6 + 5;
     x += text(status, x, 0, font, word) + 6;
@@ -283,7 +284,8 @@ class NotchIslandView::Painter {
     if (always) {
       const FontStyle font = systemFont(11);
       const double height = c_.measureText("Ag", font).height + 1;
-      for (const std::string& line : wrapLines(singleLine(request->always.sentence()), font, right - left, 2)) {
+      for (const std::string& line :
+           wrapLines(singleLine(request->always.sentence()), font, right - left, 2)) {
         c_.drawText(line, {left, y + 2}, font, white(0.55));
         y += height;
       }
@@ -475,7 +477,8 @@ class NotchIslandView::Painter {
   }
 
   // A capsule outlined in white. Placed like terracottaButton, from `edge`.
-  Rect chipButton(const std::string& label, double edge, double centreY, bool alignRight, IslandTarget target) {
+  Rect chipButton(const std::string& label, double edge, double centreY, bool alignRight,
+                  IslandTarget target) {
     const FontStyle font = systemFont(11);
     const Size size = c_.measureText(label, font);
     const double w = size.width + 18, h = size.height + 8;
@@ -567,11 +570,13 @@ class NotchIslandView::Painter {
       if (info->replyLine)
         text(*info->replyLine, columnX, replyY, systemFont(10), palette::kWorkingBlue.withOpacity(0.9),
              columnWidth);
-      if (details) text(detailsWithoutModel(*details), columnX, top + 58, systemFont(10), white(0.45), columnWidth);
+      if (details)
+        text(detailsWithoutModel(*details), columnX, top + 58, systemFont(10), white(0.45), columnWidth);
       return;
     }
     std::string status = session.ageLabel() + " \u00b7 " + agentStateLabel(session);
-    if (details && !detailsWithoutModel(*details).empty()) status += " \u00b7 " + detailsWithoutModel(*details);
+    if (details && !detailsWithoutModel(*details).empty())
+      status += " \u00b7 " + detailsWithoutModel(*details);
     text(status, columnX, top + 24, systemFont(10), accent.withOpacity(accent.opacity * 0.9), columnWidth);
   }
 

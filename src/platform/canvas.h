@@ -49,6 +49,9 @@ struct FontStyle {
   bool monospaced = true;  // a monospaced design for the whole text
   FontWeight weight = FontWeight::regular;
   bool monospacedDigits = false;  // digits of equal width in a proportional design
+  // Drawn from the outlines built into the program (built_in_font.h) where they cover the text;
+  // a text they do not cover falls back to the system's face as the rest of the style says.
+  bool builtIn = false;
 };
 
 class Canvas {

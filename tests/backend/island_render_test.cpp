@@ -65,7 +65,9 @@ TEST(IslandRender, DrawsThreeAgentRowsOnTheBackdrop) {
 }
 
 // A shadow's alpha at (x, y) of an image it was drawn into.
-int alphaAt(const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)); }
+int alphaAt(const QImage& image, int x, int y) {
+  return qAlpha(image.pixel(x, y));
+}
 
 // A wide blur is worked out at half resolution and scaled up, a narrow one at full: either way the
 // shadow sits centred on its outline, fades outwards, and is gone a radius and a half away.
@@ -107,19 +109,60 @@ int paintsWithin(int& paints, int ms) {
 // The island's words are laid out without HarfBuzz; text whose look depends on shaping (marks,
 // joined emoji, flags, other scripts, bidirectional controls) keeps it.
 TEST(QtCanvasText, OnlyTextThatNeedsShapingIsShaped) {
-  for (const char* plain : {"Working\u2026 3", "garden-planner \u00b7 Add frost dates", "Ctrl+Alt+N \u2192 5m",
-                            "caf\u00e9 \u2014 \u201cquoted\u201d", ""}) {
+  for (const char* plain : {"Working\u2026 3", "garden-planner \u00b7 Add frost dates",
+                            "Ctrl+Alt+N \u2192 5m", "caf\u00e9 \u2014 \u201cquoted\u201d", ""}) {
     SCOPED_TRACE(plain);
     EXPECT_FALSE(QtCanvas::needsShaping(QString::fromUtf8(plain)));
-    EXPECT_EQ(QtCanvas::toQFont(FontStyle{}, QString::fromUtf8(plain)).styleStrategy(), QFont::PreferNoShaping);
+    EXPECT_EQ(QtCanvas::toQFont(FontStyle{}, QString::fromUtf8(plain)).styleStrategy(),
+              QFont::PreferNoShaping);
   }
-  for (const char* shaped : {"cafe\u0301", "\U0001F469\u200D\U0001F4BB", "\U0001F1EB\U0001F1F7",
-                             "\u0645\u0631\u062D\u0628\u0627", "\u0928\u092E\u0938\u094D\u0924\u0947",
-                             "a\u200Db", "\u2067x\u2069", "\u4F60\u597D"}) {
+  for (const char* shaped :
+       {"cafe\u0301", "\U0001F469\u200D\U0001F4BB", "\U0001F1EB\U0001F1F7", "\u0645\u0631\u062D\u0628\u0627",
+        "\u0928\u092E\u0938\u094D\u0924\u0947", "a\u200Db", "\u2067x\u2069", "\u4F60\u597D"}) {
     SCOPED_TRACE(shaped);
     EXPECT_TRUE(QtCanvas::needsShaping(QString::fromUtf8(shaped)));
-    EXPECT_EQ(QtCanvas::toQFont(FontStyle{}, QString::fromUtf8(shaped)).styleStrategy(), QFont::PreferDefault);
+    EXPECT_EQ(QtCanvas::toQFont(FontStyle{}, QString::fromUtf8(shaped)).styleStrategy(),
+              QFont::PreferDefault);
   }
+}
+
+// The built-in face stands where the system's monospaced face would, at the same width, in the
+// island's pill scale and on a doubled display; a text it does not cover is the system's.
+TEST(QtCanvasText, TheBuiltInFaceStandsWhereTheSystemFaceWould) {
+  ensureGuiApplication();
+  const auto inkBox = [](const FontStyle& font, double scale) {
+    QImage image(240, 60, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+      QPainter painter(&image);
+      QtCanvas canvas(painter);
+      canvas.scale(scale);
+      canvas.drawText("Working\u2026 3", {10, 10}, font, palette::kWhite);
+    }
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (qAlpha(image.pixel(x, y)) > 96) box |= QRect(x, y, 1, 1);
+    return box;
+  };
+  FontStyle system{.pointSize = 10, .monospaced = true, .weight = FontWeight::medium};
+  FontStyle builtIn = system;
+  builtIn.builtIn = true;
+  for (const double scale : {0.85, 1.0, 2.0}) {
+    SCOPED_TRACE(scale);
+    const QRect expected = inkBox(system, scale), drawn = inkBox(builtIn, scale);
+    ASSERT_FALSE(expected.isEmpty());
+    EXPECT_NEAR(drawn.left(), expected.left(), 1);
+    EXPECT_NEAR(drawn.right(), expected.right(), 1.5 * scale);
+    EXPECT_NEAR(drawn.top(), expected.top(), 1);
+    EXPECT_NEAR(drawn.bottom(), expected.bottom(), 1);
+  }
+  QImage image(10, 10, QImage::Format_ARGB32_Premultiplied);
+  QPainter painter(&image);
+  QtCanvas canvas(painter);
+  EXPECT_NEAR(canvas.measureText("idle 42", builtIn).width, canvas.measureText("idle 42", system).width,
+              0.05);
+  EXPECT_EQ(canvas.measureText("Idle", builtIn).width, canvas.measureText("Idle", system).width);
 }
 
 TEST(IslandWindow, RepaintsOnlyWhileAnimatingOrWhenAsked) {

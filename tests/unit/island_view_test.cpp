@@ -5,6 +5,7 @@
 #include "island/approval_card_guard.h"
 #include "island/notch_island_view.h"
 #include "pixel_art/palette.h"
+#include "platform/built_in_font.h"
 #include "support/recording_canvas.h"
 #include "support/virtual_dispatcher.h"
 
@@ -15,7 +16,9 @@ using testing::RecordingCanvas;
 using testing::VirtualDispatcher;
 
 AgentSession agent(int32_t pid, std::string name, AgentActivity activity = AgentActivity::quiet) {
-  return {.pid = pid, .agentName = std::move(name), .projectName = "project" + std::to_string(pid),
+  return {.pid = pid,
+          .agentName = std::move(name),
+          .projectName = "project" + std::to_string(pid),
           .activity = activity};
 }
 
@@ -31,7 +34,10 @@ class IslandView : public ::testing::Test {
     return {.phase = IslandPhase::expanded, .sessions = std::move(sessions)};
   }
   static ApprovalRequest request(std::string id, std::string tool, std::string detail) {
-    return {.id = std::move(id), .toolName = std::move(tool), .detail = std::move(detail), .projectName = "api",
+    return {.id = std::move(id),
+            .toolName = std::move(tool),
+            .detail = std::move(detail),
+            .projectName = "api",
             .road = ApprovalRoad::decision};
   }
   // What a click on the text `label`, as drawn in `scene`, hits.
@@ -102,6 +108,26 @@ TEST_F(IslandView, ShowsTheRightCardAndWingsForWhatIsGoingOn) {
   EXPECT_EQ(island_text::countdown(1e300), "100000000:00");
 }
 
+// The collapsed island's only text, the label, is drawn from the outlines built into the program,
+// whatever it says: a word or a count outside them would bring the whole font stack in.
+TEST_F(IslandView, TheCollapsedLabelNeedsNoFontStack) {
+  for (const auto activity : {AgentActivity::quiet, AgentActivity::working})
+    for (const size_t count : {1, 10, 1234567}) {
+      IslandScene scene{.sessions =
+                            std::vector<AgentSession>(count > 10 ? 12 : count, agent(1, "Codex", activity))};
+      if (count > 10) {
+        scene.approval = request("id", "Bash", "make");
+        scene.approvalCount = count;
+      }
+      const auto canvas = draw(scene);
+      ASSERT_EQ(canvas.runs.size(), 2u);
+      for (const auto& run : canvas.runs) {
+        EXPECT_TRUE(run.font.builtIn) << run.text;
+        EXPECT_TRUE(built_in_font::covers(run.text)) << run.text;
+      }
+    }
+}
+
 TEST_F(IslandView, CutsLongTextsAndKeepsEveryControlInsideTheCard) {
   std::string huge;
   for (int i = 0; i < 700; ++i) huge += "\u05e9\u05dc\u05d5\u05dd e\u0301 \U0001F469\u200D\U0001F4BB ";
@@ -153,12 +179,17 @@ TEST_F(IslandView, ApprovalCardSaysWhatIsAskedAndOffersTheRightAnswers) {
   ApprovalRequest notice{"n", "Claude Code", "Claude needs your permission to use Bash", "api", {}, 0};
   notice.answerable = false;
   const Case cases[] = {
-      {"plain", request("p", "Edit", "/src/main.cpp"), 1,
+      {"plain",
+       request("p", "Edit", "/src/main.cpp"),
+       1,
        {"Edit", "/src/main.cpp", "api", "Claude", "Deny", "Allow", "needs you"},
        {"Always", "1 of", island_text::kAnswerInTerminal}},
       {"always", always, 2, {"npm test", " \u00b7 refactor", "Always", "1 of 2"}, {}},
       {"codex", codex, 1, {"Codex", "cargo build"}, {"Claude"}},
-      {"unmapped notice", notice, 1, {"Claude needs your permission", island_text::kAnswerInTerminal},
+      {"unmapped notice",
+       notice,
+       1,
+       {"Claude needs your permission", island_text::kAnswerInTerminal},
        {"Allow", "Deny", "Claude Code"}},
   };
   for (const auto& c : cases) {
@@ -185,8 +216,9 @@ TEST_F(IslandView, AClickAnswersTheCardItWasMadeOnOnceItCouldBeRead) {
   scene.approval = request("first", "Bash", "ls");
   scene.approval->canAlwaysAllow = true;
   scene.approvalCount = 2;
-  for (const auto& [label, target] :
-       {std::pair{"Always", IslandTarget::always}, {"Deny", IslandTarget::deny}, {"Allow", IslandTarget::allow}})
+  for (const auto& [label, target] : {std::pair{"Always", IslandTarget::always},
+                                      {"Deny", IslandTarget::deny},
+                                      {"Allow", IslandTarget::allow}})
     EXPECT_EQ(hitOn(scene, label), (IslandHit{target, std::nullopt, "first"})) << label;
 
   ApprovalCardGuard guard;
@@ -228,8 +260,11 @@ TEST_F(IslandView, RedrawsOnlyWhileSomethingMoves) {
   working.showsCat = false;
   const IslandScene needsYou{.approval = ApprovalRequest{}, .approvalCount = 1};
   const std::tuple<const char*, IslandScene, std::optional<Seconds>> cases[] = {
-      {"still", still, std::nullopt},  {"asleep", IslandScene{}, 1.2}, {"countdown", countdown, 0.25},
-      {"indicator", working, 0.4},     {"blink only", needsYou, std::nullopt}};  // scene, the next redraw
+      {"still", still, std::nullopt},
+      {"asleep", IslandScene{}, 1.2},
+      {"countdown", countdown, 0.25},
+      {"indicator", working, 0.4},
+      {"blink only", needsYou, std::nullopt}};  // scene, the next redraw
   for (const auto& [name, scene, next] : cases) {
     draw(scene);
     EXPECT_NEAR(view.nextRedrawIn(scene).value_or(-1e9), next.value_or(-1e9), 1e-6) << name;

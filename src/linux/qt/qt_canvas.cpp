@@ -9,6 +9,8 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/built_in_font.h"
+
 namespace tovami::linux_backend {
 
 QtCanvas::QtCanvas(QPainter& painter) : painter_(painter) {
@@ -304,6 +306,8 @@ void QtCanvas::drawFallbackSymbol(std::string_view name, const QRectF& rect, con
 
 void QtCanvas::drawText(std::string_view text, Point topLeft, const FontStyle& font, Color color) {
   if (color.opacity <= 0) return;
+  if (font.builtIn && built_in_font::covers(text))
+    return drawBuiltInText(text, topLeft, font.pointSize, toQColor(color));
   const QString string = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   const QFont qfont = toQFont(font, string);
   const QFontMetricsF metrics(qfont);
@@ -314,7 +318,26 @@ void QtCanvas::drawText(std::string_view text, Point topLeft, const FontStyle& f
   painter_.restore();
 }
 
+void QtCanvas::drawBuiltInText(std::string_view text, Point topLeft, double pixelSize, const QColor& color) {
+  QPointF baseline(topLeft.x, topLeft.y + built_in_font::ascent(pixelSize));
+  double stretch = 1;
+  // As a light hinting does: the baseline on a boundary between device pixels, and the x-height a
+  // whole number of them, so that the small letters' tops and feet are sharp. The island's
+  // transforms only scale and move.
+  const QTransform device = painter_.deviceTransform();
+  if (device.m22() > 0) {
+    const double deviceY = device.map(baseline).y();
+    baseline.ry() += (std::round(deviceY) - deviceY) / device.m22();
+    const double xHeight = built_in_font::xHeight(pixelSize) * device.m22();
+    stretch = std::max(1.0, std::round(xHeight)) / xHeight;
+  }
+  const QPainterPath path = toQPath(built_in_font::outline(text, pixelSize, {0, 0}));
+  painter_.fillPath(QTransform(1, 0, 0, stretch, baseline.x(), baseline.y()).map(path), color);
+}
+
 std::string QtCanvas::elideText(std::string_view text, const FontStyle& font, double maxWidth) const {
+  if (font.builtIn && built_in_font::covers(text) && built_in_font::width(text, font.pointSize) <= maxWidth)
+    return std::string(text);
   const QString whole = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   const QFontMetricsF metrics(toQFont(font, whole));
   if (metrics.horizontalAdvance(whole) <= maxWidth) return std::string(text);
@@ -323,6 +346,9 @@ std::string QtCanvas::elideText(std::string_view text, const FontStyle& font, do
 }
 
 Size QtCanvas::measureText(std::string_view text, const FontStyle& font) const {
+  if (font.builtIn && built_in_font::covers(text))
+    return {built_in_font::width(text, font.pointSize),
+            built_in_font::ascent(font.pointSize) + built_in_font::descent(font.pointSize)};
   const QString string = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   const QFontMetricsF metrics(toQFont(font, string));
   return {metrics.horizontalAdvance(string), metrics.height()};

@@ -54,6 +54,8 @@ class QtCanvas final : public Canvas {
   static const ShadowImage& shadowOf(const VectorPath& path, Color color, double radius);
   // The stand-in for a symbol the icon theme lacks.
   void drawFallbackSymbol(std::string_view name, const QRectF& rect, const QColor& color);
+  // A text `built_in_font` covers, from its outlines.
+  void drawBuiltInText(std::string_view text, Point topLeft, double pixelSize, const QColor& color);
 
   QPainter& painter_;
 };
