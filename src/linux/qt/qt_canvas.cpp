@@ -323,13 +323,13 @@ void QtCanvas::drawBuiltInText(std::string_view text, Point topLeft, double pixe
   double stretch = 1;
   // As a light hinting does: the baseline on a boundary between device pixels, and the x-height a
   // whole number of them, so that the small letters' tops and feet are sharp. The island's
-  // transforms only scale and move.
+  // transforms only scale and move. Below three pixels a letter has no shape to keep sharp.
   const QTransform device = painter_.deviceTransform();
-  if (device.m22() > 0) {
+  if (device.m22() > 0 && device.m12() == 0) {
     const double deviceY = device.map(baseline).y();
     baseline.ry() += (std::round(deviceY) - deviceY) / device.m22();
     const double xHeight = built_in_font::xHeight(pixelSize) * device.m22();
-    stretch = std::max(1.0, std::round(xHeight)) / xHeight;
+    if (xHeight >= 3) stretch = std::round(xHeight) / xHeight;
   }
   const QPainterPath path = toQPath(built_in_font::outline(text, pixelSize, {0, 0}));
   painter_.fillPath(QTransform(1, 0, 0, stretch, baseline.x(), baseline.y()).map(path), color);
