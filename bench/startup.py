@@ -16,6 +16,7 @@ entry's own 0.1 million before it executes the desktop program).
 """
 
 import argparse
+import contextlib
 import glob
 import os
 import statistics
@@ -51,9 +52,11 @@ def resident_kb(pid):
     return 0
 
 
-def instructions_to_tray(argv):
-    """Instructions `argv` runs until its tray item registers (all threads), under callgrind."""
-    with harness.Session(screen="1440x900", openbox=True) as s, tempfile.TemporaryDirectory() as out:
+@contextlib.contextmanager
+def second_start(argv):
+    """A session where `argv` has started once before (a first start writes the preferences), as on any
+    login after the first, with a fresh tray host; yields the host's watcher, for the next start."""
+    with harness.Session(screen="1440x900", openbox=True) as s:
         s.write_preferences("[General]\nislandOnNonNotch=true\n")
         host = tray.start_fake_host(s)
         first = s._spawn(argv)
@@ -64,12 +67,21 @@ def instructions_to_tray(argv):
         host.wait()
         tray.start_fake_host(s)
         bus = dbus.bus.BusConnection(s.env["DBUS_SESSION_BUS_ADDRESS"])
-        watcher = bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+        yield s, bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+
+
+def registered(watcher):
+    return bool(watcher.Get("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems",
+                            dbus_interface=dbus.PROPERTIES_IFACE))
+
+
+def instructions_to_tray(argv):
+    """Instructions `argv` runs until its tray item registers (all threads), under callgrind."""
+    with second_start(argv) as (s, watcher), tempfile.TemporaryDirectory() as out:
         process = s._spawn(["valgrind", "--tool=callgrind", "--trace-children=yes", "--dump-instr=no",
                             f"--callgrind-out-file={out}/cg.%p", *argv])
         start = time.perf_counter()
-        while not watcher.Get("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems",
-                              dbus_interface=dbus.PROPERTIES_IFACE):
+        while not registered(watcher):
             if time.perf_counter() - start > 120:
                 raise RuntimeError(f"{argv[0]} never registered a tray item under callgrind")
             time.sleep(0.01)
@@ -84,30 +96,15 @@ def instructions_to_tray(argv):
 
 
 def one_start(argv, settle):
-    """A start as on any login after the first: the preferences exist (a first start writes them)."""
-    with harness.Session(screen="1440x900", openbox=True) as s:
-        s.write_preferences("[General]\nislandOnNonNotch=true\n")
-        host = tray.start_fake_host(s)
-        first = s._spawn(argv)
-        time.sleep(3)
-        first.terminate()
-        first.wait()
-        host.terminate()
-        host.wait()
-        tray.start_fake_host(s)
-        bus = dbus.bus.BusConnection(s.env["DBUS_SESSION_BUS_ADDRESS"])
-        watcher = bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+    """CPU and wall time to the tray item, and the resident memory `settle` seconds later."""
+    with second_start(argv) as (s, watcher):
         start = time.perf_counter()
         process = s._spawn(argv)
-        while True:
-            items = watcher.Get("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems",
-                                dbus_interface=dbus.PROPERTIES_IFACE)
-            if items:
-                cpu, wall = cpu_ns(process.pid) / 1e6, (time.perf_counter() - start) * 1000
-                break
+        while not registered(watcher):
             if time.perf_counter() - start > 20:
                 raise RuntimeError(f"{argv[0]} never registered a tray item")
             time.sleep(0.002)
+        cpu, wall = cpu_ns(process.pid) / 1e6, (time.perf_counter() - start) * 1000
         time.sleep(settle)
         rss = resident_kb(process.pid) / 1024
         process.terminate()
