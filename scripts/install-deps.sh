@@ -30,3 +30,8 @@ if [ ! -x /usr/sbin/sshd ] && [ ! -x "$sshd_dir/usr/sbin/sshd" ]; then
   fi
   rm -rf "$download"
 fi
+# sshd started by root checks for its privilege separation user, which openssh-server's installation
+# would have added; unpacked, it is missing on a fresh machine. Unprivileged, sshd does not need it.
+if [ "$(id -u)" -eq 0 ] && [ -x "$sshd_dir/usr/sbin/sshd" ] && ! getent passwd sshd >/dev/null; then
+  useradd --system --no-create-home --home-dir /run/sshd --shell /usr/sbin/nologin sshd
+fi
