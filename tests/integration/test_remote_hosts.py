@@ -8,6 +8,7 @@ import json
 import os
 import pathlib
 import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -232,11 +233,19 @@ class RemoteHostsTest(unittest.TestCase):
 
     def test_a_remote_request_is_answered_here_and_a_cut_link_leaves_no_verdict(self):
         os.makedirs(os.path.join(self.remote_home, ".claude"))
-        item = self.start("remoteHosts=devbox\nremoteApprovalHosts=devbox\n")
+        # The side of an earlier link still holds the socket there while it ends: this side waits for it.
         remote_socket = self.socket_of(self.remote_home)
-        self.assertTrue(self.s.wait_for(lambda: os.path.exists(remote_socket), 30), self.s.log_text())
-        # The remote side put its hook into Claude Code's settings there, naming that socket.
+        os.makedirs(os.path.dirname(remote_socket), mode=0o700)
+        predecessor = socket.socket(socket.AF_UNIX)
+        predecessor.bind(remote_socket)
+        predecessor.listen()
+        item = self.start("remoteHosts=devbox\nremoteApprovalHosts=devbox\n")
+        self.assertTrue(self.s.wait_for_log("devbox: connected", 30), self.s.log_text())
+        time.sleep(1.5)
         settings = pathlib.Path(self.remote_home, ".claude", "settings.json")
+        self.assertFalse(settings.exists())
+        predecessor.close()
+        # Then the remote side put its hook into Claude Code's settings there, naming that socket.
         self.assertTrue(self.s.wait_for(lambda: settings.exists() and remote_socket in settings.read_text(), 10))
         self.assertIn("--hook permission-request", settings.read_text())
 

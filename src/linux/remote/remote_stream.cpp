@@ -67,26 +67,26 @@ class ApprovalBridge {
   explicit ApprovalBridge(LineOut& out) : out_(out) {}
   ~ApprovalBridge() { listener_.reset(); }  // before what its conversations use
 
-  void setOn(bool on) {
+  void setOn(bool on, Seconds now) {
     if (!on) {
-      if (listener_) editHooks(false);  // only what this side put in
+      // The hooks go even when the socket never became this side's: its predecessor put them in.
+      if (wanted_) editHooks(false);  // only what a Tovami put in
+      wanted_ = false;
       listener_.reset();
       return;
     }
-    if (listener_) return;
-    const std::string path = approvalSocketPath(claude_code::processEnvironment());
-    auto outcome = UnixSocketService().listen(path, LocalListenerOptions{}, [this] {
-      return std::make_unique<ApprovalConversation>(
-          [this](const nlohmann::json& object,
-                 std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
-            return forward(object, std::move(reply));
-          });
-    });
-    if (!outcome.listener)
-      std::fprintf(stderr, "tovami: approvals not served: %s\n",
-                   outcome.servedByAnother ? "another Tovami serves this host's socket" : outcome.error.c_str());
-    listener_ = std::move(outcome.listener);
-    if (listener_) editHooks(true);
+    wanted_ = true;
+    if (!listener_) listen(now, true);
+  }
+
+  // After a cut link, the side that served it may still hold the socket for a moment while it ends:
+  // listening is tried again each second while the desktop wants approvals. The seconds until the
+  // next try, if one is due.
+  std::optional<Seconds> retry(Seconds now) {
+    if (!wanted_ || listener_ || !retryAt_) return std::nullopt;
+    if (now >= *retryAt_) listen(now, false);
+    if (listener_ || !retryAt_) return std::nullopt;
+    return *retryAt_ - now;
   }
 
   void decide(const remote::Decision& decision) {
@@ -113,6 +113,25 @@ class ApprovalBridge {
   }
 
  private:
+  void listen(Seconds now, bool report) {
+    retryAt_.reset();
+    const std::string path = approvalSocketPath(claude_code::processEnvironment());
+    auto outcome = UnixSocketService().listen(path, LocalListenerOptions{}, [this] {
+      return std::make_unique<ApprovalConversation>(
+          [this](const nlohmann::json& object,
+                 std::shared_ptr<ConversationReply> reply) -> std::optional<ApprovalConversation::Waiting> {
+            return forward(object, std::move(reply));
+          });
+    });
+    if (!outcome.listener && outcome.servedByAnother) retryAt_ = now + kListenRetry;
+    if (!outcome.listener && report)
+      std::fprintf(stderr, "tovami: approvals not served: %s\n",
+                   outcome.servedByAnother ? "another Tovami serves this host's socket; trying again each second"
+                                           : outcome.error.c_str());
+    listener_ = std::move(outcome.listener);
+    if (listener_) editHooks(true);
+  }
+
   // Listener thread. Only decision requests go up: a notice's answer is typed, never across machines.
   std::optional<ApprovalConversation::Waiting> forward(const nlohmann::json& object,
                                                        std::shared_ptr<ConversationReply> reply) {
@@ -165,6 +184,9 @@ class ApprovalBridge {
   std::map<int64_t, std::shared_ptr<ConversationReply>> waiting_;
   int64_t next_ = 1;
   std::unique_ptr<LocalListener> listener_;
+  bool wanted_ = false;
+  std::optional<Seconds> retryAt_;
+  static constexpr Seconds kListenRetry = 1;
 };
 
 // A jump from the desktop: the agent's own tmux pane (from its TMUX and TMUX_PANE) is selected in
@@ -210,7 +232,9 @@ int runRemoteStream() {
       nextKeepAlive = clock.uptime() + kKeepAliveInterval;
     }
     const Seconds scanWait = nextScan - clock.uptime();
-    const Seconds wait = std::min({scanWait, *beat, nextKeepAlive - clock.uptime(), silence.value_or(*beat)});
+    const auto listenWait = approvals.retry(clock.uptime());
+    const Seconds wait = std::min({scanWait, *beat, nextKeepAlive - clock.uptime(), silence.value_or(*beat),
+                                   listenWait.value_or(*beat)});
     if (scanWait <= 0) {
       if (auto result = scanner.scan(clock.now())) {
         auto messages = rows.update(result->entries);
@@ -239,7 +263,7 @@ int runRemoteStream() {
       if (const auto* decision = std::get_if<remote::Decision>(&*message))
         approvals.decide(*decision);
       else if (const auto* switched = std::get_if<remote::Approvals>(&*message))
-        approvals.setOn(switched->on);
+        approvals.setOn(switched->on, clock.uptime());
       else if (const auto* jump = std::get_if<remote::Jump>(&*message))
         if (const auto session = rows.session(jump->id)) selectPane(*session);
     }
