@@ -1,5 +1,7 @@
 #include "platform/built_in_font.h"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 
 namespace tovami::built_in_font {
@@ -8,20 +10,17 @@ namespace {
 
 using outlines::Glyph;
 
-// The next code point of `text` from `at`, or U+FFFD for a byte that starts no sequence this face
-// could hold (its characters need at most three bytes).
+// The next code point of `text` from `at`, or U+FFFD for a byte that starts no valid sequence.
 char32_t next(std::string_view text, size_t& at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return text[at++];
-  if ((lead & 0xF0) == 0xE0 && at + 2 < text.size() && (byte(at + 1) & 0xC0) == 0x80 &&
-      (byte(at + 2) & 0xC0) == 0x80) {
-    const char32_t c = (lead & 0x0F) << 12 | (byte(at + 1) & 0x3F) << 6 | (byte(at + 2) & 0x3F);
-    at += 3;
-    return c;
+  utf8proc_int32_t c = 0;
+  const utf8proc_ssize_t used = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + at),
+                                                 static_cast<utf8proc_ssize_t>(text.size() - at), &c);
+  if (used <= 0 || c < 0) {
+    ++at;
+    return U'\uFFFD';
   }
-  ++at;
-  return U'\uFFFD';
+  at += size_t(used);
+  return char32_t(c);
 }
 
 const Glyph* find(char32_t c) {
