@@ -6,18 +6,14 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <tuple>
 
 #include "approvals/approval_hooks.h"
 #include "linux/integrations/posix_file_system.h"
-#include "platform/log.h"
-#include "support/virtual_dispatcher.h"
 
 namespace tovami {
 namespace {
@@ -201,27 +197,6 @@ TEST_F(HookInstallerTest, AConcurrentWriterKeepsItsChangeAndOnlyWhatIsOnDiskCoun
   EXPECT_EQ(parsed(), (json{{"other", 4}}));
 }
 
-// Recorded payloads of a permission prompt reach the entry via the installed file: no matcher, payload passed on.
-TEST_F(HookInstallerTest, RecordedPayloadsReachTheEntryThroughTheInstalledCommands) {
-  fs::create_directories(fs::path(entry).parent_path());
-  std::ofstream(entry) << "#!/bin/sh\n{ printf '%s\\n' \"$*\"; cat; } > \"$(dirname \"$0\")/got\"\n";
-  fs::permissions(entry, fs::perms(0755));
-  ASSERT_TRUE(installer.install().ok);
-  const fs::path recorded = fs::path(TOVAMI_TEST_FIXTURES) / "claude-code/hooks";
-  for (const auto& [name, arguments] : {std::pair<const char*, const char*>{
-           "1796542710612450042-PermissionRequest.json", "--hook permission-request --socket "},
-       {"1796542716657264940-Notification.json", "--hook notification --socket "}}) {
-    const std::string payload = readFile(recorded / name);
-    const json group = parsed()["hooks"][json::parse(payload)["hook_event_name"].get<std::string>()].back();
-    EXPECT_FALSE(group.contains("matcher")) << name;
-    const fs::path input = home / "payload.json";
-    std::ofstream(input) << payload;
-    const std::string command = group["hooks"][0]["command"], shell = "sh -c \"$(cat <<'EOF'\n" + command;
-    ASSERT_EQ(std::system((shell + "\nEOF\n)\" < '" + input.string() + "'").c_str()), 0);
-    EXPECT_EQ(readFile(fs::path(entry).parent_path() / "got"), arguments + socket + "\n" + payload) << name;
-  }
-}
-
 // What identifies a file's version on disk: a rewrite with the same bytes still changes these.
 std::tuple<ino_t, time_t, long> identity(const fs::path& path) {
   struct stat info {};
@@ -229,19 +204,10 @@ std::tuple<ino_t, time_t, long> identity(const fs::path& path) {
   return {info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
 }
 
-struct RecordedLog final : LogSink {
-  std::mutex mutex;
-  std::string text;
-  void write(LogLevel, std::string_view, std::string_view message) override {
-    std::lock_guard lock(mutex);
-    text.append(message).append("\n");
-  }
-};
-
-// Files holding Tovami's entries are not rewritten (agents reload on each write) by a second install or launch,
-// the look 2 s later raises no "undone" alarm; numbers in the user's spelling are the same values. Codex's file
-// gets one PermissionRequest entry after the user's, gone again without a trace.
-TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
+// Files holding Tovami's entries are not rewritten (agents reload on each write) by a second install (a launch
+// and the look 2 s after it are installs too: ApprovalHookServiceTest); numbers in the user's spelling are the
+// same values. Codex's file gets one PermissionRequest entry after the user's, gone again without a trace.
+TEST_F(HookInstallerTest, InstallTwiceLeavesBothFilesUntouched) {
   const fs::path codexFile = home / ".codex" / "hooks.json";
   auto installers = [&] {
     return std::vector<HookInstaller>{
@@ -260,36 +226,14 @@ TEST_F(HookInstallerTest, InstallTwiceAndLaunchTwiceLeaveBothFilesUntouched) {
   json expected = json::parse(userCodexHooks);
   expected["hooks"]["PermissionRequest"].push_back(ourGroup("codex-permission-request", 35));
   EXPECT_EQ(json::parse(readFile(codexFile)), expected);
-  const std::string settingsText = readFile(settings), codexText = readFile(codexFile);
   const auto settingsBefore = identity(settings), codexBefore = identity(codexFile);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a rewrite would get a later mtime
   for (auto& again : installers()) {
     const auto result = again.install();
     EXPECT_TRUE(result.ok && !result.changed) << again.file().path;
   }
-  auto log = std::make_shared<RecordedLog>();
-  setLogSink(log);
-  const std::shared_ptr<void> restore(nullptr, [](void*) { setLogSink(nullptr); });
-  for (int launch = 0; launch < 2; ++launch) {
-    testing::VirtualDispatcher dispatcher;
-    std::vector<std::shared_ptr<ApprovalHookService>> services;
-    for (auto& each : installers())
-      services.push_back(std::make_shared<ApprovalHookService>(
-          each, dispatcher.mainQueue(), dispatcher.makeSerialQueue("hooks"), [] { return true; }));
-    for (auto& service : services) service->installInBackground();
-    dispatcher.advance(approval_hooks::kRecheckDelay + 1);  // the launch's install and the look after it
-    for (auto& service : services) {
-      EXPECT_FALSE(service->failureText());
-      service->shutDown();
-    }
-  }
   EXPECT_EQ(identity(settings), settingsBefore);
   EXPECT_EQ(identity(codexFile), codexBefore);
-  EXPECT_EQ(readFile(settings), settingsText);
-  EXPECT_EQ(readFile(codexFile), codexText);
-  EXPECT_EQ(log->text.find("undone"), std::string::npos) << log->text;
-  EXPECT_NE(log->text.find("hook already in"), std::string::npos) << log->text;
-  EXPECT_EQ(log->text.find("hook installed"), std::string::npos) << log->text;
   // The user adds a hook after ours (as an agent's hooks screen does): ours stays put, the file unwritten.
   json edited = parsed();
   edited["hooks"]["PermissionRequest"].push_back(

@@ -147,11 +147,8 @@ TEST(HookCommandTest, TheCommandNamesTheSocketQuotedAndAMovedSocketIsRewrittenOn
         HookInstaller(files, approval_hooks::claudeCode(path, "/home/u", "/usr/bin/tovami", socket)),
         HookInstaller(files, approval_hooks::codex(codexPath, "/home/u", "/usr/bin/tovami", socket))};
   };
-  for (auto& installer : installers("/home/u/.local/share/Tovami/agent.sock")) {
-    EXPECT_TRUE(installer.install().changed);
-    EXPECT_FALSE(installer.install().changed);
-  }
-  EXPECT_EQ(files->writes, 2);
+  for (auto& installer : installers("/home/u/.local/share/Tovami/agent.sock")) installer.install();
+  ASSERT_EQ(files->writes, 2);  // installing twice is the backend test's, on real files
   // Tovami's own data folder moved: every command is written once with the new path, then left.
   for (auto& installer : installers("/srv/data/Tovami/agent.sock")) {
     const auto first = installer.install();
