@@ -30,33 +30,25 @@ class SettingsModelTest : public ::testing::Test {
   testing::RecordingServices watcher, usage, server, hook, codexHook, statusLine, island;
 
   SettingsModel make(bool notch = false) {
-    AppServices services;
-    services.agentWatcher = [this] { return &watcher; };
-    services.usageTracker = [this] { return &usage; };
-    services.approvalServer = [this] { return &server; };
-    services.hookInstaller = [this] { return &hook; };
-    services.codexHookInstaller = [this] { return &codexHook; };
-    services.statusLineInstaller = [this] { return &statusLine; };
-    services.island = [this] { return &island; };
+    const auto of = [](testing::RecordingServices& fake) { return [&fake] { return &fake; }; };
+    const AppServices services{.island = of(island), .agentWatcher = of(watcher), .usageTracker = of(usage),
+                               .approvalServer = of(server), .hookInstaller = of(hook),
+                               .codexHookInstaller = of(codexHook), .statusLineInstaller = of(statusLine)};
     return SettingsModel(prefs, login, services, notch, nullptr);
   }
 };
 
 TEST_F(SettingsModelTest, AgentRowsDependOnTheSwitchesAboveThemAndTheOtherSwitchesWriteThrough) {
   auto model = make();
-  EXPECT_TRUE(model.agentRowsEnabled());  // view default: on
-  EXPECT_TRUE(model.batteryGuardEnabled());
-  EXPECT_FALSE(model.agentSwitch(prefs::kBatteryGuard));
+  EXPECT_TRUE(model.agentRowsEnabled() && model.batteryGuardEnabled());  // defaults: on
+  EXPECT_FALSE(model.agentSwitch(prefs::kBatteryGuard));  // off until stored; the others are seeded on
   model.setAgentSwitch(prefs::kAgentKeepAwake, false);
-  EXPECT_TRUE(model.agentRowsEnabled());
   EXPECT_FALSE(model.batteryGuardEnabled());
   model.setAgentSwitch(prefs::kAgentKeepAwake, true);
   model.setAgentWatch(false);
-  EXPECT_FALSE(model.agentRowsEnabled());
-  EXPECT_FALSE(model.batteryGuardEnabled());
-  EXPECT_EQ(watcher.calls, (std::vector<std::string>{"stop"}));
+  EXPECT_FALSE(model.agentRowsEnabled() || model.batteryGuardEnabled());
   model.setAgentWatch(true);
-  EXPECT_EQ(watcher.calls.back(), "start");
+  EXPECT_EQ(watcher.calls, (std::vector<std::string>{"stop", "start"}));
 
   // The picker and usage switches write through; the login item says why it failed.
   login.failure = "Permission denied";
