@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "agents/claude_project_folder.h"
-#include "agents/claude_session_reader.h"
 #include "agents/claude_transcript_parsing.h"
 #include "agents/user_text.h"
 #include "peers/claude_code_peer.h"
@@ -226,81 +225,66 @@ TEST(ClaudeCodePeer, FolderNameReplacesEveryCharacterOutsideLettersAndDigits) {
   ClaudeCodeLocations nowhere("", std::nullopt);
   EXPECT_TRUE(!nowhere.isKnown() && nowhere.projectsFolder().empty() && nowhere.credentialsPath().empty());
   EXPECT_EQ(ClaudeCodeLocations("", std::string("/data/claude")).sessionStatusPath(42), "/data/claude/sessions/42.json");
+  // CLAUDE_CONFIG_DIR names the folder; set empty, it is not set.
+  const auto env = [](std::string config) {
+    return [config](std::string_view name) -> std::optional<std::string> {
+      return name == "HOME" ? "/home/u" : name == claude_code::kConfigDirVariable ? std::optional(config) : std::nullopt;
+    };
+  };
+  EXPECT_EQ(ClaudeCodeLocations::fromEnvironment(env("/srv/c")).projectsFolder(), "/srv/c/projects");
+  EXPECT_EQ(ClaudeCodeLocations::fromEnvironment(env("")).projectsFolder(), "/home/u/.claude/projects");
 }
 
-// A throw-away home folder with Claude Code's projects folder in it.
-class ClaudeSessionReaderTest : public ::testing::Test {
+// A throw-away projects folder: the lookup the log reader makes for an agent without a status file.
+class ClaudeTranscriptFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(projects()); }
-  void TearDown() override { fs::remove_all(home_); }
-  fs::path projects() const { return home_ / ".claude" / "projects"; }
-  ClaudeCodeLocations locations() const { return ClaudeCodeLocations(home_, std::nullopt); }
-  fs::path write(const fs::path& path, const std::string& contents, int secondsAgo = 0) {
+  void TearDown() override { fs::remove_all(projects.parent_path()); }
+  fs::path write(const fs::path& path, int secondsAgo = 0) {
     fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << contents;
+    std::ofstream(path, std::ios::binary) << userLine("p");
     fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
     return path;
   }
-  fs::path home_ = fs::temp_directory_path() / ("tovami-claude-" + std::to_string(std::random_device{}()));
+  // The newest transcript's folder and name, or "none".
+  std::string newest(const std::string& projectPath) const {
+    const auto files = ct::transcriptFiles(projectPath, projects);
+    return files.empty() ? "none" : (files.front().path.parent_path().filename() / files.front().path.filename()).string();
+  }
+  fs::path projects = fs::temp_directory_path() / ("tovami-claude-" + std::to_string(std::random_device{}())) / "projects";
 };
 
-TEST_F(ClaudeSessionReaderTest, FindsTheProjectFolderUnderEachNamingRule) {
+TEST_F(ClaudeTranscriptFilesTest, FindsTheProjectFolderUnderEachNamingRule) {
   // The two historical names, in order: "/" only, then also ".".
-  write(projects() / "-Users-u-my-app" / "b.jsonl", userLine("dashes"));
-  auto folderOf = [&](const char* p) { return ct::transcriptFiles(p, projects()).front().path.parent_path().filename(); };
-  EXPECT_EQ(folderOf("/Users/u/my.app"), "-Users-u-my-app");
-  write(projects() / "-Users-u-my.app" / "a.jsonl", userLine("dot kept"), 100);
-  EXPECT_EQ(folderOf("/Users/u/my.app"), "-Users-u-my.app");
-  ClaudeSessionReader reader(locations());
-
+  write(projects / "-Users-u-my-app" / "b.jsonl");
+  EXPECT_EQ(newest("/Users/u/my.app"), "-Users-u-my-app/b.jsonl");
+  write(projects / "-Users-u-my.app" / "a.jsonl", 100);
+  EXPECT_EQ(newest("/Users/u/my.app"), "-Users-u-my.app/a.jsonl");
   // Over 200 characters: the first 200 and a hash suffix we cannot compute; the newest file of the
   // matching folders wins, and a folder for another long path is not taken.
   std::string longPath = "/home/u/" + std::string(250, 'x') + "/repo";
   std::string prefix = claude_code::projectFolderName(longPath).substr(0, 200) + "-";
-  write(projects() / (prefix + "abc123") / "old.jsonl", userLine("older"), 50);
-  write(projects() / (prefix + "zz9") / "new.jsonl", userLine("newest"), 10);
-  write(projects() / (prefix.substr(0, 199) + "y-q1") / "other.jsonl", userLine("other project"));
-  EXPECT_EQ(reader.read(longPath)->title, "newest");
-  EXPECT_EQ(reader.read("/home/u/unknown"), std::nullopt);
-  EXPECT_EQ(reader.read(""), std::nullopt);
+  write(projects / (prefix + "abc123") / "old.jsonl", 50);
+  write(projects / (prefix + "zz9") / "new.jsonl", 10);
+  write(projects / (prefix.substr(0, 199) + "y-q1") / "other.jsonl");
+  EXPECT_EQ(newest(longPath), prefix + "zz9/new.jsonl");
+  EXPECT_EQ(newest("/home/u/unknown"), "none");
+  EXPECT_EQ(newest(""), "none");
 }
-TEST_F(ClaudeSessionReaderTest, PicksTheNewestReadableRegularTranscript) {
-  const fs::path folder = projects() / "-work-api";
-  write(folder / "first.jsonl", userLine("first session"), 300);
-  write(folder / "second.jsonl", userLine("second session"), 200);
-  for (const char* name : {".hidden.jsonl", "notes.json", "backup.jsonl.bak"})
-    write(folder / name, userLine("no"));
+TEST_F(ClaudeTranscriptFilesTest, TakesRegularTranscriptsOnlyNewestFirst) {
+  const fs::path folder = projects / "-work-api";
+  write(folder / "first.jsonl", 300);
+  write(folder / "second.jsonl", 200);
+  for (const char* name : {".hidden.jsonl", "notes.json", "backup.jsonl.bak"}) write(folder / name);
   fs::create_directories(folder / "dir.jsonl");  // newest entry, but not a file
   fs::create_symlink("/dev/null", folder / "device.jsonl");
-  ClaudeSessionReader reader(locations());
-  EXPECT_EQ(reader.read("/work/api")->title, "second session");
-  // A newest transcript that cannot be opened does not hide a readable one before it. (A file
-  // with no permissions stops all but root; the kernel's write-only files stop root too.)
-  write(projects() / "-work-locked" / "old.jsonl", userLine("readable session"), 400 * 86400);
-  const fs::path locked = write(projects() / "-work-locked" / "new.jsonl", userLine("locked"));
-  fs::permissions(locked, fs::perms::none);
-  if (std::ifstream(locked).is_open()) {
-    fs::remove(locked);
-    fs::create_symlink("/proc/sys/vm/drop_caches", locked);
-  }
-  if (std::ifstream(locked).is_open()) GTEST_SKIP() << "no file here that cannot be opened";
-  EXPECT_EQ(reader.read("/work/locked")->title, "readable session");
+  EXPECT_EQ(newest("/work/api"), "-work-api/second.jsonl");
+  EXPECT_EQ(ct::transcriptFiles("/work/api", projects).size(), 2u);
   // A folder without transcripts, or a file where the folder should be, means no transcript.
   fs::remove_all(folder);
   fs::create_directories(folder);
-  EXPECT_EQ(reader.read("/work/api"), std::nullopt);
-  write(projects() / "-work-web", "a file, not a folder");
-  EXPECT_EQ(reader.read("/work/web"), std::nullopt);
-}
-TEST_F(ClaudeSessionReaderTest, HonoursClaudeConfigDir) {
-  write(home_ / "elsewhere" / "projects" / "-p" / "s.jsonl", userLine("from the custom root"));
-  write(projects() / "-p" / "s.jsonl", userLine("from the default root"));
-  auto env = [&](std::string_view name) -> std::optional<std::string> {
-    if (name == "HOME") return home_.string();
-    return name == claude_code::kConfigDirVariable ? std::optional((home_ / "elsewhere").string()) : std::nullopt;
-  };
-  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations::fromEnvironment(env)).read("/p")->title, "from the custom root");
-  EXPECT_EQ(ClaudeSessionReader(ClaudeCodeLocations(home_, "")).read("/p")->title, "from the default root");
+  EXPECT_EQ(newest("/work/api"), "none");
+  write(projects / "-work-web");
+  EXPECT_EQ(newest("/work/web"), "none");
 }
 
 }  // namespace
