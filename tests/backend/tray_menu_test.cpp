@@ -11,12 +11,17 @@
 namespace tovami::linux_backend {
 namespace {
 
-TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
+TEST(TrayMenu, ListsEveryEntryInOrderAndEachRowAnswersItsRequestOrJumpsToItsOwnPid) {
   ensureGuiApplication();
   std::vector<int32_t> jumps;
+  std::vector<std::pair<std::string, ApprovalDecision>> answers;
   TrayMenuModel model;
+  model.approvals = {{"Allow: R&D \u2014 Bash ls", "r1", ApprovalDecision::allow},
+                     {"Deny", "r1", ApprovalDecision::deny},
+                     {"1 more request waits", {}, std::nullopt}};
   model.agents = {
       {"api \u2014 Claude \u00b7 idle", 41}, {"api \u2014 Claude \u00b7 idle", 42}, {"R&D \u2014 Codex", 7}};
+  model.answer = [&answers](const std::string& id, ApprovalDecision decision) { answers.emplace_back(id, decision); };
   model.jumpToAgent = [&jumps](int32_t pid) { jumps.push_back(pid); };
   QMenu menu;
   fillTrayMenu(menu, model);
@@ -26,10 +31,14 @@ TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
     entries << (a->isSeparator() ? "--" : text.trimmed());
   }
   EXPECT_EQ(entries,
-            QStringList({"Start Nap Ctrl+Alt+N", "Island [x]", "Agent Watch [x]", "--",
-                         "api \u2014 Claude \u00b7 idle", "api \u2014 Claude \u00b7 idle",
-                         "R&&D \u2014 Codex", "Settings\u2026", "About Tovami", "--", "Quit Tovami Ctrl+Q"}));
-  for (int row : {5, 4}) menu.actions()[row]->trigger();
+            QStringList({"Allow: R&&D \u2014 Bash ls", "Deny", "1 more request waits", "--", "Start Nap Ctrl+Alt+N",
+                         "Island [x]", "Agent Watch [x]", "--", "api \u2014 Claude \u00b7 idle",
+                         "api \u2014 Claude \u00b7 idle", "R&&D \u2014 Codex", "Settings\u2026", "About Tovami", "--",
+                         "Quit Tovami Ctrl+Q"}));
+  EXPECT_FALSE(menu.actions()[2]->isEnabled());
+  for (int row : {1, 0, 2, 9, 8}) menu.actions()[row]->trigger();  // the note answers nothing
+  EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::deny},
+                                                                          {"r1", ApprovalDecision::allow}}));
   EXPECT_EQ(jumps, (std::vector<int32_t>{42, 41}));
 
   QMenu empty;
@@ -38,45 +47,9 @@ TEST(TrayMenu, ListsEveryEntryInOrderAndEachAgentRowJumpsToItsOwnPid) {
   for (QAction* action : empty.actions()) action->trigger();
 }
 
-TEST(TrayMenu, ApprovalRowsComeFirstAndAnswerTheRequestTheyName) {
-  ensureGuiApplication();
-  std::vector<std::pair<std::string, ApprovalDecision>> answers;
-  TrayMenuModel model;
-  model.approvals = {{"Allow: R&D \u2014 Bash ls", "r1", ApprovalDecision::allow},
-                     {"Deny", "r1", ApprovalDecision::deny},
-                     {"1 more request waits", {}, std::nullopt}};
-  model.answer = [&answers](const std::string& id, ApprovalDecision decision) {
-    answers.emplace_back(id, decision);
-  };
-  QMenu menu;
-  fillTrayMenu(menu, model);
-  const auto actions = menu.actions();
-  EXPECT_EQ(actions[0]->text(), "Allow: R&&D \u2014 Bash ls");
-  EXPECT_FALSE(actions[2]->isEnabled());
-  EXPECT_TRUE(actions[3]->isSeparator());
-  EXPECT_EQ(actions[4]->text(), "Start Nap");
-  for (int row : {1, 0, 2}) actions[row]->trigger();  // the last one, a note, answers nothing
-  EXPECT_EQ(answers, (std::vector<std::pair<std::string, ApprovalDecision>>{{"r1", ApprovalDecision::deny},
-                                                                          {"r1", ApprovalDecision::allow}}));
-}
-
-TEST(TrayMenu, AnOpenMenuKeepsItsRowsUntilItCloses) {
-  ensureGuiApplication();
-  TrayIcon icon;
-  std::string label = "Allow: api \u2014 Bash ls";
-  icon.setMenuBuilder([&label](QMenu& menu) { menu.addAction(QString::fromStdString(label)); });
-  icon.menu()->popup({0, 0});
-  ASSERT_TRUE(icon.menu()->isVisible());
-  label = "Allow: api \u2014 Bash rm -rf build";
-  icon.rebuildMenu();
-  EXPECT_EQ(icon.menu()->actions()[0]->text(), "Allow: api \u2014 Bash ls");
-  icon.menu()->hide();
-  QCoreApplication::processEvents();
-  EXPECT_EQ(icon.menu()->actions()[0]->text(), "Allow: api \u2014 Bash rm -rf build");
-}
-
 // The tray shows copies of the builder's rows: unchanged ones stay (the host is told nothing) and
-// send their clicks to the latest build's rows; a checkable copy toggles its row once.
+// send their clicks to the latest build's rows; a checkable copy toggles its row once; an open menu
+// changes only once it closes.
 TEST(TrayMenu, RowsThatStayTheSameAreKeptAndReachTheLatestBuild) {
   ensureGuiApplication();
   TrayIcon icon;
@@ -116,6 +89,16 @@ TEST(TrayMenu, RowsThatStayTheSameAreKeptAndReachTheLatestBuild) {
   while (builds == 3 && waited.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   EXPECT_EQ(builds, 4);
   EXPECT_EQ(icon.menu()->actions()[1]->text(), "docs");
+
+  // An open menu keeps its rows until it closes.
+  icon.menu()->popup({0, 0});
+  ASSERT_TRUE(icon.menu()->isVisible());
+  title = "ops";
+  icon.rebuildMenu();
+  EXPECT_EQ(icon.menu()->actions()[1]->text(), "docs");
+  icon.menu()->hide();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(icon.menu()->actions()[1]->text(), "ops");
 }
 
 }  // namespace
