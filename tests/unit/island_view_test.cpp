@@ -62,11 +62,6 @@ TEST_F(IslandView, TagsAgentsCapsTheListAndColoursTheUsage) {
   auto canvas = draw(expanded({agent(1, "Claude Code"), agent(2, "Codex")}));
   for (const char* text : {"Claude", "Codex", "Ctrl+Alt+N"}) EXPECT_NE(canvas.run(text), nullptr) << text;
   EXPECT_EQ(canvas.run("Claude Code"), nullptr);
-  EXPECT_EQ(canvas.run("Nap now")->color, palette::kDarkBrown);
-  IslandScene pressed = expanded({});
-  pressed.pressed = IslandHit{IslandTarget::napNow, std::nullopt};
-  EXPECT_EQ(draw(pressed).run("Nap now")->color, palette::kOffWhite);
-
   std::vector<AgentSession> many;
   for (int i = 0; i < 50; ++i) many.push_back(agent(100 + i, "Codex"));
   canvas = draw(expanded(many));
