@@ -1,7 +1,6 @@
 // The decision road end to end: the real hook client (the tovami entry) fed Claude Code's recorded
 // payloads, the real socket, and the approval server answering from its queue.
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,16 +201,9 @@ TEST_F(ApprovalDecisionTest, AWithdrawnRequestEndsItsClientWithoutAVerdict) {
   EXPECT_LT(std::chrono::duration<double>(Steady::now() - answeredAt).count(), 1.5);
   EXPECT_TRUE(result.output.empty() && result.status == 0) << result.output;
   EXPECT_TRUE(waitForCards(0).empty());
-  // A late click on the withdrawn card reaches nobody.
+  // A late click on the withdrawn card reaches nobody. (A client that leaves takes its card: the server's
+  // unit test and test_approvals.)
   onMain([&] { server->answer(cards[0].id, ApprovalDecision::allow); });
-
-  // The client ended (the agent answered without it): its card goes.
-  run = Client("permission-request", payload, data);
-  cards = waitForCards(1);
-  ASSERT_EQ(cards.size(), 1u);
-  ::kill(run.pid, SIGKILL);
-  run.finish();
-  EXPECT_TRUE(waitForCards(0).empty());
 }
 
 // Without an answer the client prints nothing: nobody listens; malformed input to a live server; a notice,

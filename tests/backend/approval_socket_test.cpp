@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -243,8 +242,8 @@ TEST_F(ApprovalSocketTest, WaitingRequestsHaveTheirOwnRoomAndBoundAndEndOnEither
   EXPECT_EQ(finish(last).reply, "{\"behavior\":\"allow\"}");
 }
 
-// A waiting client hears keep-alives (they lead its reply, still read as the decision) and leaves a silent server.
-TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) {
+// A waiting client hears keep-alives: they lead its reply, still read as the decision.
+TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesBeforeItsDecision) {
   auto outcome = listen();
   ASSERT_TRUE(outcome.listener) << outcome.error;
   std::atomic<bool> asked{false};
@@ -266,14 +265,7 @@ TEST_F(ApprovalSocketTest, AWaitingClientHearsKeepAlivesAndLeavesASilentServer) 
   EXPECT_TRUE(reply->starts_with("\n\n") && reply->ends_with("\n{\"protocol\":1,\"behavior\":\"allow\"}")) << *reply;
   EXPECT_NE(hookOutput(HookEvent::permissionRequest, *reply).find(R"("behavior":"allow")"), std::string::npos);
   EXPECT_EQ(hookOutput(HookEvent::permissionRequest, "\n\n"), "");  // keep-alives alone: no verdict
-
-  // Nobody answers or keeps alive: the client leaves long before its 10 minutes.
-  auto silent = std::async(std::launch::async,
-                           [&] { return exchangeWithSocket(path, R"({"wait":1})", 600, nullptr, 0.3); });
-  ASSERT_EQ(silent.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-  EXPECT_FALSE(silent.get());
-  for (int i = 0; i < 100 && ended == 0; ++i) sleep_for(10ms);
-  EXPECT_EQ(ended.load(), 1);  // the client left: the server withdraws its request
+  // A silent (stopped) server: the client leaves at its bound and the request is withdrawn (test_approvals).
 }
 
 // Another user planted a socket answering "allow": the hook client trusts only its own user's socket file and
