@@ -159,7 +159,6 @@ TEST_F(ApprovalDecisionTest, TheWaitingClientPrintsTheDecisionOfItsOwnCard) {
       // Codex, payload, answer, the decision printed (never `interrupt` for Codex), through the
       // installed command run by a shell as the agents do, in an agent whose data folder is elsewhere
       // than Tovami's (XDG_DATA_HOME set only in the user's shell start-up file)
-      {false, payload, ApprovalDecision::allow, allow, false},
       {false, second, ApprovalDecision::always, always, false},
       {false, payload, ApprovalDecision::deny, denyAndStop, false},
       {true, second, ApprovalDecision::always, always, false},

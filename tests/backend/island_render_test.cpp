@@ -64,11 +64,6 @@ TEST(IslandRender, DrawsThreeAgentRowsOnTheBackdrop) {
   }
 }
 
-// A shadow's alpha at (x, y) of an image it was drawn into.
-int alphaAt(const QImage& image, int x, int y) {
-  return qAlpha(image.pixel(x, y));
-}
-
 // A wide blur is worked out at half resolution and scaled up, a narrow one at full: either way the
 // shadow sits centred on its outline, fades outwards, and is gone a radius and a half away.
 TEST(QtCanvasShadow, SitsOnItsOutlineAtEveryResolution) {
@@ -86,14 +81,15 @@ TEST(QtCanvasShadow, SitsOnItsOutlineAtEveryResolution) {
       canvas.fillShadow(box, Color{0, 0, 0, 0.5}, radius, {0, 0});
     }
     SCOPED_TRACE(radius);
-    EXPECT_NEAR(alphaAt(image, 200, 150), 128, 3);  // inside: the full opacity
+    const auto alphaAt = [&image](int x, int y) { return qAlpha(image.pixel(x, y)); };
+    EXPECT_NEAR(alphaAt(200, 150), 128, 3);  // inside: the full opacity
     for (const int d : {-4, 0, 4}) {  // across each edge: left against right, top against bottom
-      EXPECT_NEAR(alphaAt(image, 100 + d, 150), alphaAt(image, 299 - d, 150), 3) << d;
-      EXPECT_NEAR(alphaAt(image, 200, 100 + d), alphaAt(image, 200, 199 - d), 3) << d;
+      EXPECT_NEAR(alphaAt(100 + d, 150), alphaAt(299 - d, 150), 3) << d;
+      EXPECT_NEAR(alphaAt(200, 100 + d), alphaAt(200, 199 - d), 3) << d;
     }
-    EXPECT_NEAR(alphaAt(image, 100, 150), 64, 12);  // half of it on the edge itself
-    EXPECT_GT(alphaAt(image, 98, 150), alphaAt(image, 94, 150));
-    EXPECT_EQ(alphaAt(image, 100 - static_cast<int>(radius * 1.5) - 1, 150), 0);
+    EXPECT_NEAR(alphaAt(100, 150), 64, 12);  // half of it on the edge itself
+    EXPECT_GT(alphaAt(98, 150), alphaAt(94, 150));
+    EXPECT_EQ(alphaAt(100 - static_cast<int>(radius * 1.5) - 1, 150), 0);
   }
 }
 
