@@ -213,9 +213,9 @@ class RemoteHostsTest(unittest.TestCase):
         tray.click(self.s, item, "Deny")
         self.assertEqual(json.loads(newer.communicate(timeout=15)[0])["hookSpecificOutput"]["decision"]["behavior"], "deny")
 
-        # The listing's file goes with the program.
+        # The listing's file (lan's rows, a second after its side's first scan) goes with the program.
         rows_file = os.path.join(self.s.env["XDG_RUNTIME_DIR"], "tovami", "remote-rows.json")
-        self.assertTrue(os.path.exists(rows_file))
+        self.assertTrue(self.s.wait_for(lambda: os.path.exists(rows_file), 10), self.s.log_text())
         self.s.stop_tovami()
         self.assertFalse(os.path.exists(rows_file))
 
