@@ -204,8 +204,10 @@ TEST(RemoteLink, SaysWhySshEndedInPlainWords) {
       {127, "sh: 1: exec: /home/u/.local/bin/tovami: not found\n", "Tovami is not installed on devbox"},
       {255, "Host key verification failed.\r\n", "devbox's host key is not known yet: run `ssh devbox` once"},
       {255, "u@devbox: Permission denied (publickey,password).\n", "permission denied"},
-      {255, "ssh: connect to host devbox port 22: Connection refused\n", "the network is down"},  // one of its words
-      {-1, "", "the link to devbox was cut"},
+      {255, "ssh: Could not resolve hostname devbox: Name or service not known\n", "the network is down"},
+      {255, "ssh: connect to host devbox port 22: Connection refused\n", "the network is down"},
+      {255, "ssh: connect to host 10.0.0.2 port 22: Network is unreachable\n", "the network is down"},
+      {255, "Timeout, server devbox not responding.\n", "the network is down"}, {-1, "", "the link to devbox was cut"},
       {3, "warning\nboom \x1b[31m\n", "ssh to devbox ended with status 3: boom ?[31m"},
   };
   for (const auto& c : cases)
