@@ -79,9 +79,10 @@ class ApprovalBridge {
     if (!listener_) listen(now, true);
   }
 
-  // After a cut link, the side that served it may still hold the socket for a moment while it ends:
-  // listening is tried again each second while the desktop wants approvals. The seconds until the
-  // next try, if one is due.
+  // After a cut link, the side that served it may still hold the socket while it ends (at once, or
+  // after its kSilentAfter when it hears nothing): listening is tried again each second for a minute,
+  // then each half minute, while the desktop wants approvals. The seconds until the next try, if one
+  // is due.
   std::optional<Seconds> retry(Seconds now) {
     if (!wanted_ || listener_ || !retryAt_) return std::nullopt;
     if (now >= *retryAt_) listen(now, false);
@@ -123,10 +124,12 @@ class ApprovalBridge {
             return forward(object, std::move(reply));
           });
     });
-    if (!outcome.listener && outcome.servedByAnother) retryAt_ = now + kListenRetry;
+    if (report) firstTry_ = now;
+    if (!outcome.listener && outcome.servedByAnother)
+      retryAt_ = now + (now - firstTry_ < kQuickRetries ? kListenRetry : kSlowListenRetry);
     if (!outcome.listener && report)
       std::fprintf(stderr, "tovami: approvals not served: %s\n",
-                   outcome.servedByAnother ? "another Tovami serves this host's socket; trying again each second"
+                   outcome.servedByAnother ? "another Tovami serves this host's socket; trying again"
                                            : outcome.error.c_str());
     listener_ = std::move(outcome.listener);
     if (listener_) editHooks(true);
@@ -186,7 +189,8 @@ class ApprovalBridge {
   std::unique_ptr<LocalListener> listener_;
   bool wanted_ = false;
   std::optional<Seconds> retryAt_;
-  static constexpr Seconds kListenRetry = 1;
+  Seconds firstTry_ = 0;
+  static constexpr Seconds kListenRetry = 1, kQuickRetries = 60, kSlowListenRetry = 30;
 };
 
 // A jump from the desktop: the agent's own tmux pane (from its TMUX and TMUX_PANE) is selected in
