@@ -64,35 +64,6 @@ TEST(IslandRender, DrawsThreeAgentRowsOnTheBackdrop) {
   }
 }
 
-// A wide blur is worked out at half resolution and scaled up, a narrow one at full: either way the
-// shadow sits centred on its outline, fades outwards, and is gone a radius and a half away.
-TEST(QtCanvasShadow, SitsOnItsOutlineAtEveryResolution) {
-  ensureGuiApplication();
-  for (const double radius : {4.0, 10.0, 14.0}) {
-    QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    {
-      QPainter painter(&image);
-      QtCanvas canvas(painter);
-      VectorPath box;  // 200 x 100 at (100, 100)
-      box.moveTo({100, 100});
-      for (const Point corner : {Point{300, 100}, {300, 200}, {100, 200}}) box.lineTo(corner);
-      box.close();
-      canvas.fillShadow(box, Color{0, 0, 0, 0.5}, radius, {0, 0});
-    }
-    SCOPED_TRACE(radius);
-    const auto alphaAt = [&image](int x, int y) { return qAlpha(image.pixel(x, y)); };
-    EXPECT_NEAR(alphaAt(200, 150), 128, 3);  // inside: the full opacity
-    for (const int d : {-4, 0, 4}) {  // across each edge: left against right, top against bottom
-      EXPECT_NEAR(alphaAt(100 + d, 150), alphaAt(299 - d, 150), 3) << d;
-      EXPECT_NEAR(alphaAt(200, 100 + d), alphaAt(200, 199 - d), 3) << d;
-    }
-    EXPECT_NEAR(alphaAt(100, 150), 64, 12);  // half of it on the edge itself
-    EXPECT_GT(alphaAt(98, 150), alphaAt(94, 150));
-    EXPECT_EQ(alphaAt(100 - static_cast<int>(radius * 1.5) - 1, 150), 0);
-  }
-}
-
 // Counts the repaints while the event loop runs for `ms`.
 int paintsWithin(int& paints, int ms) {
   paints = 0;
