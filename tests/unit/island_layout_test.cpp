@@ -17,54 +17,32 @@ IslandScene withAgents(int count, bool snippets = false) {
   return scene;
 }
 
-TEST(IslandLayout, SizesTheOutlineForEveryModeAndContent) {
-  struct Case {
-    const char* name;
-    IslandScene scene;
-    double collapsedWidth, expandedHeight;
-  };
-  IslandScene fiveWithUsage = withAgents(5, true);
-  fiveWithUsage.showSnippets = false;
-  fiveWithUsage.usage = UsageSnapshot{};
-  IslandScene report = withAgents(3);
-  report.wakeReport = NapReport{};
-  IslandScene approval = withAgents(3);
-  approval.approval = ApprovalRequest{};
-  const Case cases[] = {
-      {"one agent", withAgents(1), 392, 64 + 8 + 36},
-      {"five, usage", fiveWithUsage, 392, 286},
-      {"two with snippets", withAgents(2, true), 392, 64 + 8 + 64 + 8 + 64},
-      {"report beats agents", report, 392, 88},
-      {"approval", approval, 392, 150},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(island_layout::collapsedWidth(c.scene), c.collapsedWidth) << c.name;
-    EXPECT_EQ(island_layout::expandedSize(c.scene), (Size{660, c.expandedHeight})) << c.name;
-    const auto open = outlineGeometry(c.scene, IslandPhase::expanded);
-    EXPECT_EQ(open.frame.height, c.scene.collapsedSize.height + 2 + c.expandedHeight) << c.name;
-    EXPECT_EQ(open.frame.x, 20) << c.name;
+// Whatever it holds, the open outline stays in the panel, centred on the notch, and its content starts
+// below the camera housing; the pill sits below the menu bar. (Exact sizes are the render tests'.)
+TEST(IslandLayout, FitsThePanelAndKeepsClearOfTheNotchInEveryModeAndContent) {
+  IslandScene busy = withAgents(5, true);
+  busy.usage = UsageSnapshot{};
+  busy.approval = ApprovalRequest{};
+  IslandScene pill = withAgents(50);
+  pill.mode = IslandMode::pill;
+  pill.menuBarHeight = 37;
+  for (const IslandScene& scene : {withAgents(1), busy, pill}) {
+    const auto closed = outlineGeometry(scene, IslandPhase::collapsed).frame;
+    const auto open = outlineGeometry(scene, IslandPhase::expanded).frame;
+    for (const Rect& frame : {closed, open}) {
+      EXPECT_TRUE(frame.x >= 0 && frame.maxX() <= island_layout::kPanelWidth) << frame.x << "+" << frame.width;
+      EXPECT_NEAR(frame.x + frame.width / 2, island_layout::kPanelWidth / 2, 1e-9);
+    }
+    EXPECT_GE(closed.width, scene.collapsedSize.width);
+    if (scene.mode == IslandMode::pill) {
+      EXPECT_GE(closed.y, scene.menuBarHeight);
+    }
+    EXPECT_GE(open.height, scene.collapsedSize.height + island_layout::expandedSize(scene).height);
   }
-}
-
-TEST(IslandLayout, PlacesAndRoundsTheOutlineByMode) {
-  IslandScene scene{.hovering = true};
-  const auto notch = outlineGeometry(scene, IslandPhase::collapsed);
-  EXPECT_EQ(notch.frame, (Rect{216, 0, 268, 32}));
-  EXPECT_NEAR(notch.scaledFrame().x + notch.scaledFrame().width / 2, 350, 1e-9);
-  EXPECT_EQ(notch.scaledFrame().y, 0);
-  const auto open = outlineGeometry(scene, IslandPhase::expanded);
-
-  scene.mode = IslandMode::pill;
-  scene.collapsedSize = {180, 29};
-  scene.menuBarHeight = 37;
-  const auto pill = outlineGeometry(scene, IslandPhase::collapsed);
-  EXPECT_EQ(pill.frame, (Rect{260, 41, 180, 29}));
-  EXPECT_EQ(pill.cornerRadius, 14.5);  // a capsule
-
   // A spring may carry the outline a little past its target.
-  const auto past = mix(notch, open, 1.1);
-  EXPECT_NEAR(past.frame.width, 660 + 0.1 * (660 - 268), 1e-9);
-  EXPECT_NEAR(mix(notch, open, 0.5).topRadius, 12, 1e-9);
+  const auto notch = outlineGeometry(IslandScene{}, IslandPhase::collapsed);
+  const auto open = outlineGeometry(IslandScene{}, IslandPhase::expanded);
+  EXPECT_GT(mix(notch, open, 1.1).frame.width, open.frame.width);
 }
 
 TEST(IslandLayout, TakesThePointerOnTheOutlineOnly) {
