@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <sstream>
 
 #include "app/preference_keys.h"
@@ -14,27 +13,6 @@ namespace tovami {
 namespace {
 
 using namespace tovami::testing;
-
-TEST(IslandAnimation, CurvesStartAtZeroSettleAtOneAndOnlyUnderdampedSpringsOvershoot) {
-  for (const auto& curve :
-       {expandAnimation, hoverAnimation, collapseAnimation, AnimationCurve::spring(0.5, 1.6)}) {
-    const Seconds rest = settleTime(curve);
-    double peak = animationProgress(curve, 0);
-    EXPECT_EQ(peak, 0);
-    for (Seconds t = 0; t < 3; t += 0.002) {
-      peak = std::max(peak, animationProgress(curve, t));
-      ASSERT_TRUE(t < rest || std::abs(animationProgress(curve, t) - 1) <= 0.001) << t;
-    }
-    EXPECT_EQ(peak > 1.0001, curve.kind == AnimationCurve::Kind::spring && curve.dampingFraction < 1);
-    EXPECT_LT(peak, 1.01);
-    EXPECT_TRUE((Transition{curve, 0}.finished(rest) && !Transition{curve, 0}.finished(rest * 0.9)));
-  }
-  // Immediate curves, and curves with unusable times, are at rest from the start.
-  for (const auto& odd :
-       {AnimationCurve::immediate(), AnimationCurve::spring(NAN, 0.8), AnimationCurve::easeInOut(-1)})
-    EXPECT_TRUE((Transition{odd, 5}.finished(5) && animationProgress(odd, 0.1) == 1));
-  EXPECT_TRUE((Transition{expandAnimation, NAN}.finished(1)));
-}
 
 class IslandStateTest : public ::testing::Test, public MotionSettings {
  protected:

@@ -58,7 +58,7 @@ class IslandView : public ::testing::Test {
   NotchIslandView view{dispatcher.mainQueue(), nullptr, [] {}};
 };
 
-TEST_F(IslandView, TagsAgentsCapsTheListAndColoursTheUsage) {
+TEST_F(IslandView, TagsAgentsAndCapsTheList) {
   auto canvas = draw(expanded({agent(1, "Claude Code"), agent(2, "Codex")}));
   for (const char* text : {"Claude", "Codex", "Ctrl+Alt+N"}) EXPECT_NE(canvas.run(text), nullptr) << text;
   EXPECT_EQ(canvas.run("Claude Code"), nullptr);
@@ -67,16 +67,6 @@ TEST_F(IslandView, TagsAgentsCapsTheListAndColoursTheUsage) {
   canvas = draw(expanded(many));
   EXPECT_EQ(rowsDrawn(canvas), 4);
   EXPECT_NE(canvas.run("46 more"), nullptr);
-
-  for (const auto& [percent, colour] : {std::pair{79, palette::kUsageGreen}, {80, palette::kTerracotta}}) {
-    IslandScene scene = expanded({});
-    scene.usage = UsageSnapshot{percent, scene.now + 600, 0, std::nullopt, 0};
-    canvas = draw(scene);
-    const auto* figure = canvas.run(std::to_string(percent) + "%");
-    ASSERT_NE(figure, nullptr) << percent;
-    EXPECT_EQ(figure->color, colour) << percent;
-    EXPECT_NE(canvas.run("10m"), nullptr);
-  }
 }
 
 TEST_F(IslandView, ShowsTheRightCardAndWingsForWhatIsGoingOn) {

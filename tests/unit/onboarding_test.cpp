@@ -56,24 +56,6 @@ class OnboardingTest : public ::testing::Test {
   }
 };
 
-TEST_F(OnboardingTest, StepsRunInOrderAndTheNapKeyOnlyTriesItselfOnTheHotKeyStep) {
-  auto view = open();
-  for (OnboardingStep step : kOnboardingSteps) {
-    EXPECT_EQ(view->step(), step);
-    const int before = naps;
-    key.nap();
-    key.nap();  // a second press changes nothing on the hot-key step, naps again elsewhere
-    const bool tryStep = step == OnboardingStep::hotkey;
-    EXPECT_EQ(naps - before, tryStep ? 0 : 2) << onboardingStepName(step);
-    EXPECT_EQ(view->model().hotkeyTried(), step >= OnboardingStep::hotkey);
-    view->advance();
-  }
-  EXPECT_TRUE(view->isFinished());
-  EXPECT_TRUE(prefs.boolValue(prefs::kHasCompletedOnboarding));
-  key.nap();
-  EXPECT_EQ(naps, 11);  // the ordinary action is back
-}
-
 TEST_F(OnboardingTest, TheWayOutOfTheHotKeyStepComesAfterTenSecondsOrAtOnceWithoutTheKey) {
   auto view = open(OnboardingStep::hotkey);
   dispatcher.advance(9.9);
