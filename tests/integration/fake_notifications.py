@@ -1,16 +1,14 @@
 #!/usr/bin/python3
-"""A desktop notification server on the session bus that records what it is asked and can play the
-user's part: Notify, CloseNotification and GetCapabilities as a real one answers them, plus a test
-interface to read the record and to choose an action. Prints "ready" once it owns its name.
-Capabilities come from the command line (default: body and actions)."""
+"""A desktop notification server on the session bus (capabilities from the command line) that records what it is
+asked, with a test interface to read the record and to choose an action as the user."""
 
 import json
 import sys
 
 import dbus
 import dbus.service
-from dbus.mainloop.glib import DBusGMainLoop
-from gi.repository import GLib
+
+import tray
 
 NAME = "org.freedesktop.Notifications"
 PATH = "/org/freedesktop/Notifications"
@@ -76,9 +74,4 @@ def start(session, capabilities=("body", "actions")):
 
 
 if __name__ == "__main__":
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
-    name = dbus.service.BusName(NAME, bus)
-    server = Server(bus, sys.argv[1:] or ["body", "actions"])
-    print("ready", flush=True)
-    GLib.MainLoop().run()
+    tray.serve(NAME, lambda bus: Server(bus, sys.argv[1:] or ["body", "actions"]))

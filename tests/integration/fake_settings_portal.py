@@ -1,16 +1,15 @@
 #!/usr/bin/python3
-"""A stand-in for the desktop's settings portal on the session bus that answers one setting:
-org.gnome.desktop.interface enable-animations, with the value given on the command line
-("true" or "false"). SIGUSR1 flips the value and announces it with SettingChanged. Prints
-"ready" once it owns its name."""
+"""A stand-in for the desktop's settings portal answering enable-animations with the value on the command line
+("true" or "false"); SIGUSR1 flips it and announces it with SettingChanged."""
 
 import signal
 import sys
 
 import dbus
 import dbus.service
-from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
+
+import tray
 
 SETTINGS = "org.freedesktop.portal.Settings"
 KEY = ("org.gnome.desktop.interface", "enable-animations")
@@ -37,11 +36,11 @@ class Settings(dbus.service.Object):
         return False
 
 
-if __name__ == "__main__":
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
-    name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus)
+def started(bus):
     settings = Settings(bus, sys.argv[1] == "true")
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, settings.flip)
-    print("ready", flush=True)
-    GLib.MainLoop().run()
+    return settings
+
+
+if __name__ == "__main__":
+    tray.serve("org.freedesktop.portal.Desktop", started)

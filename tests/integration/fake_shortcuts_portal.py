@@ -1,18 +1,15 @@
 #!/usr/bin/python3
-"""A stand-in for the desktop's GlobalShortcuts portal (and its host registry) on the session bus.
-
-Switches: --refuse answers BindShortcuts with response 2 (the desktop declined); --rebind ID=KEYS
-binds KEYS instead of the preferred trigger of shortcut ID (the user changed it in the desktop's
-dialog). The test drives it through app.tovami.test.PortalControl on the same path: Press(id)
-emits Activated, Rebind(id, keys) emits ShortcutsChanged, Calls() lists what it was asked. Killing
-the process is the portal vanishing. Prints "ready" once it owns its name."""
+"""A stand-in for the desktop's GlobalShortcuts portal (and its host registry) on the session bus, driven through
+PortalControl (Press, Rebind, Calls). --refuse declines BindShortcuts; --rebind ID=KEYS binds KEYS instead of ID's
+preferred trigger. Killing it is the portal vanishing. Prints "ready" once it owns its name."""
 
 import argparse
 
 import dbus
 import dbus.service
-from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
+
+import tray
 
 PATH = "/org/freedesktop/portal/desktop"
 SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
@@ -112,9 +109,5 @@ if __name__ == "__main__":
     parser.add_argument("--refuse", action="store_true")
     parser.add_argument("--rebind", action="append", default=[])
     args = parser.parse_args()
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
-    portal = Portal(bus, args.refuse, dict(item.split("=", 1) for item in args.rebind))
-    name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus)
-    print("ready", flush=True)
-    GLib.MainLoop().run()
+    tray.serve("org.freedesktop.portal.Desktop",
+               lambda bus: Portal(bus, args.refuse, dict(item.split("=", 1) for item in args.rebind)))

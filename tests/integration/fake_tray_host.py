@@ -4,8 +4,8 @@ Qt exports its tray item and menu over D-Bus. Prints "ready" once it owns its na
 
 import dbus
 import dbus.service
-from dbus.mainloop.glib import DBusGMainLoop
-from gi.repository import GLib
+
+import tray
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 # Qt reads the properties through an introspected interface, so they must be declared.
@@ -51,9 +51,4 @@ class Watcher(dbus.service.Object):
 
 
 if __name__ == "__main__":
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
-    name = dbus.service.BusName(WATCHER, bus)
-    watcher = Watcher(bus, "/StatusNotifierWatcher")
-    print("ready", flush=True)
-    GLib.MainLoop().run()
+    tray.serve(WATCHER, lambda bus: Watcher(bus, "/StatusNotifierWatcher"))

@@ -19,6 +19,10 @@ PAM_MATRIX = "/usr/lib/x86_64-linux-gnu/pam_wrapper/pam_matrix.so"
 NO_BUS = {"DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/bus"}
 WAYLAND = {"WAYLAND_DISPLAY": "wayland-fake", "XDG_SESSION_TYPE": "wayland"}  # XWayland: DISPLAY stays set
 HERE = os.path.dirname(os.path.abspath(__file__))
+QTERMINAL = os.path.join(os.environ.get("TOVAMI_BUILD_DIR", os.path.join(HERE, "../../build")),
+                         "tests/fixtures/qterminal")
+# A recorded request whose suggestion is a Read rule for the session.
+PERMISSION_REQUEST = sorted(pathlib.Path(HERE, "../fixtures/claude-code/hooks").glob("*-PermissionRequest.json"))[0]
 # An agent stand-in: writes its pid to argv[1], burns CPU for argv[2] seconds (if given), then idles.
 FAKE_AGENT = """#!/usr/bin/python3
 import os, sys, time
@@ -94,8 +98,9 @@ class Session:
         for proc in reversed(self._processes):
             proc.kill()
             proc.wait()
-            if proc.stdout:
-                proc.stdout.close()
+            for stream in (proc.stdout, proc.stderr):
+                if stream:
+                    stream.close()
         if os.environ.get("TOVAMI_KEEP_TEST_DIRS") != "1":
             shutil.rmtree(self.root, ignore_errors=True)
         return False
@@ -125,8 +130,7 @@ class Session:
             self.set_monitors(self.monitors)
 
     def set_monitors(self, monitors):
-        """Makes the display's RandR monitors exactly `monitors` ((width, height, x, y) each). A client holds
-        them: the server drops a client's monitors when it disconnects (as `xrandr --setmonitor` does at once)."""
+        """Makes the display's RandR monitors exactly `monitors` ((width, height, x, y) each), held by x_monitors.py."""
         if not self._monitor_holder:
             self._monitor_holder = subprocess.Popen(
                 ["/usr/bin/python3", os.path.join(HERE, "x_monitors.py")], env=self.env, stdin=subprocess.PIPE,
@@ -246,12 +250,39 @@ class Session:
         self.tmux = self.tmux or os.path.join(self.root, "tmux.sock")
         return self.run(["tmux", "-S", self.tmux, *args], check=True).stdout.strip()
 
-    def start_agent(self, name="claude"):
-        """A process named `name` idling in a tmux pane of its own server; returns its pid."""
-        project = os.path.join(self.root, "project")
+    def start_agent(self, name="claude", project=None, args=("600",)):
+        """The agent_program `name` (given `args`) in `project` (root/project) in a tmux pane of the session's
+        server, in a new window once the server runs; returns its pid."""
+        project = project or os.path.join(self.root, "project")
         os.makedirs(project, exist_ok=True)
-        self.tmux_cmd("-f", "/dev/null", "new-session", "-d", "-c", project, f"exec '{self.agent_program(name)}' 600")
+        start = ("new-window",) if self.tmux else ("-f", "/dev/null", "new-session", "-d")
+        self.tmux_cmd(*start, "-c", project, "exec " + " ".join(f"'{a}'" for a in (self.agent_program(name), *args)))
         return int(self.tmux_cmd("display", "-p", "#{pane_pid}"))
+
+    def ask_permission(self, project, session_id, command, *args, env=None, suggestions=True):
+        """The hook client (`--hook permission-request`, then `args`) as Claude Code runs it, asking about the
+        Bash `command`; it waits for the decision on its stdout. Killed at the end."""
+        payload = json.loads(PERMISSION_REQUEST.read_text().splitlines()[0])
+        payload.update(cwd=project, session_id=session_id, tool_input={"command": command})
+        if not suggestions:
+            del payload["permission_suggestions"]
+        client = subprocess.Popen([BINARY, "--hook", "permission-request", *args], env={**self.env, **(env or {})},
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self._processes.append(client)
+        client.stdin.write(json.dumps(payload).encode())
+        client.stdin.close()
+        client.stdin = None  # closed: the decision is all that is left to read
+        return client
+
+    def xterm(self, title, *args):
+        """An xterm titled `title`, given xterm's `args`; its window once shown."""
+        self._spawn(["xterm", "-title", title, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return int(self.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", f"^{title}$"],
+                            timeout=15).stdout.split()[0])
+
+    def active_window(self):
+        match = re.search(r"# (0x[0-9a-f]+)", self.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"]).stdout)
+        return int(match.group(1), 16) if match else 0
 
     def log_text(self):
         path = pathlib.Path(self.log_path)

@@ -1,6 +1,5 @@
-"""Stand-ins for the desktop's screen saver (session bus) and logind (the bus named by
-DBUS_SYSTEM_BUS_ADDRESS). Every call is appended as one line to the file named on the command line,
-and "ready" once both names are owned."""
+"""Stand-ins for the desktop's screen saver (session bus) and logind (DBUS_SYSTEM_BUS_ADDRESS): each call is a
+line of the file named on the command line, after "ready" once both names are owned."""
 
 import os
 import sys

@@ -34,8 +34,6 @@ def pointer_visible(display):
         x11.XCloseDisplay(dpy)
 
 
-# A helper client that grabs what it is asked to and says how each grab went; with "hold" it keeps
-# them until it is killed.
 GRABBER = r"""
 import ctypes, ctypes.util, sys, time
 x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
@@ -73,8 +71,8 @@ if sys.argv[2:] == ["hold"]:
 
 
 def grab(env, what, hold=True):
-    """Runs the client for `what` ("keyboard", "pointer" or letters for Ctrl+Alt+<letter>); returns (process,
-    its line): "grabbed" or "refused <status>", or for letters e.g. "n=ok a=taken"."""
+    """Runs a client grabbing `what` ("keyboard", "pointer" or letters for Ctrl+Alt+<letter>), holding the grabs
+    until killed if `hold`; returns (process, its line): "grabbed" or "refused <status>", or e.g. "n=ok a=taken"."""
     proc = subprocess.Popen([sys.executable, "-c", GRABBER, what] + (["hold"] if hold else []), env=env,
                             stdout=subprocess.PIPE, text=True)
     line = proc.stdout.readline().strip()

@@ -4,6 +4,7 @@ plus com.canonical.dbusmenu)."""
 import time
 
 import dbus
+import dbus.service
 
 from harness import wait_for
 
@@ -12,6 +13,29 @@ ITEM = "org.kde.StatusNotifierItem"
 
 def start_fake_host(session):
     return session.start_helper("fake_tray_host.py")
+
+
+def serve(name, make):
+    """Runs a stand-in service (the fake_*.py scripts): the object `make(bus)` on the session bus under `name`;
+    prints "ready" once the name is owned."""
+    from dbus.mainloop.glib import DBusGMainLoop
+    from gi.repository import GLib
+    DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    kept = [make(bus), dbus.service.BusName(name, bus)]
+    print("ready", flush=True)
+    GLib.MainLoop().run()
+    return kept
+
+
+def start_with_item(session, env=None, timeout=10):
+    """Starts a tray host, then the program; returns its item (an AssertionError with the log if none comes)."""
+    start_fake_host(session)
+    session.start_tovami(env=env)
+    item = find_item(session, timeout)
+    if not item:
+        raise AssertionError("the tray item never registered:\n" + session.log_text())
+    return item
 
 
 def _get(session, name, path, interface, prop):

@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""Holds RandR monitors on the display in DISPLAY: the server drops a client's monitors when it disconnects,
-so `xrandr --setmonitor` alone leaves none behind. Each line on stdin is a JSON list of [width, height, x, y];
-the monitors named M0, M1, ... become exactly those, the first one taking the screen's output so that the
+"""Holds RandR monitors (the server drops a client's monitors when it disconnects): each line on stdin, a JSON list
+of [width, height, x, y], becomes exactly the monitors M0, M1, ..., the first taking the screen's output so that the
 server's own whole-screen monitor is not listed beside them. Prints "ready" after each change."""
 
 import ctypes
