@@ -1,14 +1,5 @@
-"""Approvals with the real program and the real hook client (`tovami --hook ...`).
-The keystroke road: the installed Notification hook command, run by `sh -c`, leaves at once, silently; the island
-opens with the request and the tray's cat shows a dot; Allow puts Return and Deny puts Escape into the tmux pane of
-the asking agent while it shows its prompt, and into no other pane; a prompt already answered gets nothing; then the
-island closes and the dot goes.
-The decision road (`--hook permission-request` waiting for the decision):
-- with the island off (the Linux default), a desktop notification with Allow and Deny shows the request; its
-  action answers it; the tray menu's first rows answer the next ones, each the request it names;
-- with the island on, a click on the card's Allow answers the card it was drawn on;
-- an answer that could not be typed (a notice from an agent with no terminal window) is said on screen.
-"""
+"""Approvals with the real program and the real hook client: keystrokes into the asking agent's tmux pane (and
+no other), decisions from the notification, the tray rows or the island's card, and a notice no key could answer."""
 
 import json
 import os
@@ -49,9 +40,8 @@ def island_buttons(s):
     if deny_edge is None:
         return None
     return (x + (lit[0] + lit[-1]) // 2, y + best), (x + deny_edge - 6, y + best)
-HERE = pathlib.Path(__file__).parent
-# A recorded request whose suggestion is a Read rule for the session.
-FIXTURE = sorted((HERE / "../fixtures/claude-code/hooks").glob("*-PermissionRequest.json"))[0]
+
+
 SETTLE = 0.7  # a button takes clicks once its content has been up this long (0.5 s)
 
 
@@ -61,32 +51,16 @@ class ApprovalsTest(unittest.TestCase):
         self.project = os.path.join(self.s.root, "work", "api")
         os.makedirs(self.project)
         os.makedirs(os.path.join(self.s.home, ".claude"))
-        self.clients = []
-        self.addCleanup(lambda: [c.kill() for c in self.clients if c.poll() is None])
 
     def start(self, island, capabilities=("body", "actions")):
         extra = "islandOnNonNotch=true\n" if island else ""
         self.s.write_preferences("[General]\nnotchApprovals=true\n" + extra)
-        tray.start_fake_host(self.s)
         fake_notifications.start(self.s, capabilities)
-        self.s.start_tovami()
+        self.item = tray.start_with_item(self.s, timeout=30)
         self.assertTrue(self.s.wait_for_log("approval server listening", 15), self.s.log_text())
-        self.item = tray.find_item(self.s, timeout=30)
-        self.assertIsNotNone(self.item, self.s.log_text())
 
     def ask(self, command, session_id, suggestions=True, env=None):
-        """A hook client as Claude Code runs it, waiting for the decision about `command`."""
-        payload = json.loads(FIXTURE.read_text().splitlines()[0])
-        payload.update(cwd=self.project, session_id=session_id, tool_input={"command": command})
-        if not suggestions:
-            del payload["permission_suggestions"]
-        client = subprocess.Popen([harness.BINARY, "--hook", "permission-request"], env={**self.s.env, **(env or {})},
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        client.stdin.write(json.dumps(payload).encode())
-        client.stdin.close()
-        client.stdin = None  # closed: the decision is all that is left to read
-        self.clients.append(client)
-        return client
+        return self.s.ask_permission(self.project, session_id, command, env=env, suggestions=suggestions)
 
     def decision(self, client):
         out, err = client.communicate(timeout=15)
@@ -118,10 +92,7 @@ class ApprovalsTest(unittest.TestCase):
         self.start(island=True)
         self.assertTrue(s.wait_for_log("hook installed", 15), s.log_text())  # once the server listens
         settings = json.loads(pathlib.Path(s.home, ".claude", "settings.json").read_text())
-        command = settings["hooks"]["Notification"][0]["hooks"][0]["command"]
-        socket = os.path.join(s.env["XDG_DATA_HOME"], "Tovami", "agent.sock")
-        self.assertEqual(command, f"'{os.path.realpath(harness.BINARY)}' --hook notification --socket '{socket}'"
-                                  " # tovami-notch-approvals")
+        command = settings["hooks"]["Notification"][0]["hooks"][0]["command"]  # its text: hook_installer_test
         # The agent's shell sets another data folder than Tovami's (a line in ~/.bashrc): the hook still
         # reaches Tovami, since its command names the socket.
         agent_data = os.path.join(s.root, "agent-data")
@@ -254,7 +225,3 @@ class ApprovalsTest(unittest.TestCase):
         self.assertIn("Answer in the terminal.", shown["body"])
         self.assertEqual(tray.labels(self.s, self.item)[0],
                          "api \u2014 Claude needs your permission to use Bash: answer in the terminal")
-
-
-if __name__ == "__main__":
-    unittest.main()

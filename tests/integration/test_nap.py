@@ -1,7 +1,5 @@
-"""The nap in the real program under Xvfb: the hot key covers both monitors and hides the pointer,
-pokes are counted (a held key once), Space, a click or quitting ends the nap with a report, input
-held by another program never counts as the nap's, and a combination owned by another client leaves
-both hot keys unregistered."""
+"""The nap in the real program under Xvfb: covering every monitor, counting pokes, the ways it ends, input held
+by another program never taken for the nap's, and hot keys owned by another client."""
 
 import os
 import pathlib
@@ -18,7 +16,6 @@ import tray
 
 MONITORS = [(1280, 800, 0, 0), (1024, 768, 1280, 0)]
 SCREEN = "2304x800"
-ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
 
 
 def pixel8(session, x, y):
@@ -54,8 +51,7 @@ class NapTest(unittest.TestCase):
             self.assertNotIn(f"logind released {lock.group(1)}\n", power())
             self.assertNotIn(f"screensaver uninhibit {cookie.group(1)}\n", power())
             self.assertTrue(s.wait_for(lambda: not nap_x11.pointer_visible(s.display)), "the pointer still shows")
-            if ARTIFACTS:
-                s.screenshot(os.path.join(ARTIFACTS, "nap.png"))
+            s.screenshot(s.shot_path("nap.png"))
 
             s.xdotool("key", "a")  # one poke
             s.xdotool("keydown", "b")  # held past the repeat delay: still one poke
@@ -116,9 +112,7 @@ class NapTest(unittest.TestCase):
         for device, requirement in (("keyboard", "none"), ("keyboard", "auth"), ("pointer", "none")):
             with self.subTest(device=device, requirement=requirement), harness.Session(screen="1280x800") as s:
                 s.write_preferences(f"[General]\nwakeRequirement={requirement}\n")
-                tray.start_fake_host(s)
-                s.start_and_wait()
-                item = tray.find_item(s)
+                item = tray.start_with_item(s, timeout=20)
                 holder, line = nap_x11.grab(s.env, device)
                 try:
                     self.assertEqual(line, "grabbed")
@@ -150,11 +144,10 @@ class NapTest(unittest.TestCase):
         # The grabs go to the server with the windows' maps: a key typed once the dark shows is the nap's.
         with harness.Session(screen=SCREEN, monitors=MONITORS[:1]) as s, tempfile.TemporaryDirectory() as folder:
             ready, typed = os.path.join(folder, "ready"), os.path.join(folder, "typed")
-            s._spawn(["xterm", "-geometry", "80x10+0+0", "-e", "sh", "-c",
-                      f"stty -icanon -echo && touch {ready} && exec cat > {typed}"], stderr=subprocess.DEVNULL)
+            window = s.xterm("typing", "-geometry", "80x10+0+0", "-e", "sh", "-c",
+                             f"stty -icanon -echo && touch {ready} && exec cat > {typed}")
             self.assertTrue(s.wait_for(lambda: os.path.exists(ready)), "no xterm")
-            found = s.run(["xdotool", "search", "--sync", "--class", "xterm"], timeout=10).stdout.split()
-            s.xdotool("windowfocus", "--sync", found[0])
+            s.xdotool("windowfocus", "--sync", window)
             s.start_and_wait()
             text = lambda: pathlib.Path(typed).read_text() if os.path.exists(typed) else ""  # noqa: E731
             s.xdotool("type", "a")
@@ -183,6 +176,3 @@ class NapTest(unittest.TestCase):
             s.set_monitors(MONITORS)
             self.assertTrue(s.wait_for_log("nap: displays changed; covering 2 displays", timeout=3), s.log_text())
             self.assertTrue(s.wait_for(lambda: is_blackout(pixel8(s, 1280 + 512, 384))))
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,7 +1,5 @@
-"""Waking with the password ("wakeRequirement" = "auth") under pam_wrapper: a wake key opens
-Tovami's own prompt above the nap with the pointer shown; a wrong password returns to the nap
-with one more poke and the pointer hidden; the right one ends the nap. A check PAM cannot make
-(a broken stack, an expired or locked account) ends the nap with the reason in the log."""
+"""Waking with the password under pam_wrapper: the prompt over the nap, a wrong password back to the nap with one
+more poke, the right one ending it; a check PAM cannot make ends the nap with the reason in the log."""
 
 import getpass
 import os
@@ -13,7 +11,6 @@ import nap_x11
 import tray
 from test_nap import is_blackout, pixel8
 
-ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
 CARD = (30, 25, 21)  # the prompt's background
 
 
@@ -31,12 +28,9 @@ class NapPasswordTest(unittest.TestCase):
     def test_a_hand_edit_asks_for_the_password_and_only_the_right_one_ends_the_nap(self):
         with harness.Session(screen="1280x800") as s:
             # Asked for by hand while the program runs: the edit survives a switch made in the menu.
-            tray.start_fake_host(s)
             env = s.password_env()
             path = pathlib.Path(s.write_preferences("[General]\nwakeRequirement=none\n"))
-            s.start_tovami(env=env)
-            item = tray.find_item(s)
-            self.assertIsNotNone(item, s.log_text())
+            item = tray.start_with_item(s, env=env)
             self.assertTrue(s.wait_for(lambda: "usageTracking" in s.preferences()))  # seeded
             edited = "; asked for by hand\n" + path.read_text().replace("wakeRequirement=none", "wakeRequirement=auth")
             path.write_text(edited)
@@ -56,8 +50,7 @@ class NapPasswordTest(unittest.TestCase):
             self.assertTrue(s.wait_for(lambda: card_shown(s)), s.log_text())
             self.assertTrue(nap_x11.pointer_visible(s.display), "the pointer stays hidden for the prompt")
             s.xdotool("type", "wrong horse")  # the space inside is typed, not a wake gesture
-            if ARTIFACTS:
-                s.screenshot(os.path.join(ARTIFACTS, "nap-password.png"))
+            s.screenshot(s.shot_path("nap-password.png"))
             s.xdotool("key", "Return")
             self.assertTrue(s.wait_for_log("password refused", timeout=15), s.log_text())
             self.assertTrue(s.wait_for(lambda: not card_shown(s)), "the prompt stayed")
@@ -104,7 +97,3 @@ class NapPasswordTest(unittest.TestCase):
                     self.assertIn("password accepted", s.log_text())
                 self.assertTrue(s.wait_for(lambda: not is_blackout(pixel8(s, 20, 20))))
                 self.assertEqual(s.stop_tovami(), 0)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -10,9 +10,6 @@ import unittest
 import harness
 import tray
 
-QTERMINAL = os.path.join(os.environ.get("TOVAMI_BUILD_DIR", "../../build"), "tests/fixtures/qterminal")
-
-
 class TerminalJumpTest(unittest.TestCase):
     def setUp(self):
         self.s = harness.session_for(self, openbox=True)
@@ -22,17 +19,13 @@ class TerminalJumpTest(unittest.TestCase):
         os.makedirs(path := os.path.join(self.s.root, "work", name))
         return path
 
-    def active_window(self):
-        match = re.search(r"# (0x[0-9a-f]+)", self.s.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"]).stdout)
-        return int(match.group(1), 16) if match else 0
-
     def windows_of(self, pid):
         return [int(w) for w in self.s.xdotool("search", "--all", "--pid", pid, "--onlyvisible", "--name", ".")
                 .stdout.split()]
 
     def start_qterminal(self, project, *titles, env=None):
         """The fixture terminal with the agent as its child in `project`; returns both."""
-        proc = subprocess.Popen([QTERMINAL, f"cd '{self.project(project)}' && exec {self.agent} 600", *titles],
+        proc = subprocess.Popen([harness.QTERMINAL, f"cd '{self.project(project)}' && exec {self.agent} 600", *titles],
                                 env={**self.s.env, **(env or {})}, stdout=subprocess.PIPE, start_new_session=True)
         self.addCleanup(lambda: (os.killpg(proc.pid, signal.SIGKILL), proc.wait(), proc.stdout.close()))
         self.assertEqual(proc.stdout.readline(), b"ready\n")
@@ -41,11 +34,8 @@ class TerminalJumpTest(unittest.TestCase):
     def jump(self, project, pid, outcome):
         """Clicks the project's tray row (starting the program first) and returns the logged jump time in ms."""
         if not self.s.tovami:
-            tray.start_fake_host(self.s)
-            self.s.start_tovami()
+            self.item = tray.start_with_item(self.s, timeout=30)
             self.addCleanup(lambda: self.assertEqual(self.s.stop_tovami(), 0))
-            self.item = tray.find_item(self.s, timeout=30)
-            self.assertIsNotNone(self.item, self.s.log_text())
         label = self.s.wait_for(lambda: next((l for l in tray.labels_now(self.s, self.item)
                                               if l.startswith(project + " \u2014")), None), 30)
         self.assertTrue(label, self.s.log_text())
@@ -78,14 +68,14 @@ class TerminalJumpTest(unittest.TestCase):
             xterms[name] = self.s.wait_for(lambda: self.windows_of(proc.pid), 10)[0]
         # A terminal still being mapped may take the focus back once: activate until alpha keeps it.
         activate = lambda: self.s.xdotool("windowactivate", "--sync", xterms["alpha"]) and \
-            self.active_window() == xterms["alpha"]
-        self.assertTrue(self.s.wait_for(activate, 10), self.active_window())
+            self.s.active_window() == xterms["alpha"]
+        self.assertTrue(self.s.wait_for(activate, 10), self.s.active_window())
         active = ["list-panes", "-a", "-F", "#{window_active}#{pane_active}", "-f", f"#{{==:#{{pane_id}},{beta_pane}}}"]
         self.assertEqual(self.s.tmux_cmd(*active), "01")
 
         elapsed = self.jump("beta", pids["beta"], "pane selected")
         self.assertEqual(self.s.tmux_cmd(*active), "11")
-        self.assertTrue(self.s.wait_for(lambda: self.active_window() == xterms["beta"], 5), self.s.log_text())
+        self.assertTrue(self.s.wait_for(lambda: self.s.active_window() == xterms["beta"], 5), self.s.log_text())
         print(f"\nfigure: tray click to tmux pane active in {elapsed:.1f} ms")
 
         tabbed, delta = self.start_qterminal("delta", "zsh \u2014 alpha", "zsh \u2014 delta",
@@ -108,14 +98,10 @@ class TerminalJumpTest(unittest.TestCase):
         titled = [w for w in windows if "GAMMA" in self.s.xdotool("getwindowname", w).stdout]
         self.s.xdotool("windowactivate", "--sync", [w for w in windows if w not in titled][0])
         self.jump("gamma", gamma, "window or tab brought forward")
-        self.assertTrue(self.s.wait_for(lambda: self.active_window() == titled[0], 5), self.s.log_text())
+        self.assertTrue(self.s.wait_for(lambda: self.s.active_window() == titled[0], 5), self.s.log_text())
 
         self.jump("delta", delta, "window or tab brought forward")
         self.assertEqual(tabbed.stdout.readline(), b"tab 1\n")
 
         result = self.s.run([harness.BINARY, "--warp-jump", "api"], timeout=30)
         self.assertEqual((result.returncode, result.stdout), (1, "Warp not running\n"), result.stderr)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,6 +1,5 @@
-"""The welcome tour in the real program: a first launch shows it over the screen with the keyboard,
-the nap key tries itself out on the hot-key step without napping, naps again once the tour is done,
-and Escape or the window manager's close leaves the tour marked completed (quitting does not)."""
+"""The welcome tour: shown on a first launch, the nap key tried without napping, and Escape or the window
+manager's close (not quitting) leaving it completed."""
 
 import os
 import time
@@ -8,14 +7,13 @@ import unittest
 
 import harness
 
-ARTIFACTS = os.environ.get("TOVAMI_ARTIFACTS_DIR")
 STEPS = ("welcome", "hotkey", "wake", "island", "agents", "permissions")
 
 
 def shot(session, name, settle=0.8):
-    if ARTIFACTS:
+    if os.environ.get("TOVAMI_SHOTS"):
         time.sleep(settle)  # the step's entrance settles
-        session.screenshot(os.path.join(ARTIFACTS, f"tour-{name}.png"))
+        session.screenshot(session.shot_path(f"tour-{name}.png"))
 
 
 def tour_focused(session):
@@ -81,7 +79,3 @@ class TourTest(unittest.TestCase):
                 self.assertTrue(s.wait_for(lambda: not tour_visible(s)), "the tour still shows")
                 self.assertEqual(s.stop_tovami(), 0)
                 self.assertEqual(s.preferences().get("hasCompletedOnboarding"), "true")
-
-
-if __name__ == "__main__":
-    unittest.main()
