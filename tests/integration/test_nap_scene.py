@@ -46,7 +46,3 @@ class NapSceneTest(unittest.TestCase):
                 if reduce:
                     portal.send_signal(signal.SIGUSR1)  # the desktop's switch changes: followed without asking
                     self.assertTrue(s.wait_for_log("reduce motion: off"), s.log_text())
-
-
-if __name__ == "__main__":
-    unittest.main()

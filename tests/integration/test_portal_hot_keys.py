@@ -1,7 +1,5 @@
-"""Hot keys in a Wayland session through the desktop's GlobalShortcuts portal, played by a stand-in on the test's
-private bus (the windows still run on X11, as on XWayland): the program registers with the host registry, binds both
-keys with their preferred triggers, reacts to each activation, shows a refusal as the tour does for a held X11 key,
-follows keys the desktop changed, and binds again when the portal comes back after vanishing."""
+"""Hot keys in a Wayland session through a stand-in GlobalShortcuts portal: binding, activations, a refusal, keys the
+desktop changed, and binding again when the portal comes back."""
 
 import unittest
 
@@ -9,7 +7,6 @@ import dbus
 
 import harness
 
-WAYLAND = harness.WAYLAND
 BLACK = (0, 0, 0)
 CARD = (420, 70)  # inside the expanded island of a 1440-wide screen only
 
@@ -29,13 +26,12 @@ class PortalHotKeysTest(unittest.TestCase):
         with harness.Session(screen="1440x900", openbox=True) as s:
             s.write_preferences("[General]\nislandOnNonNotch=true\n")
             portal = start_portal(s)
-            s.start_tovami(env=WAYLAND)
+            s.start_tovami(env=harness.WAYLAND)
             self.assertTrue(s.wait_for_log("island key bound to Ctrl\\+Alt\\+A", 15), s.log_text())
             self.assertTrue(s.wait_for_log("nap key bound to Ctrl\\+Alt\\+N"), s.log_text())
             calls = [str(c) for c in control(s).Calls()]
             self.assertEqual(calls, ["Register app.tovami.Tovami", "CreateSession",
                                      "BindShortcuts nap=CTRL+ALT+n island=CTRL+ALT+a"])
-            self.assertIn("hot keys go through the desktop's shortcut service", s.log_text())
 
             control(s).Press("island")
             self.assertTrue(s.wait_for(lambda: s.root_pixel(*CARD) == BLACK, 10), s.log_text())
@@ -61,7 +57,7 @@ class PortalHotKeysTest(unittest.TestCase):
     def test_a_refusal_is_said_as_for_a_held_key(self):
         with harness.Session(tour=True) as s:
             start_portal(s, "--refuse")
-            s.start_tovami(env=WAYLAND)
+            s.start_tovami(env=harness.WAYLAND)
             self.assertTrue(s.wait_for_log("nap key refused", 15), s.log_text())
             self.assertTrue(s.wait_for_log("tour: step welcome"), s.log_text())
             s.xdotool("key", "Return")  # "Show me"
@@ -69,7 +65,3 @@ class PortalHotKeysTest(unittest.TestCase):
             # No ten-second wait for a key that cannot come.
             self.assertTrue(s.wait_for_log("tour: a later try offered", 3), s.log_text())
             self.assertEqual(s.stop_tovami(), 0)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,9 +1,5 @@
-"""Claude Code's status line feed: with the switch on, Tovami wraps the user's status line command in
-~/.claude/settings.json; the wrapper fed a recorded input prints the user's line unchanged and within a
-second the meter takes its figures and the session's row (--list-agents) its details. With Tovami
-stopped the user's line still comes through unchanged. With phone pushes only while away, the presence
-file named in settings.json's env exists while the user is at the desk and goes while the screen saver
-is active and during a nap."""
+"""Claude Code's status line feed: the wrapped command prints the user's line unchanged (Tovami running or not) and
+feeds the meter and the session's row within a second; the presence file goes while the screen is locked or napping."""
 
 import json
 import os
@@ -35,8 +31,7 @@ class StatusLineTest(unittest.TestCase):
         s.start_and_wait()
         entry = s.wait_for(lambda: (json.loads(settings.read_text()).get("statusLine") or {}).get("command", "")
                            .endswith("# tovami-status-line") and json.loads(settings.read_text())["statusLine"])
-        self.assertTrue(entry, settings.read_text())
-        self.assertEqual(entry["padding"], 1)
+        self.assertTrue(entry, settings.read_text())  # the user's other keys stay: status_line_test
         self.assertTrue(s.wait_for_log("approval server listening"))
 
         text = json.dumps(payload)
@@ -84,6 +79,3 @@ class StatusLineTest(unittest.TestCase):
         self.assertLess(time.monotonic() - start, 0.5)
         self.assertEqual((stopped.stdout, stopped.stderr, stopped.returncode),
                          (expected.stdout, expected.stderr, expected.returncode))
-
-if __name__ == "__main__":
-    unittest.main()
