@@ -1,8 +1,5 @@
-"""Agents on other machines through a real OpenSSH server that the test starts itself, on loopback
-ports of its own, with its own host key and authorized key. The "remote" side is this machine under
-another HOME and runtime folder (set by sshd's SetEnv); the desktop program reaches it as a user
-would, through a generated ~/.ssh/config (ssh_server.py). Other ports stand for a host without Tovami,
-one with a hostile remote side, and one behind a relay whose network the test drops."""
+"""Agents on other machines through a real OpenSSH server (ssh_server.py). Other ports stand for a host without
+Tovami, one with a hostile remote side, and one behind a relay whose network the test drops."""
 
 import json
 import os
@@ -17,7 +14,6 @@ import harness
 import ssh_server
 import tray
 
-FIXTURE = sorted((pathlib.Path(__file__).parent / "../fixtures/claude-code/hooks").glob("*-PermissionRequest.json"))[0]
 # A broken or hostile remote side, by the mode its host's alias sends (TOVAMI_FAKE).
 HOSTILE = """#!/usr/bin/python3
 import os, sys
@@ -91,24 +87,12 @@ class RemoteHostsTest(unittest.TestCase):
 
     def start(self, preferences):
         self.s.write_preferences("[General]\n" + preferences)
-        tray.start_fake_host(self.s)
-        self.s.start_tovami()
-        item = tray.find_item(self.s, timeout=30)
-        self.assertIsNotNone(item, self.s.log_text())
-        return item
+        return tray.start_with_item(self.s, timeout=30)
 
     def ask(self, command, home):
         """The real hook client on a remote side, as Claude Code runs it there."""
-        payload = json.loads(FIXTURE.read_text().splitlines()[0])
-        payload.update(cwd=os.path.join(home, "api"), session_id="r1", tool_input={"command": command})
-        client = subprocess.Popen([harness.BINARY, "--hook", "permission-request", "--socket", self.socket_of(home)],
-                                  env={**self.s.env, "HOME": home}, stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.addCleanup(lambda: (client.kill(), client.communicate()))
-        client.stdin.write(json.dumps(payload).encode())
-        client.stdin.close()
-        client.stdin = None
-        return client
+        return self.s.ask_permission(os.path.join(home, "api"), "r1", command, "--socket", self.socket_of(home),
+                                     env={"HOME": home})
 
     @staticmethod
     def socket_of(home):
@@ -331,7 +315,3 @@ class RemoteHostsTest(unittest.TestCase):
         tray.click(self.s, item, row().replace("_", ""))  # tray.click drops mnemonic underscores
         self.assertTrue(self.s.wait_for_log("jump: the terminal of ssh"), self.s.log_text())
         self.assertTrue(self.s.wait_for(lambda: window() == "1", 10), self.s.log_text())
-
-
-if __name__ == "__main__":
-    unittest.main()
