@@ -39,6 +39,10 @@ class Remote:
         for folder in (os.path.join(self.home, ".local", "bin"), self.run):
             os.makedirs(folder, mode=0o700)
         os.symlink(os.path.abspath(harness.BINARY), os.path.join(self.home, ".local", "bin", "tovami"))
+        # For the benchmarks and trials that reach this side's socket and files as it does.
+        self.socket = os.path.join(self.home, ".local", "share", "Tovami", "agent.sock")
+        self.env = {**s.env, "HOME": self.home, "XDG_RUNTIME_DIR": self.run,
+                    "XDG_DATA_HOME": os.path.join(self.home, ".local", "share")}
 
     def set_env(self):
         return (f"SetEnv HOME={self.home} XDG_RUNTIME_DIR={self.run} "
