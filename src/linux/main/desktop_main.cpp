@@ -78,12 +78,6 @@ int runDesktopProgram(int argc, char** argv) {
       tovami::chooseDisplaySession({environment("DISPLAY"), environment("WAYLAND_DISPLAY"),
                                     environment("XDG_SESSION_TYPE"), environment("QT_QPA_PLATFORM")});
   if (!session.qtPlatform.empty()) setenv("QT_QPA_PLATFORM", session.qtPlatform.c_str(), 1);
-  // A hung accessibility bus launcher would hold Qt's start 50 s (two property reads, 25 s each). Told
-  // that accessibility is on, the bridge skips those reads and asks for the bus's address without
-  // waiting: it joins when an answer comes, and nothing waits when none does.
-  const bool accessibilityHangs =
-      tovami::linux_backend::accessibilityBusHangs(std::chrono::milliseconds(300));
-  if (accessibilityHangs) setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 0);
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tovami");
   QApplication::setApplicationVersion(TOVAMI_VERSION);
@@ -94,6 +88,13 @@ int runDesktopProgram(int argc, char** argv) {
     std::puts("Tovami is already running");
     return 0;
   }
+  // A hung accessibility bus launcher would hold the start 50 s (the bridge, made with the first
+  // window, reads two properties, 25 s each). Told that accessibility is on, the bridge skips those
+  // reads and asks for the bus's address without waiting: it joins when an answer comes, and nothing
+  // waits when none does.
+  const bool accessibilityHangs =
+      tovami::linux_backend::accessibilityBusHangs(std::chrono::milliseconds(300));
+  if (accessibilityHangs) setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 0);
   tovami::linux_backend::CompositionRoot root(argc, argv, session.wayland);
   if (accessibilityHangs)
     tovami::logInfo(
