@@ -3,10 +3,12 @@
 covered, under Xvfb with one and with two displays, against a bare xcb program that maps one dark
 window per display on the same key (bare_xcb_cover, built with the benchmarks) in the same run,
 after an untimed cover by another one.
+Each layout runs --rounds fresh sessions: a program's first cover in a session (Tovami's first nap, the bare
+program's first timed cover) is one sample per round, compared median to median; later naps pool the rounds.
 Prints the medians, their ratio, how long the nap start kept Tovami's GUI thread busy (and the windows'
 show that follows the cover a few milliseconds later), and the share of one core an idle nap takes.
 
-    bench/nap_latency.py [--build build] [--naps 20] [--points]
+    bench/nap_latency.py [--build build] [--naps 20] [--rounds 3] [--points]
 """
 
 import argparse
@@ -24,6 +26,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 import harness  # noqa: E402
 
 POINTS = False
+SETTLE = 1.0  # seconds between a program's start and its first timed cover
 LAYOUTS = {"one display": ("1280x800", [(1280, 800, 0, 0)]),
            "two displays": ("2304x800", [(1280, 800, 0, 0), (1024, 768, 1280, 0)])}
 
@@ -180,13 +183,14 @@ def measure(layout, build, naps):
             warm.terminate()
             warm.wait()
             bare = start_bare()
+            time.sleep(SETTLE)  # each program's first cover comes after the same quiet second
             bare_times = time_naps(probe, monitors, naps, "Escape")
             bare.terminate()
             bare.wait()
             s.start_tovami()
             if not s.wait_for_log("tovami started"):
                 raise RuntimeError("tovami did not start:\n" + s.log_text())
-            time.sleep(1)  # let launch settle (the first nap still builds its windows)
+            time.sleep(SETTLE)  # let launch settle (the first nap still builds its windows)
             nap_times = time_naps(probe, monitors, naps, "space")
             busy = [float(v) for v in re.findall(r"GUI thread busy for ([0-9.]+) ms at nap start", s.log_text())]
             shown = [float(v) for v in re.findall(r"windows shown in ([0-9.]+) ms after the cover", s.log_text())]
@@ -200,6 +204,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build"))
     parser.add_argument("--naps", type=int, default=20)
+    parser.add_argument("--rounds", type=int, default=3,
+                        help="fresh sessions per layout: each gives one first nap and one first bare cover")
     parser.add_argument("--points", action="store_true", help="poll a few points per display, not whole rows")
     args = parser.parse_args()
     global POINTS
@@ -208,18 +214,26 @@ def main():
     os.environ.setdefault("TOVAMI_BINARY", os.path.join(build, "tovami"))
     harness.BINARY = os.environ["TOVAMI_BINARY"]
     ms = lambda seconds: 1000 * seconds  # noqa: E731
+    median = statistics.median
     for layout in LAYOUTS:
-        bare, nap, busy, shown, idle = measure(layout, build, args.naps)
-        bare_median, nap_median = statistics.median(bare), statistics.median(nap)
-        print(f"{layout}: nap {ms(nap_median):.2f} ms (first {ms(nap[0]):.2f}, max {ms(max(nap)):.2f}), "
-              f"bare window {ms(bare_median):.2f} ms, ratio {nap_median / bare_median:.1f}x over {args.naps} naps, "
-              f"first nap {nap[0] / bare_median:.1f}x, later naps {statistics.median(nap[1:]) / bare_median:.1f}x")
-        print(f"{layout}: an idle nap takes {100 * idle:.2f} % of one core")
+        rounds = [measure(layout, build, args.naps) for _ in range(args.rounds)]
+        bare_first, nap_first = [r[0][0] for r in rounds], [r[1][0] for r in rounds]
+        bare_later = [t for r in rounds for t in r[0][1:]]
+        nap_later = [t for r in rounds for t in r[1][1:]]
+        busy = [b for r in rounds for b in r[2]]
+        shown = [v for r in rounds for v in r[3]]
+        print(f"{layout}: first nap {ms(median(nap_first)):.2f} ms against the bare window's first cover "
+              f"{ms(median(bare_first)):.2f} ms: {median(nap_first) / median(bare_first):.2f}x "
+              f"(medians of {args.rounds} rounds; each round: " +
+              ", ".join(f"{n / b:.2f}x" for n, b in zip(nap_first, bare_first)) + ")")
+        print(f"{layout}: later naps {ms(median(nap_later)):.2f} ms (max {ms(max(nap_later)):.2f}) against "
+              f"{ms(median(bare_later)):.2f} ms: {median(nap_later) / median(bare_later):.2f}x "
+              f"(medians of {len(nap_later)} naps)")
+        print(f"{layout}: an idle nap takes {100 * median(r[4] for r in rounds):.2f} % of one core")
         if busy:
-            print(f"{layout}: GUI thread busy at nap start: median {statistics.median(busy):.2f} ms, "
-                  f"first {busy[0]:.2f} ms, max {max(busy):.2f} ms")
+            print(f"{layout}: GUI thread busy at nap start: median {median(busy):.2f} ms, max {max(busy):.2f} ms")
         if shown:
-            print(f"{layout}: then Qt's show of the windows, a few ms later: median {statistics.median(shown):.2f} ms")
+            print(f"{layout}: then Qt's show of the windows, a few ms later: median {median(shown):.2f} ms")
 
 
 if __name__ == "__main__":
