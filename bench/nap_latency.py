@@ -4,7 +4,8 @@ covered, under Xvfb with one and with two displays, against a bare xcb program t
 window per display on the same key (bare_xcb_cover, built with the benchmarks) in the same run,
 after an untimed cover by another one.
 Each layout runs --rounds fresh sessions: a program's first cover in a session (Tovami's first nap, the bare
-program's first timed cover, each two seconds after the program's start) is one sample per round, compared median to median; later naps pool the rounds.
+program's first timed cover, each two seconds after the program's start) is one sample per round, compared
+median to median; later naps pool the rounds.
 Prints the medians, their ratio, how long the nap start kept Tovami's GUI thread busy (and the windows'
 show that follows the cover a few milliseconds later), and the share of one core an idle nap takes.
 
