@@ -2,7 +2,6 @@
 // renders, which draw with an off-screen Qt.
 #include <QApplication>
 #include <QGuiApplication>
-#include <QTimer>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -88,19 +87,18 @@ int runDesktopProgram(int argc, char** argv) {
     std::puts("Tovami is already running");
     return 0;
   }
-  // A hung accessibility bus launcher would hold the start 50 s (the bridge, made with the first
-  // window, reads two properties, 25 s each). Told that accessibility is on, the bridge skips those
-  // reads and asks for the bus's address without waiting: it joins when an answer comes, and nothing
-  // waits when none does.
-  const bool accessibilityHangs =
-      tovami::linux_backend::accessibilityBusHangs(std::chrono::milliseconds(300));
-  if (accessibilityHangs) setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 0);
   tovami::linux_backend::CompositionRoot root(argc, argv, session.wayland);
-  if (accessibilityHangs)
+  root.launch();
+  // A hung accessibility bus launcher would hold the start 50 s (the bridge, made when the event
+  // loop starts, reads two properties, 25 s each). Told that accessibility is on, the bridge skips
+  // those reads and asks for the bus's address without waiting: it joins when an answer comes, and
+  // nothing waits when none does.
+  if (tovami::linux_backend::accessibilityBusHangs(std::chrono::milliseconds(300))) {
+    setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 0);
     tovami::logInfo(
         tovami::log_categories::kApp,
         "accessibility: the desktop's accessibility bus (org.a11y.Bus) does not answer; started without it");
-  QTimer::singleShot(0, &app, [&root] { root.launch(); });
+  }
   return QApplication::exec();
 }
 
