@@ -71,7 +71,7 @@ class AppLifecycleTest(unittest.TestCase):
             began = time.monotonic()
             s.start_and_wait(timeout=8)
             self.assertLess(time.monotonic() - began, 5, s.log_text())
-            self.assertTrue(s.wait_for_log(r"accessibility bus \(org\.a11y\.Bus\) does not answer", 2), s.log_text())
+            self.assertIn("accessibility bus (org.a11y.Bus) does not answer", s.log_text())
             self.assertIsNotNone(tray.find_item(s, timeout=5), s.log_text())
             time.sleep(2)  # the first usage fetch (after 1 s) reads the login
             began = time.monotonic()

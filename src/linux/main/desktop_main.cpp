@@ -87,18 +87,21 @@ int runDesktopProgram(int argc, char** argv) {
     std::puts("Tovami is already running");
     return 0;
   }
+  // A hung accessibility bus launcher would hold the start 50 s (the bridge, made with the first
+  // window or else when the event loop starts, reads two properties, 25 s each). Told that
+  // accessibility is on, the bridge skips those reads and asks for the bus's address without
+  // waiting: it joins when an answer comes, and nothing waits when none does.
+  const bool accessibilityHangs =
+      tovami::linux_backend::accessibilityBusHangs(std::chrono::milliseconds(300));
+  if (accessibilityHangs) setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 0);
   tovami::linux_backend::CompositionRoot root(argc, argv, session.wayland);
-  root.launch();
-  // A hung accessibility bus launcher would hold the start 50 s (the bridge, made when the event
-  // loop starts, reads two properties, 25 s each). Told that accessibility is on, the bridge skips
-  // those reads and asks for the bus's address without waiting: it joins when an answer comes, and
-  // nothing waits when none does.
-  if (tovami::linux_backend::accessibilityBusHangs(std::chrono::milliseconds(300))) {
-    setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 0);
+  if (accessibilityHangs)
     tovami::logInfo(
         tovami::log_categories::kApp,
         "accessibility: the desktop's accessibility bus (org.a11y.Bus) does not answer; started without it");
-  }
+  // Launched before the event loop starts, as a small tray program shows its item: the item's
+  // registration goes out before the accessibility bridge's calls, which the event loop's start makes.
+  root.launch();
   return QApplication::exec();
 }
 
