@@ -83,16 +83,19 @@ void HotKeyManager::notifyBindingObservers() {
 }
 
 void HotKeyManager::deliver(std::optional<HotKeyID> id) {
-  // Runs on the platform's event thread: read the id, do the work on the main queue.
   const std::uint32_t number = id ? id->id : 0;
+  if (platform_.pressesOnMainThread()) return handle(number);
+  // On the platform's event thread: read the id, do the work on the main queue.
   std::weak_ptr<HotKeyManager> weak = weak_from_this();
   mainQueue_.async([weak, number] {
-    auto self = weak.lock();
-    if (!self) return;
-    // The latest handler at the time of the press's delivery runs.
-    auto action = number == kIslandKeyID ? self->islandHandler : self->handler;
-    if (action) action();
+    if (auto self = weak.lock()) self->handle(number);
   });
+}
+
+void HotKeyManager::handle(std::uint32_t number) {
+  // The handler current when the press is handled runs, from a copy: it may replace itself.
+  const auto action = number == kIslandKeyID ? islandHandler : handler;
+  if (action) action();
 }
 
 }  // namespace tovami

@@ -1,5 +1,5 @@
 // The two system-wide key combinations: the nap key starts a nap, the island key opens or
-// closes the island. The manager only delivers the presses, on the main queue; its owner
+// closes the island. The manager only delivers the presses, on the main thread; its owner
 // decides what they do through `handler` and `islandHandler`, replaceable at any time.
 #pragma once
 
@@ -53,6 +53,7 @@ class HotKeyManager : public std::enable_shared_from_this<HotKeyManager> {
 
  private:
   void deliver(std::optional<HotKeyID> id);
+  void handle(std::uint32_t number);
   void bindingChanged(HotKeyID id, HotKeyBinding binding);
   std::optional<GlobalHotKeys::Token> registerOne(HotKeyCombination combination, std::uint32_t number,
                                                   HotKeyBinding& binding);

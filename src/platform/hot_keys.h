@@ -64,6 +64,9 @@ class GlobalHotKeys {
   // at once never call it.
   virtual void setBindingObserver(std::function<void(HotKeyID, HotKeyBinding)> observer) { (void)observer; }
   virtual bool bindsLater() const { return false; }
+  // True where `onPressed` runs on the main thread already (an X11 event filter): the press is
+  // then handled at once, without a further trip through the main queue.
+  virtual bool pressesOnMainThread() const { return false; }
 };
 
 }  // namespace tovami

@@ -98,7 +98,9 @@ bool XcbGlobalHotKeys::nativeEventFilter(const QByteArray& eventType, void* mess
   const uint16_t state = press->state & relevantMask_;
   for (const auto& [token, grab] : grabs_) {
     if (grab.keycode == press->detail && grab.modifiers == state) {
-      onPressed_(grab.id);
+      // From a copy: the handler runs now and may remove itself or the grabs.
+      const auto onPressed = onPressed_;
+      onPressed(grab.id);
       return true;
     }
   }

@@ -20,6 +20,8 @@ class XcbGlobalHotKeys final : public GlobalHotKeys, public QAbstractNativeEvent
   void removeHandler(Token token) override;
   std::optional<Token> registerHotKey(HotKeyCombination combination, HotKeyID id) override;
   void unregisterHotKey(Token token) override;
+  // Qt's native event filter runs on the main thread.
+  bool pressesOnMainThread() const override { return true; }
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
