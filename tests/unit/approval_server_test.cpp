@@ -52,8 +52,6 @@ TEST(ApprovalRequestTest, RequestsSayWhatIsAskedInSafeText) {
       // event, "road | tool | detail | project | always" or "" for none
       {kAsked, "decision | Bash | ls -la /tmp | A_b.c d@e+f~g-h é | always"},
       {kNotice, "keystroke | Claude Code | Claude needs your permission | A_b.c d@e+f~g-h é | -"},
-      {with(kAsked, {{"tool_name", "Edit"}, {"tool_input", {{"file_path", "/a/b.cpp"}, {"old_string", "x"}}}}),
-       "decision | Edit | /a/b.cpp | A_b.c d@e+f~g-h é | always"},
       {with(kAsked, {{"tool_name", "WebFetch"}, {"tool_input", {{"url", "https://x.org"}}}, {"cwd", "/srv/p/"}}),
        "decision | WebFetch | https://x.org | p | always"},
       {with(kAsked, {{"tool_name", "mcp__db__query"}, {"tool_input", {{"sql", "drop"}}}, {"permission_suggestions", json::array()}}),
@@ -78,7 +76,6 @@ TEST(ApprovalRequestTest, RequestsSayWhatIsAskedInSafeText) {
   for (int i = 0; i < 200; ++i) heavy += "e\u0301\u0301\u0301\u0301\u0301\u0301";
   const std::string cut = approvalDisplayText(heavy, 160);
   EXPECT_TRUE(isValidUtf8(cut) && cut.ends_with("\u2026") && cut.size() < heavy.size()) << cut.size();
-  EXPECT_TRUE(approvalRequestFrom(kAsked, "id", 5, ApprovalAgent::codex)->canAlwaysAllow);  // Codex too, in words
 }
 
 TEST(HookClientTest, TheEnvelopeCarriesWhatTheCardNeedsAndTheOutputFitsEachAgent) {
@@ -347,8 +344,7 @@ TEST_F(ApprovalServerTest, NoticesMapBySessionIdAndByFolderOnlyWhenUnambiguous) 
       {notice("s42"), "s42 notice"},                               // its own session, not the first in the folder
       {notice("gone", "/home/u/api"), "gone notice (terminal)"},  // two agents there: no guess
       {notice("new", "/home/u/web"), "new notice"},               // the only agent there
-      {notice(std::nullopt, "/home/u/api"), "? notice (terminal)"},
-      {notice("x", "/elsewhere"), "x notice (terminal)"}};
+      {notice(std::nullopt, "/home/u/api"), "? notice (terminal)"}};
   for (const auto& [event, expected] : cases) {
     EXPECT_EQ((deliver(event), cards()), (std::vector<std::string>{expected})) << event.dump();
     restart();

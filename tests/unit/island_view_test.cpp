@@ -215,7 +215,6 @@ TEST_F(IslandView, AClickAnswersTheCardItWasMadeOnOnceItCouldBeRead) {
       {"still settling", "first", 10.4, std::nullopt},
       {"read", "first", 10.6, "first"},
       {"drawn again, same card", "first", 20, "first"},
-      {"the next took its place", "second", 20.1, std::nullopt},
       {"no card", std::nullopt, 31, std::nullopt},
   };
   for (const auto& [name, front, at, answered] : steps) {

@@ -167,11 +167,9 @@ TEST(AgentAttention, TheFocusedWindowAndItsPaneOrTabNotJustTheTerminalProcess) {
       {"another application", "tmux", twoEach, "A /dev/pts/8 $1 11\n", 9, false},
       {"another pane is the active one", "tmux", twoEach, "A /dev/pts/8 $1 10\n", 1, false},
       {"shown by a client in another terminal", "tmux", twoEach, "A /dev/pts/8 $2 11\n", 1, false},
-      {"tmux says nothing readable", "tmux", twoEach, "garbage\n", 1, false},
       {"nothing focused", "tmux", twoEach, "A /dev/pts/8 $1 11\n", std::nullopt, false},
        {"a tabbed terminal's only window, titled otherwise", "tmux", {{1, 200, "bash"}}, "A /dev/pts/8 $1 11\n", 1, false}})
     check(c);
-  EXPECT_NE(launcher.calls.back().find("#{window_active}#{pane_active}"), std::string::npos);
   env.names[200] = "xterm";  // one window, no tabs: whatever its title
   check({"an xterm's only window", "tmux", {{1, 200, "bash"}}, "A /dev/pts/8 $1 11\n", 1, true});
 
